@@ -1,0 +1,134 @@
+// The automation variant: one value of a small set of types, owning its text and
+// its object reference.
+#pragma once
+
+#include "platform/Dispatch.h"
+#include "platform/Unknown.h"
+
+#include <string>
+#include <utility>
+
+enum : VARTYPE {
+    VT_EMPTY = 0,
+    VT_NULL = 1,
+    VT_I2 = 2,
+    VT_I4 = 3,
+    VT_R4 = 4,
+    VT_R8 = 5,
+    VT_CY = 6,
+    VT_DATE = 7,
+    VT_BSTR = 8,
+    VT_DISPATCH = 9,
+    VT_ERROR = 10,
+    VT_BOOL = 11,
+    VT_VARIANT = 12,
+    VT_UNKNOWN = 13,
+};
+
+// Flags of VariantChangeType.
+constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
+constexpr USHORT VARIANT_ALPHABOOL = 0x02;
+
+namespace platform {
+
+class Variant {
+public:
+    Variant() noexcept = default;
+    Variant(const Variant& other) : vt_(other.vt_), num_(other.num_), text_(other.text_), object_(other.object_) {
+        if (object_) object_->AddRef();
+    }
+    Variant(Variant&& other) noexcept
+        : vt_(std::exchange(other.vt_, VT_EMPTY)),
+          num_(other.num_),
+          text_(std::move(other.text_)),
+          object_(std::exchange(other.object_, nullptr)) {}
+    Variant& operator=(Variant other) noexcept {
+        swap(other);
+        return *this;
+    }
+    ~Variant() { clear(); }
+
+    static Variant i2(SHORT v) { return number(VT_I2, Num{.i = v}); }
+    static Variant i4(LONG v) { return number(VT_I4, Num{.i = v}); }
+    static Variant r4(float v) { return number(VT_R4, Num{.f = v}); }
+    static Variant r8(double v) { return number(VT_R8, Num{.d = v}); }
+    static Variant boolean(bool v) { return number(VT_BOOL, Num{.i = v ? VARIANT_TRUE : VARIANT_FALSE}); }
+    static Variant error(SCODE code) { return number(VT_ERROR, Num{.i = code}); }
+    // The value of an omitted optional argument.
+    static Variant missing() { return error(DISP_E_PARAMNOTFOUND); }
+    static Variant null() { return number(VT_NULL, Num{}); }
+    static Variant bstr(std::u16string text) {
+        Variant v;
+        v.vt_ = VT_BSTR;
+        v.text_ = std::move(text);
+        return v;
+    }
+    // Takes its own reference; a null object is a VT_DISPATCH holding null, as
+    // servers return for "no such object".
+    static Variant dispatch(IDispatch* object) { return withObject(VT_DISPATCH, object); }
+    static Variant unknown(IUnknown* object) { return withObject(VT_UNKNOWN, object); }
+
+    VARTYPE vt() const noexcept { return vt_; }
+    bool isEmpty() const noexcept { return vt_ == VT_EMPTY; }
+    bool isMissing() const noexcept { return vt_ == VT_ERROR && num_.i == DISP_E_PARAMNOTFOUND; }
+
+    // Accessors read the member of the current type; reading another type's member
+    // gives that member's zero.
+    SHORT iVal() const noexcept { return vt_ == VT_I2 ? static_cast<SHORT>(num_.i) : 0; }
+    LONG lVal() const noexcept { return vt_ == VT_I4 ? num_.i : 0; }
+    float fltVal() const noexcept { return vt_ == VT_R4 ? num_.f : 0.0f; }
+    double dblVal() const noexcept { return vt_ == VT_R8 ? num_.d : 0.0; }
+    VARIANT_BOOL boolVal() const noexcept { return vt_ == VT_BOOL ? static_cast<VARIANT_BOOL>(num_.i) : 0; }
+    SCODE scode() const noexcept { return vt_ == VT_ERROR ? num_.i : 0; }
+    const std::u16string& bstrVal() const noexcept { return text_; }
+    IDispatch* pdispVal() const noexcept { return vt_ == VT_DISPATCH ? static_cast<IDispatch*>(object_) : nullptr; }
+    IUnknown* punkVal() const noexcept { return object_; }
+
+    // VariantClear: back to VT_EMPTY, releasing text and object.
+    void clear() noexcept {
+        vt_ = VT_EMPTY;
+        num_ = Num{};
+        text_.clear();
+        if (IUnknown* o = std::exchange(object_, nullptr)) o->Release();
+    }
+    void swap(Variant& other) noexcept {
+        std::swap(vt_, other.vt_);
+        std::swap(num_, other.num_);
+        text_.swap(other.text_);
+        std::swap(object_, other.object_);
+    }
+
+private:
+    union Num {
+        LONG i;
+        float f;
+        double d;
+    };
+    static Variant number(VARTYPE vt, Num n) {
+        Variant v;
+        v.vt_ = vt;
+        v.num_ = n;
+        return v;
+    }
+    static Variant withObject(VARTYPE vt, IUnknown* object) {
+        Variant v;
+        v.vt_ = vt;
+        v.object_ = object;
+        if (object) object->AddRef();
+        return v;
+    }
+
+    VARTYPE vt_ = VT_EMPTY;
+    Num num_{};
+    std::u16string text_;
+    IUnknown* object_ = nullptr;  // one reference owned for VT_DISPATCH and VT_UNKNOWN
+};
+
+// Converts src to type vt into dest (which may be src itself). Numbers become text
+// in the user's own locale (the environment's, not the process's numeric locale);
+// text becomes numbers by the same locale. Fails with DISP_E_TYPEMISMATCH for
+// values that cannot convert (an error value to text, for one) and
+// DISP_E_OVERFLOW when a number does not fit; dest is unchanged on failure.
+HRESULT VariantChangeType(Variant& dest, const Variant& src, USHORT flags, VARTYPE vt);
+
+}  // namespace platform
