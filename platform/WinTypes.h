@@ -109,3 +109,12 @@ constexpr DWORD ERROR_BADKEY = 1010;
 constexpr DWORD ERROR_CANTOPEN = 1011;
 constexpr DWORD ERROR_CANTREAD = 1012;
 constexpr DWORD ERROR_CANTWRITE = 1013;
+
+using UINT_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+// Opaque handles. A window handle only identifies an owner here; module handles are
+// what the module loader hands out.
+using HWND = struct HWND__*;
+using HINSTANCE = struct HINSTANCE__*;
+using HMODULE = HINSTANCE;
+using HANDLE = void*;
