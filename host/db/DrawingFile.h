@@ -1,0 +1,45 @@
+// Drawings as files: open a DXF file into a new database, save atomically (the
+// previous file kept as NAME.bak), save under another name, and the LIST report.
+#pragma once
+
+#include "host/db/AcDbDatabase.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct DrawingOpenResult {
+    std::unique_ptr<AcDbDatabase> database;  // null on failure
+    std::string error;                       // "site.dxf: line 1402: group code 10 expects a number, got 'abc'"
+    explicit operator bool() const { return database != nullptr; }
+};
+
+struct DrawingSaveResult {
+    bool ok = false;
+    std::string error;  // says what failed and that the previous file is unchanged
+    explicit operator bool() const { return ok; }
+};
+
+// Reads an ASCII DXF file. Binary DXF and malformed, truncated or hostile files are
+// refused with a message naming the line; nothing is opened then.
+DrawingOpenResult openDrawingFile(const std::string& path);
+// The same from text in memory (tests, fuzzing); `name` prefixes error messages.
+DrawingOpenResult openDrawingText(std::string text, std::string_view name = "<memory>");
+
+// Writes to the database's file name, keeping the previous file as NAME.bak
+// (NAME with its extension replaced). Clears the modified flag on success.
+DrawingSaveResult saveDrawing(AcDbDatabase& db);
+// Writes to `path` the same way (a file already there is kept as its .bak) and
+// makes `path` the database's file name.
+DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path);
+// The DXF text a save would write.
+std::string writeDrawingText(const AcDbDatabase& db);
+
+// What LIST shows: every block reference of the drawing (model space, layouts and
+// nested in blocks) with handle, block name, layer, insertion point, rotation, scale
+// factors and each attribute's tag and text, numbers in the drawing's units.
+void listBlockReferences(AcDbDatabase& db, std::ostream& out);
+
+// The .bak name of a drawing path: "site.dxf" -> "site.bak".
+std::string backupPathFor(const std::string& path);
