@@ -21,6 +21,8 @@ using VARTYPE = std::uint16_t;
 using VARIANT_BOOL = std::int16_t;
 using OLECHAR = char16_t;
 
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
