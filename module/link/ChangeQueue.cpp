@@ -3,6 +3,8 @@
 
 #include <utility>
 
+namespace tabro {
+
 ChangeQueue::Node* ChangeQueue::allocateNode() {
     if (!free_) {
         // Reserve the slot first so that a failure leaves the pool as it was.
@@ -81,3 +83,5 @@ ChangeQueue& changeQueue() {
     static ChangeQueue queue;
     return queue;
 }
+
+}  // namespace tabro

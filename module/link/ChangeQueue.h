@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+namespace tabro {
+
 // Shared by exactly two threads: the link thread appends; the host's main thread
 // counts and takes. Every access holds the one lock, so a record is never seen
 // half linked. Nodes come from a pool that grows by kBlockNodes at a time and is
@@ -57,3 +59,5 @@ private:
 // The module's one queue: empty when the module is mapped, freed when it is
 // unmapped, and kept across Disconnect and Connect.
 ChangeQueue& changeQueue();
+
+}  // namespace tabro

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+namespace tabro {
+
 struct ChangedCell {
     // Counting from 1; for a range of several cells, its top-left cell.
     std::int32_t column = 0;
@@ -16,3 +18,5 @@ struct ChangedCell {
     std::shared_ptr<const std::u16string> sheetName;
     std::shared_ptr<const std::u16string> workbookName;
 };
+
+}  // namespace tabro

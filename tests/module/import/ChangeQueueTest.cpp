@@ -11,6 +11,9 @@
 
 namespace {
 
+using tabro::ChangedCell;
+using tabro::ChangeQueue;
+
 ChangedCell cell(std::int32_t column, std::int32_t row, const char16_t* sheet = u"Sheet1",
                  const char16_t* book = u"Book1.xlsx") {
     return ChangedCell{column, row, std::make_shared<const std::u16string>(sheet),
