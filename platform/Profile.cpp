@@ -1,0 +1,349 @@
+// Profile files: a line-preserving INI reader and writer.
+#include "platform/Profile.h"
+
+#include "platform/Text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A settings file is small; anything larger is not one and is neither read nor
+// rewritten.
+constexpr std::size_t kMaxProfileBytes = 16u << 20;
+
+struct Line {
+    std::string_view text;  // without the line ending
+    std::string_view eol;   // "\r\n", "\n" or empty for a last line without one
+};
+
+enum class Kind { other, section, entry };
+
+struct Parsed {
+    Kind kind = Kind::other;
+    std::string_view name;   // section name or key, trimmed
+    std::string_view value;  // entry text after '=', trimmed
+};
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::vector<Line> splitLines(std::string_view content) {
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    // A UTF-8 byte order mark belongs to the file, not to the first line's text.
+    if (content.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
+    while (pos < content.size()) {
+        std::size_t nl = content.find('\n', pos);
+        if (nl == std::string_view::npos) {
+            lines.push_back({content.substr(pos), {}});
+            break;
+        }
+        std::size_t end = (nl > pos && content[nl - 1] == '\r') ? nl - 1 : nl;
+        lines.push_back({content.substr(pos, end - pos), content.substr(end, nl + 1 - end)});
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+Parsed parseLine(std::string_view text) {
+    std::string_view t = trimBlanks(text);
+    if (t.empty() || t[0] == ';') return {};
+    if (t[0] == '[') {
+        std::size_t close = t.find(']');
+        if (close == std::string_view::npos) return {};
+        return {Kind::section, trimBlanks(t.substr(1, close - 1)), {}};
+    }
+    std::size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return {};
+    return {Kind::entry, trimBlanks(t.substr(0, eq)), trimBlanks(t.substr(eq + 1))};
+}
+
+std::string_view stripQuotes(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) return v.substr(1, v.size() - 2);
+    return v;
+}
+
+enum class ReadResult { ok, missing, failed };
+
+ReadResult readFile(const char* path, std::string& out, DWORD& error) {
+    out.clear();
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = (errno == ENOENT) ? ERROR_FILE_NOT_FOUND : (errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    }
+    char buf[65536];
+    ReadResult result = ReadResult::ok;
+    while (true) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = ERROR_READ_FAULT;
+            result = ReadResult::failed;
+            break;
+        }
+        if (n == 0) break;
+        if (out.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            result = ReadResult::failed;
+            break;
+        }
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return result;
+}
+
+DWORD copyOut(std::string_view text, char* buf, DWORD size) {
+    if (!buf || size == 0) return 0;
+    std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(buf, text.data(), n);
+    buf[n] = '\0';
+    return static_cast<DWORD>(n);
+}
+
+// A list of NUL-terminated names ending in a second NUL; cut short, it still ends in
+// two NULs and reports size - 2, as the platform does.
+DWORD copyList(const std::vector<std::string_view>& names, char* buf, DWORD size) {
+    if (!buf || size == 0) return 0;
+    if (size == 1) {
+        buf[0] = '\0';
+        return 0;
+    }
+    std::size_t pos = 0;
+    for (std::string_view name : names) {
+        if (pos + name.size() + 1 > size - 1) {
+            std::size_t room = size - 1 - pos;
+            if (room > 0) {
+                std::memcpy(buf + pos, name.data(), room - 1);
+                buf[pos + room - 1] = '\0';
+            }
+            buf[size - 1] = '\0';
+            return size - 2;
+        }
+        std::memcpy(buf + pos, name.data(), name.size());
+        pos += name.size();
+        buf[pos++] = '\0';
+    }
+    buf[pos] = '\0';
+    return static_cast<DWORD>(pos);
+}
+
+bool holdsLineBreak(const char* s) { return s && std::strpbrk(s, "\r\n"); }
+
+DWORD errnoToError(int e) {
+    switch (e) {
+        case ENOENT:
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case ENOSPC: return ERROR_DISK_FULL;
+        case EACCES:
+        case EPERM:
+        case EROFS: return ERROR_ACCESS_DENIED;
+        default: return ERROR_WRITE_FAULT;
+    }
+}
+
+// Writes the whole file through a temporary beside it and a rename, so a failure
+// leaves the old file as it was. A symbolic link is written through, not replaced.
+DWORD replaceFile(const char* fileName, const std::string& content) {
+    std::error_code ec;
+    std::filesystem::path target = fileName;
+    if (std::filesystem::is_symlink(target, ec)) {
+        std::filesystem::path resolved = std::filesystem::canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    std::string temp = target.string() + ".tmp-" + std::to_string(::getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return errnoToError(errno);
+    ::fchmod(fd, mode);
+    std::string_view rest = content;
+    while (!rest.empty()) {
+        ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            DWORD error = errnoToError(errno);
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return error;
+        }
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        DWORD error = errnoToError(errno);
+        ::unlink(temp.c_str());
+        return error;
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        DWORD error = errnoToError(errno);
+        ::unlink(temp.c_str());
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+BOOL fail(DWORD error) {
+    SetLastError(error);
+    return 0;
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buf,
+                               DWORD size, const char* fileName) {
+    std::string_view fallback = defaultValue ? defaultValue : "";
+    while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) fallback.remove_suffix(1);
+
+    std::string content;
+    DWORD error = 0;
+    if (!fileName || readFile(fileName, content, error) != ReadResult::ok) {
+        if (!section || !key) return copyList({}, buf, size);
+        return copyOut(fallback, buf, size);
+    }
+    std::vector<Line> lines = splitLines(content);
+
+    if (!section) {
+        std::vector<std::string_view> names;
+        for (const Line& l : lines)
+            if (Parsed p = parseLine(l.text); p.kind == Kind::section) names.push_back(p.name);
+        return copyList(names, buf, size);
+    }
+
+    bool inSection = false;
+    bool sectionSeen = false;
+    std::vector<std::string_view> keys;
+    for (const Line& l : lines) {
+        Parsed p = parseLine(l.text);
+        if (p.kind == Kind::section) {
+            if (inSection) break;  // only the first matching section counts
+            inSection = equalNoCase(p.name, section);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        if (!inSection || p.kind != Kind::entry) continue;
+        if (!key) {
+            keys.push_back(p.name);
+        } else if (equalNoCase(p.name, key)) {
+            return copyOut(stripQuotes(p.value), buf, size);
+        }
+    }
+    if (!key) return copyList(keys, buf, size);
+    return copyOut(fallback, buf, size);
+}
+
+BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value, const char* fileName) {
+    if (!fileName || !section || holdsLineBreak(section) || std::strchr(section, ']') || holdsLineBreak(key) ||
+        holdsLineBreak(value))
+        return fail(ERROR_INVALID_PARAMETER);
+    if (key) {
+        std::string_view k = trimBlanks(key);
+        if (k.empty() || k.find('=') != std::string_view::npos || k[0] == '[' || k[0] == ';')
+            return fail(ERROR_INVALID_PARAMETER);
+    }
+
+    std::string content;
+    DWORD error = 0;
+    ReadResult read = readFile(fileName, content, error);
+    if (read == ReadResult::failed) return fail(error);
+    std::vector<Line> lines = splitLines(content);
+    std::string_view eol = "\r\n";
+    for (const Line& l : lines)
+        if (!l.eol.empty()) {
+            eol = l.eol;
+            break;
+        }
+
+    // The first matching section: [begin, end) with `begin` its header line.
+    std::size_t begin = lines.size(), end = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Parsed p = parseLine(lines[i].text);
+        if (p.kind != Kind::section) continue;
+        if (begin == lines.size()) {
+            if (equalNoCase(p.name, section)) begin = i;
+        } else {
+            end = i;
+            break;
+        }
+    }
+    std::size_t keyLine = lines.size();
+    std::size_t lastContent = begin;  // the last non-blank line of the section
+    if (begin < lines.size()) {
+        for (std::size_t i = begin + 1; i < end; ++i) {
+            if (!trimBlanks(lines[i].text).empty()) lastContent = i;
+            Parsed p = parseLine(lines[i].text);
+            if (key && keyLine == lines.size() && p.kind == Kind::entry && equalNoCase(p.name, trimBlanks(key)))
+                keyLine = i;
+        }
+    }
+
+    std::string newLine;
+    if (key && value) {
+        newLine = std::string(trimBlanks(key)) + "=" + value;
+    }
+    const std::string bom = content.substr(0, 3) == "\xEF\xBB\xBF" ? "\xEF\xBB\xBF" : "";
+    std::string out = bom;
+    auto emit = [&](std::size_t i) {
+        out.append(lines[i].text);
+        out.append(lines[i].eol);
+    };
+
+    if (!key) {
+        if (begin == lines.size()) return 1;  // no such section: nothing to remove
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (i < begin || i >= end) emit(i);
+    } else if (!value) {
+        if (keyLine == lines.size()) return 1;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (i != keyLine) emit(i);
+    } else if (keyLine < lines.size()) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i == keyLine) {
+                out.append(newLine);
+                out.append(lines[i].eol);
+            } else {
+                emit(i);
+            }
+        }
+    } else if (begin < lines.size()) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            emit(i);
+            if (i == lastContent) {
+                if (lines[i].eol.empty()) out.append(eol);
+                out.append(newLine).append(eol);
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < lines.size(); ++i) emit(i);
+        if (!lines.empty() && lines.back().eol.empty()) out.append(eol);
+        out.append("[").append(section).append("]").append(eol);
+        out.append(newLine).append(eol);
+    }
+
+    if (DWORD e = replaceFile(fileName, out); e != ERROR_SUCCESS) return fail(e);
+    return 1;
+}

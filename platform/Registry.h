@@ -1,0 +1,134 @@
+// The registry: keys and typed values under HKEY_CURRENT_USER and HKEY_CLASSES_ROOT,
+// spelt as the platform spells it. Each hive is a text file in the registry editor's
+// export format under the user's state folder ($CADHOST_HOME, default
+// ~/.config/cadhost): user.reg holds HKEY_CURRENT_USER, classes.reg HKEY_CLASSES_ROOT.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+using HKEY = struct HKEY__*;
+using PHKEY = HKEY*;
+using REGSAM = DWORD;
+
+// The predefined keys. They are always open; closing one is harmless.
+inline const HKEY HKEY_CLASSES_ROOT = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u));
+inline const HKEY HKEY_CURRENT_USER = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
+
+// Access rights. A handle opened without KEY_QUERY_VALUE cannot be queried, one
+// without KEY_SET_VALUE cannot be written (ERROR_ACCESS_DENIED).
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr REGSAM KEY_NOTIFY = 0x0010;
+constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_EXECUTE = KEY_READ;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+
+// Value types.
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+constexpr DWORD REG_LINK = 6;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_QWORD = 11;
+
+// Key creation.
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_OPTION_VOLATILE = 1;
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// Key and value names compare without regard to ASCII case; a key's spelling is the
+// one it was created with. subKey may be null or empty (a new handle to `key`
+// itself). A name holding a line break, an empty path component or a leading
+// backslash is refused with ERROR_INVALID_PARAMETER, since the hive file could not
+// hold it. Every call returns ERROR_SUCCESS or a system error code; a failed open or
+// create leaves *result null and nothing to close.
+
+// Opens an existing key: ERROR_FILE_NOT_FOUND when it does not exist.
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM access, PHKEY result);
+
+// Opens subKey, creating it and any missing parent keys first. `reserved` must be 0
+// and `security` is ignored. *disposition (when given) tells which happened.
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM access,
+                     void* security, PHKEY result, DWORD* disposition);
+
+// Reads a value (name null or empty: the key's default value). With data null,
+// reports the size (and type) only. When the value is longer than *size, fails with
+// ERROR_MORE_DATA, setting *size to the length needed and *type to the stored type;
+// otherwise copies exactly the stored bytes, leaving the rest of the buffer as it
+// was, and sets *size to their count. ERROR_FILE_NOT_FOUND when the value (or the
+// key, deleted since it was opened) is absent. `reserved` must be null.
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size);
+
+// Stores a value of any type with the given bytes, replacing one of the same name.
+// The hive file is re-read under an inter-process lock before the change is applied
+// and then replaced atomically, so concurrent writers never lose each other's values.
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+
+// Removes a value (ERROR_FILE_NOT_FOUND when absent).
+LONG RegDeleteValueA(HKEY key, const char* valueName);
+// Removes a key that has no subkeys, with its values (ERROR_ACCESS_DENIED when it
+// still has subkeys, ERROR_FILE_NOT_FOUND when absent).
+LONG RegDeleteKeyA(HKEY key, const char* subKey);
+
+// Releases a handle. A handle that is not open (closed twice, never opened) gives
+// ERROR_INVALID_HANDLE and does no harm.
+LONG RegCloseKey(HKEY key);
+
+namespace platform {
+
+// Owns one open key and closes it on every way out. close() reports the result of
+// closing for callers that act on it; the destructor closes silently.
+class RegistryKey {
+public:
+    RegistryKey() noexcept = default;
+    explicit RegistryKey(HKEY key) noexcept : key_(key) {}
+    RegistryKey(RegistryKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
+    RegistryKey& operator=(RegistryKey&& other) noexcept;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey() { close(); }
+
+    HKEY get() const noexcept { return key_; }
+    explicit operator bool() const noexcept { return key_ != nullptr; }
+    // Hands out the slot for an open or create call (closing what was held).
+    HKEY* put() noexcept {
+        close();
+        return &key_;
+    }
+    // Closes the key (ERROR_SUCCESS when nothing was held); afterwards nothing is held.
+    LONG close() noexcept;
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// The folder holding the hive files: $CADHOST_HOME, else ~/.config/cadhost. Read
+// afresh on every call, so a test can point it at a folder of its own.
+std::filesystem::path registryHome();
+std::filesystem::path hivePath(HKEY predefinedKey);
+
+// Number of key handles open in this process (shutdown checks and tests).
+std::size_t openRegistryKeyCount() noexcept;
+
+// Fault injection for tests: after `skip` more calls of the kind succeed, the next
+// `count` calls of that kind fail with `error` without touching the hive (a failed
+// close still releases the handle). Kinds are counted separately. Process-wide.
+enum class RegistryCall { open, create, query, set, close };
+void injectRegistryFault(RegistryCall call, int skip, int count, LONG error);
+void clearRegistryFaults() noexcept;
+
+}  // namespace platform
