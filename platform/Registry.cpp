@@ -359,15 +359,15 @@ void parseHive(std::string_view text, std::string_view rootName, Hive& hive) {
             std::size_t eq = line.find('=');
             if (eq != std::string_view::npos && startsWithNoCase(trim(line.substr(eq + 1)), "hex")) {
                 joined.assign(line.substr(0, line.size() - 1));
-                while (i + 1 < lines.size()) {
-                    std::string_view next = trim(lines[i + 1]);
-                    ++i;
-                    if (!next.empty() && next.back() == '\\') {
-                        joined.append(next.substr(0, next.size() - 1));
-                    } else {
-                        joined.append(next);
-                        break;
-                    }
+                bool finished = false;
+                while (!finished && i + 1 < lines.size()) {
+                    std::string_view next = trim(lines[++i]);
+                    finished = next.empty() || next.back() != '\\';
+                    joined.append(finished ? next : next.substr(0, next.size() - 1));
+                }
+                if (!finished) {  // the file ends inside the list: the value is cut short
+                    hive.damaged = true;
+                    continue;
                 }
                 valueLine = joined;
             }
