@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -45,6 +46,7 @@ private:
         DWORD cookie;
         ComPtr<IDispatch> sink;  // a proxy owned by the sink's apartment, or the sink itself
         bool isMarshalled;
+        std::thread::id home;  // the sink's apartment thread when marshalled
     };
     IID eventIid_;
     mutable std::mutex mutex_;
