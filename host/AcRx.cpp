@@ -1,0 +1,97 @@
+// Class objects, dictionaries and the system registry.
+#include "host/AcRx.h"
+
+#include "host/AcApDocManager.h"
+#include "host/AcEdCommandStack.h"
+#include "host/AcRxDynamicLinker.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+const AcRxClass* AcRxObject::desc() {
+    static const AcRxClass cls("AcRxObject", nullptr);
+    return &cls;
+}
+
+const AcRxClass* AcRxObject::isA() const { return AcRxObject::desc(); }
+
+bool AcRxObject::isKindOf(const AcRxClass* cls) const {
+    const AcRxClass* mine = isA();
+    return mine && cls && mine->isDerivedFrom(cls);
+}
+
+ACRX_DEFINE_RXOBJECT_MEMBERS(AcRxDictionary, AcRxObject)
+ACRX_DEFINE_RXOBJECT_MEMBERS(AcRxClassDictionary, AcRxObject)
+
+AcRxObject* AcRxDictionary::at(const char* key) const {
+    if (!key) return nullptr;
+    auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : it->second;
+}
+
+AcRxObject* AcRxDictionary::atPut(const char* key, AcRxObject* object) {
+    AcRxObject*& slot = entries_[key];
+    return std::exchange(slot, object);
+}
+
+AcRxObject* AcRxDictionary::remove(const char* key) {
+    auto it = entries_.find(key);
+    if (it == entries_.end()) return nullptr;
+    AcRxObject* old = it->second;
+    entries_.erase(it);
+    return old;
+}
+
+std::vector<std::string> AcRxDictionary::keys() const {
+    std::vector<std::string> result;
+    for (const auto& [key, value] : entries_) result.push_back(key);
+    return result;
+}
+
+const AcRxClass* AcRxClassDictionary::at(const char* name) const {
+    if (!name) return nullptr;
+    auto it = classes_.find(name);
+    return it == classes_.end() ? nullptr : it->second;
+}
+
+void AcRxClassDictionary::atPut(const AcRxClass* cls) {
+    if (cls) classes_[cls->name()] = cls;
+}
+
+AcRxClassDictionary* acrxClassDictionaryPtr() {
+    static AcRxClassDictionary* dictionary = new AcRxClassDictionary;
+    return dictionary;
+}
+
+void acrxBuildClassHierarchy() {
+    for (const AcRxClass* cls : {AcRxObject::desc(), AcRxDictionary::desc(), AcRxClassDictionary::desc(),
+                                 AcEdCommandStack::desc(), AcRxDynamicLinker::desc(), AcApDocManager::desc(),
+                                 AcApDocument::desc()})
+        acrxClassDictionaryPtr()->atPut(cls);
+}
+
+AcRxDictionary* acrxSysRegistry() {
+    static AcRxDictionary* registry = [] {
+        acrxBuildClassHierarchy();
+        auto* r = new AcRxDictionary;
+        r->atPut(ACRX_COMMAND_DOCK, acedRegCmds);
+        r->atPut(ACRX_DYNAMIC_LINKER, acrxDynamicLinker);
+        r->atPut(ACRX_CLASS_DICTIONARY, acrxClassDictionaryPtr());
+        return r;
+    }();
+    return registry;
+}
+
+void acrx_abort(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    std::fflush(stdout);
+    std::fprintf(stderr, "\nFATAL ERROR: %s\n", text);
+    std::fflush(stderr);
+    std::_Exit(3);
+}
