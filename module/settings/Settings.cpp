@@ -1,0 +1,145 @@
+// Loading and saving the settings record through the registry.
+#include "module/settings/Settings.h"
+
+#include "platform/Registry.h"
+
+namespace tabro {
+namespace {
+
+// Reads a value as 4 bytes, whatever type it was stored with. A shorter value fills
+// only its own length; the rest reads as zero.
+bool queryDword(HKEY key, const char* name, LONG& out) {
+    BYTE data[4] = {0, 0, 0, 0};
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS) return false;
+    out = static_cast<LONG>(static_cast<DWORD>(data[0]) | (static_cast<DWORD>(data[1]) << 8) |
+                            (static_cast<DWORD>(data[2]) << 16) | (static_cast<DWORD>(data[3]) << 24));
+    return true;
+}
+
+void queryInt(HKEY key, const char* name, LONG& field) {
+    LONG value;
+    if (queryDword(key, name, value)) field = value;
+}
+
+void queryBool(HKEY key, const char* name, bool& field) {
+    LONG value;
+    if (queryDword(key, name, value)) field = value != 0;
+}
+
+bool setDword(HKEY key, const char* name, LONG value) {
+    const DWORD v = static_cast<DWORD>(value);
+    const BYTE data[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                          static_cast<BYTE>(v >> 24)};
+    return RegSetValueExA(key, name, 0, REG_DWORD, data, sizeof data) == ERROR_SUCCESS;
+}
+
+bool openForWriting(const char* path, platform::RegistryKey& key) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_WRITE, key.put()) == ERROR_SUCCESS) return true;
+    return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                           key.put(), nullptr) == ERROR_SUCCESS;
+}
+
+struct Entry {
+    const char* name;
+    LONG value;
+};
+
+// Writes in order and stops at the first failure; the key is closed on every way out
+// and a failed close fails the save.
+template <std::size_t N>
+bool writeKey(const char* path, const Entry (&entries)[N]) {
+    platform::RegistryKey key;
+    if (!openForWriting(path, key)) return false;
+    for (const Entry& e : entries)
+        if (!setDword(key.get(), e.name, e.value)) return false;
+    return key.close() == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void setDefaultSettings(Settings& settings) {
+    const bool includeConstant = settings.exportOptions.IncludeConstant;
+    settings.exportOptions = ExportOptions{};
+    settings.exportOptions.IncludeConstant = includeConstant;
+    settings.importOptions = ImportOptions{};
+}
+
+void loadSettings(Settings& settings) {
+    setDefaultSettings(settings);
+    ExportOptions& e = settings.exportOptions;
+    {
+        platform::RegistryKey key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kExportKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+        HKEY k = key.get();
+        queryBool(k, "AddHeader", e.AddHeader);
+        queryBool(k, "AutoConnect", e.AutoConnect);
+        queryBool(k, "BlockNames", e.BlockNames);
+        if (LONG coords; queryDword(k, "Coords", coords)) e.XCoord = e.YCoord = e.ZCoord = coords != 0;
+        queryBool(k, "XCoord", e.XCoord);
+        queryBool(k, "YCoord", e.YCoord);
+        queryBool(k, "ZCoord", e.ZCoord);
+        queryBool(k, "LayerNames", e.LayerNames);
+        queryBool(k, "LayoutNames", e.LayoutNames);
+        queryBool(k, "OddLine", e.OddLine);
+        queryBool(k, "Rotation", e.Rotation);
+        queryBool(k, "Scale", e.Scale);
+        queryBool(k, "Sort", e.Sort);
+        queryInt(k, "StartRow", e.StartRow);
+        queryInt(k, "WorkbookSettings", e.WorkbookSettings);
+        queryInt(k, "WorksheetSettings", e.WorksheetSettings);
+        queryBool(k, "IncludeConstant", e.IncludeConstant);
+        queryBool(k, "JTSK", e.JTSK);
+        queryBool(k, "NoAutofit", e.NoAutofit);
+        queryBool(k, "AsText", e.AsText);
+        queryBool(k, "FindNextBlankLine", e.FindNextBlankLine);
+        queryBool(k, "ExportAttPrompts", e.ExportAttPrompts);
+        if (key.close() != ERROR_SUCCESS) return;
+    }
+    ImportOptions& i = settings.importOptions;
+    platform::RegistryKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kImportKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    queryInt(key.get(), "ImportSettings", i.ImportSettings);
+    queryBool(key.get(), "IgnoreProps", i.IgnoreProps);
+    queryInt(key.get(), "StartCol", i.StartCol);
+    queryInt(key.get(), "StartRow", i.StartRow);
+}
+
+bool saveSettings(const Settings& settings) {
+    const ExportOptions& e = settings.exportOptions;
+    const Entry exportEntries[] = {
+        {"AddHeader", e.AddHeader},
+        {"AutoConnect", e.AutoConnect},
+        {"BlockNames", e.BlockNames},
+        {"XCoord", e.XCoord},
+        {"YCoord", e.YCoord},
+        {"ZCoord", e.ZCoord},
+        {"LayerNames", e.LayerNames},
+        {"LayoutNames", e.LayoutNames},
+        {"OddLine", e.OddLine},
+        {"Rotation", e.Rotation},
+        {"Scale", e.Scale},
+        {"Sort", e.Sort},
+        {"StartRow", e.StartRow},
+        {"WorkbookSettings", e.WorkbookSettings},
+        {"WorksheetSettings", e.WorksheetSettings},
+        {"IncludeConstant", e.IncludeConstant},
+        {"JTSK", e.JTSK},
+        {"NoAutofit", e.NoAutofit},
+        {"AsText", e.AsText},
+        {"FindNextBlankLine", e.FindNextBlankLine},
+        {"ExportAttPrompts", e.ExportAttPrompts},
+    };
+    if (!writeKey(kExportKey, exportEntries)) return false;
+    const ImportOptions& i = settings.importOptions;
+    const Entry importEntries[] = {
+        {"ImportSettings", i.ImportSettings},
+        {"IgnoreProps", i.IgnoreProps},
+        {"StartCol", i.StartCol},
+        {"StartRow", i.StartRow},
+    };
+    return writeKey(kImportKey, importEntries);
+}
+
+}  // namespace tabro

@@ -1,0 +1,68 @@
+// The export and import options, their defaults and their place in the current
+// user's registry. Every command that needs them loads its own copy.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+namespace tabro {
+
+// Field names are the registry value names, as stored.
+struct ExportOptions {
+    LONG WorkbookSettings = 0;   // 1 = the active workbook; any other value = a new one
+    LONG WorksheetSettings = 0;  // 0 = a new sheet per block; 1 = the active sheet
+    LONG StartRow = 1;           // first row written into the active sheet
+    bool AddHeader = false;
+    bool BlockNames = true;
+    bool XCoord = true;
+    bool YCoord = true;
+    bool ZCoord = true;
+    bool OddLine = false;
+    bool Rotation = true;
+    bool LayerNames = true;
+    bool AutoConnect = false;
+    // No default of its own: the registry alone sets it, and resetting to defaults
+    // leaves it alone. A record starts with it off.
+    bool IncludeConstant = false;
+    bool Scale = true;
+    bool Sort = false;
+    bool LayoutNames = false;
+    bool NoAutofit = false;
+    bool JTSK = false;
+    bool AsText = true;
+    bool FindNextBlankLine = false;
+    bool ExportAttPrompts = false;
+};
+
+struct ImportOptions {
+    LONG ImportSettings = 0;  // 1 = every sheet of the active workbook; else the active sheet
+    bool IgnoreProps = true;
+    LONG StartCol = 1;
+    LONG StartRow = 2;
+};
+
+struct Settings {
+    ExportOptions exportOptions;
+    ImportOptions importOptions;
+};
+
+inline constexpr const char* kExportKey = "SOFTWARE\\Morvik\\Tablora\\Settings\\Export";
+inline constexpr const char* kImportKey = "SOFTWARE\\Morvik\\Tablora\\Settings\\Import";
+
+// Every field to its default, except IncludeConstant, which keeps what it holds.
+void setDefaultSettings(Settings& settings);
+
+// Defaults, then whatever the registry holds. A value is read as 4 bytes whatever
+// its stored type (a shorter one is zero-filled); a boolean is on for any non-zero
+// value; integers are taken without a range check. A missing Export key leaves the
+// whole record at its defaults, Import part included; a value that is absent or
+// longer than 4 bytes leaves its field alone. The legacy "Coords" value sets X, Y
+// and Z together before "XCoord", "YCoord" and "ZCoord" override it one by one.
+void loadSettings(Settings& settings);
+
+// Writes the 25 values as 4-byte REG_DWORDs (booleans as 0 or 1), creating the keys
+// when needed; "Coords" is never written. Stops at the first failed write or close
+// and returns false, keeping what was already written. True only when everything,
+// both closes included, succeeded.
+bool saveSettings(const Settings& settings);
+
+}  // namespace tabro

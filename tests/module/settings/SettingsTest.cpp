@@ -1,0 +1,339 @@
+// The settings record against the registry stand-in and the settings file: what
+// loads from hand-made or odd registry contents, what a save leaves in the hive
+// file and where it stops, and integer entries of the settings file.
+#include "module/settings/Settings.h"
+#include "module/settings/SettingsFile.h"
+
+#include "platform/Registry.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using tabro::Settings;
+
+namespace {
+
+bool operator==(const tabro::ExportOptions& a, const tabro::ExportOptions& b) {
+    return a.WorkbookSettings == b.WorkbookSettings && a.WorksheetSettings == b.WorksheetSettings &&
+           a.StartRow == b.StartRow && a.AddHeader == b.AddHeader && a.BlockNames == b.BlockNames &&
+           a.XCoord == b.XCoord && a.YCoord == b.YCoord && a.ZCoord == b.ZCoord && a.OddLine == b.OddLine &&
+           a.Rotation == b.Rotation && a.LayerNames == b.LayerNames && a.AutoConnect == b.AutoConnect &&
+           a.IncludeConstant == b.IncludeConstant && a.Scale == b.Scale && a.Sort == b.Sort &&
+           a.LayoutNames == b.LayoutNames && a.NoAutofit == b.NoAutofit && a.JTSK == b.JTSK && a.AsText == b.AsText &&
+           a.FindNextBlankLine == b.FindNextBlankLine && a.ExportAttPrompts == b.ExportAttPrompts;
+}
+bool operator==(const tabro::ImportOptions& a, const tabro::ImportOptions& b) {
+    return a.ImportSettings == b.ImportSettings && a.IgnoreProps == b.IgnoreProps && a.StartCol == b.StartCol &&
+           a.StartRow == b.StartRow;
+}
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
+const std::string kExportSection = "[HKEY_CURRENT_USER\\SOFTWARE\\Morvik\\Tablora\\Settings\\Export]\n";
+const std::string kImportSection = "[HKEY_CURRENT_USER\\SOFTWARE\\Morvik\\Tablora\\Settings\\Import]\n";
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/settings-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        home_ = tmpl;
+        if (const char* old = std::getenv("CADHOST_HOME")) oldHome_ = old;
+        ::setenv("CADHOST_HOME", home_.c_str(), 1);
+        platform::clearRegistryFaults();
+        openAtStart_ = platform::openRegistryKeyCount();
+    }
+    void TearDown() override {
+        platform::clearRegistryFaults();
+        EXPECT_EQ(platform::openRegistryKeyCount(), openAtStart_) << "a registry key was left open";
+        if (oldHome_) ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
+        else ::unsetenv("CADHOST_HOME");
+        std::error_code ec;
+        fs::remove_all(home_, ec);
+    }
+    void writeHive(const std::string& body) {
+        std::ofstream out(home_ / "user.reg", std::ios::binary);
+        out << kHeader << body;
+    }
+    std::string hive() const {
+        std::ifstream in(home_ / "user.reg", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    Settings load() {
+        Settings s;
+        tabro::loadSettings(s);
+        return s;
+    }
+
+    fs::path home_;
+    std::optional<std::string> oldHome_;
+    std::size_t openAtStart_ = 0;
+};
+
+TEST_F(SettingsTest, WithoutTheExportKeyEverythingKeepsItsDefaults) {
+    writeHive(kImportSection + "\"ImportSettings\"=dword:00000001\n\"StartRow\"=dword:00000009\n");
+    Settings s = load();
+    EXPECT_TRUE(s.exportOptions == tabro::ExportOptions{});
+    EXPECT_TRUE(s.importOptions == tabro::ImportOptions{});
+    EXPECT_EQ(s.importOptions.StartRow, 2);
+    EXPECT_TRUE(s.importOptions.IgnoreProps);
+    EXPECT_EQ(s.exportOptions.StartRow, 1);
+    EXPECT_TRUE(s.exportOptions.AsText);
+    EXPECT_FALSE(s.exportOptions.IncludeConstant);
+}
+
+TEST_F(SettingsTest, RegistryValuesOverlayTheDefaults) {
+    struct Case {
+        const char* name;
+        std::string exportValues;
+        void (*expect)(const Settings&);
+    };
+    const Case cases[] = {
+        {"Coords off, XCoord on", "\"Coords\"=dword:00000000\n\"XCoord\"=dword:00000001\n",
+         [](const Settings& s) {
+             EXPECT_TRUE(s.exportOptions.XCoord);
+             EXPECT_FALSE(s.exportOptions.YCoord);
+             EXPECT_FALSE(s.exportOptions.ZCoord);
+         }},
+        // Order in the file does not matter: the query order does.
+        {"XCoord before Coords in the file", "\"YCoord\"=dword:00000000\n\"Coords\"=dword:00000001\n",
+         [](const Settings& s) {
+             EXPECT_TRUE(s.exportOptions.XCoord);
+             EXPECT_FALSE(s.exportOptions.YCoord);
+             EXPECT_TRUE(s.exportOptions.ZCoord);
+         }},
+        {"StartRow 0 kept", "\"StartRow\"=dword:00000000\n",
+         [](const Settings& s) { EXPECT_EQ(s.exportOptions.StartRow, 0); }},
+        {"StartRow 100000 kept", "\"StartRow\"=dword:000186a0\n",
+         [](const Settings& s) { EXPECT_EQ(s.exportOptions.StartRow, 100000); }},
+        {"negative integer kept", "\"WorkbookSettings\"=dword:ffffffff\n",
+         [](const Settings& s) { EXPECT_EQ(s.exportOptions.WorkbookSettings, -1); }},
+        {"boolean stored as 7", "\"AddHeader\"=dword:00000007\n\"AsText\"=dword:00000000\n",
+         [](const Settings& s) {
+             EXPECT_TRUE(s.exportOptions.AddHeader);
+             EXPECT_FALSE(s.exportOptions.AsText);
+         }},
+        {"only the high byte set is still true", "\"Sort\"=dword:01000000\n",
+         [](const Settings& s) { EXPECT_TRUE(s.exportOptions.Sort); }},
+        {"4 bytes of another type", "\"StartRow\"=hex:05,01,00,00\n\"JTSK\"=hex(1):01,00,00,00\n",
+         [](const Settings& s) {
+             EXPECT_EQ(s.exportOptions.StartRow, 0x105);
+             EXPECT_TRUE(s.exportOptions.JTSK);
+         }},
+        {"shorter value zero-filled", "\"StartRow\"=hex:07\n\"WorksheetSettings\"=\"1\"\n",
+         [](const Settings& s) {
+             EXPECT_EQ(s.exportOptions.StartRow, 7);
+             EXPECT_EQ(s.exportOptions.WorksheetSettings, '1');
+         }},
+        {"longer value ignored", "\"StartRow\"=hex:05,00,00,00,00\n\"Scale\"=\"false\"\n",
+         [](const Settings& s) {
+             EXPECT_EQ(s.exportOptions.StartRow, 1);
+             EXPECT_TRUE(s.exportOptions.Scale);
+         }},
+        {"IncludeConstant set only by the registry", "\"IncludeConstant\"=dword:00000001\n",
+         [](const Settings& s) { EXPECT_TRUE(s.exportOptions.IncludeConstant); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeHive(kExportSection + c.exportValues + "\n" + kImportSection +
+                  "\"StartRow\"=dword:00000004\n\"IgnoreProps\"=dword:00000000\n\"StartCol\"=dword:00000003\n");
+        Settings s = load();
+        c.expect(s);
+        EXPECT_EQ(s.importOptions.StartRow, 4);
+        EXPECT_EQ(s.importOptions.StartCol, 3);
+        EXPECT_FALSE(s.importOptions.IgnoreProps);
+    }
+}
+
+TEST_F(SettingsTest, ResetKeepsIncludeConstant) {
+    Settings s;
+    s.exportOptions.IncludeConstant = true;
+    s.exportOptions.StartRow = 40;
+    s.importOptions.StartCol = 9;
+    tabro::setDefaultSettings(s);
+    EXPECT_TRUE(s.exportOptions.IncludeConstant);
+    EXPECT_EQ(s.exportOptions.StartRow, 1);
+    EXPECT_EQ(s.importOptions.StartCol, 1);
+}
+
+TEST_F(SettingsTest, FailedCloseOfTheExportKeyLeavesImportAtDefaults) {
+    writeHive(kExportSection + "\"StartRow\"=dword:00000005\n\n" + kImportSection + "\"StartRow\"=dword:00000009\n");
+    platform::injectRegistryFault(platform::RegistryCall::close, 0, 1, ERROR_INVALID_HANDLE);
+    Settings s = load();
+    EXPECT_EQ(s.exportOptions.StartRow, 5);
+    EXPECT_EQ(s.importOptions.StartRow, 2);
+}
+
+TEST_F(SettingsTest, SaveWritesEveryValueInOrderUnderBothKeys) {
+    Settings s;
+    s.exportOptions.AddHeader = true;
+    s.exportOptions.StartRow = 12;
+    s.exportOptions.WorkbookSettings = -3;
+    s.importOptions.StartRow = 34;
+    s.importOptions.IgnoreProps = false;
+    ASSERT_TRUE(tabro::saveSettings(s));
+    const std::string expectedExport = kExportSection +
+                                       "\"AddHeader\"=dword:00000001\n"
+                                       "\"AutoConnect\"=dword:00000000\n"
+                                       "\"BlockNames\"=dword:00000001\n"
+                                       "\"XCoord\"=dword:00000001\n"
+                                       "\"YCoord\"=dword:00000001\n"
+                                       "\"ZCoord\"=dword:00000001\n"
+                                       "\"LayerNames\"=dword:00000001\n"
+                                       "\"LayoutNames\"=dword:00000000\n"
+                                       "\"OddLine\"=dword:00000000\n"
+                                       "\"Rotation\"=dword:00000001\n"
+                                       "\"Scale\"=dword:00000001\n"
+                                       "\"Sort\"=dword:00000000\n"
+                                       "\"StartRow\"=dword:0000000c\n"
+                                       "\"WorkbookSettings\"=dword:fffffffd\n"
+                                       "\"WorksheetSettings\"=dword:00000000\n"
+                                       "\"IncludeConstant\"=dword:00000000\n"
+                                       "\"JTSK\"=dword:00000000\n"
+                                       "\"NoAutofit\"=dword:00000000\n"
+                                       "\"AsText\"=dword:00000001\n"
+                                       "\"FindNextBlankLine\"=dword:00000000\n"
+                                       "\"ExportAttPrompts\"=dword:00000000\n\n";
+    const std::string expectedImport = kImportSection +
+                                       "\"ImportSettings\"=dword:00000000\n"
+                                       "\"IgnoreProps\"=dword:00000000\n"
+                                       "\"StartCol\"=dword:00000001\n"
+                                       "\"StartRow\"=dword:00000022\n\n";
+    std::string file = hive();
+    EXPECT_NE(file.find(expectedExport + expectedImport), std::string::npos) << file;
+    EXPECT_EQ(file.find("Coords\""), std::string::npos);
+
+    // A boolean stored as 7 comes back as 1, and "Coords" stays as the user left it.
+    writeHive(kExportSection + "\"Coords\"=dword:00000000\n\"OddLine\"=dword:00000007\n");
+    s = load();
+    ASSERT_TRUE(tabro::saveSettings(s));
+    file = hive();
+    EXPECT_NE(file.find("\"OddLine\"=dword:00000001\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"Coords\"=dword:00000000\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"XCoord\"=dword:00000000\n"), std::string::npos) << file;
+}
+
+TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecord) {
+    Settings s;
+    tabro::ExportOptions& e = s.exportOptions;
+    e.WorkbookSettings = 1;
+    e.WorksheetSettings = 1;
+    e.StartRow = 65536;
+    e.AddHeader = e.OddLine = e.AutoConnect = e.IncludeConstant = e.Sort = e.LayoutNames = e.NoAutofit = e.JTSK =
+        e.FindNextBlankLine = e.ExportAttPrompts = true;
+    e.BlockNames = e.XCoord = e.ZCoord = e.Rotation = e.LayerNames = e.Scale = e.AsText = false;
+    s.importOptions = {1, false, 256, 7};
+    ASSERT_TRUE(tabro::saveSettings(s));
+    Settings back = load();
+    EXPECT_TRUE(back.exportOptions == s.exportOptions);
+    EXPECT_TRUE(back.importOptions == s.importOptions);
+}
+
+TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
+    struct Case {
+        const char* name;
+        platform::RegistryCall call;
+        int skip;
+        const char* lastWritten;    // null: nothing under Export
+        const char* firstMissing;   // null: nothing missing
+        bool importWritten;
+    };
+    const Case cases[] = {
+        {"fifth write fails", platform::RegistryCall::set, 4, "\"XCoord\"", "\"YCoord\"", false},
+        {"first import write fails", platform::RegistryCall::set, 21, "\"ExportAttPrompts\"", "\"ImportSettings\"",
+         false},
+        {"creating the Export key fails", platform::RegistryCall::create, 0, nullptr, "\"AddHeader\"", false},
+        {"closing the Export key fails", platform::RegistryCall::close, 0, "\"ExportAttPrompts\"", "\"ImportSettings\"",
+         false},
+        {"closing the Import key fails", platform::RegistryCall::close, 1, "\"ExportAttPrompts\"", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(home_ / "user.reg");
+        platform::clearRegistryFaults();
+        platform::injectRegistryFault(c.call, c.skip, 1, ERROR_CANTWRITE);
+        EXPECT_FALSE(tabro::saveSettings(Settings{}));
+        std::string file = hive();
+        if (c.lastWritten) EXPECT_NE(file.find(c.lastWritten), std::string::npos) << file;
+        if (c.firstMissing) EXPECT_EQ(file.find(c.firstMissing), std::string::npos) << file;
+        EXPECT_EQ(file.find("\"StartCol\"") != std::string::npos, c.importWritten) << file;
+    }
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/settings-file-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        file_ = (dir_ / "tabro.ini").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    fs::path dir_;
+    std::string file_;
+};
+
+TEST_F(SettingsFileTest, EntriesReadAsAtoiReadsThem) {
+    std::ofstream(file_) << "[Export]\n"
+                            "Blanks=  12abc\n"
+                            "Empty=\n"
+                            "Letter=x\n"
+                            "Negative=-7 rows\n"
+                            "Plus=+3\n"
+                            "Huge=99999999999999999999\n"
+                            "HugeNegative=-99999999999999999999\n"
+                            "Max=2147483647\n"
+                            "Min=-2147483648\n"
+                            "JustOver=2147483648\n"
+                            "SignOnly=-\n"
+                            "Quoted=\"5\"\n";
+    struct Case {
+        const char* key;
+        bool result;
+        int value;  // what `out` holds afterwards; it starts at 77
+    };
+    const Case cases[] = {
+        {"Blanks", true, 12},       {"Empty", false, 77},     {"Letter", true, 0},
+        {"Negative", true, -7},     {"Plus", true, 3},        {"Huge", true, INT_MAX},
+        {"HugeNegative", true, INT_MIN}, {"Max", true, INT_MAX}, {"Min", true, INT_MIN},
+        {"JustOver", true, INT_MAX}, {"SignOnly", true, 0},   {"Quoted", true, 5},
+        {"Absent", false, 77},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        int out = 77;
+        EXPECT_EQ(tabro::readProfileInt(file_, "export", c.key, out), c.result);
+        EXPECT_EQ(out, c.value);
+    }
+    int out = 77;
+    EXPECT_FALSE(tabro::readProfileInt((dir_ / "missing.ini").string(), "Export", "Blanks", out));
+    EXPECT_EQ(out, 77);
+}
+
+TEST_F(SettingsFileTest, WrittenEntriesReadBack) {
+    const int values[] = {0, 1, -1, 65536, INT_MAX, INT_MIN};
+    for (int v : values) {
+        SCOPED_TRACE(v);
+        ASSERT_TRUE(tabro::writeProfileInt(file_, "Import", "StartRow", v));
+        int out = 77;
+        ASSERT_TRUE(tabro::readProfileInt(file_, "Import", "StartRow", out));
+        EXPECT_EQ(out, v);
+    }
+    EXPECT_FALSE(tabro::writeProfileInt((dir_ / "no" / "dir.ini").string(), "Import", "StartRow", 1));
+    EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+}  // namespace
