@@ -1,0 +1,126 @@
+// The spreadsheet application's members that the module calls, by dispatch id. Thin
+// and late-bound: each helper is one invoke. Every object comes back in a
+// ComPtr<IDispatch>, null where the application answers "none" (no active workbook,
+// a cell without a comment). A failed call, or a call on a null object (E_POINTER),
+// throws _com_error.
+#pragma once
+
+#include "platform/Dispatch.h"
+#include "platform/Variant.h"
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+
+namespace tabro {
+
+using DispatchPtr = platform::ComPtr<IDispatch>;
+
+// Short names (name, count, item, value...) stay out of the module's namespace.
+namespace xl {
+
+namespace dispid {
+// Application
+constexpr DISPID ActiveWorkbook = 0x134;
+constexpr DISPID Workbooks = 0x23C;
+constexpr DISPID ActiveSheet = 0x133;  // also of a workbook
+constexpr DISPID Visible = 0x22E;
+constexpr DISPID Interactive = 0x169;
+// Workbooks, Worksheets
+constexpr DISPID Add = 0xB5;
+constexpr DISPID Count = 0x76;
+constexpr DISPID Item = 0xAA;  // also Range.Item (row, column)
+// Workbook, Worksheet
+constexpr DISPID Worksheets = 0x1EE;
+constexpr DISPID Name = 0x6E;
+constexpr DISPID Activate = 0x130;
+constexpr DISPID Cells = 0xEE;
+constexpr DISPID Columns = 0xF1;
+constexpr DISPID Range = 0xC5;
+// Range
+constexpr DISPID Value = 6;
+constexpr DISPID Text = 0x8A;  // also Comment.Text (a method)
+constexpr DISPID Comment = 0x38E;
+constexpr DISPID AddComment = 0x56D;
+constexpr DISPID EntireRow = 0xF7;
+constexpr DISPID Font = 0x92;
+constexpr DISPID NumberFormat = 0xC1;
+constexpr DISPID AutoFit = 0xED;
+constexpr DISPID Row = 0x101;
+constexpr DISPID Column = 0xF0;
+constexpr DISPID Worksheet = 0x15C;
+constexpr DISPID Parent = 0x96;
+// Font
+constexpr DISPID Bold = 0x60;
+}  // namespace dispid
+
+// The generic calls.
+platform::Variant getProperty(IDispatch* object, DISPID id, std::initializer_list<platform::Variant> args = {});
+void putProperty(IDispatch* object, DISPID id, const platform::Variant& value);
+platform::Variant callMethod(IDispatch* object, DISPID id, std::initializer_list<platform::Variant> args = {});
+
+// The object a variant holds: null for an empty, null or null-object variant; an
+// IUnknown is asked for IDispatch. Any other value throws DISP_E_TYPEMISMATCH.
+DispatchPtr toDispatch(const platform::Variant& value);
+// A property that yields an object.
+DispatchPtr getObject(IDispatch* object, DISPID id, std::initializer_list<platform::Variant> args = {});
+
+// Application
+DispatchPtr activeWorkbook(IDispatch* app);
+DispatchPtr workbooks(IDispatch* app);
+DispatchPtr activeSheet(IDispatch* appOrWorkbook);
+void setVisible(IDispatch* app, bool visible);
+void setInteractive(IDispatch* app, bool interactive);
+
+// Workbooks.Add with its template argument missing.
+DispatchPtr addWorkbook(IDispatch* workbooksCollection);
+DispatchPtr worksheets(IDispatch* workbook);
+// Worksheets.Add with all four arguments missing.
+DispatchPtr addWorksheet(IDispatch* worksheetsCollection);
+LONG count(IDispatch* collection);
+// Item of Workbooks or Worksheets, counting from 1.
+DispatchPtr item(IDispatch* collection, LONG index);
+
+// Name and Activate of a workbook or sheet.
+std::u16string name(IDispatch* object);
+void setName(IDispatch* object, const std::u16string& name);
+void activate(IDispatch* object);
+
+// Worksheet
+DispatchPtr cells(IDispatch* worksheet);
+DispatchPtr columns(IDispatch* worksheet);
+DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,
+                  const std::optional<std::u16string>& otherCorner = std::nullopt);
+
+// How cell coordinates travel. Export writes with 16-bit numbers; a row past 32767
+// would wrap into a negative row there, so such a number goes as a 32-bit one.
+enum class CellIndex { Short, Long };
+// Range.Item(row, column) of the Cells range: the one-cell range, counting from 1.
+DispatchPtr cell(IDispatch* cellsRange, LONG row, LONG column, CellIndex index = CellIndex::Long);
+
+// Range
+platform::Variant value(IDispatch* range);
+void setValue(IDispatch* range, const platform::Variant& value);
+// The displayed text, as the application gives it (normally VT_BSTR).
+platform::Variant text(IDispatch* range);
+DispatchPtr comment(IDispatch* range);  // null when the cell has none
+DispatchPtr addComment(IDispatch* range, const std::u16string& text);
+DispatchPtr entireRow(IDispatch* range);
+DispatchPtr font(IDispatch* range);
+void setNumberFormat(IDispatch* range, const std::u16string& format);
+void autoFit(IDispatch* range);
+LONG row(IDispatch* range);
+LONG column(IDispatch* range);
+DispatchPtr worksheet(IDispatch* range);
+DispatchPtr parent(IDispatch* object);
+
+// Font
+void setBold(IDispatch* font, bool bold);
+
+// Comment.Text: with every argument missing it reads the text; with the first one
+// it sets it (start and overwrite missing).
+std::u16string commentText(IDispatch* comment);
+void setCommentText(IDispatch* comment, const std::u16string& text);
+
+}  // namespace xl
+}  // namespace tabro
