@@ -61,20 +61,25 @@ void AcRxClassDictionary::atPut(const AcRxClass* cls) {
 }
 
 AcRxClassDictionary* acrxClassDictionaryPtr() {
-    static AcRxClassDictionary* dictionary = new AcRxClassDictionary;
+    static AcRxClassDictionary* dictionary = [] {
+        auto* d = new AcRxClassDictionary;
+        for (const AcRxClass* cls : {AcRxObject::desc(), AcRxDictionary::desc(), AcRxClassDictionary::desc(),
+                                     AcEdCommandStack::desc(), AcRxDynamicLinker::desc(), AcApDocManager::desc(),
+                                     AcApDocument::desc()})
+            d->atPut(cls);
+        return d;
+    }();
     return dictionary;
 }
 
 void acrxBuildClassHierarchy() {
-    for (const AcRxClass* cls : {AcRxObject::desc(), AcRxDictionary::desc(), AcRxClassDictionary::desc(),
-                                 AcEdCommandStack::desc(), AcRxDynamicLinker::desc(), AcApDocManager::desc(),
-                                 AcApDocument::desc()})
-        acrxClassDictionaryPtr()->atPut(cls);
+    // Class descriptors link to their parents when they are made; what is left is to
+    // have the host's classes entered, which the dictionary does on first use.
+    acrxClassDictionaryPtr();
 }
 
 AcRxDictionary* acrxSysRegistry() {
     static AcRxDictionary* registry = [] {
-        acrxBuildClassHierarchy();
         auto* r = new AcRxDictionary;
         r->atPut(ACRX_COMMAND_DOCK, acedRegCmds);
         r->atPut(ACRX_DYNAMIC_LINKER, acrxDynamicLinker);

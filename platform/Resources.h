@@ -25,5 +25,5 @@ struct ResourceTable {
 using ResourceTableFunction = const ResourceTable* (*)();
 }
 
-constexpr const char* RESOURCE_TABLE_EXPORT = "ResourceTable";
+constexpr const char* RESOURCE_TABLE_EXPORT = "ResourceModuleTable";
 constexpr unsigned RESOURCE_TABLE_VERSION = 1;

@@ -1,0 +1,30 @@
+// The boxes that report a failed automation call, a framework OLE or dispatch
+// exception, and a violated assertion. Each shows one modal box and returns.
+#pragma once
+
+#include "platform/ComError.h"
+
+#include <string>
+
+namespace tabro {
+
+// The text reportComError shows: five lines, "COM error!", the code, its meaning,
+// and the error information's source and description ("null" without them).
+std::string comErrorText(const _com_error& error);
+
+// In the framework box (owner: the host's main window; caption: the host's title).
+void reportComError(const _com_error& error);
+// "Ole Error : 0x%08lX" with the status code, in the framework box.
+void reportOleException(const COleException& exception);
+// "Dispatch error : " and the description, in the framework box.
+void reportDispatchException(const COleDispatchException& exception);
+
+// A box without owner, caption "Assertion failed", error icon, text
+// "Module: <source>\nLine: <line>\nCondition: <condition>". The caller goes on.
+void assertReport(const char* source, int line, const char* condition);
+
+}  // namespace tabro
+
+// Reports a null pointer where one must not be, naming the condition as written.
+#define TABRO_ASSERT_REPORT(source, condition) \
+    ((condition) ? true : (::tabro::assertReport((source), __LINE__, #condition), false))

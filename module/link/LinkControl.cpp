@@ -1,0 +1,10 @@
+// Connecting and disconnecting the live link do nothing until the link thread exists.
+#include "module/cmd/Operations.h"
+
+namespace tabro {
+
+bool connectLink() { return false; }
+
+void disconnectLink() {}
+
+}  // namespace tabro

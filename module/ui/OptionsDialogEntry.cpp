@@ -1,0 +1,8 @@
+// The options dialog is not there yet: the keyword answers as if it was cancelled.
+#include "module/cmd/Operations.h"
+
+namespace tabro {
+
+bool showOptionsDialog() { return false; }
+
+}  // namespace tabro
