@@ -1,0 +1,186 @@
+#include "module/cmd/ExportLayout.h"
+
+#include "host/db/AcDbDatabase.h"
+#include "host/db/AcUnits.h"
+#include "module/settings/Settings.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cwchar>
+#include <cwctype>
+
+namespace tabro {
+
+namespace {
+
+class DrawingNumberTexts final : public NumberTexts {
+public:
+    void distance(double value, std::string& out) const override {
+        char buffer[512];
+        if (acdbRToS(value, -1, -1, buffer, sizeof buffer) != RTNORM) buffer[0] = '\0';
+        out.assign(buffer);
+    }
+    void angle(double radians, std::string& out) const override {
+        char buffer[512];
+        if (acdbAngToS(radians, -1, -1, buffer, sizeof buffer) != RTNORM) buffer[0] = '\0';
+        out.assign(buffer);
+    }
+};
+
+// Both survey coordinates of the local grid are positive; their drawings keep them
+// negative, so JTSK exports each negative coordinate negated.
+double jtsk(double coordinate, bool on) { return on && coordinate < 0.0 ? coordinate * -1.0 : coordinate; }
+
+void pushProperty(ExportRow& row, const ExportTexts& texts, PropertyColumn c) {
+    row.titles.push(texts.title(c));
+    row.markers.push(texts.marker(c));
+}
+
+// The collation key of a tag: folded to lower case, as wide text for wcscoll.
+std::wstring collationKey(const std::string& tag) {
+    std::wstring wide;
+    std::mbstate_t state{};
+    const char* p = tag.c_str();
+    const char* end = p + tag.size();
+    while (p < end) {
+        wchar_t wc = 0;
+        std::size_t n = std::mbrtowc(&wc, p, static_cast<std::size_t>(end - p), &state);
+        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+            // A byte the locale does not decode sorts by its value, after the letters.
+            wc = static_cast<wchar_t>(0xDC00 + static_cast<unsigned char>(*p));
+            n = 1;
+            state = {};
+        } else if (n == 0) {
+            n = 1;
+        }
+        wide.push_back(static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(wc))));
+        p += n;
+    }
+    return wide;
+}
+
+}  // namespace
+
+const NumberTexts& drawingNumberTexts() {
+    static const DrawingNumberTexts texts;
+    return texts;
+}
+
+void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
+                      std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
+                      const NumberTexts& numbers, const std::string* layoutName) {
+    row.clear();
+    row.values.push(reference.handle);
+    if (options.BlockNames) {
+        row.titles.push(texts.blockNameTitle);
+        row.values.push(blockName);
+    }
+    if (options.Sort) sortAttributeRecords(records);
+    for (const AttributeRecord& r : records) {
+        if (r.isConstant && !options.IncludeConstant) continue;
+        row.titles.push(r.tag);
+        row.values.push(r.text);
+    }
+    for (std::size_t i = 0; i < row.titles.size(); ++i) row.markers.push({});
+
+    std::string number;
+    auto distance = [&](double v) {
+        numbers.distance(v, number);
+        row.values.push(number);
+    };
+    if (options.XCoord) {
+        pushProperty(row, texts, PropertyColumn::X);
+        distance(jtsk(reference.x, options.JTSK));
+    }
+    if (options.YCoord) {
+        pushProperty(row, texts, PropertyColumn::Y);
+        distance(jtsk(reference.y, options.JTSK));
+    }
+    if (options.ZCoord) {
+        pushProperty(row, texts, PropertyColumn::Z);
+        distance(jtsk(reference.z, options.JTSK));
+    }
+    if (options.Rotation) {
+        pushProperty(row, texts, PropertyColumn::Rotation);
+        numbers.angle(reference.rotation, number);
+        row.values.push(number);
+    }
+    if (options.Scale) {
+        pushProperty(row, texts, PropertyColumn::ScaleX);
+        pushProperty(row, texts, PropertyColumn::ScaleY);
+        pushProperty(row, texts, PropertyColumn::ScaleZ);
+        distance(reference.scaleX);
+        distance(reference.scaleY);
+        distance(reference.scaleZ);
+    }
+    if (options.LayerNames) {
+        pushProperty(row, texts, PropertyColumn::Layer);
+        row.values.push(reference.layer);
+    }
+    if (options.LayoutNames && layoutName) {
+        pushProperty(row, texts, PropertyColumn::Layout);
+        row.values.push(*layoutName);
+    }
+}
+
+void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out) {
+    char handle[17];
+    AcDbHandle h;
+    reference.getAcDbHandle(h);
+    h.getIntoAsciiBuffer(handle, sizeof handle);
+    out.handle.assign(handle);
+    const AcGePoint3d p = reference.position();
+    out.x = p.x;
+    out.y = p.y;
+    out.z = p.z;
+    out.rotation = reference.rotation();
+    const AcGeScale3d s = reference.scaleFactors();
+    out.scaleX = s.sx;
+    out.scaleY = s.sy;
+    out.scaleZ = s.sz;
+    AcutString layer(reference.layer());
+    out.layer.assign(layer.get());
+}
+
+void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const std::string& blockName,
+                    std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts) {
+    ReferenceProperties properties;
+    readReferenceProperties(reference, properties);
+    std::string layout;
+    const std::string* layoutName = nullptr;
+    if (options.LayoutNames) {
+        if (const char* name = acdbHostApplicationServices()->layoutManager()->findActiveLayout(true)) {
+            layout = name;
+            layoutName = &layout;
+        }
+    }
+    composeExportRow(row, properties, blockName, records, options, texts, drawingNumberTexts(), layoutName);
+}
+
+void buildPromptRow(TextList& titles, TextList& markers, std::vector<AttributeRecord>& records,
+                    const ExportOptions& options) {
+    titles.clear();
+    markers.clear();
+    if (options.BlockNames) titles.push({});
+    if (options.Sort) sortAttributeRecords(records);
+    for (const AttributeRecord& r : records) {
+        if (r.isConstant && !options.IncludeConstant) continue;
+        titles.push(r.prompt);
+    }
+    for (std::size_t i = 0; i < titles.size(); ++i) markers.push({});
+}
+
+void sortAttributeRecords(std::vector<AttributeRecord>& records) {
+    if (records.size() < 2) return;
+    std::vector<std::pair<std::wstring, std::size_t>> keys;
+    keys.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) keys.emplace_back(collationKey(records[i].tag), i);
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto& a, const auto& b) { return std::wcscoll(a.first.c_str(), b.first.c_str()) < 0; });
+    std::vector<AttributeRecord> sorted;
+    sorted.reserve(records.size());
+    for (const auto& k : keys) sorted.push_back(std::move(records[k.second]));
+    records = std::move(sorted);
+}
+
+}  // namespace tabro

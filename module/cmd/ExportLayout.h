@@ -1,0 +1,88 @@
+// The layout of exported rows: which columns a reference yields, in which order,
+// with which header titles and property markers, and the text of every value. The
+// same layout is what import reads back, so the column order, the handle's place
+// and the markers are a file format.
+#pragma once
+
+#include "module/cmd/AttributeRecord.h"
+#include "module/cmd/TextList.h"
+
+#include <string>
+#include <vector>
+
+class AcDbBlockReference;
+
+namespace tabro {
+
+struct ExportOptions;
+
+// The property columns in their fixed order.
+enum class PropertyColumn { X, Y, Z, Rotation, ScaleX, ScaleY, ScaleZ, Layer, Layout, Count };
+
+// Texts of the header row, read from the resource module once per export.
+struct ExportTexts {
+    std::string blockNameTitle;                                   // text 12
+    std::string titles[static_cast<int>(PropertyColumn::Count)];   // texts 13, 15, ... 29
+    std::string markers[static_cast<int>(PropertyColumn::Count)];  // texts 14, 16, ... 30
+
+    static ExportTexts load();
+    const std::string& title(PropertyColumn c) const { return titles[static_cast<int>(c)]; }
+    const std::string& marker(PropertyColumn c) const { return markers[static_cast<int>(c)]; }
+};
+
+// One reference's row. values[0] is the handle; titles[j] heads values[j + 1];
+// markers parallel titles (empty for the block-name and attribute columns).
+struct ExportRow {
+    TextList values;
+    TextList titles;
+    TextList markers;
+    void clear() noexcept {
+        values.clear();
+        titles.clear();
+        markers.clear();
+    }
+};
+
+// What a row takes from a reference besides its attributes, as texts ready for cells.
+struct ReferenceProperties {
+    std::string handle;
+    double x = 0, y = 0, z = 0;
+    double rotation = 0;  // radians
+    double scaleX = 1, scaleY = 1, scaleZ = 1;
+    std::string layer;
+};
+
+// Formats the numbers of a row: distances and angles in the drawing's current units
+// and precision. Replaceable so that the layout can be checked on its own.
+struct NumberTexts {
+    virtual ~NumberTexts() = default;
+    virtual void distance(double value, std::string& out) const = 0;
+    virtual void angle(double radians, std::string& out) const = 0;
+};
+// acdbRToS / acdbAngToS of the working drawing, unit mode and precision -1.
+const NumberTexts& drawingNumberTexts();
+
+// Composes `row` (cleared first) from the parts of one reference. `layoutName` null
+// leaves the Layout column out of the row. With `Sort`, `records` are sorted in place.
+void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
+                      std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
+                      const NumberTexts& numbers, const std::string* layoutName);
+
+// The same, reading the reference from the drawing (handle, position, rotation,
+// scale factors, layer) and the active layout from the layout manager.
+void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const std::string& blockName,
+                    std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts);
+
+// Reads what a row needs of a reference.
+void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out);
+
+// The prompt row: an empty cell under the block-name column (with BlockNames), then
+// each exported attribute's prompt; markers all empty. Property columns get none.
+void buildPromptRow(TextList& titles, TextList& markers, std::vector<AttributeRecord>& records,
+                    const ExportOptions& options);
+
+// Orders records by tag, without regard to case, by the locale's collation. Records
+// with tags equal in that order keep their definition order.
+void sortAttributeRecords(std::vector<AttributeRecord>& records);
+
+}  // namespace tabro
