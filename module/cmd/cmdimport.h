@@ -1,0 +1,28 @@
+// TABRO Import and TABRO Import2: edited worksheets, or the cells the live link
+// queued, back into the drawing. Main thread, inside the TABRO command; automation
+// failures throw _com_error to the command guard.
+#pragma once
+
+#include "module/link/ChangedCell.h"
+
+namespace tabro {
+
+struct ImportOptions;
+
+// Reads the active sheet (or, with ImportSettings 1, every worksheet of the active
+// workbook) of the running spreadsheet application and applies each row that
+// carries a handle. Without a running application it does nothing. Prints progress
+// for long imports and a one-line summary.
+void Import(const ImportOptions& options);
+
+// Takes the queued cell edits newest first and imports each; the result of the last
+// one, false when the queue was empty.
+bool Import2();
+
+// Writes the one attribute value a changed cell holds, found again by workbook and
+// sheet name (exactly as spelt; the active ones are tried first). False when the
+// application, workbook or sheet is gone, the row has no handle, or not every pair
+// reached an attribute. Properties are never applied from here.
+bool importChangedCell(const ChangedCell& change);
+
+}  // namespace tabro

@@ -1,0 +1,270 @@
+// Changing block references found by handle.
+#include "module/drawing/ReferenceEditing.h"
+
+#include "host/db/AcDbDatabase.h"
+#include "host/db/AcDbSymbolTables.h"
+#include "module/drawing/TagText.h"
+#include "module/errors/ErrorReports.h"
+#include "module/errors/OpenAs.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace tabro {
+
+namespace {
+
+// Holds the attributes of one reference open for write and closes them all on every
+// way out, so that pairs can be matched against the whole set before writing.
+class OpenAttributes {
+public:
+    OpenAttributes() = default;
+    OpenAttributes(const OpenAttributes&) = delete;
+    OpenAttributes& operator=(const OpenAttributes&) = delete;
+    ~OpenAttributes() {
+        for (Item& item : items_) (void)item.attribute->close();
+    }
+
+    struct Item {
+        AcDbAttribute* attribute;
+        AcutString tag;
+        int occurrence;  // attributes before it with the same tag
+        int namesakes;   // attributes with its tag, itself included
+    };
+
+    void open(const AcDbBlockReference& reference) {
+        std::unique_ptr<AcDbObjectIterator> it(reference.attributeIterator());
+        if (!it) return;
+        for (it->start(); !it->done(); it->step()) {
+            AcDbAttribute* attribute = nullptr;
+            if (reference.openAttribute(attribute, it->objectId(), AcDb::kForWrite) != Acad::eOk) continue;
+            try {
+                items_.push_back(Item{attribute, AcutString(attribute->tag()), 0, 1});
+            } catch (...) {
+                (void)attribute->close();
+                throw;
+            }
+        }
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            for (std::size_t j = 0; j < i; ++j) {
+                if (sameTagText(items_[i].tag.get(), items_[j].tag.get())) {
+                    ++items_[i].occurrence;
+                    ++items_[j].namesakes;
+                    ++items_[i].namesakes;
+                }
+            }
+        }
+    }
+
+    std::vector<Item>& items() { return items_; }
+
+private:
+    std::vector<Item> items_;
+};
+
+// The attribute that the k-th column with `tag` goes to, or null.
+AcDbAttribute* targetOf(std::vector<OpenAttributes::Item>& items, const std::string& tag, int k) {
+    for (OpenAttributes::Item& item : items) {
+        if (!sameTagText(item.tag.get(), tag.c_str())) continue;
+        // Namesakes are met in occurrence order: the k-th, or the last one when
+        // there are fewer than k + 1.
+        if (item.occurrence == k || (item.occurrence == item.namesakes - 1 && k > item.occurrence))
+            return item.attribute;
+    }
+    return nullptr;
+}
+
+// The typed open, its object held so that it is closed on every way out.
+template <class T>
+bool openHeld(AcDbObjectPointer<T>& held, AcDbObjectId id, AcDb::OpenMode mode) {
+    T* object = nullptr;
+    if (openAs(object, id, mode) != Acad::eOk) return false;
+    held.adopt(object);
+    return true;
+}
+
+bool isFinite(const AcGePoint3d& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+// Opens the handle's entity for write as a block reference; false otherwise.
+bool openReferenceForWrite(std::string_view handle, AcDbObjectPointer<AcDbEntity>& entity,
+                           AcDbBlockReference*& reference) {
+    if (openByHandle(handle, AcDb::kForWrite, entity) != Acad::eOk) return false;
+    reference = AcDbBlockReference::cast(entity.get());
+    return reference != nullptr;
+}
+
+// The attribute definitions of one block, each with its tag, in the block's order.
+struct DefinitionTags {
+    std::vector<std::pair<std::string, AcDbObjectId>> entries;
+
+    // Walks the block's entities (erased ones skipped) and stops at the first
+    // definition whose tag is `stopAt`, when given.
+    bool read(const AcDbBlockReference& reference, const char* stopAt) {
+        AcDbObjectPointer<AcDbBlockTableRecord> block;
+        if (!openHeld(block, reference.blockTableRecord(), AcDb::kForRead)) return false;
+        AcDbBlockTableRecordIterator* raw = nullptr;
+        if (block->newIterator(raw) != Acad::eOk || !raw) return false;
+        std::unique_ptr<AcDbBlockTableRecordIterator> it(raw);
+        for (; !it->done(); it->step()) {
+            AcDbEntity* entity = nullptr;
+            if (it->getEntity(entity, AcDb::kForRead) != Acad::eOk) continue;
+            AcDbObjectPointer<AcDbEntity> held;
+            held.adopt(entity);
+            auto* definition = AcDbAttributeDefinition::cast(entity);
+            if (!definition) continue;
+            AcutString tag(definition->tag());
+            entries.emplace_back(tag.get(), entity->objectId());
+            if (stopAt && sameTagText(tag.get(), stopAt)) break;
+        }
+        return true;
+    }
+
+    AcDbObjectId find(const char* tag) const {
+        for (const auto& [defTag, id] : entries)
+            if (sameTagText(defTag.c_str(), tag)) return id;
+        return AcDbObjectId::kNull;
+    }
+};
+
+// Places one attribute from its definition, keeping its text.
+void placeFromDefinition(AcDbAttribute& attribute, const AcDbAttributeDefinition& definition,
+                         const AcGeMatrix3d& transform) {
+    AcutString text(attribute.textString());
+    if (attribute.setAttributeFromBlock(&definition, transform) != Acad::eOk) return;
+    std::string_view kept = text.get();
+    (void)attribute.setFieldLength(static_cast<int>(kept.size()) + 1);
+    (void)attribute.setTextString(text.get());
+}
+
+}  // namespace
+
+Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
+                               AcDbObjectPointer<AcDbEntity>& entity) {
+    (void)entity.close();
+    // A spreadsheet program may keep blanks or a line break around a comment's text.
+    while (!handleText.empty() && isBlank(handleText.front())) handleText.remove_prefix(1);
+    while (!handleText.empty() && isBlank(handleText.back())) handleText.remove_suffix(1);
+    char text[17];
+    if (handleText.empty() || handleText.size() >= sizeof text) return Acad::eNullHandle;
+    handleText.copy(text, handleText.size());
+    text[handleText.size()] = '\0';
+    AcDbHandle handle(text);
+    if (handle.isNull()) return Acad::eNullHandle;
+
+    AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
+    if (!db) return Acad::eNullObjectPointer;
+    AcDbObjectId id;
+    if (Acad::ErrorStatus es = db->getAcDbObjectId(id, false, handle); es != Acad::eOk) return es;
+    AcDbEntity* opened = nullptr;
+    if (Acad::ErrorStatus es = acdbOpenAcDbEntity(opened, id, mode); es != Acad::eOk) return es;
+    entity.adopt(opened);
+    return Acad::eOk;
+}
+
+bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
+                     std::span<const std::string> values, int firstOccurrence) {
+    if (tags.size() != values.size()) return false;
+    OpenAttributes open;
+    open.open(reference);
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        int k = 0;
+        for (std::size_t j = 0; j < i; ++j)
+            if (sameTagText(tags[j].c_str(), tags[i].c_str())) ++k;
+        if (sameTagText(tags[0].c_str(), tags[i].c_str())) k += firstOccurrence;
+        AcDbAttribute* attribute = targetOf(open.items(), tags[i], k);
+        if (!attribute) continue;
+        (void)attribute->setFieldLength(static_cast<int>(values[i].size()));
+        if (attribute->setTextString(values[i].c_str()) == Acad::eOk) ++written;
+    }
+    return written == tags.size();
+}
+
+bool applyAttributes(std::string_view handle, std::span<const std::string> tags,
+                     std::span<const std::string> values, int firstOccurrence) {
+    if (tags.size() != values.size()) return false;
+    AcDbObjectPointer<AcDbEntity> entity;
+    if (openByHandle(handle, AcDb::kForRead, entity) != Acad::eOk) return false;
+    auto* reference = AcDbBlockReference::cast(entity.get());
+    if (!reference) return false;
+    return writeAttributes(*reference, tags, values, firstOccurrence);
+}
+
+bool applyPosition(std::string_view handle, const AcGePoint3d& position) {
+    AcDbObjectPointer<AcDbEntity> entity;
+    AcDbBlockReference* reference = nullptr;
+    if (!openReferenceForWrite(handle, entity, reference)) return false;
+    if (!isFinite(position) || reference->setPosition(position) != Acad::eOk) return false;
+    return refreshAttributes(reference);
+}
+
+bool applyScale(std::string_view handle, const AcGeScale3d& scale) {
+    AcDbObjectPointer<AcDbEntity> entity;
+    AcDbBlockReference* reference = nullptr;
+    if (!openReferenceForWrite(handle, entity, reference)) return false;
+    if (!isFinite({scale.sx, scale.sy, scale.sz}) || reference->setScaleFactors(scale) != Acad::eOk) return false;
+    return refreshAttributes(reference);
+}
+
+bool applyRotation(std::string_view handle, double radians) {
+    AcDbObjectPointer<AcDbEntity> entity;
+    AcDbBlockReference* reference = nullptr;
+    if (!openReferenceForWrite(handle, entity, reference)) return false;
+    if (!std::isfinite(radians) || reference->setRotation(radians) != Acad::eOk) return false;
+    return refreshAttributes(reference);
+}
+
+bool applyLayer(std::string_view handle, const char* layer) {
+    if (!layer) return false;
+    AcDbObjectPointer<AcDbEntity> entity;
+    if (openByHandle(handle, AcDb::kForWrite, entity) != Acad::eOk) return false;
+    return entity->setLayer(layer, true) == Acad::eOk;
+}
+
+bool refreshAttributes(AcDbBlockReference* reference) {
+    if (!reference) {
+        assertReport("drawing/ReferenceEditing", __LINE__, "pRef != NULL");
+        return false;
+    }
+    if (!reference->isReadEnabled()) return false;
+    std::unique_ptr<AcDbObjectIterator> it(reference->attributeIterator());
+    if (!it) return true;
+    const AcGeMatrix3d transform = reference->blockTransform();
+    // The block's definitions are read once for all attributes of the reference.
+    DefinitionTags definitions;
+    bool haveDefinitions = false;
+    for (it->start(); !it->done(); it->step()) {
+        AcDbObjectPointer<AcDbAttribute> attribute;
+        if (!openHeld(attribute, it->objectId(), AcDb::kForWrite)) continue;
+        if (!haveDefinitions) {
+            if (!definitions.read(*reference, nullptr)) return true;
+            haveDefinitions = true;
+        }
+        AcutString tag(attribute->tag());
+        AcDbObjectPointer<AcDbAttributeDefinition> definition;
+        if (definition.open(definitions.find(tag.get()), AcDb::kForRead) != Acad::eOk) continue;
+        placeFromDefinition(*attribute.get(), *definition.get(), transform);
+    }
+    return true;
+}
+
+bool findAttributeDefinition(const AcDbBlockReference* reference, const AcDbAttribute* attribute,
+                             AcDbObjectPointer<AcDbAttributeDefinition>& definition) {
+    (void)definition.close();
+    if (!reference) {
+        assertReport("drawing/ReferenceEditing", __LINE__, "pRef != NULL");
+        return false;
+    }
+    if (!attribute) {
+        assertReport("drawing/ReferenceEditing", __LINE__, "pAtt != NULL");
+        return false;
+    }
+    AcutString tag(attribute->tag());
+    DefinitionTags definitions;
+    if (!definitions.read(*reference, tag.get())) return false;
+    AcDbObjectId id = definitions.find(tag.get());
+    return !id.isNull() && definition.open(id, AcDb::kForRead) == Acad::eOk;
+}
+
+}  // namespace tabro

@@ -1,0 +1,62 @@
+// Changing block references found by handle: their attribute texts, position,
+// scale factors, rotation and layer, and placing their attributes again from the
+// block's definitions after the reference moved. Main thread only, inside a
+// command; every object is opened and closed within the call.
+#pragma once
+
+#include "host/db/AcDbEntities.h"
+#include "host/db/AcDbObject.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tabro {
+
+// Opens the working drawing's entity whose handle is this hexadecimal text
+// (surrounding blanks ignored). Statuses other than eOk leave `entity` empty:
+// no working drawing (eNoDatabase is not a host status, so eNullObjectPointer),
+// text that is no handle (eNullHandle), a handle the drawing does not hold
+// (eUnknownHandle), an erased object, or an open the database refuses.
+[[nodiscard]] Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
+                                             AcDbObjectPointer<AcDbEntity>& entity);
+
+// Writes tag/value pairs into the attributes of an open reference. Tags match
+// without regard to case; each matched attribute gets the value's text and a field
+// length of its byte length. When a tag occurs more than once the k-th column with
+// it goes to the k-th attribute with it, and columns beyond the attributes' number
+// go to the last of them (so a later column wins over an earlier one). A pair whose
+// tag no attribute carries changes nothing; an attribute that no pair names is left
+// alone. `firstOccurrence` counts the columns with the first pair's tag that stand
+// before it (a single changed cell knows its column's place among its namesakes).
+// True when every pair was written. Attributes that do not open are skipped.
+bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
+                     std::span<const std::string> values, int firstOccurrence = 0);
+
+// The handle-level steps of applying one row. Each opens the entity, changes it and
+// closes it; false when the handle names no live entity, the entity is not a block
+// reference (the layer step takes any entity), or the drawing refuses the value.
+bool applyAttributes(std::string_view handle, std::span<const std::string> tags,
+                     std::span<const std::string> values, int firstOccurrence = 0);
+// These three also place the attributes again (refreshAttributes) after the change.
+bool applyPosition(std::string_view handle, const AcGePoint3d& position);
+bool applyScale(std::string_view handle, const AcGeScale3d& scale);
+bool applyRotation(std::string_view handle, double radians);
+bool applyLayer(std::string_view handle, const char* layer);
+
+// Places every attribute of an open reference again from the block's attribute
+// definition with the same tag, under the reference's current transform, keeping
+// its text (and giving it a field length of the text's byte length plus one).
+// Attributes without such a definition keep their placement. False for a null
+// reference (reported as a failed assertion) or one that is not open.
+bool refreshAttributes(AcDbBlockReference* reference);
+
+// The first attribute definition of the reference's block whose tag equals the
+// attribute's (without regard to case), opened for read into `definition`, which
+// closes it when it goes out of scope. False, with `definition` empty, when there
+// is none or the block does not open; a null argument is reported as a failed
+// assertion.
+bool findAttributeDefinition(const AcDbBlockReference* reference, const AcDbAttribute* attribute,
+                             AcDbObjectPointer<AcDbAttributeDefinition>& definition);
+
+}  // namespace tabro

@@ -1,0 +1,13 @@
+// Comparing attribute tags as the drawing does: without regard to case, character
+// by character in the multibyte text of the system code page.
+#pragma once
+
+namespace tabro {
+
+// True when the two NUL-terminated tags are equal ignoring case (as _mbsicmp).
+// Plain ASCII tags, the usual case, are compared without decoding.
+bool sameTagText(const char* a, const char* b);
+
+inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace tabro
