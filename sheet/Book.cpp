@@ -1,0 +1,105 @@
+#include "sheet/Book.h"
+
+#include "sheet/Utf.h"
+#include "sheet/xlsx/Carry.h"
+
+#include <algorithm>
+
+namespace sheet {
+
+Book::~Book() = default;
+
+void Book::setActiveIndex(std::size_t index) {
+    if (index < sheets_.size() && index != active_) {
+        active_ = index;
+        isStructureChanged = true;
+    }
+}
+
+std::shared_ptr<Sheet> Book::activeSheet() const {
+    return active_ < sheets_.size() ? sheets_[active_] : nullptr;
+}
+
+std::optional<std::size_t> Book::findSheet(std::u16string_view name) const {
+    for (std::size_t i = 0; i < sheets_.size(); ++i)
+        if (sameNameIgnoringCase(sheets_[i]->name(), name)) return i;
+    return std::nullopt;
+}
+
+std::shared_ptr<Sheet> Book::insertSheet(std::size_t index, std::u16string name) {
+    index = std::min(index, sheets_.size());
+    auto sheet = std::make_shared<Sheet>(*this, std::move(name));
+    sheet->markChanged();
+    sheets_.insert(sheets_.begin() + static_cast<std::ptrdiff_t>(index), sheet);
+    if (sheets_.size() > 1 && active_ >= index) ++active_;
+    isStructureChanged = true;
+    return sheet;
+}
+
+std::u16string Book::nextSheetName() {
+    // The counter starts above the highest "SheetN" present, as the application's
+    // own numbering does, and skips names taken since.
+    for (const auto& s : sheets_) {
+        const auto& n = s->name();
+        if (n.size() > 5 && sameNameIgnoringCase(n.substr(0, 5), u"Sheet") && n.size() <= 11) {
+            int value = 0;
+            bool digits = true;
+            for (std::size_t i = 5; i < n.size(); ++i) {
+                if (n[i] < u'0' || n[i] > u'9') {
+                    digits = false;
+                    break;
+                }
+                value = value * 10 + (n[i] - u'0');
+            }
+            if (digits) sheetCounter_ = std::max(sheetCounter_, value);
+        }
+    }
+    for (;;) {
+        std::string candidate = "Sheet" + std::to_string(++sheetCounter_);
+        std::u16string name(candidate.begin(), candidate.end());
+        if (!findSheet(name)) return name;
+    }
+}
+
+bool Book::isChanged() const {
+    if (isStructureChanged) return true;
+    return std::any_of(sheets_.begin(), sheets_.end(), [](const auto& s) { return s->isChanged(); });
+}
+
+void Book::markSaved() {
+    isStructureChanged = false;
+    for (auto& s : sheets_) s->markSaved();
+}
+
+std::string sheetNameProblem(std::u16string_view name) {
+    if (name.empty()) return "a sheet name cannot be empty";
+    if (codePointCount(name) > 31) return "a sheet name cannot be longer than 31 characters";
+    for (char16_t c : name)
+        if (c == u':' || c == u'\\' || c == u'/' || c == u'?' || c == u'*' || c == u'[' || c == u']')
+            return "a sheet name cannot contain any of the characters : \\ / ? * [ ]";
+    if (name.front() == u'\'' || name.back() == u'\'') return "a sheet name cannot begin or end with an apostrophe";
+    if (sameNameIgnoringCase(name, u"History")) return "\"History\" is a name the application reserves";
+    return {};
+}
+
+namespace {
+char16_t foldCase(char16_t c) {
+    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return static_cast<char16_t>(c + 32);
+    if (((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) && c % 2 == 0 && c != 0x130)
+        return static_cast<char16_t>(c + 1);
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
+    if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+    return c;
+}
+}  // namespace
+
+bool sameNameIgnoringCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (foldCase(a[i]) != foldCase(b[i])) return false;
+    return true;
+}
+
+}  // namespace sheet

@@ -1,0 +1,83 @@
+// One workbook: its sheets in tab order, the active one, the shared text table and
+// the cell formats, and where it lives on disk. Guarded by the application's lock.
+#pragma once
+
+#include "sheet/Sheet.h"
+#include "sheet/StringPool.h"
+#include "sheet/Styles.h"
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sheet {
+
+struct PackageCarry;
+
+// What a file looked like when it was last read or written, to notice changes made
+// by another program.
+struct FileStamp {
+    std::int64_t size = -1;
+    std::int64_t mtimeNs = -1;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+class Book {
+public:
+    explicit Book(std::u16string name) : name_(std::move(name)) {}
+    Book(const Book&) = delete;
+    Book& operator=(const Book&) = delete;
+    ~Book();
+
+    const std::u16string& name() const noexcept { return name_; }
+    void setName(std::u16string name) { name_ = std::move(name); }
+
+    std::vector<std::shared_ptr<Sheet>>& sheets() noexcept { return sheets_; }
+    const std::vector<std::shared_ptr<Sheet>>& sheets() const noexcept { return sheets_; }
+    // Index into sheets(); 0 when there are none.
+    std::size_t activeIndex() const noexcept { return active_; }
+    void setActiveIndex(std::size_t index);
+    std::shared_ptr<Sheet> activeSheet() const;
+    // Index of a sheet whose name equals name without regard to case, if any.
+    std::optional<std::size_t> findSheet(std::u16string_view name) const;
+
+    // Adds an empty sheet at index (clamped) and returns it.
+    std::shared_ptr<Sheet> insertSheet(std::size_t index, std::u16string name);
+    // The name a new sheet gets: "Sheet" + the next free number.
+    std::u16string nextSheetName();
+
+    StringPool strings;
+    Styles styles;
+
+    // Where the workbook is saved; empty for none.
+    std::string path;
+    FileStamp stamp;
+    // Why the workbook cannot be changed (content that could not be written back);
+    // empty when it can.
+    std::string readOnlyReason;
+    // The sheet order, names or active sheet changed since the last save.
+    bool isStructureChanged = false;
+    bool isChanged() const;
+    void markSaved();
+
+    std::shared_ptr<PackageCarry> carry;
+
+private:
+    std::u16string name_;
+    std::vector<std::shared_ptr<Sheet>> sheets_;
+    std::size_t active_ = 0;
+    int sheetCounter_ = 0;
+};
+
+// Sheet naming rules: 1 to 31 characters, none of : \ / ? * [ ], not starting or
+// ending with an apostrophe, not "History". Returns what is wrong, empty when the
+// name is fine. Uniqueness is the workbook's business (findSheet).
+std::string sheetNameProblem(std::u16string_view name);
+// Case-insensitive equality as the application compares sheet names (simple case
+// folding of Latin, Greek and Cyrillic letters).
+bool sameNameIgnoringCase(std::u16string_view a, std::u16string_view b);
+
+}  // namespace sheet

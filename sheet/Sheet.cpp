@@ -1,0 +1,271 @@
+#include "sheet/Sheet.h"
+
+#include "sheet/Book.h"
+#include "sheet/NumberText.h"
+#include "sheet/Utf.h"
+#include "sheet/xlsx/Carry.h"
+
+#include <algorithm>
+
+namespace sheet {
+namespace {
+
+constexpr std::uint32_t kWidestCounted = 255;
+
+std::uint32_t widthOf(std::u16string_view text) {
+    return static_cast<std::uint32_t>(std::min<std::size_t>(codePointCount(text), kWidestCounted));
+}
+
+}  // namespace
+
+bool Formula::isAnchor() const {
+    for (const auto& [name, value] : attributes) {
+        if (name == "ref") return true;  // master of a shared or array formula
+        if (name == "t" && value == "array") return true;
+    }
+    return false;
+}
+
+Sheet::~Sheet() = default;
+
+const Cell* Sheet::find(std::int32_t row, std::int32_t column) const {
+    if (row < 1 || static_cast<std::size_t>(row) > rows_.size()) return nullptr;
+    const Row& r = rows_[row - 1];
+    auto it = std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
+    return it != r.end() && it->column == column ? &*it : nullptr;
+}
+
+std::uint32_t Sheet::styleAt(std::int32_t row, std::int32_t column) const {
+    if (const Cell* c = find(row, column)) return c->style;
+    if (auto it = rowFormats_.find(row); it != rowFormats_.end() && it->second.hasStyle) return it->second.style;
+    if (column >= 1 && static_cast<std::size_t>(column) <= columns_.size() && columns_[column - 1].hasStyle)
+        return columns_[column - 1].style;
+    return 0;
+}
+
+Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
+    if (static_cast<std::size_t>(row) > rows_.size()) rows_.resize(row);
+    Row& r = rows_[row - 1];
+    if (r.empty() || r.back().column < column) {
+        std::uint32_t style = styleAt(row, column);
+        r.emplace_back();
+        r.back().column = static_cast<std::uint16_t>(column);
+        r.back().style = style;
+        return r.back();
+    }
+    auto it = std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
+    if (it != r.end() && it->column == column) return *it;
+    std::uint32_t style = styleAt(row, column);
+    it = r.emplace(it);
+    it->column = static_cast<std::uint16_t>(column);
+    it->style = style;
+    return *it;
+}
+
+void Sheet::countWidth(std::int32_t column, const Cell& cell, int delta) {
+    if (cell.kind == CellKind::Empty) return;
+    std::uint32_t w = widthOf(displayText(cell));
+    if (static_cast<std::size_t>(column) > widths_.size()) widths_.resize(column);
+    WidthCount& wc = widths_[column - 1];
+    if (wc.counts.empty()) wc.counts.assign(kWidestCounted + 1, 0);
+    if (delta > 0) {
+        ++wc.counts[w];
+        wc.widest = std::max(wc.widest, w);
+    } else if (wc.counts[w] > 0) {
+        --wc.counts[w];
+        while (wc.widest > 0 && wc.counts[wc.widest] == 0) --wc.widest;
+    }
+}
+
+void Sheet::beforeAssign(std::int32_t row, std::int32_t column, Cell& cell) {
+    countWidth(column, cell, -1);
+    if (cell.flags & Cell::kHasFormula) {
+        formulas_.erase(key(row, column));
+        cell.flags &= static_cast<std::uint8_t>(~Cell::kHasFormula);
+    }
+    cellsChanged_ = true;
+}
+
+void Sheet::setNumber(std::int32_t row, std::int32_t column, double value) {
+    Cell& c = cellAt(row, column);
+    beforeAssign(row, column, c);
+    c.kind = CellKind::Number;
+    c.number = value;
+    countWidth(column, c, 1);
+}
+
+void Sheet::setText(std::int32_t row, std::int32_t column, std::u16string_view text) {
+    std::uint32_t id = book_->strings.intern(text);
+    Cell& c = cellAt(row, column);
+    beforeAssign(row, column, c);
+    c.kind = CellKind::Text;
+    c.text = id;
+    countWidth(column, c, 1);
+}
+
+void Sheet::setBoolean(std::int32_t row, std::int32_t column, bool value) {
+    Cell& c = cellAt(row, column);
+    beforeAssign(row, column, c);
+    c.kind = CellKind::Boolean;
+    c.number = value ? 1 : 0;
+    countWidth(column, c, 1);
+}
+
+void Sheet::setError(std::int32_t row, std::int32_t column, std::int32_t errorNumber) {
+    Cell& c = cellAt(row, column);
+    beforeAssign(row, column, c);
+    c.kind = CellKind::Error;
+    c.error = errorNumber;
+    countWidth(column, c, 1);
+}
+
+void Sheet::clearValue(std::int32_t row, std::int32_t column) {
+    if (!find(row, column)) return;
+    Cell& c = cellAt(row, column);
+    beforeAssign(row, column, c);
+    c.kind = CellKind::Empty;
+    c.number = 0;
+}
+
+void Sheet::setStyle(std::int32_t row, std::int32_t column, std::uint32_t style) {
+    Cell& c = cellAt(row, column);
+    if (c.style != style) {
+        c.style = style;
+        cellsChanged_ = true;
+    }
+}
+
+const Formula* Sheet::formula(std::int32_t row, std::int32_t column) const {
+    auto it = formulas_.find(key(row, column));
+    return it == formulas_.end() ? nullptr : &it->second;
+}
+
+std::u16string Sheet::displayText(const Cell& cell) const {
+    switch (cell.kind) {
+    case CellKind::Empty:
+        return {};
+    case CellKind::Text:
+        return book_->strings.text(cell.text);
+    case CellKind::Boolean:
+        return cell.number != 0 ? u"TRUE" : u"FALSE";
+    case CellKind::Error:
+        if (auto e = errorByNumber(cell.error)) return utf8ToUtf16(e->text);
+        return u"#VALUE!";
+    case CellKind::Number: {
+        std::string s = displayNumber(cell.number);
+        return std::u16string(s.begin(), s.end());
+    }
+    }
+    return {};
+}
+
+std::u16string Sheet::displayText(std::int32_t row, std::int32_t column) const {
+    const Cell* c = find(row, column);
+    return c ? displayText(*c) : std::u16string{};
+}
+
+const Comment* Sheet::comment(std::int32_t row, std::int32_t column) const {
+    auto it = comments_.find(key(row, column));
+    return it == comments_.end() ? nullptr : &it->second;
+}
+
+void Sheet::setComment(std::int32_t row, std::int32_t column, Comment comment) {
+    comments_[key(row, column)] = std::move(comment);
+    commentsChanged_ = true;
+}
+
+const LineFormat* Sheet::rowFormat(std::int32_t row) const {
+    auto it = rowFormats_.find(row);
+    return it == rowFormats_.end() ? nullptr : &it->second;
+}
+
+const LineFormat* Sheet::columnFormat(std::int32_t column) const {
+    return column >= 1 && static_cast<std::size_t>(column) <= columns_.size() ? &columns_[column - 1] : nullptr;
+}
+
+void Sheet::setRowStyle(std::int32_t row, std::uint32_t style) {
+    LineFormat& f = rowFormats_[row];
+    f.style = style;
+    f.hasStyle = true;
+    if (static_cast<std::size_t>(row) <= rows_.size())
+        for (Cell& c : rows_[row - 1]) c.style = style;
+    cellsChanged_ = true;
+}
+
+LineFormat& Sheet::columnFormatForLoad(std::int32_t column) {
+    if (static_cast<std::size_t>(column) > columns_.size()) columns_.resize(column);
+    return columns_[column - 1];
+}
+
+void Sheet::setColumnStyle(std::int32_t column, std::uint32_t style) {
+    LineFormat& f = columnFormatForLoad(column);
+    f.style = style;
+    f.hasStyle = true;
+    for (Row& r : rows_)
+        for (Cell& c : r)
+            if (c.column == column) c.style = style;
+    cellsChanged_ = true;
+}
+
+void Sheet::autoFit(std::int32_t firstColumn, std::int32_t lastColumn) {
+    std::int32_t last = std::min<std::int32_t>(lastColumn, static_cast<std::int32_t>(widths_.size()));
+    for (std::int32_t col = std::max(firstColumn, 1); col <= last; ++col) {
+        const WidthCount& wc = widths_[col - 1];
+        if (wc.counts.empty()) continue;
+        LineFormat& f = columnFormatForLoad(col);
+        double width = -1;
+        // Characters of the default font are about 7 pixels wide plus 5 pixels of
+        // padding; widths are stored in characters to 1/256.
+        if (wc.widest > 0) width = static_cast<int>((wc.widest * 7.0 + 5.0) / 7.0 * 256.0) / 256.0;
+        if (f.width != width || f.isCustomWidth != (width >= 0)) {
+            f.width = width;
+            f.isCustomWidth = width >= 0;
+            cellsChanged_ = true;
+        }
+    }
+}
+
+std::int32_t Sheet::maxRow() const {
+    for (std::size_t r = rows_.size(); r > 0; --r)
+        if (!rows_[r - 1].empty()) return static_cast<std::int32_t>(r);
+    return 0;
+}
+
+std::int32_t Sheet::maxColumn() const {
+    std::int32_t m = 0;
+    for (const Row& r : rows_)
+        if (!r.empty()) m = std::max<std::int32_t>(m, r.back().column);
+    return m;
+}
+
+Cell& Sheet::cellForLoad(std::int32_t row, std::int32_t column) { return cellAt(row, column); }
+
+void Sheet::setFormulaForLoad(std::int32_t row, std::int32_t column, Formula formula) {
+    cellAt(row, column).flags |= Cell::kHasFormula;
+    formulas_[key(row, column)] = std::move(formula);
+}
+
+void Sheet::setCommentForLoad(std::int32_t row, std::int32_t column, Comment comment) {
+    comments_[key(row, column)] = std::move(comment);
+}
+
+void Sheet::swapContent(Sheet& other) {
+    rows_.swap(other.rows_);
+    formulas_.swap(other.formulas_);
+    comments_.swap(other.comments_);
+    rowFormats_.swap(other.rowFormats_);
+    columns_.swap(other.columns_);
+    widths_.swap(other.widths_);
+    std::swap(cellsChanged_, other.cellsChanged_);
+    std::swap(commentsChanged_, other.commentsChanged_);
+    carry.swap(other.carry);
+}
+
+void Sheet::finishLoad() {
+    widths_.clear();
+    for (std::size_t r = 0; r < rows_.size(); ++r)
+        for (const Cell& c : rows_[r]) countWidth(c.column, c, 1);
+    cellsChanged_ = commentsChanged_ = false;
+}
+
+}  // namespace sheet

@@ -1,0 +1,159 @@
+// One worksheet's content: cells kept row by row in column order (16 bytes a cell),
+// comments, row and column formats, and what AutoFit needs to size a column without
+// looking at its cells again. Not thread-safe: the application's lock guards it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace sheet {
+
+class Book;
+struct SheetCarry;
+
+enum class CellKind : std::uint8_t { Empty, Number, Text, Boolean, Error };
+
+struct Cell {
+    union {
+        double number;       // Number, Boolean (0 or 1)
+        std::uint32_t text;  // Text: index into the workbook's StringPool
+        std::int32_t error;  // Error: the application's error number (2007 = #DIV/0!)
+    };
+    std::uint32_t style = 0;
+    std::uint16_t column = 0;  // from 1
+    CellKind kind = CellKind::Empty;
+    std::uint8_t flags = 0;
+    static constexpr std::uint8_t kHasFormula = 1;
+    Cell() : number(0) {}
+};
+static_assert(sizeof(Cell) == 16);
+
+// A formula as read, kept with the cell's cached value; written back unchanged while
+// the cell is not assigned.
+struct Formula {
+    std::string text;                                             // UTF-8, unescaped
+    std::vector<std::pair<std::string, std::string>> attributes;  // t, ref, si, ...
+    // A formula other cells depend on (a shared formula's master, an array formula):
+    // replacing it would corrupt those cells, so assignments to it are refused.
+    bool isAnchor() const;
+};
+
+struct Comment {
+    std::u16string text;
+    std::u16string author;
+};
+
+struct LineFormat {
+    std::uint32_t style = 0;
+    bool hasStyle = false;
+    double width = -1;  // columns only; < 0 = default width
+    bool isCustomWidth = false;
+    std::string extraAttributes;  // as read (height, hidden, outline level, ...)
+};
+
+class Sheet {
+public:
+    explicit Sheet(Book& book, std::u16string name) : book_(&book), name_(std::move(name)) {}
+    Sheet(const Sheet&) = delete;
+    Sheet& operator=(const Sheet&) = delete;
+    ~Sheet();
+
+    Book& book() const noexcept { return *book_; }
+    const std::u16string& name() const noexcept { return name_; }
+    void setName(std::u16string name) { name_ = std::move(name); }
+
+    // Null when the cell holds nothing (no value, no format of its own).
+    const Cell* find(std::int32_t row, std::int32_t column) const;
+    // The format that applies to a cell: its own, else its row's, else its column's.
+    std::uint32_t styleAt(std::int32_t row, std::int32_t column) const;
+
+    // Assignments through automation (they mark the sheet changed and drop a formula).
+    void setNumber(std::int32_t row, std::int32_t column, double value);
+    void setText(std::int32_t row, std::int32_t column, std::u16string_view text);
+    void setBoolean(std::int32_t row, std::int32_t column, bool value);
+    void setError(std::int32_t row, std::int32_t column, std::int32_t errorNumber);
+    void clearValue(std::int32_t row, std::int32_t column);
+    void setStyle(std::int32_t row, std::int32_t column, std::uint32_t style);
+    const Formula* formula(std::int32_t row, std::int32_t column) const;
+
+    // The displayed text of a cell (empty for none).
+    std::u16string displayText(const Cell& cell) const;
+    std::u16string displayText(std::int32_t row, std::int32_t column) const;
+
+    const Comment* comment(std::int32_t row, std::int32_t column) const;
+    void setComment(std::int32_t row, std::int32_t column, Comment comment);
+    const std::unordered_map<std::uint64_t, Comment>& comments() const noexcept { return comments_; }
+    static std::uint64_t key(std::int32_t row, std::int32_t column) {
+        return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
+    }
+
+    // Row and column formats; a format set on a whole row or column also goes to the
+    // cells that already exist there.
+    const LineFormat* rowFormat(std::int32_t row) const;
+    const LineFormat* columnFormat(std::int32_t column) const;
+    void setRowStyle(std::int32_t row, std::uint32_t style);
+    void setColumnStyle(std::int32_t column, std::uint32_t style);
+    // Fits the widths of columns first..last to their widest displayed text; costs
+    // one step per column that ever held text, whatever the number of rows.
+    void autoFit(std::int32_t firstColumn, std::int32_t lastColumn);
+    const std::vector<LineFormat>& columnFormats() const noexcept { return columns_; }
+    const std::unordered_map<std::int32_t, LineFormat>& rowFormats() const noexcept { return rowFormats_; }
+
+    // Cells for the writer and the reload comparison: every row that holds cells.
+    using Row = std::vector<Cell>;  // sorted by column
+    const std::vector<Row>& rows() const noexcept { return rows_; }
+    std::int32_t maxRow() const;
+    std::int32_t maxColumn() const;
+
+    // Loading: cells arrive in file order; no change mark, no width bookkeeping
+    // until finishLoad.
+    Cell& cellForLoad(std::int32_t row, std::int32_t column);
+    void setFormulaForLoad(std::int32_t row, std::int32_t column, Formula formula);
+    void setCommentForLoad(std::int32_t row, std::int32_t column, Comment comment);
+    LineFormat& rowFormatForLoad(std::int32_t row) { return rowFormats_[row]; }
+    LineFormat& columnFormatForLoad(std::int32_t column);
+    void finishLoad();
+
+    // Exchanges everything but the workbook and the name with other (a reloaded
+    // copy of this sheet), so references to this sheet stay valid.
+    void swapContent(Sheet& other);
+
+    bool isChanged() const noexcept { return cellsChanged_ || commentsChanged_; }
+    bool areCommentsChanged() const noexcept { return commentsChanged_; }
+    void markSaved() { cellsChanged_ = commentsChanged_ = false; }
+    void markChanged() { cellsChanged_ = true; }
+
+    // The file's XML that this sheet carries through (null for a new sheet).
+    std::shared_ptr<SheetCarry> carry;
+
+private:
+    Cell& cellAt(std::int32_t row, std::int32_t column);
+    void beforeAssign(std::int32_t row, std::int32_t column, Cell& cell);
+    void countWidth(std::int32_t column, const Cell& cell, int delta);
+
+    Book* book_;
+    std::u16string name_;
+    std::vector<Row> rows_;  // index row - 1
+    std::unordered_map<std::uint64_t, Formula> formulas_;
+    std::unordered_map<std::uint64_t, Comment> comments_;
+    std::unordered_map<std::int32_t, LineFormat> rowFormats_;
+    std::vector<LineFormat> columns_;  // index column - 1
+
+    // Per column, how many cells show a text of each width (in characters, capped):
+    // the widest is known at once and stays right when a wide cell is overwritten.
+    struct WidthCount {
+        std::vector<std::uint32_t> counts;
+        std::uint32_t widest = 0;
+    };
+    std::vector<WidthCount> widths_;
+    bool cellsChanged_ = false;
+    bool commentsChanged_ = false;
+};
+
+}  // namespace sheet

@@ -1,0 +1,159 @@
+#include "sheet/Styles.h"
+
+#include <array>
+
+namespace sheet {
+namespace {
+
+struct Builtin {
+    std::uint32_t id;
+    std::string_view code;
+};
+constexpr std::array<Builtin, 28> kBuiltins{{{0, "General"},
+                                            {1, "0"},
+                                            {2, "0.00"},
+                                            {3, "#,##0"},
+                                            {4, "#,##0.00"},
+                                            {9, "0%"},
+                                            {10, "0.00%"},
+                                            {11, "0.00E+00"},
+                                            {12, "# ?/?"},
+                                            {13, "# ?\?/??"},
+                                            {14, "mm-dd-yy"},
+                                            {15, "d-mmm-yy"},
+                                            {16, "d-mmm"},
+                                            {17, "mmm-yy"},
+                                            {18, "h:mm AM/PM"},
+                                            {19, "h:mm:ss AM/PM"},
+                                            {20, "h:mm"},
+                                            {21, "h:mm:ss"},
+                                            {22, "m/d/yy h:mm"},
+                                            {37, "#,##0 ;(#,##0)"},
+                                            {38, "#,##0 ;[Red](#,##0)"},
+                                            {39, "#,##0.00;(#,##0.00)"},
+                                            {40, "#,##0.00;[Red](#,##0.00)"},
+                                            {45, "mm:ss"},
+                                            {46, "[h]:mm:ss"},
+                                            {47, "mmss.0"},
+                                            {48, "##0.0E+0"},
+                                            {49, "@"}}};
+
+constexpr std::uint64_t kOpBold = 1ull << 62;
+constexpr std::uint64_t kOpNotBold = 1ull << 61;
+
+}  // namespace
+
+std::string_view builtinFormatCode(std::uint32_t id) {
+    for (const auto& b : kBuiltins)
+        if (b.id == id) return b.code;
+    return {};
+}
+
+Styles::Styles() {
+    fonts.push_back({"<font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
+                     "<scheme val=\"minor\"/></font>",
+                     false});
+    formats_.push_back(CellFormat{});
+}
+
+std::string Styles::formatCode(std::uint32_t xf) const {
+    if (xf >= formats_.size()) return "General";
+    auto id = formats_[xf].numFmtId;
+    if (auto it = customFormats.find(id); it != customFormats.end()) return it->second;
+    auto code = builtinFormatCode(id);
+    return code.empty() ? "General" : std::string(code);
+}
+
+bool Styles::isTextFormat(std::uint32_t xf) const {
+    if (xf >= formats_.size()) return false;
+    auto id = formats_[xf].numFmtId;
+    if (id == kTextFormatId) return true;
+    auto it = customFormats.find(id);
+    return it != customFormats.end() && it->second == "@";
+}
+
+bool Styles::isBold(std::uint32_t xf) const {
+    if (xf >= formats_.size()) return false;
+    auto font = formats_[xf].fontId;
+    return font < fonts.size() && fonts[font].isBold;
+}
+
+std::uint32_t Styles::numFmtIdFor(std::string_view code) {
+    for (const auto& b : kBuiltins)
+        if (b.code == code) return b.id;
+    for (const auto& [id, c] : customFormats)
+        if (c == code) return id;
+    std::uint32_t id = customFormats.empty() ? 164 : std::max<std::uint32_t>(164, customFormats.rbegin()->first + 1);
+    customFormats.emplace(id, std::string(code));
+    return id;
+}
+
+std::uint32_t Styles::findOrAdd(const CellFormat& f) {
+    for (std::uint32_t i = 0; i < formats_.size(); ++i) {
+        const auto& g = formats_[i];
+        if (g.numFmtId == f.numFmtId && g.fontId == f.fontId && g.fillId == f.fillId && g.borderId == f.borderId &&
+            g.xfId == f.xfId && g.extraAttributes == f.extraAttributes && g.innerXml == f.innerXml)
+            return i;
+    }
+    formats_.push_back(f);
+    return static_cast<std::uint32_t>(formats_.size() - 1);
+}
+
+std::uint32_t Styles::withFormatCode(std::uint32_t xf, std::string_view code) {
+    if (xf >= formats_.size()) xf = 0;
+    // The cache holds the last code per format only for the two codes callers use in
+    // bulk; other codes go the slow way.
+    std::uint64_t key = 0;
+    if (code == "@") key = (1ull << 60) | xf;
+    else if (code == "General") key = (1ull << 59) | xf;
+    if (key)
+        if (auto it = cache_.find(key); it != cache_.end()) return it->second;
+    CellFormat f = formats_[xf];
+    f.numFmtId = numFmtIdFor(code);
+    if (f.extraAttributes.find("applyNumberFormat") == std::string::npos && f.numFmtId != 0)
+        f.extraAttributes += " applyNumberFormat=\"1\"";
+    auto result = findOrAdd(f);
+    if (key) cache_[key] = result;
+    return result;
+}
+
+std::uint32_t Styles::withBold(std::uint32_t xf, bool bold) {
+    if (xf >= formats_.size()) xf = 0;
+    std::uint64_t key = (bold ? kOpBold : kOpNotBold) | xf;
+    if (auto it = cache_.find(key); it != cache_.end()) return it->second;
+    CellFormat f = formats_[xf];
+    if (isBold(xf) != bold) {
+        const Font& base = fonts[f.fontId < fonts.size() ? f.fontId : 0];
+        std::string xml = base.xml;
+        if (bold) {
+            // A font's properties may come in any order; a leading <b/> is enough.
+            auto close = xml.find('>');
+            if (close != std::string::npos && close > 0 && xml[close - 1] == '/')
+                xml = xml.substr(0, close - 1) + "><b/></font>";
+            else if (close != std::string::npos)
+                xml.insert(close + 1, "<b/>");
+        } else {
+            for (std::string tag : {"<b/>", "<b val=\"1\"/>", "<b val=\"true\"/>"})
+                for (auto pos = xml.find(tag); pos != std::string::npos; pos = xml.find(tag)) xml.erase(pos, tag.size());
+        }
+        std::uint32_t fontId = 0;
+        bool found = false;
+        for (std::uint32_t i = 0; i < fonts.size(); ++i)
+            if (fonts[i].xml == xml) {
+                fontId = i;
+                found = true;
+                break;
+            }
+        if (!found) {
+            fonts.push_back({xml, bold});
+            fontId = static_cast<std::uint32_t>(fonts.size() - 1);
+        }
+        f.fontId = fontId;
+        if (f.extraAttributes.find("applyFont") == std::string::npos) f.extraAttributes += " applyFont=\"1\"";
+    }
+    auto result = findOrAdd(f);
+    cache_[key] = result;
+    return result;
+}
+
+}  // namespace sheet

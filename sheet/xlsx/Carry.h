@@ -1,0 +1,69 @@
+// What a workbook read from a file carries through to its next save besides the
+// model: the package's entries as they were, and the structure of the parts the
+// writer patches (their root tags and the child elements it does not model).
+#pragma once
+
+#include "sheet/XmlPiece.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sheet {
+
+class Sheet;
+
+struct Relationship {
+    std::string id;
+    std::string type;
+    std::string target;
+    std::string targetMode;  // "External" or empty
+};
+
+struct SheetCarry {
+    std::string partName;  // "xl/worksheets/sheet1.xml"
+    std::string relId;     // its id in the workbook's relationships
+    std::string sheetId;   // the sheetId attribute in workbook.xml
+    // Attributes of <sheet> in workbook.xml other than name, sheetId and r:id
+    // (state="hidden", ...), already in XML form: ` state="hidden"`.
+    std::string extraSheetAttributes;
+    std::string rootStartTag;      // "<worksheet ...>" as read
+    std::vector<XmlPiece> pieces;  // children of <worksheet>; empty raw = generated
+    std::vector<Relationship> rels;
+    std::string legacyRelId;   // relationship id of the comments' drawing, empty when none
+    std::string commentsPart;  // as read, empty when none
+    std::string vmlPart;
+    // Set when the sheet's comments cannot be rewritten without losing content
+    // (threaded comments, VML shapes other than notes).
+    std::string commentsLockedReason;
+};
+
+struct DefinedName {
+    std::string attributes;  // everything but localSheetId, XML form
+    std::string text;        // unescaped
+    std::weak_ptr<Sheet> localSheet;
+    bool isLocal = false;
+    long localIndex = -1;  // the sheet's index as read
+};
+
+struct PackageCarry {
+    // Every entry as last read or written; empty for a workbook made here, whose
+    // parts are all generated.
+    std::map<std::string, std::string> entries;
+    std::vector<std::string> order;              // entry names in archive order
+    std::string workbookPart = "xl/workbook.xml";
+    std::string sharedStringsPart;
+    std::string stylesPart;
+    std::string workbookRootStartTag;
+    std::vector<XmlPiece> workbookPieces;  // sheets, bookViews, definedNames generated
+    std::vector<std::pair<std::string, std::string>> workbookViewAttributes;  // qualified name, value
+    std::string extraWorkbookViews;  // further <workbookView> elements, raw
+    std::vector<DefinedName> definedNames;
+    std::vector<Relationship> workbookRels;
+    std::vector<std::pair<std::string, std::string>> defaultTypes;   // extension, content type
+    std::vector<std::pair<std::string, std::string>> overrideTypes;  // part name, content type
+};
+
+}  // namespace sheet

@@ -1,0 +1,129 @@
+#include "sheet/xlsx/CommentsPart.h"
+
+#include "sheet/CellRef.h"
+#include "sheet/Utf.h"
+#include "sheet/xlsx/XmlReader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+
+namespace sheet::xlsx {
+namespace {
+
+class CommentsReader : public XmlReader {
+public:
+    explicit CommentsReader(Sheet& sheet) : sheet_(sheet) {}
+
+private:
+    void onStart(const XmlElement& e) override {
+        if (e.depth == 1 && e.name != "comments") fail("the root element is <" + std::string(e.name) + ">, not <comments>");
+        if (e.depth == 3 && e.name == "author") {
+            text_.clear();
+            collectText = true;
+        } else if (e.depth == 3 && e.name == "comment") {
+            const auto* ref = e.attr("ref");
+            if (!ref) fail("a comment has no cell reference");
+            // A comment may name a range; it belongs to the range's first cell.
+            std::string_view first = *ref;
+            first = first.substr(0, first.find(':'));
+            auto cell = parseCellRef(first);
+            if (!cell) fail("comment reference '" + std::string(*ref) + "' is not a cell of the sheet");
+            cell_ = *cell;
+            author_ = -1;
+            if (const auto* a = e.attr("authorId")) {
+                std::uint32_t v = 0;
+                auto [end, ec] = std::from_chars(a->data(), a->data() + a->size(), v);
+                if (ec != std::errc() || end != a->data() + a->size() || v >= authors_.size())
+                    fail("comment " + std::string(*ref) + " names author '" + std::string(*a) + "' of " +
+                         std::to_string(authors_.size()));
+                author_ = static_cast<int>(v);
+            }
+            text_.clear();
+            inComment_ = true;
+        } else if (inComment_ && e.name == "rPh") {
+            skipDepth_ = e.depth;
+        } else if (inComment_ && e.name == "t" && skipDepth_ == 0) {
+            collectText = true;
+        }
+    }
+    void onEnd(std::string_view, std::string_view name, int depth, std::size_t) override {
+        if (depth == skipDepth_) skipDepth_ = 0;
+        if (depth == 3 && name == "author") {
+            collectText = false;
+            decodeEscapes(text_);
+            authors_.push_back(utf8ToUtf16(text_));
+        } else if (name == "t") {
+            collectText = false;
+        } else if (depth == 3 && name == "comment") {
+            inComment_ = false;
+            decodeEscapes(text_);
+            Comment c{utf8ToUtf16(text_), author_ >= 0 ? authors_[author_] : std::u16string()};
+            sheet_.setCommentForLoad(cell_.row, cell_.column, std::move(c));
+        }
+    }
+    void onText(std::string_view text) override {
+        if (text_.size() + text.size() > (32u << 20)) fail("a comment is too long");
+        text_.append(text);
+    }
+
+    Sheet& sheet_;
+    std::vector<std::u16string> authors_;
+    std::string text_;
+    CellRef cell_;
+    int author_ = -1;
+    bool inComment_ = false;
+    int skipDepth_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::uint64_t> sortedCommentKeys(const Sheet& sheet) {
+    std::vector<std::uint64_t> keys;
+    keys.reserve(sheet.comments().size());
+    for (const auto& [key, c] : sheet.comments()) keys.push_back(key);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+void readComments(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits) {
+    CommentsReader reader(sheet);
+    reader.parse(xml, partName, limits.maxXmlDepth);
+}
+
+std::string writeComments(const Sheet& sheet) {
+    auto keys = sortedCommentKeys(sheet);
+    std::map<std::u16string, std::size_t> authorIds;
+    std::vector<const std::u16string*> authors;
+    for (auto key : keys) {
+        const Comment& c = sheet.comments().at(key);
+        if (authorIds.emplace(c.author, authors.size()).second) authors.push_back(&c.author);
+    }
+    std::string out;
+    out.reserve(keys.size() * 96 + 512);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+           "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors>";
+    for (const auto* a : authors) {
+        out += "<author>";
+        appendEscaped(out, utf16ToUtf8(*a));
+        out += "</author>";
+    }
+    out += "</authors><commentList>";
+    std::string text;
+    for (auto key : keys) {
+        const Comment& c = sheet.comments().at(key);
+        auto row = static_cast<std::int32_t>(key >> 16);
+        auto column = static_cast<std::int32_t>(key & 0xFFFF);
+        out += "<comment ref=\"";
+        appendCellRef(out, row, column);
+        out += "\" authorId=\"" + std::to_string(authorIds[c.author]) + "\"><text><t xml:space=\"preserve\">";
+        text.clear();
+        appendUtf8(text, c.text);
+        appendEscaped(out, text);
+        out += "</t></text></comment>";
+    }
+    out += "</commentList></comments>";
+    return out;
+}
+
+}  // namespace sheet::xlsx

@@ -1,0 +1,319 @@
+#include "sheet/xlsx/Package.h"
+
+#include "sheet/Utf.h"
+#include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/CommentsPart.h"
+#include "sheet/xlsx/PackageParts.h"
+#include "sheet/xlsx/SharedStringsPart.h"
+#include "sheet/xlsx/StylesPart.h"
+#include "sheet/xlsx/VmlDrawingPart.h"
+#include "sheet/xlsx/WorkbookPart.h"
+#include "sheet/xlsx/WorksheetPart.h"
+#include "sheet/xlsx/Zip.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+
+namespace sheet::xlsx {
+namespace {
+
+constexpr std::string_view kThreadedComments = "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment";
+
+namespace ctype {
+constexpr std::string_view workbook = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+constexpr std::string_view worksheet = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+constexpr std::string_view sharedStrings = "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
+constexpr std::string_view styles = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
+constexpr std::string_view comments = "application/vnd.openxmlformats-officedocument.spreadsheetml.comments+xml";
+constexpr std::string_view vml = "application/vnd.openxmlformats-officedocument.vmlDrawing";
+constexpr std::string_view rels = "application/vnd.openxmlformats-package.relationships+xml";
+}  // namespace ctype
+
+const Relationship* findRel(const std::vector<Relationship>& rels, std::string_view type) {
+    for (const auto& r : rels)
+        if (r.type == type) return &r;
+    return nullptr;
+}
+
+const std::string& entry(const PackageCarry& carry, const std::string& name, const std::string& whoNeedsIt) {
+    auto it = carry.entries.find(name);
+    if (it == carry.entries.end()) throw XlsxError(whoNeedsIt + " refers to " + name + ", which is missing from the file");
+    return it->second;
+}
+
+void readSheetExtras(const PackageCarry& carry, Sheet& sheet, const ReadLimits& limits) {
+    SheetCarry& sc = *sheet.carry;
+    std::string relsName = relsPartOf(sc.partName);
+    if (!carry.entries.count(relsName)) return;
+    sc.rels = readRelationships(carry.entries.at(relsName), relsName, limits);
+    for (const auto& r : sc.rels) {
+        if (r.targetMode == "External") continue;
+        if (r.type == reltype::comments) {
+            sc.commentsPart = resolveTarget(sc.partName, r.target);
+            readComments(entry(carry, sc.commentsPart, relsName), sc.commentsPart, sheet, limits);
+        } else if (r.type == reltype::vmlDrawing) {
+            sc.vmlPart = resolveTarget(sc.partName, r.target);
+            std::string other = vmlOtherShapes(entry(carry, sc.vmlPart, relsName));
+            if (!other.empty() && sc.commentsLockedReason.empty())
+                sc.commentsLockedReason = sc.vmlPart + " holds " + other;
+        } else if (r.type == kThreadedComments && sc.commentsLockedReason.empty()) {
+            sc.commentsLockedReason = "the sheet holds threaded comments";
+        }
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, const ReadLimits& limits) {
+    ZipReader zip(bytes, limits);
+    auto book = std::make_unique<Book>(std::move(name));
+    auto carry = std::make_shared<PackageCarry>();
+    for (const auto& n : zip.names()) {
+        carry->order.push_back(n);
+        carry->entries.emplace(n, zip.read(n));
+    }
+    const auto& types = entry(*carry, "[Content_Types].xml", "the package");
+    readContentTypes(types, limits, carry->defaultTypes, carry->overrideTypes);
+    auto rootRels = readRelationships(entry(*carry, "_rels/.rels", "the package"), "_rels/.rels", limits);
+    const Relationship* office = findRel(rootRels, reltype::officeDocument);
+    if (!office) throw XlsxError("_rels/.rels: the package names no workbook part");
+    carry->workbookPart = resolveTarget("", office->target);
+    const std::string& wbPart = carry->workbookPart;
+    std::string wbRelsName = relsPartOf(wbPart);
+    carry->workbookRels = readRelationships(entry(*carry, wbRelsName, "the package"), wbRelsName, limits);
+    WorkbookInfo info = readWorkbookPart(entry(*carry, wbPart, "_rels/.rels"), wbPart, limits);
+    if (!info.unpatchableReason.empty()) book->readOnlyReason = wbPart + ": " + info.unpatchableReason;
+
+    if (const auto* r = findRel(carry->workbookRels, reltype::sharedStrings)) {
+        carry->sharedStringsPart = resolveTarget(wbPart, r->target);
+        readSharedStrings(entry(*carry, carry->sharedStringsPart, wbRelsName), carry->sharedStringsPart, book->strings, limits);
+    }
+    book->strings.markAllFromFile();
+    if (const auto* r = findRel(carry->workbookRels, reltype::styles)) {
+        carry->stylesPart = resolveTarget(wbPart, r->target);
+        readStyles(entry(*carry, carry->stylesPart, wbRelsName), carry->stylesPart, book->styles, limits, book->readOnlyReason);
+    }
+
+    std::vector<long> indexOfEntry;  // entry index in workbook.xml -> index in the book
+    for (const auto& s : info.sheets) {
+        auto rel = std::find_if(carry->workbookRels.begin(), carry->workbookRels.end(),
+                                [&](const Relationship& r) { return r.id == s.relId; });
+        if (rel == carry->workbookRels.end())
+            throw XlsxError(wbPart + ": sheet '" + utf16ToUtf8(s.name) + "' names relationship " + s.relId + ", which does not exist");
+        if (rel->type != reltype::worksheet) {
+            // Chart and dialog sheets are not worksheets; a workbook with them is not
+            // written back, so they are not lost.
+            if (book->readOnlyReason.empty())
+                book->readOnlyReason = "sheet '" + utf16ToUtf8(s.name) + "' is not a worksheet (chart or dialog sheet)";
+            indexOfEntry.push_back(-1);
+            continue;
+        }
+        auto sheet = std::make_shared<Sheet>(*book, s.name);
+        sheet->carry = std::make_shared<SheetCarry>();
+        sheet->carry->partName = resolveTarget(wbPart, rel->target);
+        sheet->carry->relId = s.relId;
+        sheet->carry->sheetId = s.sheetId;
+        sheet->carry->extraSheetAttributes = s.extraAttributes;
+        const std::string& xml = entry(*carry, sheet->carry->partName, wbPart);
+        auto sc = sheet->carry;
+        readWorksheet(xml, sc->partName, *sheet, limits, book->readOnlyReason);
+        // readWorksheet replaced nothing but the root tag and pieces of the carry.
+        sheet->carry->partName = sc->partName;
+        readSheetExtras(*carry, *sheet, limits);
+        sheet->markSaved();
+        indexOfEntry.push_back(static_cast<long>(book->sheets().size()));
+        book->sheets().push_back(sheet);
+    }
+    if (book->sheets().empty()) throw XlsxError(wbPart + ": the workbook holds no worksheet");
+    long active = info.activeTab < indexOfEntry.size() ? indexOfEntry[info.activeTab] : 0;
+    book->setActiveIndex(active >= 0 ? static_cast<std::size_t>(active) : 0);
+
+    for (auto& n : info.definedNames) {
+        DefinedName d;
+        d.attributes = std::move(n.attributes);
+        d.text = std::move(n.text);
+        if (n.localSheetId >= 0) {
+            d.isLocal = true;
+            long index = static_cast<std::size_t>(n.localSheetId) < indexOfEntry.size() ? indexOfEntry[n.localSheetId] : -1;
+            if (index < 0) {
+                if (book->readOnlyReason.empty()) book->readOnlyReason = "a defined name refers to a sheet that is not a worksheet";
+            } else {
+                d.localIndex = index;
+                d.localSheet = book->sheets()[index];
+            }
+        }
+        carry->definedNames.push_back(std::move(d));
+    }
+    carry->workbookRootStartTag = std::move(info.rootStartTag);
+    carry->workbookPieces = std::move(info.pieces);
+    carry->workbookViewAttributes = std::move(info.workbookViewAttributes);
+    carry->extraWorkbookViews = std::move(info.extraWorkbookViews);
+    book->carry = std::move(carry);
+    book->markSaved();
+    return book;
+}
+
+std::string writePackage(Book& book) {
+    if (!book.carry) book.carry = std::make_shared<PackageCarry>();
+    PackageCarry& carry = *book.carry;
+    const std::string wbPart = carry.workbookPart;
+    std::map<std::string, std::string> out;  // name -> bytes of generated parts
+    std::set<std::string> dropped;
+
+    // Part names in use, so that new parts get fresh ones.
+    std::set<std::string> taken(carry.order.begin(), carry.order.end());
+    for (const auto& s : book.sheets())
+        if (s->carry) {
+            taken.insert(s->carry->partName);
+            if (!s->carry->commentsPart.empty()) taken.insert(s->carry->commentsPart);
+            if (!s->carry->vmlPart.empty()) taken.insert(s->carry->vmlPart);
+        }
+    auto freshName = [&](const std::string& prefix, const std::string& suffix) {
+        for (int n = 1;; ++n) {
+            std::string name = prefix + std::to_string(n) + suffix;
+            if (taken.insert(name).second) return name;
+        }
+    };
+
+    std::vector<Relationship> wbRels = carry.workbookRels;
+    wbRels.erase(std::remove_if(wbRels.begin(), wbRels.end(),
+                                [&](const Relationship& r) {
+                                    if (r.type != reltype::calcChain) return false;
+                                    // The calculation chain lists formula cells; it is
+                                    // a cache the reading program rebuilds, and a stale
+                                    // one makes it report damage.
+                                    dropped.insert(resolveTarget(wbPart, r.target));
+                                    return true;
+                                }),
+                 wbRels.end());
+    if (carry.sharedStringsPart.empty()) carry.sharedStringsPart = "xl/sharedStrings.xml";
+    if (carry.stylesPart.empty()) carry.stylesPart = "xl/styles.xml";
+    if (!findRel(wbRels, reltype::styles))
+        wbRels.push_back({freeRelationshipId(wbRels), std::string(reltype::styles), relativeTarget(wbPart, carry.stylesPart), ""});
+    if (!findRel(wbRels, reltype::sharedStrings))
+        wbRels.push_back({freeRelationshipId(wbRels), std::string(reltype::sharedStrings),
+                          relativeTarget(wbPart, carry.sharedStringsPart), ""});
+
+    long maxSheetId = 0;
+    for (const auto& s : book.sheets())
+        if (s->carry && !s->carry->sheetId.empty()) {
+            long v = 0;
+            std::from_chars(s->carry->sheetId.data(), s->carry->sheetId.data() + s->carry->sheetId.size(), v);
+            maxSheetId = std::max(maxSheetId, v);
+        }
+
+    int nextVmlBlock = 1;
+    std::vector<std::pair<std::string, std::string_view>> overrides;  // generated part -> content type
+    for (std::size_t i = 0; i < book.sheets().size(); ++i) {
+        Sheet& sheet = *book.sheets()[i];
+        if (!sheet.carry) sheet.carry = std::make_shared<SheetCarry>();
+        SheetCarry& sc = *sheet.carry;
+        if (sc.partName.empty()) sc.partName = freshName("xl/worksheets/sheet", ".xml");
+        if (sc.sheetId.empty()) sc.sheetId = std::to_string(++maxSheetId);
+        if (sc.relId.empty() || std::none_of(wbRels.begin(), wbRels.end(), [&](const Relationship& r) { return r.id == sc.relId; })) {
+            sc.relId = freeRelationshipId(wbRels);
+            wbRels.push_back({sc.relId, std::string(reltype::worksheet), relativeTarget(wbPart, sc.partName), ""});
+        }
+        bool isVerbatim = !sheet.isChanged() && carry.entries.count(sc.partName) && !sc.rootStartTag.empty();
+        if (isVerbatim) {
+            // The VML drawing's shape ids were numbered by whoever wrote it; new
+            // drawings start above a generous allowance for them.
+            nextVmlBlock = std::max(nextVmlBlock, 64);
+            continue;
+        }
+        bool regenerateComments = sheet.areCommentsChanged() || !carry.entries.count(sc.partName) || sc.rootStartTag.empty();
+        if (regenerateComments) {
+            std::vector<Relationship> rels;
+            for (const auto& r : sc.rels)
+                if (r.type != reltype::comments && r.type != reltype::vmlDrawing) rels.push_back(r);
+            if (!sc.commentsPart.empty()) dropped.insert(sc.commentsPart);
+            if (!sc.vmlPart.empty()) dropped.insert(sc.vmlPart);
+            if (!sheet.comments().empty()) {
+                if (sc.commentsPart.empty()) sc.commentsPart = freshName("xl/comments", ".xml");
+                if (sc.vmlPart.empty()) sc.vmlPart = freshName("xl/drawings/vmlDrawing", ".vml");
+                dropped.erase(sc.commentsPart);
+                dropped.erase(sc.vmlPart);
+                out[sc.commentsPart] = writeComments(sheet);
+                out[sc.vmlPart] = writeVmlDrawing(sheet, nextVmlBlock);
+                overrides.emplace_back(sc.commentsPart, ctype::comments);
+                rels.push_back({freeRelationshipId(rels), std::string(reltype::comments), relativeTarget(sc.partName, sc.commentsPart), ""});
+                sc.legacyRelId = freeRelationshipId(rels);
+                rels.push_back({sc.legacyRelId, std::string(reltype::vmlDrawing), relativeTarget(sc.partName, sc.vmlPart), ""});
+            } else {
+                sc.commentsPart.clear();
+                sc.vmlPart.clear();
+                sc.legacyRelId.clear();
+            }
+            sc.rels = std::move(rels);
+        }
+        out[sc.partName] = writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId);
+        overrides.emplace_back(sc.partName, ctype::worksheet);
+        std::string relsName = relsPartOf(sc.partName);
+        if (!sc.rels.empty()) out[relsName] = writeRelationships(sc.rels);
+        else dropped.insert(relsName);
+    }
+
+    out[carry.sharedStringsPart] = writeSharedStrings(book.strings);
+    overrides.emplace_back(carry.sharedStringsPart, ctype::sharedStrings);
+    out[carry.stylesPart] = writeStyles(book.styles);
+    overrides.emplace_back(carry.stylesPart, ctype::styles);
+    out[wbPart] = writeWorkbookPart(book, &carry);
+    out[relsPartOf(wbPart)] = writeRelationships(wbRels);
+    if (!carry.entries.count("_rels/.rels"))
+        out["_rels/.rels"] = writeRelationships({{"rId1", std::string(reltype::officeDocument), wbPart, ""}});
+
+    // Content types: what was there, less the parts that are gone, plus ours.
+    auto defaults = carry.defaultTypes;
+    auto typeOverrides = carry.overrideTypes;
+    if (defaults.empty() && typeOverrides.empty()) {
+        defaults = {{"rels", std::string(ctype::rels)}, {"xml", "application/xml"}};
+        typeOverrides.push_back({"/" + wbPart, std::string(ctype::workbook)});
+    }
+    if (std::none_of(defaults.begin(), defaults.end(), [](const auto& d) { return d.first == "vml"; }))
+        defaults.emplace_back("vml", std::string(ctype::vml));
+    typeOverrides.erase(std::remove_if(typeOverrides.begin(), typeOverrides.end(),
+                                       [&](const auto& o) {
+                                           std::string part = o.first.substr(o.first.empty() || o.first[0] != '/' ? 0 : 1);
+                                           return dropped.count(part) > 0;
+                                       }),
+                        typeOverrides.end());
+    for (const auto& [part, type] : overrides) {
+        std::string name = "/" + part;
+        auto it = std::find_if(typeOverrides.begin(), typeOverrides.end(), [&](const auto& o) { return o.first == name; });
+        if (it == typeOverrides.end()) typeOverrides.emplace_back(name, std::string(type));
+        else it->second = std::string(type);
+    }
+    out["[Content_Types].xml"] = writeContentTypes(defaults, typeOverrides);
+
+    // Archive order: content types first, then the entries as they stood, then new ones.
+    std::vector<std::string> order{"[Content_Types].xml"};
+    for (const auto& n : carry.order)
+        if (n != "[Content_Types].xml" && !dropped.count(n)) order.push_back(n);
+    for (const auto& [n, bytes] : out)
+        if (std::find(order.begin(), order.end(), n) == order.end()) order.push_back(n);
+
+    ZipWriter zip;
+    std::map<std::string, std::string> written;
+    const bool keepsEntries = !carry.entries.empty();
+    for (const auto& n : order) {
+        std::string bytes;
+        if (auto it = out.find(n); it != out.end()) bytes = std::move(it->second);
+        else if (auto c = carry.entries.find(n); c != carry.entries.end()) bytes = c->second;
+        else continue;
+        if (keepsEntries) written[n] = bytes;
+        zip.add(n, std::move(bytes));
+    }
+    std::string archive = zip.finish();
+
+    carry.workbookRels = std::move(wbRels);
+    carry.defaultTypes = std::move(defaults);
+    carry.overrideTypes = std::move(typeOverrides);
+    if (keepsEntries) {
+        carry.entries = std::move(written);
+        carry.order = std::move(order);
+    }
+    return archive;
+}
+
+}  // namespace sheet::xlsx

@@ -1,0 +1,24 @@
+// A workbook as an .xlsx package: reading one from bytes and writing one to bytes.
+// Parts the stand-in does not model travel through unchanged; sheets that were not
+// changed are written back as they were read.
+#pragma once
+
+#include "sheet/Book.h"
+#include "sheet/xlsx/XlsxError.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace sheet::xlsx {
+
+// Throws XlsxError with a message naming the part (and line, cell) at fault. When
+// the file holds content that could not be written back, the book comes back with
+// readOnlyReason set.
+std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, const ReadLimits& limits = {});
+
+// Fills in part names and relationship ids for new sheets and, on success, records
+// what was written as the book's carried entries. Throws XlsxError.
+std::string writePackage(Book& book);
+
+}  // namespace sheet::xlsx

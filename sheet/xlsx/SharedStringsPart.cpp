@@ -1,0 +1,94 @@
+#include "sheet/xlsx/SharedStringsPart.h"
+
+#include "sheet/Utf.h"
+#include "sheet/xlsx/XmlReader.h"
+
+namespace sheet::xlsx {
+namespace {
+
+class SharedStringsReader : public XmlReader {
+public:
+    explicit SharedStringsReader(StringPool& pool) : pool_(pool) {}
+
+private:
+    void onStart(const XmlElement& e) override {
+        if (e.depth == 1 && e.name != "sst") fail("the root element is <" + std::string(e.name) + ">, not <sst>");
+        if (e.depth == 2 && e.name == "si") {
+            text_.clear();
+            isRich_ = false;
+            itemStart_ = e.startTagEnd;
+        } else if (e.depth >= 3) {
+            if (e.name == "rPh" || e.name == "phoneticPr") {
+                isRich_ = true;
+                if (skipDepth_ == 0) skipDepth_ = e.depth;
+            } else if (e.name == "r") {
+                isRich_ = true;
+            } else if (e.name == "t" && skipDepth_ == 0) {
+                collectText = true;
+            }
+        }
+    }
+    void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
+        if (depth == skipDepth_) skipDepth_ = 0;
+        if (name == "t") collectText = false;
+        if (depth == 2 && name == "si") {
+            decodeEscapes(text_);
+            std::string raw;
+            if (isRich_) {
+                // Up to the start of </si>.
+                auto close = document().rfind("</", endOffset);
+                raw.assign(document().substr(itemStart_, close - itemStart_));
+            }
+            pool_.addFromFile(utf8ToUtf16(text_), std::move(raw));
+        }
+    }
+    void onText(std::string_view text) override {
+        if (text_.size() + text.size() > (32u << 20)) fail("a shared string is too long");
+        text_.append(text);
+    }
+
+    StringPool& pool_;
+    std::string text_;
+    bool isRich_ = false;
+    int skipDepth_ = 0;
+    std::size_t itemStart_ = 0;
+};
+
+}  // namespace
+
+void readSharedStrings(std::string_view xml, const std::string& partName, StringPool& pool, const ReadLimits& limits) {
+    SharedStringsReader reader(pool);
+    reader.parse(xml, partName, limits.maxXmlDepth);
+}
+
+std::string writeSharedStrings(const StringPool& pool) {
+    std::string out;
+    out.reserve(pool.size() * 24 + 256);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+           "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"";
+    out += std::to_string(pool.size());
+    out += "\" uniqueCount=\"";
+    out += std::to_string(pool.size());
+    out += "\">";
+    std::string utf8;
+    for (std::uint32_t i = 0; i < pool.size(); ++i) {
+        const auto& e = pool.entry(i);
+        out += "<si>";
+        if (!e.richXml.empty()) {
+            out += e.richXml;
+        } else {
+            utf8.clear();
+            appendUtf8(utf8, e.text);
+            bool keepSpace = !utf8.empty() && (utf8.front() == ' ' || utf8.back() == ' ' || utf8.front() == '\t' ||
+                                                utf8.back() == '\t' || utf8.find('\n') != std::string::npos);
+            out += keepSpace ? "<t xml:space=\"preserve\">" : "<t>";
+            appendEscaped(out, utf8);
+            out += "</t>";
+        }
+        out += "</si>";
+    }
+    out += "</sst>";
+    return out;
+}
+
+}  // namespace sheet::xlsx

@@ -1,0 +1,57 @@
+#include "sheet/xlsx/VmlDrawingPart.h"
+
+#include "sheet/xlsx/CommentsPart.h"
+
+namespace sheet::xlsx {
+
+std::string vmlOtherShapes(std::string_view vml) {
+    // VML written by desktop programs is often not well-formed XML (bare <br>), so
+    // it is scanned rather than parsed.
+    constexpr std::string_view kKey = "ObjectType=\"";
+    for (auto pos = vml.find(kKey); pos != std::string_view::npos; pos = vml.find(kKey, pos + 1)) {
+        auto start = pos + kKey.size();
+        auto end = vml.find('"', start);
+        if (end == std::string_view::npos) return "an unreadable shape";
+        auto type = vml.substr(start, end - start);
+        if (type != "Note") return "a drawing object of type " + std::string(type.substr(0, 40));
+    }
+    return {};
+}
+
+std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
+    auto keys = sortedCommentKeys(sheet);
+    // Shape ids are unique across the workbook: each drawing owns blocks of 1024
+    // ids, listed in its id map.
+    int firstBlock = nextBlock;
+    int blocks = static_cast<int>(keys.size() / 1024) + 1;
+    nextBlock += blocks;
+    std::string idmap;
+    for (int b = 0; b < blocks; ++b) idmap += (b ? "," : "") + std::to_string(firstBlock + b);
+    std::string out;
+    out.reserve(keys.size() * 640 + 1024);
+    out += "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
+           "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
+           "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" + idmap + "\"/></o:shapelayout>"
+           "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\">"
+           "<v:stroke joinstyle=\"miter\"/><v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
+    std::size_t shapeId = 1024 * static_cast<std::size_t>(firstBlock) + 1;
+    for (auto key : keys) {
+        auto row = static_cast<std::int64_t>(key >> 16) - 1;
+        auto column = static_cast<std::int64_t>(key & 0xFFFF) - 1;
+        out += "<v:shape id=\"_x0000_s" + std::to_string(shapeId++) +
+               "\" type=\"#_x0000_t202\" style=\"position:absolute;margin-left:59.25pt;margin-top:1.5pt;width:108pt;"
+               "height:59.25pt;z-index:1;visibility:hidden\" fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
+               "<v:fill color2=\"#ffffe1\"/><v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
+               "<v:path o:connecttype=\"none\"/><v:textbox style=\"mso-direction-alt:auto\"><div style=\"text-align:left\"/>"
+               "</v:textbox><x:ClientData ObjectType=\"Note\"><x:MoveWithCells/><x:SizeWithCells/><x:Anchor>";
+        // Column and row offsets of the box: right of the cell, a little above it.
+        out += std::to_string(column + 1) + ", 15, " + std::to_string(row > 0 ? row - 1 : 0) + ", 2, " +
+               std::to_string(column + 3) + ", 15, " + std::to_string(row + 3) + ", 16";
+        out += "</x:Anchor><x:AutoFill>False</x:AutoFill><x:Row>" + std::to_string(row) + "</x:Row><x:Column>" +
+               std::to_string(column) + "</x:Column></x:ClientData></v:shape>";
+    }
+    out += "</xml>";
+    return out;
+}
+
+}  // namespace sheet::xlsx

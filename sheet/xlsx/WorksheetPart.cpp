@@ -1,0 +1,520 @@
+#include "sheet/xlsx/WorksheetPart.h"
+
+#include "sheet/Book.h"
+#include "sheet/CellRef.h"
+#include "sheet/NumberText.h"
+#include "sheet/Utf.h"
+#include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/PartPieces.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+namespace sheet::xlsx {
+namespace {
+
+// The order the format requires for the children of <worksheet>.
+constexpr std::array<std::string_view, 38> kChildOrder{
+    "sheetPr",          "dimension",       "sheetViews",     "sheetFormatPr",   "cols",
+    "sheetData",        "sheetCalcPr",     "sheetProtection", "protectedRanges", "scenarios",
+    "autoFilter",       "sortState",       "dataConsolidate", "customSheetViews", "mergeCells",
+    "phoneticPr",       "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions",
+    "pageMargins",      "pageSetup",       "headerFooter",    "rowBreaks",       "colBreaks",
+    "customProperties", "cellWatches",     "ignoredErrors",   "smartTags",       "drawing",
+    "legacyDrawing",    "legacyDrawingHF", "drawingHF",       "picture",         "oleObjects",
+    "controls",         "webPublishItems", "tableParts"};
+
+int childRank(std::string_view name) {
+    for (std::size_t i = 0; i < kChildOrder.size(); ++i)
+        if (kChildOrder[i] == name) return static_cast<int>(i);
+    return static_cast<int>(kChildOrder.size());  // extLst and anything unknown go last
+}
+
+std::uint32_t toIndex(std::string_view text, bool& ok) {
+    std::uint32_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    ok = ec == std::errc() && end == text.data() + text.size();
+    return value;
+}
+
+class WorksheetReader : public PartPiecesReader {
+public:
+    std::string legacyRelId;
+
+    WorksheetReader(Sheet& sheet, std::string& readOnlyReason)
+        : sheet_(sheet), book_(sheet.book()), readOnlyReason_(readOnlyReason) {}
+
+private:
+    enum class Text { None, Value, Formula, Inline };
+
+    void onStart(const XmlElement& e) override {
+        if (e.depth == 1) {
+            if (e.name != "worksheet") fail("the root element is <" + std::string(e.name) + ">, not <worksheet>");
+        }
+        if (e.depth == 2) {
+            trackStart(e, e.name == "sheetData" || e.name == "cols" || e.name == "dimension" || e.name == "legacyDrawing");
+            if (e.name == "legacyDrawing")
+                if (const auto* id = e.attr("id", ns::rel)) legacyRelId.assign(*id);
+        } else {
+            trackStart(e, false);
+        }
+        if (e.depth == 3 && e.name == "row") startRow(e);
+        else if (e.depth == 4 && e.name == "c" && inSheetData_) startCell(e);
+        else if (e.depth == 5 && inCell_) startCellChild(e);
+        else if (e.depth >= 6 && inInline_) {
+            if (e.name == "rPh") skipDepth_ = e.depth;
+            else if (e.name == "r") isRichInline_ = true;
+            else if (e.name == "t" && skipDepth_ == 0) collect(Text::Inline);
+        } else if (e.depth == 3 && e.name == "col") readColumn(e);
+        if (e.depth == 2) inSheetData_ = e.name == "sheetData";
+    }
+
+    void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
+        trackEnd(depth, endOffset);
+        if (depth == skipDepth_) skipDepth_ = 0;
+        if (depth == 2) inSheetData_ = false;
+        if (collectText && (depth >= 5)) {
+            if ((textKind_ == Text::Value && name == "v") || (textKind_ == Text::Formula && name == "f") ||
+                (textKind_ == Text::Inline && name == "t"))
+                collectText = false;
+        }
+        if (depth == 5 && inCell_ && name == "is") {
+            inInline_ = false;
+            if (isRichInline_) inlineRaw_.assign(document().substr(inlineStart_, endOffset - inlineStart_));
+        }
+        if (depth == 4 && inCell_) finishCell();
+    }
+
+    void onText(std::string_view text) override {
+        std::string& target = textKind_ == Text::Formula ? formulaText_ : textKind_ == Text::Inline ? inlineText_ : valueText_;
+        if (target.size() + text.size() > (32u << 20)) fail("a cell's text is too long");
+        target.append(text);
+    }
+
+    void collect(Text kind) {
+        textKind_ = kind;
+        collectText = true;
+    }
+
+    void startRow(const XmlElement& e) {
+        std::int32_t row = lastRow_ + 1;
+        if (const auto* r = e.attr("r")) {
+            bool ok;
+            auto v = toIndex(*r, ok);
+            if (!ok || v < 1 || v > static_cast<std::uint32_t>(kMaxRows))
+                fail("row number '" + std::string(*r) + "' is out of range");
+            row = static_cast<std::int32_t>(v);
+        }
+        if (row > kMaxRows) fail("more rows than a sheet holds");
+        lastRow_ = row;
+        lastColumn_ = 0;
+        std::string extra;
+        bool hasStyle = false, customFormat = false;
+        std::uint32_t style = 0;
+        for (const auto& a : *e.attributes) {
+            if (!a.ns.empty() && a.prefix.empty()) continue;
+            if (a.ns.empty() && (a.name == "r" || a.name == "spans")) continue;
+            if (a.ns.empty() && a.name == "s") {
+                bool ok;
+                style = toIndex(a.value, ok);
+                if (!ok || !book_.styles.isValidFormat(style))
+                    fail("row " + std::to_string(row) + " refers to cell format '" + std::string(a.value) + "', which does not exist");
+                hasStyle = true;
+                continue;
+            }
+            if (a.ns.empty() && a.name == "customFormat") {
+                customFormat = a.value == "1" || a.value == "true";
+                continue;
+            }
+            extra += ' ';
+            if (!a.prefix.empty()) extra.append(a.prefix).append(":");
+            extra.append(a.name).append("=\"");
+            appendEscapedAttribute(extra, a.value);
+            extra += '"';
+        }
+        if (!extra.empty() || (hasStyle && customFormat)) {
+            LineFormat& f = sheet_.rowFormatForLoad(row);
+            f.extraAttributes = std::move(extra);
+            f.hasStyle = hasStyle && customFormat;
+            f.style = style;
+        }
+    }
+
+    void startCell(const XmlElement& e) {
+        inCell_ = true;
+        kind_ = CellKind::Number;
+        typeText_ = "n";
+        style_ = 0;
+        valueText_.clear();
+        formulaText_.clear();
+        inlineText_.clear();
+        inlineRaw_.clear();
+        hasValue_ = hasFormula_ = hasInline_ = isRichInline_ = false;
+        formulaAttributes_.clear();
+        column_ = lastColumn_ + 1;
+        for (const auto& a : *e.attributes) {
+            if (!a.ns.empty()) continue;
+            if (a.name == "r") {
+                auto ref = parseCellRef(a.value);
+                if (!ref) fail("cell reference '" + std::string(a.value) + "' is not a cell of the sheet");
+                if (ref->row != lastRow_) fail("cell " + std::string(a.value) + " stands in row " + std::to_string(lastRow_));
+                column_ = ref->column;
+            } else if (a.name == "s") {
+                bool ok;
+                style_ = toIndex(a.value, ok);
+                if (!ok || !book_.styles.isValidFormat(style_))
+                    fail("cell " + cellRefText(lastRow_, column_) + " refers to cell format '" + std::string(a.value) +
+                         "', which does not exist");
+            } else if (a.name == "t") {
+                typeText_.assign(a.value);
+            } else if ((a.name == "cm" || a.name == "vm") && readOnlyReason_.empty()) {
+                readOnlyReason_ = "cell " + cellRefText(lastRow_, column_) + " holds rich value metadata";
+            }
+        }
+        if (column_ > kMaxColumns) fail("more columns than a sheet holds in row " + std::to_string(lastRow_));
+        lastColumn_ = column_;
+        if (typeText_ == "d" && readOnlyReason_.empty())
+            readOnlyReason_ = "cell " + cellRefText(lastRow_, column_) + " holds a date written as text";
+    }
+
+    void startCellChild(const XmlElement& e) {
+        if (e.name == "v") {
+            hasValue_ = true;
+            collect(Text::Value);
+        } else if (e.name == "f") {
+            hasFormula_ = true;
+            for (const auto& a : *e.attributes)
+                if (a.ns.empty()) formulaAttributes_.emplace_back(std::string(a.name), std::string(a.value));
+            collect(Text::Formula);
+        } else if (e.name == "is") {
+            hasInline_ = inInline_ = true;
+            inlineStart_ = e.startTagEnd;
+        }
+    }
+
+    void finishCell() {
+        inCell_ = false;
+        collectText = false;
+        std::string where = "cell " + cellRefText(lastRow_, column_);
+        Cell& cell = sheet_.cellForLoad(lastRow_, column_);
+        cell.style = style_;
+        if (typeText_ == "inlineStr" || (hasInline_ && !hasValue_)) {
+            decodeEscapes(inlineText_);
+            auto text = utf8ToUtf16(inlineText_);
+            cell.kind = CellKind::Text;
+            cell.text = isRichInline_ ? book_.strings.addFromFile(std::move(text), std::move(inlineRaw_))
+                                      : book_.strings.intern(text);
+        } else if (!hasValue_) {
+            cell.kind = CellKind::Empty;
+        } else if (typeText_ == "s") {
+            bool ok;
+            auto index = toIndex(valueText_, ok);
+            if (!ok || index >= book_.strings.fileCount())
+                fail(where + " refers to shared string '" + valueText_ + "' of " + std::to_string(book_.strings.fileCount()));
+            cell.kind = CellKind::Text;
+            cell.text = index;
+        } else if (typeText_ == "str" || typeText_ == "d") {
+            decodeEscapes(valueText_);
+            cell.kind = CellKind::Text;
+            cell.text = book_.strings.intern(utf8ToUtf16(valueText_));
+        } else if (typeText_ == "b") {
+            if (valueText_ != "0" && valueText_ != "1") fail(where + ": '" + valueText_ + "' is not a Boolean value");
+            cell.kind = CellKind::Boolean;
+            cell.number = valueText_ == "1";
+        } else if (typeText_ == "e") {
+            auto e = errorByText(valueText_);
+            if (!e) fail(where + ": '" + valueText_ + "' is not an error value");
+            cell.kind = CellKind::Error;
+            cell.error = e->number;
+        } else if (typeText_ == "n") {
+            auto v = parseStoredNumber(valueText_);
+            if (!v) fail(where + ": '" + valueText_ + "' is not a number");
+            cell.kind = CellKind::Number;
+            cell.number = *v;
+        } else {
+            fail(where + ": unknown cell type '" + typeText_ + "'");
+        }
+        if (hasFormula_) {
+            Formula f;
+            f.text = std::move(formulaText_);
+            f.attributes = std::move(formulaAttributes_);
+            sheet_.setFormulaForLoad(lastRow_, column_, std::move(f));
+            formulaText_.clear();
+            formulaAttributes_.clear();
+        }
+    }
+
+    void readColumn(const XmlElement& e) {
+        std::uint32_t min = 0, max = 0;
+        bool okMin = false, okMax = false;
+        if (const auto* v = e.attr("min")) min = toIndex(*v, okMin);
+        if (const auto* v = e.attr("max")) max = toIndex(*v, okMax);
+        if (!okMin || !okMax || min < 1 || max < min || max > static_cast<std::uint32_t>(kMaxColumns))
+            fail("a column range is out of the sheet's columns");
+        LineFormat f;
+        for (const auto& a : *e.attributes) {
+            if (!a.ns.empty() && a.prefix.empty()) continue;
+            if (a.ns.empty() && (a.name == "min" || a.name == "max")) continue;
+            if (a.ns.empty() && a.name == "width") {
+                auto w = parseStoredNumber(a.value);
+                if (!w || *w < 0 || *w > 255) fail("column width '" + std::string(a.value) + "' is out of range");
+                f.width = *w;
+            } else if (a.ns.empty() && a.name == "customWidth") {
+                f.isCustomWidth = a.value == "1" || a.value == "true";
+            } else if (a.ns.empty() && a.name == "style") {
+                bool ok;
+                f.style = toIndex(a.value, ok);
+                if (!ok || !book_.styles.isValidFormat(f.style)) fail("a column refers to a cell format that does not exist");
+                f.hasStyle = true;
+            } else {
+                f.extraAttributes += ' ';
+                if (!a.prefix.empty()) f.extraAttributes.append(a.prefix).append(":");
+                f.extraAttributes.append(a.name).append("=\"");
+                appendEscapedAttribute(f.extraAttributes, a.value);
+                f.extraAttributes += '"';
+            }
+        }
+        for (std::uint32_t c = min; c <= max; ++c) sheet_.columnFormatForLoad(static_cast<std::int32_t>(c)) = f;
+    }
+
+    Sheet& sheet_;
+    Book& book_;
+    std::string& readOnlyReason_;
+    bool inSheetData_ = false, inCell_ = false, inInline_ = false;
+    int skipDepth_ = 0;
+    std::int32_t lastRow_ = 0, lastColumn_ = 0, column_ = 0;
+    CellKind kind_ = CellKind::Empty;
+    std::string typeText_;
+    std::uint32_t style_ = 0;
+    Text textKind_ = Text::None;
+    std::string valueText_, formulaText_, inlineText_, inlineRaw_;
+    std::size_t inlineStart_ = 0;
+    bool hasValue_ = false, hasFormula_ = false, hasInline_ = false, isRichInline_ = false;
+    std::vector<std::pair<std::string, std::string>> formulaAttributes_;
+};
+
+void appendInt(std::string& out, std::int64_t value) {
+    char buffer[24];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    out.append(buffer, end);
+}
+
+void writeColumns(std::string& out, const Sheet& sheet) {
+    const auto& cols = sheet.columnFormats();
+    auto isPlain = [](const LineFormat& f) { return f.width < 0 && !f.hasStyle && f.extraAttributes.empty(); };
+    auto same = [](const LineFormat& a, const LineFormat& b) {
+        return a.width == b.width && a.isCustomWidth == b.isCustomWidth && a.hasStyle == b.hasStyle &&
+               a.style == b.style && a.extraAttributes == b.extraAttributes;
+    };
+    bool any = std::any_of(cols.begin(), cols.end(), [&](const LineFormat& f) { return !isPlain(f); });
+    if (!any) return;
+    out += "<cols>";
+    for (std::size_t i = 0; i < cols.size();) {
+        std::size_t j = i + 1;
+        while (j < cols.size() && same(cols[j], cols[i])) ++j;
+        const LineFormat& f = cols[i];
+        if (!isPlain(f)) {
+            out += "<col min=\"";
+            appendInt(out, static_cast<std::int64_t>(i + 1));
+            out += "\" max=\"";
+            appendInt(out, static_cast<std::int64_t>(j));
+            out += '"';
+            // A column needs a width; the default one stands in when only a format is set.
+            out += " width=\"";
+            appendStoredNumber(out, f.width >= 0 ? f.width : 9.140625);
+            out += '"';
+            if (f.hasStyle) {
+                out += " style=\"";
+                appendInt(out, f.style);
+                out += '"';
+            }
+            if (f.isCustomWidth) out += " customWidth=\"1\"";
+            out += f.extraAttributes;
+            out += "/>";
+        }
+        i = j;
+    }
+    out += "</cols>";
+}
+
+void writeCells(std::string& out, const Sheet& sheet) {
+    const auto& rows = sheet.rows();
+    const auto& rowFormats = sheet.rowFormats();
+    std::vector<std::int32_t> formatOnlyRows;
+    for (const auto& [row, f] : rowFormats)
+        if (static_cast<std::size_t>(row) > rows.size() || rows[row - 1].empty()) formatOnlyRows.push_back(row);
+    std::sort(formatOnlyRows.begin(), formatOnlyRows.end());
+    auto nextFormatOnly = formatOnlyRows.begin();
+
+    auto writeRowStart = [&](std::int32_t r, bool isEmpty) {
+        out += "<row r=\"";
+        appendInt(out, r);
+        out += '"';
+        if (auto it = rowFormats.find(r); it != rowFormats.end()) {
+            if (it->second.hasStyle) {
+                out += " s=\"";
+                appendInt(out, it->second.style);
+                out += "\" customFormat=\"1\"";
+            }
+            out += it->second.extraAttributes;
+        }
+        out += isEmpty ? "/>" : ">";
+    };
+
+    std::string ref;
+    out += "<sheetData>";
+    for (std::size_t ri = 0; ri < rows.size(); ++ri) {
+        const auto r = static_cast<std::int32_t>(ri + 1);
+        while (nextFormatOnly != formatOnlyRows.end() && *nextFormatOnly < r) writeRowStart(*nextFormatOnly++, true);
+        const Sheet::Row& row = rows[ri];
+        if (row.empty()) continue;
+        if (out.capacity() - out.size() < 64 * row.size() + 256) out.reserve(out.capacity() * 2 + 64 * row.size());
+        writeRowStart(r, false);
+        for (const Cell& c : row) {
+            const Formula* f = (c.flags & Cell::kHasFormula) ? sheet.formula(r, c.column) : nullptr;
+            if (c.kind == CellKind::Empty && !f && c.style == 0) continue;
+            out += "<c r=\"";
+            appendCellRef(out, r, c.column);
+            out += '"';
+            if (c.style != 0) {
+                out += " s=\"";
+                appendInt(out, c.style);
+                out += '"';
+            }
+            switch (c.kind) {
+            case CellKind::Text: out += f ? " t=\"str\"" : " t=\"s\""; break;
+            case CellKind::Boolean: out += " t=\"b\""; break;
+            case CellKind::Error: out += " t=\"e\""; break;
+            default: break;
+            }
+            if (c.kind == CellKind::Empty && !f) {
+                out += "/>";
+                continue;
+            }
+            out += '>';
+            if (f) {
+                out += "<f";
+                for (const auto& [name, value] : f->attributes) {
+                    out += ' ';
+                    out += name;
+                    out += "=\"";
+                    appendEscapedAttribute(out, value);
+                    out += '"';
+                }
+                out += '>';
+                appendEscaped(out, f->text);
+                out += "</f>";
+            }
+            switch (c.kind) {
+            case CellKind::Empty: break;
+            case CellKind::Number:
+                out += "<v>";
+                appendStoredNumber(out, c.number);
+                out += "</v>";
+                break;
+            case CellKind::Text:
+                out += "<v>";
+                if (f) appendEscaped(out, utf16ToUtf8(sheet.book().strings.text(c.text)));
+                else appendInt(out, c.text);
+                out += "</v>";
+                break;
+            case CellKind::Boolean: out += c.number != 0 ? "<v>1</v>" : "<v>0</v>"; break;
+            case CellKind::Error:
+                out += "<v>";
+                if (auto e = errorByNumber(c.error)) out += e->text;
+                else out += "#VALUE!";
+                out += "</v>";
+                break;
+            }
+            out += "</c>";
+        }
+        out += "</row>";
+    }
+    while (nextFormatOnly != formatOnlyRows.end()) writeRowStart(*nextFormatOnly++, true);
+    out += "</sheetData>";
+}
+
+constexpr std::string_view kDefaultRoot =
+    "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
+
+}  // namespace
+
+void readWorksheet(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits,
+                   std::string& readOnlyReason) {
+    WorksheetReader reader(sheet, readOnlyReason);
+    reader.parse(xml, partName, limits.maxXmlDepth);
+    if (!sheet.carry) sheet.carry = std::make_shared<SheetCarry>();
+    sheet.carry->rootStartTag = std::move(reader.rootStartTag);
+    sheet.carry->pieces = std::move(reader.pieces);
+    sheet.carry->legacyRelId = std::move(reader.legacyRelId);
+    if (!reader.unpatchableReason.empty() && readOnlyReason.empty())
+        readOnlyReason = partName + ": " + reader.unpatchableReason;
+    sheet.finishLoad();
+}
+
+std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId) {
+    std::vector<XmlPiece> pieces;
+    std::string root;
+    if (sheet.carry && !sheet.carry->rootStartTag.empty()) {
+        root = sheet.carry->rootStartTag;
+        pieces = sheet.carry->pieces;
+    } else {
+        root = kDefaultRoot;
+        pieces = {{"dimension", ""},
+                  {"sheetViews", std::string("<sheetViews><sheetView ") + (isActive ? "tabSelected=\"1\" " : "") +
+                                     "workbookViewId=\"0\"/></sheetViews>"},
+                  {"sheetFormatPr", "<sheetFormatPr defaultRowHeight=\"15\"/>"},
+                  {"sheetData", ""},
+                  {"pageMargins", "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>"}};
+    }
+    auto insertByRank = [&](std::string name) {
+        int rank = childRank(name);
+        auto it = std::find_if(pieces.begin(), pieces.end(), [&](const XmlPiece& p) { return childRank(p.name) > rank; });
+        pieces.insert(it, XmlPiece{std::move(name), ""});
+    };
+    auto has = [&](std::string_view name) {
+        return std::any_of(pieces.begin(), pieces.end(), [&](const XmlPiece& p) { return p.name == name; });
+    };
+    if (!has("cols")) insertByRank("cols");
+    if (!has("sheetData")) insertByRank("sheetData");
+    pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const XmlPiece& p) { return p.name == "legacyDrawing"; }),
+                 pieces.end());
+    if (!legacyDrawingRelId.empty()) insertByRank("legacyDrawing");
+
+    std::string out;
+    out.reserve(1 << 16);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    out += root;
+    for (const XmlPiece& p : pieces) {
+        if (!p.raw.empty()) {
+            out += p.raw;
+        } else if (p.name == "dimension") {
+            std::int32_t maxRow = sheet.maxRow(), maxCol = sheet.maxColumn();
+            out += "<dimension ref=\"";
+            if (maxRow == 0) {
+                out += "A1";
+            } else {
+                out += "A1:";
+                appendCellRef(out, maxRow, std::max(maxCol, 1));
+            }
+            out += "\"/>";
+        } else if (p.name == "cols") {
+            writeColumns(out, sheet);
+        } else if (p.name == "sheetData") {
+            writeCells(out, sheet);
+        } else if (p.name == "legacyDrawing" && !legacyDrawingRelId.empty()) {
+            out += "<legacyDrawing ";
+            if (!declaresRelationshipPrefix(root))
+                out += "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" ";
+            out += "r:id=\"" + legacyDrawingRelId + "\"/>";
+        }
+    }
+    auto nameEnd = root.find_first_of(" \t\r\n>", 1);
+    out += "</" + root.substr(1, nameEnd - 1) + ">";
+    return out;
+}
+
+}  // namespace sheet::xlsx

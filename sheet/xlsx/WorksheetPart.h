@@ -1,0 +1,22 @@
+// xl/worksheets/sheetN.xml: cells, row and column formats. The reader fills a Sheet
+// and keeps the children of <worksheet> it does not model; the writer puts them back
+// around the regenerated dimension, columns, cells and comment drawing reference.
+#pragma once
+
+#include "sheet/Sheet.h"
+#include "sheet/xlsx/XlsxError.h"
+
+#include <string>
+#include <string_view>
+
+namespace sheet::xlsx {
+
+// Throws XlsxError naming the part, line and cell. Sets readOnlyReason (when still
+// empty) for content the writer could not carry through.
+void readWorksheet(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits,
+                   std::string& readOnlyReason);
+
+// legacyDrawingRelId: the relationship id of the sheet's VML drawing, empty for none.
+std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId);
+
+}  // namespace sheet::xlsx

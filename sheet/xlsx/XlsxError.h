@@ -1,0 +1,27 @@
+// The one failure of the package layer: a file that cannot be read (or written),
+// with a message naming the part and, for XML, the line.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace sheet::xlsx {
+
+class XlsxError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Limits on what a file may make the reader allocate; a file beyond them is refused
+// rather than read. The defaults fit the largest workbooks the module produces
+// (a 100,000-row export is about 150 MB of XML) with room to spare.
+struct ReadLimits {
+    std::uint64_t maxFileBytes = 512ull << 20;
+    std::uint64_t maxEntries = 10000;
+    std::uint64_t maxEntryBytes = 512ull << 20;
+    std::uint64_t maxTotalBytes = 1536ull << 20;
+    int maxXmlDepth = 128;
+    std::uint64_t maxSheets = 4096;
+};
+
+}  // namespace sheet::xlsx

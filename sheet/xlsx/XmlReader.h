@@ -1,0 +1,76 @@
+// Streaming reader for the package's XML parts on top of expat: elements arrive with
+// their namespace, local name, attributes and byte position, so a part reader can
+// keep child elements it does not model as their original text. Documents with a
+// DTD or entity declarations, and nesting deeper than the limit, are refused.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sheet::xlsx {
+
+namespace ns {
+constexpr std::string_view main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr std::string_view rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr std::string_view packageRel = "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr std::string_view contentTypes = "http://schemas.openxmlformats.org/package/2006/content-types";
+}  // namespace ns
+
+struct XmlAttribute {
+    std::string_view ns;
+    std::string_view name;
+    std::string_view prefix;
+    std::string_view value;
+};
+
+struct XmlElement {
+    std::string_view ns;
+    std::string_view name;
+    std::string_view prefix;
+    const std::vector<XmlAttribute>* attributes;
+    int depth;           // the root is 1
+    std::size_t offset;      // of '<' in the document
+    std::size_t startTagEnd;  // one past the start tag's '>'
+
+    // The value of an attribute without namespace (or in namespace attrNs); null
+    // when absent.
+    const std::string_view* attr(std::string_view attrName, std::string_view attrNs = {}) const;
+};
+
+class XmlReader {
+public:
+    virtual ~XmlReader() = default;
+
+    // Parses a whole document. Throws XlsxError "part line N: message" for malformed
+    // XML, a refused construct, or a failure raised by a handler through fail().
+    void parse(std::string_view document, const std::string& partName, int maxDepth);
+
+protected:
+    virtual void onStart(const XmlElement& element) = 0;
+    // endOffset is one past the element's last byte.
+    virtual void onEnd(std::string_view ns, std::string_view name, int depth, std::size_t endOffset) = 0;
+    // Text is delivered only while collectText is true (in pieces; append them).
+    virtual void onText(std::string_view text) { (void)text; }
+    bool collectText = false;
+
+    // Stops the parse with a message for the current line.
+    [[noreturn]] void fail(const std::string& message);
+    std::string_view document() const noexcept { return document_; }
+
+private:
+    friend struct XmlCallbacks;
+    std::string_view document_;
+    std::string partName_;
+    void* parser_ = nullptr;
+};
+
+// XML text escaping for the writers.
+// Element text; control characters become the file format's _xHHHH_ escapes.
+void appendEscaped(std::string& out, std::string_view text);
+// Undoes those escapes in text read from a string item.
+void decodeEscapes(std::string& text);
+void appendEscapedAttribute(std::string& out, std::string_view text);  // inside "..."
+
+}  // namespace sheet::xlsx
