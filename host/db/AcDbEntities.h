@@ -69,8 +69,6 @@ public:
     // definition. The text is left as it is.
     [[nodiscard]] Acad::ErrorStatus setAttributeFromBlock(const AcDbAttributeDefinition* def,
                                                           const AcGeMatrix3d& blockTransform);
-    // The same with the definition's own geometry (no transform).
-    [[nodiscard]] Acad::ErrorStatus setAttributeFromBlock(const AcGeMatrix3d& blockTransform);
 
 protected:
     AcDbAttribute() = default;

@@ -7,13 +7,14 @@
 #include "host/db/AcadErrorStatus.h"
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
 class AcDbDatabase;
 class AcDbObject;
 class AcDbEntity;
-namespace tabdb { struct ObjectStub; }
+namespace tabdb { struct ObjectStub; struct ObjectData; }
 
 // Runtime class descriptor: one per class, compared by address.
 class AcRxClass {
@@ -97,6 +98,7 @@ private:
     friend struct tabdb::ObjectStub;
     friend class tabdb_access;
     tabdb::ObjectStub* stub_ = nullptr;
+    std::unique_ptr<tabdb::ObjectData> data_;  // decoded values of an entity
     AcDb::OpenMode openMode_ = AcDb::kNotOpen;
     int openCount_ = 0;  // readers that share this object, or 1 writer
 };

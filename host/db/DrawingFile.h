@@ -41,5 +41,8 @@ std::string writeDrawingText(const AcDbDatabase& db);
 // factors and each attribute's tag and text, numbers in the drawing's units.
 void listBlockReferences(AcDbDatabase& db, std::ostream& out);
 
+// Test seam: the next save fails at its first write with this errno (ENOSPC...).
+void drawingFileTestFailNextWrite(int errnoValue);
+
 // The .bak name of a drawing path: "site.dxf" -> "site.bak".
 std::string backupPathFor(const std::string& path);

@@ -1,0 +1,153 @@
+// Inside the database: the DXF text a drawing was read from, one small stub per
+// object (its byte range in that text, handle, owner, open state) and the decoded
+// values of objects that are open or changed. Saving copies the text and patches in
+// only the values that changed.
+#pragma once
+
+#include "host/db/AcDbObject.h"
+#include "host/db/AcGe.h"
+#include "host/dxf/DxfCodePage.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class AcDbDatabase;
+
+namespace tabdb {
+
+constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
+
+class DrawingStore;
+
+enum class Kind : std::uint8_t {
+    BlockTable, LayerTable, BlockRecord, LayerRecord, BlockBegin, BlockEnd,
+    Insert, Attrib, Attdef, Text, SeqEnd, Entity
+};
+bool isEntityKind(Kind k);
+
+struct ObjectStub {
+    DrawingStore* store = nullptr;
+    std::uint64_t handle = 0;
+    std::size_t begin = npos, end = npos;  // the object's own tags in the source text
+    ObjectStub* owner = nullptr;
+    AcDbObject* live = nullptr;  // decoded object while open or changed (owned by the store)
+    std::uint32_t aux = 0;         // block record: index of its BlockInfo; layer: of its name
+    std::uint32_t firstChild = 0;  // INSERT/POLYLINE: stub index of the first attribute/vertex
+    std::uint32_t childCount = 0;
+    std::uint32_t index = 0;
+    std::uint16_t readers = 0;
+    Kind kind = Kind::Entity;
+    bool writer = false;
+    bool erased = false;
+    bool handleAdded = false;  // handle given on open; its tag is written on save
+    bool paperSpace = false;
+    bool changed = false;  // has values to write on save
+};
+
+struct BlockInfo {
+    std::string name;       // as the host names it (model and paper space canonical)
+    ObjectStub* record = nullptr;
+    ObjectStub* blockBegin = nullptr;  // the BLOCK entity (same as record in R12 files)
+    int flags = 0;
+    AcGePoint3d origin;
+    bool isLayout = false;
+    std::vector<ObjectStub*> entities;
+    std::vector<ObjectStub*> references;
+};
+
+// One header variable the database reads or writes.
+struct HeaderVar {
+    const char* name = "";
+    int code = 0;
+    std::size_t vBegin = npos, vEnd = npos;
+    std::string value;  // as read (or as set)
+    bool dirty = false;
+};
+
+enum HeaderId { hAcadVer, hCodePage, hHandSeed, hLunits, hLuprec, hAunits, hAuprec, hAngbase, hAngdir,
+                hTilemode, hClayer, hDimzin, hHeaderCount };
+
+struct LayoutInfo {
+    std::string name;
+    std::uint64_t blockHandle = 0;
+};
+
+class DrawingStore {
+public:
+    // Parses the text (throws dxf::DxfError naming the line).
+    explicit DrawingStore(std::string text);
+    ~DrawingStore();
+
+    AcDbDatabase* database = nullptr;
+    std::string fileName;
+    bool modified = false;
+
+    const std::string& text() const { return text_; }
+    std::string_view slice(std::size_t b, std::size_t e) const { return std::string_view(text_).substr(b, e - b); }
+    const dxf::TextCodec& codec() const { return *codec_; }
+
+    ObjectStub* byHandle(std::uint64_t h) const;
+    ObjectStub* stubAt(std::uint32_t i) { return &stubs_[i]; }
+    ObjectStub* blockTable() { return blockTable_; }
+    ObjectStub* layerTable() { return layerTable_; }
+    ObjectStub* modelSpace() { return blocks_[modelIndex_].record; }
+    ObjectStub* paperSpace() { return blocks_[paperIndex_].record; }
+    std::vector<BlockInfo>& blocks() { return blocks_; }
+    BlockInfo& blockOf(const ObjectStub* record) { return blocks_[record->aux]; }
+    const std::string& layerName(const ObjectStub* layer) const { return layerNames_[layer->aux]; }
+    const std::vector<ObjectStub*>& layers() const { return layers_; }
+    ObjectStub* findBlock(std::string_view name) const;
+    ObjectStub* findLayer(std::string_view name) const;
+    const std::vector<LayoutInfo>& layouts() const { return layouts_; }
+
+    HeaderVar& header(HeaderId id) { return header_[id]; }
+    int headerInt(HeaderId id, int fallback) const;
+    void setHeader(HeaderId id, std::string value);
+
+    std::size_t openCount() const { return openCount_; }
+    void noteOpen(int delta) { openCount_ += delta; }
+    // Keeps a changed object alive until the drawing goes away.
+    void noteChanged(ObjectStub* stub);
+
+    // Writes the drawing: the source text with every change patched in.
+    void write(const std::function<void(std::string_view)>& sink) const;
+
+    // Line ending and code layout of the source, used for tags added on save.
+    std::string tagText(int code, std::string_view value) const;
+
+private:
+    void parse();
+    ObjectStub* newStub(Kind kind, std::size_t begin);
+    std::string text_;
+    std::unique_ptr<dxf::TextCodec> codec_;
+    std::deque<ObjectStub> stubs_;
+    std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
+    std::vector<BlockInfo> blocks_;
+    std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
+    std::vector<ObjectStub*> layers_;
+    std::vector<std::string> layerNames_;
+    std::unordered_map<std::string, ObjectStub*> layerByName_;
+    std::vector<LayoutInfo> layouts_;
+    HeaderVar header_[hHeaderCount];
+    std::size_t headerEnd_ = npos;  // offset of the HEADER section's ENDSEC
+    std::uint32_t modelIndex_ = 0, paperIndex_ = 0;
+    ObjectStub* blockTable_ = nullptr;
+    ObjectStub* layerTable_ = nullptr;
+    std::vector<ObjectStub*> changed_;
+    std::size_t openCount_ = 0;
+    std::string eol_ = "\n";
+    bool padCodes_ = false;
+    std::uint64_t seedBefore_ = 0;
+    friend class ::AcDbDatabase;
+};
+
+std::string upper(std::string_view s);
+
+}  // namespace tabdb

@@ -1,0 +1,213 @@
+#include "host/dxf/DxfCodePage.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <iconv.h>
+
+namespace dxf {
+
+namespace {
+
+// Owns one iconv descriptor; conversion failures are answered at this edge.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (ok()) iconv_close(cd_);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    // Converts as much as it can; returns false on an invalid or unconvertible sequence
+    // (in points at it), true when all of the input was converted.
+    bool convert(const char*& in, std::size_t& inLeft, std::string& out) const {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char buf[512];
+        while (inLeft > 0) {
+            char* o = buf;
+            std::size_t oLeft = sizeof buf;
+            char* i = const_cast<char*>(in);
+            std::size_t r = iconv(cd_, &i, &inLeft, &o, &oLeft);
+            in = i;
+            out.append(buf, o);
+            if (r == static_cast<std::size_t>(-1)) {
+                if (errno == E2BIG) continue;
+                return false;
+            }
+        }
+        char* o = buf;
+        std::size_t oLeft = sizeof buf;
+        iconv(cd_, nullptr, nullptr, &o, &oLeft);
+        out.append(buf, o);
+        return true;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+bool isAsciiOnly(std::string_view s) {
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Replaces \U+XXXX escapes in UTF-8 text by their characters.
+std::string resolveEscapes(std::string s) {
+    if (s.find("\\U+") == std::string::npos && s.find("\\u+") == std::string::npos) return s;
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        if (s[i] == '\\' && i + 7 <= s.size() && (s[i + 1] == 'U' || s[i + 1] == 'u') && s[i + 2] == '+') {
+            char32_t cp = 0;
+            bool ok = true;
+            for (int k = 3; k < 7; ++k) {
+                int h = hexValue(s[i + k]);
+                if (h < 0) { ok = false; break; }
+                cp = cp * 16 + h;
+            }
+            if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+                appendUtf8(out, cp);
+                i += 7;
+                continue;
+            }
+        }
+        out += s[i++];
+    }
+    return out;
+}
+
+// Decodes one UTF-8 sequence; false for an invalid one (then `len` is 1).
+bool nextCodePoint(std::string_view s, std::size_t i, char32_t& cp, std::size_t& len) {
+    unsigned char c = s[i];
+    len = 1;
+    if (c < 0x80) { cp = c; return true; }
+    int n = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 ? (c < 0xF0 ? 2 : -1) : c >= 0xC2 ? 1 : -1;
+    if (n < 0 || i + n >= s.size()) return false;
+    cp = c & (0x3F >> n);
+    for (int k = 1; k <= n; ++k) {
+        unsigned char d = s[i + k];
+        if ((d & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (d & 0x3F);
+    }
+    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+        return false;
+    len = n + 1;
+    return true;
+}
+
+}  // namespace
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) out += static_cast<char>(cp);
+    else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string iconvNameOf(std::string_view cp) {
+    std::string up;
+    for (char c : cp) up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    while (!up.empty() && up.back() == ' ') up.pop_back();
+    auto digitsAfter = [&](std::string_view prefix) -> std::string {
+        if (up.rfind(prefix, 0) != 0) return {};
+        std::string d = up.substr(prefix.size());
+        if (d.empty() || d.size() > 5) return {};
+        for (char c : d)
+            if (!std::isdigit(static_cast<unsigned char>(c))) return {};
+        return d;
+    };
+    if (auto d = digitsAfter("ANSI_"); !d.empty()) return "CP" + d;
+    if (auto d = digitsAfter("DOS"); !d.empty()) return "CP" + d;
+    if (up == "ISO8859-1" || up == "ISO8859_1") return "ISO-8859-1";
+    if (up == "BIG5") return "BIG5";
+    if (up == "GB2312") return "GBK";
+    return {};
+}
+
+struct TextCodec::Converters {
+    Converters(const std::string& cs) : toUtf8("UTF-8", cs.c_str()), fromUtf8(cs.c_str(), "UTF-8") {}
+    Iconv toUtf8;
+    Iconv fromUtf8;
+};
+
+TextCodec::TextCodec(std::string_view acadVer, std::string_view dwgCodePage) {
+    // AC1021 (2007) and later files are UTF-8 whatever their $DWGCODEPAGE says.
+    utf8_ = acadVer.size() == 6 && acadVer.substr(0, 2) == "AC" && acadVer >= "AC1021";
+    if (utf8_) { charset_ = "UTF-8"; return; }
+    charset_ = iconvNameOf(dwgCodePage);
+    if (!charset_.empty()) {
+        conv_ = std::make_unique<Converters>(charset_);
+        if (conv_->toUtf8.ok() && conv_->fromUtf8.ok()) return;
+    }
+    charset_ = "CP1252";
+    conv_ = std::make_unique<Converters>(charset_);
+}
+
+TextCodec::~TextCodec() = default;
+
+std::string TextCodec::decode(std::string_view raw) const {
+    if (utf8_ || isAsciiOnly(raw)) return resolveEscapes(std::string(raw));
+    std::string out;
+    out.reserve(raw.size() * 2);
+    const char* in = raw.data();
+    std::size_t left = raw.size();
+    while (!conv_->toUtf8.convert(in, left, out)) {
+        // A byte the code page leaves undefined: keep it as the character of its value.
+        appendUtf8(out, static_cast<unsigned char>(*in));
+        ++in;
+        --left;
+    }
+    return resolveEscapes(std::move(out));
+}
+
+std::string TextCodec::encode(std::string_view text) const {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp;
+        std::size_t len;
+        if (!nextCodePoint(text, i, cp, len)) {
+            out += "\\U+FFFD";
+            i += 1;
+            continue;
+        }
+        if (cp < 0x80 || utf8_) {
+            out.append(text.substr(i, len));
+            i += len;
+            continue;
+        }
+        const char* in = text.data() + i;
+        std::size_t left = len;
+        std::string piece;
+        if (conv_->fromUtf8.convert(in, left, piece) && cp <= 0xFFFF) {
+            out += piece;
+        } else {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\\U+%04X", static_cast<unsigned>(cp <= 0xFFFF ? cp : 0xFFFD));
+            out += buf;
+        }
+        i += len;
+    }
+    return out;
+}
+
+}  // namespace dxf

@@ -1,0 +1,42 @@
+// Text values of one drawing between the file's encoding (its $DWGCODEPAGE up to
+// AC1018, UTF-8 from AC1021) and the module's multibyte text (UTF-8 here).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace dxf {
+
+// The iconv name of a $DWGCODEPAGE value ("ANSI_936" -> "CP936"); "" when unknown.
+std::string iconvNameOf(std::string_view dwgCodePage);
+
+class TextCodec {
+public:
+    // `acadVer` decides UTF-8 (AC1021 and later); otherwise `dwgCodePage` names the code
+    // page, absent or unknown meaning ANSI_1252 as the host assumes.
+    TextCodec(std::string_view acadVer, std::string_view dwgCodePage);
+    ~TextCodec();
+    TextCodec(const TextCodec&) = delete;
+    TextCodec& operator=(const TextCodec&) = delete;
+
+    // File bytes to module text; \U+XXXX escapes become their characters. Bytes the
+    // code page does not define are taken as the Latin-1 character of that value.
+    std::string decode(std::string_view raw) const;
+    // Module text to file bytes; characters the code page lacks become \U+XXXX.
+    // Invalid UTF-8 input bytes are written as \U+FFFD.
+    std::string encode(std::string_view text) const;
+    bool isUtf8() const { return utf8_; }
+    const std::string& charset() const { return charset_; }
+
+private:
+    struct Converters;
+    bool utf8_ = false;
+    std::string charset_;
+    std::unique_ptr<Converters> conv_;
+};
+
+// Appends code point `cp` as UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
+
+}  // namespace dxf

@@ -1,0 +1,139 @@
+#include "host/dxf/DxfTokenizer.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace dxf {
+
+DxfError::DxfError(std::size_t line, const std::string& message)
+    : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
+
+ValueType valueType(int code) {
+    auto in = [code](int lo, int hi) { return code >= lo && code <= hi; };
+    if (in(10, 59) || in(110, 149) || in(210, 239) || in(460, 469) || in(1010, 1059)) return ValueType::Double;
+    if (in(60, 99) || in(170, 179) || in(270, 289) || in(370, 389) || in(400, 409) || in(420, 429) ||
+        in(440, 459) || in(1060, 1071))
+        return ValueType::Integer;
+    if (code == 5 || code == 105) return ValueType::Handle;
+    return ValueType::String;
+}
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+std::string quoted(std::string_view s) {
+    std::string out = "'";
+    for (char c : s.substr(0, 40)) out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+    if (s.size() > 40) out += "...";
+    return out + "'";
+}
+
+bool readDouble(std::string_view s, double& v) {
+    s = trim(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+bool readInteger(std::string_view s, std::int64_t& v) {
+    s = trim(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return false;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+}  // namespace
+
+bool Tokenizer::readLine(std::string_view& line) {
+    if (pos_ >= text_.size()) return false;
+    const char* start = text_.data() + pos_;
+    const void* nl = std::memchr(start, '\n', text_.size() - pos_);
+    std::size_t len = nl ? static_cast<const char*>(nl) - start : text_.size() - pos_;
+    line = std::string_view(start, len);
+    pos_ += len + (nl ? 1 : 0);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ++line_;
+    return true;
+}
+
+bool Tokenizer::next(Tag& tag) {
+    std::string_view codeLine;
+    tag.begin = pos_;
+    if (!readLine(codeLine)) return false;
+    std::string_view code = trim(codeLine);
+    if (code.empty() || code == "\x1a") {
+        // Only blank lines (or the old end-of-file byte) may follow the last pair.
+        for (std::string_view rest; readLine(rest);) {
+            std::string_view t = trim(rest);
+            if (!t.empty() && t != "\x1a") throw DxfError(line_, "unexpected text " + quoted(rest) + " after a blank line");
+        }
+        return false;
+    }
+    std::int64_t c = 0;
+    if (!readInteger(code, c) || c < -5 || c > 1071)
+        throw DxfError(line_, "expected a group code, got " + quoted(codeLine));
+    tag.code = static_cast<int>(c);
+    tag.line = line_;
+    tag.valueBegin = pos_;
+    if (!readLine(tag.value)) throw DxfError(line_, "the file ends after group code " + std::to_string(c) + " without its value");
+    tag.end = pos_;
+    switch (valueType(tag.code)) {
+    case ValueType::Double: {
+        double d;
+        if (!readDouble(tag.value, d))
+            throw DxfError(line_, "group code " + std::to_string(c) + " expects a number, got " + quoted(tag.value));
+        break;
+    }
+    case ValueType::Integer: {
+        std::int64_t i;
+        if (!readInteger(tag.value, i))
+            throw DxfError(line_, "group code " + std::to_string(c) + " expects an integer, got " + quoted(tag.value));
+        break;
+    }
+    case ValueType::Handle:
+    case ValueType::String: break;
+    }
+    return true;
+}
+
+double toDouble(std::string_view value) {
+    double d = 0;
+    readDouble(value, d);
+    return d;
+}
+
+std::int64_t toInteger(std::string_view value) {
+    std::int64_t i = 0;
+    readInteger(value, i);
+    return i;
+}
+
+bool parseHandle(std::string_view text, std::uint64_t& handle) {
+    text = trim(text);
+    if (text.empty() || text.size() > 16) return false;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), handle, 16);
+    return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+std::string formatDouble(double value) {
+    if (value == 0) value = 0;  // no "-0.0"
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, value);
+    std::string s(buf, r.ptr);
+    if (std::isfinite(value) && s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s;
+}
+
+bool isBinaryDxf(std::string_view text) {
+    return text.substr(0, 18) == "AutoCAD Binary DXF";
+}
+
+}  // namespace dxf

@@ -1,0 +1,67 @@
+// The lowest DXF layer: splits ASCII DXF text into group code / value pairs without
+// copying (values are views into the caller's buffer) and checks each value against
+// its group code's type, reporting the line of anything malformed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace dxf {
+
+// A malformed file; what() names the line ("line 1402: group code 10 expects a
+// number, got 'abc'").
+class DxfError : public std::runtime_error {
+public:
+    DxfError(std::size_t line, const std::string& message);
+    std::size_t line() const { return line_; }
+
+private:
+    std::size_t line_;
+};
+
+struct Tag {
+    int code = 0;
+    std::string_view value;      // without the line ending
+    std::size_t begin = 0;       // offset of the code line
+    std::size_t valueBegin = 0;  // offset of the value
+    std::size_t end = 0;         // offset just past the value's line ending
+    std::size_t line = 0;        // 1-based line of the code
+};
+
+enum class ValueType { String, Double, Integer, Handle };
+ValueType valueType(int code);
+
+class Tokenizer {
+public:
+    explicit Tokenizer(std::string_view text, std::size_t start = 0) : text_(text), pos_(start) {}
+    // The next pair, its value checked against its type; false at the end of the text
+    // (trailing blank lines and an end-of-file byte are allowed). Throws DxfError.
+    bool next(Tag& tag);
+    std::size_t offset() const { return pos_; }
+    std::size_t line() const { return line_; }
+    std::string_view text() const { return text_; }
+
+private:
+    bool readLine(std::string_view& line);
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t line_ = 0;  // lines consumed so far
+};
+
+// Numbers of a checked value.
+double toDouble(std::string_view value);
+std::int64_t toInteger(std::string_view value);
+// A hex handle text; false when it is not 1 to 16 hex digits.
+bool parseHandle(std::string_view text, std::uint64_t& handle);
+
+// The shortest text that reads back as exactly `value`, always with a decimal point
+// or exponent ("1.0", "0.25", "1e-12").
+std::string formatDouble(double value);
+
+// The file starts like a binary DXF.
+bool isBinaryDxf(std::string_view text);
+
+}  // namespace dxf
