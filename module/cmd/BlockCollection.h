@@ -1,0 +1,29 @@
+// Which blocks an export offers, and the names the user picks: in the block
+// selection dialog (Export) or typed on the command line (Export2).
+#pragma once
+
+#include "module/cmd/BlockNameMap.h"
+
+#include <string>
+#include <vector>
+
+namespace tabro {
+
+// Every named block of the working drawing's block table (anonymous and layout
+// blocks left out) with whether it has attribute definitions. When there is none,
+// shows the "no blocks" error box and returns false.
+bool collectBlockNames(BlockNameMap& blocks);
+
+// Runs the block selection dialog; on OK appends the selected names (list order) to
+// `names` and returns true. Cancel returns false and leaves `names` alone.
+bool chooseBlockNamesInDialog(const BlockNameMap& blocks, std::vector<std::string>& names);
+
+// Reads one line: Enter means every block of the map in its order; otherwise the
+// comma-separated pieces that name a block (without regard to case, untrimmed) are
+// appended as typed, the others dropped silently. False on cancel.
+bool askBlockNames(const BlockNameMap& blocks, std::vector<std::string>& names);
+
+// The name list of a typed answer, as askBlockNames makes it.
+std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const std::string& answer);
+
+}  // namespace tabro

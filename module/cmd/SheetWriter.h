@@ -1,0 +1,40 @@
+// Writing export rows into the spreadsheet's active sheet, cell by cell, and the
+// row cursor that says where the next row goes.
+#pragma once
+
+#include "module/cmd/TextList.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/Dispatch.h"
+
+namespace tabro {
+
+struct ExportOptions;
+
+// The worksheet row the next written row goes to. 1 when the module loads; kept
+// from one command to the next. 32-bit: rows past 32767 are addressed as they are,
+// never wrapped into a lower row.
+inline std::int32_t nextExportRow = 1;
+
+// Writes one row at nextExportRow into the active sheet of the running spreadsheet
+// application, then moves nextExportRow on by one. A header row takes its comments
+// from `markers` (non-empty ones) and its values from texts[0]; a data row puts
+// texts[0] (the handle) as the comment of column A and its values from texts[1].
+// Without a running application nothing is written and the cursor stays.
+void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::span<const std::string> texts,
+                   std::span<const std::string> markers);
+
+// The first row of the workbook's active sheet whose first 255 cells all display
+// nothing; 1 when the workbook has no active sheet. No value when every row up to
+// the last one searched holds something: the caller must not write over row 1 then.
+std::optional<std::int32_t> findNextBlankRow(IDispatch* workbook);
+
+// AutoFit on all columns of the running application's active sheet; nothing without
+// a running application.
+void autofitColumns();
+
+}  // namespace tabro

@@ -1,0 +1,63 @@
+// TABRO Export and TABRO Export2: every reference of the chosen blocks becomes a
+// worksheet row. Main thread, inside the TABRO command; automation failures throw
+// _com_error to the command guard, leaving what was written in place.
+#pragma once
+
+#include "module/cmd/AttributeRecord.h"
+#include "module/cmd/ExportLayout.h"
+#include "module/cmd/Operations.h"
+#include "module/settings/Settings.h"
+
+#include "host/db/AcDbObject.h"
+
+#include <string>
+#include <vector>
+
+class AcDbBlockReference;
+
+namespace tabro {
+
+// What one export command keeps while it runs: its options, the header texts read
+// once, the last block definition's records and name, and buffers reused from row
+// to row.
+class ExportSession {
+public:
+    explicit ExportSession(const ExportOptions& options);
+
+    const ExportOptions& options;
+    const ExportTexts texts;
+
+    // The name and attribute definition records of a block definition, read once
+    // per block: the drawing does not change while an export runs.
+    struct Definition {
+        bool hasName = false;     // false: the definition cannot be opened
+        bool hasRecords = false;  // false: its entities cannot be read
+        std::string name;
+        std::vector<AttributeRecord> records;
+    };
+    const Definition& definitionOf(AcDbObjectId blockId);
+
+    std::vector<AttributeRecord> records;
+    std::vector<ReferenceAttribute> attributes;
+    ExportRow row;
+    TextList promptTitles;
+    TextList promptMarkers;
+    long referencesWritten = 0;
+
+private:
+    AcDbObjectId cachedBlock_;
+    Definition cached_;
+};
+
+// Visits every direct reference of the named block (case-insensitive lookup) in the
+// host's order; the first one that opens is exported with `first` true only when it
+// is the block's first reference. False when the drawing has no such block.
+bool exportBlock(const std::string& blockName, ExportSession& session);
+
+// Writes the rows of one reference: on the first reference the block's sheet (or the
+// active sheet) and header and prompt rows, then the data row; later references fit
+// the columns. False, writing nothing, without a running spreadsheet application or
+// when the reference's block definition cannot be opened.
+bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first);
+
+}  // namespace tabro
