@@ -3,6 +3,7 @@
 // or made-up handle is refused (ERROR_INVALID_HANDLE) instead of touching freed memory.
 #pragma once
 
+#include "platform/LastError.h"
 #include "platform/WinTypes.h"
 
 #include <cstddef>

@@ -96,7 +96,7 @@ public:
             if (!object_) return RPC_E_DISCONNECTED;
             pending_.insert(record);
         }
-        auto guard = std::make_shared<CancelOnDrop>(CancelOnDrop{record});
+        std::shared_ptr<CancelOnDrop> guard(new CancelOnDrop{record});
         std::weak_ptr<Stub> weak = weak_from_this();
         bool isPosted = queue_->post([weak, record, guard, work = std::move(work)] {
             if (!record->start()) return;

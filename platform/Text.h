@@ -4,6 +4,7 @@
 // system code page; all conversions go through iconv.
 #pragma once
 
+#include "platform/LastError.h"
 #include "platform/WinTypes.h"
 
 #include <optional>
@@ -43,10 +44,6 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen,
 // ERROR_NO_UNICODE_TRANSLATION instead.
 int WideCharToMultiByte(UINT codePage, DWORD flags, const OLECHAR* src, int srcLen, char* dst, int dstLen,
                         const char* defaultChar, BOOL* usedDefault);
-
-// The calling thread's last error code.
-DWORD GetLastError();
-void SetLastError(DWORD error);
 
 // Case-insensitive comparison of two NUL-terminated multibyte strings: decoded
 // under the locale (LC_CTYPE), each character folded with towlower, compared by
