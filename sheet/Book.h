@@ -55,6 +55,9 @@ public:
     // Where the workbook is saved; empty for none.
     std::string path;
     FileStamp stamp;
+    // A version of the file that failed to read (another program still writing
+    // it, say); not tried again until the file changes once more.
+    FileStamp unreadableStamp;
     // Why the workbook cannot be changed (content that could not be written back);
     // empty when it can.
     std::string readOnlyReason;

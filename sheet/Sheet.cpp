@@ -183,28 +183,39 @@ const LineFormat* Sheet::columnFormat(std::int32_t column) const {
     return column >= 1 && static_cast<std::size_t>(column) <= columns_.size() ? &columns_[column - 1] : nullptr;
 }
 
-void Sheet::setRowStyle(std::int32_t row, std::uint32_t style) {
-    LineFormat& f = rowFormats_[row];
-    f.style = style;
-    f.hasStyle = true;
-    if (static_cast<std::size_t>(row) <= rows_.size())
-        for (Cell& c : rows_[row - 1]) c.style = style;
-    cellsChanged_ = true;
-}
-
 LineFormat& Sheet::columnFormatForLoad(std::int32_t column) {
     if (static_cast<std::size_t>(column) > columns_.size()) columns_.resize(column);
     return columns_[column - 1];
 }
 
-void Sheet::setColumnStyle(std::int32_t column, std::uint32_t style) {
-    LineFormat& f = columnFormatForLoad(column);
-    f.style = style;
-    f.hasStyle = true;
-    for (Row& r : rows_)
-        for (Cell& c : r)
-            if (c.column == column) c.style = style;
+void Sheet::restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, std::int32_t right, bool isWholeRows,
+                    bool isWholeColumns, const std::function<std::uint32_t(std::uint32_t)>& change) {
     cellsChanged_ = true;
+    if (isWholeColumns) {
+        for (std::int32_t c = left; c <= right; ++c) {
+            LineFormat& f = columnFormatForLoad(c);
+            f.style = change(f.hasStyle ? f.style : 0);
+            f.hasStyle = true;
+        }
+    } else if (isWholeRows) {
+        for (std::int32_t r = top; r <= bottom; ++r) {
+            LineFormat& f = rowFormats_[r];
+            f.style = change(f.hasStyle ? f.style : 0);
+            f.hasStyle = true;
+        }
+    }
+    if (isWholeColumns || isWholeRows) {
+        std::int32_t last = std::min<std::int32_t>(bottom, static_cast<std::int32_t>(rows_.size()));
+        for (std::int32_t r = top; r <= last; ++r)
+            for (Cell& c : rows_[r - 1])
+                if (c.column >= left && c.column <= right) c.style = change(c.style);
+        return;
+    }
+    for (std::int32_t r = top; r <= bottom; ++r)
+        for (std::int32_t c = left; c <= right; ++c) {
+            Cell& cell = cellAt(r, c);
+            cell.style = change(cell.style);
+        }
 }
 
 void Sheet::autoFit(std::int32_t firstColumn, std::int32_t lastColumn) {

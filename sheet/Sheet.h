@@ -97,8 +97,11 @@ public:
     // cells that already exist there.
     const LineFormat* rowFormat(std::int32_t row) const;
     const LineFormat* columnFormat(std::int32_t column) const;
-    void setRowStyle(std::int32_t row, std::uint32_t style);
-    void setColumnStyle(std::int32_t column, std::uint32_t style);
+    // Passes the format of each cell of the rectangle through change. Whole rows
+    // (or columns) change the row's (column's) own format and the cells that exist
+    // there; other rectangles change each of their cells, creating them.
+    void restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, std::int32_t right, bool isWholeRows,
+                 bool isWholeColumns, const std::function<std::uint32_t(std::uint32_t)>& change);
     // Fits the widths of columns first..last to their widest displayed text; costs
     // one step per column that ever held text, whatever the number of rows.
     void autoFit(std::int32_t firstColumn, std::int32_t lastColumn);

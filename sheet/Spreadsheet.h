@@ -1,0 +1,58 @@
+// The spreadsheet application stand-in as programs and tests start it: class
+// registration under "Excel.Application", the running instance, and the workbook
+// file lifecycle the host drives (flush when a command ends, open a file).
+#pragma once
+
+#include "platform/Dispatch.h"
+#include "platform/Unknown.h"
+
+#include <string>
+#include <vector>
+
+namespace sheet {
+
+constexpr CLSID kApplicationClsid{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr char16_t kApplicationProgId[] = u"Excel.Application";
+
+// Makes the class known to the platform's class registry. Creating an instance
+// gives the running application (starting it when none runs): there is one per
+// process, as there is one per desktop session for the real program.
+HRESULT registerSpreadsheetApplication();
+// Removes the class and stops the running application, if any.
+HRESULT revokeSpreadsheetApplication();
+
+// The running application, started (and entered in the running-object table) when
+// none runs.
+platform::ComPtr<IDispatch> startSpreadsheetApplication();
+// The running application or null.
+platform::ComPtr<IDispatch> runningSpreadsheetApplication();
+// Leaves the running-object table and drops the application's workbooks (unsaved
+// changes are not written: call flushChangedWorkbooks first). Objects callers still
+// hold keep working on the dropped workbooks.
+void stopSpreadsheetApplication();
+
+// Saves every changed workbook to its file (temporary file + rename, so a failed
+// save leaves the previous file as it was). Returns one message per workbook that
+// could not be saved; empty when all went well. Nothing happens when no
+// application runs.
+std::vector<std::string> flushChangedWorkbooks();
+
+// Starts the application if needed, opens the .xlsx file and makes it the active
+// workbook (a workbook already open from that file is only activated). Throws
+// std::runtime_error naming the file and what is wrong with it. A file with content
+// that could not be written back opens read-only.
+void openWorkbookFile(const std::string& path);
+
+// Reloads the workbooks whose files another program changed (size or time) and
+// fires SheetChange for each changed cell. The application does this by itself
+// before a workbook is looked up again; a host calls it while idle so that edits
+// made elsewhere reach subscribers without a call.
+void reloadChangedWorkbooks();
+
+namespace testing {
+// Makes the next `count` saves fail after part of the temporary file is written,
+// as a full disk would.
+void failNextSaves(int count);
+}  // namespace testing
+
+}  // namespace sheet

@@ -1,0 +1,329 @@
+// Workbooks on disk: new workbooks reserved as BookN.xlsx, changed workbooks saved
+// atomically when a command ends, files opened by path, and files changed by other
+// programs reloaded with a SheetChange event per changed cell.
+#include "sheet/Spreadsheet.h"
+
+#include "sheet/DispatchSupport.h"
+#include "sheet/Objects.h"
+#include "sheet/Utf.h"
+#include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/Package.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sheet {
+
+std::shared_ptr<AppState> runningState();
+
+namespace {
+
+using Lock = std::lock_guard<std::mutex>;
+
+std::atomic<int> failingSaves{0};
+
+std::optional<FileStamp> stampOf(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileStamp{static_cast<std::int64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::string systemError(int error) { return std::strerror(error); }
+
+std::string readFile(const std::string& path, std::uint64_t maxBytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error(systemError(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw std::runtime_error(systemError(errno));
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error("not a regular file");
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throw std::runtime_error("the file is too large to be a workbook here");
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw std::runtime_error(systemError(errno));
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::string directoryOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Writes bytes to a temporary file beside path and returns its name; the caller
+// renames or links it into place.
+std::string writeTemporary(const std::string& path, const std::string& bytes) {
+    std::string temp = directoryOf(path) + "/." + baseName(path) + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) throw std::runtime_error("cannot create a temporary file in " + directoryOf(path) + ": " + systemError(errno));
+    auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw std::runtime_error(systemError(error));
+    };
+    std::size_t limit = bytes.size();
+    bool injected = false;
+    if (failingSaves.load() > 0 && failingSaves.fetch_sub(1) > 0) {
+        limit /= 2;
+        injected = true;
+    }
+    std::size_t done = 0;
+    while (done < limit) {
+        ssize_t n = ::write(fd, bytes.data() + done, limit - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail(errno);
+        done += static_cast<std::size_t>(n);
+    }
+    if (injected) fail(ENOSPC);
+    if (::fsync(fd) != 0) fail(errno);
+    if (::close(fd) != 0) {
+        int error = errno;
+        ::unlink(temp.c_str());
+        throw std::runtime_error(systemError(error));
+    }
+    return temp;
+}
+
+void replaceFile(const std::string& path, const std::string& bytes) {
+    std::string temp = writeTemporary(path, bytes);
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temp.c_str());
+        throw std::runtime_error(systemError(error));
+    }
+}
+
+// Creates path with bytes unless it exists (false then).
+bool createFileExclusively(const std::string& path, const std::string& bytes) {
+    std::string temp = writeTemporary(path, bytes);
+    int result = ::link(temp.c_str(), path.c_str());
+    int error = errno;
+    ::unlink(temp.c_str());
+    if (result == 0) return true;
+    if (error == EEXIST) return false;
+    throw std::runtime_error(systemError(error));
+}
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path.front() == '/') return path;
+    char buffer[4096];
+    if (!::getcwd(buffer, sizeof buffer)) return path;
+    return std::string(buffer) + "/" + path;
+}
+
+bool sameValue(const Cell* a, const Book& bookA, const Cell* b, const Book& bookB) {
+    CellKind ka = a ? a->kind : CellKind::Empty, kb = b ? b->kind : CellKind::Empty;
+    if (ka != kb) return false;
+    switch (ka) {
+    case CellKind::Empty: return true;
+    case CellKind::Number:
+    case CellKind::Boolean: return a->number == b->number;
+    case CellKind::Error: return a->error == b->error;
+    case CellKind::Text: return bookA.strings.text(a->text) == bookB.strings.text(b->text);
+    }
+    return true;
+}
+
+// Cells whose value differs between the old and the new content of a sheet.
+void changedCells(const Sheet* old, const Sheet& fresh, std::vector<CellRef>& out) {
+    const auto& freshRows = fresh.rows();
+    std::size_t rowCount = std::max(old ? old->rows().size() : 0, freshRows.size());
+    for (std::size_t r = 0; r < rowCount; ++r) {
+        static const Sheet::Row kEmpty;
+        const Sheet::Row& a = old && r < old->rows().size() ? old->rows()[r] : kEmpty;
+        const Sheet::Row& b = r < freshRows.size() ? freshRows[r] : kEmpty;
+        std::size_t i = 0, j = 0;
+        while (i < a.size() || j < b.size()) {
+            const Cell* ca = i < a.size() ? &a[i] : nullptr;
+            const Cell* cb = j < b.size() ? &b[j] : nullptr;
+            std::uint16_t column;
+            if (ca && (!cb || ca->column < cb->column)) {
+                column = ca->column;
+                cb = nullptr;
+                ++i;
+            } else if (cb && (!ca || cb->column < ca->column)) {
+                column = cb->column;
+                ca = nullptr;
+                ++j;
+            } else {
+                column = ca->column;
+                ++i;
+                ++j;
+            }
+            if (!sameValue(ca, old ? old->book() : fresh.book(), cb, fresh.book()))
+                out.push_back(CellRef{static_cast<std::int32_t>(r + 1), column});
+        }
+    }
+}
+
+struct SheetChange {
+    std::shared_ptr<Sheet> sheet;
+    CellRef cell;
+};
+
+// Replaces book's content with fresh's, keeping the Sheet objects of sheets that
+// are still there (callers may hold them). Returns the changed cells.
+std::vector<SheetChange> adopt(Book& book, Book& fresh) {
+    std::vector<SheetChange> changes;
+    std::vector<std::shared_ptr<Sheet>> sheets;
+    std::vector<CellRef> cells;
+    for (const auto& fs : fresh.sheets()) {
+        std::shared_ptr<Sheet> target;
+        if (auto index = book.findSheet(fs->name())) target = book.sheets()[*index];
+        cells.clear();
+        changedCells(target.get(), *fs, cells);
+        if (!target) target = std::make_shared<Sheet>(book, fs->name());
+        target->setName(fs->name());
+        target->swapContent(*fs);
+        for (const auto& c : cells) changes.push_back({target, c});
+        sheets.push_back(target);
+    }
+    book.sheets() = std::move(sheets);
+    book.strings = std::move(fresh.strings);
+    book.styles = std::move(fresh.styles);
+    book.carry = fresh.carry;
+    book.readOnlyReason = fresh.readOnlyReason;
+    if (book.carry)
+        for (auto& d : book.carry->definedNames)
+            if (d.isLocal && d.localIndex >= 0 && static_cast<std::size_t>(d.localIndex) < book.sheets().size())
+                d.localSheet = book.sheets()[d.localIndex];
+    book.setActiveIndex(fresh.activeIndex());
+    book.markSaved();
+    return changes;
+}
+
+}  // namespace
+
+std::shared_ptr<Book> addNewBook(AppState& app) {
+    for (int attempts = 0; attempts < 10000; ++attempts) {
+        int number = ++app.bookCounter;
+        std::u16string name = utf8ToUtf16("Book" + std::to_string(number));
+        bool taken = false;
+        for (const auto& b : app.books) taken = taken || sameNameIgnoringCase(b->name(), name);
+        if (taken) continue;
+        std::string path = absolutePath(utf16ToUtf8(name) + ".xlsx");
+        if (stampOf(path)) continue;
+        auto book = std::make_shared<Book>(name);
+        book->insertSheet(0, u"Sheet1");
+        book->path = path;
+        try {
+            // Writing the empty workbook now reserves its name on disk.
+            if (!createFileExclusively(path, xlsx::writePackage(*book))) continue;
+            book->markSaved();
+            if (auto s = stampOf(path)) book->stamp = *s;
+        } catch (const std::exception&) {
+            // The folder may not be writable; the workbook still works and the save
+            // at the end of the command reports the problem.
+        }
+        activateBook(app, book);
+        return book;
+    }
+    applicationError("No free workbook name BookN.xlsx was found in the current folder.");
+}
+
+std::vector<std::string> flushChangedWorkbooks() {
+    auto app = runningState();
+    if (!app) return {};
+    std::vector<std::string> problems;
+    Lock lock(app->mutex);
+    for (const auto& book : app->books) {
+        if (book->path.empty() || !book->readOnlyReason.empty() || !book->isChanged()) continue;
+        try {
+            std::string bytes = xlsx::writePackage(*book);
+            replaceFile(book->path, bytes);
+            book->markSaved();
+            if (auto s = stampOf(book->path)) book->stamp = *s;
+        } catch (const std::exception& e) {
+            problems.push_back("The workbook '" + utf16ToUtf8(book->name()) + "' could not be saved to " + book->path + ": " +
+                               e.what());
+        }
+    }
+    return problems;
+}
+
+void openWorkbookFile(const std::string& givenPath) {
+    startSpreadsheetApplication();
+    auto app = runningState();
+    if (!app) throw std::runtime_error("the spreadsheet application could not be started");
+    std::string path = absolutePath(givenPath);
+    Lock lock(app->mutex);
+    for (const auto& b : app->books)
+        if (b->path == path) {
+            activateBook(*app, b);
+            return;
+        }
+    try {
+        auto stamp = stampOf(path);
+        std::string bytes = readFile(path, xlsx::ReadLimits{}.maxFileBytes);
+        std::shared_ptr<Book> book = xlsx::readPackage(bytes, utf8ToUtf16(baseName(path)));
+        book->path = path;
+        if (stamp) book->stamp = *stamp;
+        activateBook(*app, book);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(givenPath + ": " + e.what());
+    }
+}
+
+void refreshFromDisk(const std::shared_ptr<AppState>& app) {
+    std::vector<SheetChange> changes;
+    {
+        Lock lock(app->mutex);
+        for (const auto& book : app->books) {
+            if (book->path.empty() || book->stamp.size < 0) continue;
+            auto stamp = stampOf(book->path);
+            if (!stamp || *stamp == book->stamp || *stamp == book->unreadableStamp) continue;
+            // Changes made here and not saved yet win; they are written at the end of
+            // the command.
+            if (book->isChanged()) continue;
+            try {
+                std::string bytes = readFile(book->path, xlsx::ReadLimits{}.maxFileBytes);
+                auto fresh = xlsx::readPackage(bytes, book->name());
+                auto found = adopt(*book, *fresh);
+                changes.insert(changes.end(), found.begin(), found.end());
+                book->stamp = *stamp;
+            } catch (const std::exception&) {
+                book->unreadableStamp = *stamp;
+            }
+        }
+    }
+    if (changes.empty() || !app->events) return;
+    for (const auto& c : changes) {
+        platform::ComPtr<IDispatch> sheet, range;
+        {
+            Lock lock(app->mutex);
+            sheet = makeWorksheetObject(app, c.sheet);
+            range = makeRangeObject(app, c.sheet, Area{c.cell.row, c.cell.column, c.cell.row, c.cell.column});
+        }
+        app->events->fire(kDispidSheetChange, {platform::Variant::dispatch(sheet.get()), platform::Variant::dispatch(range.get())});
+    }
+}
+
+void reloadChangedWorkbooks() {
+    if (auto app = runningState()) refreshFromDisk(app);
+}
+
+namespace testing {
+void failNextSaves(int count) { failingSaves = count; }
+}  // namespace testing
+
+}  // namespace sheet
