@@ -1,0 +1,141 @@
+// The sheet model underneath the automation objects: cell storage, displayed text
+// of numbers, column fitting and sheet naming rules.
+#include "sheet/Book.h"
+#include "sheet/NumberText.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace sheet {
+namespace {
+
+TEST(CellModelTest, GeneralNumbersDisplayAsTheApplicationShowsThem) {
+    struct Case {
+        double value;
+        const char* shown;
+    } cases[] = {{0, "0"},           {7, "7"},
+                 {-1500, "-1500"},   {12.5, "12.5"},
+                 {0.1 + 0.2, "0.3"}, {1.0 / 3, "0.333333333"},
+                 {123456789012.0, "1.23457E+11"}, {1e-12, "1E-12"},
+                 {99999999999.0, "99999999999"}, {-0.000001, "-0.000001"}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.shown);
+        EXPECT_EQ(displayNumber(k.value), k.shown);
+    }
+}
+
+TEST(CellModelTest, TextReadsAsANumberOnlyWhenItIsOne) {
+    struct Case {
+        std::u16string text;
+        std::optional<double> number;
+    } cases[] = {{u"007", 7},        {u" -1.5e3 ", -1500}, {u"12.5", 12.5},     {u".5", 0.5},
+                 {u"1,000", {}},     {u"12,5", {}},        {u"7 m", {}},        {u"inf", {}},
+                 {u"nan", {}},       {u"1e999", {}},       {u"", {}},           {u"+", {}},
+                 {u"1e", {}},        {u"0x10", {}},        {u"1.2.3", {}},      {u"\u0661", {}}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(std::string(k.text.begin(), k.text.end()));
+        EXPECT_EQ(parseGeneralNumber(k.text), k.number);
+    }
+}
+
+TEST(CellModelTest, SheetNamesFollowTheApplicationsRules) {
+    struct Case {
+        std::u16string name;
+        bool ok;
+    } cases[] = {{u"Sheet1", true},
+                 {u"DOOR-A", true},
+                 {std::u16string(31, u'x'), true},
+                 {std::u16string(32, u'x'), false},
+                 {u"", false},
+                 {u"a:b", false},
+                 {u"a\\b", false},
+                 {u"a/b", false},
+                 {u"a?b", false},
+                 {u"a*b", false},
+                 {u"[a", false},
+                 {u"a]", false},
+                 {u"'a", false},
+                 {u"History", false},
+                 {u"Ünïcödé", true}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(std::string(k.name.begin(), k.name.end()));
+        EXPECT_EQ(sheetNameProblem(k.name).empty(), k.ok);
+    }
+    EXPECT_TRUE(sameNameIgnoringCase(u"Door", u"dOOR"));
+    EXPECT_TRUE(sameNameIgnoringCase(u"Änderung", u"äNDERUNG"));
+    EXPECT_FALSE(sameNameIgnoringCase(u"Door", u"Doors"));
+}
+
+TEST(CellModelTest, CellsInsertInColumnOrderAndOverwrite) {
+    Book book(u"Book1");
+    auto sheet = book.insertSheet(0, u"Sheet1");
+    sheet->setText(3, 5, u"e");
+    sheet->setNumber(3, 2, 2);
+    sheet->setText(3, 9, u"i");
+    sheet->setNumber(3, 5, 5);
+    ASSERT_EQ(sheet->rows().size(), 3u);
+    const auto& row = sheet->rows()[2];
+    ASSERT_EQ(row.size(), 3u);
+    EXPECT_EQ(row[0].column, 2);
+    EXPECT_EQ(row[1].column, 5);
+    EXPECT_EQ(row[1].kind, CellKind::Number);
+    EXPECT_EQ(row[2].column, 9);
+    EXPECT_EQ(sheet->find(3, 4), nullptr);
+    EXPECT_EQ(sheet->displayText(3, 9), u"i");
+    sheet->clearValue(3, 9);
+    EXPECT_EQ(sheet->displayText(3, 9), u"");
+}
+
+double widthAfterFit(Sheet& sheet, int column) {
+    sheet.autoFit(1, 16384);
+    const LineFormat* f = sheet.columnFormat(column);
+    return f ? f->width : -1;
+}
+
+TEST(CellModelTest, AutoFitTracksTheWidestTextAndShrinksWhenItGoes) {
+    Book book(u"Book1");
+    auto sheet = book.insertSheet(0, u"Sheet1");
+    sheet->setText(1, 1, u"short");
+    double narrow = widthAfterFit(*sheet, 1);
+    sheet->setText(2, 1, u"a considerably longer text");
+    double wide = widthAfterFit(*sheet, 1);
+    EXPECT_GT(wide, narrow + 10);
+    sheet->setText(2, 1, u"tiny");
+    EXPECT_EQ(widthAfterFit(*sheet, 1), narrow);
+    sheet->setNumber(3, 2, 123456789012.0);  // shown as 1.23457E+11, 11 characters
+    sheet->setText(4, 2, u"1234567890");
+    EXPECT_EQ(widthAfterFit(*sheet, 2), widthAfterFit(*sheet, 1) + 6);  // "short" is 5
+}
+
+TEST(CellModelTest, AutoFitCostDoesNotGrowWithRows) {
+    Book book(u"Book1");
+    auto sheet = book.insertSheet(0, u"Sheet1");
+    auto timeFits = [&] {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 2000; ++i) sheet->autoFit(1, 16384);
+        return std::chrono::steady_clock::now() - start;
+    };
+    for (int r = 1; r <= 1000; ++r)
+        for (int c = 1; c <= 17; ++c) sheet->setText(r, c, u"value");
+    auto small = timeFits();
+    for (int r = 1001; r <= 20000; ++r)
+        for (int c = 1; c <= 17; ++c) sheet->setText(r, c, u"value");
+    auto large = timeFits();
+    // Twenty times the rows; a fit that looked at cells would take about twenty
+    // times as long. Generous bound against timing noise.
+    EXPECT_LT(large, small * 5 + std::chrono::milliseconds(20));
+}
+
+TEST(CellModelTest, NewSheetNamesCountOnFromTheHighestSheetNumber) {
+    Book book(u"Book1");
+    book.insertSheet(0, u"Sheet1");
+    book.insertSheet(1, u"sheet3");
+    book.insertSheet(2, u"DOOR");
+    EXPECT_EQ(book.nextSheetName(), u"Sheet4");
+    book.insertSheet(0, u"Sheet5");
+    EXPECT_EQ(book.nextSheetName(), u"Sheet6");
+}
+
+}  // namespace
+}  // namespace sheet

@@ -1,0 +1,114 @@
+// Base fixture for the spreadsheet stand-in's tests: a fresh application in a
+// scratch folder of its own (so BookN.xlsx files land there), helpers to call
+// members by dispatch id, and a check that no automation object outlives the test.
+#pragma once
+
+#include "platform/ComError.h"
+#include "platform/Dispatch.h"
+#include "platform/LiveObjects.h"
+#include "platform/Unknown.h"
+#include "platform/Variant.h"
+#include "sheet/Spreadsheet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace sheet::test {
+
+namespace id {
+// Application
+constexpr DISPID ActiveWorkbook = 0x134, Workbooks = 0x23C, ActiveSheet = 0x133, Visible = 0x22E, Interactive = 0x169;
+// Collections and workbook
+constexpr DISPID Add = 0xB5, Count = 0x76, Item = 0xAA, Worksheets = 0x1EE, Name = 0x6E, Activate = 0x130;
+// Worksheet and range
+constexpr DISPID Cells = 0xEE, Columns = 0xF1, Range = 0xC5, Value = 6, Text = 0x8A, Comment = 0x38E, AddComment = 0x56D;
+constexpr DISPID EntireRow = 0xF7, Font = 0x92, NumberFormat = 0xC1, AutoFit = 0xED, Row = 0x101, Column = 0xF0;
+constexpr DISPID Worksheet = 0x15C, Parent = 0x96, Bold = 0x60;
+}  // namespace id
+
+using platform::ComPtr;
+using platform::Variant;
+
+inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+inline std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+inline Variant bstr(const std::string& s) { return Variant::bstr(u16(s)); }
+
+// Calls through IDispatch::Invoke as the module does; throws _com_error.
+inline Variant call(IDispatch* object, DISPID dispid, WORD flags, std::initializer_list<Variant> args = {}) {
+    return platform::invoke(object, dispid, flags, args);
+}
+inline ComPtr<IDispatch> getObject(IDispatch* object, DISPID dispid, std::initializer_list<Variant> args = {}) {
+    Variant v = platform::invoke(object, dispid, DISPATCH_PROPERTYGET, args);
+    return ComPtr<IDispatch>(v.pdispVal());
+}
+inline void put(IDispatch* object, DISPID dispid, Variant value) {
+    platform::invoke(object, dispid, DISPATCH_PROPERTYPUT, {std::move(value)});
+}
+// The raw result code of a call, with what the server said in info.
+inline HRESULT rawInvoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<Variant> args, EXCEPINFO* info = nullptr) {
+    Variant result;
+    return object->Invoke(dispid, flags, args, &result, info);
+}
+
+class SheetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveBefore_ = platform::liveComObjects();
+        char pattern[] = "/tmp/sheet-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+        ASSERT_EQ(registerSpreadsheetApplication(), S_OK);
+        app = startSpreadsheetApplication();
+        ASSERT_TRUE(app);
+    }
+    void TearDown() override {
+        app.reset();
+        revokeSpreadsheetApplication();
+        testing::failNextSaves(0);
+        std::filesystem::current_path(previous_);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "automation objects left alive by the test";
+    }
+
+    // A new workbook's active sheet.
+    ComPtr<IDispatch> newSheet() {
+        auto books = getObject(app.get(), id::Workbooks);
+        auto book = ComPtr<IDispatch>(call(books.get(), id::Add, DISPATCH_METHOD, {Variant::missing()}).pdispVal());
+        return getObject(book.get(), id::ActiveSheet);
+    }
+    ComPtr<IDispatch> cell(IDispatch* sheet, int row, int column) {
+        auto cells = getObject(sheet, id::Cells);
+        return getObject(cells.get(), id::Item, {Variant::i4(row), Variant::i4(column)});
+    }
+
+    std::string folder() const { return folder_.string(); }
+
+    ComPtr<IDispatch> app;
+
+private:
+    std::size_t liveBefore_ = 0;
+    std::filesystem::path folder_, previous_;
+};
+
+// Runs a Python snippet with openpyxl; false when the interpreter or the library is
+// missing (the caller skips then).
+inline bool hasOpenpyxl() { return std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") == 0; }
+inline int runPython(const std::string& folder, const std::string& script) {
+    std::string path = folder + "/check.py";
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return -1;
+    std::fputs(script.c_str(), f);
+    std::fclose(f);
+    return std::system(("cd '" + folder + "' && /usr/bin/python3 check.py").c_str());
+}
+
+}  // namespace sheet::test
