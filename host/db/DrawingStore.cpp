@@ -141,7 +141,7 @@ void DrawingStore::parse() {
                     if (iequals(n, pendingName)) { record = r; break; }
             }
             if (record) {
-                if (record->aux != UINT32_MAX) throw DxfError(tok.line(), "block '" + pendingName + "' is defined twice");
+                if (record->aux != UINT32_MAX - 1) throw DxfError(tok.line(), "block '" + pendingName + "' is defined twice");
                 currentBlock = addBlock(pendingName, record, tok.line());
                 blocks_[currentBlock].blockBegin = cur;
                 cur->owner = record;
@@ -391,11 +391,17 @@ void DrawingStore::parse() {
     seedBefore_ = seed;
     for (auto& s : stubs_) {
         if (s.handle != 0) continue;
-        s.handle = seed++;
         s.handleAdded = s.begin != npos && (isEntityKind(s.kind) || s.kind == Kind::BlockRecord ||
                                             s.kind == Kind::BlockBegin || s.kind == Kind::BlockEnd);
+        if (s.handleAdded) s.handle = seed++;
     }
-    if (seed != seedBefore_ && header_[hHandSeed].vBegin != npos) {
+    bool seedMoved = seed != seedBefore_;
+    // Tables and records the file gives no handle keep theirs in memory only; they
+    // come after the seed written back, so the next open numbers them the same way.
+    std::uint64_t memorySeed = seed;
+    for (auto& s : stubs_)
+        if (s.handle == 0) s.handle = memorySeed++;
+    if (seedMoved && header_[hHandSeed].vBegin != npos) {
         char buf[24];
         std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(seed));
         header_[hHandSeed].value = buf;
