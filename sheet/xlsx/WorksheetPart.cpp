@@ -205,7 +205,8 @@ private:
             cell.kind = CellKind::Text;
             cell.text = isRichInline_ ? book_.strings.addFromFile(std::move(text), std::move(inlineRaw_))
                                       : book_.strings.intern(text);
-        } else if (!hasValue_) {
+        } else if (!hasValue_ || (valueText_.empty() && typeText_ != "str")) {
+            // Some writers leave a formula's cached value as an empty <v/>.
             cell.kind = CellKind::Empty;
         } else if (typeText_ == "s") {
             bool ok;
