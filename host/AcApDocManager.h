@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/AcRx.h"
+#include "host/db/AcDbDatabase.h"
 #include "platform/WinTypes.h"
 
 #include <deque>
@@ -11,8 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-class AcDbDatabase;
 
 namespace host {
 // One line of command input: text, or a cancel (Escape, Ctrl+C, "^C" in a script).

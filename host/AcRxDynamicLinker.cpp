@@ -111,8 +111,10 @@ bool AcRxDynamicLinker::loadModule(const char* path, bool printit, std::string* 
             report(printit, error,
                    "Unable to load " + std::string(path) +
                        ": the module refused to start (a companion file it needs may be missing from its folder).");
+        else if (code == ERROR_BAD_EXE_FORMAT)
+            report(printit, error, "Unable to load " + std::string(path) + ": not a loadable module.");
         else
-            report(printit, error, "Unable to load " + std::string(path) + ": not found or not a loadable module.");
+            report(printit, error, "Unable to load " + std::string(path) + ": file not found.");
         return false;
     }
     auto entry = reinterpret_cast<AcRxEntryPointFunction>(GetProcAddress(module, "acrxEntryPoint"));

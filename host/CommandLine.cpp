@@ -381,7 +381,7 @@ void processCommandLine(const std::string& rawLine) {
         if (AcApDocument* document = acDocManager->curDocument()) {
             std::istringstream rest(line.substr(blank));
             std::vector<InputLine> answers;
-            for (std::string word; rest >> word;) answers.push_back(InputLine{InputLine::Kind::Text, word, false});
+            for (std::string word; rest >> word;) answers.push_back(InputLine{InputLine::Kind::Text, word, true});
             document->activeInput().insert(document->activeInput().begin(), answers.begin(), answers.end());
         }
         line.resize(blank);

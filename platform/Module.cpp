@@ -100,7 +100,8 @@ HMODULE LoadLibraryA(const char* path) {
     }
     void* library = ::dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
     if (!library) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        // The file is there (realpath found it), so the loader could not use it.
+        SetLastError(ERROR_BAD_EXE_FORMAT);
         return nullptr;
     }
     auto module = std::make_unique<LoadedModule>();

@@ -25,7 +25,8 @@ using DllMainFunction = BOOL (*)(HINSTANCE instance, DWORD reason, void* reserve
 // runs with DLL_PROCESS_ATTACH on the first load only. Null on failure, with
 // GetLastError():
 //   ERROR_INVALID_PARAMETER  null or empty path
-//   ERROR_MOD_NOT_FOUND      the file is missing or not a loadable library
+//   ERROR_MOD_NOT_FOUND      the file is missing
+//   ERROR_BAD_EXE_FORMAT     the file is not a loadable library (or one it needs is missing)
 //   ERROR_DLL_INIT_FAILED    its DllMain answered FALSE (it is unmapped again)
 HMODULE LoadLibraryA(const char* path);
 

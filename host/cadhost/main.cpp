@@ -1,0 +1,183 @@
+// cadhost: the CAD host stand-in's command-line program. Opens the drawing (or a new
+// one), loads the module "tabro" from its own folder and runs the command line on
+// terminal, piped or script input.
+#include "host/AcApDocManager.h"
+#include "host/AcRxDynamicLinker.h"
+#include "host/CommandLine.h"
+#include "host/Editor.h"
+#include "host/db/DrawingFile.h"
+#include "platform/MessageBox.h"
+#include "platform/MessageQueue.h"
+#include "platform/Module.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kModuleFileName = "tabro.so";
+
+struct Options {
+    std::optional<std::string> script;
+    std::vector<std::string> workbooks;
+    std::optional<std::string> drawing;
+};
+
+void printUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: cadhost [--script FILE] [--workbook FILE]... [DRAWING]\n"
+                 "  --script FILE    read command input from FILE (one input per line, a blank\n"
+                 "                   line is Enter, ^C cancels); exit when it ends\n"
+                 "  --workbook FILE  start the spreadsheet application with FILE open (repeatable)\n"
+                 "  DRAWING          the DXF drawing to open (a new one when absent)\n");
+}
+
+// Parses the arguments; no value (after a message) when they are wrong.
+std::optional<Options> parseArguments(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "cadhost: %s needs a file name\n", name);
+                return std::nullopt;
+            }
+            return std::string(argv[++i]);
+        };
+        if (arg == "--script") {
+            auto v = value("--script");
+            if (!v) return std::nullopt;
+            options.script = *v;
+        } else if (arg == "--workbook") {
+            auto v = value("--workbook");
+            if (!v) return std::nullopt;
+            options.workbooks.push_back(*v);
+        } else if (arg == "--help" || arg == "-h") {
+            printUsage(stdout);
+            std::exit(0);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "cadhost: unknown option %s\n", arg.c_str());
+            return std::nullopt;
+        } else if (options.drawing) {
+            std::fprintf(stderr, "cadhost: only one drawing can be opened\n");
+            return std::nullopt;
+        } else {
+            options.drawing = arg;
+        }
+    }
+    return options;
+}
+
+// Ctrl+C cancels the prompt: the handler only writes to a pipe the input waits on.
+int cancelPipe[2] = {-1, -1};
+
+void onInterrupt(int) {
+    char byte = 1;
+    ssize_t ignored = ::write(cancelPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+void installInterruptHandler() {
+    if (::pipe2(cancelPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+std::string programFolder() {
+    std::string path = platform::moduleFileName(nullptr);
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Starts the spreadsheet application with the given workbooks open, the last one
+// active. The spreadsheet stand-in connects here (sheet::startSpreadsheetApplication
+// and sheet::openWorkbookFile) once it offers them; until then the list is kept and
+// reported.
+void startWorkbooks(const std::vector<std::string>& workbooks) {
+    if (workbooks.empty()) return;
+    for (const std::string& workbook : workbooks)
+        std::fprintf(stderr, "cadhost: the spreadsheet application is not available; %s not opened\n",
+                     workbook.c_str());
+}
+
+// Unloads the modules and closes the drawings on every way out of main.
+struct SessionEnd {
+    ~SessionEnd() {
+        acrxDynamicLinker->unloadAll();
+        acDocManager->closeAll();
+        host::setInputSource(nullptr);
+        platform::setMessageBoxPresenter(nullptr);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    platform::markMainThread();
+    std::optional<Options> options = parseArguments(argc, argv);
+    if (!options) {
+        printUsage(stderr);
+        return 2;
+    }
+
+    std::unique_ptr<host::ScriptInput> script;
+    std::unique_ptr<host::DescriptorInput> terminal;
+    host::InputSource* source = nullptr;
+    if (options->script) {
+        try {
+            script = std::make_unique<host::ScriptInput>(host::ScriptInput::fromFile(*options->script));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cadhost: %s\n", e.what());
+            return 2;
+        }
+        source = script.get();
+    } else {
+        installInterruptHandler();
+        terminal = std::make_unique<host::DescriptorInput>(STDIN_FILENO, ::isatty(STDIN_FILENO) != 0, cancelPipe[0]);
+        source = terminal.get();
+    }
+    host::setInputSource(source);
+
+    // Boxes are answered at the terminal; with scripted or piped input the default
+    // button is taken, since every input line belongs to the command line.
+    platform::TerminalMessageBoxPresenter::AnswerReader reader;
+    if (terminal && terminal->isInteractive()) reader = [&terminal] { return terminal->readLineNow(); };
+    platform::setMessageBoxPresenter(platform::TerminalMessageBoxPresenter(stdout, reader));
+
+    host::registerBuiltinCommands();
+    SessionEnd sessionEnd;
+
+    if (options->drawing) {
+        DrawingOpenResult opened = openDrawingFile(*options->drawing);
+        if (!opened) {
+            std::fprintf(stderr, "cadhost: %s\n", opened.error.c_str());
+            return 1;
+        }
+        acDocManager->newDocument(*options->drawing, std::move(opened.database));
+    } else {
+        acDocManager->newDocument();
+    }
+
+    startWorkbooks(options->workbooks);
+
+    std::string modulePath = programFolder() + "/" + kModuleFileName;
+    acrxDynamicLinker->loadModule(modulePath.c_str(), true);
+
+    host::runCommandLoop();
+    host::writeOutput("\n");
+    return 0;
+}
