@@ -28,6 +28,7 @@ struct ZipReader::Impl {
 
 ZipReader::ZipReader(std::string_view bytes, const ReadLimits& limits) : impl_(std::make_unique<Impl>()), limits_(limits) {
     if (bytes.size() > limits.maxFileBytes) throw XlsxError("the file is larger than " + std::to_string(limits.maxFileBytes >> 20) + " MB");
+    if (bytes.empty()) throw XlsxError("the file is empty, not a zip archive as an .xlsx workbook is");
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);

@@ -1,0 +1,130 @@
+// Damaged and hostile .xlsx files fail to open with a message naming the part and
+// the fault; none of them crashes, hangs or makes the reader allocate without bound.
+#include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/Package.h"
+#include "sheet/xlsx/Zip.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace sheet::xlsx {
+namespace {
+
+using Parts = std::map<std::string, std::string>;
+
+Parts minimalParts(const std::string& sheetData) {
+    return {
+        {"[Content_Types].xml",
+         R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+         R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+         R"(<Default Extension="xml" ContentType="application/xml"/></Types>)"},
+        {"_rels/.rels",
+         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+         R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
+        {"xl/workbook.xml",
+         R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+         R"(<sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>)"},
+        {"xl/_rels/workbook.xml.rels",
+         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+         R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)"},
+        {"xl/worksheets/sheet1.xml",
+         R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)" + sheetData +
+             "</sheetData></worksheet>"},
+    };
+}
+
+std::string zipOf(const Parts& parts) {
+    ZipWriter zip;
+    for (const auto& [name, bytes] : parts) zip.add(name, bytes);
+    return zip.finish();
+}
+
+std::string failureOf(const std::string& bytes, const ReadLimits& limits = {}) {
+    try {
+        readPackage(bytes, u"bad.xlsx", limits);
+    } catch (const XlsxError& e) {
+        return e.what();
+    }
+    return "<opened>";
+}
+
+TEST(XlsxBadInputTest, AWellFormedMinimalPackageOpens) {
+    auto book = readPackage(zipOf(minimalParts(R"(<row r="2"><c r="B2"><f>1+1</f><v>2</v></c></row>)")), u"ok.xlsx");
+    ASSERT_EQ(book->sheets().size(), 1u);
+    const Cell* c = book->sheets()[0]->find(2, 2);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->number, 2);
+    ASSERT_NE(book->sheets()[0]->formula(2, 2), nullptr);
+    EXPECT_EQ(book->sheets()[0]->formula(2, 2)->text, "1+1");
+    // The formula goes back out with its cached value.
+    std::string written = writePackage(*book);
+    ZipReader zip(written, ReadLimits{});
+    EXPECT_NE(zip.read("xl/worksheets/sheet1.xml").find("<c r=\"B2\"><f>1+1</f><v>2</v></c>"), std::string::npos);
+}
+
+TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
+    std::string good = zipOf(minimalParts(""));
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) deep += "<x>";
+    std::string laughs = R"(<?xml version="1.0"?><!DOCTYPE worksheet [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]>)"
+                         R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row><c t="inlineStr"><is><t>&b;</t></is></c></row></sheetData></worksheet>)";
+    auto withPart = [](Parts parts, const std::string& name, const std::string& bytes) {
+        parts[name] = bytes;
+        return zipOf(parts);
+    };
+    auto without = [](Parts parts, const std::string& name) {
+        parts.erase(name);
+        return zipOf(parts);
+    };
+    std::string escapingRels =
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="../../../etc/passwd"/></Relationships>)";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"not a zip at all", "PK\x03\x04 this is not really a zip", "zip"},
+        {"truncated archive", good.substr(0, good.size() / 2), "zip"},
+        {"empty file", "", "zip"},
+        {"no workbook part", without(minimalParts(""), "xl/workbook.xml"), "xl/workbook.xml"},
+        {"no sheet part", without(minimalParts(""), "xl/worksheets/sheet1.xml"), "sheet1.xml, which is missing"},
+        {"malformed XML", zipOf(minimalParts("<row><c>")), "sheet1.xml line 1"},
+        {"entity expansion", withPart(minimalParts(""), "xl/worksheets/sheet1.xml", laughs), "document type declaration"},
+        {"deep nesting", zipOf(minimalParts(deep)), "nested deeper"},
+        {"column beyond the grid", zipOf(minimalParts(R"(<row r="1"><c r="XFE1"><v>1</v></c></row>)")), "XFE1"},
+        {"row beyond the grid", zipOf(minimalParts(R"(<row r="1048577"/>)")), "1048577"},
+        {"cell outside its row", zipOf(minimalParts(R"(<row r="1"><c r="A2"><v>1</v></c></row>)")), "stands in row 1"},
+        {"shared string out of range", zipOf(minimalParts(R"(<row r="1"><c r="A1" t="s"><v>4</v></c></row>)")), "shared string '4'"},
+        {"cell format out of range", zipOf(minimalParts(R"(<row r="1"><c r="A1" s="9"><v>1</v></c></row>)")), "cell format '9'"},
+        {"not a number", zipOf(minimalParts(R"(<row r="1"><c r="C1"><v>abc</v></c></row>)")), "cell C1: 'abc' is not a number"},
+        {"unknown error value", zipOf(minimalParts(R"(<row r="1"><c r="A1" t="e"><v>#OOPS</v></c></row>)")), "not an error value"},
+        {"relationship leaving the package", withPart(minimalParts(""), "xl/_rels/workbook.xml.rels", escapingRels), "leaves the package"},
+    };
+    for (auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        std::string message = failureOf(k.bytes);
+        EXPECT_NE(message.find(k.message), std::string::npos) << message;
+    }
+}
+
+TEST(XlsxBadInputTest, SizesBeyondTheLimitsAreRefusedWhateverTheyDeclare) {
+    ReadLimits small;
+    small.maxEntryBytes = 1 << 20;
+    small.maxTotalBytes = 3 << 20;
+    // A few kilobytes that expand to 8 MB: a zip bomb in miniature.
+    std::string padding = "<row r=\"1\"/>" + std::string(8 << 20, ' ');
+    std::string message = failureOf(zipOf(minimalParts(padding)), small);
+    EXPECT_NE(message.find("sheet1.xml"), std::string::npos) << message;
+    EXPECT_NE(message.find("bytes"), std::string::npos) << message;
+
+    // Many moderate parts together exceed the total.
+    Parts parts = minimalParts("");
+    for (int i = 0; i < 5; ++i) parts["xl/media/blob" + std::to_string(i) + ".bin"] = std::string(900 << 10, 'x');
+    message = failureOf(zipOf(parts), small);
+    EXPECT_NE(message.find("blob"), std::string::npos) << message;
+}
+
+}  // namespace
+}  // namespace sheet::xlsx
