@@ -156,6 +156,11 @@ void DrawingStore::parse() {
         cur = nullptr;
     };
 
+    // Attributes that began must end with SEQEND before anything else follows.
+    auto requireSeqEnd = [&](std::size_t line) {
+        if (parent && parent->kind == Kind::Insert && parent->childCount > 0)
+            throw DxfError(line, "the attributes of a block reference end without SEQEND");
+    };
     auto placeEntity = [&](ObjectStub* s) {
         // Attributes and vertices belong to the reference or polyline before them.
         if (parent && (s->kind == Kind::Attrib || curType == "VERTEX" || s->kind == Kind::SeqEnd)) {
@@ -165,6 +170,7 @@ void DrawingStore::parse() {
             if (s->kind == Kind::SeqEnd) parent = nullptr;
             return;
         }
+        requireSeqEnd(t.line);
         parent = (s->kind == Kind::Insert || curType == "POLYLINE") ? s : nullptr;
         if (sec == Sec::Blocks) {
             if (currentBlock == UINT32_MAX) throw DxfError(tok.line(), "entity " + curType + " outside a block definition");
@@ -197,6 +203,7 @@ void DrawingStore::parse() {
             if (t.value == "ENDSEC") {
                 if (!inSection) throw DxfError(t.line, "ENDSEC without SECTION");
                 if (sec == Sec::Header) headerEnd_ = t.begin;
+                requireSeqEnd(t.line);
                 if (sec == Sec::Blocks && currentBlock != UINT32_MAX)
                     throw DxfError(t.line, "block '" + blocks_[currentBlock].name + "' has no ENDBLK");
                 inSection = false;
@@ -246,6 +253,7 @@ void DrawingStore::parse() {
                     parent = nullptr;
                 } else if (t.value == "ENDBLK") {
                     if (currentBlock == UINT32_MAX) throw DxfError(t.line, "ENDBLK without BLOCK");
+                    requireSeqEnd(t.line);
                     cur = newStub(Kind::BlockEnd, t.begin);
                     cur->owner = blocks_[currentBlock].record;
                     curType = "ENDBLK";
@@ -334,8 +342,6 @@ void DrawingStore::parse() {
     finishObject(tok.offset());
     if (inSection) throw DxfError(tok.line(), "the file ends inside the section that began at line " + std::to_string(sectionLine));
     (void)sawEof;
-    if (parent && parent->kind == Kind::Insert && parent->childCount > 0)
-        throw DxfError(tok.line(), "the attributes of a block reference end without SEQEND");
 
     codec_ = std::make_unique<dxf::TextCodec>(header_[hAcadVer].value, header_[hCodePage].value);
 

@@ -1,0 +1,60 @@
+// Open and save figures for a large drawing: bench_dxf DRAWING.dxf [rounds]
+// (make one with ../shared/peers/gen_drawing.py 100000 big.dxf). Reports seconds,
+// MB/s and peak resident memory; it is a measurement, not a test.
+#include "host/db/DrawingFile.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/resource.h>
+
+namespace {
+
+double peakRssMb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss / 1024.0;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s DRAWING.dxf [rounds]\n", argv[0]);
+        return 2;
+    }
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    std::string path = argv[1];
+    double mb = std::filesystem::file_size(path) / 1e6;
+    std::string out = path + ".bench-out.dxf";
+    double bestOpen = 1e9, bestSave = 1e9;
+    for (int i = 0; i < rounds; ++i) {
+        auto t = std::chrono::steady_clock::now();
+        auto r = openDrawingFile(path);
+        double open = secondsSince(t);
+        if (!r) {
+            std::fprintf(stderr, "%s\n", r.error.c_str());
+            return 1;
+        }
+        t = std::chrono::steady_clock::now();
+        auto s = saveDrawingAs(*r.database, out);
+        double save = secondsSince(t);
+        if (!s) {
+            std::fprintf(stderr, "%s\n", s.error.c_str());
+            return 1;
+        }
+        bestOpen = std::min(bestOpen, open);
+        bestSave = std::min(bestSave, save);
+        std::printf("round %d: open %.3f s, save %.3f s\n", i + 1, open, save);
+    }
+    std::filesystem::remove(out);
+    std::filesystem::remove(std::filesystem::path(out).replace_extension(".bak"));
+    std::printf("file %.1f MB\nopen %.3f s (%.0f MB/s)\nsave %.3f s (%.0f MB/s)\npeak RSS %.0f MB (%.2fx the file)\n",
+                mb, bestOpen, mb / bestOpen, bestSave, mb / bestSave, peakRssMb(), peakRssMb() / mb);
+    return 0;
+}

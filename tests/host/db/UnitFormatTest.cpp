@@ -1,0 +1,141 @@
+// Distances and angles as text in every unit format and precision, and back.
+#include "host/db/AcDbDatabase.h"
+#include "host/db/AcUnits.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+std::string rtos(double v, int unit, int prec) {
+    char buf[512];
+    EXPECT_EQ(acdbRToS(v, unit, prec, buf, sizeof buf), RTNORM);
+    return buf;
+}
+
+std::string angtos(double a, int unit, int prec) {
+    char buf[512];
+    EXPECT_EQ(acdbAngToS(a, unit, prec, buf, sizeof buf), RTNORM);
+    return buf;
+}
+
+}  // namespace
+
+TEST(UnitFormat, DistancesInEveryFormat) {
+    AcDbDatabase db;  // DIMZIN 0
+    WorkingDatabaseScope scope(&db);
+    struct Case {
+        double value;
+        int unit, prec;
+        const char* text;
+    } cases[] = {
+        {15.5, 1, 4, "1.5500E+01"}, {-0.00012, 1, 2, "-1.20E-04"},
+        {15.5, 2, 4, "15.5000"},    {-2.0, 2, 0, "-2"},          {-0.00001, 2, 2, "0.00"},
+        {17.5, 3, 2, "1'-5.50\""},  {6.25, 3, 2, "6.25\""},       {24, 3, 1, "2'"},
+        {17.5, 4, 2, "1'-5 1/2\""}, {0.0625, 4, 4, "1/16\""},     {-13.25, 4, 2, "-1'-1 1/4\""},
+        {36, 4, 4, "3'"},           {11.99, 4, 2, "1'"},
+        {17.5, 5, 2, "17 1/2"},     {0.75, 5, 3, "3/4"},          {3, 5, 4, "3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.value) + " unit " + std::to_string(c.unit) + " prec " + std::to_string(c.prec));
+        EXPECT_EQ(rtos(c.value, c.unit, c.prec), c.text);
+    }
+}
+
+TEST(UnitFormat, ZeroSuppressionFollowsDimzin) {
+    AcDbDatabase db;
+    WorkingDatabaseScope scope(&db);
+    struct Case {
+        int dimzin;
+        double value;
+        int unit, prec;
+        const char* text;
+    } cases[] = {
+        {8, 2.5, 2, 4, "2.5"},      {8, 2.0, 2, 4, "2"},       {4, 0.5, 2, 3, ".500"},   {12, -0.5, 2, 3, "-.5"},
+        {1, 6, 4, 0, "0'-6\""},     {1, 12, 4, 0, "1'-0\""},   {2, 12, 4, 0, "1'"},      {3, 6, 3, 1, "6.0\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("DIMZIN " + std::to_string(c.dimzin) + " " + c.text);
+        ASSERT_EQ(db.setDimzin(c.dimzin), Acad::eOk);
+        EXPECT_EQ(rtos(c.value, c.unit, c.prec), c.text);
+    }
+}
+
+TEST(UnitFormat, MinusOneMeansTheDrawingsOwnUnits) {
+    AcDbDatabase db;
+    WorkingDatabaseScope scope(&db);
+    EXPECT_EQ(rtos(10, -1, -1), "10.0000");
+    EXPECT_EQ(angtos(M_PI / 2, -1, -1), "90");
+    ASSERT_EQ(db.setLunits(4), Acad::eOk);
+    ASSERT_EQ(db.setLuprec(3), Acad::eOk);
+    ASSERT_EQ(db.setAunits(1), Acad::eOk);
+    ASSERT_EQ(db.setAuprec(4), Acad::eOk);
+    EXPECT_EQ(rtos(30.375, -1, -1), "2'-6 3/8\"");
+    EXPECT_EQ(angtos(M_PI / 4, -1, -1), "45d0'0\"");
+    char small[4];
+    EXPECT_EQ(acdbRToS(30.375, -1, -1, small, sizeof small), RTERROR) << "a buffer too small is refused";
+    EXPECT_EQ(acdbRToS(1, 6, 2, small, sizeof small), RTERROR);
+}
+
+TEST(UnitFormat, AnglesInEveryFormat) {
+    struct Case {
+        double radians;
+        int unit, prec;
+        const char* text;
+    } cases[] = {
+        {M_PI / 2, 0, 0, "90"},         {M_PI / 2, 0, 2, "90.00"},      {-M_PI / 2, 0, 1, "270.0"},
+        {2 * M_PI - 1e-12, 0, 2, "0.00"},
+        {M_PI / 4 + M_PI / 720, 1, 4, "45d15'0\""}, {M_PI / 4, 1, 0, "45d"}, {M_PI / 4, 1, 2, "45d0'"},
+        {M_PI / 2, 2, 1, "100.0g"},     {1.0, 3, 4, "1.0000r"},
+        {M_PI / 4, 4, 4, "N 45d0'0\" E"}, {3 * M_PI / 4, 4, 2, "N 45d0' W"}, {5 * M_PI / 4, 4, 0, "S 45d W"},
+        {7 * M_PI / 4, 4, 0, "S 45d E"}, {0, 4, 4, "E"}, {M_PI / 2, 4, 4, "N"}, {M_PI, 4, 0, "W"}, {1.5 * M_PI, 4, 0, "S"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text));
+        EXPECT_EQ(angtos(c.radians, c.unit, c.prec), c.text);
+    }
+}
+
+TEST(UnitFormat, AngToFReadsBackWhatAngToSWrites) {
+    const double angles[] = {0, 0.1, 1.0, M_PI / 2, 2.5, M_PI, 4.0, 3 * M_PI / 2, 5.9, 6.28};
+    for (int unit = 0; unit <= 4; ++unit) {
+        for (int prec = 0; prec <= 8; ++prec) {
+            for (double a : angles) {
+                std::string text = angtos(a, unit, prec);
+                SCOPED_TRACE("unit " + std::to_string(unit) + " prec " + std::to_string(prec) + ": " + text);
+                double back = -1;
+                ASSERT_EQ(acdbAngToF(text.c_str(), unit, &back), RTNORM);
+                // The text carries the angle to its precision; compare on the circle.
+                double tolerance = unit == 1 || unit == 4 ? (prec == 0 ? 0.5 : prec <= 2 ? 0.5 / 60 : prec <= 4 ? 0.5 / 3600 : 0.5 / 3600 / std::pow(10, prec - 4)) * M_PI / 180
+                                 : unit == 2 ? 0.5 * std::pow(10, -prec) * M_PI / 200
+                                 : unit == 3 ? 0.5 * std::pow(10, -prec)
+                                             : 0.5 * std::pow(10, -prec) * M_PI / 180;
+                double diff = std::remainder(back - a, 2 * M_PI);
+                EXPECT_LE(std::fabs(diff), tolerance + 1e-12);
+            }
+        }
+    }
+    double v;
+    for (const char* bad : {"", "abc", "N 45d", "12x", "Q 45d E"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(acdbAngToF(bad, 4, &v), RTERROR);
+    }
+}
+
+TEST(UnitFormat, DisToFReadsBackWhatRToSWrites) {
+    AcDbDatabase db;
+    WorkingDatabaseScope scope(&db);
+    const double values[] = {0, 0.5, 6.25, 17.5, 30.375, 144, -13.25, 1234.0625};
+    for (int unit = 1; unit <= 5; ++unit)
+        for (int prec = 0; prec <= 6; ++prec)
+            for (double v : values) {
+                std::string text = rtos(v, unit, prec);
+                SCOPED_TRACE("unit " + std::to_string(unit) + " prec " + std::to_string(prec) + ": " + text);
+                double back = 1e99;
+                ASSERT_EQ(acdbDisToF(text.c_str(), unit, &back), RTNORM);
+                double step = unit >= 4 ? 1.0 / (1 << prec) : std::pow(10, -prec);
+                if (unit == 1) step *= std::pow(10, std::floor(std::log10(std::fabs(v) + 1e-300)) + 1);
+                EXPECT_LE(std::fabs(back - v), step / 2 + 1e-9);
+            }
+}
