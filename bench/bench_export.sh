@@ -1,0 +1,46 @@
+#!/bin/sh
+# Export of the 100,000-reference drawing through cadhost (TABRO Export2, every
+# block, all property columns, a new workbook), whole process, side by side with the
+# Python peer doing the same job. Reports wall time and peak memory of each.
+#
+#   bench/bench_export.sh BUILD_DIR [N]     (BUILD_DIR: a Release build, e.g. build-rel)
+set -eu
+BUILD=${1:?usage: bench_export.sh BUILD_DIR [N]}
+N=${2:-100000}
+HERE=$(cd "$(dirname "$0")" && pwd)
+SHARED=${TABLORA_SHARED_DIR:-$HERE/../../shared}
+PY=/usr/bin/python3
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+$PY "$SHARED/peers/gen_drawing.py" "$N" "$WORK/big.dxf" >/dev/null
+mkdir -p "$WORK/home" "$WORK/out"
+cat > "$WORK/home/user.reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]
+"WorkbookSettings"=dword:00000000
+"WorksheetSettings"=dword:00000000
+"BlockNames"=dword:00000001
+"XCoord"=dword:00000001
+"YCoord"=dword:00000001
+"ZCoord"=dword:00000001
+"Rotation"=dword:00000001
+"Scale"=dword:00000001
+"LayerNames"=dword:00000001
+"LayoutNames"=dword:00000001
+"AsText"=dword:00000001
+REG
+printf 'TABRO\nExport2\n\n' > "$WORK/export.scr"
+
+measure() { # label, then the command
+    label=$1; shift
+    /usr/bin/time -f "$label %e s wall, %M KB peak" "$@" >"$WORK/$label.log" 2>"$WORK/$label.err" || {
+        echo "$label failed:"; tail -5 "$WORK/$label.err"; return 1; }
+    tail -1 "$WORK/$label.err"
+}
+
+echo "drawing: $N references, $(du -m "$WORK/big.dxf" | cut -f1) MB"
+(cd "$WORK/out" && CADHOST_HOME="$WORK/home" measure cadhost "$BUILD/bin/cadhost" --script "$WORK/export.scr" "$WORK/big.dxf")
+ls -l "$WORK"/out/Book*.xlsx 2>/dev/null | awk '{print "workbook:", $5, "bytes"}'
+measure peer $PY "$SHARED/peers/peer_export.py" "$WORK/big.dxf" "$WORK/peer.xlsx"
