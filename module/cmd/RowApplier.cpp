@@ -3,9 +3,9 @@
 
 #include "host/db/AcUnits.h"
 #include "module/drawing/ReferenceEditing.h"
+#include "module/spreadsheet/CellValue.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -19,7 +19,7 @@ constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 double distanceAsExported(double value) {
     char text[512];
     if (acdbRToS(value, -1, -1, text, sizeof text) != RTNORM) return kNotANumber;
-    return std::atof(text);
+    return readNumber(text).value_or(kNotANumber);
 }
 
 double angleAsExported(double radians) {

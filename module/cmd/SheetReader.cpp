@@ -2,8 +2,9 @@
 #include "module/cmd/SheetReader.h"
 
 #include "host/db/AcUnits.h"
-#include "module/cmd/ImportCells.h"
 #include "module/ResourceStrings.h"
+#include "module/spreadsheet/Automation.h"
+#include "module/spreadsheet/CellValue.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,10 +14,7 @@ namespace tabro {
 
 namespace {
 
-using namespace importcells;
-
-// Exact comparison: same length, same UTF-16 code units.
-bool sameText(const std::u16string& a, const std::u16string& b) { return a == b; }
+using platform::Variant;
 
 ColumnRole roleOfMarker(const std::u16string& comment, const ImportMarkers& m, bool& known) {
     known = true;
@@ -32,6 +30,12 @@ ColumnRole roleOfMarker(const std::u16string& comment, const ImportMarkers& m, b
 }
 
 }  // namespace
+
+std::optional<std::u16string> cellCommentText(IDispatch* cell) {
+    DispatchPtr comment = xl::comment(cell);
+    if (!comment) return std::nullopt;
+    return xl::commentText(comment.get());
+}
 
 ImportMarkers ImportMarkers::load() {
     ImportMarkers m;
@@ -51,9 +55,9 @@ SheetHeader readSheetHeader(IDispatch* cells, std::int32_t startColumn, const Im
     SheetHeader header;
     int emptyHeaders = 0;
     for (std::int32_t c = std::max(startColumn, 1); c <= kLastImportColumn; ++c) {
-        ComPtr<IDispatch> headerCell = importcells::cell(cells, 1, c);
-        std::optional<std::u16string> comment = commentText(headerCell.get());
-        std::u16string title = toTextStrict(displayed(headerCell.get()));
+        DispatchPtr headerCell = xl::cell(cells, 1, c);
+        std::optional<std::u16string> comment = cellCommentText(headerCell.get());
+        std::u16string title = toText(xl::text(headerCell.get()));
         if (title.empty() && ++emptyHeaders == 2) break;
         if (comment) {
             bool known = false;
@@ -66,23 +70,18 @@ SheetHeader readSheetHeader(IDispatch* cells, std::int32_t startColumn, const Im
     return header;
 }
 
-bool readImportRow(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row) {
-    row.clear();
-    {
-        ComPtr<IDispatch> first = cell(cells, r, 1);
-        std::optional<std::u16string> handle = commentText(first.get());
-        if (!handle) return false;
-        row.handle = toMultibyte(*handle);
-    }
+namespace {
+
+// The cells of row r under the header, for a row whose handle is known.
+void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row) {
     for (const ImportColumn& column : header.columns) {
-        Variant value = importcells::value(cell(cells, r, column.column).get());
+        Variant value = xl::value(xl::cell(cells, r, column.column).get());
         switch (column.role) {
         case ColumnRole::Attribute: {
-            std::u16string text;
             // An error value (a failed formula) leaves the attribute alone.
-            if (!toTextLenient(value, text)) break;
+            if (!toTextInPlace(value)) break;
             row.tags.push_back(column.tag);
-            row.values.push_back(toMultibyte(text));
+            row.values.push_back(toMultibyte(value.bstrVal()));
             break;
         }
         case ColumnRole::X:
@@ -96,43 +95,49 @@ bool readImportRow(IDispatch* cells, std::int32_t r, const SheetHeader& header, 
             if (row.scaleCount < 3) toNumber(value, row.scale[row.scaleCount++]);
             break;
         case ColumnRole::Rotation: {
-            std::u16string text;
-            if (!toTextLenient(value, text)) break;
+            if (!toTextInPlace(value)) break;
             double radians = 0;
-            if (acdbAngToF(toMultibyte(text).c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
+            if (acdbAngToF(toMultibyte(value.bstrVal()).c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
                 row.rotation = radians;
                 row.hasRotation = true;
             }
             break;
         }
         case ColumnRole::Layer:
-            row.layer = toMultibyte(toTextStrict(value));
+            row.layer = toMultibyte(toText(value));
             break;
         }
     }
+}
+
+}  // namespace
+
+bool readImportRow(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row) {
+    row.clear();
+    std::optional<std::u16string> handle = cellCommentText(xl::cell(cells, r, 1).get());
+    if (!handle) return false;
+    row.handle = toMultibyte(*handle);
+    readRowCells(cells, r, header, row);
     return true;
 }
 
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
                          const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply) {
     SheetTally tally;
-    ComPtr<IDispatch> sheetCells = importcells::cells(worksheet);
+    DispatchPtr cells = xl::cells(worksheet);
     std::optional<SheetHeader> header;  // read when the first row with a handle needs it
     ImportRow row;
     // Settings come from the registry unchecked; row 0 does not exist.
     for (std::int32_t r = std::max(startRow, 1); r <= kLastImportRow; ++r) {
-        if (!header) {
-            ComPtr<IDispatch> first = cell(sheetCells.get(), r, 1);
-            if (!commentText(first.get())) {
-                if (++tally.rowsWithoutHandle > kRowsWithoutHandleAllowed) break;
-                continue;
-            }
-            header = readSheetHeader(sheetCells.get(), startColumn, markers);
-        }
-        if (!readImportRow(sheetCells.get(), r, *header, row)) {
+        std::optional<std::u16string> handle = cellCommentText(xl::cell(cells.get(), r, 1).get());
+        if (!handle) {
             if (++tally.rowsWithoutHandle > kRowsWithoutHandleAllowed) break;
             continue;
         }
+        if (!header) header = readSheetHeader(cells.get(), startColumn, markers);
+        row.clear();
+        row.handle = toMultibyte(*handle);
+        readRowCells(cells.get(), r, *header, row);
         ++tally.rows;
         apply(row);
     }

@@ -8,10 +8,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tabro {
+
+// The text of a cell's comment; no value when the cell has none.
+std::optional<std::u16string> cellCommentText(IDispatch* cell);
 
 // Highest row and column import reads.
 constexpr std::int32_t kLastImportRow = 65535;

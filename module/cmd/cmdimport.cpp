@@ -9,7 +9,9 @@
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "platform/ComError.h"
-#include "module/cmd/ImportCells.h"
+#include "module/spreadsheet/Automation.h"
+#include "module/spreadsheet/CellValue.h"
+#include "module/spreadsheet/Connect.h"
 
 #include <string>
 #include <vector>
@@ -18,7 +20,7 @@ namespace tabro {
 
 namespace {
 
-using namespace importcells;
+using platform::Variant;
 
 // Rows between two progress lines; an import this long takes long enough for the
 // user to wonder whether it still runs.
@@ -45,11 +47,11 @@ void importSheet(IDispatch* worksheet, const ImportOptions& options, const Impor
 }
 
 // Names compare exactly: same UTF-16 code units, same case.
-ComPtr<IDispatch> findByName(IDispatch* active, IDispatch* collection, const std::u16string& wanted) {
-    if (active && name(active) == wanted) return ComPtr<IDispatch>(active);
-    for (std::int32_t i = 1, n = count(collection); i <= n; ++i) {
-        ComPtr<IDispatch> candidate = item(collection, i);
-        if (name(candidate.get()) == wanted) return candidate;
+DispatchPtr findByName(IDispatch* active, IDispatch* collection, const std::u16string& wanted) {
+    if (active && sameText(xl::name(active), wanted)) return DispatchPtr(active);
+    for (LONG i = 1, n = xl::count(collection); i <= n; ++i) {
+        DispatchPtr candidate = xl::item(collection, i);
+        if (sameText(xl::name(candidate.get()), wanted)) return candidate;
     }
     return {};
 }
@@ -57,18 +59,18 @@ ComPtr<IDispatch> findByName(IDispatch* active, IDispatch* collection, const std
 }  // namespace
 
 void Import(const ImportOptions& options) {
-    ComPtr<IDispatch> app;
-    if (FAILED(attachApp(app)) || !app) return;
+    DispatchPtr app;
+    if (FAILED(attachSpreadsheetApp(app)) || !app) return;
     const ImportMarkers markers = ImportMarkers::load();
     ImportTally tally;
     if (options.ImportSettings == 1) {
-        ComPtr<IDispatch> book = activeWorkbook(app.get());
+        DispatchPtr book = xl::activeWorkbook(app.get());
         if (!book) throw _com_error(E_POINTER);
-        ComPtr<IDispatch> sheets = worksheets(book.get());
-        for (std::int32_t i = 1, n = count(sheets.get()); i <= n; ++i)
-            importSheet(item(sheets.get(), i).get(), options, markers, tally);
+        DispatchPtr sheets = xl::worksheets(book.get());
+        for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i)
+            importSheet(xl::item(sheets.get(), i).get(), options, markers, tally);
     } else {
-        ComPtr<IDispatch> sheet = activeSheet(app.get());
+        DispatchPtr sheet = xl::activeSheet(app.get());
         if (!sheet) throw _com_error(E_POINTER);
         importSheet(sheet.get(), options, markers, tally);
     }
@@ -86,34 +88,35 @@ bool Import2() {
 
 bool importChangedCell(const ChangedCell& change) {
     if (change.row < 1 || change.column < 1 || !change.sheetName || !change.workbookName) return false;
-    ComPtr<IDispatch> app;
-    if (FAILED(attachApp(app)) || !app) return false;
-    ComPtr<IDispatch> book =
-        findByName(activeWorkbook(app.get()).get(), workbooks(app.get()).get(), *change.workbookName);
+    DispatchPtr app;
+    if (FAILED(attachSpreadsheetApp(app)) || !app) return false;
+    DispatchPtr book =
+        findByName(xl::activeWorkbook(app.get()).get(), xl::workbooks(app.get()).get(), *change.workbookName);
     if (!book) return false;
-    ComPtr<IDispatch> sheet = findByName(activeSheet(book.get()).get(), worksheets(book.get()).get(), *change.sheetName);
+    DispatchPtr sheet =
+        findByName(xl::activeSheet(book.get()).get(), xl::worksheets(book.get()).get(), *change.sheetName);
     if (!sheet) return false;
 
-    ComPtr<IDispatch> sheetCells = cells(sheet.get());
-    Variant value = importcells::value(cell(sheetCells.get(), change.row, change.column).get());
-    std::optional<std::u16string> handle = commentText(cell(sheetCells.get(), change.row, 1).get());
+    DispatchPtr cells = xl::cells(sheet.get());
+    Variant value = xl::value(xl::cell(cells.get(), change.row, change.column).get());
+    std::optional<std::u16string> handle = cellCommentText(xl::cell(cells.get(), change.row, 1).get());
     if (!handle) return false;
 
     std::vector<std::string> tags, values;
     int occurrence = 0;
-    ComPtr<IDispatch> headerCell = cell(sheetCells.get(), 1, change.column);
-    if (!commentText(headerCell.get())) {
-        std::u16string text = toTextStrict(value);
-        std::u16string title = toTextStrict(displayed(headerCell.get()));
+    DispatchPtr headerCell = xl::cell(cells.get(), 1, change.column);
+    if (!cellCommentText(headerCell.get())) {
+        std::u16string text = toText(value);
+        std::u16string title = toText(xl::text(headerCell.get()));
         if (!title.empty()) {
             tags.push_back(toMultibyte(title));
             values.push_back(toMultibyte(text));
             // A tag that heads several columns: this column's place among them
             // decides which of the reference's namesake attributes it holds.
-            for (std::int32_t c = 1; c < change.column; ++c) {
-                ComPtr<IDispatch> other = cell(sheetCells.get(), 1, c);
-                if (commentText(other.get())) continue;
-                std::string otherTitle = toMultibyte(toTextStrict(displayed(other.get())));
+            for (LONG c = 1; c < change.column; ++c) {
+                DispatchPtr other = xl::cell(cells.get(), 1, c);
+                if (cellCommentText(other.get())) continue;
+                std::string otherTitle = toMultibyte(toText(xl::text(other.get())));
                 if (sameTagText(otherTitle.c_str(), tags[0].c_str())) ++occurrence;
             }
         }

@@ -1,0 +1,99 @@
+// The spreadsheet stand-in running in the test process, in a scratch folder of its
+// own, with one new workbook whose active sheet the test fills; and a check that no
+// automation object outlives the test.
+#pragma once
+
+#include "module/cmd/SheetReader.h"
+#include "module/spreadsheet/Automation.h"
+#include "platform/LiveObjects.h"
+#include "sheet/Spreadsheet.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace tabro::testing {
+
+// Marker texts of the tests: distinct, and unlike any tag.
+inline ImportMarkers testMarkers() {
+    ImportMarkers m;
+    m.x = u"#x";
+    m.y = u"#y";
+    m.z = u"#z";
+    m.rotation = u"#rotation";
+    m.scaleX = u"#scale-x";
+    m.scaleY = u"#scale-y";
+    m.scaleZ = u"#scale-z";
+    m.layer = u"#layer";
+    return m;
+}
+
+class ImportSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveBefore_ = platform::liveComObjects();
+        char pattern[] = "/tmp/tabro-import-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+        ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
+        app_ = sheet::startSpreadsheetApplication();
+        ASSERT_TRUE(app_);
+        DispatchPtr book = xl::addWorkbook(xl::workbooks(app_.get()).get());
+        book_ = book;
+        sheet_ = xl::activeSheet(book.get());
+        cells_ = xl::cells(sheet_.get());
+    }
+
+    void TearDown() override {
+        cells_.reset();
+        sheet_.reset();
+        book_.reset();
+        app_.reset();
+        sheet::stopSpreadsheetApplication();
+        (void)sheet::revokeSpreadsheetApplication();
+        EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "an automation reference was not released";
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+
+    void put(int row, int column, platform::Variant value) {
+        xl::setValue(xl::cell(cells_.get(), row, column).get(), value);
+    }
+    // Text stays text: the cell gets the text format first, as export gives it.
+    void putText(int row, int column, const std::u16string& text) {
+        DispatchPtr cell = xl::cell(cells_.get(), row, column);
+        xl::setNumberFormat(cell.get(), u"@");
+        xl::setValue(cell.get(), platform::Variant::bstr(text));
+    }
+    void putComment(int row, int column, const std::u16string& text) {
+        (void)xl::addComment(xl::cell(cells_.get(), row, column).get(), text);
+    }
+    // A header: the title, and the marker as its comment when there is one.
+    void putHeader(int column, const std::u16string& title, const std::u16string& marker = {}) {
+        putText(1, column, title);
+        if (!marker.empty()) putComment(1, column, marker);
+    }
+
+    struct Read {
+        std::vector<ImportRow> rows;
+        SheetTally tally;
+    };
+    Read readRows(int startRow = 2, int startColumn = 1) {
+        Read read;
+        read.tally = readSheetRows(sheet_.get(), startRow, startColumn, testMarkers(),
+                                   [&](const ImportRow& row) { read.rows.push_back(row); });
+        return read;
+    }
+
+    DispatchPtr app_, book_, sheet_, cells_;
+
+private:
+    std::filesystem::path folder_, previous_;
+    std::size_t liveBefore_ = 0;
+};
+
+}  // namespace tabro::testing

@@ -1,0 +1,205 @@
+// One imported row into the drawing: which steps run, what an unedited property
+// cell leaves alone, and what a row that names nothing does.
+#include "ImportDrawingFixture.h"
+
+#include "host/db/AcUnits.h"
+#include "module/cmd/RowApplier.h"
+#include "module/drawing/ReferenceEditing.h"
+#include "module/spreadsheet/CellValue.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace tabro::testing {
+namespace {
+
+// What the sheet gives back for a distance that export wrote in the drawing's
+// units and precision.
+double asExported(double value) {
+    char text[512];
+    EXPECT_EQ(acdbRToS(value, -1, -1, text, sizeof text), RTNORM);
+    return readNumber(text).value_or(0);
+}
+
+double angleAsExported(double radians) {
+    char text[512];
+    double back = 0;
+    EXPECT_EQ(acdbAngToS(radians, -1, -1, text, sizeof text), RTNORM);
+    EXPECT_EQ(acdbAngToF(text, -1, &back), RTNORM);
+    return back;
+}
+
+// The row export would write for the reference as it stands, read back.
+ImportRow unedited(const std::string& handle, const ReferenceState& state) {
+    ImportRow row;
+    row.handle = handle;
+    for (const AttributeState& a : state.attributes) {
+        row.tags.push_back(a.tag);
+        row.values.push_back(a.text);
+    }
+    row.position[0] = asExported(state.position.x);
+    row.position[1] = asExported(state.position.y);
+    row.position[2] = asExported(state.position.z);
+    row.positionCount = 3;
+    row.scale[0] = asExported(state.scale.sx);
+    row.scale[1] = asExported(state.scale.sy);
+    row.scale[2] = asExported(state.scale.sz);
+    row.scaleCount = 3;
+    row.rotation = angleAsExported(state.rotation);
+    row.hasRotation = true;
+    row.layer = state.layer;
+    return row;
+}
+
+class RowApplierTest : public ImportDrawingTest {};
+
+// Values that do not survive the sheet's precision: an import of the unedited row
+// must keep them exactly, and must not move the attributes.
+TEST_F(RowApplierTest, UneditedRowChangesNothing) {
+    const std::string door = handleOf("D-1");
+    ASSERT_TRUE(applyPosition(door, AcGePoint3d(10.123456789, -20.987654321, 0.000012345)));
+    ASSERT_TRUE(applyScale(door, AcGeScale3d(1.000001, -2.3333333, 1)));
+    ASSERT_TRUE(applyRotation(door, 0.123456789));
+    const ReferenceState before = stateOf(door);
+    ASSERT_NE(asExported(before.position.x), before.position.x);  // the text does round
+
+    EXPECT_EQ(applyRow(unedited(door, before), false), RowOutcome::Applied);
+    const ReferenceState after = stateOf(door);
+    EXPECT_EQ(after.position, before.position);
+    EXPECT_EQ(after.scale, before.scale);
+    EXPECT_EQ(after.rotation, before.rotation);
+    EXPECT_EQ(after.layer, before.layer);
+    ASSERT_EQ(after.attributes.size(), before.attributes.size());
+    for (std::size_t i = 0; i < before.attributes.size(); ++i) {
+        SCOPED_TRACE(before.attributes[i].tag);
+        EXPECT_EQ(after.attributes[i].text, before.attributes[i].text);
+        EXPECT_EQ(after.attributes[i].position, before.attributes[i].position);
+    }
+}
+
+TEST_F(RowApplierTest, EditedCellsChangeOnlyTheirProperty) {
+    const std::string door = handleOf("D-2");  // at (100, 0, 0), rotated, scaled 2, on A-DOOR
+    const ReferenceState before = stateOf(door);
+    const struct {
+        const char* name;
+        void (*edit)(ImportRow&);
+        void (*check)(const ReferenceState& before, const ReferenceState& after);
+    } cases[] = {
+        {"x", [](ImportRow& r) { r.position[0] = 150; },
+         [](const ReferenceState& b, const ReferenceState& a) {
+             EXPECT_EQ(a.position, AcGePoint3d(150, b.position.y, b.position.z));
+             EXPECT_EQ(a.scale, b.scale);
+         }},
+        {"scale", [](ImportRow& r) { r.scale[1] = 4; },
+         [](const ReferenceState& b, const ReferenceState& a) {
+             EXPECT_EQ(a.scale, AcGeScale3d(b.scale.sx, 4, b.scale.sz));
+         }},
+        {"rotation", [](ImportRow& r) { r.rotation = std::numbers::pi; },
+         [](const ReferenceState&, const ReferenceState& a) { EXPECT_DOUBLE_EQ(a.rotation, std::numbers::pi); }},
+        {"layer", [](ImportRow& r) { r.layer = "A-GLAZ"; },
+         [](const ReferenceState&, const ReferenceState& a) { EXPECT_EQ(a.layer, "A-GLAZ"); }},
+        {"attribute", [](ImportRow& r) { r.values[1] = "1300"; },
+         [](const ReferenceState&, const ReferenceState& a) { EXPECT_EQ(ImportDrawingTest::textOf(a, "WIDTH"), "1300"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReferenceState current = stateOf(door);
+        ImportRow row = unedited(door, current);
+        c.edit(row);
+        EXPECT_EQ(applyRow(row, false), RowOutcome::Applied);
+        c.check(current, stateOf(door));
+    }
+    (void)before;
+}
+
+TEST_F(RowApplierTest, IgnoredPropsLeaveEverythingButAttributes) {
+    const std::string door = handleOf("D-1");
+    const ReferenceState before = stateOf(door);
+    ImportRow row = unedited(door, before);
+    row.values[0] = "D-100";
+    row.position[0] = 999;
+    row.scale[0] = 5;
+    row.rotation = 1;
+    row.layer = "A-GLAZ";
+    EXPECT_EQ(applyRow(row, true), RowOutcome::Applied);
+    const ReferenceState after = stateOf(door);
+    EXPECT_EQ(textOf(after, "NUMBER"), "D-100");
+    EXPECT_EQ(after.position, before.position);
+    EXPECT_EQ(after.scale, before.scale);
+    EXPECT_EQ(after.rotation, before.rotation);
+    EXPECT_EQ(after.layer, before.layer);
+}
+
+// Columns the sheet lacks, and values that are no usable numbers, leave the
+// reference's property as it is.
+TEST_F(RowApplierTest, MissingColumnsAndUnusableValuesLeavePropertiesAlone) {
+    const std::string door = handleOf("D-2");
+    const struct {
+        const char* name;
+        void (*edit)(ImportRow&);
+    } cases[] = {
+        {"no layer column", [](ImportRow& r) { r.layer.reset(); }},
+        {"no rotation column", [](ImportRow& r) { r.hasRotation = false; r.rotation = 0; }},
+        {"two position columns only", [](ImportRow& r) { r.positionCount = 2; r.position[0] = 1; }},
+        {"four position columns", [](ImportRow& r) { r.positionCount = 4; r.position[0] = 1; }},
+        {"two scale columns", [](ImportRow& r) { r.scaleCount = 2; r.scale[0] = 7; }},
+        {"x not a number", [](ImportRow& r) { r.position[0] = std::nan(""); }},
+        {"y infinite", [](ImportRow& r) { r.position[1] = INFINITY; }},
+        {"zero scale", [](ImportRow& r) { r.scale[2] = 0; }},
+        {"infinite scale", [](ImportRow& r) { r.scale[0] = -INFINITY; }},
+        {"infinite rotation", [](ImportRow& r) { r.rotation = INFINITY; }},
+        {"layer the drawing lacks", [](ImportRow& r) { r.layer = "NO-SUCH"; }},
+    };
+    const ReferenceState before = stateOf(door);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImportRow row = unedited(door, before);
+        c.edit(row);
+        applyRow(row, false);
+        const ReferenceState after = stateOf(door);
+        EXPECT_EQ(after.position, before.position);
+        EXPECT_EQ(after.scale, before.scale);
+        EXPECT_EQ(after.rotation, before.rotation);
+        EXPECT_EQ(after.layer, before.layer);
+    }
+}
+
+TEST_F(RowApplierTest, OutcomeSaysWhetherTheRowFoundItsReference) {
+    const std::string door = handleOf("D-3");  // lacks FIRE
+    ImportRow row;
+    row.tags = {"NUMBER", "FIRE"};
+    row.values = {"D-30", "EI30"};
+    const struct {
+        std::string handle;
+        RowOutcome outcome;
+    } cases[] = {
+        {door, RowOutcome::Partial},
+        {handleOf(kOtherEntity), RowOutcome::Partial},
+        {"FFFFFFF", RowOutcome::NotFound},
+        {"", RowOutcome::NotFound},
+        {"not a handle", RowOutcome::NotFound},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.handle);
+        row.handle = c.handle;
+        EXPECT_EQ(applyRow(row, false), c.outcome);
+    }
+    EXPECT_EQ(textOf(stateOf(door), "NUMBER"), "D-30");
+}
+
+// A row naming an entity that is no block reference: only its layer can change.
+TEST_F(RowApplierTest, OtherEntitiesTakeOnlyTheLayer) {
+    const std::string line = handleOf(kOtherEntity);
+    ImportRow row;
+    row.handle = line;
+    row.tags = {"NUMBER"};
+    row.values = {"x"};
+    row.positionCount = 3;
+    row.position[0] = 5;
+    row.layer = "A-GLAZ";
+    EXPECT_EQ(applyRow(row, false), RowOutcome::Partial);
+    EXPECT_EQ(stateOf(line).layer, "A-GLAZ");
+}
+
+}  // namespace
+}  // namespace tabro::testing
