@@ -41,6 +41,8 @@ public:
     // File names of the loaded modules, in load order.
     std::vector<std::string> loadedModuleNames() const;
     bool isLoaded(const char* name) const;
+    // The application id (the pkt of its messages) of a loaded module; null if none.
+    void* appIdOf(const char* name) const { return findApp(name); }
     // Delivers one application message to a loaded module (null when unknown).
     AcRx::AppRetCode sendMessage(void* appId, AcRx::AppMsgCode msg);
     // Sends msg to every loaded module, in load order.

@@ -1,0 +1,137 @@
+// The module's life through the real host loader: mapping with and without its
+// resource module, the application messages, the AutoLISP function per drawing,
+// commands, the link timer, unloading.
+#include "host/AcEdCommandStack.h"
+#include "host/AcRxDynamicLinker.h"
+#include "host/AutoLisp.h"
+#include "platform/Timer.h"
+#include "tests/module/ModuleTestSupport.h"
+
+#include <filesystem>
+
+namespace {
+
+const std::string kModule = kBinDir + "/tabro.so";
+
+std::vector<std::string> commandNames(const char* group) {
+    std::vector<std::string> names;
+    for (const AcEdCommand& c : acedRegCmds->commandsOfGroup(group)) names.push_back(c.globalName);
+    return names;
+}
+
+class LifecycleTest : public HostTest {
+protected:
+    void TearDown() override {
+        acrxDynamicLinker->unloadAll();
+        HostTest::TearDown();
+    }
+    void* load() {
+        std::string error;
+        EXPECT_TRUE(acrxDynamicLinker->loadModule(kModule.c_str(), false, &error)) << error;
+        return acrxDynamicLinker->appIdOf("tabro");
+    }
+};
+
+TEST_F(LifecycleTest, LoadingRegistersCommandsTimerAndTheLispFunction) {
+    std::size_t timersBefore = platform::liveTimers();
+    void* app = load();
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(commandNames("Tablora"), (std::vector<std::string>{"tabro", "tbtest"}));
+    EXPECT_FALSE(acrxDynamicLinker->isApplicationLocked("tabro"));
+    EXPECT_TRUE(acrxDynamicLinker->isAppMDIAware("tabro"));
+    EXPECT_EQ(platform::liveTimers(), timersBefore + 1) << "the link timer";
+    ASSERT_EQ(document_->lispFunctions().count("init_tabro"), 1u);
+    EXPECT_EQ(document_->lispFunctions()["init_tabro"].code, 0);
+    EXPECT_EQ(document_->queuedExpressions(), (std::deque<std::string>{"(init_tabro)"}));
+    EXPECT_EQ(acDocManager->resourceHandleDepth(), 0u);
+
+    // The queued call reaches the module and ends quietly.
+    output_.clear();
+    EXPECT_EQ(host::runPendingWork(), 1);
+    EXPECT_EQ(output_.text().find("error"), std::string::npos) << output_.text();
+    EXPECT_TRUE(document_->isQuiescent());
+
+    std::string error;
+    ASSERT_TRUE(acrxDynamicLinker->unloadModule("TABRO", false, &error)) << error;
+    EXPECT_TRUE(commandNames("Tablora").empty());
+    EXPECT_EQ(platform::liveTimers(), timersBefore);
+    EXPECT_EQ(document_->lispFunctions().count("init_tabro"), 0u);
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+TEST_F(LifecycleTest, EveryDrawingGetsTheFunctionAndTheQueuedCallAgain) {
+    void* app = load();
+    ASSERT_NE(app, nullptr);
+    host::runPendingWork();
+    AcApDocument* second = acDocManager->newDocument();
+    EXPECT_EQ(second->lispFunctions().count("init_tabro"), 1u);
+    EXPECT_EQ(second->queuedExpressions(), (std::deque<std::string>{"(init_tabro)"}));
+    EXPECT_TRUE(document_->queuedExpressions().empty()) << "the first drawing is not asked again";
+
+    // Unloading a drawing undefines the function there only.
+    acrxDynamicLinker->sendMessage(app, AcRx::kUnloadDwgMsg);
+    EXPECT_EQ(second->lispFunctions().count("init_tabro"), 0u);
+    EXPECT_EQ(document_->lispFunctions().count("init_tabro"), 1u);
+}
+
+TEST_F(LifecycleTest, UnknownMessageCodesChangeNothing) {
+    void* app = load();
+    ASSERT_NE(app, nullptr);
+    host::runPendingWork();
+    auto functions = document_->lispFunctions().size();
+    for (int code : {0, 16, 99, -1}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(acrxDynamicLinker->sendMessage(app, static_cast<AcRx::AppMsgCode>(code)), AcRx::kRetOK);
+        EXPECT_EQ(commandNames("Tablora").size(), 2u);
+        EXPECT_EQ(document_->lispFunctions().size(), functions);
+        EXPECT_TRUE(document_->queuedExpressions().empty());
+    }
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+TEST_F(LifecycleTest, OtherFunctionCodesAreReportedToTheHost) {
+    void* app = load();
+    ASSERT_NE(app, nullptr);
+    host::runPendingWork();
+    for (int code : {1, 7}) {
+        SCOPED_TRACE(code);
+        document_->lispFunctions()["stray"] = host::LispFunction{"stray", code, app, nullptr};
+        output_.clear();
+        EXPECT_TRUE(host::evaluateExpression(document_, "(stray)", false));
+        EXPECT_NE(output_.text().find("Received nonexistent function code."), std::string::npos) << output_.text();
+    }
+}
+
+TEST_F(LifecycleTest, TheCommandsRunThroughTheCommandLine) {
+    ASSERT_NE(load(), nullptr);
+    feed({"tabro", "^C", "TABRO", "nothing", "^C", "tabro", "Disconnect", "(init_tabro)"});
+    host::runCommandLoop();
+    std::string out = output_.text();
+    EXPECT_NE(out.find("Invalid option keyword."), std::string::npos) << out;
+    EXPECT_EQ(out.find("Unknown command"), std::string::npos) << out;
+    EXPECT_NE(out.find("(init_tabro)\nnil"), std::string::npos) << out;
+    EXPECT_TRUE(boxes_.boxes().empty()) << "Escape and a quiet keyword end silently";
+    EXPECT_EQ(acDocManager->resourceHandleDepth(), 0u);
+}
+
+TEST_F(LifecycleTest, WithoutItsResourceModuleTheModuleIsRefused) {
+    auto folder = std::filesystem::temp_directory_path() / "tablora-no-resources";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(kModule, folder / "tabro.so");
+    std::size_t timersBefore = platform::liveTimers();
+    std::string error;
+    EXPECT_FALSE(acrxDynamicLinker->loadModule((folder / "tabro.so").c_str(), false, &error));
+    EXPECT_NE(error.find("refused to start"), std::string::npos) << error;
+    EXPECT_TRUE(commandNames("Tablora").empty());
+    EXPECT_TRUE(acrxDynamicLinker->loadedModuleNames().empty());
+    EXPECT_EQ(platform::liveTimers(), timersBefore);
+    EXPECT_EQ(document_->lispFunctions().count("init_tabro"), 0u);
+    EXPECT_TRUE(boxes_.boxes().empty()) << "the host says why, not the module";
+
+    // The host keeps running, and the module loads from its own folder afterwards.
+    EXPECT_NE(load(), nullptr);
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
