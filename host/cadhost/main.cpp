@@ -9,6 +9,8 @@
 #include "platform/MessageBox.h"
 #include "platform/MessageQueue.h"
 #include "platform/Module.h"
+#include "platform/Timer.h"
+#include "sheet/Spreadsheet.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -103,21 +105,48 @@ std::string programFolder() {
 }
 
 // Starts the spreadsheet application with the given workbooks open, the last one
-// active. The spreadsheet stand-in connects here (sheet::startSpreadsheetApplication
-// and sheet::openWorkbookFile) once it offers them; until then the list is kept and
-// reported.
-void startWorkbooks(const std::vector<std::string>& workbooks) {
-    if (workbooks.empty()) return;
-    for (const std::string& workbook : workbooks)
-        std::fprintf(stderr, "cadhost: the spreadsheet application is not available; %s not opened\n",
-                     workbook.c_str());
+// active. False (after a message) when one cannot be opened.
+bool startWorkbooks(const std::vector<std::string>& workbooks) {
+    for (const std::string& workbook : workbooks) {
+        try {
+            sheet::openWorkbookFile(workbook);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cadhost: %s\n", e.what());
+            return false;
+        }
+    }
+    return true;
 }
 
-// Unloads the modules and closes the drawings on every way out of main.
+// Changes a command made to workbooks are on disk when it ends.
+void flushWorkbooks() {
+    for (const std::string& message : sheet::flushChangedWorkbooks()) acutPrintf("\n%s", message.c_str());
+}
+
+// While the host waits, workbooks changed on disk by another program are reloaded so
+// that their edits reach subscribers of the spreadsheet's events.
+void reloadWorkbooksTick(HWND, UINT, UINT_PTR, DWORD) {
+    try {
+        if (sheet::runningSpreadsheetApplication()) sheet::reloadChangedWorkbooks();
+    } catch (const std::exception& e) {
+        acutPrintf("\n%s", e.what());
+    }
+}
+
+// Ends the session on every way out of main: modules unloaded first (they release
+// what they hold of the spreadsheet), drawings closed, workbooks saved, the
+// spreadsheet application stopped.
 struct SessionEnd {
+    UINT_PTR reloadTimer = 0;
+    int flushHook = 0;
     ~SessionEnd() {
+        if (reloadTimer) KillTimer(nullptr, reloadTimer);
         acrxDynamicLinker->unloadAll();
         acDocManager->closeAll();
+        host::removeCommandEndHook(flushHook);
+        flushWorkbooks();
+        sheet::stopSpreadsheetApplication();
+        sheet::revokeSpreadsheetApplication();
         host::setInputSource(nullptr);
         platform::setMessageBoxPresenter(nullptr);
     }
@@ -159,7 +188,12 @@ int main(int argc, char** argv) {
     platform::setMessageBoxPresenter(platform::TerminalMessageBoxPresenter(stdout, reader));
 
     host::registerBuiltinCommands();
+    // The spreadsheet application is installed on this machine: the module finds it by
+    // its class name, as it would find the real one.
+    sheet::registerSpreadsheetApplication();
     SessionEnd sessionEnd;
+    sessionEnd.flushHook = host::addCommandEndHook(flushWorkbooks);
+    sessionEnd.reloadTimer = SetTimer(nullptr, 0, 500, reloadWorkbooksTick);
 
     if (options->drawing) {
         DrawingOpenResult opened = openDrawingFile(*options->drawing);
@@ -172,7 +206,7 @@ int main(int argc, char** argv) {
         acDocManager->newDocument();
     }
 
-    startWorkbooks(options->workbooks);
+    if (!startWorkbooks(options->workbooks)) return 1;
 
     std::string modulePath = programFolder() + "/" + kModuleFileName;
     acrxDynamicLinker->loadModule(modulePath.c_str(), true);
