@@ -61,7 +61,12 @@ DispatchPtr findByName(IDispatch* active, IDispatch* collection, const std::u16s
 void Import(const ImportOptions& options) {
     DispatchPtr app;
     if (FAILED(attachSpreadsheetApp(app)) || !app) return;
-    const ImportMarkers markers = ImportMarkers::load();
+    Import(options, ImportMarkers::load());
+}
+
+void Import(const ImportOptions& options, const ImportMarkers& markers) {
+    DispatchPtr app;
+    if (FAILED(attachSpreadsheetApp(app)) || !app) return;
     ImportTally tally;
     if (options.ImportSettings == 1) {
         DispatchPtr book = xl::activeWorkbook(app.get());

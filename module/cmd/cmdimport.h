@@ -3,6 +3,7 @@
 // failures throw _com_error to the command guard.
 #pragma once
 
+#include "module/cmd/SheetReader.h"
 #include "module/link/ChangedCell.h"
 
 namespace tabro {
@@ -14,6 +15,8 @@ struct ImportOptions;
 // carries a handle. Without a running application it does nothing. Prints progress
 // for long imports and a one-line summary.
 void Import(const ImportOptions& options);
+// The same with the property markers given rather than read from the resource module.
+void Import(const ImportOptions& options, const ImportMarkers& markers);
 
 // Takes the queued cell edits newest first and imports each; the result of the last
 // one, false when the queue was empty.

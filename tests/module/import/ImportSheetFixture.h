@@ -30,9 +30,11 @@ inline ImportMarkers testMarkers() {
     return m;
 }
 
-class ImportSheetTest : public ::testing::Test {
-protected:
-    void SetUp() override {
+// The running stand-in with one workbook, for fixtures that need a sheet beside
+// something else.
+class SpreadsheetScratch {
+public:
+    void start() {
         liveBefore_ = platform::liveComObjects();
         char pattern[] = "/tmp/tabro-import-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -48,7 +50,7 @@ protected:
         cells_ = xl::cells(sheet_.get());
     }
 
-    void TearDown() override {
+    void stop() {
         cells_.reset();
         sheet_.reset();
         book_.reset();
@@ -82,7 +84,7 @@ protected:
         std::vector<ImportRow> rows;
         SheetTally tally;
     };
-    Read readRows(int startRow = 2, int startColumn = 1) {
+    Read readRows(int startRow = 2, int startColumn = 1) const {
         Read read;
         read.tally = readSheetRows(sheet_.get(), startRow, startColumn, testMarkers(),
                                    [&](const ImportRow& row) { read.rows.push_back(row); });
@@ -94,6 +96,12 @@ protected:
 private:
     std::filesystem::path folder_, previous_;
     std::size_t liveBefore_ = 0;
+};
+
+class ImportSheetTest : public ::testing::Test, protected SpreadsheetScratch {
+protected:
+    void SetUp() override { start(); }
+    void TearDown() override { stop(); }
 };
 
 }  // namespace tabro::testing

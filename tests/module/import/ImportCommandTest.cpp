@@ -1,0 +1,242 @@
+// TABRO Import and Import2 against the real stand-ins: a sheet laid out as export
+// writes it, imported into the fixture drawing; and queued cell edits found again by
+// workbook and sheet name.
+#include "ImportDrawingFixture.h"
+#include "ImportSheetFixture.h"
+
+#include "host/db/AcUnits.h"
+#include "module/cmd/cmdimport.h"
+#include "module/drawing/ReferenceEditing.h"
+#include "module/link/ChangeQueue.h"
+#include "module/settings/Settings.h"
+#include "module/spreadsheet/CellValue.h"
+#include "platform/ComError.h"
+
+#include <clocale>
+
+namespace tabro::testing {
+namespace {
+
+using platform::Variant;
+
+class ImportCommandTest : public ImportDrawingTest, protected SpreadsheetScratch {
+protected:
+    void SetUp() override {
+        previousLocale_ = std::setlocale(LC_ALL, nullptr);
+        std::setlocale(LC_ALL, "C.UTF-8");
+        ImportDrawingTest::SetUp();
+        start();
+        changeQueue().clear();
+    }
+    void TearDown() override {
+        changeQueue().clear();
+        stop();
+        ImportDrawingTest::TearDown();
+        std::setlocale(LC_ALL, previousLocale_.c_str());
+    }
+
+    // The sheet export writes for these references: block name, the DOOR tags,
+    // the property columns with their markers, the handle as the first cell's comment.
+    void writeExportedSheet(const std::vector<std::string>& keys) {
+        const ImportMarkers m = testMarkers();
+        const std::pair<const char16_t*, std::u16string> header[] = {
+            {u"Block name", {}}, {u"NUMBER", {}}, {u"WIDTH", {}}, {u"FIRE", {}},
+            {u"X", m.x}, {u"Y", m.y}, {u"Z", m.z}, {u"Rotation", m.rotation},
+            {u"Scale X", m.scaleX}, {u"Scale Y", m.scaleY}, {u"Scale Z", m.scaleZ},
+            {u"Layer", m.layer}, {u"Layout", u"#layout"}};
+        int c = 1;
+        for (const auto& [title, marker] : header) putHeader(c++, title, marker);
+        int r = 2;
+        for (const std::string& key : keys) {
+            const std::string handle = handleOf(key);
+            const ReferenceState state = stateOf(handle);
+            putComment(r, 1, toWide(handle));
+            std::vector<std::string> texts = {"DOOR", textOf(state, "NUMBER"), textOf(state, "WIDTH"),
+                                              textOf(state, "FIRE")};
+            for (double v : {state.position.x, state.position.y, state.position.z}) texts.push_back(distance(v));
+            char angle[512];
+            acdbAngToS(state.rotation, -1, -1, angle, sizeof angle);
+            texts.push_back(angle);
+            for (double v : {state.scale.sx, state.scale.sy, state.scale.sz}) texts.push_back(distance(v));
+            texts.push_back(state.layer);
+            texts.push_back("Model");
+            c = 1;
+            for (const std::string& text : texts) putText(r, c++, toWide(text == "<none>" ? "" : text));
+            ++r;
+        }
+    }
+
+    static std::string distance(double v) {
+        char text[512];
+        acdbRToS(v, -1, -1, text, sizeof text);
+        return text;
+    }
+
+    static ImportOptions withProps(bool ignoreProps) {
+        ImportOptions options;
+        options.IgnoreProps = ignoreProps;
+        return options;
+    }
+
+    void queue(std::int32_t column, std::int32_t row, const std::u16string& sheet, const std::u16string& book) {
+        changeQueue().append(ChangedCell{column, row, std::make_shared<const std::u16string>(sheet),
+                                         std::make_shared<const std::u16string>(book)});
+    }
+    std::u16string sheetName() const { return xl::name(sheet_.get()); }
+    std::u16string bookName() const { return xl::name(book_.get()); }
+
+    std::string previousLocale_;
+};
+
+// The house property: importing what export wrote changes nothing a user sees.
+TEST_F(ImportCommandTest, UneditedExportedSheetChangesNothing) {
+    ASSERT_TRUE(applyPosition(handleOf("D-1"), AcGePoint3d(10.123456789, 20.5, 0.25)));
+    const std::vector<std::string> keys = {"D-1", "D-2", "D-3"};
+    writeExportedSheet(keys);
+    std::vector<ReferenceState> before;
+    for (const std::string& key : keys) before.push_back(stateOf(handleOf(key)));
+
+    for (bool ignoreProps : {true, false}) {
+        SCOPED_TRACE(ignoreProps ? "attributes only" : "with properties");
+        Import(withProps(ignoreProps), testMarkers());
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            SCOPED_TRACE(keys[i]);
+            const ReferenceState after = stateOf(handleOf(keys[i]));
+            EXPECT_EQ(after.position, before[i].position);
+            EXPECT_EQ(after.rotation, before[i].rotation);
+            EXPECT_EQ(after.scale, before[i].scale);
+            EXPECT_EQ(after.layer, before[i].layer);
+            ASSERT_EQ(after.attributes.size(), before[i].attributes.size());
+            for (std::size_t k = 0; k < after.attributes.size(); ++k) {
+                EXPECT_EQ(after.attributes[k].text, before[i].attributes[k].text) << after.attributes[k].tag;
+                EXPECT_EQ(after.attributes[k].position, before[i].attributes[k].position);
+            }
+        }
+    }
+}
+
+TEST_F(ImportCommandTest, EditedSheetReachesTheDrawing) {
+    writeExportedSheet({"D-1", "D-2"});
+    putText(2, 2, u"D-1 edited");  // NUMBER of D-1
+    putText(2, 4, u"");             // FIRE of D-1 emptied
+    putText(3, 5, u"150");          // X of D-2
+    putText(3, 12, u"A-GLAZ");      // layer of D-2
+    Import(withProps(false), testMarkers());
+
+    const ReferenceState d1 = stateOf(handleOf("D-1 edited"));
+    EXPECT_EQ(textOf(d1, "FIRE"), "");
+    EXPECT_EQ(textOf(d1, "WIDTH"), "900");
+    const ReferenceState d2 = stateOf(handleOf("D-2"));
+    EXPECT_EQ(d2.position, AcGePoint3d(150, 0, 0));
+    EXPECT_EQ(d2.layer, "A-GLAZ");
+}
+
+TEST_F(ImportCommandTest, EveryWorksheetOrTheActiveOne) {
+    writeExportedSheet({"D-1"});
+    putText(2, 2, u"from the first sheet");
+    // A second sheet, now the active one, editing D-2.
+    DispatchPtr second = xl::addWorksheet(xl::worksheets(book_.get()).get());
+    xl::activate(second.get());
+    DispatchPtr cells = xl::cells(second.get());
+    auto put2 = [&](int r, int c, const std::u16string& text) {
+        DispatchPtr cell = xl::cell(cells.get(), r, c);
+        xl::setNumberFormat(cell.get(), u"@");
+        xl::setValue(cell.get(), Variant::bstr(text));
+    };
+    put2(1, 1, u"NUMBER");
+    put2(2, 1, u"from the second sheet");
+    (void)xl::addComment(xl::cell(cells.get(), 2, 1).get(), toWide(handleOf("D-2")));
+    const std::string d1 = handleOf("D-1"), d2 = handleOf("D-2");
+
+    ImportOptions options = withProps(true);
+    Import(options, testMarkers());  // the active sheet only
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "D-1");
+    EXPECT_EQ(textOf(stateOf(d2), "NUMBER"), "from the second sheet");
+
+    options.ImportSettings = 1;
+    Import(options, testMarkers());
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "from the first sheet");
+}
+
+TEST_F(ImportCommandTest, WithoutARunningApplicationNothingHappens) {
+    writeExportedSheet({"D-1"});
+    putText(2, 2, u"changed");
+    const std::u16string sheet = sheetName(), book = bookName();
+    queue(2, 2, sheet, book);
+    stop();
+    const std::string d1 = handleOf("D-1");
+    Import(withProps(false), testMarkers());
+    EXPECT_FALSE(Import2());
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "D-1");
+    start();  // for TearDown
+}
+
+TEST_F(ImportCommandTest, Import2TakesTheQueueNewestFirst) {
+    writeExportedSheet({"D-1", "D-2"});
+    const std::u16string sheet = sheetName(), book = bookName();
+    const struct {
+        const char* name;
+        std::vector<ChangedCell> records;  // appended in this order
+        bool result;                       // of the last handled, the oldest
+    } cases[] = {
+        {"empty queue", {}, false},
+        {"attribute cell", {{2, 2, nullptr, nullptr}}, true},
+        {"property column: no pairs, still complete", {{5, 2, nullptr, nullptr}}, true},
+        {"row without handle", {{2, 9, nullptr, nullptr}}, false},
+        {"oldest decides", {{2, 2, nullptr, nullptr}, {2, 9, nullptr, nullptr}}, true},
+        {"oldest decides, failing", {{2, 9, nullptr, nullptr}, {2, 2, nullptr, nullptr}}, false},
+    };
+    putText(2, 2, u"queued");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (ChangedCell record : c.records) queue(record.column, record.row, sheet, book);
+        EXPECT_EQ(Import2(), c.result);
+        EXPECT_EQ(changeQueue().count(), 0u);
+    }
+    EXPECT_EQ(textOf(stateOf(handleOf("D-2")), "NUMBER"), "D-2");
+    EXPECT_NE(handleOf("queued"), "");
+}
+
+TEST_F(ImportCommandTest, ChangedCellIsFoundByExactNames) {
+    writeExportedSheet({"D-1"});
+    putText(2, 3, u"1000");
+    const std::u16string sheet = sheetName(), book = bookName();
+    std::u16string upperSheet = sheet;
+    for (char16_t& ch : upperSheet) ch = static_cast<char16_t>(ch >= u'a' && ch <= u'z' ? ch - 32 : ch);
+    // Another workbook active: the edited one is still found through Workbooks.
+    DispatchPtr other = xl::addWorkbook(xl::workbooks(app_.get()).get());
+    xl::activate(other.get());
+    const struct {
+        const char* name;
+        ChangedCell change;
+        bool result;
+    } cases[] = {
+        {"found though not active", {3, 2, std::make_shared<const std::u16string>(sheet),
+                                     std::make_shared<const std::u16string>(book)}, true},
+        {"sheet name in other case", {3, 2, std::make_shared<const std::u16string>(upperSheet),
+                                      std::make_shared<const std::u16string>(book)}, false},
+        {"workbook gone", {3, 2, std::make_shared<const std::u16string>(sheet),
+                           std::make_shared<const std::u16string>(u"Nowhere.xlsx")}, false},
+        {"no names", {3, 2, nullptr, nullptr}, false},
+        {"row 0", {3, 0, std::make_shared<const std::u16string>(sheet),
+                   std::make_shared<const std::u16string>(book)}, false},
+    };
+    ASSERT_NE(upperSheet, sheet);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(importChangedCell(c.change), c.result);
+    }
+    EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "1000");
+}
+
+TEST_F(ImportCommandTest, ChangedCellWithErrorValueEndsTheRun) {
+    writeExportedSheet({"D-1"});
+    put(2, 3, Variant::error(static_cast<SCODE>(0x800A07D7u)));
+    EXPECT_THROW(importChangedCell(ChangedCell{3, 2, std::make_shared<const std::u16string>(sheetName()),
+                                               std::make_shared<const std::u16string>(bookName())}),
+                 _com_error);
+    EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "900");
+}
+
+}  // namespace
+}  // namespace tabro::testing
