@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tablora needs, only when something is missing.
+# Debian/Ubuntu; needs root (or sudo) the first time.
+set -euo pipefail
+
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libexpat1-dev libzip-dev zlib1g-dev
+          python3 python3-ezdxf python3-openpyxl locales)
+if [[ "${1:-}" == "--with-clang" ]]; then packages+=(clang); fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
