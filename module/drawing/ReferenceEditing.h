@@ -14,10 +14,10 @@
 namespace tabro {
 
 // Opens the working drawing's entity whose handle is this hexadecimal text
-// (surrounding blanks ignored). Statuses other than eOk leave `entity` empty:
-// no working drawing (eNoDatabase is not a host status, so eNullObjectPointer),
-// text that is no handle (eNullHandle), a handle the drawing does not hold
-// (eUnknownHandle), an erased object, or an open the database refuses.
+// (surrounding blanks ignored). Statuses other than eOk leave `entity` empty: no
+// working drawing (eNullObjectPointer), text that is no handle (eNullHandle), a
+// handle the drawing does not hold (eUnknownHandle), an erased object, or an open
+// the database refuses.
 [[nodiscard]] Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
                                              AcDbObjectPointer<AcDbEntity>& entity);
 
