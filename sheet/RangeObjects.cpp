@@ -130,7 +130,8 @@ private:
                 args.expect(1, 1);
                 const Variant& v = args.assigned();
                 if (v.vt() != VT_BSTR) failWith(DISP_E_TYPEMISMATCH);
-                std::string code = utf16ToUtf8(v.bstrVal());
+                // The text format is what callers set cell by cell; spare it the conversion.
+                std::string code = v.bstrVal() == u"@" ? std::string("@") : utf16ToUtf8(v.bstrVal());
                 if (code.empty() || code.size() > 255) applicationError("'" + code + "' is not a number format the application accepts.");
                 AppState::checkWritable(s.book());
                 Styles& styles = s.book().styles;
@@ -227,7 +228,7 @@ private:
         switch (c->kind) {
         case CellKind::Empty: return {};
         case CellKind::Number: return Variant::r8(c->number);
-        case CellKind::Text: return Variant::bstr(sheet_->book().strings.text(c->text));
+        case CellKind::Text: return Variant::bstr(std::u16string(sheet_->book().strings.text(c->text)));
         case CellKind::Boolean: return Variant::boolean(c->number != 0);
         case CellKind::Error: return Variant::error(errorScode(c->error));
         }
@@ -255,6 +256,8 @@ private:
             applicationError("A cell holds at most 32,767 characters; the text has " + std::to_string(v.bstrVal().size()) + ".");
         for (std::int32_t r = area_.top; r <= area_.bottom; ++r)
             for (std::int32_t c = area_.left; c <= area_.right; ++c) {
+                const Cell* cell = s.find(r, c);
+                if (!cell || !(cell->flags & Cell::kHasFormula)) continue;
                 const Formula* f = s.formula(r, c);
                 if (f && f->isAnchor())
                     applicationError("Cell " + cellRefText(r, c) + " of sheet " + nameOf(s) +
@@ -297,6 +300,10 @@ private:
 
     template <class Change>
     void restyle(Change&& change) {
+        if (area_.top == area_.bottom && area_.left == area_.right) {
+            sheet_->setStyle(area_.top, area_.left, change(sheet_->styleAt(area_.top, area_.left)));
+            return;
+        }
         std::int64_t cells = static_cast<std::int64_t>(area_.bottom - area_.top + 1) * (area_.right - area_.left + 1);
         bool wholeColumns = area_.isWholeColumns(), wholeRows = area_.isWholeRows();
         if (!wholeColumns && !wholeRows && cells > kMaxCellsPerCall)

@@ -63,8 +63,13 @@ Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
 }
 
 void Sheet::countWidth(std::int32_t column, const Cell& cell, int delta) {
-    if (cell.kind == CellKind::Empty) return;
-    std::uint32_t w = widthOf(displayText(cell));
+    std::uint32_t w = 0;
+    switch (cell.kind) {
+    case CellKind::Empty: return;
+    case CellKind::Text: w = widthOf(book_->strings.text(cell.text)); break;
+    case CellKind::Boolean: w = cell.number != 0 ? 4 : 5; break;
+    default: w = widthOf(displayText(cell)); break;
+    }
     if (static_cast<std::size_t>(column) > widths_.size()) widths_.resize(column);
     WidthCount& wc = widths_[column - 1];
     if (wc.counts.empty()) wc.counts.assign(kWidestCounted + 1, 0);
@@ -95,7 +100,7 @@ void Sheet::setNumber(std::int32_t row, std::int32_t column, double value) {
 }
 
 void Sheet::setText(std::int32_t row, std::int32_t column, std::u16string_view text) {
-    std::uint32_t id = book_->strings.intern(text);
+    std::uint32_t id = book_->strings.add(text);
     Cell& c = cellAt(row, column);
     beforeAssign(row, column, c);
     c.kind = CellKind::Text;
@@ -145,7 +150,7 @@ std::u16string Sheet::displayText(const Cell& cell) const {
     case CellKind::Empty:
         return {};
     case CellKind::Text:
-        return book_->strings.text(cell.text);
+        return std::u16string(book_->strings.text(cell.text));
     case CellKind::Boolean:
         return cell.number != 0 ? u"TRUE" : u"FALSE";
     case CellKind::Error:
@@ -258,6 +263,18 @@ void Sheet::setFormulaForLoad(std::int32_t row, std::int32_t column, Formula for
 
 void Sheet::setCommentForLoad(std::int32_t row, std::int32_t column, Comment comment) {
     comments_[key(row, column)] = std::move(comment);
+}
+
+void Sheet::markUsedTexts(std::uint32_t firstAdded, std::vector<bool>& used) const {
+    for (const Row& r : rows_)
+        for (const Cell& c : r)
+            if (c.kind == CellKind::Text && c.text >= firstAdded) used[c.text - firstAdded] = true;
+}
+
+void Sheet::renumberTexts(std::uint32_t firstAdded, const std::vector<std::uint32_t>& indexOf) {
+    for (Row& r : rows_)
+        for (Cell& c : r)
+            if (c.kind == CellKind::Text && c.text >= firstAdded) c.text = indexOf[c.text - firstAdded];
 }
 
 void Sheet::swapContent(Sheet& other) {

@@ -123,6 +123,11 @@ public:
     LineFormat& columnFormatForLoad(std::int32_t column);
     void finishLoad();
 
+    // Marks the added texts (index >= firstAdded) its cells use, and renumbers them
+    // after the table was compacted.
+    void markUsedTexts(std::uint32_t firstAdded, std::vector<bool>& used) const;
+    void renumberTexts(std::uint32_t firstAdded, const std::vector<std::uint32_t>& indexOf);
+
     // Exchanges everything but the workbook and the name with other (a reloaded
     // copy of this sheet), so references to this sheet stay valid.
     void swapContent(Sheet& other);

@@ -203,6 +203,12 @@ std::string writePackage(Book& book) {
             maxSheetId = std::max(maxSheetId, v);
         }
 
+    // The shared strings: the file's, then the texts added since that cells use.
+    const std::uint32_t firstAdded = book.strings.fileCount();
+    std::vector<bool> used(book.strings.size() - firstAdded, false);
+    for (const auto& s : book.sheets()) s->markUsedTexts(firstAdded, used);
+    const StringPool::Layout layout = book.strings.layout(used);
+
     int nextVmlBlock = 1;
     std::vector<std::pair<std::string, std::string_view>> overrides;  // generated part -> content type
     for (std::size_t i = 0; i < book.sheets().size(); ++i) {
@@ -247,14 +253,14 @@ std::string writePackage(Book& book) {
             }
             sc.rels = std::move(rels);
         }
-        out[sc.partName] = writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId);
+        out[sc.partName] = writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout);
         overrides.emplace_back(sc.partName, ctype::worksheet);
         std::string relsName = relsPartOf(sc.partName);
         if (!sc.rels.empty()) out[relsName] = writeRelationships(sc.rels);
         else dropped.insert(relsName);
     }
 
-    out[carry.sharedStringsPart] = writeSharedStrings(book.strings);
+    out[carry.sharedStringsPart] = writeSharedStrings(book.strings, layout);
     overrides.emplace_back(carry.sharedStringsPart, ctype::sharedStrings);
     out[carry.stylesPart] = writeStyles(book.styles);
     overrides.emplace_back(carry.stylesPart, ctype::styles);
@@ -305,6 +311,11 @@ std::string writePackage(Book& book) {
         zip.add(n, std::move(bytes));
     }
     std::string archive = zip.finish();
+
+    // The table becomes what was written, so that the next save can copy sheets
+    // unchanged by then as they are.
+    book.strings.compact(layout);
+    for (const auto& s : book.sheets()) s->renumberTexts(firstAdded, layout.indexOf);
 
     carry.workbookRels = std::move(wbRels);
     carry.defaultTypes = std::move(defaults);

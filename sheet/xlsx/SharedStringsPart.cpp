@@ -61,24 +61,25 @@ void readSharedStrings(std::string_view xml, const std::string& partName, String
     reader.parse(xml, partName, limits.maxXmlDepth);
 }
 
-std::string writeSharedStrings(const StringPool& pool) {
+std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout& layout) {
+    std::size_t count = pool.fileCount() + layout.written.size();
     std::string out;
-    out.reserve(pool.size() * 24 + 256);
+    out.reserve(count * 24 + 256);
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
            "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"";
-    out += std::to_string(pool.size());
+    out += std::to_string(count);
     out += "\" uniqueCount=\"";
-    out += std::to_string(pool.size());
+    out += std::to_string(count);
     out += "\">";
     std::string utf8;
-    for (std::uint32_t i = 0; i < pool.size(); ++i) {
-        const auto& e = pool.entry(i);
+    auto write = [&](std::uint32_t id) {
         out += "<si>";
-        if (!e.richXml.empty()) {
-            out += e.richXml;
+        const std::string& rich = pool.richXml(id);
+        if (!rich.empty()) {
+            out += rich;
         } else {
             utf8.clear();
-            appendUtf8(utf8, e.text);
+            appendUtf8(utf8, pool.text(id));
             bool keepSpace = !utf8.empty() && (utf8.front() == ' ' || utf8.back() == ' ' || utf8.front() == '\t' ||
                                                 utf8.back() == '\t' || utf8.find('\n') != std::string::npos);
             out += keepSpace ? "<t xml:space=\"preserve\">" : "<t>";
@@ -86,7 +87,9 @@ std::string writeSharedStrings(const StringPool& pool) {
             out += "</t>";
         }
         out += "</si>";
-    }
+    };
+    for (std::uint32_t id = 0; id < pool.fileCount(); ++id) write(id);
+    for (std::uint32_t id : layout.written) write(id);
     out += "</sst>";
     return out;
 }

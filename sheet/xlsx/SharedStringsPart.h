@@ -11,6 +11,7 @@
 namespace sheet::xlsx {
 
 void readSharedStrings(std::string_view xml, const std::string& partName, StringPool& pool, const ReadLimits& limits);
-std::string writeSharedStrings(const StringPool& pool);
+// The file's entries, then the added ones the layout writes.
+std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout& layout);
 
 }  // namespace sheet::xlsx

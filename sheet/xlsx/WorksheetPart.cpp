@@ -196,15 +196,14 @@ private:
     void finishCell() {
         inCell_ = false;
         collectText = false;
-        std::string where = "cell " + cellRefText(lastRow_, column_);
+        auto where = [&] { return "cell " + cellRefText(lastRow_, column_); };
         Cell& cell = sheet_.cellForLoad(lastRow_, column_);
         cell.style = style_;
         if (typeText_ == "inlineStr" || (hasInline_ && !hasValue_)) {
             decodeEscapes(inlineText_);
             auto text = utf8ToUtf16(inlineText_);
             cell.kind = CellKind::Text;
-            cell.text = isRichInline_ ? book_.strings.addFromFile(std::move(text), std::move(inlineRaw_))
-                                      : book_.strings.intern(text);
+            cell.text = book_.strings.addFromFile(text, isRichInline_ ? std::move(inlineRaw_) : std::string());
         } else if (!hasValue_ || (valueText_.empty() && typeText_ != "str")) {
             // Some writers leave a formula's cached value as an empty <v/>.
             cell.kind = CellKind::Empty;
@@ -212,29 +211,29 @@ private:
             bool ok;
             auto index = toIndex(valueText_, ok);
             if (!ok || index >= book_.strings.fileCount())
-                fail(where + " refers to shared string '" + valueText_ + "' of " + std::to_string(book_.strings.fileCount()));
+                fail(where() + " refers to shared string '" + valueText_ + "' of " + std::to_string(book_.strings.fileCount()));
             cell.kind = CellKind::Text;
             cell.text = index;
         } else if (typeText_ == "str" || typeText_ == "d") {
             decodeEscapes(valueText_);
             cell.kind = CellKind::Text;
-            cell.text = book_.strings.intern(utf8ToUtf16(valueText_));
+            cell.text = book_.strings.add(utf8ToUtf16(valueText_));
         } else if (typeText_ == "b") {
-            if (valueText_ != "0" && valueText_ != "1") fail(where + ": '" + valueText_ + "' is not a Boolean value");
+            if (valueText_ != "0" && valueText_ != "1") fail(where() + ": '" + valueText_ + "' is not a Boolean value");
             cell.kind = CellKind::Boolean;
             cell.number = valueText_ == "1";
         } else if (typeText_ == "e") {
             auto e = errorByText(valueText_);
-            if (!e) fail(where + ": '" + valueText_ + "' is not an error value");
+            if (!e) fail(where() + ": '" + valueText_ + "' is not an error value");
             cell.kind = CellKind::Error;
             cell.error = e->number;
         } else if (typeText_ == "n") {
             auto v = parseStoredNumber(valueText_);
-            if (!v) fail(where + ": '" + valueText_ + "' is not a number");
+            if (!v) fail(where() + ": '" + valueText_ + "' is not a number");
             cell.kind = CellKind::Number;
             cell.number = *v;
         } else {
-            fail(where + ": unknown cell type '" + typeText_ + "'");
+            fail(where() + ": unknown cell type '" + typeText_ + "'");
         }
         if (hasFormula_) {
             Formula f;
@@ -340,7 +339,8 @@ void writeColumns(std::string& out, const Sheet& sheet) {
     out += "</cols>";
 }
 
-void writeCells(std::string& out, const Sheet& sheet) {
+void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& strings) {
+    const std::uint32_t fileCount = sheet.book().strings.fileCount();
     const auto& rows = sheet.rows();
     const auto& rowFormats = sheet.rowFormats();
     std::vector<std::int32_t> formatOnlyRows;
@@ -418,7 +418,7 @@ void writeCells(std::string& out, const Sheet& sheet) {
             case CellKind::Text:
                 out += "<v>";
                 if (f) appendEscaped(out, utf16ToUtf8(sheet.book().strings.text(c.text)));
-                else appendInt(out, c.text);
+                else appendInt(out, c.text < fileCount ? c.text : strings.indexOf[c.text - fileCount]);
                 out += "</v>";
                 break;
             case CellKind::Boolean: out += c.number != 0 ? "<v>1</v>" : "<v>0</v>"; break;
@@ -456,7 +456,8 @@ void readWorksheet(std::string_view xml, const std::string& partName, Sheet& she
     sheet.finishLoad();
 }
 
-std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId) {
+std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId,
+                           const StringPool::Layout& strings) {
     std::vector<XmlPiece> pieces;
     std::string root;
     if (sheet.carry && !sheet.carry->rootStartTag.empty()) {
@@ -505,7 +506,7 @@ std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string&
         } else if (p.name == "cols") {
             writeColumns(out, sheet);
         } else if (p.name == "sheetData") {
-            writeCells(out, sheet);
+            writeCells(out, sheet, strings);
         } else if (p.name == "legacyDrawing" && !legacyDrawingRelId.empty()) {
             out += "<legacyDrawing ";
             if (!declaresRelationshipPrefix(root))

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sheet/Sheet.h"
+#include "sheet/StringPool.h"
 #include "sheet/xlsx/XlsxError.h"
 
 #include <string>
@@ -17,6 +18,8 @@ void readWorksheet(std::string_view xml, const std::string& partName, Sheet& she
                    std::string& readOnlyReason);
 
 // legacyDrawingRelId: the relationship id of the sheet's VML drawing, empty for none.
-std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId);
+// Text cells are written as indices into the shared strings the layout produces.
+std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId,
+                           const StringPool::Layout& strings);
 
 }  // namespace sheet::xlsx

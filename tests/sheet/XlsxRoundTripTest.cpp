@@ -172,6 +172,50 @@ TEST_F(XlsxRoundTripTest, UnchangedSheetsAndUnknownPartsAreWrittenBackByteForByt
     EXPECT_NE(original["xl/worksheets/sheet2.xml"], written["xl/worksheets/sheet2.xml"]);
 }
 
+TEST_F(XlsxRoundTripTest, RepeatedSavesKeepEveryTextInItsCellAndStoreRepeatsOnce) {
+    auto first = newSheet();
+    auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
+    auto putText = [&](IDispatch* sheet, int row, const char* text) { put(cell(sheet, row, 1).get(), id::Value, bstr(text)); };
+    putText(first.get(), 1, "x");
+    putText(first.get(), 2, "y");
+    putText(first.get(), 3, "x");
+    ASSERT_TRUE(flushChangedWorkbooks().empty());
+    auto second = ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
+                                         {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
+                                        .pdispVal());
+    putText(second.get(), 1, "y");
+    putText(second.get(), 2, "z");
+    putText(first.get(), 4, "z");
+    putText(first.get(), 2, "overwritten");
+    ASSERT_TRUE(flushChangedWorkbooks().empty());
+    putText(second.get(), 3, "x");  // the first sheet is now copied as it was written
+    ASSERT_TRUE(flushChangedWorkbooks().empty());
+
+    auto entries = xlsxEntries(slurp("Book1.xlsx"));
+    const std::string& sst = entries["xl/sharedStrings.xml"];
+    for (const char* text : {"<t>x</t>", "<t>z</t>", "<t>overwritten</t>"}) {
+        SCOPED_TRACE(text);
+        auto at = sst.find(text);
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(sst.find(text, at + 1), std::string::npos) << "stored twice";
+    }
+    first.reset();
+    second.reset();
+    sheets.reset();
+    app.reset();
+    stopSpreadsheetApplication();
+    openWorkbookFile("Book1.xlsx");
+    app = runningSpreadsheetApplication();
+    auto check = [&](const char* sheetName, std::vector<std::u16string> expected) {
+        SCOPED_TRACE(sheetName);
+        auto sheet = sheetNamed(sheetName);
+        for (std::size_t r = 0; r < expected.size(); ++r)
+            EXPECT_EQ(call(cell(sheet.get(), static_cast<int>(r + 1), 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), expected[r]);
+    };
+    check("Sheet1", {u"x", u"overwritten", u"x", u"z"});
+    check("Sheet2", {u"y", u"z", u"x"});
+}
+
 TEST_F(XlsxRoundTripTest, AFailedSaveLeavesThePreviousFileIntact) {
     auto sheet = openCopy("openpyxl-comments-textformat.xlsx");
     std::string before = slurp("openpyxl-comments-textformat.xlsx");
