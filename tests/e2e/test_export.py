@@ -95,8 +95,8 @@ def comment(ws, row, col):
 def references(path, block):
     doc = ezdxf.readfile(path)
     out = {}
-    for layout in [doc.modelspace()] + [doc.paperspace(n) for n in doc.layouts.names() if n != "Model"] + \
-            [b for b in doc.blocks if not b.is_any_layout]:
+    # Every layout and every block definition: references are exported wherever they are.
+    for layout in doc.blocks:
         for e in layout.query("INSERT"):
             if e.dxf.name.upper() == block.upper():
                 out[e.dxf.handle] = e
