@@ -8,10 +8,10 @@
 #include "module/drawing/TagText.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
-#include "platform/ComError.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 #include "module/spreadsheet/Connect.h"
+#include "platform/ComError.h"
 
 #include <string>
 #include <vector>
