@@ -229,6 +229,25 @@ TEST_F(ImportCommandTest, ChangedCellIsFoundByExactNames) {
     EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "1000");
 }
 
+// A changed cell under the second of two columns with one tag (ROOM's NOTE and
+// Note) goes to the second attribute with that tag, not to both.
+TEST_F(ImportCommandTest, ChangedCellUnderANamesakeColumnKeepsToItsAttribute) {
+    putHeader(1, u"NAME");
+    putHeader(2, u"NOTE");
+    putHeader(3, u"Note");
+    const std::string room = handleOf("R-1");
+    putComment(2, 1, toWide(room));
+    putText(2, 1, u"R-1");
+    putText(2, 2, u"first");
+    putText(2, 3, u"edited second");
+    EXPECT_TRUE(importChangedCell(ChangedCell{3, 2, std::make_shared<const std::u16string>(sheetName()),
+                                              std::make_shared<const std::u16string>(bookName())}));
+    const ReferenceState state = stateOf(room);
+    ASSERT_EQ(state.attributes.size(), 3u);
+    EXPECT_EQ(state.attributes[1].text, "first");
+    EXPECT_EQ(state.attributes[2].text, "edited second");
+}
+
 TEST_F(ImportCommandTest, ChangedCellWithErrorValueEndsTheRun) {
     writeExportedSheet({"D-1"});
     put(2, 3, Variant::error(static_cast<SCODE>(0x800A07D7u)));
