@@ -118,6 +118,6 @@ int main(int argc, char** argv) {
     std::printf("save (flush):                   %.3f s  (%.1f MB file)\n", saveSeconds, size / 1048576.0);
     std::printf("load (open file):               %.3f s\n", loadSeconds);
     std::filesystem::current_path("/");
-    std::filesystem::remove_all(folder);
+    if (!std::getenv("BENCH_KEEP")) std::filesystem::remove_all(folder);
     return 0;
 }

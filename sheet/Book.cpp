@@ -9,6 +9,10 @@ namespace sheet {
 
 Book::~Book() = default;
 
+bool PackageCarry::has(const std::string& name) const {
+    return !archive.empty() && std::find(order.begin(), order.end(), name) != order.end();
+}
+
 void Book::setActiveIndex(std::size_t index) {
     if (index < sheets_.size() && index != active_) {
         active_ = index;

@@ -49,10 +49,12 @@ struct DefinedName {
 };
 
 struct PackageCarry {
-    // Every entry as last read or written; empty for a workbook made here, whose
-    // parts are all generated.
-    std::map<std::string, std::string> entries;
-    std::vector<std::string> order;              // entry names in archive order
+    // The package as last read or written (compressed, as on disk), from which
+    // entries are copied; empty for a workbook made here, whose parts are all
+    // generated.
+    std::string archive;
+    std::vector<std::string> order;  // its entry names in archive order
+    bool has(const std::string& name) const;
     std::string workbookPart = "xl/workbook.xml";
     std::string sharedStringsPart;
     std::string stylesPart;

@@ -36,27 +36,39 @@ const Relationship* findRel(const std::vector<Relationship>& rels, std::string_v
     return nullptr;
 }
 
-const std::string& entry(const PackageCarry& carry, const std::string& name, const std::string& whoNeedsIt) {
-    auto it = carry.entries.find(name);
-    if (it == carry.entries.end()) throw XlsxError(whoNeedsIt + " refers to " + name + ", which is missing from the file");
-    return it->second;
-}
+// Reads the entries a part refers to, naming the referring part when one is missing.
+class EntryReader {
+public:
+    EntryReader(ZipReader& zip) : zip_(zip) {}
+    std::string operator()(const std::string& name, const std::string& whoNeedsIt) {
+        if (!zip_.has(name)) throw XlsxError(whoNeedsIt + " refers to " + name + ", which is missing from the file");
+        return zip_.read(name);
+    }
+    ZipReader& zip() { return zip_; }
 
-void readSheetExtras(const PackageCarry& carry, Sheet& sheet, const ReadLimits& limits) {
+private:
+    ZipReader& zip_;
+};
+
+void readSheetExtras(EntryReader& entry, Sheet& sheet, const ReadLimits& limits) {
     SheetCarry& sc = *sheet.carry;
     std::string relsName = relsPartOf(sc.partName);
-    if (!carry.entries.count(relsName)) return;
-    sc.rels = readRelationships(carry.entries.at(relsName), relsName, limits);
+    if (!entry.zip().has(relsName)) return;
+    sc.rels = readRelationships(entry(relsName, relsName), relsName, limits);
     for (const auto& r : sc.rels) {
         if (r.targetMode == "External") continue;
         if (r.type == reltype::comments) {
             sc.commentsPart = resolveTarget(sc.partName, r.target);
-            readComments(entry(carry, sc.commentsPart, relsName), sc.commentsPart, sheet, limits);
+            readComments(entry(sc.commentsPart, relsName), sc.commentsPart, sheet, limits);
         } else if (r.type == reltype::vmlDrawing) {
             sc.vmlPart = resolveTarget(sc.partName, r.target);
-            std::string other = vmlOtherShapes(entry(carry, sc.vmlPart, relsName));
-            if (!other.empty() && sc.commentsLockedReason.empty())
-                sc.commentsLockedReason = sc.vmlPart + " holds " + other;
+            if (!entry.zip().has(sc.vmlPart)) throw XlsxError(relsName + " refers to " + sc.vmlPart + ", which is missing from the file");
+            // Scanned piece by piece: the drawing of many notes is large, and only its
+            // shape types matter here.
+            VmlShapeScanner scanner;
+            entry.zip().readChunks(sc.vmlPart, [&](std::string_view piece) { scanner.feed(piece); });
+            std::string other = scanner.finish();
+            if (!other.empty() && sc.commentsLockedReason.empty()) sc.commentsLockedReason = sc.vmlPart + " holds " + other;
         } else if (r.type == kThreadedComments && sc.commentsLockedReason.empty()) {
             sc.commentsLockedReason = "the sheet holds threaded comments";
         }
@@ -69,30 +81,28 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     ZipReader zip(bytes, limits);
     auto book = std::make_unique<Book>(std::move(name));
     auto carry = std::make_shared<PackageCarry>();
-    for (const auto& n : zip.names()) {
-        carry->order.push_back(n);
-        carry->entries.emplace(n, zip.read(n));
-    }
-    const auto& types = entry(*carry, "[Content_Types].xml", "the package");
+    EntryReader entry(zip);
+    carry->order = zip.names();
+    std::string types = entry("[Content_Types].xml", "the package");
     readContentTypes(types, limits, carry->defaultTypes, carry->overrideTypes);
-    auto rootRels = readRelationships(entry(*carry, "_rels/.rels", "the package"), "_rels/.rels", limits);
+    auto rootRels = readRelationships(entry("_rels/.rels", "the package"), "_rels/.rels", limits);
     const Relationship* office = findRel(rootRels, reltype::officeDocument);
     if (!office) throw XlsxError("_rels/.rels: the package names no workbook part");
     carry->workbookPart = resolveTarget("", office->target);
     const std::string& wbPart = carry->workbookPart;
     std::string wbRelsName = relsPartOf(wbPart);
-    carry->workbookRels = readRelationships(entry(*carry, wbRelsName, "the package"), wbRelsName, limits);
-    WorkbookInfo info = readWorkbookPart(entry(*carry, wbPart, "_rels/.rels"), wbPart, limits);
+    carry->workbookRels = readRelationships(entry(wbRelsName, "the package"), wbRelsName, limits);
+    WorkbookInfo info = readWorkbookPart(entry(wbPart, "_rels/.rels"), wbPart, limits);
     if (!info.unpatchableReason.empty()) book->readOnlyReason = wbPart + ": " + info.unpatchableReason;
 
     if (const auto* r = findRel(carry->workbookRels, reltype::sharedStrings)) {
         carry->sharedStringsPart = resolveTarget(wbPart, r->target);
-        readSharedStrings(entry(*carry, carry->sharedStringsPart, wbRelsName), carry->sharedStringsPart, book->strings, limits);
+        readSharedStrings(entry(carry->sharedStringsPart, wbRelsName), carry->sharedStringsPart, book->strings, limits);
     }
     book->strings.markAllFromFile();
     if (const auto* r = findRel(carry->workbookRels, reltype::styles)) {
         carry->stylesPart = resolveTarget(wbPart, r->target);
-        readStyles(entry(*carry, carry->stylesPart, wbRelsName), carry->stylesPart, book->styles, limits, book->readOnlyReason);
+        readStyles(entry(carry->stylesPart, wbRelsName), carry->stylesPart, book->styles, limits, book->readOnlyReason);
     }
 
     std::vector<long> indexOfEntry;  // entry index in workbook.xml -> index in the book
@@ -115,12 +125,8 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
         sheet->carry->relId = s.relId;
         sheet->carry->sheetId = s.sheetId;
         sheet->carry->extraSheetAttributes = s.extraAttributes;
-        const std::string& xml = entry(*carry, sheet->carry->partName, wbPart);
-        auto sc = sheet->carry;
-        readWorksheet(xml, sc->partName, *sheet, limits, book->readOnlyReason);
-        // readWorksheet replaced nothing but the root tag and pieces of the carry.
-        sheet->carry->partName = sc->partName;
-        readSheetExtras(*carry, *sheet, limits);
+        readWorksheet(entry(sheet->carry->partName, wbPart), sheet->carry->partName, *sheet, limits, book->readOnlyReason);
+        readSheetExtras(entry, *sheet, limits);
         sheet->markSaved();
         indexOfEntry.push_back(static_cast<long>(book->sheets().size()));
         book->sheets().push_back(sheet);
@@ -149,6 +155,7 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     carry->workbookPieces = std::move(info.pieces);
     carry->workbookViewAttributes = std::move(info.workbookViewAttributes);
     carry->extraWorkbookViews = std::move(info.extraWorkbookViews);
+    carry->archive.assign(bytes);
     book->carry = std::move(carry);
     book->markSaved();
     return book;
@@ -221,14 +228,14 @@ std::string writePackage(Book& book) {
             sc.relId = freeRelationshipId(wbRels);
             wbRels.push_back({sc.relId, std::string(reltype::worksheet), relativeTarget(wbPart, sc.partName), ""});
         }
-        bool isVerbatim = !sheet.isChanged() && carry.entries.count(sc.partName) && !sc.rootStartTag.empty();
+        bool isVerbatim = !sheet.isChanged() && carry.has(sc.partName) && !sc.rootStartTag.empty();
         if (isVerbatim) {
             // The VML drawing's shape ids were numbered by whoever wrote it; new
             // drawings start above a generous allowance for them.
             nextVmlBlock = std::max(nextVmlBlock, 64);
             continue;
         }
-        bool regenerateComments = sheet.areCommentsChanged() || !carry.entries.count(sc.partName) || sc.rootStartTag.empty();
+        bool regenerateComments = sheet.areCommentsChanged() || !carry.has(sc.partName) || sc.rootStartTag.empty();
         if (regenerateComments) {
             std::vector<Relationship> rels;
             for (const auto& r : sc.rels)
@@ -266,7 +273,7 @@ std::string writePackage(Book& book) {
     overrides.emplace_back(carry.stylesPart, ctype::styles);
     out[wbPart] = writeWorkbookPart(book, &carry);
     out[relsPartOf(wbPart)] = writeRelationships(wbRels);
-    if (!carry.entries.count("_rels/.rels"))
+    if (!carry.has("_rels/.rels"))
         out["_rels/.rels"] = writeRelationships({{"rId1", std::string(reltype::officeDocument), wbPart, ""}});
 
     // Content types: what was there, less the parts that are gone, plus ours.
@@ -300,14 +307,16 @@ std::string writePackage(Book& book) {
         if (std::find(order.begin(), order.end(), n) == order.end()) order.push_back(n);
 
     ZipWriter zip;
-    std::map<std::string, std::string> written;
-    const bool keepsEntries = !carry.entries.empty();
+    const bool keepsEntries = !carry.archive.empty();
+    std::unique_ptr<ZipReader> source;
+    if (keepsEntries) source = std::make_unique<ZipReader>(carry.archive, ReadLimits{});
+    std::vector<std::string> written;
     for (const auto& n : order) {
         std::string bytes;
         if (auto it = out.find(n); it != out.end()) bytes = std::move(it->second);
-        else if (auto c = carry.entries.find(n); c != carry.entries.end()) bytes = c->second;
+        else if (source && source->has(n)) bytes = source->read(n);
         else continue;
-        if (keepsEntries) written[n] = bytes;
+        written.push_back(n);
         zip.add(n, std::move(bytes));
     }
     std::string archive = zip.finish();
@@ -321,8 +330,9 @@ std::string writePackage(Book& book) {
     carry.defaultTypes = std::move(defaults);
     carry.overrideTypes = std::move(typeOverrides);
     if (keepsEntries) {
-        carry.entries = std::move(written);
-        carry.order = std::move(order);
+        source.reset();
+        carry.archive = archive;
+        carry.order = std::move(written);
     }
     return archive;
 }

@@ -4,18 +4,41 @@
 
 namespace sheet::xlsx {
 
-std::string vmlOtherShapes(std::string_view vml) {
+namespace {
+constexpr std::string_view kTypeKey = "ObjectType=\"";
+constexpr std::size_t kLongestType = 64;
+}  // namespace
+
+void VmlShapeScanner::feed(std::string_view piece) {
     // VML written by desktop programs is often not well-formed XML (bare <br>), so
     // it is scanned rather than parsed.
-    constexpr std::string_view kKey = "ObjectType=\"";
-    for (auto pos = vml.find(kKey); pos != std::string_view::npos; pos = vml.find(kKey, pos + 1)) {
-        auto start = pos + kKey.size();
-        auto end = vml.find('"', start);
-        if (end == std::string_view::npos) return "an unreadable shape";
-        auto type = vml.substr(start, end - start);
-        if (type != "Note") return "a drawing object of type " + std::string(type.substr(0, 40));
+    if (!other_.empty()) return;
+    pending_.append(piece);
+    std::string_view text = pending_;
+    std::size_t keepFrom = text.size() > kTypeKey.size() ? text.size() - kTypeKey.size() : 0;
+    for (auto pos = text.find(kTypeKey); pos != std::string_view::npos; pos = text.find(kTypeKey, pos + 1)) {
+        auto start = pos + kTypeKey.size();
+        auto end = text.find('"', start);
+        if (end == std::string_view::npos) {
+            if (text.size() - start > kLongestType) {
+                other_ = "an unreadable shape";
+                return;
+            }
+            keepFrom = pos;  // the type continues in the next piece
+            break;
+        }
+        auto type = text.substr(start, end - start);
+        if (type != "Note") {
+            other_ = "a drawing object of type " + std::string(type.substr(0, 40));
+            return;
+        }
     }
-    return {};
+    pending_.erase(0, keepFrom);
+}
+
+std::string VmlShapeScanner::finish() {
+    if (other_.empty() && pending_.find(kTypeKey) != std::string::npos) other_ = "an unreadable shape";
+    return other_;
 }
 
 std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {

@@ -10,8 +10,17 @@
 
 namespace sheet::xlsx {
 
-// Empty when every shape is a note; otherwise what else is there.
-std::string vmlOtherShapes(std::string_view vml);
+// Looks for shapes other than notes in a drawing handed over in pieces. finish()
+// gives what else is there, empty when every shape is a note.
+class VmlShapeScanner {
+public:
+    void feed(std::string_view piece);
+    std::string finish();
+
+private:
+    std::string pending_;  // the end of the last piece, which may hold half a shape type
+    std::string other_;
+};
 // nextBlock (from 1) numbers the blocks of shape ids; it advances past the blocks
 // this drawing uses.
 std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock);

@@ -49,10 +49,24 @@ ZipReader::ZipReader(std::string_view bytes, const ReadLimits& limits) : impl_(s
     zip_int64_t count = zip_get_num_entries(archive, 0);
     if (count < 0 || static_cast<std::uint64_t>(count) > limits.maxEntries)
         throw XlsxError("the archive holds more than " + std::to_string(limits.maxEntries) + " entries");
+    std::uint64_t declared = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
         if (!name) throw XlsxError("entry " + std::to_string(i) + " of the archive has no readable name");
         std::string n(name);
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+            // Declared sizes are checked up front so that a file claiming more than
+            // the reader takes is refused before anything is unpacked; reading
+            // enforces the limits again on what entries really hold.
+            if (st.size > limits.maxEntryBytes)
+                throw XlsxError(n + ": declares " + std::to_string(st.size) + " bytes, more than the reader accepts");
+            declared += st.size;
+            if (declared > limits.maxTotalBytes)
+                throw XlsxError("the archive's entries declare more than " + std::to_string(limits.maxTotalBytes >> 20) +
+                                " MB together, more than the reader accepts (at " + n + ")");
+        }
         if (!n.empty() && n.back() != '/') names_.push_back(std::move(n));
     }
 }
@@ -64,6 +78,19 @@ bool ZipReader::has(std::string_view name) const {
 }
 
 std::string ZipReader::read(std::string_view name) {
+    std::string out;
+    bool isFirst = true;
+    readChunks(name, [&](std::string_view piece) {
+        if (isFirst) {
+            out.reserve(reserveHint_);
+            isFirst = false;
+        }
+        out.append(piece);
+    });
+    return out;
+}
+
+void ZipReader::readChunks(std::string_view name, const std::function<void(std::string_view)>& chunk) {
     std::string n(name);
     zip_t* archive = impl_->archive.get();
     zip_stat_t st;
@@ -76,21 +103,20 @@ std::string ZipReader::read(std::string_view name) {
         throw XlsxError(n + ": declares " + std::to_string(st.size) + " bytes, more than the reader accepts");
     std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen(archive, n.c_str(), 0));
     if (!file) throw XlsxError(n + ": cannot be opened: " + zipMessage(zip_get_error(archive)));
-    std::string out;
     // Trust the declared size only as a hint: the reading below stops at the cap
     // whatever the entry claims.
-    if (st.valid & ZIP_STAT_SIZE) out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(st.size, cap)));
-    char buffer[1 << 16];
+    reserveHint_ = (st.valid & ZIP_STAT_SIZE) ? static_cast<std::size_t>(std::min<std::uint64_t>(st.size, cap)) : 0;
+    std::vector<char> buffer(1 << 18);
+    std::uint64_t total = 0;
     for (;;) {
-        zip_int64_t got = zip_fread(file.get(), buffer, sizeof buffer);
+        zip_int64_t got = zip_fread(file.get(), buffer.data(), buffer.size());
         if (got < 0) throw XlsxError(n + ": damaged: " + zipMessage(zip_file_get_error(file.get())));
         if (got == 0) break;
-        if (out.size() + static_cast<std::uint64_t>(got) > cap)
-            throw XlsxError(n + ": expands beyond " + std::to_string(cap >> 20) + " MB");
-        out.append(buffer, static_cast<std::size_t>(got));
+        total += static_cast<std::uint64_t>(got);
+        if (total > cap) throw XlsxError(n + ": expands beyond " + std::to_string(cap >> 20) + " MB");
+        chunk(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
     }
-    totalRead_ += out.size();
-    return out;
+    totalRead_ += total;
 }
 
 struct ZipWriter::Impl {

@@ -5,6 +5,7 @@
 
 #include "sheet/xlsx/XlsxError.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,8 @@ public:
     // The entry's content. Throws XlsxError for a missing, encrypted or damaged
     // entry, or one larger than the limits (whatever size it declares).
     std::string read(std::string_view name);
+    // The same, handed over in pieces without keeping the whole entry.
+    void readChunks(std::string_view name, const std::function<void(std::string_view)>& chunk);
 
 private:
     struct Impl;
@@ -34,6 +37,7 @@ private:
     std::vector<std::string> names_;
     ReadLimits limits_;
     std::uint64_t totalRead_ = 0;
+    std::size_t reserveHint_ = 0;
 };
 
 class ZipWriter {
