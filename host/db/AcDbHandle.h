@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <compare>
 #include <cstdint>
 
 class AcDbHandle {

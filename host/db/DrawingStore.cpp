@@ -113,8 +113,16 @@ void DrawingStore::parse() {
     AcGePoint3d pendingOrigin;
     std::vector<ObjectStub*> entitiesSection;
     bool inEmbedded = false;
+    std::vector<ObjectStub*> insertStubs;  // each reference with the block name it gives
+    std::vector<std::string_view> insertNames;
 
-    auto addBlock = [&](const std::string& name, ObjectStub* record, std::size_t line) -> std::uint32_t {
+    // Names are kept as the module sees them; the code page is known once the header is read.
+    auto ensureCodec = [&] {
+        if (!codec_) codec_ = std::make_unique<dxf::TextCodec>(header_[hAcadVer].value, header_[hCodePage].value);
+    };
+    auto addBlock = [&](const std::string& rawName, ObjectStub* record, std::size_t line) -> std::uint32_t {
+        ensureCodec();
+        std::string name = codec_->decode(rawName);
         std::string key = upper(name);
         if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
         if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
@@ -202,7 +210,10 @@ void DrawingStore::parse() {
             }
             if (t.value == "ENDSEC") {
                 if (!inSection) throw DxfError(t.line, "ENDSEC without SECTION");
-                if (sec == Sec::Header) headerEnd_ = t.begin;
+                if (sec == Sec::Header) {
+                    headerEnd_ = t.begin;
+                    ensureCodec();
+                }
                 requireSeqEnd(t.line);
                 if (sec == Sec::Blocks && currentBlock != UINT32_MAX)
                     throw DxfError(t.line, "block '" + blocks_[currentBlock].name + "' has no ENDBLK");
@@ -325,6 +336,10 @@ void DrawingStore::parse() {
                 cur->aux = UINT32_MAX - 1;  // named, not yet matched to its BLOCK
             } else if (curType == "BLOCK" && pendingName.empty()) {
                 pendingName = std::string(t.value);
+            } else if (cur->kind == Kind::Insert && insertNames.size() < insertStubs.size() + 1 &&
+                       (insertStubs.empty() || insertStubs.back() != cur)) {
+                insertStubs.push_back(cur);
+                insertNames.emplace_back(t.value);
             }
             break;
         case 70:
@@ -343,7 +358,7 @@ void DrawingStore::parse() {
     if (inSection) throw DxfError(tok.line(), "the file ends inside the section that began at line " + std::to_string(sectionLine));
     (void)sawEof;
 
-    codec_ = std::make_unique<dxf::TextCodec>(header_[hAcadVer].value, header_[hCodePage].value);
+    ensureCodec();
 
     // Block records listed in BLOCK_RECORD but without a BLOCK: keep them as empty blocks.
     for (auto& [name, rec] : blockRecordsByName)
@@ -370,6 +385,7 @@ void DrawingStore::parse() {
         if (s.kind != Kind::LayerRecord) continue;
         if (s.aux == UINT32_MAX) { s.aux = static_cast<std::uint32_t>(layerNames_.size()); layerNames_.emplace_back(); }
         layers_.push_back(&s);
+        layerNames_[s.aux] = codec_->decode(layerNames_[s.aux]);
         layerByName_.emplace(upper(layerNames_[s.aux]), &s);
     }
     if (!layerByName_.count("0")) {
@@ -381,12 +397,13 @@ void DrawingStore::parse() {
         layerByName_.emplace("0", zero);
     }
     // References: each INSERT is listed under the block it names.
-    for (auto& s : stubs_) {
-        if (s.kind != Kind::Insert) continue;
-        ObjectData d;
-        decodeEntity(*this, s, d);
-        if (auto it = blockByName_.find(upper(d.name)); it != blockByName_.end())
-            blocks_[it->second].references.push_back(&s);
+    std::string key;
+    for (std::size_t i = 0; i < insertStubs.size(); ++i) {
+        key = upper(codec_->decode(insertNames[i]));
+        if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
+        if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
+        if (auto it = blockByName_.find(key); it != blockByName_.end())
+            blocks_[it->second].references.push_back(insertStubs[i]);
     }
 
     // Objects without a handle get one from the seed, in file order, as the host

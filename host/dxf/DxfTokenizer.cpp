@@ -34,6 +34,47 @@ std::string quoted(std::string_view s) {
     return out + "'";
 }
 
+// The syntax of a DXF real without converting it: [sign] digits [. digits] [e [sign] digits].
+// Checking is all the reader needs up front; values are converted when decoded.
+bool looksLikeDouble(std::string_view s) {
+    std::size_t i = 0, n = s.size();
+    while (i < n && s[i] == ' ') ++i;
+    while (n > i && (s[n - 1] == ' ' || s[n - 1] == '\t')) --n;
+    if (i < n && (s[i] == '-' || s[i] == '+')) ++i;
+    std::size_t digits = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < n && s[i] == '.') {
+        ++i;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < n && (s[i] == '-' || s[i] == '+')) ++i;
+        std::size_t exp = 0;
+        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++exp;
+        if (exp == 0) return false;
+    }
+    return i == n;
+}
+
+// Group codes are short decimal numbers, possibly right-aligned with blanks.
+bool readCode(std::string_view s, int& code) {
+    std::size_t i = 0, n = s.size();
+    while (i < n && s[i] == ' ') ++i;
+    while (n > i && (s[n - 1] == ' ' || s[n - 1] == '\t')) --n;
+    bool negative = i < n && s[i] == '-';
+    if (negative) ++i;
+    if (i == n || n - i > 6) return false;
+    int v = 0;
+    for (; i < n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    code = negative ? -v : v;
+    return true;
+}
+
 bool readDouble(std::string_view s, double& v) {
     s = trim(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
@@ -77,8 +118,8 @@ bool Tokenizer::next(Tag& tag) {
         }
         return false;
     }
-    std::int64_t c = 0;
-    if (!readInteger(code, c) || c < -5 || c > 1071)
+    int c = 0;
+    if (!readCode(codeLine, c) || c < -5 || c > 1071)
         throw DxfError(line_, "expected a group code, got " + quoted(codeLine));
     tag.code = static_cast<int>(c);
     tag.line = line_;
@@ -88,7 +129,7 @@ bool Tokenizer::next(Tag& tag) {
     switch (valueType(tag.code)) {
     case ValueType::Double: {
         double d;
-        if (!readDouble(tag.value, d))
+        if (!looksLikeDouble(tag.value) && !readDouble(tag.value, d))
             throw DxfError(line_, "group code " + std::to_string(c) + " expects a number, got " + quoted(tag.value));
         break;
     }

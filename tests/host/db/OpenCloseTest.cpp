@@ -249,3 +249,31 @@ TEST_F(DrawingTest, TextsRoundTripThroughTheCodePage) {
     AcutString t2(back->textString());
     EXPECT_STREQ(t2.get(), "m² Ж") << "escapes read back as the characters";
 }
+
+TEST(DrawingCodePage, NamesAndTextsInTheDrawingsCodePage) {
+    // "舌面" in GBK, as an R12 drawing of code page ANSI_936 holds it.
+    const std::string gbk = "\xc9\xe0\xc3\xe6";
+    std::string text = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n9\n$DWGCODEPAGE\n3\nansi_936\n0\nENDSEC\n"
+                       "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n0\nLAYER\n2\n" + gbk + "\n70\n0\n0\nENDTAB\n0\nENDSEC\n"
+                       "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n" + gbk + "\n70\n0\n10\n0\n20\n0\n0\nATTDEF\n10\n0\n20\n0\n40\n1\n1\n" + gbk +
+                       "\n3\nP\n2\nT\n70\n0\n0\nENDBLK\n0\nENDSEC\n"
+                       "0\nSECTION\n2\nENTITIES\n0\nINSERT\n5\nA1\n8\n" + gbk + "\n2\n" + gbk + "\n10\n0\n20\n0\n0\nENDSEC\n0\nEOF\n";
+    auto r = openDrawingText(text);
+    ASSERT_TRUE(r) << r.error;
+    AcDbObjectId id;
+    ASSERT_EQ(r.database->getAcDbObjectId(id, false, AcDbHandle("A1")), Acad::eOk);
+    AcDbObjectPointer<AcDbBlockReference> ref(id, AcDb::kForWrite);
+    ASSERT_TRUE(ref);
+    AcDbObjectPointer<AcDbBlockTableRecord> rec(ref->blockTableRecord(), AcDb::kForRead);
+    ASSERT_TRUE(rec) << "the reference finds its block by the decoded name";
+    const char* name = nullptr;
+    ASSERT_EQ(rec->getName(name), Acad::eOk);
+    EXPECT_STREQ(name, "舌面");
+    AcutString layer(ref->layer());
+    EXPECT_STREQ(layer.get(), "舌面");
+    EXPECT_EQ(ref->setLayer("舌面"), Acad::eOk);
+    EXPECT_EQ(ref->setLayer("0"), Acad::eOk) << "layer 0 exists in every drawing";
+    (void)ref.close();
+    (void)rec.close();
+    EXPECT_NE(writeDrawingText(*r.database).find("\n8\n0\n2\n" + gbk + "\n"), std::string::npos);
+}
