@@ -7,6 +7,7 @@
 #include "sheet/NumberText.h"
 #include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/Package.h"
 
 #include <algorithm>
 
@@ -39,6 +40,7 @@ std::shared_ptr<Book> bookHandle(const AppState& app, const Sheet& sheet) {
 
 void checkCommentsWritable(const Sheet& sheet) {
     AppState::checkWritable(sheet.book());
+    if (sheet.carry) xlsx::checkCommentDrawing(sheet.book(), *sheet.carry);
     if (sheet.carry && !sheet.carry->commentsLockedReason.empty())
         applicationError("The comments of sheet " + nameOf(sheet) + " cannot be changed: " + sheet.carry->commentsLockedReason +
                          ", which would be lost.");

@@ -38,6 +38,7 @@ struct SheetCarry {
     // Set when the sheet's comments cannot be rewritten without losing content
     // (threaded comments, VML shapes other than notes).
     std::string commentsLockedReason;
+    bool isDrawingChecked = true;  // false until the drawing was looked at
 };
 
 struct DefinedName {

@@ -63,12 +63,9 @@ void readSheetExtras(EntryReader& entry, Sheet& sheet, const ReadLimits& limits)
         } else if (r.type == reltype::vmlDrawing) {
             sc.vmlPart = resolveTarget(sc.partName, r.target);
             if (!entry.zip().has(sc.vmlPart)) throw XlsxError(relsName + " refers to " + sc.vmlPart + ", which is missing from the file");
-            // Scanned piece by piece: the drawing of many notes is large, and only its
-            // shape types matter here.
-            VmlShapeScanner scanner;
-            entry.zip().readChunks(sc.vmlPart, [&](std::string_view piece) { scanner.feed(piece); });
-            std::string other = scanner.finish();
-            if (!other.empty() && sc.commentsLockedReason.empty()) sc.commentsLockedReason = sc.vmlPart + " holds " + other;
+            // What else the drawing holds matters only once its notes are to be
+            // rewritten; checkCommentDrawing looks then.
+            sc.isDrawingChecked = false;
         } else if (r.type == kThreadedComments && sc.commentsLockedReason.empty()) {
             sc.commentsLockedReason = "the sheet holds threaded comments";
         }
@@ -76,6 +73,24 @@ void readSheetExtras(EntryReader& entry, Sheet& sheet, const ReadLimits& limits)
 }
 
 }  // namespace
+
+void checkCommentDrawing(const Book& book, SheetCarry& sc) {
+    if (sc.isDrawingChecked) return;
+    sc.isDrawingChecked = true;
+    if (sc.vmlPart.empty() || !book.carry || !book.carry->has(sc.vmlPart)) return;
+    std::string other;
+    try {
+        ZipReader zip(book.carry->archive, ReadLimits{});
+        // Scanned piece by piece: the drawing of many notes is large, and only its
+        // shape types matter here.
+        VmlShapeScanner scanner;
+        zip.readChunks(sc.vmlPart, [&](std::string_view piece) { scanner.feed(piece); });
+        other = scanner.finish();
+    } catch (const XlsxError& e) {
+        other = std::string("an unreadable drawing (") + e.what() + ")";
+    }
+    if (!other.empty() && sc.commentsLockedReason.empty()) sc.commentsLockedReason = sc.vmlPart + " holds " + other;
+}
 
 std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, const ReadLimits& limits) {
     ZipReader zip(bytes, limits);

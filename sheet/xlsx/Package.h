@@ -17,6 +17,11 @@ namespace sheet::xlsx {
 // readOnlyReason set.
 std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, const ReadLimits& limits = {});
 
+// Looks, once, whether a sheet's comment drawing holds more than the notes (form
+// controls, say), which rewriting the notes would lose; sets commentsLockedReason
+// then.
+void checkCommentDrawing(const Book& book, SheetCarry& sheetCarry);
+
 // Fills in part names and relationship ids for new sheets and, on success, records
 // what was written as the book's carried entries. Throws XlsxError.
 std::string writePackage(Book& book);

@@ -2,6 +2,7 @@
 // the fault; none of them crashes, hangs or makes the reader allocate without bound.
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/Package.h"
+#include "sheet/xlsx/VmlDrawingPart.h"
 #include "sheet/xlsx/Zip.h"
 
 #include <gtest/gtest.h>
@@ -124,6 +125,26 @@ TEST(XlsxBadInputTest, SizesBeyondTheLimitsAreRefusedWhateverTheyDeclare) {
     for (int i = 0; i < 5; ++i) parts["xl/media/blob" + std::to_string(i) + ".bin"] = std::string(900 << 10, 'x');
     message = failureOf(zipOf(parts), small);
     EXPECT_NE(message.find("blob"), std::string::npos) << message;
+}
+
+TEST(XlsxBadInputTest, DrawingShapesAreFoundWhereverThePiecesBreak) {
+    std::string notes = R"(<xml><v:shape><x:ClientData ObjectType="Note"><x:Row>1</x:Row></x:ClientData></v:shape><br>)";
+    std::string button = R"(<v:shape><x:ClientData ObjectType="Button"></x:ClientData></v:shape></xml>)";
+    struct Case {
+        const char* what;
+        std::string vml;
+        bool isClean;
+    } cases[] = {{"notes only", notes + notes + "</xml>", true},
+                 {"a button among notes", notes + button, false},
+                 {"a cut-off type", notes + R"(<x:ClientData ObjectType="No)", false}};
+    for (auto& k : cases) {
+        for (std::size_t pieceSize : {1u, 7u, 4096u}) {
+            SCOPED_TRACE(std::string(k.what) + ", pieces of " + std::to_string(pieceSize));
+            VmlShapeScanner scanner;
+            for (std::size_t i = 0; i < k.vml.size(); i += pieceSize) scanner.feed(std::string_view(k.vml).substr(i, pieceSize));
+            EXPECT_EQ(scanner.finish().empty(), k.isClean);
+        }
+    }
 }
 
 }  // namespace

@@ -240,6 +240,29 @@ TEST_F(XlsxRoundTripTest, AFailedSaveLeavesThePreviousFileIntact) {
     EXPECT_EQ(call(cell(again.get(), 9, 9).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"lost?");
 }
 
+TEST_F(XlsxRoundTripTest, NotesBesideFormControlsCannotBeRewrittenButCellsCan) {
+    auto entries = xlsxEntries(slurp(fixture("openpyxl-comments-textformat.xlsx")));
+    std::string& vml = entries["xl/drawings/commentsDrawing1.vml"];
+    auto at = vml.find("ObjectType=\"Note\"");
+    ASSERT_NE(at, std::string::npos);
+    vml.replace(at, 17, "ObjectType=\"Button\"");
+    xlsx::ZipWriter zip;
+    for (auto& [name, bytes] : entries) zip.add(name, bytes);
+    std::string bytes = zip.finish();
+    std::ofstream("controls.xlsx", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+
+    openWorkbookFile("controls.xlsx");
+    auto door = sheetNamed("DOOR");
+    EXCEPINFO info;
+    EXPECT_EQ(rawInvoke(cell(door.get(), 5, 1).get(), id::AddComment, DISPATCH_METHOD, {bstr("new")}, &info), DISP_E_EXCEPTION);
+    EXPECT_NE(narrow(info.bstrDescription).find("Button"), std::string::npos) << narrow(info.bstrDescription);
+    put(cell(door.get(), 5, 1).get(), id::Value, bstr("cells still change"));
+    EXPECT_TRUE(flushChangedWorkbooks().empty());
+    auto written = xlsxEntries(slurp("controls.xlsx"));
+    EXPECT_EQ(written["xl/drawings/commentsDrawing1.vml"], vml);
+    EXPECT_EQ(written["xl/comments/comment1.xml"], entries["xl/comments/comment1.xml"]);
+}
+
 TEST_F(XlsxRoundTripTest, ContentThatCannotBeCarriedThroughOpensReadOnly) {
     if (!hasOpenpyxl()) GTEST_SKIP() << "python3-openpyxl is not installed";
     ASSERT_EQ(runPython(folder(), R"(
