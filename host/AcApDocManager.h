@@ -66,6 +66,9 @@ public:
     int& lispDepth() { return lispDepth_; }
     // True while a command waits on purpose for timers and sent strings (DELAY).
     bool& idleWait() { return idleWait_; }
+    // Above 0 while a command runs on given answers only (acedCommand): a prompt that
+    // finds no answer left is cancelled instead of asking the user.
+    int& answersOnly() { return answersOnly_; }
 
 private:
     std::string fileName_;
@@ -78,6 +81,7 @@ private:
     int commandDepth_ = 0;
     int lispDepth_ = 0;
     bool idleWait_ = false;
+    int answersOnly_ = 0;
 };
 
 class AcApDocManager : public AcRxObject {

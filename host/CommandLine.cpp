@@ -132,6 +132,10 @@ InputLine readLineWith(const char* prompt, bool showPrompt, const std::function<
             if (line.kind == InputLine::Kind::Cancel) writeOutput("*Cancel*");
             return line;
         }
+        if (document && document->answersOnly() > 0) {
+            writeOutput("*Cancel*");
+            return InputLine{InputLine::Kind::Cancel, {}, false};
+        }
         InputSource* source = sourceSlot();
         if (!source) return InputLine{InputLine::Kind::End, {}, false};
         InputLine line = source->next([&] {

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
+#include "host/AcApDocManager.h"
 #include <strings.h>
 #include <vector>
 
@@ -89,7 +91,18 @@ OutputSink setOutputSink(OutputSink sink) {
 
 namespace {
 bool cursorAtLineStart = false;
+int muted = 0;
 }  // namespace
+
+OutputMute::OutputMute() {
+    std::lock_guard lock(outputMutex());
+    ++muted;
+}
+
+OutputMute::~OutputMute() {
+    std::lock_guard lock(outputMutex());
+    --muted;
+}
 
 void noteCursorAtLineStart() {
     std::lock_guard lock(outputMutex());
@@ -98,7 +111,7 @@ void noteCursorAtLineStart() {
 
 void writeOutput(std::string_view text) {
     std::lock_guard lock(outputMutex());
-    if (text.empty()) return;
+    if (text.empty() || muted > 0) return;
     if (std::exchange(cursorAtLineStart, false) && text.front() == '\n') text.remove_prefix(1);
     if (OutputSink& sink = sinkSlot()) {
         sink(text);
@@ -236,6 +249,61 @@ int acutPrintf(const char* format, ...) {
     text.resize(static_cast<std::size_t>(n));
     host::writeOutput(text);
     return n;
+}
+
+int acedCommand(int type, ...) {
+    AcApDocument* document = acDocManager->curDocument();
+    std::vector<host::InputLine> answers;
+    bool wellFormed = true;
+    va_list args;
+    va_start(args, type);
+    for (int t = type; t != 0; t = va_arg(args, int)) {
+        char number[64];
+        switch (t) {
+        case RTSTR: {
+            const char* value = va_arg(args, const char*);
+            answers.push_back({host::InputLine::Kind::Text, value ? value : "", true});
+            break;
+        }
+        case RTSHORT:
+            std::snprintf(number, sizeof number, "%d", va_arg(args, int));
+            answers.push_back({host::InputLine::Kind::Text, number, true});
+            break;
+        case RTREAL:
+            std::snprintf(number, sizeof number, "%.17g", va_arg(args, double));
+            answers.push_back({host::InputLine::Kind::Text, number, true});
+            break;
+        case RTNONE:
+            answers.push_back({host::InputLine::Kind::Text, "", true});
+            break;
+        default:
+            wellFormed = false;
+        }
+        if (!wellFormed) break;
+    }
+    va_end(args);
+    if (!wellFormed || !document || answers.empty() || answers.front().text.empty()) return RTERROR;
+
+    resbuf echo{};
+    bool quiet = acedGetVar("CMDECHO", &echo) == RTNORM && echo.resval.rint == 0;
+    std::optional<host::OutputMute> mute;
+    if (quiet) mute.emplace();
+    // The command reads only these answers; what the document had queued waits.
+    std::deque<host::InputLine> saved;
+    saved.swap(document->activeInput());
+    document->activeInput().assign(answers.begin() + 1, answers.end());
+    ++document->answersOnly();
+    bool known = false;
+    try {
+        known = host::executeCommand(answers.front().text);
+    } catch (...) {
+        --document->answersOnly();
+        document->activeInput().swap(saved);
+        throw;
+    }
+    --document->answersOnly();
+    document->activeInput().swap(saved);
+    return known ? RTNORM : RTERROR;
 }
 
 void acdbFail(const char* text) {

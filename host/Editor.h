@@ -32,6 +32,13 @@ int acedGetString(int cronly, const char* prompt, char* result);
 
 // Prints on the command line (printf format). Returns the number of bytes printed.
 int acutPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Runs a host or module command with the given answers, as if typed: arguments are
+// pairs of a type and a value (RTSTR with const char*, RTSHORT with int, RTREAL with
+// double; RTNONE alone is Enter), ended by 0; the first is the command name. A prompt
+// that finds no answer left is cancelled. With CMDECHO 0 the command's prompts and
+// answers are not shown. RTNORM, or RTERROR (unknown command, bad argument type, no
+// drawing open).
+int acedCommand(int type, ...);
 // Reports a failure of an AutoLISP function to the host: prints the text.
 void acdbFail(const char* text);
 
@@ -60,6 +67,15 @@ void writeOutput(std::string_view text);
 // The terminal's cursor is at the start of a line (the user just pressed Enter): the
 // next output's leading line break is dropped so that prompts do not double-space.
 void noteCursorAtLineStart();
+
+// Hides command-line output for the scope's lifetime (commands run with CMDECHO 0).
+class OutputMute {
+public:
+    OutputMute();
+    ~OutputMute();
+    OutputMute(const OutputMute&) = delete;
+    OutputMute& operator=(const OutputMute&) = delete;
+};
 
 // Collects command-line output for its lifetime (tests).
 class OutputCapture {

@@ -159,6 +159,28 @@ TEST_F(CommandLineTest, FunctionsBelongToTheirDocument) {
     EXPECT_EQ(acDocManager->curDocument(), document_);
 }
 
+TEST_F(CommandLineTest, CommandsRunFromCodeTakeOnlyTheirGivenAnswers) {
+    feed({"typed later"});
+    EXPECT_EQ(acedCommand(RTSTR, "ask", RTSTR, "given", 0), RTNORM);
+    EXPECT_EQ(acedCommand(RTSTR, "_ask", 0), RTNORM) << "no answer left: the prompt is cancelled";
+    EXPECT_EQ(acedCommand(RTSTR, "nosuchcommand", 0), RTERROR);
+    EXPECT_EQ(acedCommand(RTSTR, "_.ask", 0), RTERROR) << "\".\" selects the host's own commands";
+    EXPECT_EQ(acedCommand(RTSTR, "ask", 4711, "odd type", 0), RTERROR);
+    EXPECT_EQ(ran, (std::vector<std::string>{"answer:given"}));
+    EXPECT_EQ(unreadLines(), 1u) << "the user's input is left alone";
+
+    resbuf echo{};
+    echo.restype = RTSHORT;
+    echo.resval.rint = 0;
+    ASSERT_EQ(acedSetVar("CMDECHO", &echo), RTNORM);
+    output_.clear();
+    EXPECT_EQ(acedCommand(RTSTR, "ask", RTSTR, "quiet", 0), RTNORM);
+    echo.resval.rint = 1;
+    ASSERT_EQ(acedSetVar("CMDECHO", &echo), RTNORM);
+    EXPECT_EQ(output_.text(), "") << "CMDECHO 0 hides the command's prompts";
+    EXPECT_EQ(ran.back(), "answer:quiet");
+}
+
 TEST(CommandStackTest, NamesAreUniqueWithinAGroupAndFoundInAnyCase) {
     AcEdCommandStack* stack = acedRegCmds;
     EXPECT_EQ(stack->addCommand("G1", "one", "eins", 0, recordAlpha), Acad::eOk);
