@@ -4,6 +4,7 @@
 #include "host/AcEdCommandStack.h"
 #include "host/AcRxDynamicLinker.h"
 #include "host/AutoLisp.h"
+#include "host/DrawingCommands.h"
 #include "host/Editor.h"
 #include "platform/MessageQueue.h"
 
@@ -443,6 +444,7 @@ void registerBuiltinCommands() {
     addHostCommand("DELAY", delayCommand);
     addHostCommand("ARXLOAD", arxloadCommand);
     addHostCommand("ARXUNLOAD", arxunloadCommand);
+    registerDrawingCommands();
 }
 
 }  // namespace host

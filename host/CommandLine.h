@@ -99,7 +99,8 @@ void resetQuit();
 int addCommandEndHook(std::function<void()> hook);
 void removeCommandEndHook(int id);
 
-// Registers QUIT, DELAY, ARXLOAD and ARXUNLOAD (cadhost and tests call it once).
+// Registers QUIT, DELAY, ARXLOAD, ARXUNLOAD and the drawing file commands (OPEN,
+// SAVE, QSAVE, SAVEAS, LIST); cadhost and tests call it once.
 void registerBuiltinCommands();
 
 }  // namespace host

@@ -1,0 +1,93 @@
+// OPEN, SAVE, SAVEAS and LIST on the drawing database's file calls.
+#include "host/DrawingCommands.h"
+
+#include "host/AcApDocManager.h"
+#include "host/CommandLine.h"
+#include "host/Editor.h"
+#include "host/db/DrawingFile.h"
+
+#include <sstream>
+
+namespace host {
+namespace {
+
+// Asks for a file name with blanks allowed; empty when the prompt was cancelled or
+// answered with Enter.
+std::string askFileName(const char* prompt) {
+    char name[ADS_INPUT_BUFFER];
+    if (acedGetString(1, prompt, name) != RTNORM) return {};
+    return name;
+}
+
+AcDbDatabase* currentDatabase() {
+    AcApDocument* document = acDocManager->curDocument();
+    if (!document || !document->database()) {
+        acutPrintf("\nNo drawing is open.");
+        return nullptr;
+    }
+    return document->database();
+}
+
+void saveAs(AcDbDatabase& db, const std::string& path) {
+    DrawingSaveResult saved = saveDrawingAs(db, path);
+    if (!saved) {
+        acutPrintf("\n%s", saved.error.c_str());
+        return;
+    }
+    if (AcApDocument* document = acDocManager->curDocument()) document->setFileName(path);
+    acutPrintf("\nSaved %s.", path.c_str());
+}
+
+void openCommand() {
+    std::string path = askFileName("\nDrawing file to open: ");
+    if (path.empty()) return;
+    DrawingOpenResult opened = openDrawingFile(path);
+    if (!opened) {
+        acutPrintf("\n%s", opened.error.c_str());
+        return;
+    }
+    acDocManager->newDocument(path, std::move(opened.database));
+    acutPrintf("\nOpened %s.", path.c_str());
+}
+
+void saveCommand() {
+    AcDbDatabase* db = currentDatabase();
+    if (!db) return;
+    if (db->fileName().empty()) {
+        std::string path = askFileName("\nSave drawing as: ");
+        if (!path.empty()) saveAs(*db, path);
+        return;
+    }
+    DrawingSaveResult saved = saveDrawing(*db);
+    if (saved)
+        acutPrintf("\nSaved %s.", db->fileName().c_str());
+    else
+        acutPrintf("\n%s", saved.error.c_str());
+}
+
+void saveAsCommand() {
+    AcDbDatabase* db = currentDatabase();
+    if (!db) return;
+    std::string path = askFileName("\nSave drawing as: ");
+    if (!path.empty()) saveAs(*db, path);
+}
+
+void listCommand() {
+    AcDbDatabase* db = currentDatabase();
+    if (!db) return;
+    std::ostringstream out;
+    listBlockReferences(*db, out);
+    writeOutput("\n" + out.str());
+}
+
+}  // namespace
+
+void registerDrawingCommands() {
+    addHostCommand("OPEN", openCommand);
+    addHostCommand("SAVE", saveCommand);
+    addHostCommand("QSAVE", saveCommand);
+    addHostCommand("SAVEAS", saveAsCommand);
+    addHostCommand("LIST", listCommand);
+}
+
+}  // namespace host
