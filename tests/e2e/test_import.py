@@ -65,15 +65,16 @@ def run_cadhost(work, home, args, lines):
 
 def graphic_entities(doc):
     """Every entity of every layout and block definition, attributes included,
-    by handle."""
-    out = {}
+    by handle; and the reference each attribute belongs to."""
+    out, parent = {}, {}
     for block in doc.blocks:
         for e in block:
             out[e.dxf.handle] = e
             if e.dxftype() == "INSERT":
                 for a in e.attribs:
                     out[a.dxf.handle] = a
-    return out
+                    parent[a.dxf.handle] = e.dxf.handle
+    return out, parent
 
 
 def attribs_of(doc, handle):
@@ -236,13 +237,13 @@ def main():
         # Everything else is as it was.
         changed_refs = {h_move, h_scale, h_rot, h_layer}
         changed_props = {"insert", "xscale", "yscale", "zscale", "rotation", "layer"}
-        before, after = graphic_entities(original), graphic_entities(result)
+        (before, parent), (after, _) = graphic_entities(original), graphic_entities(result)
         check(before.keys() == after.keys(), "entities added or removed")
         for h, e in before.items():
             if h not in after:
                 continue
             f = after[h]
-            owner = e.dxf.get("owner")
+            owner = parent.get(h)
             if h in changed_refs:
                 check(same_attribs(e, f, skip=changed_props), f"{h}: more than its properties changed")
                 continue
