@@ -84,7 +84,16 @@ DispatchPtr addBlockWorksheet(IDispatch* workbook, const std::string& blockName)
         taken = _mbsicmp(reinterpret_cast<const unsigned char*>(existingName.c_str()),
                          reinterpret_cast<const unsigned char*>(blockName.c_str())) == 0;
     }
-    if (!taken) xl::setName(sheet.get(), toWide(blockName));
+    if (!taken) {
+        // A block name the application refuses as a sheet name ("[", ":", more than
+        // 31 characters...) is a legal block name all the same. Like a taken name it
+        // leaves the sheet with the application's own name, so that one such block
+        // does not end the export of every block after it.
+        try {
+            xl::setName(sheet.get(), toWide(blockName));
+        } catch (const _com_error&) {
+        }
+    }
     xl::activate(sheet.get());
     return sheet;
 }
