@@ -256,7 +256,7 @@ private:
         }
         if (v.vt() == VT_BSTR && v.bstrVal().size() > kMaxCellText)
             applicationError("A cell holds at most 32,767 characters; the text has " + std::to_string(v.bstrVal().size()) + ".");
-        for (std::int32_t r = area_.top; r <= area_.bottom; ++r)
+        for (std::int32_t r = area_.top; r <= area_.bottom && s.hasFormulas(); ++r)
             for (std::int32_t c = area_.left; c <= area_.right; ++c) {
                 const Cell* cell = s.find(r, c);
                 if (!cell || !(cell->flags & Cell::kHasFormula)) continue;

@@ -81,6 +81,7 @@ public:
     void clearValue(std::int32_t row, std::int32_t column);
     void setStyle(std::int32_t row, std::int32_t column, std::uint32_t style);
     const Formula* formula(std::int32_t row, std::int32_t column) const;
+    bool hasFormulas() const noexcept { return !formulas_.empty(); }
 
     // The displayed text of a cell (empty for none).
     std::u16string displayText(const Cell& cell) const;
