@@ -76,6 +76,10 @@ std::string writeTemporary(const std::string& path, const std::string& bytes) {
     std::string temp = directoryOf(path) + "/." + baseName(path) + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) throw std::runtime_error("cannot create a temporary file in " + directoryOf(path) + ": " + systemError(errno));
+    // mkstemp makes the file private; the workbook keeps the mode of the file it
+    // replaces, and a new one is readable by others like any file the user saves.
+    struct stat existing;
+    ::fchmod(fd, ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
     auto fail = [&](int error) {
         ::close(fd);
         ::unlink(temp.c_str());

@@ -191,6 +191,11 @@ TEST_F(XlsxRoundTripTest, RepeatedSavesKeepEveryTextInItsCellAndStoreRepeatsOnce
     putText(second.get(), 3, "x");  // the first sheet is now copied as it was written
     ASSERT_TRUE(flushChangedWorkbooks().empty());
 
+    // Saved like any user file, not left private as a temporary file is made.
+    EXPECT_EQ(std::filesystem::status("Book1.xlsx").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+
     auto entries = xlsxEntries(slurp("Book1.xlsx"));
     const std::string& sst = entries["xl/sharedStrings.xml"];
     for (const char* text : {"<t>x</t>", "<t>z</t>", "<t>overwritten</t>"}) {
