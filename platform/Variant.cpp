@@ -48,9 +48,17 @@ std::string userLocaleName() {
 // The user's locale, made again when the environment names another one. Locales
 // once made are kept for the life of the process: another thread may still be
 // formatting with one, and there are only ever a few names.
+struct MadeLocales : std::vector<std::pair<std::string, locale_t>> {
+    // Freed only when the process ends, when no thread formats any more.
+    ~MadeLocales() {
+        for (auto& [name, l] : *this)
+            if (l != cLocale()) freelocale(l);
+    }
+};
+
 locale_t userLocale() {
     static std::mutex mutex;
-    static std::vector<std::pair<std::string, locale_t>> made;
+    static MadeLocales made;
     std::string name = userLocaleName();
     std::lock_guard lock(mutex);
     for (auto& [n, l] : made)
