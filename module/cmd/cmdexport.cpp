@@ -62,8 +62,9 @@ bool runExport(const ExportOptions& options, NameSource source) {
         if (options.WorksheetSettings == 0) nextExportRow = 1;
         exportBlock(name, session);
     }
-    if (session.referencesWritten >= kProgressThreshold)
-        acutPrintf("\n%ld references exported.", session.referencesWritten);
+    // The count tells the user the command did its work even when the spreadsheet
+    // window is out of sight.
+    acutPrintf("\n%ld references exported.", session.referencesWritten);
     return true;
 }
 
