@@ -2,6 +2,8 @@
 // writing, the inter-process write lock and the key handles.
 #include "platform/Registry.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -246,23 +248,6 @@ LineResult readValueLine(std::string_view line, Value& out) {
     return LineResult::bad;
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // The registry editor itself writes UTF-16LE; a file copied over from such a system
 // is read as well and written back as UTF-8 text.
@@ -276,12 +261,12 @@ std::string utf16leToUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t u = unit(i);
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            platform::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
-            appendUtf8(out, 0xFFFD);
+            platform::appendUtf8(out, 0xFFFD);
         } else {
-            appendUtf8(out, u);
+            platform::appendUtf8(out, u);
         }
     }
     return out;

@@ -69,4 +69,7 @@ std::optional<std::string> toMultiByte(std::u16string_view src);
 std::optional<std::u16string> utf8ToWide(std::string_view src);
 std::optional<std::string> wideToUtf8(std::u16string_view src);
 
+// Appends code point cp (at most U+10FFFF) as UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
+
 }  // namespace platform

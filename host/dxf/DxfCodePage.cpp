@@ -1,5 +1,7 @@
 #include "host/dxf/DxfCodePage.h"
 
+#include "platform/Text.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -75,7 +77,7 @@ std::string resolveEscapes(std::string s) {
                 cp = cp * 16 + h;
             }
             if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                appendUtf8(out, cp);
+                platform::appendUtf8(out, cp);
                 i += 7;
                 continue;
             }
@@ -106,22 +108,6 @@ bool nextCodePoint(std::string_view s, std::size_t i, char32_t& cp, std::size_t&
 
 }  // namespace
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) out += static_cast<char>(cp);
-    else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 std::string iconvNameOf(std::string_view cp) {
     std::string up;
@@ -172,7 +158,7 @@ std::string TextCodec::decode(std::string_view raw) const {
     std::size_t left = raw.size();
     while (!conv_->toUtf8.convert(in, left, out)) {
         // A byte the code page leaves undefined: keep it as the character of its value.
-        appendUtf8(out, static_cast<unsigned char>(*in));
+        platform::appendUtf8(out, static_cast<unsigned char>(*in));
         ++in;
         --left;
     }

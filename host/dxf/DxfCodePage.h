@@ -36,7 +36,4 @@ private:
     std::unique_ptr<Converters> conv_;
 };
 
-// Appends code point `cp` as UTF-8.
-void appendUtf8(std::string& out, char32_t cp);
-
 }  // namespace dxf
