@@ -1,4 +1,5 @@
 #include "host/db/AcDbEntities.h"
+#include "host/db/ClassMembers.h"
 
 #include "host/db/AcDbSymbolTables.h"
 #include "host/db/ObjectData.h"
@@ -13,13 +14,6 @@ using tabdb::Kind;
 using tabdb::ObjectData;
 using namespace tabdb;
 
-char* tabdbCopyText(const std::string& s);
-
-#define ACRX_DEFINE_MEMBERS(CLASS, PARENT)                                         \
-    static const AcRxClass k##CLASS##Class{#CLASS, PARENT::desc()};                \
-    const AcRxClass* CLASS::desc() { return &k##CLASS##Class; }                    \
-    const AcRxClass* CLASS::isA() const { return &k##CLASS##Class; }               \
-    CLASS* CLASS::cast(AcDbObject* p) { return p && p->isKindOf(desc()) ? static_cast<CLASS*>(p) : nullptr; }
 
 ACRX_DEFINE_MEMBERS(AcDbEntity, AcDbObject)
 ACRX_DEFINE_MEMBERS(AcDbText, AcDbEntity)

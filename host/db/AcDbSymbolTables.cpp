@@ -1,17 +1,10 @@
 #include "host/db/AcDbSymbolTables.h"
+#include "host/db/ClassMembers.h"
 
 #include "host/db/ObjectData.h"
 
 using tabdb::Kind;
 using tabdb::ObjectStub;
-
-char* tabdbCopyText(const std::string& s);
-
-#define ACRX_DEFINE_MEMBERS(CLASS, PARENT)                                         \
-    static const AcRxClass k##CLASS##Class{#CLASS, PARENT::desc()};                \
-    const AcRxClass* CLASS::desc() { return &k##CLASS##Class; }                    \
-    const AcRxClass* CLASS::isA() const { return &k##CLASS##Class; }               \
-    CLASS* CLASS::cast(AcDbObject* p) { return p && p->isKindOf(desc()) ? static_cast<CLASS*>(p) : nullptr; }
 
 ACRX_DEFINE_MEMBERS(AcDbSymbolTableRecord, AcDbObject)
 ACRX_DEFINE_MEMBERS(AcDbBlockTableRecord, AcDbSymbolTableRecord)
