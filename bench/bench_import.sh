@@ -28,6 +28,17 @@ cat > home/user.reg <<'EOF'
 Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]
+"WorkbookSettings"=dword:00000000
+"WorksheetSettings"=dword:00000000
+"BlockNames"=dword:00000001
+"XCoord"=dword:00000001
+"YCoord"=dword:00000001
+"ZCoord"=dword:00000001
+"Rotation"=dword:00000001
+"Scale"=dword:00000001
+"LayerNames"=dword:00000001
+"LayoutNames"=dword:00000001
+"AsText"=dword:00000001
 
 [HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Import]
 "ImportSettings"=dword:00000001
@@ -44,9 +55,9 @@ fi
 if [ ! -f ours.xlsx ]; then
     echo "exporting with cadhost ..."
     rm -f Book*.xlsx
-    # The generated drawing's fifth block has a name longer than a sheet name may
-    # be, which ends an export of every block; the four others are named instead.
-    printf 'TABRO\nExport2\nDOOR_TAG,WINDOW,ROOM_LABEL,VALVE\n' > export.scr
+    # Every block, every property column: the import then has positions, scales,
+    # layers and rotations to apply on each row.
+    printf 'TABRO\nExport2\n\n' > export.scr
     "$bin/cadhost" --script export.scr big.dxf > export.log
     mv "$(ls Book*.xlsx | head -1)" ours.xlsx
 fi

@@ -6,6 +6,7 @@
 #include "platform/Dispatch.h"
 #include "platform/Unknown.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,16 @@ std::vector<std::string> flushChangedWorkbooks();
 // std::runtime_error naming the file and what is wrong with it. A file with content
 // that could not be written back opens read-only.
 void openWorkbookFile(const std::string& path);
+
+// A workbook file read and parsed ahead of opening it. Reading needs nothing of the
+// running application, so a host can have it done on another thread while it opens
+// its drawing, as the separate program would load its files in the meantime.
+struct PreparedWorkbook;
+// Throws std::runtime_error naming the file, as openWorkbookFile does.
+std::shared_ptr<PreparedWorkbook> prepareWorkbookFile(const std::string& path);
+// Opens what prepareWorkbookFile read, as openWorkbookFile(path) would; the file is
+// read again when it changed since it was prepared.
+void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared);
 
 // Reloads the workbooks whose files another program changed (size or time) and
 // fires SheetChange for each changed cell. The application does this by itself

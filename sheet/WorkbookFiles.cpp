@@ -265,27 +265,73 @@ std::vector<std::string> flushChangedWorkbooks() {
     return problems;
 }
 
-void openWorkbookFile(const std::string& givenPath) {
-    startSpreadsheetApplication();
-    auto app = runningState();
-    if (!app) throw std::runtime_error("the spreadsheet application could not be started");
-    std::string path = absolutePath(givenPath);
-    Lock lock(app->mutex);
-    for (const auto& b : app->books)
-        if (b->path == path) {
-            activateBook(*app, b);
-            return;
-        }
+struct PreparedWorkbook {
+    std::string givenPath;
+    std::string path;  // absolute
+    std::optional<FileStamp> stamp;
+    std::shared_ptr<Book> book;
+};
+
+namespace {
+
+// The workbook as the file holds it now; throws naming the file.
+std::shared_ptr<Book> readBookFile(const std::string& givenPath, const std::string& path,
+                                   std::optional<FileStamp>& stamp) {
     try {
-        auto stamp = stampOf(path);
+        stamp = stampOf(path);
         std::string bytes = readFile(path, xlsx::ReadLimits{}.maxFileBytes);
         std::shared_ptr<Book> book = xlsx::readPackage(bytes, utf8ToUtf16(baseName(path)));
         book->path = path;
         if (stamp) book->stamp = *stamp;
-        activateBook(*app, book);
+        return book;
     } catch (const std::exception& e) {
         throw std::runtime_error(givenPath + ": " + e.what());
     }
+}
+
+}  // namespace
+
+std::shared_ptr<PreparedWorkbook> prepareWorkbookFile(const std::string& givenPath) {
+    auto prepared = std::make_shared<PreparedWorkbook>();
+    prepared->givenPath = givenPath;
+    prepared->path = absolutePath(givenPath);
+    prepared->book = readBookFile(givenPath, prepared->path, prepared->stamp);
+    return prepared;
+}
+
+void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) {
+    if (!prepared) throw std::invalid_argument("openWorkbookFile: no prepared workbook");
+    startSpreadsheetApplication();
+    auto app = runningState();
+    if (!app) throw std::runtime_error("the spreadsheet application could not be started");
+    Lock lock(app->mutex);
+    for (const auto& b : app->books)
+        if (b->path == prepared->path) {
+            activateBook(*app, b);
+            return;
+        }
+    std::shared_ptr<Book> book = prepared->book;
+    // Another program may have written the file since it was read.
+    if (!book || stampOf(prepared->path) != prepared->stamp)
+        book = readBookFile(prepared->givenPath, prepared->path, prepared->stamp);
+    prepared->book.reset();
+    activateBook(*app, book);
+}
+
+void openWorkbookFile(const std::string& givenPath) {
+    {
+        startSpreadsheetApplication();
+        auto app = runningState();
+        if (!app) throw std::runtime_error("the spreadsheet application could not be started");
+        std::string path = absolutePath(givenPath);
+        Lock lock(app->mutex);
+        for (const auto& b : app->books)
+            if (b->path == path) {
+                activateBook(*app, b);
+                return;
+            }
+    }
+    openWorkbookFile(prepareWorkbookFile(givenPath));
 }
 
 void refreshFromDisk(const std::shared_ptr<AppState>& app) {

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -104,16 +105,25 @@ std::string programFolder() {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Reads the workbooks to open on another thread: the spreadsheet program loads its
+// files while the drawing opens, as the separate program it stands in for would.
+std::future<std::vector<std::shared_ptr<sheet::PreparedWorkbook>>> prepareWorkbooks(
+    const std::vector<std::string>& workbooks) {
+    return std::async(std::launch::async, [workbooks] {
+        std::vector<std::shared_ptr<sheet::PreparedWorkbook>> prepared;
+        for (const std::string& workbook : workbooks) prepared.push_back(sheet::prepareWorkbookFile(workbook));
+        return prepared;
+    });
+}
+
 // Starts the spreadsheet application with the given workbooks open, the last one
 // active. False (after a message) when one cannot be opened.
-bool startWorkbooks(const std::vector<std::string>& workbooks) {
-    for (const std::string& workbook : workbooks) {
-        try {
-            sheet::openWorkbookFile(workbook);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "cadhost: %s\n", e.what());
-            return false;
-        }
+bool startWorkbooks(std::future<std::vector<std::shared_ptr<sheet::PreparedWorkbook>>>& preparing) {
+    try {
+        for (const auto& workbook : preparing.get()) sheet::openWorkbookFile(workbook);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cadhost: %s\n", e.what());
+        return false;
     }
     return true;
 }
@@ -195,6 +205,7 @@ int main(int argc, char** argv) {
     sessionEnd.flushHook = host::addCommandEndHook(flushWorkbooks);
     sessionEnd.reloadTimer = SetTimer(nullptr, 0, 500, reloadWorkbooksTick);
 
+    auto preparing = prepareWorkbooks(options->workbooks);
     if (options->drawing) {
         DrawingOpenResult opened = openDrawingFile(*options->drawing);
         if (!opened) {
@@ -206,7 +217,7 @@ int main(int argc, char** argv) {
         acDocManager->newDocument();
     }
 
-    if (!startWorkbooks(options->workbooks)) return 1;
+    if (!startWorkbooks(preparing)) return 1;
 
     std::string modulePath = programFolder() + "/" + kModuleFileName;
     acrxDynamicLinker->loadModule(modulePath.c_str(), true);

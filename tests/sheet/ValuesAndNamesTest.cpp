@@ -39,7 +39,9 @@ TEST_F(ValuesAndNamesTest, AssignedValuesComeBackTypedAsTheApplicationStoresThem
         Variant v = call(c.get(), id::Value, DISPATCH_PROPERTYGET);
         EXPECT_EQ(v.vt(), k.vt);
         EXPECT_EQ(call(c.get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), k.text);
-        if (k.vt == VT_ERROR) EXPECT_EQ(static_cast<std::uint32_t>(v.scode()), 0x800A07D7u);
+        if (k.vt == VT_ERROR) {
+            EXPECT_EQ(static_cast<std::uint32_t>(v.scode()), 0x800A07D7u);
+        }
     }
     // A never-written cell is EMPTY with an empty text.
     EXPECT_EQ(call(cell(sheet.get(), 500, 500).get(), id::Value, DISPATCH_PROPERTYGET).vt(), VT_EMPTY);

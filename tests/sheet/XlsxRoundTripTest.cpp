@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 namespace sheet::test {
@@ -293,6 +294,42 @@ wb.save("chart.xlsx")
     EXPECT_NE(narrow(info.bstrDescription).find("read-only"), std::string::npos);
     EXPECT_TRUE(flushChangedWorkbooks().empty());
     EXPECT_EQ(slurp("chart.xlsx"), before);
+}
+
+// A host reads its workbooks on another thread while it opens the drawing; what it
+// then opens must be the file as it is at that moment.
+TEST_F(XlsxRoundTripTest, AWorkbookPreparedOnAnotherThreadOpensAsTheFileIsThen) {
+    std::filesystem::copy_file(fixture("openpyxl-comments-textformat.xlsx"), folder() + "/book.xlsx");
+    auto prepared = std::async(std::launch::async, [] { return prepareWorkbookFile("book.xlsx"); }).get();
+    openWorkbookFile(prepared);
+    auto door = sheetNamed("DOOR");
+    std::u16string header = call(cell(door.get(), 1, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal();
+    EXPECT_FALSE(header.empty());
+
+    // Prepared, then changed on disk before it was opened: the change is what opens.
+    put(cell(door.get(), 1, 1).get(), id::Value, bstr("changed later"));
+    ASSERT_TRUE(flushChangedWorkbooks().empty());
+    door.reset();
+    app.reset();
+    stopSpreadsheetApplication();
+    std::filesystem::copy_file(folder() + "/book.xlsx", folder() + "/stale.xlsx");
+    std::filesystem::copy_file(fixture("openpyxl-comments-textformat.xlsx"), folder() + "/stale.xlsx",
+                               std::filesystem::copy_options::overwrite_existing);
+    auto stale = prepareWorkbookFile("stale.xlsx");
+    std::filesystem::copy_file(folder() + "/book.xlsx", folder() + "/stale.xlsx",
+                               std::filesystem::copy_options::overwrite_existing);
+    openWorkbookFile(stale);
+    app = runningSpreadsheetApplication();
+    EXPECT_EQ(call(cell(sheetNamed("DOOR").get(), 1, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(),
+              u"changed later");
+
+    // A file that cannot be read fails when prepared, naming it.
+    try {
+        (void)prepareWorkbookFile("missing.xlsx");
+        ADD_FAILURE() << "no error for a missing file";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("missing.xlsx"), std::string::npos) << e.what();
+    }
 }
 
 }  // namespace
