@@ -3,7 +3,7 @@
 # Debian/Ubuntu; needs root (or sudo) the first time.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libexpat1-dev libzip-dev zlib1g-dev
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libzip-dev zlib1g-dev
           python3 python3-ezdxf python3-openpyxl locales)
 if [[ "${1:-}" == "--with-clang" ]]; then packages+=(clang); fi
 

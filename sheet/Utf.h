@@ -7,7 +7,7 @@
 
 namespace sheet {
 
-// Invalid sequences become U+FFFD (expat has already rejected invalid UTF-8 in
+// Invalid sequences become U+FFFD (the XML reader has already rejected invalid UTF-8 in
 // documents, so this only matters for text that did not come through it).
 std::u16string utf8ToUtf16(std::string_view text);
 // Lone surrogates become U+FFFD.

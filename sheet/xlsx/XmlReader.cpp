@@ -2,35 +2,416 @@
 
 #include "sheet/xlsx/XlsxError.h"
 
-#include <expat.h>
-
-#include <exception>
-#include <memory>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <deque>
 
 namespace sheet::xlsx {
-namespace {
 
-constexpr char kSeparator = '\x01';
+// The package's parts are plain XML 1.0 in UTF-8 written by programs: elements,
+// attributes, namespaces, text with character and the five predefined entity
+// references, CDATA, comments and processing instructions. A document type
+// declaration is refused outright, which shuts out entity expansion and external
+// entities; everything else that is not well-formed is an error naming its line.
+// Reading is one pass over the bytes with no copies but for the values that hold
+// references or whitespace to normalise.
+class XmlScanner {
+public:
+    XmlScanner(XmlReader& reader, std::string_view doc, int maxDepth)
+        : reader_(reader), doc_(doc), maxDepth_(maxDepth) {}
 
-struct Name {
-    std::string_view ns, local, prefix;
+    void run() {
+        checkCharacters();
+        pos_ = 0;
+        if (doc_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+        bool rootSeen = false;
+        while (true) {
+            skipSpace();
+            if (pos_ >= doc_.size()) break;
+            mark(pos_);
+            if (doc_[pos_] != '<') fail(rootSeen ? "junk after document element" : "text outside the root element");
+            if (startsWith("<?")) { skipProcessingInstruction(); continue; }
+            if (startsWith("<!--")) { skipComment(); continue; }
+            if (startsWith("<!DOCTYPE")) fail("a document type declaration is not allowed");
+            if (startsWith("<!") || startsWith("</")) fail("not well-formed (invalid token)");
+            if (rootSeen) fail("junk after document element");
+            rootSeen = true;
+            if (startElement()) content();
+        }
+        if (!rootSeen) fail("no element found");
+    }
+
+    // Line of the event being handled, for messages.
+    std::size_t line() const {
+        std::size_t end = std::min(mark_, doc_.size());
+        return 1 + static_cast<std::size_t>(std::count(doc_.begin(), doc_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+    }
+
+private:
+    struct Binding {
+        std::string_view prefix, uri;
+    };
+    struct Open {
+        std::string_view qname, ns, local, prefix;
+        std::size_t startTagEnd;
+        std::size_t bindingsBefore;
+    };
+    struct RawAttribute {
+        std::string_view qname, value;
+        std::size_t begin;  // of the value in the document
+    };
+
+    [[noreturn]] void fail(const std::string& message) {
+        throw XlsxError(partName() + " line " + std::to_string(line()) + ": " + message);
+    }
+    std::string partName() const { return reader_.partName_; }
+    void mark(std::size_t at) { mark_ = at; }
+
+    bool startsWith(std::string_view s) const { return doc_.compare(pos_, s.size(), s) == 0; }
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    void skipSpace() {
+        while (pos_ < doc_.size() && isSpace(doc_[pos_])) ++pos_;
+    }
+    // Byte classes, looked up once per byte on the hot paths.
+    enum : unsigned char { kSpace = 1, kNameEnd = 2, kValueSpecial = 4, kTextSpecial = 8 };
+    static constexpr std::array<unsigned char, 256> kClass = [] {
+        std::array<unsigned char, 256> t{};
+        for (unsigned char c : {' ', '\t', '\n', '\r'}) t[c] |= kSpace | kNameEnd;
+        for (unsigned char c : {'>', '/', '=', '<'}) t[c] |= kNameEnd;
+        for (unsigned char c : {'&', '\t', '\n', '\r', '<'}) t[c] |= kValueSpecial;
+        for (unsigned char c : {'&', '<', ']'}) t[c] |= kTextSpecial;
+        return t;
+    }();
+    static bool is(char c, unsigned char cls) { return kClass[static_cast<unsigned char>(c)] & cls; }
+    static bool isNameEnd(char c) { return is(c, kNameEnd); }
+
+    // Every byte once: UTF-8 that decodes, and only the characters XML 1.0 allows.
+    void checkCharacters() {
+        const auto* p = reinterpret_cast<const unsigned char*>(doc_.data());
+        std::size_t n = doc_.size();
+        for (std::size_t i = 0; i < n;) {
+            // Eight printable ASCII bytes at a time: no high bit, none below 0x20.
+            if (i + 8 <= n) {
+                std::uint64_t w;
+                std::memcpy(&w, p + i, 8);
+                constexpr std::uint64_t kHigh = 0x8080808080808080ull, kSpaces = 0x2020202020202020ull;
+                if (((w | (w - kSpaces)) & kHigh) == 0) {
+                    i += 8;
+                    continue;
+                }
+            }
+            unsigned c = p[i];
+            if (c < 0x80) {
+                if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') badCharacter(i);
+                ++i;
+                continue;
+            }
+            unsigned cp;
+            std::size_t len;
+            if (c >= 0xC2 && c <= 0xDF) { cp = c & 0x1F; len = 2; }
+            else if (c >= 0xE0 && c <= 0xEF) { cp = c & 0x0F; len = 3; }
+            else if (c >= 0xF0 && c <= 0xF4) { cp = c & 0x07; len = 4; }
+            else badCharacter(i);
+            if (i + len > n) badCharacter(i);
+            for (std::size_t k = 1; k < len; ++k) {
+                if ((p[i + k] & 0xC0) != 0x80) badCharacter(i);
+                cp = (cp << 6) | (p[i + k] & 0x3F);
+            }
+            bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+            if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF)
+                badCharacter(i);
+            i += len;
+        }
+    }
+    [[noreturn]] void badCharacter(std::size_t at) {
+        mark(at);
+        fail("not well-formed (invalid token)");
+    }
+
+    void skipProcessingInstruction() {
+        std::size_t end = doc_.find("?>", pos_ + 2);
+        if (end == std::string_view::npos) fail("unclosed token");
+        pos_ = end + 2;
+    }
+    void skipComment() {
+        std::size_t end = doc_.find("-->", pos_ + 4);
+        if (end == std::string_view::npos) fail("unclosed token");
+        pos_ = end + 3;
+    }
+
+    std::string_view readName() {
+        std::size_t b = pos_;
+        while (pos_ < doc_.size() && !isNameEnd(doc_[pos_])) ++pos_;
+        if (pos_ == b) fail("not well-formed (invalid token)");
+        if (pos_ >= doc_.size()) fail("unclosed token");
+        return doc_.substr(b, pos_ - b);
+    }
+
+    static std::string_view prefixOf(std::string_view qname) {
+        auto colon = qname.find(':');
+        return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
+    }
+    static std::string_view localOf(std::string_view qname) {
+        auto colon = qname.find(':');
+        return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
+    }
+
+    std::string_view uriOf(std::string_view prefix, bool isElement) {
+        if (prefix.empty() && !isElement) return {};
+        if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
+        for (std::size_t i = bindings_.size(); i-- > 0;)
+            if (bindings_[i].prefix == prefix) return bindings_[i].uri;
+        if (!prefix.empty()) fail("unbound prefix");
+        return {};
+    }
+
+    // Appends the text of a reference at pos_ ('&') and moves past it.
+    void appendReference(std::string& out) {
+        std::size_t semi = doc_.find(';', pos_);
+        if (semi == std::string_view::npos || semi - pos_ > 12) fail("not well-formed (invalid token)");
+        std::string_view name = doc_.substr(pos_ + 1, semi - pos_ - 1);
+        pos_ = semi + 1;
+        if (name == "lt") { out += '<'; return; }
+        if (name == "gt") { out += '>'; return; }
+        if (name == "amp") { out += '&'; return; }
+        if (name == "quot") { out += '"'; return; }
+        if (name == "apos") { out += '\''; return; }
+        if (name.size() < 2 || name[0] != '#') fail("undefined entity");
+        unsigned long cp = 0;
+        bool hex = name[1] == 'x';
+        std::string_view digits = name.substr(hex ? 2 : 1);
+        if (digits.empty()) fail("not well-formed (invalid token)");
+        for (char c : digits) {
+            int d = c >= '0' && c <= '9' ? c - '0'
+                  : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (d < 0) fail("not well-formed (invalid token)");
+            cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(d);
+            if (cp > 0x10FFFF) fail("reference to invalid character number");
+        }
+        bool allowed = cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+                       (cp >= 0xE000 && cp <= 0xFFFD) || cp >= 0x10000;
+        if (!allowed) fail("reference to invalid character number");
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    // An attribute value as XML reads it: references replaced, each whitespace
+    // character (a CR LF pair counting as one) a space.
+    std::string_view attributeValue(std::string_view raw, std::size_t rawBegin, std::string& scratch) {
+        if (std::none_of(raw.begin(), raw.end(), [](char c) { return is(c, kValueSpecial); })) return raw;
+        scratch.clear();
+        std::size_t saved = pos_;
+        std::size_t end = rawBegin + raw.size();
+        for (pos_ = rawBegin; pos_ < end;) {
+            char c = doc_[pos_];
+            if (c == '<') fail("not well-formed (invalid token)");
+            if (c == '&') {
+                appendReference(scratch);
+                if (pos_ > end) fail("not well-formed (invalid token)");
+                continue;
+            }
+            if (c == '\r' && pos_ + 1 < end && doc_[pos_ + 1] == '\n') ++pos_;
+            scratch += isSpace(c) ? ' ' : c;
+            ++pos_;
+        }
+        pos_ = saved;
+        return scratch;
+    }
+
+    // Reads a start tag at pos_; true when the element has content to read.
+    bool startElement() {
+        std::size_t offset = pos_;
+        mark(offset);
+        ++pos_;
+        std::string_view qname = readName();
+        raw_.clear();
+        bool empty = false;
+        while (true) {
+            bool spaced = pos_ < doc_.size() && isSpace(doc_[pos_]);
+            skipSpace();
+            if (pos_ >= doc_.size()) fail("unclosed token");
+            char c = doc_[pos_];
+            if (c == '>') { ++pos_; break; }
+            if (c == '/') {
+                if (pos_ + 1 >= doc_.size() || doc_[pos_ + 1] != '>') fail("not well-formed (invalid token)");
+                pos_ += 2;
+                empty = true;
+                break;
+            }
+            if (!spaced) fail("not well-formed (invalid token)");
+            std::string_view name = readName();
+            skipSpace();
+            if (pos_ >= doc_.size() || doc_[pos_] != '=') fail("not well-formed (invalid token)");
+            ++pos_;
+            skipSpace();
+            if (pos_ >= doc_.size()) fail("unclosed token");
+            char quote = doc_[pos_];
+            if (quote != '"' && quote != '\'') fail("not well-formed (invalid token)");
+            // Values are short: a plain loop beats a library search call here.
+            std::size_t close = pos_ + 1;
+            while (close < doc_.size() && doc_[close] != quote) ++close;
+            if (close >= doc_.size()) fail("unclosed token");
+            std::string_view value = doc_.substr(pos_ + 1, close - pos_ - 1);
+            raw_.push_back({name, value, pos_ + 1});
+            pos_ = close + 1;
+        }
+        std::size_t startTagEnd = pos_;
+        if (static_cast<int>(open_.size()) + 1 > maxDepth_)
+            fail("elements are nested deeper than " + std::to_string(maxDepth_) + " levels");
+
+        // Values first (their storage must not move once views are taken), then the
+        // namespace declarations, then names resolved against them.
+        if (scratch_.size() < raw_.size()) scratch_.resize(raw_.size());
+        for (std::size_t i = 0; i < raw_.size(); ++i)
+            raw_[i].value = attributeValue(raw_[i].value, raw_[i].begin, scratch_[i]);
+        std::size_t bindingsBefore = bindings_.size();
+        for (const auto& a : raw_) {
+            bool isDefault = a.qname == "xmlns";
+            if (!isDefault && a.qname.substr(0, 6) != "xmlns:") continue;
+            if (!isDefault && a.value.empty()) fail("unbound prefix");
+            // A name that needed decoding lives in scratch space the next element reuses.
+            std::string_view uri = a.value;
+            if (uri.data() < doc_.data() || uri.data() >= doc_.data() + doc_.size()) uri = uris_.emplace_back(uri);
+            bindings_.push_back({isDefault ? std::string_view() : a.qname.substr(6), uri});
+        }
+        attributes_.clear();
+        for (const auto& a : raw_) {
+            if (a.qname == "xmlns" || a.qname.substr(0, 6) == "xmlns:") continue;
+            std::string_view prefix = prefixOf(a.qname);
+            attributes_.push_back({uriOf(prefix, false), localOf(a.qname), prefix, a.value});
+        }
+        for (std::size_t i = 0; i < attributes_.size(); ++i)
+            for (std::size_t j = 0; j < i; ++j)
+                if (attributes_[i].name == attributes_[j].name && attributes_[i].ns == attributes_[j].ns)
+                    fail("duplicate attribute");
+        std::string_view prefix = prefixOf(qname);
+        Open element{qname, uriOf(prefix, true), localOf(qname), prefix, startTagEnd, bindingsBefore};
+        open_.push_back(element);
+        XmlElement e{element.ns, element.local, element.prefix, &attributes_, static_cast<int>(open_.size()), offset,
+                     startTagEnd};
+        reader_.onStart(e);
+        if (empty) {
+            endElement(startTagEnd);
+            return false;
+        }
+        return true;
+    }
+
+    void endElement(std::size_t endOffset) {
+        Open element = open_.back();
+        reader_.onEnd(element.ns, element.local, static_cast<int>(open_.size()), endOffset);
+        open_.pop_back();
+        bindings_.resize(element.bindingsBefore);
+    }
+
+    void deliverText(std::size_t b, std::size_t e) {
+        if (b == e || !reader_.collectText) return;
+        std::string_view text = doc_.substr(b, e - b);
+        // Line ends read as LF, as XML defines them.
+        if (text.find('\r') == std::string_view::npos) {
+            reader_.onText(text);
+            return;
+        }
+        text_.clear();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r') {
+                text_ += '\n';
+                if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            } else {
+                text_ += text[i];
+            }
+        }
+        reader_.onText(text_);
+    }
+
+    // The content of the element just started, up to and including its end tag.
+    void content() {
+        std::size_t depth = open_.size();
+        while (open_.size() >= depth) {
+            std::size_t textBegin = pos_;
+            // Text runs to the next markup; references inside it are read in place.
+            while (true) {
+                std::size_t at = pos_;
+                while (true) {
+                    while (at < doc_.size() && !is(doc_[at], kTextSpecial)) ++at;
+                    if (at >= doc_.size() || doc_[at] != ']') break;
+                    // "]]>" may not stand in text.
+                    if (doc_.compare(at, 3, "]]>") == 0) {
+                        mark(at);
+                        fail("not well-formed (invalid token)");
+                    }
+                    ++at;
+                }
+                deliverText(textBegin, at);
+                pos_ = at;
+                if (at >= doc_.size() || doc_[at] == '<') break;
+                mark(at);
+                text_.clear();
+                appendReference(text_);
+                if (reader_.collectText) reader_.onText(text_);
+                textBegin = pos_;
+            }
+            if (pos_ >= doc_.size()) {
+                mark(doc_.size());
+                fail("no element found");
+            }
+            mark(pos_);
+            char next = pos_ + 1 < doc_.size() ? doc_[pos_ + 1] : '\0';
+            if (next != '/' && next != '!' && next != '?') {
+                startElement();
+            } else if (next == '/') {
+                pos_ += 2;
+                std::string_view name = readName();
+                skipSpace();
+                if (pos_ >= doc_.size() || doc_[pos_] != '>') fail("not well-formed (invalid token)");
+                ++pos_;
+                if (name != open_.back().qname) fail("mismatched tag");
+                endElement(pos_);
+            } else if (startsWith("<!--")) {
+                skipComment();
+            } else if (startsWith("<![CDATA[")) {
+                std::size_t end = doc_.find("]]>", pos_ + 9);
+                if (end == std::string_view::npos) fail("unclosed CDATA section");
+                deliverText(pos_ + 9, end);
+                pos_ = end + 3;
+            } else if (startsWith("<?")) {
+                skipProcessingInstruction();
+            } else {
+                fail(startsWith("<!DOCTYPE") ? "a document type declaration is not allowed"
+                                             : "not well-formed (invalid token)");
+            }
+        }
+    }
+
+    XmlReader& reader_;
+    std::string_view doc_;
+    int maxDepth_;
+    std::size_t pos_ = 0;
+    std::size_t mark_ = 0;
+    std::vector<Binding> bindings_;
+    std::vector<Open> open_;
+    std::vector<RawAttribute> raw_;
+    std::deque<std::string> uris_;
+    std::vector<std::string> scratch_;
+    std::vector<XmlAttribute> attributes_;
+    std::string text_;
 };
-
-// expat hands "uri SEP local SEP prefix" (or just "local" without a namespace).
-Name splitName(const char* text) {
-    std::string_view s(text);
-    auto a = s.find(kSeparator);
-    if (a == std::string_view::npos) return {{}, s, {}};
-    auto b = s.find(kSeparator, a + 1);
-    if (b == std::string_view::npos) return {s.substr(0, a), s.substr(a + 1), {}};
-    return {s.substr(0, a), s.substr(a + 1, b - a - 1), s.substr(b + 1)};
-}
-
-struct ParserDeleter {
-    void operator()(XML_ParserStruct* p) const { XML_ParserFree(p); }
-};
-
-}  // namespace
 
 const std::string_view* XmlElement::attr(std::string_view attrName, std::string_view attrNs) const {
     for (const auto& a : *attributes)
@@ -38,123 +419,22 @@ const std::string_view* XmlElement::attr(std::string_view attrName, std::string_
     return nullptr;
 }
 
-struct XmlCallbacks {
-    XmlReader* reader = nullptr;
-    int depth = 0;
-    int maxDepth = 0;
-    std::string error;
-    std::exception_ptr exception;
-    std::vector<XmlAttribute> attributes;
-    std::vector<std::size_t> startEnds;  // per open element: end of its start tag
-
-    XML_Parser parser() const { return static_cast<XML_Parser>(reader->parser_); }
-    void stop(std::string message) {
-        if (error.empty() && !exception) error = std::move(message);
-        XML_StopParser(parser(), XML_FALSE);
-    }
-
-    static void start(void* data, const XML_Char* name, const XML_Char** atts) {
-        auto* self = static_cast<XmlCallbacks*>(data);
-        if (!self->error.empty() || self->exception) return;
-        if (++self->depth > self->maxDepth) {
-            self->stop("elements are nested deeper than " + std::to_string(self->maxDepth) + " levels");
-            return;
-        }
-        try {
-            self->attributes.clear();
-            for (int i = 0; atts[i]; i += 2) {
-                Name n = splitName(atts[i]);
-                self->attributes.push_back({n.ns, n.local, n.prefix, atts[i + 1]});
-            }
-            Name n = splitName(name);
-            auto offset = static_cast<std::size_t>(XML_GetCurrentByteIndex(self->parser()));
-            std::size_t startTagEnd = offset + static_cast<std::size_t>(XML_GetCurrentByteCount(self->parser()));
-            self->startEnds.push_back(startTagEnd);
-            XmlElement e{n.ns, n.local, n.prefix, &self->attributes, self->depth, offset, startTagEnd};
-            self->reader->onStart(e);
-        } catch (...) {
-            self->exception = std::current_exception();
-            XML_StopParser(self->parser(), XML_FALSE);
-        }
-    }
-    static void end(void* data, const XML_Char* name) {
-        auto* self = static_cast<XmlCallbacks*>(data);
-        if (!self->error.empty() || self->exception) return;
-        try {
-            Name n = splitName(name);
-            auto index = static_cast<std::size_t>(XML_GetCurrentByteIndex(self->parser()));
-            auto count = static_cast<std::size_t>(XML_GetCurrentByteCount(self->parser()));
-            // An empty-element tag reports its end with no bytes of its own.
-            std::size_t endOffset = count == 0 ? self->startEnds.back() : index + count;
-            self->startEnds.pop_back();
-            self->reader->onEnd(n.ns, n.local, self->depth, endOffset);
-            --self->depth;
-        } catch (...) {
-            self->exception = std::current_exception();
-            XML_StopParser(self->parser(), XML_FALSE);
-        }
-    }
-    static void text(void* data, const XML_Char* s, int len) {
-        auto* self = static_cast<XmlCallbacks*>(data);
-        if (!self->reader->collectText || !self->error.empty() || self->exception) return;
-        try {
-            self->reader->onText(std::string_view(s, static_cast<std::size_t>(len)));
-        } catch (...) {
-            self->exception = std::current_exception();
-            XML_StopParser(self->parser(), XML_FALSE);
-        }
-    }
-    // Package parts never need a DTD; refusing it shuts out entity expansion and
-    // external entities altogether.
-    static void doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-        static_cast<XmlCallbacks*>(data)->stop("a document type declaration is not allowed");
-    }
-    static void entity(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
-                       const XML_Char*, const XML_Char*) {
-        static_cast<XmlCallbacks*>(data)->stop("entity declarations are not allowed");
-    }
-};
-
 void XmlReader::parse(std::string_view document, const std::string& partName, int maxDepth) {
-    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreateNS("UTF-8", kSeparator));
-    if (!parser) throw XlsxError(partName + ": out of memory for the XML parser");
-    XML_SetReturnNSTriplet(parser.get(), 1);
     document_ = document;
     partName_ = partName;
-    parser_ = parser.get();
-    XmlCallbacks callbacks;
-    callbacks.reader = this;
-    callbacks.maxDepth = maxDepth;
-    XML_SetUserData(parser.get(), &callbacks);
-    XML_SetElementHandler(parser.get(), &XmlCallbacks::start, &XmlCallbacks::end);
-    XML_SetCharacterDataHandler(parser.get(), &XmlCallbacks::text);
-    XML_SetStartDoctypeDeclHandler(parser.get(), &XmlCallbacks::doctype);
-    XML_SetEntityDeclHandler(parser.get(), &XmlCallbacks::entity);
-    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
-
-    // One call over the whole document keeps byte indices absolute. expat takes an
-    // int length, so larger documents are fed in slices.
-    constexpr std::size_t kSlice = 1u << 30;
-    XML_Status status = XML_STATUS_OK;
-    std::size_t done = 0;
-    do {
-        std::size_t n = std::min(kSlice, document.size() - done);
-        bool isFinal = done + n == document.size();
-        status = XML_Parse(parser.get(), document.data() + done, static_cast<int>(n), isFinal);
-        done += n;
-    } while (status == XML_STATUS_OK && done < document.size());
-    auto line = XML_GetCurrentLineNumber(parser.get());
-    parser_ = nullptr;
-    if (callbacks.exception) std::rethrow_exception(callbacks.exception);
-    if (!callbacks.error.empty())
-        throw XlsxError(partName + " line " + std::to_string(line) + ": " + callbacks.error);
-    if (status != XML_STATUS_OK)
-        throw XlsxError(partName + " line " + std::to_string(line) + ": " +
-                        XML_ErrorString(XML_GetErrorCode(parser.get())));
+    XmlScanner scanner(*this, document, maxDepth);
+    scanner_ = &scanner;
+    try {
+        scanner.run();
+    } catch (...) {
+        scanner_ = nullptr;
+        throw;
+    }
+    scanner_ = nullptr;
 }
 
 void XmlReader::fail(const std::string& message) {
-    auto line = parser_ ? XML_GetCurrentLineNumber(static_cast<XML_Parser>(parser_)) : 0;
+    std::size_t line = scanner_ ? scanner_->line() : 0;
     throw XlsxError(partName_ + " line " + std::to_string(line) + ": " + message);
 }
 

@@ -1,7 +1,7 @@
-// Streaming reader for the package's XML parts on top of expat: elements arrive with
-// their namespace, local name, attributes and byte position, so a part reader can
-// keep child elements it does not model as their original text. Documents with a
-// DTD or entity declarations, and nesting deeper than the limit, are refused.
+// Streaming reader for the package's XML parts: elements arrive with their
+// namespace, local name, attributes and byte position, so a part reader can keep
+// child elements it does not model as their original text. Documents with a
+// document type declaration, and nesting deeper than the limit, are refused.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,8 @@
 #include <vector>
 
 namespace sheet::xlsx {
+
+class XmlScanner;
 
 namespace ns {
 constexpr std::string_view main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
@@ -60,10 +62,10 @@ protected:
     std::string_view document() const noexcept { return document_; }
 
 private:
-    friend struct XmlCallbacks;
+    friend class XmlScanner;
     std::string_view document_;
     std::string partName_;
-    void* parser_ = nullptr;
+    XmlScanner* scanner_ = nullptr;
 };
 
 // XML text escaping for the writers.
