@@ -141,12 +141,27 @@ private:
         pos_ = end + 3;
     }
 
+    // A qualified name: a name, or prefix:name. ASCII name characters are checked
+    // exactly; any other character is taken as a name character.
     std::string_view readName() {
         std::size_t b = pos_;
         while (pos_ < doc_.size() && !isNameEnd(doc_[pos_])) ++pos_;
-        if (pos_ == b) fail("not well-formed (invalid token)");
         if (pos_ >= doc_.size()) fail("unclosed token");
-        return doc_.substr(b, pos_ - b);
+        std::string_view name = doc_.substr(b, pos_ - b);
+        auto colon = name.find(':');
+        bool valid = !name.empty() && colon != 0 && colon + 1 != name.size() &&
+                     (colon == std::string_view::npos || name.find(':', colon + 1) == std::string_view::npos);
+        for (std::size_t i = 0; valid && i < name.size(); ++i) {
+            auto c = static_cast<unsigned char>(name[i]);
+            bool start = (c | 0x20) >= 'a' && (c | 0x20) <= 'z' ? true : c == '_' || c >= 0x80;
+            bool inner = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
+            valid = c == ':' || (i == 0 || name[i - 1] == ':' ? start : inner);
+        }
+        if (!valid) {
+            mark(b);
+            fail("not well-formed (invalid token)");
+        }
+        return name;
     }
 
     static std::string_view prefixOf(std::string_view qname) {

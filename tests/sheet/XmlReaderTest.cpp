@@ -128,6 +128,11 @@ TEST(XmlReaderTest, MalformedOrRefusedDocumentsFailNamingPartAndLine) {
         {"unclosed attribute", "<a x='1/>", "unclosed token"},
         {"attribute without value", "<a x/>", "invalid token"},
         {"attributes run together", "<a x='1'y='2'/>", "invalid token"},
+        {"name ending in a colon", "<a x:='1'/>", "invalid token"},
+        {"name starting with a colon", "<:a/>", "invalid token"},
+        {"name with two colons", "<a:b:c xmlns:a='u'/>", "invalid token"},
+        {"name starting with a digit", "<a><1b/></a>", "invalid token"},
+        {"name with a quote", "<a\"b/>", "invalid token"},
         {"too deep", "<a><a><a><a></a></a></a></a>", "nested deeper than 3 levels"},
     };
     for (const auto& k : cases) {
