@@ -29,18 +29,6 @@ ColumnRole roleOfMarker(const std::u16string& comment, const ImportMarkers& m, b
     return ColumnRole::Attribute;
 }
 
-// Plain ASCII, which nearly every cell of a long sheet is, reads the same in every
-// code set the drawing side can use; only other text goes through the conversion.
-std::string multibyteOf(const std::u16string& text) {
-    std::string out;
-    out.resize(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] >= 0x80) return toMultibyte(text);
-        out[i] = static_cast<char>(text[i]);
-    }
-    return out;
-}
-
 }  // namespace
 
 std::optional<std::u16string> cellCommentText(IDispatch* cell) {
@@ -93,7 +81,7 @@ void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, I
             // An error value (a failed formula) leaves the attribute alone.
             if (!toTextInPlace(value)) break;
             row.tags.push_back(column.tag);
-            row.values.push_back(multibyteOf(value.bstrVal()));
+            row.values.push_back(toMultibyte(value.bstrVal()));
             break;
         }
         case ColumnRole::X:
@@ -109,14 +97,14 @@ void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, I
         case ColumnRole::Rotation: {
             if (!toTextInPlace(value)) break;
             double radians = 0;
-            if (acdbAngToF(multibyteOf(value.bstrVal()).c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
+            if (acdbAngToF(toMultibyte(value.bstrVal()).c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
                 row.rotation = radians;
                 row.hasRotation = true;
             }
             break;
         }
         case ColumnRole::Layer:
-            row.layer = multibyteOf(toText(value));
+            row.layer = toMultibyte(toText(value));
             break;
         }
     }
@@ -128,7 +116,7 @@ bool readImportRow(IDispatch* cells, std::int32_t r, const SheetHeader& header, 
     row.clear();
     std::optional<std::u16string> handle = cellCommentText(xl::cell(cells, r, 1).get());
     if (!handle) return false;
-    row.handle = multibyteOf(*handle);
+    row.handle = toMultibyte(*handle);
     readRowCells(cells, r, header, row);
     return true;
 }
@@ -148,7 +136,7 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
         }
         if (!header) header = readSheetHeader(cells.get(), startColumn, markers);
         row.clear();
-        row.handle = multibyteOf(*handle);
+        row.handle = toMultibyte(*handle);
         readRowCells(cells.get(), r, *header, row);
         ++tally.rows;
         apply(row);

@@ -4,6 +4,7 @@
 #include "platform/ComError.h"
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -86,6 +87,10 @@ void toNumber(const platform::Variant& value, double& target) {
 std::string toMultibyte(std::u16string_view text) {
     try {
         if (text.size() >= static_cast<std::size_t>(INT_MAX)) throw _com_error(E_OUTOFMEMORY);
+        // Plain ASCII, which nearly every cell of a long sheet is, reads the same in
+        // every code set the drawing side can use; only other text is converted.
+        if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
+            return std::string(text.begin(), text.end());
         std::u16string source(text);  // terminated, and the terminator is converted too
         const int sourceLength = static_cast<int>(source.size()) + 1;
         int needed = WideCharToMultiByte(CP_ACP, 0, source.c_str(), sourceLength, nullptr, 0, nullptr, nullptr);
