@@ -5,7 +5,9 @@
 #include "host/db/ObjectData.h"
 #include "host/dxf/DxfTokenizer.h"
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 using tabdb::Field;
@@ -56,6 +58,33 @@ const std::vector<Slot>& slotsOf(Kind k) {
     }
 }
 
+// The slot lists turned round, built once: the field each group code fills for a
+// kind (the first slot naming the code, as a walk over the list would find it), or -1.
+// Decoding looks each tag up here instead of walking the kind's slots.
+struct CodeTable {
+    std::array<std::int8_t, dxf::kMaxGroupCode + 1> field;
+};
+
+const CodeTable& codeTableOf(Kind k) {
+    static const Kind kinds[] = {Kind::Insert, Kind::Text, Kind::Attrib, Kind::Attdef, Kind::Entity};
+    static const auto tables = [] {
+        std::array<CodeTable, std::size(kinds)> t;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            t[i].field.fill(-1);
+            for (const Slot& s : slotsOf(kinds[i]))
+                if (t[i].field[s.code] < 0) t[i].field[s.code] = static_cast<std::int8_t>(s.id);
+        }
+        return t;
+    }();
+    switch (k) {
+    case Kind::Insert: return tables[0];
+    case Kind::Text: return tables[1];
+    case Kind::Attrib: return tables[2];
+    case Kind::Attdef: return tables[3];
+    default: return tables[4];  // the same slots as slotsOf gives every other kind
+    }
+}
+
 double* doubleOf(ObjectData& d, FieldId f) {
     switch (f) {
     case fX: return &d.pos.x;
@@ -100,16 +129,35 @@ bool isAngle(FieldId f) { return f == fRotation || f == fOblique; }
 
 }  // namespace
 
+TagRange tagAt(std::string_view text, std::uint32_t vBegin) {
+    TagRange r{};
+    r.vBegin = vBegin;
+    // The code line ends with the '\n' just before the value and starts after the
+    // line ending before it.
+    std::size_t before = vBegin >= 2 ? text.rfind('\n', vBegin - 2) : std::string_view::npos;
+    r.tagBegin = before == std::string_view::npos ? 0 : before + 1;
+    // The value runs to its line's end, less a '\r' of a "\r\n" ending, as the
+    // tokenizer read it.
+    std::size_t nl = text.find('\n', vBegin);
+    std::size_t lineEnd = nl == std::string_view::npos ? text.size() : nl;
+    r.tagEnd = nl == std::string_view::npos ? text.size() : nl + 1;
+    r.vEnd = lineEnd > vBegin && text[lineEnd - 1] == '\r' ? lineEnd - 1 : lineEnd;
+    return r;
+}
+
 void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data) {
     data.kind = stub.kind;
     if (stub.begin == npos) return;
-    const auto& slots = slotsOf(stub.kind);
+    const CodeTable& table = codeTableOf(stub.kind);
     std::string_view all = std::string_view(store.text()).substr(0, stub.end);
-    dxf::Tokenizer tok(all, stub.begin);
+    // The store checked every tag of the text when it read the drawing.
+    dxf::Tokenizer tok(all, stub.begin, dxf::ValueCheck::Trust);
     dxf::Tag t;
     if (!tok.next(t)) return;  // the type line
     bool embedded = false;
     std::string mtextRaw;
+    // The store refuses texts whose offsets do not fit in 32 bits.
+    auto offset = [](std::size_t o) { return static_cast<std::uint32_t>(o); };
     while (tok.next(t)) {
         if (t.code >= 1000) break;
         if (t.code == 101) { embedded = true; continue; }
@@ -117,15 +165,11 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
             if (stub.kind != Kind::Attrib) continue;
             if (t.code == 3) {
                 data.mtext = true;
-                data.mtextPieces.emplace_back(t.begin, t.end);
+                data.mtextPieces.emplace_back(offset(t.begin), offset(t.end));
                 mtextRaw += t.value;
             } else if (t.code == 1 && !data.fields[fMText].present()) {
                 data.mtext = true;
-                Field& f = data.fields[fMText];
-                f.tagBegin = t.begin;
-                f.vBegin = t.valueBegin;
-                f.vEnd = t.valueBegin + t.value.size();
-                f.tagEnd = t.end;
+                data.fields[fMText].vBegin = offset(t.valueBegin);
                 mtextRaw += t.value;
             }
             continue;
@@ -137,23 +181,20 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
             if (t.code == 230) data.normal.z = v;
             continue;
         }
-        for (const Slot& s : slots) {
-            if (s.code != t.code) continue;
-            Field& f = data.fields[s.id];
-            if (f.present()) break;  // the first occurrence is the entity's own
-            f.tagBegin = t.begin;
-            f.vBegin = t.valueBegin;
-            f.vEnd = t.valueBegin + t.value.size();
-            f.tagEnd = t.end;
-            if (double* d = doubleOf(data, s.id)) {
-                *d = dxf::toDouble(t.value);
-                if (isAngle(s.id)) *d = *d * std::numbers::pi / 180.0;
-            } else if (int* i = intOf(data, s.id)) {
-                *i = static_cast<int>(dxf::toInteger(t.value));
-            } else if (std::string* str = stringOf(data, s.id)) {
-                *str = s.id == fLayer || s.id == fStyle ? std::string(t.value) : store.codec().decode(t.value);
-            }
-            break;
+        if (t.code < 0) continue;  // no slot has a negative code
+        int slot = table.field[static_cast<std::size_t>(t.code)];
+        if (slot < 0) continue;
+        auto id = static_cast<FieldId>(slot);
+        Field& f = data.fields[id];
+        if (f.present()) continue;  // the first occurrence is the entity's own
+        f.vBegin = offset(t.valueBegin);
+        if (double* d = doubleOf(data, id)) {
+            *d = dxf::toDouble(t.value);
+            if (isAngle(id)) *d = *d * std::numbers::pi / 180.0;
+        } else if (int* i = intOf(data, id)) {
+            *i = static_cast<int>(dxf::toInteger(t.value));
+        } else if (std::string* str = stringOf(data, id)) {
+            *str = id == fLayer || id == fStyle ? std::string(t.value) : store.codec().decode(t.value);
         }
     }
     if (data.mtext) data.text = store.codec().decode(mtextRaw);
@@ -166,38 +207,41 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
 void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& cdata,
                     std::vector<Patch>& out) {
     ObjectData& data = const_cast<ObjectData&>(cdata);
-    if (data.fields[fMText].dirty && data.fields[fMText].present()) {
-        const Field& f = data.fields[fMText];
+    std::string_view text = store.text();
+    if (data.dirty(fMText) && data.fields[fMText].present()) {
+        TagRange r = tagAt(text, data.fields[fMText].vBegin);
         for (auto [b, e] : data.mtextPieces) out.push_back({b, e, {}});
-        out.push_back({f.vBegin, f.vEnd, store.codec().encode(data.text)});
+        out.push_back({r.vBegin, r.vEnd, store.codec().encode(data.text)});
     }
     const auto& slots = slotsOf(stub.kind);
     for (std::size_t i = 0; i < slots.size(); ++i) {
-        const Field& f = data.fields[slots[i].id];
-        if (!f.dirty) continue;
         FieldId id = slots[i].id;
+        if (!data.dirty(id)) continue;
+        const Field& f = data.fields[id];
+        TagRange r{};
+        if (f.present()) r = tagAt(text, f.vBegin);
         std::string value;
         if (double* d = doubleOf(data, id)) {
             value = dxf::formatDouble(isAngle(id) ? *d * 180.0 / std::numbers::pi : *d);
         } else if (int* n = intOf(data, id)) {
             value = std::to_string(*n);
             // Integers are often right-aligned in six columns; keep the file's layout.
-            std::string_view old = f.present() ? store.slice(f.vBegin, f.vEnd) : std::string_view();
+            std::string_view old = f.present() ? text.substr(r.vBegin, r.vEnd - r.vBegin) : std::string_view();
             if (!old.empty() && old.front() == ' ' && value.size() < old.size())
                 value.insert(0, old.size() - value.size(), ' ');
         } else if (std::string* s = stringOf(data, id)) {
             value = store.codec().encode(*s);
         }
         if (f.present()) {
-            out.push_back({f.vBegin, f.vEnd, std::move(value)});
+            out.push_back({r.vBegin, r.vEnd, std::move(value)});
             continue;
         }
         std::size_t at = npos;
         for (std::size_t j = i; j-- > 0;)
-            if (data.fields[slots[j].id].present()) { at = data.fields[slots[j].id].tagEnd; break; }
+            if (const Field& p = data.fields[slots[j].id]; p.present()) { at = tagAt(text, p.vBegin).tagEnd; break; }
         if (at == npos)
             for (std::size_t j = i + 1; j < slots.size(); ++j)
-                if (data.fields[slots[j].id].present()) { at = data.fields[slots[j].id].tagBegin; break; }
+                if (const Field& n = data.fields[slots[j].id]; n.present()) { at = tagAt(text, n.vBegin).tagBegin; break; }
         if (at == npos) {
             std::size_t typeEnd = store.text().find('\n', store.text().find('\n', stub.begin) + 1);
             at = typeEnd == std::string::npos ? store.text().size() : typeEnd + 1;
@@ -216,7 +260,7 @@ template <class T>
 bool setIfChanged(AcDbObject* o, T& member, const T& value, FieldId field) {
     if (member == value) return false;
     member = value;
-    dataOf(o).fields[field].dirty = true;
+    dataOf(o).markDirty(field);
     return true;
 }
 
@@ -438,24 +482,44 @@ Acad::ErrorStatus AcDbBlockReference::openAttribute(AcDbAttribute*& att, AcDbObj
 
 // ---- the factory
 
+namespace {
+
+// A live object with its decoded values in one allocation: changed objects live as
+// long as their drawing, and an import may change hundreds of thousands of them.
+template <class T>
+class Live final : public T {
+public:
+    ObjectData values;
+};
+
+template <class T>
+AcDbObject* makeLive(tabdb::ObjectData*& data) {
+    auto* obj = new Live<T>();
+    data = &obj->values;
+    return obj;
+}
+
+}  // namespace
+
 AcDbObject* tabdb_access::create(ObjectStub* stub) {
     AcDbObject* obj = nullptr;
+    ObjectData* data = nullptr;
     switch (stub->kind) {
-    case Kind::BlockTable: obj = new AcDbBlockTable(); break;
-    case Kind::LayerTable: obj = new AcDbLayerTable(); break;
-    case Kind::BlockRecord: obj = new AcDbBlockTableRecord(); break;
-    case Kind::LayerRecord: obj = new AcDbLayerTableRecord(); break;
+    case Kind::BlockTable: obj = makeLive<AcDbBlockTable>(data); break;
+    case Kind::LayerTable: obj = makeLive<AcDbLayerTable>(data); break;
+    case Kind::BlockRecord: obj = makeLive<AcDbBlockTableRecord>(data); break;
+    case Kind::LayerRecord: obj = makeLive<AcDbLayerTableRecord>(data); break;
     case Kind::BlockBegin:
-    case Kind::BlockEnd: obj = new AcDbObject(); break;
-    case Kind::Insert: obj = new AcDbBlockReference(); break;
-    case Kind::Attrib: obj = new AcDbAttribute(); break;
-    case Kind::Attdef: obj = new AcDbAttributeDefinition(); break;
-    case Kind::Text: obj = new AcDbText(); break;
+    case Kind::BlockEnd: obj = makeLive<AcDbObject>(data); break;
+    case Kind::Insert: obj = makeLive<AcDbBlockReference>(data); break;
+    case Kind::Attrib: obj = makeLive<AcDbAttribute>(data); break;
+    case Kind::Attdef: obj = makeLive<AcDbAttributeDefinition>(data); break;
+    case Kind::Text: obj = makeLive<AcDbText>(data); break;
     case Kind::SeqEnd:
-    case Kind::Entity: obj = new AcDbEntity(); break;
+    case Kind::Entity: obj = makeLive<AcDbEntity>(data); break;
     }
     obj->stub_ = stub;
-    obj->data_ = std::make_unique<ObjectData>();
-    if (isEntityKind(stub->kind)) decodeEntity(*stub->store, *stub, *obj->data_);
+    obj->data_ = data;
+    if (isEntityKind(stub->kind)) decodeEntity(*stub->store, *stub, *data);
     return obj;
 }

@@ -98,7 +98,7 @@ private:
     friend struct tabdb::ObjectStub;
     friend class tabdb_access;
     tabdb::ObjectStub* stub_ = nullptr;
-    std::unique_ptr<tabdb::ObjectData> data_;  // decoded values of an entity
+    tabdb::ObjectData* data_ = nullptr;  // decoded values, made in the same allocation as the object
     AcDb::OpenMode openMode_ = AcDb::kNotOpen;
     int openCount_ = 0;  // readers that share this object, or 1 writer
 };

@@ -66,6 +66,12 @@ bool readWholeFile(const std::string& path, std::string& out, std::string& error
         error = path + ": not a regular file";
         return false;
     }
+    try {
+        tabdb::checkTextSize(static_cast<std::uint64_t>(st.st_size));
+    } catch (const dxf::DxfError& e) {
+        error = path + ": " + e.what();
+        return false;
+    }
     out.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     while (got < out.size()) {

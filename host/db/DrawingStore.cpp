@@ -39,6 +39,12 @@ Kind kindOfEntity(std::string_view type) {
 
 }  // namespace
 
+void checkTextSize(std::uint64_t bytes) {
+    if (bytes >= kNoOffset)
+        throw dxf::DxfError(1, "the file has " + std::to_string(bytes) + " bytes; a drawing must be smaller than 4 GB (" +
+                                   std::to_string(kNoOffset) + " bytes)");
+}
+
 bool isEntityKind(Kind k) {
     return k == Kind::Insert || k == Kind::Attrib || k == Kind::Attdef || k == Kind::Text || k == Kind::SeqEnd ||
            k == Kind::Entity;
@@ -78,8 +84,7 @@ void DrawingStore::parse() {
     using dxf::Tag;
     if (dxf::isBinaryDxf(text_))
         throw DxfError(1, "binary DXF is not supported; save the drawing as ASCII DXF");
-    if (text_.size() > (std::size_t{1} << 32))
-        throw DxfError(1, "the file is larger than 4 GB");
+    checkTextSize(text_.size());
     // Line ending and code layout of the file, for any tag a save adds.
     if (auto nl = text_.find('\n'); nl != std::string::npos) {
         if (nl > 0 && text_[nl - 1] == '\r') eol_ = "\r\n";

@@ -23,6 +23,12 @@ class AcDbDatabase;
 namespace tabdb {
 
 constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
+// Decoded objects keep offsets into the text in 32 bits, this value meaning "absent",
+// so a drawing's text must be shorter than it.
+constexpr std::uint32_t kNoOffset = std::numeric_limits<std::uint32_t>::max();
+// Refuses (dxf::DxfError on line 1) a text too long for those offsets. A file's size
+// is checked before it is read, so that an oversized file is not loaded first.
+void checkTextSize(std::uint64_t bytes);
 
 class DrawingStore;
 

@@ -4,7 +4,9 @@
 
 #include "host/db/DrawingStore.h"
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tabdb {
@@ -14,26 +16,41 @@ enum FieldId {
     fRotation, fOblique, fFlags, fHMode, fVMode, fFieldLen, fMText, fFieldCount
 };
 
+// Where an entity's value sits in the source text: the offset of its value line, or
+// kNoOffset when the entity lacks the tag. The rest of the tag (its code line, where
+// the value ends, the line ending) is found again in the text by tagAt when a save
+// needs it; hundreds of thousands of changed objects may stay alive, so each keeps
+// only what cannot be read back from the text.
 struct Field {
-    std::size_t tagBegin = npos;  // the tag's code line
-    std::size_t vBegin = npos, vEnd = npos;
-    std::size_t tagEnd = npos;
-    bool dirty = false;
-    bool present() const { return vBegin != npos; }
+    std::uint32_t vBegin = kNoOffset;
+    bool present() const { return vBegin != kNoOffset; }
 };
 
+// One tag of the source text found again from its value's offset.
+struct TagRange {
+    std::size_t tagBegin;  // its code line
+    std::size_t vBegin, vEnd;  // the value, without the line ending
+    std::size_t tagEnd;  // just past the value's line ending ("\n", "\r\n" or the end of the text)
+};
+TagRange tagAt(std::string_view text, std::uint32_t vBegin);
+
 struct ObjectData {
-    Kind kind = Kind::Entity;
     std::string layer, name, text, prompt, style;
     AcGePoint3d pos, align;
     AcGeScale3d scale;
     AcGeVector3d normal{0, 0, 1};
     double height = 0, width = 1, rotation = 0, oblique = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> mtextPieces;  // its 3 tags (whole ranges)
     int flags = 0, hmode = 0, vmode = 0, fieldLen = 0;
-    bool mtext = false;                                   // multi-line attribute
-    std::vector<std::pair<std::size_t, std::size_t>> mtextPieces;  // its 3 tags (whole ranges)
     Field fields[fFieldCount];
+    std::uint32_t dirtyMask = 0;  // one bit per FieldId: values a save writes
+    Kind kind = Kind::Entity;
+    bool mtext = false;  // multi-line attribute
+
+    bool dirty(FieldId f) const { return dirtyMask >> f & 1u; }
+    void markDirty(FieldId f) { dirtyMask |= 1u << f; }
 };
+static_assert(fFieldCount <= 32, "the dirty mask holds one bit per field");
 
 struct Patch {
     std::size_t begin, end;
@@ -52,7 +69,7 @@ void collectPatches(const DrawingStore& store, const ObjectStub& stub, const Obj
 // The database's own access to the private parts of its objects.
 class tabdb_access {
 public:
-    static tabdb::ObjectData* data(const AcDbObject* o) { return o->data_.get(); }
+    static tabdb::ObjectData* data(const AcDbObject* o) { return o->data_; }
     static tabdb::ObjectStub* stub(const AcDbObject* o) { return o->stub_; }
     // Makes the live object of the stub's class, its values decoded.
     static AcDbObject* create(tabdb::ObjectStub* stub);

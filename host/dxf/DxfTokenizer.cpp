@@ -119,13 +119,14 @@ bool Tokenizer::next(Tag& tag) {
         return false;
     }
     int c = 0;
-    if (!readCode(codeLine, c) || c < -5 || c > 1071)
+    if (!readCode(codeLine, c) || c < kMinGroupCode || c > kMaxGroupCode)
         throw DxfError(line_, "expected a group code, got " + quoted(codeLine));
     tag.code = static_cast<int>(c);
     tag.line = line_;
     tag.valueBegin = pos_;
     if (!readLine(tag.value)) throw DxfError(line_, "the file ends after group code " + std::to_string(c) + " without its value");
     tag.end = pos_;
+    if (!checkValues_) return true;
     switch (valueType(tag.code)) {
     case ValueType::Double: {
         double d;

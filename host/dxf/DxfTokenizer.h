@@ -22,6 +22,10 @@ private:
     std::size_t line_;
 };
 
+// The group codes a file may use.
+constexpr int kMinGroupCode = -5;
+constexpr int kMaxGroupCode = 1071;
+
 struct Tag {
     int code = 0;
     std::string_view value;      // without the line ending
@@ -34,11 +38,18 @@ struct Tag {
 enum class ValueType { String, Double, Integer, Handle };
 ValueType valueType(int code);
 
+// Whether next() checks each value against its group code's type, or takes values as
+// they are because the same text was read through a checking tokenizer before (a
+// drawing's objects are decoded again from the text the store checked when it opened).
+enum class ValueCheck { Check, Trust };
+
 class Tokenizer {
 public:
-    explicit Tokenizer(std::string_view text, std::size_t start = 0) : text_(text), pos_(start) {}
-    // The next pair, its value checked against its type; false at the end of the text
-    // (trailing blank lines and an end-of-file byte are allowed). Throws DxfError.
+    explicit Tokenizer(std::string_view text, std::size_t start = 0, ValueCheck check = ValueCheck::Check)
+        : text_(text), pos_(start), checkValues_(check == ValueCheck::Check) {}
+    // The next pair, its value checked against its type (unless trusted); false at the
+    // end of the text (trailing blank lines and an end-of-file byte are allowed).
+    // Throws DxfError.
     bool next(Tag& tag);
     std::size_t offset() const { return pos_; }
     std::size_t line() const { return line_; }
@@ -49,6 +60,7 @@ private:
     std::string_view text_;
     std::size_t pos_ = 0;
     std::size_t line_ = 0;  // lines consumed so far
+    bool checkValues_ = true;
 };
 
 // Numbers of a checked value.

@@ -1,10 +1,13 @@
 // Malformed, truncated and hostile drawings are refused with the line at fault, and a
 // save that fails leaves the previous file as it was.
 #include "host/db/DrawingFile.h"
+#include "host/db/DrawingStore.h"
+#include "host/dxf/DxfTokenizer.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -58,6 +61,22 @@ TEST(DxfRefusal, BadInputNamesTheLine) {
     for (int i = 0; i < 20000; ++i) noise += static_cast<char>((i * 7919) % 251);
     EXPECT_FALSE(openDrawingText(noise));
     EXPECT_FALSE(openDrawingFile("/nonexistent/drawing.dxf").error.empty());
+}
+
+// Decoded objects keep 32-bit offsets into the text with one value meaning "absent":
+// the longest text allowed is one byte shorter than that value.
+TEST(DxfRefusal, TextTooLongForTheOffsetsIsRefused) {
+    EXPECT_NO_THROW(tabdb::checkTextSize(std::uint64_t{UINT32_MAX} - 1));
+    for (std::uint64_t size : {std::uint64_t{UINT32_MAX}, std::uint64_t{1} << 32, std::uint64_t{5} << 30}) {
+        SCOPED_TRACE(size);
+        try {
+            tabdb::checkTextSize(size);
+            ADD_FAILURE() << "not refused";
+        } catch (const dxf::DxfError& e) {
+            EXPECT_EQ(std::string(e.what()), "line 1: the file has " + std::to_string(size) +
+                                                 " bytes; a drawing must be smaller than 4 GB (4294967295 bytes)");
+        }
+    }
 }
 
 TEST(DxfRefusal, FailedSaveKeepsThePreviousFile) {

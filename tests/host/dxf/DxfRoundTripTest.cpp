@@ -168,3 +168,235 @@ TEST(DxfRoundTrip, NewDrawingIsReadableByEzdxf) {
                       "sys.exit(0 if '0' in d.layers else 1)\" " + out.string() + " 2>/dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
+
+namespace {
+
+// A reference with three attributes (one multi-line) and a text, codes right-aligned
+// as many writers lay them out. The text's second group 1 is not its own value.
+const char* kChangeDrawing = R"(  0
+SECTION
+  2
+HEADER
+  9
+$ACADVER
+  1
+AC1015
+  9
+$HANDSEED
+  5
+100
+  0
+ENDSEC
+  0
+SECTION
+  2
+TABLES
+  0
+TABLE
+  2
+LAYER
+  0
+LAYER
+  2
+0
+ 70
+     0
+  0
+LAYER
+  2
+L1
+ 70
+     0
+  0
+ENDTAB
+  0
+ENDSEC
+  0
+SECTION
+  2
+ENTITIES
+  0
+INSERT
+  5
+20
+  8
+0
+  2
+B
+ 10
+1.0
+ 20
+2.0
+ 30
+0.0
+  0
+ATTRIB
+  5
+21
+  8
+0
+  1
+one
+  2
+TAGA
+ 70
+     0
+ 74
+     0
+  0
+ATTRIB
+  5
+22
+  8
+0
+  1
+two
+  2
+TAGB
+ 70
+     0
+  0
+ATTRIB
+  5
+23
+  8
+0
+  1
+plain
+  2
+TAGC
+ 70
+     0
+ 73
+     3
+101
+Embedded Object
+  3
+first piece 
+  3
+second piece 
+  1
+last
+  0
+SEQEND
+  5
+24
+  0
+TEXT
+  5
+25
+ 10
+0.0
+ 20
+0.0
+ 30
+0.0
+ 40
+2.5
+  1
+hello
+  1
+shadow
+  0
+ENDSEC
+  0
+EOF
+)";
+
+std::string withEol(std::string_view lf, std::string_view eol) {
+    std::string out;
+    for (char c : lf) {
+        if (c == '\n') out += eol;
+        else out += c;
+    }
+    return out;
+}
+
+// Replaces the one occurrence of `from`; a template that drifted fails loudly.
+void replaceOnce(std::string& s, std::string_view from, std::string_view to) {
+    auto at = s.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    ASSERT_EQ(s.find(from, at + 1), std::string::npos) << from;
+    s.replace(at, from.size(), to);
+}
+
+template <class T>
+AcDbObjectPointer<T> openForWrite(AcDbDatabase& db, const char* handle) {
+    AcDbObjectId id;
+    EXPECT_EQ(db.getAcDbObjectId(id, false, AcDbHandle(handle)), Acad::eOk) << handle;
+    return AcDbObjectPointer<T>(id, AcDb::kForWrite);
+}
+
+}  // namespace
+
+// Values replaced in place and tags added where the entity lacked them land on the
+// right bytes whatever the line ending: before the entity's first tag, between two
+// tags, and after its last.
+TEST(DxfRoundTrip, ChangesAndAddedTagsLandExactlyInLfAndCrlfFiles) {
+    for (std::string eol : {"\n", "\r\n"}) {
+        SCOPED_TRACE(eol.size() == 1 ? "LF" : "CRLF");
+        std::string original = withEol(kChangeDrawing, eol);
+        auto r = openDrawingText(original);
+        ASSERT_TRUE(r) << r.error;
+        AcDbDatabase& db = *r.database;
+        {
+            auto ref = openForWrite<AcDbBlockReference>(db, "20");
+            ASSERT_TRUE(ref);
+            ASSERT_EQ(ref->setPosition({5.5, 2.0, 0.0}), Acad::eOk);
+        }
+        {
+            auto a = openForWrite<AcDbAttribute>(db, "21");  // 73 absent between 70 and 74
+            ASSERT_TRUE(a);
+            ASSERT_EQ(a->setFieldLength(7), Acad::eOk);
+        }
+        {
+            auto a = openForWrite<AcDbAttribute>(db, "22");  // 73 absent after the last tag
+            ASSERT_TRUE(a);
+            ASSERT_EQ(a->setFieldLength(12), Acad::eOk);
+        }
+        {
+            auto a = openForWrite<AcDbAttribute>(db, "23");
+            ASSERT_TRUE(a);
+            EXPECT_TRUE(a->isMTextAttribute());
+            EXPECT_STREQ(AcutString(a->textString()).get(), "first piece second piece last");
+            EXPECT_EQ(a->fieldLength(), 3);
+            ASSERT_EQ(a->setFieldLength(12), Acad::eOk);
+            ASSERT_EQ(a->setTextString("new text"), Acad::eOk);
+        }
+        {
+            auto t = openForWrite<AcDbText>(db, "25");  // no layer tag: added before the first
+            ASSERT_TRUE(t);
+            EXPECT_STREQ(AcutString(t->textString()).get(), "hello");
+            EXPECT_STREQ(AcutString(t->layer()).get(), "0");
+            ASSERT_EQ(t->setLayer("L1"), Acad::eOk);
+            ASSERT_EQ(t->setTextString("hi"), Acad::eOk);
+        }
+        EXPECT_EQ(db.openObjectCount(), 0u);
+
+        std::string expected = kChangeDrawing;
+        replaceOnce(expected, " 10\n1.0\n", " 10\n5.5\n");
+        replaceOnce(expected, "TAGA\n 70\n     0\n", "TAGA\n 70\n     0\n 73\n7\n");
+        replaceOnce(expected, "TAGB\n 70\n     0\n", "TAGB\n 70\n     0\n 73\n12\n");
+        replaceOnce(expected, " 73\n     3\n", " 73\n    12\n");
+        replaceOnce(expected, "  3\nfirst piece \n  3\nsecond piece \n  1\nlast\n", "  1\nnew text\n");
+        replaceOnce(expected, "25\n 10\n", "25\n  8\nL1\n 10\n");
+        replaceOnce(expected, "hello\n", "hi\n");
+        std::string written = writeDrawingText(db);
+        EXPECT_EQ(written, withEol(expected, eol));
+
+        // Read back, every value belongs to the entity it was written for.
+        auto again = openDrawingText(written);
+        ASSERT_TRUE(again) << again.error;
+        auto a21 = openForWrite<AcDbAttribute>(*again.database, "21");
+        auto a22 = openForWrite<AcDbAttribute>(*again.database, "22");
+        auto a23 = openForWrite<AcDbAttribute>(*again.database, "23");
+        auto t25 = openForWrite<AcDbText>(*again.database, "25");
+        ASSERT_TRUE(a21 && a22 && a23 && t25);
+        EXPECT_EQ(a21->fieldLength(), 7);
+        EXPECT_EQ(a22->fieldLength(), 12);
+        EXPECT_EQ(a23->fieldLength(), 12);
+        EXPECT_STREQ(AcutString(a23->textString()).get(), "new text");
+        EXPECT_STREQ(AcutString(t25->layer()).get(), "L1");
+        EXPECT_STREQ(AcutString(t25->textString()).get(), "hi");
+    }
+}
