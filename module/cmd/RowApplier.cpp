@@ -31,8 +31,10 @@ double angleAsExported(double radians) {
 }
 
 // The value to set: the current one when the cell still says what export wrote.
-double editedOrCurrent(double cell, double current, double asExported) {
-    return cell == asExported ? current : cell;
+// A cell that holds the current value exactly needs no formatting to tell.
+double editedOrCurrent(double cell, double current, double (*asExported)(double)) {
+    if (cell == current) return current;
+    return cell == asExported(current) ? current : cell;
 }
 
 }  // namespace
@@ -48,17 +50,17 @@ RowOutcome applyRow(const ImportRow& row, bool ignoreProps) {
     bool moved = false;
     if (reference && row.positionCount == 3) {
         const AcGePoint3d current = reference->position();
-        AcGePoint3d target(editedOrCurrent(row.position[0], current.x, distanceAsExported(current.x)),
-                           editedOrCurrent(row.position[1], current.y, distanceAsExported(current.y)),
-                           editedOrCurrent(row.position[2], current.z, distanceAsExported(current.z)));
+        AcGePoint3d target(editedOrCurrent(row.position[0], current.x, distanceAsExported),
+                           editedOrCurrent(row.position[1], current.y, distanceAsExported),
+                           editedOrCurrent(row.position[2], current.z, distanceAsExported));
         if (std::isfinite(target.x) && std::isfinite(target.y) && std::isfinite(target.z) && !(target == current))
             moved |= reference->setPosition(target) == Acad::eOk;
     }
     if (reference && row.scaleCount == 3) {
         const AcGeScale3d current = reference->scaleFactors();
-        AcGeScale3d target(editedOrCurrent(row.scale[0], current.sx, distanceAsExported(current.sx)),
-                           editedOrCurrent(row.scale[1], current.sy, distanceAsExported(current.sy)),
-                           editedOrCurrent(row.scale[2], current.sz, distanceAsExported(current.sz)));
+        AcGeScale3d target(editedOrCurrent(row.scale[0], current.sx, distanceAsExported),
+                           editedOrCurrent(row.scale[1], current.sy, distanceAsExported),
+                           editedOrCurrent(row.scale[2], current.sz, distanceAsExported));
         if (std::isfinite(target.sx) && std::isfinite(target.sy) && std::isfinite(target.sz) && !(target == current))
             moved |= reference->setScaleFactors(target) == Acad::eOk;
     }
@@ -68,7 +70,7 @@ RowOutcome applyRow(const ImportRow& row, bool ignoreProps) {
     }
     if (reference && row.hasRotation) {
         const double current = reference->rotation();
-        const double target = editedOrCurrent(row.rotation, current, angleAsExported(current));
+        const double target = editedOrCurrent(row.rotation, current, angleAsExported);
         if (std::isfinite(target) && target != current) moved |= reference->setRotation(target) == Acad::eOk;
     }
     if (moved) (void)refreshAttributes(reference);
