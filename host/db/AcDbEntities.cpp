@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <numbers>
 
 using tabdb::Field;
@@ -518,8 +519,9 @@ AcDbObject* tabdb_access::create(ObjectStub* stub) {
     case Kind::SeqEnd:
     case Kind::Entity: obj = makeLive<AcDbEntity>(data); break;
     }
+    std::unique_ptr<AcDbObject> held(obj);  // not leaked when decoding throws
     obj->stub_ = stub;
     obj->data_ = data;
     if (isEntityKind(stub->kind)) decodeEntity(*stub->store, *stub, *data);
-    return obj;
+    return held.release();
 }
