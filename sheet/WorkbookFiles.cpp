@@ -340,11 +340,12 @@ void refreshFromDisk(const std::shared_ptr<AppState>& app) {
         Lock lock(app->mutex);
         for (const auto& book : app->books) {
             if (book->path.empty() || book->stamp.size < 0) continue;
+            // Changes made here and not saved yet win; they are written at the end of
+            // the command. Asked first, this also spares a long export a look at the
+            // file for every row it writes.
+            if (book->isChanged()) continue;
             auto stamp = stampOf(book->path);
             if (!stamp || *stamp == book->stamp || *stamp == book->unreadableStamp) continue;
-            // Changes made here and not saved yet win; they are written at the end of
-            // the command.
-            if (book->isChanged()) continue;
             try {
                 std::string bytes = readFile(book->path, xlsx::ReadLimits{}.maxFileBytes);
                 auto fresh = xlsx::readPackage(bytes, book->name());
