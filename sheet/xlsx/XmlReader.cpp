@@ -304,6 +304,10 @@ private:
             std::string_view uri = a.value;
             if (uri.data() < doc_.data() || uri.data() >= doc_.data() + doc_.size()) uri = uris_.emplace_back(uri);
             bindings_.push_back({isDefault ? std::string_view() : a.qname.substr(6), uri});
+            // Names are looked up through the declarations in scope, so their number is
+            // bounded; documents written by programs use a dozen or so.
+            if (bindings_.size() > kMaxBindings)
+                fail("more than " + std::to_string(kMaxBindings) + " namespace declarations are in scope");
         }
         attributes_.clear();
         for (const auto& a : raw_) {
@@ -311,10 +315,7 @@ private:
             std::string_view prefix = prefixOf(a.qname);
             attributes_.push_back({uriOf(prefix, false), localOf(a.qname), prefix, a.value});
         }
-        for (std::size_t i = 0; i < attributes_.size(); ++i)
-            for (std::size_t j = 0; j < i; ++j)
-                if (attributes_[i].name == attributes_[j].name && attributes_[i].ns == attributes_[j].ns)
-                    fail("duplicate attribute");
+        checkDuplicates();
         std::string_view prefix = prefixOf(qname);
         Open element{qname, uriOf(prefix, true), localOf(qname), prefix, startTagEnd, bindingsBefore};
         open_.push_back(element);
@@ -326,6 +327,23 @@ private:
             return false;
         }
         return true;
+    }
+
+    // Elements carry a handful of attributes; a hostile one with very many must not
+    // make the check quadratic.
+    void checkDuplicates() {
+        auto same = [](const XmlAttribute& x, const XmlAttribute& y) { return x.name == y.name && x.ns == y.ns; };
+        if (attributes_.size() <= 16) {
+            for (std::size_t i = 0; i < attributes_.size(); ++i)
+                for (std::size_t j = 0; j < i; ++j)
+                    if (same(attributes_[i], attributes_[j])) fail("duplicate attribute");
+            return;
+        }
+        sorted_.assign(attributes_.begin(), attributes_.end());
+        std::sort(sorted_.begin(), sorted_.end(), [](const XmlAttribute& x, const XmlAttribute& y) {
+            return x.name != y.name ? x.name < y.name : x.ns < y.ns;
+        });
+        if (std::adjacent_find(sorted_.begin(), sorted_.end(), same) != sorted_.end()) fail("duplicate attribute");
     }
 
     void endElement(std::size_t endOffset) {
@@ -414,6 +432,8 @@ private:
         }
     }
 
+    static constexpr std::size_t kMaxBindings = 256;
+
     XmlReader& reader_;
     std::string_view doc_;
     int maxDepth_;
@@ -425,6 +445,7 @@ private:
     std::deque<std::string> uris_;
     std::vector<std::string> scratch_;
     std::vector<XmlAttribute> attributes_;
+    std::vector<XmlAttribute> sorted_;
     std::string text_;
 };
 

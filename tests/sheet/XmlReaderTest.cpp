@@ -143,6 +143,20 @@ TEST(XmlReaderTest, MalformedOrRefusedDocumentsFailNamingPartAndLine) {
     }
 }
 
+// An element with very many attributes is read (or refused) in about linear time.
+TEST(XmlReaderTest, ManyAttributesAreCheckedForDuplicatesWithoutQuadraticWork) {
+    std::string doc = "<a";
+    for (int i = 0; i < 200000; ++i) doc += " a" + std::to_string(i) + "='1'";
+    Recorder r;
+    r.textEverywhere = false;
+    EXPECT_NO_THROW(r.run(doc + "/>"));
+    EXPECT_NE(failureOf(doc + " a7='2'/>").find("duplicate attribute"), std::string::npos);
+
+    std::string spaces = "<a";
+    for (int i = 0; i < 300; ++i) spaces += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+    EXPECT_NE(failureOf(spaces + "/>").find("more than 256 namespace declarations"), std::string::npos);
+}
+
 // A reader's own failure names the line of the element it was handed.
 TEST(XmlReaderTest, FailuresRaisedByAPartReaderNameTheElementsLine) {
     class Picky : public XmlReader {
