@@ -54,7 +54,9 @@ protected:
 
     // No step may leave an object open or a resource scope pushed, whatever its outcome.
     void TearDown() override {
-        if (db_) EXPECT_EQ(db_->openObjectCount(), 0u) << "a drawing object was left open";
+        if (db_) {
+            EXPECT_EQ(db_->openObjectCount(), 0u) << "a drawing object was left open";
+        }
         EXPECT_EQ(acDocManager->resourceHandleDepth(), 0u) << "a resource scope was left open";
         host::setInputSource(nullptr);
         scope_.reset();

@@ -264,8 +264,12 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
         platform::injectRegistryFault(c.call, c.skip, 1, ERROR_CANTWRITE);
         EXPECT_FALSE(tabro::saveSettings(Settings{}));
         std::string file = hive();
-        if (c.lastWritten) EXPECT_NE(file.find(c.lastWritten), std::string::npos) << file;
-        if (c.firstMissing) EXPECT_EQ(file.find(c.firstMissing), std::string::npos) << file;
+        if (c.lastWritten) {
+            EXPECT_NE(file.find(c.lastWritten), std::string::npos) << file;
+        }
+        if (c.firstMissing) {
+            EXPECT_EQ(file.find(c.firstMissing), std::string::npos) << file;
+        }
         EXPECT_EQ(file.find("\"StartCol\"") != std::string::npos, c.importWritten) << file;
     }
 }
