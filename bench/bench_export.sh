@@ -15,22 +15,8 @@ trap 'rm -rf "$WORK"' EXIT
 
 $PY "$SHARED/peers/gen_drawing.py" "$N" "$WORK/big.dxf" >/dev/null
 mkdir -p "$WORK/home" "$WORK/out"
-cat > "$WORK/home/user.reg" <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]
-"WorkbookSettings"=dword:00000000
-"WorksheetSettings"=dword:00000000
-"BlockNames"=dword:00000001
-"XCoord"=dword:00000001
-"YCoord"=dword:00000001
-"ZCoord"=dword:00000001
-"Rotation"=dword:00000001
-"Scale"=dword:00000001
-"LayerNames"=dword:00000001
-"LayoutNames"=dword:00000001
-"AsText"=dword:00000001
-REG
+# Every block, every property column, a new workbook (bench/settings.reg).
+cp "$HERE/settings.reg" "$WORK/home/user.reg"
 printf 'TABRO\nExport2\n\n' > "$WORK/export.scr"
 
 measure() { # label, then the command

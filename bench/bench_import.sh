@@ -23,29 +23,9 @@ py=/usr/bin/python3
 mkdir -p "$work/home"
 cd "$work"
 
-# Settings: every sheet of the active workbook, properties applied.
-cat > home/user.reg <<'EOF'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]
-"WorkbookSettings"=dword:00000000
-"WorksheetSettings"=dword:00000000
-"BlockNames"=dword:00000001
-"XCoord"=dword:00000001
-"YCoord"=dword:00000001
-"ZCoord"=dword:00000001
-"Rotation"=dword:00000001
-"Scale"=dword:00000001
-"LayerNames"=dword:00000001
-"LayoutNames"=dword:00000001
-"AsText"=dword:00000001
-
-[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Import]
-"ImportSettings"=dword:00000001
-"IgnoreProps"=dword:00000000
-"StartCol"=dword:00000001
-"StartRow"=dword:00000002
-EOF
+# Settings (bench/settings.reg): export every block with every property column;
+# import every sheet of the active workbook with the properties applied.
+cp "$here/settings.reg" home/user.reg
 export CADHOST_HOME=$work/home
 
 if [ ! -f big.dxf ]; then

@@ -1,5 +1,6 @@
 #include "sheet/xlsx/XmlReader.h"
 
+#include "platform/Text.h"
 #include "sheet/xlsx/XlsxError.h"
 
 #include <algorithm>
@@ -209,21 +210,7 @@ private:
         bool allowed = cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
                        (cp >= 0xE000 && cp <= 0xFFFD) || cp >= 0x10000;
         if (!allowed) fail("reference to invalid character number");
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        platform::appendUtf8(out, static_cast<char32_t>(cp));
     }
 
     // An attribute value as XML reads it: references replaced, each whitespace
@@ -518,16 +505,7 @@ void decodeEscapes(std::string& text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (isEscapeAt(text, i)) {
             unsigned value = std::stoul(text.substr(i + 2, 4), nullptr, 16);
-            if (value < 0x80) {
-                out.push_back(static_cast<char>(value));
-            } else if (value < 0x800) {
-                out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-                out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-            } else {
-                out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-                out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-                out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-            }
+            platform::appendUtf8(out, static_cast<char32_t>(value));
             i += 6;
         } else {
             out.push_back(text[i]);
