@@ -36,13 +36,13 @@ public:
     HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) override { return app_->points.find(riid, point); }
 
     HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        return guardedInvoke(excep, [&] {
-            if (id == dispid::ActiveWorkbook || id == dispid::ActiveSheet || id == dispid::Workbooks || id == dispid::Worksheets)
+        // Another program's changes to the files are taken in before a lookup.
+        auto refresh = [&] {
+            if (id == dispid::ActiveWorkbook || id == dispid::ActiveSheet || id == dispid::Workbooks ||
+                id == dispid::Worksheets)
                 refreshFromDisk(app_);
-            Lock lock(app_->mutex);
-            Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-        });
+        };
+        return lockedInvoke(app_->mutex, excep, result, refresh, [&] { return dispatch(id, flags, Args(args)); });
     }
 
 private:

@@ -19,18 +19,12 @@ constexpr DISPID Activate = 0x130, Worksheets = 0x1EE, Sheets = 0x1E5, ActiveShe
 constexpr DISPID ReadOnly = 0x128;
 }  // namespace dispid
 
-using Lock = std::lock_guard<std::mutex>;
-
 class WorksheetsObject final : public platform::ComObject<IDispatch> {
 public:
     WorksheetsObject(std::shared_ptr<AppState> app, std::shared_ptr<Book> book) : app_(std::move(app)), book_(std::move(book)) {}
 
     HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        return guardedInvoke(excep, [&] {
-            Lock lock(app_->mutex);
-            Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-        });
+        return lockedInvoke(app_->mutex, excep, result, [&] { return dispatch(id, flags, Args(args)); });
     }
 
 private:
@@ -102,12 +96,11 @@ public:
     WorkbookObject(std::shared_ptr<AppState> app, std::shared_ptr<Book> book) : app_(std::move(app)), book_(std::move(book)) {}
 
     HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        return guardedInvoke(excep, [&] {
+        // Another program's changes to the files are taken in before a lookup.
+        auto refresh = [&] {
             if (id == dispid::Worksheets || id == dispid::Sheets || id == dispid::ActiveSheet) refreshFromDisk(app_);
-            Lock lock(app_->mutex);
-            Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-        });
+        };
+        return lockedInvoke(app_->mutex, excep, result, refresh, [&] { return dispatch(id, flags, Args(args)); });
     }
 
 private:
@@ -158,12 +151,11 @@ public:
     explicit WorkbooksObject(std::shared_ptr<AppState> app) : app_(std::move(app)) {}
 
     HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        return guardedInvoke(excep, [&] {
+        // Another program's changes to the files are taken in before a lookup.
+        auto refresh = [&] {
             if (id == dispid::Item || id == DISPID_VALUE || id == dispid::Count) refreshFromDisk(app_);
-            Lock lock(app_->mutex);
-            Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-        });
+        };
+        return lockedInvoke(app_->mutex, excep, result, refresh, [&] { return dispatch(id, flags, Args(args)); });
     }
 
 private:

@@ -7,9 +7,11 @@
 #include "platform/Variant.h"
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace sheet {
 
@@ -39,6 +41,24 @@ HRESULT guardedInvoke(EXCEPINFO* excepInfo, Body&& body) {
     } catch (...) {
         return translateCurrentException(excepInfo);
     }
+}
+
+// The body of most objects' Invoke: `before` run without the lock (it may take it
+// itself), then the member dispatched with the application's lock held, its result
+// handed back, failures of either turned into the result code.
+template <class Before, class Dispatch>
+HRESULT lockedInvoke(std::mutex& mutex, EXCEPINFO* excepInfo, platform::Variant* result, Before&& before,
+                     Dispatch&& dispatch) {
+    return guardedInvoke(excepInfo, [&] {
+        before();
+        std::lock_guard<std::mutex> lock(mutex);
+        platform::Variant r = dispatch();
+        if (result) *result = std::move(r);
+    });
+}
+template <class Dispatch>
+HRESULT lockedInvoke(std::mutex& mutex, EXCEPINFO* excepInfo, platform::Variant* result, Dispatch&& dispatch) {
+    return lockedInvoke(mutex, excepInfo, result, [] {}, std::forward<Dispatch>(dispatch));
 }
 
 enum class Kind { Get, Put, Method };

@@ -57,11 +57,7 @@ public:
     const Area& area() const { return area_; }
 
     HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        return guardedInvoke(excep, [&] {
-            Lock lock(app_->mutex);
-            Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-        });
+        return lockedInvoke(app_->mutex, excep, result, [&] { return dispatch(id, flags, Args(args)); });
     }
 
 private:
@@ -426,11 +422,7 @@ public:
     const std::shared_ptr<Sheet>& sheet() const { return sheet_; }
 
     HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        return guardedInvoke(excep, [&] {
-            Lock lock(app_->mutex);
-            Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-        });
+        return lockedInvoke(app_->mutex, excep, result, [&] { return dispatch(id, flags, Args(args)); });
     }
 
 private:
