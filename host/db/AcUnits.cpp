@@ -3,6 +3,7 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/UnitFormat.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,10 +16,13 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
+// "%.*f" as the C locale writes it, whatever the process locale says, and without
+// the formatted-output machinery a drawing's every coordinate would pass through.
 std::string fixed(double v, int prec) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", prec, v);
-    return buf;
+    char buf[400];  // the largest double written in full with up to 16 decimals
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, prec);
+    if (r.ec != std::errc()) return "0";
+    return std::string(buf, r.ptr);
 }
 
 std::string suppressDecimalZeros(std::string s, int dimzin) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace {
 
@@ -138,4 +140,23 @@ TEST(UnitFormat, DisToFReadsBackWhatRToSWrites) {
                 if (unit == 1) step *= std::pow(10, std::floor(std::log10(std::fabs(v) + 1e-300)) + 1);
                 EXPECT_LE(std::fabs(back - v), step / 2 + 1e-9);
             }
+}
+
+// Decimal distances are written as the C library's "%.*f" writes them in the C
+// locale — same rounding of halfway and long values — whatever the process locale.
+TEST(UnitFormat, DecimalDistancesRoundAsTheCLibraryDoes) {
+    AcDbDatabase db;
+    WorkingDatabaseScope scope(&db);
+    const double values[] = {0.125, 0.375, 2.5, 1.0005, 1234.56785, -0.0625, 1e15 + 0.5, 123456789.123456789,
+                             1.7976931348623157e308, 5e-324, 0.1 + 0.2};
+    for (double v : values)
+        for (int prec = 0; prec <= 8; ++prec) {
+            char expected[512];
+            std::snprintf(expected, sizeof expected, "%.*f", prec, v);
+            std::string want = expected;
+            // No sign on a value that rounds to zero.
+            if (want.find_first_of("123456789") == std::string::npos && want[0] == '-') want.erase(0, 1);
+            SCOPED_TRACE(std::to_string(v) + " at " + std::to_string(prec));
+            EXPECT_EQ(rtos(v, 2, prec), want);
+        }
 }
