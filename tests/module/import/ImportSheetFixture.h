@@ -71,6 +71,11 @@ public:
         xl::setNumberFormat(cell.get(), u"@");
         xl::setValue(cell.get(), platform::Variant::bstr(text));
     }
+    // A text as text (see putText), anything else as it is.
+    void putAsGiven(int row, int column, const platform::Variant& value) {
+        if (value.vt() == VT_BSTR) putText(row, column, value.bstrVal());
+        else put(row, column, value);
+    }
     void putComment(int row, int column, const std::u16string& text) {
         (void)xl::addComment(xl::cell(cells_.get(), row, column).get(), text);
     }

@@ -139,10 +139,7 @@ TEST_F(SheetReaderTest, CellsBecomeTextsForAttributes) {
     int r = 2;
     for (const auto& c : cases) {
         putComment(r, 1, u"10");
-        if (c.value.vt() == VT_BSTR)
-            putText(r, 1, c.value.bstrVal());
-        else
-            put(r, 1, c.value);
+        putAsGiven(r, 1, c.value);
         ++r;
     }
     Read read = readRows();
@@ -187,12 +184,7 @@ TEST_F(SheetReaderTest, CellsBecomeNumbersForPositionScaleAndRotation) {
     int r = 2;
     for (const auto& c : cases) {
         putComment(r, 1, u"10");
-        for (int col = 1; col <= 3; ++col) {
-            if (c.value.vt() == VT_BSTR)
-                putText(r, col, c.value.bstrVal());
-            else
-                put(r, col, c.value);
-        }
+        for (int col = 1; col <= 3; ++col) putAsGiven(r, col, c.value);
         ++r;
     }
     Read read = readRows();
