@@ -37,6 +37,68 @@ enum ResourceText : UINT {
     kTextLayerMarker = 28,
     kTextLayoutTitle = 29,
     kTextLayoutMarker = 30,
+    // 31 to 59 and 90 to 99: command line texts of export and import. A pair
+    // "One"/"Many" is the singular and plural form of the same text. Arguments are
+    // printf's and fixed per number, as noted.
+    kTextReferencesExportedOne = 31,   // %ld
+    kTextReferencesExportedMany = 32,  // %ld
+    kTextExportingBlock = 33,          // %s block name, %d references
+    kTextExportProgress = 34,          // %d done, %d in all, %d percent
+    kTextNoBlankRow = 35,
+    kTextImportProgress = 36,          // %ld rows read so far
+    kTextRowsOne = 37,                 // %ld
+    kTextRowsMany = 38,                // %ld
+    kTextSheetsOne = 39,               // %ld
+    kTextSheetsMany = 40,              // %ld
+    kTextReferencesOne = 41,           // %ld
+    kTextReferencesMany = 42,          // %ld
+    kTextImportSummary = 43,           // %s rows, %s sheets, %s references (texts 37 to 42)
+    kTextNotAppliedOne = 44,           // %ld
+    kTextNotAppliedMany = 45,          // %ld
+    kTextNotFoundOne = 46,             // %ld
+    kTextNotFoundMany = 47,            // %ld
+    kTextNoHeaderOne = 48,             // %ld
+    kTextNoHeaderMany = 49,            // %ld
+    kTextProblemLine = 50,             // %s sheet, %s cell, %s reason
+    kTextMoreProblems = 51,            // %ld not listed
+    // Why a cell was not applied (the reason of text 50).
+    kTextReasonNoValue = 52,
+    kTextReasonEmpty = 53,
+    kTextReasonNotADistance = 54,
+    kTextReasonNotAnAngle = 55,
+    kTextReasonNoSuchAttribute = 56,   // %s tag
+    kTextReasonRefused = 57,
+    kTextReasonConstant = 58,          // %s tag
+    kTextReasonBlockName = 59,
+    kTextReasonNoReference = 90,
+    kTextReasonNoHeader = 91,
+    kTextReasonNoSuchLayer = 92,       // %s layer
+    kTextReasonNotANumber = 93,
+    // The block selection dialog.
+    kTextBlockListHeading = 60,
+    kTextBlockListToolTip = 61,
+    // 62 to 67: the context menu items, in menu order.
+    kTextMenuSelectAll = 62,
+    kTextMenuInvertSelection = 63,
+    kTextMenuSelectNone = 64,
+    kTextMenuSelectAllButFocused = 65,
+    kTextMenuShowAll = 66,
+    kTextMenuShowAttributed = 67,
+    // 68 to 73: on the command line, the letter that chooses each menu item, in menu order.
+    kTextMenuLetterSelectAll = 68,
+    kTextMenuLetterInvertSelection = 69,
+    kTextMenuLetterSelectNone = 70,
+    kTextMenuLetterSelectAllButFocused = 71,
+    kTextMenuLetterShowAll = 72,
+    kTextMenuLetterShowAttributed = 73,
+    // The command-line dialog's list heading: printf format, one %s (the column heading).
+    kTextTerminalHeadingAll = 74,
+    kTextTerminalHeadingAttributed = 75,
+    kTextTerminalEmptyList = 76,
+    kTextTerminalMenu = 77,
+    kTextTerminalPrompt = 78,
+    // printf format, one %s: the answer as typed.
+    kTextTerminalUnknownChoice = 79,
 };
 
 class ResourceStrings {
@@ -48,5 +110,11 @@ public:
 };
 
 ResourceStrings& resourceStrings();
+
+// Text `id` used as a printf format with the arguments its number takes (noted at
+// the number above). A text the resource module lacks formats as nothing.
+std::string formatText(UINT id, ...);
+// The singular text for a count of one, else the plural.
+constexpr UINT pluralText(long count, UINT one, UINT many) { return count == 1 ? one : many; }
 
 }  // namespace tabro

@@ -22,7 +22,7 @@ constexpr DISPID Value = 6, Text = 0x8A, Name = 0x6E, Parent = 0x96, Application
 constexpr DISPID Activate = 0x130, Cells = 0xEE, Columns = 0xF1, Rows = 0x102, Range = 0xC5, Index = 0x1E6;
 constexpr DISPID Comment = 0x38E, AddComment = 0x56D, EntireRow = 0xF7, EntireColumn = 0xF6, Font = 0x92;
 constexpr DISPID NumberFormat = 0xC1, AutoFit = 0xED, Row = 0x101, Column = 0xF0, Worksheet = 0x15C;
-constexpr DISPID Bold = 0x60, Author = 0x23E, Address = 0xEC;
+constexpr DISPID Bold = 0x60, Author = 0x23E, Address = 0xEC, Delete = 0x75, UsedRange = 0x19C;
 }  // namespace dispid
 
 constexpr std::int64_t kMaxCellsPerCall = 1 << 22;
@@ -224,7 +224,12 @@ private:
         const Cell* c = sheet_->find(row, column);
         if (!c) return {};
         switch (c->kind) {
-        case CellKind::Empty: return {};
+        case CellKind::Empty:
+            // A formula stored without its result (scripts write them so) has a value
+            // this application does not compute; it answers "not available" rather
+            // than pretend the cell is empty.
+            if (c->flags & Cell::kHasFormula) return Variant::error(errorScode(kErrorNotAvailable));
+            return {};
         case CellKind::Number: return Variant::r8(c->number);
         case CellKind::Text: return Variant::bstr(std::u16string(sheet_->book().strings.text(c->text)));
         case CellKind::Boolean: return Variant::boolean(c->number != 0);
@@ -389,6 +394,10 @@ public:
                     c = sheet_->comment(row_, column_);
                 }
                 r = Variant::bstr(c->text);
+            } else if (id == dispid::Delete && isKind(flags, Kind::Method)) {
+                a.expect(0, 0);
+                checkCommentsWritable(*sheet_);
+                sheet_->removeComment(row_, column_);
             } else if (id == dispid::Author && isKind(flags, Kind::Get)) {
                 r = Variant::bstr(c->author);
             } else if (id == dispid::Parent && isKind(flags, Kind::Get)) {
@@ -478,6 +487,13 @@ private:
             if (!isKind(flags, Kind::Get)) break;
             args.expect(0, 0);
             return range(Area{1, 1, kMaxRows, kMaxColumns, Area::Shape::Rows});
+        case dispid::UsedRange: {
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            Area used{1, 1, 1, 1, Area::Shape::Cells};
+            s.usedArea(used.top, used.left, used.bottom, used.right);
+            return range(used);
+        }
         case dispid::Range: {
             if (!isKind(flags, Kind::Get)) break;
             args.expect(1, 2);

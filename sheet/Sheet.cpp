@@ -179,6 +179,10 @@ void Sheet::setComment(std::int32_t row, std::int32_t column, Comment comment) {
     commentsChanged_ = true;
 }
 
+void Sheet::removeComment(std::int32_t row, std::int32_t column) {
+    if (comments_.erase(key(row, column))) commentsChanged_ = true;
+}
+
 const LineFormat* Sheet::rowFormat(std::int32_t row) const {
     auto it = rowFormats_.find(row);
     return it == rowFormats_.end() ? nullptr : &it->second;
@@ -252,6 +256,34 @@ std::int32_t Sheet::maxColumn() const {
     for (const Row& r : rows_)
         if (!r.empty()) m = std::max<std::int32_t>(m, r.back().column);
     return m;
+}
+
+void Sheet::usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom, std::int32_t& right) const {
+    std::int32_t t = 0, l = 0, b = 0, r = 0;
+    auto take = [&](std::int32_t row, std::int32_t column) {
+        if (b == 0) {
+            t = b = row;
+            l = r = column;
+            return;
+        }
+        t = std::min(t, row);
+        b = std::max(b, row);
+        l = std::min(l, column);
+        r = std::max(r, column);
+    };
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].empty()) continue;
+        const auto row = static_cast<std::int32_t>(i + 1);
+        take(row, rows_[i].front().column);
+        take(row, rows_[i].back().column);
+    }
+    for (const auto& [k, comment] : comments_)
+        take(static_cast<std::int32_t>(k >> 16), static_cast<std::int32_t>(k & 0xFFFF));
+    if (b == 0) t = l = b = r = 1;
+    top = t;
+    left = l;
+    bottom = b;
+    right = r;
 }
 
 Cell& Sheet::cellForLoad(std::int32_t row, std::int32_t column) { return cellAt(row, column); }

@@ -89,6 +89,7 @@ public:
 
     const Comment* comment(std::int32_t row, std::int32_t column) const;
     void setComment(std::int32_t row, std::int32_t column, Comment comment);
+    void removeComment(std::int32_t row, std::int32_t column);
     const std::unordered_map<std::uint64_t, Comment>& comments() const noexcept { return comments_; }
     static std::uint64_t key(std::int32_t row, std::int32_t column) {
         return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
@@ -114,6 +115,9 @@ public:
     const std::vector<Row>& rows() const noexcept { return rows_; }
     std::int32_t maxRow() const;
     std::int32_t maxColumn() const;
+    // The smallest rectangle holding every cell with a value or format of its own and
+    // every comment; A1 alone for an empty sheet.
+    void usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom, std::int32_t& right) const;
 
     // Loading: cells arrive in file order; no change mark, no width bookkeeping
     // until finishLoad.

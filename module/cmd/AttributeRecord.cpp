@@ -12,37 +12,31 @@ bool sameTag(const std::string& a, const std::string& b) {
                     reinterpret_cast<const unsigned char*>(b.c_str())) == 0;
 }
 
-void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes) {
-    auto take = [](AttributeRecord& record, const ReferenceAttribute& attribute) {
-        if (attribute.hasText && !record.isConstant) record.text = attribute.text;
-    };
-
-    // Attributes in step with the definition pair by position. Only when some do not
-    // is the tag consulted for the rest.
-    const std::size_t paired = std::min(records.size(), attributes.size());
-    bool inStep = true;
-    for (std::size_t k = 0; k < paired && inStep; ++k) inStep = sameTag(records[k].tag, attributes[k].tag);
-    if (inStep) {
-        for (std::size_t k = 0; k < paired; ++k) take(records[k], attributes[k]);
-        return;
-    }
-
-    std::vector<bool> recordTaken(records.size(), false);
-    std::vector<bool> attributePlaced(attributes.size(), false);
-    for (std::size_t k = 0; k < paired; ++k)
-        if (sameTag(records[k].tag, attributes[k].tag)) {
-            take(records[k], attributes[k]);
-            recordTaken[k] = attributePlaced[k] = true;
-        }
+void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes,
+                                std::vector<std::size_t>* unplaced) {
+    if (unplaced) unplaced->clear();
+    std::vector<bool> taken(records.size(), false);
     for (std::size_t k = 0; k < attributes.size(); ++k) {
-        if (attributePlaced[k]) continue;
-        for (std::size_t r = 0; r < records.size(); ++r)
-            if (!recordTaken[r] && sameTag(records[r].tag, attributes[k].tag)) {
-                take(records[r], attributes[k]);
-                recordTaken[r] = true;
-                break;
-            }
+        const ReferenceAttribute& attribute = attributes[k];
+        // A reference in step with its definition (every record before this one
+        // taken) has the record at its own place; only when it is out of step are
+        // the records searched for the first free one with the tag.
+        std::size_t r = 0;
+        while (r < k && r < records.size() && taken[r]) ++r;
+        if (r != k || k >= records.size() || taken[k] || !sameTag(records[k].tag, attribute.tag)) {
+            r = 0;
+            while (r < records.size() && (taken[r] || !sameTag(records[r].tag, attribute.tag))) ++r;
+        }
+        if (r == records.size()) {
+            if (unplaced) unplaced->push_back(k);
+            continue;
+        }
+        taken[r] = true;
+        if (attribute.hasText && !records[r].isConstant) records[r].text = attribute.text;
     }
+    // What the reference does not hold is not shown as if it did.
+    for (std::size_t r = 0; r < records.size(); ++r)
+        if (!taken[r] && !records[r].isConstant) records[r].text.clear();
 }
 
 }  // namespace tabro

@@ -23,13 +23,14 @@ struct ReferenceAttribute {
 };
 
 // Lays the reference's attribute texts over the definition's records (in definition
-// order). An attribute whose tag matches (without regard to case) the record at its
-// own position goes there; an attribute out of step with the definition (a block
-// redefined without synchronising its references) goes to the first still unpaired
-// record with its tag, and is dropped when the definition has none, so that no value
-// lands under another tag's column. Constant records keep the definition's text;
-// attributes without text leave the record as it was.
-void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes);
+// order). The k-th attribute with a tag (without regard to case) goes to the k-th
+// record with that tag, as import pairs columns and attributes again; an attribute
+// for which the definition has no record is left out and its index, in stored
+// order, goes to `unplaced`. Constant records keep the definition's text; a record
+// no attribute reached shows nothing (the reference does not hold it); an
+// attribute without text leaves its record as it was.
+void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes,
+                                std::vector<std::size_t>* unplaced = nullptr);
 
 // Whether two tags are the same tag: equal without regard to case, multibyte aware.
 bool sameTag(const std::string& a, const std::string& b);

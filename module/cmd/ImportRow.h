@@ -1,38 +1,81 @@
 // One worksheet row as import hands it to the drawing: the handle of its block
-// reference, its attribute texts by tag, and the properties its columns gave.
+// reference, its attribute texts by tag, and the properties its columns gave, each
+// with the column it came from so that a value that cannot be applied can be named.
 #pragma once
 
+#include "platform/WinTypes.h"
+
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tabro {
 
+// A cell that was read but cannot be applied: its column and the number of the
+// resource text that says why, with the text's argument where it takes one.
+struct CellProblem {
+    std::int32_t column = 0;
+    UINT reason = 0;
+    std::string subject;
+    bool isProperty = false;  // a property column's cell (not read when properties are ignored)
+};
+
 struct ImportRow {
     std::string handle;               // hexadecimal handle text, from the first cell's comment
+    std::int32_t sheetRow = 0;        // the row it was read from
     std::vector<std::string> tags;    // attribute tags in column order
     std::vector<std::string> values;  // cell texts, parallel to tags
+    std::vector<std::int32_t> valueColumns;  // parallel to tags
+    // Insertion point: every X, Y and Z column met counts; a coordinate is applied
+    // only when its own cell was read as a number (an empty, error or word cell
+    // leaves it as it is, never at 0).
     double position[3] = {0, 0, 0};
-    int positionCount = 0;            // X, Y and Z columns met
-    double scale[3] = {1, 1, 1};      // filled in the order the scale columns stand
+    bool hasCoordinate[3] = {false, false, false};
+    std::int32_t coordinateColumn[3] = {0, 0, 0};
+    int positionCount = 0;
+    // Scale factors, filled in the order the scale columns stand.
+    double scale[3] = {1, 1, 1};
+    bool hasScale[3] = {false, false, false};
+    std::int32_t scaleColumn[3] = {0, 0, 0};
     int scaleCount = 0;               // scale columns met; also the next slot
     double rotation = 0;              // radians
     // The sheet has a rotation column and this row's cell read as an angle. Without
     // it the rotation is left alone: a missing or unreadable angle is not zero.
     bool hasRotation = false;
-    std::optional<std::string> layer; // absent without a layer column
+    std::int32_t rotationColumn = 0;
+    std::optional<std::string> layer; // absent without a layer column, or unreadable
+    std::int32_t layerColumn = 0;
+    // The block-name column's text: a reference's block cannot be changed from here,
+    // so an edit there is reported rather than taken for an attribute.
+    std::optional<std::string> blockName;
+    std::int32_t blockNameColumn = 0;
+    std::vector<CellProblem> problems;  // cells read but not readable as their column needs
 
     void clear() {
         handle.clear();
+        sheetRow = 0;
         tags.clear();
         values.clear();
-        position[0] = position[1] = position[2] = 0;
+        valueColumns.clear();
+        for (int i = 0; i < 3; ++i) {
+            position[i] = 0;
+            hasCoordinate[i] = false;
+            coordinateColumn[i] = 0;
+            scale[i] = 1;
+            hasScale[i] = false;
+            scaleColumn[i] = 0;
+        }
         positionCount = 0;
-        scale[0] = scale[1] = scale[2] = 1;
         scaleCount = 0;
         rotation = 0;
         hasRotation = false;
+        rotationColumn = 0;
         layer.reset();
+        layerColumn = 0;
+        blockName.reset();
+        blockNameColumn = 0;
+        problems.clear();
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include "host/db/AcUnits.h"
 #include "module/ResourceStrings.h"
+#include "module/cmd/ImportReport.h"
+#include "module/drawing/TagText.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 
@@ -29,6 +31,19 @@ ColumnRole roleOfMarker(const std::u16string& comment, const ImportMarkers& m, b
     return ColumnRole::Attribute;
 }
 
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+void noteProblem(ImportRow& row, std::int32_t column, CellNumber state) {
+    UINT reason = state == CellNumber::Empty     ? kTextReasonEmpty
+                  : state == CellNumber::NoValue ? kTextReasonNoValue
+                                                 : kTextReasonNotADistance;
+    row.problems.push_back(CellProblem{column, reason, {}, true});
+}
+
 }  // namespace
 
 std::optional<std::u16string> cellCommentText(IDispatch* cell) {
@@ -48,14 +63,56 @@ ImportMarkers ImportMarkers::load() {
     m.scaleY = toWide(texts.load(kTextScaleYMarker));
     m.scaleZ = toWide(texts.load(kTextScaleZMarker));
     m.layer = toWide(texts.load(kTextLayerMarker));
+    m.layout = toWide(texts.load(kTextLayoutMarker));
+    m.blockNameTitle = toWide(texts.load(kTextBlockNameTitle));
     return m;
 }
 
-SheetHeader readSheetHeader(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers) {
+bool ImportMarkers::isMarker(const std::u16string& comment) const {
+    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout})
+        if (!m->empty() && sameText(comment, *m)) return true;
+    return false;
+}
+
+CellNumber readDistanceCell(const Variant& value, double& out) {
+    double number = 0;
+    switch (value.vt()) {
+    case VT_R8: number = value.dblVal(); break;
+    case VT_R4: number = static_cast<double>(value.fltVal()); break;
+    case VT_I2: number = static_cast<double>(value.iVal()); break;
+    case VT_I4: number = static_cast<double>(value.lVal()); break;
+    case VT_EMPTY: return CellNumber::Empty;
+    case VT_ERROR: return CellNumber::NoValue;
+    case VT_BSTR: return readDistanceText(toMultibyte(value.bstrVal()), out);
+    default: return CellNumber::Unreadable;
+    }
+    if (!std::isfinite(number)) return CellNumber::Unreadable;
+    out = number;
+    return CellNumber::Number;
+}
+
+CellNumber readDistanceText(std::string_view text, double& out) {
+    const std::string_view t = trimmed(text);
+    if (t.empty()) return CellNumber::Empty;
+    const std::string whole(t);
+    double number = 0;
+    // The drawing's own units first (feet and inches read back as export wrote
+    // them), then a plain decimal number as a user may type it in any drawing.
+    // The whole text must be the number: "12,5" or "n/a" is not read as 12 or 0.
+    if (acdbDisToF(whole.c_str(), -1, &number) != RTNORM && acdbDisToF(whole.c_str(), 2, &number) != RTNORM)
+        return CellNumber::Unreadable;
+    if (!std::isfinite(number)) return CellNumber::Unreadable;
+    out = number;
+    return CellNumber::Number;
+}
+
+SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32_t startColumn,
+                            const ImportMarkers& markers) {
     SheetHeader header;
+    header.row = headerRow;
     int emptyHeaders = 0;
     for (std::int32_t c = std::max(startColumn, 1); c <= kLastImportColumn; ++c) {
-        DispatchPtr headerCell = xl::cell(cells, 1, c);
+        DispatchPtr headerCell = xl::cell(cells, headerRow, c);
         std::optional<std::u16string> comment = cellCommentText(headerCell.get());
         std::u16string title = toText(xl::text(headerCell.get()));
         if (title.empty() && ++emptyHeaders == 2) break;
@@ -64,80 +121,169 @@ SheetHeader readSheetHeader(IDispatch* cells, std::int32_t startColumn, const Im
             ColumnRole role = roleOfMarker(*comment, markers, known);
             if (known) header.columns.push_back(ImportColumn{c, role, {}});
         } else if (!title.empty()) {
-            header.columns.push_back(ImportColumn{c, ColumnRole::Attribute, toMultibyte(title)});
+            const bool isBlockName = !markers.blockNameTitle.empty() && sameText(title, markers.blockNameTitle);
+            header.columns.push_back(
+                ImportColumn{c, isBlockName ? ColumnRole::BlockName : ColumnRole::Attribute, toMultibyte(title)});
         }
     }
     return header;
 }
 
-namespace {
-
-// The cells of row r under the header, for a row whose handle is known.
 void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row) {
+    row.sheetRow = r;
     for (const ImportColumn& column : header.columns) {
         Variant value = xl::value(xl::cell(cells, r, column.column).get());
+        const std::int32_t c = column.column;
         switch (column.role) {
-        case ColumnRole::Attribute: {
-            // An error value (a failed formula) leaves the attribute alone.
-            if (!toTextInPlace(value)) break;
+        case ColumnRole::Attribute:
+            // A value the cell does not know (an error, a formula without a result)
+            // leaves the attribute alone: it is not an empty text.
+            if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
+                row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
+                break;
+            }
             row.tags.push_back(column.tag);
             row.values.push_back(toMultibyte(value.bstrVal()));
+            row.valueColumns.push_back(c);
             break;
-        }
+        case ColumnRole::BlockName:
+            if (value.vt() != VT_ERROR && toTextInPlace(value)) {
+                row.blockName = toMultibyte(value.bstrVal());
+                row.blockNameColumn = c;
+            }
+            break;
         case ColumnRole::X:
         case ColumnRole::Y:
-        case ColumnRole::Z:
-            toNumber(value, row.position[static_cast<int>(column.role) - static_cast<int>(ColumnRole::X)]);
+        case ColumnRole::Z: {
+            const int i = static_cast<int>(column.role) - static_cast<int>(ColumnRole::X);
             ++row.positionCount;
+            row.coordinateColumn[i] = c;
+            double number = 0;
+            CellNumber state = readDistanceCell(value, number);
+            if (state == CellNumber::Number) {
+                row.position[i] = number;
+                row.hasCoordinate[i] = true;
+            } else {
+                row.hasCoordinate[i] = false;
+                noteProblem(row, c, state);
+            }
             break;
-        case ColumnRole::Scale:
+        }
+        case ColumnRole::Scale: {
             // The slots follow the order the columns stand in; a scale has three.
-            if (row.scaleCount < 3) toNumber(value, row.scale[row.scaleCount++]);
+            if (row.scaleCount >= 3) break;
+            const int i = row.scaleCount++;
+            row.scaleColumn[i] = c;
+            double number = 0;
+            CellNumber state = readDistanceCell(value, number);
+            if (state == CellNumber::Number) {
+                row.scale[i] = number;
+                row.hasScale[i] = true;
+            } else {
+                noteProblem(row, c, state);
+            }
             break;
+        }
         case ColumnRole::Rotation: {
-            if (!toTextInPlace(value)) break;
+            row.rotationColumn = c;
+            if (value.vt() == VT_EMPTY) {
+                row.problems.push_back(CellProblem{c, kTextReasonEmpty, {}, true});
+                break;
+            }
+            if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
+                row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
+                break;
+            }
+            const std::string text(trimmed(toMultibyte(value.bstrVal())));
             double radians = 0;
-            if (acdbAngToF(toMultibyte(value.bstrVal()).c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
+            if (!text.empty() && acdbAngToF(text.c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
                 row.rotation = radians;
                 row.hasRotation = true;
+            } else {
+                row.problems.push_back(CellProblem{c, text.empty() ? kTextReasonEmpty : kTextReasonNotAnAngle, {}, true});
             }
             break;
         }
         case ColumnRole::Layer:
-            row.layer = toMultibyte(toText(value));
+            row.layerColumn = c;
+            if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
+                row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
+            } else if (value.bstrVal().empty()) {
+                row.problems.push_back(CellProblem{c, kTextReasonEmpty, {}, true});
+            } else {
+                row.layer = toMultibyte(value.bstrVal());
+            }
             break;
         }
     }
 }
 
+namespace {
+
+// Whether a row without a handle is a header row that export wrote: bold (export
+// writes its header rows bold) or carrying a marker in its first cell, and not empty.
+bool looksLikeHeaderRow(IDispatch* cells, std::int32_t r, const std::optional<std::u16string>& firstComment,
+                        const ImportMarkers& markers) {
+    if (firstComment && markers.isMarker(*firstComment)) return true;
+    DispatchPtr first = xl::cell(cells, r, 1);
+    if (toText(xl::text(first.get())).empty()) return false;
+    return xl::isBold(xl::font(first.get()).get());
+}
+
 }  // namespace
 
-bool readImportRow(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row) {
-    row.clear();
-    std::optional<std::u16string> handle = cellCommentText(xl::cell(cells, r, 1).get());
-    if (!handle) return false;
-    row.handle = toMultibyte(*handle);
-    readRowCells(cells, r, header, row);
-    return true;
+HeaderTracker::HeaderTracker(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers)
+    : cells_(cells), startColumn_(startColumn), markers_(markers) {}
+
+// Rows without a handle come in runs between data rows. The first header-like row
+// of a run heads the data rows after it (the prompt row export may write under a
+// header is bold too, but comes second); a run without one keeps the header in
+// force. At the top of the sheet, row 1 heads the rows when no row of the first
+// run looks like a header, as long as row 1 is no data row.
+std::optional<std::u16string> HeaderTracker::feed(std::int32_t r) {
+    std::optional<std::u16string> comment = cellCommentText(xl::cell(cells_, r, 1).get());
+    if (!comment || markers_.isMarker(*comment)) {
+        inRun_ = true;
+        if (!runHeader_ && looksLikeHeaderRow(cells_, r, comment, markers_)) runHeader_ = r;
+        return std::nullopt;
+    }
+    if (inRun_) {
+        if (runHeader_)
+            header_ = readSheetHeader(cells_, *runHeader_, startColumn_, markers_);
+        else if (inFirstRun_)
+            header_ = readSheetHeader(cells_, 1, startColumn_, markers_);
+        runHeader_.reset();
+        inRun_ = false;
+    }
+    inFirstRun_ = false;
+    return comment;
 }
 
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
-                         const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply) {
+                         const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply,
+                         ImportReport* report) {
     SheetTally tally;
     DispatchPtr cells = xl::cells(worksheet);
-    std::optional<SheetHeader> header;  // read when the first row with a handle needs it
-    ImportRow row;
+    const std::int32_t lastRow = std::clamp<LONG>(xl::lastUsedRow(worksheet), 1, kLastSheetRow);
     // Settings come from the registry unchecked; row 0 does not exist.
-    for (std::int32_t r = std::max(startRow, 1); r <= kLastImportRow; ++r) {
-        std::optional<std::u16string> handle = cellCommentText(xl::cell(cells.get(), r, 1).get());
+    startRow = std::max(startRow, 1);
+    HeaderTracker headers(cells.get(), startColumn, markers);
+    ImportRow row;
+    for (std::int32_t r = 1; r <= lastRow; ++r) {
+        std::optional<std::u16string> handle = headers.feed(r);
+        if (r < startRow) continue;
         if (!handle) {
-            if (++tally.rowsWithoutHandle > kRowsWithoutHandleAllowed) break;
+            ++tally.rowsWithoutHandle;
             continue;
         }
-        if (!header) header = readSheetHeader(cells.get(), startColumn, markers);
+        if (!headers.header()) {
+            ++tally.rowsWithoutHeader;
+            if (report) report->rowWithoutHeader(r);
+            continue;
+        }
         row.clear();
         row.handle = toMultibyte(*handle);
-        readRowCells(cells.get(), r, *header, row);
+        readRowCells(cells.get(), r, *headers.header(), row);
         ++tally.rows;
         apply(row);
     }

@@ -1,10 +1,11 @@
-// Reading exported worksheets back: what the header row says about each column, and
-// one ImportRow per data row that carries a handle. Main thread, inside a command;
-// automation failures throw _com_error and end the run.
+// Reading exported worksheets back: what each header row says about its columns,
+// and one ImportRow per data row that carries a handle. Main thread, inside a
+// command; automation failures throw _com_error and end the run.
 #pragma once
 
 #include "module/cmd/ImportRow.h"
 #include "platform/Dispatch.h"
+#include "platform/Variant.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,23 +15,28 @@
 
 namespace tabro {
 
+class ImportReport;
+
 // The text of a cell's comment; no value when the cell has none.
 std::optional<std::u16string> cellCommentText(IDispatch* cell);
 
-// Highest row and column import reads.
-constexpr std::int32_t kLastImportRow = 65535;
+// Highest row and column import reads: the sheet's last used row, at most the last
+// row a worksheet has.
+constexpr std::int32_t kLastSheetRow = 1048576;
 constexpr std::int32_t kLastImportColumn = 255;
-// A sheet ends at its 21st row without a handle, adjacent or not.
-constexpr int kRowsWithoutHandleAllowed = 20;
 
 // The header comments that name property columns, as export writes them (resource
-// texts 14, 16, ..., 28). Compared exactly: same UTF-16 code units, same case.
+// texts 14, 16, ..., 30), and the block-name column's title (text 12). Compared
+// exactly: same UTF-16 code units, same case.
 struct ImportMarkers {
-    std::u16string x, y, z, rotation, scaleX, scaleY, scaleZ, layer;
+    std::u16string x, y, z, rotation, scaleX, scaleY, scaleZ, layer, layout;
+    std::u16string blockNameTitle;
     static ImportMarkers load();
+    // Whether a comment is one of the markers (so it is no handle).
+    bool isMarker(const std::u16string& comment) const;
 };
 
-enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer };
+enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName };
 
 struct ImportColumn {
     std::int32_t column = 0;
@@ -38,34 +44,71 @@ struct ImportColumn {
     std::string tag;  // Attribute: the header text (multibyte)
 };
 
-// Read once per sheet: every data row is read against the header in row 1.
+// One header row: the columns its cells name.
 struct SheetHeader {
+    std::int32_t row = 1;
     std::vector<ImportColumn> columns;  // in column order; ignored columns left out
 };
 
-// Reads the header cells (1, startColumn) onwards. A cell with a comment is a
-// property column when the comment is one of the markers, else ignored (the layout
-// column, for one); without a comment, a non-empty text names an attribute. The
-// scan ends before the second header cell with empty text, or after column 255.
-SheetHeader readSheetHeader(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers);
+// Reads the header cells (headerRow, startColumn) onwards. A cell with a comment is
+// a property column when the comment is one of the markers, else ignored (the
+// layout column, for one); without a comment, a non-empty text names an attribute,
+// or the block-name column when it is the block-name title. The scan ends before the
+// second header cell with empty text, or after column 255.
+SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32_t startColumn,
+                            const ImportMarkers& markers);
 
-// Fills `row` (cleared first) from sheet row `r`. False, with nothing read but the
-// first cell, when that cell carries no comment (the row has no handle). Cells
-// under attribute headers that hold an error value are left out of the row; an
-// error value under the layer header throws. Numbers read as the module reads
-// numbers (leading number of a text, "." as decimal point); an unreadable angle
-// leaves the row without rotation.
-bool readImportRow(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row);
+// Fills `row` (cleared first, handle set by the caller) from sheet row `r` under
+// `header`. A cell that cannot give what its column needs (an error value or a
+// formula without a result anywhere, a word or an empty cell under a number column)
+// gives nothing and is noted in row.problems.
+void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row);
 
-// What reading a sheet met, for the command line summary.
-struct SheetTally {
-    long rows = 0;             // rows with a handle, handed on
-    long rowsWithoutHandle = 0;
+// Follows a sheet's rows from row 1 down and knows which header row heads the row
+// last fed: row 1, or a later header row that export wrote for the next block (a
+// bold row, or one with a marker in its first cell, that follows data rows).
+class HeaderTracker {
+public:
+    HeaderTracker(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers);
+    // Feeds the next row (rows come in order, from 1). The handle when the row is a
+    // data row (its first cell's comment is no marker), else no value.
+    std::optional<std::u16string> feed(std::int32_t r);
+    // The header of the data row last fed; none when no header row stands above it.
+    const std::optional<SheetHeader>& header() const { return header_; }
+
+private:
+    IDispatch* cells_;
+    std::int32_t startColumn_;
+    const ImportMarkers& markers_;
+    std::optional<SheetHeader> header_;
+    std::optional<std::int32_t> runHeader_;
+    bool inFirstRun_ = true;
+    bool inRun_ = false;
 };
 
-// Reads one worksheet from `startRow` (at least 1) until row 65535 or its 21st row
-// without a handle, handing each row with a handle to `apply` as soon as it is read.
+// What reading a sheet met.
+struct SheetTally {
+    long rows = 0;  // rows with a handle, handed on
+    long rowsWithoutHandle = 0;
+    long rowsWithoutHeader = 0;
+};
+
+// Reads one worksheet from `startRow` (at least 1) to its last used row, handing
+// each row with a handle to `apply` as soon as it is read. Each data row is read
+// against the header row above it: row 1, or a later header row that export wrote
+// for the next block (a bold row, or one with a marker in its first cell, that
+// follows data rows). A data row with no header above it is not read and is
+// reported. Rows without a handle are skipped however many there are: a sheet is
+// read to its end, so no data row after a gap is left behind unread.
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
-                         const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply);
+                         const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply,
+                         ImportReport* report = nullptr);
+
+// How a cell under a number column reads: a number, nothing (empty), or something
+// that is no number in the drawing's units.
+enum class CellNumber { Number, Empty, Unreadable, NoValue };
+CellNumber readDistanceCell(const platform::Variant& value, double& out);
+// The same for a text (surrounding blanks ignored); never NoValue.
+CellNumber readDistanceText(std::string_view text, double& out);
 
 }  // namespace tabro

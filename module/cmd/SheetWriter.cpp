@@ -4,6 +4,7 @@
 #include "module/spreadsheet/CellValue.h"
 #include "module/spreadsheet/Connect.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tabro {
@@ -44,7 +45,7 @@ DispatchPtr runningApp() {
 }  // namespace
 
 void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::span<const std::string> texts,
-                   std::span<const std::string> markers) {
+                   std::span<const std::string> markers, std::span<const std::u16string> ownMarkers) {
     DispatchPtr app = runningApp();
     if (!app) return;
     DispatchPtr sheet = xl::activeSheet(app.get());
@@ -56,6 +57,18 @@ void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::
     if (isHeader) {
         for (std::size_t i = 0; i < markers.size(); ++i)
             if (!markers[i].empty()) setCellComment(cellAt(static_cast<std::int32_t>(i) + 1).get(), markers[i]);
+        if (!ownMarkers.empty()) {
+            for (std::int32_t column = 1; column <= kLastSearchedColumn; ++column) {
+                const auto i = static_cast<std::size_t>(column - 1);
+                if (i < markers.size() && !markers[i].empty()) continue;
+                DispatchPtr target = cellAt(column);
+                DispatchPtr existing = xl::comment(target.get());
+                if (!existing) continue;
+                const std::u16string text = xl::commentText(existing.get());
+                if (std::find(ownMarkers.begin(), ownMarkers.end(), text) != ownMarkers.end())
+                    xl::deleteComment(existing.get());
+            }
+        }
     } else if (!texts.empty()) {
         setCellComment(cellAt(1).get(), texts[0]);
         first = 1;
@@ -78,6 +91,17 @@ void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::
         xl::setBold(xl::font(entireRow.get()).get(), true);
     }
     nextExportRow = row + 1;
+}
+
+void writeHeaderTitle(std::int32_t row, std::int32_t column, const ExportOptions& options, const std::string& title) {
+    DispatchPtr app = runningApp();
+    if (!app) return;
+    DispatchPtr sheet = xl::activeSheet(app.get());
+    DispatchPtr cells = xl::cells(sheet.get());
+    DispatchPtr target = xl::cell(cells.get(), row, column, xl::CellIndex::Long);
+    if (options.AsText) xl::setNumberFormat(target.get(), u"@");
+    xl::setValue(target.get(), Variant::bstr(cellText(title)));
+    xl::setBold(xl::font(target.get()).get(), true);
 }
 
 std::optional<std::int32_t> findNextBlankRow(IDispatch* workbook) {

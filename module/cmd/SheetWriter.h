@@ -25,8 +25,16 @@ inline std::int32_t nextExportRow = 1;
 // from `markers` (non-empty ones) and its values from texts[0]; a data row puts
 // texts[0] (the handle) as the comment of column A and its values from texts[1].
 // Without a running application nothing is written and the cursor stays.
+// A header row also loses the comments in `ownMarkers` (the property markers export
+// writes) from its cells that it does not mark, up to column 255: a sheet exported
+// into again would otherwise keep an earlier export's markers over other columns,
+// and import would read those columns as that property. Other comments stay.
 void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::span<const std::string> texts,
-                   std::span<const std::string> markers);
+                   std::span<const std::string> markers, std::span<const std::u16string> ownMarkers = {});
+
+// Writes one more title into the header row `row` of the active sheet, at `column`,
+// formatted as the header row's other cells (text format with AsText, bold).
+void writeHeaderTitle(std::int32_t row, std::int32_t column, const ExportOptions& options, const std::string& title);
 
 // The first row of the workbook's active sheet whose first 255 cells all display
 // nothing; 1 when the workbook has no active sheet. No value when every row up to

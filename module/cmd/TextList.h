@@ -25,6 +25,7 @@ public:
             items_.emplace_back(text);
         ++count_;
     }
+    void set(std::size_t i, std::string_view text) { items_[i].assign(text); }
     std::size_t size() const noexcept { return count_; }
     bool empty() const noexcept { return count_ == 0; }
     const std::string& operator[](std::size_t i) const { return items_[i]; }

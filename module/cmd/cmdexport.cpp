@@ -7,6 +7,7 @@
 #include "module/cmd/BlockCollection.h"
 #include "module/cmd/SheetWriter.h"
 #include "module/drawing/BlockReading.h"
+#include "module/spreadsheet/CellValue.h"
 #include "module/spreadsheet/Connect.h"
 #include "platform/MessageBox.h"
 
@@ -48,7 +49,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
             std::optional<std::int32_t> blank = findNextBlankRow(workbook.get());
             // Starting over at row 1 would overwrite what the sheet holds.
             if (!blank) {
-                acutPrintf("\nThe active sheet has no blank row left; nothing was exported.");
+                acutPrintf("%s", resourceStrings().load(kTextNoBlankRow).c_str());
                 return false;
             }
             nextExportRow = *blank;
@@ -64,7 +65,8 @@ bool runExport(const ExportOptions& options, NameSource source) {
     }
     // The count tells the user the command did its work even when the spreadsheet
     // window is out of sight.
-    acutPrintf("\n%ld references exported.", session.referencesWritten);
+    const long written = session.referencesWritten;
+    acutPrintf("%s", formatText(pluralText(written, kTextReferencesExportedOne, kTextReferencesExportedMany), written).c_str());
     return true;
 }
 
@@ -84,7 +86,11 @@ ExportTexts loadExportTexts() {
 ExportTexts ExportTexts::load() { return loadExportTexts(); }
 
 ExportSession::ExportSession(const ExportOptions& exportOptions)
-    : options(exportOptions), texts(ExportTexts::load()) {}
+    : options(exportOptions), texts(ExportTexts::load()) {
+    // Only a sheet exported into again can hold an earlier export's markers.
+    if (options.WorksheetSettings == 1)
+        for (const std::string& marker : texts.markers) ownMarkers.push_back(toWide(marker));
+}
 
 const ExportSession::Definition& ExportSession::definitionOf(AcDbObjectId blockId) {
     if (cachedBlock_.isNull() || !(cachedBlock_ == blockId)) {
@@ -113,20 +119,48 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
 
     const int total = references.length();
     const bool showProgress = total >= kProgressThreshold;
-    if (showProgress) acutPrintf("\nExporting %s: %d references.", blockName.c_str(), total);
+    if (showProgress) acutPrintf("%s", formatText(kTextExportingBlock, blockName.c_str(), total).c_str());
     int nextReport = total / 10;
+    session.beginBlock();
     for (int i = 0; i < total; ++i) {
         {
             AcDbObjectPointer<AcDbBlockReference> reference(references[i], AcDb::kForRead);
-            if (reference) exportReference(*reference.get(), session, i == 0);
+            if (reference) exportReference(*reference.get(), session, !session.block.wroteRow);
         }
         if (showProgress && i + 1 >= nextReport && i + 1 < total) {
-            acutPrintf("\n  %d of %d (%d%%)", i + 1, total, static_cast<int>((i + 1) * 100LL / total));
+            acutPrintf("%s",
+                       formatText(kTextExportProgress, i + 1, total, static_cast<int>((i + 1) * 100LL / total)).c_str());
             nextReport += total / 10;
         }
     }
     return true;
 }
+
+namespace {
+
+// Gives each attribute the definition does not declare (session.unplaced) its
+// block's column: the j-th such attribute with a tag goes to the j-th extra column
+// with that tag, added when the block has none yet. The row's values grow to reach
+// it; extra columns this reference has no attribute for stay empty.
+void placeExtraAttributes(ExportSession& session, std::span<const ReferenceAttribute> attributes) {
+    ExportSession::BlockRows& block = session.block;
+    std::vector<bool> used(block.extraTags.size(), false);
+    for (std::size_t index : session.unplaced) {
+        const ReferenceAttribute& attribute = attributes[index];
+        std::size_t slot = 0;
+        while (slot < block.extraTags.size() && (used[slot] || !sameTag(block.extraTags[slot], attribute.tag))) ++slot;
+        if (slot == block.extraTags.size()) {
+            block.extraTags.push_back(attribute.tag);
+            used.push_back(false);
+        }
+        used[slot] = true;
+        const std::size_t at = 1 + block.fixedColumns + slot;
+        while (session.row.values.size() <= at) session.row.values.push({});
+        session.row.values.set(at, attribute.hasText ? attribute.text : std::string());
+    }
+}
+
+}  // namespace
 
 bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first) {
     ResourceScope scope;
@@ -144,26 +178,45 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
         session.records = definition.records;
         std::size_t count = 0;
         if (readReferenceAttributes(reference, session.attributes, count)) {
-            overlayReferenceAttributes(session.records,
-                                       std::span<const ReferenceAttribute>(session.attributes.data(), count));
+            const std::span<const ReferenceAttribute> attributes(session.attributes.data(), count);
+            overlayReferenceAttributes(session.records, attributes, &session.unplaced);
             buildExportRow(session.row, reference, *blockName, session.records, options, session.texts);
+            ExportSession::BlockRows& block = session.block;
+            if (first) block.fixedColumns = session.row.titles.size();
+            const std::size_t knownExtras = block.extraTags.size();
+            placeExtraAttributes(session, attributes);
             if (first) {
+                for (std::size_t j = 0; j < block.extraTags.size(); ++j) {
+                    session.row.titles.push(block.extraTags[j]);
+                    session.row.markers.push({});
+                }
                 if (options.WorksheetSettings == 1) {
-                    if (options.AddHeader)
-                        writeSheetRow(true, true, options, session.row.titles.view(), session.row.markers.view());
+                    if (options.AddHeader) {
+                        block.headerRow = nextExportRow;
+                        writeSheetRow(true, true, options, session.row.titles.view(), session.row.markers.view(),
+                                      session.ownMarkers);
+                    }
                 } else {
                     DispatchPtr app;
                     if (SUCCEEDED(attachSpreadsheetApp(app)) && app)
                         addBlockWorksheet(xl::activeWorkbook(app.get()).get(), *blockName);
-                    writeSheetRow(true, true, options, session.row.titles.view(), session.row.markers.view());
+                    block.headerRow = nextExportRow;
+                    writeSheetRow(true, true, options, session.row.titles.view(), session.row.markers.view(),
+                                  session.ownMarkers);
                 }
                 if (options.ExportAttPrompts) {
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
                     writeSheetRow(true, true, options, session.promptTitles.view(), session.promptMarkers.view());
                 }
+            } else if (block.headerRow) {
+                // Tags met for the first time on this reference head their columns now.
+                for (std::size_t j = knownExtras; j < block.extraTags.size(); ++j)
+                    writeHeaderTitle(*block.headerRow, static_cast<std::int32_t>(block.fixedColumns + j + 1), options,
+                                     block.extraTags[j]);
             }
             if (options.OddLine) ++nextExportRow;
             writeSheetRow(false, true, options, session.row.values.view(), {});
+            block.wroteRow = true;
             ++session.referencesWritten;
         }
     }

@@ -10,6 +10,8 @@
 
 #include "host/db/AcDbObject.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,11 +39,26 @@ public:
     };
     const Definition& definitionOf(AcDbObjectId blockId);
 
+    // What the block being exported has written so far. Its columns are the
+    // definition's (and the property columns), then one per attribute that some
+    // reference holds beyond its definition, headed by the tag, in the order met.
+    struct BlockRows {
+        bool wroteRow = false;                 // the block's first row is written
+        std::optional<std::int32_t> headerRow;  // where its header row stands
+        std::size_t fixedColumns = 0;           // columns before the extra ones
+        std::vector<std::string> extraTags;
+    };
+    BlockRows block;
+    void beginBlock() { block = BlockRows{}; }
+
     std::vector<AttributeRecord> records;
     std::vector<ReferenceAttribute> attributes;
+    std::vector<std::size_t> unplaced;
     ExportRow row;
     TextList promptTitles;
     TextList promptMarkers;
+    // The property markers as comments carry them, for clearing stale ones.
+    std::vector<std::u16string> ownMarkers;
     long referencesWritten = 0;
 
 private:
@@ -50,14 +67,16 @@ private:
 };
 
 // Visits every direct reference of the named block (case-insensitive lookup) in the
-// host's order; the first one that opens is exported with `first` true only when it
-// is the block's first reference. False when the drawing has no such block.
+// host's order; `first` is true for the reference whose row is the block's first
+// actually written (an earlier one that does not open or gives no row does not
+// count). False when the drawing has no such block.
 bool exportBlock(const std::string& blockName, ExportSession& session);
 
 // Writes the rows of one reference: on the first reference the block's sheet (or the
 // active sheet) and header and prompt rows, then the data row; later references fit
 // the columns. False, writing nothing, without a running spreadsheet application or
-// when the reference's block definition cannot be opened.
+// when the reference's block definition cannot be opened; true also when the
+// reference's attributes cannot be read and it gets no row (block.wroteRow tells).
 bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first);
 
 }  // namespace tabro

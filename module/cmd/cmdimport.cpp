@@ -2,6 +2,7 @@
 #include "module/cmd/cmdimport.h"
 
 #include "host/Editor.h"
+#include "module/cmd/ImportReport.h"
 #include "module/cmd/RowApplier.h"
 #include "module/cmd/SheetReader.h"
 #include "module/drawing/ReferenceEditing.h"
@@ -22,25 +23,16 @@ namespace {
 
 using platform::Variant;
 
-// Rows between two progress lines; an import this long takes long enough for the
-// user to wonder whether it still runs.
-constexpr long kProgressRows = 10000;
-
-// Rows whose tags the block partly lacks are not counted: the block-name column
-// that export writes reads as such a tag, so nearly every row would be one.
-struct ImportTally {
-    long rows = 0;
-    long notFound = 0;
-    long sheets = 0;
-};
-
 void importSheet(IDispatch* worksheet, const ImportOptions& options, const ImportMarkers& markers,
-                 ImportTally& tally) {
-    ++tally.sheets;
-    readSheetRows(worksheet, options.StartRow, options.StartCol, markers, [&](const ImportRow& row) {
-        if (applyRow(row, options.IgnoreProps) == RowOutcome::NotFound) ++tally.notFound;
-        if (++tally.rows % kProgressRows == 0) acutPrintf("\nImported %ld rows...", tally.rows);
-    });
+                 ApplyContext& context, ImportReport& report) {
+    report.beginSheet(toMultibyte(xl::name(worksheet)));
+    readSheetRows(
+        worksheet, options.StartRow, options.StartCol, markers,
+        [&](const ImportRow& row) {
+            report.rowRead();
+            if (applyRow(row, context) == RowOutcome::NotFound) report.handleNotFound(row.sheetRow);
+        },
+        &report);
 }
 
 // Names compare exactly: same UTF-16 code units, same case.
@@ -55,30 +47,32 @@ DispatchPtr findByName(IDispatch* active, IDispatch* collection, const std::u16s
 
 }  // namespace
 
-void Import(const ImportOptions& options) {
+void Import(const ImportOptions& options, bool jtsk) {
     DispatchPtr app;
     if (FAILED(attachSpreadsheetApp(app)) || !app) return;
-    Import(options, ImportMarkers::load());
+    Import(options, ImportMarkers::load(), jtsk);
 }
 
-void Import(const ImportOptions& options, const ImportMarkers& markers) {
+void Import(const ImportOptions& options, const ImportMarkers& markers, bool jtsk) {
     DispatchPtr app;
     if (FAILED(attachSpreadsheetApp(app)) || !app) return;
-    ImportTally tally;
+    ImportReport report;
+    ApplyContext context;
+    context.ignoreProps = options.IgnoreProps;
+    context.jtsk = jtsk;
+    context.report = &report;
     if (options.ImportSettings == 1) {
         DispatchPtr book = xl::activeWorkbook(app.get());
         if (!book) throw _com_error(E_POINTER);
         DispatchPtr sheets = xl::worksheets(book.get());
         for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i)
-            importSheet(xl::item(sheets.get(), i).get(), options, markers, tally);
+            importSheet(xl::item(sheets.get(), i).get(), options, markers, context, report);
     } else {
         DispatchPtr sheet = xl::activeSheet(app.get());
         if (!sheet) throw _com_error(E_POINTER);
-        importSheet(sheet.get(), options, markers, tally);
+        importSheet(sheet.get(), options, markers, context, report);
     }
-    acutPrintf("\nImported %ld rows from %ld sheet(s)", tally.rows, tally.sheets);
-    if (tally.notFound) acutPrintf("; %ld named no block reference of this drawing", tally.notFound);
-    acutPrintf(".\n");
+    report.print();
 }
 
 bool Import2() {
@@ -100,28 +94,33 @@ bool importChangedCell(const ChangedCell& change) {
 
     DispatchPtr cells = xl::cells(sheet.get());
     Variant value = xl::value(xl::cell(cells.get(), change.row, change.column).get());
-    std::optional<std::u16string> handle = cellCommentText(xl::cell(cells.get(), change.row, 1).get());
-    if (!handle) return false;
+    // The cell is read against the header row above it, as a whole-sheet import
+    // reads it: several blocks may share the sheet, each under its own header.
+    const ImportMarkers markers = ImportMarkers::load();
+    HeaderTracker headers(cells.get(), 1, markers);
+    std::optional<std::u16string> handle;
+    for (std::int32_t r = 1; r <= change.row; ++r) handle = headers.feed(r);
+    if (!handle || !headers.header()) return false;
 
     std::vector<std::string> tags, values;
     int occurrence = 0;
-    DispatchPtr headerCell = xl::cell(cells.get(), 1, change.column);
-    if (!cellCommentText(headerCell.get())) {
-        std::u16string text = toText(value);
-        std::u16string title = toText(xl::text(headerCell.get()));
-        if (!title.empty()) {
-            tags.push_back(toMultibyte(title));
-            values.push_back(toMultibyte(text));
-            // A tag that heads several columns: this column's place among them
-            // decides which of the reference's namesake attributes it holds.
-            for (LONG c = 1; c < change.column; ++c) {
-                DispatchPtr other = xl::cell(cells.get(), 1, c);
-                if (cellCommentText(other.get())) continue;
-                std::string otherTitle = toMultibyte(toText(xl::text(other.get())));
-                if (sameTagText(otherTitle.c_str(), tags[0].c_str())) ++occurrence;
-            }
+    for (const ImportColumn& column : headers.header()->columns) {
+        if (column.column == change.column) {
+            if (column.role != ColumnRole::Attribute) break;
+            // A value the cell does not know leaves the attribute alone.
+            if (value.vt() == VT_ERROR) return false;
+            tags.push_back(column.tag);
+            values.push_back(toMultibyte(toText(value)));
+            break;
         }
     }
+    // A tag that heads several columns: this column's place among them decides
+    // which of the reference's namesake attributes it holds.
+    if (!tags.empty())
+        for (const ImportColumn& column : headers.header()->columns)
+            if (column.column < change.column && column.role == ColumnRole::Attribute &&
+                sameTagText(column.tag.c_str(), tags[0].c_str()))
+                ++occurrence;
     return applyAttributes(toMultibyte(*handle), tags, values, occurrence);
 }
 

@@ -13,10 +13,12 @@ struct ImportOptions;
 // Reads the active sheet (or, with ImportSettings 1, every worksheet of the active
 // workbook) of the running spreadsheet application and applies each row that
 // carries a handle. Without a running application it does nothing. Prints progress
-// for long imports and a one-line summary.
-void Import(const ImportOptions& options);
+// for long imports and a summary that names every cell it could not apply. `jtsk`:
+// the sheet holds coordinates exported as survey coordinates (negative ones as
+// their magnitude).
+void Import(const ImportOptions& options, bool jtsk = false);
 // The same with the property markers given rather than read from the resource module.
-void Import(const ImportOptions& options, const ImportMarkers& markers);
+void Import(const ImportOptions& options, const ImportMarkers& markers, bool jtsk = false);
 
 // Takes the queued cell edits newest first and imports each; the result of the last
 // one, false when the queue was empty.

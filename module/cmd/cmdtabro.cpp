@@ -27,8 +27,9 @@ bool export2Keyword() { return Export2(); }
 bool importKeyword() {
     Settings settings;
     loadSettings(settings);
-    Import(settings.importOptions);
-    return false;  // Import reports nothing back
+    // Survey coordinates go back with the sign rule they were exported with.
+    Import(settings.importOptions, settings.exportOptions.JTSK);
+    return false;  // Import reports on the command line, not to the dispatch
 }
 
 bool optionsKeyword() {

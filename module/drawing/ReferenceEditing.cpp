@@ -15,8 +15,9 @@ namespace tabro {
 
 namespace {
 
-// Holds the attributes of one reference open for write and closes them all on every
-// way out, so that pairs can be matched against the whole set before writing.
+// Holds the attributes of one reference open for read and closes them all on every
+// way out, so that pairs can be matched against the whole set before writing. An
+// attribute is opened for write only when its text is to change.
 class OpenAttributes {
 public:
     OpenAttributes() = default;
@@ -30,7 +31,6 @@ public:
         AcDbAttribute* attribute;
         AcutString tag;
         int occurrence;  // attributes before it with the same tag
-        int namesakes;   // attributes with its tag, itself included
     };
 
     void open(const AcDbBlockReference& reference) {
@@ -38,42 +38,29 @@ public:
         if (!it) return;
         for (it->start(); !it->done(); it->step()) {
             AcDbAttribute* attribute = nullptr;
-            if (reference.openAttribute(attribute, it->objectId(), AcDb::kForWrite) != Acad::eOk) continue;
+            if (reference.openAttribute(attribute, it->objectId(), AcDb::kForRead) != Acad::eOk) continue;
             try {
-                items_.push_back(Item{attribute, AcutString(attribute->tag()), 0, 1});
+                items_.push_back(Item{attribute, AcutString(attribute->tag()), 0});
             } catch (...) {
                 (void)attribute->close();
                 throw;
             }
         }
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            for (std::size_t j = 0; j < i; ++j) {
-                if (sameTagText(items_[i].tag.get(), items_[j].tag.get())) {
-                    ++items_[i].occurrence;
-                    ++items_[j].namesakes;
-                    ++items_[i].namesakes;
-                }
-            }
-        }
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            for (std::size_t j = 0; j < i; ++j)
+                if (sameTagText(items_[i].tag.get(), items_[j].tag.get())) ++items_[i].occurrence;
     }
 
-    std::vector<Item>& items() { return items_; }
+    // The k-th attribute with `tag` (counting from 0), or null when there are fewer.
+    AcDbAttribute* find(const std::string& tag, int k) {
+        for (Item& item : items_)
+            if (item.occurrence == k && sameTagText(item.tag.get(), tag.c_str())) return item.attribute;
+        return nullptr;
+    }
 
 private:
     std::vector<Item> items_;
 };
-
-// The attribute that the k-th column with `tag` goes to, or null.
-AcDbAttribute* targetOf(std::vector<OpenAttributes::Item>& items, const std::string& tag, int k) {
-    for (OpenAttributes::Item& item : items) {
-        if (!sameTagText(item.tag.get(), tag.c_str())) continue;
-        // Namesakes are met in occurrence order: the k-th, or the last one when
-        // there are fewer than k + 1.
-        if (item.occurrence == k || (item.occurrence == item.namesakes - 1 && k > item.occurrence))
-            return item.attribute;
-    }
-    return nullptr;
-}
 
 // The typed open, its object held so that it is closed on every way out.
 template <class T>
@@ -120,9 +107,10 @@ struct DefinitionTags {
         return true;
     }
 
-    AcDbObjectId find(const char* tag) const {
+    // The k-th definition with `tag` (counting from 0), or null.
+    AcDbObjectId find(const char* tag, int k = 0) const {
         for (const auto& [defTag, id] : entries)
-            if (sameTagText(defTag.c_str(), tag)) return id;
+            if (sameTagText(defTag.c_str(), tag) && k-- == 0) return id;
         return AcDbObjectId::kNull;
     }
 };
@@ -163,7 +151,7 @@ Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
 }
 
 bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
-                     std::span<const std::string> values, int firstOccurrence) {
+                     std::span<const std::string> values, int firstOccurrence, AttributeWriteResult* result) {
     if (tags.size() != values.size()) return false;
     OpenAttributes open;
     open.open(reference);
@@ -173,10 +161,31 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
         for (std::size_t j = 0; j < i; ++j)
             if (sameTagText(tags[j].c_str(), tags[i].c_str())) ++k;
         if (sameTagText(tags[0].c_str(), tags[i].c_str())) k += firstOccurrence;
-        AcDbAttribute* attribute = targetOf(open.items(), tags[i], k);
-        if (!attribute) continue;
+        AcDbAttribute* attribute = open.find(tags[i], k);
+        if (!attribute) {
+            if (result) result->missing.push_back(i);
+            continue;
+        }
+        {
+            // An unchanged text leaves the attribute untouched: not even its field
+            // length changes, so an unedited row changes nothing in the drawing.
+            AcutString current(attribute->textString());
+            if (values[i] == current.get()) {
+                ++written;
+                continue;
+            }
+        }
+        if (!attribute->isWriteEnabled() && attribute->upgradeOpen() != Acad::eOk) {
+            if (result) result->refused.push_back(i);
+            continue;
+        }
+        if (attribute->setTextString(values[i].c_str()) != Acad::eOk) {
+            if (result) result->refused.push_back(i);
+            continue;
+        }
         (void)attribute->setFieldLength(static_cast<int>(values[i].size()));
-        if (attribute->setTextString(values[i].c_str()) == Acad::eOk) ++written;
+        ++written;
+        if (result) ++result->changed;
     }
     return written == tags.size();
 }
@@ -234,6 +243,7 @@ bool refreshAttributes(AcDbBlockReference* reference) {
     // The block's definitions are read once for all attributes of the reference.
     DefinitionTags definitions;
     bool haveDefinitions = false;
+    std::vector<std::string> seenTags;
     for (it->start(); !it->done(); it->step()) {
         AcDbObjectPointer<AcDbAttribute> attribute;
         if (!openHeld(attribute, it->objectId(), AcDb::kForWrite)) continue;
@@ -242,8 +252,15 @@ bool refreshAttributes(AcDbBlockReference* reference) {
             haveDefinitions = true;
         }
         AcutString tag(attribute->tag());
+        // The k-th attribute of a tag stands where the k-th definition of it puts it,
+        // as the texts pair; one beyond the definitions keeps its place.
+        std::string tagText(tag.get());
+        int k = 0;
+        for (const std::string& earlier : seenTags)
+            if (sameTagText(earlier.c_str(), tagText.c_str())) ++k;
+        seenTags.push_back(std::move(tagText));
         AcDbObjectPointer<AcDbAttributeDefinition> definition;
-        if (definition.open(definitions.find(tag.get()), AcDb::kForRead) != Acad::eOk) continue;
+        if (definition.open(definitions.find(tag.get(), k), AcDb::kForRead) != Acad::eOk) continue;
         placeFromDefinition(*attribute.get(), *definition.get(), transform);
     }
     return true;

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tabro {
 
@@ -21,17 +22,26 @@ namespace tabro {
 [[nodiscard]] Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
                                              AcDbObjectPointer<AcDbEntity>& entity);
 
+// Which pairs of a write did not reach an attribute, by index into the pairs.
+struct AttributeWriteResult {
+    std::vector<std::size_t> missing;  // no attribute carries the tag (or this occurrence of it)
+    std::vector<std::size_t> refused;  // the drawing refused the text (a line break, say)
+    std::size_t changed = 0;           // attributes whose text changed
+};
+
 // Writes tag/value pairs into the attributes of an open reference. Tags match
-// without regard to case; each matched attribute gets the value's text and a field
-// length of its byte length. When a tag occurs more than once the k-th column with
-// it goes to the k-th attribute with it, and columns beyond the attributes' number
-// go to the last of them (so a later column wins over an earlier one). A pair whose
-// tag no attribute carries changes nothing; an attribute that no pair names is left
-// alone. `firstOccurrence` counts the columns with the first pair's tag that stand
-// before it (a single changed cell knows its column's place among its namesakes).
-// True when every pair was written. Attributes that do not open are skipped.
+// without regard to case; when a tag occurs more than once the k-th column with it
+// goes to the k-th attribute with it, and a column beyond the attributes' number
+// reaches none. An attribute whose text already equals the value is not touched;
+// a changed one gets the value's text and a field length of its byte length. A
+// pair whose tag no attribute carries changes nothing; an attribute that no pair
+// names is left alone. `firstOccurrence` counts the columns with the first pair's
+// tag that stand before it (a single changed cell knows its column's place among
+// its namesakes). True when every pair reached an attribute. Attributes that do
+// not open are skipped.
 bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
-                     std::span<const std::string> values, int firstOccurrence = 0);
+                     std::span<const std::string> values, int firstOccurrence = 0,
+                     AttributeWriteResult* result = nullptr);
 
 // The handle-level steps of applying one row. Each opens the entity, changes it and
 // closes it; false when the handle names no live entity, the entity is not a block
@@ -45,7 +55,8 @@ bool applyRotation(std::string_view handle, double radians);
 bool applyLayer(std::string_view handle, const char* layer);
 
 // Places every attribute of an open reference again from the block's attribute
-// definition with the same tag, under the reference's current transform, keeping
+// definition with the same tag (the k-th attribute of a tag from the k-th
+// definition of it), under the reference's current transform, keeping
 // its text (and giving it a field length of the text's byte length plus one).
 // Attributes without such a definition keep their placement. False for a null
 // reference (reported as a failed assertion) or one that is not open.

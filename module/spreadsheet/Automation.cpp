@@ -92,6 +92,13 @@ DispatchPtr range(IDispatch* worksheet, const std::u16string& corner, const std:
                      {Variant::bstr(corner), otherCorner ? Variant::bstr(*otherCorner) : Variant::missing()});
 }
 
+DispatchPtr usedRange(IDispatch* worksheet) { return getObject(worksheet, dispid::UsedRange); }
+DispatchPtr rows(IDispatch* worksheetOrRange) { return getObject(worksheetOrRange, dispid::Rows); }
+LONG lastUsedRow(IDispatch* worksheet) {
+    DispatchPtr used = usedRange(worksheet);
+    return row(used.get()) + count(rows(used.get()).get()) - 1;
+}
+
 DispatchPtr cell(IDispatch* cellsRange, LONG row, LONG column, CellIndex index) {
     return getObject(cellsRange, dispid::Item, {coordinate(row, index), coordinate(column, index)});
 }
@@ -115,6 +122,10 @@ DispatchPtr worksheet(IDispatch* range) { return getObject(range, dispid::Worksh
 DispatchPtr parent(IDispatch* object) { return getObject(object, dispid::Parent); }
 
 void setBold(IDispatch* font, bool bold) { putProperty(font, dispid::Bold, Variant::boolean(bold)); }
+bool isBold(IDispatch* font) {
+    Variant bold = getProperty(font, dispid::Bold);
+    return bold.vt() == VT_BOOL && bold.boolVal() != VARIANT_FALSE;
+}
 
 std::u16string commentText(IDispatch* comment) {
     return toText(callMethod(comment, dispid::Text, {Variant::missing(), Variant::missing(), Variant::missing()}));
@@ -122,5 +133,6 @@ std::u16string commentText(IDispatch* comment) {
 void setCommentText(IDispatch* comment, const std::u16string& newText) {
     callMethod(comment, dispid::Text, {Variant::bstr(newText), Variant::missing(), Variant::missing()});
 }
+void deleteComment(IDispatch* comment) { callMethod(comment, dispid::Delete); }
 
 }  // namespace tabro::xl

@@ -37,6 +37,8 @@ constexpr DISPID Activate = 0x130;
 constexpr DISPID Cells = 0xEE;
 constexpr DISPID Columns = 0xF1;
 constexpr DISPID Range = 0xC5;
+constexpr DISPID UsedRange = 0x19C;
+constexpr DISPID Rows = 0x102;  // also of a range
 // Range
 constexpr DISPID Value = 6;
 constexpr DISPID Text = 0x8A;  // also Comment.Text (a method)
@@ -50,6 +52,8 @@ constexpr DISPID Row = 0x101;
 constexpr DISPID Column = 0xF0;
 constexpr DISPID Worksheet = 0x15C;
 constexpr DISPID Parent = 0x96;
+// Comment
+constexpr DISPID Delete = 0x75;
 // Font
 constexpr DISPID Bold = 0x60;
 }  // namespace dispid
@@ -91,6 +95,10 @@ DispatchPtr cells(IDispatch* worksheet);
 DispatchPtr columns(IDispatch* worksheet);
 DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,
                   const std::optional<std::u16string>& otherCorner = std::nullopt);
+DispatchPtr usedRange(IDispatch* worksheet);
+DispatchPtr rows(IDispatch* worksheetOrRange);
+// The last row of the worksheet's used range (UsedRange.Row + UsedRange.Rows.Count - 1).
+LONG lastUsedRow(IDispatch* worksheet);
 
 // How cell coordinates travel. Export writes with 16-bit numbers; a row past 32767
 // would wrap into a negative row there, so such a number goes as a 32-bit one.
@@ -116,11 +124,13 @@ DispatchPtr parent(IDispatch* object);
 
 // Font
 void setBold(IDispatch* font, bool bold);
+bool isBold(IDispatch* font);
 
 // Comment.Text: with every argument missing it reads the text; with the first one
 // it sets it (start and overwrite missing).
 std::u16string commentText(IDispatch* comment);
 void setCommentText(IDispatch* comment, const std::u16string& text);
+void deleteComment(IDispatch* comment);
 
 }  // namespace xl
 }  // namespace tabro

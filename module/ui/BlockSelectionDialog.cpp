@@ -1,5 +1,7 @@
 #include "module/ui/BlockSelectionDialog.h"
 
+#include "module/ResourceStrings.h"
+
 namespace tabro::ui {
 
 namespace {
@@ -30,24 +32,25 @@ int BlockSelectionDialog::doModal() {
 }
 
 void BlockSelectionDialog::onInitDialog() {
-    list_.insertColumn("Block name", 0);
+    list_.insertColumn(resourceStrings().load(kTextBlockListHeading), 0);
     list_.setFullRowSelect(true);
     for (const BlockNameMap::Entry& e : blocks_)
         if (e.hasAttributes) list_.insertItem(list_.itemCount(), e.name);
     list_.setColumnWidth(list_.clientWidth());
     toolTip_.create();
     toolTip_.activate(true);
-    toolTip_.addTool(&list_, "Press right mouse button for more options.");
+    toolTip_.addTool(&list_, resourceStrings().load(kTextBlockListToolTip));
 }
 
 PopupMenu BlockSelectionDialog::contextMenu() const {
+    ResourceStrings& texts = resourceStrings();
     PopupMenu menu;
-    menu.append(ID_SELECT_ALL, "Select all");
-    menu.append(ID_INVERT_SELECTION, "Invert selection");
-    menu.append(ID_SELECT_NONE, "Select none");
-    menu.append(ID_SELECT_ALL_BUT_FOCUSED, "Select all but focused");
-    menu.append(ID_SHOW_ALL, "Show all blocks");
-    menu.append(ID_SHOW_ATTRIBUTED, "Show only blocks with attributes");
+    menu.append(ID_SELECT_ALL, texts.load(kTextMenuSelectAll));
+    menu.append(ID_INVERT_SELECTION, texts.load(kTextMenuInvertSelection));
+    menu.append(ID_SELECT_NONE, texts.load(kTextMenuSelectNone));
+    menu.append(ID_SELECT_ALL_BUT_FOCUSED, texts.load(kTextMenuSelectAllButFocused));
+    menu.append(ID_SHOW_ALL, texts.load(kTextMenuShowAll));
+    menu.append(ID_SHOW_ATTRIBUTED, texts.load(kTextMenuShowAttributed));
     menu.check(ID_SHOW_ALL, showAll_);
     menu.check(ID_SHOW_ATTRIBUTED, !showAll_);
     return menu;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tabro::ui {
@@ -92,5 +93,12 @@ private:
 // The command-line presentation: prints the list and the context menu and reads
 // commands from the host's input until OK or Cancel.
 int terminalBlockSelection(BlockSelectionDialog& dialog);
+
+// Whether `format` is a printf format whose conversions are exactly `conversions`
+// (one letter each, in order), besides "%%". Only plain conversions count: a flag,
+// width or precision makes it no such format. The terminal hands a resource text to
+// printf only when it passes, so that a text edited wrongly shows as it stands
+// instead of reading arguments that were never passed.
+bool isFormatWith(std::string_view format, std::string_view conversions);
 
 }  // namespace tabro::ui

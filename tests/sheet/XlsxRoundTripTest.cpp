@@ -118,7 +118,8 @@ TEST_F(XlsxRoundTripTest, WhatOpenpyxlWroteOpensWithItsValuesNotesAndFormats) {
                  {2, 2, VT_BSTR, u"007", u"<none>", u"@", false},
                  {2, 3, VT_R8, u"12.5", u"<none>", u"General", false},
                  {2, 4, VT_BOOL, u"TRUE", u"<none>", u"General", false},
-                 {2, 5, VT_EMPTY, u"", u"<none>", u"General", false}};  // a formula openpyxl left without a value
+                 // A formula openpyxl left without a value: not empty, but not available.
+                 {2, 5, VT_ERROR, u"", u"<none>", u"General", false}};
     for (auto& k : cases) {
         SCOPED_TRACE(narrow(k.text));
         auto c = cell(door.get(), k.row, k.column);

@@ -39,11 +39,11 @@ TEST(AttributePairing, OverlaysTextsByPositionAndTag) {
         {"in step", definition({"A", "B", "C"}), {att("A", "1"), att("B", "2"), att("C", "3")}, {"1", "2", "3"}},
         {"tags differ only in case", definition({"Width", "FIRE"}), {att("WIDTH", "90"), att("fire", "EI30")},
          {"90", "EI30"}},
-        {"missing last attribute keeps the default", definition({"A", "B", "C"}), {att("A", "1"), att("B", "2")},
-         {"1", "2", "def C"}},
+        {"missing last attribute shows nothing", definition({"A", "B", "C"}), {att("A", "1"), att("B", "2")},
+         {"1", "2", ""}},
         {"extra attribute at the end is ignored", definition({"A", "B"}),
          {att("A", "1"), att("B", "2"), att("X", "9")}, {"1", "2"}},
-        {"no attributes", definition({"A"}), {}, {"def A"}},
+        {"no attributes", definition({"A"}), {}, {""}},
         {"attribute without text leaves the default", definition({"A", "B"}), {att("A", nullptr), att("B", "2")},
          {"def A", "2"}},
         {"reordered definition pairs by tag", definition({"B", "A"}), {att("A", "1"), att("B", "2")}, {"2", "1"}},
@@ -52,11 +52,11 @@ TEST(AttributePairing, OverlaysTextsByPositionAndTag) {
         {"attribute of a removed definition is dropped", definition({"A", "C"}),
          {att("A", "1"), att("B", "2"), att("C", "3")}, {"1", "3"}},
         {"unknown tag in place of a missing one is not written under it", definition({"A", "B"}),
-         {att("A", "1"), att("Z", "9")}, {"1", "def B"}},
-        // "note" agrees with the record at its own position and stays there; the other
-        // goes to the first record with its tag still free.
+         {att("A", "1"), att("Z", "9")}, {"1", ""}},
+        // The k-th attribute of a tag goes to the k-th record of it, whatever their
+        // places: import pairs the k-th column with the k-th attribute again.
         {"duplicate tags ignoring case", definition({"NOTE", "Note", "X"}),
-         {att("X", "x"), att("note", "first"), att("NOTE", "second")}, {"second", "first", "x"}},
+         {att("X", "x"), att("note", "first"), att("NOTE", "second")}, {"first", "second", "x"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -64,6 +64,18 @@ TEST(AttributePairing, OverlaysTextsByPositionAndTag) {
         tabro::overlayReferenceAttributes(records, c.attributes);
         EXPECT_EQ(texts(records), c.expected);
     }
+}
+
+// Attributes the definition does not declare are handed back, in stored order, for
+// columns of their own.
+TEST(AttributePairing, UndeclaredAttributesAreHandedBack) {
+    auto records = definition({"NOTE", "A"});
+    const std::vector<ReferenceAttribute> attributes = {att("NOTE", "n1"), att("X", "x"), att("A", "a"),
+                                                        att("note", "n2"), att("LINE2", "l")};
+    std::vector<std::size_t> unplaced;
+    tabro::overlayReferenceAttributes(records, attributes, &unplaced);
+    EXPECT_EQ(texts(records), (Texts{"n1", "a"}));
+    EXPECT_EQ(unplaced, (std::vector<std::size_t>{1, 3, 4}));
 }
 
 TEST(AttributePairing, ConstantRecordsKeepTheDefinitionText) {

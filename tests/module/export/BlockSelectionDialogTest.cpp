@@ -1,15 +1,20 @@
 // The block selection dialog driven as a user would: open, context menu commands,
-// OK and Cancel, through the same presenter hook that cadhost's terminal uses.
+// OK and Cancel, through the same presenter hook that cadhost's terminal uses; and
+// its texts, in the window and on the command line, taken from the resource module.
+#include "module/ResourceStrings.h"
 #include "module/ui/BlockSelectionDialog.h"
+#include "tests/module/ModuleTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
 using tabro::BlockNameMap;
+using tabro::resourceStrings;
 using tabro::ui::BlockSelectionDialog;
 using tabro::ui::ListControl;
 
@@ -43,10 +48,8 @@ TEST(BlockSelectionDialog, OpensWithAttributedBlocksInMapOrder) {
     BlockSelectionDialog d(map);
     d.onInitDialog();
     EXPECT_EQ(listed(d), (Names{"DOOR", "WINDOW", "VALVE"}));
-    EXPECT_EQ(d.list().columnHeading(), "Block name");
     EXPECT_TRUE(d.list().isFullRowSelect());
     EXPECT_EQ(d.list().columnWidth(), d.list().clientWidth());
-    EXPECT_EQ(d.toolTip().textFor(&d.list()), "Press right mouse button for more options.");
     EXPECT_FALSE(d.isShowingAll());
     auto menu = d.contextMenu();
     EXPECT_TRUE(menu.isChecked(BlockSelectionDialog::ID_SHOW_ATTRIBUTED));
@@ -200,6 +203,163 @@ TEST(BlockSelectionDialog, ShowingAgainStartsFresh) {
     EXPECT_EQ(d.result().size(), 5u);
     EXPECT_EQ(d.doModal(), tabro::ui::IDOK);
     EXPECT_EQ(d.result().size(), 5u);
+}
+
+// The dialog's texts come from the resource module, loaded as the module loads it.
+class BlockSelectionTexts : public ModuleTest {
+protected:
+    static std::string load(UINT id) { return resourceStrings().load(id); }
+
+    // What printf makes of a resource format taking one string.
+    static std::string formatted(UINT id, const std::string& argument) {
+        std::string text = load(id);
+        const std::size_t at = text.find("%s");
+        return at == std::string::npos ? text : text.replace(at, 2, argument);
+    }
+
+    static std::vector<UINT> menuTexts() {
+        using namespace tabro;
+        return {kTextMenuSelectAll,           kTextMenuInvertSelection, kTextMenuSelectNone,
+                kTextMenuSelectAllButFocused, kTextMenuShowAll,         kTextMenuShowAttributed};
+    }
+    static std::vector<UINT> menuLetters() {
+        using namespace tabro;
+        return {kTextMenuLetterSelectAll,           kTextMenuLetterInvertSelection, kTextMenuLetterSelectNone,
+                kTextMenuLetterSelectAllButFocused, kTextMenuLetterShowAll,         kTextMenuLetterShowAttributed};
+    }
+};
+
+TEST_F(BlockSelectionTexts, ResourceModuleHoldsEveryText) {
+    for (UINT id = tabro::kTextBlockListHeading; id <= tabro::kTextTerminalUnknownChoice; ++id) {
+        SCOPED_TRACE(id);
+        EXPECT_NE(text(id), "<missing>");
+        EXPECT_FALSE(load(id).empty());
+    }
+    // Each format gets exactly one string from the terminal; another conversion
+    // would make it print the text as it stands instead.
+    for (UINT id : {tabro::kTextTerminalHeadingAll, tabro::kTextTerminalHeadingAttributed,
+                    tabro::kTextTerminalUnknownChoice}) {
+        SCOPED_TRACE(id);
+        EXPECT_TRUE(tabro::ui::isFormatWith(load(id), "s")) << load(id);
+    }
+}
+
+TEST_F(BlockSelectionTexts, MenuLettersLeadToOneItemEach) {
+    // A letter shared by two items, or one the terminal reads as OK, Cancel, an item
+    // number or a focus move, would leave an item that the letter shown cannot reach.
+    std::set<std::string> seen;
+    for (UINT id : menuLetters()) {
+        const std::string letter = load(id);
+        SCOPED_TRACE(letter);
+        EXPECT_TRUE(seen.insert(letter).second);
+        EXPECT_EQ(letter.find(' '), std::string::npos);
+        EXPECT_NE(letter, "ok");
+        EXPECT_NE(letter, "c");
+        EXPECT_NE(letter, "cancel");
+        EXPECT_EQ(letter.find_first_of("0123456789"), std::string::npos);
+    }
+}
+
+TEST_F(BlockSelectionTexts, WindowTextsComeFromTheResourceModule) {
+    BlockNameMap map = sampleBlocks();
+    BlockSelectionDialog d(map);
+    d.onInitDialog();
+    EXPECT_EQ(d.list().columnHeading(), load(tabro::kTextBlockListHeading));
+    EXPECT_EQ(d.toolTip().textFor(&d.list()), load(tabro::kTextBlockListToolTip));
+    const tabro::ui::PopupMenu menu = d.contextMenu();
+    const auto& items = menu.items();
+    const std::vector<int> commands = {
+        BlockSelectionDialog::ID_SELECT_ALL,  BlockSelectionDialog::ID_INVERT_SELECTION,
+        BlockSelectionDialog::ID_SELECT_NONE, BlockSelectionDialog::ID_SELECT_ALL_BUT_FOCUSED,
+        BlockSelectionDialog::ID_SHOW_ALL,    BlockSelectionDialog::ID_SHOW_ATTRIBUTED,
+    };
+    ASSERT_EQ(items.size(), commands.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(items[i].commandId, commands[i]);
+        EXPECT_EQ(items[i].text, load(menuTexts()[i]));
+    }
+}
+
+TEST_F(BlockSelectionTexts, TerminalShowsTheResourceTexts) {
+    BlockNameMap map;
+    map.set("PLAIN", false);
+    BlockSelectionDialog d(map);
+    // Nothing listed at first; an unknown answer, then show all, then OK.
+    feed({"what?", "s", "ok"});
+    tabro::ui::ScopedBlockSelectionPresenter terminal(tabro::ui::terminalBlockSelection);
+    EXPECT_EQ(d.doModal(), tabro::ui::IDOK);
+    const std::string shown = output_.text();
+    const std::string heading = load(tabro::kTextBlockListHeading);
+    const std::vector<std::string> expected = {
+        "\n" + formatted(tabro::kTextTerminalHeadingAttributed, heading),
+        "\n    " + load(tabro::kTextTerminalEmptyList),
+        "\n" + load(tabro::kTextTerminalMenu),
+        load(tabro::kTextTerminalPrompt),
+        "\n" + formatted(tabro::kTextTerminalUnknownChoice, "what?"),
+        "\n" + formatted(tabro::kTextTerminalHeadingAll, heading),
+        "PLAIN",
+    };
+    std::size_t from = 0;
+    for (const std::string& part : expected) {
+        SCOPED_TRACE(part);
+        const std::size_t at = shown.find(part, from);
+        ASSERT_NE(at, std::string::npos) << shown;
+        from = at + part.size();
+    }
+    for (std::size_t i = 0; i < menuTexts().size(); ++i) {
+        const std::string item = load(menuTexts()[i]) + " (" + load(menuLetters()[i]) + ")";
+        EXPECT_NE(shown.find(item), std::string::npos) << item << "\n" << shown;
+    }
+    EXPECT_EQ(shown.find('%'), std::string::npos) << "a format was printed unformatted:\n" << shown;
+}
+
+TEST_F(BlockSelectionTexts, TerminalWithoutTextsStillWorks) {
+    // A resource module that lacks the texts must neither crash the terminal nor
+    // bring back texts of its own; the typed words still work.
+    tabro::extensionModuleState().resourceHandle = nullptr;
+    BlockNameMap map = sampleBlocks();
+    BlockSelectionDialog d(map);
+    feed({"nonsense", "showall", "a", "2", "ok"});
+    tabro::ui::ScopedBlockSelectionPresenter terminal(tabro::ui::terminalBlockSelection);
+    EXPECT_EQ(d.doModal(), tabro::ui::IDOK);
+    EXPECT_EQ(d.result(), (Names{"DOOR", "VALVE", "NORTH_ARROW", "Grid"}));
+    const std::string shown = output_.text();
+    for (const char* word : {"Menu", "blocks", "Unknown", "Item number", "Select", "()"}) {
+        EXPECT_EQ(shown.find(word), std::string::npos) << word << " in:\n" << shown;
+    }
+    EXPECT_NE(shown.find("[v]"), std::string::npos) << shown;
+}
+
+TEST(BlockSelectionFormat, OnlyTheExpectedConversionsPass) {
+    const struct {
+        const char* format;
+        const char* conversions;
+        bool passes;
+    } cases[] = {
+        {"%s (all blocks):", "s", true},
+        {"Unknown choice \"%s\".", "s", true},
+        {"100%% of %s", "s", true},
+        {"%d of %s", "ds", true},
+        {"plain text", "", true},
+        {"", "", true},
+        {"", "s", false},
+        {"no conversion", "s", false},
+        {"%s and %s", "s", false},
+        {"%s of %d", "ds", false},
+        {"%d", "s", false},
+        {"%n", "s", false},
+        {"%%s", "s", false},
+        {"%-20s", "s", false},
+        {"%.3s", "s", false},
+        {"ends in %", "", false},
+        {"%s then %", "s", false},
+        {"%s", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_EQ(tabro::ui::isFormatWith(c.format, c.conversions), c.passes);
+    }
 }
 
 }  // namespace

@@ -319,13 +319,16 @@ TEST_F(ExportToSheet, RefusedSheetNameKeepsTheApplicationsNameAndGoesOn) {
 TEST_F(ExportToSheet, ReferenceThatCannotBeOpenedIsSkipped) {
     options_ = propertiesOff();
     // The first DOOR reference is held open for write, so the export cannot read it:
-    // no later reference is the block's first, so no sheet or header is made.
+    // the first one written is the block's first, and makes its sheet and header
+    // rather than writing over the sheet that was active.
     AcDbObjectPointer<AcDbBlockReference> held(idOf("50"), AcDb::kForWrite);
     ASSERT_TRUE(held);
     ASSERT_TRUE(export2("DOOR"));
-    DispatchPtr s = activeSheet();
-    EXPECT_EQ(handles(s.get(), 1, 3), (Texts{"54", "58", "69"}));
-    EXPECT_EQ(value(s.get(), 1, 1), "DOOR");
+    DispatchPtr s = sheetNamed("DOOR");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(handles(s.get(), 2, 4), (Texts{"54", "58", "69"}));
+    EXPECT_EQ(value(s.get(), 1, 1), "Block name");
+    EXPECT_EQ(value(s.get(), 2, 1), "DOOR");
 }
 
 TEST_F(ExportToSheet, ExportTakesTheDialogsChoice) {

@@ -248,12 +248,13 @@ TEST_F(ImportCommandTest, ChangedCellUnderANamesakeColumnKeepsToItsAttribute) {
     EXPECT_EQ(state.attributes[2].text, "edited second");
 }
 
-TEST_F(ImportCommandTest, ChangedCellWithErrorValueEndsTheRun) {
+// A changed cell whose value is not known (an error, a formula without a result)
+// leaves its attribute alone: it is not an empty text.
+TEST_F(ImportCommandTest, ChangedCellWithoutAValueLeavesTheAttribute) {
     writeExportedSheet({"D-1"});
     put(2, 3, Variant::error(static_cast<SCODE>(0x800A07D7u)));
-    EXPECT_THROW(importChangedCell(ChangedCell{3, 2, std::make_shared<const std::u16string>(sheetName()),
-                                               std::make_shared<const std::u16string>(bookName())}),
-                 _com_error);
+    EXPECT_FALSE(importChangedCell(ChangedCell{3, 2, std::make_shared<const std::u16string>(sheetName()),
+                                               std::make_shared<const std::u16string>(bookName())}));
     EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "900");
 }
 

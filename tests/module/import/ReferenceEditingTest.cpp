@@ -89,7 +89,8 @@ TEST_F(ReferenceEditingTest, AttributesMatchByTagWithoutRegardToCase) {
          {{"NUMBER", "D-10"}, {"WIDTH", "910"}, {"FIRE", "EI90"}}},
         {"partial: a tag the block lacks", {"NUMBER", "NO_SUCH", "fire"}, {"D-11", "x", "EI120"}, false,
          {{"NUMBER", "D-11"}, {"WIDTH", "910"}, {"FIRE", "EI120"}}},
-        {"the later column wins", {"WIDTH", "width"}, {"1", "2"}, true, {{"WIDTH", "2"}}},
+        {"a second column of one tag finds no second attribute", {"WIDTH", "width"}, {"1", "2"}, false,
+         {{"WIDTH", "1"}}},
         {"an emptied cell clears", {"FIRE"}, {""}, true, {{"FIRE", ""}}},
         {"no pairs", {}, {}, true, {{"NUMBER", "D-11"}}},
         {"lengths differ: nothing written", {"NUMBER", "WIDTH"}, {"lost"}, false, {{"NUMBER", "D-11"}}},
@@ -131,11 +132,43 @@ TEST_F(ReferenceEditingTest, NamesakeTagsPairInOrder) {
     EXPECT_EQ(state.attributes[1].text, "first");
     EXPECT_EQ(state.attributes[2].text, "edited");
 
-    // Three columns for two attributes: the last attribute takes the last column.
-    EXPECT_TRUE(applyAttributes(room, Texts{"NOTE", "NOTE", "NOTE"}, Texts{"a", "b", "c"}));
+    // Three columns for two attributes: the third reaches none and is reported as
+    // missing; it does not overwrite the second.
+    AttributeWriteResult result;
+    {
+        AcDbObjectPointer<AcDbEntity> entity;
+        ASSERT_EQ(openByHandle(room, AcDb::kForRead, entity), Acad::eOk);
+        EXPECT_FALSE(writeAttributes(*AcDbBlockReference::cast(entity.get()), Texts{"NOTE", "NOTE", "NOTE"},
+                                     Texts{"a", "b", "c"}, 0, &result));
+    }
     state = stateOf(room);
     EXPECT_EQ(state.attributes[1].text, "a");
-    EXPECT_EQ(state.attributes[2].text, "c");
+    EXPECT_EQ(state.attributes[2].text, "b");
+    EXPECT_EQ(result.missing, (std::vector<std::size_t>{2}));
+    EXPECT_EQ(result.changed, 2u);
+}
+
+// A text that is already the attribute's leaves the attribute as it is: an unedited
+// sheet changes nothing, not even the field length; a text the drawing refuses is
+// reported, not taken for written.
+TEST_F(ReferenceEditingTest, OnlyChangedTextsTouchTheAttribute) {
+    const std::string door = handleOf("D-1");
+    const int lengthBefore = attributeOf(stateOf(door), "WIDTH").fieldLength;
+    const std::string text = attributeOf(stateOf(door), "WIDTH").text;
+    ASSERT_NE(lengthBefore, static_cast<int>(text.size())) << "the fixture's attribute should have no field length";
+    AttributeWriteResult result;
+    {
+        AcDbObjectPointer<AcDbEntity> entity;
+        ASSERT_EQ(openByHandle(door, AcDb::kForRead, entity), Acad::eOk);
+        EXPECT_TRUE(writeAttributes(*AcDbBlockReference::cast(entity.get()), Texts{"WIDTH", "FIRE"},
+                                    Texts{text, "EI60"}, 0, &result));
+        EXPECT_FALSE(writeAttributes(*AcDbBlockReference::cast(entity.get()), Texts{"FIRE"}, Texts{"a\nb"}, 0,
+                                     &result));
+    }
+    EXPECT_EQ(attributeOf(stateOf(door), "WIDTH").fieldLength, lengthBefore);
+    EXPECT_EQ(result.refused, (std::vector<std::size_t>{0}));
+    EXPECT_EQ(result.changed, 1u);
+    EXPECT_EQ(attributeOf(stateOf(door), "FIRE").text, "EI60");
 }
 
 TEST_F(ReferenceEditingTest, StepsRefuseWhatIsNoLiveBlockReference) {

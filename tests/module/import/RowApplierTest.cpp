@@ -3,6 +3,8 @@
 #include "ImportDrawingFixture.h"
 
 #include "host/db/AcUnits.h"
+#include "module/ResourceStrings.h"
+#include "module/cmd/ImportReport.h"
 #include "module/cmd/RowApplier.h"
 #include "module/drawing/ReferenceEditing.h"
 #include "module/spreadsheet/CellValue.h"
@@ -45,6 +47,11 @@ ImportRow unedited(const std::string& handle, const ReferenceState& state) {
     row.scale[1] = asExported(state.scale.sy);
     row.scale[2] = asExported(state.scale.sz);
     row.scaleCount = 3;
+    for (int i = 0; i < 3; ++i) {
+        row.hasCoordinate[i] = row.hasScale[i] = true;
+        row.coordinateColumn[i] = 2 + i;
+        row.scaleColumn[i] = 6 + i;
+    }
     row.rotation = angleAsExported(state.rotation);
     row.hasRotation = true;
     row.layer = state.layer;
@@ -140,9 +147,8 @@ TEST_F(RowApplierTest, MissingColumnsAndUnusableValuesLeavePropertiesAlone) {
     } cases[] = {
         {"no layer column", [](ImportRow& r) { r.layer.reset(); }},
         {"no rotation column", [](ImportRow& r) { r.hasRotation = false; r.rotation = 0; }},
-        {"two position columns only", [](ImportRow& r) { r.positionCount = 2; r.position[0] = 1; }},
-        {"four position columns", [](ImportRow& r) { r.positionCount = 4; r.position[0] = 1; }},
-        {"two scale columns", [](ImportRow& r) { r.scaleCount = 2; r.scale[0] = 7; }},
+        {"x cell unreadable", [](ImportRow& r) { r.hasCoordinate[0] = false; r.position[0] = 1; }},
+        {"scale x cell unreadable", [](ImportRow& r) { r.hasScale[0] = false; r.scale[0] = 7; }},
         {"x not a number", [](ImportRow& r) { r.position[0] = std::nan(""); }},
         {"y infinite", [](ImportRow& r) { r.position[1] = INFINITY; }},
         {"zero scale", [](ImportRow& r) { r.scale[2] = 0; }},
@@ -162,6 +168,76 @@ TEST_F(RowApplierTest, MissingColumnsAndUnusableValuesLeavePropertiesAlone) {
         EXPECT_EQ(after.rotation, before.rotation);
         EXPECT_EQ(after.layer, before.layer);
     }
+}
+
+// Every cell that cannot be applied is reported with its place; the cells around it
+// are applied, and nothing is written in its stead.
+TEST_F(RowApplierTest, CellsThatCannotBeAppliedAreReported) {
+    const std::string door = handleOf("D-2");
+    const ReferenceState before = stateOf(door);
+    ImportRow row = unedited(door, before);
+    row.sheetRow = 7;
+    row.valueColumns = {10, 11, 12};
+    row.tags.push_back("NO_SUCH");
+    row.values.push_back("x");
+    row.valueColumns.push_back(13);
+    // A tag the reference lacks under an empty cell is what export writes for it.
+    row.tags.push_back("LACKED");
+    row.values.push_back("");
+    row.valueColumns.push_back(14);
+    row.position[0] = 150;
+    row.hasCoordinate[1] = false;
+    row.problems.push_back(CellProblem{3, kTextReasonNotADistance, {}, true});
+    row.layer = "NO-SUCH";
+    row.layerColumn = 9;
+
+    ImportReport report;
+    report.beginSheet("DOOR");
+    ApplyContext context;
+    context.ignoreProps = false;
+    context.report = &report;
+    EXPECT_EQ(applyRow(row, context), RowOutcome::Partial);
+    const ReferenceState after = stateOf(door);
+    EXPECT_EQ(after.position, AcGePoint3d(150, before.position.y, before.position.z));
+    EXPECT_EQ(after.layer, before.layer);
+    EXPECT_EQ(report.changed, 1);
+    EXPECT_EQ(report.notApplied, 3);
+    std::vector<std::string> places;
+    for (const ImportReport::Listed& l : report.listed())
+        places.push_back(l.sheet + "!" + cellAddress(l.row, l.column) + " " + std::to_string(l.reason));
+    EXPECT_EQ(places, (std::vector<std::string>{"DOOR!C7 " + std::to_string(kTextReasonNotADistance),
+                                                "DOOR!M7 " + std::to_string(kTextReasonNoSuchAttribute),
+                                                "DOOR!I7 " + std::to_string(kTextReasonNoSuchLayer)}));
+
+    // With properties ignored, property cells are not looked at at all.
+    ImportReport quiet;
+    context.ignoreProps = true;
+    context.report = &quiet;
+    row.tags.resize(3);
+    row.values.resize(3);
+    applyRow(row, context);
+    EXPECT_EQ(quiet.notApplied, 0);
+    EXPECT_EQ(quiet.changed, 0);
+}
+
+// Survey coordinates stand in the sheet as magnitudes of the drawing's negative
+// ones: an unedited cell changes nothing, an edited one goes back negative.
+TEST_F(RowApplierTest, SurveyCoordinatesGoBackWithTheirSign) {
+    const std::string door = handleOf("D-1");
+    ASSERT_TRUE(applyPosition(door, AcGePoint3d(-1200.123456, -830.25, 5)));
+    const ReferenceState before = stateOf(door);
+    ImportRow row = unedited(door, before);
+    row.position[0] = asExported(1200.123456);
+    row.position[1] = asExported(830.25);
+    ApplyContext context;
+    context.ignoreProps = false;
+    context.jtsk = true;
+    applyRow(row, context);
+    EXPECT_EQ(stateOf(door).position, before.position);
+
+    row.position[1] = 840.5;
+    applyRow(row, context);
+    EXPECT_EQ(stateOf(door).position, AcGePoint3d(before.position.x, -840.5, 5));
 }
 
 TEST_F(RowApplierTest, OutcomeSaysWhetherTheRowFoundItsReference) {

@@ -3,6 +3,7 @@
 #include "ImportSheetFixture.h"
 
 #include "host/db/AcDbDatabase.h"
+#include "module/ResourceStrings.h"
 #include "platform/ComError.h"
 
 #include <clocale>
@@ -94,31 +95,30 @@ TEST_F(SheetReaderTest, SecondEmptyHeaderEndsTheColumns) {
     EXPECT_EQ(readRows(2, 1).rows[0].positionCount, 0);
 }
 
-TEST_F(SheetReaderTest, TwentyFirstRowWithoutHandleEndsTheSheet) {
+// Rows without a handle are passed over however many stand between data rows, and
+// a sheet is read to its last used row, past row 65535 too.
+TEST_F(SheetReaderTest, EveryRowWithAHandleIsReadToTheSheetsEnd) {
     putHeader(1, u"TAG");
-    // Handles on rows 2, 10 and 30; rows without one in between: 7 + 19 = 26 > 20,
-    // so the sheet ends at its 21st such row (row 24) before row 30 is read.
-    for (int r : {2, 10, 30, 52}) {
+    const int handled[] = {2, 10, 30, 52, 65536, 70001, 1048576};
+    for (int r : handled) {
         putComment(r, 1, u"A" + std::u16string(1, static_cast<char16_t>(u'0' + r % 10)));
         putText(r, 1, u"row");
     }
     Read read = readRows();
-    ASSERT_EQ(read.rows.size(), 2u);
-    EXPECT_EQ(read.tally.rows, 2);
-    EXPECT_EQ(read.tally.rowsWithoutHandle, 21);
-    // Twenty rows without a handle are passed over, the 21st ends the sheet, also
-    // before its first handle.
-    EXPECT_EQ(readRows(32).rows.size(), 1u);
-    EXPECT_EQ(readRows(31).rows.size(), 0u);
+    ASSERT_EQ(read.rows.size(), std::size(handled));
+    EXPECT_EQ(read.rows.back().sheetRow, 1048576);
+    EXPECT_EQ(read.tally.rows, static_cast<long>(std::size(handled)));
+    EXPECT_EQ(read.tally.rowsWithoutHandle, 1048576 - 1 - static_cast<long>(std::size(handled)));
+    EXPECT_EQ(readRows(31).rows.size(), std::size(handled) - 3);
 
     // Row 1 as a data row: the header's first cell has no comment, one more row
     // without a handle.
     Read fromOne = readRows(1);
-    EXPECT_EQ(fromOne.rows.size(), 2u);
-    EXPECT_EQ(fromOne.tally.rowsWithoutHandle, 21);
+    EXPECT_EQ(fromOne.rows.size(), std::size(handled));
+    EXPECT_EQ(fromOne.tally.rowsWithoutHandle, read.tally.rowsWithoutHandle + 1);
     // Start rows the settings may hold but no sheet has read as row 1.
-    EXPECT_EQ(readRows(0).rows.size(), 2u);
-    EXPECT_EQ(readRows(-5).rows.size(), 2u);
+    EXPECT_EQ(readRows(0).rows.size(), std::size(handled));
+    EXPECT_EQ(readRows(-5).rows.size(), std::size(handled));
 }
 
 TEST_F(SheetReaderTest, CellsBecomeTextsForAttributes) {
@@ -154,32 +154,54 @@ TEST_F(SheetReaderTest, CellsBecomeTextsForAttributes) {
     }
 }
 
-TEST_F(SheetReaderTest, ErrorValueUnderTheLayerHeaderEndsTheRun) {
-    putHeader(1, u"Layer", u"#layer");
+// A cell that does not know its value, under any column, gives the row nothing for
+// that column and is noted, so the import can say which cell it left alone.
+TEST_F(SheetReaderTest, CellsWithoutAValueAreNotedNotRead) {
+    putHeader(1, u"TAG");
+    putHeader(2, u"Layer", u"#layer");
+    putHeader(3, u"Rotation", u"#rotation");
     putComment(2, 1, u"10");
-    put(2, 1, kDivisionByZero);
-    EXPECT_THROW(readRows(), _com_error);
+    for (int c = 1; c <= 3; ++c) put(2, c, kDivisionByZero);
+    Read read = readRows();
+    ASSERT_EQ(read.rows.size(), 1u);
+    const ImportRow& row = read.rows[0];
+    EXPECT_TRUE(row.tags.empty());
+    EXPECT_FALSE(row.layer.has_value());
+    EXPECT_FALSE(row.hasRotation);
+    ASSERT_EQ(row.problems.size(), 3u);
+    for (int c = 1; c <= 3; ++c) {
+        EXPECT_EQ(row.problems[c - 1].column, c);
+        EXPECT_EQ(row.problems[c - 1].reason, static_cast<UINT>(kTextReasonNoValue));
+        EXPECT_EQ(row.problems[c - 1].isProperty, c != 1);
+    }
 }
 
+// Distances are read whole, in the drawing's units or as a plain decimal number:
+// a word, a comma, a unit or a number beyond a double is no distance, and an empty
+// cell is none either. None of them gives 0 (or 1 for a scale).
 TEST_F(SheetReaderTest, CellsBecomeNumbersForPositionScaleAndRotation) {
     putHeader(1, u"X", u"#x");
     putHeader(2, u"Scale X", u"#scale-x");
     putHeader(3, u"Rotation", u"#rotation");
+    const UINT none = 0;
     const struct {
         const char* name;
         Variant value;
-        double x, scale;  // what x and the first scale slot read
+        double number;  // what x and the first scale slot read; NaN: nothing
+        UINT reason;    // why not, for X and scale
         bool hasRotation;
         double rotation;
     } cases[] = {
-        {"decimal text", Variant::bstr(u"12.5"), 12.5, 12.5, true, 12.5 * std::numbers::pi / 180},
-        {"comma is no decimal point", Variant::bstr(u"12,5"), 12, 12, false, 0},
-        {"leading blank and a unit", Variant::bstr(u" 7 m"), 7, 7, false, 0},
-        {"no number", Variant::bstr(u"abc"), 0, 0, false, 0},
-        {"number", Variant::r8(90), 90, 90, true, std::numbers::pi / 2},
-        {"empty: initial values", Variant(), 0, 1, false, 0},
-        {"error value: initial values", kDivisionByZero, 0, 1, false, 0},
-        {"too large for a double", Variant::bstr(u"1e999"), 0, 1, false, 0},
+        {"decimal text", Variant::bstr(u"12.5"), 12.5, none, true, 12.5 * std::numbers::pi / 180},
+        {"blanks around", Variant::bstr(u"  -3.25 "), -3.25, none, true, -3.25 * std::numbers::pi / 180},
+        {"comma is no decimal point", Variant::bstr(u"12,5"), NAN, kTextReasonNotADistance, false, 0},
+        {"a unit after the number", Variant::bstr(u" 7 m"), NAN, kTextReasonNotADistance, false, 0},
+        {"a word", Variant::bstr(u"n/a"), NAN, kTextReasonNotADistance, false, 0},
+        {"number", Variant::r8(90), 90, none, true, std::numbers::pi / 2},
+        {"empty", Variant(), NAN, kTextReasonEmpty, false, 0},
+        {"blank text", Variant::bstr(u"  "), NAN, kTextReasonEmpty, false, 0},
+        {"error value", kDivisionByZero, NAN, kTextReasonNoValue, false, 0},
+        {"too large for a double", Variant::bstr(u"1e999"), NAN, kTextReasonNotADistance, false, 0},
     };
     int r = 2;
     for (const auto& c : cases) {
@@ -192,10 +214,20 @@ TEST_F(SheetReaderTest, CellsBecomeNumbersForPositionScaleAndRotation) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
         const ImportRow& row = read.rows[i];
+        const bool isNumber = !std::isnan(cases[i].number);
         EXPECT_EQ(row.positionCount, 1);
-        EXPECT_EQ(row.position[0], cases[i].x);
         EXPECT_EQ(row.scaleCount, 1);
-        EXPECT_EQ(row.scale[0], cases[i].scale);
+        EXPECT_EQ(row.hasCoordinate[0], isNumber);
+        EXPECT_EQ(row.hasScale[0], isNumber);
+        if (isNumber) {
+            EXPECT_EQ(row.position[0], cases[i].number);
+            EXPECT_EQ(row.scale[0], cases[i].number);
+        } else {
+            ASSERT_GE(row.problems.size(), 2u);
+            EXPECT_EQ(row.problems[0].column, 1);
+            EXPECT_EQ(row.problems[0].reason, cases[i].reason);
+            EXPECT_EQ(row.problems[1].column, 2);
+        }
         EXPECT_EQ(row.hasRotation, cases[i].hasRotation);
         EXPECT_NEAR(row.rotation, cases[i].rotation, 1e-12);
     }
@@ -223,27 +255,65 @@ TEST_F(SheetReaderTest, MarkersExactAndScaleSlotsInStandingOrder) {
     EXPECT_EQ(row.scale[0], 3);
     EXPECT_EQ(row.scale[1], 1);
     EXPECT_EQ(row.scale[2], 2);
-    // Two X columns and a Y: three met, the later X wins, z stays 0.
+    // Two X columns and a Y: three met, the later X wins, z is not known.
     EXPECT_EQ(row.positionCount, 3);
     EXPECT_EQ(row.position[0], 12);
     EXPECT_EQ(row.position[1], 13);
-    EXPECT_EQ(row.position[2], 0);
+    EXPECT_FALSE(row.hasCoordinate[2]);
     EXPECT_TRUE(row.tags.empty());
 }
 
-// A header row that export wrote further down (several blocks in one sheet) is read
-// like a data row: a marker comment in its first cell is taken for a handle.
-TEST_F(SheetReaderTest, LaterHeaderRowsAreReadAsDataRows) {
-    putHeader(1, u"TAG");
+// Several blocks exported into one sheet: each block's rows are read against the
+// header row written above them (bold, after the rows of the block before), not
+// against row 1; the bold prompt row under a header is no header; a header whose
+// first cell carries a marker is no data row.
+TEST_F(SheetReaderTest, EachBlockIsReadUnderItsOwnHeader) {
+    auto bold = [&](int r) { xl::setBold(xl::font(xl::entireRow(xl::cell(cells_.get(), r, 1).get()).get()).get(), true); };
+    putHeader(1, u"A");
+    putHeader(2, u"B");
+    putHeader(3, u"X", u"#x");
+    bold(1);
     putComment(2, 1, u"10");
-    putText(2, 1, u"a");
-    putText(3, 1, u"TAG");  // a second block's header without comment
-    putComment(4, 1, u"#x");
-    putText(4, 1, u"X");
+    for (int c = 1; c <= 3; ++c) putText(2, c, u"1." + std::u16string(1, static_cast<char16_t>(u'0' + c)));
+    // The second block: its tags in the other order, a prompt row, an empty row.
+    putText(4, 1, u"B");
+    putText(4, 2, u"A");
+    bold(4);
+    putText(5, 1, u"prompt of B");
+    bold(5);
+    putComment(7, 1, u"20");
+    putText(7, 1, u"b");
+    putText(7, 2, u"a");
+    // A third block whose first column is a property: its marker is no handle.
+    putText(8, 1, u"X");
+    putComment(8, 1, u"#x");
+    putComment(9, 1, u"30");
+    putText(9, 1, u"5");
+
     Read read = readRows();
-    ASSERT_EQ(read.rows.size(), 2u);
-    EXPECT_EQ(read.rows[1].handle, "#x");
-    EXPECT_EQ(read.tally.rowsWithoutHandle, 21);
+    ASSERT_EQ(read.rows.size(), 3u);
+    EXPECT_EQ(read.rows[0].tags, (Texts{"A", "B"}));
+    EXPECT_EQ(read.rows[0].position[0], 1.3);
+    EXPECT_EQ(read.rows[1].handle, "20");
+    EXPECT_EQ(read.rows[1].tags, (Texts{"B", "A"}));
+    EXPECT_EQ(read.rows[1].values, (Texts{"b", "a"}));
+    EXPECT_EQ(read.rows[1].positionCount, 0);
+    EXPECT_EQ(read.rows[2].handle, "30");
+    EXPECT_TRUE(read.rows[2].tags.empty());
+    EXPECT_TRUE(read.rows[2].hasCoordinate[0]);
+    EXPECT_EQ(read.rows[2].position[0], 5);
+}
+
+// Rows exported without a header from row 1 on stand under no header: they are
+// refused and counted, not read against a data row taken for a header.
+TEST_F(SheetReaderTest, RowsUnderNoHeaderAreRefused) {
+    putComment(1, 1, u"10");
+    putText(1, 1, u"a");
+    putComment(2, 1, u"20");
+    putText(2, 1, u"b");
+    Read read = readRows(1);
+    EXPECT_TRUE(read.rows.empty());
+    EXPECT_EQ(read.tally.rowsWithoutHeader, 2);
 }
 
 }  // namespace
