@@ -6,6 +6,7 @@
 #include "module/ResourceStrings.h"
 #include "module/cmd/SheetWriter.h"
 #include "module/cmd/cmdexport.h"
+#include "module/cmd/cmdimport.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 #include "module/ui/BlockSelectionDialog.h"
@@ -368,6 +369,91 @@ TEST_F(ExportToSheet, ShortExportsReportOnlyTheirCount) {
     ASSERT_TRUE(export2("DOOR"));
     EXPECT_NE(output_.text().find("\n4 references exported."), std::string::npos);
     EXPECT_EQ(output_.text().find(" of "), std::string::npos) << "no progress lines for a short export";
+}
+
+TEST_F(ExportToSheet, CountReadsRightForOne) {
+    options_ = propertiesOff();
+    ASSERT_TRUE(export2("NORTH"));
+    EXPECT_NE(output_.text().find("\n1 reference exported."), std::string::npos) << output_.text();
+}
+
+// Exporting into the active sheet again: the new header row takes its markers off
+// the header cells it does not mark (a later import would read an earlier export's
+// property columns there), and leaves every other comment alone.
+TEST_F(ExportToSheet, ReexportedHeaderKeepsNoStaleMarkers) {
+    options_.WorksheetSettings = 1;
+    options_.AddHeader = true;
+    ASSERT_TRUE(export2("DOOR"));
+    DispatchPtr s = activeSheet();
+    ASSERT_EQ(comment(s.get(), 1, 4), text(kTextXMarker));
+    (void)xl::addComment(cellOf(s.get(), 1, 12).get(), u"a note of the user's");
+    options_ = propertiesOff();
+    options_.WorksheetSettings = 1;
+    options_.AddHeader = true;
+    options_.WorkbookSettings = 1;
+    ASSERT_TRUE(export2("VALVE"));
+    EXPECT_EQ(row(s.get(), 1, 3), (Texts{"Block name", "b", "c"}));
+    for (LONG c = 1; c <= 11; ++c) EXPECT_EQ(comment(s.get(), 1, c), "<none>") << "column " << c;
+    EXPECT_EQ(comment(s.get(), 1, 12), "a note of the user's");
+}
+
+// Tags a reference holds beyond its definition get columns of their own after the
+// row's other columns, headed by the tag; a tag a reference lacks shows nothing.
+// The unedited sheet then imports back without a change, and an edit there reaches
+// the attribute.
+TEST_F(ExportToSheet, AttributesBeyondTheDefinitionHaveColumns) {
+    openDrawing((std::filesystem::path(__FILE__).parent_path() / ".." / "import" / "import_blocks.dxf").string());
+    options_ = propertiesOff();
+    options_.XCoord = true;
+    ASSERT_TRUE(export2("DOOR"));
+    DispatchPtr s = sheetNamed("DOOR");
+    EXPECT_EQ(row(s.get(), 1, 6), (Texts{"Block name", "NUMBER", "WIDTH", "FIRE", "X", "OLD"}));
+    EXPECT_EQ(comment(s.get(), 1, 6), "<none>");
+    EXPECT_TRUE(bold(s.get(), 1, 6));
+    LONG d3 = 0;
+    for (LONG r = 2; r <= 4; ++r)
+        if (value(s.get(), r, 2) == "D-3") d3 = r;
+    ASSERT_NE(d3, 0);
+    EXPECT_EQ(value(s.get(), d3, 4), "") << "D-3 has no FIRE attribute";
+    EXPECT_EQ(value(s.get(), d3, 6), "stale");
+    EXPECT_EQ(value(s.get(), 2, 6), "");
+
+    ImportOptions import;
+    import.IgnoreProps = false;
+    output_.clear();
+    Import(import);
+    EXPECT_NE(output_.text().find("Imported 3 rows from 1 sheet; 0 references changed."), std::string::npos)
+        << output_.text();
+    EXPECT_EQ(output_.text().find("could not be applied"), std::string::npos) << output_.text();
+    EXPECT_FALSE(db_->isModified()) << "an unedited import changed the drawing";
+
+    xl::setValue(cellOf(s.get(), d3, 6).get(), platform::Variant::bstr(u"fresh"));
+    xl::setValue(cellOf(s.get(), d3, 4).get(), platform::Variant::bstr(u"EI90"));
+    output_.clear();
+    Import(import);
+    EXPECT_NE(output_.text().find("1 reference changed."), std::string::npos) << output_.text();
+    EXPECT_NE(output_.text().find("1 value could not be applied"), std::string::npos) << output_.text();
+    const std::string place = "DOOR!D" + std::to_string(d3) + ": ";
+    EXPECT_NE(output_.text().find(place), std::string::npos) << output_.text();
+}
+
+// Two blocks exported one after the other into the active sheet, each under its own
+// header: an unedited import changes nothing, though the blocks' columns differ
+// (VALVE shows its constant attribute, so its property columns stand further right).
+TEST_F(ExportToSheet, BlocksSharingASheetImportBackUnchanged) {
+    options_.IncludeConstant = true;
+    options_.WorksheetSettings = 1;
+    options_.AddHeader = true;
+    options_.ExportAttPrompts = true;
+    options_.OddLine = true;
+    ASSERT_TRUE(export2("VALVE,DOOR"));
+    ImportOptions import;
+    import.IgnoreProps = false;
+    output_.clear();
+    Import(import);
+    EXPECT_NE(output_.text().find("Imported 6 rows from 1 sheet; 0 references changed."), std::string::npos)
+        << output_.text();
+    EXPECT_FALSE(db_->isModified()) << output_.text();
 }
 
 }  // namespace
