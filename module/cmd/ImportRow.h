@@ -27,6 +27,9 @@ struct ImportRow {
     std::vector<std::string> tags;    // attribute tags in column order
     std::vector<std::string> values;  // cell texts, parallel to tags
     std::vector<std::int32_t> valueColumns;  // parallel to tags
+    // Parallel to tags: the number a cell held, NaN for a cell that held text. A
+    // sheet exported without the text format keeps number-like texts as numbers.
+    std::vector<double> valueNumbers;
     // Insertion point: every X, Y and Z column met counts; a coordinate is applied
     // only when its own cell was read as a number (an empty, error or word cell
     // leaves it as it is, never at 0).
@@ -58,6 +61,7 @@ struct ImportRow {
         tags.clear();
         values.clear();
         valueColumns.clear();
+        valueNumbers.clear();
         for (int i = 0; i < 3; ++i) {
             position[i] = 0;
             hasCoordinate[i] = false;

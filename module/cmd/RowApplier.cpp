@@ -113,7 +113,7 @@ RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
     bool complete = false;
     if (reference) {
         knowBlock(context, reference->blockTableRecord());
-        complete = writeAttributes(*reference, row.tags, row.values, 0, &write);
+        complete = writeAttributes(*reference, row.tags, row.values, 0, &write, row.valueNumbers);
         reportAttributeMisses(context, row, write);
         if (row.blockName && *row.blockName != context.blockName)
             report(context, row, row.blockNameColumn, kTextReasonBlockName);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 namespace tabro {
@@ -138,9 +139,19 @@ void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, I
         case ColumnRole::Attribute:
             // A value the cell does not know (an error, a formula without a result)
             // leaves the attribute alone: it is not an empty text.
-            if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
+            if (value.vt() == VT_ERROR) {
                 row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
                 break;
+            }
+            {
+                double number = std::numeric_limits<double>::quiet_NaN();
+                if (value.vt() == VT_R8 || value.vt() == VT_R4 || value.vt() == VT_I2 || value.vt() == VT_I4)
+                    toNumber(value, number);
+                if (!toTextInPlace(value)) {
+                    row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
+                    break;
+                }
+                row.valueNumbers.push_back(number);
             }
             row.tags.push_back(column.tag);
             row.values.push_back(toMultibyte(value.bstrVal()));

@@ -3,6 +3,7 @@
 
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbSymbolTables.h"
+#include "host/db/AcUnits.h"
 #include "module/drawing/TagText.h"
 #include "module/errors/ErrorReports.h"
 #include "module/errors/OpenAs.h"
@@ -125,6 +126,14 @@ void placeFromDefinition(AcDbAttribute& attribute, const AcDbAttributeDefinition
     (void)attribute.setTextString(text.get());
 }
 
+// Whether a text reads, as a whole, as this number (a decimal number with "." as
+// its point, blanks around it allowed).
+bool sameNumber(const char* text, double number) {
+    if (std::isnan(number)) return false;
+    double read = 0;
+    return acdbDisToF(text, 2, &read) == RTNORM && read == number;
+}
+
 }  // namespace
 
 Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
@@ -151,7 +160,8 @@ Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
 }
 
 bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
-                     std::span<const std::string> values, int firstOccurrence, AttributeWriteResult* result) {
+                     std::span<const std::string> values, int firstOccurrence, AttributeWriteResult* result,
+                     std::span<const double> cellNumbers) {
     if (tags.size() != values.size()) return false;
     OpenAttributes open;
     open.open(reference);
@@ -170,7 +180,7 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
             // An unchanged text leaves the attribute untouched: not even its field
             // length changes, so an unedited row changes nothing in the drawing.
             AcutString current(attribute->textString());
-            if (values[i] == current.get()) {
+            if (values[i] == current.get() || (i < cellNumbers.size() && sameNumber(current.get(), cellNumbers[i]))) {
                 ++written;
                 continue;
             }

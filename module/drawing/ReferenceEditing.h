@@ -39,9 +39,12 @@ struct AttributeWriteResult {
 // tag that stand before it (a single changed cell knows its column's place among
 // its namesakes). True when every pair reached an attribute. Attributes that do
 // not open are skipped.
+// `cellNumbers`, when given, parallels the pairs with the number each cell held (NaN
+// for text): a number cell equal to what the attribute's text reads as (a sheet
+// without the text format turns "007" into 7) is the attribute unedited.
 bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
                      std::span<const std::string> values, int firstOccurrence = 0,
-                     AttributeWriteResult* result = nullptr);
+                     AttributeWriteResult* result = nullptr, std::span<const double> cellNumbers = {});
 
 // The handle-level steps of applying one row. Each opens the entity, changes it and
 // closes it; false when the handle names no live entity, the entity is not a block

@@ -240,6 +240,24 @@ TEST_F(RowApplierTest, SurveyCoordinatesGoBackWithTheirSign) {
     EXPECT_EQ(stateOf(door).position, AcGePoint3d(before.position.x, -840.5, 5));
 }
 
+// A sheet exported without the text format holds "0900" as the number 900: that
+// cell is the attribute unedited. Another number is an edit.
+TEST_F(RowApplierTest, NumberCellsEqualToTheTextAreUnedited) {
+    const std::string door = handleOf("D-1");
+    ASSERT_TRUE(applyAttributes(door, std::vector<std::string>{"WIDTH"}, std::vector<std::string>{" 0900"}));
+    ImportRow row;
+    row.handle = door;
+    row.tags = {"WIDTH"};
+    row.values = {"900"};
+    row.valueNumbers = {900};
+    EXPECT_EQ(applyRow(row, true), RowOutcome::Applied);
+    EXPECT_EQ(textOf(stateOf(door), "WIDTH"), " 0900");
+    row.values = {"901"};
+    row.valueNumbers = {901};
+    applyRow(row, true);
+    EXPECT_EQ(textOf(stateOf(door), "WIDTH"), "901");
+}
+
 TEST_F(RowApplierTest, OutcomeSaysWhetherTheRowFoundItsReference) {
     const std::string door = handleOf("D-3");  // lacks FIRE
     ImportRow row;
