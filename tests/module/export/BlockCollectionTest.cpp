@@ -127,8 +127,8 @@ TEST_F(BlockCollection, TerminalDialogReadsCommandsFromTheCommandLine) {
     EXPECT_TRUE(chooseBlockNamesInDialog(map, names));
     EXPECT_EQ(names, (Names{"DOOR", "EQUIP[1]", "KEY"}));
     const std::string shown = output_.text();
-    EXPECT_NE(shown.find("[v] Show all blocks"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("[v] Show only blocks with attributes"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[v] " + resourceStrings().load(kTextMenuShowAll)), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[v] " + resourceStrings().load(kTextMenuShowAttributed)), std::string::npos) << shown;
 
     feed({"a", "cancel"});
     EXPECT_FALSE(chooseBlockNamesInDialog(map, names));
