@@ -1,0 +1,651 @@
+#!/usr/bin/python3
+"""End to end: every export imports back exactly.
+
+Each ASCII drawing of the corpus, and two generated ones, is exported with cadhost
+(TABRO Export2, every block, into a new workbook) and imported unedited (TABRO
+Import, every sheet, properties on, the export settings of the run in the registry
+too) and saved; dxf_same must then find the saved drawing tag for tag the original.
+Every run also checks that import read as many rows as export wrote and reported no
+value it could not apply. Binary drawings, drawings cadhost refuses to open and
+drawings without a block to export are reported as skipped.
+
+Settings. Nine options are turned against a base (a sheet per block, block names
+and every property column on, nothing else): the active sheet with a header
+(WorksheetSettings 1, AddHeader 1, new workbook), OddLine, ExportAttPrompts, Sort,
+IncludeConstant, BlockNames off, every property column off, JTSK, LayoutNames. All
+512 combinations on every drawing would take a quarter of an hour, so each drawing
+gets a covering set:
+  * the base, and each option on by itself: a fault of one option;
+  * six rows in which every pair of options meets in all four on/off combinations:
+    a fault that needs two options together;
+  * everything on, and everything on but one of the three options that reshape the
+    sheet most (active sheet, property columns off, block names off).
+The generated drawing with many references gets all 512 combinations: it has every
+feature the generator makes (constant attributes, prompts, paper space, nested and
+out-of-sync references, Z other than 0, negative coordinates).
+
+Edit cases, on a few drawings with attributes, judged with ezdxf by handle over
+every entity of every block and layout, attributes included:
+  * the workbook only opened and saved by openpyxl: the drawing is the same;
+  * one attribute cell edited: that attribute's text changes (its field length
+    may), nothing else does;
+  * cells import cannot apply (an error value and a formula without a result in
+    attribute cells, a word in X, 1e999 in Y, an emptied X): the drawing is the
+    same, and import counts them and names each cell;
+  * JTSK with a negative Y: unedited the drawing is the same; the magnitude in the
+    Y cell raised by 10 puts the reference at -(magnitude + 10);
+  * two blocks in one sheet, the second one's tags in another order: unedited the
+    drawing is the same; a cell of the second block changes that attribute alone.
+"""
+import concurrent.futures
+import filecmp
+import glob
+import itertools
+import math
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import ezdxf
+from ezdxf.math import Vec3
+from openpyxl import load_workbook
+
+BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
+SHARED = os.environ.get("TABLORA_SHARED_DIR",
+                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
+CADHOST = os.path.join(BIN, "cadhost")
+CORPUS = os.path.join(SHARED, "corpus", "dxf")
+DXF_SAME = os.path.join(SHARED, "tools", "dxf_same.py")
+GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+PYTHON = "/usr/bin/python3"
+KEEP = bool(os.environ.get("TABLORA_KEEP_E2E"))
+
+EXPORT_BASE = dict(WorkbookSettings=0, WorksheetSettings=0, StartRow=1, AddHeader=0, BlockNames=1,
+                   XCoord=1, YCoord=1, ZCoord=1, OddLine=0, Rotation=1, LayerNames=1, AutoConnect=0,
+                   IncludeConstant=0, Scale=1, Sort=0, LayoutNames=0, NoAutofit=0, JTSK=0, AsText=1,
+                   FindNextBlankLine=0, ExportAttPrompts=0)
+IMPORT_SETTINGS = dict(ImportSettings=1, IgnoreProps=0, StartCol=1, StartRow=2)
+
+# What each option of the matrix sets when it is on.
+OPTIONS = [
+    ("ActiveSheet", dict(WorksheetSettings=1, AddHeader=1, WorkbookSettings=0)),
+    ("OddLine", dict(OddLine=1)),
+    ("ExportAttPrompts", dict(ExportAttPrompts=1)),
+    ("Sort", dict(Sort=1)),
+    ("IncludeConstant", dict(IncludeConstant=1)),
+    ("NoBlockNames", dict(BlockNames=0)),
+    ("NoProps", dict(XCoord=0, YCoord=0, ZCoord=0, Rotation=0, Scale=0, LayerNames=0)),
+    ("JTSK", dict(JTSK=1)),
+    ("LayoutNames", dict(LayoutNames=1)),
+]
+OPTION_NAMES = [name for name, _ in OPTIONS]
+
+MARKERS = {"Tablora property: insertion point X": "x", "Tablora property: insertion point Y": "y",
+           "Tablora property: insertion point Z": "z"}
+NOT_APPLIED = re.compile(r"(\d+) values? could not be applied")
+CELL_LINE = re.compile(r"^  (.+)!([A-Z]{1,3}[1-9][0-9]*): (.+)$")
+
+# Generated drawings: (file name, generator arguments, gets the full cross product).
+GENERATED = [("generated-120.dxf", ["120"], True), ("generated-cz-40.dxf", ["40", "--cz"], False)]
+# Drawings of the edit cases: attributes on several blocks, negative coordinates,
+# paper space, a code page other than the default.
+EDIT_DRAWINGS = ["generated-120.dxf", "dxfjson_A_000217.dxf", "hanochhu_Drawing1.dxf", "bjnortier_floorplan.dxf"]
+
+
+class Skip(Exception):
+    pass
+
+
+class Findings:
+    """Failures and skips of one task; tasks run in worker processes."""
+
+    def __init__(self):
+        self.failures, self.skips = [], []
+
+    def check(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+        return condition
+
+
+# --- settings ----------------------------------------------------------------------
+
+def settings_of(combo):
+    values = dict(EXPORT_BASE)
+    for name, change in OPTIONS:
+        if name in combo:
+            values.update(change)
+    return values
+
+
+def label(combo):
+    return "+".join(n for n in OPTION_NAMES if n in combo) or "base"
+
+
+def pairwise_rows():
+    """Six rows in which every two options take all four on/off pairs. Each option
+    is a column of six bits, 0 in the first row and three 1s in the other five: row 0
+    gives 00; two different columns with as many 1s give 01 and 10; and three 1s each
+    among five rows must share a row, which gives 11."""
+    columns = list(itertools.combinations(range(1, 6), 3))
+    assert len(OPTIONS) <= len(columns), "six rows cover at most ten options"
+    return [frozenset(OPTION_NAMES[j] for j, c in enumerate(columns[:len(OPTIONS)]) if row in c)
+            for row in range(6)]
+
+
+def covering_set():
+    everything = frozenset(OPTION_NAMES)
+    combos = [frozenset()] + [frozenset([n]) for n in OPTION_NAMES] + pairwise_rows()
+    combos += [everything] + [everything - {n} for n in ("ActiveSheet", "NoProps", "NoBlockNames")]
+    return list(dict.fromkeys(combos))
+
+
+def full_set():
+    return [frozenset(c) for k in range(len(OPTION_NAMES) + 1) for c in itertools.combinations(OPTION_NAMES, k)]
+
+
+def registry(export):
+    lines = ["Windows Registry Editor Version 5.00", "",
+             r"[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]"]
+    lines += ['"%s"=dword:%08x' % (k, v & 0xFFFFFFFF) for k, v in export.items()]
+    lines += ["", r"[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Import]"]
+    lines += ['"%s"=dword:%08x' % (k, v) for k, v in IMPORT_SETTINGS.items()]
+    return "\n".join(lines) + "\n"
+
+
+# --- cadhost -----------------------------------------------------------------------
+
+def new_folder(work, settings, prefix):
+    folder = tempfile.mkdtemp(dir=work, prefix=prefix)
+    home = os.path.join(folder, "home")
+    os.makedirs(home)
+    with open(os.path.join(home, "user.reg"), "w") as f:
+        f.write(registry(settings))
+    return folder
+
+
+def cadhost(folder, args, lines, name):
+    script = os.path.join(folder, name + ".scr")
+    with open(script, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    env = dict(os.environ, CADHOST_HOME=os.path.join(folder, "home"))
+    try:
+        return subprocess.run([CADHOST, "--script", script, *args], cwd=folder, env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              errors="replace", timeout=300)
+    except subprocess.TimeoutExpired as e:
+        return subprocess.CompletedProcess(e.cmd, -9, str(e.stdout or ""), "timed out")
+
+
+def said(out):
+    """cadhost's output without prompts and echoes, on one line."""
+    keep = [l.strip() for l in out.splitlines()
+            if l.strip() and not l.startswith(("Command:", "Tablora [", "tabro.so loaded", "Block names to export"))]
+    text = " | ".join(keep)
+    return text if len(text) <= 400 else text[:400] + " ..."
+
+
+def references_in(path):
+    try:
+        return sum(len(b.query("INSERT")) for b in ezdxf.readfile(path).blocks)
+    except Exception as e:  # ezdxf cannot judge it: let the export failure stand
+        return "unknown (%s)" % e
+
+
+def export(folder, source, blocks=""):
+    """Copies the drawing in and exports; returns (drawing, workbook, exported count)."""
+    drawing = os.path.join(folder, "drawing.dxf")
+    shutil.copyfile(source, drawing)
+    proc = cadhost(folder, [drawing], ["TABRO", "Export2", blocks, "QUIT"], "export")
+    if proc.returncode != 0 and "tabro.so loaded" not in proc.stdout:
+        raise Skip("cadhost refuses it: " + (proc.stderr.strip().splitlines() or ["?"])[0])
+    books = sorted(glob.glob(os.path.join(folder, "Book*.xlsx")))
+    if proc.returncode == 0 and not books and not references_in(source):
+        raise Skip("no block to export")
+    if proc.returncode != 0 or len(books) != 1:
+        raise AssertionError("export: rc %d, workbooks %s: %s %s" % (proc.returncode, [os.path.basename(b) for b in books],
+                                                                   said(proc.stdout), proc.stderr[-300:]))
+    m = re.search(r"(\d+) references? exported", proc.stdout)
+    return drawing, books[0], int(m.group(1)) if m else None
+
+
+def import_and_save(folder, drawing, book):
+    proc = cadhost(folder, ["--workbook", book, drawing], ["TABRO", "Import", "SAVE"], "import")
+    if proc.returncode != 0 or "Saved" not in proc.stdout:
+        raise AssertionError("import: rc %d: %s %s" % (proc.returncode, said(proc.stdout), proc.stderr[-300:]))
+    return proc.stdout
+
+
+def dxf_same(original, saved):
+    # A file written back byte for byte needs no tag comparison; on the larger
+    # drawings the comparison takes most of a run's time.
+    if filecmp.cmp(original, saved, shallow=False):
+        return "same"
+    proc = subprocess.run([PYTHON, DXF_SAME, original, saved], capture_output=True, text=True, errors="replace")
+    return (proc.stdout.strip() or proc.stderr.strip()).splitlines()[-1]
+
+
+def imported_rows(out):
+    m = re.search(r"Imported (\d+) rows?", out)
+    return int(m.group(1)) if m else None
+
+
+# --- the matrix --------------------------------------------------------------------
+
+def roundtrip(work, name, source, combo):
+    """One unedited round trip of the drawing with the settings of combo."""
+    found = Findings()
+    where = "%s [%s]" % (name, label(combo))
+    folder = new_folder(work, settings_of(combo), "rt-")
+    try:
+        drawing, book, exported = export(folder, source)
+        out = import_and_save(folder, drawing, book)
+        same = dxf_same(source, drawing)
+        found.check(same == "same", "%s: %s; import said: %s" % (where, same, said(out)))
+        found.check(exported is not None and imported_rows(out) == exported,
+                    "%s: %s references exported, import read %s rows: %s" % (where, exported, imported_rows(out), said(out)))
+        found.check("could not be applied" not in out, "%s: unedited import reports values not applied: %s" % (where, said(out)))
+    except Skip as e:
+        found.skips.append("%s: %s" % (name, e))
+    except AssertionError as e:
+        found.failures.append("%s: %s" % (where, e))
+    if KEEP and found.failures:
+        found.failures.append("kept " + folder)
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
+    return found
+
+
+# --- ezdxf as the judge ------------------------------------------------------------
+
+def snapshot(path):
+    """Every entity of every layout and block definition, attributes included, by
+    handle: (type, owning reference of an attribute, its DXF attributes)."""
+    doc = ezdxf.readfile(path)
+    out = {}
+    for block in doc.blocks:
+        for e in block:
+            out[e.dxf.handle] = (e.dxftype(), None, e.dxfattribs())
+            if e.dxftype() == "INSERT":
+                for a in e.attribs:
+                    out[a.dxf.handle] = ("ATTRIB", e.dxf.handle, a.dxfattribs())
+    return out
+
+
+def same_value(v, w):
+    if isinstance(v, (tuple, Vec3)) or isinstance(w, (tuple, Vec3)):
+        try:
+            return Vec3(v).isclose(Vec3(w), abs_tol=1e-9)
+        except (TypeError, ValueError):
+            return False
+    if isinstance(v, float) or isinstance(w, float):
+        return isinstance(v, (int, float)) and isinstance(w, (int, float)) and math.isclose(v, w, rel_tol=1e-12, abs_tol=1e-12)
+    return v == w
+
+
+def compare(found, what, before, after, expect, may=None):
+    """What changed from before to after is exactly expect ({handle: {key: new}}),
+    plus the keys may ({handle: keys}) allows."""
+    may = may or {}
+    found.check(before.keys() == after.keys(), "%s: entities added %s, removed %s" % (
+        what, sorted(after.keys() - before.keys())[:5], sorted(before.keys() - after.keys())[:5]))
+    missed, extra = [], []
+    for h in sorted(before.keys() & after.keys()):
+        kind, owner, a = before[h]
+        b = after[h][2]
+        for key, value in expect.get(h, {}).items():
+            if not same_value(b.get(key), value):
+                missed.append("%s %s %s is %r, expected %r" % (kind, h, key, b.get(key), value))
+        for key in sorted(a.keys() | b.keys()):
+            if key in expect.get(h, {}) or key in may.get(h, ()):
+                continue
+            if not same_value(a.get(key), b.get(key)):
+                extra.append("%s %s%s %s %r -> %r" % (kind, h, " of %s" % owner if owner else "", key,
+                                                       a.get(key), b.get(key)))
+    found.check(not missed, "%s: %s" % (what, "; ".join(missed)))
+    found.check(not extra, "%s: %d other differences, first %s" % (what, len(extra), "; ".join(extra[:3])))
+
+
+# --- the workbook as a user sees it -----------------------------------------------
+
+def sections(ws):
+    """The sheet's blocks of rows: (header row, [data rows]). A header is a row with
+    text but without a handle comment that starts the sheet or follows a data row;
+    the prompt row under a header is not one."""
+    out, last_was_data = [], True
+    for r in range(1, ws.max_row + 1):
+        if ws.cell(r, 1).comment is not None:
+            if out:
+                out[-1][1].append(r)
+            last_was_data = True
+        elif any(c.value not in (None, "") for c in ws[r]):
+            if last_was_data:
+                out.append((r, []))
+            last_was_data = False
+    return out
+
+
+def columns_of(ws, header):
+    """Tag columns {tag: column} and coordinate columns {"x": column} of a header row."""
+    tags, coords = {}, {}
+    for c in ws[header]:
+        if c.comment is not None:
+            if c.comment.text.strip() in MARKERS:
+                coords[MARKERS[c.comment.text.strip()]] = c.column
+        elif c.value and c.column > 1:
+            tags.setdefault(c.value, c.column)
+    return tags, coords
+
+
+def handle_of(ws, r):
+    return ws.cell(r, 1).comment.text.strip()
+
+
+def attrib_index(before):
+    """{(reference, tag in capitals): [attribute handles]} of a snapshot."""
+    index = {}
+    for h, (kind, owner, a) in before.items():
+        if owner:
+            index.setdefault((owner, a.get("tag", "").upper()), []).append(h)
+    return index
+
+
+def attrib_with_tag(index, ref, tag):
+    """The one attribute of reference ref whose tag is tag (ignoring case, as import
+    matches them), or None when it has none or several."""
+    hits = index.get((ref, str(tag).upper()), [])
+    return hits[0] if len(hits) == 1 else None
+
+
+class EditRun:
+    """One export whose workbook is edited in copies, each imported and saved."""
+
+    def __init__(self, work, name, source, settings, blocks=""):
+        self.work, self.name, self.source, self.settings = work, name, source, settings
+        self.folder = new_folder(work, settings, "edit-")
+        self.drawing, self.book, self.exported = export(self.folder, source, blocks)
+
+    def workbook(self):
+        return load_workbook(self.book)
+
+    def run(self, edit):
+        """Copies drawing and workbook, applies edit(workbook) (None: leave the file
+        untouched), imports and saves; returns (saved drawing, import output)."""
+        folder = new_folder(self.work, self.settings, "case-")
+        drawing = os.path.join(folder, "drawing.dxf")
+        book = os.path.join(folder, "Book1.xlsx")
+        shutil.copyfile(self.source, drawing)
+        shutil.copyfile(self.book, book)
+        if edit is not None:
+            wb = load_workbook(book)
+            edit(wb)
+            wb.save(book)
+        return drawing, import_and_save(folder, drawing, book)
+
+
+def edit_cases(work, name, source):
+    found = Findings()
+    try:
+        before = snapshot(source)
+        index = attrib_index(before)
+        base = EditRun(work, name, source, settings_of(frozenset()))
+        wb = base.workbook()
+        attributed = []  # (sheet, tag, column, [(row, attribute handle)]) for every usable tag column
+        for ws in wb.worksheets:
+            for header, rows in sections(ws):
+                tags, coords = columns_of(ws, header)
+                for tag, col in tags.items():
+                    hits = [(r, attrib_with_tag(index, handle_of(ws, r), tag)) for r in rows]
+                    hits = [(r, a) for r, a in hits if a]
+                    if hits and {"x", "y"} <= coords.keys():
+                        attributed.append((ws.title, tag, col, coords, hits))
+        if not attributed:
+            raise Skip("no attribute column to edit")
+        attributed.sort(key=lambda t: -len(t[4]))
+        sheet, tag, col, coords, hits = attributed[0]
+
+        # The workbook only rewritten by openpyxl.
+        saved, out = base.run(lambda wb: None)
+        same = dxf_same(source, saved)
+        found.check(same == "same", "%s openpyxl save, no edit: %s; import said: %s" % (name, same, said(out)))
+
+        # One attribute cell.
+        r, attrib = hits[-1]
+        old = before[attrib][2].get("text", "")
+        new = "EDITED " + old[:20] + " 42"
+
+        def one_cell(wb):
+            wb[sheet].cell(r, col).value = new
+        saved, out = base.run(one_cell)
+        compare(found, "%s edit %s!%s (%s)" % (name, sheet, wb[sheet].cell(r, col).coordinate, tag),
+                before, snapshot(saved), {attrib: {"text": new}}, {attrib: {"field_length"}})
+        found.check("could not be applied" not in out, "%s one edit: values not applied: %s" % (name, said(out)))
+
+        # Cells import cannot apply, one to a row where the sheet has rows enough.
+        rows = [r for r, _ in hits]
+        if len(rows) < 2:
+            found.skips.append("%s: values not applied: fewer than two rows" % name)
+        else:
+            spots = rows[:5] if len(rows) >= 5 else [rows[0], rows[1], rows[0], rows[1], rows[1]]
+            bad = [(spots[0], col, "error"), (spots[1], col, "formula"), (spots[2], coords["x"], "n/a"),
+                   (spots[3], coords["y"], "1e999"), (spots[4], coords["x"], None)]
+
+            def bad_cells(wb):
+                ws = wb[sheet]
+                for r, c, value in bad:
+                    cell = ws.cell(r, c)
+                    if value == "error":
+                        cell.value = "#DIV/0!"
+                        cell.data_type = "e"
+                    elif value == "formula":
+                        cell.value = "=1+1"
+                    else:
+                        cell.value = value
+            saved, out = base.run(bad_cells)
+            same = dxf_same(source, saved)
+            found.check(same == "same", "%s cells not applied: drawing changed: %s" % (name, same))
+            m = NOT_APPLIED.search(out)
+            found.check(m and int(m.group(1)) == len(bad), "%s cells not applied: %s, expected %d: %s" % (
+                name, m.group(0) if m else "no count", len(bad), said(out)))
+            named = {(m.group(1), m.group(2)) for m in map(CELL_LINE.match, out.splitlines()) if m}
+            want = {(sheet, wb[sheet].cell(r, c).coordinate) for r, c, _ in bad}
+            found.check(named == want, "%s cells not applied: cells named %s, expected %s" % (
+                name, sorted(named), sorted(want)))
+
+        jtsk_case(found, work, name, source, before)
+        second_block_case(found, work, name, source, before)
+    except Skip as e:
+        found.skips.append("%s edit cases: %s" % (name, e))
+    except AssertionError as e:
+        found.failures.append("%s edit cases: %s" % (name, e))
+    return found
+
+
+def jtsk_case(found, work, name, source, before):
+    """A reference at a negative Y, one without attributes where there is one. Only
+    Y is edited, so X and Z must keep the drawing's values, not the rounded texts;
+    a reference whose texts give its point back exactly is taken first."""
+    run = EditRun(work, name, source, settings_of(frozenset(["JTSK"])))
+    wb = run.workbook()
+    owners = {owner for owner, _ in attrib_index(before)}
+    choice = None
+    for ws in wb.worksheets:
+        for header, rows in sections(ws):
+            _, coords = columns_of(ws, header)
+            if {"x", "y", "z"} - coords.keys():
+                continue
+            for r in rows:
+                h = handle_of(ws, r)
+                if h not in before or before[h][0] != "INSERT":
+                    continue
+                point = Vec3(before[h][2]["insert"])
+                try:
+                    texts = [float(ws.cell(r, coords[k]).value) for k in ("x", "y", "z")]
+                except (TypeError, ValueError):
+                    continue
+                if point.y < 0:
+                    rank = (h in owners,
+                            texts != [abs(point.x), abs(point.y), abs(point.z)])
+                    if choice is None or rank < choice[0]:
+                        choice = (rank, ws.title, r, coords["y"], h)
+    if choice is None:
+        found.skips.append("%s JTSK: no reference at a negative Y" % name)
+        return
+    saved, out = run.run(None)
+    same = dxf_same(source, saved)
+    found.check(same == "same", "%s JTSK unedited: %s; import said: %s" % (name, same, said(out)))
+    _, sheet, r, col, h = choice
+    magnitude = float(wb[sheet].cell(r, col).value)
+    point = Vec3(before[h][2]["insert"])
+
+    def raise_y(wb):
+        wb[sheet].cell(r, col).value = repr(magnitude + 10)
+    saved, out = run.run(raise_y)
+    # The reference's attributes follow it; where they end up is the import test's
+    # business, here only that nothing but their placement changes.
+    placement = {a for a, (_, owner, _) in before.items() if owner == h}
+    compare(found, "%s JTSK Y %s -> %s at %s!%s" % (name, magnitude, magnitude + 10, sheet, wb[sheet].cell(r, col).coordinate),
+            before, snapshot(saved), {h: {"insert": Vec3(point.x, -(magnitude + 10), point.z)}},
+            {a: {"insert", "align_point", "field_length"} for a in placement})
+
+
+def second_block_case(found, work, name, source, before):
+    """Two blocks into the active sheet, one header each; the second's tags stand in
+    other columns than in the first header."""
+    pair = SECOND_BLOCK.get(name)
+    if pair is None:
+        return
+    blocks, tag = pair
+    settings = settings_of(frozenset(["ActiveSheet"]))
+    run = EditRun(work, name, source, settings, ",".join(blocks))
+    wb = run.workbook()
+    ws = wb.active
+    parts = sections(ws)
+    if not found.check(len(parts) == 2 and all(rows for _, rows in parts),
+                       "%s two blocks in one sheet: sections %s" % (name, [(h, len(r)) for h, r in parts])):
+        return
+    first_tags, _ = columns_of(ws, parts[0][0])
+    header, rows = parts[1]
+    tags, _ = columns_of(ws, header)
+    found.check(first_tags.get(tag) != tags.get(tag), "%s: %s stands in the same column for both blocks" % (name, tag))
+    saved, out = run.run(None)
+    same = dxf_same(source, saved)
+    found.check(same == "same", "%s two blocks unedited: %s; import said: %s" % (name, same, said(out)))
+    index = attrib_index(before)
+    hits = [(r, attrib_with_tag(index, handle_of(ws, r), tag)) for r in rows]
+    hits = [(r, a) for r, a in hits if a]
+    if not found.check(hits, "%s: no reference of the second block has %s" % (name, tag)):
+        return
+    r, attrib = hits[len(hits) // 2]
+    new = "SECOND BLOCK EDIT"
+
+    def edit(wb):
+        wb.active.cell(r, tags[tag]).value = new
+    saved, out = run.run(edit)
+    compare(found, "%s two blocks, edit %s!%s (%s)" % (name, ws.title, ws.cell(r, tags[tag]).coordinate, tag),
+            before, snapshot(saved), {attrib: {"text": new}}, {attrib: {"field_length"}})
+
+
+def two_blocks_drawing(path):
+    """Blocks PANEL and LABEL with the same three tags in other orders."""
+    doc = ezdxf.new("R2000")
+    msp = doc.modelspace()
+    for name, tags in (("PANEL", ["REF", "SIZE", "NOTE"]), ("LABEL", ["NOTE", "REF", "SIZE"])):
+        blk = doc.blocks.new(name)
+        blk.add_lwpolyline([(0, 0), (100, 0), (100, 40), (0, 40)], close=True)
+        for k, tag in enumerate(tags):
+            blk.add_attdef(tag, (5, 30 - 10 * k), dxfattribs={"height": 5})
+        for i in range(3):
+            ref = msp.add_blockref(name, (200.0 * i, 100.0 if name == "LABEL" else 0.0))
+            ref.add_auto_attribs({tag: "%s-%s-%d" % (name, tag, i) for tag in tags})
+    doc.saveas(path)
+
+
+# Drawing -> (blocks exported into one sheet, a tag both carry).
+SECOND_BLOCK = {"two-blocks.dxf": (["PANEL", "LABEL"], "REF"),
+                "generated-120.dxf": (["DOOR_TAG", "WINDOW"], "WIDTH")}
+
+
+def two_block_cases(work, source):
+    found = Findings()
+    try:
+        second_block_case(found, work, "two-blocks.dxf", source, snapshot(source))
+    except (Skip, AssertionError) as e:
+        found.failures.append("two-blocks.dxf: %s" % e)
+    return found
+
+
+# --- main --------------------------------------------------------------------------
+
+def drawings(work):
+    """(name, path) of every drawing to run: the corpus' ASCII files, the generated
+    ones; and the binary files skipped."""
+    out, skipped = [], []
+    for path in sorted(glob.glob(os.path.join(CORPUS, "*.dxf"))):
+        with open(path, "rb") as f:
+            if f.read(18) == b"AutoCAD Binary DXF":
+                skipped.append("%s: binary" % os.path.basename(path))
+                continue
+        copy = os.path.join(work, os.path.basename(path))
+        shutil.copyfile(path, copy)
+        out.append((os.path.basename(path), copy))
+    for name, args, _ in GENERATED:
+        copy = os.path.join(work, name)
+        subprocess.run([PYTHON, GEN, args[0], copy, *args[1:]], check=True, capture_output=True)
+        out.append((name, copy))
+    return out, skipped
+
+
+def main():
+    if not os.path.exists(CADHOST):
+        print("cadhost not built at %s" % CADHOST)
+        return 1
+    started = time.monotonic()
+    failures, skips = [], []
+    work = tempfile.mkdtemp(prefix="tabro-matrix-")
+    try:
+        todo, skipped = drawings(work)
+        skips += skipped
+        two_blocks = os.path.join(work, "two-blocks.dxf")
+        two_blocks_drawing(two_blocks)
+        full = {name for name, _, whole in GENERATED if whole}
+        by_name = dict(todo)
+        with concurrent.futures.ProcessPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+            # The base run first: a drawing skipped there is skipped for every setting.
+            base = {name: pool.submit(roundtrip, work, name, path, frozenset()) for name, path in todo}
+            jobs = [pool.submit(edit_cases, work, n, by_name[n]) for n in EDIT_DRAWINGS if n in by_name]
+            jobs.append(pool.submit(two_block_cases, work, two_blocks))
+            for name, path in todo:
+                first = base[name].result()
+                jobs.append(base[name])
+                if first.skips:
+                    continue
+                combos = full_set() if name in full else covering_set()
+                jobs += [pool.submit(roundtrip, work, name, path, c) for c in combos if c]
+            for job in jobs:
+                try:
+                    found = job.result()
+                except Exception as e:  # a fault of the test itself, or input it did not foresee
+                    failures.append("a task raised %s: %s" % (type(e).__name__, e))
+                    continue
+                failures += found.failures
+                skips += found.skips
+    finally:
+        if KEEP:
+            print("kept", work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    for s in sorted(set(skips)):
+        print("skipped:", s)
+    for f in failures:
+        print("FAIL:", f)
+    print("%d failures (%.0f s)" % (len(failures), time.monotonic() - started))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
