@@ -121,6 +121,7 @@ RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
     bool changed = write.changed > 0;
     auto finish = [&] {
         if (changed && context.report) context.report->referenceChanged();
+        if (!reference) return RowOutcome::NotAReference;
         return complete ? RowOutcome::Applied : RowOutcome::Partial;
     };
     if (context.ignoreProps) return finish();

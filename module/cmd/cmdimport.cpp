@@ -30,7 +30,11 @@ void importSheet(IDispatch* worksheet, const ImportOptions& options, const Impor
         worksheet, options.StartRow, options.StartCol, markers,
         [&](const ImportRow& row) {
             report.rowRead();
-            if (applyRow(row, context) == RowOutcome::NotFound) report.handleNotFound(row.sheetRow);
+            // A handle of an entity that is no block reference names no row's target
+            // either (only its layer can be set, and is).
+            const RowOutcome outcome = applyRow(row, context);
+            if (outcome == RowOutcome::NotFound || outcome == RowOutcome::NotAReference)
+                report.handleNotFound(row.sheetRow);
         },
         &report);
 }

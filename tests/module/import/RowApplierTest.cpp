@@ -268,7 +268,7 @@ TEST_F(RowApplierTest, OutcomeSaysWhetherTheRowFoundItsReference) {
         RowOutcome outcome;
     } cases[] = {
         {door, RowOutcome::Partial},
-        {handleOf(kOtherEntity), RowOutcome::Partial},
+        {handleOf(kOtherEntity), RowOutcome::NotAReference},
         {"FFFFFFF", RowOutcome::NotFound},
         {"", RowOutcome::NotFound},
         {"not a handle", RowOutcome::NotFound},
@@ -291,7 +291,7 @@ TEST_F(RowApplierTest, OtherEntitiesTakeOnlyTheLayer) {
     row.positionCount = 3;
     row.position[0] = 5;
     row.layer = "A-GLAZ";
-    EXPECT_EQ(applyRow(row, false), RowOutcome::Partial);
+    EXPECT_EQ(applyRow(row, false), RowOutcome::NotAReference);
     EXPECT_EQ(stateOf(line).layer, "A-GLAZ");
 }
 
