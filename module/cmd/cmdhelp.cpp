@@ -1,5 +1,5 @@
 // Toolbar and help arrive with the menu and help files; until then they do nothing.
-#include "module/cmd/Operations.h"
+#include "module/cmd/cmdhelp.h"
 
 namespace tabro {
 

@@ -4,11 +4,14 @@
 #include "host/Editor.h"
 #include "module/ResourceScope.h"
 #include "module/ResourceStrings.h"
-#include "module/cmd/Operations.h"
-#include "module/cmd/cmdimport.h"
+#include "module/cmd/cmdhelp.h"
 #include "module/cmd/cmdtest.h"
 #include "module/errors/ErrorGuard.h"
+#include "module/export/Export.h"
+#include "module/import/Import.h"
+#include "module/link/LinkControl.h"
 #include "module/settings/Settings.h"
+#include "module/ui/OptionsDialog.h"
 #include "platform/Text.h"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "host/db/AcDbObject.h"
-#include "module/cmd/AttributeRecord.h"
+#include "module/export/AttributeRecord.h"
 
 #include <string>
 #include <vector>

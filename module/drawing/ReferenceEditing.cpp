@@ -140,8 +140,7 @@ Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
                                AcDbObjectPointer<AcDbEntity>& entity) {
     (void)entity.close();
     // A spreadsheet program may keep blanks or a line break around a comment's text.
-    while (!handleText.empty() && isBlank(handleText.front())) handleText.remove_prefix(1);
-    while (!handleText.empty() && isBlank(handleText.back())) handleText.remove_suffix(1);
+    handleText = trimBlanks(handleText);
     char text[17];
     if (handleText.empty() || handleText.size() >= sizeof text) return Acad::eNullHandle;
     handleText.copy(text, handleText.size());

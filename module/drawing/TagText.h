@@ -2,6 +2,8 @@
 // by character in the multibyte text of the system code page.
 #pragma once
 
+#include <string_view>
+
 namespace tabro {
 
 // True when the two NUL-terminated tags are equal ignoring case (as _mbsicmp).
@@ -9,5 +11,12 @@ namespace tabro {
 bool sameTagText(const char* a, const char* b);
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The text without the blanks around it.
+inline std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
 
 }  // namespace tabro

@@ -1,5 +1,5 @@
 // Connecting and disconnecting the live link do nothing until the link thread exists.
-#include "module/cmd/Operations.h"
+#include "module/link/LinkControl.h"
 
 namespace tabro {
 

@@ -3,7 +3,7 @@
 // list and its context menu, and hands the selected names back on OK.
 #pragma once
 
-#include "module/cmd/BlockNameMap.h"
+#include "module/export/BlockNameMap.h"
 #include "module/ui/ListControl.h"
 #include "module/ui/PopupMenu.h"
 #include "module/ui/ToolTip.h"

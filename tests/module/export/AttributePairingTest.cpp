@@ -1,6 +1,6 @@
 // Laying a reference's attributes over its definition's records: by position while
 // the reference follows its definition, by tag where it no longer does.
-#include "module/cmd/AttributeRecord.h"
+#include "module/export/AttributeRecord.h"
 
 #include <gtest/gtest.h>
 

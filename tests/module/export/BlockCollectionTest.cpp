@@ -3,7 +3,7 @@
 #include "ExportDrawingFixture.h"
 
 #include "module/ResourceStrings.h"
-#include "module/cmd/BlockCollection.h"
+#include "module/export/BlockCollection.h"
 #include "module/drawing/BlockReading.h"
 #include "module/ui/BlockSelectionDialog.h"
 

@@ -1,6 +1,6 @@
 // The columns a reference yields for each export setting: order, titles, markers and
 // value texts.
-#include "module/cmd/ExportLayout.h"
+#include "module/layout/ExportRow.h"
 #include "module/settings/Settings.h"
 
 #include <gtest/gtest.h>

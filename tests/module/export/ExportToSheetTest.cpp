@@ -4,9 +4,9 @@
 #include "ExportDrawingFixture.h"
 
 #include "module/ResourceStrings.h"
-#include "module/cmd/SheetWriter.h"
-#include "module/cmd/cmdexport.h"
-#include "module/cmd/cmdimport.h"
+#include "module/export/SheetWriter.h"
+#include "module/export/Export.h"
+#include "module/import/Import.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 #include "module/ui/BlockSelectionDialog.h"

@@ -5,7 +5,7 @@
 #include "ImportSheetFixture.h"
 
 #include "host/db/AcUnits.h"
-#include "module/cmd/cmdimport.h"
+#include "module/import/Import.h"
 #include "module/drawing/ReferenceEditing.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"

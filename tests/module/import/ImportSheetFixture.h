@@ -3,7 +3,7 @@
 // automation object outlives the test.
 #pragma once
 
-#include "module/cmd/SheetReader.h"
+#include "module/import/SheetReader.h"
 #include "module/spreadsheet/Automation.h"
 #include "platform/LiveObjects.h"
 #include "sheet/Spreadsheet.h"

@@ -4,8 +4,8 @@
 
 #include "host/db/AcUnits.h"
 #include "module/ResourceStrings.h"
-#include "module/cmd/ImportReport.h"
-#include "module/cmd/RowApplier.h"
+#include "module/import/ImportReport.h"
+#include "module/import/RowApplier.h"
 #include "module/drawing/ReferenceEditing.h"
 #include "module/spreadsheet/CellValue.h"
 

@@ -3,7 +3,8 @@
 // command; automation failures throw _com_error and end the run.
 #pragma once
 
-#include "module/cmd/ImportRow.h"
+#include "module/import/ImportRow.h"
+#include "module/layout/SheetLayout.h"
 #include "platform/Dispatch.h"
 #include "platform/Variant.h"
 
@@ -24,19 +25,6 @@ std::optional<std::u16string> cellCommentText(IDispatch* cell);
 // row a worksheet has.
 constexpr std::int32_t kLastSheetRow = 1048576;
 constexpr std::int32_t kLastImportColumn = 255;
-
-// The header comments that name property columns, as export writes them (resource
-// texts 14, 16, ..., 30), and the block-name column's title (text 12). Compared
-// exactly: same UTF-16 code units, same case.
-struct ImportMarkers {
-    std::u16string x, y, z, rotation, scaleX, scaleY, scaleZ, layer, layout;
-    std::u16string blockNameTitle;
-    static ImportMarkers load();
-    // Whether a comment is one of the markers (so it is no handle).
-    bool isMarker(const std::u16string& comment) const;
-};
-
-enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName };
 
 struct ImportColumn {
     std::int32_t column = 0;
@@ -103,12 +91,5 @@ struct SheetTally {
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
                          const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply,
                          ImportReport* report = nullptr);
-
-// How a cell under a number column reads: a number, nothing (empty), or something
-// that is no number in the drawing's units.
-enum class CellNumber { Number, Empty, Unreadable, NoValue };
-CellNumber readDistanceCell(const platform::Variant& value, double& out);
-// The same for a text (surrounding blanks ignored); never NoValue.
-CellNumber readDistanceText(std::string_view text, double& out);
 
 }  // namespace tabro

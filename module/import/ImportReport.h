@@ -3,7 +3,7 @@
 // not applied is never dropped without a word.
 #pragma once
 
-#include "module/cmd/ImportRow.h"
+#include "module/import/ImportRow.h"
 
 #include <cstdint>
 #include <string>

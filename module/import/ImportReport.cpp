@@ -1,4 +1,4 @@
-#include "module/cmd/ImportReport.h"
+#include "module/import/ImportReport.h"
 
 #include "host/Editor.h"
 #include "module/ResourceStrings.h"

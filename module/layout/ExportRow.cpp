@@ -1,4 +1,4 @@
-#include "module/cmd/ExportLayout.h"
+#include "module/layout/ExportRow.h"
 
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcUnits.h"
@@ -12,24 +12,6 @@
 namespace tabro {
 
 namespace {
-
-class DrawingNumberTexts final : public NumberTexts {
-public:
-    void distance(double value, std::string& out) const override {
-        char buffer[512];
-        if (acdbRToS(value, -1, -1, buffer, sizeof buffer) != RTNORM) buffer[0] = '\0';
-        out.assign(buffer);
-    }
-    void angle(double radians, std::string& out) const override {
-        char buffer[512];
-        if (acdbAngToS(radians, -1, -1, buffer, sizeof buffer) != RTNORM) buffer[0] = '\0';
-        out.assign(buffer);
-    }
-};
-
-// Both survey coordinates of the local grid are positive; their drawings keep them
-// negative, so JTSK exports each negative coordinate negated.
-double jtsk(double coordinate, bool on) { return on && coordinate < 0.0 ? coordinate * -1.0 : coordinate; }
 
 void pushProperty(ExportRow& row, const ExportTexts& texts, PropertyColumn c) {
     row.titles.push(texts.title(c));
@@ -61,11 +43,6 @@ std::wstring collationKey(const std::string& tag) {
 
 }  // namespace
 
-const NumberTexts& drawingNumberTexts() {
-    static const DrawingNumberTexts texts;
-    return texts;
-}
-
 void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
                       std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
                       const NumberTexts& numbers, const std::string* layoutName) {
@@ -90,15 +67,15 @@ void composeExportRow(ExportRow& row, const ReferenceProperties& reference, cons
     };
     if (options.XCoord) {
         pushProperty(row, texts, PropertyColumn::X);
-        distance(jtsk(reference.x, options.JTSK));
+        distance(surveyCoordinate(reference.x, options.JTSK));
     }
     if (options.YCoord) {
         pushProperty(row, texts, PropertyColumn::Y);
-        distance(jtsk(reference.y, options.JTSK));
+        distance(surveyCoordinate(reference.y, options.JTSK));
     }
     if (options.ZCoord) {
         pushProperty(row, texts, PropertyColumn::Z);
-        distance(jtsk(reference.z, options.JTSK));
+        distance(surveyCoordinate(reference.z, options.JTSK));
     }
     if (options.Rotation) {
         pushProperty(row, texts, PropertyColumn::Rotation);

@@ -1,11 +1,12 @@
-#include "module/cmd/cmdexport.h"
+#include "module/export/Export.h"
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
 #include "module/ResourceScope.h"
 #include "module/ResourceStrings.h"
-#include "module/cmd/BlockCollection.h"
-#include "module/cmd/SheetWriter.h"
+#include "module/export/BlockCollection.h"
+#include "module/link/LinkControl.h"
+#include "module/export/SheetWriter.h"
 #include "module/drawing/BlockReading.h"
 #include "module/spreadsheet/CellValue.h"
 #include "module/spreadsheet/Connect.h"
@@ -70,20 +71,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
     return true;
 }
 
-ExportTexts loadExportTexts() {
-    ExportTexts t;
-    ResourceStrings& strings = resourceStrings();
-    t.blockNameTitle = strings.load(kTextBlockNameTitle);
-    for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c) {
-        t.titles[c] = strings.load(kTextXTitle + 2 * c);
-        t.markers[c] = strings.load(kTextXMarker + 2 * c);
-    }
-    return t;
-}
-
 }  // namespace
-
-ExportTexts ExportTexts::load() { return loadExportTexts(); }
 
 ExportSession::ExportSession(const ExportOptions& exportOptions)
     : options(exportOptions), texts(ExportTexts::load()) {

@@ -2,7 +2,7 @@
 // row cursor that says where the next row goes.
 #pragma once
 
-#include "module/cmd/TextList.h"
+#include "module/layout/TextList.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,9 +3,8 @@
 // _com_error to the command guard, leaving what was written in place.
 #pragma once
 
-#include "module/cmd/AttributeRecord.h"
-#include "module/cmd/ExportLayout.h"
-#include "module/cmd/Operations.h"
+#include "module/export/AttributeRecord.h"
+#include "module/layout/ExportRow.h"
 #include "module/settings/Settings.h"
 
 #include "host/db/AcDbObject.h"
@@ -18,6 +17,13 @@
 class AcDbBlockReference;
 
 namespace tabro {
+
+struct Settings;
+
+// "Export": the blocks chosen in the block selection dialog, with these settings.
+bool Export(Settings& settings);
+// "Export2": the blocks named on the command line; loads its own settings.
+bool Export2();
 
 // What one export command keeps while it runs: its options, the header texts read
 // once, the last block definition's records and name, and buffers reused from row

@@ -4,8 +4,10 @@
 // and the markers are a file format.
 #pragma once
 
-#include "module/cmd/AttributeRecord.h"
-#include "module/cmd/TextList.h"
+#include "module/export/AttributeRecord.h"
+#include "module/layout/PropertyText.h"
+#include "module/layout/SheetLayout.h"
+#include "module/layout/TextList.h"
 
 #include <string>
 #include <vector>
@@ -15,20 +17,6 @@ class AcDbBlockReference;
 namespace tabro {
 
 struct ExportOptions;
-
-// The property columns in their fixed order.
-enum class PropertyColumn { X, Y, Z, Rotation, ScaleX, ScaleY, ScaleZ, Layer, Layout, Count };
-
-// Texts of the header row, read from the resource module once per export.
-struct ExportTexts {
-    std::string blockNameTitle;                                   // text 12
-    std::string titles[static_cast<int>(PropertyColumn::Count)];   // texts 13, 15, ... 29
-    std::string markers[static_cast<int>(PropertyColumn::Count)];  // texts 14, 16, ... 30
-
-    static ExportTexts load();
-    const std::string& title(PropertyColumn c) const { return titles[static_cast<int>(c)]; }
-    const std::string& marker(PropertyColumn c) const { return markers[static_cast<int>(c)]; }
-};
 
 // One reference's row. values[0] is the handle; titles[j] heads values[j + 1];
 // markers parallel titles (empty for the block-name and attribute columns).
@@ -51,16 +39,6 @@ struct ReferenceProperties {
     double scaleX = 1, scaleY = 1, scaleZ = 1;
     std::string layer;
 };
-
-// Formats the numbers of a row: distances and angles in the drawing's current units
-// and precision. Replaceable so that the layout can be checked on its own.
-struct NumberTexts {
-    virtual ~NumberTexts() = default;
-    virtual void distance(double value, std::string& out) const = 0;
-    virtual void angle(double radians, std::string& out) const = 0;
-};
-// acdbRToS / acdbAngToS of the working drawing, unit mode and precision -1.
-const NumberTexts& drawingNumberTexts();
 
 // Composes `row` (cleared first) from the parts of one reference. `layoutName` null
 // leaves the Layout column out of the row. With `Sort`, `records` are sorted in place.

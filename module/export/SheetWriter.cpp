@@ -1,4 +1,4 @@
-#include "module/cmd/SheetWriter.h"
+#include "module/export/SheetWriter.h"
 
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/CellValue.h"

@@ -2,7 +2,7 @@
 // selection dialog (Export) or typed on the command line (Export2).
 #pragma once
 
-#include "module/cmd/BlockNameMap.h"
+#include "module/export/BlockNameMap.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "module/cmd/AttributeRecord.h"
+#include "module/export/AttributeRecord.h"
 
 #include "platform/Text.h"
 

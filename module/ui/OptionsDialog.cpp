@@ -1,5 +1,5 @@
 // The options dialog is not there yet: the keyword answers as if it was cancelled.
-#include "module/cmd/Operations.h"
+#include "module/ui/OptionsDialog.h"
 
 namespace tabro {
 

@@ -1,10 +1,10 @@
 // TABRO Import and TABRO Import2.
-#include "module/cmd/cmdimport.h"
+#include "module/import/Import.h"
 
 #include "host/Editor.h"
-#include "module/cmd/ImportReport.h"
-#include "module/cmd/RowApplier.h"
-#include "module/cmd/SheetReader.h"
+#include "module/import/ImportReport.h"
+#include "module/import/RowApplier.h"
+#include "module/import/SheetReader.h"
 #include "module/drawing/ReferenceEditing.h"
 #include "module/drawing/TagText.h"
 #include "module/link/ChangeQueue.h"

@@ -3,8 +3,8 @@
 // scale factors, layer and rotation. Main thread, inside a command.
 #pragma once
 
-#include "module/cmd/AttributeRecord.h"
-#include "module/cmd/ImportRow.h"
+#include "module/export/AttributeRecord.h"
+#include "module/import/ImportRow.h"
 
 #include "host/db/AcDbObject.h"
 

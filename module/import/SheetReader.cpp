@@ -1,9 +1,10 @@
 // Reading exported worksheets back into ImportRows.
-#include "module/cmd/SheetReader.h"
+#include "module/import/SheetReader.h"
 
 #include "host/db/AcUnits.h"
 #include "module/ResourceStrings.h"
-#include "module/cmd/ImportReport.h"
+#include "module/import/ImportReport.h"
+#include "module/layout/PropertyText.h"
 #include "module/drawing/TagText.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
@@ -18,25 +19,6 @@ namespace tabro {
 namespace {
 
 using platform::Variant;
-
-ColumnRole roleOfMarker(const std::u16string& comment, const ImportMarkers& m, bool& known) {
-    known = true;
-    if (sameText(comment, m.x)) return ColumnRole::X;
-    if (sameText(comment, m.y)) return ColumnRole::Y;
-    if (sameText(comment, m.z)) return ColumnRole::Z;
-    if (sameText(comment, m.rotation)) return ColumnRole::Rotation;
-    if (sameText(comment, m.scaleX) || sameText(comment, m.scaleY) || sameText(comment, m.scaleZ))
-        return ColumnRole::Scale;
-    if (sameText(comment, m.layer)) return ColumnRole::Layer;
-    known = false;
-    return ColumnRole::Attribute;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 void noteProblem(ImportRow& row, std::int32_t column, CellNumber state) {
     UINT reason = state == CellNumber::Empty     ? kTextReasonEmpty
@@ -53,60 +35,6 @@ std::optional<std::u16string> cellCommentText(IDispatch* cell) {
     return xl::commentText(comment.get());
 }
 
-ImportMarkers ImportMarkers::load() {
-    ImportMarkers m;
-    ResourceStrings& texts = resourceStrings();
-    m.x = toWide(texts.load(kTextXMarker));
-    m.y = toWide(texts.load(kTextYMarker));
-    m.z = toWide(texts.load(kTextZMarker));
-    m.rotation = toWide(texts.load(kTextRotationMarker));
-    m.scaleX = toWide(texts.load(kTextScaleXMarker));
-    m.scaleY = toWide(texts.load(kTextScaleYMarker));
-    m.scaleZ = toWide(texts.load(kTextScaleZMarker));
-    m.layer = toWide(texts.load(kTextLayerMarker));
-    m.layout = toWide(texts.load(kTextLayoutMarker));
-    m.blockNameTitle = toWide(texts.load(kTextBlockNameTitle));
-    return m;
-}
-
-bool ImportMarkers::isMarker(const std::u16string& comment) const {
-    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout})
-        if (!m->empty() && sameText(comment, *m)) return true;
-    return false;
-}
-
-CellNumber readDistanceCell(const Variant& value, double& out) {
-    double number = 0;
-    switch (value.vt()) {
-    case VT_R8: number = value.dblVal(); break;
-    case VT_R4: number = static_cast<double>(value.fltVal()); break;
-    case VT_I2: number = static_cast<double>(value.iVal()); break;
-    case VT_I4: number = static_cast<double>(value.lVal()); break;
-    case VT_EMPTY: return CellNumber::Empty;
-    case VT_ERROR: return CellNumber::NoValue;
-    case VT_BSTR: return readDistanceText(toMultibyte(value.bstrVal()), out);
-    default: return CellNumber::Unreadable;
-    }
-    if (!std::isfinite(number)) return CellNumber::Unreadable;
-    out = number;
-    return CellNumber::Number;
-}
-
-CellNumber readDistanceText(std::string_view text, double& out) {
-    const std::string_view t = trimmed(text);
-    if (t.empty()) return CellNumber::Empty;
-    const std::string whole(t);
-    double number = 0;
-    // The drawing's own units first (feet and inches read back as export wrote
-    // them), then a plain decimal number as a user may type it in any drawing.
-    // The whole text must be the number: "12,5" or "n/a" is not read as 12 or 0.
-    if (acdbDisToF(whole.c_str(), -1, &number) != RTNORM && acdbDisToF(whole.c_str(), 2, &number) != RTNORM)
-        return CellNumber::Unreadable;
-    if (!std::isfinite(number)) return CellNumber::Unreadable;
-    out = number;
-    return CellNumber::Number;
-}
-
 SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32_t startColumn,
                             const ImportMarkers& markers) {
     SheetHeader header;
@@ -117,15 +45,10 @@ SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32
         std::optional<std::u16string> comment = cellCommentText(headerCell.get());
         std::u16string title = toText(xl::text(headerCell.get()));
         if (title.empty() && ++emptyHeaders == 2) break;
-        if (comment) {
-            bool known = false;
-            ColumnRole role = roleOfMarker(*comment, markers, known);
-            if (known) header.columns.push_back(ImportColumn{c, role, {}});
-        } else if (!title.empty()) {
-            const bool isBlockName = !markers.blockNameTitle.empty() && sameText(title, markers.blockNameTitle);
-            header.columns.push_back(
-                ImportColumn{c, isBlockName ? ColumnRole::BlockName : ColumnRole::Attribute, toMultibyte(title)});
-        }
+        std::optional<ColumnRole> role = roleOfHeaderCell(comment, title, markers);
+        if (!role) continue;
+        header.columns.push_back(
+            ImportColumn{c, *role, *role == ColumnRole::Attribute ? toMultibyte(title) : std::string()});
     }
     return header;
 }
@@ -205,7 +128,7 @@ void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, I
                 row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
                 break;
             }
-            const std::string text(trimmed(toMultibyte(value.bstrVal())));
+            const std::string text(trimBlanks(toMultibyte(value.bstrVal())));
             double radians = 0;
             if (!text.empty() && acdbAngToF(text.c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
                 row.rotation = radians;

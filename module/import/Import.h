@@ -3,7 +3,7 @@
 // failures throw _com_error to the command guard.
 #pragma once
 
-#include "module/cmd/SheetReader.h"
+#include "module/import/SheetReader.h"
 #include "module/link/ChangedCell.h"
 
 namespace tabro {

@@ -1,4 +1,4 @@
-#include "module/cmd/BlockCollection.h"
+#include "module/export/BlockCollection.h"
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"

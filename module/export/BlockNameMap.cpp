@@ -1,4 +1,4 @@
-#include "module/cmd/BlockNameMap.h"
+#include "module/export/BlockNameMap.h"
 
 #include "platform/Text.h"
 

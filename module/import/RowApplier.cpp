@@ -1,10 +1,9 @@
 // Writing one imported row into the drawing.
-#include "module/cmd/RowApplier.h"
+#include "module/import/RowApplier.h"
 
-#include "host/db/AcUnits.h"
 #include "module/ResourceStrings.h"
-#include "module/cmd/ImportReport.h"
-#include "module/cmd/SheetReader.h"
+#include "module/import/ImportReport.h"
+#include "module/layout/PropertyText.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditing.h"
 #include "module/drawing/TagText.h"
@@ -16,40 +15,6 @@
 namespace tabro {
 
 namespace {
-
-constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
-
-// A distance as the sheet shows it after export, read back as import reads a cell.
-double distanceAsExported(double value) {
-    char text[512];
-    if (acdbRToS(value, -1, -1, text, sizeof text) != RTNORM) return kNotANumber;
-    double back = 0;
-    if (readDistanceText(text, back) != CellNumber::Number) return kNotANumber;
-    return back;
-}
-
-double angleAsExported(double radians) {
-    char text[512];
-    double back = 0;
-    if (acdbAngToS(radians, -1, -1, text, sizeof text) != RTNORM) return kNotANumber;
-    if (acdbAngToF(text, -1, &back) != RTNORM) return kNotANumber;
-    return back;
-}
-
-// The value to set: the current one when the cell still says what export wrote.
-// A cell that holds the current value exactly needs no formatting to tell.
-double editedOrCurrent(double cell, double current, double (*asExported)(double)) {
-    if (cell == current) return current;
-    return cell == asExported(current) ? current : cell;
-}
-
-// The same for a coordinate that export may have written as its magnitude.
-double coordinateFromCell(double cell, double current, bool jtsk) {
-    if (!jtsk || !(current < 0.0)) return editedOrCurrent(cell, current, distanceAsExported);
-    const double shown = current * -1.0;
-    if (cell == shown || cell == distanceAsExported(shown)) return current;
-    return cell * -1.0;
-}
 
 std::int32_t columnOf(const ImportRow& row, std::size_t pair) {
     return pair < row.valueColumns.size() ? row.valueColumns[pair] : 0;
@@ -150,7 +115,7 @@ RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
         double target[3] = {current.sx, current.sy, current.sz};
         for (int i = 0; i < 3; ++i)
             if (row.hasScale[i] && std::isfinite(row.scale[i]))
-                target[i] = editedOrCurrent(row.scale[i], now[i], distanceAsExported);
+                target[i] = distanceFromCell(row.scale[i], now[i]);
         const AcGeScale3d scale(target[0], target[1], target[2]);
         if (!(scale == current)) {
             if (reference->setScaleFactors(scale) == Acad::eOk)
@@ -177,7 +142,7 @@ RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
     }
     if (reference && row.hasRotation) {
         const double current = reference->rotation();
-        const double target = editedOrCurrent(row.rotation, current, angleAsExported);
+        const double target = angleFromCell(row.rotation, current);
         if (std::isfinite(target) && target != current) {
             if (reference->setRotation(target) == Acad::eOk)
                 moved = true;
