@@ -5,7 +5,7 @@
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
 #include "module/import/SheetReader.h"
-#include "module/drawing/ReferenceEditing.h"
+#include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
@@ -125,7 +125,9 @@ bool importChangedCell(const ChangedCell& change) {
             if (column.column < change.column && column.role == ColumnRole::Attribute &&
                 sameTagText(column.tag.c_str(), tags[0].c_str()))
                 ++occurrence;
-    return applyAttributes(toMultibyte(*handle), tags, values, occurrence);
+    ReferenceEditor editor;
+    if (editor.open(toMultibyte(*handle), AcDb::kForRead) != Acad::eOk) return false;
+    return editor.applyAttributes(tags, values, occurrence);
 }
 
 }  // namespace tabro

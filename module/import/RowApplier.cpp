@@ -5,7 +5,7 @@
 #include "module/import/ImportReport.h"
 #include "module/layout/PropertyText.h"
 #include "module/drawing/BlockReading.h"
-#include "module/drawing/ReferenceEditing.h"
+#include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
 
 #include <cmath>
@@ -67,94 +67,83 @@ RowOutcome applyRow(const ImportRow& row, bool ignoreProps) {
     return applyRow(row, context);
 }
 
+namespace {
+
+// Reports each edited cell of a property whose value the drawing refused.
+void reportRefused(ApplyContext& context, const ImportRow& row, const bool (&has)[3], const std::int32_t (&columns)[3],
+                   const double (&target)[3], const double (&now)[3]) {
+    for (int i = 0; i < 3; ++i)
+        if (has[i] && target[i] != now[i]) report(context, row, columns[i], kTextReasonRefused);
+}
+
+void applyPositionCells(ApplyContext& context, const ImportRow& row, ReferenceEditor& editor) {
+    if (!(row.hasCoordinate[0] || row.hasCoordinate[1] || row.hasCoordinate[2])) return;
+    const AcGePoint3d current = editor.reference()->position();
+    const double now[3] = {current.x, current.y, current.z};
+    double target[3] = {current.x, current.y, current.z};
+    for (int i = 0; i < 3; ++i)
+        if (row.hasCoordinate[i] && std::isfinite(row.position[i]))
+            target[i] = coordinateFromCell(row.position[i], now[i], context.jtsk);
+    if (editor.applyPosition(AcGePoint3d(target[0], target[1], target[2])) != Acad::eOk)
+        reportRefused(context, row, row.hasCoordinate, row.coordinateColumn, target, now);
+}
+
+void applyScaleCells(ApplyContext& context, const ImportRow& row, ReferenceEditor& editor) {
+    if (!(row.hasScale[0] || row.hasScale[1] || row.hasScale[2])) return;
+    const AcGeScale3d current = editor.reference()->scaleFactors();
+    const double now[3] = {current.sx, current.sy, current.sz};
+    double target[3] = {current.sx, current.sy, current.sz};
+    for (int i = 0; i < 3; ++i)
+        if (row.hasScale[i] && std::isfinite(row.scale[i])) target[i] = distanceFromCell(row.scale[i], now[i]);
+    if (editor.applyScale(AcGeScale3d(target[0], target[1], target[2])) != Acad::eOk)
+        reportRefused(context, row, row.hasScale, row.scaleColumn, target, now);
+}
+
+void applyLayerCell(ApplyContext& context, const ImportRow& row, ReferenceEditor& editor) {
+    if (!row.layer) return;
+    AcutString current(editor.entity()->layer());
+    if (std::strcmp(current.get(), row.layer->c_str()) == 0) return;
+    Acad::ErrorStatus es = editor.applyLayer(row.layer->c_str());
+    if (es == Acad::eKeyNotFound)
+        report(context, row, row.layerColumn, kTextReasonNoSuchLayer, *row.layer);
+    else if (es != Acad::eOk)
+        report(context, row, row.layerColumn, kTextReasonRefused);
+}
+
+void applyRotationCell(ApplyContext& context, const ImportRow& row, ReferenceEditor& editor) {
+    if (!row.hasRotation) return;
+    const double target = angleFromCell(row.rotation, editor.reference()->rotation());
+    if (editor.applyRotation(target) != Acad::eOk) report(context, row, row.rotationColumn, kTextReasonRefused);
+}
+
+}  // namespace
+
 RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
-    AcDbObjectPointer<AcDbEntity> entity;
-    if (openByHandle(row.handle, context.ignoreProps ? AcDb::kForRead : AcDb::kForWrite, entity) != Acad::eOk)
+    ReferenceEditor editor;
+    if (editor.open(row.handle, context.ignoreProps ? AcDb::kForRead : AcDb::kForWrite) != Acad::eOk)
         return RowOutcome::NotFound;
-    AcDbBlockReference* reference = AcDbBlockReference::cast(entity.get());
     reportCellProblems(context, row);
 
-    AttributeWriteResult write;
     bool complete = false;
-    if (reference) {
+    if (AcDbBlockReference* reference = editor.reference()) {
         knowBlock(context, reference->blockTableRecord());
-        complete = writeAttributes(*reference, row.tags, row.values, 0, &write, row.valueNumbers);
+        AttributeWriteResult write;
+        complete = editor.applyAttributes(row.tags, row.values, 0, &write, row.valueNumbers);
         reportAttributeMisses(context, row, write);
         if (row.blockName && *row.blockName != context.blockName)
             report(context, row, row.blockNameColumn, kTextReasonBlockName);
     }
-    bool changed = write.changed > 0;
-    auto finish = [&] {
-        if (changed && context.report) context.report->referenceChanged();
-        if (!reference) return RowOutcome::NotAReference;
-        return complete ? RowOutcome::Applied : RowOutcome::Partial;
-    };
-    if (context.ignoreProps) return finish();
-
-    bool moved = false;
-    if (reference && (row.hasCoordinate[0] || row.hasCoordinate[1] || row.hasCoordinate[2])) {
-        const AcGePoint3d current = reference->position();
-        const double now[3] = {current.x, current.y, current.z};
-        double target[3] = {current.x, current.y, current.z};
-        for (int i = 0; i < 3; ++i)
-            if (row.hasCoordinate[i] && std::isfinite(row.position[i]))
-                target[i] = coordinateFromCell(row.position[i], now[i], context.jtsk);
-        const AcGePoint3d point(target[0], target[1], target[2]);
-        if (!(point == current)) {
-            if (reference->setPosition(point) == Acad::eOk)
-                moved = true;
-            else
-                for (int i = 0; i < 3; ++i)
-                    if (row.hasCoordinate[i] && target[i] != now[i])
-                        report(context, row, row.coordinateColumn[i], kTextReasonRefused);
-        }
+    if (!context.ignoreProps) {
+        // The order of the steps: position, scale, layer, rotation.
+        if (editor.reference()) applyPositionCells(context, row, editor);
+        if (editor.reference()) applyScaleCells(context, row, editor);
+        applyLayerCell(context, row, editor);
+        if (editor.reference()) applyRotationCell(context, row, editor);
+        (void)editor.finish();
     }
-    if (reference && (row.hasScale[0] || row.hasScale[1] || row.hasScale[2])) {
-        const AcGeScale3d current = reference->scaleFactors();
-        const double now[3] = {current.sx, current.sy, current.sz};
-        double target[3] = {current.sx, current.sy, current.sz};
-        for (int i = 0; i < 3; ++i)
-            if (row.hasScale[i] && std::isfinite(row.scale[i]))
-                target[i] = distanceFromCell(row.scale[i], now[i]);
-        const AcGeScale3d scale(target[0], target[1], target[2]);
-        if (!(scale == current)) {
-            if (reference->setScaleFactors(scale) == Acad::eOk)
-                moved = true;
-            else
-                for (int i = 0; i < 3; ++i)
-                    if (row.hasScale[i] && target[i] != now[i])
-                        report(context, row, row.scaleColumn[i], kTextReasonRefused);
-        }
-    }
-    if (row.layer) {
-        AcutString current(entity->layer());
-        if (std::strcmp(current.get(), row.layer->c_str()) != 0) {
-            Acad::ErrorStatus es = entity->setLayer(row.layer->c_str(), true);
-            if (es == Acad::eKeyNotFound)
-                report(context, row, row.layerColumn, kTextReasonNoSuchLayer, *row.layer);
-            else if (es != Acad::eOk)
-                report(context, row, row.layerColumn, kTextReasonRefused);
-            else {
-                AcutString after(entity->layer());
-                changed |= std::strcmp(current.get(), after.get()) != 0;
-            }
-        }
-    }
-    if (reference && row.hasRotation) {
-        const double current = reference->rotation();
-        const double target = angleFromCell(row.rotation, current);
-        if (std::isfinite(target) && target != current) {
-            if (reference->setRotation(target) == Acad::eOk)
-                moved = true;
-            else
-                report(context, row, row.rotationColumn, kTextReasonRefused);
-        }
-    }
-    if (moved) {
-        (void)refreshAttributes(reference);
-        changed = true;
-    }
-    return finish();
+    if (editor.changed() && context.report) context.report->referenceChanged();
+    if (!editor.reference()) return RowOutcome::NotAReference;
+    return complete ? RowOutcome::Applied : RowOutcome::Partial;
 }
 
 }  // namespace tabro

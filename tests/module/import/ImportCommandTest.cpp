@@ -6,7 +6,7 @@
 
 #include "host/db/AcUnits.h"
 #include "module/import/Import.h"
-#include "module/drawing/ReferenceEditing.h"
+#include "module/drawing/ReferenceEditor.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/CellValue.h"

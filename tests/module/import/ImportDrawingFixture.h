@@ -6,6 +6,8 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/DrawingFile.h"
 
+#include "module/drawing/ReferenceEditor.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,6 +32,32 @@ struct ReferenceState {
     std::string layer;
     std::vector<AttributeState> attributes;
 };
+
+// The steps of the reference editor on one handle, opened and closed around each, as
+// a row or a changed cell uses them.
+inline bool applyAttributes(std::string_view handle, std::span<const std::string> tags,
+                            std::span<const std::string> values, int firstOccurrence = 0) {
+    ReferenceEditor editor;
+    return editor.open(handle, AcDb::kForRead) == Acad::eOk && editor.applyAttributes(tags, values, firstOccurrence);
+}
+template <class Step>
+bool applyStep(std::string_view handle, Step step) {
+    ReferenceEditor editor;
+    if (editor.open(handle, AcDb::kForWrite) != Acad::eOk || step(editor) != Acad::eOk) return false;
+    return editor.finish();
+}
+inline bool applyPosition(std::string_view handle, const AcGePoint3d& p) {
+    return applyStep(handle, [&](ReferenceEditor& e) { return e.applyPosition(p); });
+}
+inline bool applyScale(std::string_view handle, const AcGeScale3d& s) {
+    return applyStep(handle, [&](ReferenceEditor& e) { return e.applyScale(s); });
+}
+inline bool applyRotation(std::string_view handle, double radians) {
+    return applyStep(handle, [&](ReferenceEditor& e) { return e.applyRotation(radians); });
+}
+inline bool applyLayer(std::string_view handle, const char* layer) {
+    return applyStep(handle, [&](ReferenceEditor& e) { return e.applyLayer(layer); });
+}
 
 class ImportDrawingTest : public ::testing::Test {
 protected:

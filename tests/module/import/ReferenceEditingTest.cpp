@@ -3,7 +3,7 @@
 // failures, attribute re-placement, and the definition lookup.
 #include "ImportDrawingFixture.h"
 
-#include "module/drawing/ReferenceEditing.h"
+#include "module/drawing/ReferenceEditor.h"
 #include "platform/MessageBox.h"
 
 #include <cctype>

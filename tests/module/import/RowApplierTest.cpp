@@ -6,7 +6,7 @@
 #include "module/ResourceStrings.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
-#include "module/drawing/ReferenceEditing.h"
+#include "module/drawing/ReferenceEditor.h"
 #include "module/spreadsheet/CellValue.h"
 
 #include <cmath>

@@ -46,16 +46,49 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
                      std::span<const std::string> values, int firstOccurrence = 0,
                      AttributeWriteResult* result = nullptr, std::span<const double> cellNumbers = {});
 
-// The handle-level steps of applying one row. Each opens the entity, changes it and
-// closes it; false when the handle names no live entity, the entity is not a block
-// reference (the layer step takes any entity), or the drawing refuses the value.
-bool applyAttributes(std::string_view handle, std::span<const std::string> tags,
-                     std::span<const std::string> values, int firstOccurrence = 0);
-// These three also place the attributes again (refreshAttributes) after the change.
-bool applyPosition(std::string_view handle, const AcGePoint3d& position);
-bool applyScale(std::string_view handle, const AcGeScale3d& scale);
-bool applyRotation(std::string_view handle, double radians);
-bool applyLayer(std::string_view handle, const char* layer);
+// One block reference (or other entity) found by handle, held open for the steps of
+// one row and closed on every way out. Import and Import2 both change references
+// through it. The property steps set a value only when it differs; after a change of
+// position, scale or rotation, finish() places the attributes again once.
+class ReferenceEditor {
+public:
+    ReferenceEditor() = default;
+    ReferenceEditor(const ReferenceEditor&) = delete;
+    ReferenceEditor& operator=(const ReferenceEditor&) = delete;
+    ~ReferenceEditor() { close(); }
+
+    // Opens the entity (see openByHandle); any one open before is closed first.
+    [[nodiscard]] Acad::ErrorStatus open(std::string_view handleText, AcDb::OpenMode mode);
+    void close();
+
+    AcDbEntity* entity() const { return entity_.get(); }
+    // Null when the entity is no block reference.
+    AcDbBlockReference* reference() const { return reference_; }
+
+    // writeAttributes on the reference; false when it is none.
+    bool applyAttributes(std::span<const std::string> tags, std::span<const std::string> values,
+                         int firstOccurrence = 0, AttributeWriteResult* result = nullptr,
+                         std::span<const double> cellNumbers = {});
+    // eNotApplicable for an entity that is no block reference, eInvalidInput for a
+    // value that is not finite; otherwise the setter's status (eOk also when the
+    // value is already the reference's). The entity must be open for write.
+    [[nodiscard]] Acad::ErrorStatus applyPosition(const AcGePoint3d& position);
+    [[nodiscard]] Acad::ErrorStatus applyScale(const AcGeScale3d& scale);
+    [[nodiscard]] Acad::ErrorStatus applyRotation(double radians);
+    // Any entity; its attributes go along.
+    [[nodiscard]] Acad::ErrorStatus applyLayer(const char* layer);
+    // Places the attributes again when a step above moved the reference.
+    bool finish();
+
+    // Whether any step changed the drawing.
+    bool changed() const { return changed_; }
+
+private:
+    AcDbObjectPointer<AcDbEntity> entity_;
+    AcDbBlockReference* reference_ = nullptr;
+    bool moved_ = false;
+    bool changed_ = false;
+};
 
 // Places every attribute of an open reference again from the block's attribute
 // definition with the same tag (the k-th attribute of a tag from the k-th
@@ -63,14 +96,14 @@ bool applyLayer(std::string_view handle, const char* layer);
 // its text (and giving it a field length of the text's byte length plus one).
 // Attributes without such a definition keep their placement. False for a null
 // reference (reported as a failed assertion) or one that is not open.
-bool refreshAttributes(AcDbBlockReference* reference);
+bool refreshAttributes(AcDbBlockReference* pRef);
 
 // The first attribute definition of the reference's block whose tag equals the
 // attribute's (without regard to case), opened for read into `definition`, which
 // closes it when it goes out of scope. False, with `definition` empty, when there
 // is none or the block does not open; a null argument is reported as a failed
 // assertion.
-bool findAttributeDefinition(const AcDbBlockReference* reference, const AcDbAttribute* attribute,
+bool findAttributeDefinition(const AcDbBlockReference* pRef, const AcDbAttribute* pAtt,
                              AcDbObjectPointer<AcDbAttributeDefinition>& definition);
 
 }  // namespace tabro

@@ -1,5 +1,5 @@
 // Changing block references found by handle.
-#include "module/drawing/ReferenceEditing.h"
+#include "module/drawing/ReferenceEditor.h"
 
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbSymbolTables.h"
@@ -9,6 +9,7 @@
 #include "module/errors/OpenAs.h"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -73,14 +74,6 @@ bool openHeld(AcDbObjectPointer<T>& held, AcDbObjectId id, AcDb::OpenMode mode) 
 }
 
 bool isFinite(const AcGePoint3d& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
-
-// Opens the handle's entity for write as a block reference; false otherwise.
-bool openReferenceForWrite(std::string_view handle, AcDbObjectPointer<AcDbEntity>& entity,
-                           AcDbBlockReference*& reference) {
-    if (openByHandle(handle, AcDb::kForWrite, entity) != Acad::eOk) return false;
-    reference = AcDbBlockReference::cast(entity.get());
-    return reference != nullptr;
-}
 
 // The attribute definitions of one block, each with its tag, in the block's order.
 struct DefinitionTags {
@@ -199,48 +192,77 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
     return written == tags.size();
 }
 
-bool applyAttributes(std::string_view handle, std::span<const std::string> tags,
-                     std::span<const std::string> values, int firstOccurrence) {
-    if (tags.size() != values.size()) return false;
-    AcDbObjectPointer<AcDbEntity> entity;
-    if (openByHandle(handle, AcDb::kForRead, entity) != Acad::eOk) return false;
-    auto* reference = AcDbBlockReference::cast(entity.get());
-    if (!reference) return false;
-    return writeAttributes(*reference, tags, values, firstOccurrence);
+Acad::ErrorStatus ReferenceEditor::open(std::string_view handleText, AcDb::OpenMode mode) {
+    close();
+    Acad::ErrorStatus es = openByHandle(handleText, mode, entity_);
+    if (es == Acad::eOk) reference_ = AcDbBlockReference::cast(entity_.get());
+    return es;
 }
 
-bool applyPosition(std::string_view handle, const AcGePoint3d& position) {
-    AcDbObjectPointer<AcDbEntity> entity;
-    AcDbBlockReference* reference = nullptr;
-    if (!openReferenceForWrite(handle, entity, reference)) return false;
-    if (!isFinite(position) || reference->setPosition(position) != Acad::eOk) return false;
-    return refreshAttributes(reference);
+void ReferenceEditor::close() {
+    (void)entity_.close();
+    reference_ = nullptr;
+    moved_ = changed_ = false;
 }
 
-bool applyScale(std::string_view handle, const AcGeScale3d& scale) {
-    AcDbObjectPointer<AcDbEntity> entity;
-    AcDbBlockReference* reference = nullptr;
-    if (!openReferenceForWrite(handle, entity, reference)) return false;
-    if (!isFinite({scale.sx, scale.sy, scale.sz}) || reference->setScaleFactors(scale) != Acad::eOk) return false;
-    return refreshAttributes(reference);
+bool ReferenceEditor::applyAttributes(std::span<const std::string> tags, std::span<const std::string> values,
+                                      int firstOccurrence, AttributeWriteResult* result,
+                                      std::span<const double> cellNumbers) {
+    if (!reference_) return false;
+    AttributeWriteResult local;
+    AttributeWriteResult& write = result ? *result : local;
+    const std::size_t changedBefore = write.changed;
+    const bool complete = writeAttributes(*reference_, tags, values, firstOccurrence, &write, cellNumbers);
+    changed_ |= write.changed > changedBefore;
+    return complete;
 }
 
-bool applyRotation(std::string_view handle, double radians) {
-    AcDbObjectPointer<AcDbEntity> entity;
-    AcDbBlockReference* reference = nullptr;
-    if (!openReferenceForWrite(handle, entity, reference)) return false;
-    if (!std::isfinite(radians) || reference->setRotation(radians) != Acad::eOk) return false;
-    return refreshAttributes(reference);
+Acad::ErrorStatus ReferenceEditor::applyPosition(const AcGePoint3d& position) {
+    if (!reference_) return Acad::eNotApplicable;
+    if (!isFinite(position)) return Acad::eInvalidInput;
+    if (reference_->position() == position) return Acad::eOk;
+    Acad::ErrorStatus es = reference_->setPosition(position);
+    if (es == Acad::eOk) moved_ = changed_ = true;
+    return es;
 }
 
-bool applyLayer(std::string_view handle, const char* layer) {
-    if (!layer) return false;
-    AcDbObjectPointer<AcDbEntity> entity;
-    if (openByHandle(handle, AcDb::kForWrite, entity) != Acad::eOk) return false;
-    return entity->setLayer(layer, true) == Acad::eOk;
+Acad::ErrorStatus ReferenceEditor::applyScale(const AcGeScale3d& scale) {
+    if (!reference_) return Acad::eNotApplicable;
+    if (!isFinite({scale.sx, scale.sy, scale.sz})) return Acad::eInvalidInput;
+    if (reference_->scaleFactors() == scale) return Acad::eOk;
+    Acad::ErrorStatus es = reference_->setScaleFactors(scale);
+    if (es == Acad::eOk) moved_ = changed_ = true;
+    return es;
 }
 
-bool refreshAttributes(AcDbBlockReference* reference) {
+Acad::ErrorStatus ReferenceEditor::applyRotation(double radians) {
+    if (!reference_) return Acad::eNotApplicable;
+    if (!std::isfinite(radians)) return Acad::eInvalidInput;
+    if (reference_->rotation() == radians) return Acad::eOk;
+    Acad::ErrorStatus es = reference_->setRotation(radians);
+    if (es == Acad::eOk) moved_ = changed_ = true;
+    return es;
+}
+
+Acad::ErrorStatus ReferenceEditor::applyLayer(const char* layer) {
+    if (!entity_) return Acad::eNullObjectPointer;
+    if (!layer) return Acad::eInvalidInput;
+    AcutString before(entity_->layer());
+    Acad::ErrorStatus es = entity_->setLayer(layer, true);
+    if (es != Acad::eOk) return es;
+    AcutString after(entity_->layer());
+    changed_ |= std::strcmp(before.get(), after.get()) != 0;
+    return Acad::eOk;
+}
+
+bool ReferenceEditor::finish() {
+    if (!moved_) return true;
+    moved_ = false;
+    return refreshAttributes(reference_);
+}
+
+bool refreshAttributes(AcDbBlockReference* pRef) {
+    AcDbBlockReference* reference = pRef;
     if (!reference) {
         assertReport("drawing/ReferenceEditing", __LINE__, "pRef != NULL");
         return false;
@@ -275,8 +297,10 @@ bool refreshAttributes(AcDbBlockReference* reference) {
     return true;
 }
 
-bool findAttributeDefinition(const AcDbBlockReference* reference, const AcDbAttribute* attribute,
+bool findAttributeDefinition(const AcDbBlockReference* pRef, const AcDbAttribute* pAtt,
                              AcDbObjectPointer<AcDbAttributeDefinition>& definition) {
+    const AcDbBlockReference* reference = pRef;
+    const AcDbAttribute* attribute = pAtt;
     (void)definition.close();
     if (!reference) {
         assertReport("drawing/ReferenceEditing", __LINE__, "pRef != NULL");
