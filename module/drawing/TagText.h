@@ -2,6 +2,7 @@
 // by character in the multibyte text of the system code page.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tabro {
@@ -9,6 +10,9 @@ namespace tabro {
 // True when the two NUL-terminated tags are equal ignoring case (as _mbsicmp).
 // Plain ASCII tags, the usual case, are compared without decoding.
 bool sameTagText(const char* a, const char* b);
+inline bool sameTagText(const std::string& a, const std::string& b) {
+    return a == b || sameTagText(a.c_str(), b.c_str());
+}
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

@@ -24,7 +24,3 @@ void reportDispatchException(const COleDispatchException& exception);
 void assertReport(const char* source, int line, const char* condition);
 
 }  // namespace tabro
-
-// Reports a null pointer where one must not be, naming the condition as written.
-#define TABRO_ASSERT_REPORT(source, condition) \
-    ((condition) ? true : (::tabro::assertReport((source), __LINE__, #condition), false))

@@ -1,16 +1,10 @@
 #include "module/export/AttributeRecord.h"
 
-#include "platform/Text.h"
+#include "module/drawing/TagText.h"
 
 #include <algorithm>
 
 namespace tabro {
-
-bool sameTag(const std::string& a, const std::string& b) {
-    if (a == b) return true;  // the usual case, without decoding
-    return _mbsicmp(reinterpret_cast<const unsigned char*>(a.c_str()),
-                    reinterpret_cast<const unsigned char*>(b.c_str())) == 0;
-}
 
 void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes,
                                 std::vector<std::size_t>* unplaced) {
@@ -23,9 +17,9 @@ void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span
         // the records searched for the first free one with the tag.
         std::size_t r = 0;
         while (r < k && r < records.size() && taken[r]) ++r;
-        if (r != k || k >= records.size() || taken[k] || !sameTag(records[k].tag, attribute.tag)) {
+        if (r != k || k >= records.size() || taken[k] || !sameTagText(records[k].tag, attribute.tag)) {
             r = 0;
-            while (r < records.size() && (taken[r] || !sameTag(records[r].tag, attribute.tag))) ++r;
+            while (r < records.size() && (taken[r] || !sameTagText(records[r].tag, attribute.tag))) ++r;
         }
         if (r == records.size()) {
             if (unplaced) unplaced->push_back(k);

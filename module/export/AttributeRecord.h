@@ -32,7 +32,5 @@ struct ReferenceAttribute {
 void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes,
                                 std::vector<std::size_t>* unplaced = nullptr);
 
-// Whether two tags are the same tag: equal without regard to case, multibyte aware.
-bool sameTag(const std::string& a, const std::string& b);
 
 }  // namespace tabro

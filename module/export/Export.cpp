@@ -4,6 +4,7 @@
 #include "host/db/AcDbDatabase.h"
 #include "module/ResourceScope.h"
 #include "module/ResourceStrings.h"
+#include "module/drawing/TagText.h"
 #include "module/export/BlockCollection.h"
 #include "module/link/LinkControl.h"
 #include "module/export/SheetWriter.h"
@@ -45,6 +46,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
         return false;
     }
     DispatchPtr workbook = openExportWorkbook(app.get(), options.WorkbookSettings);
+    ExportSession session(options);
     if (options.WorksheetSettings == 1) {
         if (options.FindNextBlankLine) {
             std::optional<std::int32_t> blank = findNextBlankRow(workbook.get());
@@ -53,15 +55,13 @@ bool runExport(const ExportOptions& options, NameSource source) {
                 acutPrintf("%s", resourceStrings().load(kTextNoBlankRow).c_str());
                 return false;
             }
-            nextExportRow = *blank;
+            session.row = *blank;
         } else {
-            nextExportRow = options.StartRow;
+            session.row = options.StartRow;
         }
     }
-
-    ExportSession session(options);
     for (const std::string& name : names) {
-        if (options.WorksheetSettings == 0) nextExportRow = 1;
+        if (options.WorksheetSettings == 0) session.row = 1;
         exportBlock(name, session);
     }
     // The count tells the user the command did its work even when the spreadsheet
@@ -73,8 +73,10 @@ bool runExport(const ExportOptions& options, NameSource source) {
 
 }  // namespace
 
+ExportSession::~ExportSession() { nextExportRow = row; }
+
 ExportSession::ExportSession(const ExportOptions& exportOptions)
-    : options(exportOptions), texts(ExportTexts::load()) {
+    : options(exportOptions), texts(ExportTexts::load()), row(nextExportRow) {
     // Only a sheet exported into again can hold an earlier export's markers.
     if (options.WorksheetSettings == 1)
         for (const std::string& marker : texts.markers) ownMarkers.push_back(toWide(marker));
@@ -136,15 +138,15 @@ void placeExtraAttributes(ExportSession& session, std::span<const ReferenceAttri
     for (std::size_t index : session.unplaced) {
         const ReferenceAttribute& attribute = attributes[index];
         std::size_t slot = 0;
-        while (slot < block.extraTags.size() && (used[slot] || !sameTag(block.extraTags[slot], attribute.tag))) ++slot;
+        while (slot < block.extraTags.size() && (used[slot] || !sameTagText(block.extraTags[slot], attribute.tag))) ++slot;
         if (slot == block.extraTags.size()) {
             block.extraTags.push_back(attribute.tag);
             used.push_back(false);
         }
         used[slot] = true;
         const std::size_t at = 1 + block.fixedColumns + slot;
-        while (session.row.values.size() <= at) session.row.values.push({});
-        session.row.values.set(at, attribute.hasText ? attribute.text : std::string());
+        while (session.rowTexts.values.size() <= at) session.rowTexts.values.push({});
+        session.rowTexts.values.set(at, attribute.hasText ? attribute.text : std::string());
     }
 }
 
@@ -168,33 +170,33 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
         if (readReferenceAttributes(reference, session.attributes, count)) {
             const std::span<const ReferenceAttribute> attributes(session.attributes.data(), count);
             overlayReferenceAttributes(session.records, attributes, &session.unplaced);
-            buildExportRow(session.row, reference, *blockName, session.records, options, session.texts);
+            buildExportRow(session.rowTexts, reference, *blockName, session.records, options, session.texts);
             ExportSession::BlockRows& block = session.block;
-            if (first) block.fixedColumns = session.row.titles.size();
+            if (first) block.fixedColumns = session.rowTexts.titles.size();
             const std::size_t knownExtras = block.extraTags.size();
             placeExtraAttributes(session, attributes);
             if (first) {
                 for (std::size_t j = 0; j < block.extraTags.size(); ++j) {
-                    session.row.titles.push(block.extraTags[j]);
-                    session.row.markers.push({});
+                    session.rowTexts.titles.push(block.extraTags[j]);
+                    session.rowTexts.markers.push({});
                 }
                 if (options.WorksheetSettings == 1) {
                     if (options.AddHeader) {
-                        block.headerRow = nextExportRow;
-                        writeSheetRow(true, true, options, session.row.titles.view(), session.row.markers.view(),
+                        block.headerRow = session.row;
+                        writeSheetRow(session.row, true, options, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
                                       session.ownMarkers);
                     }
                 } else {
                     DispatchPtr app;
                     if (SUCCEEDED(attachSpreadsheetApp(app)) && app)
                         addBlockWorksheet(xl::activeWorkbook(app.get()).get(), *blockName);
-                    block.headerRow = nextExportRow;
-                    writeSheetRow(true, true, options, session.row.titles.view(), session.row.markers.view(),
+                    block.headerRow = session.row;
+                    writeSheetRow(session.row, true, options, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
                                   session.ownMarkers);
                 }
                 if (options.ExportAttPrompts) {
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
-                    writeSheetRow(true, true, options, session.promptTitles.view(), session.promptMarkers.view());
+                    writeSheetRow(session.row, true, options, session.promptTitles.view(), session.promptMarkers.view());
                 }
             } else if (block.headerRow) {
                 // Tags met for the first time on this reference head their columns now.
@@ -202,8 +204,8 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                     writeHeaderTitle(*block.headerRow, static_cast<std::int32_t>(block.fixedColumns + j + 1), options,
                                      block.extraTags[j]);
             }
-            if (options.OddLine) ++nextExportRow;
-            writeSheetRow(false, true, options, session.row.values.view(), {});
+            if (options.OddLine) ++session.row;
+            writeSheetRow(session.row, false, options, session.rowTexts.values.view(), {});
             block.wroteRow = true;
             ++session.referencesWritten;
         }

@@ -31,9 +31,15 @@ bool Export2();
 class ExportSession {
 public:
     explicit ExportSession(const ExportOptions& options);
+    // The row cursor outlives the export in nextExportRow, also when a failure ends it.
+    ~ExportSession();
+    ExportSession(const ExportSession&) = delete;
+    ExportSession& operator=(const ExportSession&) = delete;
 
     const ExportOptions& options;
     const ExportTexts texts;
+    // The row the next written row goes to; starts where the last export ended.
+    std::int32_t row;
 
     // The name and attribute definition records of a block definition, read once
     // per block: the drawing does not change while an export runs.
@@ -60,7 +66,7 @@ public:
     std::vector<AttributeRecord> records;
     std::vector<ReferenceAttribute> attributes;
     std::vector<std::size_t> unplaced;
-    ExportRow row;
+    ExportRow rowTexts;
     TextList promptTitles;
     TextList promptMarkers;
     // The property markers as comments carry them, for clearing stale ones.

@@ -44,13 +44,13 @@ DispatchPtr runningApp() {
 
 }  // namespace
 
-void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::span<const std::string> texts,
+void writeSheetRow(std::int32_t& nextRow, bool isHeader, const ExportOptions& options, std::span<const std::string> texts,
                    std::span<const std::string> markers, std::span<const std::u16string> ownMarkers) {
     DispatchPtr app = runningApp();
     if (!app) return;
     DispatchPtr sheet = xl::activeSheet(app.get());
     DispatchPtr cells = xl::cells(sheet.get());
-    const std::int32_t row = nextExportRow;
+    const std::int32_t row = nextRow;
     auto cellAt = [&](std::int32_t column) { return xl::cell(cells.get(), row, column, xl::CellIndex::Short); };
 
     std::size_t first = 0;
@@ -82,7 +82,7 @@ void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::
         xl::setValue(target.get(), Variant::bstr(cellText(texts[i])));
     }
 
-    if (isHeader && bold) {
+    if (isHeader) {
         char address[24];
         std::snprintf(address, sizeof address, "A%d", static_cast<int>(row));
         const std::u16string corner = cellText(address);
@@ -90,7 +90,7 @@ void writeSheetRow(bool isHeader, bool bold, const ExportOptions& options, std::
         DispatchPtr entireRow = xl::entireRow(range.get());
         xl::setBold(xl::font(entireRow.get()).get(), true);
     }
-    nextExportRow = row + 1;
+    nextRow = row + 1;
 }
 
 void writeHeaderTitle(std::int32_t row, std::int32_t column, const ExportOptions& options, const std::string& title) {

@@ -43,7 +43,7 @@ void reportAttributeMisses(ApplyContext& context, const ImportRow& row, const At
         if (value.empty()) continue;
         const AttributeRecord* constant = nullptr;
         for (const AttributeRecord& d : context.definitions)
-            if (d.isConstant && sameTag(d.tag, row.tags[i])) {
+            if (d.isConstant && sameTagText(d.tag, row.tags[i])) {
                 constant = &d;
                 break;
             }

@@ -66,14 +66,7 @@ DispatchPtr openExportWorkbook(IDispatch* app, LONG workbookSettings) {
 DispatchPtr addBlockWorksheet(IDispatch* workbook, const std::string& blockName) {
     if (!workbook) throw _com_error(E_POINTER);
     DispatchPtr sheets = xl::worksheets(workbook);
-    platform::Variant added = xl::callMethod(sheets.get(), xl::dispid::Add,
-                                             {platform::Variant::missing(), platform::Variant::missing(),
-                                              platform::Variant::missing(), platform::Variant::missing()});
-    DispatchPtr sheet;
-    if (IUnknown* object = added.punkVal()) {
-        HRESULT hr = object->QueryInterface(IID_IDispatch, sheet.putVoid());
-        if (FAILED(hr) && hr != E_NOINTERFACE) throw _com_error(hr);
-    }
+    DispatchPtr sheet = xl::addWorksheet(sheets.get());
     if (!sheet) throw _com_error(E_POINTER);
 
     // Count is read again on every round: the collection is the application's.

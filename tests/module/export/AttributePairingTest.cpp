@@ -1,6 +1,7 @@
 // Laying a reference's attributes over its definition's records: by position while
 // the reference follows its definition, by tag where it no longer does.
 #include "module/export/AttributeRecord.h"
+#include "module/drawing/TagText.h"
 
 #include <gtest/gtest.h>
 
@@ -91,9 +92,9 @@ TEST(AttributePairing, ConstantRecordsKeepTheDefinitionText) {
 }
 
 TEST(AttributePairing, SameTagIgnoresCaseOnly) {
-    EXPECT_TRUE(tabro::sameTag("door_no", "DOOR_NO"));
-    EXPECT_FALSE(tabro::sameTag("DOOR_NO", "DOOR_NO "));
-    EXPECT_FALSE(tabro::sameTag("A", "B"));
+    EXPECT_TRUE(tabro::sameTagText("door_no", "DOOR_NO"));
+    EXPECT_FALSE(tabro::sameTagText("DOOR_NO", "DOOR_NO "));
+    EXPECT_FALSE(tabro::sameTagText("A", "B"));
 }
 
 }  // namespace
