@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""Checks the include edges between the project's layers.
+
+    check-includes.py [ROOT]
+
+platform/ includes nothing of the project but itself; host/ and sheet/ include the
+platform and themselves (cadhost, the program, may start the spreadsheet); the module
+includes the platform and the host's programming interface only (its Ac*, acad, ads,
+AutoLISP and editor headers, and the drawing database's Ac* headers), never the
+spreadsheet stand-in, which it reaches by class name; the resource module sees only
+the platform's resource table. Prints every forbidden edge and exits 1 if any.
+"""
+import os
+import re
+import sys
+
+ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+HOST_INTERFACE = re.compile(r"^host/(Ac\w*|Ads|AutoLisp|Editor)\.h$|^host/db/Ac\w*\.h$")
+
+
+def allowed(source, header):
+    layer = source.split("/", 1)[0]
+    target = header.split("/", 1)[0]
+    if "/" not in header:
+        return True  # a header beside the file
+    if layer == "platform":
+        return target == "platform"
+    if layer == "host":
+        if source.startswith("host/cadhost/") and target == "sheet":
+            return header == "sheet/Spreadsheet.h"
+        return target in ("host", "platform")
+    if layer == "sheet":
+        return target in ("sheet", "platform")
+    if layer == "module":
+        if target in ("module", "platform"):
+            return True
+        return target == "host" and bool(HOST_INTERFACE.match(header))
+    if layer == "resources":
+        return header == "platform/Resources.h"
+    return True
+
+
+def main():
+    bad = []
+    for layer in ("platform", "host", "sheet", "module", "resources"):
+        for folder, _, files in os.walk(os.path.join(ROOT, layer)):
+            for name in files:
+                if not name.endswith((".h", ".cpp")):
+                    continue
+                path = os.path.join(folder, name)
+                source = os.path.relpath(path, ROOT)
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read()
+                for header in INCLUDE.findall(text):
+                    if not allowed(source, header):
+                        bad.append(f"{source}: includes {header}")
+    for line in bad:
+        print(line)
+    if bad:
+        print(f"{len(bad)} forbidden include edge(s)")
+        return 1
+    print("include edges: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
