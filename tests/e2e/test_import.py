@@ -248,14 +248,14 @@ def main():
                 check(same_attribs(e, f, skip=changed_props), f"{h}: more than its properties changed")
                 continue
             if e.dxftype() == "ATTRIB":
-                # The field length is written with every imported text; the text
-                # itself must stay unless the cell was edited.
-                skip = {"field_length"}
+                # Only an edited text is written, with its field length; every other
+                # attribute stays exactly as it was.
+                skip = set()
                 if owner in changed_refs:
                     continue  # re-placed, checked above
                 key = (owner, e.dxf.tag)
                 if key in expected_text:
-                    skip |= {"text"}
+                    skip |= {"text", "field_length"}
                 check(same_attribs(e, f, skip=skip), f"{h} ({e.dxftype()} of {owner}) changed")
             else:
                 check(same_attribs(e, f), f"{h} ({e.dxftype()}) changed")
