@@ -1,14 +1,23 @@
-// Documents and the document manager.
+// Layer 4, documents: documents, the document manager and its reactors.
 #include "host/AcApDocManager.h"
 
-#include "host/AcRxDynamicLinker.h"
-#include "host/AutoLisp.h"
 #include "host/db/AcDbDatabase.h"
 
 #include <algorithm>
 
 ACRX_DEFINE_RXOBJECT_MEMBERS(AcApDocument, AcRxObject)
 ACRX_DEFINE_RXOBJECT_MEMBERS(AcApDocManager, AcRxObject)
+
+namespace {
+
+// The classes are in the class dictionary from the time the host library is loaded.
+[[maybe_unused]] const bool classesEntered = [] {
+    acrxClassDictionary->atPut(AcApDocManager::desc());
+    acrxClassDictionary->atPut(AcApDocument::desc());
+    return true;
+}();
+
+}  // namespace
 
 AcApDocument::AcApDocument(std::string fileName, std::string title)
     : fileName_(std::move(fileName)), title_(std::move(title)) {}
@@ -23,12 +32,28 @@ void AcApDocument::setDatabase(std::unique_ptr<AcDbDatabase> database) {
 }
 
 bool AcApDocument::isQuiescent() const {
-    // Input already queued counts as work in progress: a timer that asks again before
-    // the queued string has started must not queue it a second time.
-    // A command waiting on purpose (DELAY) leaves the document idle for that time.
-    int busyCommands = commandDepth_ - (idleWait_ ? 1 : 0);
-    return busyCommands == 0 && lispDepth_ == 0 && activeInput_.empty() && sentStrings_.empty() &&
-           queuedExpressions_.empty();
+    // A string sent but not started counts as work in progress: a timer that asks
+    // again before it has started must not send it a second time.
+    if (!sentStrings_.empty()) return false;
+    return std::all_of(data_.begin(), data_.end(), [](const auto& entry) { return entry.second->isIdle(); });
+}
+
+std::optional<std::string> AcApDocument::takeSentString() {
+    if (sentStrings_.empty()) return std::nullopt;
+    std::string text = std::move(sentStrings_.front());
+    sentStrings_.pop_front();
+    return text;
+}
+
+host::DocumentData* AcApDocument::data(const void* key) const {
+    auto it = data_.find(key);
+    return it == data_.end() ? nullptr : it->second.get();
+}
+
+host::DocumentData& AcApDocument::attachData(const void* key, std::unique_ptr<host::DocumentData> data) {
+    std::unique_ptr<host::DocumentData>& slot = data_[key];
+    slot = std::move(data);
+    return *slot;
 }
 
 AcApDocManager* acDocManagerPtr() {
@@ -45,16 +70,14 @@ std::vector<AcApDocument*> AcApDocManager::documents() const {
 }
 
 bool AcApDocManager::sendStringToExecute(AcApDocument* document, const char* text, bool bActivate, bool, bool) {
-    auto it = std::find_if(documents_.begin(), documents_.end(), [&](const auto& d) { return d.get() == document; });
-    if (it == documents_.end() || !text) return false;
-    document->sentStrings().emplace_back(text);
+    if (!isOpen(document) || !text) return false;
+    document->sentStrings_.emplace_back(text);
     if (bActivate) setCurDocument(document);
     return true;
 }
 
 bool AcApDocManager::setCurDocument(AcApDocument* document) {
-    auto it = std::find_if(documents_.begin(), documents_.end(), [&](const auto& d) { return d.get() == document; });
-    if (it == documents_.end()) return false;
+    if (!isOpen(document)) return false;
     current_ = document;
     acdbHostApplicationServices()->setWorkingDatabase(document->database());
     return true;
@@ -82,18 +105,16 @@ AcApDocument* AcApDocManager::newDocument(const std::string& fileName, std::uniq
     AcApDocument* document = documents_.back().get();
     document->setDatabase(database ? std::move(database) : std::make_unique<AcDbDatabase>());
     setCurDocument(document);
-    host::CurrentDocumentScope scope(document);
-    acrxDynamicLinker->broadcast(AcRx::kLoadDwgMsg);
+    tellReactors([document](AcApDocManagerReactor* r) { r->documentCreated(document); });
     return document;
 }
 
 bool AcApDocManager::closeDocument(AcApDocument* document) {
+    if (!isOpen(document)) return false;
+    tellReactors([document](AcApDocManagerReactor* r) { r->documentToBeDestroyed(document); });
+    // A reactor may have closed documents itself (a module's message handler can).
     auto it = std::find_if(documents_.begin(), documents_.end(), [&](const auto& d) { return d.get() == document; });
-    if (it == documents_.end()) return false;
-    {
-        host::CurrentDocumentScope scope(document);
-        acrxDynamicLinker->broadcast(AcRx::kUnloadDwgMsg);
-    }
+    if (it == documents_.end()) return true;
     std::size_t index = static_cast<std::size_t>(it - documents_.begin());
     if (acdbHostApplicationServices()->workingDatabase() == document->database())
         acdbHostApplicationServices()->setWorkingDatabase(nullptr);
@@ -107,6 +128,23 @@ bool AcApDocManager::closeDocument(AcApDocument* document) {
 
 void AcApDocManager::closeAll() {
     while (!documents_.empty()) closeDocument(documents_.back().get());
+}
+
+bool AcApDocManager::isOpen(const AcApDocument* document) const {
+    return std::any_of(documents_.begin(), documents_.end(), [&](const auto& d) { return d.get() == document; });
+}
+
+void AcApDocManager::addReactor(AcApDocManagerReactor* reactor) {
+    if (reactor && std::find(reactors_.begin(), reactors_.end(), reactor) == reactors_.end())
+        reactors_.push_back(reactor);
+}
+
+void AcApDocManager::removeReactor(AcApDocManagerReactor* reactor) { std::erase(reactors_, reactor); }
+
+void AcApDocManager::tellReactors(const std::function<void(AcApDocManagerReactor*)>& notify) {
+    std::vector<AcApDocManagerReactor*> reactors = reactors_;  // a reactor may remove itself or others
+    for (AcApDocManagerReactor* reactor : reactors)
+        if (std::find(reactors_.begin(), reactors_.end(), reactor) != reactors_.end()) notify(reactor);
 }
 
 namespace host {

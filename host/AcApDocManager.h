@@ -1,34 +1,24 @@
-// Documents: each open drawing with its own command input, AutoLISP functions and
-// queued expressions; the document manager with the current document, strings sent
-// for execution and the resource handle stack.
+// Layer 4, documents: each open drawing with its database, name and the strings sent
+// to it; the document manager with the current document, the resource handle stack
+// and the reactors told when documents come and go. Calls nothing of the host above
+// it: the layers above keep their own state in a document as DocumentData.
 #pragma once
 
 #include "host/AcRx.h"
+#include "host/DocumentData.h"
 #include "host/db/AcDbDatabase.h"
 #include "platform/WinTypes.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace host {
-// One line of command input: text, or a cancel (Escape, Ctrl+C, "^C" in a script).
-struct InputLine {
-    enum class Kind { Text, Cancel, End, Interrupted };
-    Kind kind = Kind::Text;
-    std::string text;
-    bool echo = false;  // show it after the prompt (it did not come from a terminal)
-};
-
-// An AutoLISP function a module defined in one document.
-struct LispFunction {
-    std::string name;
-    int code = 0;
-    void* appId = nullptr;      // the module whose kInvkSubrMsg evaluates it
-    int (*direct)() = nullptr;  // set by acedRegFunc: called directly instead
-};
+struct LispFunction;
 }  // namespace host
 
 // Owned by the document manager; lives from newDocument to closeDocument. Main
@@ -51,37 +41,45 @@ public:
     // is current the new drawing becomes the working database.
     void setDatabase(std::unique_ptr<AcDbDatabase> database);
 
-    // No command, script line, sent string or expression is running or waiting.
+    // No command, script line, sent string or expression is running or waiting: no
+    // string sent to the document waits and every layer's data in it is idle.
     bool isQuiescent() const;
 
     // ---- host side ----
-    // Input lines being fed to the command line, taken before the terminal or script.
-    std::deque<host::InputLine>& activeInput() { return activeInput_; }
-    // Strings sent for execution, each started only when the document is quiescent.
-    std::deque<std::string>& sentStrings() { return sentStrings_; }
-    // Expressions queued by ads_queueexpr, evaluated when the document is ready.
-    std::deque<std::string>& queuedExpressions() { return queuedExpressions_; }
-    std::map<std::string, host::LispFunction>& lispFunctions() { return lispFunctions_; }
-    int& commandDepth() { return commandDepth_; }
-    int& lispDepth() { return lispDepth_; }
-    // True while a command waits on purpose for timers and sent strings (DELAY).
-    bool& idleWait() { return idleWait_; }
-    // Above 0 while a command runs on given answers only (acedCommand): a prompt that
-    // finds no answer left is cancelled instead of asking the user.
-    int& answersOnly() { return answersOnly_; }
+    // Strings sent for execution that have not started, oldest first; the command
+    // line takes the next one whenever the document is ready for it.
+    bool hasSentStrings() const { return !sentStrings_.empty(); }
+    std::optional<std::string> takeSentString();
+
+    // What the layer that owns `key` keeps in this document; null until it attached
+    // some. attachData replaces what `key` held and returns the new data.
+    host::DocumentData* data(const void* key) const;
+    host::DocumentData& attachData(const void* key, std::unique_ptr<host::DocumentData> data);
+
+    // Kept for callers written before the AutoLISP functions kept their own state:
+    // the same as host::lispFunctionsOf(this) and host::queuedExpressionsOf(this) of
+    // host/AutoLisp.h, which defines them.
+    std::map<std::string, host::LispFunction>& lispFunctions();
+    std::deque<std::string>& queuedExpressions();
 
 private:
+    friend class AcApDocManager;
     std::string fileName_;
     std::string title_;
     std::unique_ptr<AcDbDatabase> database_;
-    std::deque<host::InputLine> activeInput_;
     std::deque<std::string> sentStrings_;
-    std::deque<std::string> queuedExpressions_;
-    std::map<std::string, host::LispFunction> lispFunctions_;  // keyed by lower-case name
-    int commandDepth_ = 0;
-    int lispDepth_ = 0;
-    bool idleWait_ = false;
-    int answersOnly_ = 0;
+    std::map<const void*, std::unique_ptr<host::DocumentData>> data_;
+};
+
+// Told when a document opens or closes, in the order reactors were added; a reactor
+// may remove itself while it is told. Main thread only.
+class AcApDocManagerReactor {
+public:
+    virtual ~AcApDocManagerReactor() = default;
+    // The document is open and current.
+    virtual void documentCreated(AcApDocument*) {}
+    // The document is about to close; it is still open and its data still there.
+    virtual void documentToBeDestroyed(AcApDocument*) {}
 };
 
 class AcApDocManager : public AcRxObject {
@@ -120,22 +118,31 @@ public:
 
     // ---- host side ----
     // Opens a document with `database` (a new empty drawing when null) named
-    // `fileName` (untitled when empty), makes it current and sends kLoadDwgMsg to
-    // every loaded module.
+    // `fileName` (untitled when empty), makes it current and tells the reactors
+    // (the module loader sends kLoadDwgMsg to every loaded module).
     AcApDocument* newDocument(const std::string& fileName = {}, std::unique_ptr<AcDbDatabase> database = nullptr);
-    // Sends kUnloadDwgMsg to every loaded module, then destroys the document; the
-    // previous one in the list becomes current.
+    // Tells the reactors (the module loader sends kUnloadDwgMsg to every loaded
+    // module), then destroys the document; the previous one in the list becomes
+    // current. False for a document that is not open.
     bool closeDocument(AcApDocument* document);
     void closeAll();
+    // `document` is one of the open documents (a command may have closed its own).
+    bool isOpen(const AcApDocument* document) const;
+
+    // Not owned; a reactor removes itself before it is destroyed. Adding one twice
+    // has it told once.
+    void addReactor(AcApDocManagerReactor* reactor);
+    void removeReactor(AcApDocManagerReactor* reactor);
 
 private:
     std::vector<std::unique_ptr<AcApDocument>> documents_;
+    std::vector<AcApDocManagerReactor*> reactors_;
     AcApDocument* current_ = nullptr;
     std::vector<HINSTANCE> resourceHandles_;
     int unbalancedPops_ = 0;
     int untitled_ = 0;
-    friend class AcApDocument;
     std::string nextUntitledName();
+    void tellReactors(const std::function<void(AcApDocManagerReactor*)>& notify);
 };
 
 AcApDocManager* acDocManagerPtr();
@@ -154,4 +161,13 @@ public:
 private:
     AcApDocument* previous_;
 };
+
+// The T that a layer keeps in `document`, made on first use. T is the layer's own
+// type (one per layer), which keys it.
+template <class T>
+T& documentData(AcApDocument& document) {
+    static const char key = 0;
+    if (DocumentData* found = document.data(&key)) return static_cast<T&>(*found);
+    return static_cast<T&>(document.attachData(&key, std::make_unique<T>()));
+}
 }  // namespace host

@@ -1,7 +1,7 @@
-// Command registration and lookup.
+// Layer 5b, on the application context: command registration and lookup.
 #include "host/AcEdCommandStack.h"
 
-#include "host/AcRxDynamicLinker.h"
+#include "host/ApplicationContext.h"
 
 #include <algorithm>
 #include <strings.h>
@@ -15,9 +15,24 @@ bool sameName(const std::string& a, const char* b) { return ::strcasecmp(a.c_str
 ACRX_DEFINE_RXOBJECT_MEMBERS(AcEdCommandStack, AcRxObject)
 
 AcEdCommandStack* acedRegCmdsPtr() {
-    static AcEdCommandStack* stack = new AcEdCommandStack;
+    static AcEdCommandStack* stack = [] {
+        auto* s = new AcEdCommandStack;
+        host::addAppUnloadHook([s](void* appId) { s->removeCommandsOf(appId); });
+        return s;
+    }();
     return stack;
 }
+
+namespace {
+
+// A module finds the stack in the system registry before anything has used it.
+[[maybe_unused]] const bool registered = [] {
+    acrxSysRegistry()->atPut(ACRX_COMMAND_DOCK, acedRegCmds);
+    acrxClassDictionary->atPut(AcEdCommandStack::desc());
+    return true;
+}();
+
+}  // namespace
 
 Acad::ErrorStatus AcEdCommandStack::addCommand(const char* group, const char* globalName, const char* localName,
                                                  int flags, AcRxFunctionPtr function, void*, int, HINSTANCE, void*) {
@@ -27,7 +42,7 @@ Acad::ErrorStatus AcEdCommandStack::addCommand(const char* group, const char* gl
         if (!sameName(c.group, group)) continue;
         if (sameName(c.globalName, globalName) || sameName(c.localName, localName)) return Acad::eDuplicateKey;
     }
-    commands_.push_back({group, globalName, localName, flags, function, acrxDynamicLinker->currentApp()});
+    commands_.push_back({group, globalName, localName, flags, function, host::currentApp()});
     return Acad::eOk;
 }
 

@@ -1,5 +1,6 @@
-// The command stack: commands registered by modules in named groups, found by
-// global or local name in any letter case.
+// Layer 5b, on the application context: the command stack, commands registered by
+// modules in named groups, found by global or local name in any letter case. What an
+// application added goes when the context removes the application.
 #pragma once
 
 #include "host/AcRx.h"
@@ -56,6 +57,7 @@ public:
     bool hasGroup(const char* group) const;
     // Removes whatever an application added and did not remove before it was unloaded,
     // so that no command points into unmapped code. Returns how many were removed.
+    // The host's stack is called so by the application context's unload hook.
     int removeCommandsOf(void* appId);
 
 private:

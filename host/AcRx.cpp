@@ -1,9 +1,6 @@
-// Class objects, dictionaries and the system registry.
+// Layer 0, shared by every layer: class objects, dictionaries and the system
+// registry the services above fill.
 #include "host/AcRx.h"
-
-#include "host/AcApDocManager.h"
-#include "host/AcEdCommandStack.h"
-#include "host/AcRxDynamicLinker.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -63,9 +60,7 @@ void AcRxClassDictionary::atPut(const AcRxClass* cls) {
 AcRxClassDictionary* acrxClassDictionaryPtr() {
     static AcRxClassDictionary* dictionary = [] {
         auto* d = new AcRxClassDictionary;
-        for (const AcRxClass* cls : {AcRxObject::desc(), AcRxDictionary::desc(), AcRxClassDictionary::desc(),
-                                     AcEdCommandStack::desc(), AcRxDynamicLinker::desc(), AcApDocManager::desc(),
-                                     AcApDocument::desc()})
+        for (const AcRxClass* cls : {AcRxObject::desc(), AcRxDictionary::desc(), AcRxClassDictionary::desc()})
             d->atPut(cls);
         return d;
     }();
@@ -73,16 +68,15 @@ AcRxClassDictionary* acrxClassDictionaryPtr() {
 }
 
 void acrxBuildClassHierarchy() {
-    // Class descriptors link to their parents when they are made; what is left is to
-    // have the host's classes entered, which the dictionary does on first use.
+    // Class descriptors link to their parents when they are made, and the host's
+    // services enter their classes as the host library loads; what is left is to
+    // have the dictionary's own classes entered, which it does on first use.
     acrxClassDictionaryPtr();
 }
 
 AcRxDictionary* acrxSysRegistry() {
     static AcRxDictionary* registry = [] {
         auto* r = new AcRxDictionary;
-        r->atPut(ACRX_COMMAND_DOCK, acedRegCmds);
-        r->atPut(ACRX_DYNAMIC_LINKER, acrxDynamicLinker);
         r->atPut(ACRX_CLASS_DICTIONARY, acrxClassDictionaryPtr());
         return r;
     }();

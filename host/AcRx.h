@@ -1,6 +1,7 @@
-// The host's runtime class system and system registry: application message codes,
-// class objects with their hierarchy, dictionaries, and the services a module calls
-// while it starts (unlocking, building the class hierarchy, the fatal abort).
+// Layer 0, shared by every layer: the host's runtime class system and system
+// registry: application message codes, class objects with their hierarchy,
+// dictionaries, and the services a module calls while it starts (unlocking, building
+// the class hierarchy, the fatal abort). The services above enter themselves here.
 #pragma once
 
 #include <map>
@@ -89,7 +90,9 @@ constexpr const char* ACRX_CLASS_DICTIONARY = "ClassDictionary";
 // "DynamicLinker" (the module loader) and "ClassDictionary" (class objects by name).
 // The "ClassDictionary": class descriptors by name. Holds the host's service classes
 // (AcRxObject, AcRxDictionary, AcEdCommandStack, AcRxDynamicLinker, AcApDocManager,
-// AcApDocument) and whatever is entered with atPut.
+// AcApDocument) and whatever is entered with atPut. Each service enters itself and
+// its class while the host library is loaded, so that a module finds them before it
+// has used any of them.
 class AcRxClassDictionary : public AcRxObject {
 public:
     ACRX_DECLARE_RXOBJECT_MEMBERS(AcRxClassDictionary)
@@ -106,6 +109,7 @@ AcRxClassDictionary* acrxClassDictionaryPtr();
 #define acrxClassDictionary acrxClassDictionaryPtr()
 
 // Lets the host unload the application later (a locked application stays loaded).
+// Served by the module loader.
 bool acrxUnlockApplication(void* appId);
 bool acrxApplicationIsLocked(const char* moduleName);
 // Enters the host's service classes in the "ClassDictionary".

@@ -1,9 +1,8 @@
-// Loading and unloading modules, and delivering their application messages.
+// Layer 6, the module loader: loading and unloading modules, and delivering their
+// application messages.
 #include "host/AcRxDynamicLinker.h"
 
 #include "host/AcApDocManager.h"
-#include "host/AcEdCommandStack.h"
-#include "host/AutoLisp.h"
 #include "host/Editor.h"
 #include "platform/Module.h"
 #include "platform/Text.h"
@@ -29,18 +28,22 @@ std::string stem(const std::string& fileName) {
     return dot == std::string::npos || dot == 0 ? fileName : fileName.substr(0, dot);
 }
 
-// Marks an application's entry point as running for the lifetime of the scope.
-class RunningScope {
+// Every loaded module gets a drawing's kLoadDwgMsg when it opens and its
+// kUnloadDwgMsg before it closes, with that drawing current.
+class DrawingMessages final : public AcApDocManagerReactor {
 public:
-    RunningScope(std::vector<AcRxDynamicLinker::App*>& running, AcRxDynamicLinker::App* app) : running_(running) {
-        running_.push_back(app);
+    explicit DrawingMessages(AcRxDynamicLinker* linker) : linker_(linker) {}
+    void documentCreated(AcApDocument* document) override {
+        host::CurrentDocumentScope scope(document);
+        linker_->broadcast(AcRx::kLoadDwgMsg);
     }
-    ~RunningScope() { running_.pop_back(); }
-    RunningScope(const RunningScope&) = delete;
-    RunningScope& operator=(const RunningScope&) = delete;
+    void documentToBeDestroyed(AcApDocument* document) override {
+        host::CurrentDocumentScope scope(document);
+        linker_->broadcast(AcRx::kUnloadDwgMsg);
+    }
 
 private:
-    std::vector<AcRxDynamicLinker::App*>& running_;
+    AcRxDynamicLinker* linker_;
 };
 
 void report(bool printit, std::string* error, const std::string& text) {
@@ -53,9 +56,25 @@ void report(bool printit, std::string* error, const std::string& text) {
 ACRX_DEFINE_RXOBJECT_MEMBERS(AcRxDynamicLinker, AcRxObject)
 
 AcRxDynamicLinker* acrxDynamicLinkerPtr() {
-    static AcRxDynamicLinker* linker = new AcRxDynamicLinker;
+    // Neither is ever destroyed: modules are unloaded while the program ends.
+    static AcRxDynamicLinker* linker = [] {
+        auto* l = new AcRxDynamicLinker;
+        acDocManager->addReactor(new DrawingMessages(l));
+        return l;
+    }();
     return linker;
 }
+
+namespace {
+
+// A module finds the loader in the system registry before anything has used it.
+[[maybe_unused]] const bool registered = [] {
+    acrxSysRegistry()->atPut(ACRX_DYNAMIC_LINKER, acrxDynamicLinker);
+    acrxClassDictionary->atPut(AcRxDynamicLinker::desc());
+    return true;
+}();
+
+}  // namespace
 
 AcRxDynamicLinker::App* AcRxDynamicLinker::findApp(const char* name) const {
     if (!name || !*name) return nullptr;
@@ -73,19 +92,11 @@ AcRxDynamicLinker::App* AcRxDynamicLinker::findAppById(void* appId) const {
     return it == apps_.end() ? nullptr : *it;
 }
 
-void* AcRxDynamicLinker::currentApp() const { return running_.empty() ? nullptr : running_.back(); }
+void* AcRxDynamicLinker::currentApp() const { return host::currentApp(); }
 
 AcRx::AppRetCode AcRxDynamicLinker::sendMessage(void* appId, AcRx::AppMsgCode msg) {
-    App* app = findAppById(appId);
-    if (!app) return AcRx::kRetError;
-    RunningScope running(running_, app);
-    try {
-        return app->entry(msg, app);
-    } catch (...) {
-        // An exception must not unwind through the host's own frames.
-        acutPrintf("\n%s: unhandled exception on application message %d.", app->fileName.c_str(), msg);
-        return AcRx::kRetError;
-    }
+    if (!findAppById(appId)) return AcRx::kRetError;
+    return host::sendApplicationMessage(appId, msg);
 }
 
 void AcRxDynamicLinker::broadcast(AcRx::AppMsgCode msg) {
@@ -137,10 +148,10 @@ bool AcRxDynamicLinker::loadModule(const char* path, bool printit, std::string* 
     }
     auto* app = new App{platform::moduleFileName(module), fileName, module, entry};
     apps_.push_back(app);
+    host::addApplication(app, fileName, entry);
     AcRx::AppRetCode result = sendMessage(app, AcRx::kInitAppMsg);
     if (result != AcRx::kRetOK) {
         report(printit, error, "Unable to load " + std::string(path) + ": its initialisation failed.");
-        acedRegCmds->removeCommandsOf(app);
         unmapApp(app);
         return false;
     }
@@ -154,7 +165,9 @@ bool AcRxDynamicLinker::loadModule(const char* path, bool printit, std::string* 
 
 void AcRxDynamicLinker::unmapApp(App* app) {
     std::erase(apps_, app);
-    host::removeLispFunctionsOf(app);
+    // Whatever the module left registered would point into unmapped code: the
+    // context's hooks remove it while the code is still there.
+    host::removeApplication(app);
     HMODULE module = app->module;
     delete app;
     FreeLibrary(module);
@@ -166,7 +179,7 @@ bool AcRxDynamicLinker::unloadModule(const char* name, bool printit, std::string
         report(printit, error, std::string(name ? name : "") + " is not loaded.");
         return false;
     }
-    if (std::find(running_.begin(), running_.end(), app) != running_.end()) {
+    if (host::isAppRunning(app)) {
         report(printit, error, "Unable to unload " + app->fileName + " while it is running.");
         return false;
     }
@@ -180,8 +193,6 @@ bool AcRxDynamicLinker::unloadModule(const char* name, bool printit, std::string
         sendMessage(app, AcRx::kUnloadDwgMsg);
     }
     sendMessage(app, AcRx::kUnloadAppMsg);
-    // Whatever the module left registered would point into unmapped code.
-    acedRegCmds->removeCommandsOf(app);
     unmapApp(app);
     if (printit) acutPrintf("\n%s unloaded.", fileName.c_str());
     return true;

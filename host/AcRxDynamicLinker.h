@@ -1,8 +1,11 @@
-// The module loader: maps a module, checks its entry points and interface version,
-// and delivers the application messages through its acrxEntryPoint.
+// Layer 6, the module loader: maps a module, checks its entry points and interface
+// version, enters it in the application context and delivers its application
+// messages, the drawing messages as documents come and go included. Removing what a
+// module left registered is the context's subscribers' business.
 #pragma once
 
 #include "host/AcRx.h"
+#include "host/ApplicationContext.h"
 #include "platform/WinTypes.h"
 
 #include <string>
@@ -11,7 +14,7 @@
 // The interface version this host speaks; a module must answer it exactly.
 constexpr unsigned long ACRX_API_VERSION = 0x000F0000;
 
-using AcRxEntryPointFunction = AcRx::AppRetCode (*)(AcRx::AppMsgCode msg, void* appId);
+using AcRxEntryPointFunction = host::AppEntryPoint;
 using AcRxGetApiVersionFunction = unsigned long (*)();
 
 class AcRxDynamicLinker : public AcRxObject {
@@ -24,8 +27,9 @@ public:
     // On failure nothing stays mapped and `error` (if given) says why; with `printit`
     // the outcome is also printed on the command line.
     bool loadModule(const char* path, bool printit, std::string* error = nullptr);
-    // Sends kUnloadDwgMsg for each open document, then kUnloadAppMsg, removes what
-    // the module left registered (commands, AutoLISP functions) and unmaps it.
+    // Sends kUnloadDwgMsg for each open document, then kUnloadAppMsg, removes the
+    // module from the application context (whose hooks remove the commands and
+    // AutoLISP functions it left registered) and unmaps it.
     // `name` is the module's file name with or without its extension, or its path,
     // in any letter case. A locked application is refused unless `force` (the host
     // shutting down).
@@ -43,13 +47,14 @@ public:
     bool isLoaded(const char* name) const;
     // The application id (the pkt of its messages) of a loaded module; null if none.
     void* appIdOf(const char* name) const { return findApp(name); }
-    // Delivers one application message to a loaded module (null when unknown).
+    // Delivers one application message to a loaded module (kRetError when unknown).
     AcRx::AppRetCode sendMessage(void* appId, AcRx::AppMsgCode msg);
     // Sends msg to every loaded module, in load order.
     void broadcast(AcRx::AppMsgCode msg);
 
     // The application whose entry point is running now (null outside of one); what
     // a module registers while handling a message is recorded as that module's.
+    // The application context's host::currentApp().
     void* currentApp() const;
 
     struct App;
@@ -60,7 +65,6 @@ private:
     void unmapApp(App* app);
 
     std::vector<App*> apps_;
-    std::vector<App*> running_;  // entry points on the call stack, innermost last
 };
 
 AcRxDynamicLinker* acrxDynamicLinkerPtr();

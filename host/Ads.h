@@ -1,4 +1,5 @@
-// Result codes, value type codes and the result buffer of the host's C interface.
+// Layer 0, shared by every layer: result codes, value type codes and the result
+// buffer of the host's C interface. Declarations only.
 #pragma once
 
 #include <cstdint>

@@ -1,15 +1,32 @@
-// AutoLISP functions of modules and the evaluation of calls to them.
+// Layer 5b, on the application context and the documents: AutoLISP functions of
+// modules and the evaluation of calls to them.
 #include "host/AutoLisp.h"
 
 #include "host/AcApDocManager.h"
-#include "host/AcRxDynamicLinker.h"
 #include "host/Ads.h"
+#include "host/ApplicationContext.h"
 #include "host/Editor.h"
 
 #include <cctype>
 #include <optional>
+#include <vector>
 
 namespace {
+
+// What the AutoLISP functions keep in each document.
+struct LispState final : host::DocumentData {
+    std::map<std::string, host::LispFunction> functions;  // keyed by lower-case name
+    std::deque<std::string> queuedExpressions;
+    int evaluating = 0;  // evaluations running in the document
+    bool isIdle() const override { return evaluating == 0 && queuedExpressions.empty(); }
+};
+
+LispState& stateOf(AcApDocument* document) {
+    // Functions are only ever added through this state, so subscribing on its first
+    // use is in time for every application that defines one.
+    [[maybe_unused]] static const int unloadHook = host::addAppUnloadHook(host::removeLispFunctionsOf);
+    return host::documentData<LispState>(*document);
+}
 
 // The function code being evaluated, per nesting level; empty outside evaluation.
 std::vector<int>& evaluationStack() {
@@ -44,11 +61,12 @@ class EvaluationLevel {
 public:
     EvaluationLevel(AcApDocument* document, int code) : document_(document) {
         evaluationStack().push_back(code);
-        ++document_->lispDepth();
+        ++stateOf(document_).evaluating;
     }
     ~EvaluationLevel() {
         evaluationStack().pop_back();
-        --document_->lispDepth();
+        // The function may have closed its own document.
+        if (acDocManager->isOpen(document_)) --stateOf(document_).evaluating;
     }
     EvaluationLevel(const EvaluationLevel&) = delete;
     EvaluationLevel& operator=(const EvaluationLevel&) = delete;
@@ -62,16 +80,16 @@ private:
 int acedDefun(const char* name, short code) {
     AcApDocument* document = acDocManager->curDocument();
     if (!name || !*name || code < 0 || !document) return RTERROR;
-    host::LispFunction& f = document->lispFunctions()[lowerCase(name)];
-    f = host::LispFunction{name, code, acrxDynamicLinker->currentApp(), nullptr};
+    host::LispFunction& f = stateOf(document).functions[lowerCase(name)];
+    f = host::LispFunction{name, code, host::currentApp(), nullptr};
     return RTNORM;
 }
 
 int acedUndef(const char* name, short code) {
     AcApDocument* document = acDocManager->curDocument();
     if (!document) return RTERROR;
-    void* app = acrxDynamicLinker->currentApp();
-    auto& functions = document->lispFunctions();
+    void* app = host::currentApp();
+    auto& functions = stateOf(document).functions;
     for (auto it = functions.begin(); it != functions.end(); ++it) {
         bool sameName = !name || lowerCase(name) == it->first;
         if (it->second.code == code && it->second.appId == app && sameName) {
@@ -85,8 +103,8 @@ int acedUndef(const char* name, short code) {
 int acedRegFunc(int (*function)(), int code) {
     AcApDocument* document = acDocManager->curDocument();
     if (!document) return RTERROR;
-    void* app = acrxDynamicLinker->currentApp();
-    for (auto& [key, f] : document->lispFunctions()) {
+    void* app = host::currentApp();
+    for (auto& [key, f] : stateOf(document).functions) {
         if (f.code == code && f.appId == app) {
             f.direct = function;
             return RTNORM;
@@ -100,9 +118,13 @@ int acedGetFunCode() { return evaluationStack().empty() ? RTERROR : evaluationSt
 int ads_queueexpr(const char* expression) {
     AcApDocument* document = acDocManager->curDocument();
     if (!document || !expression) return RTERROR;
-    document->queuedExpressions().emplace_back(expression);
+    stateOf(document).queuedExpressions.emplace_back(expression);
     return RTNORM;
 }
+
+std::map<std::string, host::LispFunction>& AcApDocument::lispFunctions() { return host::lispFunctionsOf(this); }
+
+std::deque<std::string>& AcApDocument::queuedExpressions() { return host::queuedExpressionsOf(this); }
 
 namespace host {
 
@@ -112,7 +134,7 @@ bool evaluateExpression(AcApDocument* document, const std::string& expression, b
         acutPrintf("\n; error: this command line evaluates only calls like (name) without arguments");
         return false;
     }
-    auto& functions = document->lispFunctions();
+    auto& functions = stateOf(document).functions;
     auto it = functions.find(lowerCase(*name));
     if (it == functions.end()) {
         acutPrintf("\n; error: no function definition: %s", name->c_str());
@@ -125,7 +147,7 @@ bool evaluateExpression(AcApDocument* document, const std::string& expression, b
         if (function.direct)
             function.direct();
         else
-            acrxDynamicLinker->sendMessage(function.appId, AcRx::kInvkSubrMsg);
+            sendApplicationMessage(function.appId, AcRx::kInvkSubrMsg);
     }
     if (printResult) acutPrintf("\nnil");
     return true;
@@ -133,18 +155,23 @@ bool evaluateExpression(AcApDocument* document, const std::string& expression, b
 
 int runQueuedExpressions(AcApDocument* document) {
     int count = 0;
-    while (document && !document->queuedExpressions().empty()) {
-        std::string expression = document->queuedExpressions().front();
-        document->queuedExpressions().pop_front();
+    while (document && acDocManager->isOpen(document) && !stateOf(document).queuedExpressions.empty()) {
+        auto& queued = stateOf(document).queuedExpressions;
+        std::string expression = std::move(queued.front());
+        queued.pop_front();
         evaluateExpression(document, expression, false);
         ++count;
     }
     return count;
 }
 
+std::map<std::string, LispFunction>& lispFunctionsOf(AcApDocument* document) { return stateOf(document).functions; }
+
+std::deque<std::string>& queuedExpressionsOf(AcApDocument* document) { return stateOf(document).queuedExpressions; }
+
 void removeLispFunctionsOf(void* appId) {
     for (AcApDocument* document : acDocManager->documents())
-        std::erase_if(document->lispFunctions(), [&](const auto& entry) { return entry.second.appId == appId; });
+        std::erase_if(stateOf(document).functions, [&](const auto& entry) { return entry.second.appId == appId; });
 }
 
 }  // namespace host

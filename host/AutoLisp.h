@@ -1,10 +1,23 @@
-// AutoLISP functions defined by modules, per document, and the queued expressions
-// that call them.
+// Layer 5b, on the application context and the documents: AutoLISP functions defined
+// by modules, kept per document, the queued expressions that call them and their
+// evaluation. What an application defined goes when the context removes it.
 #pragma once
 
+#include <deque>
+#include <map>
 #include <string>
 
 class AcApDocument;
+
+namespace host {
+// An AutoLISP function a module defined in one document.
+struct LispFunction {
+    std::string name;
+    int code = 0;
+    void* appId = nullptr;      // the module whose kInvkSubrMsg evaluates it
+    int (*direct)() = nullptr;  // set by acedRegFunc: called directly instead
+};
+}  // namespace host
 
 // Defines (or redefines) the external function `name` with `code` in the current
 // document for the module whose message is being handled. RTNORM, or RTERROR for an
@@ -31,7 +44,14 @@ namespace host {
 bool evaluateExpression(AcApDocument* document, const std::string& expression, bool printResult);
 // Evaluates the document's queued expressions, oldest first.
 int runQueuedExpressions(AcApDocument* document);
-// Removes every function an unloaded module defined, in all documents.
+
+// The functions defined in `document`, keyed by lower-case name.
+std::map<std::string, LispFunction>& lispFunctionsOf(AcApDocument* document);
+// The expressions ads_queueexpr queued in `document`, oldest first; the document is
+// not quiescent while one waits.
+std::deque<std::string>& queuedExpressionsOf(AcApDocument* document);
+// Removes every function an application defined, in all documents (the application
+// context's unload hook does this when the application goes).
 void removeLispFunctionsOf(void* appId);
 
 }  // namespace host

@@ -1,74 +1,16 @@
-// The command line: the Command: prompt, commands by name, the host's own commands,
-// where input comes from, and the hooks run when a command ends.
+// Layer 7, the command line: the Command: prompt, commands by name (the host's own
+// first, then the command stack), expressions, strings sent for execution, the input
+// queued to each document and the hooks run when a command ends. Built on every
+// layer below; the host commands sit on top of it.
 #pragma once
 
 #include "host/AcApDocManager.h"
+#include "host/CommandInput.h"
 
-#include <cstdio>
 #include <functional>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace host {
-
-// Gives the command line its next line of input. next() waits (serving the main
-// thread's messages and timers) until a line is there, or returns Interrupted as soon
-// as `interrupted()` turns true after serving them. End means no more input.
-class InputSource {
-public:
-    virtual ~InputSource() = default;
-    virtual InputLine next(const std::function<bool()>& interrupted) = 0;
-    // True when answers are typed by a person at a terminal.
-    virtual bool isInteractive() const { return false; }
-};
-
-// Lines from a list (a script): echoed; a line holding only "^C" cancels; ends
-// after the last line. Serves due messages and timers before each line.
-class ScriptInput : public InputSource {
-public:
-    explicit ScriptInput(std::vector<std::string> lines);
-    // Reads a script file; throws std::runtime_error naming the file when it cannot
-    // be read or holds a NUL byte or a line over 4096 bytes.
-    static ScriptInput fromFile(const std::string& path);
-    InputLine next(const std::function<bool()>& interrupted) override;
-    std::size_t remaining() const { return lines_.size() - position_; }
-
-private:
-    std::vector<std::string> lines_;
-    std::size_t position_ = 0;
-};
-
-// Lines from a file descriptor (a terminal or a pipe), waiting with poll on the
-// descriptor, the main thread's queue and `cancelFd` (readable when Ctrl+C was
-// pressed; -1 for none) while serving due timers. Pipe input is echoed, terminal
-// input is not. Lines longer than 4096 bytes are cut there.
-class DescriptorInput : public InputSource {
-public:
-    DescriptorInput(int fd, bool interactive, int cancelFd = -1);
-    InputLine next(const std::function<bool()>& interrupted) override;
-    bool isInteractive() const override { return interactive_; }
-    // Reads one line without serving anything (answers to message boxes).
-    std::optional<std::string> readLineNow();
-
-private:
-    bool takeBufferedLine(std::string& line);
-    int fd_;
-    bool interactive_;
-    int cancelFd_;
-    std::string buffer_;
-    bool eof_ = false;
-};
-
-// Installs the source the command line reads when a document has no input of its
-// own queued (not owned; null = no input: prompts then end as cancelled).
-InputSource* setInputSource(InputSource* source);
-InputSource* inputSource();
-
-// Prints `prompt` and returns the next input line of the current document: its
-// queued input first, then the input source. Echoes lines that ask for it. A line
-// ending the input is returned as End (callers treat it as a cancel).
-InputLine readInputLine(const char* prompt);
 
 // The host's own commands, found before the modules' ones (a leading "." or "_."
 // always selects them). `name` compares in any letter case.
@@ -99,8 +41,22 @@ void resetQuit();
 int addCommandEndHook(std::function<void()> hook);
 void removeCommandEndHook(int id);
 
-// Registers QUIT, DELAY, ARXLOAD, ARXUNLOAD and the drawing file commands (OPEN,
-// SAVE, QSAVE, SAVEAS, LIST); cadhost and tests call it once.
-void registerBuiltinCommands();
+// The input queued to `document` (an open one): prompts read it while the document
+// is current, before the input source; the document is not quiescent while a line
+// waits there.
+InputQueue& inputQueueOf(AcApDocument* document);
+
+// For the scope's lifetime the current document counts as idle although the command
+// that made the scope runs: it waits on purpose (DELAY) for timers and sent strings.
+class IdleWaitScope {
+public:
+    IdleWaitScope();
+    ~IdleWaitScope();
+    IdleWaitScope(const IdleWaitScope&) = delete;
+    IdleWaitScope& operator=(const IdleWaitScope&) = delete;
+
+private:
+    AcApDocument* document_;
+};
 
 }  // namespace host

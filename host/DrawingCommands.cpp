@@ -1,4 +1,5 @@
-// OPEN, SAVE, SAVEAS and LIST on the drawing database's file calls.
+// Layer 8, the host commands: OPEN, SAVE, SAVEAS and LIST on the drawing database's
+// file calls.
 #include "host/DrawingCommands.h"
 
 #include "host/AcApDocManager.h"

@@ -1,4 +1,4 @@
-// The host's drawing file commands: OPEN, SAVE, SAVEAS and LIST.
+// Layer 8, the host commands: the drawing file commands OPEN, SAVE, SAVEAS and LIST.
 #pragma once
 
 namespace host {

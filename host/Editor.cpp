@@ -1,34 +1,21 @@
-// Command-line input and output, system variables, the main window and the
-// framework message box.
+// Layer 3, the editor: keyword and string prompts on command input, printing on
+// command output, the main window and the framework message box.
 #include "host/Editor.h"
 
-#include "host/CommandLine.h"
+#include "host/CommandInput.h"
 #include "host/KeywordList.h"
 #include "platform/MessageBox.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <map>
-#include <mutex>
-#include <optional>
-#include "host/AcApDocManager.h"
-#include <strings.h>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
 namespace {
-
-std::mutex& outputMutex() {
-    static std::mutex m;
-    return m;
-}
-
-OutputSink& sinkSlot() {
-    static OutputSink sink;
-    return sink;
-}
 
 struct PendingInitGet {
     int flags = 0;
@@ -40,31 +27,6 @@ struct PendingInitGet {
 PendingInitGet& initGetSlot() {
     static PendingInitGet slot;
     return slot;
-}
-
-struct CaseInsensitiveLess {
-    bool operator()(const std::string& a, const std::string& b) const { return ::strcasecmp(a.c_str(), b.c_str()) < 0; }
-};
-
-std::map<std::string, SystemVariable, CaseInsensitiveLess>& variables() {
-    static std::map<std::string, SystemVariable, CaseInsensitiveLess> vars;
-    static std::once_flag builtins;
-    std::call_once(builtins, [] {
-        // CMDECHO: whether commands run by modules echo their prompts; 0 or 1.
-        auto value = std::make_shared<short>(1);
-        vars["CMDECHO"] = SystemVariable{
-            [value](resbuf& rb) {
-                rb.restype = RTSHORT;
-                rb.resval.rint = *value;
-                return true;
-            },
-            [value](const resbuf& rb) {
-                if (rb.restype != RTSHORT || rb.resval.rint < 0 || rb.resval.rint > 1) return false;
-                *value = rb.resval.rint;
-                return true;
-            }};
-    });
-    return vars;
 }
 
 // Copies `text` into a ADS_INPUT_BUFFER result buffer.
@@ -83,87 +45,6 @@ std::string trimmed(const std::string& s) {
 }  // namespace
 
 const char* hostTitle() { return "Cadhost"; }
-
-OutputSink setOutputSink(OutputSink sink) {
-    std::lock_guard lock(outputMutex());
-    return std::exchange(sinkSlot(), std::move(sink));
-}
-
-namespace {
-bool cursorAtLineStart = false;
-int muted = 0;
-}  // namespace
-
-OutputMute::OutputMute() {
-    std::lock_guard lock(outputMutex());
-    ++muted;
-}
-
-OutputMute::~OutputMute() {
-    std::lock_guard lock(outputMutex());
-    --muted;
-}
-
-void noteCursorAtLineStart() {
-    std::lock_guard lock(outputMutex());
-    cursorAtLineStart = true;
-}
-
-void writeOutput(std::string_view text) {
-    std::lock_guard lock(outputMutex());
-    if (text.empty() || muted > 0) return;
-    if (std::exchange(cursorAtLineStart, false) && text.front() == '\n') text.remove_prefix(1);
-    if (OutputSink& sink = sinkSlot()) {
-        sink(text);
-        return;
-    }
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-struct OutputCapture::State {
-    std::mutex mutex;
-    std::string text;
-};
-
-OutputCapture::OutputCapture() : state_(std::make_shared<State>()) {
-    previous_ = setOutputSink([state = state_](std::string_view text) {
-        std::lock_guard lock(state->mutex);
-        state->text.append(text);
-    });
-}
-
-OutputCapture::~OutputCapture() { setOutputSink(std::move(previous_)); }
-
-std::string OutputCapture::text() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->text;
-}
-
-void OutputCapture::clear() {
-    std::lock_guard lock(state_->mutex);
-    state_->text.clear();
-}
-
-void registerSystemVariable(const std::string& name, SystemVariable variable) {
-    variables()[name] = std::move(variable);
-}
-
-void registerShortVariable(const std::string& name, short initial, short minimum, short maximum) {
-    auto value = std::make_shared<short>(initial);
-    registerSystemVariable(name, SystemVariable{[value](resbuf& rb) {
-                                                    rb.restype = RTSHORT;
-                                                    rb.resval.rint = *value;
-                                                    return true;
-                                                },
-                                                [value, minimum, maximum](const resbuf& rb) {
-                                                    if (rb.restype != RTSHORT || rb.resval.rint < minimum ||
-                                                        rb.resval.rint > maximum)
-                                                        return false;
-                                                    *value = rb.resval.rint;
-                                                    return true;
-                                                }});
-}
 
 }  // namespace host
 
@@ -251,81 +132,9 @@ int acutPrintf(const char* format, ...) {
     return n;
 }
 
-int acedCommand(int type, ...) {
-    AcApDocument* document = acDocManager->curDocument();
-    std::vector<host::InputLine> answers;
-    bool wellFormed = true;
-    va_list args;
-    va_start(args, type);
-    for (int t = type; t != 0; t = va_arg(args, int)) {
-        char number[64];
-        switch (t) {
-        case RTSTR: {
-            const char* value = va_arg(args, const char*);
-            answers.push_back({host::InputLine::Kind::Text, value ? value : "", true});
-            break;
-        }
-        case RTSHORT:
-            std::snprintf(number, sizeof number, "%d", va_arg(args, int));
-            answers.push_back({host::InputLine::Kind::Text, number, true});
-            break;
-        case RTREAL:
-            std::snprintf(number, sizeof number, "%.17g", va_arg(args, double));
-            answers.push_back({host::InputLine::Kind::Text, number, true});
-            break;
-        case RTNONE:
-            answers.push_back({host::InputLine::Kind::Text, "", true});
-            break;
-        default:
-            wellFormed = false;
-        }
-        if (!wellFormed) break;
-    }
-    va_end(args);
-    if (!wellFormed || !document || answers.empty() || answers.front().text.empty()) return RTERROR;
-
-    resbuf echo{};
-    bool quiet = acedGetVar("CMDECHO", &echo) == RTNORM && echo.resval.rint == 0;
-    std::optional<host::OutputMute> mute;
-    if (quiet) mute.emplace();
-    // The command reads only these answers; what the document had queued waits.
-    std::deque<host::InputLine> saved;
-    saved.swap(document->activeInput());
-    document->activeInput().assign(answers.begin() + 1, answers.end());
-    ++document->answersOnly();
-    bool known = false;
-    try {
-        known = host::executeCommand(answers.front().text);
-    } catch (...) {
-        --document->answersOnly();
-        document->activeInput().swap(saved);
-        throw;
-    }
-    --document->answersOnly();
-    document->activeInput().swap(saved);
-    return known ? RTNORM : RTERROR;
-}
-
 void acdbFail(const char* text) {
     host::writeOutput("\n");
     host::writeOutput(text ? text : "");
-}
-
-int acedGetVar(const char* name, resbuf* result) {
-    if (!name || !result) return RTERROR;
-    auto& vars = host::variables();
-    auto it = vars.find(name);
-    if (it == vars.end() || !it->second.get) return RTERROR;
-    result->rbnext = nullptr;
-    return it->second.get(*result) ? RTNORM : RTERROR;
-}
-
-int acedSetVar(const char* name, const resbuf* value) {
-    if (!name || !value) return RTERROR;
-    auto& vars = host::variables();
-    auto it = vars.find(name);
-    if (it == vars.end() || !it->second.set) return RTERROR;
-    return it->second.set(*value) ? RTNORM : RTERROR;
 }
 
 HWND adsw_acadMainWnd() {

@@ -1,4 +1,4 @@
-// Keyword list parsing and matching.
+// Layer 3, the editor: keyword list parsing and matching.
 #include "host/KeywordList.h"
 
 #include <cctype>

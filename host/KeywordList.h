@@ -1,4 +1,5 @@
-// The host's keyword list syntax and matching rules, apart from the prompting.
+// Layer 3, the editor: the host's keyword list syntax and matching rules, apart from
+// the prompting. Calls nothing of the host.
 #pragma once
 
 #include <optional>

@@ -1,10 +1,13 @@
-// cadhost: the CAD host stand-in's command-line program. Opens the drawing (or a new
-// one), loads the module "tabro" from its own folder and runs the command line on
-// terminal, piped or script input.
+// Layer 8, the program on top of the host: cadhost, the CAD host stand-in's
+// command-line program. Opens the drawing (or a new one), loads the module "tabro"
+// from its own folder and runs the command line on terminal, piped or script input.
 #include "host/AcApDocManager.h"
 #include "host/AcRxDynamicLinker.h"
+#include "host/CommandInput.h"
 #include "host/CommandLine.h"
 #include "host/Editor.h"
+#include "host/HostCommands.h"
+#include "host/InputSource.h"
 #include "host/db/DrawingFile.h"
 #include "platform/MessageBox.h"
 #include "platform/MessageQueue.h"

@@ -3,6 +3,7 @@
 // waiting.
 #include "host/AcEdCommandStack.h"
 #include "host/AcRxDynamicLinker.h"
+#include "host/AcedCommand.h"
 #include "host/AutoLisp.h"
 #include "platform/Timer.h"
 #include "tests/host/HostTestSupport.h"
@@ -153,8 +154,8 @@ TEST_F(CommandLineTest, FunctionsBelongToTheirDocument) {
     ASSERT_EQ(acedDefun("mine", 0), RTNORM);
     AcApDocument* second = acDocManager->newDocument();
     EXPECT_EQ(acDocManager->curDocument(), second);
-    EXPECT_EQ(second->lispFunctions().count("mine"), 0u);
-    EXPECT_EQ(document_->lispFunctions().count("mine"), 1u);
+    EXPECT_EQ(host::lispFunctionsOf(second).count("mine"), 0u);
+    EXPECT_EQ(host::lispFunctionsOf(document_).count("mine"), 1u);
     EXPECT_TRUE(acDocManager->closeDocument(second));
     EXPECT_EQ(acDocManager->curDocument(), document_);
 }
@@ -179,6 +180,70 @@ TEST_F(CommandLineTest, CommandsRunFromCodeTakeOnlyTheirGivenAnswers) {
     ASSERT_EQ(acedSetVar("CMDECHO", &echo), RTNORM);
     EXPECT_EQ(output_.text(), "") << "CMDECHO 0 hides the command's prompts";
     EXPECT_EQ(ran.back(), "answer:quiet");
+}
+
+// Every way out of a command run from code leaves the document's queued input, the
+// answers-only state and the output as they were: a later prompt reads the user's
+// input again, and CMDECHO 0 hides nothing afterwards.
+TEST_F(CommandLineTest, CommandsRunFromCodePutBackWhatTheyChangedOnEveryWayOut) {
+    host::addHostCommand("THROWSODDLY", [] {
+        askAndRecord();
+        throw 42;  // not a std::exception: the command line lets it through
+    });
+    host::addHostCommand("FAILS", [] { throw std::runtime_error("disk full"); });
+    host::addHostCommand("CLOSESITSELF", [] {
+        askAndRecord();
+        acDocManager->closeDocument(acDocManager->curDocument());
+    });
+    resbuf echo{};
+    echo.restype = RTSHORT;
+    echo.resval.rint = 0;
+    ASSERT_EQ(acedSetVar("CMDECHO", &echo), RTNORM);
+
+    struct {
+        const char* command;
+        bool throws;
+        bool ownDocument;  // run in a drawing of its own, which the command may close
+    } cases[] = {
+        {"ask", false, false},         {"_ask", false, false},        {"FAILS", false, false},
+        {"THROWSODDLY", true, false}, {"CLOSESITSELF", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        AcApDocument* runIn = c.ownDocument ? acDocManager->newDocument() : document_;
+        host::InputQueue& queue = host::inputQueueOf(runIn);
+        queue.lines = {host::InputLine{host::InputLine::Kind::Text, "queued before", true}};
+        feed({"typed by the user"});
+        ran.clear();
+        output_.clear();
+        if (c.throws)
+            EXPECT_THROW(acedCommand(RTSTR, c.command, RTSTR, "given", RTSTR, "unread", 0), int);
+        else
+            EXPECT_EQ(acedCommand(RTSTR, c.command, RTSTR, "given", RTSTR, "unread", 0), RTNORM);
+        if (std::string(c.command) != "FAILS") {
+            EXPECT_EQ(ran, (std::vector<std::string>{"answer:given"}));
+        }
+        EXPECT_EQ(output_.text(), "") << "CMDECHO 0 while it ran";
+
+        if (acDocManager->isOpen(runIn)) {
+            ASSERT_EQ(queue.lines.size(), 1u) << "the given answers it did not read are gone";
+            EXPECT_EQ(queue.lines.front().text, "queued before");
+            queue.lines.clear();
+        }
+        ASSERT_EQ(acDocManager->curDocument(), document_);
+        ran.clear();
+        askAndRecord();
+        EXPECT_EQ(ran, (std::vector<std::string>{"answer:typed by the user"})) << "prompts ask the user again";
+        host::writeOutput("shown");
+        EXPECT_NE(output_.text().find("shown"), std::string::npos) << "output is no longer muted";
+        if (runIn != document_) acDocManager->closeDocument(runIn);
+        acDocManager->setCurDocument(document_);
+    }
+    ASSERT_EQ(acedGetVar("CMDECHO", &echo), RTNORM);
+    EXPECT_EQ(echo.resval.rint, 0) << "CMDECHO itself is the caller's";
+    echo.resval.rint = 1;
+    ASSERT_EQ(acedSetVar("CMDECHO", &echo), RTNORM);
+    for (const char* name : {"THROWSODDLY", "FAILS", "CLOSESITSELF"}) host::removeHostCommand(name);
 }
 
 TEST(CommandStackTest, NamesAreUniqueWithinAGroupAndFoundInAnyCase) {

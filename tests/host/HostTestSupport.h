@@ -5,6 +5,7 @@
 #include "host/AcApDocManager.h"
 #include "host/CommandLine.h"
 #include "host/Editor.h"
+#include "host/HostCommands.h"
 #include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>

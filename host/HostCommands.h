@@ -1,0 +1,12 @@
+// Layer 8, the host commands: QUIT, DELAY, ARXLOAD and ARXUNLOAD, and the one call
+// that registers every host command with the command line.
+#pragma once
+
+namespace host {
+
+// Registers QUIT, DELAY (waits the given milliseconds while timers, queued work and
+// sent strings run), ARXLOAD, ARXUNLOAD and the drawing file commands (OPEN, SAVE,
+// QSAVE, SAVEAS, LIST); cadhost and tests call it once.
+void registerBuiltinCommands();
+
+}  // namespace host
