@@ -1,17 +1,13 @@
 // Profile files: a line-preserving INI reader and writer.
 #include "platform/Profile.h"
 
-#include "platform/Text.h"
+#include "platform/File.h"
+#include "platform/LastError.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -89,32 +85,10 @@ std::string_view stripQuotes(std::string_view v) {
 enum class ReadResult { ok, missing, failed };
 
 ReadResult readFile(const char* path, std::string& out, DWORD& error) {
-    out.clear();
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = (errno == ENOENT) ? ERROR_FILE_NOT_FOUND : (errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-        return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
-    }
-    char buf[65536];
-    ReadResult result = ReadResult::ok;
-    while (true) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = ERROR_READ_FAULT;
-            result = ReadResult::failed;
-            break;
-        }
-        if (n == 0) break;
-        if (out.size() + static_cast<std::size_t>(n) > kMaxProfileBytes) {
-            error = ERROR_NOT_ENOUGH_MEMORY;
-            result = ReadResult::failed;
-            break;
-        }
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return result;
+    platform::FileStatus read = platform::readFile(path, out, kMaxProfileBytes);
+    if (read) return ReadResult::ok;
+    error = platform::systemErrorCode(read.error(), ERROR_READ_FAULT);
+    return error == ERROR_FILE_NOT_FOUND ? ReadResult::missing : ReadResult::failed;
 }
 
 DWORD copyOut(std::string_view text, char* buf, DWORD size) {
@@ -154,57 +128,13 @@ DWORD copyList(const std::vector<std::string_view>& names, char* buf, DWORD size
 
 bool holdsLineBreak(const char* s) { return s && std::strpbrk(s, "\r\n"); }
 
-DWORD errnoToError(int e) {
-    switch (e) {
-        case ENOENT:
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case ENOSPC: return ERROR_DISK_FULL;
-        case EACCES:
-        case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        default: return ERROR_WRITE_FAULT;
-    }
-}
-
-// Writes the whole file through a temporary beside it and a rename, so a failure
-// leaves the old file as it was. A symbolic link is written through, not replaced.
+// The whole file is replaced at once, so a failure leaves the old file as it was; a
+// symbolic link is written through, not replaced.
 DWORD replaceFile(const char* fileName, const std::string& content) {
-    std::error_code ec;
-    std::filesystem::path target = fileName;
-    if (std::filesystem::is_symlink(target, ec)) {
-        std::filesystem::path resolved = std::filesystem::canonical(target, ec);
-        if (!ec) target = resolved;
-    }
-    mode_t mode = 0644;
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    std::string temp = target.string() + ".tmp-" + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return errnoToError(errno);
-    ::fchmod(fd, mode);
-    std::string_view rest = content;
-    while (!rest.empty()) {
-        ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            DWORD error = errnoToError(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return error;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        DWORD error = errnoToError(errno);
-        ::unlink(temp.c_str());
-        return error;
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        DWORD error = errnoToError(errno);
-        ::unlink(temp.c_str());
-        return error;
-    }
-    return ERROR_SUCCESS;
+    platform::WriteOptions options;
+    options.newFileMode = 0644;
+    platform::FileStatus written = platform::writeFileAtomically(fileName, content, options);
+    return written ? ERROR_SUCCESS : platform::systemErrorCode(written.error(), ERROR_WRITE_FAULT);
 }
 
 BOOL fail(DWORD error) {

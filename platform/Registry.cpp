@@ -1,23 +1,21 @@
-// Registry hives kept as text files in the registry editor's export format: parsing,
-// writing, the inter-process write lock and the key handles.
+// Registry hives kept as text files in the registry editor's export format: the
+// store (reading and replacing the hive under an inter-process lock) and the key
+// handles. The format itself is RegistryFormat.
 #include "platform/Registry.h"
 
-#include "platform/Text.h"
+#include "platform/File.h"
+#include "platform/RegistryFormat.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <pwd.h>
 #include <string_view>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 #include <utility>
@@ -40,45 +38,19 @@ constexpr HiveInfo kHives[] = {
     {0x80000000u, "HKEY_CLASSES_ROOT", "classes.reg"},
     {0x80000001u, "HKEY_CURRENT_USER", "user.reg"},
 };
-constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 // A hive beyond this is not a settings store any more; the rest is not read and the
 // file counts as damaged, so the next write keeps the whole file aside.
 constexpr std::size_t kMaxHiveBytes = 64u << 20;
 
 // ---------------------------------------------------------------- the hive model
 
-struct Value {
-    std::string name;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-struct Key {
-    std::string path;
-    std::vector<Value> values;
-};
-struct Hive {
-    std::vector<Key> keys;  // in file order
-    bool damaged = false;   // something in the file could not be read
-};
-
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-    return true;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-Key* findKey(Hive& hive, std::string_view path) {
-    for (Key& k : hive.keys)
-        if (equalNoCase(k.path, path)) return &k;
-    return nullptr;
-}
+using platform::regfile::findKey;
+using platform::regfile::findValue;
+using platform::regfile::Hive;
+using platform::regfile::Key;
+using platform::regfile::startsWithNoCase;
+using platform::regfile::equalNoCase;
+using platform::regfile::Value;
 
 // A key exists when it has a section of its own or is the parent of one (a hand-made
 // file may leave out the parents' sections).
@@ -126,411 +98,33 @@ Key& ensureKey(Hive& hive, const std::string& path, bool& created) {
     return *findKey(hive, path);
 }
 
-Value* findValue(Key& key, std::string_view name) {
-    for (Value& v : key.values)
-        if (equalNoCase(v.name, name)) return &v;
-    return nullptr;
-}
-
-// ---------------------------------------------------------------- reading the format
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = foldAscii(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-// Reads a quoted text at s[pos] == '"' with the format's two escapes (\\ and \");
-// pos ends after the closing quote. False for an unterminated text or another escape.
-bool readQuoted(std::string_view s, std::size_t& pos, std::string& out) {
-    out.clear();
-    ++pos;
-    while (pos < s.size()) {
-        char c = s[pos++];
-        if (c == '"') return true;
-        if (c == '\\') {
-            if (pos >= s.size()) return false;
-            char next = s[pos++];
-            if (next != '\\' && next != '"') return false;
-            out += next;
-        } else {
-            out += c;
-        }
-    }
-    return false;
-}
-
-bool readHexBytes(std::string_view s, std::vector<BYTE>& out) {
-    out.clear();
-    s = trim(s);
-    if (s.empty()) return true;
-    if (s.back() == ',') s.remove_suffix(1);  // a wrapped list may end in a comma
-    std::size_t pos = 0;
-    while (true) {
-        std::size_t comma = s.find(',', pos);
-        std::string_view token = trim(s.substr(pos, comma == std::string_view::npos ? s.npos : comma - pos));
-        if (token.empty() || token.size() > 2) return false;
-        int value = 0;
-        for (char c : token) {
-            int d = hexDigit(c);
-            if (d < 0) return false;
-            value = value * 16 + d;
-        }
-        out.push_back(static_cast<BYTE>(value));
-        if (comma == std::string_view::npos) return true;
-        pos = comma + 1;
-    }
-}
-
-enum class LineResult { value, deletion, bad };
-
-// `"Name"=data` or `@=data`. `data` may already include continuation lines.
-LineResult readValueLine(std::string_view line, Value& out) {
-    std::size_t pos = 0;
-    if (line[0] == '@') {
-        out.name.clear();
-        pos = 1;
-    } else if (line[0] == '"') {
-        if (!readQuoted(line, pos, out.name)) return LineResult::bad;
-    } else {
-        return LineResult::bad;
-    }
-    std::string_view rest = trim(line.substr(pos));
-    if (rest.empty() || rest[0] != '=') return LineResult::bad;
-    std::string_view data = trim(rest.substr(1));
-    if (data == "-") return LineResult::deletion;
-    if (!data.empty() && data[0] == '"') {
-        std::size_t p = 0;
-        std::string text;
-        if (!readQuoted(data, p, text) || !trim(data.substr(p)).empty()) return LineResult::bad;
-        out.type = REG_SZ;
-        out.data.assign(text.begin(), text.end());
-        out.data.push_back(0);
-        return LineResult::value;
-    }
-    if (startsWithNoCase(data, "dword:")) {
-        std::string_view digits = trim(data.substr(6));
-        if (digits.empty() || digits.size() > 8) return LineResult::bad;
-        DWORD v = 0;
-        for (char c : digits) {
-            int d = hexDigit(c);
-            if (d < 0) return LineResult::bad;
-            v = v * 16 + static_cast<DWORD>(d);
-        }
-        out.type = REG_DWORD;
-        out.data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-                    static_cast<BYTE>(v >> 24)};
-        return LineResult::value;
-    }
-    if (startsWithNoCase(data, "hex:")) {
-        out.type = REG_BINARY;
-        return readHexBytes(data.substr(4), out.data) ? LineResult::value : LineResult::bad;
-    }
-    if (startsWithNoCase(data, "hex(")) {
-        std::size_t close = data.find("):");
-        if (close == std::string_view::npos || close == 4 || close > 12) return LineResult::bad;
-        DWORD type = 0;
-        for (char c : data.substr(4, close - 4)) {
-            int d = hexDigit(c);
-            if (d < 0) return LineResult::bad;
-            type = type * 16 + static_cast<DWORD>(d);
-        }
-        out.type = type;
-        return readHexBytes(data.substr(close + 2), out.data) ? LineResult::value : LineResult::bad;
-    }
-    return LineResult::bad;
-}
-
-
-// The registry editor itself writes UTF-16LE; a file copied over from such a system
-// is read as well and written back as UTF-8 text.
-std::string utf16leToUtf8(std::string_view bytes) {
-    std::string out;
-    std::size_t n = bytes.size() / 2;
-    auto unit = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
-               (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-            platform::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            platform::appendUtf8(out, 0xFFFD);
-        } else {
-            platform::appendUtf8(out, u);
-        }
-    }
-    return out;
-}
-
-// Reads what can be read; anything else marks the hive damaged and is skipped.
-void parseHive(std::string_view text, std::string_view rootName, Hive& hive) {
-    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF && static_cast<unsigned char>(text[1]) == 0xFE) {
-        std::string converted = utf16leToUtf8(text.substr(2));
-        parseHive(converted, rootName, hive);
-        return;
-    }
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-
-    std::vector<std::string_view> lines;
-    for (std::size_t pos = 0; pos < text.size();) {
-        std::size_t nl = text.find('\n', pos);
-        std::string_view line = text.substr(pos, nl == std::string_view::npos ? text.npos : nl - pos);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (nl == std::string_view::npos) break;
-        pos = nl + 1;
-    }
-
-    std::size_t i = 0;
-    while (i < lines.size() && trim(lines[i]).empty()) ++i;
-    if (i < lines.size() && (trim(lines[i]) == kHeader || trim(lines[i]) == "REGEDIT4")) {
-        ++i;
-    } else if (i < lines.size()) {
-        hive.damaged = true;
-    }
-
-    Key* current = nullptr;  // null before the first section and inside a foreign one
-    bool inSection = false;
-    for (; i < lines.size(); ++i) {
-        std::string_view line = trim(lines[i]);
-        if (line.empty() || line[0] == ';') continue;
-        if (line[0] == '[') {
-            inSection = true;
-            current = nullptr;
-            std::size_t close = line.rfind(']');
-            if (close == std::string_view::npos || !trim(line.substr(close + 1)).empty()) {
-                hive.damaged = true;
-                continue;
-            }
-            std::string_view name = line.substr(1, close - 1);
-            if (!name.empty() && name[0] == '-') continue;  // a deletion entry: nothing to hold
-            std::string path;
-            if (equalNoCase(name, rootName)) {
-                path.clear();
-            } else if (startsWithNoCase(name, rootName) && name.size() > rootName.size() + 1 &&
-                       name[rootName.size()] == '\\') {
-                path = std::string(name.substr(rootName.size() + 1));
-            } else {
-                hive.damaged = true;  // another hive's key cannot be kept in this file
-                continue;
-            }
-            bool badPath = !path.empty() && (path.front() == '\\' || path.back() == '\\' ||
-                                             path.find("\\\\") != std::string::npos);
-            if (badPath) {
-                hive.damaged = true;
-                continue;
-            }
-            current = findKey(hive, path);
-            if (!current) {
-                hive.keys.push_back(Key{std::move(path), {}});
-                current = &hive.keys.back();
-            }
-            continue;
-        }
-        // A wrapped hex list continues on the following lines, each ending in '\'.
-        std::string joined;
-        std::string_view valueLine = line;
-        if (line.back() == '\\') {
-            std::size_t eq = line.find('=');
-            if (eq != std::string_view::npos && startsWithNoCase(trim(line.substr(eq + 1)), "hex")) {
-                joined.assign(line.substr(0, line.size() - 1));
-                bool finished = false;
-                while (!finished && i + 1 < lines.size()) {
-                    std::string_view next = trim(lines[++i]);
-                    finished = next.empty() || next.back() != '\\';
-                    joined.append(finished ? next : next.substr(0, next.size() - 1));
-                }
-                if (!finished) {  // the file ends inside the list: the value is cut short
-                    hive.damaged = true;
-                    continue;
-                }
-                valueLine = joined;
-            }
-        }
-        Value value;
-        LineResult r = readValueLine(valueLine, value);
-        if (r == LineResult::bad || !inSection) {
-            hive.damaged = true;
-            continue;
-        }
-        if (!current) continue;  // inside a section that could not be read
-        if (r == LineResult::deletion) {
-            std::erase_if(current->values, [&](const Value& v) { return equalNoCase(v.name, value.name); });
-        } else if (Value* existing = findValue(*current, value.name)) {
-            *existing = std::move(value);
-        } else {
-            current->values.push_back(std::move(value));
-        }
-    }
-}
-
-// ---------------------------------------------------------------- writing the format
-
-std::string quote(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
-bool writableAsText(const std::vector<BYTE>& data) {
-    if (data.empty() || data.back() != 0) return false;
-    for (std::size_t i = 0; i + 1 < data.size(); ++i)
-        if (data[i] == 0 || data[i] == '\n' || data[i] == '\r') return false;
-    return true;
-}
-
-void appendHex(std::string& out, std::size_t lineStart, const std::vector<BYTE>& data) {
-    static const char* digits = "0123456789abcdef";
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
-        if (i + 1 < data.size()) {
-            out += ',';
-            // Wrapped like the registry editor wraps, so long values stay readable.
-            if (out.size() - lineStart > 76) {
-                out += "\\\n  ";
-                lineStart = out.size() - 2;
-            }
-        }
-    }
-}
-
-std::string formatHive(const Hive& hive, std::string_view rootName) {
-    std::string out = kHeader;
-    out += "\n\n";
-    for (const Key& k : hive.keys) {
-        out += '[';
-        out += rootName;
-        if (!k.path.empty()) {
-            out += '\\';
-            out += k.path;
-        }
-        out += "]\n";
-        for (const Value& v : k.values) {
-            std::size_t lineStart = out.size();
-            out += v.name.empty() ? std::string("@") : quote(v.name);
-            out += '=';
-            if (v.type == REG_SZ && writableAsText(v.data)) {
-                out += quote(std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1));
-            } else if (v.type == REG_DWORD && v.data.size() == 4) {
-                char buf[16];
-                DWORD d = static_cast<DWORD>(v.data[0]) | (static_cast<DWORD>(v.data[1]) << 8) |
-                          (static_cast<DWORD>(v.data[2]) << 16) | (static_cast<DWORD>(v.data[3]) << 24);
-                std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(d));
-                out += buf;
-            } else {
-                if (v.type == REG_BINARY) {
-                    out += "hex:";
-                } else {
-                    char buf[24];
-                    std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
-                    out += buf;
-                }
-                appendHex(out, lineStart, v.data);
-            }
-            out += '\n';
-        }
-        out += '\n';
-    }
-    return out;
-}
-
 // ---------------------------------------------------------------- files
 
-LONG errnoToError(int e) {
-    switch (e) {
-        case ENOENT:
-        case ENOTDIR: return static_cast<LONG>(ERROR_PATH_NOT_FOUND);
-        case EACCES:
-        case EPERM:
-        case EROFS: return static_cast<LONG>(ERROR_ACCESS_DENIED);
-        case ENOSPC:
-        case EDQUOT: return static_cast<LONG>(ERROR_DISK_FULL);
-        default: return static_cast<LONG>(ERROR_CANTWRITE);
-    }
+// Failures to read or write the hive file that have no code of their own.
+LONG errorOf(const platform::FileError& error) {
+    return static_cast<LONG>(platform::systemErrorCode(error, ERROR_CANTWRITE));
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // close() can report a failed write-back, so the writer asks for its result.
-    int release() { return fd_ < 0 ? 0 : ::close(std::exchange(fd_, -1)); }
-
-private:
-    int fd_;
-};
 
 enum class FileState { missing, read, unreadable };
-
-FileState readFile(const std::filesystem::path& path, std::string& out, bool& truncated) {
-    out.clear();
-    truncated = false;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? FileState::missing : FileState::unreadable;
-    char buf[65536];
-    while (true) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return FileState::unreadable;
-        }
-        if (n == 0) break;
-        if (out.size() + static_cast<std::size_t>(n) > kMaxHiveBytes) {
-            out.append(buf, kMaxHiveBytes - out.size());
-            truncated = true;
-            break;
-        }
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return FileState::read;
-}
 
 FileState loadHive(int hiveIndex, Hive& hive) {
     hive = Hive{};
     std::string text;
     bool truncated = false;
-    FileState state = readFile(platform::registryHome() / kHives[hiveIndex].fileName, text, truncated);
-    if (state != FileState::read) return state;
+    platform::FileStatus read =
+        platform::readFilePrefix(platform::registryHome() / kHives[hiveIndex].fileName, text, kMaxHiveBytes, truncated);
+    if (!read) {
+        const platform::FileError& e = read.error();
+        return e.step == platform::FileStep::open && e.code == ENOENT ? FileState::missing : FileState::unreadable;
+    }
     if (truncated) {
         // Drop the partial last line rather than read half a value.
         std::size_t nl = text.rfind('\n');
         text.resize(nl == std::string::npos ? 0 : nl + 1);
-        hive.damaged = true;
     }
-    parseHive(text, kHives[hiveIndex].rootName, hive);
-    return state;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+    hive = platform::regfile::parse(text, kHives[hiveIndex].rootName);
+    hive.damaged = hive.damaged || truncated;
+    return FileState::read;
 }
 
 std::string timestamp() {
@@ -544,37 +138,17 @@ std::string timestamp() {
 
 // Keeps a damaged hive under a name of its own before it is replaced, so that what
 // could not be read is still there for a person to look at.
-LONG keepAside(const std::filesystem::path& file) {
-    std::string base = file.string() + ".damaged-" + timestamp();
+LONG keepAside(const std::string& file) {
+    std::string base = file + ".damaged-" + timestamp();
     for (int attempt = 0; attempt < 1000; ++attempt) {
         std::string name = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-        if (::link(file.c_str(), name.c_str()) == 0) return ERROR_SUCCESS;
-        if (errno == EEXIST) continue;
-        if (errno == ENOENT) return ERROR_SUCCESS;  // nothing left to keep
-        // A file system without hard links: copy the bytes instead.
-        std::error_code ec;
-        if (std::filesystem::copy_file(file, name, std::filesystem::copy_options::none, ec)) return ERROR_SUCCESS;
-        if (std::filesystem::exists(name)) continue;
-        return errnoToError(ec.value());
+        platform::FileStatus kept = platform::keepCopy(file, name);
+        if (kept) return ERROR_SUCCESS;
+        if (kept.error().code == EEXIST) continue;
+        if (kept.error().code == ENOENT && kept.error().path == file) return ERROR_SUCCESS;  // nothing left to keep
+        return errorOf(kept.error());
     }
     return static_cast<LONG>(ERROR_CANTWRITE);
-}
-
-LONG replaceFile(const std::filesystem::path& file, std::string_view content) {
-    std::string temp = file.string() + ".tmp-" + std::to_string(::getpid());
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return errnoToError(errno);
-    if (!writeAll(fd.get(), content) || ::fsync(fd.get()) != 0) {
-        LONG error = errnoToError(errno);
-        ::unlink(temp.c_str());
-        return error;
-    }
-    if (fd.release() != 0 || ::rename(temp.c_str(), file.c_str()) != 0) {
-        LONG error = errnoToError(errno);
-        ::unlink(temp.c_str());
-        return error;
-    }
-    return ERROR_SUCCESS;
 }
 
 // Applies `change` to the hive as it is on disk now, under the hive's lock file so
@@ -584,17 +158,11 @@ LONG modifyHive(int hiveIndex, const std::function<LONG(Hive&, bool& changed)>& 
     static std::mutex processLock;
     std::lock_guard guard(processLock);
 
-    std::filesystem::path home = platform::registryHome();
-    std::error_code ec;
-    std::filesystem::create_directories(home, ec);
-    if (ec) return errnoToError(ec.value());
-    std::filesystem::path file = home / kHives[hiveIndex].fileName;
-    std::string lockName = file.string() + ".lock";
-    Fd lock(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (lock.get() < 0) return errnoToError(errno);
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return errnoToError(errno);
-    }
+    std::string home = platform::registryHome();
+    if (platform::FileStatus made = platform::createFolders(home); !made) return errorOf(made.error());
+    std::string file = home + "/" + kHives[hiveIndex].fileName;
+    platform::FileLock lock;  // released when it goes out of scope
+    if (platform::FileStatus locked = lock.lock(file + ".lock"); !locked) return errorOf(locked.error());
 
     Hive hive;
     FileState state = loadHive(hiveIndex, hive);
@@ -607,8 +175,12 @@ LONG modifyHive(int hiveIndex, const std::function<LONG(Hive&, bool& changed)>& 
         LONG kept = keepAside(file);
         if (kept != static_cast<LONG>(ERROR_SUCCESS)) return kept;
     }
-    return replaceFile(file, formatHive(hive, kHives[hiveIndex].rootName));
-    // The lock is released when `lock` closes.
+    // The hive holds the user's settings: a new one is private to the user.
+    platform::WriteOptions options;
+    options.newFileMode = 0600;
+    platform::FileStatus written =
+        platform::writeFileAtomically(file, platform::regfile::format(hive, kHives[hiveIndex].rootName), options);
+    return written ? static_cast<LONG>(ERROR_SUCCESS) : errorOf(written.error());
 }
 
 // ---------------------------------------------------------------- handles and faults
@@ -622,17 +194,17 @@ std::unordered_set<HKEY__*>& openHandles() {
     return handles;
 }
 
-struct Fault {
+struct CloseFault {
     int skip = 0;
     int count = 0;
     LONG error = 0;
 };
 std::mutex faultMutex;
-Fault faults[5];
+CloseFault closeFault;
 
-std::optional<LONG> takeFault(platform::RegistryCall call) {
+std::optional<LONG> takeCloseFault() {
     std::lock_guard guard(faultMutex);
-    Fault& f = faults[static_cast<int>(call)];
+    CloseFault& f = closeFault;
     if (f.count <= 0) return std::nullopt;
     if (f.skip > 0) {
         --f.skip;
@@ -698,7 +270,6 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM access, PHKEY res
     if (!resolve(key, hive, base, parentAccess)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    if (auto fault = takeFault(platform::RegistryCall::open)) return *fault;
     Hive h;
     if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
     if (!keyExists(h, *path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
@@ -717,7 +288,6 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char*, DWORD,
     if (!resolve(key, hive, base, parentAccess)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    if (auto fault = takeFault(platform::RegistryCall::create)) return *fault;
     bool created = false;
     LONG r = modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
         bool existed = keyExists(h, *path);
@@ -740,7 +310,6 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
     REGSAM access;
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_QUERY_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    if (auto fault = takeFault(platform::RegistryCall::query)) return *fault;
     Hive h;
     if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
     Key* k = findKey(h, path);
@@ -770,7 +339,6 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     REGSAM access;
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_SET_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    if (auto fault = takeFault(platform::RegistryCall::set)) return *fault;
     Value value{valueNameOf(valueName), type, std::vector<BYTE>(data, data + size)};
     return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
         bool created = false;
@@ -794,7 +362,6 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     REGSAM access;
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_SET_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    if (auto fault = takeFault(platform::RegistryCall::set)) return *fault;
     std::string name = valueNameOf(valueName);
     return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
         Key* k = findKey(h, path);
@@ -813,7 +380,6 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey) {
     if (!subKey || !*subKey) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    if (auto fault = takeFault(platform::RegistryCall::set)) return *fault;
     return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
         if (!keyExists(h, *path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
         if (hasSubkeys(h, *path)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
@@ -830,7 +396,7 @@ LONG RegCloseKey(HKEY key) {
         if (!key || openHandles().erase(key) == 0) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     }
     delete key;
-    if (auto fault = takeFault(platform::RegistryCall::close)) return *fault;
+    if (auto fault = takeCloseFault()) return *fault;
     return ERROR_SUCCESS;
 }
 
@@ -868,14 +434,14 @@ std::size_t openRegistryKeyCount() noexcept {
     return openHandles().size();
 }
 
-void injectRegistryFault(RegistryCall call, int skip, int count, LONG error) {
+void injectRegistryCloseFault(int skip, int count, LONG error) {
     std::lock_guard guard(faultMutex);
-    faults[static_cast<int>(call)] = Fault{skip, count, error};
+    closeFault = CloseFault{skip, count, error};
 }
 
 void clearRegistryFaults() noexcept {
     std::lock_guard guard(faultMutex);
-    for (Fault& f : faults) f = Fault{};
+    closeFault = CloseFault{};
 }
 
 }  // namespace platform

@@ -124,11 +124,11 @@ std::filesystem::path hivePath(HKEY predefinedKey);
 // Number of key handles open in this process (shutdown checks and tests).
 std::size_t openRegistryKeyCount() noexcept;
 
-// Fault injection for tests: after `skip` more calls of the kind succeed, the next
-// `count` calls of that kind fail with `error` without touching the hive (a failed
-// close still releases the handle). Kinds are counted separately. Process-wide.
-enum class RegistryCall { open, create, query, set, close };
-void injectRegistryFault(RegistryCall call, int skip, int count, LONG error);
+// Fault injection for tests: after `skip` more closes of key handles succeed, the
+// next `count` fail with `error` (the handle is released all the same). Closing a
+// handle touches no file, so the file layer's fault table cannot reach it; every
+// other registry failure is a file failure and injected there. Process-wide.
+void injectRegistryCloseFault(int skip, int count, LONG error);
 void clearRegistryFaults() noexcept;
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 
 #include "platform/ConnectionPointImpl.h"
 #include "sheet/Book.h"
+#include "sheet/DispatchIds.h"
 
 #include <memory>
 #include <mutex>
@@ -15,7 +16,7 @@ namespace sheet {
 
 // The application events dispatch interface and its SheetChange member.
 constexpr IID kAppEventsIid{0x00024413, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr DISPID kDispidSheetChange = 0x61C;
+constexpr DISPID kDispidSheetChange = dispid::SheetChange;
 
 struct AppState {
     std::mutex mutex;

@@ -1,29 +1,25 @@
-// The Application object, its registration as a class and in the running-object
-// table, and the process's one running instance.
-#include "sheet/Spreadsheet.h"
+// The Application object: the active workbook and sheet, the workbooks, and the
+// application's own settings (Visible, Interactive, UserName).
+#include "sheet/ApplicationObject.h"
 
-#include "platform/ClassRegistry.h"
 #include "platform/ConnectionPoint.h"
-#include "sheet/DispatchSupport.h"
-#include "sheet/Objects.h"
-#include "sheet/Utf.h"
+#include "sheet/AutomationObject.h"
+#include "sheet/BookLifecycle.h"
+#include "sheet/WorkbookObject.h"
+#include "sheet/WorkbooksObject.h"
+#include "sheet/WorksheetObject.h"
+#include "sheet/WorksheetsObject.h"
 
-using platform::ComPtr;
 using platform::Variant;
 
 namespace sheet {
 namespace {
 
-namespace dispid {
-constexpr DISPID ActiveWorkbook = 0x134, Workbooks = 0x23C, ActiveSheet = 0x133, Visible = 0x22E, Interactive = 0x169;
-constexpr DISPID Name = 0x6E, Parent = 0x96, Application = 0x94, UserName = 0x187, Worksheets = 0x1EE;
-}  // namespace dispid
-
 using Lock = std::lock_guard<std::mutex>;
 
-class ApplicationObject final : public platform::ComObject<IDispatch, IConnectionPointContainer> {
+class ApplicationObject final : public AutomationObject<ObjectClass::Application, IConnectionPointContainer> {
 public:
-    explicit ApplicationObject(std::shared_ptr<AppState> app) : app_(std::move(app)) {
+    explicit ApplicationObject(std::shared_ptr<AppState> app) : AutomationObject(std::move(app)) {
         Lock lock(app_->mutex);
         app_->application = this;
     }
@@ -31,22 +27,17 @@ public:
         Lock lock(app_->mutex);
         app_->application = nullptr;
     }
-    const std::shared_ptr<AppState>& state() const { return app_; }
 
     HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) override { return app_->points.find(riid, point); }
 
-    HRESULT Invoke(DISPID id, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excep) override {
-        // Another program's changes to the files are taken in before a lookup.
-        auto refresh = [&] {
-            if (id == dispid::ActiveWorkbook || id == dispid::ActiveSheet || id == dispid::Workbooks ||
-                id == dispid::Worksheets)
-                refreshFromDisk(app_);
-        };
-        return lockedInvoke(app_->mutex, excep, result, refresh, [&] { return dispatch(id, flags, Args(args)); });
+private:
+    // Another program's changes to the files are taken in before a lookup.
+    void beforeLock(DISPID id) override {
+        if (id == dispid::ActiveWorkbook || id == dispid::ActiveSheet || id == dispid::Workbooks || id == dispid::Worksheets)
+            refreshFromDisk(app_);
     }
 
-private:
-    Variant dispatch(DISPID id, WORD flags, const Args& args) {
+    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
         AppState& app = *app_;
         switch (id) {
         case dispid::ActiveWorkbook:
@@ -100,85 +91,13 @@ private:
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }
-
-    std::shared_ptr<AppState> app_;
 };
-
-struct Running {
-    std::mutex mutex;
-    ComPtr<ApplicationObject> application;
-    DWORD registration = 0;
-};
-
-Running& running() {
-    static Running r;
-    return r;
-}
 
 }  // namespace
 
-// For the file lifecycle: the state of the running application, or null.
-std::shared_ptr<AppState> runningState() {
-    Running& r = running();
-    Lock lock(r.mutex);
-    return r.application ? r.application->state() : nullptr;
-}
-
-ComPtr<IDispatch> startSpreadsheetApplication() {
-    Running& r = running();
-    Lock lock(r.mutex);
-    if (!r.application) {
-        auto state = std::make_shared<AppState>();
-        state->events = state->points.add(kAppEventsIid);
-        r.application = platform::makeCom<ApplicationObject>(state);
-        DWORD registration = 0;
-        if (SUCCEEDED(RegisterActiveObject(static_cast<IDispatch*>(r.application.get()), kApplicationClsid,
-                                           ACTIVEOBJECT_STRONG, &registration)))
-            r.registration = registration;
-    }
-    return ComPtr<IDispatch>(static_cast<IDispatch*>(r.application.get()));
-}
-
-ComPtr<IDispatch> runningSpreadsheetApplication() {
-    Running& r = running();
-    Lock lock(r.mutex);
-    return r.application ? ComPtr<IDispatch>(static_cast<IDispatch*>(r.application.get())) : nullptr;
-}
-
-void stopSpreadsheetApplication() {
-    ComPtr<ApplicationObject> application;
-    std::shared_ptr<AppState> state;
-    {
-        Running& r = running();
-        Lock lock(r.mutex);
-        if (r.registration) RevokeActiveObject(r.registration, nullptr);
-        r.registration = 0;
-        application = std::move(r.application);
-        r.application = nullptr;
-    }
-    if (application) {
-        state = application->state();
-        std::vector<std::shared_ptr<Book>> books;
-        {
-            Lock lock(state->mutex);
-            books.swap(state->books);
-            state->activeBook.reset();
-        }
-    }
-    // The books and the application are released here, outside every lock.
-}
-
-HRESULT registerSpreadsheetApplication() {
-    return platform::registerServerClass(kApplicationClsid, kApplicationProgId, [](REFIID riid, void** object) -> HRESULT {
-        if (!object) return E_POINTER;
-        auto app = startSpreadsheetApplication();
-        return app->QueryInterface(riid, object);
-    });
-}
-
-HRESULT revokeSpreadsheetApplication() {
-    stopSpreadsheetApplication();
-    return platform::revokeServerClass(kApplicationClsid);
+platform::ComPtr<IDispatch> makeApplicationObject(const std::shared_ptr<AppState>& state) {
+    auto application = platform::makeCom<ApplicationObject>(state);
+    return platform::ComPtr<IDispatch>(static_cast<IDispatch*>(application.get()));
 }
 
 }  // namespace sheet

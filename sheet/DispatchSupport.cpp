@@ -1,3 +1,4 @@
+// Argument readers and the translation of member failures into result codes.
 #include "sheet/DispatchSupport.h"
 
 #include "sheet/Utf.h"
@@ -12,6 +13,7 @@ const char16_t kErrorSource[] = u"Spreadsheet stand-in";
 
 void failWith(HRESULT code) { throw DispatchFailure{code, {}}; }
 void applicationError(std::string description) { throw DispatchFailure{DISP_E_EXCEPTION, std::move(description)}; }
+std::string quoted(const std::u16string& name) { return "'" + utf16ToUtf8(name) + "'"; }
 
 HRESULT translateCurrentException(EXCEPINFO* excepInfo) {
     std::string description;

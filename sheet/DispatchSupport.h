@@ -7,7 +7,6 @@
 #include "platform/Variant.h"
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,6 +26,8 @@ struct DispatchFailure {
 };
 [[noreturn]] void failWith(HRESULT code);
 [[noreturn]] void applicationError(std::string description);
+// A workbook or sheet name as error texts quote it: 'Sheet 1'.
+std::string quoted(const std::u16string& name);
 
 // Runs body and converts what it throws into the HRESULT and EXCEPINFO of Invoke.
 template <class Body>
@@ -41,24 +42,6 @@ HRESULT guardedInvoke(EXCEPINFO* excepInfo, Body&& body) {
     } catch (...) {
         return translateCurrentException(excepInfo);
     }
-}
-
-// The body of most objects' Invoke: `before` run without the lock (it may take it
-// itself), then the member dispatched with the application's lock held, its result
-// handed back, failures of either turned into the result code.
-template <class Before, class Dispatch>
-HRESULT lockedInvoke(std::mutex& mutex, EXCEPINFO* excepInfo, platform::Variant* result, Before&& before,
-                     Dispatch&& dispatch) {
-    return guardedInvoke(excepInfo, [&] {
-        before();
-        std::lock_guard<std::mutex> lock(mutex);
-        platform::Variant r = dispatch();
-        if (result) *result = std::move(r);
-    });
-}
-template <class Dispatch>
-HRESULT lockedInvoke(std::mutex& mutex, EXCEPINFO* excepInfo, platform::Variant* result, Dispatch&& dispatch) {
-    return lockedInvoke(mutex, excepInfo, result, [] {}, std::forward<Dispatch>(dispatch));
 }
 
 enum class Kind { Get, Put, Method };

@@ -60,10 +60,4 @@ void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared);
 // made elsewhere reach subscribers without a call.
 void reloadChangedWorkbooks();
 
-namespace testing {
-// Makes the next `count` saves fail after part of the temporary file is written,
-// as a full disk would.
-void failNextSaves(int count);
-}  // namespace testing
-
 }  // namespace sheet

@@ -3,16 +3,14 @@
 // programs reloaded with a SheetChange event per changed cell.
 #include "sheet/Spreadsheet.h"
 
+#include "platform/File.h"
 #include "sheet/DispatchSupport.h"
 #include "sheet/Objects.h"
 #include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/Package.h"
 
-#include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,8 +23,6 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-std::atomic<int> failingSaves{0};
-
 std::optional<FileStamp> stampOf(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -34,35 +30,13 @@ std::optional<FileStamp> stampOf(const std::string& path) {
                      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-std::string systemError(int error) { return std::strerror(error); }
-
 std::string readFile(const std::string& path, std::uint64_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error(systemError(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0) throw std::runtime_error(systemError(errno));
-    if (!S_ISREG(st.st_mode)) throw std::runtime_error("not a regular file");
-    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throw std::runtime_error("the file is too large to be a workbook here");
-    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw std::runtime_error(systemError(errno));
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    bytes.resize(done);
-    return bytes;
-}
-
-std::string directoryOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string bytes;
+    platform::FileStatus read = platform::readFile(path, bytes, maxBytes);
+    if (read) return bytes;
+    if (read.error().step == platform::FileStep::tooLarge)
+        throw std::runtime_error("the file is too large to be a workbook here");
+    throw std::runtime_error(read.error().reason());
 }
 
 std::string baseName(const std::string& path) {
@@ -70,62 +44,25 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Writes bytes to a temporary file beside path and returns its name; the caller
-// renames or links it into place.
-std::string writeTemporary(const std::string& path, const std::string& bytes) {
-    std::string temp = directoryOf(path) + "/." + baseName(path) + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw std::runtime_error("cannot create a temporary file in " + directoryOf(path) + ": " + systemError(errno));
-    // mkstemp makes the file private; the workbook keeps the mode of the file it
-    // replaces, and a new one is readable by others like any file the user saves.
-    struct stat existing;
-    ::fchmod(fd, ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644);
-    auto fail = [&](int error) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw std::runtime_error(systemError(error));
-    };
-    std::size_t limit = bytes.size();
-    bool injected = false;
-    if (failingSaves.load() > 0 && failingSaves.fetch_sub(1) > 0) {
-        limit /= 2;
-        injected = true;
-    }
-    std::size_t done = 0;
-    while (done < limit) {
-        ssize_t n = ::write(fd, bytes.data() + done, limit - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail(errno);
-        done += static_cast<std::size_t>(n);
-    }
-    if (injected) fail(ENOSPC);
-    if (::fsync(fd) != 0) fail(errno);
-    if (::close(fd) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        throw std::runtime_error(systemError(error));
-    }
-    return temp;
+// A workbook keeps the mode of the file it replaces, and a new one is readable by
+// others like any file the user saves.
+platform::WriteOptions workbookWriteOptions() {
+    platform::WriteOptions options;
+    options.newFileMode = 0644;
+    return options;
 }
 
 void replaceFile(const std::string& path, const std::string& bytes) {
-    std::string temp = writeTemporary(path, bytes);
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        ::unlink(temp.c_str());
-        throw std::runtime_error(systemError(error));
-    }
+    platform::FileStatus written = platform::writeFileAtomically(path, bytes, workbookWriteOptions());
+    if (!written) throw std::runtime_error(written.error().message());
 }
 
-// Creates path with bytes unless it exists (false then).
+// Creates path with bytes unless something is there (false then).
 bool createFileExclusively(const std::string& path, const std::string& bytes) {
-    std::string temp = writeTemporary(path, bytes);
-    int result = ::link(temp.c_str(), path.c_str());
-    int error = errno;
-    ::unlink(temp.c_str());
-    if (result == 0) return true;
-    if (error == EEXIST) return false;
-    throw std::runtime_error(systemError(error));
+    platform::FileStatus created = platform::createFileExclusively(path, bytes, workbookWriteOptions());
+    if (created) return true;
+    if (created.error().step == platform::FileStep::create && created.error().code == EEXIST) return false;
+    throw std::runtime_error(created.error().message());
 }
 
 std::string absolutePath(const std::string& path) {
@@ -372,9 +309,5 @@ void refreshFromDisk(const std::shared_ptr<AppState>& app) {
 void reloadChangedWorkbooks() {
     if (auto app = runningState()) refreshFromDisk(app);
 }
-
-namespace testing {
-void failNextSaves(int count) { failingSaves = count; }
-}  // namespace testing
 
 }  // namespace sheet

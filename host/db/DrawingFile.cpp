@@ -4,115 +4,33 @@
 #include "host/db/DrawingStore.h"
 #include "host/db/UnitFormat.h"
 #include "host/dxf/DxfTokenizer.h"
+#include "platform/File.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
+#include <cstdint>
 #include <ostream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-int g_failWriteErrno = 0;
-
-std::string systemError(int err) { return std::strerror(err); }
-
-// Owns a file descriptor.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { close(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int close() {
-        int r = 0;
-        if (fd_ >= 0) r = ::close(fd_);
-        fd_ = -1;
-        return r;
-    }
-
-private:
-    int fd_;
-};
-
-// Removes a temporary file unless it was renamed into place.
-class TempFile {
-public:
-    explicit TempFile(std::string path) : path_(std::move(path)) {}
-    ~TempFile() {
-        if (!kept_) ::unlink(path_.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    void keep() { kept_ = true; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-    bool kept_ = false;
-};
+// A drawing's text is held with 32-bit offsets, which bounds the file (checkTextSize
+// says by how much and words the refusal).
+constexpr std::uint64_t kMaxDrawingBytes = std::uint64_t{UINT32_MAX} - 1;
 
 bool readWholeFile(const std::string& path, std::string& out, std::string& error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        error = path + ": " + systemError(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
-        return false;
-    }
-    try {
-        tabdb::checkTextSize(static_cast<std::uint64_t>(st.st_size));
-    } catch (const dxf::DxfError& e) {
-        error = path + ": " + e.what();
-        return false;
-    }
-    out.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < out.size()) {
-        ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = path + ": " + systemError(errno);
+    platform::FileStatus read = platform::readFile(path, out, kMaxDrawingBytes);
+    if (read) return true;
+    if (read.error().step == platform::FileStep::tooLarge) {
+        try {
+            tabdb::checkTextSize(read.error().fileBytes);
+        } catch (const dxf::DxfError& e) {
+            error = path + ": " + e.what();
             return false;
         }
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
     }
-    out.resize(got);
-    return true;
-}
-
-bool writeAll(int fd, std::string_view data, int& err) {
-    if (g_failWriteErrno) {
-        err = std::exchange(g_failWriteErrno, 0);
-        return false;
-    }
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-std::string directoryOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    error = path + ": " + read.error().reason();
+    return false;
 }
 
 }  // namespace
-
-void drawingFileTestFailNextWrite(int errnoValue) { g_failWriteErrno = errnoValue; }
 
 DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
     DrawingOpenResult result;
@@ -150,53 +68,43 @@ std::string backupPathFor(const std::string& path) {
 }
 
 DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
-    auto failed = [&](const std::string& what, int err) {
-        return DrawingSaveResult{false, "could not save " + path + ": " + what + ": " + systemError(err) +
-                                            "; the previous file is unchanged"};
+    auto failed = [&](const platform::FileError& e) {
+        // Past the rename the new drawing is in place; only its folder entry may not
+        // have reached the disk.
+        std::string state = e.step == platform::FileStep::syncFolder ? "the drawing was written but may not survive a power failure"
+                                                                     : "the previous file is unchanged";
+        return DrawingSaveResult{false, "could not save " + path + ": " + e.message() + "; " + state};
     };
     if (path.empty()) return {false, "could not save: the drawing has no file name"};
-    std::string tmpl = directoryOf(path) + "/.tablora-save-XXXXXX";
-    int raw = ::mkstemp(tmpl.data());
-    if (raw < 0) return failed("cannot create a temporary file", errno);
-    Fd fd(raw);
-    TempFile temp(tmpl);
-    bool ok = true;
-    int err = 0;
+    platform::WriteOptions options;
+    options.newFileMode = 0644;
+    // The previous file becomes NAME.bak, beside the name the user gave, while NAME
+    // keeps its old content until the new content replaces it in one rename.
+    options.backupPath = backupPathFor(path);
+    platform::AtomicFile file;
+    if (platform::FileStatus opened = file.open(path, options); !opened) return failed(opened.error());
+    platform::FileStatus status;
     std::string pending;
     // Large stretches go straight out; small patches are gathered first.
     db.store().write([&](std::string_view s) {
-        if (!ok) return;
+        if (!status) return;
         if (s.size() >= 65536) {
-            if (!pending.empty()) { ok = writeAll(fd.get(), pending, err); pending.clear(); }
-            if (ok) ok = writeAll(fd.get(), s, err);
+            if (!pending.empty()) {
+                status = file.write(pending);
+                pending.clear();
+            }
+            if (status) status = file.write(s);
         } else {
             pending.append(s);
-            if (pending.size() >= 65536) { ok = writeAll(fd.get(), pending, err); pending.clear(); }
+            if (pending.size() >= 65536) {
+                status = file.write(pending);
+                pending.clear();
+            }
         }
     });
-    if (ok && !pending.empty()) ok = writeAll(fd.get(), pending, err);
-    if (!ok) return failed("write failed", err);
-    if (::fsync(fd.get()) != 0) return failed("write failed", errno);
-    struct stat st {};
-    bool existed = ::stat(path.c_str(), &st) == 0;
-    if (existed) ::fchmod(fd.get(), st.st_mode & 07777);
-    else ::fchmod(fd.get(), 0644);
-    if (fd.close() != 0) return failed("write failed", errno);
-    if (existed) {
-        // The previous file becomes NAME.bak; a hard link leaves NAME in place until
-        // the new content replaces it in one rename.
-        std::string bak = backupPathFor(path);
-        if (::unlink(bak.c_str()) != 0 && errno != ENOENT) return failed("cannot replace " + bak, errno);
-        if (::link(path.c_str(), bak.c_str()) != 0) {
-            std::string old, error;
-            if (!readWholeFile(path, old, error)) return failed("cannot keep the previous file as " + bak, errno);
-            Fd b(::open(bak.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-            int e2 = 0;
-            if (b.get() < 0 || !writeAll(b.get(), old, e2)) return failed("cannot keep the previous file as " + bak, e2 ? e2 : errno);
-        }
-    }
-    if (::rename(temp.path().c_str(), path.c_str()) != 0) return failed("cannot replace the file", errno);
-    temp.keep();
+    if (status && !pending.empty()) status = file.write(pending);
+    if (status) status = file.commit();
+    if (!status) return failed(status.error());
     db.setFileName(path);
     db.setModified(false);
     return {true, {}};

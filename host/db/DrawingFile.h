@@ -28,7 +28,9 @@ DrawingOpenResult openDrawingFile(const std::string& path);
 DrawingOpenResult openDrawingText(std::string text, std::string_view name = "<memory>");
 
 // Writes to the database's file name, keeping the previous file as NAME.bak
-// (NAME with its extension replaced). Clears the modified flag on success.
+// (NAME with its extension replaced). A symbolic link at the name is written
+// through to its target, which keeps its mode; a new file is made 0644. Clears the
+// modified flag on success.
 DrawingSaveResult saveDrawing(AcDbDatabase& db);
 // Writes to `path` the same way (a file already there is kept as its .bak) and
 // makes `path` the database's file name.
@@ -40,9 +42,6 @@ std::string writeDrawingText(const AcDbDatabase& db);
 // nested in blocks) with handle, block name, layer, insertion point, rotation, scale
 // factors and each attribute's tag and text, numbers in the drawing's units.
 void listBlockReferences(AcDbDatabase& db, std::ostream& out);
-
-// Test seam: the next save fails at its first write with this errno (ENOSPC...).
-void drawingFileTestFailNextWrite(int errnoValue);
 
 // The .bak name of a drawing path: "site.dxf" -> "site.bak".
 std::string backupPathFor(const std::string& path);

@@ -3,9 +3,11 @@
 #include "platform/Profile.h"
 
 #include "platform/Text.h"
+#include "tests/common/FileFault.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -191,6 +193,37 @@ TEST_F(ProfileTest, WritesThroughASymbolicLink) {
     EXPECT_NE(WritePrivateProfileStringA("S", "k", "w", link.c_str()), 0);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(read(), "[S]\nk=w\n");
+}
+
+TEST_F(ProfileTest, AFailedWriteLeavesTheFileAndSaysWhy) {
+    using platform::test::FileCall;
+    struct Case {
+        const char* name;
+        FileCall call;
+        int error;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {"file unreadable", FileCall::read, EIO, ERROR_READ_FAULT},
+        {"folder not writable", FileCall::open, EACCES, ERROR_ACCESS_DENIED},
+        {"disk full", FileCall::write, ENOSPC, ERROR_DISK_FULL},
+        {"sync fails", FileCall::fsync, EIO, ERROR_WRITE_FAULT},
+        {"rename fails", FileCall::rename, EXDEV, ERROR_WRITE_FAULT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("[S]\nk=v\n");
+        SetLastError(0);
+        {
+            // The file is opened for reading first; the open that fails is the temporary's.
+            platform::test::FileFault fault(c.call, c.error, c.call == FileCall::open ? 1 : 0);
+            EXPECT_EQ(WritePrivateProfileStringA("S", "k", "w", file_.c_str()), 0);
+        }
+        EXPECT_EQ(GetLastError(), c.expected);
+        EXPECT_EQ(read(), "[S]\nk=v\n");
+        for (const auto& e : fs::directory_iterator(dir_))
+            EXPECT_EQ(e.path().filename().string(), "settings.ini") << "nothing else left behind";
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The registry stand-in: query semantics, the hive file format, damaged files,
-// concurrent writers and the fault hooks.
+// concurrent writers, failed hive writes and the close fault hook.
 #include "platform/Registry.h"
+
+#include "tests/common/FileFault.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using platform::test::FileCall;
 
 namespace {
 
@@ -360,14 +363,41 @@ TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesKeepEveryValue) {
             EXPECT_EQ(v[0], i);
         }
     for (const auto& e : fs::directory_iterator(home_))
-        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << "temporary left behind";
+        EXPECT_FALSE(e.path().filename().string().ends_with(".tmp")) << "temporary left behind";
 }
 
-TEST_F(RegistryTest, InjectedFaultsFailTheChosenCallsOnly) {
+TEST_F(RegistryTest, AFailedHiveWriteChangesNothingAndSaysWhy) {
     auto key = create("SOFTWARE\\Faults");
-    // The third write fails; the others go through.
-    platform::injectRegistryFault(platform::RegistryCall::set, 2, 1, ERROR_CANTWRITE);
+    setDword(key.get(), "Kept", 7);
+    const std::string before = readText(userHive());
+    struct Case {
+        const char* name;
+        FileCall call;
+        int error;
+        LONG expected;
+    };
+    const Case cases[] = {
+        {"lock file refused", FileCall::open, EACCES, ERROR_ACCESS_DENIED},
+        {"lock not granted", FileCall::flock, ENOLCK, ERROR_CANTWRITE},
+        // A hive that cannot be read is never replaced by what little is known.
+        {"hive unreadable", FileCall::read, EIO, ERROR_CANTREAD},
+        {"disk full", FileCall::write, ENOSPC, ERROR_DISK_FULL},
+        {"quota exceeded", FileCall::fsync, EDQUOT, ERROR_DISK_FULL},
+        {"rename fails", FileCall::rename, EIO, ERROR_CANTWRITE},
+    };
     const BYTE v[4] = {1, 0, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            platform::test::FileFault fault(c.call, c.error);
+            EXPECT_EQ(RegSetValueExA(key.get(), "New", 0, REG_DWORD, v, 4), c.expected);
+        }
+        EXPECT_EQ(readText(userHive()), before);
+        for (const auto& e : fs::directory_iterator(home_))
+            EXPECT_FALSE(e.path().filename().string().ends_with(".tmp")) << "temporary left behind";
+    }
+    // Each write replaces the file once: the third fails, the others go through.
+    platform::test::FileFault third(FileCall::rename, EIO, 2);
     const LONG expected[] = {ERROR_SUCCESS, ERROR_SUCCESS, ERROR_CANTWRITE, ERROR_SUCCESS};
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -377,19 +407,41 @@ TEST_F(RegistryTest, InjectedFaultsFailTheChosenCallsOnly) {
     std::string file = readText(userHive());
     EXPECT_EQ(file.find("\"V2\""), std::string::npos);
     EXPECT_NE(file.find("\"V3\""), std::string::npos);
+}
 
-    // A failing close still gives the handle back.
-    platform::injectRegistryFault(platform::RegistryCall::close, 0, 1, ERROR_INVALID_HANDLE);
+TEST_F(RegistryTest, AFailingCloseStillGivesTheHandleBack) {
+    auto key = create("SOFTWARE\\Faults");
+    platform::injectRegistryCloseFault(0, 1, ERROR_INVALID_HANDLE);
     std::size_t before = platform::openRegistryKeyCount();
     EXPECT_EQ(key.close(), ERROR_INVALID_HANDLE);
     EXPECT_EQ(platform::openRegistryKeyCount(), before - 1);
 
-    platform::injectRegistryFault(platform::RegistryCall::create, 0, 1, ERROR_ACCESS_DENIED);
-    platform::RegistryKey refused;
+    // Creating a key is a hive write like any other.
+    platform::test::FileFault refused(FileCall::open, EACCES);
+    platform::RegistryKey created;
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              refused.put(), nullptr),
+                              created.put(), nullptr),
               ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(refused);
+    EXPECT_FALSE(created);
+}
+
+TEST_F(RegistryTest, TheHiveIsPrivateKeepsItsModeAndALinkToItStays) {
+    auto key = create("SOFTWARE\\Modes");
+    EXPECT_EQ(fs::status(userHive()).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(userHive(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    setDword(key.get(), "A", 1);
+    EXPECT_EQ(fs::status(userHive()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // A hive kept elsewhere (with the user's other settings) and linked in.
+    fs::create_directories(home_ / "elsewhere");
+    fs::rename(userHive(), home_ / "elsewhere" / "user.reg");
+    fs::create_symlink("elsewhere/user.reg", userHive());
+    setDword(key.get(), "B", 2);
+    EXPECT_TRUE(fs::is_symlink(userHive()));
+    std::string file = readText(home_ / "elsewhere" / "user.reg");
+    EXPECT_NE(file.find("\"A\"=dword:00000001"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"B\"=dword:00000002"), std::string::npos) << file;
 }
 
 TEST_F(RegistryTest, UnreadableHiveIsNeverReplaced) {

@@ -150,5 +150,46 @@ TEST_F(MemberCallsTest, RangeTakesOneOrTwoCornersAndEntireRowReachesWholeRow) {
     EXPECT_EQ(call(getObject(cell(sheet.get(), 6, 1).get(), id::Font).get(), id::Bold, DISPATCH_PROPERTYGET).boolVal(), VARIANT_FALSE);
 }
 
+
+TEST_F(MemberCallsTest, UsedRangeSpansTheWrittenCellsAndTheComments) {
+    auto sheet = newSheet();
+    auto address = [&] {
+        return narrow(call(getObject(sheet.get(), id::UsedRange).get(), id::Address, DISPATCH_PROPERTYGET).bstrVal());
+    };
+    // An empty sheet answers its first cell, as the application does.
+    EXPECT_EQ(address(), "$A$1");
+    put(cell(sheet.get(), 5, 3).get(), id::Value, bstr("x"));
+    EXPECT_EQ(address(), "$C$5");
+    put(cell(sheet.get(), 9, 2).get(), id::Value, Variant::r8(1));
+    call(cell(sheet.get(), 2, 5).get(), id::AddComment, DISPATCH_METHOD, {bstr("note")});
+    EXPECT_EQ(address(), "$B$2:$E$9");
+}
+
+TEST_F(MemberCallsTest, ADeletedCommentIsGoneAndItsObjectRefusesEveryMember) {
+    auto sheet = newSheet();
+    auto c = cell(sheet.get(), 3, 1);
+    call(c.get(), id::AddComment, DISPATCH_METHOD, {bstr("1F3")});
+    auto comment = getObject(c.get(), id::Comment);
+    call(comment.get(), id::Delete, DISPATCH_METHOD);
+    EXPECT_EQ(call(c.get(), id::Comment, DISPATCH_PROPERTYGET).pdispVal(), nullptr);
+    EXCEPINFO info;
+    EXPECT_EQ(rawInvoke(comment.get(), id::Text, DISPATCH_METHOD, {}, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(rawInvoke(comment.get(), id::Delete, DISPATCH_METHOD, {}, &info), DISP_E_EXCEPTION);
+    // The cell takes a new comment afterwards.
+    call(c.get(), id::AddComment, DISPATCH_METHOD, {bstr("2A0")});
+    EXPECT_EQ(call(getObject(c.get(), id::Comment).get(), id::Text, DISPATCH_METHOD).bstrVal(), u"2A0");
+}
+
+TEST_F(MemberCallsTest, AFormulaStoredWithoutItsResultIsNotAvailable) {
+    std::filesystem::copy_file(std::string(TABLORA_FIXTURES_DIR) + "/xlsx/openpyxl-comments-textformat.xlsx",
+                               folder() + "/formula.xlsx");
+    openWorkbookFile(folder() + "/formula.xlsx");
+    auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
+    auto e2 = cell(getObject(sheets.get(), id::Item, {bstr("DOOR")}).get(), 2, 5);
+    Variant v = call(e2.get(), id::Value, DISPATCH_PROPERTYGET);
+    ASSERT_EQ(v.vt(), VT_ERROR);
+    EXPECT_EQ(static_cast<std::uint32_t>(v.scode()), 0x800A07FAu) << "#N/A, not an empty cell";
+}
+
 }  // namespace
 }  // namespace sheet::test

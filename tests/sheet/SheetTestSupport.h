@@ -8,6 +8,7 @@
 #include "platform/LiveObjects.h"
 #include "platform/Unknown.h"
 #include "platform/Variant.h"
+#include "sheet/DispatchIds.h"
 #include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
@@ -21,16 +22,7 @@
 
 namespace sheet::test {
 
-namespace id {
-// Application
-constexpr DISPID ActiveWorkbook = 0x134, Workbooks = 0x23C, ActiveSheet = 0x133, Visible = 0x22E, Interactive = 0x169;
-// Collections and workbook
-constexpr DISPID Add = 0xB5, Count = 0x76, Item = 0xAA, Worksheets = 0x1EE, Name = 0x6E, Activate = 0x130;
-// Worksheet and range
-constexpr DISPID Cells = 0xEE, Columns = 0xF1, Range = 0xC5, Value = 6, Text = 0x8A, Comment = 0x38E, AddComment = 0x56D;
-constexpr DISPID EntireRow = 0xF7, Font = 0x92, NumberFormat = 0xC1, AutoFit = 0xED, Row = 0x101, Column = 0xF0;
-constexpr DISPID Worksheet = 0x15C, Parent = 0x96, Bold = 0x60;
-}  // namespace id
+namespace id = ::sheet::dispid;
 
 using platform::ComPtr;
 using platform::Variant;
@@ -72,7 +64,6 @@ protected:
     void TearDown() override {
         app.reset();
         revokeSpreadsheetApplication();
-        testing::failNextSaves(0);
         std::filesystem::current_path(previous_);
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);

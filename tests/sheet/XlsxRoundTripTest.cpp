@@ -5,6 +5,7 @@
 #include "SheetTestSupport.h"
 
 #include "sheet/xlsx/Zip.h"
+#include "tests/common/FileFault.h"
 
 #include <filesystem>
 #include <fstream>
@@ -227,8 +228,12 @@ TEST_F(XlsxRoundTripTest, AFailedSaveLeavesThePreviousFileIntact) {
     auto sheet = openCopy("openpyxl-comments-textformat.xlsx");
     std::string before = slurp("openpyxl-comments-textformat.xlsx");
     put(cell(sheet.get(), 9, 9).get(), id::Value, bstr("lost?"));
-    testing::failNextSaves(1);
-    auto problems = flushChangedWorkbooks();
+    std::vector<std::string> problems;
+    {
+        // The disk fills up part way through the temporary file.
+        platform::test::FileFault full(platform::test::FileFault::AfterBytes{2048}, ENOSPC);
+        problems = flushChangedWorkbooks();
+    }
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("openpyxl-comments-textformat.xlsx"), std::string::npos) << problems[0];
     EXPECT_EQ(slurp("openpyxl-comments-textformat.xlsx"), before);

@@ -3,6 +3,7 @@
 #include "host/db/DrawingFile.h"
 #include "host/db/DrawingStore.h"
 #include "host/dxf/DxfTokenizer.h"
+#include "tests/common/FileFault.h"
 
 #include <gtest/gtest.h>
 
@@ -66,11 +67,11 @@ TEST(DxfRefusal, BadInputNamesTheLine) {
 // Decoded objects keep 32-bit offsets into the text with one value meaning "absent":
 // the longest text allowed is one byte shorter than that value.
 TEST(DxfRefusal, TextTooLongForTheOffsetsIsRefused) {
-    EXPECT_NO_THROW(tabdb::checkTextSize(std::uint64_t{UINT32_MAX} - 1));
+    EXPECT_NO_THROW(hostdb::checkTextSize(std::uint64_t{UINT32_MAX} - 1));
     for (std::uint64_t size : {std::uint64_t{UINT32_MAX}, std::uint64_t{1} << 32, std::uint64_t{5} << 30}) {
         SCOPED_TRACE(size);
         try {
-            tabdb::checkTextSize(size);
+            hostdb::checkTextSize(size);
             ADD_FAILURE() << "not refused";
         } catch (const dxf::DxfError& e) {
             EXPECT_EQ(std::string(e.what()), "line 1: the file has " + std::to_string(size) +
@@ -89,8 +90,11 @@ TEST(DxfRefusal, FailedSaveKeepsThePreviousFile) {
     ASSERT_TRUE(r) << r.error;
     ASSERT_EQ(r.database->setLuprec(6), Acad::eOk);
 
-    drawingFileTestFailNextWrite(ENOSPC);
-    auto failed = saveDrawing(*r.database);
+    DrawingSaveResult failed;
+    {
+        platform::test::FileFault full(platform::test::FileCall::write, ENOSPC);
+        failed = saveDrawing(*r.database);
+    }
     EXPECT_FALSE(failed);
     EXPECT_NE(failed.error.find("No space left on device"), std::string::npos) << failed.error;
     EXPECT_NE(failed.error.find("previous file is unchanged"), std::string::npos) << failed.error;

@@ -6,8 +6,11 @@
 
 #include "platform/Registry.h"
 
+#include "tests/common/FileFault.h"
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -168,7 +171,7 @@ TEST_F(SettingsTest, ResetKeepsIncludeConstant) {
 
 TEST_F(SettingsTest, FailedCloseOfTheExportKeyLeavesImportAtDefaults) {
     writeHive(kExportSection + "\"StartRow\"=dword:00000005\n\n" + kImportSection + "\"StartRow\"=dword:00000009\n");
-    platform::injectRegistryFault(platform::RegistryCall::close, 0, 1, ERROR_INVALID_HANDLE);
+    platform::injectRegistryCloseFault(0, 1, ERROR_INVALID_HANDLE);
     Settings s = load();
     EXPECT_EQ(s.exportOptions.StartRow, 5);
     EXPECT_EQ(s.importOptions.StartRow, 2);
@@ -240,28 +243,34 @@ TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecord) {
 }
 
 TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
+    // Every key created and every value set replaces the hive file once, so the
+    // n-th hive write is the n-th rename.
     struct Case {
         const char* name;
-        platform::RegistryCall call;
+        bool failClose;             // else the hive write after `skip` others fails
         int skip;
         const char* lastWritten;    // null: nothing under Export
         const char* firstMissing;   // null: nothing missing
+        bool importKeyMade;
         bool importWritten;
     };
     const Case cases[] = {
-        {"fifth write fails", platform::RegistryCall::set, 4, "\"XCoord\"", "\"YCoord\"", false},
-        {"first import write fails", platform::RegistryCall::set, 21, "\"ExportAttPrompts\"", "\"ImportSettings\"",
-         false},
-        {"creating the Export key fails", platform::RegistryCall::create, 0, nullptr, "\"AddHeader\"", false},
-        {"closing the Export key fails", platform::RegistryCall::close, 0, "\"ExportAttPrompts\"", "\"ImportSettings\"",
-         false},
-        {"closing the Import key fails", platform::RegistryCall::close, 1, "\"ExportAttPrompts\"", nullptr, true},
+        {"fifth value fails", false, 1 + 4, "\"XCoord\"", "\"YCoord\"", false, false},
+        {"first import value fails", false, 1 + 21 + 1, "\"ExportAttPrompts\"", "\"ImportSettings\"", true, false},
+        {"creating the Export key fails", false, 0, nullptr, "\"AddHeader\"", false, false},
+        {"closing the Export key fails", true, 0, "\"ExportAttPrompts\"", "\"ImportSettings\"", false, false},
+        {"closing the Import key fails", true, 1, "\"ExportAttPrompts\"", nullptr, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(home_ / "user.reg");
         platform::clearRegistryFaults();
-        platform::injectRegistryFault(c.call, c.skip, 1, ERROR_CANTWRITE);
+        std::optional<platform::test::FileFault> hiveWrite;
+        if (c.failClose) {
+            platform::injectRegistryCloseFault(c.skip, 1, ERROR_CANTWRITE);
+        } else {
+            hiveWrite.emplace(platform::test::FileCall::rename, EIO, c.skip);
+        }
         EXPECT_FALSE(tabro::saveSettings(Settings{}));
         std::string file = hive();
         if (c.lastWritten) {
@@ -270,6 +279,7 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
         if (c.firstMissing) {
             EXPECT_EQ(file.find(c.firstMissing), std::string::npos) << file;
         }
+        EXPECT_EQ(file.find(kImportSection) != std::string::npos, c.importKeyMade) << file;
         EXPECT_EQ(file.find("\"StartCol\"") != std::string::npos, c.importWritten) << file;
     }
 }

@@ -1,0 +1,375 @@
+// The hive file format: reading and printing the registry editor's export text.
+#include "platform/RegistryFormat.h"
+
+#include "platform/Text.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace platform::regfile {
+
+namespace {
+
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = foldAscii(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+// Reads a quoted text at s[pos] == '"' with the format's two escapes (\\ and \");
+// pos ends after the closing quote. False for an unterminated text or another escape.
+bool readQuoted(std::string_view s, std::size_t& pos, std::string& out) {
+    out.clear();
+    ++pos;
+    while (pos < s.size()) {
+        char c = s[pos++];
+        if (c == '"') return true;
+        if (c == '\\') {
+            if (pos >= s.size()) return false;
+            char next = s[pos++];
+            if (next != '\\' && next != '"') return false;
+            out += next;
+        } else {
+            out += c;
+        }
+    }
+    return false;
+}
+
+bool readHexBytes(std::string_view s, std::vector<BYTE>& out) {
+    out.clear();
+    s = trim(s);
+    if (s.empty()) return true;
+    if (s.back() == ',') s.remove_suffix(1);  // a wrapped list may end in a comma
+    std::size_t pos = 0;
+    while (true) {
+        std::size_t comma = s.find(',', pos);
+        std::string_view token = trim(s.substr(pos, comma == std::string_view::npos ? s.npos : comma - pos));
+        if (token.empty() || token.size() > 2) return false;
+        int value = 0;
+        for (char c : token) {
+            int d = hexDigit(c);
+            if (d < 0) return false;
+            value = value * 16 + d;
+        }
+        out.push_back(static_cast<BYTE>(value));
+        if (comma == std::string_view::npos) return true;
+        pos = comma + 1;
+    }
+}
+
+// Where a value line's data begins, just after the '=' that follows the name; npos
+// for a malformed name. A quoted name may itself hold '=', so the '=' is looked for
+// only after the name.
+std::size_t dataStart(std::string_view line) {
+    std::size_t pos = 0;
+    if (line[0] == '@') {
+        pos = 1;
+    } else if (line[0] == '"') {
+        std::string name;
+        if (!readQuoted(line, pos, name)) return std::string_view::npos;
+    } else {
+        return std::string_view::npos;
+    }
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    if (pos >= line.size() || line[pos] != '=') return std::string_view::npos;
+    return pos + 1;
+}
+
+enum class LineResult { value, deletion, bad };
+
+// `"Name"=data` or `@=data`. `data` may already include continuation lines.
+LineResult readValueLine(std::string_view line, Value& out) {
+    std::size_t pos = 0;
+    if (line[0] == '@') {
+        out.name.clear();
+        pos = 1;
+    } else if (line[0] == '"') {
+        if (!readQuoted(line, pos, out.name)) return LineResult::bad;
+    } else {
+        return LineResult::bad;
+    }
+    std::string_view rest = trim(line.substr(pos));
+    if (rest.empty() || rest[0] != '=') return LineResult::bad;
+    std::string_view data = trim(rest.substr(1));
+    if (data == "-") return LineResult::deletion;
+    if (!data.empty() && data[0] == '"') {
+        std::size_t p = 0;
+        std::string text;
+        if (!readQuoted(data, p, text) || !trim(data.substr(p)).empty()) return LineResult::bad;
+        out.type = REG_SZ;
+        out.data.assign(text.begin(), text.end());
+        out.data.push_back(0);
+        return LineResult::value;
+    }
+    if (startsWithNoCase(data, "dword:")) {
+        std::string_view digits = trim(data.substr(6));
+        if (digits.empty() || digits.size() > 8) return LineResult::bad;
+        DWORD v = 0;
+        for (char c : digits) {
+            int d = hexDigit(c);
+            if (d < 0) return LineResult::bad;
+            v = v * 16 + static_cast<DWORD>(d);
+        }
+        out.type = REG_DWORD;
+        out.data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                    static_cast<BYTE>(v >> 24)};
+        return LineResult::value;
+    }
+    if (startsWithNoCase(data, "hex:")) {
+        out.type = REG_BINARY;
+        return readHexBytes(data.substr(4), out.data) ? LineResult::value : LineResult::bad;
+    }
+    if (startsWithNoCase(data, "hex(")) {
+        std::size_t close = data.find("):");
+        if (close == std::string_view::npos || close == 4 || close > 12) return LineResult::bad;
+        DWORD type = 0;
+        for (char c : data.substr(4, close - 4)) {
+            int d = hexDigit(c);
+            if (d < 0) return LineResult::bad;
+            type = type * 16 + static_cast<DWORD>(d);
+        }
+        out.type = type;
+        return readHexBytes(data.substr(close + 2), out.data) ? LineResult::value : LineResult::bad;
+    }
+    return LineResult::bad;
+}
+
+
+// The registry editor itself writes UTF-16LE; a file copied over from such a system
+// is read as well and written back as UTF-8 text.
+std::string utf16leToUtf8(std::string_view bytes) {
+    std::string out;
+    std::size_t n = bytes.size() / 2;
+    auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
+               (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+            platform::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            platform::appendUtf8(out, 0xFFFD);
+        } else {
+            platform::appendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
+    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF && static_cast<unsigned char>(text[1]) == 0xFE) {
+        std::string converted = utf16leToUtf8(text.substr(2));
+        parseInto(converted, rootName, hive);
+        return;
+    }
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+
+    std::vector<std::string_view> lines;
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t nl = text.find('\n', pos);
+        std::string_view line = text.substr(pos, nl == std::string_view::npos ? text.npos : nl - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        if (nl == std::string_view::npos) break;
+        pos = nl + 1;
+    }
+
+    std::size_t i = 0;
+    while (i < lines.size() && trim(lines[i]).empty()) ++i;
+    if (i < lines.size() && (trim(lines[i]) == kHeader || trim(lines[i]) == "REGEDIT4")) {
+        ++i;
+    } else if (i < lines.size()) {
+        hive.damaged = true;
+    }
+
+    Key* current = nullptr;  // null before the first section and inside a foreign one
+    bool inSection = false;
+    for (; i < lines.size(); ++i) {
+        std::string_view line = trim(lines[i]);
+        if (line.empty() || line[0] == ';') continue;
+        if (line[0] == '[') {
+            inSection = true;
+            current = nullptr;
+            std::size_t close = line.rfind(']');
+            if (close == std::string_view::npos || !trim(line.substr(close + 1)).empty()) {
+                hive.damaged = true;
+                continue;
+            }
+            std::string_view name = line.substr(1, close - 1);
+            if (!name.empty() && name[0] == '-') continue;  // a deletion entry: nothing to hold
+            std::string path;
+            if (equalNoCase(name, rootName)) {
+                path.clear();
+            } else if (startsWithNoCase(name, rootName) && name.size() > rootName.size() + 1 &&
+                       name[rootName.size()] == '\\') {
+                path = std::string(name.substr(rootName.size() + 1));
+            } else {
+                hive.damaged = true;  // another hive's key cannot be kept in this file
+                continue;
+            }
+            bool badPath = !path.empty() && (path.front() == '\\' || path.back() == '\\' ||
+                                             path.find("\\\\") != std::string::npos);
+            if (badPath) {
+                hive.damaged = true;
+                continue;
+            }
+            current = findKey(hive, path);
+            if (!current) {
+                hive.keys.push_back(Key{std::move(path), {}});
+                current = &hive.keys.back();
+            }
+            continue;
+        }
+        // A wrapped hex list continues on the following lines, each ending in '\'.
+        std::string joined;
+        std::string_view valueLine = line;
+        if (line.back() == '\\') {
+            std::size_t data = dataStart(line);
+            if (data != std::string_view::npos && startsWithNoCase(trim(line.substr(data)), "hex")) {
+                joined.assign(line.substr(0, line.size() - 1));
+                bool finished = false;
+                while (!finished && i + 1 < lines.size()) {
+                    std::string_view next = trim(lines[++i]);
+                    finished = next.empty() || next.back() != '\\';
+                    joined.append(finished ? next : next.substr(0, next.size() - 1));
+                }
+                if (!finished) {  // the file ends inside the list: the value is cut short
+                    hive.damaged = true;
+                    continue;
+                }
+                valueLine = joined;
+            }
+        }
+        Value value;
+        LineResult r = readValueLine(valueLine, value);
+        if (r == LineResult::bad || !inSection) {
+            hive.damaged = true;
+            continue;
+        }
+        if (!current) continue;  // inside a section that could not be read
+        if (r == LineResult::deletion) {
+            std::erase_if(current->values, [&](const Value& v) { return equalNoCase(v.name, value.name); });
+        } else if (Value* existing = findValue(*current, value.name)) {
+            *existing = std::move(value);
+        } else {
+            current->values.push_back(std::move(value));
+        }
+    }
+}
+std::string quote(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+bool writableAsText(const std::vector<BYTE>& data) {
+    if (data.empty() || data.back() != 0) return false;
+    for (std::size_t i = 0; i + 1 < data.size(); ++i)
+        if (data[i] == 0 || data[i] == '\n' || data[i] == '\r') return false;
+    return true;
+}
+
+void appendHex(std::string& out, std::size_t lineStart, const std::vector<BYTE>& data) {
+    static const char* digits = "0123456789abcdef";
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        out += digits[data[i] >> 4];
+        out += digits[data[i] & 15];
+        if (i + 1 < data.size()) {
+            out += ',';
+            // Wrapped like the registry editor wraps, so long values stay readable.
+            if (out.size() - lineStart > 76) {
+                out += "\\\n  ";
+                lineStart = out.size() - 2;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+Key* findKey(Hive& hive, std::string_view path) {
+    for (Key& k : hive.keys)
+        if (equalNoCase(k.path, path)) return &k;
+    return nullptr;
+}
+
+Value* findValue(Key& key, std::string_view name) {
+    for (Value& v : key.values)
+        if (equalNoCase(v.name, name)) return &v;
+    return nullptr;
+}
+
+Hive parse(std::string_view text, std::string_view rootName) {
+    Hive hive;
+    parseInto(text, rootName, hive);
+    return hive;
+}
+
+std::string format(const Hive& hive, std::string_view rootName) {
+    std::string out = kHeader;
+    out += "\n\n";
+    for (const Key& k : hive.keys) {
+        out += '[';
+        out += rootName;
+        if (!k.path.empty()) {
+            out += '\\';
+            out += k.path;
+        }
+        out += "]\n";
+        for (const Value& v : k.values) {
+            std::size_t lineStart = out.size();
+            out += v.name.empty() ? std::string("@") : quote(v.name);
+            out += '=';
+            if (v.type == REG_SZ && writableAsText(v.data)) {
+                out += quote(std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1));
+            } else if (v.type == REG_DWORD && v.data.size() == 4) {
+                char buf[16];
+                DWORD d = static_cast<DWORD>(v.data[0]) | (static_cast<DWORD>(v.data[1]) << 8) |
+                          (static_cast<DWORD>(v.data[2]) << 16) | (static_cast<DWORD>(v.data[3]) << 24);
+                std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(d));
+                out += buf;
+            } else {
+                if (v.type == REG_BINARY) {
+                    out += "hex:";
+                } else {
+                    char buf[24];
+                    std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
+                    out += buf;
+                }
+                appendHex(out, lineStart, v.data);
+            }
+            out += '\n';
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace platform::regfile
