@@ -2,6 +2,7 @@
 // loader mapped), whose entry point is running, and the hooks told when one goes. The
 // command stack and the AutoLISP functions subscribe to remove what an application
 // left registered; the loader only announces. Calls the editor and nothing above.
+// Main thread only.
 #pragma once
 
 #include "host/AcRx.h"

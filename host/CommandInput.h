@@ -1,5 +1,6 @@
 // Layer 2, command input: the source prompts read from, the lines queued ahead of
 // it, and reading the next line for a prompt. Calls only command output below it.
+// Main thread only.
 #pragma once
 
 #include "host/InputSource.h"
