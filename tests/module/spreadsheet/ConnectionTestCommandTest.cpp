@@ -1,19 +1,25 @@
 // The tbtest connection test: its trace lines on the command line and its error box.
 #include "module/cmd/cmdtest.h"
 
-#include "FakeSpreadsheet.h"
+#include "StandInFixture.h"
 #include "host/Editor.h"
 #include "platform/ComError.h"
 #include "platform/MessageBox.h"
+#include "sheet/InvokeHook.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
+namespace tabro::testing {
 namespace {
 
-using tabro::testing::FakeSpreadsheet;
+using sheet::ObjectClass;
+using sheet::testing::InvokeFault;
+using sheet::testing::ScopedInvokeFault;
+using sheet::testing::ScopedInvokeLog;
+namespace dispid = sheet::dispid;
 
 std::string traces(std::initializer_list<int> points) {
     std::string out;
@@ -21,19 +27,7 @@ std::string traces(std::initializer_list<int> points) {
     return out;
 }
 
-class ConnectionTestCommand : public ::testing::Test {
-protected:
-    void SetUp() override {
-        liveAtStart_ = platform::liveComObjects();
-        fake_ = std::make_unique<FakeSpreadsheet>();
-    }
-    void TearDown() override {
-        fake_.reset();
-        EXPECT_EQ(platform::liveComObjects(), liveAtStart_) << "an automation reference was not released";
-    }
-    std::unique_ptr<FakeSpreadsheet> fake_;
-    std::size_t liveAtStart_ = 0;
-};
+class ConnectionTestCommand : public StandInTest {};
 
 TEST_F(ConnectionTestCommand, NotRegisteredShowsTheErrorBox) {
     host::OutputCapture output;
@@ -45,44 +39,55 @@ TEST_F(ConnectionTestCommand, NotRegisteredShowsTheErrorBox) {
     EXPECT_EQ(boxes.last().caption, "Error");
     EXPECT_EQ(boxes.last().owner, adsw_acadMainWnd());
     EXPECT_EQ(boxes.last().type & MB_ICONMASK, MB_ICONERROR);
+    EXPECT_FALSE(running());
 }
 
 TEST_F(ConnectionTestCommand, NotRunningStartsOneAndAddsAWorkbook) {
-    fake_->registerClass();
+    registerClass();
     host::OutputCapture output;
     platform::MessageBoxRecorder boxes;
+    ScopedInvokeLog log;
     EXPECT_TRUE(runConnectionTest());
     EXPECT_EQ(output.text(), traces({48, 50, 64, 66, 68, 72, 74}));
     EXPECT_EQ(boxes.count(), 0u);
-    EXPECT_TRUE(fake_->visible);
-    EXPECT_TRUE(fake_->interactive);
-    EXPECT_EQ(fake_->created, 1);
-    ASSERT_EQ(fake_->books.size(), 1u);
-    EXPECT_EQ(fake_->activeBook, fake_->books[0].get());
+    ASSERT_TRUE(running()) << "the application was started";
+    EXPECT_TRUE(isVisible());
+    // A new application is interactive by itself; the command sets it all the same.
+    EXPECT_EQ(log.count(dispid::Interactive, ObjectClass::Application), 1u);
+    EXPECT_TRUE(get(running().get(), dispid::Interactive).boolVal());
+    EXPECT_EQ(workbookCount(), 1);
+    EXPECT_EQ(activeWorkbookName(), u"Book1");
 }
 
 TEST_F(ConnectionTestCommand, RunningWithAWorkbookAddsNothing) {
-    fake_->registerClass();
-    fake_->run();
-    fake_->addBook();
-    FakeSpreadsheet::Book& second = fake_->addBook();
-    fake_->activeBook = fake_->books[0].get();
-    (void)second;
+    registerClass();
+    DispatchPtr started = start();
+    DispatchPtr first = addWorkbook();
+    DispatchPtr second = addWorkbook();
+    platform::invoke(first.get(), dispid::Activate, DISPATCH_METHOD);
     host::OutputCapture output;
     EXPECT_TRUE(runConnectionTest());
     EXPECT_EQ(output.text(), traces({48, 64, 66, 68, 72, 74}));
-    EXPECT_EQ(fake_->books.size(), 2u);
-    EXPECT_EQ(fake_->activeBook, fake_->books[0].get());
-    EXPECT_EQ(fake_->created, 0);
+    EXPECT_EQ(workbookCount(), 2);
+    EXPECT_EQ(activeWorkbookName(), nameOf(first.get()));
+    EXPECT_EQ(running().get(), started.get()) << "no second application";
 }
 
 TEST_F(ConnectionTestCommand, AFailingMemberStopsTheTraceAndIsRaised) {
-    fake_->registerClass();
-    fake_->run();
-    fake_->app->members.erase(tabro::xl::dispid::Visible);
+    registerClass();
+    DispatchPtr started = start();
+    ScopedInvokeFault fault(InvokeFault(dispid::Visible).on(ObjectClass::Application).describedAs("Not now."));
     host::OutputCapture output;
-    EXPECT_THROW(runConnectionTest(), _com_error);
+    try {
+        runConnectionTest();
+        ADD_FAILURE() << "no error";
+    } catch (const _com_error& e) {
+        EXPECT_EQ(static_cast<std::uint32_t>(e.Error()), 0x800A03ECu);
+        EXPECT_EQ(e.Description(), u"Not now.");
+    }
     EXPECT_EQ(output.text(), traces({48, 64}));
+    EXPECT_EQ(workbookCount(), 0) << "nothing after the failed member ran";
 }
 
 }  // namespace
+}  // namespace tabro::testing

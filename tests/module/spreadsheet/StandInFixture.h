@@ -1,0 +1,73 @@
+// The real spreadsheet stand-in for the connection tests: registered under its class
+// name only when a test asks, working in a scratch folder of its own (new workbooks
+// reserve their files there), and read back through its own members. After each test
+// it is stopped and no automation reference may be left alive.
+#pragma once
+
+#include "module/spreadsheet/Automation.h"
+#include "platform/LiveObjects.h"
+#include "sheet/DispatchIds.h"
+#include "sheet/Spreadsheet.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace tabro::testing {
+
+class StandInTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveAtStart_ = platform::liveComObjects();
+        char pattern[] = "/tmp/tabro-connect-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+    }
+    void TearDown() override {
+        sheet::stopSpreadsheetApplication();
+        (void)sheet::revokeSpreadsheetApplication();
+        EXPECT_EQ(platform::liveComObjects(), liveAtStart_) << "an automation reference was not released";
+        std::filesystem::current_path(previous_);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    static void registerClass() { ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK); }
+    static DispatchPtr start() { return sheet::startSpreadsheetApplication(); }
+    static DispatchPtr running() { return sheet::runningSpreadsheetApplication(); }
+
+    // What the application says about itself, asked through its members.
+    static platform::Variant get(IDispatch* object, DISPID id, std::initializer_list<platform::Variant> args = {}) {
+        return platform::invoke(object, id, DISPATCH_PROPERTYGET, args);
+    }
+    static DispatchPtr object(IDispatch* object, DISPID id, std::initializer_list<platform::Variant> args = {}) {
+        return DispatchPtr(get(object, id, args).pdispVal());
+    }
+    static bool isVisible() { return get(running().get(), sheet::dispid::Visible).boolVal() != 0; }
+    static LONG workbookCount() {
+        return get(object(running().get(), sheet::dispid::Workbooks).get(), sheet::dispid::Count).lVal();
+    }
+    static std::u16string nameOf(IDispatch* workbookOrSheet) {
+        return get(workbookOrSheet, sheet::dispid::Name).bstrVal();
+    }
+    static std::u16string activeWorkbookName() {
+        DispatchPtr book = object(running().get(), sheet::dispid::ActiveWorkbook);
+        return book ? nameOf(book.get()) : u"<none>";
+    }
+    // Workbooks.Add on the running application; the new workbook is the active one.
+    static DispatchPtr addWorkbook() {
+        DispatchPtr books = object(running().get(), sheet::dispid::Workbooks);
+        return DispatchPtr(
+            platform::invoke(books.get(), sheet::dispid::Add, DISPATCH_METHOD, {platform::Variant::missing()}).pdispVal());
+    }
+
+private:
+    std::size_t liveAtStart_ = 0;
+    std::filesystem::path folder_, previous_;
+};
+
+}  // namespace tabro::testing
