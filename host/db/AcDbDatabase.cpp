@@ -61,9 +61,9 @@ std::string emptyDrawingText() {
 
 }  // namespace
 
-AcDbDatabase::AcDbDatabase() : AcDbDatabase(std::make_unique<tabdb::DrawingStore>(emptyDrawingText())) {}
+AcDbDatabase::AcDbDatabase() : AcDbDatabase(std::make_unique<hostdb::DrawingStore>(emptyDrawingText())) {}
 
-AcDbDatabase::AcDbDatabase(std::unique_ptr<tabdb::DrawingStore> store) : store_(std::move(store)) {
+AcDbDatabase::AcDbDatabase(std::unique_ptr<hostdb::DrawingStore> store) : store_(std::move(store)) {
     store_->database = this;
 }
 
@@ -90,7 +90,7 @@ Acad::ErrorStatus AcDbDatabase::getAcDbObjectId(AcDbObjectId& id, bool createIfN
                                                 std::uint32_t) const {
     id = AcDbObjectId();
     if (handle.isNull()) return Acad::eNullHandle;
-    if (tabdb::ObjectStub* s = store_->byHandle(handle.value())) {
+    if (hostdb::ObjectStub* s = store_->byHandle(handle.value())) {
         id = AcDbObjectId(s);
         return Acad::eOk;
     }
@@ -102,34 +102,34 @@ AcDbObjectId AcDbDatabase::layerTableId() const { return AcDbObjectId(store_->la
 AcDbObjectId AcDbDatabase::modelSpaceId() const { return AcDbObjectId(store_->modelSpace()); }
 AcDbObjectId AcDbDatabase::paperSpaceId() const { return AcDbObjectId(store_->paperSpace()); }
 
-int AcDbDatabase::lunits() const { return store_->headerInt(tabdb::hLunits, 2); }
-int AcDbDatabase::luprec() const { return store_->headerInt(tabdb::hLuprec, 4); }
-int AcDbDatabase::aunits() const { return store_->headerInt(tabdb::hAunits, 0); }
-int AcDbDatabase::auprec() const { return store_->headerInt(tabdb::hAuprec, 0); }
-int AcDbDatabase::dimzin() const { return store_->headerInt(tabdb::hDimzin, 0); }
-double AcDbDatabase::angbase() const { return dxf::toDouble(store_->header(tabdb::hAngbase).value); }
-bool AcDbDatabase::angdir() const { return store_->headerInt(tabdb::hAngdir, 0) != 0; }
-bool AcDbDatabase::tilemode() const { return store_->headerInt(tabdb::hTilemode, 1) != 0; }
+int AcDbDatabase::lunits() const { return store_->headerInt(hostdb::hLunits, 2); }
+int AcDbDatabase::luprec() const { return store_->headerInt(hostdb::hLuprec, 4); }
+int AcDbDatabase::aunits() const { return store_->headerInt(hostdb::hAunits, 0); }
+int AcDbDatabase::auprec() const { return store_->headerInt(hostdb::hAuprec, 0); }
+int AcDbDatabase::dimzin() const { return store_->headerInt(hostdb::hDimzin, 0); }
+double AcDbDatabase::angbase() const { return dxf::toDouble(store_->header(hostdb::hAngbase).value); }
+bool AcDbDatabase::angdir() const { return store_->headerInt(hostdb::hAngdir, 0) != 0; }
+bool AcDbDatabase::tilemode() const { return store_->headerInt(hostdb::hTilemode, 1) != 0; }
 std::string AcDbDatabase::clayer() const {
-    const std::string& v = store_->header(tabdb::hClayer).value;
+    const std::string& v = store_->header(hostdb::hClayer).value;
     return v.empty() ? "0" : store_->codec().decode(v);
 }
 
-static Acad::ErrorStatus setRanged(tabdb::DrawingStore& s, tabdb::HeaderId id, int v, int lo, int hi) {
+static Acad::ErrorStatus setRanged(hostdb::DrawingStore& s, hostdb::HeaderId id, int v, int lo, int hi) {
     if (v < lo || v > hi) return Acad::eInvalidInput;
     s.setHeader(id, std::to_string(v));
     return Acad::eOk;
 }
-Acad::ErrorStatus AcDbDatabase::setLunits(int u) { return setRanged(*store_, tabdb::hLunits, u, 1, 5); }
-Acad::ErrorStatus AcDbDatabase::setLuprec(int p) { return setRanged(*store_, tabdb::hLuprec, p, 0, 8); }
-Acad::ErrorStatus AcDbDatabase::setAunits(int u) { return setRanged(*store_, tabdb::hAunits, u, 0, 4); }
-Acad::ErrorStatus AcDbDatabase::setAuprec(int p) { return setRanged(*store_, tabdb::hAuprec, p, 0, 8); }
-Acad::ErrorStatus AcDbDatabase::setDimzin(int f) { return setRanged(*store_, tabdb::hDimzin, f, 0, 15); }
-Acad::ErrorStatus AcDbDatabase::setTilemode(bool model) { return setRanged(*store_, tabdb::hTilemode, model ? 1 : 0, 0, 1); }
+Acad::ErrorStatus AcDbDatabase::setLunits(int u) { return setRanged(*store_, hostdb::hLunits, u, 1, 5); }
+Acad::ErrorStatus AcDbDatabase::setLuprec(int p) { return setRanged(*store_, hostdb::hLuprec, p, 0, 8); }
+Acad::ErrorStatus AcDbDatabase::setAunits(int u) { return setRanged(*store_, hostdb::hAunits, u, 0, 4); }
+Acad::ErrorStatus AcDbDatabase::setAuprec(int p) { return setRanged(*store_, hostdb::hAuprec, p, 0, 8); }
+Acad::ErrorStatus AcDbDatabase::setDimzin(int f) { return setRanged(*store_, hostdb::hDimzin, f, 0, 15); }
+Acad::ErrorStatus AcDbDatabase::setTilemode(bool model) { return setRanged(*store_, hostdb::hTilemode, model ? 1 : 0, 0, 1); }
 
-std::string AcDbDatabase::version() const { return store_->header(tabdb::hAcadVer).value; }
-std::string AcDbDatabase::codePage() const { return store_->header(tabdb::hCodePage).value; }
-AcDbHandle AcDbDatabase::handseed() const { return AcDbHandle(store_->header(tabdb::hHandSeed).value.c_str()); }
+std::string AcDbDatabase::version() const { return store_->header(hostdb::hAcadVer).value; }
+std::string AcDbDatabase::codePage() const { return store_->header(hostdb::hCodePage).value; }
+AcDbHandle AcDbDatabase::handseed() const { return AcDbHandle(store_->header(hostdb::hHandSeed).value.c_str()); }
 
 std::string AcDbDatabase::activeLayoutName() const {
     if (tilemode()) return "Model";

@@ -12,14 +12,14 @@
 #include <string>
 #include <string_view>
 
-namespace tabdb { class DrawingStore; }
+namespace hostdb { class DrawingStore; }
 
 class AcDbDatabase {
 public:
     // A new empty drawing as the host makes one: model space, paper space, layer "0",
     // decimal units with precision 4, decimal degrees with precision 0.
     AcDbDatabase();
-    explicit AcDbDatabase(std::unique_ptr<tabdb::DrawingStore> store);
+    explicit AcDbDatabase(std::unique_ptr<hostdb::DrawingStore> store);
     ~AcDbDatabase();
     AcDbDatabase(const AcDbDatabase&) = delete;
     AcDbDatabase& operator=(const AcDbDatabase&) = delete;
@@ -73,10 +73,10 @@ public:
     // Objects open at the moment (readers and writers), for leak checks in tests.
     std::size_t openObjectCount() const;
 
-    tabdb::DrawingStore& store() const { return *store_; }
+    hostdb::DrawingStore& store() const { return *store_; }
 
 private:
-    std::unique_ptr<tabdb::DrawingStore> store_;
+    std::unique_ptr<hostdb::DrawingStore> store_;
 };
 
 // The host's layout manager (the part the module calls).

@@ -8,8 +8,6 @@
 #include <memory>
 #include <string>
 
-class AcDbAttributeDefinition;
-
 class AcDbText : public AcDbEntity {
 public:
     ACRX_DECLARE_MEMBERS(AcDbText);
@@ -34,7 +32,7 @@ public:
 
 protected:
     AcDbText() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 class AcDbAttributeDefinition : public AcDbText {
@@ -50,7 +48,7 @@ public:
 
 protected:
     AcDbAttributeDefinition() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 class AcDbAttribute : public AcDbText {
@@ -72,7 +70,7 @@ public:
 
 protected:
     AcDbAttribute() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 // Walks the attributes of one block reference in stored order. Delete it when done
@@ -116,5 +114,5 @@ public:
 
 protected:
     AcDbBlockReference() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };

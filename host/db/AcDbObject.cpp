@@ -1,12 +1,15 @@
 #include "host/db/AcDbObject.h"
 
 #include "host/db/AcDbDatabase.h"
-#include "host/db/ObjectData.h"
+#include "host/db/ClassMembers.h"
+#include "host/db/DrawingStore.h"
+#include "host/db/ObjectAccess.h"
 
 #include <cstring>
 
-using tabdb::Kind;
-using tabdb::ObjectStub;
+using hostdb::Kind;
+using hostdb::ObjectAccess;
+using hostdb::ObjectStub;
 
 namespace {
 // A host allows a limited number of simultaneous readers of one object.
@@ -68,7 +71,7 @@ Acad::ErrorStatus AcDbObject::close() {
 
 Acad::ErrorStatus AcDbObject::erase(bool erasing) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
-    if (!tabdb::isEntityKind(stub_->kind) || stub_->kind == Kind::SeqEnd) return Acad::eNotApplicable;
+    if (!hostdb::isEntityKind(stub_->kind) || stub_->kind == Kind::SeqEnd) return Acad::eNotApplicable;
     if (stub_->erased == erasing) return erasing ? Acad::eWasErased : Acad::eOk;
     stub_->erased = erasing;
     // A reference's attributes and end marker go with it.
@@ -98,12 +101,12 @@ Acad::ErrorStatus acdbOpenAcDbObject(AcDbObject*& obj, AcDbObjectId id, AcDb::Op
     if (stub->writer) return Acad::eWasOpenedForWrite;
     if (mode == AcDb::kForWrite && stub->readers > 0) return Acad::eWasOpenedForRead;
     if (mode == AcDb::kForRead && stub->readers >= kMaxReaders) return Acad::eAtMaxReaders;
-    if (!stub->live) stub->live = tabdb_access::create(stub);
+    if (!stub->live) stub->live = ObjectAccess::create(stub);
     AcDbObject* live = stub->live;
     if (mode == AcDb::kForWrite) stub->writer = true;
     else ++stub->readers;
-    tabdb_access::mode(live) = mode;
-    ++tabdb_access::openCount(live);
+    ObjectAccess::mode(live) = mode;
+    ++ObjectAccess::openCount(live);
     stub->store->noteOpen(+1);
     obj = live;
     return Acad::eOk;
@@ -115,7 +118,7 @@ Acad::ErrorStatus acdbOpenObject(AcDbObject*& obj, AcDbObjectId id, AcDb::OpenMo
 
 Acad::ErrorStatus acdbOpenAcDbEntity(AcDbEntity*& ent, AcDbObjectId id, AcDb::OpenMode mode, bool openErased) {
     ent = nullptr;
-    if (id.stub() && !tabdb::isEntityKind(id.stub()->kind)) return Acad::eNotThatKindOfClass;
+    if (id.stub() && !hostdb::isEntityKind(id.stub()->kind)) return Acad::eNotThatKindOfClass;
     AcDbObject* obj = nullptr;
     Acad::ErrorStatus es = acdbOpenAcDbObject(obj, id, mode, openErased);
     if (es != Acad::eOk) return es;
@@ -150,12 +153,8 @@ const char* acadErrorStatusText(Acad::ErrorStatus es) {
     return "eUnknownStatus";
 }
 
-namespace {
-char* copyText(const std::string& s) {
+char* hostdb::copyText(const std::string& s) {
     char* p = new char[s.size() + 1];
     std::memcpy(p, s.c_str(), s.size() + 1);
     return p;
 }
-}  // namespace
-
-char* tabdbCopyText(const std::string& s) { return copyText(s); }

@@ -14,7 +14,7 @@
 class AcDbDatabase;
 class AcDbObject;
 class AcDbEntity;
-namespace tabdb { struct ObjectStub; struct ObjectData; }
+namespace hostdb { struct ObjectStub; struct ObjectData; class ObjectAccess; }
 
 // Runtime class descriptor: one per class, compared by address.
 class AcRxClass {
@@ -34,18 +34,18 @@ private:
 class AcDbObjectId {
 public:
     AcDbObjectId() = default;
-    explicit AcDbObjectId(tabdb::ObjectStub* stub) : stub_(stub) {}
+    explicit AcDbObjectId(hostdb::ObjectStub* stub) : stub_(stub) {}
     static const AcDbObjectId kNull;
     bool isNull() const { return stub_ == nullptr; }
     bool isErased() const;
     bool isValid() const { return stub_ != nullptr; }
     AcDbHandle handle() const;
     AcDbDatabase* database() const;
-    tabdb::ObjectStub* stub() const { return stub_; }
+    hostdb::ObjectStub* stub() const { return stub_; }
     bool operator==(const AcDbObjectId&) const = default;
 
 private:
-    tabdb::ObjectStub* stub_ = nullptr;
+    hostdb::ObjectStub* stub_ = nullptr;
 };
 inline const AcDbObjectId AcDbObjectId::kNull{};
 
@@ -95,10 +95,9 @@ protected:
     void markChanged();
 
 private:
-    friend struct tabdb::ObjectStub;
-    friend class tabdb_access;
-    tabdb::ObjectStub* stub_ = nullptr;
-    tabdb::ObjectData* data_ = nullptr;  // decoded values, made in the same allocation as the object
+    friend class hostdb::ObjectAccess;
+    hostdb::ObjectStub* stub_ = nullptr;
+    hostdb::ObjectData* data_ = nullptr;  // decoded values, made in the same allocation as the object
     AcDb::OpenMode openMode_ = AcDb::kNotOpen;
     int openCount_ = 0;  // readers that share this object, or 1 writer
 };
@@ -117,7 +116,7 @@ public:
 
 protected:
     AcDbEntity() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 // Opening by id. Statuses: eNullObjectId, eWasErased (unless openErased), eWasOpenedForRead

@@ -1,10 +1,12 @@
 #include "host/db/AcDbSymbolTables.h"
 #include "host/db/ClassMembers.h"
 
-#include "host/db/ObjectData.h"
+#include "host/db/DrawingStore.h"
+#include "host/db/ObjectAccess.h"
 
-using tabdb::Kind;
-using tabdb::ObjectStub;
+using hostdb::Kind;
+using hostdb::ObjectAccess;
+using hostdb::ObjectStub;
 
 ACRX_DEFINE_MEMBERS(AcDbSymbolTableRecord, AcDbObject)
 ACRX_DEFINE_MEMBERS(AcDbBlockTableRecord, AcDbSymbolTableRecord)
@@ -25,35 +27,35 @@ const std::string& nameOf(const ObjectStub* s) {
 }  // namespace
 
 Acad::ErrorStatus AcDbSymbolTableRecord::getName(char*& name) const {
-    name = tabdbCopyText(nameOf(tabdb_access::stub(this)));
+    name = hostdb::copyText(nameOf(ObjectAccess::stub(this)));
     return Acad::eOk;
 }
 
 Acad::ErrorStatus AcDbSymbolTableRecord::getName(const char*& name) const {
-    name = nameOf(tabdb_access::stub(this)).c_str();
+    name = nameOf(ObjectAccess::stub(this)).c_str();
     return Acad::eOk;
 }
 
 bool AcDbBlockTableRecord::isAnonymous() const {
-    const auto& b = tabdb_access::stub(this)->store->blockOf(tabdb_access::stub(this));
+    const auto& b = ObjectAccess::stub(this)->store->blockOf(ObjectAccess::stub(this));
     return (b.flags & 1) != 0 || (b.name.size() > 1 && b.name[0] == '*' && !b.isLayout);
 }
 bool AcDbBlockTableRecord::isLayout() const {
-    return tabdb_access::stub(this)->store->blockOf(tabdb_access::stub(this)).isLayout;
+    return ObjectAccess::stub(this)->store->blockOf(ObjectAccess::stub(this)).isLayout;
 }
 AcGePoint3d AcDbBlockTableRecord::origin() const {
-    return tabdb_access::stub(this)->store->blockOf(tabdb_access::stub(this)).origin;
+    return ObjectAccess::stub(this)->store->blockOf(ObjectAccess::stub(this)).origin;
 }
 
 bool AcDbBlockTableRecord::hasAttributeDefinitions() const {
-    for (const ObjectStub* e : tabdb_access::stub(this)->store->blockOf(tabdb_access::stub(this)).entities)
+    for (const ObjectStub* e : ObjectAccess::stub(this)->store->blockOf(ObjectAccess::stub(this)).entities)
         if (e->kind == Kind::Attdef && !e->erased) return true;
     return false;
 }
 
 Acad::ErrorStatus AcDbBlockTableRecord::getBlockReferenceIds(AcDbObjectIdArray& ids, bool, bool) const {
     ids.clear();
-    for (ObjectStub* r : tabdb_access::stub(this)->store->blockOf(tabdb_access::stub(this)).references)
+    for (ObjectStub* r : ObjectAccess::stub(this)->store->blockOf(ObjectAccess::stub(this)).references)
         if (!r->erased) ids.emplace_back(r);
     return Acad::eOk;
 }
@@ -61,7 +63,7 @@ Acad::ErrorStatus AcDbBlockTableRecord::getBlockReferenceIds(AcDbObjectIdArray& 
 Acad::ErrorStatus AcDbBlockTableRecord::newIterator(AcDbBlockTableRecordIterator*& it, bool atBeginning,
                                                     bool skipDeleted) const {
     std::vector<AcDbObjectId> ids;
-    for (ObjectStub* e : tabdb_access::stub(this)->store->blockOf(tabdb_access::stub(this)).entities)
+    for (ObjectStub* e : ObjectAccess::stub(this)->store->blockOf(ObjectAccess::stub(this)).entities)
         ids.emplace_back(e);
     it = new AcDbBlockTableRecordIterator(std::move(ids), skipDeleted);
     it->start(atBeginning);
@@ -128,7 +130,7 @@ bool AcDbSymbolTable::has(const char* name) const {
 Acad::ErrorStatus AcDbSymbolTable::getAt(const char* name, AcDbObjectId& id, bool) const {
     id = AcDbObjectId();
     if (!name) return Acad::eInvalidInput;
-    ObjectStub* self = tabdb_access::stub(this);
+    ObjectStub* self = ObjectAccess::stub(this);
     ObjectStub* found = self->kind == Kind::BlockTable ? self->store->findBlock(name) : self->store->findLayer(name);
     if (!found) return Acad::eKeyNotFound;
     id = AcDbObjectId(found);
@@ -148,7 +150,7 @@ Acad::ErrorStatus AcDbBlockTable::getAt(const char* name, AcDbBlockTableRecord*&
 
 Acad::ErrorStatus AcDbBlockTable::newIterator(AcDbBlockTableIterator*& it, bool atBeginning, bool skipDeleted) const {
     std::vector<AcDbObjectId> ids;
-    for (auto& b : tabdb_access::stub(this)->store->blocks()) ids.emplace_back(b.record);
+    for (auto& b : ObjectAccess::stub(this)->store->blocks()) ids.emplace_back(b.record);
     it = new AcDbBlockTableIterator(std::move(ids), skipDeleted);
     it->start(atBeginning);
     return Acad::eOk;

@@ -20,7 +20,7 @@ public:
 
 protected:
     AcDbSymbolTableRecord() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 // Walks the entities of one block definition (or layout) in stored order.
@@ -56,7 +56,7 @@ public:
 
 protected:
     AcDbBlockTableRecord() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 class AcDbBlockTableIterator {
@@ -86,7 +86,7 @@ public:
 
 protected:
     AcDbSymbolTable() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 class AcDbBlockTable : public AcDbSymbolTable {
@@ -100,7 +100,7 @@ public:
 
 protected:
     AcDbBlockTable() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 class AcDbLayerTableRecord : public AcDbSymbolTableRecord {
@@ -109,7 +109,7 @@ public:
 
 protected:
     AcDbLayerTableRecord() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 class AcDbLayerTable : public AcDbSymbolTable {
@@ -118,7 +118,7 @@ public:
 
 protected:
     AcDbLayerTable() = default;
-    friend class tabdb_access;
+    friend class hostdb::ObjectAccess;
 };
 
 // Names of the two spaces every drawing has.

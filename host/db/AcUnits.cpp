@@ -10,7 +10,7 @@
 #include <cstring>
 #include <numbers>
 
-namespace tabunits {
+namespace units {
 
 namespace {
 
@@ -339,7 +339,7 @@ std::optional<double> parseDistance(std::string_view text, int lunits) {
     return negative ? -total : total;
 }
 
-}  // namespace tabunits
+}  // namespace units
 
 namespace {
 
@@ -352,26 +352,26 @@ int copyOut(const std::string& s, char* str, std::size_t size) {
 }  // namespace
 
 int acdbRToS(double value, int unit, int prec, char* str, std::size_t size) {
-    tabunits::UnitSettings u = tabunits::workingSettings();
+    units::UnitSettings u = units::workingSettings();
     if (unit == -1) unit = u.lunits;
     if (prec == -1) prec = u.luprec;
     if (unit < 1 || unit > 5 || prec < 0 || prec > 8) return RTERROR;
-    return copyOut(tabunits::formatDistance(value, unit, prec, u.dimzin), str, size);
+    return copyOut(units::formatDistance(value, unit, prec, u.dimzin), str, size);
 }
 
 int acdbAngToS(double angle, int unit, int prec, char* str, std::size_t size) {
-    tabunits::UnitSettings u = tabunits::workingSettings();
+    units::UnitSettings u = units::workingSettings();
     if (unit == -1) unit = u.aunits;
     if (prec == -1) prec = u.auprec;
     if (unit < 0 || unit > 4 || prec < 0 || prec > 8) return RTERROR;
-    return copyOut(tabunits::formatAngle(angle, unit, prec), str, size);
+    return copyOut(units::formatAngle(angle, unit, prec), str, size);
 }
 
 int acdbAngToF(const char* str, int unit, double* value) {
     if (!str || !value) return RTERROR;
-    if (unit == -1) unit = tabunits::workingSettings().aunits;
+    if (unit == -1) unit = units::workingSettings().aunits;
     if (unit < 0 || unit > 4) return RTERROR;
-    auto v = tabunits::parseAngle(str, unit);
+    auto v = units::parseAngle(str, unit);
     if (!v) return RTERROR;
     *value = *v;
     return RTNORM;
@@ -379,9 +379,9 @@ int acdbAngToF(const char* str, int unit, double* value) {
 
 int acdbDisToF(const char* str, int unit, double* value) {
     if (!str || !value) return RTERROR;
-    if (unit == -1) unit = tabunits::workingSettings().lunits;
+    if (unit == -1) unit = units::workingSettings().lunits;
     if (unit < 1 || unit > 5) return RTERROR;
-    auto v = tabunits::parseDistance(str, unit);
+    auto v = units::parseDistance(str, unit);
     if (!v) return RTERROR;
     *value = *v;
     return RTNORM;

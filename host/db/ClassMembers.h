@@ -7,7 +7,9 @@
 
 #include <string>
 
-char* tabdbCopyText(const std::string& s);
+namespace hostdb {
+char* copyText(const std::string& s);
+}
 
 #define ACRX_DEFINE_MEMBERS(CLASS, PARENT)                                         \
     static const AcRxClass k##CLASS##Class{#CLASS, PARENT::desc()};                \

@@ -1,32 +1,27 @@
 #include "host/db/DrawingStore.h"
 
-#include "host/db/ObjectData.h"
+#include "host/db/EntityCodec.h"
+#include "host/db/ObjectAccess.h"
+#include "host/dxf/DxfStructure.h"
 #include "host/dxf/DxfTokenizer.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <cstdio>
 
-namespace tabdb {
+namespace hostdb {
 
 namespace {
 
 // A hostile file must not make the stubs outgrow memory: about 70 bytes per object.
 constexpr std::size_t kMaxObjects = 10'000'000;
+constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
 
 const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
     {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5}, {"$LUNITS", 70}, {"$LUPREC", 70},
     {"$AUNITS", 70}, {"$AUPREC", 70}, {"$ANGBASE", 50}, {"$ANGDIR", 70}, {"$TILEMODE", 70},
     {"$CLAYER", 8}, {"$DIMZIN", 70},
 };
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 Kind kindOfEntity(std::string_view type) {
     if (type == "INSERT") return Kind::Insert;
@@ -35,6 +30,51 @@ Kind kindOfEntity(std::string_view type) {
     if (type == "TEXT") return Kind::Text;
     if (type == "SEQEND") return Kind::SeqEnd;
     return Kind::Entity;
+}
+
+// Blocks are found by name case-insensitively, and R12 files spell the two spaces
+// with a '$'.
+std::string blockKey(std::string_view name) {
+    std::string key = upper(name);
+    if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
+    if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
+    return key;
+}
+
+// What a BLOCK says of its block, its name as the file spells it.
+struct BlockHead {
+    std::string_view name;
+    int flags = 0;
+    AcGePoint3d origin;
+};
+
+BlockHead readBlockHead(std::string_view text, const dxf::ObjectRange& block) {
+    BlockHead head;
+    dxf::OwnTags tags(text, block);
+    for (dxf::Tag t; tags.next(t);) {
+        switch (t.code) {
+        case 2:  // an empty group 2 names nothing; the first that names something counts
+            if (head.name.empty()) head.name = t.value;
+            break;
+        case 70: head.flags = static_cast<int>(dxf::toInteger(t.value)); break;
+        case 10: head.origin.x = dxf::toDouble(t.value); break;
+        case 20: head.origin.y = dxf::toDouble(t.value); break;
+        case 30: head.origin.z = dxf::toDouble(t.value); break;
+        default: break;
+        }
+    }
+    return head;
+}
+
+// A LAYOUT object: its name and the block record of its paper space.
+LayoutInfo readLayout(std::string_view text, const dxf::ObjectRange& layout) {
+    LayoutInfo info;
+    dxf::Tokenizer tok(text.substr(0, layout.end), layout.bodyBegin, dxf::ValueCheck::Trust);
+    for (dxf::Tag t; tok.next(t);) {
+        if (t.code == 1 && info.name.empty()) info.name = std::string(t.value);
+        if (t.code == 340) dxf::parseHandle(t.value, info.blockHandle);
+    }
+    return info;
 }
 
 }  // namespace
@@ -56,12 +96,332 @@ std::string upper(std::string_view s) {
     return u;
 }
 
+// Reading a drawing: one stub per object the database models, placed in its table,
+// block or space as the file's structure is read, then the names, references and
+// handles that need the whole file.
+class DrawingStore::Loader {
+public:
+    explicit Loader(DrawingStore& store) : store_(store), reader_(store.text_) {}
+    void load();
+
+private:
+    void placeObject(const dxf::ObjectRange& o);
+    void placeInTables(const dxf::ObjectRange& o);
+    void placeInBlocks(const dxf::ObjectRange& o);
+    void placeEntity(ObjectStub* s, const dxf::ObjectRange& o);
+    void beginBlock(ObjectStub* begin, const dxf::ObjectRange& o);
+    void endSection(const dxf::Section& section);
+    void readHeader(const dxf::Section& section);
+    void requireSeqEnd(std::size_t line) const;
+    ObjectStub* newStub(Kind kind, const dxf::ObjectRange& o);
+    void takeFacts(ObjectStub* s, const dxf::ObjectRange& o);
+
+    void keepRecordsWithoutBlock();
+    std::uint32_t ensureSpace(const char* key, const char* name);
+    void placeTopLevelEntities();
+    void markLayouts();
+    void nameLayers();
+    void listReferences();
+    void numberObjects();
+
+    DrawingStore& store_;
+    dxf::StructureReader reader_;
+    std::string_view tableName_;  // the TABLE being read; it lasts until its ENDTAB
+    ObjectStub* parent_ = nullptr;  // INSERT or POLYLINE whose attributes or vertices follow
+    std::uint32_t currentBlock_ = kNoBlock;  // the block being defined in BLOCKS
+    // Named BLOCK_RECORD entries in file order, and the first of each name.
+    std::vector<std::pair<std::string_view, ObjectStub*>> records_;
+    std::unordered_map<std::string, ObjectStub*> recordByName_;  // upper-case name
+    std::vector<ObjectStub*> topLevel_;  // the ENTITIES section, model and paper space
+    std::vector<ObjectStub*> inserts_;  // each reference with the block name it gives
+    std::vector<std::string_view> insertNames_;
+    std::uint64_t maxHandle_ = 0;
+};
+
+void DrawingStore::Loader::load() {
+    store_.blockTable_ = store_.newStub(Kind::BlockTable, npos);
+    store_.layerTable_ = store_.newStub(Kind::LayerTable, npos);
+    while (reader_.nextSection()) {
+        for (dxf::ObjectRange o; reader_.nextObject(o);) placeObject(o);
+        endSection(reader_.section());
+    }
+    store_.ensureCodec();
+    keepRecordsWithoutBlock();
+    store_.modelIndex_ = ensureSpace("*MODEL_SPACE", "*Model_Space");
+    store_.paperIndex_ = ensureSpace("*PAPER_SPACE", "*Paper_Space");
+    placeTopLevelEntities();
+    markLayouts();
+    nameLayers();
+    listReferences();
+    numberObjects();
+}
+
+void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
+    switch (reader_.section().kind) {
+    case dxf::SectionKind::Tables: placeInTables(o); break;
+    case dxf::SectionKind::Blocks: placeInBlocks(o); break;
+    case dxf::SectionKind::Entities: placeEntity(newStub(kindOfEntity(o.type), o), o); break;
+    case dxf::SectionKind::Objects:
+        if (o.type == "LAYOUT") store_.layouts_.push_back(readLayout(store_.text_, o));
+        break;
+    default: break;
+    }
+}
+
+ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) {
+    ObjectStub* s = store_.newStub(kind, o.begin);
+    s->end = o.end;
+    return s;
+}
+
+// Only the layer and block tables are modelled; their entries get stubs.
+void DrawingStore::Loader::placeInTables(const dxf::ObjectRange& o) {
+    if (o.type == "TABLE") {
+        tableName_ = *o.name;
+        ObjectStub* table = tableName_ == "LAYER" ? store_.layerTable_
+                            : tableName_ == "BLOCK_RECORD" ? store_.blockTable_ : nullptr;
+        if (!table) return;
+        table->begin = o.begin;
+        table->end = o.end;
+        takeFacts(table, o);
+    } else if (o.type == "ENDTAB") {
+        tableName_ = {};
+    } else if (tableName_ == "LAYER" && o.type == "LAYER") {
+        ObjectStub* layer = newStub(Kind::LayerRecord, o);
+        layer->owner = store_.layerTable_;
+        layer->setLayerIndex(static_cast<std::uint32_t>(store_.layerNames_.size()));
+        store_.layerNames_.emplace_back(o.name.value_or(std::string_view()));  // decoded with the others
+        store_.layers_.push_back(layer);
+        takeFacts(layer, o);
+    } else if (tableName_ == "BLOCK_RECORD" && o.type == "BLOCK_RECORD") {
+        ObjectStub* record = newStub(Kind::BlockRecord, o);
+        if (o.name) {
+            records_.emplace_back(*o.name, record);
+            recordByName_.emplace(upper(*o.name), record);
+        }
+        takeFacts(record, o);
+    }
+}
+
+void DrawingStore::Loader::placeInBlocks(const dxf::ObjectRange& o) {
+    if (o.type == "BLOCK") {
+        if (currentBlock_ != kNoBlock)
+            throw dxf::DxfError(o.firstLine, "BLOCK inside block '" + store_.blocks_[currentBlock_].name + "'");
+        ObjectStub* begin = newStub(Kind::BlockBegin, o);
+        parent_ = nullptr;
+        takeFacts(begin, o);
+        beginBlock(begin, o);
+    } else if (o.type == "ENDBLK") {
+        if (currentBlock_ == kNoBlock) throw dxf::DxfError(o.firstLine, "ENDBLK without BLOCK");
+        requireSeqEnd(o.firstLine);
+        ObjectStub* end = newStub(Kind::BlockEnd, o);
+        end->owner = store_.blocks_[currentBlock_].record;
+        currentBlock_ = kNoBlock;
+        parent_ = nullptr;
+        takeFacts(end, o);
+    } else {
+        placeEntity(newStub(kindOfEntity(o.type), o), o);
+    }
+}
+
+// A BLOCK opens the definition of the block its record names (R13 and later); without
+// a record, as in R12 files, the BLOCK is the record.
+void DrawingStore::Loader::beginBlock(ObjectStub* begin, const dxf::ObjectRange& o) {
+    BlockHead head = readBlockHead(store_.text_, o);
+    // The block is known to be complete only now that the next object begins; a
+    // fault of the whole block names the line the reader has reached.
+    std::size_t line = reader_.line();
+    ObjectStub* record = nullptr;
+    if (auto it = recordByName_.find(upper(head.name)); it != recordByName_.end()) record = it->second;
+    if (record) {
+        if (record->hasBlock()) throw dxf::DxfError(line, "block '" + std::string(head.name) + "' is defined twice");
+        currentBlock_ = store_.addBlock(head.name, record, line);
+        begin->owner = record;
+    } else {
+        begin->kind = Kind::BlockRecord;
+        currentBlock_ = store_.addBlock(head.name, begin, line);
+    }
+    BlockInfo& block = store_.blocks_[currentBlock_];
+    block.blockBegin = begin;
+    block.flags = head.flags;
+    block.origin = head.origin;
+}
+
+void DrawingStore::Loader::placeEntity(ObjectStub* s, const dxf::ObjectRange& o) {
+    if (parent_ && (s->kind == Kind::Attrib || o.type == "VERTEX" || s->kind == Kind::SeqEnd)) {
+        // Attributes and vertices belong to the reference or polyline before them.
+        s->owner = parent_;
+        if (parent_->childCount == 0) parent_->firstChild = s->index;
+        ++parent_->childCount;
+        if (s->kind == Kind::SeqEnd) parent_ = nullptr;
+    } else {
+        requireSeqEnd(o.firstLine);
+        parent_ = (s->kind == Kind::Insert || o.type == "POLYLINE") ? s : nullptr;
+        if (reader_.section().kind == dxf::SectionKind::Blocks) {
+            if (currentBlock_ == kNoBlock)
+                throw dxf::DxfError(o.firstLine + 1, "entity " + std::string(o.type) + " outside a block definition");
+            s->owner = store_.blocks_[currentBlock_].record;
+            store_.blocks_[currentBlock_].entities.push_back(s);
+        } else {
+            topLevel_.push_back(s);
+        }
+    }
+    takeFacts(s, o);
+    if (s->kind == Kind::Insert && o.name) {
+        inserts_.push_back(s);
+        insertNames_.push_back(*o.name);
+    }
+}
+
+// Attributes that began must end with SEQEND before anything else follows.
+void DrawingStore::Loader::requireSeqEnd(std::size_t line) const {
+    if (parent_ && parent_->kind == Kind::Insert && parent_->childCount > 0)
+        throw dxf::DxfError(line, "the attributes of a block reference end without SEQEND");
+}
+
+void DrawingStore::Loader::takeFacts(ObjectStub* s, const dxf::ObjectRange& o) {
+    // A table that appears twice keeps the handle it was given first.
+    if (s->handle == 0) {
+        if (const auto& bad = o.malformedHandle)
+            throw dxf::DxfError(bad->line, "group code 5 expects a hexadecimal handle, got '" +
+                                               std::string(bad->value.substr(0, 40)) + "'");
+        s->handle = o.handle;
+        maxHandle_ = std::max(maxHandle_, o.handle);
+    }
+    if (o.paperSpace) s->paperSpace = true;
+}
+
+void DrawingStore::Loader::endSection(const dxf::Section& section) {
+    if (section.kind == dxf::SectionKind::Header) {
+        readHeader(section);
+        store_.headerEnd_ = section.endsecBegin;
+        store_.ensureCodec();
+    }
+    requireSeqEnd(section.endsecLine);
+    if (section.kind == dxf::SectionKind::Blocks && currentBlock_ != kNoBlock)
+        throw dxf::DxfError(section.endsecLine, "block '" + store_.blocks_[currentBlock_].name + "' has no ENDBLK");
+    parent_ = nullptr;
+}
+
+// The variables the database uses, each at its first occurrence: the tag after its
+// group 9 is its value when the group code is the one the variable has.
+void DrawingStore::Loader::readHeader(const dxf::Section& section) {
+    std::string_view text = std::string_view(store_.text_).substr(0, section.endsecBegin);
+    dxf::Tokenizer tok(text, section.bodyBegin, dxf::ValueCheck::Trust);
+    HeaderVar* var = nullptr;
+    bool valueSeen = false;
+    for (dxf::Tag t; tok.next(t);) {
+        if (t.code == 0) continue;  // a stray object's type, no variable's tag
+        if (t.code == 9) {
+            var = nullptr;
+            valueSeen = false;
+            for (HeaderVar& v : store_.header_)
+                if (t.value == v.name && v.vBegin == npos) var = &v;
+        } else if (var && !valueSeen) {
+            valueSeen = true;
+            if (t.code == var->code) {
+                var->vBegin = t.valueBegin;
+                var->vEnd = t.valueBegin + t.value.size();
+                var->value = std::string(t.value);
+            }
+        }
+    }
+}
+
+// Block records listed in BLOCK_RECORD but without a BLOCK are kept as empty blocks.
+void DrawingStore::Loader::keepRecordsWithoutBlock() {
+    for (auto& [name, record] : records_)
+        if (!record->hasBlock()) store_.addBlock(name, record, 0);
+}
+
+std::uint32_t DrawingStore::Loader::ensureSpace(const char* key, const char* name) {
+    if (auto it = store_.blockByName_.find(key); it != store_.blockByName_.end()) return it->second;
+    return store_.addBlock(name, store_.newStub(Kind::BlockRecord, npos), 0);
+}
+
+void DrawingStore::Loader::placeTopLevelEntities() {
+    for (ObjectStub* s : topLevel_) {
+        BlockInfo& b = store_.blocks_[s->paperSpace ? store_.paperIndex_ : store_.modelIndex_];
+        s->owner = b.record;
+        b.entities.push_back(s);
+    }
+}
+
+void DrawingStore::Loader::markLayouts() {
+    for (auto& b : store_.blocks_) {
+        std::string key = upper(b.name);
+        b.isLayout = key.rfind("*MODEL_SPACE", 0) == 0 || key.rfind("*PAPER_SPACE", 0) == 0;
+    }
+}
+
+// Layer names as the module sees them; a drawing always has layer 0.
+void DrawingStore::Loader::nameLayers() {
+    for (ObjectStub* layer : store_.layers_) {
+        std::string& name = store_.layerNames_[layer->layerIndex()];
+        name = store_.codec_->decode(name);
+        store_.layerByName_.emplace(upper(name), layer);
+    }
+    if (store_.layerByName_.count("0")) return;
+    ObjectStub* zero = store_.newStub(Kind::LayerRecord, npos);
+    zero->owner = store_.layerTable_;
+    zero->setLayerIndex(static_cast<std::uint32_t>(store_.layerNames_.size()));
+    store_.layerNames_.emplace_back("0");
+    store_.layers_.push_back(zero);
+    store_.layerByName_.emplace("0", zero);
+}
+
+// Each INSERT is listed under the block it names.
+void DrawingStore::Loader::listReferences() {
+    for (std::size_t i = 0; i < inserts_.size(); ++i) {
+        auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insertNames_[i])));
+        if (it != store_.blockByName_.end()) store_.blocks_[it->second].references.push_back(inserts_[i]);
+    }
+}
+
+// Objects without a handle get one from the seed, in file order, as the host numbers
+// them; entities keep theirs in the file from the next save on.
+void DrawingStore::Loader::numberObjects() {
+    HeaderVar& handSeed = store_.header_[hHandSeed];
+    std::uint64_t seed = 0;
+    if (!handSeed.value.empty()) dxf::parseHandle(handSeed.value, seed);
+    seed = std::max(seed, maxHandle_ + 1);
+    const std::uint64_t fileSeed = seed;
+    for (auto& s : store_.stubs_) {
+        if (s.handle != 0) continue;
+        s.handleAdded = s.begin != npos && (isEntityKind(s.kind) || s.kind == Kind::BlockRecord ||
+                                            s.kind == Kind::BlockBegin || s.kind == Kind::BlockEnd);
+        if (s.handleAdded) s.handle = seed++;
+    }
+    // Tables and records the file gives no handle keep theirs in memory only; they
+    // come after the seed written back, so the next open numbers them the same way.
+    std::uint64_t memorySeed = seed;
+    for (auto& s : store_.stubs_)
+        if (s.handle == 0) s.handle = memorySeed++;
+    if (seed != fileSeed && handSeed.vBegin != npos) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(seed));
+        handSeed.value = buf;
+        handSeed.dirty = true;
+    }
+    auto& index = store_.handleIndex_;
+    index.reserve(store_.stubs_.size());
+    for (auto& s : store_.stubs_) index.emplace_back(s.handle, &s);
+    std::stable_sort(index.begin(), index.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
 DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
     for (int i = 0; i < hHeaderCount; ++i) {
         header_[i].name = kHeaderTemplate[i].first;
         header_[i].code = kHeaderTemplate[i].second;
     }
-    parse();
+    Loader loader(*this);  // refuses binary DXF before anything else is looked at
+    checkTextSize(text_.size());
+    // Line ending and code layout of the file, for any tag a save adds.
+    if (auto nl = text_.find('\n'); nl != std::string::npos) {
+        if (nl > 0 && text_[nl - 1] == '\r') eol_ = "\r\n";
+        padCodes_ = !text_.empty() && text_[0] == ' ';
+    }
+    loader.load();
 }
 
 DrawingStore::~DrawingStore() {
@@ -79,367 +439,30 @@ ObjectStub* DrawingStore::newStub(Kind kind, std::size_t begin) {
     return &s;
 }
 
-void DrawingStore::parse() {
-    using dxf::DxfError;
-    using dxf::Tag;
-    if (dxf::isBinaryDxf(text_))
-        throw DxfError(1, "binary DXF is not supported; save the drawing as ASCII DXF");
-    checkTextSize(text_.size());
-    // Line ending and code layout of the file, for any tag a save adds.
-    if (auto nl = text_.find('\n'); nl != std::string::npos) {
-        if (nl > 0 && text_[nl - 1] == '\r') eol_ = "\r\n";
-        padCodes_ = !text_.empty() && text_[0] == ' ';
-    }
+// Names are kept as the module sees them; the code page is known once the header is read.
+const dxf::TextCodec& DrawingStore::ensureCodec() {
+    if (!codec_) codec_ = std::make_unique<dxf::TextCodec>(header_[hAcadVer].value, header_[hCodePage].value);
+    return *codec_;
+}
 
-    blockTable_ = newStub(Kind::BlockTable, npos);
-    layerTable_ = newStub(Kind::LayerTable, npos);
+std::uint32_t DrawingStore::addBlock(std::string_view rawName, ObjectStub* record, std::size_t line) {
+    std::string name = ensureCodec().decode(rawName);
+    std::string key = blockKey(name);
+    if (blockByName_.count(key)) throw dxf::DxfError(line, "block '" + name + "' is defined twice");
+    BlockInfo info;
+    info.name = key == "*MODEL_SPACE" ? "*Model_Space" : key == "*PAPER_SPACE" ? "*Paper_Space" : name;
+    info.record = record;
+    auto index = static_cast<std::uint32_t>(blocks_.size());
+    record->setBlockIndex(index);
+    record->owner = blockTable_;
+    blocks_.push_back(std::move(info));
+    blockByName_.emplace(std::move(key), index);
+    return index;
+}
 
-    dxf::Tokenizer tok(text_);
-    Tag t;
-    enum class Sec { None, Header, Tables, Blocks, Entities, Objects, Other } sec = Sec::None;
-    bool inSection = false, sawEof = false;
-    std::size_t sectionLine = 0;
-    std::string tableName;
-    std::uint64_t maxHandle = 0;
-    bool haveBlockRecords = false;
-    std::vector<std::pair<std::string, ObjectStub*>> blockRecordsByName;  // BLOCK_RECORD entries
-
-    // The object being read: its tags run until the next group 0.
-    ObjectStub* cur = nullptr;
-    std::string curType;
-    int curVar = -1;  // header variable being read
-    bool varValueSeen = false;
-    ObjectStub* parent = nullptr;  // INSERT/POLYLINE whose attributes/vertices follow
-    std::uint32_t currentBlock = UINT32_MAX;  // BLOCKS: block being defined
-    LayoutInfo layout;
-    bool inLayout = false;
-    std::string pendingName;
-    int pendingFlags = 0;
-    AcGePoint3d pendingOrigin;
-    std::vector<ObjectStub*> entitiesSection;
-    bool inEmbedded = false;
-    std::vector<ObjectStub*> insertStubs;  // each reference with the block name it gives
-    std::vector<std::string_view> insertNames;
-
-    // Names are kept as the module sees them; the code page is known once the header is read.
-    auto ensureCodec = [&] {
-        if (!codec_) codec_ = std::make_unique<dxf::TextCodec>(header_[hAcadVer].value, header_[hCodePage].value);
-    };
-    auto addBlock = [&](const std::string& rawName, ObjectStub* record, std::size_t line) -> std::uint32_t {
-        ensureCodec();
-        std::string name = codec_->decode(rawName);
-        std::string key = upper(name);
-        if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
-        if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
-        if (blockByName_.count(key)) throw DxfError(line, "block '" + name + "' is defined twice");
-        BlockInfo info;
-        info.name = key == "*MODEL_SPACE" ? "*Model_Space" : key == "*PAPER_SPACE" ? "*Paper_Space" : name;
-        info.record = record;
-        auto idx = static_cast<std::uint32_t>(blocks_.size());
-        record->aux = idx;
-        record->owner = blockTable_;
-        blocks_.push_back(std::move(info));
-        blockByName_.emplace(std::move(key), idx);
-        return idx;
-    };
-
-    auto finishObject = [&](std::size_t endOffset) {
-        if (!cur) return;
-        cur->end = endOffset;
-        if (sec == Sec::Blocks && cur->kind == Kind::BlockBegin) {
-            // A BLOCK: find its record (R13 and later) or make the BLOCK the record.
-            ObjectStub* record = nullptr;
-            if (haveBlockRecords) {
-                for (auto& [n, r] : blockRecordsByName)
-                    if (iequals(n, pendingName)) { record = r; break; }
-            }
-            if (record) {
-                if (record->aux != UINT32_MAX - 1) throw DxfError(tok.line(), "block '" + pendingName + "' is defined twice");
-                currentBlock = addBlock(pendingName, record, tok.line());
-                blocks_[currentBlock].blockBegin = cur;
-                cur->owner = record;
-            } else {
-                cur->kind = Kind::BlockRecord;
-                currentBlock = addBlock(pendingName, cur, tok.line());
-                blocks_[currentBlock].blockBegin = cur;
-            }
-            blocks_[currentBlock].flags = pendingFlags;
-            blocks_[currentBlock].origin = pendingOrigin;
-        }
-        cur = nullptr;
-    };
-
-    // Attributes that began must end with SEQEND before anything else follows.
-    auto requireSeqEnd = [&](std::size_t line) {
-        if (parent && parent->kind == Kind::Insert && parent->childCount > 0)
-            throw DxfError(line, "the attributes of a block reference end without SEQEND");
-    };
-    auto placeEntity = [&](ObjectStub* s) {
-        // Attributes and vertices belong to the reference or polyline before them.
-        if (parent && (s->kind == Kind::Attrib || curType == "VERTEX" || s->kind == Kind::SeqEnd)) {
-            s->owner = parent;
-            if (parent->childCount == 0) parent->firstChild = s->index;
-            ++parent->childCount;
-            if (s->kind == Kind::SeqEnd) parent = nullptr;
-            return;
-        }
-        requireSeqEnd(t.line);
-        parent = (s->kind == Kind::Insert || curType == "POLYLINE") ? s : nullptr;
-        if (sec == Sec::Blocks) {
-            if (currentBlock == UINT32_MAX) throw DxfError(tok.line(), "entity " + curType + " outside a block definition");
-            s->owner = blocks_[currentBlock].record;
-            blocks_[currentBlock].entities.push_back(s);
-        } else {
-            entitiesSection.push_back(s);
-        }
-    };
-
-    while (tok.next(t)) {
-        if (t.code == 0) {
-            finishObject(t.begin);
-            inEmbedded = false;
-            if (inLayout) {
-                layouts_.push_back(layout);
-                inLayout = false;
-            }
-            if (t.value == "SECTION") {
-                if (inSection) throw DxfError(t.line, "SECTION inside the section that began at line " + std::to_string(sectionLine));
-                Tag name;
-                if (!tok.next(name) || name.code != 2) throw DxfError(tok.line(), "SECTION without its name (group code 2)");
-                inSection = true;
-                sectionLine = t.line;
-                sec = name.value == "HEADER" ? Sec::Header : name.value == "TABLES" ? Sec::Tables
-                    : name.value == "BLOCKS" ? Sec::Blocks : name.value == "ENTITIES" ? Sec::Entities
-                    : name.value == "OBJECTS" ? Sec::Objects : Sec::Other;
-                continue;
-            }
-            if (t.value == "ENDSEC") {
-                if (!inSection) throw DxfError(t.line, "ENDSEC without SECTION");
-                if (sec == Sec::Header) {
-                    headerEnd_ = t.begin;
-                    ensureCodec();
-                }
-                requireSeqEnd(t.line);
-                if (sec == Sec::Blocks && currentBlock != UINT32_MAX)
-                    throw DxfError(t.line, "block '" + blocks_[currentBlock].name + "' has no ENDBLK");
-                inSection = false;
-                sec = Sec::None;
-                curVar = -1;
-                parent = nullptr;
-                continue;
-            }
-            if (t.value == "EOF") {
-                if (inSection) throw DxfError(t.line, "EOF inside the section that began at line " + std::to_string(sectionLine));
-                sawEof = true;
-                Tag rest;
-                if (tok.next(rest)) throw DxfError(rest.line, "data after EOF");
-                break;
-            }
-            if (!inSection) throw DxfError(t.line, "group 0 '" + std::string(t.value.substr(0, 40)) + "' outside a section");
-            switch (sec) {
-            case Sec::Tables:
-                if (t.value == "TABLE") {
-                    Tag name;
-                    if (!tok.next(name) || name.code != 2) throw DxfError(tok.line(), "TABLE without its name (group code 2)");
-                    tableName = std::string(name.value);
-                    if (tableName == "BLOCK_RECORD") haveBlockRecords = true;
-                    cur = tableName == "LAYER" ? layerTable_ : tableName == "BLOCK_RECORD" ? blockTable_ : nullptr;
-                    if (cur) { curType = "TABLE"; cur->begin = t.begin; }
-                } else if (t.value == "ENDTAB") {
-                    tableName.clear();
-                } else if (tableName == "LAYER" && t.value == "LAYER") {
-                    cur = newStub(Kind::LayerRecord, t.begin);
-                    cur->owner = layerTable_;
-                    cur->aux = UINT32_MAX;
-                    curType = "LAYER";
-                } else if (tableName == "BLOCK_RECORD" && t.value == "BLOCK_RECORD") {
-                    cur = newStub(Kind::BlockRecord, t.begin);
-                    cur->aux = UINT32_MAX;
-                    curType = "BLOCK_RECORD";
-                }
-                break;
-            case Sec::Blocks:
-                if (t.value == "BLOCK") {
-                    if (currentBlock != UINT32_MAX) throw DxfError(t.line, "BLOCK inside block '" + blocks_[currentBlock].name + "'");
-                    cur = newStub(Kind::BlockBegin, t.begin);
-                    curType = "BLOCK";
-                    pendingName.clear();
-                    pendingFlags = 0;
-                    pendingOrigin = {};
-                    parent = nullptr;
-                } else if (t.value == "ENDBLK") {
-                    if (currentBlock == UINT32_MAX) throw DxfError(t.line, "ENDBLK without BLOCK");
-                    requireSeqEnd(t.line);
-                    cur = newStub(Kind::BlockEnd, t.begin);
-                    cur->owner = blocks_[currentBlock].record;
-                    curType = "ENDBLK";
-                    currentBlock = UINT32_MAX;
-                    parent = nullptr;
-                } else {
-                    curType = std::string(t.value);
-                    cur = newStub(kindOfEntity(t.value), t.begin);
-                    placeEntity(cur);
-                }
-                break;
-            case Sec::Entities:
-                curType = std::string(t.value);
-                cur = newStub(kindOfEntity(t.value), t.begin);
-                placeEntity(cur);
-                break;
-            case Sec::Objects:
-                if (t.value == "LAYOUT") {
-                    inLayout = true;
-                    layout = {};
-                }
-                break;
-            default: break;
-            }
-            continue;
-        }
-        if (!inSection) throw DxfError(t.line, "group code " + std::to_string(t.code) + " outside a section");
-        if (sec == Sec::Header) {
-            if (t.code == 9) {
-                curVar = -1;
-                varValueSeen = false;
-                for (int i = 0; i < hHeaderCount; ++i)
-                    if (t.value == header_[i].name && header_[i].vBegin == npos) curVar = i;
-            } else if (curVar >= 0 && !varValueSeen) {
-                varValueSeen = true;
-                HeaderVar& v = header_[curVar];
-                if (t.code == v.code || (curVar == hHandSeed && t.code == 5)) {
-                    v.vBegin = t.valueBegin;
-                    v.vEnd = t.valueBegin + t.value.size();
-                    v.value = std::string(t.value);
-                }
-            }
-            continue;
-        }
-        if (inLayout) {
-            if (t.code == 1 && layout.name.empty()) layout.name = std::string(t.value);
-            if (t.code == 340) dxf::parseHandle(t.value, layout.blockHandle);
-            continue;
-        }
-        if (!cur) continue;
-        if (t.code == 101) inEmbedded = true;
-        if (inEmbedded || t.code >= 1000) continue;
-        switch (t.code) {
-        case 5:
-        case 105:
-            if (cur->handle == 0) {
-                std::uint64_t h;
-                if (!dxf::parseHandle(t.value, h)) throw DxfError(t.line, "group code 5 expects a hexadecimal handle, got '" + std::string(t.value.substr(0, 40)) + "'");
-                cur->handle = h;
-                maxHandle = std::max(maxHandle, h);
-            }
-            break;
-        case 2:
-            if (cur->kind == Kind::LayerRecord && cur->aux == UINT32_MAX) {
-                cur->aux = static_cast<std::uint32_t>(layerNames_.size());
-                layerNames_.emplace_back(t.value);
-            } else if (cur->kind == Kind::BlockRecord && curType == "BLOCK_RECORD" && cur->aux == UINT32_MAX) {
-                blockRecordsByName.emplace_back(std::string(t.value), cur);
-                cur->aux = UINT32_MAX - 1;  // named, not yet matched to its BLOCK
-            } else if (curType == "BLOCK" && pendingName.empty()) {
-                pendingName = std::string(t.value);
-            } else if (cur->kind == Kind::Insert && insertNames.size() < insertStubs.size() + 1 &&
-                       (insertStubs.empty() || insertStubs.back() != cur)) {
-                insertStubs.push_back(cur);
-                insertNames.emplace_back(t.value);
-            }
-            break;
-        case 70:
-            if (curType == "BLOCK") pendingFlags = static_cast<int>(dxf::toInteger(t.value));
-            break;
-        case 10: if (curType == "BLOCK") pendingOrigin.x = dxf::toDouble(t.value); break;
-        case 20: if (curType == "BLOCK") pendingOrigin.y = dxf::toDouble(t.value); break;
-        case 30: if (curType == "BLOCK") pendingOrigin.z = dxf::toDouble(t.value); break;
-        case 67:
-            if (dxf::toInteger(t.value) == 1) cur->paperSpace = true;
-            break;
-        default: break;
-        }
-    }
-    finishObject(tok.offset());
-    if (inSection) throw DxfError(tok.line(), "the file ends inside the section that began at line " + std::to_string(sectionLine));
-    (void)sawEof;
-
-    ensureCodec();
-
-    // Block records listed in BLOCK_RECORD but without a BLOCK: keep them as empty blocks.
-    for (auto& [name, rec] : blockRecordsByName)
-        if (rec->aux == UINT32_MAX - 1) addBlock(name, rec, 0);
-    for (auto& s : stubs_)
-        if (s.kind == Kind::BlockRecord && s.aux == UINT32_MAX) s.aux = 0;  // unnamed record: never listed
-    auto ensureSpace = [&](const char* key, const char* name) -> std::uint32_t {
-        if (auto it = blockByName_.find(key); it != blockByName_.end()) return it->second;
-        return addBlock(name, newStub(Kind::BlockRecord, npos), 0);
-    };
-    modelIndex_ = ensureSpace("*MODEL_SPACE", "*Model_Space");
-    paperIndex_ = ensureSpace("*PAPER_SPACE", "*Paper_Space");
-    for (ObjectStub* s : entitiesSection) {
-        BlockInfo& b = blocks_[s->paperSpace ? paperIndex_ : modelIndex_];
-        s->owner = b.record;
-        b.entities.push_back(s);
-    }
-    for (auto& b : blocks_) {
-        std::string key = upper(b.name);
-        b.isLayout = key.rfind("*MODEL_SPACE", 0) == 0 || key.rfind("*PAPER_SPACE", 0) == 0;
-    }
-    // Layer names; a drawing always has layer 0.
-    for (auto& s : stubs_) {
-        if (s.kind != Kind::LayerRecord) continue;
-        if (s.aux == UINT32_MAX) { s.aux = static_cast<std::uint32_t>(layerNames_.size()); layerNames_.emplace_back(); }
-        layers_.push_back(&s);
-        layerNames_[s.aux] = codec_->decode(layerNames_[s.aux]);
-        layerByName_.emplace(upper(layerNames_[s.aux]), &s);
-    }
-    if (!layerByName_.count("0")) {
-        ObjectStub* zero = newStub(Kind::LayerRecord, npos);
-        zero->owner = layerTable_;
-        zero->aux = static_cast<std::uint32_t>(layerNames_.size());
-        layerNames_.emplace_back("0");
-        layers_.push_back(zero);
-        layerByName_.emplace("0", zero);
-    }
-    // References: each INSERT is listed under the block it names.
-    std::string key;
-    for (std::size_t i = 0; i < insertStubs.size(); ++i) {
-        key = upper(codec_->decode(insertNames[i]));
-        if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
-        if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
-        if (auto it = blockByName_.find(key); it != blockByName_.end())
-            blocks_[it->second].references.push_back(insertStubs[i]);
-    }
-
-    // Objects without a handle get one from the seed, in file order, as the host
-    // numbers them; entities keep theirs in the file from the next save on.
-    std::uint64_t seed = 0;
-    if (!header_[hHandSeed].value.empty()) dxf::parseHandle(header_[hHandSeed].value, seed);
-    seed = std::max(seed, maxHandle + 1);
-    seedBefore_ = seed;
-    for (auto& s : stubs_) {
-        if (s.handle != 0) continue;
-        s.handleAdded = s.begin != npos && (isEntityKind(s.kind) || s.kind == Kind::BlockRecord ||
-                                            s.kind == Kind::BlockBegin || s.kind == Kind::BlockEnd);
-        if (s.handleAdded) s.handle = seed++;
-    }
-    bool seedMoved = seed != seedBefore_;
-    // Tables and records the file gives no handle keep theirs in memory only; they
-    // come after the seed written back, so the next open numbers them the same way.
-    std::uint64_t memorySeed = seed;
-    for (auto& s : stubs_)
-        if (s.handle == 0) s.handle = memorySeed++;
-    if (seedMoved && header_[hHandSeed].vBegin != npos) {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(seed));
-        header_[hHandSeed].value = buf;
-        header_[hHandSeed].dirty = true;
-    }
-    seedBefore_ = seed;
-    handleIndex_.reserve(stubs_.size());
-    for (auto& s : stubs_) handleIndex_.emplace_back(s.handle, &s);
-    std::stable_sort(handleIndex_.begin(), handleIndex_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+const BlockInfo& DrawingStore::blockOf(const ObjectStub* record) const {
+    static const BlockInfo noBlock;
+    return record->hasBlock() ? blocks_[record->blockIndex()] : noBlock;
 }
 
 ObjectStub* DrawingStore::byHandle(std::uint64_t h) const {
@@ -449,10 +472,7 @@ ObjectStub* DrawingStore::byHandle(std::uint64_t h) const {
 }
 
 ObjectStub* DrawingStore::findBlock(std::string_view name) const {
-    std::string key = upper(name);
-    if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
-    if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
-    auto it = blockByName_.find(key);
+    auto it = blockByName_.find(blockKey(name));
     if (it == blockByName_.end()) return nullptr;
     ObjectStub* r = blocks_[it->second].record;
     return r->erased ? nullptr : r;
@@ -522,7 +542,7 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
         }
     }
     for (const ObjectStub* s : changed_)
-        if (!s->erased && s->live) collectPatches(*this, *s, *tabdb_access::data(s->live), patches);
+        if (!s->erased && s->live) collectPatches(*this, *s, *ObjectAccess::data(s->live), patches);
     std::stable_sort(patches.begin(), patches.end(),
                      [](const Patch& a, const Patch& b) { return a.begin < b.begin; });
     std::size_t pos = 0;
@@ -536,4 +556,4 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
     sink(all.substr(pos));
 }
 
-}  // namespace tabdb
+}  // namespace hostdb

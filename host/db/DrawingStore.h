@@ -20,7 +20,7 @@
 
 class AcDbDatabase;
 
-namespace tabdb {
+namespace hostdb {
 
 constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
 // Decoded objects keep offsets into the text in 32 bits, this value meaning "absent",
@@ -44,7 +44,6 @@ struct ObjectStub {
     std::size_t begin = npos, end = npos;  // the object's own tags in the source text
     ObjectStub* owner = nullptr;
     AcDbObject* live = nullptr;  // decoded object while open or changed (owned by the store)
-    std::uint32_t aux = 0;         // block record: index of its BlockInfo; layer: of its name
     std::uint32_t firstChild = 0;  // INSERT/POLYLINE: stub index of the first attribute/vertex
     std::uint32_t childCount = 0;
     std::uint32_t index = 0;
@@ -55,6 +54,20 @@ struct ObjectStub {
     bool handleAdded = false;  // handle given on open; its tag is written on save
     bool paperSpace = false;
     bool changed = false;  // has values to write on save
+
+    // Block records: the store's BlockInfo of their block. A record without a name
+    // has none; the block table does not list it.
+    bool hasBlock() const { return kind == Kind::BlockRecord && tableIndex_ != kNoIndex; }
+    std::uint32_t blockIndex() const { return tableIndex_; }
+    void setBlockIndex(std::uint32_t i) { tableIndex_ = i; }
+    // Layer records: the layer's name in the store's list of names.
+    std::uint32_t layerIndex() const { return tableIndex_; }
+    void setLayerIndex(std::uint32_t i) { tableIndex_ = i; }
+
+private:
+    static constexpr std::uint32_t kNoIndex = std::numeric_limits<std::uint32_t>::max();
+    // One field for both, as `kind` says: a record is either a block's or a layer's.
+    std::uint32_t tableIndex_ = kNoIndex;
 };
 
 struct BlockInfo {
@@ -96,7 +109,6 @@ public:
     bool modified = false;
 
     const std::string& text() const { return text_; }
-    std::string_view slice(std::size_t b, std::size_t e) const { return std::string_view(text_).substr(b, e - b); }
     const dxf::TextCodec& codec() const { return *codec_; }
 
     ObjectStub* byHandle(std::uint64_t h) const;
@@ -106,8 +118,9 @@ public:
     ObjectStub* modelSpace() { return blocks_[modelIndex_].record; }
     ObjectStub* paperSpace() { return blocks_[paperIndex_].record; }
     std::vector<BlockInfo>& blocks() { return blocks_; }
-    BlockInfo& blockOf(const ObjectStub* record) { return blocks_[record->aux]; }
-    const std::string& layerName(const ObjectStub* layer) const { return layerNames_[layer->aux]; }
+    // A record without a block (no name in the file) reads as an empty block.
+    const BlockInfo& blockOf(const ObjectStub* record) const;
+    const std::string& layerName(const ObjectStub* layer) const { return layerNames_[layer->layerIndex()]; }
     const std::vector<ObjectStub*>& layers() const { return layers_; }
     ObjectStub* findBlock(std::string_view name) const;
     ObjectStub* findLayer(std::string_view name) const;
@@ -129,8 +142,10 @@ public:
     std::string tagText(int code, std::string_view value) const;
 
 private:
-    void parse();
+    class Loader;  // builds the stubs from the file's structure
     ObjectStub* newStub(Kind kind, std::size_t begin);
+    const dxf::TextCodec& ensureCodec();
+    std::uint32_t addBlock(std::string_view rawName, ObjectStub* record, std::size_t line);
     std::string text_;
     std::unique_ptr<dxf::TextCodec> codec_;
     std::deque<ObjectStub> stubs_;
@@ -150,10 +165,11 @@ private:
     std::size_t openCount_ = 0;
     std::string eol_ = "\n";
     bool padCodes_ = false;
-    std::uint64_t seedBefore_ = 0;
-    friend class ::AcDbDatabase;
 };
 
 std::string upper(std::string_view s);
 
-}  // namespace tabdb
+}  // namespace hostdb
+
+// The name DrawingFile.cpp still spells.
+namespace tabdb = hostdb;

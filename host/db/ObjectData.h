@@ -6,10 +6,10 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
-namespace tabdb {
+namespace hostdb {
 
 enum FieldId {
     fLayer, fName, fText, fPrompt, fStyle, fX, fY, fZ, fAX, fAY, fAZ, fHeight, fWidth, fScaleY, fScaleZ,
@@ -25,14 +25,6 @@ struct Field {
     std::uint32_t vBegin = kNoOffset;
     bool present() const { return vBegin != kNoOffset; }
 };
-
-// One tag of the source text found again from its value's offset.
-struct TagRange {
-    std::size_t tagBegin;  // its code line
-    std::size_t vBegin, vEnd;  // the value, without the line ending
-    std::size_t tagEnd;  // just past the value's line ending ("\n", "\r\n" or the end of the text)
-};
-TagRange tagAt(std::string_view text, std::uint32_t vBegin);
 
 struct ObjectData {
     std::string layer, name, text, prompt, style;
@@ -52,27 +44,4 @@ struct ObjectData {
 };
 static_assert(fFieldCount <= 32, "the dirty mask holds one bit per field");
 
-struct Patch {
-    std::size_t begin, end;
-    std::string text;
-    bool operator<(const Patch& o) const { return begin != o.begin ? begin < o.begin : end < o.end; }
-};
-
-// Decodes an entity's tags; `stub` must have a source range or the defaults stand.
-void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data);
-// The patches that write an entity's changed values.
-void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& data,
-                    std::vector<Patch>& out);
-
-}  // namespace tabdb
-
-// The database's own access to the private parts of its objects.
-class tabdb_access {
-public:
-    static tabdb::ObjectData* data(const AcDbObject* o) { return o->data_; }
-    static tabdb::ObjectStub* stub(const AcDbObject* o) { return o->stub_; }
-    // Makes the live object of the stub's class, its values decoded.
-    static AcDbObject* create(tabdb::ObjectStub* stub);
-    static AcDb::OpenMode& mode(AcDbObject* o) { return o->openMode_; }
-    static int& openCount(AcDbObject* o) { return o->openCount_; }
-};
+}  // namespace hostdb

@@ -8,7 +8,7 @@
 
 class AcDbDatabase;
 
-namespace tabunits {
+namespace units {
 
 struct UnitSettings {
     int lunits = 2, luprec = 4, aunits = 0, auprec = 0, dimzin = 0;
@@ -22,4 +22,7 @@ std::string formatAngle(double radians, int aunits, int prec);
 std::optional<double> parseDistance(std::string_view text, int lunits);
 std::optional<double> parseAngle(std::string_view text, int aunits);
 
-}  // namespace tabunits
+}  // namespace units
+
+// The name DrawingFile.cpp still spells.
+namespace tabunits = units;

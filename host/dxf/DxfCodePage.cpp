@@ -138,14 +138,13 @@ struct TextCodec::Converters {
 TextCodec::TextCodec(std::string_view acadVer, std::string_view dwgCodePage) {
     // AC1021 (2007) and later files are UTF-8 whatever their $DWGCODEPAGE says.
     utf8_ = acadVer.size() == 6 && acadVer.substr(0, 2) == "AC" && acadVer >= "AC1021";
-    if (utf8_) { charset_ = "UTF-8"; return; }
-    charset_ = iconvNameOf(dwgCodePage);
-    if (!charset_.empty()) {
-        conv_ = std::make_unique<Converters>(charset_);
+    if (utf8_) return;
+    std::string charset = iconvNameOf(dwgCodePage);
+    if (!charset.empty()) {
+        conv_ = std::make_unique<Converters>(charset);
         if (conv_->toUtf8.ok() && conv_->fromUtf8.ok()) return;
     }
-    charset_ = "CP1252";
-    conv_ = std::make_unique<Converters>(charset_);
+    conv_ = std::make_unique<Converters>("CP1252");
 }
 
 TextCodec::~TextCodec() = default;

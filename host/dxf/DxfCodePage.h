@@ -26,13 +26,10 @@ public:
     // Module text to file bytes; characters the code page lacks become \U+XXXX.
     // Invalid UTF-8 input bytes are written as \U+FFFD.
     std::string encode(std::string_view text) const;
-    bool isUtf8() const { return utf8_; }
-    const std::string& charset() const { return charset_; }
 
 private:
     struct Converters;
-    bool utf8_ = false;
-    std::string charset_;
+    bool utf8_ = false;  // no converters then
     std::unique_ptr<Converters> conv_;
 };
 

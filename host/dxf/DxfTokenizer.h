@@ -53,7 +53,6 @@ public:
     bool next(Tag& tag);
     std::size_t offset() const { return pos_; }
     std::size_t line() const { return line_; }
-    std::string_view text() const { return text_; }
 
 private:
     bool readLine(std::string_view& line);

@@ -67,11 +67,11 @@ TEST(DxfRefusal, BadInputNamesTheLine) {
 // Decoded objects keep 32-bit offsets into the text with one value meaning "absent":
 // the longest text allowed is one byte shorter than that value.
 TEST(DxfRefusal, TextTooLongForTheOffsetsIsRefused) {
-    EXPECT_NO_THROW(tabdb::checkTextSize(std::uint64_t{UINT32_MAX} - 1));
+    EXPECT_NO_THROW(hostdb::checkTextSize(std::uint64_t{UINT32_MAX} - 1));
     for (std::uint64_t size : {std::uint64_t{UINT32_MAX}, std::uint64_t{1} << 32, std::uint64_t{5} << 30}) {
         SCOPED_TRACE(size);
         try {
-            tabdb::checkTextSize(size);
+            hostdb::checkTextSize(size);
             ADD_FAILURE() << "not refused";
         } catch (const dxf::DxfError& e) {
             EXPECT_EQ(std::string(e.what()), "line 1: the file has " + std::to_string(size) +

@@ -1,0 +1,21 @@
+// The database's own access to the private parts of its objects, and the factory
+// that makes the live object of a stub when it is opened.
+#pragma once
+
+#include "host/db/AcDbObject.h"
+#include "host/db/ObjectData.h"
+
+namespace hostdb {
+
+class ObjectAccess {
+public:
+    static ObjectData* data(const AcDbObject* o) { return o->data_; }
+    static ObjectStub* stub(const AcDbObject* o) { return o->stub_; }
+    // Makes the live object of the stub's class, its values decoded. Nothing is left
+    // behind when decoding throws.
+    static AcDbObject* create(ObjectStub* stub);
+    static AcDb::OpenMode& mode(AcDbObject* o) { return o->openMode_; }
+    static int& openCount(AcDbObject* o) { return o->openCount_; }
+};
+
+}  // namespace hostdb

@@ -1,0 +1,116 @@
+// The DXF layer above the tags: the sections of a file and, inside them, where each
+// object (entity, table, table entry, BLOCK, ENDBLK, object) begins and ends, with the
+// facts every object carries (name, handle, space). It refuses text that breaks the
+// file's structure and names the line; what an object means is left to its reader.
+#pragma once
+
+#include "host/dxf/DxfTokenizer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace dxf {
+
+enum class SectionKind : std::uint8_t { Header, Tables, Blocks, Entities, Objects, Other };
+
+struct Section {
+    SectionKind kind = SectionKind::Other;
+    std::string_view name;      // its group 2 ("ENTITIES")
+    std::size_t begin = 0;      // offset of its SECTION tag
+    std::size_t bodyBegin = 0;  // just past its name tag
+    std::size_t line = 0;       // line of its SECTION code
+    // Known once the section's last object was given:
+    std::size_t endsecBegin = 0;  // offset of its ENDSEC tag
+    std::size_t endsecLine = 0;   // line of its ENDSEC code
+};
+
+// One object: its group 0 and every tag up to the next group 0.
+struct ObjectRange {
+    std::string_view type;      // the value of its group 0 ("INSERT", "LAYER", "TABLE")
+    std::size_t begin = 0;      // offset of its group 0 code line
+    std::size_t bodyBegin = 0;  // just past its type tag
+    std::size_t end = 0;        // just past its last tag, where the next group 0 begins
+    std::size_t firstLine = 0;  // line of its group 0 code
+    std::size_t lastLine = 0;   // line of its last tag's value
+    // Read from its own tags (see OwnTags). A TABLE's name is the group 2 that must
+    // follow its type; for any other object it is the first group 2: an entry's or a
+    // block's name, the block an INSERT refers to.
+    std::optional<std::string_view> name;
+    // Its first group 5 (105 in DIMSTYLE entries) that is not the null handle 0.
+    std::uint64_t handle = 0;
+    // A group 5 or 105 before that one which is no hexadecimal handle. Only the
+    // reader of the object knows whether it needs the handle, so it decides to refuse.
+    std::optional<Tag> malformedHandle;
+    bool paperSpace = false;  // a group 67 of 1: an entity of a paper space layout
+};
+
+// Reads a file's sections and objects in order, one object at a time, so that the
+// structure of a drawing of millions of objects costs no memory of its own. Values
+// are checked against their group codes as the tags are read.
+//
+//     StructureReader reader(text);
+//     while (reader.nextSection())
+//         for (ObjectRange object; reader.nextObject(object);) ...
+//
+// Every call throws DxfError for malformed text.
+class StructureReader {
+public:
+    // Refuses binary DXF.
+    explicit StructureReader(std::string_view text);
+
+    // Moves to the next section (skipping what is left of the current one). False
+    // after EOF, or at the end of a text that stops between sections.
+    bool nextSection();
+    const Section& section() const { return section_; }
+    // The next object of the current section; false at its ENDSEC, whose place then
+    // completes section(). The section's own tags before its first object (a
+    // HEADER's variables) are skipped; read them again from bodyBegin.
+    bool nextObject(ObjectRange& object);
+
+    // The last line read. While an object just given is being handled, that is the
+    // type line of the object after it: the reader has just learnt where it ends.
+    std::size_t line() const { return tok_.line(); }
+
+private:
+    bool take(Tag& tag);
+    void readObject(const Tag& head, ObjectRange& object);
+    std::string inSectionText() const;
+
+    Tokenizer tok_;
+    Section section_;
+    Tag lookahead_;  // the group 0 that ended the last object
+    bool haveLookahead_ = false;
+    bool inSection_ = false;
+    bool done_ = false;
+};
+
+// Walks the tags that are an object's own: those after its type, up to embedded
+// object data (group 101, in which an attribute carries its multi-line text) and
+// without extended data (1000 and up) that applications attach. The object's text
+// must have been read by a StructureReader, so values are not checked again.
+class OwnTags {
+public:
+    OwnTags(std::string_view text, const ObjectRange& object);
+    bool next(Tag& tag);
+
+    // Whether `tag`, the next of an object's tags after its type, is one of its own;
+    // the filter remembers the start of embedded data.
+    class Filter {
+    public:
+        bool accepts(const Tag& tag) {
+            if (tag.code == 101) embedded_ = true;
+            return !embedded_ && tag.code < 1000;
+        }
+
+    private:
+        bool embedded_ = false;
+    };
+
+private:
+    Tokenizer tok_;
+    Filter filter_;
+};
+
+}  // namespace dxf
