@@ -3,11 +3,11 @@
 // MB/s and peak resident memory; it is a measurement, not a test.
 #include "host/db/DrawingFile.h"
 
+#include <sys/resource.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/resource.h>
 
 namespace {
 

@@ -6,20 +6,21 @@
 #include "platform/Variant.h"
 #include "sheet/Spreadsheet.h"
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <string>
-#include <unistd.h>
 
 using platform::ComPtr;
 using platform::Variant;
 
 namespace {
 
-constexpr DISPID kWorkbooks = 0x23C, kAdd = 0xB5, kActiveSheet = 0x133, kCells = 0xEE, kItem = 0xAA, kNumberFormat = 0xC1;
+constexpr DISPID kWorkbooks = 0x23C, kAdd = 0xB5, kActiveSheet = 0x133, kCells = 0xEE, kItem = 0xAA,
+                 kNumberFormat = 0xC1;
 constexpr DISPID kValue = 6, kComment = 0x38E, kAddComment = 0x56D, kColumns = 0xF1, kAutoFit = 0xED;
 
 // CPU time of this thread: the machine the figures come from is shared, and wall
@@ -62,17 +63,20 @@ int main(int argc, char** argv) {
             auto t0 = Clock::now();
             {
                 auto cellsObject = object(platform::invoke(sheet.get(), kCells, DISPATCH_PROPERTYGET));
-                auto first = object(platform::invoke(cellsObject.get(), kItem, DISPATCH_PROPERTYGET,
-                                                     {row <= 32767 ? Variant::i2(static_cast<SHORT>(row)) : Variant::i4(row), Variant::i2(1)}));
+                auto first = object(platform::invoke(
+                    cellsObject.get(), kItem, DISPATCH_PROPERTYGET,
+                    {row <= 32767 ? Variant::i2(static_cast<SHORT>(row)) : Variant::i4(row), Variant::i2(1)}));
                 auto comment = platform::invoke(first.get(), kComment, DISPATCH_PROPERTYGET);
                 if (!comment.pdispVal())
                     platform::invoke(first.get(), kAddComment, DISPATCH_METHOD,
-                                     {Variant::bstr(u"1" + std::u16string(1, u'A' + row % 26) + u"F" + std::u16string(1, u'0' + row % 10))});
+                                     {Variant::bstr(u"1" + std::u16string(1, u'A' + row % 26) + u"F" +
+                                                    std::u16string(1, u'0' + row % 10))});
             }
             commentSeconds += secondsSince(t0);
             texts[0] = u"DOOR-" + std::u16string(1, u'A' + row % 5);
             for (int c = 1; c < kColumnsPerRow; ++c) {
-                std::string s = c < 8 ? "TAG" + std::to_string(c) + "-" + std::to_string(row % 997) : std::to_string(row * 0.25 + c);
+                std::string s = c < 8 ? "TAG" + std::to_string(c) + "-" + std::to_string(row % 997)
+                                      : std::to_string(row * 0.25 + c);
                 texts[c] = std::u16string(s.begin(), s.end());
             }
             t0 = Clock::now();
@@ -81,7 +85,8 @@ int main(int argc, char** argv) {
                 // Rows above 32767 do not fit the 16-bit coordinates the module passes;
                 // the benchmark passes 32-bit ones there.
                 Variant r = row <= 32767 ? Variant::i2(static_cast<SHORT>(row)) : Variant::i4(row);
-                auto cell = object(platform::invoke(cellsObject.get(), kItem, DISPATCH_PROPERTYGET, {r, Variant::i2(static_cast<SHORT>(c + 1))}));
+                auto cell = object(platform::invoke(cellsObject.get(), kItem, DISPATCH_PROPERTYGET,
+                                                    {r, Variant::i2(static_cast<SHORT>(c + 1))}));
                 platform::invoke(cell.get(), kNumberFormat, DISPATCH_PROPERTYPUT, {Variant::bstr(u"@")});
                 platform::invoke(cell.get(), kValue, DISPATCH_PROPERTYPUT, {Variant::bstr(texts[c])});
                 ++cells;
@@ -111,10 +116,12 @@ int main(int argc, char** argv) {
     std::printf("(CPU seconds of the calling thread; the whole run took %.3f s of wall time)\n", wall);
     std::printf("references (rows):              %d\n", references);
     std::printf("cells through invoke:           %ld (4 calls each)\n", cells);
-    std::printf("cells (Cells/Item/NumberFormat/Value): %.3f s  (%.0f ns per cell)\n", cellsSeconds, cellsSeconds * 1e9 / cells);
+    std::printf("cells (Cells/Item/NumberFormat/Value): %.3f s  (%.0f ns per cell)\n", cellsSeconds,
+                cellsSeconds * 1e9 / cells);
     std::printf("comments (Cells/Item/Comment/AddComment): %.3f s\n", commentSeconds);
-    std::printf("AutoFit on all columns, per row: %.3f s total; first 100 rows %.1f us/call, last 100 rows %.1f us/call\n",
-                autofitSeconds, firstAutofit * 1e4, lastAutofit * 1e4);
+    std::printf(
+        "AutoFit on all columns, per row: %.3f s total; first 100 rows %.1f us/call, last 100 rows %.1f us/call\n",
+        autofitSeconds, firstAutofit * 1e4, lastAutofit * 1e4);
     std::printf("save (flush):                   %.3f s  (%.1f MB file)\n", saveSeconds, size / 1048576.0);
     std::printf("load (open file):               %.3f s\n", loadSeconds);
     std::filesystem::current_path("/");

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxEntries = 512;
     limits.maxSheets = 64;
     try {
-        auto book = sheet::xlsx::readPackage(std::string_view(reinterpret_cast<const char*>(data), size), u"fuzz.xlsx", limits);
+        auto book =
+            sheet::xlsx::readPackage(std::string_view(reinterpret_cast<const char*>(data), size), u"fuzz.xlsx", limits);
         if (book->readOnlyReason.empty()) (void)sheet::xlsx::writePackage(*book);
     } catch (const sheet::xlsx::XlsxError&) {
     }

@@ -56,11 +56,6 @@ public:
     host::DocumentData* data(const void* key) const;
     host::DocumentData& attachData(const void* key, std::unique_ptr<host::DocumentData> data);
 
-    // Kept for callers written before the AutoLISP functions kept their own state:
-    // the same as host::lispFunctionsOf(this) and host::queuedExpressionsOf(this) of
-    // host/AutoLisp.h, which defines them.
-    std::map<std::string, host::LispFunction>& lispFunctions();
-    std::deque<std::string>& queuedExpressions();
 
 private:
     friend class AcApDocManager;

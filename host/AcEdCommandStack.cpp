@@ -3,8 +3,8 @@
 
 #include "host/ApplicationContext.h"
 
-#include <algorithm>
 #include <strings.h>
+#include <algorithm>
 
 namespace {
 
@@ -35,7 +35,7 @@ namespace {
 }  // namespace
 
 Acad::ErrorStatus AcEdCommandStack::addCommand(const char* group, const char* globalName, const char* localName,
-                                                 int flags, AcRxFunctionPtr function, void*, int, HINSTANCE, void*) {
+                                               int flags, AcRxFunctionPtr function, void*, int, HINSTANCE, void*) {
     if (!group || !*group || !globalName || !*globalName || !function) return Acad::eInvalidInput;
     if (!localName || !*localName) localName = globalName;
     for (const AcEdCommand& c : commands_) {

@@ -42,8 +42,8 @@ public:
     // too, the latest added wins in lookups. The extra arguments of the host's
     // signature (user interface context, resource handle, identifier) are accepted.
     Acad::ErrorStatus addCommand(const char* group, const char* globalName, const char* localName, int flags,
-                                   AcRxFunctionPtr function, void* uiContext = nullptr, int functionCode = -1,
-                                   HINSTANCE resourceHandle = nullptr, void* commandId = nullptr);
+                                 AcRxFunctionPtr function, void* uiContext = nullptr, int functionCode = -1,
+                                 HINSTANCE resourceHandle = nullptr, void* commandId = nullptr);
     // Removes every command of the group; eKeyNotFound when there is no such group.
     Acad::ErrorStatus removeGroup(const char* group);
     Acad::ErrorStatus removeCmd(const char* group, const char* globalName);

@@ -49,19 +49,18 @@ public:
 
 // desc(), isA() and cast() for a class derived from AcRxObject (the drawing
 // database's ACRX_DECLARE_MEMBERS is the same for database objects).
-#define ACRX_DECLARE_RXOBJECT_MEMBERS(CLASS)                                                      \
-    static const AcRxClass* desc();                                                              \
-    const AcRxClass* isA() const override;                                                       \
-    static CLASS* cast(const AcRxObject* object) {                                               \
-        return object && object->isKindOf(desc()) ? static_cast<CLASS*>(const_cast<AcRxObject*>(object)) \
-                                                  : nullptr;                                     \
+#define ACRX_DECLARE_RXOBJECT_MEMBERS(CLASS)                                                                        \
+    static const AcRxClass* desc();                                                                                 \
+    const AcRxClass* isA() const override;                                                                          \
+    static CLASS* cast(const AcRxObject* object) {                                                                  \
+        return object && object->isKindOf(desc()) ? static_cast<CLASS*>(const_cast<AcRxObject*>(object)) : nullptr; \
     }
 
-#define ACRX_DEFINE_RXOBJECT_MEMBERS(CLASS, PARENT)                         \
-    const AcRxClass* CLASS::desc() {                                        \
-        static const AcRxClass cls(#CLASS, PARENT::desc());                 \
-        return &cls;                                                        \
-    }                                                                       \
+#define ACRX_DEFINE_RXOBJECT_MEMBERS(CLASS, PARENT)         \
+    const AcRxClass* CLASS::desc() {                        \
+        static const AcRxClass cls(#CLASS, PARENT::desc()); \
+        return &cls;                                        \
+    }                                                       \
     const AcRxClass* CLASS::isA() const { return CLASS::desc(); }
 
 // A dictionary of objects by name (names compare exactly). Owns nothing: the

@@ -7,8 +7,8 @@
 #include "platform/Module.h"
 #include "platform/Text.h"
 
-#include <algorithm>
 #include <strings.h>
+#include <algorithm>
 
 struct AcRxDynamicLinker::App {
     std::string path;

@@ -39,7 +39,7 @@ constexpr int RSG_NOLIM = 0x0008;
 constexpr int RSG_GETZ = 0x0010;
 constexpr int RSG_DASH = 0x0020;
 constexpr int RSG_2D = 0x0040;
-constexpr int RSG_OTHER = 0x0080;   // any text is an answer (returned as typed)
+constexpr int RSG_OTHER = 0x0080;  // any text is an answer (returned as typed)
 
 // Input and result buffers hold at most this many bytes, terminator included.
 constexpr int ADS_INPUT_BUFFER = 132;

@@ -33,7 +33,8 @@ Context& context() {
 
 Application* find(void* appId) {
     auto& applications = context().applications;
-    auto it = std::find_if(applications.begin(), applications.end(), [&](const Application& a) { return a.id == appId; });
+    auto it =
+        std::find_if(applications.begin(), applications.end(), [&](const Application& a) { return a.id == appId; });
     return it == applications.end() ? nullptr : &*it;
 }
 

@@ -122,10 +122,6 @@ int ads_queueexpr(const char* expression) {
     return RTNORM;
 }
 
-std::map<std::string, host::LispFunction>& AcApDocument::lispFunctions() { return host::lispFunctionsOf(this); }
-
-std::deque<std::string>& AcApDocument::queuedExpressions() { return host::queuedExpressionsOf(this); }
-
 namespace host {
 
 bool evaluateExpression(AcApDocument* document, const std::string& expression, bool printResult) {

@@ -6,10 +6,10 @@
 #include "host/AutoLisp.h"
 #include "host/Editor.h"
 
+#include <strings.h>
 #include <cctype>
 #include <map>
 #include <sstream>
-#include <strings.h>
 #include <vector>
 
 namespace host {

@@ -1,9 +1,9 @@
 // Layer 3, the editor: keyword list parsing and matching.
 #include "host/KeywordList.h"
 
+#include <strings.h>
 #include <cctype>
 #include <sstream>
-#include <strings.h>
 
 namespace host {
 namespace {

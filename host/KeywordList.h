@@ -9,9 +9,9 @@
 namespace host {
 
 struct Keyword {
-    std::string local;        // as listed (capitals mark the abbreviation)
-    std::string global;       // the global name; equals `local` without a "_" part
-    std::size_t minimumLength; // shortest accepted prefix of the local name
+    std::string local;          // as listed (capitals mark the abbreviation)
+    std::string global;         // the global name; equals `local` without a "_" part
+    std::size_t minimumLength;  // shortest accepted prefix of the local name
 };
 
 // Parses "Local1 Local2 _Global1 Global2". A keyword's abbreviation runs up to its

@@ -1,10 +1,10 @@
 // Layer 3, the editor: the system variable table and CMDECHO.
 #include "host/SystemVariables.h"
 
+#include <strings.h>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <strings.h>
 
 namespace host {
 namespace {

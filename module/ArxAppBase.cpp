@@ -102,22 +102,38 @@ AcRx::AppRetCode ArxAppBase::unloadSequence() {
 AcRx::AppRetCode ArxAppBase::dispatch(AcRx::AppMsgCode msg, void* pkt) {
     appId_ = pkt;
     switch (msg) {
-    case AcRx::kInitAppMsg: return initSequence(pkt);
-    case AcRx::kUnloadAppMsg: return unloadSequence();
-    case AcRx::kLoadDwgMsg: return onLoadDwg();
-    case AcRx::kUnloadDwgMsg: return onUnloadDwg();
-    case AcRx::kInvkSubrMsg: return onInvokeSubr();
-    case AcRx::kCfgMsg: return onConfig();
-    case AcRx::kEndMsg: return onEnd();
-    case AcRx::kQuitMsg: return onQuit();
-    case AcRx::kSaveMsg: return onSave();
-    case AcRx::kDependencyMsg: return onDependency();
-    case AcRx::kNoDependencyMsg: return onNoDependency();
-    case AcRx::kOleUnloadAppMsg: return onOleUnload();
-    case AcRx::kPreQuitMsg: return onPreQuit();
-    case AcRx::kInitDialogMsg: return onInitDialog(pkt);
-    case AcRx::kEndDialogMsg: return onEndDialog(pkt);
-    default: return AcRx::kRetOK;
+    case AcRx::kInitAppMsg:
+        return initSequence(pkt);
+    case AcRx::kUnloadAppMsg:
+        return unloadSequence();
+    case AcRx::kLoadDwgMsg:
+        return onLoadDwg();
+    case AcRx::kUnloadDwgMsg:
+        return onUnloadDwg();
+    case AcRx::kInvkSubrMsg:
+        return onInvokeSubr();
+    case AcRx::kCfgMsg:
+        return onConfig();
+    case AcRx::kEndMsg:
+        return onEnd();
+    case AcRx::kQuitMsg:
+        return onQuit();
+    case AcRx::kSaveMsg:
+        return onSave();
+    case AcRx::kDependencyMsg:
+        return onDependency();
+    case AcRx::kNoDependencyMsg:
+        return onNoDependency();
+    case AcRx::kOleUnloadAppMsg:
+        return onOleUnload();
+    case AcRx::kPreQuitMsg:
+        return onPreQuit();
+    case AcRx::kInitDialogMsg:
+        return onInitDialog(pkt);
+    case AcRx::kEndDialogMsg:
+        return onEndDialog(pkt);
+    default:
+        return AcRx::kRetOK;
     }
 }
 

@@ -15,8 +15,12 @@ TABRO_EXPORT unsigned long acrxGetApiVersion() { return 0x000F0000; }
 
 TABRO_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
     switch (reason) {
-    case DLL_PROCESS_ATTACH: return tabro::mapModule(instance);
-    case DLL_PROCESS_DETACH: tabro::unmapModule(); return 1;
-    default: return 1;  // thread notifications need nothing
+    case DLL_PROCESS_ATTACH:
+        return tabro::mapModule(instance);
+    case DLL_PROCESS_DETACH:
+        tabro::unmapModule();
+        return 1;
+    default:
+        return 1;  // thread notifications need nothing
     }
 }

@@ -11,8 +11,8 @@ namespace tabro {
 
 // Cleared before anything else runs.
 struct ExtensionModuleState {
-    std::uint32_t initialised = 0;      // set once the extension state is attached
-    HINSTANCE resourceHandle = nullptr; // what every resource scope pushes
+    std::uint32_t initialised = 0;       // set once the extension state is attached
+    HINSTANCE resourceHandle = nullptr;  // what every resource scope pushes
 };
 ExtensionModuleState& extensionModuleState();
 

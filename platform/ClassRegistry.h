@@ -33,8 +33,8 @@ HRESULT revokeServerClass(REFCLSID clsid);
 
 }  // namespace platform
 
-HRESULT CLSIDFromProgID(const OLECHAR* progId, CLSID* clsid);   // CO_E_CLASSSTRING when unknown
-HRESULT CLSIDFromString(const OLECHAR* text, CLSID* clsid);     // CO_E_CLASSSTRING when malformed
+HRESULT CLSIDFromProgID(const OLECHAR* progId, CLSID* clsid);  // CO_E_CLASSSTRING when unknown
+HRESULT CLSIDFromString(const OLECHAR* text, CLSID* clsid);    // CO_E_CLASSSTRING when malformed
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFIID riid, void** object);
 HRESULT OleRun(IUnknown* object);
 HRESULT GetActiveObject(REFCLSID clsid, void* reserved, IUnknown** object);  // MK_E_UNAVAILABLE

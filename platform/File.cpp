@@ -2,14 +2,14 @@
 // replaceable system call table under them.
 #include "platform/File.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -218,19 +218,26 @@ FileStatus readInto(const std::string& path, std::string& out, std::uint64_t max
 
 const char* stepText(FileStep step) {
     switch (step) {
-        case FileStep::open: return "cannot open the file";
-        case FileStep::read: return "cannot read the file";
-        case FileStep::followLink: return "cannot follow the symbolic link";
-        case FileStep::write: return "write failed";
-        case FileStep::rename: return "cannot replace the file";
-        case FileStep::create: return "cannot create the file";
-        case FileStep::notRegular:
-        case FileStep::tooLarge:
-        case FileStep::createTemporary:
-        case FileStep::backup:
-        case FileStep::syncFolder:
-        case FileStep::createFolder:
-        case FileStep::lock: break;
+    case FileStep::open:
+        return "cannot open the file";
+    case FileStep::read:
+        return "cannot read the file";
+    case FileStep::followLink:
+        return "cannot follow the symbolic link";
+    case FileStep::write:
+        return "write failed";
+    case FileStep::rename:
+        return "cannot replace the file";
+    case FileStep::create:
+        return "cannot create the file";
+    case FileStep::notRegular:
+    case FileStep::tooLarge:
+    case FileStep::createTemporary:
+    case FileStep::backup:
+    case FileStep::syncFolder:
+    case FileStep::createFolder:
+    case FileStep::lock:
+        break;
     }
     return "";
 }
@@ -241,26 +248,34 @@ const char* stepText(FileStep step) {
 
 std::string FileError::reason() const {
     switch (step) {
-        case FileStep::notRegular: return "not a regular file";
-        case FileStep::tooLarge:
-            return "the file has " + std::to_string(fileBytes) + " bytes, more than the " + std::to_string(limitBytes) +
-                   " allowed";
-        default: break;
+    case FileStep::notRegular:
+        return "not a regular file";
+    case FileStep::tooLarge:
+        return "the file has " + std::to_string(fileBytes) + " bytes, more than the " + std::to_string(limitBytes) +
+               " allowed";
+    default:
+        break;
     }
     return std::strerror(code);
 }
 
 std::string FileError::message() const {
     switch (step) {
-        case FileStep::notRegular:
-        case FileStep::tooLarge: return reason();
-        case FileStep::createTemporary: return "cannot create a temporary file in " + path + ": " + reason();
-        case FileStep::backup: return "cannot keep the previous file as " + path + ": " + reason();
-        case FileStep::syncFolder:
-            return "the file was replaced, but its folder " + path + " could not be synced: " + reason();
-        case FileStep::createFolder: return "cannot create the folder " + path + ": " + reason();
-        case FileStep::lock: return "cannot lock " + path + ": " + reason();
-        default: break;
+    case FileStep::notRegular:
+    case FileStep::tooLarge:
+        return reason();
+    case FileStep::createTemporary:
+        return "cannot create a temporary file in " + path + ": " + reason();
+    case FileStep::backup:
+        return "cannot keep the previous file as " + path + ": " + reason();
+    case FileStep::syncFolder:
+        return "the file was replaced, but its folder " + path + " could not be synced: " + reason();
+    case FileStep::createFolder:
+        return "cannot create the folder " + path + ": " + reason();
+    case FileStep::lock:
+        return "cannot lock " + path + ": " + reason();
+    default:
+        break;
     }
     return std::string(stepText(step)) + ": " + reason();
 }
@@ -270,14 +285,19 @@ DWORD systemErrorCode(const FileError& error, DWORD otherwise) {
     // in memory.
     if (error.step == FileStep::tooLarge) return ERROR_NOT_ENOUGH_MEMORY;
     switch (error.code) {
-        case ENOENT: return error.step == FileStep::open ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case ENOSPC:
-        case EDQUOT: return ERROR_DISK_FULL;
-        default: return otherwise;
+    case ENOENT:
+        return error.step == FileStep::open ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
+    default:
+        return otherwise;
     }
 }
 

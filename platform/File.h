@@ -5,41 +5,41 @@
 
 #include "platform/WinTypes.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <sys/types.h>
 
 namespace platform {
 
 // The step of a file operation that failed.
 enum class FileStep {
-    open,              // opening the file to read it
+    open,  // opening the file to read it
     read,
-    notRegular,        // a folder, device or pipe where a file was expected
-    tooLarge,          // larger than the caller's limit
-    followLink,        // a symbolic link at the path could not be followed
-    createTemporary,   // creating the temporary beside the target
-    write,             // writing, syncing or closing the temporary
-    backup,            // keeping the previous file under its backup name
-    rename,            // moving the temporary over the target
-    create,            // putting a new file in place (exclusive creation)
-    syncFolder,        // the target is replaced, but its folder could not be synced
+    notRegular,       // a folder, device or pipe where a file was expected
+    tooLarge,         // larger than the caller's limit
+    followLink,       // a symbolic link at the path could not be followed
+    createTemporary,  // creating the temporary beside the target
+    write,            // writing, syncing or closing the temporary
+    backup,           // keeping the previous file under its backup name
+    rename,           // moving the temporary over the target
+    create,           // putting a new file in place (exclusive creation)
+    syncFolder,       // the target is replaced, but its folder could not be synced
     createFolder,
     lock,
 };
 
 // A failed file operation, translated from errno once, here.
 struct FileError {
-    int code = 0;                 // the errno; 0 for notRegular, EFBIG for tooLarge
+    int code = 0;  // the errno; 0 for notRegular, EFBIG for tooLarge
     FileStep step = FileStep::open;
-    std::string path;             // the file (or folder, backup, lock file) concerned
-    std::uint64_t fileBytes = 0;  // tooLarge: the size found (at least)
-    std::uint64_t limitBytes = 0; // tooLarge: the caller's limit
+    std::string path;              // the file (or folder, backup, lock file) concerned
+    std::uint64_t fileBytes = 0;   // tooLarge: the size found (at least)
+    std::uint64_t limitBytes = 0;  // tooLarge: the caller's limit
 
     // Why, without the path: "No space left on device", "not a regular file", "the
     // file has 9000000 bytes, more than the 8000000 allowed".

@@ -211,13 +211,14 @@ public:
         const bool wantsResult = result != nullptr;
         HRESULT hr = stub_->callOnOwner([call, dispid, flags, wantsResult](IDispatch* target) {
             SetErrorInfo(0, nullptr);
-            HRESULT r = target->Invoke(dispid, flags, call->args, wantsResult ? &call->result : nullptr,
-                                       &call->excepInfo);
+            HRESULT r =
+                target->Invoke(dispid, flags, call->args, wantsResult ? &call->result : nullptr, &call->excepInfo);
             GetErrorInfo(0, call->errorInfo.put());
             // An object handed out belongs to this apartment: the caller gets a proxy.
             if (IDispatch* returned = call->result.pdispVal(); returned && !isProxy(returned)) {
                 ComPtr<IDispatch> proxy;
-                if (SUCCEEDED(marshalDispatch(returned, IID_IDispatch, proxy))) call->result = Variant::dispatch(proxy.get());
+                if (SUCCEEDED(marshalDispatch(returned, IID_IDispatch, proxy)))
+                    call->result = Variant::dispatch(proxy.get());
             }
             return r;
         });

@@ -24,11 +24,16 @@ MessageBoxPresenter& presenterSlot() {
 
 const char* iconWord(UINT type) {
     switch (type & MB_ICONMASK) {
-    case MB_ICONERROR: return "Error";
-    case MB_ICONQUESTION: return "Question";
-    case MB_ICONWARNING: return "Warning";
-    case MB_ICONINFORMATION: return "Information";
-    default: return nullptr;
+    case MB_ICONERROR:
+        return "Error";
+    case MB_ICONQUESTION:
+        return "Question";
+    case MB_ICONWARNING:
+        return "Warning";
+    case MB_ICONINFORMATION:
+        return "Information";
+    default:
+        return nullptr;
     }
 }
 
@@ -59,12 +64,18 @@ MessageBoxPresenter setMessageBoxPresenter(MessageBoxPresenter presenter) {
 
 std::vector<int> messageBoxButtons(UINT type) {
     switch (type & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {IDOK, IDCANCEL};
-    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
-    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
-    case MB_YESNO: return {IDYES, IDNO};
-    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
-    default: return {IDOK};
+    case MB_OKCANCEL:
+        return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE:
+        return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL:
+        return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO:
+        return {IDYES, IDNO};
+    case MB_RETRYCANCEL:
+        return {IDRETRY, IDCANCEL};
+    default:
+        return {IDOK};
     }
 }
 
@@ -76,14 +87,22 @@ int defaultMessageBoxAnswer(UINT type) {
 
 const char* messageBoxAnswerName(int answer) {
     switch (answer) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "Cancel";
-    case IDABORT: return "Abort";
-    case IDRETRY: return "Retry";
-    case IDIGNORE: return "Ignore";
-    case IDYES: return "Yes";
-    case IDNO: return "No";
-    default: return "?";
+    case IDOK:
+        return "OK";
+    case IDCANCEL:
+        return "Cancel";
+    case IDABORT:
+        return "Abort";
+    case IDRETRY:
+        return "Retry";
+    case IDIGNORE:
+        return "Ignore";
+    case IDYES:
+        return "Yes";
+    case IDNO:
+        return "No";
+    default:
+        return "?";
     }
 }
 

@@ -4,6 +4,8 @@
 #include "platform/KernelObject.h"
 #include "platform/ThreadState.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -11,8 +13,6 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {

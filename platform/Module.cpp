@@ -62,9 +62,7 @@ void* ownSymbol(void* library, const char* name) {
     return reinterpret_cast<ElfW(Addr)>(info.dli_fbase) == map->l_addr ? symbol : nullptr;
 }
 
-DllMainFunction dllMainOf(void* library) {
-    return reinterpret_cast<DllMainFunction>(ownSymbol(library, "DllMain"));
-}
+DllMainFunction dllMainOf(void* library) { return reinterpret_cast<DllMainFunction>(ownSymbol(library, "DllMain")); }
 
 // Longest prefix of `text` of at most `limit` bytes that ends on a character boundary
 // of the locale's code set.

@@ -78,7 +78,8 @@ Parsed parseLine(std::string_view text) {
 }
 
 std::string_view stripQuotes(std::string_view v) {
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) return v.substr(1, v.size() - 2);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        return v.substr(1, v.size() - 2);
     return v;
 }
 
@@ -144,8 +145,8 @@ BOOL fail(DWORD error) {
 
 }  // namespace
 
-DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buf,
-                               DWORD size, const char* fileName) {
+DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buf, DWORD size,
+                               const char* fileName) {
     std::string_view fallback = defaultValue ? defaultValue : "";
     while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) fallback.remove_suffix(1);
 

@@ -16,8 +16,8 @@
 // section name: each NUL-terminated, the list ending in a second NUL; a list cut
 // short returns size - 2.
 // A path without a folder is taken relative to the current folder.
-DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buf,
-                               DWORD size, const char* fileName);
+DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buf, DWORD size,
+                               const char* fileName);
 
 // Sets the entry to `value`, creating the file and the section when missing; every
 // other line of the file (comments, blank lines, unknown lines, line endings) is kept

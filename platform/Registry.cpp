@@ -6,6 +6,8 @@
 #include "platform/File.h"
 #include "platform/RegistryFormat.h"
 
+#include <pwd.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -14,9 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <pwd.h>
 #include <string_view>
-#include <unistd.h>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -44,12 +44,12 @@ constexpr std::size_t kMaxHiveBytes = 64u << 20;
 
 // ---------------------------------------------------------------- the hive model
 
+using platform::regfile::equalNoCase;
 using platform::regfile::findKey;
 using platform::regfile::findValue;
 using platform::regfile::Hive;
 using platform::regfile::Key;
 using platform::regfile::startsWithNoCase;
-using platform::regfile::equalNoCase;
 using platform::regfile::Value;
 
 // A key exists when it has a section of its own or is the parent of one (a hand-made

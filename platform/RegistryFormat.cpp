@@ -144,7 +144,6 @@ LineResult readValueLine(std::string_view line, Value& out) {
     return LineResult::bad;
 }
 
-
 // The registry editor itself writes UTF-16LE; a file copied over from such a system
 // is read as well and written back as UTF-8 text.
 std::string utf16leToUtf8(std::string_view bytes) {
@@ -169,7 +168,8 @@ std::string utf16leToUtf8(std::string_view bytes) {
 }
 
 void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
-    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF && static_cast<unsigned char>(text[1]) == 0xFE) {
+    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
+        static_cast<unsigned char>(text[1]) == 0xFE) {
         std::string converted = utf16leToUtf8(text.substr(2));
         parseInto(converted, rootName, hive);
         return;
@@ -219,8 +219,8 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
                 hive.damaged = true;  // another hive's key cannot be kept in this file
                 continue;
             }
-            bool badPath = !path.empty() && (path.front() == '\\' || path.back() == '\\' ||
-                                             path.find("\\\\") != std::string::npos);
+            bool badPath = !path.empty() &&
+                           (path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string::npos);
             if (badPath) {
                 hive.damaged = true;
                 continue;

@@ -14,8 +14,8 @@ struct ResourceString {
 };
 
 struct ResourceTable {
-    unsigned version;      // RESOURCE_TABLE_VERSION of the module's build
-    std::size_t tableSize; // sizeof(ResourceTable) as the module knows it
+    unsigned version;       // RESOURCE_TABLE_VERSION of the module's build
+    std::size_t tableSize;  // sizeof(ResourceTable) as the module knows it
     const ResourceString* strings;
     std::size_t stringCount;
     // Menus and dialog texts follow here in later versions.

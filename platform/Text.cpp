@@ -1,14 +1,14 @@
 // Text conversion through iconv, and the locale-aware multibyte comparison.
 #include "platform/Text.h"
 
+#include <iconv.h>
+#include <langinfo.h>
 #include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <iconv.h>
-#include <langinfo.h>
 #include <vector>
 
 namespace {
@@ -69,8 +69,8 @@ std::string codeSetOf(UINT codePage) {
         return platform::localeCodeSet();
     case CP_UTF8:
         return "UTF-8";
-    case 2:  // CP_MACCP
-    case 42:  // CP_SYMBOL
+    case 2:      // CP_MACCP
+    case 42:     // CP_SYMBOL
     case 65000:  // CP_UTF7
         return {};
     default:
@@ -132,7 +132,8 @@ Outcome encode(const std::string& codeSet, std::u16string_view src, const Encode
         // The unit at `in` is a character the target lacks, or a lone surrogate.
         const char16_t* unit = reinterpret_cast<const char16_t*>(in);
         std::size_t unitsLeft = inLeft / 2;
-        bool isPair = unitsLeft >= 2 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
+        bool isPair =
+            unitsLeft >= 2 && unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
         bool isSurrogate = !isPair && unit[0] >= 0xD800 && unit[0] <= 0xDFFF;
         if (isSurrogate) {
             if (options.strict) return Outcome::invalidInput;

@@ -5,6 +5,8 @@
 
 #include "platform/Text.h"
 
+#include <langinfo.h>
+#include <locale.h>
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -12,8 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 #include <mutex>
 #include <vector>
 
@@ -182,12 +182,18 @@ bool isNumeric(VARTYPE vt) { return vt == VT_I2 || vt == VT_I4 || vt == VT_R4 ||
 
 double numericValue(const Variant& v) {
     switch (v.vt()) {
-    case VT_I2: return v.iVal();
-    case VT_I4: return v.lVal();
-    case VT_R4: return v.fltVal();
-    case VT_R8: return v.dblVal();
-    case VT_BOOL: return v.boolVal();
-    default: return 0;
+    case VT_I2:
+        return v.iVal();
+    case VT_I4:
+        return v.lVal();
+    case VT_R4:
+        return v.fltVal();
+    case VT_R8:
+        return v.dblVal();
+    case VT_BOOL:
+        return v.boolVal();
+    default:
+        return 0;
     }
 }
 
@@ -220,10 +226,21 @@ HRESULT fromDouble(double value, VARTYPE vt, Variant& out) {
 
 HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
     switch (vt) {
-    case VT_EMPTY: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_BSTR:
-    case VT_BOOL: case VT_DISPATCH: case VT_UNKNOWN: case VT_ERROR: case VT_NULL:
+    case VT_EMPTY:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_BSTR:
+    case VT_BOOL:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_ERROR:
+    case VT_NULL:
         break;
-    case VT_CY: case VT_DATE: case VT_VARIANT:
+    case VT_CY:
+    case VT_DATE:
+    case VT_VARIANT:
         return DISP_E_TYPEMISMATCH;  // types this platform does not model
     default:
         return DISP_E_BADVARTYPE;
@@ -250,10 +267,18 @@ HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
     case VT_BOOL:
         if (vt == VT_BSTR) {
             switch (src.vt()) {
-            case VT_I2: out = Variant::bstr(formatInteger(src.iVal())); break;
-            case VT_I4: out = Variant::bstr(formatInteger(src.lVal())); break;
-            case VT_R4: out = Variant::bstr(formatReal(src.fltVal(), 7)); break;
-            case VT_R8: out = Variant::bstr(formatReal(src.dblVal(), 15)); break;
+            case VT_I2:
+                out = Variant::bstr(formatInteger(src.iVal()));
+                break;
+            case VT_I4:
+                out = Variant::bstr(formatInteger(src.lVal()));
+                break;
+            case VT_R4:
+                out = Variant::bstr(formatReal(src.fltVal(), 7));
+                break;
+            case VT_R8:
+                out = Variant::bstr(formatReal(src.dblVal(), 15));
+                break;
             default:
                 if (flags & VARIANT_ALPHABOOL)
                     out = Variant::bstr(src.boolVal() ? u"True" : u"False");

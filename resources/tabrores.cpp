@@ -9,13 +9,15 @@ namespace {
 const ResourceString kStrings[] = {
     {4, "Tablora live link"},
     {5, "Tablora"},
-    {6, "The command could not be completed because of an unexpected error. "
-        "Work done before the error has been kept."},
+    {6,
+     "The command could not be completed because of an unexpected error. "
+     "Work done before the error has been kept."},
     // The keyword list: local names (capitals mark the shortest abbreviation;
     // EXPORT2 and IMPORT2 must be typed in full so that "Export" and "Import" keep
     // their one-letter abbreviations), then "_" and the global names.
-    {7, "Export EXPORT2 Import Options Connect Disconnect IMPORT2 Toolbar Help "
-        "_Export Export2 Import Options Connect Disconnect Import2 Toolbar Help"},
+    {7,
+     "Export EXPORT2 Import Options Connect Disconnect IMPORT2 Toolbar Help "
+     "_Export Export2 Import Options Connect Disconnect Import2 Toolbar Help"},
     {8, "\nTablora [Export/Export2/Import/Options/Connect/Disconnect/Import2/Toolbar/Help] <Export>: "},
     {9, "\nBlock names to export, separated by commas <all blocks>: "},
     {10, "The spreadsheet application could not be started or reached."},

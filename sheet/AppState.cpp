@@ -2,8 +2,8 @@
 // and which workbook is active.
 #include "sheet/AppState.h"
 
-#include "sheet/DispatchSupport.h"
 #include "sheet/BookLifecycle.h"
+#include "sheet/DispatchSupport.h"
 #include "sheet/Utf.h"
 
 #include <algorithm>

@@ -28,12 +28,15 @@ public:
         app_->application = nullptr;
     }
 
-    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) override { return app_->points.find(riid, point); }
+    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        return app_->points.find(riid, point);
+    }
 
 private:
     // Another program's changes to the files are taken in before a lookup.
     void beforeLock(DISPID id) override {
-        if (id == dispid::ActiveWorkbook || id == dispid::ActiveSheet || id == dispid::Workbooks || id == dispid::Worksheets)
+        if (id == dispid::ActiveWorkbook || id == dispid::ActiveSheet || id == dispid::Workbooks ||
+            id == dispid::Worksheets)
             refreshFromDisk(app_);
     }
 
@@ -87,7 +90,8 @@ private:
         case dispid::Application:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::dispatch(this);
-        default: break;
+        default:
+            break;
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }

@@ -20,9 +20,7 @@ void Book::setActiveIndex(std::size_t index) {
     }
 }
 
-std::shared_ptr<Sheet> Book::activeSheet() const {
-    return active_ < sheets_.size() ? sheets_[active_] : nullptr;
-}
+std::shared_ptr<Sheet> Book::activeSheet() const { return active_ < sheets_.size() ? sheets_[active_] : nullptr; }
 
 std::optional<std::size_t> Book::findSheet(std::u16string_view name) const {
     for (std::size_t i = 0; i < sheets_.size(); ++i)

@@ -24,8 +24,8 @@ private:
     Variant dispatch(DISPID id, WORD flags, const Args& args) override {
         const Comment* c = sheet_->comment(row_, column_);
         if (!c)
-            applicationError("The comment of cell " + cellRefText(row_, column_) + " of sheet " + quoted(sheet_->name()) +
-                             " has been deleted.");
+            applicationError("The comment of cell " + cellRefText(row_, column_) + " of sheet " +
+                             quoted(sheet_->name()) + " has been deleted.");
         if (id == dispid::Text && isKind(flags, Kind::Method)) {
             args.expect(0, 3);
             if (args.isPresent(0)) {
@@ -74,8 +74,8 @@ void checkCommentsWritable(const Sheet& sheet) {
     AppState::checkWritable(sheet.book());
     if (sheet.carry) xlsx::checkCommentDrawing(sheet.book(), *sheet.carry);
     if (sheet.carry && !sheet.carry->commentsLockedReason.empty())
-        applicationError("The comments of sheet " + quoted(sheet.name()) + " cannot be changed: " +
-                         sheet.carry->commentsLockedReason + ", which would be lost.");
+        applicationError("The comments of sheet " + quoted(sheet.name()) +
+                         " cannot be changed: " + sheet.carry->commentsLockedReason + ", which would be lost.");
 }
 
 }  // namespace sheet

@@ -14,7 +14,7 @@ namespace dispid {
 // Answered by most classes.
 constexpr DISPID Application = 0x94;
 constexpr DISPID Parent = 0x96;
-constexpr DISPID Name = 0x6E;      // application, workbook, worksheet
+constexpr DISPID Name = 0x6E;       // application, workbook, worksheet
 constexpr DISPID Activate = 0x130;  // workbook, worksheet
 // Workbooks, Worksheets
 constexpr DISPID Count = 0x76;  // also of a range

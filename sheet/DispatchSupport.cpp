@@ -40,9 +40,12 @@ HRESULT translateCurrentException(EXCEPINFO* excepInfo) {
 
 bool isKind(WORD flags, Kind kind) {
     switch (kind) {
-    case Kind::Get: return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0 && !(flags & DISPATCH_PROPERTYPUT);
-    case Kind::Put: return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-    case Kind::Method: return (flags & DISPATCH_METHOD) != 0;
+    case Kind::Get:
+        return (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0 && !(flags & DISPATCH_PROPERTYPUT);
+    case Kind::Put:
+        return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    case Kind::Method:
+        return (flags & DISPATCH_METHOD) != 0;
     }
     return false;
 }
@@ -55,8 +58,10 @@ std::int32_t Args::integer(std::size_t i) const {
     if (i >= args_.size()) failWith(DISP_E_PARAMNOTOPTIONAL);
     const auto& v = args_[i];
     switch (v.vt()) {
-    case VT_I2: return v.iVal();
-    case VT_I4: return v.lVal();
+    case VT_I2:
+        return v.iVal();
+    case VT_I4:
+        return v.lVal();
     case VT_R4:
     case VT_R8: {
         double d = v.vt() == VT_R4 ? v.fltVal() : v.dblVal();
@@ -64,7 +69,8 @@ std::int32_t Args::integer(std::size_t i) const {
         // The application rounds a fractional index, as automation conversions do.
         return static_cast<std::int32_t>(std::nearbyint(d));
     }
-    case VT_BOOL: return v.boolVal() ? -1 : 0;
+    case VT_BOOL:
+        return v.boolVal() ? -1 : 0;
     default:
         if (v.isMissing()) failWith(DISP_E_PARAMNOTOPTIONAL);
         failWith(DISP_E_TYPEMISMATCH);
@@ -81,12 +87,18 @@ bool Args::boolean(std::size_t i) const {
     if (i >= args_.size() || args_[i].isMissing()) failWith(DISP_E_PARAMNOTOPTIONAL);
     const auto& v = args_[i];
     switch (v.vt()) {
-    case VT_BOOL: return v.boolVal() != 0;
-    case VT_I2: return v.iVal() != 0;
-    case VT_I4: return v.lVal() != 0;
-    case VT_R4: return v.fltVal() != 0;
-    case VT_R8: return v.dblVal() != 0;
-    default: failWith(DISP_E_TYPEMISMATCH);
+    case VT_BOOL:
+        return v.boolVal() != 0;
+    case VT_I2:
+        return v.iVal() != 0;
+    case VT_I4:
+        return v.lVal() != 0;
+    case VT_R4:
+        return v.fltVal() != 0;
+    case VT_R8:
+        return v.dblVal() != 0;
+    default:
+        failWith(DISP_E_TYPEMISMATCH);
     }
 }
 

@@ -11,7 +11,8 @@ namespace {
 
 class FontObject final : public AutomationObject<ObjectClass::Font> {
 public:
-    FontObject(std::shared_ptr<AppState> app, platform::ComPtr<IDispatch> range, std::shared_ptr<Sheet> sheet, Area area)
+    FontObject(std::shared_ptr<AppState> app, platform::ComPtr<IDispatch> range, std::shared_ptr<Sheet> sheet,
+               Area area)
         : AutomationObject(std::move(app)), range_(std::move(range)), sheet_(std::move(sheet)), area_(area) {}
 
 private:

@@ -98,9 +98,8 @@ ScopedInvokeLog::~ScopedInvokeLog() { remove(hook().logs, this); }
 
 std::size_t ScopedInvokeLog::count(DISPID member, std::optional<ObjectClass> on) const {
     std::lock_guard lock(hook().mutex);
-    return static_cast<std::size_t>(std::count_if(calls_.begin(), calls_.end(), [&](const LoggedCall& c) {
-        return c.member == member && (!on || c.on == *on);
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        calls_.begin(), calls_.end(), [&](const LoggedCall& c) { return c.member == member && (!on || c.on == *on); }));
 }
 
 std::vector<LoggedCall> ScopedInvokeLog::calls() const {

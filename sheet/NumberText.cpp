@@ -9,12 +9,12 @@ namespace sheet {
 namespace {
 
 constexpr std::array<ErrorValue, 7> kErrors{{{"#NULL!", 2000},
-                                              {"#DIV/0!", 2007},
-                                              {"#VALUE!", 2015},
-                                              {"#REF!", 2023},
-                                              {"#NAME?", 2029},
-                                              {"#NUM!", 2036},
-                                              {"#N/A", 2042}}};
+                                             {"#DIV/0!", 2007},
+                                             {"#VALUE!", 2015},
+                                             {"#REF!", 2023},
+                                             {"#NAME?", 2029},
+                                             {"#NUM!", 2036},
+                                             {"#N/A", 2042}}};
 
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -58,7 +58,8 @@ std::optional<double> parseGeneralNumber(std::u16string_view text) {
         ++i;
         if (i < e && (text[i] == u'+' || text[i] == u'-')) ascii.push_back(static_cast<char>(text[i++]));
         std::size_t expDigits = 0;
-        for (; i < e && text[i] >= u'0' && text[i] <= u'9'; ++i, ++expDigits) ascii.push_back(static_cast<char>(text[i]));
+        for (; i < e && text[i] >= u'0' && text[i] <= u'9'; ++i, ++expDigits)
+            ascii.push_back(static_cast<char>(text[i]));
         if (expDigits == 0) return std::nullopt;
     }
     if (i != e) return std::nullopt;

@@ -35,6 +35,8 @@ std::optional<ErrorValue> errorByText(std::string_view text);
 std::optional<ErrorValue> errorByNumber(std::int32_t number);
 // #N/A: the value is not available.
 inline constexpr std::int32_t kErrorNotAvailable = 2042;
-constexpr SCODE errorScode(std::int32_t number) { return static_cast<SCODE>(0x800A0000u | static_cast<std::uint32_t>(number)); }
+constexpr SCODE errorScode(std::int32_t number) {
+    return static_cast<SCODE>(0x800A0000u | static_cast<std::uint32_t>(number));
+}
 
 }  // namespace sheet

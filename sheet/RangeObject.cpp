@@ -100,7 +100,8 @@ private:
                 if (v.vt() != VT_BSTR) failWith(DISP_E_TYPEMISMATCH);
                 // The text format is what callers set cell by cell; spare it the conversion.
                 std::string code = v.bstrVal() == u"@" ? std::string("@") : utf16ToUtf8(v.bstrVal());
-                if (code.empty() || code.size() > 255) applicationError("'" + code + "' is not a number format the application accepts.");
+                if (code.empty() || code.size() > 255)
+                    applicationError("'" + code + "' is not a number format the application accepts.");
                 AppState::checkWritable(s.book());
                 Styles& styles = s.book().styles;
                 restyle([&](std::uint32_t old) { return styles.withFormatCode(old, code); });
@@ -139,7 +140,8 @@ private:
         case dispid::Application:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::dispatch(app_->application);
-        default: break;
+        default:
+            break;
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }
@@ -170,14 +172,14 @@ private:
             if (area_.shape == Area::Shape::Columns) {
                 column = area_.left + index - 1;
                 if (column < 1 || column > kMaxColumns) failWith(DISP_E_BADINDEX);
-                return range(Area{area_.top, static_cast<std::int32_t>(column), area_.bottom, static_cast<std::int32_t>(column),
-                                  Area::Shape::Columns});
+                return range(Area{area_.top, static_cast<std::int32_t>(column), area_.bottom,
+                                  static_cast<std::int32_t>(column), Area::Shape::Columns});
             }
             if (area_.shape == Area::Shape::Rows) {
                 row = area_.top + index - 1;
                 if (row < 1 || row > kMaxRows) failWith(DISP_E_BADINDEX);
-                return range(Area{static_cast<std::int32_t>(row), area_.left, static_cast<std::int32_t>(row), area_.right,
-                                  Area::Shape::Rows});
+                return range(Area{static_cast<std::int32_t>(row), area_.left, static_cast<std::int32_t>(row),
+                                  area_.right, Area::Shape::Rows});
             }
             std::int64_t width = area_.right - area_.left + 1;
             if (index < 1) failWith(DISP_E_BADINDEX);
@@ -200,10 +202,14 @@ private:
             // than pretend the cell is empty.
             if (c->flags & Cell::kHasFormula) return Variant::error(errorScode(kErrorNotAvailable));
             return {};
-        case CellKind::Number: return Variant::r8(c->number);
-        case CellKind::Text: return Variant::bstr(std::u16string(sheet_->book().strings.text(c->text)));
-        case CellKind::Boolean: return Variant::boolean(c->number != 0);
-        case CellKind::Error: return Variant::error(errorScode(c->error));
+        case CellKind::Number:
+            return Variant::r8(c->number);
+        case CellKind::Text:
+            return Variant::bstr(std::u16string(sheet_->book().strings.text(c->text)));
+        case CellKind::Boolean:
+            return Variant::boolean(c->number != 0);
+        case CellKind::Error:
+            return Variant::error(errorScode(c->error));
         }
         return {};
     }
@@ -216,17 +222,28 @@ private:
             applicationError("A value cannot be assigned to " + std::to_string(cells) + " cells at once.");
         // Check the whole assignment before changing any cell.
         switch (v.vt()) {
-        case VT_EMPTY: case VT_NULL: case VT_BSTR: case VT_R8: case VT_R4: case VT_I2: case VT_I4: case VT_BOOL: break;
+        case VT_EMPTY:
+        case VT_NULL:
+        case VT_BSTR:
+        case VT_R8:
+        case VT_R4:
+        case VT_I2:
+        case VT_I4:
+        case VT_BOOL:
+            break;
         case VT_ERROR: {
             auto number = static_cast<std::uint32_t>(v.scode()) & 0xFFFFu;
-            if ((static_cast<std::uint32_t>(v.scode()) & 0xFFFF0000u) != 0x800A0000u || !errorByNumber(static_cast<std::int32_t>(number)))
+            if ((static_cast<std::uint32_t>(v.scode()) & 0xFFFF0000u) != 0x800A0000u ||
+                !errorByNumber(static_cast<std::int32_t>(number)))
                 failWith(DISP_E_TYPEMISMATCH);
             break;
         }
-        default: failWith(DISP_E_TYPEMISMATCH);
+        default:
+            failWith(DISP_E_TYPEMISMATCH);
         }
         if (v.vt() == VT_BSTR && v.bstrVal().size() > kMaxCellText)
-            applicationError("A cell holds at most 32,767 characters; the text has " + std::to_string(v.bstrVal().size()) + ".");
+            applicationError("A cell holds at most 32,767 characters; the text has " +
+                             std::to_string(v.bstrVal().size()) + ".");
         for (std::int32_t r = area_.top; r <= area_.bottom && s.hasFormulas(); ++r)
             for (std::int32_t c = area_.left; c <= area_.right; ++c) {
                 const Cell* cell = s.find(r, c);
@@ -244,13 +261,27 @@ private:
         Sheet& s = *sheet_;
         switch (v.vt()) {
         case VT_EMPTY:
-        case VT_NULL: s.clearValue(r, c); return;
-        case VT_R8: s.setNumber(r, c, v.dblVal()); return;
-        case VT_R4: s.setNumber(r, c, v.fltVal()); return;
-        case VT_I2: s.setNumber(r, c, v.iVal()); return;
-        case VT_I4: s.setNumber(r, c, v.lVal()); return;
-        case VT_BOOL: s.setBoolean(r, c, v.boolVal() != 0); return;
-        case VT_ERROR: s.setError(r, c, static_cast<std::int32_t>(static_cast<std::uint32_t>(v.scode()) & 0xFFFFu)); return;
+        case VT_NULL:
+            s.clearValue(r, c);
+            return;
+        case VT_R8:
+            s.setNumber(r, c, v.dblVal());
+            return;
+        case VT_R4:
+            s.setNumber(r, c, v.fltVal());
+            return;
+        case VT_I2:
+            s.setNumber(r, c, v.iVal());
+            return;
+        case VT_I4:
+            s.setNumber(r, c, v.lVal());
+            return;
+        case VT_BOOL:
+            s.setBoolean(r, c, v.boolVal() != 0);
+            return;
+        case VT_ERROR:
+            s.setError(r, c, static_cast<std::int32_t>(static_cast<std::uint32_t>(v.scode()) & 0xFFFFu));
+            return;
         case VT_BSTR: {
             const std::u16string& text = v.bstrVal();
             if (text.empty()) {
@@ -267,7 +298,8 @@ private:
             s.setText(r, c, text);
             return;
         }
-        default: failWith(DISP_E_TYPEMISMATCH);
+        default:
+            failWith(DISP_E_TYPEMISMATCH);
         }
     }
 
@@ -278,15 +310,14 @@ private:
             return;
         }
         checkFormatArea(area_);
-        sheet_->restyle(area_.top, area_.left, area_.bottom, area_.right, area_.isWholeRows(), area_.isWholeColumns(), change);
+        sheet_->restyle(area_.top, area_.left, area_.bottom, area_.right, area_.isWholeRows(), area_.isWholeColumns(),
+                        change);
     }
 
     Variant fontObject() {
         return Variant::dispatch(makeFontObject(app_, platform::ComPtr<IDispatch>(this), sheet_, area_).get());
     }
-    Variant commentObject() {
-        return Variant::dispatch(makeCommentObject(app_, sheet_, area_.top, area_.left).get());
-    }
+    Variant commentObject() { return Variant::dispatch(makeCommentObject(app_, sheet_, area_.top, area_.left).get()); }
 
     std::shared_ptr<Sheet> sheet_;
     Area area_;

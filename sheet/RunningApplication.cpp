@@ -79,11 +79,12 @@ void stopSpreadsheetApplication() {
 }
 
 HRESULT registerSpreadsheetApplication() {
-    return platform::registerServerClass(kApplicationClsid, kApplicationProgId, [](REFIID riid, void** object) -> HRESULT {
-        if (!object) return E_POINTER;
-        auto app = startSpreadsheetApplication();
-        return app->QueryInterface(riid, object);
-    });
+    return platform::registerServerClass(kApplicationClsid, kApplicationProgId,
+                                         [](REFIID riid, void** object) -> HRESULT {
+                                             if (!object) return E_POINTER;
+                                             auto app = startSpreadsheetApplication();
+                                             return app->QueryInterface(riid, object);
+                                         });
 }
 
 HRESULT revokeSpreadsheetApplication() {

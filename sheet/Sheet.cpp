@@ -31,7 +31,8 @@ Sheet::~Sheet() = default;
 const Cell* Sheet::find(std::int32_t row, std::int32_t column) const {
     if (row < 1 || static_cast<std::size_t>(row) > rows_.size()) return nullptr;
     const Row& r = rows_[row - 1];
-    auto it = std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
+    auto it =
+        std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
     return it != r.end() && it->column == column ? &*it : nullptr;
 }
 
@@ -53,7 +54,8 @@ Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
         r.back().style = style;
         return r.back();
     }
-    auto it = std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
+    auto it =
+        std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
     if (it != r.end() && it->column == column) return *it;
     std::uint32_t style = styleAt(row, column);
     it = r.emplace(it);
@@ -65,10 +67,17 @@ Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
 void Sheet::countWidth(std::int32_t column, const Cell& cell, int delta) {
     std::uint32_t w = 0;
     switch (cell.kind) {
-    case CellKind::Empty: return;
-    case CellKind::Text: w = widthOf(book_->strings.text(cell.text)); break;
-    case CellKind::Boolean: w = cell.number != 0 ? 4 : 5; break;
-    default: w = widthOf(displayText(cell)); break;
+    case CellKind::Empty:
+        return;
+    case CellKind::Text:
+        w = widthOf(book_->strings.text(cell.text));
+        break;
+    case CellKind::Boolean:
+        w = cell.number != 0 ? 4 : 5;
+        break;
+    default:
+        w = widthOf(displayText(cell));
+        break;
     }
     if (static_cast<std::size_t>(column) > widths_.size()) widths_.resize(column);
     WidthCount& wc = widths_[column - 1];

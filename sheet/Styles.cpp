@@ -10,33 +10,33 @@ struct Builtin {
     std::string_view code;
 };
 constexpr std::array<Builtin, 28> kBuiltins{{{0, "General"},
-                                            {1, "0"},
-                                            {2, "0.00"},
-                                            {3, "#,##0"},
-                                            {4, "#,##0.00"},
-                                            {9, "0%"},
-                                            {10, "0.00%"},
-                                            {11, "0.00E+00"},
-                                            {12, "# ?/?"},
-                                            {13, "# ?\?/??"},
-                                            {14, "mm-dd-yy"},
-                                            {15, "d-mmm-yy"},
-                                            {16, "d-mmm"},
-                                            {17, "mmm-yy"},
-                                            {18, "h:mm AM/PM"},
-                                            {19, "h:mm:ss AM/PM"},
-                                            {20, "h:mm"},
-                                            {21, "h:mm:ss"},
-                                            {22, "m/d/yy h:mm"},
-                                            {37, "#,##0 ;(#,##0)"},
-                                            {38, "#,##0 ;[Red](#,##0)"},
-                                            {39, "#,##0.00;(#,##0.00)"},
-                                            {40, "#,##0.00;[Red](#,##0.00)"},
-                                            {45, "mm:ss"},
-                                            {46, "[h]:mm:ss"},
-                                            {47, "mmss.0"},
-                                            {48, "##0.0E+0"},
-                                            {49, "@"}}};
+                                             {1, "0"},
+                                             {2, "0.00"},
+                                             {3, "#,##0"},
+                                             {4, "#,##0.00"},
+                                             {9, "0%"},
+                                             {10, "0.00%"},
+                                             {11, "0.00E+00"},
+                                             {12, "# ?/?"},
+                                             {13, "# ?\?/??"},
+                                             {14, "mm-dd-yy"},
+                                             {15, "d-mmm-yy"},
+                                             {16, "d-mmm"},
+                                             {17, "mmm-yy"},
+                                             {18, "h:mm AM/PM"},
+                                             {19, "h:mm:ss AM/PM"},
+                                             {20, "h:mm"},
+                                             {21, "h:mm:ss"},
+                                             {22, "m/d/yy h:mm"},
+                                             {37, "#,##0 ;(#,##0)"},
+                                             {38, "#,##0 ;[Red](#,##0)"},
+                                             {39, "#,##0.00;(#,##0.00)"},
+                                             {40, "#,##0.00;[Red](#,##0.00)"},
+                                             {45, "mm:ss"},
+                                             {46, "[h]:mm:ss"},
+                                             {47, "mmss.0"},
+                                             {48, "##0.0E+0"},
+                                             {49, "@"}}};
 
 constexpr std::uint64_t kOpBold = 1ull << 62;
 constexpr std::uint64_t kOpNotBold = 1ull << 61;
@@ -50,9 +50,10 @@ std::string_view builtinFormatCode(std::uint32_t id) {
 }
 
 Styles::Styles() {
-    fonts.push_back({"<font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
-                     "<scheme val=\"minor\"/></font>",
-                     false});
+    fonts.push_back(
+        {"<font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
+         "<scheme val=\"minor\"/></font>",
+         false});
     formats_.push_back(CellFormat{});
 }
 
@@ -104,8 +105,10 @@ std::uint32_t Styles::withFormatCode(std::uint32_t xf, std::string_view code) {
     // The cache holds the last code per format only for the two codes callers use in
     // bulk; other codes go the slow way.
     std::uint64_t key = 0;
-    if (code == "@") key = (1ull << 60) | xf;
-    else if (code == "General") key = (1ull << 59) | xf;
+    if (code == "@")
+        key = (1ull << 60) | xf;
+    else if (code == "General")
+        key = (1ull << 59) | xf;
     if (key)
         if (auto it = cache_.find(key); it != cache_.end()) return it->second;
     CellFormat f = formats_[xf];
@@ -134,7 +137,8 @@ std::uint32_t Styles::withBold(std::uint32_t xf, bool bold) {
                 xml.insert(close + 1, "<b/>");
         } else {
             for (std::string tag : {"<b/>", "<b val=\"1\"/>", "<b val=\"true\"/>"})
-                for (auto pos = xml.find(tag); pos != std::string::npos; pos = xml.find(tag)) xml.erase(pos, tag.size());
+                for (auto pos = xml.find(tag); pos != std::string::npos; pos = xml.find(tag))
+                    xml.erase(pos, tag.size());
         }
         std::uint32_t fontId = 0;
         bool found = false;

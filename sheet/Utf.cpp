@@ -30,7 +30,8 @@ std::u16string utf8ToUtf16(std::string_view s) {
                 cp = (cp << 6) | (cc & 0x3F);
             }
         }
-        if (ok && ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
+        if (ok && ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) ||
+                   (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
             ok = false;
         if (!ok) {
             out.push_back(0xFFFD);

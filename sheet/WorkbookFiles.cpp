@@ -10,10 +10,10 @@
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/Package.h"
 
-#include <cerrno>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <stdexcept>
 
 namespace sheet {
 
@@ -76,11 +76,15 @@ bool sameValue(const Cell* a, const Book& bookA, const Cell* b, const Book& book
     CellKind ka = a ? a->kind : CellKind::Empty, kb = b ? b->kind : CellKind::Empty;
     if (ka != kb) return false;
     switch (ka) {
-    case CellKind::Empty: return true;
+    case CellKind::Empty:
+        return true;
     case CellKind::Number:
-    case CellKind::Boolean: return a->number == b->number;
-    case CellKind::Error: return a->error == b->error;
-    case CellKind::Text: return bookA.strings.text(a->text) == bookB.strings.text(b->text);
+    case CellKind::Boolean:
+        return a->number == b->number;
+    case CellKind::Error:
+        return a->error == b->error;
+    case CellKind::Text:
+        return bookA.strings.text(a->text) == bookB.strings.text(b->text);
     }
     return true;
 }
@@ -195,8 +199,8 @@ std::vector<std::string> flushChangedWorkbooks() {
             book->markSaved();
             if (auto s = stampOf(book->path)) book->stamp = *s;
         } catch (const std::exception& e) {
-            problems.push_back("The workbook '" + utf16ToUtf8(book->name()) + "' could not be saved to " + book->path + ": " +
-                               e.what());
+            problems.push_back("The workbook '" + utf16ToUtf8(book->name()) + "' could not be saved to " + book->path +
+                               ": " + e.what());
         }
     }
     return problems;
@@ -302,7 +306,8 @@ void refreshFromDisk(const std::shared_ptr<AppState>& app) {
             sheet = makeWorksheetObject(app, c.sheet);
             range = makeRangeObject(app, c.sheet, Area{c.cell.row, c.cell.column, c.cell.row, c.cell.column});
         }
-        app->events->fire(kDispidSheetChange, {platform::Variant::dispatch(sheet.get()), platform::Variant::dispatch(range.get())});
+        app->events->fire(kDispidSheetChange,
+                          {platform::Variant::dispatch(sheet.get()), platform::Variant::dispatch(range.get())});
     }
 }
 

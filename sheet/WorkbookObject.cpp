@@ -57,7 +57,8 @@ private:
         case dispid::Application:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::dispatch(app_->application);
-        default: break;
+        default:
+            break;
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }
@@ -67,7 +68,8 @@ private:
 
 }  // namespace
 
-platform::ComPtr<IDispatch> makeWorkbookObject(const std::shared_ptr<AppState>& app, const std::shared_ptr<Book>& book) {
+platform::ComPtr<IDispatch> makeWorkbookObject(const std::shared_ptr<AppState>& app,
+                                               const std::shared_ptr<Book>& book) {
     return platform::ComPtr<IDispatch>(platform::makeCom<WorkbookObject>(app, book).get());
 }
 

@@ -53,7 +53,8 @@ private:
         case dispid::Application:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::dispatch(app_->application);
-        default: break;
+        default:
+            break;
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }

@@ -37,10 +37,12 @@ private:
                 args.expect(1, 1);
                 std::u16string name = args.text(0);
                 std::string problem = sheetNameProblem(name);
-                if (!problem.empty()) applicationError("The name " + quoted(name) + " is not allowed: " + problem + ".");
+                if (!problem.empty())
+                    applicationError("The name " + quoted(name) + " is not allowed: " + problem + ".");
                 auto existing = book.findSheet(name);
                 if (existing && book.sheets()[*existing] != sheet_)
-                    applicationError("The name " + quoted(name) + " is already taken by another sheet of the workbook.");
+                    applicationError("The name " + quoted(name) +
+                                     " is already taken by another sheet of the workbook.");
                 AppState::checkWritable(book);
                 if (name != s.name()) {
                     s.setName(std::move(name));
@@ -57,7 +59,8 @@ private:
             auto handle = bookHandle(*app_, s);
             auto& sheets = book.sheets();
             auto it = std::find(sheets.begin(), sheets.end(), sheet_);
-            if (it == sheets.end()) applicationError("Sheet " + quoted(s.name()) + " is no longer part of its workbook.");
+            if (it == sheets.end())
+                applicationError("Sheet " + quoted(s.name()) + " is no longer part of its workbook.");
             book.setActiveIndex(static_cast<std::size_t>(it - sheets.begin()));
             if (handle) activateBook(*app_, handle);
             return {};
@@ -107,7 +110,8 @@ private:
         case dispid::Application:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::dispatch(app_->application);
-        default: break;
+        default:
+            break;
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }
@@ -137,7 +141,8 @@ private:
 
 }  // namespace
 
-platform::ComPtr<IDispatch> makeWorksheetObject(const std::shared_ptr<AppState>& app, const std::shared_ptr<Sheet>& sheet) {
+platform::ComPtr<IDispatch> makeWorksheetObject(const std::shared_ptr<AppState>& app,
+                                                const std::shared_ptr<Sheet>& sheet) {
     return platform::ComPtr<IDispatch>(platform::makeCom<WorksheetObject>(app, sheet).get());
 }
 

@@ -8,7 +8,8 @@
 
 namespace sheet {
 
-platform::ComPtr<IDispatch> makeWorksheetObject(const std::shared_ptr<AppState>& app, const std::shared_ptr<Sheet>& sheet);
+platform::ComPtr<IDispatch> makeWorksheetObject(const std::shared_ptr<AppState>& app,
+                                                const std::shared_ptr<Sheet>& sheet);
 
 // The sheet of a worksheet object made here, or null.
 std::shared_ptr<Sheet> sheetOf(IDispatch* object);

@@ -73,7 +73,8 @@ private:
         case dispid::Application:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::dispatch(app_->application);
-        default: break;
+        default:
+            break;
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }
@@ -83,7 +84,8 @@ private:
 
 }  // namespace
 
-platform::ComPtr<IDispatch> makeWorksheetsObject(const std::shared_ptr<AppState>& app, const std::shared_ptr<Book>& book) {
+platform::ComPtr<IDispatch> makeWorksheetsObject(const std::shared_ptr<AppState>& app,
+                                                 const std::shared_ptr<Book>& book) {
     return platform::ComPtr<IDispatch>(platform::makeCom<WorksheetsObject>(app, book).get());
 }
 

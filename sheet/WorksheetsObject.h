@@ -8,6 +8,7 @@
 
 namespace sheet {
 
-platform::ComPtr<IDispatch> makeWorksheetsObject(const std::shared_ptr<AppState>& app, const std::shared_ptr<Book>& book);
+platform::ComPtr<IDispatch> makeWorksheetsObject(const std::shared_ptr<AppState>& app,
+                                                 const std::shared_ptr<Book>& book);
 
 }  // namespace sheet

@@ -12,7 +12,9 @@
 #include <string>
 #include <string_view>
 
-namespace hostdb { class DrawingStore; }
+namespace hostdb {
+class DrawingStore;
+}
 
 class AcDbDatabase {
 public:
@@ -31,8 +33,8 @@ public:
     }
     // The object with this handle. Without createIfNotFound an unknown handle gives
     // eUnknownHandle (creating ids for handles is not supported: eNotImplementedYet).
-    [[nodiscard]] Acad::ErrorStatus getAcDbObjectId(AcDbObjectId& id, bool createIfNotFound,
-                                                    const AcDbHandle& handle, std::uint32_t xRefId = 0) const;
+    [[nodiscard]] Acad::ErrorStatus getAcDbObjectId(AcDbObjectId& id, bool createIfNotFound, const AcDbHandle& handle,
+                                                    std::uint32_t xRefId = 0) const;
     AcDbObjectId blockTableId() const;
     AcDbObjectId layerTableId() const;
     AcDbObjectId modelSpaceId() const;
@@ -49,10 +51,10 @@ public:
     bool angdir() const;  // true: clockwise
     bool tilemode() const;
     std::string clayer() const;
-    [[nodiscard]] Acad::ErrorStatus setLunits(int units);   // 1..5
-    [[nodiscard]] Acad::ErrorStatus setLuprec(int prec);    // 0..8
-    [[nodiscard]] Acad::ErrorStatus setAunits(int units);   // 0..4
-    [[nodiscard]] Acad::ErrorStatus setAuprec(int prec);    // 0..8
+    [[nodiscard]] Acad::ErrorStatus setLunits(int units);  // 1..5
+    [[nodiscard]] Acad::ErrorStatus setLuprec(int prec);   // 0..8
+    [[nodiscard]] Acad::ErrorStatus setAunits(int units);  // 0..4
+    [[nodiscard]] Acad::ErrorStatus setAuprec(int prec);   // 0..8
     [[nodiscard]] Acad::ErrorStatus setDimzin(int flags);
     [[nodiscard]] Acad::ErrorStatus setTilemode(bool model);
     std::string version() const;   // $ACADVER, "AC1015"
@@ -107,8 +109,7 @@ AcDbHostApplicationServices* acdbHostApplicationServices();
 // one on every way out.
 class WorkingDatabaseScope {
 public:
-    explicit WorkingDatabaseScope(AcDbDatabase* db)
-        : previous_(acdbHostApplicationServices()->workingDatabase()) {
+    explicit WorkingDatabaseScope(AcDbDatabase* db) : previous_(acdbHostApplicationServices()->workingDatabase()) {
         acdbHostApplicationServices()->setWorkingDatabase(db);
     }
     ~WorkingDatabaseScope() { acdbHostApplicationServices()->setWorkingDatabase(previous_); }

@@ -41,12 +41,18 @@ bool hasLineBreak(const char* s) {
 
 const char* AcDbEntity::dxfName() const {
     switch (ObjectAccess::stub(this)->kind) {
-    case Kind::Insert: return "INSERT";
-    case Kind::Attrib: return "ATTRIB";
-    case Kind::Attdef: return "ATTDEF";
-    case Kind::Text: return "TEXT";
-    case Kind::SeqEnd: return "SEQEND";
-    default: return "";
+    case Kind::Insert:
+        return "INSERT";
+    case Kind::Attrib:
+        return "ATTRIB";
+    case Kind::Attdef:
+        return "ATTDEF";
+    case Kind::Text:
+        return "TEXT";
+    case Kind::SeqEnd:
+        return "SEQEND";
+    default:
+        return "";
     }
 }
 
@@ -96,21 +102,24 @@ int AcDbText::horizontalMode() const { return dataOf(this).hmode; }
 int AcDbText::verticalMode() const { return dataOf(this).vmode; }
 char* AcDbText::textStyleName() const { return copyText(dataOf(this).style); }
 
-static Acad::ErrorStatus setPoint(AcDbObject* o, AcGePoint3d& p, const AcGePoint3d& v, FieldId fx) {
+// True when any coordinate changed.
+static bool setPoint(AcDbObject* o, AcGePoint3d& p, const AcGePoint3d& v, FieldId fx) {
     bool changed = setIfChanged(o, p.x, v.x, fx);
     changed |= setIfChanged(o, p.y, v.y, static_cast<FieldId>(fx + 1));
     changed |= setIfChanged(o, p.z, v.z, static_cast<FieldId>(fx + 2));
     if (changed) ObjectAccess::stub(o)->store->noteChanged(ObjectAccess::stub(o));
-    return Acad::eOk;
+    return changed;
 }
 
 Acad::ErrorStatus AcDbText::setPosition(const AcGePoint3d& p) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
-    return setPoint(this, dataOf(this).pos, p, fX);
+    setPoint(this, dataOf(this).pos, p, fX);
+    return Acad::eOk;
 }
 Acad::ErrorStatus AcDbText::setAlignmentPoint(const AcGePoint3d& p) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
-    return setPoint(this, dataOf(this).align, p, fAX);
+    setPoint(this, dataOf(this).align, p, fAX);
+    return Acad::eOk;
 }
 Acad::ErrorStatus AcDbText::setHeight(double h) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
@@ -166,8 +175,8 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
     double rotation = std::fmod(d.rotation + turn, 2 * std::numbers::pi);
     if (rotation < 0) rotation += 2 * std::numbers::pi;
     bool changed = false;
-    changed |= setPoint(this, a.pos, xf.transformPoint(d.pos), fX) != Acad::eOk;
-    changed |= setPoint(this, a.align, xf.transformPoint(d.align), fAX) != Acad::eOk;
+    changed |= setPoint(this, a.pos, xf.transformPoint(d.pos), fX);
+    changed |= setPoint(this, a.align, xf.transformPoint(d.align), fAX);
     changed |= setIfChanged(this, a.height, d.height * sy, fHeight);
     changed |= setIfChanged(this, a.width, d.width * sx / sy, fWidth);
     changed |= setIfChanged(this, a.rotation, rotation, fRotation);
@@ -192,8 +201,7 @@ AcGeVector3d AcDbBlockReference::normal() const { return dataOf(this).normal; }
 AcGeMatrix3d AcDbBlockReference::blockTransform() const {
     const ObjectData& d = dataOf(this);
     AcGePoint3d origin;
-    if (ObjectStub* rec = ObjectAccess::stub(this)->store->findBlock(d.name))
-        origin = rec->store->blockOf(rec).origin;
+    if (ObjectStub* rec = ObjectAccess::stub(this)->store->findBlock(d.name)) origin = rec->store->blockOf(rec).origin;
     return AcGeMatrix3d::translation({d.pos.x, d.pos.y, d.pos.z}) *
            AcGeMatrix3d::rotation(d.rotation, AcGeVector3d::kZAxis, AcGePoint3d::kOrigin) *
            AcGeMatrix3d::scaling(d.scale) * AcGeMatrix3d::translation({-origin.x, -origin.y, -origin.z});
@@ -202,7 +210,8 @@ AcGeMatrix3d AcDbBlockReference::blockTransform() const {
 Acad::ErrorStatus AcDbBlockReference::setPosition(const AcGePoint3d& p) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return Acad::eInvalidInput;
-    return setPoint(this, dataOf(this).pos, p, fX);
+    setPoint(this, dataOf(this).pos, p, fX);
+    return Acad::eOk;
 }
 
 Acad::ErrorStatus AcDbBlockReference::setRotation(double radians) {

@@ -81,8 +81,10 @@ public:
     void start(bool atEnd = false) { pos_ = atEnd && !ids_.empty() ? ids_.size() - 1 : 0; }
     bool done() const { return pos_ >= ids_.size(); }
     void step(bool backwards = false) {
-        if (backwards) pos_ = pos_ == 0 ? ids_.size() : pos_ - 1;
-        else ++pos_;
+        if (backwards)
+            pos_ = pos_ == 0 ? ids_.size() : pos_ - 1;
+        else
+            ++pos_;
     }
     AcDbObjectId objectId() const { return done() ? AcDbObjectId() : ids_[pos_]; }
 

@@ -2,8 +2,8 @@
 // module's workbooks, stable for the life of a drawing.
 #pragma once
 
-#include <cstddef>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 
 class AcDbHandle {

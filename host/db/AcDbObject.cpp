@@ -51,8 +51,10 @@ Acad::ErrorStatus AcDbObject::close() {
     if (openMode_ == AcDb::kNotOpen || openCount_ <= 0) return Acad::eNotOpenForRead;
     ObjectStub* stub = stub_;
     stub->store->noteOpen(-1);
-    if (openMode_ == AcDb::kForWrite) stub->writer = false;
-    else --stub->readers;
+    if (openMode_ == AcDb::kForWrite)
+        stub->writer = false;
+    else
+        --stub->readers;
     Acad::ErrorStatus result = Acad::eOk;
     if (g_failCloseCount > 0) {
         --g_failCloseCount;
@@ -75,8 +77,7 @@ Acad::ErrorStatus AcDbObject::erase(bool erasing) {
     if (stub_->erased == erasing) return erasing ? Acad::eWasErased : Acad::eOk;
     stub_->erased = erasing;
     // A reference's attributes and end marker go with it.
-    for (std::uint32_t i = 0; i < stub_->childCount; ++i)
-        stub_->store->stubAt(stub_->firstChild + i)->erased = erasing;
+    for (std::uint32_t i = 0; i < stub_->childCount; ++i) stub_->store->stubAt(stub_->firstChild + i)->erased = erasing;
     stub_->store->modified = true;
     return Acad::eOk;
 }
@@ -103,8 +104,10 @@ Acad::ErrorStatus acdbOpenAcDbObject(AcDbObject*& obj, AcDbObjectId id, AcDb::Op
     if (mode == AcDb::kForRead && stub->readers >= kMaxReaders) return Acad::eAtMaxReaders;
     if (!stub->live) stub->live = ObjectAccess::create(stub);
     AcDbObject* live = stub->live;
-    if (mode == AcDb::kForWrite) stub->writer = true;
-    else ++stub->readers;
+    if (mode == AcDb::kForWrite)
+        stub->writer = true;
+    else
+        ++stub->readers;
     ObjectAccess::mode(live) = mode;
     ++ObjectAccess::openCount(live);
     stub->store->noteOpen(+1);
@@ -138,16 +141,20 @@ void acdbTestFailNextClose(Acad::ErrorStatus es, int count) {
 
 const char* acadErrorStatusText(Acad::ErrorStatus es) {
     switch (es) {
-#define NAME(e) case Acad::e: return #e;
-        NAME(eOk) NAME(eNotImplementedYet) NAME(eNotApplicable) NAME(eInvalidInput) NAME(eOutOfMemory)
-        NAME(eBufferTooSmall) NAME(eInvalidOpenState) NAME(eHandleExists) NAME(eNullHandle) NAME(eUnknownHandle)
-        NAME(eNullObjectPointer) NAME(eNullObjectId) NAME(eNullBlockName) NAME(eNullEntityPointer)
-        NAME(eIllegalEntityType) NAME(eKeyNotFound) NAME(eDuplicateKey) NAME(eOutOfDisk)
-        NAME(eInvalidSymbolTableName) NAME(eWrongObjectType) NAME(eWrongDatabase) NAME(eEndOfFile)
-        NAME(eNotOpenForRead) NAME(eNotOpenForWrite) NAME(eNotThatKindOfClass) NAME(eInvalidBlockName)
-        NAME(eWasErased) NAME(ePermanentlyErased) NAME(eWasOpenedForRead) NAME(eWasOpenedForWrite)
-        NAME(eAtMaxReaders) NAME(eFileAccessErr) NAME(eFileSystemErr) NAME(eBadDxfSequence)
-        NAME(eInvalidDxfCode) NAME(eInvalidLayer) NAME(eFileNotFound) NAME(eDwgNeedsRecovery) NAME(eZeroScaleFactor)
+#define NAME(e)   \
+    case Acad::e: \
+        return #e;
+        NAME(eOk)
+        NAME(eNotImplementedYet) NAME(eNotApplicable) NAME(eInvalidInput) NAME(eOutOfMemory) NAME(eBufferTooSmall)
+            NAME(eInvalidOpenState) NAME(eHandleExists) NAME(eNullHandle) NAME(eUnknownHandle) NAME(eNullObjectPointer)
+                NAME(eNullObjectId) NAME(eNullBlockName) NAME(eNullEntityPointer) NAME(eIllegalEntityType)
+                    NAME(eKeyNotFound) NAME(eDuplicateKey) NAME(eOutOfDisk) NAME(eInvalidSymbolTableName)
+                        NAME(eWrongObjectType) NAME(eWrongDatabase) NAME(eEndOfFile) NAME(eNotOpenForRead)
+                            NAME(eNotOpenForWrite) NAME(eNotThatKindOfClass) NAME(eInvalidBlockName) NAME(eWasErased)
+                                NAME(ePermanentlyErased) NAME(eWasOpenedForRead) NAME(eWasOpenedForWrite)
+                                    NAME(eAtMaxReaders) NAME(eFileAccessErr) NAME(eFileSystemErr) NAME(eBadDxfSequence)
+                                        NAME(eInvalidDxfCode) NAME(eInvalidLayer) NAME(eFileNotFound)
+                                            NAME(eDwgNeedsRecovery) NAME(eZeroScaleFactor)
 #undef NAME
     }
     return "eUnknownStatus";

@@ -14,7 +14,11 @@
 class AcDbDatabase;
 class AcDbObject;
 class AcDbEntity;
-namespace hostdb { struct ObjectStub; struct ObjectData; class ObjectAccess; }
+namespace hostdb {
+struct ObjectStub;
+struct ObjectData;
+class ObjectAccess;
+}  // namespace hostdb
 
 // Runtime class descriptor: one per class, compared by address.
 class AcRxClass {
@@ -57,9 +61,9 @@ public:
     bool isEmpty() const { return empty(); }
 };
 
-#define ACRX_DECLARE_MEMBERS(CLASS)                                   \
-    static const AcRxClass* desc();                                    \
-    static CLASS* cast(AcDbObject* p);                                 \
+#define ACRX_DECLARE_MEMBERS(CLASS)    \
+    static const AcRxClass* desc();    \
+    static CLASS* cast(AcDbObject* p); \
     const AcRxClass* isA() const override
 
 class AcDbObject {
@@ -145,7 +149,10 @@ public:
     AcutString(AcutString&& o) noexcept : s_(std::exchange(o.s_, nullptr)) {}
     const char* get() const { return s_ ? s_ : ""; }
     bool isNull() const { return s_ == nullptr; }
-    char*& out() { acutDelString(s_); return s_; }
+    char*& out() {
+        acutDelString(s_);
+        return s_;
+    }
 
 private:
     char* s_ = nullptr;
@@ -181,7 +188,11 @@ public:
         return std::exchange(p_, nullptr)->close();
     }
     // Takes ownership of an object the caller opened.
-    void adopt(T* p) { (void)close(); p_ = p; status_ = p ? Acad::eOk : Acad::eNullObjectPointer; }
+    void adopt(T* p) {
+        (void)close();
+        p_ = p;
+        status_ = p ? Acad::eOk : Acad::eNullObjectPointer;
+    }
     T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }

@@ -81,14 +81,16 @@ void AcDbBlockTableRecordIterator::start(bool atBeginning) {
 void AcDbBlockTableRecordIterator::step(bool forward, bool) {
     if (done()) return;
     pos_ = forward ? pos_ + 1 : (pos_ == 0 ? ids_.size() : pos_ - 1);
-    if (skipErased_) while (!done() && ids_[pos_].isErased()) pos_ = forward ? pos_ + 1 : (pos_ == 0 ? ids_.size() : pos_ - 1);
+    if (skipErased_)
+        while (!done() && ids_[pos_].isErased()) pos_ = forward ? pos_ + 1 : (pos_ == 0 ? ids_.size() : pos_ - 1);
 }
 Acad::ErrorStatus AcDbBlockTableRecordIterator::getEntityId(AcDbObjectId& id) const {
     if (done()) return Acad::eInvalidInput;
     id = ids_[pos_];
     return Acad::eOk;
 }
-Acad::ErrorStatus AcDbBlockTableRecordIterator::getEntity(AcDbEntity*& ent, AcDb::OpenMode mode, bool openErased) const {
+Acad::ErrorStatus AcDbBlockTableRecordIterator::getEntity(AcDbEntity*& ent, AcDb::OpenMode mode,
+                                                          bool openErased) const {
     ent = nullptr;
     if (done()) return Acad::eInvalidInput;
     return acdbOpenAcDbEntity(ent, ids_[pos_], mode, openErased);
@@ -105,7 +107,8 @@ void AcDbBlockTableIterator::start(bool atBeginning) {
 void AcDbBlockTableIterator::step(bool forward, bool) {
     if (done()) return;
     pos_ = forward ? pos_ + 1 : (pos_ == 0 ? ids_.size() : pos_ - 1);
-    if (skipErased_) while (!done() && ids_[pos_].isErased()) pos_ = forward ? pos_ + 1 : (pos_ == 0 ? ids_.size() : pos_ - 1);
+    if (skipErased_)
+        while (!done() && ids_[pos_].isErased()) pos_ = forward ? pos_ + 1 : (pos_ == 0 ? ids_.size() : pos_ - 1);
 }
 Acad::ErrorStatus AcDbBlockTableIterator::getRecordId(AcDbObjectId& id) const {
     if (done()) return Acad::eInvalidInput;

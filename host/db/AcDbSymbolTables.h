@@ -27,7 +27,9 @@ protected:
 class AcDbBlockTableRecordIterator {
 public:
     explicit AcDbBlockTableRecordIterator(std::vector<AcDbObjectId> ids, bool skipErased)
-        : ids_(std::move(ids)), skipErased_(skipErased) { start(); }
+        : ids_(std::move(ids)), skipErased_(skipErased) {
+        start();
+    }
     void start(bool atBeginning = true);
     void step(bool forward = true, bool skipDeleted = true);
     bool done() const { return pos_ >= ids_.size(); }
@@ -62,7 +64,9 @@ protected:
 class AcDbBlockTableIterator {
 public:
     explicit AcDbBlockTableIterator(std::vector<AcDbObjectId> ids, bool skipErased)
-        : ids_(std::move(ids)), skipErased_(skipErased) { start(); }
+        : ids_(std::move(ids)), skipErased_(skipErased) {
+        start();
+    }
     void start(bool atBeginning = true);
     void step(bool forward = true, bool skipDeleted = true);
     bool done() const { return pos_ >= ids_.size(); }

@@ -13,9 +13,15 @@ AcGeMatrix3d AcGeMatrix3d::rotation(double angle, const AcGeVector3d& axis, cons
     AcGeVector3d u = len > 0 ? AcGeVector3d(axis.x / len, axis.y / len, axis.z / len) : AcGeVector3d::kZAxis;
     double c = std::cos(angle), s = std::sin(angle), t = 1 - c;
     AcGeMatrix3d r;
-    r.entry[0][0] = t * u.x * u.x + c;       r.entry[0][1] = t * u.x * u.y - s * u.z; r.entry[0][2] = t * u.x * u.z + s * u.y;
-    r.entry[1][0] = t * u.x * u.y + s * u.z; r.entry[1][1] = t * u.y * u.y + c;       r.entry[1][2] = t * u.y * u.z - s * u.x;
-    r.entry[2][0] = t * u.x * u.z - s * u.y; r.entry[2][1] = t * u.y * u.z + s * u.x; r.entry[2][2] = t * u.z * u.z + c;
+    r.entry[0][0] = t * u.x * u.x + c;
+    r.entry[0][1] = t * u.x * u.y - s * u.z;
+    r.entry[0][2] = t * u.x * u.z + s * u.y;
+    r.entry[1][0] = t * u.x * u.y + s * u.z;
+    r.entry[1][1] = t * u.y * u.y + c;
+    r.entry[1][2] = t * u.y * u.z - s * u.x;
+    r.entry[2][0] = t * u.x * u.z - s * u.y;
+    r.entry[2][1] = t * u.y * u.z + s * u.x;
+    r.entry[2][2] = t * u.z * u.z + c;
     return translation({center.x, center.y, center.z}) * r * translation({-center.x, -center.y, -center.z});
 }
 

@@ -31,14 +31,20 @@ std::string suppressDecimalZeros(std::string s, int dimzin) {
         if (s.back() == '.') s.pop_back();
     }
     if (dimzin & 4) {
-        if (s.rfind("0.", 0) == 0) s.erase(0, 1);
-        else if (s.rfind("-0.", 0) == 0) s.erase(1, 1);
+        if (s.rfind("0.", 0) == 0)
+            s.erase(0, 1);
+        else if (s.rfind("-0.", 0) == 0)
+            s.erase(1, 1);
     }
     return s;
 }
 
 int gcdInt(long a, long b) {
-    while (b) { long t = a % b; a = b; b = t; }
+    while (b) {
+        long t = a % b;
+        a = b;
+        b = t;
+    }
     return static_cast<int>(a);
 }
 
@@ -118,8 +124,10 @@ const char* readDms(const char* p, double& degrees) {
         if (end != p && *end == '\'') {
             p = end + 1;
             double s = std::strtod(p, &end);
-            if (end != p && *end == '"') p = end + 1;
-            else s = 0;
+            if (end != p && *end == '"')
+                p = end + 1;
+            else
+                s = 0;
             d += (d < 0 ? -1 : 1) * (m / 60 + s / 3600);
         } else if (end != p) {
             return nullptr;
@@ -204,7 +212,11 @@ std::string formatAngle(double radians, int aunits, int prec) {
     }
     case 3: {
         std::string s = fixed(a, prec);
-        return (std::stod(s) >= 2 * kPi && std::stod(fixed(0, prec)) == 0 && std::stod(s) == std::stod(fixed(2 * kPi, prec)) ? fixed(0, prec) : s) + "r";
+        return (std::stod(s) >= 2 * kPi && std::stod(fixed(0, prec)) == 0 &&
+                        std::stod(s) == std::stod(fixed(2 * kPi, prec))
+                    ? fixed(0, prec)
+                    : s) +
+               "r";
     }
     case 4: {
         // Bearings: an angle off north or south toward east or west.
@@ -300,7 +312,10 @@ std::optional<double> parseDistance(std::string_view text, int lunits) {
     }
     // Feet, inches and fractions: [-][F'][-][W][ N/D]["]
     bool negative = false;
-    if (*p == '-') { negative = true; ++p; }
+    if (*p == '-') {
+        negative = true;
+        ++p;
+    }
     double total = 0;
     const char* q = p;
     while (*q && *q != '\'') ++q;

@@ -11,8 +11,8 @@ namespace hostdb {
 char* copyText(const std::string& s);
 }
 
-#define ACRX_DEFINE_MEMBERS(CLASS, PARENT)                                         \
-    static const AcRxClass k##CLASS##Class{#CLASS, PARENT::desc()};                \
-    const AcRxClass* CLASS::desc() { return &k##CLASS##Class; }                    \
-    const AcRxClass* CLASS::isA() const { return &k##CLASS##Class; }               \
+#define ACRX_DEFINE_MEMBERS(CLASS, PARENT)                           \
+    static const AcRxClass k##CLASS##Class{#CLASS, PARENT::desc()};  \
+    const AcRxClass* CLASS::desc() { return &k##CLASS##Class; }      \
+    const AcRxClass* CLASS::isA() const { return &k##CLASS##Class; } \
     CLASS* CLASS::cast(AcDbObject* p) { return p && p->isKindOf(desc()) ? static_cast<CLASS*>(p) : nullptr; }

@@ -20,7 +20,7 @@ bool readWholeFile(const std::string& path, std::string& out, std::string& error
     if (read) return true;
     if (read.error().step == platform::FileStep::tooLarge) {
         try {
-            tabdb::checkTextSize(read.error().fileBytes);
+            hostdb::checkTextSize(read.error().fileBytes);
         } catch (const dxf::DxfError& e) {
             error = path + ": " + e.what();
             return false;
@@ -35,7 +35,7 @@ bool readWholeFile(const std::string& path, std::string& out, std::string& error
 DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
     DrawingOpenResult result;
     try {
-        auto store = std::make_unique<tabdb::DrawingStore>(std::move(text));
+        auto store = std::make_unique<hostdb::DrawingStore>(std::move(text));
         result.database = std::make_unique<AcDbDatabase>(std::move(store));
     } catch (const dxf::DxfError& e) {
         result.error = std::string(name) + ": " + e.what();
@@ -71,8 +71,9 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     auto failed = [&](const platform::FileError& e) {
         // Past the rename the new drawing is in place; only its folder entry may not
         // have reached the disk.
-        std::string state = e.step == platform::FileStep::syncFolder ? "the drawing was written but may not survive a power failure"
-                                                                     : "the previous file is unchanged";
+        std::string state = e.step == platform::FileStep::syncFolder
+                                ? "the drawing was written but may not survive a power failure"
+                                : "the previous file is unchanged";
         return DrawingSaveResult{false, "could not save " + path + ": " + e.message() + "; " + state};
     };
     if (path.empty()) return {false, "could not save: the drawing has no file name"};
@@ -113,14 +114,14 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
 DrawingSaveResult saveDrawing(AcDbDatabase& db) { return saveDrawingAs(db, db.fileName()); }
 
 void listBlockReferences(AcDbDatabase& db, std::ostream& out) {
-    const tabunits::UnitSettings u = tabunits::settingsOf(db);
-    auto dist = [&](double v) { return tabunits::formatDistance(v, u.lunits, u.luprec, u.dimzin); };
-    auto ang = [&](double v) { return tabunits::formatAngle(v, u.aunits, u.auprec); };
+    const units::UnitSettings u = units::settingsOf(db);
+    auto dist = [&](double v) { return units::formatDistance(v, u.lunits, u.luprec, u.dimzin); };
+    auto ang = [&](double v) { return units::formatAngle(v, u.aunits, u.auprec); };
     std::size_t count = 0;
     for (auto& block : db.store().blocks()) {
         if (block.record->erased) continue;
-        for (tabdb::ObjectStub* s : block.entities) {
-            if (s->kind != tabdb::Kind::Insert || s->erased) continue;
+        for (hostdb::ObjectStub* s : block.entities) {
+            if (s->kind != hostdb::Kind::Insert || s->erased) continue;
             AcDbObjectPointer<AcDbBlockReference> ref(AcDbObjectId(s), AcDb::kForRead);
             if (!ref) continue;
             ++count;

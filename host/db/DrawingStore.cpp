@@ -18,9 +18,8 @@ constexpr std::size_t kMaxObjects = 10'000'000;
 constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
 
 const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
-    {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5}, {"$LUNITS", 70}, {"$LUPREC", 70},
-    {"$AUNITS", 70}, {"$AUPREC", 70}, {"$ANGBASE", 50}, {"$ANGDIR", 70}, {"$TILEMODE", 70},
-    {"$CLAYER", 8}, {"$DIMZIN", 70},
+    {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5}, {"$LUNITS", 70},   {"$LUPREC", 70}, {"$AUNITS", 70},
+    {"$AUPREC", 70}, {"$ANGBASE", 50},    {"$ANGDIR", 70},  {"$TILEMODE", 70}, {"$CLAYER", 8},  {"$DIMZIN", 70},
 };
 
 Kind kindOfEntity(std::string_view type) {
@@ -56,11 +55,20 @@ BlockHead readBlockHead(std::string_view text, const dxf::ObjectRange& block) {
         case 2:  // an empty group 2 names nothing; the first that names something counts
             if (head.name.empty()) head.name = t.value;
             break;
-        case 70: head.flags = static_cast<int>(dxf::toInteger(t.value)); break;
-        case 10: head.origin.x = dxf::toDouble(t.value); break;
-        case 20: head.origin.y = dxf::toDouble(t.value); break;
-        case 30: head.origin.z = dxf::toDouble(t.value); break;
-        default: break;
+        case 70:
+            head.flags = static_cast<int>(dxf::toInteger(t.value));
+            break;
+        case 10:
+            head.origin.x = dxf::toDouble(t.value);
+            break;
+        case 20:
+            head.origin.y = dxf::toDouble(t.value);
+            break;
+        case 30:
+            head.origin.z = dxf::toDouble(t.value);
+            break;
+        default:
+            break;
         }
     }
     return head;
@@ -81,8 +89,9 @@ LayoutInfo readLayout(std::string_view text, const dxf::ObjectRange& layout) {
 
 void checkTextSize(std::uint64_t bytes) {
     if (bytes >= kNoOffset)
-        throw dxf::DxfError(1, "the file has " + std::to_string(bytes) + " bytes; a drawing must be smaller than 4 GB (" +
-                                   std::to_string(kNoOffset) + " bytes)");
+        throw dxf::DxfError(1, "the file has " + std::to_string(bytes) +
+                                   " bytes; a drawing must be smaller than 4 GB (" + std::to_string(kNoOffset) +
+                                   " bytes)");
 }
 
 bool isEntityKind(Kind k) {
@@ -126,14 +135,14 @@ private:
 
     DrawingStore& store_;
     dxf::StructureReader reader_;
-    std::string_view tableName_;  // the TABLE being read; it lasts until its ENDTAB
-    ObjectStub* parent_ = nullptr;  // INSERT or POLYLINE whose attributes or vertices follow
+    std::string_view tableName_;             // the TABLE being read; it lasts until its ENDTAB
+    ObjectStub* parent_ = nullptr;           // INSERT or POLYLINE whose attributes or vertices follow
     std::uint32_t currentBlock_ = kNoBlock;  // the block being defined in BLOCKS
     // Named BLOCK_RECORD entries in file order, and the first of each name.
     std::vector<std::pair<std::string_view, ObjectStub*>> records_;
     std::unordered_map<std::string, ObjectStub*> recordByName_;  // upper-case name
-    std::vector<ObjectStub*> topLevel_;  // the ENTITIES section, model and paper space
-    std::vector<ObjectStub*> inserts_;  // each reference with the block name it gives
+    std::vector<ObjectStub*> topLevel_;                          // the ENTITIES section, model and paper space
+    std::vector<ObjectStub*> inserts_;                           // each reference with the block name it gives
     std::vector<std::string_view> insertNames_;
     std::uint64_t maxHandle_ = 0;
 };
@@ -158,13 +167,20 @@ void DrawingStore::Loader::load() {
 
 void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
     switch (reader_.section().kind) {
-    case dxf::SectionKind::Tables: placeInTables(o); break;
-    case dxf::SectionKind::Blocks: placeInBlocks(o); break;
-    case dxf::SectionKind::Entities: placeEntity(newStub(kindOfEntity(o.type), o), o); break;
+    case dxf::SectionKind::Tables:
+        placeInTables(o);
+        break;
+    case dxf::SectionKind::Blocks:
+        placeInBlocks(o);
+        break;
+    case dxf::SectionKind::Entities:
+        placeEntity(newStub(kindOfEntity(o.type), o), o);
+        break;
     case dxf::SectionKind::Objects:
         if (o.type == "LAYOUT") store_.layouts_.push_back(readLayout(store_.text_, o));
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -178,8 +194,9 @@ ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) 
 void DrawingStore::Loader::placeInTables(const dxf::ObjectRange& o) {
     if (o.type == "TABLE") {
         tableName_ = *o.name;
-        ObjectStub* table = tableName_ == "LAYER" ? store_.layerTable_
-                            : tableName_ == "BLOCK_RECORD" ? store_.blockTable_ : nullptr;
+        ObjectStub* table = tableName_ == "LAYER"          ? store_.layerTable_
+                            : tableName_ == "BLOCK_RECORD" ? store_.blockTable_
+                                                           : nullptr;
         if (!table) return;
         table->begin = o.begin;
         table->end = o.end;
@@ -504,8 +521,10 @@ void DrawingStore::noteChanged(ObjectStub* stub) {
 
 std::string DrawingStore::tagText(int code, std::string_view value) const {
     char buf[16];
-    if (padCodes_) std::snprintf(buf, sizeof buf, "%3d", code);
-    else std::snprintf(buf, sizeof buf, "%d", code);
+    if (padCodes_)
+        std::snprintf(buf, sizeof buf, "%3d", code);
+    else
+        std::snprintf(buf, sizeof buf, "%d", code);
     std::string s = buf;
     s += eol_;
     s += value;
@@ -522,8 +541,10 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
             patches.push_back({v.vBegin, v.vEnd, v.value});
         } else {
             std::string add = tagText(9, v.name) + tagText(v.code, v.value);
-            if (headerEnd_ != npos) patches.push_back({headerEnd_, headerEnd_, add});
-            else patches.push_back({0, 0, tagText(0, "SECTION") + tagText(2, "HEADER") + add + tagText(0, "ENDSEC")});
+            if (headerEnd_ != npos)
+                patches.push_back({headerEnd_, headerEnd_, add});
+            else
+                patches.push_back({0, 0, tagText(0, "SECTION") + tagText(2, "HEADER") + add + tagText(0, "ENDSEC")});
         }
     }
     for (const auto& s : stubs_) {
@@ -543,8 +564,7 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
     }
     for (const ObjectStub* s : changed_)
         if (!s->erased && s->live) collectPatches(*this, *s, *ObjectAccess::data(s->live), patches);
-    std::stable_sort(patches.begin(), patches.end(),
-                     [](const Patch& a, const Patch& b) { return a.begin < b.begin; });
+    std::stable_sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.begin < b.begin; });
     std::size_t pos = 0;
     std::string_view all(text_);
     for (const Patch& p : patches) {

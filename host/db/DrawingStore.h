@@ -33,8 +33,18 @@ void checkTextSize(std::uint64_t bytes);
 class DrawingStore;
 
 enum class Kind : std::uint8_t {
-    BlockTable, LayerTable, BlockRecord, LayerRecord, BlockBegin, BlockEnd,
-    Insert, Attrib, Attdef, Text, SeqEnd, Entity
+    BlockTable,
+    LayerTable,
+    BlockRecord,
+    LayerRecord,
+    BlockBegin,
+    BlockEnd,
+    Insert,
+    Attrib,
+    Attdef,
+    Text,
+    SeqEnd,
+    Entity
 };
 bool isEntityKind(Kind k);
 
@@ -43,7 +53,7 @@ struct ObjectStub {
     std::uint64_t handle = 0;
     std::size_t begin = npos, end = npos;  // the object's own tags in the source text
     ObjectStub* owner = nullptr;
-    AcDbObject* live = nullptr;  // decoded object while open or changed (owned by the store)
+    AcDbObject* live = nullptr;    // decoded object while open or changed (owned by the store)
     std::uint32_t firstChild = 0;  // INSERT/POLYLINE: stub index of the first attribute/vertex
     std::uint32_t childCount = 0;
     std::uint32_t index = 0;
@@ -71,7 +81,7 @@ private:
 };
 
 struct BlockInfo {
-    std::string name;       // as the host names it (model and paper space canonical)
+    std::string name;  // as the host names it (model and paper space canonical)
     ObjectStub* record = nullptr;
     ObjectStub* blockBegin = nullptr;  // the BLOCK entity (same as record in R12 files)
     int flags = 0;
@@ -90,8 +100,21 @@ struct HeaderVar {
     bool dirty = false;
 };
 
-enum HeaderId { hAcadVer, hCodePage, hHandSeed, hLunits, hLuprec, hAunits, hAuprec, hAngbase, hAngdir,
-                hTilemode, hClayer, hDimzin, hHeaderCount };
+enum HeaderId {
+    hAcadVer,
+    hCodePage,
+    hHandSeed,
+    hLunits,
+    hLuprec,
+    hAunits,
+    hAuprec,
+    hAngbase,
+    hAngdir,
+    hTilemode,
+    hClayer,
+    hDimzin,
+    hHeaderCount
+};
 
 struct LayoutInfo {
     std::string name;
@@ -170,6 +193,3 @@ private:
 std::string upper(std::string_view s);
 
 }  // namespace hostdb
-
-// The name DrawingFile.cpp still spells.
-namespace tabdb = hostdb;

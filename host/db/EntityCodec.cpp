@@ -19,26 +19,31 @@ struct Slot {
 // Group codes each kind owns, in the order a writer puts them; a value that was
 // absent is added after the nearest owned tag before it.
 const std::vector<Slot>& slotsOf(Kind k) {
-    static const std::vector<Slot> insert{{8, fLayer}, {2, fName}, {10, fX}, {20, fY}, {30, fZ},
+    static const std::vector<Slot> insert{{8, fLayer},  {2, fName},    {10, fX},      {20, fY},       {30, fZ},
                                           {41, fWidth}, {42, fScaleY}, {43, fScaleZ}, {50, fRotation}};
-    static const std::vector<Slot> text{{8, fLayer}, {10, fX}, {20, fY}, {30, fZ}, {40, fHeight}, {1, fText},
-                                        {50, fRotation}, {41, fWidth}, {51, fOblique}, {7, fStyle}, {72, fHMode},
-                                        {11, fAX}, {21, fAY}, {31, fAZ}, {73, fVMode}};
-    static const std::vector<Slot> attrib{{8, fLayer}, {10, fX}, {20, fY}, {30, fZ}, {40, fHeight}, {1, fText},
-                                          {50, fRotation}, {41, fWidth}, {51, fOblique}, {7, fStyle}, {72, fHMode},
-                                          {11, fAX}, {21, fAY}, {31, fAZ}, {2, fName}, {70, fFlags},
-                                          {73, fFieldLen}, {74, fVMode}};
-    static const std::vector<Slot> attdef{{8, fLayer}, {10, fX}, {20, fY}, {30, fZ}, {40, fHeight}, {1, fText},
-                                          {50, fRotation}, {41, fWidth}, {51, fOblique}, {7, fStyle}, {72, fHMode},
-                                          {11, fAX}, {21, fAY}, {31, fAZ}, {3, fPrompt}, {2, fName}, {70, fFlags},
-                                          {73, fFieldLen}, {74, fVMode}};
+    static const std::vector<Slot> text{{8, fLayer},  {10, fX},        {20, fY},     {30, fZ},       {40, fHeight},
+                                        {1, fText},   {50, fRotation}, {41, fWidth}, {51, fOblique}, {7, fStyle},
+                                        {72, fHMode}, {11, fAX},       {21, fAY},    {31, fAZ},      {73, fVMode}};
+    static const std::vector<Slot> attrib{{8, fLayer},  {10, fX},        {20, fY},     {30, fZ},       {40, fHeight},
+                                          {1, fText},   {50, fRotation}, {41, fWidth}, {51, fOblique}, {7, fStyle},
+                                          {72, fHMode}, {11, fAX},       {21, fAY},    {31, fAZ},      {2, fName},
+                                          {70, fFlags}, {73, fFieldLen}, {74, fVMode}};
+    static const std::vector<Slot> attdef{{8, fLayer},  {10, fX},        {20, fY},        {30, fZ},       {40, fHeight},
+                                          {1, fText},   {50, fRotation}, {41, fWidth},    {51, fOblique}, {7, fStyle},
+                                          {72, fHMode}, {11, fAX},       {21, fAY},       {31, fAZ},      {3, fPrompt},
+                                          {2, fName},   {70, fFlags},    {73, fFieldLen}, {74, fVMode}};
     static const std::vector<Slot> other{{8, fLayer}};
     switch (k) {
-    case Kind::Insert: return insert;
-    case Kind::Text: return text;
-    case Kind::Attrib: return attrib;
-    case Kind::Attdef: return attdef;
-    default: return other;
+    case Kind::Insert:
+        return insert;
+    case Kind::Text:
+        return text;
+    case Kind::Attrib:
+        return attrib;
+    case Kind::Attdef:
+        return attdef;
+    default:
+        return other;
     }
 }
 
@@ -61,50 +66,80 @@ const CodeTable& codeTableOf(Kind k) {
         return t;
     }();
     switch (k) {
-    case Kind::Insert: return tables[0];
-    case Kind::Text: return tables[1];
-    case Kind::Attrib: return tables[2];
-    case Kind::Attdef: return tables[3];
-    default: return tables[4];  // the same slots as slotsOf gives every other kind
+    case Kind::Insert:
+        return tables[0];
+    case Kind::Text:
+        return tables[1];
+    case Kind::Attrib:
+        return tables[2];
+    case Kind::Attdef:
+        return tables[3];
+    default:
+        return tables[4];  // the same slots as slotsOf gives every other kind
     }
 }
 
 double* doubleOf(ObjectData& d, FieldId f) {
     switch (f) {
-    case fX: return &d.pos.x;
-    case fY: return &d.pos.y;
-    case fZ: return &d.pos.z;
-    case fAX: return &d.align.x;
-    case fAY: return &d.align.y;
-    case fAZ: return &d.align.z;
-    case fHeight: return &d.height;
-    case fWidth: return d.kind == Kind::Insert ? &d.scale.sx : &d.width;
-    case fScaleY: return &d.scale.sy;
-    case fScaleZ: return &d.scale.sz;
-    case fRotation: return &d.rotation;
-    case fOblique: return &d.oblique;
-    default: return nullptr;
+    case fX:
+        return &d.pos.x;
+    case fY:
+        return &d.pos.y;
+    case fZ:
+        return &d.pos.z;
+    case fAX:
+        return &d.align.x;
+    case fAY:
+        return &d.align.y;
+    case fAZ:
+        return &d.align.z;
+    case fHeight:
+        return &d.height;
+    case fWidth:
+        return d.kind == Kind::Insert ? &d.scale.sx : &d.width;
+    case fScaleY:
+        return &d.scale.sy;
+    case fScaleZ:
+        return &d.scale.sz;
+    case fRotation:
+        return &d.rotation;
+    case fOblique:
+        return &d.oblique;
+    default:
+        return nullptr;
     }
 }
 
 int* intOf(ObjectData& d, FieldId f) {
     switch (f) {
-    case fFlags: return &d.flags;
-    case fHMode: return &d.hmode;
-    case fVMode: return &d.vmode;
-    case fFieldLen: return &d.fieldLen;
-    default: return nullptr;
+    case fFlags:
+        return &d.flags;
+    case fHMode:
+        return &d.hmode;
+    case fVMode:
+        return &d.vmode;
+    case fFieldLen:
+        return &d.fieldLen;
+    default:
+        return nullptr;
     }
 }
 
 std::string* stringOf(ObjectData& d, FieldId f) {
     switch (f) {
-    case fLayer: return &d.layer;
-    case fName: return &d.name;
-    case fText: case fMText: return &d.text;
-    case fPrompt: return &d.prompt;
-    case fStyle: return &d.style;
-    default: return nullptr;
+    case fLayer:
+        return &d.layer;
+    case fName:
+        return &d.name;
+    case fText:
+    case fMText:
+        return &d.text;
+    case fPrompt:
+        return &d.prompt;
+    case fStyle:
+        return &d.style;
+    default:
+        return nullptr;
     }
 }
 
@@ -144,7 +179,10 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
     auto offset = [](std::size_t o) { return static_cast<std::uint32_t>(o); };
     while (tok.next(t)) {
         if (t.code >= 1000) break;
-        if (t.code == 101) { embedded = true; continue; }
+        if (t.code == 101) {
+            embedded = true;
+            continue;
+        }
         if (embedded) {
             if (stub.kind != Kind::Attrib) continue;
             if (t.code == 3) {
@@ -184,8 +222,10 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
     if (data.mtext) data.text = store.codec().decode(mtextRaw);
     if (!data.fields[fLayer].present()) data.layer = "0";
     if (data.fields[fLayer].present()) data.layer = store.codec().decode(data.layer);
-    if (data.fields[fStyle].present()) data.style = store.codec().decode(data.style);
-    else if (stub.kind != Kind::Insert) data.style = "STANDARD";
+    if (data.fields[fStyle].present())
+        data.style = store.codec().decode(data.style);
+    else if (stub.kind != Kind::Insert)
+        data.style = "STANDARD";
 }
 
 void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& cdata,
@@ -222,10 +262,16 @@ void collectPatches(const DrawingStore& store, const ObjectStub& stub, const Obj
         }
         std::size_t at = npos;
         for (std::size_t j = i; j-- > 0;)
-            if (const Field& p = data.fields[slots[j].id]; p.present()) { at = tagAt(text, p.vBegin).tagEnd; break; }
+            if (const Field& p = data.fields[slots[j].id]; p.present()) {
+                at = tagAt(text, p.vBegin).tagEnd;
+                break;
+            }
         if (at == npos)
             for (std::size_t j = i + 1; j < slots.size(); ++j)
-                if (const Field& n = data.fields[slots[j].id]; n.present()) { at = tagAt(text, n.vBegin).tagBegin; break; }
+                if (const Field& n = data.fields[slots[j].id]; n.present()) {
+                    at = tagAt(text, n.vBegin).tagBegin;
+                    break;
+                }
         if (at == npos) {
             std::size_t typeEnd = store.text().find('\n', store.text().find('\n', stub.begin) + 1);
             at = typeEnd == std::string::npos ? store.text().size() : typeEnd + 1;

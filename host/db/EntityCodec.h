@@ -15,9 +15,9 @@ namespace hostdb {
 
 // One tag of the source text found again from its value's offset.
 struct TagRange {
-    std::size_t tagBegin;  // its code line
+    std::size_t tagBegin;      // its code line
     std::size_t vBegin, vEnd;  // the value, without the line ending
-    std::size_t tagEnd;  // just past the value's line ending ("\n", "\r\n" or the end of the text)
+    std::size_t tagEnd;        // just past the value's line ending ("\n", "\r\n" or the end of the text)
 };
 TagRange tagAt(std::string_view text, std::uint32_t vBegin);
 
@@ -31,7 +31,6 @@ struct Patch {
 // Decodes an entity's tags; `stub` must have a source range or the defaults stand.
 void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data);
 // The patches that write an entity's changed values.
-void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& data,
-                    std::vector<Patch>& out);
+void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& data, std::vector<Patch>& out);
 
 }  // namespace hostdb

@@ -31,18 +31,38 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
     AcDbObject* obj = nullptr;
     ObjectData* data = nullptr;
     switch (stub->kind) {
-    case Kind::BlockTable: obj = makeLive<AcDbBlockTable>(data); break;
-    case Kind::LayerTable: obj = makeLive<AcDbLayerTable>(data); break;
-    case Kind::BlockRecord: obj = makeLive<AcDbBlockTableRecord>(data); break;
-    case Kind::LayerRecord: obj = makeLive<AcDbLayerTableRecord>(data); break;
+    case Kind::BlockTable:
+        obj = makeLive<AcDbBlockTable>(data);
+        break;
+    case Kind::LayerTable:
+        obj = makeLive<AcDbLayerTable>(data);
+        break;
+    case Kind::BlockRecord:
+        obj = makeLive<AcDbBlockTableRecord>(data);
+        break;
+    case Kind::LayerRecord:
+        obj = makeLive<AcDbLayerTableRecord>(data);
+        break;
     case Kind::BlockBegin:
-    case Kind::BlockEnd: obj = makeLive<AcDbObject>(data); break;
-    case Kind::Insert: obj = makeLive<AcDbBlockReference>(data); break;
-    case Kind::Attrib: obj = makeLive<AcDbAttribute>(data); break;
-    case Kind::Attdef: obj = makeLive<AcDbAttributeDefinition>(data); break;
-    case Kind::Text: obj = makeLive<AcDbText>(data); break;
+    case Kind::BlockEnd:
+        obj = makeLive<AcDbObject>(data);
+        break;
+    case Kind::Insert:
+        obj = makeLive<AcDbBlockReference>(data);
+        break;
+    case Kind::Attrib:
+        obj = makeLive<AcDbAttribute>(data);
+        break;
+    case Kind::Attdef:
+        obj = makeLive<AcDbAttributeDefinition>(data);
+        break;
+    case Kind::Text:
+        obj = makeLive<AcDbText>(data);
+        break;
     case Kind::SeqEnd:
-    case Kind::Entity: obj = makeLive<AcDbEntity>(data); break;
+    case Kind::Entity:
+        obj = makeLive<AcDbEntity>(data);
+        break;
     }
     std::unique_ptr<AcDbObject> held(obj);  // not leaked when decoding throws
     obj->stub_ = stub;

@@ -12,8 +12,29 @@
 namespace hostdb {
 
 enum FieldId {
-    fLayer, fName, fText, fPrompt, fStyle, fX, fY, fZ, fAX, fAY, fAZ, fHeight, fWidth, fScaleY, fScaleZ,
-    fRotation, fOblique, fFlags, fHMode, fVMode, fFieldLen, fMText, fFieldCount
+    fLayer,
+    fName,
+    fText,
+    fPrompt,
+    fStyle,
+    fX,
+    fY,
+    fZ,
+    fAX,
+    fAY,
+    fAZ,
+    fHeight,
+    fWidth,
+    fScaleY,
+    fScaleZ,
+    fRotation,
+    fOblique,
+    fFlags,
+    fHMode,
+    fVMode,
+    fFieldLen,
+    fMText,
+    fFieldCount
 };
 
 // Where an entity's value sits in the source text: the offset of its value line, or

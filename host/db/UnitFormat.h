@@ -23,6 +23,3 @@ std::optional<double> parseDistance(std::string_view text, int lunits);
 std::optional<double> parseAngle(std::string_view text, int aunits);
 
 }  // namespace units
-
-// The name DrawingFile.cpp still spells.
-namespace tabunits = units;

@@ -2,10 +2,10 @@
 
 #include "platform/Text.h"
 
+#include <iconv.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <iconv.h>
 
 namespace dxf {
 
@@ -73,7 +73,10 @@ std::string resolveEscapes(std::string s) {
             bool ok = true;
             for (int k = 3; k < 7; ++k) {
                 int h = hexValue(s[i + k]);
-                if (h < 0) { ok = false; break; }
+                if (h < 0) {
+                    ok = false;
+                    break;
+                }
                 cp = cp * 16 + h;
             }
             if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) {
@@ -91,7 +94,10 @@ std::string resolveEscapes(std::string s) {
 bool nextCodePoint(std::string_view s, std::size_t i, char32_t& cp, std::size_t& len) {
     unsigned char c = s[i];
     len = 1;
-    if (c < 0x80) { cp = c; return true; }
+    if (c < 0x80) {
+        cp = c;
+        return true;
+    }
     int n = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 ? (c < 0xF0 ? 2 : -1) : c >= 0xC2 ? 1 : -1;
     if (n < 0 || i + n >= s.size()) return false;
     cp = c & (0x3F >> n);
@@ -107,7 +113,6 @@ bool nextCodePoint(std::string_view s, std::size_t i, char32_t& cp, std::size_t&
 }
 
 }  // namespace
-
 
 std::string iconvNameOf(std::string_view cp) {
     std::string up;

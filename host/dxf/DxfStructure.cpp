@@ -122,7 +122,8 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
         case 67:
             if (toInteger(t.value) == 1) o.paperSpace = true;
             break;
-        default: break;
+        default:
+            break;
         }
     }
     o.end = tok_.offset();

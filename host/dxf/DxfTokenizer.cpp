@@ -12,8 +12,8 @@ DxfError::DxfError(std::size_t line, const std::string& message)
 ValueType valueType(int code) {
     auto in = [code](int lo, int hi) { return code >= lo && code <= hi; };
     if (in(10, 59) || in(110, 149) || in(210, 239) || in(460, 469) || in(1010, 1059)) return ValueType::Double;
-    if (in(60, 99) || in(170, 179) || in(270, 289) || in(370, 389) || in(400, 409) || in(420, 429) ||
-        in(440, 459) || in(1060, 1071))
+    if (in(60, 99) || in(170, 179) || in(270, 289) || in(370, 389) || in(400, 409) || in(420, 429) || in(440, 459) ||
+        in(1060, 1071))
         return ValueType::Integer;
     if (code == 5 || code == 105) return ValueType::Handle;
     return ValueType::String;
@@ -114,7 +114,8 @@ bool Tokenizer::next(Tag& tag) {
         // Only blank lines (or the old end-of-file byte) may follow the last pair.
         for (std::string_view rest; readLine(rest);) {
             std::string_view t = trim(rest);
-            if (!t.empty() && t != "\x1a") throw DxfError(line_, "unexpected text " + quoted(rest) + " after a blank line");
+            if (!t.empty() && t != "\x1a")
+                throw DxfError(line_, "unexpected text " + quoted(rest) + " after a blank line");
         }
         return false;
     }
@@ -124,7 +125,8 @@ bool Tokenizer::next(Tag& tag) {
     tag.code = static_cast<int>(c);
     tag.line = line_;
     tag.valueBegin = pos_;
-    if (!readLine(tag.value)) throw DxfError(line_, "the file ends after group code " + std::to_string(c) + " without its value");
+    if (!readLine(tag.value))
+        throw DxfError(line_, "the file ends after group code " + std::to_string(c) + " without its value");
     tag.end = pos_;
     if (!checkValues_) return true;
     switch (valueType(tag.code)) {
@@ -141,7 +143,8 @@ bool Tokenizer::next(Tag& tag) {
         break;
     }
     case ValueType::Handle:
-    case ValueType::String: break;
+    case ValueType::String:
+        break;
     }
     return true;
 }
@@ -174,8 +177,6 @@ std::string formatDouble(double value) {
     return s;
 }
 
-bool isBinaryDxf(std::string_view text) {
-    return text.substr(0, 18) == "AutoCAD Binary DXF";
-}
+bool isBinaryDxf(std::string_view text) { return text.substr(0, 18) == "AutoCAD Binary DXF"; }
 
 }  // namespace dxf

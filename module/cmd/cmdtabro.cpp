@@ -61,9 +61,9 @@ bool helpKeyword() {
 }
 
 const KeywordEntry kKeywords[] = {
-    {"Export", exportKeyword},       {"Export2", export2Keyword},       {"Import", importKeyword},
-    {"Options", optionsKeyword},     {"Connect", connectKeyword},       {"Disconnect", disconnectKeyword},
-    {"Import2", import2Keyword},     {"Toolbar", toolbarKeyword},       {"Help", helpKeyword},
+    {"Export", exportKeyword},   {"Export2", export2Keyword}, {"Import", importKeyword},
+    {"Options", optionsKeyword}, {"Connect", connectKeyword}, {"Disconnect", disconnectKeyword},
+    {"Import2", import2Keyword}, {"Toolbar", toolbarKeyword}, {"Help", helpKeyword},
 };
 
 }  // namespace

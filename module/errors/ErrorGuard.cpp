@@ -35,9 +35,8 @@ void commandGuard(const std::function<void()>& body) {
 }
 
 void diagnosticGuard(const std::function<void()>& body) {
-    guard(body, [] {
-        MessageBoxA(adsw_acadMainWnd(), "ERROR: general exception found.", "Error", MB_OK | MB_ICONERROR);
-    });
+    guard(body,
+          [] { MessageBoxA(adsw_acadMainWnd(), "ERROR: general exception found.", "Error", MB_OK | MB_ICONERROR); });
 }
 
 }  // namespace tabro

@@ -34,7 +34,8 @@ std::string comErrorText(const _com_error& error) {
     char line[kLineBuffer];
     std::snprintf(line, sizeof line, "COM error!\n");
     text += line;
-    std::snprintf(line, sizeof line, "Code = %08lx\n", static_cast<unsigned long>(static_cast<std::uint32_t>(error.Error())));
+    std::snprintf(line, sizeof line, "Code = %08lx\n",
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(error.Error())));
     text += line;
     appendLine(text, "Code meaning = %s\n", error.ErrorMessage());
     appendLine(text, "Source = %s\n", errorInfoText(error, &_com_error::Source).c_str());
@@ -46,7 +47,8 @@ void reportComError(const _com_error& error) { AfxMessageBox(comErrorText(error)
 
 void reportOleException(const COleException& exception) {
     char text[64];
-    std::snprintf(text, sizeof text, "Ole Error : 0x%08lX", static_cast<unsigned long>(static_cast<std::uint32_t>(exception.m_sc)));
+    std::snprintf(text, sizeof text, "Ole Error : 0x%08lX",
+                  static_cast<unsigned long>(static_cast<std::uint32_t>(exception.m_sc)));
     AfxMessageBox(text, MB_OK);
 }
 

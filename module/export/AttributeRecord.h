@@ -32,5 +32,4 @@ struct ReferenceAttribute {
 void overlayReferenceAttributes(std::vector<AttributeRecord>& records, std::span<const ReferenceAttribute> attributes,
                                 std::vector<std::size_t>* unplaced = nullptr);
 
-
 }  // namespace tabro

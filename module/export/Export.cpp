@@ -4,11 +4,11 @@
 #include "host/db/AcDbDatabase.h"
 #include "module/ResourceScope.h"
 #include "module/ResourceStrings.h"
+#include "module/drawing/BlockReading.h"
 #include "module/drawing/TagText.h"
 #include "module/export/BlockCollection.h"
-#include "module/link/LinkControl.h"
 #include "module/export/SheetWriter.h"
-#include "module/drawing/BlockReading.h"
+#include "module/link/LinkControl.h"
 #include "module/spreadsheet/CellValue.h"
 #include "module/spreadsheet/Connect.h"
 #include "platform/MessageBox.h"
@@ -35,8 +35,8 @@ bool runExport(const ExportOptions& options, NameSource source) {
     BlockNameMap blocks;
     if (!collectBlockNames(blocks)) return false;
     std::vector<std::string> names;
-    const bool chosen = source == NameSource::Dialog ? chooseBlockNamesInDialog(blocks, names)
-                                                     : askBlockNames(blocks, names);
+    const bool chosen =
+        source == NameSource::Dialog ? chooseBlockNamesInDialog(blocks, names) : askBlockNames(blocks, names);
     if (!chosen) return false;
 
     disconnectLink();
@@ -67,7 +67,9 @@ bool runExport(const ExportOptions& options, NameSource source) {
     // The count tells the user the command did its work even when the spreadsheet
     // window is out of sight.
     const long written = session.referencesWritten;
-    acutPrintf("%s", formatText(pluralText(written, kTextReferencesExportedOne, kTextReferencesExportedMany), written).c_str());
+    acutPrintf(
+        "%s",
+        formatText(pluralText(written, kTextReferencesExportedOne, kTextReferencesExportedMany), written).c_str());
     return true;
 }
 
@@ -118,8 +120,8 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
             if (reference) exportReference(*reference.get(), session, !session.block.wroteRow);
         }
         if (showProgress && i + 1 >= nextReport && i + 1 < total) {
-            acutPrintf("%s",
-                       formatText(kTextExportProgress, i + 1, total, static_cast<int>((i + 1) * 100LL / total)).c_str());
+            acutPrintf(
+                "%s", formatText(kTextExportProgress, i + 1, total, static_cast<int>((i + 1) * 100LL / total)).c_str());
             nextReport += total / 10;
         }
     }
@@ -138,7 +140,8 @@ void placeExtraAttributes(ExportSession& session, std::span<const ReferenceAttri
     for (std::size_t index : session.unplaced) {
         const ReferenceAttribute& attribute = attributes[index];
         std::size_t slot = 0;
-        while (slot < block.extraTags.size() && (used[slot] || !sameTagText(block.extraTags[slot], attribute.tag))) ++slot;
+        while (slot < block.extraTags.size() && (used[slot] || !sameTagText(block.extraTags[slot], attribute.tag)))
+            ++slot;
         if (slot == block.extraTags.size()) {
             block.extraTags.push_back(attribute.tag);
             used.push_back(false);
@@ -183,20 +186,21 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                 if (options.WorksheetSettings == 1) {
                     if (options.AddHeader) {
                         block.headerRow = session.row;
-                        writeSheetRow(session.row, true, options, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
-                                      session.ownMarkers);
+                        writeSheetRow(session.row, true, options, session.rowTexts.titles.view(),
+                                      session.rowTexts.markers.view(), session.ownMarkers);
                     }
                 } else {
                     DispatchPtr app;
                     if (SUCCEEDED(attachSpreadsheetApp(app)) && app)
                         addBlockWorksheet(xl::activeWorkbook(app.get()).get(), *blockName);
                     block.headerRow = session.row;
-                    writeSheetRow(session.row, true, options, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
-                                  session.ownMarkers);
+                    writeSheetRow(session.row, true, options, session.rowTexts.titles.view(),
+                                  session.rowTexts.markers.view(), session.ownMarkers);
                 }
                 if (options.ExportAttPrompts) {
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
-                    writeSheetRow(session.row, true, options, session.promptTitles.view(), session.promptMarkers.view());
+                    writeSheetRow(session.row, true, options, session.promptTitles.view(),
+                                  session.promptMarkers.view());
                 }
             } else if (block.headerRow) {
                 // Tags met for the first time on this reference head their columns now.

@@ -55,7 +55,7 @@ public:
     // definition's (and the property columns), then one per attribute that some
     // reference holds beyond its definition, headed by the tag, in the order met.
     struct BlockRows {
-        bool wroteRow = false;                 // the block's first row is written
+        bool wroteRow = false;                  // the block's first row is written
         std::optional<std::int32_t> headerRow;  // where its header row stands
         std::size_t fixedColumns = 0;           // columns before the extra ones
         std::vector<std::string> extraTags;

@@ -44,8 +44,9 @@ DispatchPtr runningApp() {
 
 }  // namespace
 
-void writeSheetRow(std::int32_t& nextRow, bool isHeader, const ExportOptions& options, std::span<const std::string> texts,
-                   std::span<const std::string> markers, std::span<const std::u16string> ownMarkers) {
+void writeSheetRow(std::int32_t& nextRow, bool isHeader, const ExportOptions& options,
+                   std::span<const std::string> texts, std::span<const std::string> markers,
+                   std::span<const std::u16string> ownMarkers) {
     DispatchPtr app = runningApp();
     if (!app) return;
     DispatchPtr sheet = xl::activeSheet(app.get());

@@ -2,11 +2,11 @@
 #include "module/import/Import.h"
 
 #include "host/Editor.h"
+#include "module/drawing/ReferenceEditor.h"
+#include "module/drawing/TagText.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
 #include "module/import/SheetReader.h"
-#include "module/drawing/ReferenceEditor.h"
-#include "module/drawing/TagText.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/Automation.h"

@@ -19,7 +19,8 @@ std::string counted(long count, UINT one, UINT many) { return formatText(pluralT
 
 std::string cellAddress(std::int32_t row, std::int32_t column) {
     std::string letters;
-    for (std::int32_t c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    for (std::int32_t c = column; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
     return letters + std::to_string(row);
 }
 

@@ -22,10 +22,10 @@ struct CellProblem {
 };
 
 struct ImportRow {
-    std::string handle;               // hexadecimal handle text, from the first cell's comment
-    std::int32_t sheetRow = 0;        // the row it was read from
-    std::vector<std::string> tags;    // attribute tags in column order
-    std::vector<std::string> values;  // cell texts, parallel to tags
+    std::string handle;                      // hexadecimal handle text, from the first cell's comment
+    std::int32_t sheetRow = 0;               // the row it was read from
+    std::vector<std::string> tags;           // attribute tags in column order
+    std::vector<std::string> values;         // cell texts, parallel to tags
     std::vector<std::int32_t> valueColumns;  // parallel to tags
     // Parallel to tags: the number a cell held, NaN for a cell that held text. A
     // sheet exported without the text format keeps number-like texts as numbers.
@@ -41,13 +41,13 @@ struct ImportRow {
     double scale[3] = {1, 1, 1};
     bool hasScale[3] = {false, false, false};
     std::int32_t scaleColumn[3] = {0, 0, 0};
-    int scaleCount = 0;               // scale columns met; also the next slot
-    double rotation = 0;              // radians
+    int scaleCount = 0;   // scale columns met; also the next slot
+    double rotation = 0;  // radians
     // The sheet has a rotation column and this row's cell read as an angle. Without
     // it the rotation is left alone: a missing or unreadable angle is not zero.
     bool hasRotation = false;
     std::int32_t rotationColumn = 0;
-    std::optional<std::string> layer; // absent without a layer column, or unreadable
+    std::optional<std::string> layer;  // absent without a layer column, or unreadable
     std::int32_t layerColumn = 0;
     // The block-name column's text: a reference's block cannot be changed from here,
     // so an edit there is reported rather than taken for an attribute.

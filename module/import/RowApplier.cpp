@@ -2,11 +2,11 @@
 #include "module/import/RowApplier.h"
 
 #include "module/ResourceStrings.h"
-#include "module/import/ImportReport.h"
-#include "module/layout/PropertyText.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
+#include "module/import/ImportReport.h"
+#include "module/layout/PropertyText.h"
 
 #include <cmath>
 #include <cstring>

@@ -16,10 +16,10 @@ namespace tabro {
 class ImportReport;
 
 enum class RowOutcome {
-    Applied,         // every column's tag found an attribute
-    Partial,         // the reference lacks some of the row's tags
-    NotAReference,   // the handle names an entity that is no block reference
-    NotFound,        // the handle names no live entity of the drawing
+    Applied,        // every column's tag found an attribute
+    Partial,        // the reference lacks some of the row's tags
+    NotAReference,  // the handle names an entity that is no block reference
+    NotFound,       // the handle names no live entity of the drawing
 };
 
 // What applying rows needs beyond the row: the settings, where to report, and what

@@ -3,9 +3,9 @@
 
 #include "host/db/AcUnits.h"
 #include "module/ResourceStrings.h"
+#include "module/drawing/TagText.h"
 #include "module/import/ImportReport.h"
 #include "module/layout/PropertyText.h"
-#include "module/drawing/TagText.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 
@@ -134,7 +134,8 @@ void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, I
                 row.rotation = radians;
                 row.hasRotation = true;
             } else {
-                row.problems.push_back(CellProblem{c, text.empty() ? kTextReasonEmpty : kTextReasonNotAnAngle, {}, true});
+                row.problems.push_back(
+                    CellProblem{c, text.empty() ? kTextReasonEmpty : kTextReasonNotAnAngle, {}, true});
             }
             break;
         }

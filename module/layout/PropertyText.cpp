@@ -57,19 +57,33 @@ const NumberTexts& drawingNumberTexts() {
     return texts;
 }
 
-double surveyCoordinate(double coordinate, bool jtsk) { return jtsk && coordinate < 0.0 ? coordinate * -1.0 : coordinate; }
+double surveyCoordinate(double coordinate, bool jtsk) {
+    return jtsk && coordinate < 0.0 ? coordinate * -1.0 : coordinate;
+}
 
 CellNumber readDistanceCell(const platform::Variant& value, double& out) {
     double number = 0;
     switch (value.vt()) {
-    case VT_R8: number = value.dblVal(); break;
-    case VT_R4: number = static_cast<double>(value.fltVal()); break;
-    case VT_I2: number = static_cast<double>(value.iVal()); break;
-    case VT_I4: number = static_cast<double>(value.lVal()); break;
-    case VT_EMPTY: return CellNumber::Empty;
-    case VT_ERROR: return CellNumber::NoValue;
-    case VT_BSTR: return readDistanceText(toMultibyte(value.bstrVal()), out);
-    default: return CellNumber::Unreadable;
+    case VT_R8:
+        number = value.dblVal();
+        break;
+    case VT_R4:
+        number = static_cast<double>(value.fltVal());
+        break;
+    case VT_I2:
+        number = static_cast<double>(value.iVal());
+        break;
+    case VT_I4:
+        number = static_cast<double>(value.lVal());
+        break;
+    case VT_EMPTY:
+        return CellNumber::Empty;
+    case VT_ERROR:
+        return CellNumber::NoValue;
+    case VT_BSTR:
+        return readDistanceText(toMultibyte(value.bstrVal()), out);
+    default:
+        return CellNumber::Unreadable;
     }
     if (!std::isfinite(number)) return CellNumber::Unreadable;
     out = number;

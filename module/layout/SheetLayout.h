@@ -15,7 +15,7 @@ enum class PropertyColumn { X, Y, Z, Rotation, ScaleX, ScaleY, ScaleZ, Layer, La
 
 // Texts of the header row, read from the resource module once per export.
 struct ExportTexts {
-    std::string blockNameTitle;                                   // text 12
+    std::string blockNameTitle;                                    // text 12
     std::string titles[static_cast<int>(PropertyColumn::Count)];   // texts 13, 15, ... 29
     std::string markers[static_cast<int>(PropertyColumn::Count)];  // texts 14, 16, ... 30
 

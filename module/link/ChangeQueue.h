@@ -45,7 +45,7 @@ private:
         Node* next = nullptr;
     };
 
-    Node* allocateNode();  // lock held
+    Node* allocateNode();         // lock held
     void releasePool() noexcept;  // lock held; the list must be empty
 
     mutable std::mutex lock_;

@@ -39,18 +39,21 @@ Variant callMethod(IDispatch* object, DISPID id, std::initializer_list<Variant> 
 
 DispatchPtr toDispatch(const Variant& value) {
     switch (value.vt()) {
-        case VT_EMPTY:
-        case VT_NULL: return {};
-        case VT_DISPATCH: return DispatchPtr(value.pdispVal());
-        case VT_UNKNOWN: {
-            DispatchPtr result;
-            if (IUnknown* unknown = value.punkVal()) {
-                HRESULT hr = unknown->QueryInterface(IID_IDispatch, result.putVoid());
-                if (FAILED(hr)) throw _com_error(hr);
-            }
-            return result;
+    case VT_EMPTY:
+    case VT_NULL:
+        return {};
+    case VT_DISPATCH:
+        return DispatchPtr(value.pdispVal());
+    case VT_UNKNOWN: {
+        DispatchPtr result;
+        if (IUnknown* unknown = value.punkVal()) {
+            HRESULT hr = unknown->QueryInterface(IID_IDispatch, result.putVoid());
+            if (FAILED(hr)) throw _com_error(hr);
         }
-        default: throw _com_error(DISP_E_TYPEMISMATCH);
+        return result;
+    }
+    default:
+        throw _com_error(DISP_E_TYPEMISMATCH);
     }
 }
 
@@ -87,7 +90,8 @@ void activate(IDispatch* object) { callMethod(object, dispid::Activate); }
 
 DispatchPtr cells(IDispatch* worksheet) { return getObject(worksheet, dispid::Cells); }
 DispatchPtr columns(IDispatch* worksheet) { return getObject(worksheet, dispid::Columns); }
-DispatchPtr range(IDispatch* worksheet, const std::u16string& corner, const std::optional<std::u16string>& otherCorner) {
+DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,
+                  const std::optional<std::u16string>& otherCorner) {
     return getObject(worksheet, dispid::Range,
                      {Variant::bstr(corner), otherCorner ? Variant::bstr(*otherCorner) : Variant::missing()});
 }

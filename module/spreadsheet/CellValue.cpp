@@ -4,11 +4,11 @@
 #include "platform/ComError.h"
 #include "platform/Text.h"
 
+#include <locale.h>
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <locale.h>
 #include <new>
 
 namespace tabro {
@@ -73,14 +73,23 @@ std::optional<double> readNumber(std::string_view text) {
 
 void toNumber(const platform::Variant& value, double& target) {
     switch (value.vt()) {
-        case VT_R8: target = value.dblVal(); break;
-        case VT_R4: target = static_cast<double>(value.fltVal()); break;
-        case VT_I2: target = static_cast<double>(value.iVal()); break;
-        case VT_I4: target = static_cast<double>(value.lVal()); break;
-        case VT_BSTR:
-            if (std::optional<double> number = readNumber(toMultibyte(value.bstrVal()))) target = *number;
-            break;
-        default: break;
+    case VT_R8:
+        target = value.dblVal();
+        break;
+    case VT_R4:
+        target = static_cast<double>(value.fltVal());
+        break;
+    case VT_I2:
+        target = static_cast<double>(value.iVal());
+        break;
+    case VT_I4:
+        target = static_cast<double>(value.lVal());
+        break;
+    case VT_BSTR:
+        if (std::optional<double> number = readNumber(toMultibyte(value.bstrVal()))) target = *number;
+        break;
+    default:
+        break;
     }
 }
 
@@ -96,7 +105,8 @@ std::string toMultibyte(std::u16string_view text) {
         int needed = WideCharToMultiByte(CP_ACP, 0, source.c_str(), sourceLength, nullptr, 0, nullptr, nullptr);
         if (needed <= 0) throwLastError();
         std::string out(static_cast<std::size_t>(needed), '\0');
-        int written = WideCharToMultiByte(CP_ACP, 0, source.c_str(), sourceLength, out.data(), needed, nullptr, nullptr);
+        int written =
+            WideCharToMultiByte(CP_ACP, 0, source.c_str(), sourceLength, out.data(), needed, nullptr, nullptr);
         if (written <= 0) throwLastError();
         out.resize(static_cast<std::size_t>(written) - 1);
         return out;

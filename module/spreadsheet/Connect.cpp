@@ -92,4 +92,3 @@ DispatchPtr addBlockWorksheet(IDispatch* workbook, const std::string& blockName)
 }
 
 }  // namespace tabro
-

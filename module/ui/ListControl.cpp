@@ -42,17 +42,13 @@ const std::string& ListControl::itemText(int index) const {
     return items_[index].text;
 }
 
-bool ListControl::isSelected(int index) const {
-    return index >= 0 && index < itemCount() && items_[index].selected;
-}
+bool ListControl::isSelected(int index) const { return index >= 0 && index < itemCount() && items_[index].selected; }
 
 void ListControl::setSelected(int index, bool selected) {
     if (index >= 0 && index < itemCount()) items_[index].selected = selected;
 }
 
-void ListControl::setFocusedItem(int index) {
-    focused_ = (index >= 0 && index < itemCount()) ? index : npos;
-}
+void ListControl::setFocusedItem(int index) { focused_ = (index >= 0 && index < itemCount()) ? index : npos; }
 
 int ListControl::nextSelected(int after) const {
     for (int i = std::max(after + 1, 0); i < itemCount(); ++i)

@@ -2,9 +2,7 @@
 
 namespace tabro::ui {
 
-void PopupMenu::append(int commandId, std::string text) {
-    items_.push_back(Item{commandId, std::move(text), false});
-}
+void PopupMenu::append(int commandId, std::string text) { items_.push_back(Item{commandId, std::move(text), false}); }
 
 bool PopupMenu::check(int commandId, bool checked) {
     for (Item& item : items_)

@@ -62,7 +62,7 @@ struct PackageCarry {
     std::string workbookRootStartTag;
     std::vector<XmlPiece> workbookPieces;  // sheets, bookViews, definedNames generated
     std::vector<std::pair<std::string, std::string>> workbookViewAttributes;  // qualified name, value
-    std::string extraWorkbookViews;  // further <workbookView> elements, raw
+    std::string extraWorkbookViews;                                           // further <workbookView> elements, raw
     std::vector<DefinedName> definedNames;
     std::vector<Relationship> workbookRels;
     std::vector<std::pair<std::string, std::string>> defaultTypes;   // extension, content type

@@ -17,7 +17,8 @@ public:
 
 private:
     void onStart(const XmlElement& e) override {
-        if (e.depth == 1 && e.name != "comments") fail("the root element is <" + std::string(e.name) + ">, not <comments>");
+        if (e.depth == 1 && e.name != "comments")
+            fail("the root element is <" + std::string(e.name) + ">, not <comments>");
         if (e.depth == 3 && e.name == "author") {
             text_.clear();
             collectText = true;
@@ -101,8 +102,9 @@ std::string writeComments(const Sheet& sheet) {
     }
     std::string out;
     out.reserve(keys.size() * 96 + 512);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-           "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors>";
+    out +=
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors>";
     for (const auto* a : authors) {
         out += "<author>";
         appendEscaped(out, utf16ToUtf8(*a));

@@ -18,12 +18,14 @@
 namespace sheet::xlsx {
 namespace {
 
-constexpr std::string_view kThreadedComments = "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment";
+constexpr std::string_view kThreadedComments =
+    "http://schemas.microsoft.com/office/2017/10/relationships/threadedComment";
 
 namespace ctype {
 constexpr std::string_view workbook = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
 constexpr std::string_view worksheet = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
-constexpr std::string_view sharedStrings = "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
+constexpr std::string_view sharedStrings =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
 constexpr std::string_view styles = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
 constexpr std::string_view comments = "application/vnd.openxmlformats-officedocument.spreadsheetml.comments+xml";
 constexpr std::string_view vml = "application/vnd.openxmlformats-officedocument.vmlDrawing";
@@ -62,7 +64,8 @@ void readSheetExtras(EntryReader& entry, Sheet& sheet, const ReadLimits& limits)
             readComments(entry(sc.commentsPart, relsName), sc.commentsPart, sheet, limits);
         } else if (r.type == reltype::vmlDrawing) {
             sc.vmlPart = resolveTarget(sc.partName, r.target);
-            if (!entry.zip().has(sc.vmlPart)) throw XlsxError(relsName + " refers to " + sc.vmlPart + ", which is missing from the file");
+            if (!entry.zip().has(sc.vmlPart))
+                throw XlsxError(relsName + " refers to " + sc.vmlPart + ", which is missing from the file");
             // What else the drawing holds matters only once its notes are to be
             // rewritten; checkCommentDrawing looks then.
             sc.isDrawingChecked = false;
@@ -125,7 +128,8 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
         auto rel = std::find_if(carry->workbookRels.begin(), carry->workbookRels.end(),
                                 [&](const Relationship& r) { return r.id == s.relId; });
         if (rel == carry->workbookRels.end())
-            throw XlsxError(wbPart + ": sheet '" + utf16ToUtf8(s.name) + "' names relationship " + s.relId + ", which does not exist");
+            throw XlsxError(wbPart + ": sheet '" + utf16ToUtf8(s.name) + "' names relationship " + s.relId +
+                            ", which does not exist");
         if (rel->type != reltype::worksheet) {
             // Chart and dialog sheets are not worksheets; a workbook with them is not
             // written back, so they are not lost.
@@ -140,7 +144,8 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
         sheet->carry->relId = s.relId;
         sheet->carry->sheetId = s.sheetId;
         sheet->carry->extraSheetAttributes = s.extraAttributes;
-        readWorksheet(entry(sheet->carry->partName, wbPart), sheet->carry->partName, *sheet, limits, book->readOnlyReason);
+        readWorksheet(entry(sheet->carry->partName, wbPart), sheet->carry->partName, *sheet, limits,
+                      book->readOnlyReason);
         readSheetExtras(entry, *sheet, limits);
         sheet->markSaved();
         indexOfEntry.push_back(static_cast<long>(book->sheets().size()));
@@ -156,9 +161,11 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
         d.text = std::move(n.text);
         if (n.localSheetId >= 0) {
             d.isLocal = true;
-            long index = static_cast<std::size_t>(n.localSheetId) < indexOfEntry.size() ? indexOfEntry[n.localSheetId] : -1;
+            long index =
+                static_cast<std::size_t>(n.localSheetId) < indexOfEntry.size() ? indexOfEntry[n.localSheetId] : -1;
             if (index < 0) {
-                if (book->readOnlyReason.empty()) book->readOnlyReason = "a defined name refers to a sheet that is not a worksheet";
+                if (book->readOnlyReason.empty())
+                    book->readOnlyReason = "a defined name refers to a sheet that is not a worksheet";
             } else {
                 d.localIndex = index;
                 d.localSheet = book->sheets()[index];
@@ -212,7 +219,8 @@ std::string writePackage(Book& book) {
     if (carry.sharedStringsPart.empty()) carry.sharedStringsPart = "xl/sharedStrings.xml";
     if (carry.stylesPart.empty()) carry.stylesPart = "xl/styles.xml";
     if (!findRel(wbRels, reltype::styles))
-        wbRels.push_back({freeRelationshipId(wbRels), std::string(reltype::styles), relativeTarget(wbPart, carry.stylesPart), ""});
+        wbRels.push_back(
+            {freeRelationshipId(wbRels), std::string(reltype::styles), relativeTarget(wbPart, carry.stylesPart), ""});
     if (!findRel(wbRels, reltype::sharedStrings))
         wbRels.push_back({freeRelationshipId(wbRels), std::string(reltype::sharedStrings),
                           relativeTarget(wbPart, carry.sharedStringsPart), ""});
@@ -239,7 +247,8 @@ std::string writePackage(Book& book) {
         SheetCarry& sc = *sheet.carry;
         if (sc.partName.empty()) sc.partName = freshName("xl/worksheets/sheet", ".xml");
         if (sc.sheetId.empty()) sc.sheetId = std::to_string(++maxSheetId);
-        if (sc.relId.empty() || std::none_of(wbRels.begin(), wbRels.end(), [&](const Relationship& r) { return r.id == sc.relId; })) {
+        if (sc.relId.empty() ||
+            std::none_of(wbRels.begin(), wbRels.end(), [&](const Relationship& r) { return r.id == sc.relId; })) {
             sc.relId = freeRelationshipId(wbRels);
             wbRels.push_back({sc.relId, std::string(reltype::worksheet), relativeTarget(wbPart, sc.partName), ""});
         }
@@ -265,9 +274,11 @@ std::string writePackage(Book& book) {
                 out[sc.commentsPart] = writeComments(sheet);
                 out[sc.vmlPart] = writeVmlDrawing(sheet, nextVmlBlock);
                 overrides.emplace_back(sc.commentsPart, ctype::comments);
-                rels.push_back({freeRelationshipId(rels), std::string(reltype::comments), relativeTarget(sc.partName, sc.commentsPart), ""});
+                rels.push_back({freeRelationshipId(rels), std::string(reltype::comments),
+                                relativeTarget(sc.partName, sc.commentsPart), ""});
                 sc.legacyRelId = freeRelationshipId(rels);
-                rels.push_back({sc.legacyRelId, std::string(reltype::vmlDrawing), relativeTarget(sc.partName, sc.vmlPart), ""});
+                rels.push_back(
+                    {sc.legacyRelId, std::string(reltype::vmlDrawing), relativeTarget(sc.partName, sc.vmlPart), ""});
             } else {
                 sc.commentsPart.clear();
                 sc.vmlPart.clear();
@@ -278,8 +289,10 @@ std::string writePackage(Book& book) {
         out[sc.partName] = writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout);
         overrides.emplace_back(sc.partName, ctype::worksheet);
         std::string relsName = relsPartOf(sc.partName);
-        if (!sc.rels.empty()) out[relsName] = writeRelationships(sc.rels);
-        else dropped.insert(relsName);
+        if (!sc.rels.empty())
+            out[relsName] = writeRelationships(sc.rels);
+        else
+            dropped.insert(relsName);
     }
 
     out[carry.sharedStringsPart] = writeSharedStrings(book.strings, layout);
@@ -302,15 +315,19 @@ std::string writePackage(Book& book) {
         defaults.emplace_back("vml", std::string(ctype::vml));
     typeOverrides.erase(std::remove_if(typeOverrides.begin(), typeOverrides.end(),
                                        [&](const auto& o) {
-                                           std::string part = o.first.substr(o.first.empty() || o.first[0] != '/' ? 0 : 1);
+                                           std::string part =
+                                               o.first.substr(o.first.empty() || o.first[0] != '/' ? 0 : 1);
                                            return dropped.count(part) > 0;
                                        }),
                         typeOverrides.end());
     for (const auto& [part, type] : overrides) {
         std::string name = "/" + part;
-        auto it = std::find_if(typeOverrides.begin(), typeOverrides.end(), [&](const auto& o) { return o.first == name; });
-        if (it == typeOverrides.end()) typeOverrides.emplace_back(name, std::string(type));
-        else it->second = std::string(type);
+        auto it =
+            std::find_if(typeOverrides.begin(), typeOverrides.end(), [&](const auto& o) { return o.first == name; });
+        if (it == typeOverrides.end())
+            typeOverrides.emplace_back(name, std::string(type));
+        else
+            it->second = std::string(type);
     }
     out["[Content_Types].xml"] = writeContentTypes(defaults, typeOverrides);
 
@@ -328,9 +345,12 @@ std::string writePackage(Book& book) {
     std::vector<std::string> written;
     for (const auto& n : order) {
         std::string bytes;
-        if (auto it = out.find(n); it != out.end()) bytes = std::move(it->second);
-        else if (source && source->has(n)) bytes = source->read(n);
-        else continue;
+        if (auto it = out.find(n); it != out.end())
+            bytes = std::move(it->second);
+        else if (source && source->has(n))
+            bytes = source->read(n);
+        else
+            continue;
         written.push_back(n);
         zip.add(n, std::move(bytes));
     }

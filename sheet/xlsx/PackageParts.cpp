@@ -58,8 +58,9 @@ void readContentTypes(std::string_view xml, const ReadLimits& limits, TypeList& 
 }
 
 std::string writeContentTypes(const TypeList& defaults, const TypeList& overrides) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                      "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">";
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">";
     for (const auto& [ext, type] : defaults) {
         out += "<Default Extension=\"";
         appendEscapedAttribute(out, ext);
@@ -78,15 +79,17 @@ std::string writeContentTypes(const TypeList& defaults, const TypeList& override
     return out;
 }
 
-std::vector<Relationship> readRelationships(std::string_view xml, const std::string& partName, const ReadLimits& limits) {
+std::vector<Relationship> readRelationships(std::string_view xml, const std::string& partName,
+                                            const ReadLimits& limits) {
     RelationshipsReader reader;
     reader.parse(xml, partName, limits.maxXmlDepth);
     return std::move(reader.rels);
 }
 
 std::string writeRelationships(const std::vector<Relationship>& rels) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
     for (const auto& r : rels) {
         out += "<Relationship Id=\"";
         appendEscapedAttribute(out, r.id);
@@ -121,7 +124,8 @@ std::string resolveTarget(const std::string& sourcePart, const std::string& targ
         if (end == std::string::npos) end = path.size();
         std::string seg = path.substr(start, end - start);
         if (seg == "..") {
-            if (parts.empty()) throw XlsxError("relationship target '" + target + "' of " + sourcePart + " leaves the package");
+            if (parts.empty())
+                throw XlsxError("relationship target '" + target + "' of " + sourcePart + " leaves the package");
             parts.pop_back();
         } else if (!seg.empty() && seg != ".") {
             parts.push_back(seg);

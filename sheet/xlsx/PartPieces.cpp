@@ -5,7 +5,8 @@ namespace sheet::xlsx {
 void PartPiecesReader::trackStart(const XmlElement& e, bool isModelled) {
     if (e.depth == 1) {
         rootStartTag.assign(document().substr(e.offset, e.startTagEnd - e.offset));
-        if (!e.prefix.empty()) unpatchableReason = "its elements use the namespace prefix '" + std::string(e.prefix) + "'";
+        if (!e.prefix.empty())
+            unpatchableReason = "its elements use the namespace prefix '" + std::string(e.prefix) + "'";
         // An empty root would otherwise be written back as "<x/>" plus children.
         if (rootStartTag.size() >= 2 && rootStartTag[rootStartTag.size() - 2] == '/') {
             rootStartTag.erase(rootStartTag.size() - 2, 1);

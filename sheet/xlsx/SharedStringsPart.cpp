@@ -65,8 +65,9 @@ std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout&
     std::size_t count = pool.fileCount() + layout.written.size();
     std::string out;
     out.reserve(count * 24 + 256);
-    out += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-           "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"";
+    out +=
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" count=\"";
     out += std::to_string(count);
     out += "\" uniqueCount=\"";
     out += std::to_string(count);
@@ -81,7 +82,7 @@ std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout&
             utf8.clear();
             appendUtf8(utf8, pool.text(id));
             bool keepSpace = !utf8.empty() && (utf8.front() == ' ' || utf8.back() == ' ' || utf8.front() == '\t' ||
-                                                utf8.back() == '\t' || utf8.find('\n') != std::string::npos);
+                                               utf8.back() == '\t' || utf8.find('\n') != std::string::npos);
             out += keepSpace ? "<t xml:space=\"preserve\">" : "<t>";
             appendEscaped(out, utf8);
             out += "</t>";

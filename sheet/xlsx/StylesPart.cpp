@@ -21,7 +21,8 @@ public:
 
 private:
     void onStart(const XmlElement& e) override {
-        if (e.depth == 1 && e.name != "styleSheet") fail("the root element is <" + std::string(e.name) + ">, not <styleSheet>");
+        if (e.depth == 1 && e.name != "styleSheet")
+            fail("the root element is <" + std::string(e.name) + ">, not <styleSheet>");
         if (e.depth == 2) {
             section_ = std::string(e.name);
             trackStart(e, section_ == "numFmts" || section_ == "fonts" || section_ == "cellXfs");
@@ -45,11 +46,16 @@ private:
             CellFormat f;
             for (const auto& a : *e.attributes) {
                 bool ok = true;
-                if (a.ns.empty() && a.name == "numFmtId") f.numFmtId = number(a.value, ok);
-                else if (a.ns.empty() && a.name == "fontId") f.fontId = number(a.value, ok);
-                else if (a.ns.empty() && a.name == "fillId") f.fillId = number(a.value, ok);
-                else if (a.ns.empty() && a.name == "borderId") f.borderId = number(a.value, ok);
-                else if (a.ns.empty() && a.name == "xfId") f.xfId = number(a.value, ok);
+                if (a.ns.empty() && a.name == "numFmtId")
+                    f.numFmtId = number(a.value, ok);
+                else if (a.ns.empty() && a.name == "fontId")
+                    f.fontId = number(a.value, ok);
+                else if (a.ns.empty() && a.name == "fillId")
+                    f.fillId = number(a.value, ok);
+                else if (a.ns.empty() && a.name == "borderId")
+                    f.borderId = number(a.value, ok);
+                else if (a.ns.empty() && a.name == "xfId")
+                    f.xfId = number(a.value, ok);
                 else {
                     f.extraAttributes += ' ';
                     if (!a.prefix.empty()) f.extraAttributes.append(a.prefix).append(":");
@@ -88,7 +94,8 @@ private:
 };
 
 constexpr std::string_view kDefaultRest[] = {
-    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/></fill></fills>",
+    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill><fill><patternFill "
+    "patternType=\"gray125\"/></fill></fills>",
     "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>",
     "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>",
 };
@@ -111,7 +118,8 @@ void readStyles(std::string_view xml, const std::string& partName, Styles& style
     styles.rootStartTag = std::move(reader.rootStartTag);
     styles.pieces = std::move(reader.pieces);
     styles.clearCaches();
-    if (!reader.unpatchableReason.empty() && readOnlyReason.empty()) readOnlyReason = partName + ": " + reader.unpatchableReason;
+    if (!reader.unpatchableReason.empty() && readOnlyReason.empty())
+        readOnlyReason = partName + ": " + reader.unpatchableReason;
 }
 
 std::string writeStyles(const Styles& styles) {
@@ -126,7 +134,9 @@ std::string writeStyles(const Styles& styles) {
             pieces.push_back({name, r});
         }
         pieces.push_back({"cellXfs", ""});
-        pieces.push_back({"cellStyles", "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"});
+        pieces.push_back(
+            {"cellStyles",
+             "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"});
     }
     // numFmts must come first and fonts before fills; cellXfs after cellStyleXfs.
     auto has = [&](std::string_view n) {
@@ -139,7 +149,8 @@ std::string writeStyles(const Styles& styles) {
     }
     if (!has("cellXfs")) {
         auto it = std::find_if(pieces.begin(), pieces.end(), [](const XmlPiece& p) {
-            return p.name == "cellStyles" || p.name == "dxfs" || p.name == "tableStyles" || p.name == "colors" || p.name == "extLst";
+            return p.name == "cellStyles" || p.name == "dxfs" || p.name == "tableStyles" || p.name == "colors" ||
+                   p.name == "extLst";
         });
         pieces.insert(it, {"cellXfs", ""});
     }
@@ -167,8 +178,10 @@ std::string writeStyles(const Styles& styles) {
                 out += "<xf numFmtId=\"" + std::to_string(f.numFmtId) + "\" fontId=\"" + std::to_string(f.fontId) +
                        "\" fillId=\"" + std::to_string(f.fillId) + "\" borderId=\"" + std::to_string(f.borderId) +
                        "\" xfId=\"" + std::to_string(f.xfId) + "\"" + f.extraAttributes;
-                if (f.innerXml.empty()) out += "/>";
-                else out += ">" + f.innerXml + "</xf>";
+                if (f.innerXml.empty())
+                    out += "/>";
+                else
+                    out += ">" + f.innerXml + "</xf>";
             }
             out += "</cellXfs>";
         }

@@ -52,11 +52,14 @@ std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
     for (int b = 0; b < blocks; ++b) idmap += (b ? "," : "") + std::to_string(firstBlock + b);
     std::string out;
     out.reserve(keys.size() * 640 + 1024);
-    out += "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
-           "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
-           "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" + idmap + "\"/></o:shapelayout>"
-           "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\">"
-           "<v:stroke joinstyle=\"miter\"/><v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
+    out +=
+        "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
+        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
+        "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" +
+        idmap +
+        "\"/></o:shapelayout>"
+        "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\">"
+        "<v:stroke joinstyle=\"miter\"/><v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
     std::size_t shapeId = 1024 * static_cast<std::size_t>(firstBlock) + 1;
     for (auto key : keys) {
         auto row = static_cast<std::int64_t>(key >> 16) - 1;
@@ -65,7 +68,8 @@ std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
                "\" type=\"#_x0000_t202\" style=\"position:absolute;margin-left:59.25pt;margin-top:1.5pt;width:108pt;"
                "height:59.25pt;z-index:1;visibility:hidden\" fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
                "<v:fill color2=\"#ffffe1\"/><v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
-               "<v:path o:connecttype=\"none\"/><v:textbox style=\"mso-direction-alt:auto\"><div style=\"text-align:left\"/>"
+               "<v:path o:connecttype=\"none\"/><v:textbox style=\"mso-direction-alt:auto\"><div "
+               "style=\"text-align:left\"/>"
                "</v:textbox><x:ClientData ObjectType=\"Note\"><x:MoveWithCells/><x:SizeWithCells/><x:Anchor>";
         // Column and row offsets of the box: right of the cell, a little above it.
         out += std::to_string(column + 1) + ", 15, " + std::to_string(row > 0 ? row - 1 : 0) + ", 2, " +

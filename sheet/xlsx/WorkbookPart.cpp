@@ -26,7 +26,8 @@ public:
 
 private:
     void onStart(const XmlElement& e) override {
-        if (e.depth == 1 && e.name != "workbook") fail("the root element is <" + std::string(e.name) + ">, not <workbook>");
+        if (e.depth == 1 && e.name != "workbook")
+            fail("the root element is <" + std::string(e.name) + ">, not <workbook>");
         if (e.depth == 2) {
             section_ = std::string(e.name);
             trackStart(e, section_ == "sheets" || section_ == "bookViews" || section_ == "definedNames");
@@ -127,10 +128,10 @@ std::string writeWorkbookPart(const Book& book, const PackageCarry* carry) {
         root = carry->workbookRootStartTag;
         pieces = carry->workbookPieces;
     } else {
-        root = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-               "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
-        pieces = {{"bookViews", ""}, {"sheets", ""}, {"definedNames", ""},
-                  {"calcPr", "<calcPr calcId=\"191029\"/>"}};
+        root =
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
+        pieces = {{"bookViews", ""}, {"sheets", ""}, {"definedNames", ""}, {"calcPr", "<calcPr calcId=\"191029\"/>"}};
     }
     auto has = [&](std::string_view n) {
         for (const auto& p : pieces)
@@ -146,13 +147,14 @@ std::string writeWorkbookPart(const Book& book, const PackageCarry* carry) {
         }
         pieces.insert(it, XmlPiece{std::move(name), ""});
     };
-    if (!has("sheets")) insertBefore("sheets", {"functionGroups", "externalReferences", "definedNames", "calcPr", "oleSize",
-                                                "customWorkbookViews", "pivotCaches", "smartTagPr", "smartTagTypes",
-                                                "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"});
+    if (!has("sheets"))
+        insertBefore("sheets", {"functionGroups", "externalReferences", "definedNames", "calcPr", "oleSize",
+                                "customWorkbookViews", "pivotCaches", "smartTagPr", "smartTagTypes", "webPublishing",
+                                "fileRecoveryPr", "webPublishObjects", "extLst"});
     if (!has("bookViews")) insertBefore("bookViews", {"sheets"});
     bool hasDefinedNames = carry && !carry->definedNames.empty();
-    if (hasDefinedNames && !has("definedNames")) insertBefore("definedNames", {"calcPr", "oleSize", "customWorkbookViews",
-                                                                               "pivotCaches", "extLst"});
+    if (hasDefinedNames && !has("definedNames"))
+        insertBefore("definedNames", {"calcPr", "oleSize", "customWorkbookViews", "pivotCaches", "extLst"});
     const bool prefixR = declaresRelationshipPrefix(root);
     const auto& sheets = book.sheets();
 
@@ -182,7 +184,9 @@ std::string writeWorkbookPart(const Book& book, const PackageCarry* carry) {
                 out += "<sheet name=\"";
                 appendEscapedAttribute(out, utf16ToUtf8(s->name()));
                 out += "\" sheetId=\"" + s->carry->sheetId + "\"" + s->carry->extraSheetAttributes;
-                out += prefixR ? " r:id=\"" : " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:id=\"";
+                out += prefixR
+                           ? " r:id=\""
+                           : " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:id=\"";
                 out += s->carry->relId + "\"/>";
             }
             out += "</sheets>";

@@ -15,15 +15,44 @@ namespace sheet::xlsx {
 namespace {
 
 // The order the format requires for the children of <worksheet>.
-constexpr std::array<std::string_view, 38> kChildOrder{
-    "sheetPr",          "dimension",       "sheetViews",     "sheetFormatPr",   "cols",
-    "sheetData",        "sheetCalcPr",     "sheetProtection", "protectedRanges", "scenarios",
-    "autoFilter",       "sortState",       "dataConsolidate", "customSheetViews", "mergeCells",
-    "phoneticPr",       "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions",
-    "pageMargins",      "pageSetup",       "headerFooter",    "rowBreaks",       "colBreaks",
-    "customProperties", "cellWatches",     "ignoredErrors",   "smartTags",       "drawing",
-    "legacyDrawing",    "legacyDrawingHF", "drawingHF",       "picture",         "oleObjects",
-    "controls",         "webPublishItems", "tableParts"};
+constexpr std::array<std::string_view, 38> kChildOrder{"sheetPr",
+                                                       "dimension",
+                                                       "sheetViews",
+                                                       "sheetFormatPr",
+                                                       "cols",
+                                                       "sheetData",
+                                                       "sheetCalcPr",
+                                                       "sheetProtection",
+                                                       "protectedRanges",
+                                                       "scenarios",
+                                                       "autoFilter",
+                                                       "sortState",
+                                                       "dataConsolidate",
+                                                       "customSheetViews",
+                                                       "mergeCells",
+                                                       "phoneticPr",
+                                                       "conditionalFormatting",
+                                                       "dataValidations",
+                                                       "hyperlinks",
+                                                       "printOptions",
+                                                       "pageMargins",
+                                                       "pageSetup",
+                                                       "headerFooter",
+                                                       "rowBreaks",
+                                                       "colBreaks",
+                                                       "customProperties",
+                                                       "cellWatches",
+                                                       "ignoredErrors",
+                                                       "smartTags",
+                                                       "drawing",
+                                                       "legacyDrawing",
+                                                       "legacyDrawingHF",
+                                                       "drawingHF",
+                                                       "picture",
+                                                       "oleObjects",
+                                                       "controls",
+                                                       "webPublishItems",
+                                                       "tableParts"};
 
 int childRank(std::string_view name) {
     for (std::size_t i = 0; i < kChildOrder.size(); ++i)
@@ -53,20 +82,28 @@ private:
             if (e.name != "worksheet") fail("the root element is <" + std::string(e.name) + ">, not <worksheet>");
         }
         if (e.depth == 2) {
-            trackStart(e, e.name == "sheetData" || e.name == "cols" || e.name == "dimension" || e.name == "legacyDrawing");
+            trackStart(e,
+                       e.name == "sheetData" || e.name == "cols" || e.name == "dimension" || e.name == "legacyDrawing");
             if (e.name == "legacyDrawing")
                 if (const auto* id = e.attr("id", ns::rel)) legacyRelId.assign(*id);
         } else {
             trackStart(e, false);
         }
-        if (e.depth == 3 && e.name == "row") startRow(e);
-        else if (e.depth == 4 && e.name == "c" && inSheetData_) startCell(e);
-        else if (e.depth == 5 && inCell_) startCellChild(e);
+        if (e.depth == 3 && e.name == "row")
+            startRow(e);
+        else if (e.depth == 4 && e.name == "c" && inSheetData_)
+            startCell(e);
+        else if (e.depth == 5 && inCell_)
+            startCellChild(e);
         else if (e.depth >= 6 && inInline_) {
-            if (e.name == "rPh") skipDepth_ = e.depth;
-            else if (e.name == "r") isRichInline_ = true;
-            else if (e.name == "t" && skipDepth_ == 0) collect(Text::Inline);
-        } else if (e.depth == 3 && e.name == "col") readColumn(e);
+            if (e.name == "rPh")
+                skipDepth_ = e.depth;
+            else if (e.name == "r")
+                isRichInline_ = true;
+            else if (e.name == "t" && skipDepth_ == 0)
+                collect(Text::Inline);
+        } else if (e.depth == 3 && e.name == "col")
+            readColumn(e);
         if (e.depth == 2) inSheetData_ = e.name == "sheetData";
     }
 
@@ -87,7 +124,9 @@ private:
     }
 
     void onText(std::string_view text) override {
-        std::string& target = textKind_ == Text::Formula ? formulaText_ : textKind_ == Text::Inline ? inlineText_ : valueText_;
+        std::string& target = textKind_ == Text::Formula  ? formulaText_
+                              : textKind_ == Text::Inline ? inlineText_
+                                                          : valueText_;
         if (target.size() + text.size() > (32u << 20)) fail("a cell's text is too long");
         target.append(text);
     }
@@ -119,7 +158,8 @@ private:
                 bool ok;
                 style = toIndex(a.value, ok);
                 if (!ok || !book_.styles.isValidFormat(style))
-                    fail("row " + std::to_string(row) + " refers to cell format '" + std::string(a.value) + "', which does not exist");
+                    fail("row " + std::to_string(row) + " refers to cell format '" + std::string(a.value) +
+                         "', which does not exist");
                 hasStyle = true;
                 continue;
             }
@@ -158,7 +198,8 @@ private:
             if (a.name == "r") {
                 auto ref = parseCellRef(a.value);
                 if (!ref) fail("cell reference '" + std::string(a.value) + "' is not a cell of the sheet");
-                if (ref->row != lastRow_) fail("cell " + std::string(a.value) + " stands in row " + std::to_string(lastRow_));
+                if (ref->row != lastRow_)
+                    fail("cell " + std::string(a.value) + " stands in row " + std::to_string(lastRow_));
                 column_ = ref->column;
             } else if (a.name == "s") {
                 bool ok;
@@ -211,7 +252,8 @@ private:
             bool ok;
             auto index = toIndex(valueText_, ok);
             if (!ok || index >= book_.strings.fileCount())
-                fail(where() + " refers to shared string '" + valueText_ + "' of " + std::to_string(book_.strings.fileCount()));
+                fail(where() + " refers to shared string '" + valueText_ + "' of " +
+                     std::to_string(book_.strings.fileCount()));
             cell.kind = CellKind::Text;
             cell.text = index;
         } else if (typeText_ == "str" || typeText_ == "d") {
@@ -265,7 +307,8 @@ private:
             } else if (a.ns.empty() && a.name == "style") {
                 bool ok;
                 f.style = toIndex(a.value, ok);
-                if (!ok || !book_.styles.isValidFormat(f.style)) fail("a column refers to a cell format that does not exist");
+                if (!ok || !book_.styles.isValidFormat(f.style))
+                    fail("a column refers to a cell format that does not exist");
                 f.hasStyle = true;
             } else {
                 f.extraAttributes += ' ';
@@ -385,10 +428,17 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
                 out += '"';
             }
             switch (c.kind) {
-            case CellKind::Text: out += f ? " t=\"str\"" : " t=\"s\""; break;
-            case CellKind::Boolean: out += " t=\"b\""; break;
-            case CellKind::Error: out += " t=\"e\""; break;
-            default: break;
+            case CellKind::Text:
+                out += f ? " t=\"str\"" : " t=\"s\"";
+                break;
+            case CellKind::Boolean:
+                out += " t=\"b\"";
+                break;
+            case CellKind::Error:
+                out += " t=\"e\"";
+                break;
+            default:
+                break;
             }
             if (c.kind == CellKind::Empty && !f) {
                 out += "/>";
@@ -409,7 +459,8 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
                 out += "</f>";
             }
             switch (c.kind) {
-            case CellKind::Empty: break;
+            case CellKind::Empty:
+                break;
             case CellKind::Number:
                 out += "<v>";
                 appendStoredNumber(out, c.number);
@@ -417,15 +468,21 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
                 break;
             case CellKind::Text:
                 out += "<v>";
-                if (f) appendEscaped(out, utf16ToUtf8(sheet.book().strings.text(c.text)));
-                else appendInt(out, c.text < fileCount ? c.text : strings.indexOf[c.text - fileCount]);
+                if (f)
+                    appendEscaped(out, utf16ToUtf8(sheet.book().strings.text(c.text)));
+                else
+                    appendInt(out, c.text < fileCount ? c.text : strings.indexOf[c.text - fileCount]);
                 out += "</v>";
                 break;
-            case CellKind::Boolean: out += c.number != 0 ? "<v>1</v>" : "<v>0</v>"; break;
+            case CellKind::Boolean:
+                out += c.number != 0 ? "<v>1</v>" : "<v>0</v>";
+                break;
             case CellKind::Error:
                 out += "<v>";
-                if (auto e = errorByNumber(c.error)) out += e->text;
-                else out += "#VALUE!";
+                if (auto e = errorByNumber(c.error))
+                    out += e->text;
+                else
+                    out += "#VALUE!";
                 out += "</v>";
                 break;
             }
@@ -465,16 +522,19 @@ std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string&
         pieces = sheet.carry->pieces;
     } else {
         root = kDefaultRoot;
-        pieces = {{"dimension", ""},
-                  {"sheetViews", std::string("<sheetViews><sheetView ") + (isActive ? "tabSelected=\"1\" " : "") +
-                                     "workbookViewId=\"0\"/></sheetViews>"},
-                  {"sheetFormatPr", "<sheetFormatPr defaultRowHeight=\"15\"/>"},
-                  {"sheetData", ""},
-                  {"pageMargins", "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>"}};
+        pieces = {
+            {"dimension", ""},
+            {"sheetViews", std::string("<sheetViews><sheetView ") + (isActive ? "tabSelected=\"1\" " : "") +
+                               "workbookViewId=\"0\"/></sheetViews>"},
+            {"sheetFormatPr", "<sheetFormatPr defaultRowHeight=\"15\"/>"},
+            {"sheetData", ""},
+            {"pageMargins",
+             "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>"}};
     }
     auto insertByRank = [&](std::string name) {
         int rank = childRank(name);
-        auto it = std::find_if(pieces.begin(), pieces.end(), [&](const XmlPiece& p) { return childRank(p.name) > rank; });
+        auto it =
+            std::find_if(pieces.begin(), pieces.end(), [&](const XmlPiece& p) { return childRank(p.name) > rank; });
         pieces.insert(it, XmlPiece{std::move(name), ""});
     };
     auto has = [&](std::string_view name) {
@@ -482,8 +542,9 @@ std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string&
     };
     if (!has("cols")) insertByRank("cols");
     if (!has("sheetData")) insertByRank("sheetData");
-    pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const XmlPiece& p) { return p.name == "legacyDrawing"; }),
-                 pieces.end());
+    pieces.erase(
+        std::remove_if(pieces.begin(), pieces.end(), [](const XmlPiece& p) { return p.name == "legacyDrawing"; }),
+        pieces.end());
     if (!legacyDrawingRelId.empty()) insertByRank("legacyDrawing");
 
     std::string out;

@@ -33,8 +33,14 @@ public:
             if (pos_ >= doc_.size()) break;
             mark(pos_);
             if (doc_[pos_] != '<') fail(rootSeen ? "junk after document element" : "text outside the root element");
-            if (startsWith("<?")) { skipProcessingInstruction(); continue; }
-            if (startsWith("<!--")) { skipComment(); continue; }
+            if (startsWith("<?")) {
+                skipProcessingInstruction();
+                continue;
+            }
+            if (startsWith("<!--")) {
+                skipComment();
+                continue;
+            }
             if (startsWith("<!DOCTYPE")) fail("a document type declaration is not allowed");
             if (startsWith("<!") || startsWith("</")) fail("not well-formed (invalid token)");
             if (rootSeen) fail("junk after document element");
@@ -47,7 +53,8 @@ public:
     // Line of the event being handled, for messages.
     std::size_t line() const {
         std::size_t end = std::min(mark_, doc_.size());
-        return 1 + static_cast<std::size_t>(std::count(doc_.begin(), doc_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
+        return 1 + static_cast<std::size_t>(
+                       std::count(doc_.begin(), doc_.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
     }
 
 private:
@@ -111,10 +118,17 @@ private:
             }
             unsigned cp;
             std::size_t len;
-            if (c >= 0xC2 && c <= 0xDF) { cp = c & 0x1F; len = 2; }
-            else if (c >= 0xE0 && c <= 0xEF) { cp = c & 0x0F; len = 3; }
-            else if (c >= 0xF0 && c <= 0xF4) { cp = c & 0x07; len = 4; }
-            else badCharacter(i);
+            if (c >= 0xC2 && c <= 0xDF) {
+                cp = c & 0x1F;
+                len = 2;
+            } else if (c >= 0xE0 && c <= 0xEF) {
+                cp = c & 0x0F;
+                len = 3;
+            } else if (c >= 0xF0 && c <= 0xF4) {
+                cp = c & 0x07;
+                len = 4;
+            } else
+                badCharacter(i);
             if (i + len > n) badCharacter(i);
             for (std::size_t k = 1; k < len; ++k) {
                 if ((p[i + k] & 0xC0) != 0x80) badCharacter(i);
@@ -189,20 +203,36 @@ private:
         if (semi == std::string_view::npos || semi - pos_ > 12) fail("not well-formed (invalid token)");
         std::string_view name = doc_.substr(pos_ + 1, semi - pos_ - 1);
         pos_ = semi + 1;
-        if (name == "lt") { out += '<'; return; }
-        if (name == "gt") { out += '>'; return; }
-        if (name == "amp") { out += '&'; return; }
-        if (name == "quot") { out += '"'; return; }
-        if (name == "apos") { out += '\''; return; }
+        if (name == "lt") {
+            out += '<';
+            return;
+        }
+        if (name == "gt") {
+            out += '>';
+            return;
+        }
+        if (name == "amp") {
+            out += '&';
+            return;
+        }
+        if (name == "quot") {
+            out += '"';
+            return;
+        }
+        if (name == "apos") {
+            out += '\'';
+            return;
+        }
         if (name.size() < 2 || name[0] != '#') fail("undefined entity");
         unsigned long cp = 0;
         bool hex = name[1] == 'x';
         std::string_view digits = name.substr(hex ? 2 : 1);
         if (digits.empty()) fail("not well-formed (invalid token)");
         for (char c : digits) {
-            int d = c >= '0' && c <= '9' ? c - '0'
-                  : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            int d = c >= '0' && c <= '9'          ? c - '0'
+                    : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                  : -1;
             if (d < 0) fail("not well-formed (invalid token)");
             cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(d);
             if (cp > 0x10FFFF) fail("reference to invalid character number");
@@ -249,7 +279,10 @@ private:
             skipSpace();
             if (pos_ >= doc_.size()) fail("unclosed token");
             char c = doc_[pos_];
-            if (c == '>') { ++pos_; break; }
+            if (c == '>') {
+                ++pos_;
+                break;
+            }
             if (c == '/') {
                 if (pos_ + 1 >= doc_.size() || doc_[pos_ + 1] != '>') fail("not well-formed (invalid token)");
                 pos_ += 2;
@@ -306,8 +339,8 @@ private:
         std::string_view prefix = prefixOf(qname);
         Open element{qname, uriOf(prefix, true), localOf(qname), prefix, startTagEnd, bindingsBefore};
         open_.push_back(element);
-        XmlElement e{element.ns, element.local, element.prefix, &attributes_, static_cast<int>(open_.size()), offset,
-                     startTagEnd};
+        XmlElement e{element.ns, element.local, element.prefix, &attributes_, static_cast<int>(open_.size()),
+                     offset,     startTagEnd};
         reader_.onStart(e);
         if (empty) {
             endElement(startTagEnd);
@@ -474,10 +507,18 @@ void appendEscaped(std::string& out, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '\r': out += "&#13;"; break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
         case '_':
             // A literal "_xHHHH_" would read back as an escape; escape its underscore.
             if (isEscapeAt(text, i)) out += "_x005F";
@@ -517,16 +558,32 @@ void decodeEscapes(std::string& text) {
 void appendEscapedAttribute(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '\n': out += "&#10;"; break;
-        case '\r': out += "&#13;"; break;
-        case '\t': out += "&#9;"; break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\n':
+            out += "&#10;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        case '\t':
+            out += "&#9;";
+            break;
         default:
-            if (static_cast<unsigned char>(c) < 0x20) out += "?";
-            else out.push_back(c);
+            if (static_cast<unsigned char>(c) < 0x20)
+                out += "?";
+            else
+                out.push_back(c);
         }
     }
 }

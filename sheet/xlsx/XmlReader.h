@@ -32,8 +32,8 @@ struct XmlElement {
     std::string_view name;
     std::string_view prefix;
     const std::vector<XmlAttribute>* attributes;
-    int depth;           // the root is 1
-    std::size_t offset;      // of '<' in the document
+    int depth;                // the root is 1
+    std::size_t offset;       // of '<' in the document
     std::size_t startTagEnd;  // one past the start tag's '>'
 
     // The value of an attribute without namespace (or in namespace attrNs); null

@@ -26,8 +26,10 @@ struct ZipReader::Impl {
     std::unique_ptr<zip_t, ArchiveCloser> archive;
 };
 
-ZipReader::ZipReader(std::string_view bytes, const ReadLimits& limits) : impl_(std::make_unique<Impl>()), limits_(limits) {
-    if (bytes.size() > limits.maxFileBytes) throw XlsxError("the file is larger than " + std::to_string(limits.maxFileBytes >> 20) + " MB");
+ZipReader::ZipReader(std::string_view bytes, const ReadLimits& limits)
+    : impl_(std::make_unique<Impl>()), limits_(limits) {
+    if (bytes.size() > limits.maxFileBytes)
+        throw XlsxError("the file is larger than " + std::to_string(limits.maxFileBytes >> 20) + " MB");
     if (bytes.empty()) throw XlsxError("the file is empty, not a zip archive as an .xlsx workbook is");
     zip_error_t error;
     zip_error_init(&error);
@@ -64,7 +66,8 @@ ZipReader::ZipReader(std::string_view bytes, const ReadLimits& limits) : impl_(s
                 throw XlsxError(n + ": declares " + std::to_string(st.size) + " bytes, more than the reader accepts");
             declared += st.size;
             if (declared > limits.maxTotalBytes)
-                throw XlsxError("the archive's entries declare more than " + std::to_string(limits.maxTotalBytes >> 20) +
+                throw XlsxError("the archive's entries declare more than " +
+                                std::to_string(limits.maxTotalBytes >> 20) +
                                 " MB together, more than the reader accepts (at " + n + ")");
         }
         if (!n.empty() && n.back() != '/') names_.push_back(std::move(n));
@@ -98,7 +101,8 @@ void ZipReader::readChunks(std::string_view name, const std::function<void(std::
     if (zip_stat(archive, n.c_str(), 0, &st) != 0) throw XlsxError(n + ": missing from the archive");
     if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
         throw XlsxError(n + ": the entry is encrypted");
-    std::uint64_t cap = std::min(limits_.maxEntryBytes, limits_.maxTotalBytes - std::min(totalRead_, limits_.maxTotalBytes));
+    std::uint64_t cap =
+        std::min(limits_.maxEntryBytes, limits_.maxTotalBytes - std::min(totalRead_, limits_.maxTotalBytes));
     if ((st.valid & ZIP_STAT_SIZE) && st.size > cap)
         throw XlsxError(n + ": declares " + std::to_string(st.size) + " bytes, more than the reader accepts");
     std::unique_ptr<zip_file_t, FileCloser> file(zip_fopen(archive, n.c_str(), 0));

@@ -7,22 +7,39 @@
 
 #include "platform/File.h"
 
+#include <sys/types.h>
 #include <cerrno>
 #include <cstddef>
 #include <mutex>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
 namespace platform::test {
 
-enum class FileCall { open, close, read, write, fsync, fstat, lstat, readlink, fchmod, rename, link, unlink, mkdir, flock, getrandom };
+enum class FileCall {
+    open,
+    close,
+    read,
+    write,
+    fsync,
+    fstat,
+    lstat,
+    readlink,
+    fchmod,
+    rename,
+    link,
+    unlink,
+    mkdir,
+    flock,
+    getrandom
+};
 
 class FileFault {
 public:
     // Lets `skip` calls of `call` through, then fails the next `times` of them (-1:
     // all that follow) with `error`.
-    FileFault(FileCall call, int error, int skip = 0, int times = 1) : call_(call), error_(error), skip_(skip), times_(times) {
+    FileFault(FileCall call, int error, int skip = 0, int times = 1)
+        : call_(call), error_(error), skip_(skip), times_(times) {
         install();
     }
     // Writes go through until `bytes` have been written in all (the write crossing
@@ -220,21 +237,51 @@ private:
         auto& t = platform::fileSystemCalls();
         const auto& s = real();
         switch (call) {
-        case FileCall::open: t.open = s.open.load(); break;
-        case FileCall::close: t.close = s.close.load(); break;
-        case FileCall::read: t.read = s.read.load(); break;
-        case FileCall::write: t.write = s.write.load(); break;
-        case FileCall::fsync: t.fsync = s.fsync.load(); break;
-        case FileCall::fstat: t.fstat = s.fstat.load(); break;
-        case FileCall::lstat: t.lstat = s.lstat.load(); break;
-        case FileCall::readlink: t.readlink = s.readlink.load(); break;
-        case FileCall::fchmod: t.fchmod = s.fchmod.load(); break;
-        case FileCall::rename: t.rename = s.rename.load(); break;
-        case FileCall::link: t.link = s.link.load(); break;
-        case FileCall::unlink: t.unlink = s.unlink.load(); break;
-        case FileCall::mkdir: t.mkdir = s.mkdir.load(); break;
-        case FileCall::flock: t.flock = s.flock.load(); break;
-        case FileCall::getrandom: t.getrandom = s.getrandom.load(); break;
+        case FileCall::open:
+            t.open = s.open.load();
+            break;
+        case FileCall::close:
+            t.close = s.close.load();
+            break;
+        case FileCall::read:
+            t.read = s.read.load();
+            break;
+        case FileCall::write:
+            t.write = s.write.load();
+            break;
+        case FileCall::fsync:
+            t.fsync = s.fsync.load();
+            break;
+        case FileCall::fstat:
+            t.fstat = s.fstat.load();
+            break;
+        case FileCall::lstat:
+            t.lstat = s.lstat.load();
+            break;
+        case FileCall::readlink:
+            t.readlink = s.readlink.load();
+            break;
+        case FileCall::fchmod:
+            t.fchmod = s.fchmod.load();
+            break;
+        case FileCall::rename:
+            t.rename = s.rename.load();
+            break;
+        case FileCall::link:
+            t.link = s.link.load();
+            break;
+        case FileCall::unlink:
+            t.unlink = s.unlink.load();
+            break;
+        case FileCall::mkdir:
+            t.mkdir = s.mkdir.load();
+            break;
+        case FileCall::flock:
+            t.flock = s.flock.load();
+            break;
+        case FileCall::getrandom:
+            t.getrandom = s.getrandom.load();
+            break;
         }
     }
 
@@ -249,4 +296,3 @@ private:
 };
 
 }  // namespace platform::test
-

@@ -44,7 +44,9 @@ protected:
         host::removeApplication(&secondApp);
         HostTest::TearDown();
     }
-    bool hasFunction(AcApDocument* document, const char* name) { return host::lispFunctionsOf(document).count(name) > 0; }
+    bool hasFunction(AcApDocument* document, const char* name) {
+        return host::lispFunctionsOf(document).count(name) > 0;
+    }
 };
 
 TEST_F(ApplicationContextTest, RemovingAnApplicationRemovesWhatItRegisteredInEveryDrawing) {

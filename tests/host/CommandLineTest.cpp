@@ -128,12 +128,14 @@ TEST_F(CommandLineTest, QueuedExpressionsCallTheirFunctionWhenTheDocumentIsReady
     static int calls;
     calls = 0;
     ASSERT_EQ(acedDefun("probe", 7), RTNORM);
-    ASSERT_EQ(acedRegFunc(+[] {
-                  ++calls;
-                  EXPECT_EQ(acedGetFunCode(), 7);
-                  EXPECT_FALSE(acDocManager->curDocument()->isQuiescent());
-                  return RTNORM;
-              }, 7),
+    ASSERT_EQ(acedRegFunc(
+                  +[] {
+                      ++calls;
+                      EXPECT_EQ(acedGetFunCode(), 7);
+                      EXPECT_FALSE(acDocManager->curDocument()->isQuiescent());
+                      return RTNORM;
+                  },
+                  7),
               RTNORM);
     ASSERT_EQ(ads_queueexpr("(probe)"), RTNORM);
     EXPECT_FALSE(document_->isQuiescent()) << "a queued expression is pending work";
@@ -205,7 +207,7 @@ TEST_F(CommandLineTest, CommandsRunFromCodePutBackWhatTheyChangedOnEveryWayOut) 
         bool throws;
         bool ownDocument;  // run in a drawing of its own, which the command may close
     } cases[] = {
-        {"ask", false, false},         {"_ask", false, false},        {"FAILS", false, false},
+        {"ask", false, false},        {"_ask", false, false},        {"FAILS", false, false},
         {"THROWSODDLY", true, false}, {"CLOSESITSELF", false, true},
     };
     for (const auto& c : cases) {

@@ -1,9 +1,9 @@
 // OPEN, SAVE, SAVEAS and LIST through the command line.
 #include "tests/host/HostTestSupport.h"
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace {
 

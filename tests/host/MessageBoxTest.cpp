@@ -34,7 +34,8 @@ TEST(MessageBoxTest, RecorderRecordsEveryBoxAndAnswersAsTold) {
     recorder.answerNext(IDNO);
     auto owner = reinterpret_cast<HWND>(0x1234);
     EXPECT_EQ(MessageBoxA(owner, "Save?", "Title", MB_YESNO), IDNO);
-    EXPECT_EQ(MessageBoxA(nullptr, "Again?", nullptr, MB_YESNO | MB_DEFBUTTON2), IDNO) << "default once told answers run out";
+    EXPECT_EQ(MessageBoxA(nullptr, "Again?", nullptr, MB_YESNO | MB_DEFBUTTON2), IDNO)
+        << "default once told answers run out";
     // A box from another thread is recorded like any other.
     std::thread([] { MessageBoxA(nullptr, "from a thread", "T", MB_OK); }).join();
     auto boxes = recorder.boxes();

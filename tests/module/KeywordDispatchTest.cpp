@@ -24,9 +24,9 @@ constexpr char kExport[] = "Export", kExport2[] = "Export2", kImport[] = "Import
                kHelp[] = "Help";
 
 const tabro::KeywordEntry kRecordingTable[] = {
-    {"Export", record<kExport>},         {"Export2", record<kExport2>},       {"Import", record<kImport>},
-    {"Options", record<kOptions>},       {"Connect", record<kConnect>},       {"Disconnect", record<kDisconnect>},
-    {"Import2", record<kImport2>},       {"Toolbar", record<kToolbar>},       {"Help", record<kHelp>},
+    {"Export", record<kExport>},   {"Export2", record<kExport2>}, {"Import", record<kImport>},
+    {"Options", record<kOptions>}, {"Connect", record<kConnect>}, {"Disconnect", record<kDisconnect>},
+    {"Import2", record<kImport2>}, {"Toolbar", record<kToolbar>}, {"Help", record<kHelp>},
 };
 
 class KeywordDispatchTest : public ModuleTest {
@@ -97,7 +97,7 @@ TEST_F(KeywordDispatchTest, PromptIsTextEightAndEscapeIsSilent) {
 
 TEST_F(KeywordDispatchTest, AFailingOperationShowsTheGuardsBoxAndBalancesScopes) {
     static const tabro::KeywordEntry throwing[] = {
-        {"Export", [] () -> bool { throw std::runtime_error("disk on fire"); }},
+        {"Export", []() -> bool { throw std::runtime_error("disk on fire"); }},
     };
     feed({""});
     {

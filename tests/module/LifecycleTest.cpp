@@ -40,9 +40,9 @@ TEST_F(LifecycleTest, LoadingRegistersCommandsTimerAndTheLispFunction) {
     EXPECT_FALSE(acrxDynamicLinker->isApplicationLocked("tabro"));
     EXPECT_TRUE(acrxDynamicLinker->isAppMDIAware("tabro"));
     EXPECT_EQ(platform::liveTimers(), timersBefore + 1) << "the link timer";
-    ASSERT_EQ(document_->lispFunctions().count("init_tabro"), 1u);
-    EXPECT_EQ(document_->lispFunctions()["init_tabro"].code, 0);
-    EXPECT_EQ(document_->queuedExpressions(), (std::deque<std::string>{"(init_tabro)"}));
+    ASSERT_EQ(host::lispFunctionsOf(document_).count("init_tabro"), 1u);
+    EXPECT_EQ(host::lispFunctionsOf(document_)["init_tabro"].code, 0);
+    EXPECT_EQ(host::queuedExpressionsOf(document_), (std::deque<std::string>{"(init_tabro)"}));
     EXPECT_EQ(acDocManager->resourceHandleDepth(), 0u);
 
     // The queued call reaches the module and ends quietly.
@@ -55,7 +55,7 @@ TEST_F(LifecycleTest, LoadingRegistersCommandsTimerAndTheLispFunction) {
     ASSERT_TRUE(acrxDynamicLinker->unloadModule("TABRO", false, &error)) << error;
     EXPECT_TRUE(commandNames("Tablora").empty());
     EXPECT_EQ(platform::liveTimers(), timersBefore);
-    EXPECT_EQ(document_->lispFunctions().count("init_tabro"), 0u);
+    EXPECT_EQ(host::lispFunctionsOf(document_).count("init_tabro"), 0u);
     EXPECT_TRUE(boxes_.boxes().empty());
 }
 
@@ -64,27 +64,27 @@ TEST_F(LifecycleTest, EveryDrawingGetsTheFunctionAndTheQueuedCallAgain) {
     ASSERT_NE(app, nullptr);
     host::runPendingWork();
     AcApDocument* second = acDocManager->newDocument();
-    EXPECT_EQ(second->lispFunctions().count("init_tabro"), 1u);
-    EXPECT_EQ(second->queuedExpressions(), (std::deque<std::string>{"(init_tabro)"}));
-    EXPECT_TRUE(document_->queuedExpressions().empty()) << "the first drawing is not asked again";
+    EXPECT_EQ(host::lispFunctionsOf(second).count("init_tabro"), 1u);
+    EXPECT_EQ(host::queuedExpressionsOf(second), (std::deque<std::string>{"(init_tabro)"}));
+    EXPECT_TRUE(host::queuedExpressionsOf(document_).empty()) << "the first drawing is not asked again";
 
     // Unloading a drawing undefines the function there only.
     acrxDynamicLinker->sendMessage(app, AcRx::kUnloadDwgMsg);
-    EXPECT_EQ(second->lispFunctions().count("init_tabro"), 0u);
-    EXPECT_EQ(document_->lispFunctions().count("init_tabro"), 1u);
+    EXPECT_EQ(host::lispFunctionsOf(second).count("init_tabro"), 0u);
+    EXPECT_EQ(host::lispFunctionsOf(document_).count("init_tabro"), 1u);
 }
 
 TEST_F(LifecycleTest, UnknownMessageCodesChangeNothing) {
     void* app = load();
     ASSERT_NE(app, nullptr);
     host::runPendingWork();
-    auto functions = document_->lispFunctions().size();
+    auto functions = host::lispFunctionsOf(document_).size();
     for (int code : {0, 16, 99, -1}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(acrxDynamicLinker->sendMessage(app, static_cast<AcRx::AppMsgCode>(code)), AcRx::kRetOK);
         EXPECT_EQ(commandNames("Tablora").size(), 2u);
-        EXPECT_EQ(document_->lispFunctions().size(), functions);
-        EXPECT_TRUE(document_->queuedExpressions().empty());
+        EXPECT_EQ(host::lispFunctionsOf(document_).size(), functions);
+        EXPECT_TRUE(host::queuedExpressionsOf(document_).empty());
     }
     EXPECT_TRUE(boxes_.boxes().empty());
 }
@@ -95,7 +95,7 @@ TEST_F(LifecycleTest, OtherFunctionCodesAreReportedToTheHost) {
     host::runPendingWork();
     for (int code : {1, 7}) {
         SCOPED_TRACE(code);
-        document_->lispFunctions()["stray"] = host::LispFunction{"stray", code, app, nullptr};
+        host::lispFunctionsOf(document_)["stray"] = host::LispFunction{"stray", code, app, nullptr};
         output_.clear();
         EXPECT_TRUE(host::evaluateExpression(document_, "(stray)", false));
         EXPECT_NE(output_.text().find("Received nonexistent function code."), std::string::npos) << output_.text();
@@ -126,7 +126,7 @@ TEST_F(LifecycleTest, WithoutItsResourceModuleTheModuleIsRefused) {
     EXPECT_TRUE(commandNames("Tablora").empty());
     EXPECT_TRUE(acrxDynamicLinker->loadedModuleNames().empty());
     EXPECT_EQ(platform::liveTimers(), timersBefore);
-    EXPECT_EQ(document_->lispFunctions().count("init_tabro"), 0u);
+    EXPECT_EQ(host::lispFunctionsOf(document_).count("init_tabro"), 0u);
     EXPECT_TRUE(boxes_.boxes().empty()) << "the host says why, not the module";
 
     // The host keeps running, and the module loads from its own folder afterwards.

@@ -32,9 +32,9 @@ protected:
 TEST_F(ClassRegistryTest, GuidTextRoundTrip) {
     EXPECT_EQ(platform::guidToString(testClsid), "{BF62E005-EC31-11D3-BAA0-002018640C96}");
     EXPECT_EQ(platform::guidFromString("{bf62e005-ec31-11d3-baa0-002018640c96}"), testClsid);
-    const char* malformed[] = {"BF62E005-EC31-11D3-BAA0-002018640C96", "{BF62E005-EC31-11D3-BAA0-002018640C9}",
+    const char* malformed[] = {"BF62E005-EC31-11D3-BAA0-002018640C96",    "{BF62E005-EC31-11D3-BAA0-002018640C9}",
                                "{BF62E005-EC31-11D3-BAA0-002018640C96}x", "{BF62E005+EC31-11D3-BAA0-002018640C96}",
-                               "{BF62E00G-EC31-11D3-BAA0-002018640C96}", ""};
+                               "{BF62E00G-EC31-11D3-BAA0-002018640C96}",  ""};
     for (const char* text : malformed) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(platform::guidFromString(text));
@@ -45,7 +45,8 @@ TEST_F(ClassRegistryTest, LookupAndCreation) {
     CLSID found{};
     EXPECT_EQ(CLSIDFromProgID(u"Tabro.TestServer", &found), CO_E_CLASSSTRING);
     ComPtr<IDispatch> object;
-    EXPECT_EQ(CoCreateInstance(testClsid, nullptr, CLSCTX_SERVER, IID_IDispatch, object.putVoid()), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstance(testClsid, nullptr, CLSCTX_SERVER, IID_IDispatch, object.putVoid()),
+              REGDB_E_CLASSNOTREG);
     EXPECT_FALSE(object);
 
     ASSERT_EQ(platform::registerServerClass(testClsid, u"Tabro.TestServer", createServer), S_OK);
@@ -62,9 +63,9 @@ TEST_F(ClassRegistryTest, LookupAndCreation) {
     EXPECT_EQ(CoCreateInstance(testClsid, object.get(), CLSCTX_SERVER, IID_IUnknown, aggregated.putVoid()),
               CLASS_E_NOAGGREGATION);
     ComPtr<IConnectionPointContainer> wrongInterface;
-    EXPECT_EQ(CoCreateInstance(testClsid, nullptr, CLSCTX_SERVER, IConnectionPointContainer::iid,
-                               wrongInterface.putVoid()),
-              E_NOINTERFACE);
+    EXPECT_EQ(
+        CoCreateInstance(testClsid, nullptr, CLSCTX_SERVER, IConnectionPointContainer::iid, wrongInterface.putVoid()),
+        E_NOINTERFACE);
 
     EXPECT_EQ(platform::revokeServerClass(testClsid), S_OK);
     EXPECT_EQ(CLSIDFromProgID(u"Tabro.TestServer", &found), CO_E_CLASSSTRING);
@@ -74,8 +75,10 @@ TEST_F(ClassRegistryTest, RunningObjectTable) {
     ComPtr<IUnknown> active;
     EXPECT_EQ(GetActiveObject(testClsid, nullptr, active.put()), MK_E_UNAVAILABLE);
 
-    auto first = platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
-    auto second = platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
+    auto first =
+        platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
+    auto second =
+        platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
     DWORD strong = 0, weak = 0;
     ASSERT_EQ(RegisterActiveObject(first.get(), testClsid, ACTIVEOBJECT_STRONG, &strong), S_OK);
     EXPECT_TRUE(SUCCEEDED(RegisterActiveObject(second.get(), testClsid, ACTIVEOBJECT_WEAK, &weak)));

@@ -45,14 +45,38 @@ TEST_F(ComErrorTest, MessageRules) {
 }
 
 TEST_F(ComErrorTest, SystemMessagesEndInCrLfAsThePlatformGivesThem) {
-    const HRESULT codes[] = {E_POINTER, E_NOINTERFACE, E_OUTOFMEMORY, E_FAIL, E_INVALIDARG, E_NOTIMPL,
-                             E_UNEXPECTED, E_ACCESSDENIED, E_HANDLE, E_ABORT, DISP_E_UNKNOWNINTERFACE,
-                             DISP_E_MEMBERNOTFOUND, DISP_E_PARAMNOTFOUND, DISP_E_TYPEMISMATCH, DISP_E_UNKNOWNNAME,
-                             DISP_E_NONAMEDARGS, DISP_E_BADVARTYPE, DISP_E_EXCEPTION, DISP_E_OVERFLOW,
-                             DISP_E_BADINDEX, DISP_E_UNKNOWNLCID, DISP_E_ARRAYISLOCKED, DISP_E_BADPARAMCOUNT,
-                             DISP_E_PARAMNOTOPTIONAL, MK_E_UNAVAILABLE, REGDB_E_CLASSNOTREG, CO_E_CLASSSTRING,
-                             RPC_E_DISCONNECTED, RPC_E_WRONG_THREAD, CO_E_NOTINITIALIZED,
-                             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), HRESULT_FROM_WIN32(ERROR_DISK_FULL),
+    const HRESULT codes[] = {E_POINTER,
+                             E_NOINTERFACE,
+                             E_OUTOFMEMORY,
+                             E_FAIL,
+                             E_INVALIDARG,
+                             E_NOTIMPL,
+                             E_UNEXPECTED,
+                             E_ACCESSDENIED,
+                             E_HANDLE,
+                             E_ABORT,
+                             DISP_E_UNKNOWNINTERFACE,
+                             DISP_E_MEMBERNOTFOUND,
+                             DISP_E_PARAMNOTFOUND,
+                             DISP_E_TYPEMISMATCH,
+                             DISP_E_UNKNOWNNAME,
+                             DISP_E_NONAMEDARGS,
+                             DISP_E_BADVARTYPE,
+                             DISP_E_EXCEPTION,
+                             DISP_E_OVERFLOW,
+                             DISP_E_BADINDEX,
+                             DISP_E_UNKNOWNLCID,
+                             DISP_E_ARRAYISLOCKED,
+                             DISP_E_BADPARAMCOUNT,
+                             DISP_E_PARAMNOTOPTIONAL,
+                             MK_E_UNAVAILABLE,
+                             REGDB_E_CLASSNOTREG,
+                             CO_E_CLASSSTRING,
+                             RPC_E_DISCONNECTED,
+                             RPC_E_WRONG_THREAD,
+                             CO_E_NOTINITIALIZED,
+                             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+                             HRESULT_FROM_WIN32(ERROR_DISK_FULL),
                              HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)};
     for (HRESULT hr : codes) {
         SCOPED_TRACE(hr);
@@ -74,8 +98,8 @@ TEST_F(ComErrorTest, SystemMessagesEndInCrLfAsThePlatformGivesThem) {
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80040205u, 0x400, buffer, sizeof buffer, nullptr),
               0u);
     char* allocated = nullptr;
-    ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-                             DISP_E_TYPEMISMATCH, 0x400, reinterpret_cast<char*>(&allocated), 0, nullptr),
+    ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, DISP_E_TYPEMISMATCH,
+                             0x400, reinterpret_cast<char*>(&allocated), 0, nullptr),
               0u);
     EXPECT_STREQ(allocated, "Type mismatch.\r\n");
     LocalFree(allocated);
@@ -90,14 +114,15 @@ TEST_F(ComErrorTest, InvokeCarriesTheServersExceptionInfo) {
         bool hasInfo;
     };
     const Case cases[] = {
-        {"exception with its own code", DISP_E_EXCEPTION, static_cast<SCODE>(0x800A03EC), static_cast<HRESULT>(0x800A03EC), true},
+        {"exception with its own code", DISP_E_EXCEPTION, static_cast<SCODE>(0x800A03EC),
+         static_cast<HRESULT>(0x800A03EC), true},
         {"exception without a code", DISP_E_EXCEPTION, 0, DISP_E_EXCEPTION, true},
         {"plain failure", DISP_E_MEMBERNOTFOUND, 0, DISP_E_MEMBERNOTFOUND, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto server = platform::test::makeDispatch(
-            [&](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO* info) {
+        auto server =
+            platform::test::makeDispatch([&](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO* info) {
                 if (info && c.returned == DISP_E_EXCEPTION) {
                     info->bstrSource = u"Sheet";
                     info->bstrDescription = u"That name is already taken.";
@@ -131,14 +156,15 @@ TEST_F(ComErrorTest, InvokeOnNullThrowsPointerError) {
 
 TEST_F(ComErrorTest, ErrorInfoIsTakenOnceAndNotLeftForTheNextCall) {
     // A server that sets the thread's error information and fails plainly.
-    auto server = platform::test::makeDispatch([](DISPID dispid, WORD, std::span<const Variant>, Variant* r, EXCEPINFO*) {
-        if (dispid == 2) {
-            *r = Variant::i4(1);
-            return S_OK;
-        }
-        SetErrorInfo(0, platform::createErrorInfo(u"Srv", u"broken").get());
-        return E_FAIL;
-    });
+    auto server =
+        platform::test::makeDispatch([](DISPID dispid, WORD, std::span<const Variant>, Variant* r, EXCEPINFO*) {
+            if (dispid == 2) {
+                *r = Variant::i4(1);
+                return S_OK;
+            }
+            SetErrorInfo(0, platform::createErrorInfo(u"Srv", u"broken").get());
+            return E_FAIL;
+        });
     try {
         platform::invoke(server.get(), 1, DISPATCH_METHOD);
         ADD_FAILURE();

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,8 +18,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -62,7 +62,8 @@ protected:
     // Every name in the folder (and its subfolders), sorted.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
-        for (const auto& e : fs::recursive_directory_iterator(dir_)) out.push_back(fs::relative(e.path(), dir_).string());
+        for (const auto& e : fs::recursive_directory_iterator(dir_))
+            out.push_back(fs::relative(e.path(), dir_).string());
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -232,7 +233,8 @@ TEST_F(FileTest, ReadingKeepsToTheLimit) {
         std::uint64_t limit;
         bool ok;
     };
-    const Case cases[] = {{0, 0, true}, {10, 10, true}, {11, 10, false}, {200000, 199999, false}, {200000, 1u << 20, true}};
+    const Case cases[] = {
+        {0, 0, true}, {10, 10, true}, {11, 10, false}, {200000, 199999, false}, {200000, 1u << 20, true}};
     const fs::path file = dir_ / "data.bin";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes, limit " + std::to_string(c.limit));
@@ -248,7 +250,8 @@ TEST_F(FileTest, ReadingKeepsToTheLimit) {
             EXPECT_TRUE(out.empty());
             EXPECT_EQ(s.error().step, FileStep::tooLarge);
             EXPECT_EQ(s.error().fileBytes, c.size);
-            EXPECT_NE(s.error().reason().find(std::to_string(c.size) + " bytes"), std::string::npos) << s.error().reason();
+            EXPECT_NE(s.error().reason().find(std::to_string(c.size) + " bytes"), std::string::npos)
+                << s.error().reason();
             EXPECT_EQ(platform::systemErrorCode(s.error(), ERROR_READ_FAULT), ERROR_NOT_ENOUGH_MEMORY);
         }
         bool cut = true;

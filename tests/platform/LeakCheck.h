@@ -6,8 +6,8 @@
 
 #include "platform/LiveObjects.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
+#include <chrono>
 #include <thread>
 
 namespace platform::test {

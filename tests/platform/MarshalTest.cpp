@@ -10,9 +10,9 @@
 #include "tests/platform/LeakCheck.h"
 #include "tests/platform/TestDispatch.h"
 
+#include <gtest/gtest.h>
 #include <atomic>
 #include <future>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -42,8 +42,10 @@ public:
                 streamReady_.set_value(stream);
             }
             while (!stop_) {
-                if (shouldPump_) platform::currentApartment()->queue().waitAndPump(2ms);
-                else std::this_thread::sleep_for(1ms);
+                if (shouldPump_)
+                    platform::currentApartment()->queue().waitAndPump(2ms);
+                else
+                    std::this_thread::sleep_for(1ms);
             }
         });
     }
@@ -170,7 +172,8 @@ TEST_F(MarshalTest, CallsOnTheOwnersThreadGoStraightThrough) {
 }
 
 TEST_F(MarshalTest, MarshallingNeedsAnApartment) {
-    auto object = platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
+    auto object =
+        platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
     IStream* stream = nullptr;
     EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object.get(), &stream), CO_E_NOTINITIALIZED);
     EXPECT_EQ(stream, nullptr);
@@ -181,7 +184,8 @@ TEST_F(MarshalTest, EventsReachASinkInAnotherApartmentThroughItsQueue) {
     constexpr IID eventsIid{0x00024413, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     constexpr DISPID sheetChange = 0x61C;
     auto source = platform::makeCom<platform::EventSource>(eventsIid);
-    auto cell = platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
+    auto cell =
+        platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
 
     std::atomic<int> delivered{0};
     std::thread::id deliveredOn;
@@ -209,8 +213,10 @@ TEST_F(MarshalTest, EventsReachASinkInAnotherApartmentThroughItsQueue) {
         }
         advised = true;
         while (!stop) {
-            if (pump) platform::currentApartment()->queue().waitAndPump(2ms);
-            else std::this_thread::sleep_for(1ms);
+            if (pump)
+                platform::currentApartment()->queue().waitAndPump(2ms);
+            else
+                std::this_thread::sleep_for(1ms);
         }
         EXPECT_EQ(source->Unadvise(cookie), S_OK);
     });

@@ -6,9 +6,9 @@
 #include "platform/Timer.h"
 #include "tests/platform/LeakCheck.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <atomic>
 #include <vector>
 
 namespace {
@@ -102,8 +102,7 @@ TEST_F(MessageQueueTest, TasksPostedFromOtherThreadsRunInOrderOnlyWhenPumped) {
     MessageQueue& queue = MessageQueue::current();
     std::vector<int> ran;
     std::thread poster([&] {
-        for (int i = 0; i < 5; ++i)
-            EXPECT_TRUE(queue.post([&ran, i] { ran.push_back(i); }));
+        for (int i = 0; i < 5; ++i) EXPECT_TRUE(queue.post([&ran, i] { ran.push_back(i); }));
         EXPECT_EQ(queue.pumpPending(), 0);  // only the owner runs them
     });
     poster.join();

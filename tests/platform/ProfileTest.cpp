@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -53,21 +53,22 @@ protected:
 };
 
 TEST_F(ProfileTest, ReadsEntriesTrimmedAndUnquoted) {
-    write("; comment=1\r\n"
-          "top=outside any section\r\n"
-          "[Export]\r\n"
-          "StartRow=  12abc  \r\n"
-          "  addheader = 1\r\n"
-          "Quoted=\"  spaced  \"\r\n"
-          "Single='x'\r\n"
-          "Mismatched=\"x'\r\n"
-          "Empty=\r\n"
-          "StartRow=99\r\n"
-          "junk line without equals\r\n"
-          "[ import ]\r\n"
-          "StartCol=3\r\n"
-          "[EXPORT]\r\n"
-          "Late=ignored, only the first section counts\r\n");
+    write(
+        "; comment=1\r\n"
+        "top=outside any section\r\n"
+        "[Export]\r\n"
+        "StartRow=  12abc  \r\n"
+        "  addheader = 1\r\n"
+        "Quoted=\"  spaced  \"\r\n"
+        "Single='x'\r\n"
+        "Mismatched=\"x'\r\n"
+        "Empty=\r\n"
+        "StartRow=99\r\n"
+        "junk line without equals\r\n"
+        "[ import ]\r\n"
+        "StartCol=3\r\n"
+        "[EXPORT]\r\n"
+        "Late=ignored, only the first section counts\r\n");
     struct Case {
         const char* section;
         const char* key;
@@ -75,16 +76,11 @@ TEST_F(ProfileTest, ReadsEntriesTrimmedAndUnquoted) {
     };
     const Case cases[] = {
         {"Export", "StartRow", "12abc"},  // the first of two equal keys
-        {"export", "AddHeader", "1"},
-        {"Export", "Quoted", "  spaced  "},
-        {"Export", "Single", "x"},
-        {"Export", "Mismatched", "\"x'"},
-        {"Export", "Empty", ""},
-        {"Import", "startcol", "3"},
-        {"Export", "Late", "<def>"},
-        {"Export", "top", "<def>"},
-        {"Missing", "StartRow", "<def>"},
-        {"Export", "; comment", "<def>"},
+        {"export", "AddHeader", "1"},     {"Export", "Quoted", "  spaced  "},
+        {"Export", "Single", "x"},        {"Export", "Mismatched", "\"x'"},
+        {"Export", "Empty", ""},          {"Import", "startcol", "3"},
+        {"Export", "Late", "<def>"},      {"Export", "top", "<def>"},
+        {"Missing", "StartRow", "<def>"}, {"Export", "; comment", "<def>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
@@ -112,14 +108,15 @@ TEST_F(ProfileTest, DefaultsTruncationAndLists) {
 }
 
 TEST_F(ProfileTest, WritingOneEntryKeepsEverythingElse) {
-    const std::string original = "; my settings\r\n"
-                                 "[Export]\r\n"
-                                 "AddHeader=0   ; trailing note\r\n"
-                                 "\r\n"
-                                 "odd line\r\n"
-                                 "\r\n"
-                                 "[Import]\r\n"
-                                 "StartCol=1\r\n";
+    const std::string original =
+        "; my settings\r\n"
+        "[Export]\r\n"
+        "AddHeader=0   ; trailing note\r\n"
+        "\r\n"
+        "odd line\r\n"
+        "\r\n"
+        "[Import]\r\n"
+        "StartCol=1\r\n";
     struct Case {
         const char* name;
         const char* section;

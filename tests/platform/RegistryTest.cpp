@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -13,8 +15,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -49,8 +49,10 @@ protected:
     void TearDown() override {
         platform::clearRegistryFaults();
         EXPECT_EQ(platform::openRegistryKeyCount(), openAtStart_) << "a key handle was left open";
-        if (oldHome_) ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
-        else ::unsetenv("CADHOST_HOME");
+        if (oldHome_)
+            ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
+        else
+            ::unsetenv("CADHOST_HOME");
         std::error_code ec;
         fs::remove_all(home_, ec);
     }
@@ -59,8 +61,8 @@ protected:
 
     platform::RegistryKey create(const char* path) {
         platform::RegistryKey key;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                  nullptr, key.put(), nullptr),
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                  key.put(), nullptr),
                   ERROR_SUCCESS);
         return key;
     }
@@ -193,8 +195,8 @@ TEST_F(RegistryTest, KeysOpenOnlyWhenPresentAndHandlesKeepTheirRights) {
     auto key = create("SOFTWARE\\A\\B");
     DWORD disposition = 0;
     platform::RegistryKey again;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "software\\a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              again.put(), &disposition),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "software\\a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, again.put(),
+                              &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
 
@@ -262,14 +264,16 @@ TEST_F(RegistryTest, ReadsFilesWrittenByHand) {
     setDword(key.get(), "StartRow", 3);
     EXPECT_TRUE(damagedCopies().empty());
     std::string file = readText(userHive());
-    EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Morvik\\Tablora\\Settings\\Export]\n\"AddHeader\"=dword:00000001\n"),
-              std::string::npos)
+    EXPECT_NE(
+        file.find("[HKEY_CURRENT_USER\\Software\\Morvik\\Tablora\\Settings\\Export]\n\"AddHeader\"=dword:00000001\n"),
+        std::string::npos)
         << file;
 }
 
 TEST_F(RegistryTest, UnicodeExportFromTheEditorIsRead) {
     std::string utf16 = "\xFF\xFE";
-    for (unsigned char c : std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"N\"=\""))
+    for (unsigned char c :
+         std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"N\"=\""))
         utf16 += {static_cast<char>(c), '\0'};
     utf16 += std::string("\xE9\0t\0\xE9\0\"\0\r\0\n\0", 12);
     writeText(userHive(), utf16);
@@ -419,8 +423,8 @@ TEST_F(RegistryTest, AFailingCloseStillGivesTheHandleBack) {
     // Creating a key is a hive write like any other.
     platform::test::FileFault refused(FileCall::open, EACCES);
     platform::RegistryKey created;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              created.put(), nullptr),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, created.put(),
+                              nullptr),
               ERROR_ACCESS_DENIED);
     EXPECT_FALSE(created);
 }

@@ -9,8 +9,8 @@
 
 namespace platform::test {
 
-using InvokeHandler =
-    std::function<HRESULT(DISPID dispid, WORD flags, std::span<const Variant> args, Variant* result, EXCEPINFO* excepInfo)>;
+using InvokeHandler = std::function<HRESULT(DISPID dispid, WORD flags, std::span<const Variant> args, Variant* result,
+                                            EXCEPINFO* excepInfo)>;
 
 class FunctionDispatch : public ComObject<IDispatch> {
 public:

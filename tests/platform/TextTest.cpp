@@ -1,9 +1,9 @@
 // Multibyte <-> UTF-16 conversion and multibyte comparison under a chosen locale.
 #include "platform/Text.h"
 
+#include <gtest/gtest.h>
 #include <clocale>
 #include <functional>
-#include <gtest/gtest.h>
 #include <string>
 
 namespace {
@@ -31,8 +31,8 @@ std::u16string wide(UINT codePage, const std::string& text, DWORD flags = 0) {
 }
 
 std::string narrow(UINT codePage, const std::u16string& text, BOOL* usedDefault = nullptr) {
-    int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                usedDefault);
+    int n =
+        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, usedDefault);
     if (n == 0) return "<fail>";
     std::string out(n, '\0');
     EXPECT_EQ(n, WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
@@ -60,7 +60,9 @@ TEST(Text, RoundTripsThroughUtf8Locale) {
 
 TEST(Text, TerminatorIsCountedWhenLengthIsMinusOne) {
     CtypeLocale locale("C.UTF-8");
-    const char* src = "Stra\xC3\x9F" "e";
+    const char* src =
+        "Stra\xC3\x9F"
+        "e";
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, src, -1, nullptr, 0), 7);  // 6 characters + NUL
     OLECHAR buffer[7];
     ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, src, -1, buffer, 7), 7);
@@ -83,11 +85,14 @@ TEST(Text, ReportsFailuresAsThePlatformDoes) {
         {"narrow buffer too small",
          [&] { return WideCharToMultiByte(CP_ACP, 0, u"abcd", -1, smallNarrow, 3, nullptr, nullptr); },
          ERROR_INSUFFICIENT_BUFFER},
-        {"null source", [] { return MultiByteToWideChar(CP_ACP, 0, nullptr, -1, nullptr, 0); }, ERROR_INVALID_PARAMETER},
+        {"null source", [] { return MultiByteToWideChar(CP_ACP, 0, nullptr, -1, nullptr, 0); },
+         ERROR_INVALID_PARAMETER},
         {"zero length", [] { return MultiByteToWideChar(CP_ACP, 0, "x", 0, nullptr, 0); }, ERROR_INVALID_PARAMETER},
         {"negative size", [&] { return MultiByteToWideChar(CP_ACP, 0, "x", 1, small, -2); }, ERROR_INVALID_PARAMETER},
-        {"unknown code page", [] { return MultiByteToWideChar(12345, 0, "x", 1, nullptr, 0); }, ERROR_INVALID_PARAMETER},
-        {"invalid input, strict", [] { return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, nullptr, 0); },
+        {"unknown code page", [] { return MultiByteToWideChar(12345, 0, "x", 1, nullptr, 0); },
+         ERROR_INVALID_PARAMETER},
+        {"invalid input, strict",
+         [] { return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, nullptr, 0); },
          ERROR_NO_UNICODE_TRANSLATION},
         {"lone surrogate, strict",
          [] { return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"a\xD800", 2, nullptr, 0, nullptr, nullptr); },
@@ -109,9 +114,13 @@ TEST(Text, InvalidMultibyteBecomesReplacementCharacterPerByte) {
         std::u16string expected;
     };
     const Case cases[] = {
-        {"a\xFF" "b", u"a\uFFFDb"},
-        {"\xC3", u"\uFFFD"},                      // cut off at the end
-        {"\xE2\x82" "x", u"\uFFFD\uFFFDx"},       // truncated sequence: each byte replaced
+        {"a\xFF"
+         "b",
+         u"a\uFFFDb"},
+        {"\xC3", u"\uFFFD"},  // cut off at the end
+        {"\xE2\x82"
+         "x",
+         u"\uFFFD\uFFFDx"},                       // truncated sequence: each byte replaced
         {"\x80\x80", u"\uFFFD\uFFFD"},            // stray continuation bytes
         {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate is not UTF-8
     };
@@ -133,7 +142,9 @@ TEST(Text, CharactersTheCodeSetLacksBecomeTheDefaultChar) {
         // A pair outside the BMP is one character, so one replacement.
         EXPECT_EQ(narrow(CP_ACP, u"x\U0001F600y"), "x?y");
         EXPECT_EQ(platform::toMultiByte(u"Grüße"), "Gr??e");
-        EXPECT_FALSE(platform::toWide("Gr\xC3\xBC\xC3\x9F" "e").has_value());
+        EXPECT_FALSE(platform::toWide("Gr\xC3\xBC\xC3\x9F"
+                                      "e")
+                         .has_value());
         char out[8];
         ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, u"é", 1, out, 8, "#", nullptr), 1);
         EXPECT_EQ(out[0], '#');
@@ -162,15 +173,12 @@ TEST(Text, MbsicmpFoldsCaseOfDecodedCharacters) {
         int sign;
     };
     const Case cases[] = {
-        {"Export", "EXPORT", 0},
-        {"export2", "EXPORT", 1},       // a proper prefix sorts first
-        {"ÄRGER", "ärger", 0},          // non-ASCII letters fold too
-        {"Ärger", "Zebra", 1},          // by code point: Ä (U+00C4) after z
-        {"abc", "abd", -1},
-        {"", "", 0},
-        {"", "a", -1},
-        {"\xFF", "\xFF", 0},            // invalid bytes still compare equal to themselves
-        {"\xFF", "\xC3\xA4", 1},        // and above ordinary characters
+        {"Export", "EXPORT", 0}, {"export2", "EXPORT", 1},  // a proper prefix sorts first
+        {"ÄRGER", "ärger", 0},                              // non-ASCII letters fold too
+        {"Ärger", "Zebra", 1},                              // by code point: Ä (U+00C4) after z
+        {"abc", "abd", -1},      {"", "", 0},
+        {"", "a", -1},           {"\xFF", "\xFF", 0},  // invalid bytes still compare equal to themselves
+        {"\xFF", "\xC3\xA4", 1},                       // and above ordinary characters
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.a) + " vs " + c.b);

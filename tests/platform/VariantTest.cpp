@@ -1,9 +1,9 @@
 // Variant conversion: number text in the user's locale, text to numbers, ranges.
 #include "platform/Variant.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -24,8 +24,10 @@ public:
     }
     ~UserLocale() {
         for (auto& [var, value] : saved_) {
-            if (value) setenv(var, value->c_str(), 1);
-            else unsetenv(var);
+            if (value)
+                setenv(var, value->c_str(), 1);
+            else
+                unsetenv(var);
         }
     }
 
@@ -76,7 +78,8 @@ TEST(VariantChangeType, NumbersToTextInTheNeutralLocale) {
 TEST(VariantChangeType, UsesTheUserLocaleNotTheProcessNumericLocale) {
     UserLocale locale("de_DE.UTF-8");
     locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(nullptr));
-    if (!de) GTEST_SKIP() << "locale de_DE.UTF-8 not installed (package 'locales': localedef -i de_DE -f UTF-8 de_DE.UTF-8)";
+    if (!de)
+        GTEST_SKIP() << "locale de_DE.UTF-8 not installed (package 'locales': localedef -i de_DE -f UTF-8 de_DE.UTF-8)";
     freelocale(de);
     EXPECT_EQ(text(Variant::r8(12.5)), u"12,5");
     EXPECT_EQ(text(Variant::r8(1e21)), u"1E+21");

@@ -14,11 +14,16 @@ TEST(CellModelTest, GeneralNumbersDisplayAsTheApplicationShowsThem) {
     struct Case {
         double value;
         const char* shown;
-    } cases[] = {{0, "0"},           {7, "7"},
-                 {-1500, "-1500"},   {12.5, "12.5"},
-                 {0.1 + 0.2, "0.3"}, {1.0 / 3, "0.333333333"},
-                 {123456789012.0, "1.23457E+11"}, {1e-12, "1E-12"},
-                 {99999999999.0, "99999999999"}, {-0.000001, "-0.000001"}};
+    } cases[] = {{0, "0"},
+                 {7, "7"},
+                 {-1500, "-1500"},
+                 {12.5, "12.5"},
+                 {0.1 + 0.2, "0.3"},
+                 {1.0 / 3, "0.333333333"},
+                 {123456789012.0, "1.23457E+11"},
+                 {1e-12, "1E-12"},
+                 {99999999999.0, "99999999999"},
+                 {-0.000001, "-0.000001"}};
     for (const auto& k : cases) {
         SCOPED_TRACE(k.shown);
         EXPECT_EQ(displayNumber(k.value), k.shown);
@@ -29,10 +34,9 @@ TEST(CellModelTest, TextReadsAsANumberOnlyWhenItIsOne) {
     struct Case {
         std::u16string text;
         std::optional<double> number;
-    } cases[] = {{u"007", 7},        {u" -1.5e3 ", -1500}, {u"12.5", 12.5},     {u".5", 0.5},
-                 {u"1,000", {}},     {u"12,5", {}},        {u"7 m", {}},        {u"inf", {}},
-                 {u"nan", {}},       {u"1e999", {}},       {u"", {}},           {u"+", {}},
-                 {u"1e", {}},        {u"0x10", {}},        {u"1.2.3", {}},      {u"\u0661", {}}};
+    } cases[] = {{u"007", 7},  {u" -1.5e3 ", -1500}, {u"12.5", 12.5}, {u".5", 0.5},   {u"1,000", {}}, {u"12,5", {}},
+                 {u"7 m", {}}, {u"inf", {}},         {u"nan", {}},    {u"1e999", {}}, {u"", {}},      {u"+", {}},
+                 {u"1e", {}},  {u"0x10", {}},        {u"1.2.3", {}},  {u"\u0661", {}}};
     for (const auto& k : cases) {
         SCOPED_TRACE(std::string(k.text.begin(), k.text.end()));
         EXPECT_EQ(parseGeneralNumber(k.text), k.number);

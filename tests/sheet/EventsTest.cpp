@@ -40,7 +40,8 @@ public:
             IDispatch* range = args[1].pdispVal();
             auto sheet = getObject(range, id::Worksheet);
             auto book = getObject(sheet.get(), id::Parent);
-            Seen s{call(range, id::Row, DISPATCH_PROPERTYGET).lVal(), call(range, id::Column, DISPATCH_PROPERTYGET).lVal(),
+            Seen s{call(range, id::Row, DISPATCH_PROPERTYGET).lVal(),
+                   call(range, id::Column, DISPATCH_PROPERTYGET).lVal(),
                    call(sheet.get(), id::Name, DISPATCH_PROPERTYGET).bstrVal(),
                    call(book.get(), id::Name, DISPATCH_PROPERTYGET).bstrVal(), std::this_thread::get_id() == home_};
             std::lock_guard<std::mutex> lock(mutex_);
@@ -70,7 +71,8 @@ protected:
         edit(*book);
         std::string out = xlsx::writePackage(*book);
         std::this_thread::sleep_for(20ms);  // a later modification time on coarse clocks
-        std::ofstream(path, std::ios::binary | std::ios::trunc).write(out.data(), static_cast<std::streamsize>(out.size()));
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(out.data(), static_cast<std::streamsize>(out.size()));
     }
 };
 

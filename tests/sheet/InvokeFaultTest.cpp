@@ -102,7 +102,8 @@ TEST_F(InvokeFaultTest, AFailedOrEmptyAnsweredCallChangesNothing) {
         SCOPED_TRACE(code);
         ScopedInvokeFault fault(InvokeFault(id::Add, code).on(ObjectClass::Workbooks));
         Variant result = Variant::i4(7);
-        EXPECT_EQ(books->Invoke(id::Add, DISPATCH_METHOD, std::vector<Variant>{Variant::missing()}, &result, nullptr), code);
+        EXPECT_EQ(books->Invoke(id::Add, DISPATCH_METHOD, std::vector<Variant>{Variant::missing()}, &result, nullptr),
+                  code);
         // A success code answers nothing at all instead of a workbook.
         if (code == S_OK) {
             EXPECT_EQ(result.vt(), VT_EMPTY);

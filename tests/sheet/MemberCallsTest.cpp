@@ -31,7 +31,9 @@ TEST_F(MemberCallsTest, ObjectsNavigateAndCountFromOne) {
     EXPECT_EQ(call(c.get(), id::Column, DISPATCH_PROPERTYGET).lVal(), 3);
     // Item accepts 16-bit, 32-bit and floating coordinates alike.
     auto cells = getObject(sheet.get(), id::Cells);
-    for (auto [row, col] : {std::pair{Variant::i2(7), Variant::i2(3)}, {Variant::i4(7), Variant::i2(3)}, {Variant::r8(7), Variant::r8(3)}}) {
+    for (auto [row, col] : {std::pair{Variant::i2(7), Variant::i2(3)},
+                            {Variant::i4(7), Variant::i2(3)},
+                            {Variant::r8(7), Variant::r8(3)}}) {
         auto same = getObject(cells.get(), id::Item, {row, col});
         EXPECT_EQ(call(same.get(), id::Row, DISPATCH_PROPERTYGET).lVal(), 7);
         EXPECT_EQ(call(same.get(), id::Column, DISPATCH_PROPERTYGET).lVal(), 3);
@@ -66,18 +68,43 @@ TEST_F(MemberCallsTest, DispatchErrorsMatchTheServerCodes) {
         HRESULT expected;
     } cases[] = {
         {"unknown member", c.get(), 0x7777, DISPATCH_PROPERTYGET, {}, DISP_E_MEMBERNOTFOUND},
-        {"put on a read-only property", c.get(), id::Row, DISPATCH_PROPERTYPUT, {Variant::i4(3)}, DISP_E_MEMBERNOTFOUND},
+        {"put on a read-only property",
+         c.get(),
+         id::Row,
+         DISPATCH_PROPERTYPUT,
+         {Variant::i4(3)},
+         DISP_E_MEMBERNOTFOUND},
         {"method called as a put", c.get(), id::AutoFit, DISPATCH_PROPERTYPUT, {Variant::i4(1)}, DISP_E_MEMBERNOTFOUND},
         {"too many arguments", c.get(), id::Text, DISPATCH_PROPERTYGET, {Variant::i4(1)}, DISP_E_BADPARAMCOUNT},
         {"too few arguments", cells.get(), id::Item, DISPATCH_PROPERTYGET, {}, DISP_E_BADPARAMCOUNT},
-        {"text as a row", cells.get(), id::Item, DISPATCH_PROPERTYGET, {bstr("x"), Variant::i4(1)}, DISP_E_TYPEMISMATCH},
+        {"text as a row",
+         cells.get(),
+         id::Item,
+         DISPATCH_PROPERTYGET,
+         {bstr("x"), Variant::i4(1)},
+         DISP_E_TYPEMISMATCH},
         {"row zero", cells.get(), id::Item, DISPATCH_PROPERTYGET, {Variant::i4(0), Variant::i4(1)}, DISP_E_BADINDEX},
-        {"row past the grid", cells.get(), id::Item, DISPATCH_PROPERTYGET, {Variant::i4(1048577), Variant::i4(1)}, DISP_E_BADINDEX},
-        {"column past the grid", cells.get(), id::Item, DISPATCH_PROPERTYGET, {Variant::i4(1), Variant::i4(16385)}, DISP_E_BADINDEX},
+        {"row past the grid",
+         cells.get(),
+         id::Item,
+         DISPATCH_PROPERTYGET,
+         {Variant::i4(1048577), Variant::i4(1)},
+         DISP_E_BADINDEX},
+        {"column past the grid",
+         cells.get(),
+         id::Item,
+         DISPATCH_PROPERTYGET,
+         {Variant::i4(1), Variant::i4(16385)},
+         DISP_E_BADINDEX},
         {"sheet index zero", sheets.get(), id::Item, DISPATCH_PROPERTYGET, {Variant::i4(0)}, DISP_E_BADINDEX},
         {"sheet index past the count", sheets.get(), id::Item, DISPATCH_PROPERTYGET, {Variant::i4(2)}, DISP_E_BADINDEX},
         {"unknown sheet name", sheets.get(), id::Item, DISPATCH_PROPERTYGET, {bstr("Nope")}, DISP_E_BADINDEX},
-        {"object as a value", c.get(), id::Value, DISPATCH_PROPERTYPUT, {Variant::dispatch(c.get())}, DISP_E_TYPEMISMATCH},
+        {"object as a value",
+         c.get(),
+         id::Value,
+         DISPATCH_PROPERTYPUT,
+         {Variant::dispatch(c.get())},
+         DISP_E_TYPEMISMATCH},
         {"number as a format", c.get(), id::NumberFormat, DISPATCH_PROPERTYPUT, {Variant::i4(49)}, DISP_E_TYPEMISMATCH},
     };
     for (auto& k : cases) {
@@ -96,7 +123,10 @@ TEST_F(MemberCallsTest, CommentsAreNullUntilAddedAndAddedOnce) {
     call(c.get(), id::AddComment, DISPATCH_METHOD, {bstr("1F3")});
     auto comment = getObject(c.get(), id::Comment);
     ASSERT_TRUE(comment);
-    EXPECT_EQ(call(comment.get(), id::Text, DISPATCH_METHOD, {Variant::missing(), Variant::missing(), Variant::missing()}).bstrVal(), u"1F3");
+    EXPECT_EQ(
+        call(comment.get(), id::Text, DISPATCH_METHOD, {Variant::missing(), Variant::missing(), Variant::missing()})
+            .bstrVal(),
+        u"1F3");
 
     EXCEPINFO info;
     EXPECT_EQ(rawInvoke(c.get(), id::AddComment, DISPATCH_METHOD, {bstr("again")}, &info), DISP_E_EXCEPTION);
@@ -112,10 +142,18 @@ TEST_F(MemberCallsTest, CommentsAreNullUntilAddedAndAddedOnce) {
     }
 
     // Text with a first argument replaces; with a start it inserts or overwrites.
-    EXPECT_EQ(call(comment.get(), id::Text, DISPATCH_METHOD, {bstr("2A0"), Variant::missing(), Variant::missing()}).bstrVal(), u"2A0");
-    EXPECT_EQ(call(comment.get(), id::Text, DISPATCH_METHOD, {bstr("x"), Variant::i4(2), Variant::missing()}).bstrVal(), u"2xA0");
-    EXPECT_EQ(call(comment.get(), id::Text, DISPATCH_METHOD, {bstr("yz"), Variant::i4(2), Variant::boolean(true)}).bstrVal(), u"2yz");
-    EXPECT_EQ(call(getObject(c.get(), id::Comment).get(), id::Text, DISPATCH_METHOD, {Variant::missing(), Variant::missing(), Variant::missing()}).bstrVal(), u"2yz");
+    EXPECT_EQ(
+        call(comment.get(), id::Text, DISPATCH_METHOD, {bstr("2A0"), Variant::missing(), Variant::missing()}).bstrVal(),
+        u"2A0");
+    EXPECT_EQ(call(comment.get(), id::Text, DISPATCH_METHOD, {bstr("x"), Variant::i4(2), Variant::missing()}).bstrVal(),
+              u"2xA0");
+    EXPECT_EQ(
+        call(comment.get(), id::Text, DISPATCH_METHOD, {bstr("yz"), Variant::i4(2), Variant::boolean(true)}).bstrVal(),
+        u"2yz");
+    EXPECT_EQ(call(getObject(c.get(), id::Comment).get(), id::Text, DISPATCH_METHOD,
+                   {Variant::missing(), Variant::missing(), Variant::missing()})
+                  .bstrVal(),
+              u"2yz");
 }
 
 TEST_F(MemberCallsTest, RangeTakesOneOrTwoCornersAndEntireRowReachesWholeRow) {
@@ -123,8 +161,11 @@ TEST_F(MemberCallsTest, RangeTakesOneOrTwoCornersAndEntireRowReachesWholeRow) {
     struct Case {
         std::vector<Variant> args;
         int row, column;
-    } cases[] = {{{bstr("C5")}, 5, 3}, {{bstr("C5"), Variant::missing()}, 5, 3}, {{bstr("A5"), bstr("A5")}, 5, 1},
-                 {{bstr("$B$2:D9")}, 2, 2}, {{bstr("d9"), bstr("b2")}, 2, 2}};
+    } cases[] = {{{bstr("C5")}, 5, 3},
+                 {{bstr("C5"), Variant::missing()}, 5, 3},
+                 {{bstr("A5"), bstr("A5")}, 5, 1},
+                 {{bstr("$B$2:D9")}, 2, 2},
+                 {{bstr("d9"), bstr("b2")}, 2, 2}};
     for (auto& k : cases) {
         SCOPED_TRACE(narrow(k.args[0].bstrVal()));
         Variant r;
@@ -147,9 +188,9 @@ TEST_F(MemberCallsTest, RangeTakesOneOrTwoCornersAndEntireRowReachesWholeRow) {
         EXPECT_EQ(call(getObject(c.get(), id::Font).get(), id::Bold, DISPATCH_PROPERTYGET).boolVal(), VARIANT_TRUE);
     }
     EXPECT_EQ(call(a5.get(), id::NumberFormat, DISPATCH_PROPERTYGET).bstrVal(), u"@");
-    EXPECT_EQ(call(getObject(cell(sheet.get(), 6, 1).get(), id::Font).get(), id::Bold, DISPATCH_PROPERTYGET).boolVal(), VARIANT_FALSE);
+    EXPECT_EQ(call(getObject(cell(sheet.get(), 6, 1).get(), id::Font).get(), id::Bold, DISPATCH_PROPERTYGET).boolVal(),
+              VARIANT_FALSE);
 }
-
 
 TEST_F(MemberCallsTest, UsedRangeSpansTheWrittenCellsAndTheComments) {
     auto sheet = newSheet();

@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace sheet::test {
@@ -43,7 +43,8 @@ inline void put(IDispatch* object, DISPID dispid, Variant value) {
     platform::invoke(object, dispid, DISPATCH_PROPERTYPUT, {std::move(value)});
 }
 // The raw result code of a call, with what the server said in info.
-inline HRESULT rawInvoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<Variant> args, EXCEPINFO* info = nullptr) {
+inline HRESULT rawInvoke(IDispatch* object, DISPID dispid, WORD flags, std::vector<Variant> args,
+                         EXCEPINFO* info = nullptr) {
     Variant result;
     return object->Invoke(dispid, flags, args, &result, info);
 }

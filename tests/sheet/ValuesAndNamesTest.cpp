@@ -51,9 +51,10 @@ TEST_F(ValuesAndNamesTest, AssignedValuesComeBackTypedAsTheApplicationStoresThem
 TEST_F(ValuesAndNamesTest, RefusedSheetNamesRaiseAnApplicationErrorAndKeepTheOldName) {
     auto sheet = newSheet();
     auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
-    auto second = ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
-                                         {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
-                                        .pdispVal());
+    auto second =
+        ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
+                               {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
+                              .pdispVal());
     put(second.get(), id::Name, bstr("DOOR"));
     for (const char* refused : {"", "a/b", "what?", "[x]", "0123456789012345678901234567890X", "SHEET1", "History"}) {
         SCOPED_TRACE(refused);
@@ -81,7 +82,8 @@ TEST_F(ValuesAndNamesTest, AddedSheetsGoBeforeTheActiveOneWithTheNextNumberAndBe
     auto s4 = add();
     std::vector<std::u16string> order;
     for (int i = 1; i <= call(sheets.get(), id::Count, DISPATCH_PROPERTYGET).lVal(); ++i)
-        order.push_back(call(getObject(sheets.get(), id::Item, {Variant::i4(i)}).get(), id::Name, DISPATCH_PROPERTYGET).bstrVal());
+        order.push_back(
+            call(getObject(sheets.get(), id::Item, {Variant::i4(i)}).get(), id::Name, DISPATCH_PROPERTYGET).bstrVal());
     EXPECT_EQ(order, (std::vector<std::u16string>{u"Sheet3", u"Sheet2", u"Sheet4", u"Sheet1"}));
     EXPECT_EQ(call(getObject(app.get(), id::ActiveSheet).get(), id::Name, DISPATCH_PROPERTYGET).bstrVal(), u"Sheet4");
 }

@@ -68,8 +68,9 @@ TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
     std::string good = zipOf(minimalParts(""));
     std::string deep;
     for (int i = 0; i < 5000; ++i) deep += "<x>";
-    std::string laughs = R"(<?xml version="1.0"?><!DOCTYPE worksheet [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]>)"
-                         R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row><c t="inlineStr"><is><t>&b;</t></is></c></row></sheetData></worksheet>)";
+    std::string laughs =
+        R"(<?xml version="1.0"?><!DOCTYPE worksheet [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]>)"
+        R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row><c t="inlineStr"><is><t>&b;</t></is></c></row></sheetData></worksheet>)";
     auto withPart = [](Parts parts, const std::string& name, const std::string& bytes) {
         parts[name] = bytes;
         return zipOf(parts);
@@ -92,16 +93,22 @@ TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
         {"no workbook part", without(minimalParts(""), "xl/workbook.xml"), "xl/workbook.xml"},
         {"no sheet part", without(minimalParts(""), "xl/worksheets/sheet1.xml"), "sheet1.xml, which is missing"},
         {"malformed XML", zipOf(minimalParts("<row><c>")), "sheet1.xml line 1"},
-        {"entity expansion", withPart(minimalParts(""), "xl/worksheets/sheet1.xml", laughs), "document type declaration"},
+        {"entity expansion", withPart(minimalParts(""), "xl/worksheets/sheet1.xml", laughs),
+         "document type declaration"},
         {"deep nesting", zipOf(minimalParts(deep)), "nested deeper"},
         {"column beyond the grid", zipOf(minimalParts(R"(<row r="1"><c r="XFE1"><v>1</v></c></row>)")), "XFE1"},
         {"row beyond the grid", zipOf(minimalParts(R"(<row r="1048577"/>)")), "1048577"},
         {"cell outside its row", zipOf(minimalParts(R"(<row r="1"><c r="A2"><v>1</v></c></row>)")), "stands in row 1"},
-        {"shared string out of range", zipOf(minimalParts(R"(<row r="1"><c r="A1" t="s"><v>4</v></c></row>)")), "shared string '4'"},
-        {"cell format out of range", zipOf(minimalParts(R"(<row r="1"><c r="A1" s="9"><v>1</v></c></row>)")), "cell format '9'"},
-        {"not a number", zipOf(minimalParts(R"(<row r="1"><c r="C1"><v>abc</v></c></row>)")), "cell C1: 'abc' is not a number"},
-        {"unknown error value", zipOf(minimalParts(R"(<row r="1"><c r="A1" t="e"><v>#OOPS</v></c></row>)")), "not an error value"},
-        {"relationship leaving the package", withPart(minimalParts(""), "xl/_rels/workbook.xml.rels", escapingRels), "leaves the package"},
+        {"shared string out of range", zipOf(minimalParts(R"(<row r="1"><c r="A1" t="s"><v>4</v></c></row>)")),
+         "shared string '4'"},
+        {"cell format out of range", zipOf(minimalParts(R"(<row r="1"><c r="A1" s="9"><v>1</v></c></row>)")),
+         "cell format '9'"},
+        {"not a number", zipOf(minimalParts(R"(<row r="1"><c r="C1"><v>abc</v></c></row>)")),
+         "cell C1: 'abc' is not a number"},
+        {"unknown error value", zipOf(minimalParts(R"(<row r="1"><c r="A1" t="e"><v>#OOPS</v></c></row>)")),
+         "not an error value"},
+        {"relationship leaving the package", withPart(minimalParts(""), "xl/_rels/workbook.xml.rels", escapingRels),
+         "leaves the package"},
     };
     for (auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -128,7 +135,8 @@ TEST(XlsxBadInputTest, SizesBeyondTheLimitsAreRefusedWhateverTheyDeclare) {
 }
 
 TEST(XlsxBadInputTest, DrawingShapesAreFoundWhereverThePiecesBreak) {
-    std::string notes = R"(<xml><v:shape><x:ClientData ObjectType="Note"><x:Row>1</x:Row></x:ClientData></v:shape><br>)";
+    std::string notes =
+        R"(<xml><v:shape><x:ClientData ObjectType="Note"><x:Row>1</x:Row></x:ClientData></v:shape><br>)";
     std::string button = R"(<v:shape><x:ClientData ObjectType="Button"></x:ClientData></v:shape></xml>)";
     struct Case {
         const char* what;
@@ -141,7 +149,8 @@ TEST(XlsxBadInputTest, DrawingShapesAreFoundWhereverThePiecesBreak) {
         for (std::size_t pieceSize : {1u, 7u, 4096u}) {
             SCOPED_TRACE(std::string(k.what) + ", pieces of " + std::to_string(pieceSize));
             VmlShapeScanner scanner;
-            for (std::size_t i = 0; i < k.vml.size(); i += pieceSize) scanner.feed(std::string_view(k.vml).substr(i, pieceSize));
+            for (std::size_t i = 0; i < k.vml.size(); i += pieceSize)
+                scanner.feed(std::string_view(k.vml).substr(i, pieceSize));
             EXPECT_EQ(scanner.finish().empty(), k.isClean);
         }
     }

@@ -46,7 +46,9 @@ protected:
     static std::u16string commentOf(IDispatch* cell) {
         auto comment = getObject(cell, id::Comment);
         if (!comment) return u"<none>";
-        return call(comment.get(), id::Text, DISPATCH_METHOD, {Variant::missing(), Variant::missing(), Variant::missing()}).bstrVal();
+        return call(comment.get(), id::Text, DISPATCH_METHOD,
+                    {Variant::missing(), Variant::missing(), Variant::missing()})
+            .bstrVal();
     }
 };
 
@@ -73,9 +75,10 @@ TEST_F(XlsxRoundTripTest, WhatTheStandInWritesReadsBackInOpenpyxl) {
     put(cell(sheet.get(), 3, 1).get(), id::Value, Variant::bstr(u"Ünïcödé \u2713 \U0001D11E\ttab"));
     call(getObject(sheet.get(), id::Columns).get(), id::AutoFit, DISPATCH_METHOD);
     auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
-    auto other = ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
-                                        {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
-                                       .pdispVal());
+    auto other =
+        ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
+                               {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
+                              .pdispVal());
     put(other.get(), id::Name, bstr("WINDOW"));
     EXPECT_TRUE(flushChangedWorkbooks().empty());
 
@@ -103,7 +106,8 @@ TEST_F(XlsxRoundTripTest, WhatOpenpyxlWroteOpensWithItsValuesNotesAndFormats) {
     auto notes = openCopy("openpyxl-comments-textformat.xlsx");
     EXPECT_EQ(call(notes.get(), id::Name, DISPATCH_PROPERTYGET).bstrVal(), u"Notes");
     EXPECT_EQ(call(cell(notes.get(), 1, 1).get(), id::Value, DISPATCH_PROPERTYGET).bstrVal(), u"  spaced  ");
-    EXPECT_EQ(call(cell(notes.get(), 2, 1).get(), id::Value, DISPATCH_PROPERTYGET).bstrVal(), u"Ünïcödé \u2713 \U0001D11E");
+    EXPECT_EQ(call(cell(notes.get(), 2, 1).get(), id::Value, DISPATCH_PROPERTYGET).bstrVal(),
+              u"Ünïcödé \u2713 \U0001D11E");
     EXPECT_EQ(call(getObject(app.get(), id::ActiveWorkbook).get(), id::Name, DISPATCH_PROPERTYGET).bstrVal(),
               u"openpyxl-comments-textformat.xlsx");
 
@@ -178,14 +182,17 @@ TEST_F(XlsxRoundTripTest, UnchangedSheetsAndUnknownPartsAreWrittenBackByteForByt
 TEST_F(XlsxRoundTripTest, RepeatedSavesKeepEveryTextInItsCellAndStoreRepeatsOnce) {
     auto first = newSheet();
     auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
-    auto putText = [&](IDispatch* sheet, int row, const char* text) { put(cell(sheet, row, 1).get(), id::Value, bstr(text)); };
+    auto putText = [&](IDispatch* sheet, int row, const char* text) {
+        put(cell(sheet, row, 1).get(), id::Value, bstr(text));
+    };
     putText(first.get(), 1, "x");
     putText(first.get(), 2, "y");
     putText(first.get(), 3, "x");
     ASSERT_TRUE(flushChangedWorkbooks().empty());
-    auto second = ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
-                                         {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
-                                        .pdispVal());
+    auto second =
+        ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
+                               {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
+                              .pdispVal());
     putText(second.get(), 1, "y");
     putText(second.get(), 2, "z");
     putText(first.get(), 4, "z");
@@ -218,7 +225,9 @@ TEST_F(XlsxRoundTripTest, RepeatedSavesKeepEveryTextInItsCellAndStoreRepeatsOnce
         SCOPED_TRACE(sheetName);
         auto sheet = sheetNamed(sheetName);
         for (std::size_t r = 0; r < expected.size(); ++r)
-            EXPECT_EQ(call(cell(sheet.get(), static_cast<int>(r + 1), 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), expected[r]);
+            EXPECT_EQ(
+                call(cell(sheet.get(), static_cast<int>(r + 1), 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(),
+                expected[r]);
     };
     check("Sheet1", {u"x", u"overwritten", u"x", u"z"});
     check("Sheet2", {u"y", u"z", u"x"});
@@ -266,7 +275,8 @@ TEST_F(XlsxRoundTripTest, NotesBesideFormControlsCannotBeRewrittenButCellsCan) {
     openWorkbookFile("controls.xlsx");
     auto door = sheetNamed("DOOR");
     EXCEPINFO info;
-    EXPECT_EQ(rawInvoke(cell(door.get(), 5, 1).get(), id::AddComment, DISPATCH_METHOD, {bstr("new")}, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(rawInvoke(cell(door.get(), 5, 1).get(), id::AddComment, DISPATCH_METHOD, {bstr("new")}, &info),
+              DISP_E_EXCEPTION);
     EXPECT_NE(narrow(info.bstrDescription).find("Button"), std::string::npos) << narrow(info.bstrDescription);
     put(cell(door.get(), 5, 1).get(), id::Value, bstr("cells still change"));
     EXPECT_TRUE(flushChangedWorkbooks().empty());
@@ -296,7 +306,8 @@ wb.save("chart.xlsx")
     auto sheet = getObject(app.get(), id::ActiveSheet);
     EXPECT_EQ(call(cell(sheet.get(), 1, 1).get(), id::Value, DISPATCH_PROPERTYGET).dblVal(), 1.0);
     EXCEPINFO info;
-    EXPECT_EQ(rawInvoke(cell(sheet.get(), 1, 1).get(), id::Value, DISPATCH_PROPERTYPUT, {bstr("2")}, &info), DISP_E_EXCEPTION);
+    EXPECT_EQ(rawInvoke(cell(sheet.get(), 1, 1).get(), id::Value, DISPATCH_PROPERTYPUT, {bstr("2")}, &info),
+              DISP_E_EXCEPTION);
     EXPECT_NE(narrow(info.bstrDescription).find("read-only"), std::string::npos);
     EXPECT_TRUE(flushChangedWorkbooks().empty());
     EXPECT_EQ(slurp("chart.xlsx"), before);

@@ -28,7 +28,8 @@ public:
 private:
     void onStart(const XmlElement& e) override {
         std::string line = "<" + std::string(e.ns) + "|" + std::string(e.name) + "|" + std::string(e.prefix) + " d" +
-                           std::to_string(e.depth) + " @" + std::to_string(e.offset) + "-" + std::to_string(e.startTagEnd);
+                           std::to_string(e.depth) + " @" + std::to_string(e.offset) + "-" +
+                           std::to_string(e.startTagEnd);
         for (const auto& a : *e.attributes)
             line += " " + std::string(a.ns) + "|" + std::string(a.name) + "=[" + std::string(a.value) + "]";
         flushText();
@@ -73,18 +74,29 @@ TEST(XmlReaderTest, ElementsArriveWithNamespacesPositionsAndValuesAsXmlReadsThem
     std::size_t x = doc.find("<r:x");
     std::size_t y = doc.find("<y>");
     std::size_t z = doc.find("<z ");
-    std::string expected =
-        "<urn:main|w| d1 @" + std::to_string(root) + "-" + std::to_string(x) +
-        " urn:rel|id=[rId1] |plain=[a & bAB]\n"
-        "<urn:rel|x|r d2 @" + std::to_string(x) + "-" + std::to_string(y) +
-        " http://www.w3.org/XML/1998/namespace|space=[preserve] |v=[tab here and line]\n"
-        ">urn:rel|x d2 @" + std::to_string(y) + "\n"
-        "<urn:main|y| d2 @" + std::to_string(y) + "-" + std::to_string(y + 3) + "\n"
-        "text [1 < 2<raw> & x\ny\nz]\n"
-        ">urn:main|y d2 @" + std::to_string(z) + "\n"
-        "<|z| d2 @" + std::to_string(z) + "-" + std::to_string(doc.find("<?pi")) + "\n"
-        ">|z d2 @" + std::to_string(doc.find("</w>")) + "\n"
-        ">urn:main|w d1 @" + std::to_string(doc.find("</w>") + 4) + "\n";
+    std::string expected = "<urn:main|w| d1 @" + std::to_string(root) + "-" + std::to_string(x) +
+                           " urn:rel|id=[rId1] |plain=[a & bAB]\n"
+                           "<urn:rel|x|r d2 @" +
+                           std::to_string(x) + "-" + std::to_string(y) +
+                           " http://www.w3.org/XML/1998/namespace|space=[preserve] |v=[tab here and line]\n"
+                           ">urn:rel|x d2 @" +
+                           std::to_string(y) +
+                           "\n"
+                           "<urn:main|y| d2 @" +
+                           std::to_string(y) + "-" + std::to_string(y + 3) +
+                           "\n"
+                           "text [1 < 2<raw> & x\ny\nz]\n"
+                           ">urn:main|y d2 @" +
+                           std::to_string(z) +
+                           "\n"
+                           "<|z| d2 @" +
+                           std::to_string(z) + "-" + std::to_string(doc.find("<?pi")) +
+                           "\n"
+                           ">|z d2 @" +
+                           std::to_string(doc.find("</w>")) +
+                           "\n"
+                           ">urn:main|w d1 @" +
+                           std::to_string(doc.find("</w>") + 4) + "\n";
     EXPECT_EQ(out, expected);
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using platform::test::FileCall;
@@ -138,9 +138,7 @@ TEST_F(DrawingFileTest, AFileTooLargeForTheDatabaseIsRefusedUnread) {
     const fs::path huge = dir_ / "huge.dxf";
     const std::uint64_t size = (std::uint64_t{1} << 32) + 10;
     std::error_code ec;
-    {
-        std::ofstream create(huge);
-    }
+    { std::ofstream create(huge); }
     // A sparse file: the size is all that matters, nothing is read.
     fs::resize_file(huge, size, ec);
     if (ec) GTEST_SKIP() << "no sparse files here: " << ec.message();

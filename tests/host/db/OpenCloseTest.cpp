@@ -102,12 +102,12 @@ TEST_F(DrawingTest, ClassChecksAndTypedOpens) {
         const AcRxClass* cls;
         bool isKind;
     } cases[] = {
-        {"2F4", AcDbBlockReference::desc(), true},   {"2F4", AcDbEntity::desc(), true},
-        {"2F4", AcDbAttribute::desc(), false},       {"2F5", AcDbAttribute::desc(), true},
-        {"2F5", AcDbText::desc(), true},             {"27", AcDbAttributeDefinition::desc(), true},
-        {"27", AcDbAttribute::desc(), false},        {"20", AcDbBlockTableRecord::desc(), true},
-        {"20", AcDbEntity::desc(), false},           {"26", AcDbEntity::desc(), true},
-        {"26", AcDbBlockReference::desc(), false},   {"11", AcDbLayerTableRecord::desc(), true},
+        {"2F4", AcDbBlockReference::desc(), true}, {"2F4", AcDbEntity::desc(), true},
+        {"2F4", AcDbAttribute::desc(), false},     {"2F5", AcDbAttribute::desc(), true},
+        {"2F5", AcDbText::desc(), true},           {"27", AcDbAttributeDefinition::desc(), true},
+        {"27", AcDbAttribute::desc(), false},      {"20", AcDbBlockTableRecord::desc(), true},
+        {"20", AcDbEntity::desc(), false},         {"26", AcDbEntity::desc(), true},
+        {"26", AcDbBlockReference::desc(), false}, {"11", AcDbLayerTableRecord::desc(), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.handle) + " as " + c.cls->name());
@@ -136,8 +136,9 @@ TEST_F(DrawingTest, HandlesFromAndToText) {
         const char* text;
         std::uint64_t value;
         const char* back;
-    } cases[] = {{"2F4", 0x2F4, "2F4"}, {"2f4", 0x2F4, "2F4"}, {"D9B071D01A0CB6A8", 0xD9B071D01A0CB6A8ull, "D9B071D01A0CB6A8"},
-                 {"", 0, "0"}, {"xyz", 0, "0"}, {"1FFFFFFFFFFFFFFFF", 0, "0"}};
+    } cases[] = {
+        {"2F4", 0x2F4, "2F4"}, {"2f4", 0x2F4, "2F4"}, {"D9B071D01A0CB6A8", 0xD9B071D01A0CB6A8ull, "D9B071D01A0CB6A8"},
+        {"", 0, "0"},          {"xyz", 0, "0"},       {"1FFFFFFFFFFFFFFFF", 0, "0"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         AcDbHandle h(c.text);
@@ -253,11 +254,16 @@ TEST_F(DrawingTest, TextsRoundTripThroughTheCodePage) {
 TEST(DrawingCodePage, NamesAndTextsInTheDrawingsCodePage) {
     // "舌面" in GBK, as an R12 drawing of code page ANSI_936 holds it.
     const std::string gbk = "\xc9\xe0\xc3\xe6";
-    std::string text = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n9\n$DWGCODEPAGE\n3\nansi_936\n0\nENDSEC\n"
-                       "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n0\nLAYER\n2\n" + gbk + "\n70\n0\n0\nENDTAB\n0\nENDSEC\n"
-                       "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n" + gbk + "\n70\n0\n10\n0\n20\n0\n0\nATTDEF\n10\n0\n20\n0\n40\n1\n1\n" + gbk +
-                       "\n3\nP\n2\nT\n70\n0\n0\nENDBLK\n0\nENDSEC\n"
-                       "0\nSECTION\n2\nENTITIES\n0\nINSERT\n5\nA1\n8\n" + gbk + "\n2\n" + gbk + "\n10\n0\n20\n0\n0\nENDSEC\n0\nEOF\n";
+    std::string text =
+        "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n9\n$DWGCODEPAGE\n3\nansi_936\n0\nENDSEC\n"
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n0\nLAYER\n2\n" +
+        gbk +
+        "\n70\n0\n0\nENDTAB\n0\nENDSEC\n"
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n" +
+        gbk + "\n70\n0\n10\n0\n20\n0\n0\nATTDEF\n10\n0\n20\n0\n40\n1\n1\n" + gbk +
+        "\n3\nP\n2\nT\n70\n0\n0\nENDBLK\n0\nENDSEC\n"
+        "0\nSECTION\n2\nENTITIES\n0\nINSERT\n5\nA1\n8\n" +
+        gbk + "\n2\n" + gbk + "\n10\n0\n20\n0\n0\nENDSEC\n0\nEOF\n";
     auto r = openDrawingText(text);
     ASSERT_TRUE(r) << r.error;
     AcDbObjectId id;

@@ -32,12 +32,10 @@ TEST(UnitFormat, DistancesInEveryFormat) {
         int unit, prec;
         const char* text;
     } cases[] = {
-        {15.5, 1, 4, "1.5500E+01"}, {-0.00012, 1, 2, "-1.20E-04"},
-        {15.5, 2, 4, "15.5000"},    {-2.0, 2, 0, "-2"},          {-0.00001, 2, 2, "0.00"},
-        {17.5, 3, 2, "1'-5.50\""},  {6.25, 3, 2, "6.25\""},       {24, 3, 1, "2'"},
-        {17.5, 4, 2, "1'-5 1/2\""}, {0.0625, 4, 4, "1/16\""},     {-13.25, 4, 2, "-1'-1 1/4\""},
-        {36, 4, 4, "3'"},           {11.99, 4, 2, "1'"},
-        {17.5, 5, 2, "17 1/2"},     {0.75, 5, 3, "3/4"},          {3, 5, 4, "3"},
+        {15.5, 1, 4, "1.5500E+01"}, {-0.00012, 1, 2, "-1.20E-04"}, {15.5, 2, 4, "15.5000"},       {-2.0, 2, 0, "-2"},
+        {-0.00001, 2, 2, "0.00"},   {17.5, 3, 2, "1'-5.50\""},     {6.25, 3, 2, "6.25\""},        {24, 3, 1, "2'"},
+        {17.5, 4, 2, "1'-5 1/2\""}, {0.0625, 4, 4, "1/16\""},      {-13.25, 4, 2, "-1'-1 1/4\""}, {36, 4, 4, "3'"},
+        {11.99, 4, 2, "1'"},        {17.5, 5, 2, "17 1/2"},        {0.75, 5, 3, "3/4"},           {3, 5, 4, "3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.value) + " unit " + std::to_string(c.unit) + " prec " + std::to_string(c.prec));
@@ -54,8 +52,8 @@ TEST(UnitFormat, ZeroSuppressionFollowsDimzin) {
         int unit, prec;
         const char* text;
     } cases[] = {
-        {8, 2.5, 2, 4, "2.5"},      {8, 2.0, 2, 4, "2"},       {4, 0.5, 2, 3, ".500"},   {12, -0.5, 2, 3, "-.5"},
-        {1, 6, 4, 0, "0'-6\""},     {1, 12, 4, 0, "1'-0\""},   {2, 12, 4, 0, "1'"},      {3, 6, 3, 1, "6.0\""},
+        {8, 2.5, 2, 4, "2.5"},  {8, 2.0, 2, 4, "2"},     {4, 0.5, 2, 3, ".500"}, {12, -0.5, 2, 3, "-.5"},
+        {1, 6, 4, 0, "0'-6\""}, {1, 12, 4, 0, "1'-0\""}, {2, 12, 4, 0, "1'"},    {3, 6, 3, 1, "6.0\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("DIMZIN " + std::to_string(c.dimzin) + " " + c.text);
@@ -86,12 +84,23 @@ TEST(UnitFormat, AnglesInEveryFormat) {
         int unit, prec;
         const char* text;
     } cases[] = {
-        {M_PI / 2, 0, 0, "90"},         {M_PI / 2, 0, 2, "90.00"},      {-M_PI / 2, 0, 1, "270.0"},
+        {M_PI / 2, 0, 0, "90"},
+        {M_PI / 2, 0, 2, "90.00"},
+        {-M_PI / 2, 0, 1, "270.0"},
         {2 * M_PI - 1e-12, 0, 2, "0.00"},
-        {M_PI / 4 + M_PI / 720, 1, 4, "45d15'0\""}, {M_PI / 4, 1, 0, "45d"}, {M_PI / 4, 1, 2, "45d0'"},
-        {M_PI / 2, 2, 1, "100.0g"},     {1.0, 3, 4, "1.0000r"},
-        {M_PI / 4, 4, 4, "N 45d0'0\" E"}, {3 * M_PI / 4, 4, 2, "N 45d0' W"}, {5 * M_PI / 4, 4, 0, "S 45d W"},
-        {7 * M_PI / 4, 4, 0, "S 45d E"}, {0, 4, 4, "E"}, {M_PI / 2, 4, 4, "N"}, {M_PI, 4, 0, "W"}, {1.5 * M_PI, 4, 0, "S"},
+        {M_PI / 4 + M_PI / 720, 1, 4, "45d15'0\""},
+        {M_PI / 4, 1, 0, "45d"},
+        {M_PI / 4, 1, 2, "45d0'"},
+        {M_PI / 2, 2, 1, "100.0g"},
+        {1.0, 3, 4, "1.0000r"},
+        {M_PI / 4, 4, 4, "N 45d0'0\" E"},
+        {3 * M_PI / 4, 4, 2, "N 45d0' W"},
+        {5 * M_PI / 4, 4, 0, "S 45d W"},
+        {7 * M_PI / 4, 4, 0, "S 45d E"},
+        {0, 4, 4, "E"},
+        {M_PI / 2, 4, 4, "N"},
+        {M_PI, 4, 0, "W"},
+        {1.5 * M_PI, 4, 0, "S"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text));
@@ -109,10 +118,14 @@ TEST(UnitFormat, AngToFReadsBackWhatAngToSWrites) {
                 double back = -1;
                 ASSERT_EQ(acdbAngToF(text.c_str(), unit, &back), RTNORM);
                 // The text carries the angle to its precision; compare on the circle.
-                double tolerance = unit == 1 || unit == 4 ? (prec == 0 ? 0.5 : prec <= 2 ? 0.5 / 60 : prec <= 4 ? 0.5 / 3600 : 0.5 / 3600 / std::pow(10, prec - 4)) * M_PI / 180
-                                 : unit == 2 ? 0.5 * std::pow(10, -prec) * M_PI / 200
-                                 : unit == 3 ? 0.5 * std::pow(10, -prec)
-                                             : 0.5 * std::pow(10, -prec) * M_PI / 180;
+                double tolerance = unit == 1 || unit == 4 ? (prec == 0   ? 0.5
+                                                             : prec <= 2 ? 0.5 / 60
+                                                             : prec <= 4 ? 0.5 / 3600
+                                                                         : 0.5 / 3600 / std::pow(10, prec - 4)) *
+                                                                M_PI / 180
+                                   : unit == 2 ? 0.5 * std::pow(10, -prec) * M_PI / 200
+                                   : unit == 3 ? 0.5 * std::pow(10, -prec)
+                                               : 0.5 * std::pow(10, -prec) * M_PI / 180;
                 double diff = std::remainder(back - a, 2 * M_PI);
                 EXPECT_LE(std::fabs(diff), tolerance + 1e-12);
             }
@@ -147,8 +160,9 @@ TEST(UnitFormat, DisToFReadsBackWhatRToSWrites) {
 TEST(UnitFormat, DecimalDistancesRoundAsTheCLibraryDoes) {
     AcDbDatabase db;
     WorkingDatabaseScope scope(&db);
-    const double values[] = {0.125, 0.375, 2.5, 1.0005, 1234.56785, -0.0625, 1e15 + 0.5, 123456789.123456789,
-                             1.7976931348623157e308, 5e-324, 0.1 + 0.2};
+    const double values[] = {
+        0.125,  0.375,    2.5, 1.0005, 1234.56785, -0.0625, 1e15 + 0.5, 123456789.123456789, 1.7976931348623157e308,
+        5e-324, 0.1 + 0.2};
     for (double v : values)
         for (int prec = 0; prec <= 8; ++prec) {
             char expected[512];

@@ -68,8 +68,8 @@ TEST(DxfRoundTrip, EveryAsciiDrawingComesBackUnchanged) {
         // Only handles given to objects that had none may differ (early drawings).
         fs::path out = dir / f.filename();
         writeFile(out, written);
-        std::string cmd = "/usr/bin/python3 " + std::string(TABLORA_SHARED_DIR) + "/tools/dxf_same.py '" +
-                          f.string() + "' '" + out.string() + "' >/dev/null";
+        std::string cmd = "/usr/bin/python3 " + std::string(TABLORA_SHARED_DIR) + "/tools/dxf_same.py '" + f.string() +
+                          "' '" + out.string() + "' >/dev/null";
         EXPECT_EQ(std::system(cmd.c_str()), 0) << "written drawing differs: " << out;
         // And read again, it keeps those handles: a second save is identical.
         auto again = openDrawingText(written);
@@ -139,13 +139,16 @@ TEST(DxfRoundTrip, ChangedValuesAreTheOnlyDifference) {
     if (!hasPython()) GTEST_SKIP() << "python3-ezdxf is not installed";
     fs::path out = tempDir() / "changed.dxf";
     writeFile(out, written);
-    std::string cmd = "/usr/bin/python3 -c \""
-                      "import ezdxf,sys\n"
-                      "d=ezdxf.readfile(sys.argv[1])\n"
-                      "i=d.entitydb['2F4']\n"
-                      "a={x.dxf.tag:x.dxf.text for x in i.attribs}\n"
-                      "ok=i.dxf.insert.x==12.5 and i.dxf.xscale==2.0 and a['NUMBER']=='D-202 \\u017d' and a['FIRE']=='Po\\u017e\\u00e1r'\n"
-                      "sys.exit(0 if ok else 1)\" " + out.string();
+    std::string cmd =
+        "/usr/bin/python3 -c \""
+        "import ezdxf,sys\n"
+        "d=ezdxf.readfile(sys.argv[1])\n"
+        "i=d.entitydb['2F4']\n"
+        "a={x.dxf.tag:x.dxf.text for x in i.attribs}\n"
+        "ok=i.dxf.insert.x==12.5 and i.dxf.xscale==2.0 and a['NUMBER']=='D-202 \\u017d' and "
+        "a['FIRE']=='Po\\u017e\\u00e1r'\n"
+        "sys.exit(0 if ok else 1)\" " +
+        out.string();
     EXPECT_EQ(std::system(cmd.c_str()), 0) << "ezdxf reads the changed drawing as written";
 }
 
@@ -164,8 +167,10 @@ TEST(DxfRoundTrip, NewDrawingIsReadableByEzdxf) {
     if (!hasPython()) GTEST_SKIP() << "python3-ezdxf is not installed";
     fs::path out = tempDir() / "new.dxf";
     writeFile(out, text);
-    std::string cmd = "/usr/bin/python3 -c \"import ezdxf,sys; d=ezdxf.readfile(sys.argv[1]); "
-                      "sys.exit(0 if '0' in d.layers else 1)\" " + out.string() + " 2>/dev/null";
+    std::string cmd =
+        "/usr/bin/python3 -c \"import ezdxf,sys; d=ezdxf.readfile(sys.argv[1]); "
+        "sys.exit(0 if '0' in d.layers else 1)\" " +
+        out.string() + " 2>/dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 
@@ -306,8 +311,10 @@ EOF
 std::string withEol(std::string_view lf, std::string_view eol) {
     std::string out;
     for (char c : lf) {
-        if (c == '\n') out += eol;
-        else out += c;
+        if (c == '\n')
+            out += eol;
+        else
+            out += c;
     }
     return out;
 }

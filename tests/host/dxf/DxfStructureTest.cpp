@@ -18,8 +18,10 @@ namespace {
 std::string withEol(std::string_view lf, std::string_view eol) {
     std::string out;
     for (char c : lf) {
-        if (c == '\n') out += eol;
-        else out += c;
+        if (c == '\n')
+            out += eol;
+        else
+            out += c;
     }
     return out;
 }
@@ -36,7 +38,8 @@ std::string refusal(const std::string& text) {
     try {
         dxf::StructureReader reader(text);
         while (reader.nextSection())
-            for (dxf::ObjectRange o; reader.nextObject(o);) {}
+            for (dxf::ObjectRange o; reader.nextObject(o);) {
+            }
     } catch (const dxf::DxfError& e) {
         return e.what();
     }
@@ -47,14 +50,14 @@ std::string refusal(const std::string& text) {
 
 TEST(DxfStructure, SectionsAndObjectsWithTheirRangesAndLines) {
     const char* lf =
-        "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n"   // lines 1-10
-        "0\nSECTION\n2\nTABLES\n"                                      // 11-14
-        "0\nTABLE\n2\nLAYER\n5\n2\n"                                    // 15-20
-        "0\nLAYER\n2\nWalls\n70\n0\n"                                   // 21-26
-        "0\nENDTAB\n0\nENDSEC\n"                                       // 27-30
-        "0\nSECTION\n2\nENTITIES\n"                                    // 31-34
-        "0\nTEXT\n5\n2A\n1\nhello\n"                                    // 35-40
-        "0\nENDSEC\n0\nEOF\n";                                         // 41-44
+        "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n"  // lines 1-10
+        "0\nSECTION\n2\nTABLES\n"                                     // 11-14
+        "0\nTABLE\n2\nLAYER\n5\n2\n"                                  // 15-20
+        "0\nLAYER\n2\nWalls\n70\n0\n"                                 // 21-26
+        "0\nENDTAB\n0\nENDSEC\n"                                      // 27-30
+        "0\nSECTION\n2\nENTITIES\n"                                   // 31-34
+        "0\nTEXT\n5\n2A\n1\nhello\n"                                  // 35-40
+        "0\nENDSEC\n0\nEOF\n";                                        // 41-44
     for (std::string eol : {"\n", "\r\n"}) {
         SCOPED_TRACE(eol.size() == 1 ? "LF" : "CRLF");
         std::string text = withEol(lf, eol);
@@ -90,8 +93,10 @@ TEST(DxfStructure, SectionsAndObjectsWithTheirRangesAndLines) {
         std::vector<std::pair<std::size_t, std::size_t>> expectedSections{{1, 9}, {11, 29}, {31, 41}};
         EXPECT_EQ(sectionLines, expectedSections);
         ASSERT_EQ(seen.size(), 4u);
-        const Seen expected[] = {
-            {"TABLES", "TABLE", 15, 20}, {"TABLES", "LAYER", 21, 26}, {"TABLES", "ENDTAB", 27, 28}, {"ENTITIES", "TEXT", 35, 40}};
+        const Seen expected[] = {{"TABLES", "TABLE", 15, 20},
+                                 {"TABLES", "LAYER", 21, 26},
+                                 {"TABLES", "ENDTAB", 27, 28},
+                                 {"ENTITIES", "TEXT", 35, 40}};
         for (std::size_t i = 0; i < seen.size(); ++i) {
             SCOPED_TRACE(expected[i].type);
             EXPECT_EQ(seen[i].section, expected[i].section);
@@ -150,7 +155,8 @@ TEST(DxfStructure, StructuralFaultsNameTheirLine) {
         std::string text;
         const char* expected;
     } cases[] = {
-        {"0\nSECTION\n2\nENTITIES\n0\nLINE\n0\nSECTION\n2\nX\n", "line 7: SECTION inside the section that began at line 1"},
+        {"0\nSECTION\n2\nENTITIES\n0\nLINE\n0\nSECTION\n2\nX\n",
+         "line 7: SECTION inside the section that began at line 1"},
         {"0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nENDSEC\n", "line 7: ENDSEC without SECTION"},
         {"0\nSECTION\n2\nBLOCKS\n0\nEOF\n", "line 5: EOF inside the section that began at line 1"},
         {"0\nSECTION\n8\nX\n", "line 4: SECTION without its name (group code 2)"},
@@ -194,9 +200,12 @@ TEST(DxfStructure, ObjectsTileEverySectionOfTheCorpus) {
             bool inSection = false;
             for (dxf::Tag t; tok.next(t);) {
                 if (t.code != 0) continue;
-                if (t.value == "SECTION") inSection = true;
-                else if (t.value == "ENDSEC") inSection = false;
-                else groupZeros += inSection;
+                if (t.value == "SECTION")
+                    inSection = true;
+                else if (t.value == "ENDSEC")
+                    inSection = false;
+                else
+                    groupZeros += inSection;
             }
         }
         std::size_t objects = 0;

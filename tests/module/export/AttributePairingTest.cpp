@@ -1,7 +1,7 @@
 // Laying a reference's attributes over its definition's records: by position while
 // the reference follows its definition, by tag where it no longer does.
-#include "module/export/AttributeRecord.h"
 #include "module/drawing/TagText.h"
+#include "module/export/AttributeRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -38,26 +38,42 @@ TEST(AttributePairing, OverlaysTextsByPositionAndTag) {
     };
     const Case cases[] = {
         {"in step", definition({"A", "B", "C"}), {att("A", "1"), att("B", "2"), att("C", "3")}, {"1", "2", "3"}},
-        {"tags differ only in case", definition({"Width", "FIRE"}), {att("WIDTH", "90"), att("fire", "EI30")},
+        {"tags differ only in case",
+         definition({"Width", "FIRE"}),
+         {att("WIDTH", "90"), att("fire", "EI30")},
          {"90", "EI30"}},
-        {"missing last attribute shows nothing", definition({"A", "B", "C"}), {att("A", "1"), att("B", "2")},
+        {"missing last attribute shows nothing",
+         definition({"A", "B", "C"}),
+         {att("A", "1"), att("B", "2")},
          {"1", "2", ""}},
-        {"extra attribute at the end is ignored", definition({"A", "B"}),
-         {att("A", "1"), att("B", "2"), att("X", "9")}, {"1", "2"}},
+        {"extra attribute at the end is ignored",
+         definition({"A", "B"}),
+         {att("A", "1"), att("B", "2"), att("X", "9")},
+         {"1", "2"}},
         {"no attributes", definition({"A"}), {}, {""}},
-        {"attribute without text leaves the default", definition({"A", "B"}), {att("A", nullptr), att("B", "2")},
+        {"attribute without text leaves the default",
+         definition({"A", "B"}),
+         {att("A", nullptr), att("B", "2")},
          {"def A", "2"}},
         {"reordered definition pairs by tag", definition({"B", "A"}), {att("A", "1"), att("B", "2")}, {"2", "1"}},
-        {"attribute inserted in the middle", definition({"A", "B", "C"}),
-         {att("A", "1"), att("X", "9"), att("B", "2"), att("C", "3")}, {"1", "2", "3"}},
-        {"attribute of a removed definition is dropped", definition({"A", "C"}),
-         {att("A", "1"), att("B", "2"), att("C", "3")}, {"1", "3"}},
-        {"unknown tag in place of a missing one is not written under it", definition({"A", "B"}),
-         {att("A", "1"), att("Z", "9")}, {"1", ""}},
+        {"attribute inserted in the middle",
+         definition({"A", "B", "C"}),
+         {att("A", "1"), att("X", "9"), att("B", "2"), att("C", "3")},
+         {"1", "2", "3"}},
+        {"attribute of a removed definition is dropped",
+         definition({"A", "C"}),
+         {att("A", "1"), att("B", "2"), att("C", "3")},
+         {"1", "3"}},
+        {"unknown tag in place of a missing one is not written under it",
+         definition({"A", "B"}),
+         {att("A", "1"), att("Z", "9")},
+         {"1", ""}},
         // The k-th attribute of a tag goes to the k-th record of it, whatever their
         // places: import pairs the k-th column with the k-th attribute again.
-        {"duplicate tags ignoring case", definition({"NOTE", "Note", "X"}),
-         {att("X", "x"), att("note", "first"), att("NOTE", "second")}, {"first", "second", "x"}},
+        {"duplicate tags ignoring case",
+         definition({"NOTE", "Note", "X"}),
+         {att("X", "x"), att("note", "first"), att("NOTE", "second")},
+         {"first", "second", "x"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

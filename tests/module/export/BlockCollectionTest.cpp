@@ -3,8 +3,8 @@
 #include "ExportDrawingFixture.h"
 
 #include "module/ResourceStrings.h"
-#include "module/export/BlockCollection.h"
 #include "module/drawing/BlockReading.h"
+#include "module/export/BlockCollection.h"
 #include "module/ui/BlockSelectionDialog.h"
 
 namespace tabro::testing {
@@ -29,8 +29,9 @@ using BlockCollection = ExportDrawingTest;
 TEST_F(BlockCollection, OffersNamedBlocksInTableOrder) {
     BlockNameMap map;
     ASSERT_TRUE(collectBlockNames(map));
-    EXPECT_EQ(offered(map), (std::vector<Offered>{
-                                {"DOOR", true}, {"VALVE", true}, {"NORTH", false}, {"KEY", false}, {"EQUIP[1]", true}}));
+    EXPECT_EQ(
+        offered(map),
+        (std::vector<Offered>{{"DOOR", true}, {"VALVE", true}, {"NORTH", false}, {"KEY", false}, {"EQUIP[1]", true}}));
     EXPECT_EQ(boxes_.count(), 0u);
 }
 
@@ -51,8 +52,9 @@ TEST_F(BlockCollection, LayoutBlockNames) {
         const char* name;
         bool isLayout;
     } cases[] = {
-        {"*Model_Space", true}, {"*MODEL_SPACE", true}, {"*Paper_Space", true}, {"*Paper_Space0", true},
-        {"*paper_space12", true}, {"*Model_Spac", false}, {"MODEL_SPACE", false}, {"DOOR", false}, {"", false},
+        {"*Model_Space", true},  {"*MODEL_SPACE", true},   {"*Paper_Space", true},
+        {"*Paper_Space0", true}, {"*paper_space12", true}, {"*Model_Spac", false},
+        {"MODEL_SPACE", false},  {"DOOR", false},          {"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

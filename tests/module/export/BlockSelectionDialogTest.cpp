@@ -161,20 +161,23 @@ TEST(BlockSelectionDialog, ModalResultThroughPresenter) {
              d.onOK();
              return d.endResult();
          },
-         tabro::ui::IDOK, {"DOOR", "VALVE"}},
+         tabro::ui::IDOK,
+         {"DOOR", "VALVE"}},
         {"OK with nothing selected",
          [](BlockSelectionDialog& d) {
              d.onOK();
              return d.endResult();
          },
-         tabro::ui::IDOK, {}},
+         tabro::ui::IDOK,
+         {}},
         {"cancel",
          [](BlockSelectionDialog& d) {
              d.list().setSelected(0, true);
              d.onCancel();
              return d.endResult();
          },
-         tabro::ui::IDCANCEL, {}},
+         tabro::ui::IDCANCEL,
+         {}},
         {"presenter gives up", [](BlockSelectionDialog&) { return 0; }, tabro::ui::IDCANCEL, {}},
     };
     for (const Case& c : cases) {
@@ -237,8 +240,8 @@ TEST_F(BlockSelectionTexts, ResourceModuleHoldsEveryText) {
     }
     // Each format gets exactly one string from the terminal; another conversion
     // would make it print the text as it stands instead.
-    for (UINT id : {tabro::kTextTerminalHeadingAll, tabro::kTextTerminalHeadingAttributed,
-                    tabro::kTextTerminalUnknownChoice}) {
+    for (UINT id :
+         {tabro::kTextTerminalHeadingAll, tabro::kTextTerminalHeadingAttributed, tabro::kTextTerminalUnknownChoice}) {
         SCOPED_TRACE(id);
         EXPECT_TRUE(tabro::ui::isFormatWith(load(id), "s")) << load(id);
     }

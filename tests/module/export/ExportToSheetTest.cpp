@@ -4,8 +4,8 @@
 #include "ExportDrawingFixture.h"
 
 #include "module/ResourceStrings.h"
-#include "module/export/SheetWriter.h"
 #include "module/export/Export.h"
+#include "module/export/SheetWriter.h"
 #include "module/import/Import.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
@@ -14,8 +14,8 @@
 #include "platform/LiveObjects.h"
 #include "sheet/Spreadsheet.h"
 
-#include <cstdlib>
 #include <unistd.h>
+#include <cstdlib>
 
 namespace tabro::testing {
 namespace {
@@ -75,9 +75,7 @@ protected:
     }
     DispatchPtr activeSheet() const { return xl::activeSheet(app().get()); }
 
-    static DispatchPtr cellOf(IDispatch* sheet, LONG r, LONG c) {
-        return xl::cell(xl::cells(sheet).get(), r, c);
-    }
+    static DispatchPtr cellOf(IDispatch* sheet, LONG r, LONG c) { return xl::cell(xl::cells(sheet).get(), r, c); }
     static std::string value(IDispatch* sheet, LONG r, LONG c) {
         return toMultibyte(toText(xl::value(cellOf(sheet, r, c).get())));
     }
@@ -153,8 +151,8 @@ TEST_F(ExportToSheet, SheetPerBlockWithEveryReference) {
     // Default columns: name, tags, X Y Z, rotation, three scales, layer.
     EXPECT_EQ(row(door.get(), 1, 11), (Texts{text(12), "WIDTH", "FIRE", text(13), text(15), text(17), text(19),
                                              text(21), text(23), text(25), text(27)}));
-    EXPECT_EQ(row(door.get(), 3, 11), (Texts{"DOOR", "1000", "EI60", "-1200.5", "-830.25", "0", "0.00", "2",
-                                             "3", "4", "A-DOOR"}));
+    EXPECT_EQ(row(door.get(), 3, 11),
+              (Texts{"DOOR", "1000", "EI60", "-1200.5", "-830.25", "0", "0.00", "2", "3", "4", "A-DOOR"}));
     // The reference stored out of step keeps each value under its own tag.
     EXPECT_EQ(row(door.get(), 4, 3), (Texts{"DOOR", "700", "EI90"}));
     // The constant attribute is not exported by default; c's value reaches c.
@@ -170,15 +168,34 @@ TEST_F(ExportToSheet, LayoutSettings) {
         Texts firstRow;  // the reference with handle 54
     };
     const Case cases[] = {
-        {"no block name", [](ExportOptions& o) { o = propertiesOff(); o.BlockNames = false; }, {"WIDTH", "FIRE", ""},
+        {"no block name",
+         [](ExportOptions& o) {
+             o = propertiesOff();
+             o.BlockNames = false;
+         },
+         {"WIDTH", "FIRE", ""},
          {"1000", "EI60", ""}},
-        {"JTSK", [](ExportOptions& o) { o = propertiesOff(); o.XCoord = o.YCoord = o.ZCoord = o.JTSK = true; },
+        {"JTSK",
+         [](ExportOptions& o) {
+             o = propertiesOff();
+             o.XCoord = o.YCoord = o.ZCoord = o.JTSK = true;
+         },
          {text(12), "WIDTH", "FIRE", text(13), text(15), text(17)},
          {"DOOR", "1000", "EI60", "1200.5", "830.25", "0"}},
-        {"sorted tags", [](ExportOptions& o) { o = propertiesOff(); o.Sort = true; }, {text(12), "FIRE", "WIDTH"},
+        {"sorted tags",
+         [](ExportOptions& o) {
+             o = propertiesOff();
+             o.Sort = true;
+         },
+         {text(12), "FIRE", "WIDTH"},
          {"DOOR", "EI60", "1000"}},
-        {"layout of the drawing", [](ExportOptions& o) { o = propertiesOff(); o.LayoutNames = true; },
-         {text(12), "WIDTH", "FIRE", text(29)}, {"DOOR", "1000", "EI60", "Model"}},
+        {"layout of the drawing",
+         [](ExportOptions& o) {
+             o = propertiesOff();
+             o.LayoutNames = true;
+         },
+         {text(12), "WIDTH", "FIRE", text(29)},
+         {"DOOR", "1000", "EI60", "Model"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -5,8 +5,8 @@
 #include "ImportSheetFixture.h"
 
 #include "host/db/AcUnits.h"
-#include "module/import/Import.h"
 #include "module/drawing/ReferenceEditor.h"
+#include "module/import/Import.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/CellValue.h"
@@ -39,11 +39,19 @@ protected:
     // the property columns with their markers, the handle as the first cell's comment.
     void writeExportedSheet(const std::vector<std::string>& keys) {
         const ImportMarkers m = testMarkers();
-        const std::pair<const char16_t*, std::u16string> header[] = {
-            {u"Block name", {}}, {u"NUMBER", {}}, {u"WIDTH", {}}, {u"FIRE", {}},
-            {u"X", m.x}, {u"Y", m.y}, {u"Z", m.z}, {u"Rotation", m.rotation},
-            {u"Scale X", m.scaleX}, {u"Scale Y", m.scaleY}, {u"Scale Z", m.scaleZ},
-            {u"Layer", m.layer}, {u"Layout", u"#layout"}};
+        const std::pair<const char16_t*, std::u16string> header[] = {{u"Block name", {}},
+                                                                     {u"NUMBER", {}},
+                                                                     {u"WIDTH", {}},
+                                                                     {u"FIRE", {}},
+                                                                     {u"X", m.x},
+                                                                     {u"Y", m.y},
+                                                                     {u"Z", m.z},
+                                                                     {u"Rotation", m.rotation},
+                                                                     {u"Scale X", m.scaleX},
+                                                                     {u"Scale Y", m.scaleY},
+                                                                     {u"Scale Z", m.scaleZ},
+                                                                     {u"Layer", m.layer},
+                                                                     {u"Layout", u"#layout"}};
         int c = 1;
         for (const auto& [title, marker] : header) putHeader(c++, title, marker);
         int r = 2;
@@ -118,9 +126,9 @@ TEST_F(ImportCommandTest, UneditedExportedSheetChangesNothing) {
 TEST_F(ImportCommandTest, EditedSheetReachesTheDrawing) {
     writeExportedSheet({"D-1", "D-2"});
     putText(2, 2, u"D-1 edited");  // NUMBER of D-1
-    putText(2, 4, u"");             // FIRE of D-1 emptied
-    putText(3, 5, u"150");          // X of D-2
-    putText(3, 12, u"A-GLAZ");      // layer of D-2
+    putText(2, 4, u"");            // FIRE of D-1 emptied
+    putText(3, 5, u"150");         // X of D-2
+    putText(3, 12, u"A-GLAZ");     // layer of D-2
     Import(withProps(false), testMarkers());
 
     const ReferenceState d1 = stateOf(handleOf("D-1 edited"));
@@ -211,15 +219,19 @@ TEST_F(ImportCommandTest, ChangedCellIsFoundByExactNames) {
         ChangedCell change;
         bool result;
     } cases[] = {
-        {"found though not active", {3, 2, std::make_shared<const std::u16string>(sheet),
-                                     std::make_shared<const std::u16string>(book)}, true},
-        {"sheet name in other case", {3, 2, std::make_shared<const std::u16string>(upperSheet),
-                                      std::make_shared<const std::u16string>(book)}, false},
-        {"workbook gone", {3, 2, std::make_shared<const std::u16string>(sheet),
-                           std::make_shared<const std::u16string>(u"Nowhere.xlsx")}, false},
+        {"found though not active",
+         {3, 2, std::make_shared<const std::u16string>(sheet), std::make_shared<const std::u16string>(book)},
+         true},
+        {"sheet name in other case",
+         {3, 2, std::make_shared<const std::u16string>(upperSheet), std::make_shared<const std::u16string>(book)},
+         false},
+        {"workbook gone",
+         {3, 2, std::make_shared<const std::u16string>(sheet), std::make_shared<const std::u16string>(u"Nowhere.xlsx")},
+         false},
         {"no names", {3, 2, nullptr, nullptr}, false},
-        {"row 0", {3, 0, std::make_shared<const std::u16string>(sheet),
-                   std::make_shared<const std::u16string>(book)}, false},
+        {"row 0",
+         {3, 0, std::make_shared<const std::u16string>(sheet), std::make_shared<const std::u16string>(book)},
+         false},
     };
     ASSERT_NE(upperSheet, sheet);
     for (const auto& c : cases) {

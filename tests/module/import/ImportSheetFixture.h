@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace tabro::testing {
 
@@ -73,8 +73,10 @@ public:
     }
     // A text as text (see putText), anything else as it is.
     void putAsGiven(int row, int column, const platform::Variant& value) {
-        if (value.vt() == VT_BSTR) putText(row, column, value.bstrVal());
-        else put(row, column, value);
+        if (value.vt() == VT_BSTR)
+            putText(row, column, value.bstrVal());
+        else
+            put(row, column, value);
     }
     void putComment(int row, int column, const std::u16string& text) {
         (void)xl::addComment(xl::cell(cells_.get(), row, column).get(), text);

@@ -46,8 +46,8 @@ TEST_F(ReferenceEditingTest, OpenByHandleTakesHandleTextOnly) {
         {"", false},
         {"XYZ", false},
         {"0", false},
-        {"FFFFFFF", false},               // a handle the drawing does not hold
-        {"12345678901234567", false},     // longer than any handle
+        {"FFFFFFF", false},            // a handle the drawing does not hold
+        {"12345678901234567", false},  // longer than any handle
         {door + "G", false},
     };
     for (const auto& c : cases) {
@@ -85,11 +85,20 @@ TEST_F(ReferenceEditingTest, AttributesMatchByTagWithoutRegardToCase) {
         bool complete;
         std::vector<std::pair<std::string, std::string>> expected;  // tag -> text afterwards
     } cases[] = {
-        {"all three, other case", {"number", "Width", "FIRE"}, {"D-10", "910", "EI90"}, true,
+        {"all three, other case",
+         {"number", "Width", "FIRE"},
+         {"D-10", "910", "EI90"},
+         true,
          {{"NUMBER", "D-10"}, {"WIDTH", "910"}, {"FIRE", "EI90"}}},
-        {"partial: a tag the block lacks", {"NUMBER", "NO_SUCH", "fire"}, {"D-11", "x", "EI120"}, false,
+        {"partial: a tag the block lacks",
+         {"NUMBER", "NO_SUCH", "fire"},
+         {"D-11", "x", "EI120"},
+         false,
          {{"NUMBER", "D-11"}, {"WIDTH", "910"}, {"FIRE", "EI120"}}},
-        {"a second column of one tag finds no second attribute", {"WIDTH", "width"}, {"1", "2"}, false,
+        {"a second column of one tag finds no second attribute",
+         {"WIDTH", "width"},
+         {"1", "2"},
+         false,
          {{"WIDTH", "1"}}},
         {"an emptied cell clears", {"FIRE"}, {""}, true, {{"FIRE", ""}}},
         {"no pairs", {}, {}, true, {{"NUMBER", "D-11"}}},
@@ -105,7 +114,9 @@ TEST_F(ReferenceEditingTest, AttributesMatchByTagWithoutRegardToCase) {
 
 TEST_F(ReferenceEditingTest, FieldLengthIsTheValuesByteLength) {
     const std::string door = handleOf("D-1");
-    const Texts values = {"", "abc", std::string(300, 'x'), "\xC3\x9C" "ber"};
+    const Texts values = {"", "abc", std::string(300, 'x'),
+                          "\xC3\x9C"
+                          "ber"};
     for (const std::string& value : values) {
         SCOPED_TRACE(value.size());
         ASSERT_TRUE(applyAttributes(door, Texts{"WIDTH"}, Texts{value}));
@@ -162,8 +173,8 @@ TEST_F(ReferenceEditingTest, OnlyChangedTextsTouchTheAttribute) {
         ASSERT_EQ(openByHandle(door, AcDb::kForRead, entity), Acad::eOk);
         EXPECT_TRUE(writeAttributes(*AcDbBlockReference::cast(entity.get()), Texts{"WIDTH", "FIRE"},
                                     Texts{text, "EI60"}, 0, &result));
-        EXPECT_FALSE(writeAttributes(*AcDbBlockReference::cast(entity.get()), Texts{"FIRE"}, Texts{"a\nb"}, 0,
-                                     &result));
+        EXPECT_FALSE(
+            writeAttributes(*AcDbBlockReference::cast(entity.get()), Texts{"FIRE"}, Texts{"a\nb"}, 0, &result));
     }
     EXPECT_EQ(attributeOf(stateOf(door), "WIDTH").fieldLength, lengthBefore);
     EXPECT_EQ(result.refused, (std::vector<std::size_t>{0}));
@@ -208,12 +219,15 @@ TEST_F(ReferenceEditingTest, PropertyStepsPlaceAttributesAgain) {
         bool (*step)(const std::string&);
         AcGePoint3d number, width;  // NUMBER's definition is at (0, 10), WIDTH's at (0, 0)
     } cases[] = {
-        {"move", [](const std::string& h) { return applyPosition(h, AcGePoint3d(50, 60, 5)); },
-         {50, 70, 5}, {50, 60, 5}},
-        {"scale", [](const std::string& h) { return applyScale(h, AcGeScale3d(2, 3, 1)); },
-         {50, 90, 5}, {50, 60, 5}},
-        {"rotate", [](const std::string& h) { return applyRotation(h, std::numbers::pi / 2); },
-         {20, 60, 5}, {50, 60, 5}},
+        {"move",
+         [](const std::string& h) { return applyPosition(h, AcGePoint3d(50, 60, 5)); },
+         {50, 70, 5},
+         {50, 60, 5}},
+        {"scale", [](const std::string& h) { return applyScale(h, AcGeScale3d(2, 3, 1)); }, {50, 90, 5}, {50, 60, 5}},
+        {"rotate",
+         [](const std::string& h) { return applyRotation(h, std::numbers::pi / 2); },
+         {20, 60, 5},
+         {50, 60, 5}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -4,9 +4,9 @@
 
 #include "host/db/AcUnits.h"
 #include "module/ResourceStrings.h"
+#include "module/drawing/ReferenceEditor.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
-#include "module/drawing/ReferenceEditor.h"
 #include "module/spreadsheet/CellValue.h"
 
 #include <cmath>
@@ -106,7 +106,9 @@ TEST_F(RowApplierTest, EditedCellsChangeOnlyTheirProperty) {
         {"layer", [](ImportRow& r) { r.layer = "A-GLAZ"; },
          [](const ReferenceState&, const ReferenceState& a) { EXPECT_EQ(a.layer, "A-GLAZ"); }},
         {"attribute", [](ImportRow& r) { r.values[1] = "1300"; },
-         [](const ReferenceState&, const ReferenceState& a) { EXPECT_EQ(ImportDrawingTest::textOf(a, "WIDTH"), "1300"); }},
+         [](const ReferenceState&, const ReferenceState& a) {
+             EXPECT_EQ(ImportDrawingTest::textOf(a, "WIDTH"), "1300");
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -146,9 +148,21 @@ TEST_F(RowApplierTest, MissingColumnsAndUnusableValuesLeavePropertiesAlone) {
         void (*edit)(ImportRow&);
     } cases[] = {
         {"no layer column", [](ImportRow& r) { r.layer.reset(); }},
-        {"no rotation column", [](ImportRow& r) { r.hasRotation = false; r.rotation = 0; }},
-        {"x cell unreadable", [](ImportRow& r) { r.hasCoordinate[0] = false; r.position[0] = 1; }},
-        {"scale x cell unreadable", [](ImportRow& r) { r.hasScale[0] = false; r.scale[0] = 7; }},
+        {"no rotation column",
+         [](ImportRow& r) {
+             r.hasRotation = false;
+             r.rotation = 0;
+         }},
+        {"x cell unreadable",
+         [](ImportRow& r) {
+             r.hasCoordinate[0] = false;
+             r.position[0] = 1;
+         }},
+        {"scale x cell unreadable",
+         [](ImportRow& r) {
+             r.hasScale[0] = false;
+             r.scale[0] = 7;
+         }},
         {"x not a number", [](ImportRow& r) { r.position[0] = std::nan(""); }},
         {"y infinite", [](ImportRow& r) { r.position[1] = INFINITY; }},
         {"zero scale", [](ImportRow& r) { r.scale[2] = 0; }},

@@ -134,7 +134,9 @@ TEST_F(SheetReaderTest, CellsBecomeTextsForAttributes) {
         {"empty cell clears", Variant(), true, ""},
         {"number", Variant::r8(12.5), true, "12.5"},
         {"error value: left out", kDivisionByZero, false, ""},
-        {"non-ASCII", Variant::bstr(u"Stra\u00dfe \u00dc"), true, "Stra\xC3\x9F" "e \xC3\x9C"},
+        {"non-ASCII", Variant::bstr(u"Stra\u00dfe \u00dc"), true,
+         "Stra\xC3\x9F"
+         "e \xC3\x9C"},
     };
     int r = 2;
     for (const auto& c : cases) {
@@ -268,7 +270,9 @@ TEST_F(SheetReaderTest, MarkersExactAndScaleSlotsInStandingOrder) {
 // against row 1; the bold prompt row under a header is no header; a header whose
 // first cell carries a marker is no data row.
 TEST_F(SheetReaderTest, EachBlockIsReadUnderItsOwnHeader) {
-    auto bold = [&](int r) { xl::setBold(xl::font(xl::entireRow(xl::cell(cells_.get(), r, 1).get()).get()).get(), true); };
+    auto bold = [&](int r) {
+        xl::setBold(xl::font(xl::entireRow(xl::cell(cells_.get(), r, 1).get()).get()).get(), true);
+    };
     putHeader(1, u"A");
     putHeader(2, u"B");
     putHeader(3, u"X", u"#x");

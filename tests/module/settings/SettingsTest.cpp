@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,7 +19,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tabro::Settings;
@@ -57,8 +57,10 @@ protected:
     void TearDown() override {
         platform::clearRegistryFaults();
         EXPECT_EQ(platform::openRegistryKeyCount(), openAtStart_) << "a registry key was left open";
-        if (oldHome_) ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
-        else ::unsetenv("CADHOST_HOME");
+        if (oldHome_)
+            ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
+        else
+            ::unsetenv("CADHOST_HOME");
         std::error_code ec;
         fs::remove_all(home_, ec);
     }
@@ -247,10 +249,10 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
     // n-th hive write is the n-th rename.
     struct Case {
         const char* name;
-        bool failClose;             // else the hive write after `skip` others fails
+        bool failClose;  // else the hive write after `skip` others fails
         int skip;
-        const char* lastWritten;    // null: nothing under Export
-        const char* firstMissing;   // null: nothing missing
+        const char* lastWritten;   // null: nothing under Export
+        const char* firstMissing;  // null: nothing missing
         bool importKeyMade;
         bool importWritten;
     };
@@ -320,10 +322,18 @@ TEST_F(SettingsFileTest, EntriesReadAsAtoiReadsThem) {
         int value;  // what `out` holds afterwards; it starts at 77
     };
     const Case cases[] = {
-        {"Blanks", true, 12},       {"Empty", false, 77},     {"Letter", true, 0},
-        {"Negative", true, -7},     {"Plus", true, 3},        {"Huge", true, INT_MAX},
-        {"HugeNegative", true, INT_MIN}, {"Max", true, INT_MAX}, {"Min", true, INT_MIN},
-        {"JustOver", true, INT_MAX}, {"SignOnly", true, 0},   {"Quoted", true, 5},
+        {"Blanks", true, 12},
+        {"Empty", false, 77},
+        {"Letter", true, 0},
+        {"Negative", true, -7},
+        {"Plus", true, 3},
+        {"Huge", true, INT_MAX},
+        {"HugeNegative", true, INT_MIN},
+        {"Max", true, INT_MAX},
+        {"Min", true, INT_MIN},
+        {"JustOver", true, INT_MAX},
+        {"SignOnly", true, 0},
+        {"Quoted", true, 5},
         {"Absent", false, 77},
     };
     for (const Case& c : cases) {

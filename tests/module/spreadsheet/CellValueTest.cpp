@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <clocale>
 #include <cstdlib>
-#include <locale.h>
 #include <optional>
 #include <string>
 
@@ -25,8 +25,10 @@ public:
         ::setenv("LC_ALL", name, 1);
     }
     ~UserLocale() {
-        if (old_) ::setenv("LC_ALL", old_->c_str(), 1);
-        else ::unsetenv("LC_ALL");
+        if (old_)
+            ::setenv("LC_ALL", old_->c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
     }
 
 private:
@@ -160,7 +162,8 @@ TEST(CellValueTest, CodePageRoundTrip) {
     std::string saved = std::setlocale(LC_CTYPE, nullptr);
     if (!std::setlocale(LC_CTYPE, "C.UTF-8") && !std::setlocale(LC_CTYPE, "en_US.UTF-8"))
         GTEST_SKIP() << "no UTF-8 locale";
-    const std::u16string texts[] = {u"", u"Block A", u"\u010Cerpadlo \u00E9t\u00E9", u"\U0001F600", std::u16string(u"a\0b", 3)};
+    const std::u16string texts[] = {u"", u"Block A", u"\u010Cerpadlo \u00E9t\u00E9", u"\U0001F600",
+                                    std::u16string(u"a\0b", 3)};
     for (const std::u16string& t : texts) {
         SCOPED_TRACE(std::string(t.begin(), t.end()));
         std::string mb = tabro::toMultibyte(t);
@@ -176,8 +179,11 @@ TEST(CellValueTest, SameTextIsExact) {
         bool same;
     };
     const Case cases[] = {
-        {u"X", u"X", true},     {u"X", u"x", false},     {u"Pos", u"Pos ", false},
-        {u"", u"", true},       {u"e\u0301", u"\u00E9", false},
+        {u"X", u"X", true},
+        {u"X", u"x", false},
+        {u"Pos", u"Pos ", false},
+        {u"", u"", true},
+        {u"e\u0301", u"\u00E9", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.a.begin(), c.a.end()));

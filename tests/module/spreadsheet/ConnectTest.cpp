@@ -165,8 +165,16 @@ TEST_F(ConnectTest, BlockSheetIsNamedOnlyWhenNoSheetHasTheName) {
         {"free name", u"Sheet1", "Pump", u"Pump", false},
         {"taken in another case", u"PUMP", "pump", u"Sheet1", false},
         {"the name the new sheet was given", u"Other", "sheet1", u"Sheet1", false},
-        {"accented letters in another case", u"\u010CERPADLO", "\xC4\x8D" "erpadlo", u"Sheet1", true},
-        {"accented free name", u"Sheet1", "\xC4\x8D" "erpadlo", u"\u010D" u"erpadlo", true},
+        {"accented letters in another case", u"\u010CERPADLO",
+         "\xC4\x8D"
+         "erpadlo",
+         u"Sheet1", true},
+        {"accented free name", u"Sheet1",
+         "\xC4\x8D"
+         "erpadlo",
+         u"\u010D"
+         u"erpadlo",
+         true},
     };
     DispatchPtr app = start();
     for (const Case& c : cases) {

@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace tabro::testing {
 
@@ -62,7 +62,8 @@ protected:
     static DispatchPtr addWorkbook() {
         DispatchPtr books = object(running().get(), sheet::dispid::Workbooks);
         return DispatchPtr(
-            platform::invoke(books.get(), sheet::dispid::Add, DISPATCH_METHOD, {platform::Variant::missing()}).pdispVal());
+            platform::invoke(books.get(), sheet::dispid::Add, DISPATCH_METHOD, {platform::Variant::missing()})
+                .pdispVal());
     }
 
 private:
