@@ -127,7 +127,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
         }
         Clock::time_point wakeAt = isBounded ? deadline : Clock::time_point::max();
         if (queue) {
-            if (queue->hasReady()) return WAIT_OBJECT_0 + count;
+            if (queue->hasReady() || queue->hasMessages()) return WAIT_OBJECT_0 + count;
             if (auto untilTimer = queue->untilNextTimer()) wakeAt = std::min(wakeAt, Clock::now() + *untilTimer);
         }
         if (isBounded && Clock::now() >= deadline) return WAIT_TIMEOUT;

@@ -16,8 +16,9 @@ constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
-// Wake masks of MsgWaitForMultipleObjects: any of them means "a posted task or a
-// due timer in the calling thread's queue wakes the wait".
+// Wake masks of MsgWaitForMultipleObjects: any of them means "a posted task, a
+// thread message, a quit request or a due timer in the calling thread's queue wakes
+// the wait".
 constexpr DWORD QS_TIMER = 0x0010;
 constexpr DWORD QS_POSTMESSAGE = 0x0008;
 constexpr DWORD QS_ALLPOSTMESSAGE = 0x0100;
@@ -35,8 +36,10 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD ms);
 // Any-of (WAIT_OBJECT_0 + index of the first signalled) or all-of (WAIT_OBJECT_0).
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
 // As WaitForMultipleObjects, and also returns WAIT_OBJECT_0 + count when wakeMask is
-// not 0 and the calling thread's message queue has a posted task or a due timer.
-// Nothing is pumped: the caller pumps its queue afterwards.
+// not 0 and the calling thread's message queue has a posted task, a thread message
+// (PostThreadMessageA, PostQuitMessage) or a due timer. Nothing is pumped: the
+// caller pumps or peeks its queue afterwards. The wake is level-triggered: what was
+// only looked at with PM_NOREMOVE wakes the next wait too.
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms, DWORD wakeMask);
 
 namespace platform {

@@ -105,7 +105,11 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 constexpr DWORD ERROR_DLL_INIT_FAILED = 1114;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 constexpr DWORD ERROR_BADDB = 1009;
 constexpr DWORD ERROR_BADKEY = 1010;
 constexpr DWORD ERROR_CANTOPEN = 1011;
@@ -114,6 +118,10 @@ constexpr DWORD ERROR_CANTWRITE = 1013;
 
 using UINT_PTR = std::uintptr_t;
 using LONG_PTR = std::intptr_t;
+// Message parameters and results are pointer-sized, as on the 64-bit platform.
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
 // Opaque handles. A window handle only identifies an owner here; module handles are
 // what the module loader hands out.
 using HWND = struct HWND__*;
