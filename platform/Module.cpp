@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -23,6 +24,7 @@ struct LoadedModule {
     void* library = nullptr;  // the dlopen handle
     std::string path;         // canonical full path
     int references = 0;
+    bool isAttached = false;  // DllMain(DLL_PROCESS_ATTACH) has run (or there is none)
 };
 
 // The loader lock. Recursive because a module's DllMain loads its companions.
@@ -78,9 +80,14 @@ std::size_t fittingPrefix(const std::string& text, std::size_t limit) {
     return used;
 }
 
-}  // namespace
+// Drops the record and unmaps the library.
+void unload(LoadedModule* module) {
+    void* library = module->library;
+    loadedModules().erase(module->path);
+    ::dlclose(library);
+}
 
-HMODULE LoadLibraryA(const char* path) {
+HMODULE load(const char* path, bool shouldAttach) {
     if (!path || !*path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -92,32 +99,105 @@ HMODULE LoadLibraryA(const char* path) {
         return nullptr;
     }
     auto& modules = loadedModules();
+    LoadedModule* module = nullptr;
     if (auto it = modules.find(resolved); it != modules.end()) {
-        ++it->second->references;
-        return handleOf(it->second.get());
+        module = it->second.get();
+        ++module->references;
+    } else {
+        void* library = ::dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            // The file is there (realpath found it), so the loader could not use it.
+            SetLastError(ERROR_BAD_EXE_FORMAT);
+            return nullptr;
+        }
+        auto record = std::make_unique<LoadedModule>();
+        record->library = library;
+        record->path = resolved;
+        record->references = 1;
+        module = record.get();
+        modules.emplace(resolved, std::move(record));
     }
-    void* library = ::dlopen(resolved, RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        // The file is there (realpath found it), so the loader could not use it.
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return nullptr;
-    }
-    auto module = std::make_unique<LoadedModule>();
-    module->library = library;
-    module->path = resolved;
-    module->references = 1;
-    LoadedModule* raw = module.get();
-    modules.emplace(resolved, std::move(module));
-    if (DllMainFunction dllMain = dllMainOf(library)) {
-        if (!dllMain(handleOf(raw), DLL_PROCESS_ATTACH, nullptr)) {
-            // A refused attach gets no detach, as on the platform.
-            modules.erase(resolved);
-            ::dlclose(library);
+    if (shouldAttach && !module->isAttached) {
+        if (DllMainFunction dllMain = dllMainOf(module->library);
+            dllMain && !dllMain(handleOf(module), DLL_PROCESS_ATTACH, nullptr)) {
+            // A refused attach gets no detach, as on the platform; a library mapped
+            // before as data stays mapped for those references.
+            if (--module->references == 0) unload(module);
             SetLastError(ERROR_DLL_INIT_FAILED);
             return nullptr;
         }
+        module->isAttached = true;
     }
-    return handleOf(raw);
+    return handleOf(module);
+}
+
+// The resource table a module exports, or null.
+const ResourceTable* resourceTableOf(HMODULE module) {
+    auto tableFunction = reinterpret_cast<ResourceTableFunction>(GetProcAddress(module, RESOURCE_TABLE_EXPORT));
+    return tableFunction ? tableFunction() : nullptr;
+}
+
+// The data resources of a table; empty for a table from before version 2.
+std::pair<const ResourceData*, std::size_t> dataResourcesOf(const ResourceTable* table) {
+    if (!table || table->version < 2 || table->tableSize < offsetof(ResourceTable, dataCount) + sizeof(std::size_t) ||
+        !table->data)
+        return {nullptr, 0};
+    return {table->data, table->dataCount};
+}
+
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+bool sameTypeName(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b)
+        if (asciiUpper(*a) != asciiUpper(*b)) return false;
+    return *a == *b;
+}
+
+// "#123" as 123; no value for anything else (a name that is no number).
+std::optional<unsigned> numberedName(const char* name) {
+    if (name[0] != '#' || !name[1]) return std::nullopt;
+    unsigned long long value = 0;
+    for (const char* p = name + 1; *p; ++p) {
+        if (*p < '0' || *p > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+        if (value > 0xFFFFFFFFull) return std::nullopt;
+    }
+    return static_cast<unsigned>(value);
+}
+
+bool typeMatches(const ResourceData& entry, const char* type) {
+    if (!entry.type) return false;
+    if (IS_INTRESOURCE(type)) {
+        auto number = numberedName(entry.type);
+        return number && *number == static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(type));
+    }
+    return sameTypeName(entry.type, type);
+}
+
+// The entry a resource handle names, when it is one of this module's.
+const ResourceData* resourceEntry(HMODULE module, HRSRC resource) {
+    if (!module || !resource) return nullptr;
+    auto [data, count] = dataResourcesOf(resourceTableOf(module));
+    auto address = reinterpret_cast<std::uintptr_t>(resource);
+    auto first = reinterpret_cast<std::uintptr_t>(data);
+    if (!data || address < first || address >= first + count * sizeof(ResourceData)) return nullptr;
+    if ((address - first) % sizeof(ResourceData) != 0) return nullptr;
+    return data + (address - first) / sizeof(ResourceData);
+}
+
+// The bytes an empty resource hands out, so that its LoadResource is not null.
+const unsigned char kNoBytes[1] = {0};
+
+}  // namespace
+
+HMODULE LoadLibraryA(const char* path) { return load(path, true); }
+
+HMODULE LoadLibraryExA(const char* path, HANDLE file, DWORD flags) {
+    if (file) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return load(path, (flags & LOAD_LIBRARY_AS_DATAFILE) == 0);
 }
 
 BOOL FreeLibrary(HMODULE handle) {
@@ -128,11 +208,9 @@ BOOL FreeLibrary(HMODULE handle) {
         return 0;
     }
     if (--module->references > 0) return 1;
-    void* library = module->library;
-    std::string path = module->path;
-    if (DllMainFunction dllMain = dllMainOf(library)) dllMain(handle, DLL_PROCESS_DETACH, nullptr);
-    loadedModules().erase(path);
-    ::dlclose(library);
+    if (module->isAttached)
+        if (DllMainFunction dllMain = dllMainOf(module->library)) dllMain(handle, DLL_PROCESS_DETACH, nullptr);
+    unload(module);
     return 1;
 }
 
@@ -188,7 +266,74 @@ int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int size) {
     return static_cast<int>(n);
 }
 
+HRSRC FindResourceA(HMODULE module, const char* name, const char* type) {
+    if (!name || !type) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!module) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return nullptr;
+    }
+    {
+        std::lock_guard lock(loaderMutex());
+        if (!findModule(module)) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+    }
+    const ResourceTable* table = resourceTableOf(module);
+    auto [data, count] = dataResourcesOf(table);
+    if (!data) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return nullptr;
+    }
+    std::optional<unsigned> id =
+        IS_INTRESOURCE(name) ? static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(name)) : numberedName(name);
+    bool isTypeKnown = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const ResourceData& entry = data[i];
+        if (!typeMatches(entry, type)) continue;
+        isTypeKnown = true;
+        // An entry claiming bytes it does not point to is no resource.
+        if (id && entry.id == *id && (entry.bytes || entry.size == 0))
+            return reinterpret_cast<HRSRC>(const_cast<ResourceData*>(&entry));
+    }
+    SetLastError(isTypeKnown ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+}
+
+HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
+    const ResourceData* entry = resourceEntry(module, resource);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return const_cast<unsigned char*>(entry->size ? entry->bytes : kNoBytes);
+}
+
+void* LockResource(HGLOBAL data) { return data; }
+
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
+    const ResourceData* entry = resourceEntry(module, resource);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return static_cast<DWORD>(entry->size);
+}
+
 namespace platform {
+
+std::optional<std::string_view> findResourceData(HMODULE module, const char* type, unsigned id) {
+    char name[16];
+    std::snprintf(name, sizeof name, "#%u", id);
+    HRSRC resource = FindResourceA(module, name, type);
+    if (!resource) return std::nullopt;
+    const void* bytes = LockResource(LoadResource(module, resource));
+    if (!bytes) return std::nullopt;
+    return std::string_view(static_cast<const char*>(bytes), SizeofResource(module, resource));
+}
 
 std::string moduleFileName(HMODULE handle) {
     if (!handle) return programPath();
@@ -198,9 +343,7 @@ std::string moduleFileName(HMODULE handle) {
 }
 
 std::optional<std::string> loadResourceString(HINSTANCE instance, UINT id) {
-    auto tableFunction = reinterpret_cast<ResourceTableFunction>(GetProcAddress(instance, RESOURCE_TABLE_EXPORT));
-    if (!tableFunction) return std::nullopt;
-    const ResourceTable* table = tableFunction();
+    const ResourceTable* table = resourceTableOf(instance);
     // A table from a build that does not know the strings fields is no string table.
     if (!table || table->tableSize < offsetof(ResourceTable, stringCount) + sizeof(std::size_t)) return std::nullopt;
     for (std::size_t i = 0; i < table->stringCount; ++i) {

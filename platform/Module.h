@@ -1,12 +1,15 @@
 // Shared-library loading with the platform's module calls: load, find a symbol, the
-// module's own path, and string resources of a loaded resource module. Paths use "/"
-// as separator on this platform.
+// module's own path, and the string and data resources of a loaded module that
+// exports a resource table (platform/Resources.h). Paths use "/" as separator on
+// this platform.
 #pragma once
 
 #include "platform/WinTypes.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Notification reasons passed to a module's DllMain.
 constexpr DWORD DLL_PROCESS_DETACH = 0;
@@ -16,7 +19,12 @@ constexpr DWORD DLL_THREAD_DETACH = 3;
 
 constexpr DWORD MAX_PATH = 260;
 
+// LoadLibraryExA: map the library for its resources only, without running DllMain.
+constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
+
 using FARPROC = void (*)();
+using HRSRC = struct HRSRC__*;
+using HGLOBAL = void*;
 // The optional mapping entry a module may export as "DllMain" (C linkage).
 using DllMainFunction = BOOL (*)(HINSTANCE instance, DWORD reason, void* reserved);
 
@@ -30,7 +38,14 @@ using DllMainFunction = BOOL (*)(HINSTANCE instance, DWORD reason, void* reserve
 //   ERROR_DLL_INIT_FAILED    its DllMain answered FALSE (it is unmapped again)
 HMODULE LoadLibraryA(const char* path);
 
-// Drops one reference; the last one calls DllMain(DLL_PROCESS_DETACH) and unmaps.
+// As LoadLibraryA. With LOAD_LIBRARY_AS_DATAFILE a library not loaded yet is mapped
+// without calling its DllMain (a later LoadLibraryA of it then attaches it); one
+// that is loaded already just gains a reference. `file` must be null; other flags
+// are accepted and ignored.
+HMODULE LoadLibraryExA(const char* path, HANDLE file, DWORD flags);
+
+// Drops one reference; the last one calls DllMain(DLL_PROCESS_DETACH) (when it was
+// attached) and unmaps.
 // FALSE with ERROR_INVALID_HANDLE for a handle this call did not give out.
 BOOL FreeLibrary(HMODULE module);
 
@@ -51,7 +66,40 @@ DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 // `buffer`/`size` are unusable (ERROR_INVALID_PARAMETER).
 int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int size);
 
+// A resource name or type given by number, as the platform's macro makes it: the
+// number in the low word of a pointer no string can have.
+inline char* MAKEINTRESOURCEA(WORD id) { return reinterpret_cast<char*>(static_cast<std::uintptr_t>(id)); }
+inline bool IS_INTRESOURCE(const void* name) { return (reinterpret_cast<std::uintptr_t>(name) >> 16) == 0; }
+
+// The data resource `name` of type `type` in a loaded module. name is
+// MAKEINTRESOURCEA(n) or "#n" (decimal); type a name such as "TYPELIB" (compared
+// without regard to ASCII case), or a number, which matches the type "#n". Null on
+// failure, with GetLastError():
+//   ERROR_INVALID_HANDLE           unknown module handle
+//   ERROR_INVALID_PARAMETER        null name or type
+//   ERROR_RESOURCE_DATA_NOT_FOUND  the module has no resource table, or one from
+//                                  before data resources (version 1); the program
+//                                  itself (null handle) has none
+//   ERROR_RESOURCE_TYPE_NOT_FOUND  no resource of that type
+//   ERROR_RESOURCE_NAME_NOT_FOUND  that type, but no resource of that name (a name
+//                                  that is no number names none)
+// The handle stays valid while the module is loaded.
+HRSRC FindResourceA(HMODULE module, const char* name, const char* type);
+// The resource's bytes (never null for a resource FindResourceA gave for this module,
+// even an empty one); null with ERROR_INVALID_HANDLE for anything else.
+HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+// The first byte of what LoadResource gave; resources need no unlocking.
+void* LockResource(HGLOBAL data);
+// The resource's size in bytes; 0 with ERROR_INVALID_HANDLE for a handle that is
+// not a resource of this module.
+DWORD SizeofResource(HMODULE module, HRSRC resource);
+
 namespace platform {
+
+// The bytes of data resource `id` of `type` in a loaded module; no value when the
+// module has none (for any of FindResourceA's reasons). The view lives as long as
+// the module stays loaded.
+std::optional<std::string_view> findResourceData(HMODULE module, const char* type, unsigned id);
 
 // The whole string resource, converted to the multibyte code set; no value when the
 // module has no such string.
