@@ -28,9 +28,32 @@ bool Formula::isAnchor() const {
 
 Sheet::~Sheet() = default;
 
+std::size_t Sheet::rowSlot(std::int32_t row) const {
+    // Row numbers ascend from 1, so row r stands at index r - 1 or before: exactly
+    // there in a sheet filled from the top, and exactly as far from the end as from
+    // the last row when the gaps are all above it (one gap between two tables finds
+    // every row one way or the other). Only other sheets need a search.
+    const std::size_t n = rows_.size();
+    if (row >= 1 && static_cast<std::size_t>(row) <= n && rows_[row - 1].row == row) return row - 1;
+    if (n == 0 || rows_.back().row < row) return n;
+    const auto fromEnd = static_cast<std::uint64_t>(rows_.back().row - row);
+    if (fromEnd < n && rows_[n - 1 - fromEnd].row == row) return n - 1 - fromEnd;
+    const std::size_t limit = std::min<std::size_t>(n, static_cast<std::size_t>(std::max(row, 1)));
+    auto it = std::lower_bound(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(limit), row,
+                               [](const RowCells& r, std::int32_t number) { return r.row < number; });
+    return static_cast<std::size_t>(it - rows_.begin());
+}
+
+const Sheet::Row* Sheet::findRow(std::int32_t row) const {
+    if (row < 1) return nullptr;
+    const std::size_t i = rowSlot(row);
+    return i < rows_.size() && rows_[i].row == row ? &rows_[i].cells : nullptr;
+}
+
 const Cell* Sheet::find(std::int32_t row, std::int32_t column) const {
-    if (row < 1 || static_cast<std::size_t>(row) > rows_.size()) return nullptr;
-    const Row& r = rows_[row - 1];
+    const Row* found = findRow(row);
+    if (!found) return nullptr;
+    const Row& r = *found;
     auto it =
         std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
     return it != r.end() && it->column == column ? &*it : nullptr;
@@ -45,8 +68,10 @@ std::uint32_t Sheet::styleAt(std::int32_t row, std::int32_t column) const {
 }
 
 Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
-    if (static_cast<std::size_t>(row) > rows_.size()) rows_.resize(row);
-    Row& r = rows_[row - 1];
+    const std::size_t slot = rowSlot(row);
+    if (slot == rows_.size() || rows_[slot].row != row)
+        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(slot), RowCells{row, {}});
+    Row& r = rows_[slot].cells;
     if (r.empty() || r.back().column < column) {
         std::uint32_t style = styleAt(row, column);
         r.emplace_back();
@@ -223,9 +248,9 @@ void Sheet::restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, st
         }
     }
     if (isWholeColumns || isWholeRows) {
-        std::int32_t last = std::min<std::int32_t>(bottom, static_cast<std::int32_t>(rows_.size()));
-        for (std::int32_t r = top; r <= last; ++r)
-            for (Cell& c : rows_[r - 1])
+        for (auto it = rows_.begin() + static_cast<std::ptrdiff_t>(rowSlot(top));
+             it != rows_.end() && it->row <= bottom; ++it)
+            for (Cell& c : it->cells)
                 if (c.column >= left && c.column <= right) c.style = change(c.style);
         return;
     }
@@ -255,15 +280,15 @@ void Sheet::autoFit(std::int32_t firstColumn, std::int32_t lastColumn) {
 }
 
 std::int32_t Sheet::maxRow() const {
-    for (std::size_t r = rows_.size(); r > 0; --r)
-        if (!rows_[r - 1].empty()) return static_cast<std::int32_t>(r);
+    for (auto it = rows_.rbegin(); it != rows_.rend(); ++it)
+        if (!it->cells.empty()) return it->row;
     return 0;
 }
 
 std::int32_t Sheet::maxColumn() const {
     std::int32_t m = 0;
-    for (const Row& r : rows_)
-        if (!r.empty()) m = std::max<std::int32_t>(m, r.back().column);
+    for (const RowCells& r : rows_)
+        if (!r.cells.empty()) m = std::max<std::int32_t>(m, r.cells.back().column);
     return m;
 }
 
@@ -280,11 +305,10 @@ void Sheet::usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom
         l = std::min(l, column);
         r = std::max(r, column);
     };
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].empty()) continue;
-        const auto row = static_cast<std::int32_t>(i + 1);
-        take(row, rows_[i].front().column);
-        take(row, rows_[i].back().column);
+    for (const RowCells& r : rows_) {
+        if (r.cells.empty()) continue;
+        take(r.row, r.cells.front().column);
+        take(r.row, r.cells.back().column);
     }
     for (const auto& [k, comment] : comments_)
         take(static_cast<std::int32_t>(k >> 16), static_cast<std::int32_t>(k & 0xFFFF));
@@ -307,14 +331,14 @@ void Sheet::setCommentForLoad(std::int32_t row, std::int32_t column, Comment com
 }
 
 void Sheet::markUsedTexts(std::uint32_t firstAdded, std::vector<bool>& used) const {
-    for (const Row& r : rows_)
-        for (const Cell& c : r)
+    for (const RowCells& r : rows_)
+        for (const Cell& c : r.cells)
             if (c.kind == CellKind::Text && c.text >= firstAdded) used[c.text - firstAdded] = true;
 }
 
 void Sheet::renumberTexts(std::uint32_t firstAdded, const std::vector<std::uint32_t>& indexOf) {
-    for (Row& r : rows_)
-        for (Cell& c : r)
+    for (RowCells& r : rows_)
+        for (Cell& c : r.cells)
             if (c.kind == CellKind::Text && c.text >= firstAdded) c.text = indexOf[c.text - firstAdded];
 }
 
@@ -332,9 +356,23 @@ void Sheet::swapContent(Sheet& other) {
 
 void Sheet::finishLoad() {
     widths_.clear();
-    for (std::size_t r = 0; r < rows_.size(); ++r)
-        for (const Cell& c : rows_[r]) countWidth(c.column, c, 1);
+    for (const RowCells& r : rows_)
+        for (const Cell& c : r.cells) countWidth(c.column, c, 1);
     cellsChanged_ = commentsChanged_ = false;
+}
+
+std::uint64_t Sheet::footprintBytes() const {
+    // Hash map entries cost about a node and a bucket each beyond their values.
+    constexpr std::uint64_t kMapEntry = 48;
+    std::uint64_t bytes = rows_.capacity() * sizeof(RowCells) + columns_.capacity() * sizeof(LineFormat) +
+                          widths_.capacity() * sizeof(WidthCount);
+    for (const RowCells& r : rows_) bytes += r.cells.capacity() * sizeof(Cell);
+    for (const WidthCount& w : widths_) bytes += w.counts.capacity() * sizeof(std::uint32_t);
+    for (const auto& [k, f] : formulas_) bytes += kMapEntry + sizeof(Formula) + f.text.capacity();
+    for (const auto& [k, c] : comments_)
+        bytes += kMapEntry + sizeof(Comment) + 2 * (c.text.capacity() + c.author.capacity());
+    bytes += rowFormats_.size() * (kMapEntry + sizeof(LineFormat));
+    return bytes;
 }
 
 }  // namespace sheet

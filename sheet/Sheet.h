@@ -1,6 +1,7 @@
 // One worksheet's content: cells kept row by row in column order (16 bytes a cell),
-// comments, row and column formats, and what AutoFit needs to size a column without
-// looking at its cells again. Not thread-safe: the application's lock guards it.
+// only the rows that hold cells; comments, row and column formats, and what AutoFit
+// needs to size a column without looking at its cells again. Not thread-safe: the
+// application's lock guards it.
 #pragma once
 
 #include <cstdint>
@@ -110,9 +111,19 @@ public:
     const std::vector<LineFormat>& columnFormats() const noexcept { return columns_; }
     const std::unordered_map<std::int32_t, LineFormat>& rowFormats() const noexcept { return rowFormats_; }
 
-    // Cells for the writer and the reload comparison: every row that holds cells.
+    // Cells for the writer and the reload comparison: every row that holds cells, in
+    // row order. Memory follows the rows present, not the highest row number, so a
+    // file whose only cell is in the last row costs one row. A cell added above the
+    // last row moves the rows after it: writing a sheet bottom-up costs a pass over
+    // the rows below per row, filling it top-down (as the module and files do) none.
     using Row = std::vector<Cell>;  // sorted by column
-    const std::vector<Row>& rows() const noexcept { return rows_; }
+    struct RowCells {
+        std::int32_t row = 0;  // from 1
+        Row cells;
+    };
+    const std::vector<RowCells>& rows() const noexcept { return rows_; }
+    // The cells of a row; null when it holds none.
+    const Row* findRow(std::int32_t row) const;
     std::int32_t maxRow() const;
     std::int32_t maxColumn() const;
     // The smallest rectangle holding every cell with a value or format of its own and
@@ -127,6 +138,9 @@ public:
     LineFormat& rowFormatForLoad(std::int32_t row) { return rowFormats_[row]; }
     LineFormat& columnFormatForLoad(std::int32_t column);
     void finishLoad();
+    // About how many bytes the content takes in memory, for bounding what a file may
+    // make the reader allocate.
+    std::uint64_t footprintBytes() const;
 
     // Marks the added texts (index >= firstAdded) its cells use, and renumbers them
     // after the table was compacted.
@@ -147,12 +161,14 @@ public:
 
 private:
     Cell& cellAt(std::int32_t row, std::int32_t column);
+    // The index in rows_ where the row is or would go.
+    std::size_t rowSlot(std::int32_t row) const;
     void beforeAssign(std::int32_t row, std::int32_t column, Cell& cell);
     void countWidth(std::int32_t column, const Cell& cell, int delta);
 
     Book* book_;
     std::u16string name_;
-    std::vector<Row> rows_;  // index row - 1
+    std::vector<RowCells> rows_;  // ascending row numbers
     std::unordered_map<std::uint64_t, Formula> formulas_;
     std::unordered_map<std::uint64_t, Comment> comments_;
     std::unordered_map<std::int32_t, LineFormat> rowFormats_;

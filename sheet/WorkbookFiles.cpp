@@ -91,12 +91,29 @@ bool sameValue(const Cell* a, const Book& bookA, const Cell* b, const Book& book
 
 // Cells whose value differs between the old and the new content of a sheet.
 void changedCells(const Sheet* old, const Sheet& fresh, std::vector<CellRef>& out) {
+    static const std::vector<Sheet::RowCells> kNoRows;
+    const auto& oldRows = old ? old->rows() : kNoRows;
     const auto& freshRows = fresh.rows();
-    std::size_t rowCount = std::max(old ? old->rows().size() : 0, freshRows.size());
-    for (std::size_t r = 0; r < rowCount; ++r) {
-        static const Sheet::Row kEmpty;
-        const Sheet::Row& a = old && r < old->rows().size() ? old->rows()[r] : kEmpty;
-        const Sheet::Row& b = r < freshRows.size() ? freshRows[r] : kEmpty;
+    static const Sheet::Row kEmpty;
+    // Both lists ascend by row: walked side by side, a row only one of them has
+    // compares with an empty one.
+    for (std::size_t ri = 0, rj = 0; ri < oldRows.size() || rj < freshRows.size();) {
+        std::int32_t row;
+        const Sheet::Row* pa = &kEmpty;
+        const Sheet::Row* pb = &kEmpty;
+        if (rj == freshRows.size() || (ri < oldRows.size() && oldRows[ri].row < freshRows[rj].row)) {
+            row = oldRows[ri].row;
+            pa = &oldRows[ri++].cells;
+        } else if (ri == oldRows.size() || freshRows[rj].row < oldRows[ri].row) {
+            row = freshRows[rj].row;
+            pb = &freshRows[rj++].cells;
+        } else {
+            row = oldRows[ri].row;
+            pa = &oldRows[ri++].cells;
+            pb = &freshRows[rj++].cells;
+        }
+        const Sheet::Row& a = *pa;
+        const Sheet::Row& b = *pb;
         std::size_t i = 0, j = 0;
         while (i < a.size() || j < b.size()) {
             const Cell* ca = i < a.size() ? &a[i] : nullptr;
@@ -115,8 +132,7 @@ void changedCells(const Sheet* old, const Sheet& fresh, std::vector<CellRef>& ou
                 ++i;
                 ++j;
             }
-            if (!sameValue(ca, old ? old->book() : fresh.book(), cb, fresh.book()))
-                out.push_back(CellRef{static_cast<std::int32_t>(r + 1), column});
+            if (!sameValue(ca, old ? old->book() : fresh.book(), cb, fresh.book())) out.push_back(CellRef{row, column});
         }
     }
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
 #include <set>
 
 namespace sheet::xlsx {
@@ -124,6 +125,10 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     }
 
     std::vector<long> indexOfEntry;  // entry index in workbook.xml -> index in the book
+    // Each worksheet part belongs to one sheet: two sheets sharing one would be one
+    // content edited under two names, and the save would write one over the other.
+    std::map<std::string, std::u16string> sheetOfPart;
+    std::uint64_t memoryBytes = 0;
     for (const auto& s : info.sheets) {
         auto rel = std::find_if(carry->workbookRels.begin(), carry->workbookRels.end(),
                                 [&](const Relationship& r) { return r.id == s.relId; });
@@ -138,15 +143,24 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
             indexOfEntry.push_back(-1);
             continue;
         }
+        std::string partName = resolveTarget(wbPart, rel->target);
+        if (auto [it, isNew] = sheetOfPart.emplace(partName, s.name); !isNew)
+            throw XlsxError(wbPart + ": sheets '" + utf16ToUtf8(it->second) + "' and '" + utf16ToUtf8(s.name) +
+                            "' both name the worksheet part " + partName + "; each sheet needs a part of its own");
         auto sheet = std::make_shared<Sheet>(*book, s.name);
         sheet->carry = std::make_shared<SheetCarry>();
-        sheet->carry->partName = resolveTarget(wbPart, rel->target);
+        sheet->carry->partName = std::move(partName);
         sheet->carry->relId = s.relId;
         sheet->carry->sheetId = s.sheetId;
         sheet->carry->extraSheetAttributes = s.extraAttributes;
         readWorksheet(entry(sheet->carry->partName, wbPart), sheet->carry->partName, *sheet, limits,
                       book->readOnlyReason);
         readSheetExtras(entry, *sheet, limits);
+        memoryBytes += sheet->footprintBytes();
+        if (memoryBytes > limits.maxBookMemoryBytes)
+            throw XlsxError(sheet->carry->partName + ": the workbook's sheets would take more than " +
+                            std::to_string(limits.maxBookMemoryBytes >> 20) +
+                            " MB of memory up to this one, more than the reader accepts");
         sheet->markSaved();
         indexOfEntry.push_back(static_cast<long>(book->sheets().size()));
         book->sheets().push_back(sheet);

@@ -146,6 +146,11 @@ private:
             row = static_cast<std::int32_t>(v);
         }
         if (row > kMaxRows) fail("more rows than a sheet holds");
+        // Rows stand in ascending order in every writer's files; one out of place is
+        // refused rather than inserted, which would cost a pass over the rows read.
+        if (row <= lastRow_)
+            fail("row " + std::to_string(row) + " comes after row " + std::to_string(lastRow_) +
+                 "; rows must be in ascending order");
         lastRow_ = row;
         lastColumn_ = 0;
         std::string extra;
@@ -214,6 +219,9 @@ private:
             }
         }
         if (column_ > kMaxColumns) fail("more columns than a sheet holds in row " + std::to_string(lastRow_));
+        if (column_ <= lastColumn_)
+            fail("cell " + cellRefText(lastRow_, column_) + " comes after cell " + cellRefText(lastRow_, lastColumn_) +
+                 "; the cells of a row must be in column order");
         lastColumn_ = column_;
         if (typeText_ == "d" && readOnlyReason_.empty())
             readOnlyReason_ = "cell " + cellRefText(lastRow_, column_) + " holds a date written as text";
@@ -388,7 +396,7 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
     const auto& rowFormats = sheet.rowFormats();
     std::vector<std::int32_t> formatOnlyRows;
     for (const auto& [row, f] : rowFormats)
-        if (static_cast<std::size_t>(row) > rows.size() || rows[row - 1].empty()) formatOnlyRows.push_back(row);
+        if (const Sheet::Row* cells = sheet.findRow(row); !cells || cells->empty()) formatOnlyRows.push_back(row);
     std::sort(formatOnlyRows.begin(), formatOnlyRows.end());
     auto nextFormatOnly = formatOnlyRows.begin();
 
@@ -409,10 +417,10 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
 
     std::string ref;
     out += "<sheetData>";
-    for (std::size_t ri = 0; ri < rows.size(); ++ri) {
-        const auto r = static_cast<std::int32_t>(ri + 1);
+    for (const Sheet::RowCells& entry : rows) {
+        const std::int32_t r = entry.row;
         while (nextFormatOnly != formatOnlyRows.end() && *nextFormatOnly < r) writeRowStart(*nextFormatOnly++, true);
-        const Sheet::Row& row = rows[ri];
+        const Sheet::Row& row = entry.cells;
         if (row.empty()) continue;
         if (out.capacity() - out.size() < 64 * row.size() + 256) out.reserve(out.capacity() * 2 + 64 * row.size());
         writeRowStart(r, false);

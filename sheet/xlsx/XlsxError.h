@@ -22,6 +22,9 @@ struct ReadLimits {
     std::uint64_t maxTotalBytes = 1536ull << 20;
     int maxXmlDepth = 128;
     std::uint64_t maxSheets = 4096;
+    // What the sheets may take in memory together once read; column formats and
+    // widths are kept per column, so a small file could otherwise ask for much more.
+    std::uint64_t maxBookMemoryBytes = 1024ull << 20;
 };
 
 }  // namespace sheet::xlsx

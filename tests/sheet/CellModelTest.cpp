@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <set>
+#include <vector>
 
 namespace sheet {
 namespace {
@@ -78,8 +81,9 @@ TEST(CellModelTest, CellsInsertInColumnOrderAndOverwrite) {
     sheet->setNumber(3, 2, 2);
     sheet->setText(3, 9, u"i");
     sheet->setNumber(3, 5, 5);
-    ASSERT_EQ(sheet->rows().size(), 3u);
-    const auto& row = sheet->rows()[2];
+    ASSERT_EQ(sheet->rows().size(), 1u);
+    EXPECT_EQ(sheet->rows()[0].row, 3);
+    const auto& row = sheet->rows()[0].cells;
     ASSERT_EQ(row.size(), 3u);
     EXPECT_EQ(row[0].column, 2);
     EXPECT_EQ(row[1].column, 5);
@@ -89,6 +93,40 @@ TEST(CellModelTest, CellsInsertInColumnOrderAndOverwrite) {
     EXPECT_EQ(sheet->displayText(3, 9), u"i");
     sheet->clearValue(3, 9);
     EXPECT_EQ(sheet->displayText(3, 9), u"");
+}
+
+TEST(CellModelTest, RowsAreFoundWhateverOrderAndGapsTheyWereWrittenIn) {
+    // Only rows holding cells are kept, found by position where the gaps allow and by
+    // search elsewhere: every layout of gaps must find the same cells.
+    struct Case {
+        const char* what;
+        std::vector<std::int32_t> rows;
+    } cases[] = {{"top-down without gaps", {1, 2, 3, 4, 5, 6}},
+                 {"gaps above only", {1048576, 40, 41, 42, 43}},
+                 {"one gap between two tables", {1, 2, 3, 10, 11, 12}},
+                 {"gaps everywhere, bottom-up", {900, 700, 500, 300, 100, 7, 3}},
+                 {"rows above the first", {50, 49, 51, 1, 2, 48}}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        Book book(u"Book1");
+        auto sheet = book.insertSheet(0, u"Sheet1");
+        std::set<std::int32_t> written;
+        for (std::int32_t r : k.rows) {
+            sheet->setNumber(r, 2, r);
+            written.insert(r);
+        }
+        ASSERT_EQ(sheet->rows().size(), written.size());
+        EXPECT_TRUE(std::is_sorted(sheet->rows().begin(), sheet->rows().end(),
+                                   [](const auto& a, const auto& b) { return a.row < b.row; }));
+        EXPECT_EQ(sheet->maxRow(), *written.rbegin());
+        for (std::int32_t r = 0; r <= *written.rbegin() + 1; ++r) {
+            const Cell* c = sheet->find(r, 2);
+            ASSERT_EQ(c != nullptr, written.count(r) == 1) << "row " << r;
+            if (c) {
+                EXPECT_EQ(c->number, r);
+            }
+        }
+    }
 }
 
 double widthAfterFit(Sheet& sheet, int column) {

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <map>
 
 namespace sheet::xlsx {
@@ -109,6 +112,13 @@ TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
          "not an error value"},
         {"relationship leaving the package", withPart(minimalParts(""), "xl/_rels/workbook.xml.rels", escapingRels),
          "leaves the package"},
+        {"rows out of order", zipOf(minimalParts(R"(<row r="7"><c r="A7"><v>1</v></c></row><row r="3"/>)")),
+         "row 3 comes after row 7"},
+        {"a row twice", zipOf(minimalParts(R"(<row r="2"/><row r="2"/>)")), "row 2 comes after row 2"},
+        {"cells out of order", zipOf(minimalParts(R"(<row r="1"><c r="D1"><v>1</v></c><c r="B1"><v>2</v></c></row>)")),
+         "cell B1 comes after cell D1"},
+        {"a cell twice", zipOf(minimalParts(R"(<row r="1"><c r="C1"><v>1</v></c><c r="C1"><v>2</v></c></row>)")),
+         "cell C1 comes after cell C1"},
     };
     for (auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -132,6 +142,83 @@ TEST(XlsxBadInputTest, SizesBeyondTheLimitsAreRefusedWhateverTheyDeclare) {
     for (int i = 0; i < 5; ++i) parts["xl/media/blob" + std::to_string(i) + ".bin"] = std::string(900 << 10, 'x');
     message = failureOf(zipOf(parts), small);
     EXPECT_NE(message.find("blob"), std::string::npos) << message;
+}
+
+// A workbook of `count` sheets, each with the worksheet part `worksheet` (its
+// children of <worksheet>); each has its own relationship and part unless they share.
+enum class Sharing { None, Part, Relationship };
+std::string workbookOfSheets(int count, const std::string& worksheet, Sharing sharing) {
+    Parts parts = minimalParts("");
+    parts["xl/worksheets/sheet1.xml"] =
+        R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)" + worksheet + "</worksheet>";
+    std::string sheets, rels;
+    for (int i = 1; i <= count; ++i) {
+        const std::string n = std::to_string(i);
+        sheets += "<sheet name=\"S" + n + "\" sheetId=\"" + n + "\" r:id=\"rId" +
+                  (sharing == Sharing::Relationship ? "1" : n) + "\"/>";
+        if (sharing == Sharing::Relationship && i > 1) continue;
+        const std::string part = "worksheets/sheet" + (sharing == Sharing::None ? n : "1") + ".xml";
+        rels += "<Relationship Id=\"rId" + n +
+                "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+                "Target=\"" +
+                part + "\"/>";
+        if (sharing == Sharing::None) parts["xl/" + part] = parts["xl/worksheets/sheet1.xml"];
+    }
+    parts["xl/workbook.xml"] =
+        R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+        R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)" +
+        sheets + "</sheets></workbook>";
+    parts["xl/_rels/workbook.xml.rels"] =
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)" + rels +
+        "</Relationships>";
+    return zipOf(parts);
+}
+
+// Bytes the heap holds now; 0 where the allocator does not say (sanitizers).
+std::size_t heapInUse() {
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+TEST(XlsxBadInputTest, SheetsSharingAWorksheetPartAreRefused) {
+    // Editing one of them would change the other, and the save would write one over
+    // the other.
+    const std::string oneCell = R"(<sheetData><row r="1"><c r="A1"><v>1</v></c></row></sheetData>)";
+    for (Sharing sharing : {Sharing::Part, Sharing::Relationship}) {
+        SCOPED_TRACE(sharing == Sharing::Part ? "two relationships to one part" : "one relationship");
+        std::string message = failureOf(workbookOfSheets(3, oneCell, sharing));
+        EXPECT_NE(message.find("'S1' and 'S2' both name the worksheet part xl/worksheets/sheet1.xml"),
+                  std::string::npos)
+            << message;
+    }
+}
+
+TEST(XlsxBadInputTest, MemoryFollowsTheCellsPresentAndIsBoundedForTheWholeBook) {
+    // Sheets whose one cell is in the last row cost what one row costs, not a slot
+    // for each row above it.
+    const std::string lastRow = R"(<sheetData><row r="1048576"><c r="A1048576"><v>1</v></c></row></sheetData>)";
+    std::string bytes = workbookOfSheets(16, lastRow, Sharing::None);
+    const std::size_t before = heapInUse();
+    auto book = readPackage(bytes, u"sparse.xlsx");
+    const std::size_t after = heapInUse();
+    ASSERT_EQ(book->sheets().size(), 16u);
+    EXPECT_EQ(book->sheets()[15]->find(1048576, 1)->number, 1);
+    EXPECT_EQ(book->sheets()[15]->maxRow(), 1048576);
+    if (before > 0) {
+        EXPECT_LT(after - std::min(after, before), std::size_t{4} << 20);
+    }
+    book.reset();
+
+    // Column formats are kept per column, so a sheet formatting all of them costs
+    // about a megabyte; the book's total is what the limit bounds.
+    ReadLimits limits;
+    limits.maxBookMemoryBytes = 16u << 20;
+    const std::string allColumns = R"(<cols><col min="1" max="16384" width="5" customWidth="1"/></cols><sheetData>)"
+                                   R"(<row r="1"><c r="XFD1" t="inlineStr"><is><t>x</t></is></c></row></sheetData>)";
+    std::string message = failureOf(workbookOfSheets(64, allColumns, Sharing::None), limits);
+    EXPECT_NE(message.find("MB of memory"), std::string::npos) << message;
+    EXPECT_NE(message.find("xl/worksheets/sheet"), std::string::npos) << message;
+    EXPECT_NO_THROW(readPackage(workbookOfSheets(4, allColumns, Sharing::None), u"ok.xlsx", limits));
 }
 
 TEST(XlsxBadInputTest, DrawingShapesAreFoundWhereverThePiecesBreak) {
