@@ -389,6 +389,120 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey) {
     });
 }
 
+LONG RegDeleteTreeA(HKEY key, const char* subKey) {
+    int hive;
+    std::string base;
+    REGSAM access;
+    if (!resolve(key, hive, base, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    std::optional<std::string> path = joinPath(base, subKey);
+    if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    const bool isKeyKept = !subKey || !*subKey;
+    return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
+        if (!keyExists(h, *path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        auto isBelow = [&](const Key& k) {
+            return path->empty() ||
+                   (startsWithNoCase(k.path, *path) && k.path.size() > path->size() && k.path[path->size()] == '\\');
+        };
+        std::size_t before = h.keys.size();
+        std::erase_if(h.keys, [&](const Key& k) { return isBelow(k) || (!isKeyKept && equalNoCase(k.path, *path)); });
+        changed = h.keys.size() != before;
+        if (isKeyKept) {
+            if (Key* k = findKey(h, *path); k && !k->values.empty()) {
+                k->values.clear();
+                changed = true;
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+namespace {
+
+// The direct subkeys of path, each once in the spelling it was first met with,
+// ordered by name without regard to ASCII case.
+std::vector<std::string> subkeysOf(const Hive& hive, const std::string& path) {
+    std::vector<std::string> names;
+    for (const Key& k : hive.keys) {
+        if (k.path.size() <= path.size()) continue;
+        std::string_view rest = k.path;
+        if (!path.empty()) {
+            if (!startsWithNoCase(k.path, path) || k.path[path.size()] != '\\') continue;
+            rest.remove_prefix(path.size() + 1);
+        }
+        std::string_view name = rest.substr(0, rest.find('\\'));
+        if (name.empty()) continue;
+        bool isKnown = false;
+        for (const std::string& n : names) isKnown = isKnown || equalNoCase(n, name);
+        if (!isKnown) names.emplace_back(name);
+    }
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char x, char y) { return lower(x) < lower(y); });
+    });
+    return names;
+}
+
+}  // namespace
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, char*, DWORD* classSize,
+                   FILETIME* lastWriteTime) {
+    if (!name || !nameSize || reserved) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    int hive;
+    std::string path;
+    REGSAM access;
+    if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!(access & KEY_ENUMERATE_SUB_KEYS)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    Hive h;
+    if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
+    if (!keyExists(h, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    std::vector<std::string> names = subkeysOf(h, path);
+    if (index >= names.size()) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
+    const std::string& found = names[index];
+    if (found.size() + 1 > *nameSize) return static_cast<LONG>(ERROR_MORE_DATA);
+    std::memcpy(name, found.c_str(), found.size() + 1);
+    *nameSize = static_cast<DWORD>(found.size());
+    if (classSize) *classSize = 0;
+    if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserved, DWORD* subKeys,
+                      DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values, DWORD* maxValueNameLength,
+                      DWORD* maxValueLength, DWORD* securityDescriptorSize, FILETIME* lastWriteTime) {
+    if (reserved) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    int hive;
+    std::string path;
+    REGSAM access;
+    if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    if (!(access & KEY_QUERY_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+    Hive h;
+    if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
+    if (!keyExists(h, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    std::vector<std::string> names = subkeysOf(h, path);
+    std::size_t longestName = 0;
+    for (const std::string& n : names) longestName = std::max(longestName, n.size());
+    std::size_t valueCount = 0, longestValueName = 0, longestValue = 0;
+    if (Key* k = findKey(h, path)) {
+        valueCount = k->values.size();
+        for (const Value& v : k->values) {
+            longestValueName = std::max(longestValueName, v.name.size());
+            longestValue = std::max(longestValue, v.data.size());
+        }
+    }
+    if (keyClass && classSize && *classSize > 0) keyClass[0] = '\0';
+    if (classSize) *classSize = 0;
+    if (subKeys) *subKeys = static_cast<DWORD>(names.size());
+    if (maxSubKeyLength) *maxSubKeyLength = static_cast<DWORD>(longestName);
+    if (maxClassLength) *maxClassLength = 0;
+    if (values) *values = static_cast<DWORD>(valueCount);
+    if (maxValueNameLength) *maxValueNameLength = static_cast<DWORD>(longestValueName);
+    if (maxValueLength) *maxValueLength = static_cast<DWORD>(longestValue);
+    if (securityDescriptorSize) *securityDescriptorSize = 0;
+    if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
 LONG RegCloseKey(HKEY key) {
     if (predefinedHive(key) >= 0) return ERROR_SUCCESS;
     {
@@ -427,6 +541,28 @@ std::filesystem::path registryHome() {
 std::filesystem::path hivePath(HKEY predefinedKey) {
     int hive = predefinedHive(predefinedKey);
     return registryHome() / kHives[hive < 0 ? 1 : hive].fileName;
+}
+
+std::optional<std::string> queryRegistryString(HKEY key, const char* valueName) {
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) != static_cast<LONG>(ERROR_SUCCESS))
+        return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
+    std::string text(size, '\0');
+    if (size && RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+                    static_cast<LONG>(ERROR_SUCCESS))
+        return std::nullopt;
+    text.resize(size);
+    // Stored with its terminator as a rule, but a hand-made value may lack it.
+    if (auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+    return text;
+}
+
+LONG setRegistryString(HKEY key, const char* valueName, std::string_view text) {
+    std::string stored(text);
+    return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(stored.c_str()),
+                          static_cast<DWORD>(stored.size() + 1));
 }
 
 std::size_t openRegistryKeyCount() noexcept {

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 using HKEY = struct HKEY__*;
 using PHKEY = HKEY*;
@@ -84,6 +86,32 @@ LONG RegDeleteValueA(HKEY key, const char* valueName);
 // still has subkeys, ERROR_FILE_NOT_FOUND when absent).
 LONG RegDeleteKeyA(HKEY key, const char* subKey);
 
+// Removes subKey with all its subkeys and values in one write; with subKey null or
+// empty, removes everything below `key` and its values but keeps the key itself.
+// ERROR_FILE_NOT_FOUND when subKey is absent.
+LONG RegDeleteTreeA(HKEY key, const char* subKey);
+
+// The name of the index-th direct subkey (in order of names, without regard to ASCII
+// case), copied with its terminator; *nameSize is the buffer's size in characters
+// and becomes the name's length. ERROR_NO_MORE_ITEMS past the last one,
+// ERROR_MORE_DATA when the buffer cannot hold the name and its terminator. The
+// handle needs KEY_ENUMERATE_SUB_KEYS. Keys have no class and no write time here:
+// *classSize (when given) becomes 0 and *lastWriteTime (when given) zero.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, char* keyClass,
+                   DWORD* classSize, FILETIME* lastWriteTime);
+
+// Counts and longest lengths of a key's direct subkeys and values (each output may
+// be null): subkey and value name lengths in characters without the terminator,
+// value data in bytes. The class, security descriptor size and write time are
+// empty here. The handle needs KEY_QUERY_VALUE.
+LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserved, DWORD* subKeys,
+                      DWORD* maxSubKeyLength, DWORD* maxClassLength, DWORD* values, DWORD* maxValueNameLength,
+                      DWORD* maxValueLength, DWORD* securityDescriptorSize, FILETIME* lastWriteTime);
+
 // Releases a handle. A handle that is not open (closed twice, never opened) gives
 // ERROR_INVALID_HANDLE and does no harm.
 LONG RegCloseKey(HKEY key);
@@ -120,6 +148,12 @@ private:
 // afresh on every call, so a test can point it at a folder of its own.
 std::filesystem::path registryHome();
 std::filesystem::path hivePath(HKEY predefinedKey);
+
+// A REG_SZ (or REG_EXPAND_SZ) value as text, without its terminator; no value when
+// it is absent, of another type, or cannot be read.
+std::optional<std::string> queryRegistryString(HKEY key, const char* valueName);
+// Stores text as REG_SZ, with its terminator as the platform stores strings.
+LONG setRegistryString(HKEY key, const char* valueName, std::string_view text);
 
 // Number of key handles open in this process (shutdown checks and tests).
 std::size_t openRegistryKeyCount() noexcept;

@@ -10,6 +10,7 @@ using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using UINT = unsigned int;
+using INT = int;
 using BOOL = int;
 using SHORT = std::int16_t;
 using USHORT = std::uint16_t;
