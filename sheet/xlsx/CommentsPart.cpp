@@ -64,7 +64,7 @@ private:
         }
     }
     void onText(std::string_view text) override {
-        if (text_.size() + text.size() > (32u << 20)) fail("a comment is too long");
+        if (text_.size() + text.size() > kMaxTextBytes) fail("a comment is too long");
         text_.append(text);
     }
 
@@ -121,7 +121,12 @@ std::string writeComments(const Sheet& sheet) {
         out += "\" authorId=\"" + std::to_string(authorIds[c.author]) + "\"><text><t xml:space=\"preserve\">";
         text.clear();
         appendUtf8(text, c.text);
+        const std::size_t textStart = out.size();
         appendEscaped(out, text);
+        if (out.size() - textStart > kMaxTextBytes)
+            throw XlsxError("the note of cell " + cellRefText(row, column) + " of sheet '" + utf16ToUtf8(sheet.name()) +
+                            "' is longer than the " + std::to_string(kMaxTextBytes >> 20) +
+                            " MB a note may be to be read again");
         out += "</t></text></comment>";
     }
     out += "</commentList></comments>";

@@ -12,6 +12,7 @@
 namespace sheet::xlsx {
 
 void readComments(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits);
+// Throws XlsxError for a note too long for readComments to take.
 std::string writeComments(const Sheet& sheet);
 
 // The comments' cells in the order both parts list them (by row, then column).

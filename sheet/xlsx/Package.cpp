@@ -76,6 +76,13 @@ void readSheetExtras(EntryReader& entry, Sheet& sheet, const ReadLimits& limits)
     }
 }
 
+// A save that would produce a file readPackage refuses.
+[[noreturn]] void refuseToWrite(const std::string& what) {
+    throw XlsxError(what + "; the file would not open again, so it was not written");
+}
+
+std::string megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB"; }
+
 }  // namespace
 
 void checkCommentDrawing(const Book& book, SheetCarry& sc) {
@@ -197,7 +204,17 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     return book;
 }
 
-std::string writePackage(Book& book) {
+std::string writePackage(Book& book, const ReadLimits& limits) {
+    // What the reader would refuse is found before anything is generated where it
+    // can be; part sizes are known as the parts are.
+    if (book.sheets().size() > limits.maxSheets)
+        refuseToWrite("the workbook has " + std::to_string(book.sheets().size()) + " sheets, more than the " +
+                      std::to_string(limits.maxSheets) + " the reader takes");
+    std::uint64_t memoryBytes = 0;
+    for (const auto& s : book.sheets()) memoryBytes += s->footprintBytes();
+    if (memoryBytes > limits.maxBookMemoryBytes)
+        refuseToWrite("the sheets take " + megabytes(memoryBytes) + " of memory, more than the " +
+                      megabytes(limits.maxBookMemoryBytes) + " the reader allows a workbook");
     if (!book.carry) book.carry = std::make_shared<PackageCarry>();
     PackageCarry& carry = *book.carry;
     const std::string wbPart = carry.workbookPart;
@@ -212,9 +229,12 @@ std::string writePackage(Book& book) {
             if (!s->carry->commentsPart.empty()) taken.insert(s->carry->commentsPart);
             if (!s->carry->vmlPart.empty()) taken.insert(s->carry->vmlPart);
         }
+    // Each kind of part counts on from the last name it gave, which is the first free
+    // one as well: a workbook of thousands of sheets must not try every lower number.
+    std::map<std::string, int> lastNumber;
     auto freshName = [&](const std::string& prefix, const std::string& suffix) {
-        for (int n = 1;; ++n) {
-            std::string name = prefix + std::to_string(n) + suffix;
+        for (int& n = lastNumber[prefix + '*' + suffix];;) {
+            std::string name = prefix + std::to_string(++n) + suffix;
             if (taken.insert(name).second) return name;
         }
     };
@@ -349,14 +369,16 @@ std::string writePackage(Book& book) {
     std::vector<std::string> order{"[Content_Types].xml"};
     for (const auto& n : carry.order)
         if (n != "[Content_Types].xml" && !dropped.count(n)) order.push_back(n);
+    const std::set<std::string> kept(order.begin(), order.end());
     for (const auto& [n, bytes] : out)
-        if (std::find(order.begin(), order.end(), n) == order.end()) order.push_back(n);
+        if (!kept.count(n)) order.push_back(n);
 
     ZipWriter zip;
     const bool keepsEntries = !carry.archive.empty();
     std::unique_ptr<ZipReader> source;
     if (keepsEntries) source = std::make_unique<ZipReader>(carry.archive, ReadLimits{});
     std::vector<std::string> written;
+    std::uint64_t totalBytes = 0;
     for (const auto& n : order) {
         std::string bytes;
         if (auto it = out.find(n); it != out.end())
@@ -365,10 +387,23 @@ std::string writePackage(Book& book) {
             bytes = source->read(n);
         else
             continue;
+        if (bytes.size() > limits.maxEntryBytes)
+            refuseToWrite(n + " would hold " + megabytes(bytes.size()) + ", more than the " +
+                          megabytes(limits.maxEntryBytes) + " the reader takes in one part");
+        totalBytes += bytes.size();
+        if (totalBytes > limits.maxTotalBytes)
+            refuseToWrite("the parts would hold more than the " + megabytes(limits.maxTotalBytes) +
+                          " the reader takes in all (at " + n + ")");
         written.push_back(n);
+        if (written.size() > limits.maxEntries)
+            refuseToWrite("the file would hold more than the " + std::to_string(limits.maxEntries) +
+                          " parts the reader takes");
         zip.add(n, std::move(bytes));
     }
     std::string archive = zip.finish();
+    if (archive.size() > limits.maxFileBytes)
+        refuseToWrite("the file would have " + megabytes(archive.size()) + ", more than the " +
+                      megabytes(limits.maxFileBytes) + " the reader takes");
 
     // The table becomes what was written, so that the next save can copy sheets
     // unchanged by then as they are.

@@ -23,7 +23,9 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
 void checkCommentDrawing(const Book& book, SheetCarry& sheetCarry);
 
 // Fills in part names and relationship ids for new sheets and, on success, records
-// what was written as the book's carried entries. Throws XlsxError.
-std::string writePackage(Book& book);
+// what was written as the book's carried entries. Throws XlsxError, also for a
+// workbook that readPackage with these limits would refuse (too many sheets or
+// entries, a part or the whole too large): such a file is never produced.
+std::string writePackage(Book& book, const ReadLimits& limits = {});
 
 }  // namespace sheet::xlsx

@@ -43,7 +43,7 @@ private:
         }
     }
     void onText(std::string_view text) override {
-        if (text_.size() + text.size() > (32u << 20)) fail("a shared string is too long");
+        if (text_.size() + text.size() > kMaxTextBytes) fail("a shared string is too long");
         text_.append(text);
     }
 

@@ -51,31 +51,35 @@ std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
     std::string idmap;
     for (int b = 0; b < blocks; ++b) idmap += (b ? "," : "") + std::to_string(firstBlock + b);
     std::string out;
-    out.reserve(keys.size() * 640 + 1024);
+    out.reserve(keys.size() * 200 + 1024);
+    // What every note box shares (its path, stroke, fill and shadow) is said once, in
+    // the shape type; each shape says only where it is. A sheet can hold a million
+    // notes, and spelling it all out for each (about 600 bytes) made such a drawing
+    // larger than a part may be to be read again.
     out +=
         "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
         "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
         "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" +
         idmap +
         "\"/></o:shapelayout>"
-        "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\">"
-        "<v:stroke joinstyle=\"miter\"/><v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
+        "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\" "
+        "fillcolor=\"#ffffe1\"><v:stroke joinstyle=\"miter\"/><v:fill color2=\"#ffffe1\"/>"
+        "<v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
+        "<v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
     std::size_t shapeId = 1024 * static_cast<std::size_t>(firstBlock) + 1;
     for (auto key : keys) {
         auto row = static_cast<std::int64_t>(key >> 16) - 1;
         auto column = static_cast<std::int64_t>(key & 0xFFFF) - 1;
-        out += "<v:shape id=\"_x0000_s" + std::to_string(shapeId++) +
-               "\" type=\"#_x0000_t202\" style=\"position:absolute;margin-left:59.25pt;margin-top:1.5pt;width:108pt;"
-               "height:59.25pt;z-index:1;visibility:hidden\" fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
-               "<v:fill color2=\"#ffffe1\"/><v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
-               "<v:path o:connecttype=\"none\"/><v:textbox style=\"mso-direction-alt:auto\"><div "
-               "style=\"text-align:left\"/>"
-               "</v:textbox><x:ClientData ObjectType=\"Note\"><x:MoveWithCells/><x:SizeWithCells/><x:Anchor>";
+        out += "<v:shape id=\"_x0000_s";
+        out += std::to_string(shapeId++);
+        out +=
+            "\" type=\"#_x0000_t202\" style=\"position:absolute;width:108pt;height:59.25pt;visibility:hidden\" "
+            "fillcolor=\"#ffffe1\"><x:ClientData ObjectType=\"Note\"><x:Anchor>";
         // Column and row offsets of the box: right of the cell, a little above it.
-        out += std::to_string(column + 1) + ", 15, " + std::to_string(row > 0 ? row - 1 : 0) + ", 2, " +
-               std::to_string(column + 3) + ", 15, " + std::to_string(row + 3) + ", 16";
-        out += "</x:Anchor><x:AutoFill>False</x:AutoFill><x:Row>" + std::to_string(row) + "</x:Row><x:Column>" +
-               std::to_string(column) + "</x:Column></x:ClientData></v:shape>";
+        out += std::to_string(column + 1) + ",15," + std::to_string(row > 0 ? row - 1 : 0) + ",2," +
+               std::to_string(column + 3) + ",15," + std::to_string(row + 3) + ",16";
+        out += "</x:Anchor><x:Row>" + std::to_string(row) + "</x:Row><x:Column>" + std::to_string(column) +
+               "</x:Column></x:ClientData></v:shape>";
     }
     out += "</xml>";
     return out;

@@ -127,7 +127,7 @@ private:
         std::string& target = textKind_ == Text::Formula  ? formulaText_
                               : textKind_ == Text::Inline ? inlineText_
                                                           : valueText_;
-        if (target.size() + text.size() > (32u << 20)) fail("a cell's text is too long");
+        if (target.size() + text.size() > kMaxTextBytes) fail("a cell's text is too long");
         target.append(text);
     }
 

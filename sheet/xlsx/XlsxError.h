@@ -2,6 +2,8 @@
 // with a message naming the part and, for XML, the line.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -11,6 +13,10 @@ class XlsxError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The longest text of a cell, note or shared string the readers take, as it stands
+// in the XML (escaped).
+constexpr std::size_t kMaxTextBytes = 32u << 20;
 
 // Limits on what a file may make the reader allocate; a file beyond them is refused
 // rather than read. The defaults fit the largest workbooks the module produces
