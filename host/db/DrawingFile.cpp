@@ -2,6 +2,7 @@
 
 #include "host/db/AcUnits.h"
 #include "host/db/DrawingStore.h"
+#include "host/db/EntityCodec.h"
 #include "host/db/UnitFormat.h"
 #include "host/dxf/DxfTokenizer.h"
 #include "platform/File.h"
@@ -87,22 +88,28 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     platform::FileStatus status;
     std::string pending;
     // Large stretches go straight out; small patches are gathered first.
-    db.store().write([&](std::string_view s) {
-        if (!status) return;
-        if (s.size() >= 65536) {
-            if (!pending.empty()) {
-                status = file.write(pending);
-                pending.clear();
+    try {
+        db.store().write([&](std::string_view s) {
+            if (!status) return;
+            if (s.size() >= 65536) {
+                if (!pending.empty()) {
+                    status = file.write(pending);
+                    pending.clear();
+                }
+                if (status) status = file.write(s);
+            } else {
+                pending.append(s);
+                if (pending.size() >= 65536) {
+                    status = file.write(pending);
+                    pending.clear();
+                }
             }
-            if (status) status = file.write(s);
-        } else {
-            pending.append(s);
-            if (pending.size() >= 65536) {
-                status = file.write(pending);
-                pending.clear();
-            }
-        }
-    });
+        });
+    } catch (const hostdb::UnwritableValue& e) {
+        // Nothing was written yet; the temporary goes with `file`.
+        return DrawingSaveResult{false,
+                                 "could not save " + path + ": " + e.what() + "; the previous file is unchanged"};
+    }
     if (status && !pending.empty()) status = file.write(pending);
     if (status) status = file.commit();
     if (!status) return failed(status.error());

@@ -30,12 +30,14 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name = "<me
 // Writes to the database's file name, keeping the previous file as NAME.bak
 // (NAME with its extension replaced). A symbolic link at the name is written
 // through to its target, which keeps its mode; a new file is made 0644. Clears the
-// modified flag on success.
+// modified flag on success. A changed value whose bytes would hold a line break
+// (which would make new tags of the rest of it) fails the save, naming the object.
 DrawingSaveResult saveDrawing(AcDbDatabase& db);
 // Writes to `path` the same way (a file already there is kept as its .bak) and
 // makes `path` the database's file name.
 DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path);
-// The DXF text a save would write.
+// The DXF text a save would write. Throws hostdb::UnwritableValue where a save
+// fails for a changed value that would hold a line break in the file.
 std::string writeDrawingText(const AcDbDatabase& db);
 
 // What LIST shows: every block reference of the drawing (model space, layouts and

@@ -312,7 +312,12 @@ void DrawingStore::Loader::endSection(const dxf::Section& section) {
     if (section.kind == dxf::SectionKind::Header) {
         readHeader(section);
         store_.headerEnd_ = section.endsecBegin;
-        store_.ensureCodec();
+        if (!store_.ensureCodec().keepsAscii()) {
+            const HeaderVar& cp = store_.header_[hCodePage];
+            throw dxf::DxfError(cp.line, "the drawing's code page '" + cp.value.substr(0, 40) +
+                                             "' ($DWGCODEPAGE) does not keep ASCII characters as ASCII; "
+                                             "drawings in such a code page (EBCDIC) cannot be read");
+        }
     }
     requireSeqEnd(section.endsecLine);
     if (section.kind == dxf::SectionKind::Blocks && currentBlock_ != kNoBlock)
@@ -339,6 +344,9 @@ void DrawingStore::Loader::readHeader(const dxf::Section& section) {
             if (t.code == var->code) {
                 var->vBegin = t.valueBegin;
                 var->vEnd = t.valueBegin + t.value.size();
+                // The tokenizer counts lines from the section's body, which starts
+                // after the SECTION tag and the name tag.
+                var->line = section.line + 3 + t.line + 1;
                 var->value = std::string(t.value);
             }
         }

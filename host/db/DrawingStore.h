@@ -96,7 +96,8 @@ struct HeaderVar {
     const char* name = "";
     int code = 0;
     std::size_t vBegin = npos, vEnd = npos;
-    std::string value;  // as read (or as set)
+    std::size_t line = 0;  // of the value as read
+    std::string value;     // as read (or as set)
     bool dirty = false;
 };
 
@@ -158,7 +159,8 @@ public:
     // Keeps a changed object alive until the drawing goes away.
     void noteChanged(ObjectStub* stub);
 
-    // Writes the drawing: the source text with every change patched in.
+    // Writes the drawing: the source text with every change patched in. Throws
+    // UnwritableValue (EntityCodec.h) before anything reaches the sink.
     void write(const std::function<void(std::string_view)>& sink) const;
 
     // Line ending and code layout of the source, used for tags added on save.

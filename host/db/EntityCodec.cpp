@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <numbers>
 
 namespace hostdb {
@@ -146,7 +147,34 @@ std::string* stringOf(ObjectData& d, FieldId f) {
 // Angles are kept in radians; the file holds degrees.
 bool isAngle(FieldId f) { return f == fRotation || f == fOblique; }
 
+// "ATTRIB 2F": the object's type as its group 0 gives it, and its handle.
+std::string objectName(const DrawingStore& store, const ObjectStub& stub) {
+    std::string type = "object";
+    std::string_view text = store.text();
+    if (stub.begin != npos) {
+        if (std::size_t nl = text.find('\n', stub.begin); nl != std::string_view::npos) {
+            TagRange r = tagAt(text, static_cast<std::uint32_t>(nl + 1));
+            std::string_view value = text.substr(r.vBegin, r.vEnd - r.vBegin);
+            while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+            while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+            if (!value.empty()) type = std::string(value.substr(0, 40));
+        }
+    }
+    char handle[24];
+    std::snprintf(handle, sizeof handle, "%llX", static_cast<unsigned long long>(stub.handle));
+    return type + " " + handle;
+}
+
 }  // namespace
+
+std::string encodeValue(const DrawingStore& store, std::string_view text, const std::string& who, int code) {
+    std::string bytes = store.codec().encode(text);
+    if (bytes.find_first_of("\r\n") != std::string::npos)
+        throw UnwritableValue(who + ": the value of group code " + std::to_string(code) +
+                              " would hold a line break in the file, which would end the value early and make "
+                              "the rest of it tags of their own");
+    return bytes;
+}
 
 TagRange tagAt(std::string_view text, std::uint32_t vBegin) {
     TagRange r{};
@@ -235,7 +263,7 @@ void collectPatches(const DrawingStore& store, const ObjectStub& stub, const Obj
     if (data.dirty(fMText) && data.fields[fMText].present()) {
         TagRange r = tagAt(text, data.fields[fMText].vBegin);
         for (auto [b, e] : data.mtextPieces) out.push_back({b, e, {}});
-        out.push_back({r.vBegin, r.vEnd, store.codec().encode(data.text)});
+        out.push_back({r.vBegin, r.vEnd, encodeValue(store, data.text, objectName(store, stub), 1)});
     }
     const auto& slots = slotsOf(stub.kind);
     for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -254,7 +282,7 @@ void collectPatches(const DrawingStore& store, const ObjectStub& stub, const Obj
             if (!old.empty() && old.front() == ' ' && value.size() < old.size())
                 value.insert(0, old.size() - value.size(), ' ');
         } else if (std::string* s = stringOf(data, id)) {
-            value = store.codec().encode(*s);
+            value = encodeValue(store, *s, objectName(store, stub), slots[i].code);
         }
         if (f.present()) {
             out.push_back({r.vBegin, r.vEnd, std::move(value)});

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +29,22 @@ struct Patch {
     std::string text;
 };
 
+// A changed value whose bytes in the file would hold a line end: written, it would end
+// its tag early and turn the rest of it into tags of their own. what() names the
+// object by type and handle, and the group code.
+class UnwritableValue : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file bytes of a text value of the object `who` ("ATTRIB 2F") in group `code`;
+// throws UnwritableValue when they would hold a line end, which the module's text
+// cannot but a file's "\U+000A" decodes to.
+std::string encodeValue(const DrawingStore& store, std::string_view text, const std::string& who, int code);
+
 // Decodes an entity's tags; `stub` must have a source range or the defaults stand.
 void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data);
-// The patches that write an entity's changed values.
+// The patches that write an entity's changed values. Throws UnwritableValue.
 void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& data, std::vector<Patch>& out);
 
 }  // namespace hostdb

@@ -145,11 +145,17 @@ TextCodec::TextCodec(std::string_view acadVer, std::string_view dwgCodePage) {
     utf8_ = acadVer.size() == 6 && acadVer.substr(0, 2) == "AC" && acadVer >= "AC1021";
     if (utf8_) return;
     std::string charset = iconvNameOf(dwgCodePage);
-    if (!charset.empty()) {
-        conv_ = std::make_unique<Converters>(charset);
-        if (conv_->toUtf8.ok() && conv_->fromUtf8.ok()) return;
-    }
-    conv_ = std::make_unique<Converters>("CP1252");
+    if (!charset.empty()) conv_ = std::make_unique<Converters>(charset);
+    if (!conv_ || !conv_->toUtf8.ok() || !conv_->fromUtf8.ok()) conv_ = std::make_unique<Converters>("CP1252");
+    std::string ascii;
+    for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
+    std::string decoded, encoded;
+    const char* in = ascii.data();
+    std::size_t left = ascii.size();
+    keepsAscii_ = conv_->toUtf8.convert(in, left, decoded) && decoded == ascii;
+    in = ascii.data();
+    left = ascii.size();
+    keepsAscii_ = keepsAscii_ && conv_->fromUtf8.convert(in, left, encoded) && encoded == ascii;
 }
 
 TextCodec::~TextCodec() = default;

@@ -20,6 +20,12 @@ public:
     TextCodec(const TextCodec&) = delete;
     TextCodec& operator=(const TextCodec&) = delete;
 
+    // Whether the code page gives every ASCII character its own byte both ways, as
+    // DXF needs: group codes, line ends and names are ASCII whatever the code page.
+    // An EBCDIC page (ANSI_037) does not, and would let a text be written as bytes
+    // holding a line end. UTF-8 does.
+    bool keepsAscii() const noexcept { return keepsAscii_; }
+
     // File bytes to module text; \U+XXXX escapes become their characters. Bytes the
     // code page does not define are taken as the Latin-1 character of that value.
     std::string decode(std::string_view raw) const;
@@ -30,6 +36,7 @@ public:
 private:
     struct Converters;
     bool utf8_ = false;  // no converters then
+    bool keepsAscii_ = true;
     std::unique_ptr<Converters> conv_;
 };
 
