@@ -118,15 +118,18 @@ HMODULE load(const char* path, bool shouldAttach) {
         modules.emplace(resolved, std::move(record));
     }
     if (shouldAttach && !module->isAttached) {
+        // Marked first, so that the module loading itself from its DllMain only
+        // counts a reference.
+        module->isAttached = true;
         if (DllMainFunction dllMain = dllMainOf(module->library);
             dllMain && !dllMain(handleOf(module), DLL_PROCESS_ATTACH, nullptr)) {
             // A refused attach gets no detach, as on the platform; a library mapped
             // before as data stays mapped for those references.
+            module->isAttached = false;
             if (--module->references == 0) unload(module);
             SetLastError(ERROR_DLL_INIT_FAILED);
             return nullptr;
         }
-        module->isAttached = true;
     }
     return handleOf(module);
 }

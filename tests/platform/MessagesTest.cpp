@@ -24,6 +24,12 @@ using platform::WM_PLATFORM_TASK;
 
 class MessagesTest : public platform::test::LeakCheckedTest {
 protected:
+    // A thread receives thread messages once it has a queue; looking makes one.
+    void SetUp() override {
+        LeakCheckedTest::SetUp();
+        MSG msg;
+        PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    }
     // The test thread's queue outlives the test: leave nothing in it for the next one.
     void TearDown() override {
         MSG msg;
