@@ -311,6 +311,34 @@ FileStatus readFilePrefix(const std::string& path, std::string& out, std::uint64
     return readInto(path, out, maxBytes, &cut);
 }
 
+FileStatus readFilePieces(const std::string& path, std::uint64_t maxBytes,
+                          const std::function<bool(std::string_view)>& piece, std::uint64_t* declaredBytes) {
+    Fd fd(openFd(path, O_RDONLY));
+    if (fd.get() < 0) return failure(FileStep::open, errno, path);
+    struct stat st {};
+    if (sys().fstat.load()(fd.get(), &st) != 0) return failure(FileStep::read, errno, path);
+    if (!S_ISREG(st.st_mode)) return failure(FileStep::notRegular, 0, path);
+    auto tooLarge = [&](std::uint64_t seen) {
+        FileError e = failure(FileStep::tooLarge, EFBIG, path);
+        e.fileBytes = seen;
+        e.limitBytes = maxBytes;
+        return e;
+    };
+    const auto declared = static_cast<std::uint64_t>(st.st_size);
+    if (declared > maxBytes) return tooLarge(declared);
+    if (declaredBytes) *declaredBytes = declared;
+    char buffer[65536];
+    for (std::uint64_t total = 0;;) {
+        ssize_t n = sys().read.load()(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return failure(FileStep::read, errno, path);
+        if (n == 0) return {};
+        total += static_cast<std::uint64_t>(n);
+        if (total > maxBytes) return tooLarge(std::max(declared, total));
+        if (!piece(std::string_view(buffer, static_cast<std::size_t>(n)))) return {};
+    }
+}
+
 // ---------------------------------------------------------------- atomic replacement
 
 AtomicFile::~AtomicFile() { discard(); }

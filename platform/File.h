@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,12 @@ private:
 FileStatus readFile(const std::string& path, std::string& out, std::uint64_t maxBytes);
 // The same, except that a larger file gives its first maxBytes and sets `cut`.
 FileStatus readFilePrefix(const std::string& path, std::string& out, std::uint64_t maxBytes, bool& cut);
+// Reads the file as readFile does, handing it over in pieces of at most 64 KB as
+// they come; `piece` returns false to stop reading there (a success), so that a
+// reader can refuse a file without reading the rest of it. `declaredBytes`, when
+// given, is set to the file's size as it stood when opened, before the first piece.
+FileStatus readFilePieces(const std::string& path, std::uint64_t maxBytes,
+                          const std::function<bool(std::string_view)>& piece, std::uint64_t* declaredBytes = nullptr);
 
 struct WriteOptions {
     // The mode of a file that does not exist yet: exactly this, or with no value

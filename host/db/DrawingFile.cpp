@@ -7,7 +7,9 @@
 #include "host/dxf/DxfTokenizer.h"
 #include "platform/File.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 
 namespace {
@@ -16,9 +18,47 @@ namespace {
 // says by how much and words the refusal).
 constexpr std::uint64_t kMaxDrawingBytes = std::uint64_t{UINT32_MAX} - 1;
 
-bool readWholeFile(const std::string& path, std::string& out, std::string& error) {
-    platform::FileStatus read = platform::readFile(path, out, kMaxDrawingBytes);
+// Reads the file while counting its lines, so that a line longer than any drawing's
+// is refused as soon as it passes the bound, without reading the rest. Binary DXF is
+// left for the store to refuse in its own words.
+bool readDrawingFile(const std::string& path, std::string& out, std::string& error) {
+    std::size_t line = 1, lineBytes = 0;
+    std::uint64_t declared = 0;
+    bool isBinary = false, isLineTooLong = false;
+    platform::FileStatus read = platform::readFilePieces(
+        path, kMaxDrawingBytes,
+        [&](std::string_view piece) {
+            // The size is a hint only: reserving costs address space, not memory, until
+            // bytes arrive, and saves copying a large drawing as it grows.
+            if (out.empty()) out.reserve(static_cast<std::size_t>(declared));
+            const bool wasShort = out.size() < 18;
+            out.append(piece);
+            if (wasShort && dxf::isBinaryDxf(out)) isBinary = true;
+            if (isBinary) return true;
+            // A piece is far shorter than the bound, so only a line running across
+            // pieces can pass it: the one in progress.
+            const void* first = std::memchr(piece.data(), '\n', piece.size());
+            if (!first) {
+                lineBytes += piece.size();
+            } else {
+                lineBytes += static_cast<std::size_t>(static_cast<const char*>(first) - piece.data());
+                if (lineBytes <= dxf::kMaxLineBytes + 1) {
+                    line += static_cast<std::size_t>(std::count(piece.begin(), piece.end(), '\n'));
+                    lineBytes = piece.size() - 1 - piece.rfind('\n');
+                }
+            }
+            // A "\r" of the line ending may still be counted here.
+            isLineTooLong = lineBytes > dxf::kMaxLineBytes + 1;
+            return !isLineTooLong;
+        },
+        &declared);
+    if (isLineTooLong) {
+        out.clear();
+        error = path + ": " + dxf::lineTooLongError(line).what();
+        return false;
+    }
     if (read) return true;
+    out.clear();
     if (read.error().step == platform::FileStep::tooLarge) {
         try {
             hostdb::checkTextSize(read.error().fileBytes);
@@ -48,7 +88,7 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
 
 DrawingOpenResult openDrawingFile(const std::string& path) {
     std::string text, error;
-    if (!readWholeFile(path, text, error)) return {nullptr, error};
+    if (!readDrawingFile(path, text, error)) return {nullptr, error};
     DrawingOpenResult r = openDrawingText(std::move(text), path);
     if (r.database) r.database->setFileName(path);
     return r;

@@ -1,5 +1,6 @@
 #include "host/dxf/DxfTokenizer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,11 @@ namespace dxf {
 
 DxfError::DxfError(std::size_t line, const std::string& message)
     : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
+
+DxfError lineTooLongError(std::size_t line) {
+    return DxfError(line, "the line is longer than " + std::to_string(kMaxLineBytes) +
+                              " bytes, more than any drawing has; the file is damaged or not a DXF file");
+}
 
 ValueType valueType(int code) {
     auto in = [code](int lo, int hi) { return code >= lo && code <= hi; };
@@ -35,26 +41,37 @@ std::string quoted(std::string_view s) {
 }
 
 // The syntax of a DXF real without converting it: [sign] digits [. digits] [e [sign] digits].
-// Checking is all the reader needs up front; values are converted when decoded.
-bool looksLikeDouble(std::string_view s) {
+// Checking is all the reader needs up front; values are converted when decoded. Sets
+// mayOverflow when the number's decimal exponent could be past a double's range,
+// which only a conversion tells for sure.
+bool looksLikeDouble(std::string_view s, bool& mayOverflow) {
+    mayOverflow = false;
     std::size_t i = 0, n = s.size();
     while (i < n && s[i] == ' ') ++i;
     while (n > i && (s[n - 1] == ' ' || s[n - 1] == '\t')) --n;
     if (i < n && (s[i] == '-' || s[i] == '+')) ++i;
     std::size_t digits = 0;
-    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    while (i < n && s[i] == '0') ++i, ++digits;
+    std::size_t significant = 0;  // integer digits after leading zeros
+    while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits, ++significant;
     if (i < n && s[i] == '.') {
         ++i;
         while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
     }
     if (digits == 0) return false;
+    long exponent = 0;
     if (i < n && (s[i] == 'e' || s[i] == 'E')) {
         ++i;
+        bool negative = i < n && s[i] == '-';
         if (i < n && (s[i] == '-' || s[i] == '+')) ++i;
         std::size_t exp = 0;
-        while (i < n && s[i] >= '0' && s[i] <= '9') ++i, ++exp;
+        for (; i < n && s[i] >= '0' && s[i] <= '9'; ++i, ++exp)
+            if (exponent < 100000) exponent = exponent * 10 + (s[i] - '0');
         if (exp == 0) return false;
+        if (negative) exponent = -exponent;
     }
+    // Doubles end near 1.8e308; smaller values, however small, only round to zero.
+    mayOverflow = static_cast<long>(significant) + exponent > 300;
     return i == n;
 }
 
@@ -96,8 +113,12 @@ bool readInteger(std::string_view s, std::int64_t& v) {
 bool Tokenizer::readLine(std::string_view& line) {
     if (pos_ >= text_.size()) return false;
     const char* start = text_.data() + pos_;
-    const void* nl = std::memchr(start, '\n', text_.size() - pos_);
-    std::size_t len = nl ? static_cast<const char*>(nl) - start : text_.size() - pos_;
+    const std::size_t left = text_.size() - pos_;
+    // One byte past the longest line allowed (and its "\r") is as far as a line is looked at.
+    const void* nl = std::memchr(start, '\n', std::min(left, kMaxLineBytes + 2));
+    std::size_t len = nl ? static_cast<const char*>(nl) - start : left;
+    if (len > kMaxLineBytes && !(len == kMaxLineBytes + 1 && start[kMaxLineBytes] == '\r'))
+        throw lineTooLongError(line_ + 1);
     line = std::string_view(start, len);
     pos_ += len + (nl ? 1 : 0);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -131,9 +152,17 @@ bool Tokenizer::next(Tag& tag) {
     if (!checkValues_) return true;
     switch (valueType(tag.code)) {
     case ValueType::Double: {
-        double d;
-        if (!looksLikeDouble(tag.value) && !readDouble(tag.value, d))
+        double d = 0;
+        bool mayOverflow = false;
+        if (looksLikeDouble(tag.value, mayOverflow)) {
+            if (mayOverflow && !readDouble(tag.value, d))
+                throw DxfError(line_, "group code " + std::to_string(c) + " expects a number, got " +
+                                          quoted(tag.value) + ", which is out of the range of numbers");
+        } else if (!readDouble(tag.value, d) || !std::isfinite(d)) {
+            // Reading the text as a number also takes "nan" and "inf", which no
+            // coordinate can be.
             throw DxfError(line_, "group code " + std::to_string(c) + " expects a number, got " + quoted(tag.value));
+        }
         break;
     }
     case ValueType::Integer: {

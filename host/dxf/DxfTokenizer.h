@@ -26,6 +26,12 @@ private:
 constexpr int kMinGroupCode = -5;
 constexpr int kMaxGroupCode = 1071;
 
+// The longest line a drawing may have, without its line ending. DXF values are a few
+// hundred bytes at most; the bound keeps a hostile line from being read whole.
+constexpr std::size_t kMaxLineBytes = 1u << 20;
+// The refusal of a line longer than that.
+DxfError lineTooLongError(std::size_t line);
+
 struct Tag {
     int code = 0;
     std::string_view value;      // without the line ending
@@ -47,9 +53,10 @@ class Tokenizer {
 public:
     explicit Tokenizer(std::string_view text, std::size_t start = 0, ValueCheck check = ValueCheck::Check)
         : text_(text), pos_(start), checkValues_(check == ValueCheck::Check) {}
-    // The next pair, its value checked against its type (unless trusted); false at the
-    // end of the text (trailing blank lines and an end-of-file byte are allowed).
-    // Throws DxfError.
+    // The next pair, its value checked against its type (unless trusted): a real must
+    // be a finite number a double holds. False at the end of the text (trailing blank
+    // lines and an end-of-file byte are allowed). Throws DxfError, also for a line
+    // longer than kMaxLineBytes, found without looking further than that.
     bool next(Tag& tag);
     std::size_t offset() const { return pos_; }
     std::size_t line() const { return line_; }

@@ -3,11 +3,16 @@
 #include "host/db/AcDbEntities.h"
 #include "host/db/DrawingFile.h"
 #include "host/db/EntityCodec.h"
+#include "host/dxf/DxfTokenizer.h"
+#include "platform/File.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <string>
 
@@ -82,5 +87,80 @@ TEST(DxfHostile, AValueThatWouldHoldALineBreakFailsTheSaveNamingTheObject) {
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(fs::is_empty(dir)) << "no temporary file is left behind";
     EXPECT_THROW(writeDrawingText(*r.database), hostdb::UnwritableValue);
+    fs::remove_all(dir);
+}
+
+TEST(DxfHostile, RealsMustBeFiniteNumbersADoubleHolds) {
+    auto withValue = [](const std::string& value) {
+        return "0\nSECTION\n2\nENTITIES\n0\nLINE\n10\n" + value + "\n0\nENDSEC\n0\nEOF\n";
+    };
+    for (const char* bad :
+         {"nan", "NaN", "-nan", "inf", "-inf", "infinity", "1e999", "-1e999", "1e309", "\t1e400", "923456789e300"}) {
+        SCOPED_TRACE(bad);
+        auto r = openDrawingText(withValue(bad), "bad.dxf");
+        EXPECT_FALSE(r);
+        EXPECT_NE(r.error.find("bad.dxf: line 8: group code 10 expects a number"), std::string::npos) << r.error;
+    }
+    // The largest double, and values so small that they are zero, are numbers.
+    for (const char* fine :
+         {"1.7976931348623157e308", "-1.7976931348623157E+308", "1e-999", "0e999", "1.5", " 2.", "\t3"}) {
+        SCOPED_TRACE(fine);
+        auto r = openDrawingText(withValue(fine), "fine.dxf");
+        EXPECT_TRUE(r) << r.error;
+    }
+}
+
+namespace {
+
+// Counts what the file layer reads while it lives.
+class ReadCounter {
+public:
+    ReadCounter() {
+        bytes_ = 0;
+        platform::fileSystemCalls().read = [](int fd, void* buffer, std::size_t size) -> ssize_t {
+            ssize_t got = platform::systemFileCalls().read.load()(fd, buffer, size);
+            if (got > 0) bytes_ += static_cast<std::uint64_t>(got);
+            return got;
+        };
+    }
+    ~ReadCounter() { platform::fileSystemCalls().read = platform::systemFileCalls().read.load(); }
+    std::uint64_t bytes() const { return bytes_; }
+
+private:
+    static inline std::atomic<std::uint64_t> bytes_{0};
+};
+
+}  // namespace
+
+TEST(DxfHostile, ALineLongerThanAnyDrawingHasIsRefusedWithoutReadingTheRest) {
+    const std::string head = "0\nSECTION\n2\nENTITIES\n0\nLINE\n1\n";
+    // In memory: the reader looks no further than the bound.
+    auto r = openDrawingText(head + std::string(dxf::kMaxLineBytes + 1, 'x') + "\n0\nENDSEC\n0\nEOF\n", "long.dxf");
+    EXPECT_FALSE(r);
+    EXPECT_NE(r.error.find("long.dxf: line 8: the line is longer than"), std::string::npos) << r.error;
+    // Exactly at the bound, with either line ending, a line is read.
+    for (const char* eol : {"\n", "\r\n"}) {
+        std::string text = head + std::string(dxf::kMaxLineBytes, 'x') + eol + "0\nENDSEC\n0\nEOF\n";
+        EXPECT_TRUE(openDrawingText(text, "bound.dxf")) << (eol[0] == '\r' ? "CR LF" : "LF");
+    }
+
+    // On disk: a gigabyte on one line (a sparse file) is refused after about a
+    // megabyte has been read.
+    fs::path dir = fs::temp_directory_path() / ("tablora-long-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::path file = dir / "long.dxf";
+    std::ofstream(file, std::ios::binary) << head;
+    fs::resize_file(file, std::uint64_t{1} << 30);
+    DrawingOpenResult opened;
+    std::uint64_t read = 0;
+    {
+        ReadCounter counter;
+        opened = openDrawingFile(file.string());
+        read = counter.bytes();
+    }
+    EXPECT_FALSE(opened);
+    EXPECT_NE(opened.error.find(file.string() + ": line 8: the line is longer than"), std::string::npos)
+        << opened.error;
+    EXPECT_LT(read, std::uint64_t{4} << 20);
     fs::remove_all(dir);
 }
