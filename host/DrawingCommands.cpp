@@ -47,6 +47,7 @@ void openCommand() {
         acutPrintf("\n%s", opened.error.c_str());
         return;
     }
+    for (const std::string& warning : opened.warnings) acutPrintf("\nWarning: %s", warning.c_str());
     acDocManager->newDocument(path, std::move(opened.database));
     acutPrintf("\nOpened %s.", path.c_str());
 }

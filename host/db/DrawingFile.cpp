@@ -77,6 +77,7 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
     DrawingOpenResult result;
     try {
         auto store = std::make_unique<hostdb::DrawingStore>(std::move(text));
+        for (const std::string& w : store->warnings()) result.warnings.push_back(std::string(name) + ": " + w);
         result.database = std::make_unique<AcDbDatabase>(std::move(store));
     } catch (const dxf::DxfError& e) {
         result.error = std::string(name) + ": " + e.what();
@@ -88,7 +89,11 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
 
 DrawingOpenResult openDrawingFile(const std::string& path) {
     std::string text, error;
-    if (!readDrawingFile(path, text, error)) return {nullptr, error};
+    if (!readDrawingFile(path, text, error)) {
+        DrawingOpenResult failed;
+        failed.error = std::move(error);
+        return failed;
+    }
     DrawingOpenResult r = openDrawingText(std::move(text), path);
     if (r.database) r.database->setFileName(path);
     return r;

@@ -8,10 +8,15 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct DrawingOpenResult {
     std::unique_ptr<AcDbDatabase> database;  // null on failure
     std::string error;                       // "site.dxf: line 1402: group code 10 expects a number, got 'abc'"
+    // What the user should hear of a drawing that did open, each naming the file and
+    // line: "site.dxf: line 57: the INSERT has handle 2F, which the LINE at line 40
+    // has; it now has handle 2A1 ...".
+    std::vector<std::string> warnings;
     explicit operator bool() const { return database != nullptr; }
 };
 
@@ -22,7 +27,9 @@ struct DrawingSaveResult {
 };
 
 // Reads an ASCII DXF file. Binary DXF and malformed, truncated or hostile files are
-// refused with a message naming the line; nothing is opened then.
+// refused with a message naming the line; nothing is opened then. Objects repeating
+// an earlier object's handle get new ones (above $HANDSEED, which moves on), each
+// with a warning; the first keeps the handle and whatever refers to it.
 DrawingOpenResult openDrawingFile(const std::string& path);
 // The same from text in memory (tests, fuzzing); `name` prefixes error messages.
 DrawingOpenResult openDrawingText(std::string text, std::string_view name = "<memory>");

@@ -132,6 +132,7 @@ private:
     void nameLayers();
     void listReferences();
     void numberObjects();
+    void renumberRepeatedHandles(std::uint64_t& seed);
 
     DrawingStore& store_;
     dxf::StructureReader reader_;
@@ -145,6 +146,9 @@ private:
     std::vector<ObjectStub*> inserts_;                           // each reference with the block name it gives
     std::vector<std::string_view> insertNames_;
     std::uint64_t maxHandle_ = 0;
+    // The handle of every object that has one, modelled or not, to find repeats.
+    std::vector<std::uint64_t> handles_;
+    std::uint64_t maxAnyHandle_ = 0;
 };
 
 void DrawingStore::Loader::load() {
@@ -166,6 +170,10 @@ void DrawingStore::Loader::load() {
 }
 
 void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
+    if (o.handle != 0) {
+        handles_.push_back(o.handle);
+        maxAnyHandle_ = std::max(maxAnyHandle_, o.handle);
+    }
     switch (reader_.section().kind) {
     case dxf::SectionKind::Tables:
         placeInTables(o);
@@ -409,8 +417,10 @@ void DrawingStore::Loader::numberObjects() {
     HeaderVar& handSeed = store_.header_[hHandSeed];
     std::uint64_t seed = 0;
     if (!handSeed.value.empty()) dxf::parseHandle(handSeed.value, seed);
-    seed = std::max(seed, maxHandle_ + 1);
+    // New handles must not meet one of an object the database does not model either.
+    seed = std::max({seed, maxHandle_ + 1, maxAnyHandle_ + 1});
     const std::uint64_t fileSeed = seed;
+    renumberRepeatedHandles(seed);
     for (auto& s : store_.stubs_) {
         if (s.handle != 0) continue;
         s.handleAdded = s.begin != npos && (isEntityKind(s.kind) || s.kind == Kind::BlockRecord ||
@@ -432,6 +442,60 @@ void DrawingStore::Loader::numberObjects() {
     index.reserve(store_.stubs_.size());
     for (auto& s : store_.stubs_) index.emplace_back(s.handle, &s);
     std::stable_sort(index.begin(), index.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// A handle names one object; a file that gives one to several (a faulty writer, an
+// edit by hand) has the later ones renumbered from the seed, as an audit does.
+// Whatever refers to the handle keeps meaning the first object, which keeps it.
+void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
+    std::sort(handles_.begin(), handles_.end());
+    std::vector<std::uint64_t> repeated;
+    for (std::size_t i = 1; i < handles_.size(); ++i)
+        if (handles_[i] == handles_[i - 1] && (repeated.empty() || repeated.back() != handles_[i]))
+            repeated.push_back(handles_[i]);
+    std::vector<std::uint64_t>().swap(handles_);
+    if (repeated.empty()) return;
+    auto isRepeated = [&](std::uint64_t h) { return std::binary_search(repeated.begin(), repeated.end(), h); };
+    std::unordered_map<std::size_t, ObjectStub*> stubAt;
+    for (auto& s : store_.stubs_)
+        if (s.begin != npos && isRepeated(s.handle)) stubAt.emplace(s.begin, &s);
+    struct First {
+        std::size_t line;
+        std::string type;
+    };
+    std::unordered_map<std::uint64_t, First> firstOf;
+    // Listed one by one up to a point: a file repeating one handle a million times
+    // needs no million lines to say so.
+    constexpr std::size_t kListed = 20;
+    std::size_t count = 0, firstUnlistedLine = 0;
+    auto hex = [](std::uint64_t h) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(h));
+        return std::string(buf);
+    };
+    dxf::StructureReader again(store_.text_);
+    while (again.nextSection()) {
+        for (dxf::ObjectRange o; again.nextObject(o);) {
+            if (o.handle == 0 || !isRepeated(o.handle)) continue;
+            auto [first, isFirst] =
+                firstOf.try_emplace(o.handle, First{o.handleLine, std::string(o.type.substr(0, 40))});
+            if (isFirst) continue;
+            const std::uint64_t fresh = seed++;
+            if (auto it = stubAt.find(o.begin); it != stubAt.end()) it->second->handle = fresh;
+            store_.handleRewrites_.push_back({o.handleValueBegin, fresh});
+            if (++count == kListed + 1) firstUnlistedLine = o.handleLine;
+            if (count <= kListed)
+                store_.warnings_.push_back(
+                    "line " + std::to_string(o.handleLine) + ": the " + std::string(o.type.substr(0, 40)) +
+                    " has handle " + hex(o.handle) + ", which the " + first->second.type + " at line " +
+                    std::to_string(first->second.line) + " has; it now has handle " + hex(fresh) + " (what refers to " +
+                    hex(o.handle) + " keeps meaning the " + first->second.type + ")");
+        }
+    }
+    if (count > kListed)
+        store_.warnings_.push_back("line " + std::to_string(firstUnlistedLine) + ": this object and " +
+                                   std::to_string(count - kListed - 1) +
+                                   " more after it repeat an earlier object's handle and have new ones");
 }
 
 DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
@@ -569,6 +633,11 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
             std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(s.handle));
             patches.push_back({typeEnd, typeEnd, tagText(5, buf)});
         }
+    }
+    for (const HandleRewrite& r : handleRewrites_) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(r.handle));
+        patches.push_back({r.vBegin, tagAt(text_, static_cast<std::uint32_t>(r.vBegin)).vEnd, buf});
     }
     for (const ObjectStub* s : changed_)
         if (!s->erased && s->live) collectPatches(*this, *s, *ObjectAccess::data(s->live), patches);

@@ -166,6 +166,10 @@ public:
     // Line ending and code layout of the source, used for tags added on save.
     std::string tagText(int code, std::string_view value) const;
 
+    // What reading repaired, each naming its line ("line 40: ..."): handles that a
+    // later object repeated were given new ones, which a save writes.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+
 private:
     class Loader;  // builds the stubs from the file's structure
     ObjectStub* newStub(Kind kind, std::size_t begin);
@@ -187,6 +191,14 @@ private:
     ObjectStub* blockTable_ = nullptr;
     ObjectStub* layerTable_ = nullptr;
     std::vector<ObjectStub*> changed_;
+    // Handle values of the file replaced on save: objects that repeated an earlier
+    // object's handle.
+    struct HandleRewrite {
+        std::size_t vBegin;
+        std::uint64_t handle;
+    };
+    std::vector<HandleRewrite> handleRewrites_;
+    std::vector<std::string> warnings_;
     std::size_t openCount_ = 0;
     std::string eol_ = "\n";
     bool padCodes_ = false;

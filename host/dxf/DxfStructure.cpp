@@ -114,9 +114,14 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
             break;
         case 5:
         case 105:
-            if (o.handle == 0 && !o.malformedHandle && !parseHandle(t.value, o.handle)) {
-                o.handle = 0;  // parseHandle may have taken a prefix of the text
-                o.malformedHandle = t;
+            if (o.handle == 0 && !o.malformedHandle) {
+                if (!parseHandle(t.value, o.handle)) {
+                    o.handle = 0;  // parseHandle may have taken a prefix of the text
+                    o.malformedHandle = t;
+                } else if (o.handle != 0) {
+                    o.handleValueBegin = t.valueBegin;
+                    o.handleLine = t.line + 1;
+                }
             }
             break;
         case 67:

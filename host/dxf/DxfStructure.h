@@ -38,8 +38,11 @@ struct ObjectRange {
     // follow its type; for any other object it is the first group 2: an entry's or a
     // block's name, the block an INSERT refers to.
     std::optional<std::string_view> name;
-    // Its first group 5 (105 in DIMSTYLE entries) that is not the null handle 0.
+    // Its first group 5 (105 in DIMSTYLE entries) that is not the null handle 0, with
+    // the offset and line of that tag's value.
     std::uint64_t handle = 0;
+    std::size_t handleValueBegin = 0;
+    std::size_t handleLine = 0;
     // A group 5 or 105 before that one which is no hexadecimal handle. Only the
     // reader of the object knows whether it needs the handle, so it decides to refuse.
     std::optional<Tag> malformedHandle;

@@ -9,12 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -162,5 +167,90 @@ TEST(DxfHostile, ALineLongerThanAnyDrawingHasIsRefusedWithoutReadingTheRest) {
     EXPECT_NE(opened.error.find(file.string() + ": line 8: the line is longer than"), std::string::npos)
         << opened.error;
     EXPECT_LT(read, std::uint64_t{4} << 20);
+    fs::remove_all(dir);
+}
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::size_t lineAt(const std::string& text, std::size_t offset) {
+    return static_cast<std::size_t>(
+               std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n')) +
+           1;
+}
+
+double xOf(AcDbDatabase& db, std::uint64_t handle) {
+    AcDbObjectPointer<AcDbBlockReference> ref(idOf(db, handle), AcDb::kForRead);
+    return ref ? ref->position().x : -1;
+}
+
+}  // namespace
+
+TEST(DxfHostile, RepeatedHandlesAreRenumberedAboveTheSeedAndSaidSo) {
+    // A reference copied by hand with its attributes and SEQEND, handles and all (in a
+    // file with CR LF line ends).
+    const std::string original = slurp(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf");
+    const std::size_t from = original.find("  0\r\nINSERT\r\n  5\r\n2F4\r\n"),
+                      to = original.find("  0\r\nINSERT\r\n  5\r\n2F8\r\n");
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    std::string copy = original.substr(from, to - from);
+    copy.replace(copy.find(" 10\r\n10.0\r\n"), 11, " 10\r\n20.0\r\n");
+    const std::size_t at = original.find("  0\r\nENDSEC\r\n", to);
+    const std::string text = original.substr(0, at) + copy + original.substr(at);
+    const std::size_t copyLine = lineAt(text, at + copy.find("2F4")), firstLine = lineAt(text, from + 18);
+
+    auto r = openDrawingText(text, "copied.dxf");
+    ASSERT_TRUE(r) << r.error;
+    ASSERT_EQ(r.warnings.size(), 4u);
+    EXPECT_EQ(r.warnings[0], "copied.dxf: line " + std::to_string(copyLine) +
+                                 ": the INSERT has handle 2F4, which the INSERT at line " + std::to_string(firstLine) +
+                                 " has; it now has handle 300 (what refers to 2F4 keeps meaning the INSERT)");
+    EXPECT_NE(r.warnings[3].find("the SEQEND has handle 2F7"), std::string::npos) << r.warnings[3];
+    EXPECT_NE(r.warnings[3].find("it now has handle 303"), std::string::npos) << r.warnings[3];
+
+    // Edits reach the object they name: the first keeps its handle, the copy has its own.
+    EXPECT_EQ(xOf(*r.database, 0x2F4), 10.0);
+    EXPECT_EQ(xOf(*r.database, 0x300), 20.0);
+    {
+        AcDbObjectPointer<AcDbBlockReference> ref(idOf(*r.database, 0x300), AcDb::kForWrite);
+        ASSERT_TRUE(ref);
+        ASSERT_EQ(ref->setPosition(AcGePoint3d(25.0, 5.0, 0.0)), Acad::eOk);
+        std::unique_ptr<AcDbObjectIterator> it(ref->attributeIterator());
+        std::vector<std::uint64_t> attributes;
+        for (it->start(); !it->done(); it->step()) attributes.push_back(it->objectId().handle().value());
+        EXPECT_EQ(attributes, (std::vector<std::uint64_t>{0x301, 0x302}));
+    }
+    const std::string written = writeDrawingText(*r.database);
+    EXPECT_NE(written.find("$HANDSEED\r\n  5\r\n304\r\n"), std::string::npos);
+
+    auto again = openDrawingText(written, "copied.dxf");
+    ASSERT_TRUE(again) << again.error;
+    EXPECT_TRUE(again.warnings.empty()) << again.warnings.front();
+    EXPECT_EQ(xOf(*again.database, 0x2F4), 10.0);
+    EXPECT_EQ(xOf(*again.database, 0x300), 25.0);
+
+    // A reader we did not write finds every handle once and nothing to repair.
+    if (std::system("/usr/bin/python3 -c 'import ezdxf' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ezdxf";
+    fs::path dir = fs::temp_directory_path() / ("tablora-handles-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "copied.dxf", std::ios::binary) << written;
+    const std::string check =
+        "import ezdxf, sys\n"
+        "doc = ezdxf.readfile(sys.argv[1])\n"
+        "auditor = doc.audit()\n"
+        "handles = [e.dxf.handle for e in doc.modelspace()] + [a.dxf.handle for i in doc.modelspace().query('INSERT')"
+        " for a in i.attribs]\n"
+        "sys.exit(0 if not auditor.has_errors and len(handles) == len(set(handles)) == 7 else 1)\n";
+    std::ofstream(dir / "check.py") << check;
+    const std::string command =
+        "/usr/bin/python3 " + (dir / "check.py").string() + " " + (dir / "copied.dxf").string() + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
     fs::remove_all(dir);
 }
