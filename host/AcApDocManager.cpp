@@ -83,19 +83,33 @@ bool AcApDocManager::setCurDocument(AcApDocument* document) {
     return true;
 }
 
-void AcApDocManager::pushResourceHandle(HINSTANCE handle) { resourceHandles_.push_back(handle); }
+namespace {
+
+// The stack is the calling thread's, as the framework's module state is: a module's
+// event handler on its own thread makes its resources current without touching the
+// main thread's commands.
+std::vector<HINSTANCE>& resourceHandles() {
+    thread_local std::vector<HINSTANCE> handles;
+    return handles;
+}
+
+}  // namespace
+
+void AcApDocManager::pushResourceHandle(HINSTANCE handle) { resourceHandles().push_back(handle); }
 
 void AcApDocManager::popResourceHandle() {
-    if (resourceHandles_.empty()) {
+    if (resourceHandles().empty()) {
         ++unbalancedPops_;
         return;
     }
-    resourceHandles_.pop_back();
+    resourceHandles().pop_back();
 }
 
 HINSTANCE AcApDocManager::curResourceHandle() const {
-    return resourceHandles_.empty() ? nullptr : resourceHandles_.back();
+    return resourceHandles().empty() ? nullptr : resourceHandles().back();
 }
+
+std::size_t AcApDocManager::resourceHandleDepth() const { return resourceHandles().size(); }
 
 std::string AcApDocManager::nextUntitledName() { return "Drawing" + std::to_string(++untitled_) + ".dwg"; }
 

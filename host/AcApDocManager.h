@@ -9,6 +9,7 @@
 #include "host/db/AcDbDatabase.h"
 #include "platform/WinTypes.h"
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -102,14 +103,15 @@ public:
     bool setCurDocument(AcApDocument* document);
     bool activateDocument(AcApDocument* document) { return setCurDocument(document); }
 
-    // The stack of resource handles: a scope pushes on entry and pops on the way out.
+    // The calling thread's stack of resource handles: a scope pushes on entry and pops
+    // on the way out. Any thread may use it.
     void pushResourceHandle(HINSTANCE handle);
     // Pops; popping an empty stack does nothing but is counted as an imbalance.
     void popResourceHandle();
     // The top of the stack (null when empty).
     HINSTANCE curResourceHandle() const;
-    std::size_t resourceHandleDepth() const { return resourceHandles_.size(); }
-    int unbalancedPops() const { return unbalancedPops_; }
+    std::size_t resourceHandleDepth() const;
+    int unbalancedPops() const { return unbalancedPops_.load(); }
 
     // ---- host side ----
     // Opens a document with `database` (a new empty drawing when null) named
@@ -133,8 +135,7 @@ private:
     std::vector<std::unique_ptr<AcApDocument>> documents_;
     std::vector<AcApDocManagerReactor*> reactors_;
     AcApDocument* current_ = nullptr;
-    std::vector<HINSTANCE> resourceHandles_;
-    int unbalancedPops_ = 0;
+    std::atomic<int> unbalancedPops_{0};
     int untitled_ = 0;
     std::string nextUntitledName();
     void tellReactors(const std::function<void(AcApDocManagerReactor*)>& notify);

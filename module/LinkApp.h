@@ -3,6 +3,7 @@
 #pragma once
 
 #include "module/ArxAppBase.h"
+#include "platform/Dispatch.h"
 #include "platform/Handle.h"
 #include "platform/Unknown.h"
 
@@ -23,7 +24,7 @@ public:
 
     // moduleHandle and appId live in the base, whose own operations need them.
     HINSTANCE resourceHandle = nullptr;      // the loaded resource module
-    platform::ComPtr<IUnknown> linkHandler;  // main-thread proxy of the link's event handler
+    platform::ComPtr<IDispatch> linkHandler;  // main-thread proxy of the link's event handler
     platform::UniqueHandle linkThread;       // the link thread, once created
     platform::UniqueHandle linkStarted;      // set by the link thread when its handler is ready
     platform::UniqueHandle linkStop;         // tells the link thread to end

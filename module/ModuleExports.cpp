@@ -3,6 +3,8 @@
 #include "host/AcRx.h"
 #include "module/LinkApp.h"
 #include "module/ModuleState.h"
+#include "module/link/ComServer.h"
+#include "module/link/ComServerResources.h"
 #include "platform/Module.h"
 
 #define TABRO_EXPORT extern "C" __attribute__((visibility("default")))
@@ -24,3 +26,9 @@ TABRO_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
         return 1;  // thread notifications need nothing
     }
 }
+
+// The automation server's resources (its type library and registry script).
+TABRO_EXPORT const ResourceTable* ResourceModuleTable() { return tabro::comServerResources(); }
+
+// The module may go once none of its objects is alive.
+TABRO_EXPORT HRESULT DllCanUnloadNow() { return tabro::moduleLockCount() == 0 ? S_OK : S_FALSE; }

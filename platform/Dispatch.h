@@ -10,6 +10,7 @@
 namespace platform {
 class Variant;
 }
+struct ITypeInfo;
 
 constexpr WORD DISPATCH_METHOD = 1;
 constexpr WORD DISPATCH_PROPERTYGET = 2;
@@ -39,6 +40,24 @@ struct IDispatch : IUnknown {
     // DISP_E_EXCEPTION and fills excepInfo (when given).
     virtual HRESULT Invoke(DISPID dispid, WORD flags, std::span<const platform::Variant> args,
                            platform::Variant* result, EXCEPINFO* excepInfo) = 0;
+
+    // Type information about the object's members. Most servers here bind by
+    // dispatch id alone and answer none (count 0, E_NOTIMPL); an object described by
+    // a type library serves these from it.
+    virtual HRESULT GetTypeInfoCount(UINT* count) {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    virtual HRESULT GetTypeInfo(UINT /*index*/, LCID /*lcid*/, ITypeInfo** info) {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+    // names[0] is the member, the others its argument names.
+    virtual HRESULT GetIDsOfNames(REFIID /*riid*/, const std::u16string* /*names*/, UINT /*count*/, LCID /*lcid*/,
+                                  DISPID* /*ids*/) {
+        return E_NOTIMPL;
+    }
 };
 constexpr IID IID_IDispatch = IDispatch::iid;
 

@@ -5,6 +5,7 @@
 #include "platform/Apartment.h"
 #include "platform/ErrorInfo.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -225,6 +226,38 @@ public:
         if (result) *result = std::move(call->result);
         if (excepInfo) *excepInfo = std::move(call->excepInfo);
         if (call->errorInfo) SetErrorInfo(0, call->errorInfo.get());
+        return hr;
+    }
+
+    // Type information is asked for on the owner's thread too. The ITypeInfo handed
+    // back is the description itself, which never changes once loaded.
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        auto answer = std::make_shared<UINT>(0);
+        HRESULT hr = stub_->callOnOwner([answer](IDispatch* target) { return target->GetTypeInfoCount(answer.get()); });
+        *count = *answer;
+        return hr;
+    }
+    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        auto answer = std::make_shared<ITypeInfo*>(nullptr);
+        HRESULT hr = stub_->callOnOwner(
+            [answer, index, lcid](IDispatch* target) { return target->GetTypeInfo(index, lcid, answer.get()); });
+        *info = *answer;
+        return hr;
+    }
+    HRESULT GetIDsOfNames(REFIID riid, const std::u16string* names, UINT count, LCID lcid, DISPID* ids) override {
+        if ((count && (!names || !ids))) return E_POINTER;
+        auto call = std::make_shared<std::pair<std::vector<std::u16string>, std::vector<DISPID>>>();
+        call->first.assign(names, names + count);
+        call->second.assign(count, DISPID_UNKNOWN);
+        IID wanted = riid;
+        HRESULT hr = stub_->callOnOwner([call, wanted, lcid](IDispatch* target) {
+            return target->GetIDsOfNames(wanted, call->first.data(), static_cast<UINT>(call->first.size()), lcid,
+                                         call->second.data());
+        });
+        std::copy(call->second.begin(), call->second.end(), ids);
         return hr;
     }
 

@@ -2,12 +2,16 @@
 // (callers bind to these numbers, not to names), and the classes of its object model.
 #pragma once
 
+#include "platform/Guid.h"
 #include "platform/WinTypes.h"
 
 namespace sheet {
 
 // The automation classes; a fault or a logged call names the class it is about.
 enum class ObjectClass { Application, Workbooks, Workbook, Worksheets, Worksheet, Range, Font, Comment };
+
+// The workbook object's dual interface.
+constexpr IID kWorkbookInterfaceIid{0x000208DA, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace dispid {
 

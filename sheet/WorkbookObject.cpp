@@ -19,6 +19,12 @@ public:
         : AutomationObject(std::move(app)), book_(std::move(book)) {}
 
 private:
+    // The workbook's own dual interface, which event handlers ask a sheet's parent
+    // for; its members are this object's.
+    void* queryExtra(REFIID riid) override {
+        return riid == kWorkbookInterfaceIid ? static_cast<IDispatch*>(this) : nullptr;
+    }
+
     // Another program's changes to the files are taken in before a lookup.
     void beforeLock(DISPID id) override {
         if (id == dispid::Worksheets || id == dispid::Sheets || id == dispid::ActiveSheet) refreshFromDisk(app_);

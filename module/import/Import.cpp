@@ -14,7 +14,11 @@
 #include "module/spreadsheet/Connect.h"
 #include "platform/ComError.h"
 
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tabro {
@@ -79,55 +83,132 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     report.print();
 }
 
+namespace {
+
+// What one drain has read of one sheet: the handle in each row's first cell and the
+// header each row is read against, read once however many queued edits the sheet
+// has. A burst of edits (a pasted block, a reloaded file) then costs one pass down
+// the sheet instead of one pass per edit.
+class SheetRowIndex {
+public:
+    SheetRowIndex(IDispatch* worksheet, const ImportMarkers& markers)
+        : cells_(xl::cells(worksheet)), headers_(cells_.get(), 1, markers) {}
+
+    IDispatch* cells() const { return cells_.get(); }
+
+    struct Row {
+        const std::u16string* handle = nullptr;  // null: no handle in the first cell
+        const SheetHeader* header = nullptr;     // null: no header row above
+    };
+    Row rowAt(std::int32_t r) {
+        while (static_cast<std::int32_t>(rows_.size()) < r) {
+            const std::int32_t next = static_cast<std::int32_t>(rows_.size()) + 1;
+            std::optional<std::u16string> handle = headers_.feed(next);
+            if (headers_.header() && headers_.headerGeneration() != generation_) {
+                headerList_.push_back(std::make_unique<SheetHeader>(*headers_.header()));
+                generation_ = headers_.headerGeneration();
+            }
+            RowEntry entry;
+            if (handle) {
+                handleList_.push_back(std::make_unique<std::u16string>(std::move(*handle)));
+                entry.handle = handleList_.back().get();
+                entry.header = headers_.header() ? headerList_.back().get() : nullptr;
+            }
+            rows_.push_back(entry);
+        }
+        const RowEntry& entry = rows_[static_cast<std::size_t>(r - 1)];
+        return Row{entry.handle, entry.header};
+    }
+
+private:
+    struct RowEntry {
+        const std::u16string* handle = nullptr;
+        const SheetHeader* header = nullptr;
+    };
+    DispatchPtr cells_;
+    HeaderTracker headers_;
+    std::uint32_t generation_ = 0;
+    std::vector<RowEntry> rows_;
+    std::vector<std::unique_ptr<std::u16string>> handleList_;
+    std::vector<std::unique_ptr<SheetHeader>> headerList_;
+};
+
+// The sheets one drain has found, by workbook and sheet name; a name that found
+// nothing is remembered as such.
+class ChangedCellReader {
+public:
+    ChangedCellReader() : markers_(ImportMarkers::load()) {}
+
+    bool import(const ChangedCell& change) {
+        if (change.row < 1 || change.column < 1 || !change.sheetName || !change.workbookName) return false;
+        SheetRowIndex* sheet = findSheet(*change.workbookName, *change.sheetName);
+        if (!sheet) return false;
+        Variant value = xl::value(xl::cell(sheet->cells(), change.row, change.column).get());
+        const SheetRowIndex::Row row = sheet->rowAt(change.row);
+        if (!row.handle || !row.header) return false;
+
+        std::vector<std::string> tags, values;
+        int occurrence = 0;
+        for (const ImportColumn& column : row.header->columns) {
+            if (column.column == change.column) {
+                if (column.role != ColumnRole::Attribute) break;
+                // A value the cell does not know leaves the attribute alone.
+                if (value.vt() == VT_ERROR) return false;
+                tags.push_back(column.tag);
+                values.push_back(toMultibyte(toText(value)));
+                break;
+            }
+        }
+        // A tag that heads several columns: this column's place among them decides
+        // which of the reference's namesake attributes it holds.
+        if (!tags.empty())
+            for (const ImportColumn& column : row.header->columns)
+                if (column.column < change.column && column.role == ColumnRole::Attribute &&
+                    sameTagText(column.tag.c_str(), tags[0].c_str()))
+                    ++occurrence;
+        ReferenceEditor editor;
+        if (editor.open(toMultibyte(*row.handle), AcDb::kForRead) != Acad::eOk) return false;
+        return editor.applyAttributes(tags, values, occurrence);
+    }
+
+private:
+    SheetRowIndex* findSheet(const std::u16string& workbookName, const std::u16string& sheetName) {
+        auto key = std::make_pair(workbookName, sheetName);
+        auto found = sheets_.find(key);
+        if (found != sheets_.end()) return found->second.get();
+        std::unique_ptr<SheetRowIndex>& slot = sheets_[key];
+        if (!isAttached_) {
+            isAttached_ = true;
+            if (FAILED(attachSpreadsheetApp(app_))) app_.reset();
+        }
+        if (!app_) return nullptr;
+        DispatchPtr book =
+            findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
+        if (!book) return nullptr;
+        DispatchPtr sheet = findByName(xl::activeSheet(book.get()).get(), xl::worksheets(book.get()).get(), sheetName);
+        if (!sheet) return nullptr;
+        slot = std::make_unique<SheetRowIndex>(sheet.get(), markers_);
+        return slot.get();
+    }
+
+    const ImportMarkers markers_;
+    bool isAttached_ = false;
+    DispatchPtr app_;
+    std::map<std::pair<std::u16string, std::u16string>, std::unique_ptr<SheetRowIndex>> sheets_;
+};
+
+}  // namespace
+
 bool Import2() {
     bool result = false;
-    while (std::optional<ChangedCell> change = changeQueue().takeNewest()) result = importChangedCell(*change);
+    std::optional<ChangedCellReader> reader;
+    while (std::optional<ChangedCell> change = changeQueue().takeNewest()) {
+        if (!reader) reader.emplace();
+        result = reader->import(*change);
+    }
     return result;
 }
 
-bool importChangedCell(const ChangedCell& change) {
-    if (change.row < 1 || change.column < 1 || !change.sheetName || !change.workbookName) return false;
-    DispatchPtr app;
-    if (FAILED(attachSpreadsheetApp(app)) || !app) return false;
-    DispatchPtr book =
-        findByName(xl::activeWorkbook(app.get()).get(), xl::workbooks(app.get()).get(), *change.workbookName);
-    if (!book) return false;
-    DispatchPtr sheet =
-        findByName(xl::activeSheet(book.get()).get(), xl::worksheets(book.get()).get(), *change.sheetName);
-    if (!sheet) return false;
-
-    DispatchPtr cells = xl::cells(sheet.get());
-    Variant value = xl::value(xl::cell(cells.get(), change.row, change.column).get());
-    // The cell is read against the header row above it, as a whole-sheet import
-    // reads it: several blocks may share the sheet, each under its own header.
-    const ImportMarkers markers = ImportMarkers::load();
-    HeaderTracker headers(cells.get(), 1, markers);
-    std::optional<std::u16string> handle;
-    for (std::int32_t r = 1; r <= change.row; ++r) handle = headers.feed(r);
-    if (!handle || !headers.header()) return false;
-
-    std::vector<std::string> tags, values;
-    int occurrence = 0;
-    for (const ImportColumn& column : headers.header()->columns) {
-        if (column.column == change.column) {
-            if (column.role != ColumnRole::Attribute) break;
-            // A value the cell does not know leaves the attribute alone.
-            if (value.vt() == VT_ERROR) return false;
-            tags.push_back(column.tag);
-            values.push_back(toMultibyte(toText(value)));
-            break;
-        }
-    }
-    // A tag that heads several columns: this column's place among them decides
-    // which of the reference's namesake attributes it holds.
-    if (!tags.empty())
-        for (const ImportColumn& column : headers.header()->columns)
-            if (column.column < change.column && column.role == ColumnRole::Attribute &&
-                sameTagText(column.tag.c_str(), tags[0].c_str()))
-                ++occurrence;
-    ReferenceEditor editor;
-    if (editor.open(toMultibyte(*handle), AcDb::kForRead) != Acad::eOk) return false;
-    return editor.applyAttributes(tags, values, occurrence);
-}
+bool importChangedCell(const ChangedCell& change) { return ChangedCellReader().import(change); }
 
 }  // namespace tabro

@@ -183,10 +183,13 @@ std::optional<std::u16string> HeaderTracker::feed(std::int32_t r) {
         return std::nullopt;
     }
     if (inRun_) {
-        if (runHeader_)
+        if (runHeader_) {
             header_ = readSheetHeader(cells_, *runHeader_, startColumn_, markers_);
-        else if (inFirstRun_)
+            ++headerGeneration_;
+        } else if (inFirstRun_) {
             header_ = readSheetHeader(cells_, 1, startColumn_, markers_);
+            ++headerGeneration_;
+        }
         runHeader_.reset();
         inRun_ = false;
     }

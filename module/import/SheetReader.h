@@ -63,6 +63,8 @@ public:
     std::optional<std::u16string> feed(std::int32_t r);
     // The header of the data row last fed; none when no header row stands above it.
     const std::optional<SheetHeader>& header() const { return header_; }
+    // Goes up by one each time header() is replaced by another header row's.
+    std::uint32_t headerGeneration() const { return headerGeneration_; }
 
 private:
     IDispatch* cells_;
@@ -72,6 +74,7 @@ private:
     std::optional<std::int32_t> runHeader_;
     bool inFirstRun_ = true;
     bool inRun_ = false;
+    std::uint32_t headerGeneration_ = 0;
 };
 
 // What reading a sheet met.

@@ -19,6 +19,9 @@ using DispatchPtr = platform::ComPtr<IDispatch>;
 // Short names (name, count, item, value...) stay out of the module's namespace.
 namespace xl {
 
+// The workbook object's own dual interface, which a worksheet's Parent answers.
+constexpr IID kWorkbookInterfaceIid{0x000208DA, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
 namespace dispid {
 // Application
 constexpr DISPID ActiveWorkbook = 0x134;

@@ -4,14 +4,44 @@
 #include "host/AcEdCommandStack.h"
 #include "host/AcRxDynamicLinker.h"
 #include "host/AutoLisp.h"
+#include "platform/Registry.h"
+#include "platform/Thread.h"
 #include "platform/Timer.h"
+#include "sheet/Spreadsheet.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <filesystem>
+#include <optional>
 
 namespace {
 
 const std::string kModule = kBinDir + "/tabro.so";
+
+// The default value (name empty) or a named value of a key under HKEY_CLASSES_ROOT.
+std::optional<std::string> classesValue(const std::string& key, const char* name = "") {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return std::nullopt;
+    char data[1024];
+    DWORD size = sizeof data, type = 0;
+    LONG status = RegQueryValueExA(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(opened);
+    if (status != ERROR_SUCCESS || type != REG_SZ || size == 0) return std::nullopt;
+    return std::string(data, size - 1);
+}
+
+bool classesKeyExists(const std::string& key) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+void createClassesKey(const std::string& key) {
+    HKEY created = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &created, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(created);
+}
 
 std::vector<std::string> commandNames(const char* group) {
     std::vector<std::string> names;
@@ -112,6 +142,59 @@ TEST_F(LifecycleTest, TheCommandsRunThroughTheCommandLine) {
     EXPECT_NE(out.find("(init_tabro)\nnil"), std::string::npos) << out;
     EXPECT_TRUE(boxes_.boxes().empty()) << "Escape and a quiet keyword end silently";
     EXPECT_EQ(acDocManager->resourceHandleDepth(), 0u);
+}
+
+TEST_F(LifecycleTest, LoadingRegistersTheEventHandlerClassAndItsTypeLibrary) {
+    const std::string clsid = "CLSID\\{BF62E005-EC31-11D3-BAA0-002018640C96}";
+    // Left by an older registration: the class's key is replaced whole, the other
+    // classes stay.
+    createClassesKey(clsid + "\\Stale");
+    createClassesKey("CLSID\\{00000000-1111-2222-3333-444444444444}");
+    ASSERT_NE(load(), nullptr);
+    const std::string path = std::filesystem::canonical(kModule).string();
+
+    EXPECT_EQ(classesValue("Tabro.AppEventHandler.1"), "AppEventHandler Class");
+    EXPECT_EQ(classesValue("Tabro.AppEventHandler.1\\CLSID"), "{BF62E005-EC31-11D3-BAA0-002018640C96}");
+    EXPECT_EQ(classesValue("Tabro.AppEventHandler"), "AppEventHandler Class");
+    EXPECT_EQ(classesValue("Tabro.AppEventHandler\\CLSID"), "{BF62E005-EC31-11D3-BAA0-002018640C96}");
+    EXPECT_EQ(classesValue("Tabro.AppEventHandler\\CurVer"), "Tabro.AppEventHandler.1");
+    EXPECT_EQ(classesValue(clsid), "AppEventHandler Class");
+    EXPECT_EQ(classesValue(clsid + "\\ProgID"), "Tabro.AppEventHandler.1");
+    EXPECT_EQ(classesValue(clsid + "\\VersionIndependentProgID"), "Tabro.AppEventHandler");
+    EXPECT_TRUE(classesKeyExists(clsid + "\\Programmable"));
+    EXPECT_EQ(std::filesystem::canonical(classesValue(clsid + "\\InprocServer32").value_or("/nonexistent")), path);
+    EXPECT_EQ(classesValue(clsid + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(classesValue(clsid + "\\TypeLib"), "{1867BCA3-EA1B-11D3-BA98-002018640C96}");
+    EXPECT_FALSE(classesKeyExists(clsid + "\\Stale"));
+    EXPECT_TRUE(classesKeyExists("CLSID\\{00000000-1111-2222-3333-444444444444}"));
+
+    const std::string lib = "TypeLib\\{1867BCA3-EA1B-11D3-BA98-002018640C96}\\1.0";
+    EXPECT_EQ(classesValue(lib), "Tabro 1.0 Type Library");
+    EXPECT_EQ(std::filesystem::canonical(classesValue(lib + "\\409\\win32").value_or("/nonexistent")), path);
+    EXPECT_EQ(classesValue("Interface\\{BF62E004-EC31-11D3-BAA0-002018640C96}"), "IAppEventHandler");
+
+    // What the registry holds is on disk, where another process finds it.
+    const char* home = std::getenv("CADHOST_HOME");
+    ASSERT_NE(home, nullptr);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(home) / "classes.reg"));
+    EXPECT_TRUE(boxes_.boxes().empty()) << "registering says nothing";
+}
+
+TEST_F(LifecycleTest, UnloadingWhileConnectedEndsTheLinkThread) {
+    ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
+    sheet::startSpreadsheetApplication();
+    const std::size_t threadsBefore = platform::liveThreads();
+    ASSERT_NE(load(), nullptr);
+    feed({"tabro", "Connect", "tabro", "Connect"});
+    host::runCommandLoop();
+    EXPECT_EQ(platform::liveThreads(), threadsBefore + 1) << "one link thread however often one connects";
+
+    std::string error;
+    ASSERT_TRUE(acrxDynamicLinker->unloadModule("tabro", false, &error)) << error;
+    EXPECT_EQ(platform::liveThreads(), threadsBefore) << "the thread ended before the module went";
+    EXPECT_TRUE(boxes_.boxes().empty());
+    sheet::stopSpreadsheetApplication();
+    (void)sheet::revokeSpreadsheetApplication();
 }
 
 TEST_F(LifecycleTest, WithoutItsResourceModuleTheModuleIsRefused) {

@@ -1,0 +1,271 @@
+#!/usr/bin/python3
+"""End to end: the live link, with the workbook changed by a program we did not write.
+
+A generated drawing is exported (TABRO Export2). Then cadhost opens the drawing with
+the workbook, runs TABRO Connect and waits (DELAY); meanwhile openpyxl changes the
+workbook file on disk. The spreadsheet stand-in reloads it and raises a change event
+per changed cell, the link queues them, and the timer sends "tabro / _import2" to
+the idle drawing, which is saved at the end of the script. ezdxf then checks that
+every edited attribute holds the new text and that nothing else changed.
+
+Cases: one cell; several cells on two sheets; a block of cells; edits after
+Disconnect (not applied); Connect twice (each edit applied once); unloading the
+module while connected (the session still ends normally, nothing applied).
+Prints the latency from the file landing on disk to the import starting.
+"""
+import math
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import ezdxf
+from ezdxf.math import Vec3
+from openpyxl import load_workbook
+
+BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
+SHARED = os.environ.get("TABLORA_SHARED_DIR",
+                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
+CADHOST = os.path.join(BIN, "cadhost")
+GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+# Sanitizer builds run several times slower; the waits scale with them.
+SLOW = float(os.environ.get("TABLORA_TIME_SCALE", "1"))
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def run_script(work, home, args, lines, timeout=600):
+    script = os.path.join(work, "run.scr")
+    with open(script, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    env = dict(os.environ, CADHOST_HOME=home)
+    proc = subprocess.run([CADHOST, "--script", script, *args], cwd=work, env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=timeout)
+    if proc.returncode != 0:
+        sys.exit(f"cadhost {' '.join(args)} failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+    return proc.stdout
+
+
+class Session:
+    """A cadhost running a script, its output read as it comes."""
+
+    def __init__(self, work, home, args, lines):
+        script = os.path.join(work, "live.scr")
+        with open(script, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        env = dict(os.environ, CADHOST_HOME=home)
+        self.proc = subprocess.Popen([CADHOST, "--script", script, *args], cwd=work, env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        self.text = ""
+        self.chunks = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        # Raw reads: a prompt is not followed by a line break until it is answered.
+        while chunk := os.read(self.proc.stdout.fileno(), 65536):
+            self.chunks.put(chunk.decode("utf-8", "replace"))
+        self.chunks.put(None)
+
+    def wait_for(self, needle, count=1, limit=30.0):
+        """Until the output holds needle `count` times; the time it appeared."""
+        deadline = time.monotonic() + limit * SLOW
+        while self.text.count(needle) < count:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            try:
+                chunk = self.chunks.get(timeout=left)
+            except queue.Empty:
+                return None
+            if chunk is None:
+                return None
+            self.text += chunk
+        return time.monotonic()
+
+    def finish(self):
+        try:
+            code = self.proc.wait(timeout=120 * SLOW)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            sys.exit(f"cadhost did not end:\n{self.text}")
+        self.wait_for("\0", limit=5)  # drain what is left
+        return code
+
+
+def layout_of(ws):
+    """Tag columns (header cells without a comment) and the rows by handle."""
+    tags = {c.value: c.column for c in ws[1][1:] if c.comment is None and c.value}
+    rows = {}
+    for r in range(2, ws.max_row + 1):
+        comment = ws.cell(r, 1).comment
+        if comment is not None:
+            rows[comment.text.strip()] = r
+    return tags, rows
+
+
+def entities(doc):
+    out = {}
+    for block in doc.blocks:
+        for e in block:
+            out[e.dxf.handle] = e
+            if e.dxftype() == "INSERT":
+                for a in e.attribs:
+                    out[a.dxf.handle] = a
+    return out
+
+
+def same_attribs(a, b):
+    da, db = a.dxfattribs(), b.dxfattribs()
+    if da.keys() != db.keys():
+        return False
+    for k, v in da.items():
+        w = db[k]
+        if isinstance(v, (tuple, Vec3)) or isinstance(w, (tuple, Vec3)):
+            if not Vec3(v).isclose(Vec3(w), abs_tol=1e-9):
+                return False
+        elif isinstance(v, float) or isinstance(w, float):
+            if not math.isclose(v, w, rel_tol=1e-12, abs_tol=1e-12):
+                return False
+        elif v != w:
+            return False
+    return True
+
+
+def check_result(case, original, saved_path, expected):
+    """expected: {(reference handle, tag): text}. Every other entity unchanged."""
+    saved = ezdxf.readfile(saved_path)
+    before, after = entities(original), entities(saved)
+    check(before.keys() == after.keys(), f"{case}: entities added or lost")
+    edited = set()
+    for (h, tag), text in expected.items():
+        got = [a for a in saved.entitydb[h].attribs if a.dxf.tag == tag]
+        check([a.dxf.text for a in got] == [text], f"{case}: {h} {tag} = {[a.dxf.text for a in got]!r}, expected {text!r}")
+        edited.update(a.dxf.handle for a in got)
+    for h, e in before.items():
+        if h in after and h not in edited and not same_attribs(e, after[h]):
+            check(False, f"{case}: {h} ({e.dxftype()}) changed although nobody edited it")
+
+
+def pick(ws, count, tag):
+    tags, rows = layout_of(ws)
+    handles = [h for h, _ in sorted(rows.items(), key=lambda kv: kv[1])]
+    return tags, rows, handles[:count]
+
+
+def live_case(work, home, drawing, book, original, name, edit, script_tail=None, expect_applied=True,
+              delay_ms=4000):
+    """Runs cadhost connected; edit(path) changes the workbook on disk and returns the
+    expected attribute texts."""
+    shutil.copy(book, os.path.join(work, "live.xlsx"))
+    live = os.path.join(work, "live.xlsx")
+    out = os.path.join(work, "out-" + name.replace(" ", "-") + ".dxf")
+    lines = ["TABRO", "Connect"] + (script_tail or []) + [f"DELAY {int(delay_ms * SLOW)}", f"SAVEAS {out}"]
+    session = Session(work, home, ["--workbook", live, drawing], lines)
+    if session.wait_for("Delay time in milliseconds") is None:
+        session.finish()
+        sys.exit(f"{name}: cadhost never reached the wait:\n{session.text}")
+    expected = edit(live)
+    landed = time.monotonic()
+    started = session.wait_for("_import2", limit=delay_ms / 1000.0) if expect_applied else None
+    code = session.finish()
+    check(code == 0, f"{name}: cadhost ended with {code}:\n{session.text}")
+    check("Unhandled" not in session.text and "COM error" not in session.text,
+          f"{name}: the session reported a problem:\n{session.text}")
+    if expect_applied:
+        check(started is not None, f"{name}: the change never reached the drawing:\n{session.text}")
+        if started is not None:
+            print(f"{name}: import started {started - landed:.3f} s after the workbook landed")
+    else:
+        check("_import2" not in session.text, f"{name}: imported although it should not:\n{session.text}")
+    check(os.path.exists(out), f"{name}: nothing saved")
+    if os.path.exists(out):
+        check_result(name, original, out, expected if expect_applied else {})
+
+
+def main():
+    if not os.path.exists(CADHOST):
+        sys.exit(f"{CADHOST} not built")
+    work = tempfile.mkdtemp(prefix="tabro-link-e2e-")
+    try:
+        home = os.path.join(work, "home")
+        os.makedirs(home)
+        drawing = os.path.join(work, "site.dxf")
+        subprocess.run(["/usr/bin/python3", GEN, "60", drawing], check=True, capture_output=True)
+        original = ezdxf.readfile(drawing)
+        run_script(work, home, [drawing], ["TABRO", "Export2", ""])
+        books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
+        if not books:
+            sys.exit("export wrote no workbook")
+        book = os.path.join(work, books[0])
+        sheets = load_workbook(book).sheetnames
+        check("DOOR_TAG" in sheets and len(sheets) >= 2, f"sheets: {sheets}")
+        wb = load_workbook(book)
+        second = next(s for s in sheets if s != "DOOR_TAG" and layout_of(wb[s])[0] and layout_of(wb[s])[1])
+
+        def one_cell(path):
+            wb = load_workbook(path)
+            tags, rows, (h,) = pick(wb["DOOR_TAG"], 1, "NUMBER")
+            wb["DOOR_TAG"].cell(rows[h], tags["NUMBER"]).value = "LIVE-1"
+            wb.save(path)
+            return {(h, "NUMBER"): "LIVE-1"}
+
+        def two_sheets(path):
+            wb = load_workbook(path)
+            expected = {}
+            tags, rows, handles = pick(wb["DOOR_TAG"], 3, "NUMBER")
+            for i, h in enumerate(handles):
+                wb["DOOR_TAG"].cell(rows[h], tags["NUMBER"]).value = f"N-{i}"
+                expected[(h, "NUMBER")] = f"N-{i}"
+            ws = wb[second]
+            tags, rows, handles = pick(ws, 2, None)
+            tag = next(iter(tags))
+            for i, h in enumerate(handles):
+                ws.cell(rows[h], tags[tag]).value = f"S-{i} é"
+                expected[(h, tag)] = f"S-{i} é"
+            wb.save(path)
+            return expected
+
+        def block(path):
+            wb = load_workbook(path)
+            ws = wb["DOOR_TAG"]
+            tags, rows, handles = pick(ws, 4, "NUMBER")
+            expected = {}
+            for h in handles:
+                for tag in ("TYPE", "WIDTH"):
+                    text = f"{tag[0]}{rows[h]}"
+                    ws.cell(rows[h], tags[tag]).value = text
+                    expected[(h, tag)] = text
+            wb.save(path)
+            return expected
+
+        live_case(work, home, drawing, book, original, "one cell", one_cell)
+        live_case(work, home, drawing, book, original, "several cells on two sheets", two_sheets)
+        live_case(work, home, drawing, book, original, "a block of cells", block)
+        live_case(work, home, drawing, book, original, "connect twice", one_cell, ["TABRO", "Connect"])
+        live_case(work, home, drawing, book, original, "after disconnect", one_cell, ["TABRO", "Disconnect"],
+                  expect_applied=False, delay_ms=2500)
+        live_case(work, home, drawing, book, original, "unloaded while connected", one_cell, ["ARXUNLOAD tabro"],
+                  expect_applied=False, delay_ms=2500)
+    finally:
+        if failures:
+            print(f"work folder kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("\n".join(failures))
+        sys.exit(1)
+    print("live link: all cases passed")
+
+
+if __name__ == "__main__":
+    main()
