@@ -156,5 +156,56 @@ TEST_F(EventsTest, ChangesMadeThroughAutomationSendNoEventAndAreNotReloadedAway)
     EXPECT_EQ(call(cell(sheet.get(), 1, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"mine");
 }
 
+TEST_F(EventsTest, AFileStillBeingWrittenIsNeitherReadAsEmptyNorLost) {
+    auto sheet = newSheet();
+    put(cell(sheet.get(), 1, 1).get(), id::Value, bstr("before"));
+    put(cell(sheet.get(), 2, 1).get(), id::Value, bstr("kept"));
+    ASSERT_TRUE(flushChangedWorkbooks().empty());
+
+    // A subscriber in this thread's apartment is called during the reload itself.
+    platform::ApartmentScope apartment;
+    std::mutex mutex;
+    std::vector<Seen> seen;
+    ComPtr<IUnknown> running;
+    ASSERT_EQ(GetActiveObject(kApplicationClsid, nullptr, running.put()), S_OK);
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(running.as<IConnectionPointContainer>()->FindConnectionPoint(kAppEventsIid, point.put()), S_OK);
+    DWORD cookie = 0;
+    {
+        auto sink = platform::makeCom<Sink>(mutex, seen, std::this_thread::get_id());
+        ASSERT_EQ(point->Advise(static_cast<IDispatch*>(sink.get()), &cookie), S_OK);
+    }
+
+    // What the other program will have written once it is done.
+    std::string complete;
+    {
+        std::ifstream in("Book1.xlsx", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto book = xlsx::readPackage(bytes, u"elsewhere");
+        book->sheets()[0]->setText(1, 1, u"after");
+        complete = xlsx::writePackage(*book);
+    }
+    // Caught half way: the zip does not open yet. Nothing is reloaded, nothing fired.
+    for (std::size_t cut : {std::size_t{0}, complete.size() / 2, complete.size() - 1}) {
+        std::this_thread::sleep_for(5ms);
+        std::ofstream(std::string("Book1.xlsx"), std::ios::binary | std::ios::trunc)
+            .write(complete.data(), static_cast<std::streamsize>(cut));
+        reloadChangedWorkbooks();
+        EXPECT_TRUE(seen.empty()) << cut << " bytes";
+        EXPECT_EQ(call(cell(sheet.get(), 2, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"kept")
+            << "a partial file is not read as an empty workbook";
+    }
+    // Finished: tried again at the next look, and the one changed cell is told.
+    std::this_thread::sleep_for(5ms);
+    std::ofstream(std::string("Book1.xlsx"), std::ios::binary | std::ios::trunc)
+        .write(complete.data(), static_cast<std::streamsize>(complete.size()));
+    reloadChangedWorkbooks();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].row, 1);
+    EXPECT_EQ(seen[0].column, 1);
+    EXPECT_EQ(call(cell(sheet.get(), 1, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"after");
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+}
+
 }  // namespace
 }  // namespace sheet::test
