@@ -6,6 +6,7 @@
 #include "host/CommandLine.h"
 #include "host/Editor.h"
 #include "host/db/DrawingFile.h"
+#include "host/db/DrawingStore.h"
 
 #include <sstream>
 
@@ -52,6 +53,21 @@ void openCommand() {
     acutPrintf("\nOpened %s.", path.c_str());
 }
 
+// Whether a save may replace the file the drawing came from when that file may be
+// truncated: what the cut took is not in the drawing, so only the user knows whether
+// the file holds more than would be written. No unless the answer is Yes.
+bool mayReplaceTruncatedFile(const AcDbDatabase& db) {
+    if (db.store().truncatedFile.empty() || db.store().truncatedFile != db.fileName()) return true;
+    acutPrintf("\n%s was read without its 0/EOF end and may be truncated; saving over it keeps only what was read.",
+               db.fileName().c_str());
+    char answer[ADS_INPUT_BUFFER] = "";
+    acedInitGet(0, "Yes No");
+    if (acedGetKword("\nSave over it anyway? [Yes/No] <No>: ", answer) == RTNORM && std::string(answer) == "Yes")
+        return true;
+    acutPrintf("\nNot saved; SAVEAS writes the drawing under another name.");
+    return false;
+}
+
 void saveCommand() {
     AcDbDatabase* db = currentDatabase();
     if (!db) return;
@@ -60,6 +76,7 @@ void saveCommand() {
         if (!path.empty()) saveAs(*db, path);
         return;
     }
+    if (!mayReplaceTruncatedFile(*db)) return;
     DrawingSaveResult saved = saveDrawing(*db);
     if (saved)
         acutPrintf("\nSaved %s.", db->fileName().c_str());

@@ -3,10 +3,12 @@
 
 namespace host {
 
-// Registers OPEN (a DXF file into a new document, made current), SAVE (the current
-// drawing to its file; asks for a name when it has none), SAVEAS (under a new name)
-// and LIST (every block reference with its attributes). Failures are printed; the
-// drawing on disk is then unchanged.
+// Registers OPEN (a DXF file into a new document, made current; what reading warns
+// of is printed), SAVE (the current drawing to its file; asks for a name when it has
+// none, and whether to go on, default No, when that file lacked its 0/EOF and so may
+// be truncated), SAVEAS (under a new name, without asking) and LIST (every block
+// reference with its attributes). Failures are printed; the drawing on disk is then
+// unchanged.
 void registerDrawingCommands();
 
 }  // namespace host

@@ -218,6 +218,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cadhost: %s\n", opened.error.c_str());
             return 1;
         }
+        // The drawing opened, but what the reader doubts or repaired (a file that may
+        // be truncated, renumbered handles) is the user's to know before working on it.
+        for (const std::string& warning : opened.warnings)
+            std::fprintf(stderr, "cadhost: warning: %s\n", warning.c_str());
         acDocManager->newDocument(*options->drawing, std::move(opened.database));
     } else {
         acDocManager->newDocument();

@@ -95,7 +95,10 @@ DrawingOpenResult openDrawingFile(const std::string& path) {
         return failed;
     }
     DrawingOpenResult r = openDrawingText(std::move(text), path);
-    if (r.database) r.database->setFileName(path);
+    if (r.database) {
+        r.database->setFileName(path);
+        if (r.database->store().mayBeTruncated()) r.database->store().truncatedFile = path;
+    }
     return r;
 }
 
@@ -158,6 +161,8 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     if (status && !pending.empty()) status = file.write(pending);
     if (status) status = file.commit();
     if (!status) return failed(status.error());
+    // The file is complete now.
+    if (path == db.store().truncatedFile) db.store().truncatedFile.clear();
     db.setFileName(path);
     db.setModified(false);
     return {true, {}};

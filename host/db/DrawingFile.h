@@ -29,7 +29,9 @@ struct DrawingSaveResult {
 // Reads an ASCII DXF file. Binary DXF and malformed, truncated or hostile files are
 // refused with a message naming the line; nothing is opened then. Objects repeating
 // an earlier object's handle get new ones (above $HANDSEED, which moves on), each
-// with a warning; the first keeps the handle and whatever refers to it.
+// with a warning; the first keeps the handle and whatever refers to it. An empty
+// file is refused; one without 0/EOF opens with a warning that it may be truncated
+// (and the database's store names it as truncatedFile).
 DrawingOpenResult openDrawingFile(const std::string& path);
 // The same from text in memory (tests, fuzzing); `name` prefixes error messages.
 DrawingOpenResult openDrawingText(std::string text, std::string_view name = "<memory>");

@@ -158,6 +158,23 @@ void DrawingStore::Loader::load() {
         for (dxf::ObjectRange o; reader_.nextObject(o);) placeObject(o);
         endSection(reader_.section());
     }
+    if (!reader_.sawEof()) {
+        // An empty file is no drawing; one that stops after a section may be the start
+        // of one, cut off (a full disk, a transfer that broke).
+        if (!reader_.sawSection())
+            throw dxf::DxfError(1, store_.text_.empty() ? "the file is empty; a drawing ends with 0/EOF at least"
+                                                        : "the file holds only blank lines, no drawing");
+        store_.mayBeTruncated_ = true;
+        // Whatever the save writes is whole, and says so.
+        std::size_t codeEnd = store_.text_.find('\n', reader_.section().endsecBegin);
+        store_.eofAt_ = codeEnd == std::string::npos
+                            ? store_.text_.size()
+                            : tagAt(store_.text_, static_cast<std::uint32_t>(codeEnd + 1)).tagEnd;
+        store_.warnings_.push_back("line " + std::to_string(reader_.line()) +
+                                   ": the file ends after the ENDSEC at line " +
+                                   std::to_string(reader_.section().endsecLine) +
+                                   " without 0/EOF; it may be truncated, and what was cut off is not in the drawing");
+    }
     store_.ensureCodec();
     keepRecordsWithoutBlock();
     store_.modelIndex_ = ensureSpace("*MODEL_SPACE", "*Model_Space");
@@ -633,6 +650,10 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
             std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(s.handle));
             patches.push_back({typeEnd, typeEnd, tagText(5, buf)});
         }
+    }
+    if (mayBeTruncated_) {
+        const bool isLineEnded = eofAt_ > 0 && text_[eofAt_ - 1] == '\n';
+        patches.push_back({eofAt_, eofAt_, (isLineEnded ? std::string() : eol_) + tagText(0, "EOF")});
     }
     for (const HandleRewrite& r : handleRewrites_) {
         char buf[24];

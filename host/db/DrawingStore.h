@@ -159,16 +159,22 @@ public:
     // Keeps a changed object alive until the drawing goes away.
     void noteChanged(ObjectStub* stub);
 
-    // Writes the drawing: the source text with every change patched in. Throws
+    // Writes the drawing: the source text with every change patched in, and the 0/EOF
+    // the source lacked, if it did, after its last ENDSEC. Throws
     // UnwritableValue (EntityCodec.h) before anything reaches the sink.
     void write(const std::function<void(std::string_view)>& sink) const;
 
     // Line ending and code layout of the source, used for tags added on save.
     std::string tagText(int code, std::string_view value) const;
 
-    // What reading repaired, each naming its line ("line 40: ..."): handles that a
-    // later object repeated were given new ones, which a save writes.
+    // What reading repaired or doubts, each naming its line ("line 40: ..."): handles
+    // that a later object repeated were given new ones, which a save writes; a text
+    // without 0/EOF, which may have been cut off.
     const std::vector<std::string>& warnings() const { return warnings_; }
+    bool mayBeTruncated() const { return mayBeTruncated_; }
+    // The file the drawing was read from while that file may be truncated: saving
+    // over it would replace whatever the cut took with nothing. Cleared by a save to it.
+    std::string truncatedFile;
 
 private:
     class Loader;  // builds the stubs from the file's structure
@@ -199,6 +205,8 @@ private:
     };
     std::vector<HandleRewrite> handleRewrites_;
     std::vector<std::string> warnings_;
+    bool mayBeTruncated_ = false;
+    std::size_t eofAt_ = npos;  // where a save puts the 0/EOF the file lacked
     std::size_t openCount_ = 0;
     std::string eol_ = "\n";
     bool padCodes_ = false;

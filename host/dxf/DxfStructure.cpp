@@ -55,6 +55,7 @@ bool StructureReader::nextSection() {
         section_.bodyBegin = name.end;
         section_.line = t.line;
         inSection_ = true;
+        sawSection_ = true;
         return true;
     }
     if (t.value == "ENDSEC") throw DxfError(t.line, "ENDSEC without SECTION");
@@ -62,6 +63,7 @@ bool StructureReader::nextSection() {
         Tag rest;
         if (tok_.next(rest)) throw DxfError(rest.line, "data after EOF");
         done_ = true;
+        sawEof_ = true;
         return false;
     }
     throw DxfError(t.line, "group 0 '" + clipped(t.value) + "' outside a section");

@@ -75,6 +75,10 @@ public:
     // The last line read. While an object just given is being handled, that is the
     // type line of the object after it: the reader has just learnt where it ends.
     std::size_t line() const { return tok_.line(); }
+    // Whether the text ended with its 0/EOF; a text without one may have been cut off
+    // between sections. And whether it had a section at all.
+    bool sawEof() const { return sawEof_; }
+    bool sawSection() const { return sawSection_; }
 
 private:
     bool take(Tag& tag);
@@ -87,6 +91,8 @@ private:
     bool haveLookahead_ = false;
     bool inSection_ = false;
     bool done_ = false;
+    bool sawEof_ = false;
+    bool sawSection_ = false;
 };
 
 // Walks the tags that are an object's own: those after its type, up to embedded

@@ -254,3 +254,37 @@ TEST(DxfHostile, RepeatedHandlesAreRenumberedAboveTheSeedAndSaidSo) {
     EXPECT_EQ(std::system(command.c_str()), 0);
     fs::remove_all(dir);
 }
+
+TEST(DxfHostile, AnEmptyFileIsRefusedAndOneWithoutEofOpensWithAWarning) {
+    for (const char* empty : {"", "\n\n  \r\n"}) {
+        auto r = openDrawingText(empty, "empty.dxf");
+        EXPECT_FALSE(r);
+        EXPECT_EQ(r.error.rfind("empty.dxf: line 1: the file ", 0), 0u) << r.error;
+    }
+    const std::string whole = slurp(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf");
+    auto complete = openDrawingText(whole, "whole.dxf");
+    ASSERT_TRUE(complete) << complete.error;
+    EXPECT_TRUE(complete.warnings.empty());
+
+    // Cut right after each ENDSEC, with the line end, without it, or with blank lines.
+    const std::string endsec = "  0\r\nENDSEC\r\n";
+    for (std::size_t at = whole.find(endsec); at != std::string::npos; at = whole.find(endsec, at + 1)) {
+        const std::string cut = whole.substr(0, at + endsec.size());
+        for (const std::string& text : {cut, cut.substr(0, cut.size() - 2), cut + "\r\n\r\n"}) {
+            SCOPED_TRACE("cut at line " + std::to_string(lineAt(whole, at)) + ", " + std::to_string(text.size()) +
+                         " bytes");
+            auto r = openDrawingText(text, "cut.dxf");
+            ASSERT_TRUE(r) << r.error;
+            ASSERT_EQ(r.warnings.size(), 1u);
+            EXPECT_NE(r.warnings[0].find("cut.dxf: line "), std::string::npos) << r.warnings[0];
+            EXPECT_NE(r.warnings[0].find("after the ENDSEC at line " + std::to_string(lineAt(whole, at))),
+                      std::string::npos)
+                << r.warnings[0];
+            EXPECT_NE(r.warnings[0].find("may be truncated"), std::string::npos) << r.warnings[0];
+            // What is written is a whole drawing.
+            auto again = openDrawingText(writeDrawingText(*r.database), "written.dxf");
+            ASSERT_TRUE(again) << again.error;
+            EXPECT_TRUE(again.warnings.empty()) << again.warnings.front();
+        }
+    }
+}
