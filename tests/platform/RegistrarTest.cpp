@@ -137,7 +137,7 @@ TEST_F(RegistrarTest, MalformedScriptsAreRefusedBeforeAnythingIsWritten) {
     struct Case {
         std::u16string script;
         std::size_t line;
-        const char* reason;  // a part of it
+        const char* reason;  // found within the reason given
     };
     const Case cases[] = {
         {u"HKCR\n{\n A = s 'x'\n B = s '%NOPE%'\n}", 4, "unknown replacement %NOPE%"},

@@ -182,7 +182,7 @@ TEST_F(TypeLibTest, MalformedDescriptionsAreRefusedWithLineAndReason) {
         std::string text;
         HRESULT code;
         std::size_t line;
-        const char* reason;  // a part of it
+        const char* reason;  // found within the reason given
     };
     const Case cases[] = {
         {"", TYPE_E_UNSUPFORMAT, 0, "no library line"},
