@@ -106,7 +106,7 @@ const ResourceString kStrings[] = {
     {79, "Unknown choice \"%s\"."},
 };
 
-const ResourceTable kTable = {RESOURCE_TABLE_VERSION, sizeof(ResourceTable), kStrings, std::size(kStrings)};
+const ResourceTable kTable = {RESOURCE_TABLE_VERSION, sizeof(ResourceTable), kStrings, std::size(kStrings), nullptr, 0};
 
 }  // namespace
 
