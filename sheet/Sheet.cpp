@@ -38,6 +38,11 @@ std::size_t Sheet::rowSlot(std::int32_t row) const {
     if (n == 0 || rows_.back().row < row) return n;
     const auto fromEnd = static_cast<std::uint64_t>(rows_.back().row - row);
     if (fromEnd < n && rows_[n - 1 - fromEnd].row == row) return n - 1 - fromEnd;
+    // Evenly spaced rows (every third, say) are where their spacing puts them.
+    const std::int64_t first = rows_.front().row, span = rows_.back().row - first;
+    if (row <= first) return 0;
+    const auto guess = static_cast<std::size_t>((row - first) * static_cast<std::int64_t>(n - 1) / span);
+    if (rows_[guess].row == row) return guess;
     const std::size_t limit = std::min<std::size_t>(n, static_cast<std::size_t>(std::max(row, 1)));
     auto it = std::lower_bound(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>(limit), row,
                                [](const RowCells& r, std::int32_t number) { return r.row < number; });
