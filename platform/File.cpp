@@ -2,15 +2,19 @@
 // replaceable system call table under them.
 #include "platform/File.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +22,8 @@ namespace {
 
 int systemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 ssize_t systemReadlink(const char* path, char* buffer, std::size_t size) { return ::readlink(path, buffer, size); }
+int systemStat(const char* path, struct stat* info) { return ::stat(path, info); }
+int systemFcntl(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
 
 struct Tables {
     FileSystemCalls system;
@@ -39,6 +45,9 @@ struct Tables {
             t->mkdir = &::mkdir;
             t->flock = &::flock;
             t->getrandom = &::getrandom;
+            t->stat = &systemStat;
+            t->fcntl = &systemFcntl;
+            t->linkat = &::linkat;
         }
     }
 };
@@ -70,6 +79,14 @@ public:
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) closeFd(fd_);
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
     int get() const noexcept { return fd_; }
     // Closes and reports the result: a close can be the first to report a failed
     // write-back.
@@ -135,28 +152,131 @@ FileStatus followLinks(const std::string& path, std::string& target) {
     return failure(FileStep::followLink, ELOOP, path);
 }
 
-// Creates "<folder>/.<name>.<random>.tmp" exclusively; the random part keeps
-// another process (or user, in a shared folder) from guessing the name and putting a
-// link there first.
-FileStatus createTemporary(const std::string& beside, mode_t createMode, int& fd, std::string& name) {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+// Temporaries are "<folder>/.<start of the name>.<12 random letters>.tmp": short
+// whatever the target is called (a name near the file system's limit still leaves
+// room), unpredictable so that nobody can put a link there first, and recognisable
+// so that one left by a writer that died can be found again.
+constexpr std::size_t kTemporaryStemBytes = 48;
+constexpr std::size_t kTemporaryRandomBytes = 12;
+constexpr char kTemporaryAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+std::string temporaryPrefix(const std::string& beside) {
+    return "." + baseNameOf(beside).substr(0, kTemporaryStemBytes) + ".";
+}
+
+FileStatus randomTemporaryName(const std::string& beside, std::string& name) {
     std::string folder = folderOf(beside);
-    // Names stay well below NAME_MAX whatever the target is called.
-    std::string base = baseNameOf(beside).substr(0, 120);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char random[12];
+    unsigned char random[kTemporaryRandomBytes];
+    while (true) {
         ssize_t got = sys().getrandom.load()(random, sizeof random, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got != static_cast<ssize_t>(sizeof random))
             return failure(FileStep::createTemporary, got < 0 ? errno : EIO, folder);
-        std::string suffix;
-        for (unsigned char r : random) suffix += kAlphabet[r % (sizeof kAlphabet - 1)];
-        name = folder + "/." + base + "." + suffix + ".tmp";
+        break;
+    }
+    std::string suffix;
+    for (unsigned char r : random) suffix += kTemporaryAlphabet[r % (sizeof kTemporaryAlphabet - 1)];
+    name = folder + "/" + temporaryPrefix(beside) + suffix + ".tmp";
+    return {};
+}
+
+bool isTemporaryNameOf(const std::string& beside, std::string_view entry) {
+    const std::string prefix = temporaryPrefix(beside);
+    if (entry.size() != prefix.size() + kTemporaryRandomBytes + 4 || !entry.starts_with(prefix) ||
+        !entry.ends_with(".tmp"))
+        return false;
+    std::string_view random = entry.substr(prefix.size(), kTemporaryRandomBytes);
+    return std::all_of(random.begin(), random.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+// Holds the temporary's lock; with the lock, the cleaner of stale temporaries knows
+// its writer is alive. Where the file system has no locks the temporary is written
+// all the same: it is then only unprotected from a cleaner that could not lock it
+// either.
+void lockTemporary(int fd) {
+    while (sys().flock.load()(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// Removes temporaries of `beside` that writers killed before their rename left
+// behind: regular files of ours, with one name, our naming and no lock held, which
+// only a writer that is gone can be. A writer that created its temporary by name
+// and lost it here before taking its lock sees the lost link and makes another.
+// Best effort: what cannot be looked at is left alone.
+void removeStaleTemporaries(const std::string& beside) {
+    std::string folder = folderOf(beside);
+    std::vector<std::string> candidates;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(dir))
+            if (isTemporaryNameOf(beside, e->d_name)) candidates.push_back(folder + "/" + e->d_name);
+        ::closedir(dir);
+    }
+    for (const std::string& name : candidates) {
+        Fd fd(openFd(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        if (fd.get() < 0) continue;
+        struct stat st {};
+        if (sys().fstat.load()(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            st.st_nlink != 1)
+            continue;
+        if (sys().flock.load()(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        // Still the file that was locked under that name.
+        struct stat now {};
+        if (sys().lstat.load()(name.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) continue;
+        (void)sys().unlink.load()(name.c_str());
+    }
+}
+
+// Creates a named temporary beside `beside` exclusively, locked.
+FileStatus createNamedTemporary(const std::string& beside, mode_t createMode, int& fd, std::string& name) {
+    std::string folder = folderOf(beside);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (FileStatus s = randomTemporaryName(beside, name); !s) return s;
         fd = openFd(name, O_WRONLY | O_CREAT | O_EXCL, createMode);
-        if (fd >= 0) return {};
-        if (errno != EEXIST) return failure(FileStep::createTemporary, errno, folder);
+        if (fd < 0) {
+            if (errno != EEXIST) return failure(FileStep::createTemporary, errno, folder);
+            continue;
+        }
+        lockTemporary(fd);
+        struct stat st {};
+        // Taken by a cleaner between the creation and the lock: start again.
+        if (sys().fstat.load()(fd, &st) == 0 && st.st_nlink == 0) {
+            closeFd(std::exchange(fd, -1));
+            continue;
+        }
+        return {};
     }
     return failure(FileStep::createTemporary, EEXIST, folder);
+}
+
+// Whether unnamed temporaries can be given a name here: that goes through the
+// process's descriptor folder.
+bool canNameUnnamedFiles() {
+    static const bool known = ::access("/proc/self/fd", X_OK) == 0;
+    return known;
+}
+
+// Creates the temporary beside `beside`, locked: unnamed where the file system can
+// (name empty), else named.
+FileStatus createTemporary(const std::string& beside, mode_t createMode, int& fd, std::string& name) {
+    name.clear();
+    if (canNameUnnamedFiles()) {
+        fd = openFd(folderOf(beside), O_WRONLY | O_TMPFILE, createMode);
+        if (fd >= 0) {
+            lockTemporary(fd);
+            return {};
+        }
+        // Kernels and file systems without unnamed files say so in one of these.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return failure(FileStep::createTemporary, errno, folderOf(beside));
+    }
+    return createNamedTemporary(beside, createMode, fd, name);
+}
+
+// Gives an unnamed file (open as fd) the name `to`; EEXIST when it is taken.
+int linkUnnamed(int fd, const std::string& to) {
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return sys().linkat.load()(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW);
 }
 
 // The name is durable only once the folder's entry is on disk.
@@ -175,14 +295,30 @@ FileStatus syncFolder(const std::string& file) {
 // refuses, and the content matters more than the mode, so a refusal is let pass.
 void setMode(int fd, mode_t mode) { (void)sys().fchmod.load()(fd, mode & 07777); }
 
-FileStatus readInto(const std::string& path, std::string& out, std::uint64_t maxBytes, bool* cut) {
-    out.clear();
-    if (cut) *cut = false;
-    Fd fd(openFd(path, O_RDONLY));
+// Opens a file to read it, refusing anything but a regular file before it can make
+// the open wait: a pipe's open waits for a writer and a device's may never return.
+// The look comes first, and the open does not wait either, in case a pipe was put
+// at the name in between; for reading, the descriptor then waits again as usual.
+FileStatus openForReading(const std::string& path, Fd& fd, struct stat& st) {
+    if (sys().stat.load()(path.c_str(), &st) != 0) return failure(FileStep::open, errno, path);
+    if (!S_ISREG(st.st_mode)) return failure(FileStep::notRegular, 0, path);
+    fd = Fd(openFd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) return failure(FileStep::open, errno, path);
-    struct stat st {};
     if (sys().fstat.load()(fd.get(), &st) != 0) return failure(FileStep::read, errno, path);
     if (!S_ISREG(st.st_mode)) return failure(FileStep::notRegular, 0, path);
+    int flags = sys().fcntl.load()(fd.get(), F_GETFL, 0);
+    if (flags < 0 || sys().fcntl.load()(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return failure(FileStep::read, errno, path);
+    return {};
+}
+
+FileStatus readInto(const std::string& path, std::string& out, std::uint64_t maxBytes, bool* cut, FileStamp* stamp) {
+    out.clear();
+    if (cut) *cut = false;
+    Fd fd;
+    struct stat st {};
+    if (FileStatus opened = openForReading(path, fd, st); !opened) return opened;
+    if (stamp) *stamp = stampOf(st);
     auto tooLarge = [&](std::uint64_t seen) {
         out.clear();
         FileError e = failure(FileStep::tooLarge, EFBIG, path);
@@ -237,6 +373,7 @@ const char* stepText(FileStep step) {
     case FileStep::syncFolder:
     case FileStep::createFolder:
     case FileStep::lock:
+    case FileStep::changedOnDisk:
         break;
     }
     return "";
@@ -250,6 +387,9 @@ std::string FileError::reason() const {
     switch (step) {
     case FileStep::notRegular:
         return "not a regular file";
+    case FileStep::changedOnDisk:
+        if (code == 0) return "changed on disk by someone else";
+        break;
     case FileStep::tooLarge:
         return "the file has " + std::to_string(fileBytes) + " bytes, more than the " + std::to_string(limitBytes) +
                " allowed";
@@ -262,6 +402,9 @@ std::string FileError::reason() const {
 std::string FileError::message() const {
     switch (step) {
     case FileStep::notRegular:
+        // Said the way the user sees it: "/dev/tty: not a regular file" comes from
+        // the caller, which names the file.
+        return reason();
     case FileStep::tooLarge:
         return reason();
     case FileStep::createTemporary:
@@ -274,6 +417,13 @@ std::string FileError::message() const {
         return "cannot create the folder " + path + ": " + reason();
     case FileStep::lock:
         return "cannot lock " + path + ": " + reason();
+    case FileStep::changedOnDisk:
+        if (path.empty())
+            return "the file was changed on disk by someone else and is left as they saved it; this version could not "
+                   "be saved beside it: " +
+                   reason();
+        return "the file was changed on disk by someone else and is left as they saved it; this version was saved as " +
+               path;
     default:
         break;
     }
@@ -303,21 +453,22 @@ DWORD systemErrorCode(const FileError& error, DWORD otherwise) {
 
 // ---------------------------------------------------------------- reading
 
-FileStatus readFile(const std::string& path, std::string& out, std::uint64_t maxBytes) {
-    return readInto(path, out, maxBytes, nullptr);
+FileStatus readFile(const std::string& path, std::string& out, std::uint64_t maxBytes, FileStamp* stamp) {
+    return readInto(path, out, maxBytes, nullptr, stamp);
 }
 
-FileStatus readFilePrefix(const std::string& path, std::string& out, std::uint64_t maxBytes, bool& cut) {
-    return readInto(path, out, maxBytes, &cut);
+FileStatus readFilePrefix(const std::string& path, std::string& out, std::uint64_t maxBytes, bool& cut,
+                          FileStamp* stamp) {
+    return readInto(path, out, maxBytes, &cut, stamp);
 }
 
 FileStatus readFilePieces(const std::string& path, std::uint64_t maxBytes,
-                          const std::function<bool(std::string_view)>& piece, std::uint64_t* declaredBytes) {
-    Fd fd(openFd(path, O_RDONLY));
-    if (fd.get() < 0) return failure(FileStep::open, errno, path);
+                          const std::function<bool(std::string_view)>& piece, std::uint64_t* declaredBytes,
+                          FileStamp* stamp) {
+    Fd fd;
     struct stat st {};
-    if (sys().fstat.load()(fd.get(), &st) != 0) return failure(FileStep::read, errno, path);
-    if (!S_ISREG(st.st_mode)) return failure(FileStep::notRegular, 0, path);
+    if (FileStatus opened = openForReading(path, fd, st); !opened) return opened;
+    if (stamp) *stamp = stampOf(st);
     auto tooLarge = [&](std::uint64_t seen) {
         FileError e = failure(FileStep::tooLarge, EFBIG, path);
         e.fileBytes = seen;
@@ -339,6 +490,46 @@ FileStatus readFilePieces(const std::string& path, std::uint64_t maxBytes,
     }
 }
 
+// ---------------------------------------------------------------- versions
+
+FileStamp stampOf(const struct stat& info) noexcept {
+    return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::int64_t>(info.st_size),
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+std::optional<FileStamp> fileStamp(const std::string& path) {
+    struct stat st {};
+    if (sys().stat.load()(path.c_str(), &st) != 0) return std::nullopt;
+    return stampOf(st);
+}
+
+std::string conflictPathFor(const std::string& path, std::int64_t unixSeconds, int attempt) {
+    std::string folder = folderOf(path);
+    std::string name = baseNameOf(path);
+    auto dot = name.rfind('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    std::time_t seconds = static_cast<std::time_t>(unixSeconds);
+    std::tm tm{};
+    localtime_r(&seconds, &tm);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%d %H%M%S", &tm);
+    std::string mark = std::string(" (conflict ") + when + (attempt > 0 ? " " + std::to_string(attempt + 1) : "") + ")";
+    // Shortened at a character's start, so that a UTF-8 name stays one.
+    std::size_t room = NAME_MAX > mark.size() + extension.size() ? NAME_MAX - mark.size() - extension.size() : 0;
+    if (extension.size() > NAME_MAX / 2) {
+        extension.clear();
+        room = NAME_MAX - mark.size();
+    }
+    if (stem.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem.resize(cut);
+    }
+    return (path.find('/') == std::string::npos ? "" : folder + "/") + stem + mark + extension;
+}
+
 // ---------------------------------------------------------------- atomic replacement
 
 AtomicFile::~AtomicFile() { discard(); }
@@ -346,15 +537,22 @@ AtomicFile::~AtomicFile() { discard(); }
 void AtomicFile::discard() noexcept {
     if (fd_ >= 0) closeFd(std::exchange(fd_, -1));
     if (!temporary_.empty()) (void)sys().unlink.load()(std::exchange(temporary_, {}).c_str());
+    // The lock goes last, so that the name is never unlocked while it is there.
+    if (lockFd_ >= 0) closeFd(std::exchange(lockFd_, -1));
 }
 
 FileStatus AtomicFile::open(const std::string& path, const WriteOptions& options) {
     discard();
     spoilt_.reset();
+    written_ = FileStamp{};
     if (FileStatus s = followLinks(path, target_); !s) return s;
-    backupPath_ = options.backupPath;
+    backupPath_ = options.backupPathFor ? options.backupPathFor(target_) : options.backupPath;
+    unchangedSince_ = options.unchangedSince;
     struct stat st {};
     targetExists_ = sys().lstat.load()(target_.c_str(), &st) == 0;
+    // A pipe or device would be replaced by a plain file, and a folder cannot be.
+    if (targetExists_ && !S_ISREG(st.st_mode)) return failure(FileStep::notRegular, 0, target_);
+    removeStaleTemporaries(target_);
     // The temporary starts private; it gets its final mode before any content, so a
     // file replaced with a tighter mode is never readable more widely in between.
     bool modeKnown = targetExists_ || options.newFileMode;
@@ -379,6 +577,40 @@ FileStatus AtomicFile::write(std::string_view bytes) {
     return {};
 }
 
+// Gives an unnamed temporary a name of its own for the rename.
+FileStatus AtomicFile::nameTemporary() {
+    if (!temporary_.empty()) return {};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name;
+        if (FileStatus s = randomTemporaryName(target_, name); !s) return s;
+        if (linkUnnamed(lockFd_, name) == 0) {
+            temporary_ = std::move(name);
+            return {};
+        }
+        if (errno != EEXIST) return failure(FileStep::createTemporary, errno, folderOf(target_));
+    }
+    return failure(FileStep::createTemporary, EEXIST, folderOf(target_));
+}
+
+namespace {
+
+// Puts the content of the temporary (unnamed when `temporary` is empty, open as
+// lockFd) under a free conflict name beside the target; the name, or empty with
+// errno set.
+std::string keepConflictingVersion(const std::string& target, const std::string& temporary, int lockFd) {
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string name = conflictPathFor(target, now, attempt);
+        int r = temporary.empty() ? linkUnnamed(lockFd, name) : sys().link.load()(temporary.c_str(), name.c_str());
+        if (r == 0) return name;
+        if (errno != EEXIST) return {};
+    }
+    errno = EEXIST;
+    return {};
+}
+
+}  // namespace
+
 FileStatus AtomicFile::commit() {
     if (spoilt_) return *spoilt_;
     if (fd_ < 0) return failure(FileStep::write, EBADF, target_);
@@ -388,7 +620,37 @@ FileStatus AtomicFile::commit() {
         return FileStatus(std::move(e));
     };
     if (sys().fsync.load()(fd_) != 0) return fail(failure(FileStep::write, errno, target_));
+    struct stat st {};
+    if (sys().fstat.load()(fd_, &st) != 0) return fail(failure(FileStep::write, errno, target_));
+    written_ = stampOf(st);
+    // The temporary's lock outlives the descriptor written through, whose close must
+    // come before the rename since it can be the first to report a failed write.
+    lockFd_ = sys().fcntl.load()(fd_, F_DUPFD_CLOEXEC, 0);
+    if (lockFd_ < 0) return fail(failure(FileStep::write, errno, target_));
     if (closeFd(std::exchange(fd_, -1)) != 0) return fail(failure(FileStep::write, errno, target_));
+
+    // The version check and the rename happen under the target's own lock, which
+    // every writer with a version to check takes; one that waited finds the file
+    // replaced and so changed.
+    Fd targetLock;
+    if (unchangedSince_) {
+        targetLock = Fd(openFd(target_, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+        if (targetLock.get() >= 0) {
+            while (sys().flock.load()(targetLock.get(), LOCK_EX) != 0)
+                if (errno != EINTR) return fail(failure(FileStep::lock, errno, target_));
+        } else if (errno != ENOENT) {
+            return fail(failure(FileStep::open, errno, target_));
+        }
+        std::optional<FileStamp> now = fileStamp(target_);
+        if (now && *now != *unchangedSince_) {
+            std::string kept = keepConflictingVersion(target_, temporary_, lockFd_);
+            FileError e = failure(FileStep::changedOnDisk, kept.empty() ? errno : 0, kept);
+            if (!kept.empty()) (void)syncFolder(kept);
+            return fail(std::move(e));
+        }
+        targetExists_ = now.has_value();
+    }
+    if (FileStatus named = nameTemporary(); !named) return fail(named.error());
     if (targetExists_ && !backupPath_.empty()) {
         if (sys().unlink.load()(backupPath_.c_str()) != 0 && errno != ENOENT)
             return fail(failure(FileStep::backup, errno, backupPath_));
@@ -400,14 +662,18 @@ FileStatus AtomicFile::commit() {
     if (sys().rename.load()(temporary_.c_str(), target_.c_str()) != 0)
         return fail(failure(FileStep::rename, errno, target_));
     temporary_.clear();
+    closeFd(std::exchange(lockFd_, -1));
     return syncFolder(target_);
 }
 
-FileStatus writeFileAtomically(const std::string& path, std::string_view content, const WriteOptions& options) {
+FileStatus writeFileAtomically(const std::string& path, std::string_view content, const WriteOptions& options,
+                               FileStamp* written) {
     AtomicFile file;
     if (FileStatus s = file.open(path, options); !s) return s;
     if (FileStatus s = file.write(content); !s) return s;
-    return file.commit();
+    FileStatus committed = file.commit();
+    if (written) *written = file.written();
+    return committed;
 }
 
 // ---------------------------------------------------------------- exclusive creation
@@ -416,18 +682,26 @@ FileStatus createFileExclusively(const std::string& path, std::string_view conte
     int raw = -1;
     std::string temporary;
     mode_t mode = options.newFileMode.value_or(0666);
+    removeStaleTemporaries(path);
     if (FileStatus s = createTemporary(path, options.newFileMode ? 0600 : 0666, raw, temporary); !s) return s;
     Fd fd(raw);
     struct Remove {
         const std::string& name;
-        ~Remove() { (void)sys().unlink.load()(name.c_str()); }
+        ~Remove() {
+            if (!name.empty()) (void)sys().unlink.load()(name.c_str());
+        }
     } remove{temporary};
     if (options.newFileMode) setMode(fd.get(), mode);
     if (!writeAll(fd.get(), content)) return failure(FileStep::write, errno, path);
     if (sys().fsync.load()(fd.get()) != 0) return failure(FileStep::write, errno, path);
+    // Neither link() nor linkat() replaces or follows a link at the new name, unlike
+    // rename. An unnamed file keeps its descriptor open to be linked, and a second
+    // one holds on to its lock while the first is closed.
+    Fd lock(temporary.empty() ? sys().fcntl.load()(fd.get(), F_DUPFD_CLOEXEC, 0) : -1);
+    if (temporary.empty() && lock.get() < 0) return failure(FileStep::write, errno, path);
     if (fd.close() != 0) return failure(FileStep::write, errno, path);
-    // link() never replaces and never follows a link at the new name, unlike rename.
-    if (sys().link.load()(temporary.c_str(), path.c_str()) != 0) return failure(FileStep::create, errno, path);
+    int linked = temporary.empty() ? linkUnnamed(lock.get(), path) : sys().link.load()(temporary.c_str(), path.c_str());
+    if (linked != 0) return failure(FileStep::create, errno, path);
     return syncFolder(path);
 }
 

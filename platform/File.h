@@ -32,13 +32,17 @@ enum class FileStep {
     syncFolder,       // the target is replaced, but its folder could not be synced
     createFolder,
     lock,
+    changedOnDisk,  // the file is not the version the caller read or last wrote
 };
 
 // A failed file operation, translated from errno once, here.
 struct FileError {
-    int code = 0;  // the errno; 0 for notRegular, EFBIG for tooLarge
+    int code = 0;  // the errno; 0 for notRegular and a saved changedOnDisk, EFBIG for tooLarge
     FileStep step = FileStep::open;
-    std::string path;              // the file (or folder, backup, lock file) concerned
+    // The file (or folder, backup, lock file) concerned; for changedOnDisk the name
+    // the new content was saved under instead, or empty when it could not be (code
+    // then says why).
+    std::string path;
     std::uint64_t fileBytes = 0;   // tooLarge: the size found (at least)
     std::uint64_t limitBytes = 0;  // tooLarge: the caller's limit
 
@@ -47,9 +51,26 @@ struct FileError {
     std::string reason() const;
     // What failed and why, naming the path only where it is not the file the caller
     // asked for: "write failed: No space left on device", "cannot keep the previous
-    // file as /d/site.bak: Permission denied".
+    // file as /d/site.bak: Permission denied", "the file was changed on disk by
+    // someone else and is left as they saved it; this version was saved as
+    // /d/site (conflict 2026-12-09 101500).dxf".
     std::string message() const;
 };
+
+// One version of a file: a replacement gives a new inode, a change in place a new
+// size or modification time. Two versions written within the file system's clock
+// tick with the same size in place of each other are not told apart.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;  // -1: no version (nothing read yet)
+    std::int64_t mtimeNs = -1;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+FileStamp stampOf(const struct stat& info) noexcept;
+// The version at `path` (following symbolic links); no value when nothing is there
+// or it cannot be looked at.
+std::optional<FileStamp> fileStamp(const std::string& path);
 
 // The platform's system error code for a failure: ERROR_FILE_NOT_FOUND for a file
 // that is not there to be read, ERROR_PATH_NOT_FOUND for a missing folder,
@@ -73,16 +94,20 @@ private:
 };
 
 // Reads the whole file into `out`. A file larger than maxBytes is refused
-// (FileStep::tooLarge, out left empty), as is anything but a regular file.
-FileStatus readFile(const std::string& path, std::string& out, std::uint64_t maxBytes);
+// (FileStep::tooLarge, out left empty), as is anything but a regular file: a pipe,
+// device or socket is refused without waiting on it. `stamp`, when given, is set to
+// the version that was read.
+FileStatus readFile(const std::string& path, std::string& out, std::uint64_t maxBytes, FileStamp* stamp = nullptr);
 // The same, except that a larger file gives its first maxBytes and sets `cut`.
-FileStatus readFilePrefix(const std::string& path, std::string& out, std::uint64_t maxBytes, bool& cut);
+FileStatus readFilePrefix(const std::string& path, std::string& out, std::uint64_t maxBytes, bool& cut,
+                          FileStamp* stamp = nullptr);
 // Reads the file as readFile does, handing it over in pieces of at most 64 KB as
 // they come; `piece` returns false to stop reading there (a success), so that a
 // reader can refuse a file without reading the rest of it. `declaredBytes`, when
 // given, is set to the file's size as it stood when opened, before the first piece.
 FileStatus readFilePieces(const std::string& path, std::uint64_t maxBytes,
-                          const std::function<bool(std::string_view)>& piece, std::uint64_t* declaredBytes = nullptr);
+                          const std::function<bool(std::string_view)>& piece, std::uint64_t* declaredBytes = nullptr,
+                          FileStamp* stamp = nullptr);
 
 struct WriteOptions {
     // The mode of a file that does not exist yet: exactly this, or with no value
@@ -92,14 +117,37 @@ struct WriteOptions {
     // name (a hard link where the file system has them, else a copy), replacing
     // whatever had the name, before the new content goes in.
     std::string backupPath;
+    // The same, with the backup's name made from the file actually replaced (where
+    // symbolic links at the path lead), so that it lands beside that file. Wins over
+    // backupPath.
+    std::function<std::string(const std::string& target)> backupPathFor;
+    // When set, the file is replaced only while it is still this version (the one the
+    // caller read or last wrote). Otherwise it is left as it is, the new content is
+    // put beside it under conflictPathFor's name and the write fails with
+    // FileStep::changedOnDisk. Writers going through here check and replace under an
+    // advisory lock on the file, so of two that hold the same version only one wins.
+    // A file that is gone meanwhile is simply written.
+    std::optional<FileStamp> unchangedSince;
 };
+
+// The name a conflicting version of `path` is saved under, beside it:
+// "/d/site.dxf" -> "/d/site (conflict 2026-12-09 101500).dxf", with " 2", " 3" ...
+// after the time for `attempt` 1, 2 ...; the stem is shortened so that the name
+// stays within the file system's limit.
+std::string conflictPathFor(const std::string& path, std::int64_t unixSeconds, int attempt = 0);
 
 // Replaces the file at `path` with new content, so that at every moment the path
 // holds either the old content or all of the new: the content goes to a temporary
-// beside the target, created exclusively under an unpredictable name, then synced,
-// renamed over the target, and the folder synced. A symbolic link at `path` stays
-// and its target is replaced (the temporary then sits beside the target). On any
-// failure before the rename the previous file is as it was and the temporary gone.
+// beside the target, then is synced, renamed over the target, and the folder synced.
+// The temporary has no name while it is written (where the file system can do that)
+// and gets a short unpredictable one, exclusively, only for the rename; so a process
+// killed while writing leaves nothing. A named temporary whose writer is gone (killed
+// in between, or on a file system without unnamed files) is removed by the next write
+// of the same file: each writer holds a lock on its temporary, and only unlocked
+// temporaries of ours with our naming are taken. A symbolic link at `path` stays and
+// its target is replaced (the temporary then sits beside the target). Anything but
+// a regular file at the target is refused (FileStep::notRegular). On any failure
+// before the rename the previous file is as it was and the temporary gone.
 //
 // Owned by one thread; the temporary is removed by the destructor unless committed.
 class AtomicFile {
@@ -118,20 +166,28 @@ public:
     FileStatus commit();
     // The file that is replaced: `path`, or where its symbolic links lead.
     const std::string& target() const noexcept { return target_; }
+    // After a commit: the version now at the target (or, after changedOnDisk, at the
+    // conflict name).
+    const FileStamp& written() const noexcept { return written_; }
 
 private:
     void discard() noexcept;
+    FileStatus nameTemporary();
 
     int fd_ = -1;
+    int lockFd_ = -1;  // the temporary's lock, held from creation to the rename
     std::string target_;
-    std::string temporary_;
+    std::string temporary_;  // empty while the temporary has no name
     std::string backupPath_;
+    std::optional<FileStamp> unchangedSince_;
+    FileStamp written_;
     bool targetExists_ = false;
     std::optional<FileError> spoilt_;
 };
 
-// AtomicFile in one call.
-FileStatus writeFileAtomically(const std::string& path, std::string_view content, const WriteOptions& options = {});
+// AtomicFile in one call; `written`, when given, receives AtomicFile::written().
+FileStatus writeFileAtomically(const std::string& path, std::string_view content, const WriteOptions& options = {},
+                               FileStamp* written = nullptr);
 
 // Puts a file with `content` at `path` only if nothing is there, a dangling symbolic
 // link included: the content is written to a temporary first and linked into
@@ -186,6 +242,10 @@ struct FileSystemCalls {
     std::atomic<int (*)(int fd, int operation)> flock;
     // Fills the buffer with unpredictable bytes (temporary names).
     std::atomic<ssize_t (*)(void* buffer, std::size_t size, unsigned flags)> getrandom;
+    std::atomic<int (*)(const char* path, struct stat* info)> stat;
+    // F_GETFL, F_SETFL and F_DUPFD_CLOEXEC, with an int argument.
+    std::atomic<int (*)(int fd, int command, int argument)> fcntl;
+    std::atomic<int (*)(int fromFolder, const char* from, int toFolder, const char* to, int flags)> linkat;
 };
 
 // The table in use; its entries start as the system's own.

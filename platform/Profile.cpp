@@ -54,7 +54,13 @@ std::vector<Line> splitLines(std::string_view content) {
     while (pos < content.size()) {
         std::size_t nl = content.find('\n', pos);
         if (nl == std::string_view::npos) {
-            lines.push_back({content.substr(pos), {}});
+            // A last line cut after the CR of its CR LF still has its CR as ending,
+            // not as a character of its value.
+            std::string_view rest = content.substr(pos);
+            if (rest.ends_with('\r'))
+                lines.push_back({rest.substr(0, rest.size() - 1), rest.substr(rest.size() - 1)});
+            else
+                lines.push_back({rest, {}});
             break;
         }
         std::size_t end = (nl > pos && content[nl - 1] == '\r') ? nl - 1 : nl;
@@ -205,7 +211,7 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
     std::string_view eol = "\r\n";
     for (const Line& l : lines)
         if (!l.eol.empty()) {
-            eol = l.eol;
+            eol = l.eol == "\r" ? "\r\n" : l.eol;
             break;
         }
 
@@ -238,6 +244,14 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
     }
     const std::string bom = content.substr(0, 3) == "\xEF\xBB\xBF" ? "\xEF\xBB\xBF" : "";
     std::string out = bom;
+    // A line goes after the file's last one only once that line is ended; a lone CR
+    // there is completed to CR LF rather than doubled.
+    auto endLastLine = [&](const Line& l) {
+        if (l.eol.empty())
+            out.append(eol);
+        else if (l.eol == "\r")
+            out.append("\n");
+    };
     auto emit = [&](std::size_t i) {
         out.append(lines[i].text);
         out.append(lines[i].eol);
@@ -264,13 +278,13 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
         for (std::size_t i = 0; i < lines.size(); ++i) {
             emit(i);
             if (i == lastContent) {
-                if (lines[i].eol.empty()) out.append(eol);
+                endLastLine(lines[i]);
                 out.append(newLine).append(eol);
             }
         }
     } else {
         for (std::size_t i = 0; i < lines.size(); ++i) emit(i);
-        if (!lines.empty() && lines.back().eol.empty()) out.append(eol);
+        if (!lines.empty()) endLastLine(lines.back());
         out.append("[").append(section).append("]").append(eol);
         out.append(newLine).append(eol);
     }

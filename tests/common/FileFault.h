@@ -31,7 +31,10 @@ enum class FileCall {
     unlink,
     mkdir,
     flock,
-    getrandom
+    getrandom,
+    stat,
+    fcntl,
+    linkat
 };
 
 class FileFault {
@@ -230,6 +233,24 @@ private:
                 return e ? fail<ssize_t>(e) : real().getrandom.load()(b, n, flags);
             };
             break;
+        case FileCall::stat:
+            t.stat = [](const char* p, struct stat* st) {
+                int e = verdict(FileCall::stat);
+                return e ? fail<int>(e) : real().stat.load()(p, st);
+            };
+            break;
+        case FileCall::fcntl:
+            t.fcntl = [](int fd, int command, int argument) {
+                int e = verdict(FileCall::fcntl);
+                return e ? fail<int>(e) : real().fcntl.load()(fd, command, argument);
+            };
+            break;
+        case FileCall::linkat:
+            t.linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+                int e = verdict(FileCall::linkat);
+                return e ? fail<int>(e) : real().linkat.load()(fromFolder, from, toFolder, to, flags);
+            };
+            break;
         }
     }
 
@@ -281,6 +302,15 @@ private:
             break;
         case FileCall::getrandom:
             t.getrandom = s.getrandom.load();
+            break;
+        case FileCall::stat:
+            t.stat = s.stat.load();
+            break;
+        case FileCall::fcntl:
+            t.fcntl = s.fcntl.load();
+            break;
+        case FileCall::linkat:
+            t.linkat = s.linkat.load();
             break;
         }
     }

@@ -1,23 +1,32 @@
 // The file layer: a replacement that fails at any step leaves the previous file and
-// no temporary, modes and backups, the read limit, symbolic links at the target and
-// exclusive creation.
+// no temporary, modes and backups, the read limit, symbolic links at the target,
+// exclusive creation, special files, writers killed mid-save and versions changed
+// on disk by someone else.
 #include "platform/File.h"
 
 #include "tests/common/FileFault.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -63,7 +72,7 @@ protected:
     std::vector<std::string> names() const {
         std::vector<std::string> out;
         for (const auto& e : fs::recursive_directory_iterator(dir_))
-            out.push_back(fs::relative(e.path(), dir_).string());
+            out.push_back(e.path().lexically_relative(dir_).string());
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -398,6 +407,238 @@ TEST_F(FileTest, FoldersAreCreatedWithTheirParents) {
     platform::FileStatus blocked = platform::createFolders((dir_ / "file" / "sub").string());
     ASSERT_FALSE(blocked);
     EXPECT_EQ(blocked.error().step, FileStep::createFolder);
+}
+
+TEST_F(FileTest, SpecialFilesAreRefusedWithoutWaitingOnThem) {
+    const fs::path pipe = dir_ / "site.dxf";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_symlink("site.dxf", dir_ / "link.dxf");
+    struct Case {
+        const char* name;
+        std::function<platform::FileStatus()> run;
+    };
+    std::string out;
+    const Case cases[] = {
+        {"read", [&] { return platform::readFile(pipe.string(), out, 1000); }},
+        {"read through a link", [&] { return platform::readFile((dir_ / "link.dxf").string(), out, 1000); }},
+        {"read a prefix",
+         [&] {
+             bool cut = false;
+             return platform::readFilePrefix(pipe.string(), out, 1000, cut);
+         }},
+        {"read in pieces",
+         [&] { return platform::readFilePieces(pipe.string(), 1000, [](std::string_view) { return true; }); }},
+        {"replace", [&] { return platform::writeFileAtomically(pipe.string(), "new"); }},
+        {"replace through a link", [&] { return platform::writeFileAtomically((dir_ / "link.dxf").string(), "new"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto done = std::async(std::launch::async, c.run);
+        if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "still waiting on the pipe after 5 s";
+            // Let the waiting open through, so that the test can end.
+            int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) ::close(writer);
+        }
+        platform::FileStatus s = done.get();
+        ASSERT_FALSE(s);
+        EXPECT_EQ(s.error().step, FileStep::notRegular);
+        EXPECT_TRUE(fs::is_fifo(pipe)) << "the pipe is still there";
+    }
+    EXPECT_EQ(names(), (Names{"link.dxf", "site.dxf"}));
+}
+
+// A child that saves a large file over and over until it is killed.
+pid_t startSaving(const fs::path& target, const std::string& content, bool unnamedTemporaries) {
+    pid_t child = ::fork();
+    if (child != 0) return child;
+    if (!unnamedTemporaries) {
+        // As on a file system without unnamed files.
+        platform::fileSystemCalls().open = [](const char* p, int flags, mode_t mode) {
+            if ((flags & O_TMPFILE) == O_TMPFILE) {
+                errno = EOPNOTSUPP;
+                return -1;
+            }
+            return platform::systemFileCalls().open.load()(p, flags, mode);
+        };
+    }
+    platform::WriteOptions options;
+    options.backupPath = target.string() + ".bak";
+    for (;;)
+        if (!platform::writeFileAtomically(target.string(), content, options)) ::_exit(3);
+}
+
+TEST_F(FileTest, AWriterKilledAnywhereInASaveLeavesTheFileWholeAndNothingBehind) {
+    const fs::path target = dir_ / "site.dxf";
+    const std::string oldContent(8 << 20, 'o');
+    const std::string newContent(8 << 20, 'n');
+    std::mt19937 random(20261209);
+    for (bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed temporaries" : "named temporaries");
+        spit(target, oldContent);
+        for (int kill = 0; kill < 12; ++kill) {
+            pid_t child = startSaving(target, kill % 2 ? oldContent : newContent, unnamed);
+            ASSERT_GT(child, 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child failed on its own: " << WEXITSTATUS(status);
+            std::string now = slurp(target);
+            ASSERT_TRUE(now == oldContent || now == newContent) << "the file holds " << now.size() << " bytes";
+        }
+        // The next save, of this file, clears what killed writers left.
+        platform::WriteOptions options;
+        options.backupPath = target.string() + ".bak";
+        ASSERT_TRUE(platform::writeFileAtomically(target.string(), oldContent, options));
+        EXPECT_EQ(names(), (Names{"site.dxf", "site.dxf.bak"}));
+    }
+}
+
+TEST_F(FileTest, TemporariesOfOthersAndOfLiveWritersAreLeftAlone) {
+    const fs::path target = dir_ / "data.txt";
+    spit(target, "old");
+    // Names close to a temporary's that are not ours, or not of this file.
+    const Names foreign = {".data.txt.abc.tmp", ".data.txt.ABCDEFGHIJKL.tmp", ".other.txt.abcdefghijkl.tmp",
+                           "data.txt.abcdefghijkl.tmp"};
+    for (const std::string& n : foreign) spit(dir_ / n, "keep");
+    // A live writer's temporary: locked while it is being written.
+    platform::AtomicFile live;
+    ASSERT_TRUE(live.open(target.string()));
+    ASSERT_TRUE(live.write("live"));
+    const fs::path stale = dir_ / ".data.txt.abcdefghijkl.tmp";
+    spit(stale, "stale");
+    ASSERT_TRUE(platform::writeFileAtomically(target.string(), "other"));
+    EXPECT_FALSE(fs::exists(stale)) << "an unlocked temporary of this file is taken";
+    for (const std::string& n : foreign) EXPECT_EQ(slurp(dir_ / n), "keep") << n;
+    ASSERT_TRUE(live.commit()) << "the live writer's temporary survived";
+    EXPECT_EQ(slurp(target), "live");
+}
+
+TEST_F(FileTest, AFileChangedOnDiskIsLeftAsItIsAndTheNewVersionSavedBesideIt) {
+    const fs::path target = dir_ / "site.dxf";
+    spit(target, "read");
+    std::string text;
+    platform::FileStamp read;
+    ASSERT_TRUE(platform::readFile(target.string(), text, 1000, &read));
+    EXPECT_EQ(platform::fileStamp(target.string()), read);
+
+    platform::WriteOptions options;
+    options.unchangedSince = read;
+    options.backupPath = (dir_ / "site.bak").string();
+    platform::FileStamp written;
+    ASSERT_TRUE(platform::writeFileAtomically(target.string(), "mine 1", options, &written));
+    EXPECT_EQ(platform::fileStamp(target.string()), written) << "the version written is the one on disk";
+    EXPECT_EQ(slurp(dir_ / "site.bak"), "read");
+
+    // Someone else saves, replacing the file or writing into it.
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"replaced", [&] { ASSERT_TRUE(platform::writeFileAtomically(target.string(), "theirs")); }},
+        {"written in place", [&] { std::ofstream(target, std::ios::binary | std::ios::app) << " and more"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& n : names())
+            if (n.find("conflict") != std::string::npos) fs::remove(dir_ / n);
+        spit(target, "mine 1");
+        ASSERT_TRUE(platform::readFile(target.string(), text, 1000, &read));
+        c.change();
+        const std::string theirs = slurp(target);
+        options.unchangedSince = read;
+        platform::FileStatus s = platform::writeFileAtomically(target.string(), "mine 2", options);
+        ASSERT_FALSE(s);
+        EXPECT_EQ(s.error().step, FileStep::changedOnDisk);
+        EXPECT_EQ(slurp(target), theirs);
+        const fs::path kept = s.error().path;
+        EXPECT_EQ(kept.parent_path(), dir_);
+        EXPECT_TRUE(kept.filename().string().starts_with("site (conflict ")) << kept;
+        EXPECT_EQ(kept.extension(), ".dxf");
+        EXPECT_EQ(slurp(kept), "mine 2");
+        EXPECT_NE(s.error().message().find(kept.string()), std::string::npos) << s.error().message();
+        for (const std::string& n : names()) EXPECT_EQ(n.find(".tmp"), std::string::npos) << n;
+    }
+
+    // A second conflict in the same second gets a name of its own.
+    platform::FileStatus again = platform::writeFileAtomically(target.string(), "mine 3", options);
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().step, FileStep::changedOnDisk);
+    std::size_t conflicts = 0;
+    for (const std::string& n : names()) conflicts += n.find("conflict") != std::string::npos;
+    EXPECT_EQ(conflicts, 2u);
+
+    // A file removed meanwhile loses nothing when written.
+    fs::remove(target);
+    ASSERT_TRUE(platform::writeFileAtomically(target.string(), "mine 4", options));
+    EXPECT_EQ(slurp(target), "mine 4");
+}
+
+TEST_F(FileTest, OfTwoProcessesHoldingTheSameVersionOnlyOneReplacesIt) {
+    const fs::path target = dir_ / "Book1.xlsx";
+    spit(target, "start");
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE(round);
+        std::string text;
+        platform::FileStamp read;
+        ASSERT_TRUE(platform::readFile(target.string(), text, 1 << 20, &read));
+        pid_t children[2];
+        for (int p = 0; p < 2; ++p) {
+            children[p] = ::fork();
+            ASSERT_GE(children[p], 0);
+            if (children[p] == 0) {
+                platform::WriteOptions options;
+                options.unchangedSince = read;
+                platform::FileStatus s =
+                    platform::writeFileAtomically(target.string(), std::string(1 << 20, char('a' + p)), options);
+                ::_exit(s ? 0 : s.error().step == FileStep::changedOnDisk && !s.error().path.empty() ? 1 : 2);
+            }
+        }
+        int outcome[2] = {};
+        for (int p = 0; p < 2; ++p) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(children[p], &status, 0), children[p]);
+            ASSERT_TRUE(WIFEXITED(status));
+            outcome[p] = WEXITSTATUS(status);
+        }
+        EXPECT_EQ(outcome[0] + outcome[1], 1) << "one replaces, the other keeps its version beside";
+        const char winner = outcome[0] == 0 ? 'a' : 'b';
+        EXPECT_EQ(slurp(target), std::string(1 << 20, winner));
+        for (const std::string& n : names()) {
+            if (n.find("conflict") == std::string::npos) continue;
+            EXPECT_EQ(slurp(dir_ / n), std::string(1 << 20, winner == 'a' ? 'b' : 'a'));
+            fs::remove(dir_ / n);
+        }
+        EXPECT_EQ(names(), Names{"Book1.xlsx"});
+    }
+}
+
+TEST_F(FileTest, LongNamesGetShortTemporariesAndConflictNamesWithinTheLimit) {
+    for (std::size_t length : {200u, 248u, 251u, 255u}) {
+        SCOPED_TRACE(length);
+        std::string name = std::string(length - 5, 'w') + ".xlsx";
+        const fs::path target = dir_ / name;
+        ASSERT_TRUE(platform::createFileExclusively(target.string(), "one"));
+        ASSERT_TRUE(platform::writeFileAtomically(target.string(), "two"));
+        EXPECT_EQ(slurp(target), "two");
+        for (int attempt : {0, 1, 99}) {
+            fs::path conflict = platform::conflictPathFor(target.string(), 1765275300, attempt);
+            EXPECT_EQ(conflict.parent_path(), dir_);
+            EXPECT_LE(conflict.filename().string().size(), std::size_t{NAME_MAX});
+            EXPECT_EQ(conflict.extension(), ".xlsx");
+            EXPECT_NE(conflict.filename().string().find(" (conflict "), std::string::npos);
+        }
+        fs::remove(target);
+    }
+    // A name in several bytes a letter is shortened at a letter's start.
+    std::string wide;
+    while (wide.size() < 250) wide += "\xC3\xA9";
+    fs::path conflict = platform::conflictPathFor((dir_ / (wide + ".dxf")).string(), 1765275300);
+    std::string stem = conflict.filename().string();
+    stem = stem.substr(0, stem.find(" (conflict"));
+    EXPECT_EQ(stem.size() % 2, 0u) << "no letter cut in half";
 }
 
 }  // namespace

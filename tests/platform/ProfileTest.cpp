@@ -153,6 +153,34 @@ TEST_F(ProfileTest, CreatesFileAndKeepsUnixLineEndings) {
     EXPECT_EQ(get("Export", "B"), "2");
 }
 
+TEST_F(ProfileTest, AnUnterminatedLastLineIsEndedAsTheFileEndsItsLines) {
+    struct Case {
+        const char* name;
+        std::string original;
+        const char* section;
+        const char* key;
+        const char* value;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"CR LF cut after its CR, entry added", "[Export]\r\nA=1\r", "Export", "B", "2", "[Export]\r\nA=1\r\nB=2\r\n"},
+        {"CR LF cut after its CR, section added", "[Export]\r\nA=1\r", "Other", "K", "v",
+         "[Export]\r\nA=1\r\n[Other]\r\nK=v\r\n"},
+        {"CR LF cut after its CR, entry replaced", "[Export]\r\nA=1\r", "Export", "A", "9", "[Export]\r\nA=9\r"},
+        {"no ending at all, entry added", "[Export]\r\nA=1", "Export", "B", "2", "[Export]\r\nA=1\r\nB=2\r\n"},
+        {"only line cut after its CR", "[Export]\r", "Export", "B", "2", "[Export]\r\nB=2\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write(c.original);
+        EXPECT_EQ(get("Export", "A"), c.original.find("A=1") != std::string::npos ? "1" : "<def>")
+            << "the CR is no part of the value";
+        EXPECT_NE(WritePrivateProfileStringA(c.section, c.key, c.value, file_.c_str()), 0);
+        EXPECT_EQ(read(), c.expected);
+        EXPECT_EQ(get(c.section, c.key), c.value);
+    }
+}
+
 TEST_F(ProfileTest, RefusedWritesChangeNothing) {
     write("[S]\nk=v\n");
     struct Case {
