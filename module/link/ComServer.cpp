@@ -99,15 +99,24 @@ LONG moduleLockCount() noexcept { return lockCount().load(); }
 
 HRESULT handlerTypeInfo(platform::ComPtr<ITypeInfo>& info) {
     CachedTypeInfo& cached = cachedTypeInfo();
-    std::lock_guard lock(cached.mutex);
-    if (!cached.info) {
-        platform::ComPtr<ITypeLib> lib;
-        HRESULT hr = LoadRegTypeLib(LIBID_TabroLib, kTabroLibMajor, kTabroLibMinor, kTabroLibLcid, lib.put());
-        // A registration that failed at load leaves the module's own description.
-        if (FAILED(hr)) hr = loadModuleTypeLib(modulePathOf(comModule()), lib);
-        if (FAILED(hr)) return hr;
-        if (hr = lib->GetTypeInfoOfGuid(IID_IAppEventHandler, cached.info.put()); FAILED(hr)) return hr;
+    {
+        std::lock_guard lock(cached.mutex);
+        if (cached.info) {
+            info = cached.info;
+            return S_OK;
+        }
     }
+    // Loaded without the lock held: loading may map the module, and the system's
+    // loader lock is taken the other way round when the module is unmapped.
+    platform::ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadRegTypeLib(LIBID_TabroLib, kTabroLibMajor, kTabroLibMinor, kTabroLibLcid, lib.put());
+    // A registration that failed at load leaves the module's own description.
+    if (FAILED(hr)) hr = loadModuleTypeLib(modulePathOf(comModule()), lib);
+    if (FAILED(hr)) return hr;
+    platform::ComPtr<ITypeInfo> loaded;
+    if (hr = lib->GetTypeInfoOfGuid(IID_IAppEventHandler, loaded.put()); FAILED(hr)) return hr;
+    std::lock_guard lock(cached.mutex);
+    if (!cached.info) cached.info = std::move(loaded);  // a racing first use keeps the one already kept
     info = cached.info;
     return S_OK;
 }
