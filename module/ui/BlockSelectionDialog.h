@@ -4,9 +4,9 @@
 #pragma once
 
 #include "module/export/BlockNameMap.h"
-#include "module/ui/ListControl.h"
-#include "module/ui/PopupMenu.h"
-#include "module/ui/ToolTip.h"
+#include "platform/ui/ListControl.h"
+#include "platform/ui/PopupMenu.h"
+#include "platform/ui/ToolTip.h"
 
 #include <functional>
 #include <string>
@@ -14,6 +14,10 @@
 #include <vector>
 
 namespace tabro::ui {
+
+using platform::ui::ListControl;
+using platform::ui::PopupMenu;
+using platform::ui::ToolTip;
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;

@@ -1,6 +1,6 @@
-#include "module/ui/PopupMenu.h"
+#include "platform/ui/PopupMenu.h"
 
-namespace tabro::ui {
+namespace platform::ui {
 
 void PopupMenu::append(int commandId, std::string text) { items_.push_back(Item{commandId, std::move(text), false}); }
 
@@ -19,4 +19,4 @@ bool PopupMenu::isChecked(int commandId) const {
     return false;
 }
 
-}  // namespace tabro::ui
+}  // namespace platform::ui

@@ -1,10 +1,10 @@
-#include "module/ui/ListControl.h"
+#include "platform/ui/ListControl.h"
 
 #include "platform/Text.h"
 
 #include <algorithm>
 
-namespace tabro::ui {
+namespace platform::ui {
 
 namespace {
 const std::string emptyText;
@@ -65,4 +65,4 @@ int ListControl::findItem(std::string_view text) const {
     return npos;
 }
 
-}  // namespace tabro::ui
+}  // namespace platform::ui

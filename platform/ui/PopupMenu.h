@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tabro::ui {
+namespace platform::ui {
 
 class PopupMenu {
 public:
@@ -26,4 +26,4 @@ private:
     std::vector<Item> items_;
 };
 
-}  // namespace tabro::ui
+}  // namespace platform::ui

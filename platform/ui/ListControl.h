@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tabro::ui {
+namespace platform::ui {
 
 // Owned by the dialog that holds it; main thread only.
 class ListControl {
@@ -64,4 +64,4 @@ private:
     bool hasKeyboardFocus_ = false;
 };
 
-}  // namespace tabro::ui
+}  // namespace platform::ui
