@@ -99,6 +99,25 @@ enum ResourceText : UINT {
     kTextTerminalPrompt = 78,
     // printf format, one %s: the answer as typed.
     kTextTerminalUnknownChoice = 79,
+
+    // A link that could not be opened: the lead-in, then the reason for the result
+    // the shell gave.
+    kTextLinkFailed = 100,
+    kTextLinkOutOfResources = 101,
+    kTextLinkFileNotFound = 102,
+    kTextLinkPathNotFound = 103,
+    kTextLinkAccessDenied = 104,
+    kTextLinkOutOfMemory = 105,
+    kTextLinkBadExe = 106,
+    kTextLinkSharingViolation = 107,
+    kTextLinkAssociationIncomplete = 108,
+    kTextLinkDdeTimeout = 109,
+    kTextLinkDdeFailed = 110,
+    kTextLinkDdeBusy = 111,
+    kTextLinkNoAssociation = 112,
+    kTextLinkDllNotFound = 113,
+    // printf format, one %d: the result code.
+    kTextLinkUnknownError = 114,
 };
 
 class ResourceStrings {

@@ -104,6 +104,22 @@ const ResourceString kStrings[] = {
     {77, "Menu:"},
     {78, "\nItem number toggles, F<number> moves the focus, menu letter, OK (or Enter), Cancel: "},
     {79, "Unknown choice \"%s\"."},
+    // A link that could not be opened.
+    {100, "Unable to open hyperlink:\n\n"},
+    {101, "The operating system is out\nof memory or resources."},
+    {102, "The specified file was not found."},
+    {103, "The specified path was not found."},
+    {104, "The operating system denied\naccess to the specified file."},
+    {105, "There was not enough memory to complete the operation."},
+    {106, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+    {107, "A sharing violation occurred. "},
+    {108, "The filename association is\nincomplete or invalid."},
+    {109, "The DDE transaction could not\nbe completed because the request timed out."},
+    {110, "The DDE transaction failed."},
+    {111, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed."},
+    {112, "There is no application associated\nwith the given filename extension."},
+    {113, "The specified dynamic-link library was not found."},
+    {114, "Unknown Error (%d) occurred."},
 };
 
 const ResourceTable kTable = {RESOURCE_TABLE_VERSION, sizeof(ResourceTable), kStrings, std::size(kStrings), nullptr, 0};

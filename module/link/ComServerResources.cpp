@@ -1,6 +1,9 @@
-// What the module holds as resources for its automation server: the type library
-// that describes the event handler, and the registry script of its class.
+// What the module holds as resources: for its automation server the type library
+// that describes the event handler and the registry script of its class; and its
+// version resource.
 #include "module/link/ComServerResources.h"
+
+#include "module/VersionResource.h"
 
 #include <iterator>
 
@@ -49,6 +52,7 @@ const auto* bytesOf(const char* text) { return reinterpret_cast<const unsigned c
 const ResourceData kData[] = {
     {"TYPELIB", 1, bytesOf(kTypeLibrary), sizeof kTypeLibrary - 1},
     {"REGISTRY", 1016, bytesOf(kRegistryScript), sizeof kRegistryScript - 1},
+    {"#16", 1, bytesOf(moduleVersionResource().data()), moduleVersionResource().size()},  // RT_VERSION
 };
 
 const ResourceTable kTable = {
