@@ -178,14 +178,16 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
         Parsed p = parseLine(l.text);
         if (p.kind == Kind::section) {
             if (inSection) break;  // only the first matching section counts
-            inSection = equalNoCase(p.name, section);
+            // Names in the file are read trimmed, so the names asked for are too: a
+            // section written as " Export" is found again by that name.
+            inSection = equalNoCase(p.name, trimBlanks(section));
             sectionSeen = sectionSeen || inSection;
             continue;
         }
         if (!inSection || p.kind != Kind::entry) continue;
         if (!key) {
             keys.push_back(p.name);
-        } else if (equalNoCase(p.name, key)) {
+        } else if (equalNoCase(p.name, trimBlanks(key))) {
             return copyOut(stripQuotes(p.value), buf, size);
         }
     }
@@ -221,7 +223,7 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
         Parsed p = parseLine(lines[i].text);
         if (p.kind != Kind::section) continue;
         if (begin == lines.size()) {
-            if (equalNoCase(p.name, section)) begin = i;
+            if (equalNoCase(p.name, trimBlanks(section))) begin = i;
         } else {
             end = i;
             break;

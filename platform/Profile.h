@@ -6,7 +6,8 @@
 
 // Copies the entry's text into buf (size characters including the terminating NUL)
 // and returns the number of characters copied, without the NUL. Sections and keys
-// compare without regard to ASCII case; the first matching section and, within it,
+// compare without regard to ASCII case, and blanks around the names asked for do not
+// count (names in the file are read trimmed); the first matching section and, within it,
 // the first matching key count. The text is the part after '=', with blanks (spaces,
 // tabs) trimmed at both ends and one pair of matching surrounding quotes (" or ')
 // removed. When the file, section or key is missing, `defaultValue` (null: empty,
