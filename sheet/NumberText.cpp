@@ -72,9 +72,12 @@ std::optional<double> parseGeneralNumber(std::u16string_view text) {
 std::optional<double> parseStoredNumber(std::string_view text) {
     if (text.empty()) return std::nullopt;
     const char* first = text.data();
-    if (*first == '+') ++first;
+    const bool plus = *first == '+';
+    if (plus) ++first;
+    if (first == text.data() + text.size()) return std::nullopt;
     char c = *first;
-    if (!(c == '-' || c == '.' || (c >= '0' && c <= '9'))) return std::nullopt;
+    // One sign at most: from_chars would take the "-" of "+-5" as the sign.
+    if (!((c == '-' && !plus) || c == '.' || (c >= '0' && c <= '9'))) return std::nullopt;
     double value = 0;
     auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
