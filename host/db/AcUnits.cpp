@@ -48,15 +48,16 @@ int gcdInt(long a, long b) {
     return static_cast<int>(a);
 }
 
-// Whole and fraction "3 1/2", "1/2", "3", "0".
-std::string wholeAndFraction(long whole, long num, long den) {
+// Whole and fraction "3 1/2", "1/2", "3", "0". The whole part is a double holding an
+// integer, so that a distance beyond the range of long is still written in full.
+std::string wholeAndFraction(double whole, long num, long den) {
     std::string s;
     if (num) {
         int g = gcdInt(num, den);
         num /= g;
         den /= g;
     }
-    if (whole || !num) s = std::to_string(whole);
+    if (whole != 0 || !num) s = fixed(whole, 0);
     if (num) {
         if (!s.empty()) s += ' ';
         s += std::to_string(num) + "/" + std::to_string(den);
@@ -65,12 +66,12 @@ std::string wholeAndFraction(long whole, long num, long den) {
 }
 
 // Feet and inches under the zero suppression of DIMZIN's two low bits.
-std::string feetInches(long feet, const std::string& inches, bool inchesZero, int dimzin) {
+std::string feetInches(double feet, const std::string& inches, bool inchesZero, int dimzin) {
     int mode = dimzin & 3;
     bool showFeet = feet != 0 || mode == 1 || mode == 2;
     bool showInches = !inchesZero || mode == 1 || mode == 3 || feet == 0;
     std::string s;
-    if (showFeet) s = std::to_string(feet) + "'";
+    if (showFeet) s = fixed(feet, 0) + "'";
     if (showFeet && showInches) s += "-";
     if (showInches) s += inches + "\"";
     return s;
@@ -162,28 +163,42 @@ std::string formatDistance(double v, int lunits, int prec, int dimzin) {
         s = buf;
         break;
     }
+    // Feet and whole units are split off before rounding: the distance counted in
+    // units of the last decimal (or fraction) would overflow an integer for distances
+    // a drawing can hold (1e11 inches at 8 decimals), and fmod splits exactly.
     case 3: {
         double scale = std::pow(10.0, prec);
-        long long hundredths = std::llround(a * scale);  // inches in units of the last decimal
-        long long perFoot = std::llround(12 * scale);
-        long feet = static_cast<long>(hundredths / perFoot);
-        double inches = static_cast<double>(hundredths % perFoot) / scale;
-        s = feetInches(feet, fixed(inches, prec), hundredths % perFoot == 0, dimzin);
+        double inches = std::fmod(a, 12.0);
+        double feet = (a - inches) / 12;
+        double steps = std::round(inches * scale);  // inches in units of the last decimal
+        if (steps >= 12 * scale) {
+            feet += 1;
+            steps = 0;
+        }
+        s = feetInches(feet, fixed(steps / scale, prec), steps == 0, dimzin);
         break;
     }
     case 4:
     case 5: {
         long den = 1L << prec;
-        long long n = std::llround(a * den);
         if (lunits == 5) {
-            s = wholeAndFraction(static_cast<long>(n / den), static_cast<long>(n % den), den);
+            double whole = std::floor(a);
+            long n = std::lround((a - whole) * static_cast<double>(den));
+            if (n >= den) {
+                whole += 1;
+                n = 0;
+            }
+            s = wholeAndFraction(whole, n, den);
             break;
         }
-        long long perFoot = 12LL * den;
-        long feet = static_cast<long>(n / perFoot);
-        long long rest = n % perFoot;
-        s = feetInches(feet, wholeAndFraction(static_cast<long>(rest / den), static_cast<long>(rest % den), den),
-                       rest == 0, dimzin);
+        double inches = std::fmod(a, 12.0);
+        double feet = (a - inches) / 12;
+        long rest = std::lround(inches * static_cast<double>(den));  // in units of 1/den inch
+        if (rest >= 12 * den) {
+            feet += 1;
+            rest = 0;
+        }
+        s = feetInches(feet, wholeAndFraction(static_cast<double>(rest / den), rest % den, den), rest == 0, dimzin);
         break;
     }
     default:
@@ -350,7 +365,8 @@ std::optional<double> parseDistance(std::string_view text, int lunits) {
         total += whole;
         if (*p == '"') ++p;
     }
-    if (*skipSpaces(p) != '\0') return std::nullopt;
+    // strtod takes "inf" and "nan", and feet of 1e308 overflow: no distance either way.
+    if (*skipSpaces(p) != '\0' || !std::isfinite(total)) return std::nullopt;
     return negative ? -total : total;
 }
 
