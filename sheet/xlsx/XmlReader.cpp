@@ -145,14 +145,79 @@ private:
         fail("not well-formed (invalid token)");
     }
 
+    // A processing instruction names its target; "xml" in any case is the XML
+    // declaration's and stands only at the very start of the document.
     void skipProcessingInstruction() {
+        const std::size_t start = pos_;
         std::size_t end = doc_.find("?>", pos_ + 2);
         if (end == std::string_view::npos) fail("unclosed token");
+        std::size_t nameEnd = pos_ + 2;
+        while (nameEnd < end && !isSpace(doc_[nameEnd])) ++nameEnd;
+        std::string_view target = doc_.substr(pos_ + 2, nameEnd - pos_ - 2);
+        bool nameOk = !target.empty() && target.find_first_of("<>/=?&\"'") == std::string_view::npos;
+        for (std::size_t i = 0; nameOk && i < target.size(); ++i) {
+            auto c = static_cast<unsigned char>(target[i]);
+            bool letter = ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || c == ':' || c >= 0x80;
+            nameOk = letter || (i > 0 && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+        }
+        if (!nameOk) fail("not well-formed (invalid token)");
+        const bool atStart = start == (doc_.substr(0, 3) == "\xEF\xBB\xBF" ? 3u : 0u);
+        if (target == "xml" && atStart && !xmlDeclaration(doc_.substr(nameEnd, end - nameEnd)))
+            fail("XML declaration not well-formed");
+        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l' &&
+            !(atStart && target == "xml"))
+            fail("XML or text declaration not at start of entity");
         pos_ = end + 2;
     }
+    // The XML declaration after its "xml": version, then optionally encoding and
+    // standalone, each as name="value" after white space.
+    static bool xmlDeclaration(std::string_view d) {
+        std::size_t i = 0;
+        auto spaces = [&] {
+            std::size_t from = i;
+            while (i < d.size() && isSpace(d[i])) ++i;
+            return i > from;
+        };
+        auto pseudo = [&](std::string_view name, std::string_view& value) {
+            std::size_t save = i;
+            if (!spaces() || d.compare(i, name.size(), name) != 0) return (i = save), false;
+            i += name.size();
+            spaces();
+            if (i >= d.size() || d[i] != '=') return false;
+            ++i;
+            spaces();
+            if (i >= d.size() || (d[i] != '"' && d[i] != '\'')) return false;
+            std::size_t close = d.find(d[i], i + 1);
+            if (close == std::string_view::npos) return false;
+            value = d.substr(i + 1, close - i - 1);
+            i = close + 1;
+            return true;
+        };
+        std::string_view version, encoding, standalone;
+        // Any version number of name characters, as the earlier editions of XML allow.
+        if (!pseudo("version", version) || version.empty() ||
+            version.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.:-") !=
+                std::string_view::npos)
+            return false;
+        if (pseudo("encoding", encoding)) {
+            bool ok = !encoding.empty() && ((encoding[0] | 0x20) >= 'a' && (encoding[0] | 0x20) <= 'z');
+            for (char c : encoding)
+                ok = ok && (((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                            c == '_' || c == '-');
+            if (!ok) return false;
+        }
+        if (pseudo("standalone", standalone) && standalone != "yes" && standalone != "no") return false;
+        spaces();
+        return i == d.size();
+    }
+    // "--" may not stand inside a comment, nor may it end in "-".
     void skipComment() {
-        std::size_t end = doc_.find("-->", pos_ + 4);
+        std::size_t end = doc_.find("--", pos_ + 4);
         if (end == std::string_view::npos) fail("unclosed token");
+        if (doc_.compare(end, 3, "-->") != 0) {
+            mark(end);
+            fail("not well-formed (invalid token)");
+        }
         pos_ = end + 3;
     }
 
@@ -190,7 +255,7 @@ private:
 
     std::string_view uriOf(std::string_view prefix, bool isElement) {
         if (prefix.empty() && !isElement) return {};
-        if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
+        if (prefix == "xml") return kXmlNamespace;
         for (std::size_t i = bindings_.size(); i-- > 0;)
             if (bindings_[i].prefix == prefix) return bindings_[i].uri;
         if (!prefix.empty()) fail("unbound prefix");
@@ -200,7 +265,10 @@ private:
     // Appends the text of a reference at pos_ ('&') and moves past it.
     void appendReference(std::string& out) {
         std::size_t semi = doc_.find(';', pos_);
-        if (semi == std::string_view::npos || semi - pos_ > 12) fail("not well-formed (invalid token)");
+        // Entity names are short; a character reference may carry any number of
+        // leading zeros, and its digits are checked one by one below.
+        if (semi == std::string_view::npos || (semi - pos_ > 12 && doc_.compare(pos_, 2, "&#") != 0))
+            fail("not well-formed (invalid token)");
         std::string_view name = doc_.substr(pos_ + 1, semi - pos_ - 1);
         pos_ = semi + 1;
         if (name == "lt") {
@@ -320,6 +388,12 @@ private:
             bool isDefault = a.qname == "xmlns";
             if (!isDefault && a.qname.substr(0, 6) != "xmlns:") continue;
             if (!isDefault && a.value.empty()) fail("unbound prefix");
+            // The two reserved prefixes keep their own namespaces, and no other prefix
+            // may take those.
+            std::string_view bound = isDefault ? std::string_view() : a.qname.substr(6);
+            const bool xmlUri = a.value == kXmlNamespace, xmlnsUri = a.value == kXmlnsNamespace;
+            if (bound == "xml" ? !xmlUri : (bound == "xmlns" || xmlUri || xmlnsUri))
+                fail("reserved prefix or namespace name");
             // A name that needed decoding lives in scratch space the next element reuses.
             std::string_view uri = a.value;
             if (uri.data() < doc_.data() || uri.data() >= doc_.data() + doc_.size()) uri = uris_.emplace_back(uri);
@@ -453,6 +527,8 @@ private:
     }
 
     static constexpr std::size_t kMaxBindings = 256;
+    static constexpr std::string_view kXmlNamespace = "http://www.w3.org/XML/1998/namespace";
+    static constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
 
     XmlReader& reader_;
     std::string_view doc_;
