@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libzip-dev zlib1g-dev
-          python3 python3-ezdxf python3-openpyxl locales)
+          python3 python3-ezdxf python3-openpyxl locales libexpat1-dev)
 if [[ "${1:-}" == "--with-clang" ]]; then packages+=(clang); fi
 
 missing=()
