@@ -431,10 +431,16 @@ private:
         } catch (const ScriptFailure& failure) {
             return scriptFailure(failure);
         }
+        // A script sets dozens of values; each hive it touches is written once.
+        RegistryBatch batch;
         for (const ScriptRoot& root : roots) {
             LONG r = isRegistering ? registerKeys(root.root, root.keys) : unregisterKeys(root.root, root.keys);
-            if (!isSuccess(r)) return HRESULT_FROM_WIN32(static_cast<DWORD>(r));
+            if (!isSuccess(r)) {
+                (void)batch.commit();
+                return HRESULT_FROM_WIN32(static_cast<DWORD>(r));
+            }
         }
+        if (LONG r = batch.commit(); !isSuccess(r)) return HRESULT_FROM_WIN32(static_cast<DWORD>(r));
         return S_OK;
     }
 

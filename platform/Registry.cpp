@@ -6,6 +6,7 @@
 #include "platform/File.h"
 #include "platform/RegistryFormat.h"
 
+#include <pthread.h>
 #include <pwd.h>
 #include <unistd.h>
 #include <algorithm>
@@ -14,9 +15,11 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -52,8 +55,73 @@ using platform::regfile::Key;
 using platform::regfile::startsWithNoCase;
 using platform::regfile::Value;
 
-// A key exists when it has a section of its own or is the parent of one (a hand-made
-// file may leave out the parents' sections).
+std::string folded(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// A hive with what queries look up in it indexed: each key by its path, and each
+// key's direct subkeys (a key that is only the parent of another included), so that
+// an open or a query costs the same in a hive of twenty keys or of a million. Never
+// changed once built; shared by every query that reads the same version of the file.
+struct IndexedHive {
+    Hive hive;
+    std::unordered_map<std::string, std::size_t> byPath;  // folded path -> index into hive.keys
+    // Folded path -> its direct subkeys, each once in the spelling met first, ordered
+    // by name without regard to ASCII case.
+    std::unordered_map<std::string, std::vector<std::string>> children;
+
+    explicit IndexedHive(Hive h) : hive(std::move(h)) {
+        byPath.reserve(hive.keys.size());
+        // Folded paths already listed as their parent's child: looked up, not searched
+        // for among the siblings, which a key of many thousand subkeys would make
+        // quadratic.
+        std::unordered_set<std::string> listed;
+        for (std::size_t i = 0; i < hive.keys.size(); ++i) {
+            const std::string& path = hive.keys[i].path;
+            const std::string f = folded(path);
+            byPath.emplace(f, i);
+            // Each parent of the key learns of its child, up to the root.
+            std::size_t end = path.size();
+            while (end > 0 && end != std::string::npos) {
+                if (!listed.emplace(f, 0, end).second) break;  // so are its parents
+                std::size_t slash = path.rfind('\\', end - 1);
+                std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+                std::string parent = slash == std::string::npos ? std::string() : f.substr(0, slash);
+                children[parent].emplace_back(path.data() + start, end - start);
+                end = slash == std::string::npos ? 0 : slash;
+            }
+        }
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+        for (auto& [parent, names] : children)
+            std::sort(names.begin(), names.end(), [&](const std::string& x, const std::string& y) {
+                return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                                    [&](char p, char q) { return lower(p) < lower(q); });
+            });
+    }
+
+    const Key* find(std::string_view path) const {
+        auto it = byPath.find(folded(path));
+        return it == byPath.end() ? nullptr : &hive.keys[it->second];
+    }
+    // A key exists when it has a section of its own or is the parent of one (a
+    // hand-made file may leave out the parents' sections).
+    bool exists(std::string_view path) const {
+        if (path.empty()) return true;
+        std::string f = folded(path);
+        return byPath.contains(f) || children.contains(f);
+    }
+    const std::vector<std::string>& subkeys(std::string_view path) const {
+        static const std::vector<std::string> kNone;
+        auto it = children.find(folded(path));
+        return it == children.end() ? kNone : it->second;
+    }
+};
+
+// The same two questions on a hive being changed, where an index would be out of
+// date after every change.
 bool keyExists(const Hive& hive, std::string_view path) {
     if (path.empty()) return true;
     for (const Key& k : hive.keys) {
@@ -69,6 +137,12 @@ bool hasSubkeys(const Hive& hive, std::string_view path) {
         if (path.empty() || (startsWithNoCase(k.path, path) && k.path[path.size()] == '\\')) return true;
     }
     return false;
+}
+
+const Value* findValueIn(const Key& key, std::string_view name) {
+    for (const Value& v : key.values)
+        if (equalNoCase(v.name, name)) return &v;
+    return nullptr;
 }
 
 // Creates the sections of the key and of its missing parents; a parent that exists
@@ -107,12 +181,14 @@ LONG errorOf(const platform::FileError& error) {
 
 enum class FileState { missing, read, unreadable };
 
-FileState loadHive(int hiveIndex, Hive& hive) {
+std::string hiveFile(int hiveIndex) { return platform::registryHome() / kHives[hiveIndex].fileName; }
+
+// Reads the hive file as it is on disk now; `stamp` is the version read.
+FileState readHive(int hiveIndex, Hive& hive, platform::FileStamp* stamp = nullptr) {
     hive = Hive{};
     std::string text;
     bool truncated = false;
-    platform::FileStatus read =
-        platform::readFilePrefix(platform::registryHome() / kHives[hiveIndex].fileName, text, kMaxHiveBytes, truncated);
+    platform::FileStatus read = platform::readFilePrefix(hiveFile(hiveIndex), text, kMaxHiveBytes, truncated, stamp);
     if (!read) {
         const platform::FileError& e = read.error();
         return e.step == platform::FileStep::open && e.code == ENOENT ? FileState::missing : FileState::unreadable;
@@ -125,6 +201,61 @@ FileState loadHive(int hiveIndex, Hive& hive) {
     hive = platform::regfile::parse(text, kHives[hiveIndex].rootName);
     hive.damaged = hive.damaged || truncated;
     return FileState::read;
+}
+
+// The last version of each hive file read or written in this process, parsed and
+// indexed. A query looks at the file's version (one stat) and reads and parses it
+// again only when it has changed: a new inode (every write replaces the file), size
+// or modification time.
+struct HiveCache {
+    std::mutex mutex;
+    std::string file;
+    platform::FileStamp stamp;
+    std::shared_ptr<const IndexedHive> hive;
+};
+HiveCache& hiveCache(int hiveIndex) {
+    static HiveCache caches[2];
+    return caches[hiveIndex];
+}
+
+void remember(int hiveIndex, const std::string& file, const platform::FileStamp& stamp,
+              std::shared_ptr<const IndexedHive> hive) {
+    HiveCache& cache = hiveCache(hiveIndex);
+    std::lock_guard guard(cache.mutex);
+    cache.file = file;
+    cache.stamp = stamp;
+    cache.hive = std::move(hive);
+}
+
+struct Batch;
+Batch* currentBatch(int hiveIndex);
+std::shared_ptr<const IndexedHive> batchView(Batch& batch, int hiveIndex, FileState& state);
+
+// The hive for a query: the version on disk, or, on a thread with a batch open that
+// has changed this hive, the hive as the batch has it. Null when unreadable; a
+// missing file is an empty hive.
+std::shared_ptr<const IndexedHive> loadHive(int hiveIndex) {
+    if (Batch* batch = currentBatch(hiveIndex)) {
+        FileState state;
+        auto view = batchView(*batch, hiveIndex, state);
+        if (view || state == FileState::unreadable) return view;
+    }
+    static const auto kEmpty = std::make_shared<const IndexedHive>(Hive{});
+    const std::string file = hiveFile(hiveIndex);
+    std::optional<platform::FileStamp> now = platform::fileStamp(file);
+    HiveCache& cache = hiveCache(hiveIndex);
+    if (now) {
+        std::lock_guard guard(cache.mutex);
+        if (cache.hive && cache.file == file && cache.stamp == *now) return cache.hive;
+    }
+    Hive hive;
+    platform::FileStamp read;
+    FileState state = readHive(hiveIndex, hive, &read);
+    if (state == FileState::unreadable) return nullptr;
+    if (state == FileState::missing) return kEmpty;
+    auto indexed = std::make_shared<const IndexedHive>(std::move(hive));
+    remember(hiveIndex, file, read, indexed);
+    return indexed;
 }
 
 std::string timestamp() {
@@ -151,10 +282,15 @@ LONG keepAside(const std::string& file) {
     return static_cast<LONG>(ERROR_CANTWRITE);
 }
 
-// Applies `change` to the hive as it is on disk now, under the hive's lock file so
-// that writers in other processes are serialised with this one. `change` returns an
-// error code and sets `changed` when the file has to be written.
-LONG modifyHive(int hiveIndex, const std::function<LONG(Hive&, bool& changed)>& change) {
+// A change to a hive: returns an error code and sets `changed` when the file has to
+// be written. It owns what it needs, since a batch applies it again later.
+using Change = std::function<LONG(Hive&, bool& changed)>;
+
+// Applies the changes, in order, to the hive as it is on disk now and writes it once,
+// under the hive's lock file so that writers in other processes are serialised with
+// this one. The result is the first change's: a batch's changes were each answered
+// already when they were made.
+LONG writeHive(int hiveIndex, const std::vector<Change>& changes) {
     static std::mutex processLock;
     std::lock_guard guard(processLock);
 
@@ -164,13 +300,22 @@ LONG modifyHive(int hiveIndex, const std::function<LONG(Hive&, bool& changed)>& 
     platform::FileLock lock;  // released when it goes out of scope
     if (platform::FileStatus locked = lock.lock(file + ".lock"); !locked) return errorOf(locked.error());
 
+    // Always read afresh: the lock is what makes the file this process's to change,
+    // and a version in the cache cannot stand in for what is on disk under it.
     Hive hive;
-    FileState state = loadHive(hiveIndex, hive);
+    FileState state = readHive(hiveIndex, hive);
     // A hive that exists but cannot be read must not be replaced by a near-empty one.
     if (state == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
     bool changed = false;
-    LONG result = change(hive, changed);
-    if (result != static_cast<LONG>(ERROR_SUCCESS) || !changed) return result;
+    LONG result = ERROR_SUCCESS;
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        bool thisChanged = false;
+        LONG r = changes[i](hive, thisChanged);
+        if (changes.size() == 1) result = r;
+        changed = changed || (r == static_cast<LONG>(ERROR_SUCCESS) && thisChanged);
+    }
+    if (changes.size() == 1 && result != static_cast<LONG>(ERROR_SUCCESS)) return result;
+    if (!changed) return result;
     if (hive.damaged && state == FileState::read) {
         LONG kept = keepAside(file);
         if (kept != static_cast<LONG>(ERROR_SUCCESS)) return kept;
@@ -178,9 +323,65 @@ LONG modifyHive(int hiveIndex, const std::function<LONG(Hive&, bool& changed)>& 
     // The hive holds the user's settings: a new one is private to the user.
     platform::WriteOptions options;
     options.newFileMode = 0600;
-    platform::FileStatus written =
-        platform::writeFileAtomically(file, platform::regfile::format(hive, kHives[hiveIndex].rootName), options);
-    return written ? static_cast<LONG>(ERROR_SUCCESS) : errorOf(written.error());
+    platform::FileStamp written;
+    platform::FileStatus status = platform::writeFileAtomically(
+        file, platform::regfile::format(hive, kHives[hiveIndex].rootName), options, &written);
+    if (!status) return errorOf(status.error());
+    // What was written reads back as this hive, now sound.
+    hive.damaged = false;
+    remember(hiveIndex, file, written, std::make_shared<const IndexedHive>(std::move(hive)));
+    return result;
+}
+
+// ---------------------------------------------------------------- batches
+
+// The changes a thread makes to each hive while a RegistryBatch of its is open: the
+// hive as they leave it, for that thread's own queries, and the changes themselves,
+// to be applied again to the file as it is when the batch ends.
+struct Batch {
+    int depth = 0;
+    struct PerHive {
+        bool isLoaded = false;
+        FileState state = FileState::missing;
+        Hive hive;
+        std::shared_ptr<const IndexedHive> view;  // null when out of date
+        std::vector<Change> changes;
+    } hives[2];
+};
+thread_local Batch* openBatch = nullptr;
+
+// A child forked while a batch is open starts with none: the changes are the
+// parent's to write, and the child's queries and changes go to the files as in any
+// other process. (The child's copy of the batch is left unfreed.)
+[[maybe_unused]] const int kBatchForkHandler = ::pthread_atfork(nullptr, nullptr, [] { openBatch = nullptr; });
+
+Batch* currentBatch(int hiveIndex) { return openBatch && openBatch->hives[hiveIndex].isLoaded ? openBatch : nullptr; }
+
+std::shared_ptr<const IndexedHive> batchView(Batch& batch, int hiveIndex, FileState& state) {
+    Batch::PerHive& h = batch.hives[hiveIndex];
+    state = h.state;
+    if (state == FileState::unreadable) return nullptr;
+    if (!h.view) h.view = std::make_shared<const IndexedHive>(h.hive);
+    return h.view;
+}
+
+// Applies a change to the hive file, or, inside a batch, to the batch's hive,
+// keeping it for the batch's write.
+LONG modifyHive(int hiveIndex, Change change) {
+    if (!openBatch) return writeHive(hiveIndex, {std::move(change)});
+    Batch::PerHive& h = openBatch->hives[hiveIndex];
+    if (!h.isLoaded) {
+        h.state = readHive(hiveIndex, h.hive);
+        h.isLoaded = true;
+    }
+    if (h.state == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
+    bool changed = false;
+    LONG result = change(h.hive, changed);
+    if (result == static_cast<LONG>(ERROR_SUCCESS) && changed) {
+        h.changes.push_back(std::move(change));
+        h.view.reset();
+    }
+    return result;
 }
 
 // ---------------------------------------------------------------- handles and faults
@@ -270,9 +471,9 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM access, PHKEY res
     if (!resolve(key, hive, base, parentAccess)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    Hive h;
-    if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
-    if (!keyExists(h, *path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    std::shared_ptr<const IndexedHive> h = loadHive(hive);
+    if (!h) return static_cast<LONG>(ERROR_CANTREAD);
+    if (!h->exists(*path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     *result = newHandle(hive, std::move(*path), access);
     return ERROR_SUCCESS;
 }
@@ -288,17 +489,17 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char*, DWORD,
     if (!resolve(key, hive, base, parentAccess)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    bool created = false;
-    LONG r = modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
-        bool existed = keyExists(h, *path);
+    auto created = std::make_shared<bool>(false);
+    LONG r = modifyHive(hive, [created, path = *path, parentAccess](Hive& h, bool& changed) -> LONG {
+        bool existed = keyExists(h, path);
         if (!existed && !(parentAccess & KEY_CREATE_SUB_KEY)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-        created = !existed;
+        *created = !existed;
         // A key known only as the parent of another gets a section of its own.
-        if (!path->empty() && !findKey(h, *path)) ensureKey(h, *path, changed);
+        if (!path.empty() && !findKey(h, path)) ensureKey(h, path, changed);
         return ERROR_SUCCESS;
     });
     if (r != static_cast<LONG>(ERROR_SUCCESS)) return r;
-    if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    if (disposition) *disposition = *created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = newHandle(hive, std::move(*path), access);
     return ERROR_SUCCESS;
 }
@@ -310,10 +511,10 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
     REGSAM access;
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_QUERY_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    Hive h;
-    if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
-    Key* k = findKey(h, path);
-    Value* v = k ? findValue(*k, valueNameOf(valueName)) : nullptr;
+    std::shared_ptr<const IndexedHive> h = loadHive(hive);
+    if (!h) return static_cast<LONG>(ERROR_CANTREAD);
+    const Key* k = h->find(path);
+    const Value* v = k ? findValueIn(*k, valueNameOf(valueName)) : nullptr;
     if (!v) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     if (type) *type = v->type;
     DWORD needed = static_cast<DWORD>(v->data.size());
@@ -340,7 +541,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_SET_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     Value value{valueNameOf(valueName), type, std::vector<BYTE>(data, data + size)};
-    return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
+    return modifyHive(hive, [path, value](Hive& h, bool& changed) -> LONG {
         bool created = false;
         // A key deleted by someone else since it was opened comes back rather than
         // losing the value written through the handle.
@@ -363,7 +564,7 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_SET_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
     std::string name = valueNameOf(valueName);
-    return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
+    return modifyHive(hive, [path, name](Hive& h, bool& changed) -> LONG {
         Key* k = findKey(h, path);
         if (!k || !findValue(*k, name)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
         std::erase_if(k->values, [&](const Value& v) { return equalNoCase(v.name, name); });
@@ -380,10 +581,10 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey) {
     if (!subKey || !*subKey) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
-    return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
-        if (!keyExists(h, *path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-        if (hasSubkeys(h, *path)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-        std::erase_if(h.keys, [&](const Key& k) { return equalNoCase(k.path, *path); });
+    return modifyHive(hive, [path = *path](Hive& h, bool& changed) -> LONG {
+        if (!keyExists(h, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        if (hasSubkeys(h, path)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+        std::erase_if(h.keys, [&](const Key& k) { return equalNoCase(k.path, path); });
         changed = true;
         return ERROR_SUCCESS;
     });
@@ -397,17 +598,17 @@ LONG RegDeleteTreeA(HKEY key, const char* subKey) {
     std::optional<std::string> path = joinPath(base, subKey);
     if (!path) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     const bool isKeyKept = !subKey || !*subKey;
-    return modifyHive(hive, [&](Hive& h, bool& changed) -> LONG {
-        if (!keyExists(h, *path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    return modifyHive(hive, [path = *path, isKeyKept](Hive& h, bool& changed) -> LONG {
+        if (!keyExists(h, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
         auto isBelow = [&](const Key& k) {
-            return path->empty() ||
-                   (startsWithNoCase(k.path, *path) && k.path.size() > path->size() && k.path[path->size()] == '\\');
+            return path.empty() ||
+                   (startsWithNoCase(k.path, path) && k.path.size() > path.size() && k.path[path.size()] == '\\');
         };
         std::size_t before = h.keys.size();
-        std::erase_if(h.keys, [&](const Key& k) { return isBelow(k) || (!isKeyKept && equalNoCase(k.path, *path)); });
+        std::erase_if(h.keys, [&](const Key& k) { return isBelow(k) || (!isKeyKept && equalNoCase(k.path, path)); });
         changed = h.keys.size() != before;
         if (isKeyKept) {
-            if (Key* k = findKey(h, *path); k && !k->values.empty()) {
+            if (Key* k = findKey(h, path); k && !k->values.empty()) {
                 k->values.clear();
                 changed = true;
             }
@@ -415,35 +616,6 @@ LONG RegDeleteTreeA(HKEY key, const char* subKey) {
         return ERROR_SUCCESS;
     });
 }
-
-namespace {
-
-// The direct subkeys of path, each once in the spelling it was first met with,
-// ordered by name without regard to ASCII case.
-std::vector<std::string> subkeysOf(const Hive& hive, const std::string& path) {
-    std::vector<std::string> names;
-    for (const Key& k : hive.keys) {
-        if (k.path.size() <= path.size()) continue;
-        std::string_view rest = k.path;
-        if (!path.empty()) {
-            if (!startsWithNoCase(k.path, path) || k.path[path.size()] != '\\') continue;
-            rest.remove_prefix(path.size() + 1);
-        }
-        std::string_view name = rest.substr(0, rest.find('\\'));
-        if (name.empty()) continue;
-        bool isKnown = false;
-        for (const std::string& n : names) isKnown = isKnown || equalNoCase(n, name);
-        if (!isKnown) names.emplace_back(name);
-    }
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [&](char x, char y) { return lower(x) < lower(y); });
-    });
-    return names;
-}
-
-}  // namespace
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, char*, DWORD* classSize,
                    FILETIME* lastWriteTime) {
@@ -453,10 +625,10 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
     REGSAM access;
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_ENUMERATE_SUB_KEYS)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    Hive h;
-    if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
-    if (!keyExists(h, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    std::vector<std::string> names = subkeysOf(h, path);
+    std::shared_ptr<const IndexedHive> h = loadHive(hive);
+    if (!h) return static_cast<LONG>(ERROR_CANTREAD);
+    if (!h->exists(path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    const std::vector<std::string>& names = h->subkeys(path);
     if (index >= names.size()) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
     const std::string& found = names[index];
     if (found.size() + 1 > *nameSize) return static_cast<LONG>(ERROR_MORE_DATA);
@@ -476,14 +648,14 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserve
     REGSAM access;
     if (!resolve(key, hive, path, access)) return static_cast<LONG>(ERROR_INVALID_HANDLE);
     if (!(access & KEY_QUERY_VALUE)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-    Hive h;
-    if (loadHive(hive, h) == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
-    if (!keyExists(h, path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    std::vector<std::string> names = subkeysOf(h, path);
+    std::shared_ptr<const IndexedHive> h = loadHive(hive);
+    if (!h) return static_cast<LONG>(ERROR_CANTREAD);
+    if (!h->exists(path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    const std::vector<std::string>& names = h->subkeys(path);
     std::size_t longestName = 0;
     for (const std::string& n : names) longestName = std::max(longestName, n.size());
     std::size_t valueCount = 0, longestValueName = 0, longestValue = 0;
-    if (Key* k = findKey(h, path)) {
+    if (const Key* k = h->find(path)) {
         valueCount = k->values.size();
         for (const Value& v : k->values) {
             longestValueName = std::max(longestValueName, v.name.size());
@@ -515,6 +687,31 @@ LONG RegCloseKey(HKEY key) {
 }
 
 namespace platform {
+
+RegistryBatch::RegistryBatch() {
+    if (!openBatch) openBatch = new Batch;
+    ++openBatch->depth;
+}
+
+RegistryBatch::~RegistryBatch() {
+    // Changes already answered as made are written on every way out.
+    (void)commit();
+}
+
+LONG RegistryBatch::commit() {
+    if (!std::exchange(isOpen_, false)) return ERROR_SUCCESS;
+    // Opened before this process was forked from the one that owns the changes.
+    if (!openBatch) return ERROR_SUCCESS;
+    if (--openBatch->depth > 0) return ERROR_SUCCESS;
+    std::unique_ptr<Batch> batch(std::exchange(openBatch, nullptr));
+    LONG result = ERROR_SUCCESS;
+    for (int hive = 0; hive < 2; ++hive) {
+        if (batch->hives[hive].changes.empty()) continue;
+        LONG r = writeHive(hive, batch->hives[hive].changes);
+        if (result == static_cast<LONG>(ERROR_SUCCESS)) result = r;
+    }
+    return result;
+}
 
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
     if (this != &other) {

@@ -144,6 +144,28 @@ private:
     HKEY key_ = nullptr;
 };
 
+// Gathers the registry changes the current thread makes while it is open into one
+// write of each hive file they touch, made when the batch is committed (or
+// destroyed): registering a component changes dozens of values, and each would
+// otherwise rewrite the whole hive. Every call still answers as it would alone, and
+// the thread's own queries see its changes at once; other threads and processes see
+// them when the batch ends. At the end the changes are applied again to each hive as
+// it is on disk then, under its lock, so values others wrote meanwhile are kept. A
+// batch opened inside another joins it. Owned by the thread that opened it.
+class RegistryBatch {
+public:
+    RegistryBatch();
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+    // Writes what was changed: ERROR_SUCCESS, or the first write's failure. Only the
+    // outermost batch writes; later calls return ERROR_SUCCESS.
+    LONG commit();
+
+private:
+    bool isOpen_ = true;
+};
+
 // The folder holding the hive files: $CADHOST_HOME, else ~/.config/cadhost. Read
 // afresh on every call, so a test can point it at a folder of its own.
 std::filesystem::path registryHome();

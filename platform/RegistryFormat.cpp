@@ -5,12 +5,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <unordered_map>
 
 namespace platform::regfile {
 
 namespace {
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = foldAscii(c);
+    return out;
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -196,6 +204,10 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
 
     Key* current = nullptr;  // null before the first section and inside a foreign one
     bool inSection = false;
+    // Sections named twice are merged; looked up by name, so that a hive of many keys
+    // is read in one pass rather than one pass per key.
+    std::unordered_map<std::string, std::size_t> sectionOf;
+    for (std::size_t k = 0; k < hive.keys.size(); ++k) sectionOf.emplace(folded(hive.keys[k].path), k);
     for (; i < lines.size(); ++i) {
         std::string_view line = trim(lines[i]);
         if (line.empty() || line[0] == ';') continue;
@@ -225,11 +237,9 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
                 hive.damaged = true;
                 continue;
             }
-            current = findKey(hive, path);
-            if (!current) {
-                hive.keys.push_back(Key{std::move(path), {}});
-                current = &hive.keys.back();
-            }
+            auto [at, isNew] = sectionOf.emplace(folded(path), hive.keys.size());
+            if (isNew) hive.keys.push_back(Key{std::move(path), {}});
+            current = &hive.keys[at->second];
             continue;
         }
         // A wrapped hex list continues on the following lines, each ending in '\'.

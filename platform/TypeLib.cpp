@@ -892,6 +892,8 @@ HRESULT RegisterTypeLib(ITypeLib* lib, const OLECHAR* fullPath, const OLECHAR* h
     const std::string base = "TypeLib\\" + libid + "\\" + version;
     auto title = platform::toMultiByte(doc.empty() ? name : doc);
     if (!title) return E_INVALIDARG;
+    // Some twenty values, written to the hive once.
+    platform::RegistryBatch batch;
     bool isWritten = platform::writeString(base, nullptr, *title) &&
                      platform::writeString(base + "\\FLAGS", nullptr, "0") &&
                      platform::writeString(base + "\\HELPDIR", nullptr, *help) &&
@@ -910,6 +912,7 @@ HRESULT RegisterTypeLib(ITypeLib* lib, const OLECHAR* fullPath, const OLECHAR* h
                     platform::writeString(key + "\\TypeLib", nullptr, libid) &&
                     platform::writeString(key + "\\TypeLib", "Version", version);
     }
+    isWritten = batch.commit() == static_cast<LONG>(ERROR_SUCCESS) && isWritten;
     return isWritten ? S_OK : TYPE_E_REGISTRYACCESS;
 }
 
@@ -947,6 +950,7 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
     auto ok = [](LONG r) {
         return r == static_cast<LONG>(ERROR_SUCCESS) || r == static_cast<LONG>(ERROR_FILE_NOT_FOUND);
     };
+    platform::RegistryBatch batch;
     bool isRemoved = ok(RegDeleteTreeA(HKEY_CLASSES_ROOT, lcidPath.c_str()));
     bool hasOtherLcid = false;
     for (const std::string& name : platform::subkeys(versionPath))
@@ -966,5 +970,6 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
         if (!owner || !platform::sameName(*owner, libidText)) continue;
         isRemoved = isRemoved && ok(RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str()));
     }
+    isRemoved = batch.commit() == static_cast<LONG>(ERROR_SUCCESS) && isRemoved;
     return isRemoved ? S_OK : TYPE_E_REGISTRYACCESS;
 }
