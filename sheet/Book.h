@@ -2,6 +2,7 @@
 // the cell formats, and where it lives on disk. Guarded by the application's lock.
 #pragma once
 
+#include "platform/File.h"
 #include "sheet/Sheet.h"
 #include "sheet/StringPool.h"
 #include "sheet/Styles.h"
@@ -19,11 +20,7 @@ struct PackageCarry;
 
 // What a file looked like when it was last read or written, to notice changes made
 // by another program.
-struct FileStamp {
-    std::int64_t size = -1;
-    std::int64_t mtimeNs = -1;
-    friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
+using FileStamp = platform::FileStamp;
 
 class Book {
 public:
@@ -58,6 +55,9 @@ public:
     // A version of the file that failed to read (another program still writing
     // it, say); not tried again until the file changes once more.
     FileStamp unreadableStamp;
+    // The last save problem told for this workbook, so that a save failing again the
+    // same way at the end of every command is told once.
+    std::string toldSaveProblem;
     // Why the workbook cannot be changed (content that could not be written back);
     // empty when it can.
     std::string readOnlyReason;

@@ -23,16 +23,11 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-std::optional<FileStamp> stampOf(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileStamp{static_cast<std::int64_t>(st.st_size),
-                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
+std::optional<FileStamp> stampOf(const std::string& path) { return platform::fileStamp(path); }
 
-std::string readFile(const std::string& path, std::uint64_t maxBytes) {
+std::string readFile(const std::string& path, std::uint64_t maxBytes, FileStamp* stamp = nullptr) {
     std::string bytes;
-    platform::FileStatus read = platform::readFile(path, bytes, maxBytes);
+    platform::FileStatus read = platform::readFile(path, bytes, maxBytes, stamp);
     if (read) return bytes;
     if (read.error().step == platform::FileStep::tooLarge)
         throw std::runtime_error("the file is too large to be a workbook here");
@@ -52,9 +47,24 @@ platform::WriteOptions workbookWriteOptions() {
     return options;
 }
 
-void replaceFile(const std::string& path, const std::string& bytes) {
-    platform::FileStatus written = platform::writeFileAtomically(path, bytes, workbookWriteOptions());
-    if (!written) throw std::runtime_error(written.error().message());
+// A save that found the file changed on disk by another program: theirs is kept
+// at the name, ours was put beside it (`keptAs`, empty when that failed too).
+struct SaveConflict : std::runtime_error {
+    SaveConflict(const std::string& what, std::string kept) : std::runtime_error(what), keptAs(std::move(kept)) {}
+    std::string keptAs;
+};
+
+// Replaces the workbook's file unless someone else changed it since `known` (when
+// the version is known); returns the version written.
+FileStamp replaceFile(const std::string& path, const std::string& bytes, const FileStamp& known) {
+    platform::WriteOptions options = workbookWriteOptions();
+    if (known.size >= 0) options.unchangedSince = known;
+    FileStamp written;
+    platform::FileStatus status = platform::writeFileAtomically(path, bytes, options, &written);
+    if (status) return written;
+    if (status.error().step == platform::FileStep::changedOnDisk)
+        throw SaveConflict(status.error().message(), status.error().path);
+    throw std::runtime_error(status.error().message());
 }
 
 // Creates path with bytes unless something is there (false then).
@@ -209,15 +219,26 @@ std::vector<std::string> flushChangedWorkbooks() {
     Lock lock(app->mutex);
     for (const auto& book : app->books) {
         if (book->path.empty() || !book->readOnlyReason.empty() || !book->isChanged()) continue;
+        std::string problem;
         try {
             std::string bytes = xlsx::writePackage(*book);
-            replaceFile(book->path, bytes);
+            book->stamp = replaceFile(book->path, bytes, book->stamp);
             book->markSaved();
-            if (auto s = stampOf(book->path)) book->stamp = *s;
+            book->toldSaveProblem.clear();
+            continue;
+        } catch (const SaveConflict& e) {
+            problem = "The workbook '" + utf16ToUtf8(book->name()) + "' was not saved to " + book->path + ": " +
+                      e.what() + ".";
+            // This session's version is safe beside the file; the file is theirs, and it
+            // is read again as any workbook changed by another program, so that what
+            // is on screen is what is on disk.
+            if (!e.keptAs.empty()) book->markSaved();
         } catch (const std::exception& e) {
-            problems.push_back("The workbook '" + utf16ToUtf8(book->name()) + "' could not be saved to " + book->path +
-                               ": " + e.what());
+            problem = "The workbook '" + utf16ToUtf8(book->name()) + "' could not be saved to " + book->path + ": " +
+                      e.what();
         }
+        if (problem != book->toldSaveProblem) problems.push_back(problem);
+        book->toldSaveProblem = problem;
     }
     return problems;
 }
@@ -235,8 +256,9 @@ namespace {
 std::shared_ptr<Book> readBookFile(const std::string& givenPath, const std::string& path,
                                    std::optional<FileStamp>& stamp) {
     try {
-        stamp = stampOf(path);
-        std::string bytes = readFile(path, xlsx::ReadLimits{}.maxFileBytes);
+        FileStamp read;
+        std::string bytes = readFile(path, xlsx::ReadLimits{}.maxFileBytes, &read);
+        stamp = read;
         std::shared_ptr<Book> book = xlsx::readPackage(bytes, utf8ToUtf16(baseName(path)));
         book->path = path;
         if (stamp) book->stamp = *stamp;
@@ -304,11 +326,12 @@ void refreshFromDisk(const std::shared_ptr<AppState>& app) {
             auto stamp = stampOf(book->path);
             if (!stamp || *stamp == book->stamp || *stamp == book->unreadableStamp) continue;
             try {
-                std::string bytes = readFile(book->path, xlsx::ReadLimits{}.maxFileBytes);
+                FileStamp read;
+                std::string bytes = readFile(book->path, xlsx::ReadLimits{}.maxFileBytes, &read);
                 auto fresh = xlsx::readPackage(bytes, book->name());
                 auto found = adopt(*book, *fresh);
                 changes.insert(changes.end(), found.begin(), found.end());
-                book->stamp = *stamp;
+                book->stamp = read;
             } catch (const std::exception&) {
                 book->unreadableStamp = *stamp;
             }
