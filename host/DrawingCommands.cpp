@@ -13,6 +13,13 @@
 namespace host {
 namespace {
 
+bool isSaveFailed = false;
+
+void reportSaveFailure(const std::string& error) {
+    isSaveFailed = true;
+    acutPrintf("\n%s", error.c_str());
+}
+
 // Asks for a file name with blanks allowed; empty when the prompt was cancelled or
 // answered with Enter.
 std::string askFileName(const char* prompt) {
@@ -33,7 +40,7 @@ AcDbDatabase* currentDatabase() {
 void saveAs(AcDbDatabase& db, const std::string& path) {
     DrawingSaveResult saved = saveDrawingAs(db, path);
     if (!saved) {
-        acutPrintf("\n%s", saved.error.c_str());
+        reportSaveFailure(saved.error);
         return;
     }
     if (AcApDocument* document = acDocManager->curDocument()) document->setFileName(path);
@@ -81,7 +88,7 @@ void saveCommand() {
     if (saved)
         acutPrintf("\nSaved %s.", db->fileName().c_str());
     else
-        acutPrintf("\n%s", saved.error.c_str());
+        reportSaveFailure(saved.error);
 }
 
 void saveAsCommand() {
@@ -100,6 +107,8 @@ void listCommand() {
 }
 
 }  // namespace
+
+bool hasDrawingSaveFailed() noexcept { return isSaveFailed; }
 
 void registerDrawingCommands() {
     addHostCommand("OPEN", openCommand);

@@ -11,4 +11,8 @@ namespace host {
 // unchanged.
 void registerDrawingCommands();
 
+// Whether a save of a drawing failed in this process since it started (cadhost's
+// exit status tells a script's caller).
+bool hasDrawingSaveFailed() noexcept;
+
 }  // namespace host

@@ -5,6 +5,7 @@
 #include "host/AcRxDynamicLinker.h"
 #include "host/CommandInput.h"
 #include "host/CommandLine.h"
+#include "host/DrawingCommands.h"
 #include "host/Editor.h"
 #include "host/HostCommands.h"
 #include "host/InputSource.h"
@@ -27,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -131,9 +133,14 @@ bool startWorkbooks(std::future<std::vector<std::shared_ptr<sheet::PreparedWorkb
     return true;
 }
 
+bool isWorkbookSaveFailed = false;
+
 // Changes a command made to workbooks are on disk when it ends.
 void flushWorkbooks() {
-    for (const std::string& message : sheet::flushChangedWorkbooks()) acutPrintf("\n%s", message.c_str());
+    for (const std::string& message : sheet::flushChangedWorkbooks()) {
+        isWorkbookSaveFailed = true;
+        acutPrintf("\n%s", message.c_str());
+    }
 }
 
 // While the host waits, workbooks changed on disk by another program are reloaded so
@@ -155,7 +162,10 @@ void reloadWorkbooksTick(HWND, UINT, UINT_PTR, DWORD) {
 struct SessionEnd {
     UINT_PTR reloadTimer = 0;
     int flushHook = 0;
-    ~SessionEnd() {
+    bool isFinished = false;
+    ~SessionEnd() { finish(); }
+    void finish() {
+        if (std::exchange(isFinished, true)) return;
         if (reloadTimer) KillTimer(nullptr, reloadTimer);
         acrxDynamicLinker->unloadAll();
         acDocManager->closeAll();
@@ -233,6 +243,10 @@ int main(int argc, char** argv) {
     acrxDynamicLinker->loadModule(modulePath.c_str(), true);
 
     host::runCommandLoop();
+    // The last workbook changes are saved before the status is known.
+    sessionEnd.finish();
     host::writeOutput("\n");
-    return 0;
+    // A script's caller learns that something the session made is not where it was
+    // to be saved.
+    return host::hasDrawingSaveFailed() || isWorkbookSaveFailed ? 1 : 0;
 }

@@ -21,7 +21,7 @@ constexpr std::uint64_t kMaxDrawingBytes = std::uint64_t{UINT32_MAX} - 1;
 // Reads the file while counting its lines, so that a line longer than any drawing's
 // is refused as soon as it passes the bound, without reading the rest. Binary DXF is
 // left for the store to refuse in its own words.
-bool readDrawingFile(const std::string& path, std::string& out, std::string& error) {
+bool readDrawingFile(const std::string& path, std::string& out, std::string& error, platform::FileStamp& stamp) {
     std::size_t line = 1, lineBytes = 0;
     std::uint64_t declared = 0;
     bool isBinary = false, isLineTooLong = false;
@@ -51,7 +51,7 @@ bool readDrawingFile(const std::string& path, std::string& out, std::string& err
             isLineTooLong = lineBytes > dxf::kMaxLineBytes + 1;
             return !isLineTooLong;
         },
-        &declared);
+        &declared, &stamp);
     if (isLineTooLong) {
         out.clear();
         error = path + ": " + dxf::lineTooLongError(line).what();
@@ -89,7 +89,8 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
 
 DrawingOpenResult openDrawingFile(const std::string& path) {
     std::string text, error;
-    if (!readDrawingFile(path, text, error)) {
+    platform::FileStamp stamp;
+    if (!readDrawingFile(path, text, error, stamp)) {
         DrawingOpenResult failed;
         failed.error = std::move(error);
         return failed;
@@ -98,6 +99,8 @@ DrawingOpenResult openDrawingFile(const std::string& path) {
     if (r.database) {
         r.database->setFileName(path);
         if (r.database->store().mayBeTruncated()) r.database->store().truncatedFile = path;
+        r.database->store().versionFile = path;
+        r.database->store().version = stamp;
     }
     return r;
 }
@@ -118,6 +121,9 @@ std::string backupPathFor(const std::string& path) {
 
 DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     auto failed = [&](const platform::FileError& e) {
+        // A conflict says itself what became of both versions.
+        if (e.step == platform::FileStep::changedOnDisk)
+            return DrawingSaveResult{false, "could not save " + path + ": " + e.message()};
         // Past the rename the new drawing is in place; only its folder entry may not
         // have reached the disk.
         std::string state = e.step == platform::FileStep::syncFolder
@@ -128,9 +134,12 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     if (path.empty()) return {false, "could not save: the drawing has no file name"};
     platform::WriteOptions options;
     options.newFileMode = 0644;
-    // The previous file becomes NAME.bak, beside the name the user gave, while NAME
-    // keeps its old content until the new content replaces it in one rename.
-    options.backupPath = backupPathFor(path);
+    // The previous file becomes NAME.bak beside the file replaced (where a symbolic
+    // link at the name leads), while NAME keeps its old content until the new content
+    // replaces it in one rename.
+    options.backupPathFor = [](const std::string& target) { return backupPathFor(target); };
+    // Another session may have saved the file since this one read or saved it.
+    if (path == db.store().versionFile && db.store().version.size >= 0) options.unchangedSince = db.store().version;
     platform::AtomicFile file;
     if (platform::FileStatus opened = file.open(path, options); !opened) return failed(opened.error());
     platform::FileStatus status;
@@ -161,6 +170,8 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     if (status && !pending.empty()) status = file.write(pending);
     if (status) status = file.commit();
     if (!status) return failed(status.error());
+    db.store().versionFile = path;
+    db.store().version = file.written();
     // The file is complete now.
     if (path == db.store().truncatedFile) db.store().truncatedFile.clear();
     db.setFileName(path);

@@ -38,8 +38,12 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name = "<me
 
 // Writes to the database's file name, keeping the previous file as NAME.bak
 // (NAME with its extension replaced). A symbolic link at the name is written
-// through to its target, which keeps its mode; a new file is made 0644. Clears the
-// modified flag on success. A changed value whose bytes would hold a line break
+// through to its target, which keeps its mode, and the .bak is made beside the
+// target; a new file is made 0644. Clears the modified flag on success. When the
+// file is no longer the version this drawing was read from or last saved as
+// (another session saved it meanwhile), it is left as it is, the drawing is saved
+// beside it as "NAME (conflict DATE TIME).dxf" and the save fails saying so; the
+// drawing then stays modified. A changed value whose bytes would hold a line break
 // (which would make new tags of the rest of it) fails the save, naming the object.
 DrawingSaveResult saveDrawing(AcDbDatabase& db);
 // Writes to `path` the same way (a file already there is kept as its .bak) and

@@ -7,6 +7,7 @@
 #include "host/db/AcDbObject.h"
 #include "host/db/AcGe.h"
 #include "host/dxf/DxfCodePage.h"
+#include "platform/File.h"
 
 #include <cstdint>
 #include <deque>
@@ -175,6 +176,10 @@ public:
     // The file the drawing was read from while that file may be truncated: saving
     // over it would replace whatever the cut took with nothing. Cleared by a save to it.
     std::string truncatedFile;
+    // The file this drawing was last read from or saved to, and the version of it that
+    // was: a save to that file while someone else has replaced it since leaves theirs.
+    std::string versionFile;
+    platform::FileStamp version;
 
 private:
     class Loader;  // builds the stubs from the file's structure

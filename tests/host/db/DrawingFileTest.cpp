@@ -128,9 +128,11 @@ TEST_F(DrawingFileTest, ALinkedDrawingIsSavedThroughTheLink) {
     ASSERT_TRUE(r) << r.error;
     EXPECT_TRUE(fs::is_symlink(file_)) << "the link is not replaced by a copy";
     EXPECT_NE(slurp(dir_ / "project" / "real.dxf"), original_);
-    // The backup sits beside the name the drawing was opened by, as a file of its own.
-    EXPECT_FALSE(fs::is_symlink(dir_ / "site.bak"));
-    EXPECT_EQ(slurp(dir_ / "site.bak"), original_);
+    // The backup sits beside the file the link leads to, named after it, as a file of
+    // its own; nothing is left beside the link.
+    EXPECT_FALSE(fs::is_symlink(dir_ / "project" / "real.bak"));
+    EXPECT_EQ(slurp(dir_ / "project" / "real.bak"), original_);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "site.bak")));
     EXPECT_EQ(db->fileName(), file_.string());
 }
 
