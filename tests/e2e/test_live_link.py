@@ -13,7 +13,6 @@ Disconnect (not applied); Connect twice (each edit applied once); unloading the
 module while connected (the session still ends normally, nothing applied).
 Prints the latency from the file landing on disk to the import starting.
 """
-import math
 import os
 import queue
 import shutil
@@ -24,8 +23,10 @@ import threading
 import time
 
 import ezdxf
-from ezdxf.math import Vec3
 from openpyxl import load_workbook
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_import import same_attribs  # noqa: E402  (one definition of "unchanged")
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
 SHARED = os.environ.get("TABLORA_SHARED_DIR",
@@ -122,23 +123,6 @@ def entities(doc):
                 for a in e.attribs:
                     out[a.dxf.handle] = a
     return out
-
-
-def same_attribs(a, b):
-    da, db = a.dxfattribs(), b.dxfattribs()
-    if da.keys() != db.keys():
-        return False
-    for k, v in da.items():
-        w = db[k]
-        if isinstance(v, (tuple, Vec3)) or isinstance(w, (tuple, Vec3)):
-            if not Vec3(v).isclose(Vec3(w), abs_tol=1e-9):
-                return False
-        elif isinstance(v, float) or isinstance(w, float):
-            if not math.isclose(v, w, rel_tol=1e-12, abs_tol=1e-12):
-                return False
-        elif v != w:
-            return False
-    return True
 
 
 def check_result(case, original, saved_path, expected):
