@@ -118,6 +118,21 @@ void XMLCALL expatText(void* user, const XML_Char* s, int len) {
     static_cast<Log*>(user)->appendText(std::string_view(s, static_cast<std::size_t>(len)));
 }
 
+// Processing instructions are skipped by our reader without reporting them, so a
+// target outside ASCII is the same lenient name rule as above, only out of sight of
+// the event log. "<?" inside comments or CDATA may be taken for a target here too;
+// that only skips an input, it never hides a difference in what both report.
+bool hasNonAsciiPiTarget(std::string_view doc) {
+    for (std::size_t at = doc.find("<?"); at != std::string_view::npos; at = doc.find("<?", at + 2)) {
+        for (std::size_t i = at + 2; i < doc.size(); ++i) {
+            const auto c = static_cast<unsigned char>(doc[i]);
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '?') break;
+            if (c >= 0x80) return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -158,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ours.log.noteName(e.prefix);
             for (const Attribute& a : e.attributes) ours.log.noteName(a.name);
         }
-        if (ours.log.nonAsciiName) return 0;
+        if (ours.log.nonAsciiName || hasNonAsciiPiTarget(doc)) return 0;
     }
     if (oursOk != theirsOk) __builtin_trap();
     if (oursOk && ours.log.events != theirs.events) __builtin_trap();

@@ -157,7 +157,7 @@ private:
         bool nameOk = !target.empty() && target.find_first_of("<>/=?&\"'") == std::string_view::npos;
         for (std::size_t i = 0; nameOk && i < target.size(); ++i) {
             auto c = static_cast<unsigned char>(target[i]);
-            bool letter = ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || c == ':' || c >= 0x80;
+            bool letter = ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || c >= 0x80;
             nameOk = letter || (i > 0 && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
         }
         if (!nameOk) fail("not well-formed (invalid token)");

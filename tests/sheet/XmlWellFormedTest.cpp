@@ -1,6 +1,6 @@
 // Constructs XML does not allow are refused, and long character references that it
 // does allow are read: comments holding "--", processing instructions without a
-// target or with the reserved "xml" target elsewhere than the start, a malformed
+// target, with a colon in the target, or with the reserved "xml" target elsewhere than the start, a malformed
 // XML declaration, and the reserved namespace prefixes bound to other names.
 #include "sheet/xlsx/XlsxError.h"
 #include "sheet/xlsx/XmlReader.h"
@@ -39,6 +39,9 @@ TEST(XmlWellFormed, RefusesWhatXmlDoesNotAllow) {
     EXPECT_FALSE(reads("<??><a/>"));
     EXPECT_FALSE(reads("<a/><?xml version=\"1.0\"?>"));
     EXPECT_FALSE(reads("<a><?XML x?></a>"));
+    // With namespaces, a target is a name without colons.
+    EXPECT_FALSE(reads("<?a:b x?><a/>"));
+    EXPECT_FALSE(reads("<a/><?x:?>"));
     EXPECT_FALSE(reads("<?xml .0\"?><a/>"));
     EXPECT_FALSE(reads("<?xml?><a/>"));
     EXPECT_FALSE(reads("<?xml version=\"1.0\" standalone=\"maybe\"?><a/>"));
