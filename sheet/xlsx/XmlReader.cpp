@@ -403,6 +403,7 @@ private:
             if (bindings_.size() > kMaxBindings)
                 fail("more than " + std::to_string(kMaxBindings) + " namespace declarations are in scope");
         }
+        checkDuplicateDeclarations(bindingsBefore);
         attributes_.clear();
         for (const auto& a : raw_) {
             if (a.qname == "xmlns" || a.qname.substr(0, 6) == "xmlns:") continue;
@@ -438,6 +439,22 @@ private:
             return x.name != y.name ? x.name < y.name : x.ns < y.ns;
         });
         if (std::adjacent_find(sorted_.begin(), sorted_.end(), same) != sorted_.end()) fail("duplicate attribute");
+    }
+
+    // Declaring one prefix twice on an element is a duplicate attribute like any
+    // other: which of the two namespaces would its names be in?
+    void checkDuplicateDeclarations(std::size_t from) {
+        const std::size_t n = bindings_.size() - from;
+        if (n <= 16) {
+            for (std::size_t i = from; i < bindings_.size(); ++i)
+                for (std::size_t j = from; j < i; ++j)
+                    if (bindings_[i].prefix == bindings_[j].prefix) fail("duplicate attribute");
+            return;
+        }
+        declared_.clear();
+        for (std::size_t i = from; i < bindings_.size(); ++i) declared_.push_back(bindings_[i].prefix);
+        std::sort(declared_.begin(), declared_.end());
+        if (std::adjacent_find(declared_.begin(), declared_.end()) != declared_.end()) fail("duplicate attribute");
     }
 
     void endElement(std::size_t endOffset) {
@@ -542,6 +559,7 @@ private:
     std::vector<std::string> scratch_;
     std::vector<XmlAttribute> attributes_;
     std::vector<XmlAttribute> sorted_;
+    std::vector<std::string_view> declared_;
     std::string text_;
 };
 

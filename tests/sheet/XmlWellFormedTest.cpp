@@ -1,7 +1,9 @@
 // Constructs XML does not allow are refused, and long character references that it
 // does allow are read: comments holding "--", processing instructions without a
-// target, with a colon in the target, or with the reserved "xml" target elsewhere than the start, a malformed
-// XML declaration, and the reserved namespace prefixes bound to other names.
+// target, with a colon in the target, or with the reserved "xml" target elsewhere
+// than the start, a malformed XML declaration, a prefix declared twice on one
+// element (among few declarations or many), and the reserved namespace prefixes
+// bound to other names.
 #include "sheet/xlsx/XlsxError.h"
 #include "sheet/xlsx/XmlReader.h"
 
@@ -45,6 +47,12 @@ TEST(XmlWellFormed, RefusesWhatXmlDoesNotAllow) {
     EXPECT_FALSE(reads("<?xml .0\"?><a/>"));
     EXPECT_FALSE(reads("<?xml?><a/>"));
     EXPECT_FALSE(reads("<?xml version=\"1.0\" standalone=\"maybe\"?><a/>"));
+    EXPECT_FALSE(reads("<a xmlns:p=\"http://x\" xmlns:p=\"http://y\"/>"));
+    EXPECT_FALSE(reads("<a xmlns=\"http://x\" xmlns=\"http://x\"/>"));
+    std::string many = "<a";
+    for (int i = 0; i < 40; ++i) many += " xmlns:p" + std::to_string(i) + "=\"http://x\"";
+    EXPECT_TRUE(reads(many + "/>"));
+    EXPECT_FALSE(reads(many + " xmlns:p7=\"http://y\"/>"));
     EXPECT_FALSE(reads("<a xmlns:xml=\"http://x\"/>"));
     EXPECT_FALSE(reads("<a xmlns:xmlns=\"http://x\"/>"));
     EXPECT_FALSE(reads("<a xmlns:p=\"http://www.w3.org/XML/1998/namespace\"/>"));
