@@ -25,7 +25,7 @@ namespace tabro::testing {
 class ExportDrawingTest : public ::testing::Test {
 protected:
     static std::string fixturePath() {
-        return (std::filesystem::path(__FILE__).parent_path() / "export_blocks.dxf").string();
+        return (std::filesystem::path(TABLORA_TESTS_DIR) / "module/export/export_blocks.dxf").string();
     }
 
     void SetUp() override {

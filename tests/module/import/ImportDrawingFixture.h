@@ -64,7 +64,7 @@ protected:
     static constexpr const char* kOtherEntity = "<the line>";
 
     static std::string fixturePath() {
-        return (std::filesystem::path(__FILE__).parent_path() / "import_blocks.dxf").string();
+        return (std::filesystem::path(TABLORA_TESTS_DIR) / "module/import/import_blocks.dxf").string();
     }
 
     void SetUp() override {
