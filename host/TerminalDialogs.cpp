@@ -248,10 +248,13 @@ void help(CDialog& dialog) {
     CWnd* focused = CWnd::FromHandle(focus);
     HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, focused ? static_cast<int>(focused->GetDlgCtrlID()) : 0, focus, 0,
                   POINT{0, 0}};
-    // The focused control and its parents first, as the help message travels.
-    for (CWnd* w = focused; w; w = w->GetParent())
+    // The focused control and its parents first, as the help message travels; the
+    // dialog itself in the end when the focus lies outside it.
+    for (CWnd* w = focused; w; w = w->GetParent()) {
         if (w->OnHelpInfo(&info)) return;
-    if (!focused) dialog.OnHelpInfo(&info);
+        if (w == &dialog) return;
+    }
+    dialog.OnHelpInfo(&info);
 }
 
 bool selectTab(const View& view, const std::string& which) {

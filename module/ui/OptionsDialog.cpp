@@ -37,6 +37,7 @@ OptionsDialog::OptionsDialog(CWnd* parent) : CAcUiTabMainDialog(kOptionsTemplate
 void OptionsDialog::createControls() {
     ResourceStrings& texts = resourceStrings();
     SetWindowTextA(texts.load(kTextOptionsCaption).c_str());
+    SetWindowPos(nullptr, 0, 0, 400, 640, SWP_NOMOVE | SWP_NOZORDER);
     ModifyStyleEx(0, WS_EX_CONTEXTHELP);  // as the dialog's template has it
     tab_.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP, RECT{6, 6, 394, 600}, this, IDC_TABS);
     resetButton_.Create(texts.load(kTextButtonReset).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,

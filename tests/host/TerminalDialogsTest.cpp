@@ -88,9 +88,14 @@ public:
         }
         return TRUE;
     }
+    BOOL OnHelpInfo(HELPINFO* info) override {
+        helpFor.push_back(info->iCtrlId);
+        return TRUE;
+    }
     CAdUiTab tab;
     Page one, two;
     CButton ask, menu, file, ok, cancel;
+    std::vector<int> helpFor;
     std::vector<int> answers, chosen;
     std::vector<std::string> files;
 };
@@ -113,7 +118,7 @@ TEST_F(TerminalDialogsTest, TheListingShowsTheShowingPageWithValuesStateAndFocus
 }
 
 TEST_F(TerminalDialogsTest, TypedCommandsClickTypeStepAndSwitchTabs) {
-    feed({"3", "4 12", "up 4", "up 4", "down 4", "5", "tab two", "1", "4 3", "tab 1", "ok"});
+    feed({"3", "4 12", "up 4", "up 4", "down 4", "5", "f1", "tab two", "4 3", "1", "tab 1", "help", "ok"});
     Dialog d;
     EXPECT_EQ(d.DoModal(), IDOK);
     EXPECT_EQ(d.one.choice, 1);
@@ -122,6 +127,7 @@ TEST_F(TerminalDialogsTest, TypedCommandsClickTypeStepAndSwitchTabs) {
     EXPECT_EQ(d.two.isChecked, 0);
     EXPECT_EQ(d.two.number, 3);
     EXPECT_NE(output_.text().find("Off is disabled."), std::string::npos);
+    EXPECT_EQ(d.helpFor, (std::vector<int>{30, 10})) << "F1 reaches the dialog from the focused control";
     EXPECT_EQ(unreadLines(), 0u);
 }
 
