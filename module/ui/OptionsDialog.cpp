@@ -73,7 +73,16 @@ BOOL OptionsDialog::OnInitDialog() {
 
 void OptionsDialog::OnOK() {
     ResourceScope scope;
-    if (!exportTab_.ValidateData() || !importTab_.ValidateData()) return;
+    // The page holding the field the message is about comes to the front, so the
+    // user sees which field to correct (both pages have a row field of one range).
+    if (!exportTab_.ValidateData()) {
+        tab_.SetCurSel(kExportTab);
+        return;
+    }
+    if (!importTab_.ValidateData()) {
+        tab_.SetCurSel(kImportTab);
+        return;
+    }
     const bool isPartialPoint = !(exportTab_.XCoord == exportTab_.YCoord && exportTab_.YCoord == exportTab_.ZCoord);
     if (isPartialPoint && tab_.GetActiveTab() == kExportTab) {
         ResourceStrings& texts = resourceStrings();

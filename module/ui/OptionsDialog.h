@@ -33,7 +33,8 @@ public:
 
     // Loads the settings into the pages and adds them; no context-help button.
     BOOL OnInitDialog() override;
-    // Validates both pages (a failure keeps the dialog open and saves nothing), warns
+    // Validates both pages (a failure keeps the dialog open on the failing page and
+    // saves nothing), warns
     // on a partial insertion point while the export page shows, saves, ends.
     void OnOK() override;
     // The reset button and the settings menu button; OK and Cancel go to the base.

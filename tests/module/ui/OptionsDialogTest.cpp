@@ -252,8 +252,10 @@ TEST_F(OptionsDialogTest, OkKeepsTheDialogOpenUntilEveryNumberIsInRange) {
             CWnd& page = c.page == 0 ? static_cast<CWnd&>(d.exportTab()) : d.importTab();
             button(d.exportTab(), ExportTab::IDC_SORT).click();
             type(page, c.id, c.typed);
+            d.tabControl().selectByUser(c.page == 0 ? 1 : 0);
             button(d, IDOK).click();
             EXPECT_FALSE(d.isEnded());
+            EXPECT_EQ(d.tabControl().GetActiveTab(), static_cast<int>(c.page)) << "the field's page shows";
             EXPECT_EQ(GetFocus(), item(page, c.id).m_hWnd) << "the field to correct has the focus";
             ASSERT_EQ(boxes_.count(), 1u);
             EXPECT_EQ(boxes_.last().text, c.message);
