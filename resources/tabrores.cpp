@@ -168,7 +168,9 @@ const ResourceString kStrings[] = {
      "X, Y and Z are not all chosen: the exported rows will hold only part of each "
      "insertion point, and an import will set only the coordinates they hold."},
     {861, "Tablora Options"},
-    {862, "Reset every option on the Export and Import pages to its default?"},
+    {862,
+     "Reset the export and import options to their defaults?\n"
+     "\"Include constant attributes\" and \"Export attribute prompts\" keep their choice."},
     {863, "Reset options"},
     {870, "&Load settings from file..."},
     {871, "&Save settings to file..."},
