@@ -9,6 +9,7 @@
 #include "host/Editor.h"
 #include "host/HostCommands.h"
 #include "host/InputSource.h"
+#include "host/TerminalDialogs.h"
 #include "host/db/DrawingFile.h"
 #include "platform/MessageBox.h"
 #include "platform/MessageQueue.h"
@@ -212,6 +213,8 @@ int main(int argc, char** argv) {
     platform::TerminalMessageBoxPresenter::AnswerReader reader;
     if (terminal && terminal->isInteractive()) reader = [&terminal] { return terminal->readLineNow(); };
     platform::setMessageBoxPresenter(platform::TerminalMessageBoxPresenter(stdout, reader));
+    // Dialogs are worked on the command line, one input line per action.
+    host::TerminalDialogPresenters dialogPresenters;
 
     host::registerBuiltinCommands();
     // The spreadsheet application is installed on this machine: the module finds it by

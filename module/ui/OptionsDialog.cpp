@@ -1,8 +1,300 @@
-// The options dialog is not there yet: the keyword answers as if it was cancelled.
 #include "module/ui/OptionsDialog.h"
+
+#include "host/Editor.h"
+#include "module/ResourceScope.h"
+#include "module/ResourceStrings.h"
+#include "module/cmd/cmdhelp.h"
+#include "module/settings/SettingsFile.h"
+#include "platform/MessageBox.h"
+#include "platform/ui/FileDialog.h"
 
 namespace tabro {
 
-bool showOptionsDialog() { return false; }
+namespace {
 
+// Layouts of the dialog and its pages in the resource module.
+constexpr UINT kOptionsTemplate = 880;
+constexpr UINT kExportTemplate = 881;
+constexpr UINT kImportTemplate = 882;
+constexpr UINT kAboutTemplate = 883;
+
+constexpr const char* kExportSection = "Export";
+constexpr const char* kImportSection = "Import";
+
+int asCheck(bool on) { return on ? 1 : 0; }
+
+}  // namespace
+
+bool showOptionsDialog() {
+    ui::OptionsDialog dialog(CWnd::FromHandle(adsw_acadMainWnd()));
+    return dialog.DoModal() == IDOK;
+}
+
+namespace ui {
+
+OptionsDialog::OptionsDialog(CWnd* parent) : CAcUiTabMainDialog(kOptionsTemplate, parent) {}
+
+void OptionsDialog::createControls() {
+    ResourceStrings& texts = resourceStrings();
+    SetWindowTextA(texts.load(kTextOptionsCaption).c_str());
+    SetWindowPos(nullptr, 0, 0, 400, 640, SWP_NOMOVE | SWP_NOZORDER);
+    ModifyStyleEx(0, WS_EX_CONTEXTHELP);  // as the dialog's template has it
+    tab_.Create(WS_CHILD | WS_VISIBLE | WS_TABSTOP, RECT{6, 6, 394, 600}, this, IDC_TABS);
+    resetButton_.Create(texts.load(kTextButtonReset).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                        RECT{6, 608, 86, 632}, this, IDC_RESET);
+    settingsButton_.Create(texts.load(kTextButtonSettings).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
+                           RECT{92, 608, 192, 632}, this, IDC_SETTINGS_MENU);
+    okButton_.Create(texts.load(kTextButtonOk).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                     RECT{228, 608, 308, 632}, this, IDOK);
+    cancelButton_.Create(texts.load(kTextButtonCancel).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                         RECT{314, 608, 394, 632}, this, IDCANCEL);
+}
+
+BOOL OptionsDialog::OnInitDialog() {
+    ResourceScope scope;
+    if (!tab_.m_hWnd) createControls();
+    CAcUiTabMainDialog::OnInitDialog();
+    SetAcadTabPointer(&tab_);
+
+    Settings settings;
+    loadSettings(settings);
+    settingsToPages(settings);
+
+    ResourceStrings& texts = resourceStrings();
+    AddTab(kExportTab, texts.load(kTextTabExport).c_str(), kExportTemplate, &exportTab_);
+    AddTab(kImportTab, texts.load(kTextTabImport).c_str(), kImportTemplate, &importTab_);
+    AddTab(kAboutTab, texts.load(kTextTabAbout).c_str(), kAboutTemplate, &aboutTab_);
+
+    // F1 shows the module's help; the caption's question mark would only offer a
+    // second, different way to the same place.
+    ModifyStyleEx(WS_EX_CONTEXTHELP, 0);
+    return TRUE;
+}
+
+void OptionsDialog::OnOK() {
+    ResourceScope scope;
+    // The page holding the field the message is about comes to the front, so the
+    // user sees which field to correct (both pages have a row field of one range).
+    if (!exportTab_.ValidateData()) {
+        tab_.SetCurSel(kExportTab);
+        return;
+    }
+    if (!importTab_.ValidateData()) {
+        tab_.SetCurSel(kImportTab);
+        return;
+    }
+    const bool isPartialPoint = !(exportTab_.XCoord == exportTab_.YCoord && exportTab_.YCoord == exportTab_.ZCoord);
+    if (isPartialPoint && tab_.GetActiveTab() == kExportTab) {
+        ResourceStrings& texts = resourceStrings();
+        MessageBoxA(m_hWnd, texts.load(kTextPartialPointText).c_str(), texts.load(kTextPartialPointCaption).c_str(),
+                    MB_OK | MB_ICONINFORMATION);
+    }
+    // A failed save is not the user's to act on here: the values stay as they were
+    // and the next command works with those.
+    (void)saveSettings(settingsFromPages());
+    CAcUiTabMainDialog::OnOK();
+}
+
+BOOL OptionsDialog::OnCommand(UINT id, UINT code) {
+    if (code == BN_CLICKED && id == IDC_RESET) {
+        onReset();
+        return TRUE;
+    }
+    if (code == BN_CLICKED && id == IDC_SETTINGS_MENU) {
+        onSettingsMenu();
+        return TRUE;
+    }
+    return CAcUiTabMainDialog::OnCommand(id, code);
+}
+
+BOOL OptionsDialog::OnHelpInfo(HELPINFO*) {
+    showHelp();
+    return TRUE;
+}
+
+void OptionsDialog::onReset() {
+    ResourceScope scope;
+    ResourceStrings& texts = resourceStrings();
+    const int answer = MessageBoxA(m_hWnd, texts.load(kTextResetQuestion).c_str(),
+                                   texts.load(kTextResetCaption).c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    if (answer != IDYES) return;
+    // The two values a reset keeps are kept as the user sees them: a box ticked
+    // since the dialog opened must not fall back to its state at opening.
+    exportTab_.takeControlContents();
+
+    ExportTab& e = exportTab_;
+    e.Rotation = 1;
+    e.XCoord = 1;
+    e.YCoord = 1;
+    e.ZCoord = 1;
+    e.Scale = 1;
+    e.LayerNames = 1;
+    e.WorksheetSettings = 0;
+    e.WorkbookSettings = 0;
+    e.StartRow = 1;
+    e.AddHeader = 0;
+    e.AutoConnect = 0;
+    e.BlockNames = 1;
+    e.Sort = 0;
+    e.LayoutNames = 0;
+    e.OddLine = 0;
+    e.JTSK = 0;
+    e.NoAutofit = 0;
+    e.AsText = 1;
+    e.FindNextBlankLine = 0;
+    ImportTab& i = importTab_;
+    i.ImportSettings = 0;
+    i.IgnoreProps = 1;
+    i.StartCol = 1;
+    i.StartRow = 2;
+
+    exportTab_.UpdateData(FALSE);
+    importTab_.UpdateData(FALSE);
+    exportTab_.disableActiveSheetControls();
+}
+
+void OptionsDialog::onSettingsMenu() {
+    ResourceScope scope;
+    const int command = settingsButton_.trackMenu();
+    if (command != SettingsMenuButton::ID_LOAD_SETTINGS && command != SettingsMenuButton::ID_SAVE_SETTINGS) return;
+    const bool isLoad = command == SettingsMenuButton::ID_LOAD_SETTINGS;
+    ResourceStrings& texts = resourceStrings();
+    const std::string extension = texts.load(kTextSettingsFileExtension);
+    const std::string name = texts.load(kTextSettingsFileName);
+    const std::string filter = texts.load(kTextSettingsFileFilter);
+    // The save validates before its dialog opens, so the user is told of a field
+    // that cannot be taken before choosing where to write.
+    if (!isLoad) {
+        exportTab_.ValidateData();
+        importTab_.ValidateData();
+    }
+    CFileDialog dialog(isLoad ? TRUE : FALSE, extension.c_str(), name.c_str(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                       filter.c_str(), this);
+    if (dialog.DoModal() != IDOK) return;
+    if (isLoad)
+        loadSettingsFile(dialog.GetPathName());
+    else
+        saveSettingsFile(dialog.GetPathName());
+}
+
+std::vector<OptionsDialog::FileEntry> OptionsDialog::fileEntries() {
+    ExportTab& e = exportTab_;
+    ImportTab& i = importTab_;
+    return {
+        {kExportSection, "AddHeader", &e.AddHeader, true},
+        {kExportSection, "AutoConnect", &e.AutoConnect, true},
+        {kExportSection, "BlockNames", &e.BlockNames, true},
+        {kExportSection, "XCoord", &e.XCoord, true},
+        {kExportSection, "YCoord", &e.YCoord, true},
+        {kExportSection, "ZCoord", &e.ZCoord, true},
+        {kExportSection, "LayerNames", &e.LayerNames, true},
+        {kExportSection, "LayoutNames", &e.LayoutNames, true},
+        {kExportSection, "OddLine", &e.OddLine, true},
+        {kExportSection, "Rotation", &e.Rotation, true},
+        {kExportSection, "Scale", &e.Scale, true},
+        {kExportSection, "Sort", &e.Sort, true},
+        {kExportSection, "StartRow", &e.StartRow, false},
+        {kExportSection, "WorkbookSettings", &e.WorkbookSettings, false},
+        {kExportSection, "WorksheetSettings", &e.WorksheetSettings, false},
+        {kExportSection, "IncludeConstant", &e.IncludeConstant, true},
+        {kExportSection, "JTSK", &e.JTSK, true},
+        {kExportSection, "NoAutofit", &e.NoAutofit, true},
+        {kExportSection, "AsText", &e.AsText, true},
+        {kExportSection, "FindNextBlankLine", &e.FindNextBlankLine, true},
+        {kExportSection, "ExportAttPrompts", &e.ExportAttPrompts, true},
+        {kImportSection, "ImportSettings", &i.ImportSettings, false},
+        {kImportSection, "IgnoreProps", &i.IgnoreProps, true},
+        {kImportSection, "StartCol", &i.StartCol, false},
+        {kImportSection, "StartRow", &i.StartRow, false},
+    };
+}
+
+void OptionsDialog::loadSettingsFile(const std::string& path) {
+    // What the user changed since the pages last took their controls stays when the
+    // file has no entry for it: the pages are shown afresh from their values below.
+    exportTab_.takeControlContents();
+    importTab_.takeControlContents();
+    for (const FileEntry& entry : fileEntries()) {
+        int value = 0;
+        if (!readProfileInt(path, entry.section, entry.name, value)) continue;
+        // A check box shows only checked or clear; the value is what it shows, so
+        // that OK and a later save write back what the user saw.
+        *entry.value = entry.isCheckBox ? asCheck(value != 0) : value;
+    }
+    exportTab_.UpdateData(FALSE);
+    importTab_.UpdateData(FALSE);
+    exportTab_.enableAfterLoad();
+}
+
+void OptionsDialog::saveSettingsFile(const std::string& path) {
+    for (const FileEntry& entry : fileEntries()) (void)writeProfileInt(path, entry.section, entry.name, *entry.value);
+}
+
+Settings OptionsDialog::settingsFromPages() const {
+    const ExportTab& e = exportTab_;
+    const ImportTab& i = importTab_;
+    Settings s;
+    ExportOptions& x = s.exportOptions;
+    x.WorkbookSettings = e.WorkbookSettings;
+    x.WorksheetSettings = e.WorksheetSettings;
+    x.StartRow = e.StartRow;
+    x.AddHeader = e.AddHeader != 0;
+    x.BlockNames = e.BlockNames != 0;
+    x.XCoord = e.XCoord != 0;
+    x.YCoord = e.YCoord != 0;
+    x.ZCoord = e.ZCoord != 0;
+    x.OddLine = e.OddLine != 0;
+    x.Rotation = e.Rotation != 0;
+    x.LayerNames = e.LayerNames != 0;
+    x.AutoConnect = e.AutoConnect != 0;
+    x.IncludeConstant = e.IncludeConstant != 0;
+    x.Scale = e.Scale != 0;
+    x.Sort = e.Sort != 0;
+    x.LayoutNames = e.LayoutNames != 0;
+    x.NoAutofit = e.NoAutofit != 0;
+    x.JTSK = e.JTSK != 0;
+    x.AsText = e.AsText != 0;
+    x.FindNextBlankLine = e.FindNextBlankLine != 0;
+    x.ExportAttPrompts = e.ExportAttPrompts != 0;
+    ImportOptions& m = s.importOptions;
+    m.ImportSettings = i.ImportSettings;
+    m.IgnoreProps = i.IgnoreProps != 0;
+    m.StartCol = i.StartCol;
+    m.StartRow = i.StartRow;
+    return s;
+}
+
+void OptionsDialog::settingsToPages(const Settings& settings) {
+    const ExportOptions& x = settings.exportOptions;
+    ExportTab& e = exportTab_;
+    e.WorkbookSettings = x.WorkbookSettings;
+    e.WorksheetSettings = x.WorksheetSettings;
+    e.StartRow = x.StartRow;
+    e.AddHeader = asCheck(x.AddHeader);
+    e.BlockNames = asCheck(x.BlockNames);
+    e.XCoord = asCheck(x.XCoord);
+    e.YCoord = asCheck(x.YCoord);
+    e.ZCoord = asCheck(x.ZCoord);
+    e.OddLine = asCheck(x.OddLine);
+    e.Rotation = asCheck(x.Rotation);
+    e.LayerNames = asCheck(x.LayerNames);
+    e.AutoConnect = asCheck(x.AutoConnect);
+    e.IncludeConstant = asCheck(x.IncludeConstant);
+    e.Scale = asCheck(x.Scale);
+    e.Sort = asCheck(x.Sort);
+    e.LayoutNames = asCheck(x.LayoutNames);
+    e.NoAutofit = asCheck(x.NoAutofit);
+    e.JTSK = asCheck(x.JTSK);
+    e.AsText = asCheck(x.AsText);
+    e.FindNextBlankLine = asCheck(x.FindNextBlankLine);
+    e.ExportAttPrompts = asCheck(x.ExportAttPrompts);
+    const ImportOptions& m = settings.importOptions;
+    ImportTab& i = importTab_;
+    i.ImportSettings = m.ImportSettings;
+    i.IgnoreProps = asCheck(m.IgnoreProps);
+    i.StartCol = m.StartCol;
+    i.StartRow = m.StartRow;
+}
+
+}  // namespace ui
 }  // namespace tabro

@@ -124,6 +124,8 @@ BOOL CDialog::UpdateData(BOOL saveAndValidate) {
         DoDataExchange(&dx);
     } catch (const DataExchangeFailure&) {
         failedControl_ = dx.lastControl;
+        // The user is to correct the field the message was about.
+        if (CWnd* control = GetDlgItem(failedControl_)) control->SetFocus();
         return FALSE;
     }
     failedControl_ = 0;
@@ -135,5 +137,14 @@ void CDialog::OnOK() {
 }
 
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+BOOL CDialog::OnCommand(UINT id, UINT code) {
+    if (code != BN_CLICKED || (id != IDOK && id != IDCANCEL)) return FALSE;
+    if (id == IDOK)
+        OnOK();
+    else
+        OnCancel();
+    return TRUE;
+}
 
 void CDialog::EndDialog(int result) { endResult_ = result; }

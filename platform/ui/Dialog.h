@@ -54,12 +54,15 @@ public:
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
     virtual void OnOK();
     virtual void OnCancel();
+    // A click on the button IDOK or IDCANCEL runs OnOK or OnCancel, as the
+    // framework routes them.
+    BOOL OnCommand(UINT id, UINT code) override;
     void EndDialog(int result);
 
     UINT templateId() const noexcept { return templateId_; }
     bool isEnded() const noexcept { return endResult_ != 0; }
     int endResult() const noexcept { return endResult_; }
-    // The control that failed the last exchange; 0 when none did.
+    // The control that failed the last exchange (it has the focus); 0 when none did.
     UINT failedControl() const noexcept { return failedControl_; }
 
 private:

@@ -69,7 +69,10 @@ INT_PTR CFileDialog::DoModal() {
             const std::string question = path + " already exists.\nDo you want to replace it?";
             if (MessageBoxA(nullptr, question.c_str(), "Confirm Save As", MB_YESNO | MB_ICONWARNING) != IDYES) continue;
         }
-        path_ = std::move(path);
+        // The dialog answers with a full path, whatever folder the caller later works in.
+        std::error_code ignored;
+        std::filesystem::path full = std::filesystem::absolute(path, ignored);
+        path_ = full.empty() ? std::move(path) : full.lexically_normal().string();
         return IDOK;
     }
     return IDCANCEL;

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,11 @@ HWND newWindowHandle() {
 }
 
 HWND& captureHolder() {
+    static HWND holder = nullptr;
+    return holder;
+}
+
+HWND& focusHolder() {
     static HWND holder = nullptr;
     return holder;
 }
@@ -140,6 +146,13 @@ BOOL ReleaseCapture() {
 
 HWND GetCapture() { return captureHolder(); }
 
+HWND SetFocus(HWND window) {
+    if (window && !CWnd::FromHandle(window)) return nullptr;
+    return std::exchange(focusHolder(), window);
+}
+
+HWND GetFocus() { return focusHolder(); }
+
 CWnd::~CWnd() { DestroyWindow(); }
 
 CWnd* CWnd::FromHandle(HWND window) {
@@ -167,6 +180,7 @@ BOOL CWnd::DestroyWindow() {
     for (CWnd* child : std::vector<CWnd*>(children_)) child->DestroyWindow();
     if (parent_) std::erase(parent_->children_, this);
     if (GetCapture() == m_hWnd) ReleaseCapture();
+    if (GetFocus() == m_hWnd) focusHolder() = nullptr;
     liveWindows().erase(m_hWnd);
     m_hWnd = nullptr;
     parent_ = nullptr;
@@ -266,6 +280,46 @@ void CWnd::Invalidate(BOOL erase) {
 void CWnd::UpdateWindow() { ++updates_; }
 
 CWnd* CWnd::SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
+
+CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
+
+namespace platform::ui {
+
+std::vector<CButton*> radioGroup(CButton* button) {
+    CWnd* parent = button ? button->GetParent() : nullptr;
+    if (!parent) return {button};
+    const std::vector<CWnd*>& siblings = parent->children();
+    auto at = std::find(siblings.begin(), siblings.end(), button);
+    auto first = at;
+    while (first != siblings.begin() && !((*first)->GetStyle() & WS_GROUP)) --first;
+    std::vector<CButton*> group;
+    for (auto it = first; it != siblings.end(); ++it) {
+        if (it != first && ((*it)->GetStyle() & WS_GROUP)) break;
+        auto* radio = dynamic_cast<CButton*>(*it);
+        if (radio && (radio->GetStyle() & BS_TYPEMASK) == BS_AUTORADIOBUTTON) group.push_back(radio);
+    }
+    return group;
+}
+
+}  // namespace platform::ui
+
+bool CButton::click() {
+    if (!m_hWnd || !IsWindowEnabled()) return false;
+    SetFocus();
+    switch (GetStyle() & BS_TYPEMASK) {
+    case BS_AUTOCHECKBOX:
+        SetCheck(GetCheck() == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED);
+        break;
+    case BS_AUTORADIOBUTTON:
+        for (CButton* other : platform::ui::radioGroup(this))
+            other->SetCheck(other == this ? BST_CHECKED : BST_UNCHECKED);
+        break;
+    default:
+        break;
+    }
+    sendCommand(BN_CLICKED);
+    return true;
+}
 
 LRESULT CWnd::sendNotify(NMHDR& header) {
     LRESULT result = 0;

@@ -53,6 +53,7 @@ constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
 constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_HELP = 0x0053;
 constexpr UINT CTLCOLOR_STATIC = 6;
 constexpr UINT HTCLIENT = 1;
 
@@ -79,6 +80,18 @@ struct DRAWITEMSTRUCT {
     UINT_PTR itemData;
 };
 using LPDRAWITEMSTRUCT = DRAWITEMSTRUCT*;
+
+// What F1 reports: the control that had the focus and where the mouse was.
+constexpr int HELPINFO_WINDOW = 0x0001;
+struct HELPINFO {
+    UINT cbSize;
+    int iContextType;
+    int iCtrlId;
+    HWND hItemHandle;
+    UINT_PTR dwContextId;
+    POINT MousePos;
+};
+using LPHELPINFO = HELPINFO*;
 
 struct NMHDR {
     HWND hwndFrom;
@@ -114,6 +127,11 @@ class CWnd;
 HWND SetCapture(HWND window);
 BOOL ReleaseCapture();
 HWND GetCapture();
+
+// The window with the keyboard focus; one per process, null when none has it.
+// Destroying the window takes the focus away.
+HWND SetFocus(HWND window);
+HWND GetFocus();
 
 // Owned by its dialog or by the code that creates it; main thread only.
 class CWnd {
@@ -176,6 +194,8 @@ public:
     bool lastInvalidateErased() const noexcept { return lastErase_; }
 
     CWnd* SetCapture();
+    // Gives this window the keyboard focus; returns the window that had it.
+    CWnd* SetFocus();
 
     // Sends a notification from this control: first to the control itself
     // (OnNotifyReflect, as reflected messages reach it), then, unless it handled it,
@@ -201,6 +221,8 @@ public:
     // (the arrow) applies.
     virtual BOOL OnSetCursor(CWnd* /*window*/, UINT /*hitTest*/, UINT /*message*/) { return FALSE; }
     virtual void DrawItem(LPDRAWITEMSTRUCT /*item*/) {}
+    // F1: TRUE when the window showed help for it.
+    virtual BOOL OnHelpInfo(HELPINFO* /*info*/) { return FALSE; }
 
 private:
     std::string text_;
@@ -231,6 +253,12 @@ public:
     int GetCheck() const noexcept { return check_; }
     void SetCheck(int check) noexcept { check_ = check; }
 
+    // What a mouse click does: nothing on a disabled button (false). Otherwise the
+    // button takes the focus; an automatic check box toggles (a state other than
+    // clear becomes clear); an automatic radio button becomes the one checked button
+    // of its group; then BN_CLICKED goes out.
+    bool click();
+
 private:
     int check_ = BST_UNCHECKED;
 };
@@ -243,6 +271,11 @@ public:
 };
 
 namespace platform::ui {
+
+// The radio group `button` belongs to: from the nearest control at or before it
+// with WS_GROUP up to the next control with WS_GROUP, radio buttons only, in
+// creation order. Just the button when it has no parent.
+std::vector<CButton*> radioGroup(CButton* button);
 
 // Every MessageBeep type since the process started (or the last clearBeeps).
 std::vector<UINT> beeps();

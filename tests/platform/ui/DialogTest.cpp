@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -107,6 +108,67 @@ TEST(DialogTest, DoModalRunsThePresenterAfterInitialisation) {
     EXPECT_EQ(d.row, 9);
     SampleDialog cancelled;
     EXPECT_EQ(cancelled.DoModal(), IDCANCEL) << "without a presenter nobody can answer";
+}
+
+// What a user's click does before the dialog hears of it: a check box toggles, a
+// radio button becomes the only checked one of its group (and no other group's),
+// a disabled control ignores the click, and the OK and Cancel buttons end the dialog.
+class ClickDialog : public SampleDialog {
+public:
+    BOOL OnCommand(UINT id, UINT code) override {
+        clicks.push_back(id);
+        return SampleDialog::OnCommand(id, code);
+    }
+    std::vector<UINT> clicks;
+};
+
+TEST(DialogTest, ClicksChangeTheControlsThenTellTheDialog) {
+    ClickDialog d;
+    CreateWindowFor(d);
+    CButton other, ok, cancel;
+    other.Create("o", WS_CHILD | WS_GROUP | BS_AUTORADIOBUTTON, RECT{}, &d, 40);
+    ok.Create("OK", WS_CHILD | WS_GROUP | BS_DEFPUSHBUTTON, RECT{}, &d, IDOK);
+    cancel.Create("Cancel", WS_CHILD | BS_PUSHBUTTON, RECT{}, &d, IDCANCEL);
+    other.SetCheck(BST_CHECKED);
+
+    d.check.SetCheck(2);
+    EXPECT_TRUE(d.check.click());
+    EXPECT_EQ(d.check.GetCheck(), BST_UNCHECKED) << "an indeterminate box clears";
+    EXPECT_TRUE(d.check.click());
+    EXPECT_EQ(d.check.GetCheck(), BST_CHECKED);
+    EXPECT_EQ(GetFocus(), d.check.m_hWnd);
+
+    EXPECT_TRUE(d.first.click());
+    EXPECT_EQ(d.first.GetCheck(), BST_CHECKED);
+    EXPECT_EQ(d.second.GetCheck(), BST_UNCHECKED);
+    EXPECT_EQ(other.GetCheck(), BST_CHECKED) << "another group is left alone";
+    EXPECT_TRUE(d.second.click());
+    EXPECT_EQ(d.first.GetCheck(), BST_UNCHECKED);
+
+    d.first.EnableWindow(FALSE);
+    EXPECT_FALSE(d.first.click());
+    EXPECT_EQ(d.second.GetCheck(), BST_CHECKED);
+    EXPECT_EQ(d.clicks, (std::vector<UINT>{10, 10, 20, 21}));
+
+    d.edit.SetWindowTextA("0");
+    platform::MessageBoxRecorder boxes;
+    EXPECT_TRUE(ok.click());
+    EXPECT_FALSE(d.isEnded());
+    EXPECT_EQ(GetFocus(), d.edit.m_hWnd) << "the field to correct takes the focus";
+    d.edit.SetWindowTextA("5");
+    EXPECT_TRUE(ok.click());
+    EXPECT_EQ(d.endResult(), IDOK);
+    EXPECT_EQ(d.row, 5);
+
+    ClickDialog c;
+    CreateWindowFor(c);
+    CButton cancelOnly;
+    cancelOnly.Create("Cancel", WS_CHILD | BS_PUSHBUTTON, RECT{}, &c, IDCANCEL);
+    c.edit.SetWindowTextA("0");
+    EXPECT_TRUE(cancelOnly.click());
+    EXPECT_EQ(c.endResult(), IDCANCEL) << "Cancel takes nothing and validates nothing";
+    c.DestroyWindow();
+    EXPECT_EQ(GetFocus(), nullptr) << "a destroyed window has no focus";
 }
 
 }  // namespace

@@ -52,6 +52,14 @@ TEST(FileDialogTest, ANameWithoutExtensionGetsTheDefault) {
     EXPECT_EQ(open.DoModal(), IDCANCEL) << "no answer is Cancel";
 }
 
+TEST(FileDialogTest, ARelativeNameComesBackAsAFullPath) {
+    Answers answers({"sub/../settings"});
+    CFileDialog open(TRUE, "ini", nullptr, OFN_HIDEREADONLY);
+    ASSERT_EQ(open.DoModal(), IDOK);
+    EXPECT_EQ(open.GetPathName(), (std::filesystem::current_path() / "settings.ini").string())
+        << "the caller may read the file after changing folders";
+}
+
 TEST(FileDialogTest, SavingOverAFileAsksFirst) {
     const std::string folder = ::testing::TempDir();
     const std::string existing = folder + "/tabro-file-dialog-existing.ini";
@@ -63,7 +71,7 @@ TEST(FileDialogTest, SavingOverAFileAsksFirst) {
         Answers answers({existing, existing});
         CFileDialog save(FALSE, "ini", nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT);
         ASSERT_EQ(save.DoModal(), IDOK);
-        EXPECT_EQ(save.GetPathName(), existing);
+        EXPECT_EQ(save.GetPathName(), std::filesystem::path(existing).lexically_normal().string());
         EXPECT_EQ(answers.requests.size(), 2u) << "No went back to the choice";
         ASSERT_EQ(boxes.count(), 2u);
         EXPECT_EQ(boxes.last().type & MB_TYPEMASK, MB_YESNO);
