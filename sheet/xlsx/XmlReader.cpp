@@ -178,17 +178,20 @@ private:
             while (i < d.size() && isSpace(d[i])) ++i;
             return i > from;
         };
+        // A pseudo-attribute that is named but not given a quoted value spoils the
+        // whole declaration; it is not merely absent.
+        bool malformed = false;
         auto pseudo = [&](std::string_view name, std::string_view& value) {
             std::size_t save = i;
             if (!spaces() || d.compare(i, name.size(), name) != 0) return (i = save), false;
             i += name.size();
             spaces();
-            if (i >= d.size() || d[i] != '=') return false;
+            if (i >= d.size() || d[i] != '=') return (malformed = true), false;
             ++i;
             spaces();
-            if (i >= d.size() || (d[i] != '"' && d[i] != '\'')) return false;
+            if (i >= d.size() || (d[i] != '"' && d[i] != '\'')) return (malformed = true), false;
             std::size_t close = d.find(d[i], i + 1);
-            if (close == std::string_view::npos) return false;
+            if (close == std::string_view::npos) return (malformed = true), false;
             value = d.substr(i + 1, close - i - 1);
             i = close + 1;
             return true;
@@ -208,7 +211,7 @@ private:
         }
         if (pseudo("standalone", standalone) && standalone != "yes" && standalone != "no") return false;
         spaces();
-        return i == d.size();
+        return !malformed && i == d.size();
     }
     // "--" may not stand inside a comment, nor may it end in "-".
     void skipComment() {

@@ -46,6 +46,10 @@ TEST(XmlWellFormed, RefusesWhatXmlDoesNotAllow) {
     EXPECT_FALSE(reads("<a/><?x:?>"));
     EXPECT_FALSE(reads("<?xml .0\"?><a/>"));
     EXPECT_FALSE(reads("<?xml?><a/>"));
+    EXPECT_FALSE(reads("<?xml version=\"1.0\" encoding= ?><a/>"));
+    EXPECT_FALSE(reads("<?xml version=\"1.0\" encoding=\r\r?><a/>"));
+    EXPECT_FALSE(reads("<?xml version=\"1.0\" standalone=?><a/>"));
+    EXPECT_FALSE(reads("<?xml version=\"1.0\" encoding=\"UTF-8?><a/>"));
     EXPECT_FALSE(reads("<?xml version=\"1.0\" standalone=\"maybe\"?><a/>"));
     EXPECT_FALSE(reads("<a xmlns:p=\"http://x\" xmlns:p=\"http://y\"/>"));
     EXPECT_FALSE(reads("<a xmlns=\"http://x\" xmlns=\"http://x\"/>"));
