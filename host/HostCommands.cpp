@@ -5,6 +5,7 @@
 #include "host/CommandLine.h"
 #include "host/DrawingCommands.h"
 #include "host/Editor.h"
+#include "host/MenuCommands.h"
 #include "platform/MessageQueue.h"
 
 #include <algorithm>
@@ -65,6 +66,7 @@ void registerBuiltinCommands() {
     addHostCommand("ARXLOAD", arxloadCommand);
     addHostCommand("ARXUNLOAD", arxunloadCommand);
     registerDrawingCommands();
+    registerMenuCommands();
 }
 
 }  // namespace host
