@@ -267,7 +267,7 @@ std::string htmlToText(std::string_view html, int width) {
             }
             if (i + 1 >= html.size() ||
                 !(std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/')) {
-                word += c;  // a lone "<" is text
+                if (skipUntil.empty()) word += c;  // a lone "<" is text
                 ++i;
                 continue;
             }
@@ -329,7 +329,11 @@ std::string htmlToText(std::string_view html, int width) {
             } else if (n == "td" || n == "th") {
                 endWord();
                 if (!tag.closing) {
-                    if (inCell) text.word("|");
+                    if (inCell) {
+                        text.blank();
+                        text.word("|");
+                        text.blank();
+                    }
                     inCell = true;
                 }
             } else if (isOneOf(n, {"p", "div", "table", "blockquote", "dl", "body", "html", "section", "header",

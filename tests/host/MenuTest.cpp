@@ -106,8 +106,8 @@ TEST(MenuFileTest, MacrosTypeTheInputTheirCharactersStandFor) {
         {"^C^C_tabro;_export", "\x03\n\x03\n_tabro\n_export\n"},
         {"_line 0,0 1,1;;", "_line\n0,0\n1,1\n\n"},  // a blank and ";" are Enter, twice is Enter twice
         {"^c^c_zoom;_e", "\x03\n\x03\n_zoom\n_e\n"},
-        {"_tabro;\\", "_tabro\n"},   // the user answers the rest
-        {"_text^Z", "_text"},        // ^Z: no Enter at the end
+        {"_tabro;\\", "_tabro\n"},    // the user answers the rest
+        {"_text^Z", "_text"},         // ^Z: no Enter at the end
         {"abc^Cdef", "\x03\ndef\n"},  // a cancel throws away what was typed before it
         {"_a^Mb^P", "_a\nb\n"},
         {"", ""},
@@ -231,8 +231,7 @@ TEST_F(MenuTest, ShownToolbarOffersItsButtonsWhenTheCommandEnds) {
     run({"-TOOLBAR testmenu.tb_test", "", "1", "-TOOLBAR TB_TEST _hide", "-TOOLBAR nosuch"});
     EXPECT_EQ(ran, (std::vector<std::string>{"word:hello"})) << "the continued macro line answers the prompt";
     std::string out = output_.text();
-    EXPECT_NE(out.find("Test bar toolbar (TESTMENU.TB_TEST):\n  1  Say hello\n  2  Ping"), std::string::npos)
-        << out;
+    EXPECT_NE(out.find("Test bar toolbar (TESTMENU.TB_TEST):\n  1  Say hello\n  2  Ping"), std::string::npos) << out;
     EXPECT_NE(out.find("Toolbar \"nosuch\" not found."), std::string::npos) << out;
     EXPECT_FALSE(host::findMenuGroup("TESTMENU")->toolbarShown[0]);
 }
