@@ -71,7 +71,7 @@ class PageText(HTMLParser):
 
     def __init__(self):
         super().__init__()
-        self.paragraphs, self.current, self.depth = [], None, 0
+        self.paragraphs, self.current = [], None
 
     def handle_starttag(self, tag, attrs):
         if tag == "p":
