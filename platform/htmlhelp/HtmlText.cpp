@@ -102,7 +102,9 @@ public:
         flush();
         if (gap) wantGap_ = true;
     }
-    void setIndent(int indent) { indent_ = std::max(0, indent); }
+    // Deeply nested lists indent no further than half the width: every line would
+    // otherwise carry the whole nesting, and a page could blow up into blanks.
+    void setIndent(int indent) { indent_ = std::clamp(indent, 0, width_ / 2); }
     int indent() const { return indent_; }
     void setPrefix(std::string prefix) { prefix_ = std::move(prefix); }
     void setPreformatted(bool on) {

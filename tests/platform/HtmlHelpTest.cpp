@@ -204,6 +204,14 @@ TEST(HtmlText, PagesReadAsText) {
     }
 }
 
+TEST(HtmlText, DeepNestingDoesNotMultiplyTheText) {
+    std::string html;
+    for (int i = 0; i < 5000; ++i) html += "<ul>";
+    for (int i = 0; i < 5000; ++i) html += "<li>x";
+    std::string text = hhctrl::htmlToText(html, 80);
+    EXPECT_LT(text.size(), 60u * 5000) << "each item's line stays within the width";
+}
+
 TEST(HtmlText, ParagraphsWrapAtTheWidthWithoutLosingWords) {
     std::string words;
     for (int i = 0; i < 60; ++i) words += "word" + std::to_string(i) + " ";
