@@ -8,7 +8,9 @@
 #include "platform/MessageBox.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 

@@ -1,3 +1,4 @@
+// Compiled help files read through chmlib, and the checks on what they hold.
 #include "platform/htmlhelp/ChmArchive.h"
 
 #include <chm_lib.h>

@@ -1,3 +1,4 @@
+// Showing a topic: browser or terminal, and the pager.
 #include "platform/htmlhelp/HelpViewer.h"
 
 #include "platform/File.h"
@@ -9,6 +10,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>

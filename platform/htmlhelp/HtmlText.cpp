@@ -1,3 +1,4 @@
+// HTML to terminal text in one pass over the page.
 #include "platform/htmlhelp/HtmlText.h"
 
 #include <algorithm>
