@@ -64,6 +64,8 @@ void menuunloadCommand() {
         acutPrintf("\nMenu group %s is not loaded.", name);
 }
 
+void presentShownToolbars();
+
 void toolbarCommand() {
     char name[ADS_INPUT_BUFFER];
     if (acedGetString(0, "\nEnter toolbar name or [ALL]: ", name) != RTNORM || !*name) return;
@@ -77,6 +79,12 @@ void toolbarCommand() {
     int status = acedGetKword("\nEnter an option [Show/Hide] <Show>: ", option);
     if (status != RTNORM && status != RTNONE) return;
     bool show = status == RTNONE || std::string(option) == "Show";
+    // Subscribed at the first toolbar shown, after what the program subscribed at
+    // its start (saving changed workbooks): the question which button to press
+    // must not hold back what a command's end owes the user.
+    if (show) {
+        [[maybe_unused]] static const int hook = addCommandEndHook(presentShownToolbars);
+    }
     for (const ToolbarRef& ref : toolbars) {
         ref.group->toolbarShown[ref.index] = show;
         if (show) pendingToolbars().push_back(PendingToolbar{ref.group->menu.groupName, ref.toolbar().name});
@@ -170,8 +178,6 @@ void registerMenuCommands() {
     addHostCommand("MENUUNLOAD", menuunloadCommand);
     addHostCommand("-TOOLBAR", toolbarCommand);
     addHostCommand("MENUS", menusCommand);
-    // Subscribed once however often the commands are registered.
-    [[maybe_unused]] static const int hook = addCommandEndHook(presentShownToolbars);
 }
 
 }  // namespace host
