@@ -14,6 +14,7 @@
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -109,7 +110,7 @@ def menu_numbers():
             next(i for i, t in enumerate(buttons, 1) if t == "Help"))
 
 
-def session(work):
+def session(work, has_help):
     show_toolbar, help_button = menu_numbers()
     home = os.path.join(work, "home")
     os.makedirs(home)
@@ -145,7 +146,10 @@ def session(work):
     check(second > first, "CMDECHO was not the user's 0 after the menu loaded again:\n" + out)
     check("Command: _tabro" in out and "_toolbar" in out, "the menu item's macro did not run:\n" + out)
     check("Tablora toolbar (TABRO.TB_TABRO):" in out, "the toolbar was not shown:\n" + out)
+    check(not has_help or proc.stderr.strip() == "", "stderr: " + proc.stderr)
 
+    if not has_help:
+        return
     parser = PageText()
     with open(os.path.join(HELP_SOURCES, "index.html")) as f:
         parser.feed(f.read())
@@ -155,17 +159,22 @@ def session(work):
         shown = flat.count(paragraph)
         check(shown == 2, "the default topic's paragraph was printed %d times, not twice (toolbar button and "
                           "TABRO Help): %r\n%s" % (shown, paragraph[:60], out))
-    check(proc.stderr.strip() == "", "stderr: " + proc.stderr)
 
 
 def main():
-    for path in (CADHOST, CHM, MENU):
+    # Without the help compiler the build skips the help file (and says so); the
+    # menu is checked all the same.
+    has_help = shutil.which("chmcmd") is not None
+    for path in (CADHOST, MENU) + ((CHM,) if has_help else ()):
         if not os.path.exists(path):
             print("not built: %s" % path)
             return 1
-    listed_chm()
+    if has_help:
+        listed_chm()
+    else:
+        print("chmcmd is not installed: the help file is not checked")
     with tempfile.TemporaryDirectory() as work:
-        session(work)
+        session(work, has_help)
     for f in failures:
         print("FAIL:", f)
     print("%d failures" % len(failures))
