@@ -119,6 +119,17 @@ TEST(SystemFolder, BareNamesAreLoadedFromIt) {
     ASSERT_NE(standIn, nullptr);
     EXPECT_NE(GetProcAddress(standIn, "RecordedHelp"), nullptr);
     EXPECT_TRUE(FreeLibrary(standIn));
+
+    // A bare name the system folder lacks is still found where it is named from.
+    TempFolder current;
+    fs::copy_file(kModules + "/AttachCounter.so", current.str() + "/local.so");
+    fs::path previous = fs::current_path();
+    fs::current_path(current.str());
+    HMODULE local = LoadLibraryA("local.so");
+    fs::current_path(previous);
+    ASSERT_NE(local, nullptr);
+    EXPECT_EQ(platform::moduleFileName(local), fs::canonical(current.str() + "/local.so").string());
+    EXPECT_TRUE(FreeLibrary(local));
 }
 
 TEST(ChmArchive, TheBuiltHelpFileHoldsEveryPageAndItsDefaultTopic) {
