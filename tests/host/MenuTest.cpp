@@ -236,41 +236,10 @@ TEST_F(MenuTest, ShownToolbarOffersItsButtonsWhenTheCommandEnds) {
     EXPECT_FALSE(host::findMenuGroup("TESTMENU")->toolbarShown[0]);
 }
 
-TEST_F(MenuTest, ToolbarShownQuietlyFromCodeIsStillDrawn) {
-    ASSERT_TRUE(host::loadMenuGroup(write("small.mnu", kSmallMenu)).isLoaded);
-    acedRegCmds->addCommand("MENUTESTS", "showbar", "showbar", ACRX_CMD_MODAL, [] {
-        resbuf off{};
-        off.restype = RTSHORT;
-        off.resval.rint = 0;
-        acedSetVar("cmdecho", &off);
-        acedCommand(RTSTR, "_.-toolbar", RTSTR, "TESTMENU.TB_TEST", RTSTR, "_show", 0);
-        off.resval.rint = 1;
-        acedSetVar("CMDECHO", &off);
-    });
-    run({"showbar", "2"});
-    EXPECT_EQ(ran, (std::vector<std::string>{"ping"}));
-    EXPECT_NE(output_.text().find("  2  Ping"), std::string::npos) << output_.text();
-    EXPECT_EQ(output_.text().find("Enter toolbar name"), std::string::npos) << "CMDECHO 0 hides the prompts";
-}
-
 TEST_F(MenuTest, CancelInASentStringCancelsThePrompt) {
     acDocManager->sendStringToExecute(document_, "word\n\x03\nping\n");
     host::runPendingWork();
     EXPECT_EQ(ran, (std::vector<std::string>{"cancelled", "ping"}));
-}
-
-TEST_F(MenuTest, SystemVariablesAnswerToAnyLetterCase) {
-    resbuf value{};
-    value.restype = RTSHORT;
-    value.resval.rint = 0;
-    ASSERT_EQ(acedSetVar("cmdecho", &value), RTNORM);
-    resbuf read{};
-    ASSERT_EQ(acedGetVar("CMDECHO", &read), RTNORM);
-    EXPECT_EQ(read.resval.rint, 0);
-    run({"SETVAR CmdEcho", "1"});
-    ASSERT_EQ(acedGetVar("CmdEcho", &read), RTNORM);
-    EXPECT_EQ(read.resval.rint, 1);
-    EXPECT_NE(output_.text().find("Enter new value for CmdEcho <0>: "), std::string::npos) << output_.text();
 }
 
 }  // namespace
