@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libzip-dev zlib1g-dev
-          python3 python3-ezdxf python3-openpyxl locales libexpat1-dev)
+          python3 python3-ezdxf python3-openpyxl locales libexpat1-dev
+          fp-utils libchm-dev libchm-bin)
 if [[ "${1:-}" == "--with-clang" ]]; then packages+=(clang); fi
 
 missing=()

@@ -93,7 +93,8 @@ public:
 
     // Queues `text` as command input of `document`: each "\n" ends one input line (a
     // last piece without "\n" is a line too). It starts when the document is next
-    // quiescent. False (nothing queued) for a document that is not open.
+    // quiescent; a line holding only "\x03" (Ctrl+C) cancels. False (nothing queued)
+    // for a document that is not open.
     // With bActivate the document becomes current.
     bool sendStringToExecute(AcApDocument* document, const char* text, bool bActivate = true,
                              bool bWrapUpInactiveDoc = false, bool bEchoString = true);

@@ -111,7 +111,10 @@ bool startNextSentString(AcApDocument* document) {
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        input.lines.push_back(InputLine{InputLine::Kind::Text, text.substr(start, end - start), true});
+        std::string line = text.substr(start, end - start);
+        // Ctrl+C in a sent string cancels, as pressed at the keyboard.
+        InputLine::Kind kind = line == "\x03" ? InputLine::Kind::Cancel : InputLine::Kind::Text;
+        input.lines.push_back(InputLine{kind, std::move(line), kind == InputLine::Kind::Text});
         start = end + 1;
     }
     return true;

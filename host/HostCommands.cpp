@@ -5,12 +5,14 @@
 #include "host/CommandLine.h"
 #include "host/DrawingCommands.h"
 #include "host/Editor.h"
+#include "host/MenuCommands.h"
 #include "platform/MessageQueue.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 namespace host {
@@ -57,6 +59,31 @@ void arxunloadCommand() {
     acrxDynamicLinker->unloadModule(name, true);
 }
 
+// SETVAR: shows a 16-bit system variable and sets it; Enter keeps the value.
+void setvarCommand() {
+    char name[ADS_INPUT_BUFFER];
+    if (acedGetString(0, "\nEnter variable name: ", name) != RTNORM || !*name) return;
+    resbuf value{};
+    if (acedGetVar(name, &value) != RTNORM || value.restype != RTSHORT) {
+        acutPrintf("\nUnknown variable name or not a whole-number variable: %s", name);
+        return;
+    }
+    std::string prompt =
+        "\nEnter new value for " + std::string(name) + " <" + std::to_string(value.resval.rint) + ">: ";
+    for (;;) {
+        char answer[ADS_INPUT_BUFFER];
+        if (acedGetString(0, prompt.c_str(), answer) != RTNORM || !*answer) return;
+        char* end = nullptr;
+        errno = 0;
+        long n = std::strtol(answer, &end, 10);
+        resbuf changed{};
+        changed.restype = RTSHORT;
+        changed.resval.rint = static_cast<short>(n);
+        if (*end == '\0' && errno == 0 && n >= -32768 && n <= 32767 && acedSetVar(name, &changed) == RTNORM) return;
+        acutPrintf("\nValue out of range or not a whole number.");
+    }
+}
+
 }  // namespace
 
 void registerBuiltinCommands() {
@@ -64,7 +91,9 @@ void registerBuiltinCommands() {
     addHostCommand("DELAY", delayCommand);
     addHostCommand("ARXLOAD", arxloadCommand);
     addHostCommand("ARXUNLOAD", arxunloadCommand);
+    addHostCommand("SETVAR", setvarCommand);
     registerDrawingCommands();
+    registerMenuCommands();
 }
 
 }  // namespace host

@@ -5,8 +5,10 @@
 namespace host {
 
 // Registers QUIT, DELAY (waits the given milliseconds while timers, queued work and
-// sent strings run), ARXLOAD, ARXUNLOAD and the drawing file commands (OPEN, SAVE,
-// QSAVE, SAVEAS, LIST); cadhost and tests call it once.
+// sent strings run), ARXLOAD, ARXUNLOAD, SETVAR (shows and sets a whole-number
+// system variable), the drawing file commands (OPEN, SAVE, QSAVE, SAVEAS, LIST) and
+// the menu commands (MENULOAD, MENUUNLOAD, -TOOLBAR, MENUS); cadhost and tests call
+// it once.
 void registerBuiltinCommands();
 
 }  // namespace host

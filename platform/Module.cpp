@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -66,6 +67,19 @@ void* ownSymbol(void* library, const char* name) {
 
 DllMainFunction dllMainOf(void* library) { return reinterpret_cast<DllMainFunction>(ownSymbol(library, "DllMain")); }
 
+// The exported name of the entry point with `ordinal`, from the module's ordinal
+// table; null when it has no table or no such entry (ordinal 0 names nothing).
+const char* ordinalName(void* library, WORD ordinal) {
+    if (ordinal == 0) return nullptr;
+    auto table = reinterpret_cast<ModuleOrdinalsFunction>(ownSymbol(library, MODULE_ORDINALS_EXPORT));
+    if (!table) return nullptr;
+    std::size_t count = 0;
+    const ModuleOrdinal* entries = table(&count);
+    for (std::size_t i = 0; entries && i < count; ++i)
+        if (entries[i].ordinal == ordinal && entries[i].name && *entries[i].name) return entries[i].name;
+    return nullptr;
+}
+
 // Longest prefix of `text` of at most `limit` bytes that ends on a character boundary
 // of the locale's code set.
 std::size_t fittingPrefix(const std::string& text, std::size_t limit) {
@@ -87,6 +101,37 @@ void unload(LoadedModule* module) {
     ::dlclose(library);
 }
 
+std::string& systemFolderSetting() {
+    static std::string folder;
+    return folder;
+}
+
+// The folder this library was loaded from.
+std::string platformLibraryFolder() {
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<void*>(&GetSystemDirectoryA), &info) || !info.dli_fname) return {};
+    char resolved[PATH_MAX];
+    if (!::realpath(info.dli_fname, resolved)) return {};
+    std::string path = resolved;
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+std::string systemFolder() {
+    std::lock_guard lock(loaderMutex());
+    return systemFolderSetting().empty() ? platformLibraryFolder() : systemFolderSetting();
+}
+
+// Where `path` names a file: a bare name in the system folder when it is there,
+// otherwise as given. False when there is no such file.
+bool resolveLibraryPath(const char* path, char (&resolved)[PATH_MAX]) {
+    if (!std::strchr(path, '/')) {
+        std::string folder = systemFolder();
+        if (!folder.empty() && ::realpath((folder + "/" + path).c_str(), resolved)) return true;
+    }
+    return ::realpath(path, resolved) != nullptr;
+}
+
 HMODULE load(const char* path, bool shouldAttach) {
     if (!path || !*path) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -94,7 +139,7 @@ HMODULE load(const char* path, bool shouldAttach) {
     }
     std::lock_guard lock(loaderMutex());
     char resolved[PATH_MAX];
-    if (!::realpath(path, resolved)) {
+    if (!resolveLibraryPath(path, resolved)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -224,6 +269,14 @@ FARPROC GetProcAddress(HMODULE handle, const char* name) {
         SetLastError(module ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    if (IS_INTRESOURCE(name)) {
+        const auto ordinal = static_cast<WORD>(reinterpret_cast<std::uintptr_t>(name));
+        name = ordinalName(module->library, ordinal);
+        if (!name) {
+            SetLastError(ordinal == 0 ? ERROR_INVALID_PARAMETER : ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+    }
     void* symbol = ownSymbol(module->library, name);
     if (!symbol) {
         SetLastError(ERROR_PROC_NOT_FOUND);
@@ -250,6 +303,17 @@ DWORD GetModuleFileNameA(HMODULE handle, char* buffer, DWORD size) {
     }
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
+}
+
+UINT GetSystemDirectoryA(char* buffer, UINT size) {
+    std::string folder = systemFolder();
+    if (folder.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    if (!buffer || size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return static_cast<UINT>(folder.size());
 }
 
 int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int size) {
@@ -343,6 +407,11 @@ std::string moduleFileName(HMODULE handle) {
     std::lock_guard lock(loaderMutex());
     LoadedModule* module = findModule(handle);
     return module ? module->path : std::string();
+}
+
+std::string setSystemFolder(std::string folder) {
+    std::lock_guard lock(loaderMutex());
+    return std::exchange(systemFolderSetting(), std::move(folder));
 }
 
 std::optional<std::string> loadResourceString(HINSTANCE instance, UINT id) {

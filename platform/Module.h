@@ -6,6 +6,7 @@
 
 #include "platform/WinTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,7 +29,9 @@ using HGLOBAL = void*;
 // The optional mapping entry a module may export as "DllMain" (C linkage).
 using DllMainFunction = BOOL (*)(HINSTANCE instance, DWORD reason, void* reserved);
 
-// Maps the library at `path`. Loading a library that is already loaded through this
+// Maps the library at `path`. A bare file name (no "/") is looked for in the system
+// folder (GetSystemDirectoryA) first and then as given, relative to the current
+// folder, as the platform finds its own components by name. Loading a library that is already loaded through this
 // call returns the same handle and counts one more reference; DllMain (if exported)
 // runs with DLL_PROCESS_ATTACH on the first load only. Null on failure, with
 // GetLastError():
@@ -50,8 +53,18 @@ HMODULE LoadLibraryExA(const char* path, HANDLE file, DWORD flags);
 BOOL FreeLibrary(HMODULE module);
 
 // The exported symbol `name`; null with ERROR_PROC_NOT_FOUND when there is none, or
-// ERROR_INVALID_HANDLE for an unknown handle.
+// ERROR_INVALID_HANDLE for an unknown handle. A `name` made by MAKEINTRESOURCEA(n)
+// asks for the entry point with ordinal n in the module's ordinal table (below);
+// a module without one, or without that ordinal, gives ERROR_PROC_NOT_FOUND, and
+// ordinal 0 ERROR_INVALID_PARAMETER.
 FARPROC GetProcAddress(HMODULE module, const char* name);
+
+// The folder of the platform's own components (libraries loaded by bare name): the
+// folder the platform library itself was loaded from, unless a test moved it
+// (platform::setSystemFolder). Copied and terminated as GetModuleFileNameA does:
+// the length without the terminator; the size needed (terminator included) when the
+// buffer is too small; 0 when there is none.
+UINT GetSystemDirectoryA(char* buffer, UINT size);
 
 // Full path of the module (a null handle means the running program) copied into
 // `buffer`, truncated to size - 1 characters and terminated. Returns the number of
@@ -65,6 +78,20 @@ DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 // has no such string (ERROR_RESOURCE_NAME_NOT_FOUND), is no resource module, or
 // `buffer`/`size` are unusable (ERROR_INVALID_PARAMETER).
 int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int size);
+
+extern "C" {
+// One entry point a module gives a number to, as a module definition file's
+// "name @ordinal" line does: callers that know the entry point only by its number
+// (GetProcAddress with MAKEINTRESOURCEA) find it through this table.
+struct ModuleOrdinal {
+    WORD ordinal;
+    const char* name;  // the entry point's exported name
+};
+// Exported by a module with ordinals, under MODULE_ORDINALS_EXPORT: its table and
+// its length.
+using ModuleOrdinalsFunction = const ModuleOrdinal* (*)(std::size_t* count);
+}
+constexpr const char* MODULE_ORDINALS_EXPORT = "ModuleOrdinals";
 
 // A resource name or type given by number, as the platform's macro makes it: the
 // number in the low word of a pointer no string can have.
@@ -107,5 +134,10 @@ std::optional<std::string> loadResourceString(HINSTANCE instance, UINT id);
 
 // The full path of a module as std::string; empty for an unknown handle.
 std::string moduleFileName(HMODULE module);
+
+// Makes `folder` the system folder (an empty one: the platform library's own again)
+// and returns the previous setting. Tests point it at a folder of their own to
+// stand in other components, or none.
+std::string setSystemFolder(std::string folder);
 
 }  // namespace platform
