@@ -11,16 +11,31 @@
 
 namespace dxf {
 
+// Where in a binary file, which has no lines.
+struct BytePlace {
+    std::size_t offset;
+};
+
 // A malformed file; what() names the line ("line 1402: group code 10 expects a
-// number, got 'abc'").
+// number, got 'abc'"), or in a binary file the byte ("byte 5230: ..."; line() is 0).
 class DxfError : public std::runtime_error {
 public:
     DxfError(std::size_t line, const std::string& message);
+    DxfError(BytePlace at, const std::string& message);
     std::size_t line() const { return line_; }
 
 private:
     std::size_t line_;
 };
+
+// Input quoted in a message, up to `limit` bytes and between single quotes, with what
+// cannot be seen made visible: control characters and bytes that are no UTF-8 as
+// \xNN, invisible characters (a byte-order mark, no-break and zero-width spaces,
+// direction marks) as <U+XXXX>.
+std::string quoteInput(std::string_view s, std::size_t limit = 40);
+
+// The UTF-8 byte-order mark some editors put at the start of a text file.
+inline constexpr std::string_view kUtf8Bom{"\xEF\xBB\xBF"};
 
 // The group codes a file may use.
 constexpr int kMinGroupCode = -5;
