@@ -6,9 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -67,9 +67,10 @@ std::string withoutHandleVariables(const std::string& text) {
 
 // How many repairs a reader we did not write makes when it audits the file.
 int auditFixes(const fs::path& file) {
-    const std::string cmd = "/usr/bin/python3 -c \"import ezdxf,sys; d=ezdxf.readfile(sys.argv[1]); "
-                            "print(len(d.audit().fixes))\" '" +
-                            file.string() + "' 2>/dev/null";
+    const std::string cmd =
+        "/usr/bin/python3 -c \"import ezdxf,sys; d=ezdxf.readfile(sys.argv[1]); "
+        "print(len(d.audit().fixes))\" '" +
+        file.string() + "' 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> p(::popen(cmd.c_str(), "r"), ::pclose);
     int n = -1;
     if (p && std::fscanf(p.get(), "%d", &n) != 1) n = -1;
