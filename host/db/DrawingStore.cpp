@@ -378,7 +378,7 @@ void DrawingStore::Loader::readHeader(const dxf::Section& section) {
     HeaderVar* var = nullptr;
     bool valueSeen = false;
     for (dxf::Tag t; tok.next(t);) {
-        if (t.code == 0) continue;  // a stray object's type, no variable's tag
+        if (t.code == 0 || t.code == 999) continue;  // a stray object's type or a comment, no variable's tag
         if (t.code == 9) {
             var = nullptr;
             valueSeen = false;
