@@ -227,6 +227,16 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
         text += '\n';
         const std::size_t valueAt = text.size();
         reader.value(code, text);
+        // A code that binary files keep as text but ASCII ones as an integer must
+        // hold one, or the drawing saved as ASCII would not read back.
+        if (binaryValueOf(code) == BinaryValue::Text && valueType(code) == ValueType::Integer) {
+            std::string_view v = std::string_view(text).substr(valueAt);
+            std::int64_t number = 0;
+            auto r2 = std::from_chars(v.data(), v.data() + v.size(), number);
+            if (v.empty() || r2.ec != std::errc() || r2.ptr != v.data() + v.size())
+                throw DxfError(BytePlace{tagAt},
+                               "group code " + std::to_string(code) + " expects an integer, got " + quoteInput(v));
+        }
         const bool isEof = code == 0 && std::string_view(text).substr(valueAt) == "EOF";
         text += '\n';
         if (isEof) {
