@@ -8,7 +8,9 @@
 
 namespace dxf {
 
-BinaryValue binaryValueOf(int code) {
+namespace {
+
+BinaryValue computeBinaryValue(int code) {
     auto in = [code](int lo, int hi) { return code >= lo && code <= hi; };
     if (in(10, 59) || in(110, 149) || in(210, 239) || in(460, 469) || in(1010, 1059)) return BinaryValue::Real;
     if (in(60, 79) || in(170, 179) || in(270, 289) || in(370, 389) || in(400, 409) || in(1060, 1070))
@@ -18,6 +20,21 @@ BinaryValue binaryValueOf(int code) {
     if (in(290, 299)) return BinaryValue::Byte;
     if (in(310, 319) || code == 1004) return BinaryValue::Bytes;
     return BinaryValue::Text;
+}
+
+// Every tag of a file asks for its code's value type; a table answers at once.
+struct CodeTable {
+    BinaryValue value[kMaxGroupCode - kMinGroupCode + 1];
+    CodeTable() {
+        for (int c = kMinGroupCode; c <= kMaxGroupCode; ++c) value[c - kMinGroupCode] = computeBinaryValue(c);
+    }
+};
+const CodeTable kCodes;
+
+}  // namespace
+
+BinaryValue binaryValueOf(int code) {
+    return code >= kMinGroupCode && code <= kMaxGroupCode ? kCodes.value[code - kMinGroupCode] : BinaryValue::Text;
 }
 
 int binaryCodeBytesFor(std::string_view acadVer) {
@@ -40,11 +57,13 @@ void appendLittle(std::string& out, std::uint64_t v, int n) {
 }
 
 // The text of a real that reads back as the same bits (a negative zero included).
-void appendReal(std::string& out, double d) {
-    char buf[40];
-    auto r = std::to_chars(buf, buf + sizeof buf, d);
-    out.append(buf, r.ptr);
-    if (std::find_if(buf, r.ptr, [](char c) { return c == '.' || c == 'e'; }) == r.ptr) out += ".0";
+template <class Out>
+void appendReal(Out& out, double d) {
+    char* const p = out.room(40);
+    auto r = std::to_chars(p, p + 38, d);
+    char* e = r.ptr;
+    if (std::find_if(p, e, [](char c) { return c == '.' || c == 'e'; }) == e) *e++ = '.', *e++ = '0';
+    out.advance(e);
 }
 
 // A line break in a binary text (multi-line text has them) would end the tag early
@@ -53,19 +72,15 @@ void appendReal(std::string& out, double d) {
 // written as binary.
 constexpr std::string_view kEscapedLf = "\\U+000A", kEscapedCr = "\\U+000D";
 
-void appendText(std::string& out, std::string_view text) {
-    std::size_t brk = text.find_first_of("\r\n");
-    if (brk == std::string_view::npos) {
-        out.append(text);
-        return;
-    }
+template <class Out>
+void appendText(Out& out, std::string_view text) {
     for (char c : text) {
         if (c == '\n')
-            out.append(kEscapedLf);
+            out.put(kEscapedLf);
         else if (c == '\r')
-            out.append(kEscapedCr);
+            out.put(kEscapedCr);
         else
-            out += c;
+            out.put(c);
     }
 }
 
@@ -88,6 +103,41 @@ void appendBinaryText(std::string& out, std::string_view text) {
         }
     }
 }
+
+// The text being made, written through a raw pointer: a file has millions of tags,
+// and a string's checks on every append would cost more than the conversion.
+class TextOut {
+public:
+    explicit TextOut(std::string& s, std::size_t capacity) : s_(s) {
+        s_.resize(capacity);
+        p_ = s_.data();
+        end_ = p_ + s_.size();
+    }
+    // Room for `n` more bytes.
+    char* room(std::size_t n) {
+        if (static_cast<std::size_t>(end_ - p_) < n) {
+            const std::size_t used = size();
+            s_.resize(std::max(s_.size() * 2, used + n));
+            p_ = s_.data() + used;
+            end_ = s_.data() + s_.size();
+        }
+        return p_;
+    }
+    void advance(char* to) { p_ = to; }
+    void put(std::string_view v) {
+        std::memcpy(room(v.size()), v.data(), v.size());
+        p_ += v.size();
+    }
+    void put(char c) { *room(1) = c, ++p_; }
+    std::size_t size() const { return static_cast<std::size_t>(p_ - s_.data()); }
+    std::string_view since(std::size_t at) const { return std::string_view(s_.data() + at, size() - at); }
+    void finish() { s_.resize(size()); }
+
+private:
+    std::string& s_;
+    char* p_;
+    char* end_;
+};
 
 // Walks the tags of a binary file.
 class BinaryReader {
@@ -117,12 +167,20 @@ public:
     }
 
     // Appends the value of group `code` as tag text, without its line end.
-    void value(int code, std::string& out) {
+    template <class Out>
+    void value(int code, Out& out) {
         const std::size_t at = pos_;
         switch (binaryValueOf(code)) {
         case BinaryValue::Text: {
             const std::size_t left = n_ - pos_;
-            const void* nul = std::memchr(p_ + pos_, 0, std::min(left, kMaxLineBytes + 1));
+            // Texts are mostly a few bytes: one pass finds the end and any line break.
+            const unsigned char* const begin = p_ + pos_;
+            const unsigned char* const stop = begin + std::min(left, kMaxLineBytes + 1);
+            const unsigned char* q = begin;
+            bool hasBreak = false;
+            for (; q < stop && *q != 0; ++q)
+                if (*q <= '\r') hasBreak = hasBreak || *q == '\n' || *q == '\r';
+            const void* nul = q < stop ? q : nullptr;
             if (!nul) {
                 if (left > kMaxLineBytes)
                     throw DxfError(BytePlace{at}, "the text of group code " + std::to_string(code) +
@@ -132,7 +190,10 @@ public:
             }
             std::string_view text(reinterpret_cast<const char*>(p_ + pos_),
                                   static_cast<const unsigned char*>(nul) - (p_ + pos_));
-            appendText(out, text);
+            if (hasBreak)
+                appendText(out, text);
+            else
+                out.put(text);
             pos_ += text.size() + 1;
             return;
         }
@@ -157,11 +218,13 @@ public:
             need(1, at, "binary data");
             const std::size_t count = p_[pos_];
             need(1 + count, at, "binary data");
+            char* h = out.room(2 * count);
             for (std::size_t i = 0; i < count; ++i) {
                 const unsigned char b = p_[pos_ + 1 + i];
-                out += kHex[b >> 4];
-                out += kHex[b & 15];
+                *h++ = kHex[b >> 4];
+                *h++ = kHex[b & 15];
             }
+            out.advance(h);
             pos_ += 1 + count;
             return;
         }
@@ -176,11 +239,11 @@ private:
         need(static_cast<std::size_t>(bytes), at, "a number");
         return readLittle(p_ + pos_, bytes);
     }
-    void integer(int bytes, std::size_t, std::string& out, std::int64_t v) {
+    template <class Out>
+    void integer(int bytes, std::size_t, Out& out, std::int64_t v) {
         pos_ += static_cast<std::size_t>(bytes);
-        char buf[24];
-        auto r = std::to_chars(buf, buf + sizeof buf, v);
-        out.append(buf, r.ptr);
+        char* const p = out.room(24);
+        out.advance(std::to_chars(p, p + 24, v).ptr);
     }
 
     const unsigned char* p_;
@@ -209,41 +272,44 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
     source.codeBytes = detectCodeBytes(bytes);
     source.objects.clear();
     std::string text;
-    // Numbers take about twice their bytes as text.
-    text.reserve(bytes.size() * 2);
+    // Numbers take about twice their bytes as text, texts as many; the buffer grows
+    // if a file has more numbers than most.
+    TextOut out(text, bytes.size() + bytes.size() / 2 + 64);
     BinaryReader reader(bytes, source.codeBytes, kBinarySentinel.size());
     source.trailingAt = bytes.size();
     while (!reader.atEnd()) {
         const std::size_t tagAt = reader.offset();
         const int code = reader.code();
         if (code == 0) {
-            if (text.size() >= UINT32_MAX || tagAt >= UINT32_MAX)
+            if (out.size() >= UINT32_MAX || tagAt >= UINT32_MAX)
                 throw DxfError(BytePlace{tagAt}, "the drawing is larger than 4 GB as text");
-            source.objects.emplace_back(static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(tagAt));
+            source.objects.emplace_back(static_cast<std::uint32_t>(out.size()), static_cast<std::uint32_t>(tagAt));
         }
-        char buf[16];
-        auto r = std::to_chars(buf, buf + sizeof buf, code);
-        text.append(buf, r.ptr);
-        text += '\n';
-        const std::size_t valueAt = text.size();
-        reader.value(code, text);
+        char* const c = out.room(8);
+        char* e = std::to_chars(c, c + 7, code).ptr;
+        *e++ = '\n';
+        out.advance(e);
+        const std::size_t valueAt = out.size();
+        reader.value(code, out);
         // A code that binary files keep as text but ASCII ones as an integer must
         // hold one, or the drawing saved as ASCII would not read back.
-        if (binaryValueOf(code) == BinaryValue::Text && valueType(code) == ValueType::Integer) {
-            std::string_view v = std::string_view(text).substr(valueAt);
+        if (code >= 80 && code <= 89 && binaryValueOf(code) == BinaryValue::Text &&
+            valueType(code) == ValueType::Integer) {
+            std::string_view v = out.since(valueAt);
             std::int64_t number = 0;
             auto r2 = std::from_chars(v.data(), v.data() + v.size(), number);
             if (v.empty() || r2.ec != std::errc() || r2.ptr != v.data() + v.size())
                 throw DxfError(BytePlace{tagAt},
                                "group code " + std::to_string(code) + " expects an integer, got " + quoteInput(v));
         }
-        const bool isEof = code == 0 && std::string_view(text).substr(valueAt) == "EOF";
-        text += '\n';
+        const bool isEof = code == 0 && out.since(valueAt) == "EOF";
+        out.put('\n');
         if (isEof) {
             source.trailingAt = reader.offset();
             break;
         }
     }
+    out.finish();
     return text;
 }
 
@@ -266,7 +332,6 @@ std::size_t BinarySource::byteOfLine(std::string_view text, std::size_t line) co
     // Tag by tag from there, in both forms at once.
     std::size_t textAt = it->first;
     BinaryReader reader(bytes, codeBytes, it->second);
-    std::string scratch;
     try {
         while (!reader.atEnd()) {
             const std::size_t tagAt = reader.offset();
@@ -274,7 +339,8 @@ std::size_t BinarySource::byteOfLine(std::string_view text, std::size_t line) co
             const std::size_t valueEnd = codeEnd == std::string_view::npos ? codeEnd : text.find('\n', codeEnd + 1);
             if (valueEnd == std::string_view::npos || at <= valueEnd) return tagAt;
             const int code = reader.code();
-            scratch.clear();
+            std::string scratchText;
+            TextOut scratch(scratchText, 64);
             reader.value(code, scratch);
             textAt = valueEnd + 1;
         }
