@@ -111,7 +111,10 @@ std::string upper(std::string_view s) {
 // handles that need the whole file.
 class DrawingStore::Loader {
 public:
-    Loader(DrawingStore& store, dxf::ValueCheck check) : store_(store), reader_(store.text_, check), check_(check) {}
+    explicit Loader(DrawingStore& store)
+        : store_(store),
+          reader_(store.binary_ ? dxf::StructureReader(store.text_, store.binary_->tags)
+                                : dxf::StructureReader(store.text_)) {}
     void load();
 
 private:
@@ -152,7 +155,6 @@ private:
     // The handle of every object that has one, modelled or not, to find repeats.
     std::vector<std::uint64_t> handles_;
     std::uint64_t maxAnyHandle_ = 0;
-    dxf::ValueCheck check_;
     // Objects of the file without a handle that the drawing's version gives one.
     struct Missing {
         std::size_t begin, headEnd;
@@ -549,7 +551,8 @@ void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
         std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(h));
         return std::string(buf);
     };
-    dxf::StructureReader again(store_.text_, check_);
+    dxf::StructureReader again =
+        store_.binary_ ? dxf::StructureReader(store_.text_, store_.binary_->tags) : dxf::StructureReader(store_.text_);
     while (again.nextSection()) {
         for (dxf::ObjectRange o; again.nextObject(o);) {
             if (o.handle == 0 || !isRepeated(o.handle)) continue;
@@ -601,10 +604,11 @@ DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
                             binary_->placesInBytes(text_, colon == std::string::npos ? what : what.substr(colon + 2)));
     }
     for (std::string& w : warnings_) w = binary_->placesInBytes(text_, std::move(w));
+    binary_->tags = dxf::TagIndex{};  // needed to read the drawing only
 }
 
 void DrawingStore::load() {
-    Loader loader(*this, binary_ ? dxf::ValueCheck::Trust : dxf::ValueCheck::Check);
+    Loader loader(*this);
     // Line ending and code layout of the file, for any tag a save adds.
     firstTagAt_ = text_.compare(0, dxf::kUtf8Bom.size(), dxf::kUtf8Bom) == 0 ? dxf::kUtf8Bom.size() : 0;
     if (auto nl = text_.find('\n'); nl != std::string::npos) {

@@ -57,11 +57,50 @@ void appendLittle(std::string& out, std::uint64_t v, int n) {
 }
 
 // The text of a real that reads back as the same bits (a negative zero included).
+// Most coordinates in drawings have a few decimals: the real times a power of ten is
+// then a whole number that divided by it gives the real again, and so does the
+// decimal text of that quotient when read. That is far cheaper than the shortest
+// text in general, which the rest get.
 template <class Out>
 void appendReal(Out& out, double d) {
     char* const p = out.room(40);
+    char* e = p;
+    if (d == 0) {
+        if (std::signbit(d)) *e++ = '-';
+        std::memcpy(e, "0.0", 3);
+        out.advance(e + 3);
+        return;
+    }
+    static constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    for (int k = 0; k < 9; ++k) {
+        const double m = d * kTens[k];
+        if (!(std::fabs(m) < 1e15)) break;
+        if (m != std::trunc(m) || m / kTens[k] != d) continue;
+        if (m < 0) *e++ = '-';
+        char digits[24];
+        char* const dEnd = std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(std::fabs(m))).ptr;
+        const int n = static_cast<int>(dEnd - digits);
+        if (k == 0) {
+            std::memcpy(e, digits, static_cast<std::size_t>(n));
+            e += n;
+            *e++ = '.', *e++ = '0';
+        } else if (n > k) {
+            std::memcpy(e, digits, static_cast<std::size_t>(n - k));
+            e += n - k;
+            *e++ = '.';
+            std::memcpy(e, digits + n - k, static_cast<std::size_t>(k));
+            e += k;
+        } else {
+            *e++ = '0', *e++ = '.';
+            for (int z = n; z < k; ++z) *e++ = '0';
+            std::memcpy(e, digits, static_cast<std::size_t>(n));
+            e += n;
+        }
+        out.advance(e);
+        return;
+    }
     auto r = std::to_chars(p, p + 38, d);
-    char* e = r.ptr;
+    e = r.ptr;
     if (std::find_if(p, e, [](char c) { return c == '.' || c == 'e'; }) == e) *e++ = '.', *e++ = '0';
     out.advance(e);
 }
@@ -271,6 +310,10 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
         throw DxfError(BytePlace{0}, "the file begins like a binary DXF file but its first 22 bytes are damaged");
     source.codeBytes = detectCodeBytes(bytes);
     source.objects.clear();
+    source.tags = TagIndex{};
+    // About one tag in ten bytes.
+    source.tags.begins.reserve(bytes.size() / 8);
+    source.tags.codes.reserve(bytes.size() / 8);
     std::string text;
     // Numbers take about twice their bytes as text, texts as many; the buffer grows
     // if a file has more numbers than most.
@@ -285,6 +328,8 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
                 throw DxfError(BytePlace{tagAt}, "the drawing is larger than 4 GB as text");
             source.objects.emplace_back(static_cast<std::uint32_t>(out.size()), static_cast<std::uint32_t>(tagAt));
         }
+        source.tags.begins.push_back(static_cast<std::uint32_t>(out.size()));
+        source.tags.codes.push_back(static_cast<std::int16_t>(code));
         char* const c = out.room(8);
         char* e = std::to_chars(c, c + 7, code).ptr;
         *e++ = '\n';

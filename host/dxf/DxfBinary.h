@@ -36,6 +36,8 @@ struct BinarySource {
     // Unchanged stretches of objects are copied from `bytes` on save.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> objects;
     std::size_t trailingAt = 0;  // bytes after the 0/EOF tag start here (kept as they are)
+    // Every tag of the text, while the drawing is being read.
+    TagIndex tags;
 
     // The offset in `bytes` of the tag on `line` (1-based) of `text`, for messages.
     std::size_t byteOfLine(std::string_view text, std::size_t line) const;

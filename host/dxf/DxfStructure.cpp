@@ -39,6 +39,9 @@ StructureReader::StructureReader(std::string_view text, ValueCheck check)
                        "ASCII or UTF-8 text: save it as UTF-8");
 }
 
+StructureReader::StructureReader(std::string_view text, const TagIndex& index)
+    : text_(text), tok_(text, index), firstTagAt_(0) {}
+
 // The next tag that is no comment: comments (999) may stand anywhere, the first line
 // of a file included, and are no part of the structure.
 bool StructureReader::nextSkippingComments(Tag& tag) {

@@ -65,6 +65,8 @@ public:
     // byte-order mark at the start is passed over. Values are checked unless the text
     // was made by a reader that checked them (binary DXF converted to text).
     explicit StructureReader(std::string_view text, ValueCheck check = ValueCheck::Check);
+    // A text whose tags `index` lists, values trusted.
+    StructureReader(std::string_view text, const TagIndex& index);
 
     // Moves to the next section (skipping what is left of the current one). False
     // after EOF, or at the end of a text that stops between sections.

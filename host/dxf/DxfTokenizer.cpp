@@ -171,7 +171,29 @@ bool Tokenizer::readLine(std::string_view& line) {
     return true;
 }
 
+bool Tokenizer::nextIndexed(Tag& tag) {
+    const std::size_t count = index_->begins.size();
+    if (tag_ >= count) {
+        pos_ = text_.size();
+        return false;
+    }
+    const int code = index_->codes[tag_];
+    int codeChars = code < 0 ? 2 : 1;  // and its line end
+    for (unsigned v = static_cast<unsigned>(code < 0 ? -code : code); v >= 10; v /= 10) ++codeChars;
+    tag.code = code;
+    tag.begin = index_->begins[tag_];
+    tag.valueBegin = tag.begin + static_cast<std::size_t>(codeChars) + 1;
+    tag.end = tag_ + 1 < count ? index_->begins[tag_ + 1] : text_.size();
+    tag.value = text_.substr(tag.valueBegin, tag.end - 1 - tag.valueBegin);
+    tag.line = 2 * tag_ + 1;
+    line_ = tag.line + 1;
+    pos_ = tag.end;
+    ++tag_;
+    return true;
+}
+
 bool Tokenizer::next(Tag& tag) {
+    if (index_) return nextIndexed(tag);
     std::string_view codeLine;
     tag.begin = pos_;
     if (!readLine(codeLine)) return false;

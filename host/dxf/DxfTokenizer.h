@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dxf {
 
@@ -64,10 +65,19 @@ ValueType valueType(int code);
 // drawing's objects are decoded again from the text the store checked when it opened).
 enum class ValueCheck { Check, Trust };
 
+// Where each tag of a text begins and its code, from a reader that made the text
+// tag by tag (binary DXF read into text), so that the text need not be split again.
+struct TagIndex {
+    std::vector<std::uint32_t> begins;
+    std::vector<std::int16_t> codes;
+};
+
 class Tokenizer {
 public:
     explicit Tokenizer(std::string_view text, std::size_t start = 0, ValueCheck check = ValueCheck::Check)
         : text_(text), pos_(start), checkValues_(check == ValueCheck::Check) {}
+    // The whole of a text whose tags `index` lists (values are trusted).
+    Tokenizer(std::string_view text, const TagIndex& index) : text_(text), checkValues_(false), index_(&index) {}
     // The next pair, its value checked against its type (unless trusted): a real must
     // be a finite number a double holds. False at the end of the text (trailing blank
     // lines and an end-of-file byte are allowed). Throws DxfError, also for a line
@@ -78,10 +88,13 @@ public:
 
 private:
     bool readLine(std::string_view& line);
+    bool nextIndexed(Tag& tag);
     std::string_view text_;
     std::size_t pos_ = 0;
     std::size_t line_ = 0;  // lines consumed so far
     bool checkValues_ = true;
+    const TagIndex* index_ = nullptr;
+    std::size_t tag_ = 0;  // of the index
 };
 
 // Numbers of a checked value.

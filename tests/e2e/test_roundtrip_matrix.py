@@ -221,13 +221,35 @@ def import_and_save(folder, drawing, book):
     return proc.stdout
 
 
+def without_handle_variables(path, out):
+    """The file without its $HANDLING and $HANDSEED variables: a drawing saved without
+    handles gets them (with handles on its entities, which dxf_same allows)."""
+    data = open(path, "rb").read().replace(b"\r\n", b"\n").split(b"\n")
+    kept, i = [], 0
+    while i + 1 < len(data):
+        if data[i].strip() == b"9" and data[i + 1].strip() in (b"$HANDLING", b"$HANDSEED"):
+            i += 4
+            continue
+        kept += data[i:i + 2]
+        i += 2
+    open(out, "wb").write(b"\n".join(kept) + b"\n")
+
+
 def dxf_same(original, saved):
     # A file written back byte for byte needs no tag comparison; on the larger
     # drawings the comparison takes most of a run's time.
     if filecmp.cmp(original, saved, shallow=False):
         return "same"
     proc = subprocess.run([PYTHON, DXF_SAME, original, saved], capture_output=True, text=True, errors="replace")
-    return (proc.stdout.strip() or proc.stderr.strip()).splitlines()[-1]
+    said = (proc.stdout.strip() or proc.stderr.strip()).splitlines()[-1]
+    if said != "same" and not open(original, "rb").read(18) == b"AutoCAD Binary DXF":
+        # Handles added to a drawing that had none come with $HANDLING and $HANDSEED.
+        a, b = saved + ".original-tags", saved + ".saved-tags"
+        without_handle_variables(original, a)
+        without_handle_variables(saved, b)
+        proc = subprocess.run([PYTHON, DXF_SAME, a, b], capture_output=True, text=True, errors="replace")
+        said = (proc.stdout.strip() or proc.stderr.strip()).splitlines()[-1]
+    return said
 
 
 def imported_rows(out):

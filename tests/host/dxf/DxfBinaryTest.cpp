@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <random>
+
 #include <unistd.h>
 #include <cstdint>
 #include <cstdlib>
@@ -308,6 +313,50 @@ TEST(DxfBinary, MalformedFilesAreRefusedNamingTheByte) {
             }
         }
     }
+}
+
+// Every finite real reads as text that gives back its bits, and is written as them.
+TEST(DxfBinary, RealsComeBackToTheSameBits) {
+    std::mt19937_64 random(17);
+    std::vector<double> reals = {-0.0,          0.0,
+                                 1.0,           -1.5,
+                                 0.1,           1e-300,
+                                 4.9e-324,      1.7976931348623157e308,
+                                 123456789.125, 999999999999999.9,
+                                 1e15,          0.30000000000000004};
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint64_t bits = random();
+        const double any = std::bit_cast<double>(bits);
+        if (std::isfinite(any)) reals.push_back(any);
+        // Coordinates with a few decimals, as drawings have them.
+        const double decimals = static_cast<double>(static_cast<std::int64_t>(bits % 2000000001) - 1000000000) /
+                                std::pow(10.0, static_cast<double>(bits % 9));
+        reals.push_back(decimals);
+    }
+    BinaryFile file(2);
+    file.text(0, "SECTION").text(2, "ENTITIES").text(0, "LINE");
+    for (double r : reals) file.real(10, r);
+    file.text(0, "ENDSEC").text(0, "EOF");
+    dxf::BinarySource source;
+    const std::string text = dxf::binaryToText(file.bytes(), source);
+    std::istringstream lines(text);
+    std::string code, value;
+    std::size_t n = 0;
+    while (std::getline(lines, code) && std::getline(lines, value)) {
+        if (code != "10") continue;
+        double back = 0;
+        auto r = std::from_chars(value.data(), value.data() + value.size(), back);
+        ASSERT_TRUE(r.ec == std::errc() && r.ptr == value.data() + value.size()) << value;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(reals[n])) << value;
+        ASSERT_NE(value.find_first_of(".e"), std::string::npos) << value;
+        ++n;
+    }
+    EXPECT_EQ(n, reals.size());
+    std::string written;
+    dxf::BinaryWriter writer([&](std::string_view s) { written.append(s); }, 2);
+    writer.put(text);
+    writer.finish();
+    EXPECT_TRUE(written == file.bytes());
 }
 
 // Values a save cannot put in binary fail the save, naming the value; the previous
