@@ -147,16 +147,22 @@ void appendBinaryText(std::string& out, std::string_view text) {
 // and a string's checks on every append would cost more than the conversion.
 class TextOut {
 public:
+    // Reserves `capacity` (address space only) and makes it usable a step at a time,
+    // so that only pages the text needs are touched.
     explicit TextOut(std::string& s, std::size_t capacity) : s_(s) {
-        s_.resize(capacity);
-        p_ = s_.data();
-        end_ = p_ + s_.size();
+        s_.clear();
+        s_.reserve(capacity);
+        p_ = end_ = s_.data();
     }
     // Room for `n` more bytes.
     char* room(std::size_t n) {
         if (static_cast<std::size_t>(end_ - p_) < n) {
             const std::size_t used = size();
-            s_.resize(std::max(s_.size() * 2, used + n));
+            constexpr std::size_t kStep = std::size_t{4} << 20;
+            std::size_t grown = used + std::max(n, kStep);
+            // Past the reservation, doubling keeps the copies few.
+            if (grown > s_.capacity()) grown = std::max(grown, s_.capacity() * 2);
+            s_.resize(grown);
             p_ = s_.data() + used;
             end_ = s_.data() + s_.size();
         }

@@ -25,8 +25,8 @@ The generated drawing with many references gets all 512 combinations: it has eve
 feature the generator makes (constant attributes, prompts, paper space, nested and
 out-of-sync references, Z other than 0, negative coordinates).
 
-Edit cases, on a few drawings with attributes, judged with ezdxf by handle over
-every entity of every block and layout, attributes included:
+Edit cases, on a few drawings with attributes (binary ones among them), judged with
+ezdxf by handle over every entity of every block and layout, attributes included:
   * the workbook only opened and saved by openpyxl: the drawing is the same;
   * one attribute cell edited: that attribute's text changes (its field length
     may), nothing else does;
@@ -94,7 +94,8 @@ CELL_LINE = re.compile(r"^  (.+)!([A-Z]{1,3}[1-9][0-9]*): (.+)$")
 GENERATED = [("generated-120.dxf", ["120"], True), ("generated-cz-40.dxf", ["40", "--cz"], False)]
 # Drawings of the edit cases: attributes on several blocks, negative coordinates,
 # paper space, a code page other than the default.
-EDIT_DRAWINGS = ["generated-120.dxf", "dxfjson_A_000217.dxf", "hanochhu_Drawing1.dxf", "bjnortier_floorplan.dxf"]
+EDIT_DRAWINGS = ["generated-120.dxf", "dxfjson_A_000217.dxf", "hanochhu_Drawing1.dxf", "bjnortier_floorplan.dxf",
+                 "acadsharp_sample_AC1018_binary.dxf", "acadsharp_sample_AC1009_binary.dxf"]
 
 
 class Skip(Exception):
