@@ -4,12 +4,14 @@
 // Saves in the drawing's own form unless told. Reports seconds, MB/s and peak
 // resident memory; it is a measurement, not a test.
 //
-// The 100,000-reference drawing, best of 3 on the shared 2-core machine under load
-// (other builds running), as CPU seconds of one open and wall seconds of a save:
-//   ASCII  154.4 MB: open 0.66 s CPU (1.2 s wall), save 0.2-0.7 s, peak RSS 237 MB
-//   binary 122.4 MB: open 0.82 s CPU (1.3-1.6 s wall), save 0.12-0.3 s, peak RSS 464 MB
-// A binary file is read into tag text, so its open costs the conversion on top of
-// the structure pass; an unchanged object is saved as its bytes.
+// The 100,000-reference drawing (gen_drawing.py 100000), best of 3 rounds on the
+// shared 2-core machine (load about 4):
+//   ASCII  154.4 MB: open 0.63 s, save 0.13-0.26 s, peak RSS 237 MB
+//   binary 122.4 MB: open 0.77 s, save 0.10 s, peak RSS 425 MB
+//   saved in the other form: ASCII as binary 0.72 s, binary as ASCII 0.19 s
+// A binary file is read into tag text (listing its tags, so the structure pass
+// need not split the text again): its open costs that conversion, mostly writing
+// reals as text. Its save copies the bytes of every unchanged object.
 #include "host/db/DrawingFile.h"
 #include "host/db/DrawingStore.h"
 

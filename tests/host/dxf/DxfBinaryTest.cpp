@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -313,6 +314,55 @@ TEST(DxfBinary, MalformedFilesAreRefusedNamingTheByte) {
             }
         }
     }
+}
+
+// A large file reads as its ASCII form does, a fault near its end names its byte,
+// and bytes after an early 0/EOF are kept unread however many they are.
+TEST(DxfBinary, ALargeFileReadsAsOne) {
+    auto large = [](std::size_t references) {
+        BinaryFile f(2);
+        f.text(0, "SECTION").text(2, "BLOCKS").text(0, "BLOCK").text(5, "20").text(8, "0").text(2, "B");
+        f.int16(70, 0).real(10, 0).real(20, 0).real(30, 0).text(0, "ENDBLK").text(5, "21").text(0, "ENDSEC");
+        f.text(0, "SECTION").text(2, "ENTITIES");
+        char handle[24];
+        for (std::size_t i = 0; i < references; ++i) {
+            std::snprintf(handle, sizeof handle, "%zX", 0x100 + i);
+            f.text(0, "INSERT").text(5, handle).text(8, "Layer-" + std::to_string(i % 7)).text(2, "B");
+            f.real(10, static_cast<double>(i) * 0.25).real(20, -static_cast<double>(i)).real(30, 0);
+        }
+        f.text(0, "ENDSEC").text(0, "EOF");
+        return f;
+    };
+    const std::size_t count = 17u * 1024 * 1024 / 60;
+    const BinaryFile file = large(count);
+    ASSERT_GT(file.size(), 16u << 20);
+    auto r = openDrawingText(file.bytes(), "large.dxf");
+    ASSERT_TRUE(r) << r.error;
+    const std::string list = listing(*r.database);
+    EXPECT_NE(list.find("\n" + std::to_string(count) + " block references\n"), std::string::npos);
+    EXPECT_TRUE(writeDrawingText(*r.database) == file.bytes());
+    // Read as ASCII the drawing is the same.
+    r.database->store().setSaveFormat(dxf::DxfFormat::Ascii);
+    auto ascii = openDrawingText(writeDrawingText(*r.database), "large-ascii.dxf");
+    ASSERT_TRUE(ascii) << ascii.error;
+    EXPECT_EQ(listing(*ascii.database), list);
+
+    // A real that is no number near the end.
+    std::string bad = file.bytes();
+    const std::size_t at = bad.size() - 23;                      // before 0/ENDSEC and 0/EOF
+    ASSERT_EQ(bad.substr(at - 2, 2), std::string("\x1e\0", 2));  // group code 30, the last reference's Z
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    bad.replace(at, 8, reinterpret_cast<const char*>(&nan), 8);
+    EXPECT_EQ(openDrawingText(bad, "bad.dxf").error,
+              "bad.dxf: byte " + std::to_string(at) + ": group code 30 holds a real that is no number");
+
+    // A small drawing followed by more bytes than it has.
+    const BinaryFile small = referenceDrawing(2, "D-1");
+    std::string padded = small.bytes() + std::string(17u << 20, '\x7f');
+    auto tail = openDrawingText(padded, "tail.dxf");
+    ASSERT_TRUE(tail) << tail.error;
+    EXPECT_NE(listing(*tail.database).find("1 block reference"), std::string::npos);
+    EXPECT_TRUE(writeDrawingText(*tail.database) == padded);
 }
 
 // Every finite real reads as text that gives back its bits, and is written as them.
