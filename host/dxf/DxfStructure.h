@@ -28,7 +28,7 @@ struct Section {
 
 // One object: its group 0 and every tag up to the next group 0.
 struct ObjectRange {
-    std::string_view type;      // the value of its group 0 ("INSERT", "LAYER", "TABLE")
+    std::string_view type;      // the value of its group 0 without blanks ("INSERT", "LAYER", "TABLE")
     std::size_t begin = 0;      // offset of its group 0 code line
     std::size_t bodyBegin = 0;  // just past its type tag
     std::size_t headEnd = 0;    // where a tag added to it may go: past its type (a TABLE's: past its name)
