@@ -108,38 +108,47 @@ void appendReal(Out& out, double d) {
 // A line break in a binary text (multi-line text has them) would end the tag early
 // in the text the database reads: it becomes the escape an ASCII file spells it with,
 // which means the same character to the code page layer, and the same byte again when
-// written as binary.
-constexpr std::string_view kEscapedLf = "\\U+000A", kEscapedCr = "\\U+000D";
+// written as binary. A backslash that would begin one of these escapes is itself
+// escaped, so that a text holding such letters comes back as it was.
+constexpr std::string_view kEscapedLf = "\\U+000A", kEscapedCr = "\\U+000D", kEscapedBackslash = "\\U+005C";
+
+bool beginsEscape(std::string_view text) {
+    return text.substr(0, 7) == kEscapedLf || text.substr(0, 7) == kEscapedCr || text.substr(0, 7) == kEscapedBackslash;
+}
 
 template <class Out>
 void appendText(Out& out, std::string_view text) {
-    for (char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (c == '\n')
             out.put(kEscapedLf);
         else if (c == '\r')
             out.put(kEscapedCr);
+        else if (c == '\\' && beginsEscape(text.substr(i)))
+            out.put(kEscapedBackslash);
         else
             out.put(c);
     }
 }
 
 void appendBinaryText(std::string& out, std::string_view text) {
-    std::size_t at = text.find("\\U+000");
-    if (at == std::string_view::npos) {
+    if (text.find("\\U+00") == std::string_view::npos) {
         out.append(text);
         return;
     }
     while (!text.empty()) {
-        if (text.substr(0, kEscapedLf.size()) == kEscapedLf) {
+        if (text.substr(0, 7) == kEscapedLf) {
             out += '\n';
-            text.remove_prefix(kEscapedLf.size());
-        } else if (text.substr(0, kEscapedCr.size()) == kEscapedCr) {
+        } else if (text.substr(0, 7) == kEscapedCr) {
             out += '\r';
-            text.remove_prefix(kEscapedCr.size());
+        } else if (text.substr(0, 7) == kEscapedBackslash) {
+            out += '\\';
         } else {
             out += text.front();
             text.remove_prefix(1);
+            continue;
         }
+        text.remove_prefix(7);
     }
 }
 
@@ -222,9 +231,9 @@ public:
             const unsigned char* const begin = p_ + pos_;
             const unsigned char* const stop = begin + std::min(left, kMaxLineBytes + 1);
             const unsigned char* q = begin;
-            bool hasBreak = false;
+            bool needsEscapes = false;
             for (; q < stop && *q != 0; ++q)
-                if (*q <= '\r') hasBreak = hasBreak || *q == '\n' || *q == '\r';
+                if (*q <= '\r' || *q == '\\') needsEscapes = needsEscapes || *q == '\n' || *q == '\r' || *q == '\\';
             const void* nul = q < stop ? q : nullptr;
             if (!nul) {
                 if (left > kMaxLineBytes)
@@ -235,7 +244,7 @@ public:
             }
             std::string_view text(reinterpret_cast<const char*>(p_ + pos_),
                                   static_cast<const unsigned char*>(nul) - (p_ + pos_));
-            if (hasBreak)
+            if (needsEscapes)
                 appendText(out, text);
             else
                 out.put(text);

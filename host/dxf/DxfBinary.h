@@ -50,7 +50,8 @@ struct BinarySource {
 // Throws DxfError naming the byte offset for a malformed or hostile file: values past
 // the end of the file, a text longer than kMaxLineBytes, a
 // real that is not a finite number, a group code out of range. A line break in a
-// text becomes \U+000A (\U+000D), as ASCII DXF spells it, and a byte again on writing.
+// text becomes \U+000A (\U+000D), as ASCII DXF spells it, and a byte again on
+// writing; a backslash that would begin such an escape becomes \U+005C.
 std::string binaryToText(std::string_view bytes, BinarySource& source);
 
 // The group code width a binary file of a drawing of version `acadVer` has.

@@ -112,14 +112,14 @@ private:
 };
 
 // A drawing with one reference to block B with attribute NUMBER.
-BinaryFile referenceDrawing(int codeBytes, std::string_view number) {
+BinaryFile referenceDrawing(int codeBytes, std::string_view number, std::string_view layer = "0") {
     BinaryFile f(codeBytes);
     f.text(0, "SECTION").text(2, "HEADER").text(9, "$ACADVER").text(1, codeBytes == 1 ? "AC1009" : "AC1015");
     f.text(9, "$HANDSEED").text(5, "100").text(0, "ENDSEC");
     f.text(0, "SECTION").text(2, "BLOCKS").text(0, "BLOCK").text(5, "20").text(8, "0").text(2, "B").int16(70, 2);
     f.real(10, 0).real(20, 0).real(30, 0).text(0, "ATTDEF").text(5, "21").text(8, "0").real(10, 0).real(20, 0);
     f.real(40, 1).text(1, "").text(3, "Number").text(2, "NUMBER").int16(70, 0).text(0, "ENDBLK").text(5, "22");
-    f.text(0, "ENDSEC").text(0, "SECTION").text(2, "ENTITIES").text(0, "INSERT").text(5, "30").text(8, "0");
+    f.text(0, "ENDSEC").text(0, "SECTION").text(2, "ENTITIES").text(0, "INSERT").text(5, "30").text(8, layer);
     f.int16(66, 1).text(2, "B").real(10, 1.5).real(20, -0.0).real(30, 0).text(0, "ATTRIB").text(5, "31");
     f.text(8, "0").real(10, 1.5).real(20, 0).real(40, 1).text(1, number).text(2, "NUMBER").int16(70, 0);
     f.text(0, "SEQEND").text(5, "32").text(0, "ENDSEC").text(0, "EOF");
@@ -171,13 +171,17 @@ TEST(DxfBinary, TagsReadAsWrittenAndComeBackByteForByte) {
 TEST(DxfBinary, ChangedValuesAreTheOnlyDifference) {
     for (int codeBytes : {1, 2}) {
         SCOPED_TRACE(codeBytes);
-        const BinaryFile file = referenceDrawing(codeBytes, "D-1");
+        // The reference's layer is written again from text, with letters that spell
+        // escapes there.
+        const char* layer = "L\\U+000A\\U+005C\\x\\";
+        const BinaryFile file = referenceDrawing(codeBytes, "D-1", layer);
         auto r = openDrawingText(file.bytes(), "ref.dxf");
         ASSERT_TRUE(r) << r.error;
+        EXPECT_NE(listing(*r.database).find(std::string("Layer: ") + layer + "\n"), std::string::npos);
         edit(*r.database, 0x30, 7.25, "D-1000");
         const std::string written = writeDrawingText(*r.database);
         EXPECT_EQ(written.size(), file.size() + 3);
-        const BinaryFile expected = referenceDrawing(codeBytes, "D-1000");
+        const BinaryFile expected = referenceDrawing(codeBytes, "D-1000", layer);
         std::string moved = expected.bytes();
         const double from = 1.5, to = 7.25;
         const std::string fromBytes(reinterpret_cast<const char*>(&from), 8);
