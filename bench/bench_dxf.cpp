@@ -5,13 +5,14 @@
 // resident memory; it is a measurement, not a test.
 //
 // The 100,000-reference drawing (gen_drawing.py 100000), best of 3 rounds on the
-// shared 2-core machine (load about 4):
-//   ASCII  154.4 MB: open 0.63 s, save 0.13-0.26 s, peak RSS 237 MB
-//   binary 122.4 MB: open 0.77 s, save 0.10 s, peak RSS 425 MB
+// shared 2-core machine (load about 3):
+//   ASCII  154.4 MB: open 0.58 s, save 0.12-0.26 s, peak RSS 237 MB
+//   binary 122.4 MB: open 0.63 s, save 0.10 s, peak RSS 397 MB
 //   saved in the other form: ASCII as binary 0.72 s, binary as ASCII 0.19 s
-// A binary file is read into tag text (listing its tags, so the structure pass
-// need not split the text again): its open costs that conversion, mostly writing
-// reals as text. Its save copies the bytes of every unchanged object.
+// A binary file is read into tag text (listing where its tags begin, so the
+// structure pass need not split the text again): its open costs that conversion,
+// mostly writing reals as text, and holds the file's bytes beside the text. Its save
+// copies the bytes of every unchanged object.
 #include "host/db/DrawingFile.h"
 #include "host/db/DrawingStore.h"
 

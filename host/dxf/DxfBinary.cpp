@@ -328,7 +328,6 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
     source.tags = TagIndex{};
     // About one tag in ten bytes.
     source.tags.begins.reserve(bytes.size() / 8);
-    source.tags.codes.reserve(bytes.size() / 8);
     std::string text;
     // Numbers take about twice their bytes as text, texts as many; the buffer grows
     // if a file has more numbers than most.
@@ -344,7 +343,6 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
             source.objects.emplace_back(static_cast<std::uint32_t>(out.size()), static_cast<std::uint32_t>(tagAt));
         }
         source.tags.begins.push_back(static_cast<std::uint32_t>(out.size()));
-        source.tags.codes.push_back(static_cast<std::int16_t>(code));
         char* const c = out.room(8);
         char* e = std::to_chars(c, c + 7, code).ptr;
         *e++ = '\n';

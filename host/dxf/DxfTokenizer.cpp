@@ -177,12 +177,15 @@ bool Tokenizer::nextIndexed(Tag& tag) {
         pos_ = text_.size();
         return false;
     }
-    const int code = index_->codes[tag_];
-    int codeChars = code < 0 ? 2 : 1;  // and its line end
-    for (unsigned v = static_cast<unsigned>(code < 0 ? -code : code); v >= 10; v /= 10) ++codeChars;
-    tag.code = code;
+    // The code line is the code's digits (and sign) alone, as the converter wrote it.
     tag.begin = index_->begins[tag_];
-    tag.valueBegin = tag.begin + static_cast<std::size_t>(codeChars) + 1;
+    const char* c = text_.data() + tag.begin;
+    const bool negative = *c == '-';
+    if (negative) ++c;
+    int code = 0;
+    for (; *c != '\n'; ++c) code = code * 10 + (*c - '0');
+    tag.code = negative ? -code : code;
+    tag.valueBegin = static_cast<std::size_t>(c + 1 - text_.data());
     tag.end = tag_ + 1 < count ? index_->begins[tag_ + 1] : text_.size();
     tag.value = text_.substr(tag.valueBegin, tag.end - 1 - tag.valueBegin);
     tag.line = 2 * tag_ + 1;

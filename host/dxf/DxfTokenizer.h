@@ -65,11 +65,11 @@ ValueType valueType(int code);
 // drawing's objects are decoded again from the text the store checked when it opened).
 enum class ValueCheck { Check, Trust };
 
-// Where each tag of a text begins and its code, from a reader that made the text
-// tag by tag (binary DXF read into text), so that the text need not be split again.
+// Where each tag of a text begins, from a reader that made the text tag by tag
+// (binary DXF read into text, each code line its digits alone), so that the text
+// need not be split again.
 struct TagIndex {
     std::vector<std::uint32_t> begins;
-    std::vector<std::int16_t> codes;
 };
 
 class Tokenizer {
