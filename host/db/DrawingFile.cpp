@@ -19,8 +19,8 @@ namespace {
 constexpr std::uint64_t kMaxDrawingBytes = std::uint64_t{UINT32_MAX} - 1;
 
 // Reads the file while counting its lines, so that a line longer than any drawing's
-// is refused as soon as it passes the bound, without reading the rest. Binary DXF is
-// left for the store to refuse in its own words.
+// is refused as soon as it passes the bound, without reading the rest. Binary DXF has
+// no lines; the store bounds its texts as it reads them.
 bool readDrawingFile(const std::string& path, std::string& out, std::string& error, platform::FileStamp& stamp) {
     std::size_t line = 1, lineBytes = 0;
     std::uint64_t declared = 0;

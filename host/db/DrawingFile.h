@@ -26,8 +26,9 @@ struct DrawingSaveResult {
     explicit operator bool() const { return ok; }
 };
 
-// Reads an ASCII DXF file. Binary DXF and malformed, truncated or hostile files are
-// refused with a message naming the line; nothing is opened then. Objects repeating
+// Reads a DXF file, ASCII or binary. Malformed, truncated or hostile files are
+// refused with a message naming the line (in a binary file the byte); nothing is
+// opened then. A save writes the form the file had. Objects repeating
 // an earlier object's handle get new ones (above $HANDSEED, which moves on), each
 // with a warning; the first keeps the handle and whatever refers to it. An empty
 // file is refused; one without 0/EOF opens with a warning that it may be truncated

@@ -18,8 +18,9 @@ constexpr std::size_t kMaxObjects = 10'000'000;
 constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
 
 const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
-    {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5}, {"$LUNITS", 70},   {"$LUPREC", 70}, {"$AUNITS", 70},
-    {"$AUPREC", 70}, {"$ANGBASE", 50},    {"$ANGDIR", 70},  {"$TILEMODE", 70}, {"$CLAYER", 8},  {"$DIMZIN", 70},
+    {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5},  {"$LUNITS", 70}, {"$LUPREC", 70},
+    {"$AUNITS", 70}, {"$AUPREC", 70},     {"$ANGBASE", 50},  {"$ANGDIR", 70}, {"$TILEMODE", 70},
+    {"$CLAYER", 8},  {"$DIMZIN", 70},     {"$HANDLING", 70},
 };
 
 Kind kindOfEntity(std::string_view type) {
@@ -110,7 +111,10 @@ std::string upper(std::string_view s) {
 // handles that need the whole file.
 class DrawingStore::Loader {
 public:
-    explicit Loader(DrawingStore& store) : store_(store), reader_(store.text_) {}
+    explicit Loader(DrawingStore& store)
+        : store_(store),
+          reader_(store.binary_ ? dxf::StructureReader(store.text_, store.binary_->tags)
+                                : dxf::StructureReader(store.text_)) {}
     void load();
 
 private:
@@ -133,6 +137,8 @@ private:
     void listReferences();
     void numberObjects();
     void renumberRepeatedHandles(std::uint64_t& seed);
+    void noteMissingHandle(const dxf::ObjectRange& o);
+    bool isBeforeR13() const;
 
     DrawingStore& store_;
     dxf::StructureReader reader_;
@@ -149,6 +155,11 @@ private:
     // The handle of every object that has one, modelled or not, to find repeats.
     std::vector<std::uint64_t> handles_;
     std::uint64_t maxAnyHandle_ = 0;
+    // Objects of the file without a handle that the drawing's version gives one.
+    struct Missing {
+        std::size_t begin, headEnd;
+    };
+    std::vector<Missing> missing_;
 };
 
 void DrawingStore::Loader::load() {
@@ -175,7 +186,17 @@ void DrawingStore::Loader::load() {
                                    std::to_string(reader_.section().endsecLine) +
                                    " without 0/EOF; it may be truncated, and what was cut off is not in the drawing");
     }
-    store_.ensureCodec();
+    if (reader_.trailingAt() != npos)
+        store_.warnings_.push_back(
+            "line " + std::to_string(reader_.trailingLine()) +
+            ": what follows 0/EOF is no part of the drawing; it is not read, and a save keeps it");
+    if (!store_.ensureCodec().knowsCodePage()) {
+        const HeaderVar& cp = store_.header_[hCodePage];
+        store_.warnings_.push_back("line " + std::to_string(cp.line) + ": the drawing's code page " +
+                                   dxf::quoteInput(cp.value) +
+                                   " ($DWGCODEPAGE) is not known on this machine; its texts are read as ANSI_1252, "
+                                   "and changed texts are written with \\U+XXXX for every character beyond ASCII");
+    }
     keepRecordsWithoutBlock();
     store_.modelIndex_ = ensureSpace("*MODEL_SPACE", "*Model_Space");
     store_.paperIndex_ = ensureSpace("*PAPER_SPACE", "*Paper_Space");
@@ -191,6 +212,7 @@ void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
         handles_.push_back(o.handle);
         maxAnyHandle_ = std::max(maxAnyHandle_, o.handle);
     }
+    noteMissingHandle(o);
     switch (reader_.section().kind) {
     case dxf::SectionKind::Tables:
         placeInTables(o);
@@ -358,7 +380,7 @@ void DrawingStore::Loader::readHeader(const dxf::Section& section) {
     HeaderVar* var = nullptr;
     bool valueSeen = false;
     for (dxf::Tag t; tok.next(t);) {
-        if (t.code == 0) continue;  // a stray object's type, no variable's tag
+        if (t.code == 0 || t.code == 999) continue;  // a stray object's type or a comment, no variable's tag
         if (t.code == 9) {
             var = nullptr;
             valueSeen = false;
@@ -428,8 +450,31 @@ void DrawingStore::Loader::listReferences() {
     }
 }
 
+bool DrawingStore::Loader::isBeforeR13() const {
+    const std::string& v = store_.header_[hAcadVer].value;
+    return !(v.size() >= 6 && v.compare(0, 2, "AC") == 0 && v.compare(0, 6, "AC1012") >= 0);
+}
+
+// A drawing without handles (as Release 12 and earlier could be saved) is made whole
+// on save rather than kept without: a workbook linked to the drawing names its
+// references by handle, and handles that exist only in memory would follow file
+// order, so that another program's edit could make a row name another reference.
+// Each entity gets one, and from R13 on each BLOCK and block record; $HANDSEED and,
+// before R13, $HANDLING = 1 say so. Before R13 tables, their entries and BLOCK get
+// none, as the writers of that time leave them when handles are on (they are found
+// by name); from R13 on tables and entries are left as the file has them.
+void DrawingStore::Loader::noteMissingHandle(const dxf::ObjectRange& o) {
+    if (o.handle != 0 || o.malformedHandle) return;  // a malformed one is refused where it matters
+    const dxf::SectionKind section = reader_.section().kind;
+    const bool isOld = isBeforeR13();
+    const bool needs = (section == dxf::SectionKind::Blocks && !(isOld && o.type == "BLOCK")) ||
+                       section == dxf::SectionKind::Entities ||
+                       (section == dxf::SectionKind::Tables && o.type == "BLOCK_RECORD" && !isOld);
+    if (needs) missing_.push_back({o.begin, o.headEnd});
+}
+
 // Objects without a handle get one from the seed, in file order, as the host numbers
-// them; entities keep theirs in the file from the next save on.
+// them; they keep theirs in the file from the next save on.
 void DrawingStore::Loader::numberObjects() {
     HeaderVar& handSeed = store_.header_[hHandSeed];
     std::uint64_t seed = 0;
@@ -438,18 +483,34 @@ void DrawingStore::Loader::numberObjects() {
     seed = std::max({seed, maxHandle_ + 1, maxAnyHandle_ + 1});
     const std::uint64_t fileSeed = seed;
     renumberRepeatedHandles(seed);
-    for (auto& s : store_.stubs_) {
-        if (s.handle != 0) continue;
-        s.handleAdded = s.begin != npos && (isEntityKind(s.kind) || s.kind == Kind::BlockRecord ||
-                                            s.kind == Kind::BlockBegin || s.kind == Kind::BlockEnd);
-        if (s.handleAdded) s.handle = seed++;
+    if (!missing_.empty()) {
+        std::unordered_map<std::size_t, ObjectStub*> stubAt;
+        for (auto& s : store_.stubs_)
+            if (s.handle == 0 && s.begin != npos) stubAt.emplace(s.begin, &s);
+        store_.addedHandles_.reserve(missing_.size());
+        for (const Missing& m : missing_) {
+            const std::uint64_t h = seed++;
+            ObjectStub* stub = nullptr;
+            if (auto it = stubAt.find(m.begin); it != stubAt.end()) {
+                stub = it->second;
+                stub->handle = h;
+                stub->handleAdded = true;
+            }
+            store_.addedHandles_.push_back({m.headEnd, h, stub});
+        }
+        std::vector<Missing>().swap(missing_);
+        if (isBeforeR13() && store_.headerInt(hHandling, 0) != 1) {
+            store_.header_[hHandling].value = "1";
+            store_.header_[hHandling].dirty = true;
+        }
     }
     // Tables and records the file gives no handle keep theirs in memory only; they
     // come after the seed written back, so the next open numbers them the same way.
     std::uint64_t memorySeed = seed;
     for (auto& s : store_.stubs_)
         if (s.handle == 0) s.handle = memorySeed++;
-    if (seed != fileSeed && handSeed.vBegin != npos) {
+    // A seed is added where the file had none only for handles it did not have either.
+    if (seed != fileSeed && (handSeed.vBegin != npos || !store_.addedHandles_.empty())) {
         char buf[24];
         std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(seed));
         handSeed.value = buf;
@@ -490,7 +551,8 @@ void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
         std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(h));
         return std::string(buf);
     };
-    dxf::StructureReader again(store_.text_);
+    dxf::StructureReader again =
+        store_.binary_ ? dxf::StructureReader(store_.text_, store_.binary_->tags) : dxf::StructureReader(store_.text_);
     while (again.nextSection()) {
         for (dxf::ObjectRange o; again.nextObject(o);) {
             if (o.handle == 0 || !isRepeated(o.handle)) continue;
@@ -520,12 +582,38 @@ DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
         header_[i].name = kHeaderTemplate[i].first;
         header_[i].code = kHeaderTemplate[i].second;
     }
-    Loader loader(*this);  // refuses binary DXF before anything else is looked at
     checkTextSize(text_.size());
+    if (!dxf::isBinaryDxf(text_)) {
+        load();
+        return;
+    }
+    // A binary file is read into tag text, checked as it is converted; messages name
+    // its bytes.
+    binary_ = std::make_unique<dxf::BinarySource>();
+    std::string tags = dxf::binaryToText(text_, *binary_);
+    binary_->bytes = std::move(text_);
+    text_ = std::move(tags);
+    saveFormat_ = dxf::DxfFormat::Binary;
+    try {
+        checkTextSize(text_.size());
+        load();
+    } catch (const dxf::DxfError& e) {
+        const std::string what = e.what();
+        const std::size_t colon = what.find(": ");
+        throw dxf::DxfError(dxf::BytePlace{binary_->byteOfLine(text_, e.line())},
+                            binary_->placesInBytes(text_, colon == std::string::npos ? what : what.substr(colon + 2)));
+    }
+    for (std::string& w : warnings_) w = binary_->placesInBytes(text_, std::move(w));
+    binary_->tags = dxf::TagIndex{};  // needed to read the drawing only
+}
+
+void DrawingStore::load() {
+    Loader loader(*this);
     // Line ending and code layout of the file, for any tag a save adds.
+    firstTagAt_ = text_.compare(0, dxf::kUtf8Bom.size(), dxf::kUtf8Bom) == 0 ? dxf::kUtf8Bom.size() : 0;
     if (auto nl = text_.find('\n'); nl != std::string::npos) {
         if (nl > 0 && text_[nl - 1] == '\r') eol_ = "\r\n";
-        padCodes_ = !text_.empty() && text_[0] == ' ';
+        padCodes_ = text_.size() > firstTagAt_ && text_[firstTagAt_] == ' ';
     }
     loader.load();
 }
@@ -622,6 +710,21 @@ std::string DrawingStore::tagText(int code, std::string_view value) const {
 }
 
 void DrawingStore::write(const std::function<void(std::string_view)>& sink) const {
+    if (saveFormat_ == dxf::DxfFormat::Ascii) {
+        writeText(sink);
+        return;
+    }
+    try {
+        const int codeBytes = binary_ ? binary_->codeBytes : dxf::binaryCodeBytesFor(header_[hAcadVer].value);
+        dxf::BinaryWriter writer(sink, codeBytes, binary_.get(), text_);
+        writeText([&](std::string_view s) { writer.put(s); });
+        writer.finish();
+    } catch (const dxf::BinaryWriteError& e) {
+        throw UnwritableValue(e.what());
+    }
+}
+
+void DrawingStore::writeText(const std::function<void(std::string_view)>& sink) const {
     std::vector<Patch> patches;
     for (int i = 0; i < hHeaderCount; ++i) {
         const HeaderVar& v = header_[i];
@@ -633,23 +736,20 @@ void DrawingStore::write(const std::function<void(std::string_view)>& sink) cons
             if (headerEnd_ != npos)
                 patches.push_back({headerEnd_, headerEnd_, add});
             else
-                patches.push_back({0, 0, tagText(0, "SECTION") + tagText(2, "HEADER") + add + tagText(0, "ENDSEC")});
+                patches.push_back({firstTagAt_, firstTagAt_,
+                                   tagText(0, "SECTION") + tagText(2, "HEADER") + add + tagText(0, "ENDSEC")});
         }
     }
     for (const auto& s : stubs_) {
         if (s.begin == npos) continue;
-        if (s.erased) {
-            patches.push_back({s.begin, s.end, {}});
-            continue;
-        }
-        if (s.handleAdded) {
-            // Right after the entity's type line: "0 / TYPE / 5 / handle".
-            std::size_t typeEnd = text_.find('\n', text_.find('\n', s.begin) + 1);
-            typeEnd = typeEnd == std::string::npos ? text_.size() : typeEnd + 1;
-            char buf[24];
-            std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(s.handle));
-            patches.push_back({typeEnd, typeEnd, tagText(5, buf)});
-        }
+        if (s.erased) patches.push_back({s.begin, s.end, {}});
+    }
+    for (const AddedHandle& a : addedHandles_) {
+        if (a.stub && a.stub->erased) continue;
+        // Right after the object's head: "0 / TYPE / 5 / handle".
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(a.handle));
+        patches.push_back({a.at, a.at, tagText(5, buf)});
     }
     if (mayBeTruncated_) {
         const bool isLineEnded = eofAt_ > 0 && text_[eofAt_ - 1] == '\n';

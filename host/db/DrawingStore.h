@@ -6,6 +6,7 @@
 
 #include "host/db/AcDbObject.h"
 #include "host/db/AcGe.h"
+#include "host/dxf/DxfBinary.h"
 #include "host/dxf/DxfCodePage.h"
 #include "platform/File.h"
 
@@ -115,6 +116,7 @@ enum HeaderId {
     hTilemode,
     hClayer,
     hDimzin,
+    hHandling,
     hHeaderCount
 };
 
@@ -125,7 +127,8 @@ struct LayoutInfo {
 
 class DrawingStore {
 public:
-    // Parses the text (throws dxf::DxfError naming the line).
+    // Parses the file's bytes, ASCII or binary DXF (throws dxf::DxfError naming the
+    // line, or in a binary file the byte).
     explicit DrawingStore(std::string text);
     ~DrawingStore();
 
@@ -133,7 +136,12 @@ public:
     std::string fileName;
     bool modified = false;
 
+    // The drawing's tags as ASCII DXF text (a binary file's as read into text).
     const std::string& text() const { return text_; }
+    // The form the file was read in, and the one a save writes (the same unless chosen).
+    dxf::DxfFormat sourceFormat() const { return binary_ ? dxf::DxfFormat::Binary : dxf::DxfFormat::Ascii; }
+    dxf::DxfFormat saveFormat() const { return saveFormat_; }
+    void setSaveFormat(dxf::DxfFormat format) { saveFormat_ = format; }
     const dxf::TextCodec& codec() const { return *codec_; }
 
     ObjectStub* byHandle(std::uint64_t h) const;
@@ -160,9 +168,11 @@ public:
     // Keeps a changed object alive until the drawing goes away.
     void noteChanged(ObjectStub* stub);
 
-    // Writes the drawing: the source text with every change patched in, and the 0/EOF
-    // the source lacked, if it did, after its last ENDSEC. Throws
-    // UnwritableValue (EntityCodec.h) before anything reaches the sink.
+    // Writes the drawing in its save format: the source with every change patched in,
+    // and the 0/EOF the source lacked, if it did, after its last ENDSEC. A drawing
+    // read and written in binary keeps the source's bytes for every unchanged object.
+    // Throws UnwritableValue (EntityCodec.h), before anything reaches the sink for a
+    // value no DXF can hold, possibly after for one that binary DXF cannot.
     void write(const std::function<void(std::string_view)>& sink) const;
 
     // Line ending and code layout of the source, used for tags added on save.
@@ -183,10 +193,14 @@ public:
 
 private:
     class Loader;  // builds the stubs from the file's structure
+    void load();
+    void writeText(const std::function<void(std::string_view)>& sink) const;
     ObjectStub* newStub(Kind kind, std::size_t begin);
     const dxf::TextCodec& ensureCodec();
     std::uint32_t addBlock(std::string_view rawName, ObjectStub* record, std::size_t line);
     std::string text_;
+    std::unique_ptr<dxf::BinarySource> binary_;  // the bytes of a binary file
+    dxf::DxfFormat saveFormat_ = dxf::DxfFormat::Ascii;
     std::unique_ptr<dxf::TextCodec> codec_;
     std::deque<ObjectStub> stubs_;
     std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
@@ -198,6 +212,15 @@ private:
     std::vector<LayoutInfo> layouts_;
     HeaderVar header_[hHeaderCount];
     std::size_t headerEnd_ = npos;  // offset of the HEADER section's ENDSEC
+    std::size_t firstTagAt_ = 0;    // past a byte-order mark
+    // Handles a save gives objects that had none, each after the object's type, in
+    // file order.
+    struct AddedHandle {
+        std::size_t at;
+        std::uint64_t handle;
+        const ObjectStub* stub;  // when the database models the object
+    };
+    std::vector<AddedHandle> addedHandles_;
     std::uint32_t modelIndex_ = 0, paperIndex_ = 0;
     ObjectStub* blockTable_ = nullptr;
     ObjectStub* layerTable_ = nullptr;

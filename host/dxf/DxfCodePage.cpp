@@ -146,7 +146,12 @@ TextCodec::TextCodec(std::string_view acadVer, std::string_view dwgCodePage) {
     if (utf8_) return;
     std::string charset = iconvNameOf(dwgCodePage);
     if (!charset.empty()) conv_ = std::make_unique<Converters>(charset);
-    if (!conv_ || !conv_->toUtf8.ok() || !conv_->fromUtf8.ok()) conv_ = std::make_unique<Converters>("CP1252");
+    if (!conv_ || !conv_->toUtf8.ok() || !conv_->fromUtf8.ok()) {
+        std::string_view named = dwgCodePage;
+        while (!named.empty() && named.back() == ' ') named.remove_suffix(1);
+        knowsCodePage_ = named.empty();
+        conv_ = std::make_unique<Converters>("CP1252");
+    }
     std::string ascii;
     for (int c = 1; c < 0x80; ++c) ascii += static_cast<char>(c);
     std::string decoded, encoded;
@@ -194,7 +199,7 @@ std::string TextCodec::encode(std::string_view text) const {
         const char* in = text.data() + i;
         std::size_t left = len;
         std::string piece;
-        if (conv_->fromUtf8.convert(in, left, piece) && cp <= 0xFFFF) {
+        if (knowsCodePage_ && conv_->fromUtf8.convert(in, left, piece) && cp <= 0xFFFF) {
             out += piece;
         } else {
             char buf[16];

@@ -25,6 +25,10 @@ public:
     // An EBCDIC page (ANSI_037) does not, and would let a text be written as bytes
     // holding a line end. UTF-8 does.
     bool keepsAscii() const noexcept { return keepsAscii_; }
+    // False when the drawing names a code page this machine cannot convert: its texts
+    // are then read as ANSI_1252, and written with every non-ASCII character as a
+    // \U+XXXX escape, which means the same character in any code page.
+    bool knowsCodePage() const noexcept { return knowsCodePage_; }
 
     // File bytes to module text; \U+XXXX escapes become their characters. Bytes the
     // code page does not define are taken as the Latin-1 character of that value.
@@ -37,6 +41,7 @@ private:
     struct Converters;
     bool utf8_ = false;  // no converters then
     bool keepsAscii_ = true;
+    bool knowsCodePage_ = true;
     std::unique_ptr<Converters> conv_;
 };
 

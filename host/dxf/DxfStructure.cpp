@@ -15,12 +15,39 @@ SectionKind kindOfSection(std::string_view name) {
     return SectionKind::Other;
 }
 
-std::string clipped(std::string_view value) { return std::string(value.substr(0, 40)); }
+std::string clipped(std::string_view value) { return quoteInput(value); }
+
+// Writers pad some values with blanks; a structure word is the same without them.
+std::string_view word(std::string_view value) {
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    return value;
+}
+
+constexpr int kComment = 999;
+
+std::size_t startOf(std::string_view text) { return text.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0; }
 
 }  // namespace
 
-StructureReader::StructureReader(std::string_view text) : tok_(text) {
-    if (isBinaryDxf(text)) throw DxfError(1, "binary DXF is not supported; save the drawing as ASCII DXF");
+StructureReader::StructureReader(std::string_view text, ValueCheck check)
+    : text_(text), tok_(text, startOf(text), check), firstTagAt_(startOf(text)) {
+    if (isBinaryDxf(text)) throw DxfError(1, "binary DXF must be read into tags before its structure is read");
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")
+        throw DxfError(1,
+                       "the file is UTF-16 text (it begins with a UTF-16 byte-order mark); a DXF file is "
+                       "ASCII or UTF-8 text: save it as UTF-8");
+}
+
+StructureReader::StructureReader(std::string_view text, const TagIndex& index)
+    : text_(text), tok_(text, index), firstTagAt_(0) {}
+
+// The next tag that is no comment: comments (999) may stand anywhere, the first line
+// of a file included, and are no part of the structure.
+bool StructureReader::nextSkippingComments(Tag& tag) {
+    while (tok_.next(tag))
+        if (tag.code != kComment) return true;
+    return false;
 }
 
 bool StructureReader::take(Tag& tag) {
@@ -29,7 +56,7 @@ bool StructureReader::take(Tag& tag) {
         haveLookahead_ = false;
         return true;
     }
-    return tok_.next(tag);
+    return nextSkippingComments(tag);
 }
 
 std::string StructureReader::inSectionText() const {
@@ -45,12 +72,14 @@ bool StructureReader::nextSection() {
         return false;
     }
     if (t.code != 0) throw DxfError(t.line, "group code " + std::to_string(t.code) + " outside a section");
-    if (t.value == "SECTION") {
+    const std::string_view type = word(t.value);
+    if (type == "SECTION") {
         Tag name;
-        if (!tok_.next(name) || name.code != 2) throw DxfError(tok_.line(), "SECTION without its name (group code 2)");
+        if (!nextSkippingComments(name) || name.code != 2)
+            throw DxfError(tok_.line(), "SECTION without its name (group code 2)");
         section_ = Section{};
-        section_.kind = kindOfSection(name.value);
-        section_.name = name.value;
+        section_.kind = kindOfSection(word(name.value));
+        section_.name = word(name.value);
         section_.begin = t.begin;
         section_.bodyBegin = name.end;
         section_.line = t.line;
@@ -58,15 +87,20 @@ bool StructureReader::nextSection() {
         sawSection_ = true;
         return true;
     }
-    if (t.value == "ENDSEC") throw DxfError(t.line, "ENDSEC without SECTION");
-    if (t.value == "EOF") {
-        Tag rest;
-        if (tok_.next(rest)) throw DxfError(rest.line, "data after EOF");
+    if (type == "ENDSEC") throw DxfError(t.line, "ENDSEC without SECTION");
+    if (type == "EOF") {
+        // Some writers and transfers leave bytes after the end; they are no drawing.
+        const std::size_t after = tok_.offset();
+        const std::size_t rest = text_.find_first_not_of(std::string_view(" \t\r\n\x1a\0", 6), after);
+        if (rest != std::string_view::npos) {
+            trailingAt_ = after;
+            trailingLine_ = tok_.line() + 1;
+        }
         done_ = true;
         sawEof_ = true;
         return false;
     }
-    throw DxfError(t.line, "group 0 '" + clipped(t.value) + "' outside a section");
+    throw DxfError(t.line, "group 0 " + clipped(t.value) + " outside a section");
 }
 
 bool StructureReader::nextObject(ObjectRange& object) {
@@ -75,30 +109,34 @@ bool StructureReader::nextObject(ObjectRange& object) {
     do {
         if (!take(t)) throw DxfError(tok_.line(), "the file ends inside " + inSectionText());
     } while (t.code != 0);
-    if (t.value == "ENDSEC") {
+    const std::string_view type = word(t.value);
+    if (type == "ENDSEC") {
         section_.endsecBegin = t.begin;
         section_.endsecLine = t.line;
         inSection_ = false;
         return false;
     }
-    if (t.value == "SECTION") throw DxfError(t.line, "SECTION inside " + inSectionText());
-    if (t.value == "EOF") throw DxfError(t.line, "EOF inside " + inSectionText());
+    if (type == "SECTION") throw DxfError(t.line, "SECTION inside " + inSectionText());
+    if (type == "EOF") throw DxfError(t.line, "EOF inside " + inSectionText());
     readObject(t, object);
     return true;
 }
 
 void StructureReader::readObject(const Tag& head, ObjectRange& o) {
     o = ObjectRange{};
-    o.type = head.value;
+    o.type = word(head.value);
     o.begin = head.begin;
     o.bodyBegin = head.end;
+    o.headEnd = head.end;
     o.firstLine = head.line;
     o.lastLine = head.line + 1;
     Tag t;
-    if (section_.kind == SectionKind::Tables && head.value == "TABLE") {
-        if (!tok_.next(t) || t.code != 2) throw DxfError(tok_.line(), "TABLE without its name (group code 2)");
-        o.name = t.value;
+    if (section_.kind == SectionKind::Tables && o.type == "TABLE") {
+        if (!nextSkippingComments(t) || t.code != 2)
+            throw DxfError(tok_.line(), "TABLE without its name (group code 2)");
+        o.name = word(t.value);
         o.lastLine = t.line + 1;
+        o.headEnd = t.end;
     }
     OwnTags::Filter own;
     while (tok_.next(t)) {

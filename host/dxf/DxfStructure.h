@@ -28,9 +28,10 @@ struct Section {
 
 // One object: its group 0 and every tag up to the next group 0.
 struct ObjectRange {
-    std::string_view type;      // the value of its group 0 ("INSERT", "LAYER", "TABLE")
+    std::string_view type;      // the value of its group 0 without blanks ("INSERT", "LAYER", "TABLE")
     std::size_t begin = 0;      // offset of its group 0 code line
     std::size_t bodyBegin = 0;  // just past its type tag
+    std::size_t headEnd = 0;    // where a tag added to it may go: past its type (a TABLE's: past its name)
     std::size_t end = 0;        // just past its last tag, where the next group 0 begins
     std::size_t firstLine = 0;  // line of its group 0 code
     std::size_t lastLine = 0;   // line of its last tag's value
@@ -60,8 +61,12 @@ struct ObjectRange {
 // Every call throws DxfError for malformed text.
 class StructureReader {
 public:
-    // Refuses binary DXF.
-    explicit StructureReader(std::string_view text);
+    // Refuses binary DXF (which is read into text first) and UTF-16 text. A UTF-8
+    // byte-order mark at the start is passed over. Values are checked unless the text
+    // was made by a reader that checked them (binary DXF converted to text).
+    explicit StructureReader(std::string_view text, ValueCheck check = ValueCheck::Check);
+    // A text whose tags `index` lists, values trusted.
+    StructureReader(std::string_view text, const TagIndex& index);
 
     // Moves to the next section (skipping what is left of the current one). False
     // after EOF, or at the end of a text that stops between sections.
@@ -79,12 +84,21 @@ public:
     // between sections. And whether it had a section at all.
     bool sawEof() const { return sawEof_; }
     bool sawSection() const { return sawSection_; }
+    // Text after the 0/EOF other than blank lines, end-of-file bytes and zero bytes,
+    // which is no part of the drawing and not read: where it begins and its line.
+    // npos when there is none.
+    std::size_t trailingAt() const { return trailingAt_; }
+    std::size_t trailingLine() const { return trailingLine_; }
+    // Where the first tag of the text begins (past a byte-order mark).
+    std::size_t firstTagAt() const { return firstTagAt_; }
 
 private:
     bool take(Tag& tag);
+    bool nextSkippingComments(Tag& tag);
     void readObject(const Tag& head, ObjectRange& object);
     std::string inSectionText() const;
 
+    std::string_view text_;
     Tokenizer tok_;
     Section section_;
     Tag lookahead_;  // the group 0 that ended the last object
@@ -93,6 +107,9 @@ private:
     bool done_ = false;
     bool sawEof_ = false;
     bool sawSection_ = false;
+    std::size_t trailingAt_ = static_cast<std::size_t>(-1);
+    std::size_t trailingLine_ = 0;
+    std::size_t firstTagAt_ = 0;
 };
 
 // Walks the tags that are an object's own: those after its type, up to embedded

@@ -3,12 +3,62 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace dxf {
 
 DxfError::DxfError(std::size_t line, const std::string& message)
     : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
+
+DxfError::DxfError(BytePlace at, const std::string& message)
+    : std::runtime_error("byte " + std::to_string(at.offset) + ": " + message), line_(0) {}
+
+std::string quoteInput(std::string_view s, std::size_t limit) {
+    auto invisible = [](char32_t c) {
+        return c == 0xA0 || c == 0xAD || c == 0x34F || c == 0x61C || c == 0x180E || (c >= 0x2000 && c <= 0x200F) ||
+               (c >= 0x2028 && c <= 0x202F) || (c >= 0x205F && c <= 0x206F) || c == 0x3000 || c == 0xFEFF ||
+               (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0x80 && c < 0xA0);
+    };
+    std::string out = "'";
+    char buf[16];
+    const std::string_view shown = s.substr(0, limit);
+    for (std::size_t i = 0; i < shown.size();) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += shown[i++];
+            continue;
+        }
+        // One UTF-8 sequence, whole within the shown part.
+        const int n = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
+        char32_t cp = 0;
+        bool ok = n > 0 && i + static_cast<std::size_t>(n) < shown.size();
+        if (ok) {
+            cp = c & (0x3F >> n);
+            for (int k = 1; k <= n && ok; ++k) {
+                const auto d = static_cast<unsigned char>(shown[i + k]);
+                ok = (d & 0xC0) == 0x80;
+                cp = (cp << 6) | (d & 0x3F);
+            }
+            ok = ok && !(n == 2 && cp < 0x800) && !(n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) &&
+                 !(cp >= 0xD800 && cp <= 0xDFFF);
+        }
+        if (!ok) {
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+            ++i;
+        } else if (invisible(cp)) {
+            std::snprintf(buf, sizeof buf, "<U+%04X>", static_cast<unsigned>(cp));
+            out += buf;
+            i += static_cast<std::size_t>(n) + 1;
+        } else {
+            out.append(shown.substr(i, static_cast<std::size_t>(n) + 1));
+            i += static_cast<std::size_t>(n) + 1;
+        }
+    }
+    if (s.size() > limit) out += "...";
+    return out + "'";
+}
 
 DxfError lineTooLongError(std::size_t line) {
     return DxfError(line, "the line is longer than " + std::to_string(kMaxLineBytes) +
@@ -33,12 +83,7 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-std::string quoted(std::string_view s) {
-    std::string out = "'";
-    for (char c : s.substr(0, 40)) out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
-    if (s.size() > 40) out += "...";
-    return out + "'";
-}
+std::string quoted(std::string_view s) { return quoteInput(s); }
 
 // The syntax of a DXF real without converting it: [sign] digits [. digits] [e [sign] digits].
 // Checking is all the reader needs up front; values are converted when decoded. Sets
@@ -126,7 +171,32 @@ bool Tokenizer::readLine(std::string_view& line) {
     return true;
 }
 
+bool Tokenizer::nextIndexed(Tag& tag) {
+    const std::size_t count = index_->begins.size();
+    if (tag_ >= count) {
+        pos_ = text_.size();
+        return false;
+    }
+    // The code line is the code's digits (and sign) alone, as the converter wrote it.
+    tag.begin = index_->begins[tag_];
+    const char* c = text_.data() + tag.begin;
+    const bool negative = *c == '-';
+    if (negative) ++c;
+    int code = 0;
+    for (; *c != '\n'; ++c) code = code * 10 + (*c - '0');
+    tag.code = negative ? -code : code;
+    tag.valueBegin = static_cast<std::size_t>(c + 1 - text_.data());
+    tag.end = tag_ + 1 < count ? index_->begins[tag_ + 1] : text_.size();
+    tag.value = text_.substr(tag.valueBegin, tag.end - 1 - tag.valueBegin);
+    tag.line = 2 * tag_ + 1;
+    line_ = tag.line + 1;
+    pos_ = tag.end;
+    ++tag_;
+    return true;
+}
+
 bool Tokenizer::next(Tag& tag) {
+    if (index_) return nextIndexed(tag);
     std::string_view codeLine;
     tag.begin = pos_;
     if (!readLine(codeLine)) return false;

@@ -8,19 +8,35 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dxf {
 
+// Where in a binary file, which has no lines.
+struct BytePlace {
+    std::size_t offset;
+};
+
 // A malformed file; what() names the line ("line 1402: group code 10 expects a
-// number, got 'abc'").
+// number, got 'abc'"), or in a binary file the byte ("byte 5230: ..."; line() is 0).
 class DxfError : public std::runtime_error {
 public:
     DxfError(std::size_t line, const std::string& message);
+    DxfError(BytePlace at, const std::string& message);
     std::size_t line() const { return line_; }
 
 private:
     std::size_t line_;
 };
+
+// Input quoted in a message, up to `limit` bytes and between single quotes, with what
+// cannot be seen made visible: control characters and bytes that are no UTF-8 as
+// \xNN, invisible characters (a byte-order mark, no-break and zero-width spaces,
+// direction marks) as <U+XXXX>.
+std::string quoteInput(std::string_view s, std::size_t limit = 40);
+
+// The UTF-8 byte-order mark some editors put at the start of a text file.
+inline constexpr std::string_view kUtf8Bom{"\xEF\xBB\xBF"};
 
 // The group codes a file may use.
 constexpr int kMinGroupCode = -5;
@@ -49,10 +65,19 @@ ValueType valueType(int code);
 // drawing's objects are decoded again from the text the store checked when it opened).
 enum class ValueCheck { Check, Trust };
 
+// Where each tag of a text begins, from a reader that made the text tag by tag
+// (binary DXF read into text, each code line its digits alone), so that the text
+// need not be split again.
+struct TagIndex {
+    std::vector<std::uint32_t> begins;
+};
+
 class Tokenizer {
 public:
     explicit Tokenizer(std::string_view text, std::size_t start = 0, ValueCheck check = ValueCheck::Check)
         : text_(text), pos_(start), checkValues_(check == ValueCheck::Check) {}
+    // The whole of a text whose tags `index` lists (values are trusted).
+    Tokenizer(std::string_view text, const TagIndex& index) : text_(text), checkValues_(false), index_(&index) {}
     // The next pair, its value checked against its type (unless trusted): a real must
     // be a finite number a double holds. False at the end of the text (trailing blank
     // lines and an end-of-file byte are allowed). Throws DxfError, also for a line
@@ -63,10 +88,13 @@ public:
 
 private:
     bool readLine(std::string_view& line);
+    bool nextIndexed(Tag& tag);
     std::string_view text_;
     std::size_t pos_ = 0;
     std::size_t line_ = 0;  // lines consumed so far
     bool checkValues_ = true;
+    const TagIndex* index_ = nullptr;
+    std::size_t tag_ = 0;  // of the index
 };
 
 // Numbers of a checked value.

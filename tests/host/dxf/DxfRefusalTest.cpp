@@ -51,10 +51,21 @@ TEST(DxfRefusal, BadInputNamesTheLine) {
         {std::string(kHead) + "0\nLINE\n", "line 11: group 0 'LINE' outside a section"},
         {std::string(kHead) + "0\nSECTION\n2\nENTITIES\n0\nINSERT\n2\nB\n0\nATTRIB\n1\nx\n0\nENDSEC\n0\nEOF\n",
          "without SEQEND"},
-        {std::string(kHead) + "0\nEOF\n0\nLINE\n", "data after EOF"},
-        {"AutoCAD Binary DXF\r\n\x1a", "line 1: binary DXF is not supported"},
+        {"AutoCAD Binary DXF\r\n\x1a", "byte 0: the file begins like a binary DXF file but its first 22 bytes"},
+        {std::string("\xFF\xFE"
+                     "0\0\n\0",
+                     6),
+         "line 1: the file is UTF-16 text"},
+        // Input quoted in a message shows what cannot be seen.
+        {std::string(kHead) + "0\nSECTION\n\xEF\xBB\xBF"
+                              "2\nENTITIES\n",
+         "got '<U+FEFF>2'"},
+        {std::string(kHead) + "0\nSECTION\n2\nENTITIES\n0\nLINE\n\xC2\xA0"
+                              "10\n",
+         "line 17: expected a group code, got '<U+00A0>10'"},
+        {std::string(kHead) + "0\nSECTION\n2\nENTITIES\n0\nLINE\n10\n1\t\x01\xFF\n", "got '1\\x09\\x01\\xFF'"},
         {"99999\nx\n", "line 1: expected a group code, got '99999'"},
-        {std::string("0\nSECTION\n2\nENTITIES\n0\nLINE\n1\n\xff\xfe\n0\nENDSEC\n0\nEOF\n\nnot blank\n"),
+        {std::string("0\nSECTION\n2\nENTITIES\n0\nLINE\n1\n\xff\xfe\n0\nENDSEC\n\nnot blank\n0\nEOF\n"),
          "after a blank line"},
     };
     for (const auto& c : cases) {
