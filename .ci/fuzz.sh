@@ -25,7 +25,7 @@ targets=(
 seed_corpus() {
     local name=$1 dir=$2
     case $name in
-        dxf) cp tests/fixtures/dxf/*.dxf examples/*.dxf "$dir"/ ;;
+        dxf) cp tests/fixtures/dxf/*.dxf examples/*.dxf fuzz/seeds/dxf/* "$dir"/ ;;
         xlsx) cp tests/fixtures/xlsx/*.xlsx "$dir"/ ;;
         xml)
             python3 -c 'import sys, zipfile
