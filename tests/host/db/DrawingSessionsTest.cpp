@@ -190,7 +190,9 @@ TEST_F(DrawingSessionsTest, SpecialFilesAsDrawingWorkbookOrHiveAreRefusedAtOnce)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.isHive) ASSERT_EQ(::mkfifo((dir_ / "home" / "user.reg").c_str(), 0600), 0);
+        if (c.isHive) {
+            ASSERT_EQ(::mkfifo((dir_ / "home" / "user.reg").c_str(), 0600), 0);
+        }
         CadhostRun r = run(command({"QUIT"}, c.arguments, "quit.scr"));
         EXPECT_NE(r.status, 124) << "cadhost waited on the pipe\n" << r.output;
         if (!c.isHive) {
