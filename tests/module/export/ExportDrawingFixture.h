@@ -22,11 +22,15 @@
 
 namespace tabro::testing {
 
+// This folder, found from the fixtures folder the build names: __FILE__ may be a
+// path relative to the compiler's folder (a compiler cache hands such paths over),
+// and the tests change the current folder before they open their drawings.
+inline const std::filesystem::path kTestSourceDir =
+    std::filesystem::path(TABLORA_FIXTURES_DIR).parent_path() / "module" / "export";
+
 class ExportDrawingTest : public ::testing::Test {
 protected:
-    static std::string fixturePath() {
-        return (std::filesystem::path(__FILE__).parent_path() / "export_blocks.dxf").string();
-    }
+    static std::string fixturePath() { return (kTestSourceDir / "export_blocks.dxf").string(); }
 
     void SetUp() override {
         // The texts come from the resource module beside the module, as when loaded.

@@ -419,7 +419,7 @@ TEST_F(ExportToSheet, ReexportedHeaderKeepsNoStaleMarkers) {
 // The unedited sheet then imports back without a change, and an edit there reaches
 // the attribute.
 TEST_F(ExportToSheet, AttributesBeyondTheDefinitionHaveColumns) {
-    openDrawing((std::filesystem::path(__FILE__).parent_path() / ".." / "import" / "import_blocks.dxf").string());
+    openDrawing((kTestSourceDir / ".." / "import" / "import_blocks.dxf").string());
     options_ = propertiesOff();
     options_.XCoord = true;
     ASSERT_TRUE(export2("DOOR"));
