@@ -1,9 +1,15 @@
 #include "sheet/xlsx/Zip.h"
 
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
 namespace sheet::xlsx {
 namespace {
@@ -123,74 +129,225 @@ void ZipReader::readChunks(std::string_view name, const std::function<void(std::
     totalRead_ += total;
 }
 
+namespace {
+
+struct Entry {
+    std::string name;
+    std::string raw;         // until compressed
+    std::string compressed;  // raw deflate
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+    bool isDone = false;
+    bool isTaken = false;  // a thread is compressing it
+    std::string failure;
+};
+
+void compress(Entry& e) {
+    e.size = e.raw.size();
+    e.crc = static_cast<std::uint32_t>(
+        crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(e.raw.data()), e.raw.size()));
+    z_stream z{};
+    // Level 1: the large sheet parts compress about as well as at the default level
+    // for their repetitive markup, at several times the speed. Raw deflate, as zip
+    // entries hold it.
+    if (deflateInit2(&z, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        e.failure = "cannot start compressing " + e.name;
+        return;
+    }
+    // One call: the output has room for the worst case. zlib counts in 32 bits,
+    // and a zip entry without the 64-bit extensions cannot be larger anyway.
+    if (e.raw.size() > 0xFFFFFFFFull) {
+        deflateEnd(&z);
+        e.failure = e.name + ": larger than 4 GB";
+        return;
+    }
+    const uLong bound = deflateBound(&z, static_cast<uLong>(e.raw.size()));
+    if (bound > 0xFFFFFFFFul) {
+        deflateEnd(&z);
+        e.failure = e.name + ": larger than 4 GB";
+        return;
+    }
+    e.compressed.resize(bound);
+    z.next_in = reinterpret_cast<Bytef*>(e.raw.data());
+    z.avail_in = static_cast<uInt>(e.raw.size());
+    z.next_out = reinterpret_cast<Bytef*>(e.compressed.data());
+    z.avail_out = static_cast<uInt>(e.compressed.size());
+    const int status = deflate(&z, Z_FINISH);
+    const std::size_t out = e.compressed.size() - z.avail_out;
+    deflateEnd(&z);
+    if (status != Z_STREAM_END) {
+        e.failure = "cannot compress " + e.name;
+        return;
+    }
+    e.compressed.resize(out);
+    std::string().swap(e.raw);
+}
+
+void put16(std::string& out, std::uint32_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void put32(std::string& out, std::uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+// 1 January 1981, 00:00 in the archive's DOS form: no part carries the time it was
+// written, so saving the same content twice gives the same file.
+constexpr std::uint32_t kDosTime = 0;
+constexpr std::uint32_t kDosDate = ((1981 - 1980) << 9) | (1 << 5) | 1;
+constexpr std::uint32_t kUtf8Names = 0x0800;
+constexpr std::uint32_t kDeflated = 8;
+constexpr std::uint32_t kVersion = 20;
+
+}  // namespace
+
 struct ZipWriter::Impl {
-    std::deque<std::string> buffers;
-    std::vector<std::string> names;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Entry> entries;  // stable addresses
+    std::deque<Entry*> queue;   // added, not yet taken
+    std::thread worker;
+    bool isStopping = false;
+
+    // Takes the next queued entry and compresses it without the lock; false when
+    // there is none.
+    bool compressNext(std::unique_lock<std::mutex>& lock) {
+        if (queue.empty()) return false;
+        Entry* e = queue.front();
+        queue.pop_front();
+        e->isTaken = true;
+        lock.unlock();
+        try {
+            compress(*e);
+        } catch (const std::bad_alloc&) {
+            e->failure = "out of memory compressing " + e->name;
+        }
+        lock.lock();
+        e->isDone = true;
+        wake.notify_all();
+        return true;
+    }
+
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return isStopping || !queue.empty(); });
+            if (isStopping) return;
+            compressNext(lock);
+        }
+    }
 };
 
 ZipWriter::ZipWriter() : impl_(std::make_unique<Impl>()) {}
-ZipWriter::~ZipWriter() = default;
+
+ZipWriter::~ZipWriter() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->isStopping = true;
+        impl_->queue.clear();
+    }
+    impl_->wake.notify_all();
+    if (impl_->worker.joinable()) impl_->worker.join();
+}
 
 void ZipWriter::add(const std::string& name, std::string bytes) {
-    impl_->names.push_back(name);
-    impl_->buffers.push_back(std::move(bytes));
+    {
+        std::lock_guard lock(impl_->mutex);
+        Entry& e = impl_->entries.emplace_back();
+        e.name = name;
+        e.raw = std::move(bytes);
+        impl_->queue.push_back(&e);
+    }
+    if (!impl_->worker.joinable()) impl_->worker = std::thread([this] { impl_->run(); });
+    impl_->wake.notify_all();
 }
 
 std::string ZipWriter::finish() {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* target = zip_source_buffer_create(nullptr, 0, 0, &error);
-    if (!target) {
-        zip_error_fini(&error);
-        throw XlsxError("out of memory for the zip archive");
-    }
-    // The target source must outlive the archive's close, which writes into it.
-    zip_source_keep(target);
-    struct SourceFree {
-        void operator()(zip_source_t* s) const { zip_source_free(s); }
-    };
-    std::unique_ptr<zip_source_t, SourceFree> targetOwner(target);
-    zip_t* archive = zip_open_from_source(target, ZIP_TRUNCATE, &error);
-    if (!archive) {
-        std::string message = zipMessage(&error);
-        zip_error_fini(&error);
-        zip_source_free(target);  // the reference zip_open_from_source did not take
-        throw XlsxError("cannot create the zip archive: " + message);
-    }
-    zip_error_fini(&error);
-    std::unique_ptr<zip_t, ArchiveCloser> owner(archive);
-    for (std::size_t i = 0; i < impl_->names.size(); ++i) {
-        const std::string& data = impl_->buffers[i];
-        zip_source_t* s = zip_source_buffer(archive, data.data(), data.size(), 0);
-        if (!s) throw XlsxError("cannot add " + impl_->names[i] + ": " + zipMessage(zip_get_error(archive)));
-        zip_int64_t index = zip_file_add(archive, impl_->names[i].c_str(), s, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
-        if (index < 0) {
-            zip_source_free(s);
-            throw XlsxError("cannot add " + impl_->names[i] + ": " + zipMessage(zip_get_error(archive)));
+    std::vector<std::string> order;
+    std::set<std::string_view> seen;
+    for (const Entry& e : impl_->entries)
+        if (seen.insert(e.name).second) order.push_back(e.name);
+    return finish(order);
+}
+
+std::string ZipWriter::finish(const std::vector<std::string>& order) {
+    Impl& impl = *impl_;
+    {
+        // This thread compresses what is still queued, beside the worker.
+        std::unique_lock lock(impl.mutex);
+        while (impl.compressNext(lock)) {
         }
-        // Level 1 deflate: the large sheet parts compress about as well as at the
-        // default level for their repetitive markup, at several times the speed.
-        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
-        zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), 315532800 + 86400 * 366, 0);
+        impl.wake.wait(lock, [&] {
+            return std::all_of(impl.entries.begin(), impl.entries.end(), [](const Entry& e) { return e.isDone; });
+        });
     }
-    if (zip_close(archive) != 0) throw XlsxError("cannot write the zip archive: " + zipMessage(zip_get_error(archive)));
-    owner.release();
+    // The last entry added under a name is the one written.
+    std::map<std::string_view, const Entry*> byName;
+    for (const Entry& e : impl.entries) byName[e.name] = &e;
+    std::vector<const Entry*> written;
+    for (const std::string& name : order) {
+        auto it = byName.find(name);
+        if (it == byName.end()) throw XlsxError(name + ": not among the archive's entries");
+        if (!it->second->failure.empty()) throw XlsxError(it->second->failure);
+        written.push_back(it->second);
+    }
+    if (written.size() > 0xFFFF) throw XlsxError("more than 65,535 entries for one archive");
+
+    std::uint64_t total = 22;
+    for (const Entry* e : written) total += 30 + 46 + 2 * e->name.size() + e->compressed.size();
+    if (total > 0xFFFFFFFFull) throw XlsxError("the archive would be larger than 4 GB");
     std::string out;
-    if (zip_source_open(target) != 0) throw XlsxError("cannot read back the zip archive");
-    zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_source_stat(target, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) out.reserve(st.size);
-    char buffer[1 << 16];
-    for (;;) {
-        zip_int64_t got = zip_source_read(target, buffer, sizeof buffer);
-        if (got < 0) {
-            zip_source_close(target);
-            throw XlsxError("cannot read back the zip archive");
-        }
-        if (got == 0) break;
-        out.append(buffer, static_cast<std::size_t>(got));
+    out.reserve(static_cast<std::size_t>(total));
+    std::vector<std::uint32_t> offsets;
+    for (const Entry* e : written) {
+        if (e->size > 0xFFFFFFFFull) throw XlsxError(e->name + ": larger than 4 GB");
+        offsets.push_back(static_cast<std::uint32_t>(out.size()));
+        put32(out, 0x04034b50);
+        put16(out, kVersion);
+        put16(out, kUtf8Names);
+        put16(out, kDeflated);
+        put16(out, kDosTime);
+        put16(out, kDosDate);
+        put32(out, e->crc);
+        put32(out, static_cast<std::uint32_t>(e->compressed.size()));
+        put32(out, static_cast<std::uint32_t>(e->size));
+        put16(out, static_cast<std::uint32_t>(e->name.size()));
+        put16(out, 0);
+        out += e->name;
+        out += e->compressed;
     }
-    zip_source_close(target);
+    const auto directory = static_cast<std::uint32_t>(out.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const Entry* e = written[i];
+        put32(out, 0x02014b50);
+        put16(out, (3 << 8) | kVersion);  // made on a Unix-like system
+        put16(out, kVersion);
+        put16(out, kUtf8Names);
+        put16(out, kDeflated);
+        put16(out, kDosTime);
+        put16(out, kDosDate);
+        put32(out, e->crc);
+        put32(out, static_cast<std::uint32_t>(e->compressed.size()));
+        put32(out, static_cast<std::uint32_t>(e->size));
+        put16(out, static_cast<std::uint32_t>(e->name.size()));
+        put16(out, 0);               // extra field
+        put16(out, 0);               // comment
+        put16(out, 0);               // disk
+        put16(out, 0);               // internal attributes
+        put32(out, 0100644u << 16);  // a regular file, rw-r--r--
+        put32(out, offsets[i]);
+        out += e->name;
+    }
+    const auto directorySize = static_cast<std::uint32_t>(out.size() - directory);
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, static_cast<std::uint32_t>(written.size()));
+    put16(out, static_cast<std::uint32_t>(written.size()));
+    put32(out, directorySize);
+    put32(out, directory);
+    put16(out, 0);
     return out;
 }
 

@@ -66,7 +66,9 @@ protected:
                 refusal.emplace(InvokeFault(xl::dispid::Value, DISP_E_TYPEMISMATCH).on(ObjectClass::Range));
             EXPECT_TRUE(Export2());
             valueCalls = log.count(xl::dispid::Value, ObjectClass::Range);
-            if (refusal) EXPECT_TRUE(refusal->hasFailed()) << "no array was offered";
+            if (refusal) {
+                EXPECT_TRUE(refusal->hasFailed()) << "no array was offered";
+            }
         }
         EXPECT_TRUE(sheet::flushChangedWorkbooks().empty());
         sheet::stopSpreadsheetApplication();
