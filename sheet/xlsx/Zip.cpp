@@ -179,7 +179,9 @@ void compress(Entry& e) {
         e.failure = "cannot compress " + e.name;
         return;
     }
+    // Room for the worst case is the raw size; what the entry keeps is its own.
     e.compressed.resize(out);
+    e.compressed.shrink_to_fit();
     std::string().swap(e.raw);
 }
 
