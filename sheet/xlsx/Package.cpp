@@ -227,6 +227,21 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
         generated[name] = bytes.size();
         zip.add(name, std::move(bytes));
     };
+    // The large parts go into the archive in pieces while they are written.
+    auto emitInPieces = [&](const std::string& name, const auto& produce) {
+        const std::size_t entry = zip.beginEntry(name);
+        std::uint64_t size = 0;
+        const PartSink sink = [&](std::string& piece) {
+            size += piece.size();
+            zip.write(entry, std::move(piece));
+            piece.clear();
+            piece.reserve(kPartPieceBytes + (kPartPieceBytes >> 4));
+        };
+        std::string rest = produce(sink);
+        size += rest.size();
+        zip.endEntry(entry, std::move(rest));
+        generated[name] = size;
+    };
     std::set<std::string> dropped;
 
     // Part names in use, so that new parts get fresh ones.
@@ -314,7 +329,8 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
                 dropped.erase(sc.commentsPart);
                 dropped.erase(sc.vmlPart);
                 emit(sc.commentsPart, writeComments(sheet));
-                emit(sc.vmlPart, writeVmlDrawing(sheet, nextVmlBlock));
+                emitInPieces(sc.vmlPart,
+                             [&](const PartSink& sink) { return writeVmlDrawing(sheet, nextVmlBlock, sink); });
                 overrides.emplace_back(sc.commentsPart, ctype::comments);
                 rels.push_back({freeRelationshipId(rels), std::string(reltype::comments),
                                 relativeTarget(sc.partName, sc.commentsPart), ""});
@@ -328,7 +344,9 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             }
             sc.rels = std::move(rels);
         }
-        emit(sc.partName, writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout));
+        emitInPieces(sc.partName, [&](const PartSink& sink) {
+            return writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout, sink);
+        });
         overrides.emplace_back(sc.partName, ctype::worksheet);
         std::string relsName = relsPartOf(sc.partName);
         if (!sc.rels.empty())

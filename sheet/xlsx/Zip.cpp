@@ -133,56 +133,70 @@ namespace {
 
 struct Entry {
     std::string name;
-    std::string raw;         // until compressed
-    std::string compressed;  // raw deflate
+    std::string compressed;  // raw deflate; its first `used` bytes are written
+    std::size_t used = 0;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
+    std::unique_ptr<z_stream> stream;  // while its bytes arrive
     bool isDone = false;
-    bool isTaken = false;  // a thread is compressing it
     std::string failure;
 };
 
-void compress(Entry& e) {
-    e.size = e.raw.size();
-    e.crc = static_cast<std::uint32_t>(
-        crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(e.raw.data()), e.raw.size()));
-    z_stream z{};
-    // Level 1: the large sheet parts compress about as well as at the default level
-    // for their repetitive markup, at several times the speed. Raw deflate, as zip
-    // entries hold it.
-    if (deflateInit2(&z, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        e.failure = "cannot start compressing " + e.name;
-        return;
+// Deflates bytes into the entry; the last call ends its stream.
+void deflateInto(Entry& e, std::string_view bytes, bool isLast) {
+    if (!e.failure.empty()) return;
+    if (!e.stream) {
+        e.stream = std::make_unique<z_stream>();
+        // Level 1: the large sheet parts compress about as well as at the default
+        // level for their repetitive markup, at several times the speed. Raw
+        // deflate, as zip entries hold it.
+        if (deflateInit2(e.stream.get(), 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            e.stream.reset();
+            e.failure = "cannot start compressing " + e.name;
+            return;
+        }
+        // A part given whole gets room for its worst case at once.
+        if (isLast && bytes.size() < 0xFFFFFFFFull)
+            e.compressed.resize(deflateBound(e.stream.get(), static_cast<uLong>(bytes.size())));
     }
-    // One call: the output has room for the worst case. zlib counts in 32 bits,
-    // and a zip entry without the 64-bit extensions cannot be larger anyway.
-    if (e.raw.size() > 0xFFFFFFFFull) {
+    z_stream& z = *e.stream;
+    e.size += bytes.size();
+    // zlib counts in 32 bits: what is larger goes through in slices.
+    constexpr std::size_t kSlice = 1u << 30;
+    std::size_t offset = 0;
+    int status = Z_OK;
+    do {
+        const std::size_t slice = std::min(kSlice, bytes.size() - offset);
+        const bool isFinal = isLast && offset + slice == bytes.size();
+        e.crc =
+            static_cast<std::uint32_t>(crc32_z(e.crc, reinterpret_cast<const Bytef*>(bytes.data() + offset), slice));
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + offset));
+        z.avail_in = static_cast<uInt>(slice);
+        for (;;) {
+            if (e.compressed.size() - e.used < (1u << 15))
+                e.compressed.resize(std::max<std::size_t>(e.compressed.size() * 2, e.used + (1u << 16)));
+            const std::size_t room = std::min<std::size_t>(e.compressed.size() - e.used, kSlice);
+            z.next_out = reinterpret_cast<Bytef*>(e.compressed.data() + e.used);
+            z.avail_out = static_cast<uInt>(room);
+            status = deflate(&z, isFinal ? Z_FINISH : Z_NO_FLUSH);
+            e.used += room - z.avail_out;
+            if (status == Z_STREAM_END) break;
+            if (status != Z_OK && status != Z_BUF_ERROR) break;
+            if (!isFinal && z.avail_in == 0 && z.avail_out != 0) break;
+        }
+        offset += slice;
+    } while (offset < bytes.size() && (status == Z_OK || status == Z_BUF_ERROR));
+    if (isLast || (status != Z_OK && status != Z_BUF_ERROR)) {
         deflateEnd(&z);
-        e.failure = e.name + ": larger than 4 GB";
-        return;
+        e.stream.reset();
+        if (status != Z_STREAM_END) {
+            e.failure = "cannot compress " + e.name;
+            return;
+        }
+        // Room for the worst case was the raw size; what the entry keeps is its own.
+        e.compressed.resize(e.used);
+        e.compressed.shrink_to_fit();
     }
-    const uLong bound = deflateBound(&z, static_cast<uLong>(e.raw.size()));
-    if (bound > 0xFFFFFFFFul) {
-        deflateEnd(&z);
-        e.failure = e.name + ": larger than 4 GB";
-        return;
-    }
-    e.compressed.resize(bound);
-    z.next_in = reinterpret_cast<Bytef*>(e.raw.data());
-    z.avail_in = static_cast<uInt>(e.raw.size());
-    z.next_out = reinterpret_cast<Bytef*>(e.compressed.data());
-    z.avail_out = static_cast<uInt>(e.compressed.size());
-    const int status = deflate(&z, Z_FINISH);
-    const std::size_t out = e.compressed.size() - z.avail_out;
-    deflateEnd(&z);
-    if (status != Z_STREAM_END) {
-        e.failure = "cannot compress " + e.name;
-        return;
-    }
-    // Room for the worst case is the raw size; what the entry keeps is its own.
-    e.compressed.resize(out);
-    e.compressed.shrink_to_fit();
-    std::string().swap(e.raw);
 }
 
 void put16(std::string& out, std::uint32_t v) {
@@ -205,28 +219,47 @@ constexpr std::uint32_t kVersion = 20;
 }  // namespace
 
 struct ZipWriter::Impl {
+    struct Job {
+        Entry* entry;
+        std::string bytes;
+        bool isLast;   // the entry's last bytes
+        bool isWhole;  // and its first: any thread may take it
+    };
+
+    // Bytes queued before a writer of pieces waits: memory stays bounded however
+    // large a part grows.
+    static constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Entry> entries;  // stable addresses
-    std::deque<Entry*> queue;   // added, not yet taken
+    std::deque<Job> queue;
+    std::size_t queuedBytes = 0;
     std::thread worker;
     bool isStopping = false;
 
-    // Takes the next queued entry and compresses it without the lock; false when
-    // there is none.
-    bool compressNext(std::unique_lock<std::mutex>& lock) {
-        if (queue.empty()) return false;
-        Entry* e = queue.front();
-        queue.pop_front();
-        e->isTaken = true;
+    // Runs the first job, or with `wholeOnly` the first job that is a whole entry
+    // (the pieces of an entry are taken by the worker alone, so they stay in
+    // order); false when there is none. The lock is released while compressing.
+    bool runNext(std::unique_lock<std::mutex>& lock, bool wholeOnly) {
+        auto it = queue.begin();
+        if (wholeOnly)
+            while (it != queue.end() && !it->isWhole) ++it;
+        if (it == queue.end()) return false;
+        Job job = std::move(*it);
+        queue.erase(it);
         lock.unlock();
         try {
-            compress(*e);
+            deflateInto(*job.entry, job.bytes, job.isLast);
         } catch (const std::bad_alloc&) {
-            e->failure = "out of memory compressing " + e->name;
+            job.entry->failure = "out of memory compressing " + job.entry->name;
+            job.entry->stream.reset();
         }
+        const std::size_t done = job.bytes.size();
+        std::string().swap(job.bytes);
         lock.lock();
-        e->isDone = true;
+        queuedBytes -= done;
+        if (job.isLast) job.entry->isDone = true;
         wake.notify_all();
         return true;
     }
@@ -236,8 +269,21 @@ struct ZipWriter::Impl {
         for (;;) {
             wake.wait(lock, [&] { return isStopping || !queue.empty(); });
             if (isStopping) return;
-            compressNext(lock);
+            runNext(lock, false);
         }
+    }
+
+    void push(Entry& e, std::string bytes, bool isLast, bool isWhole) {
+        {
+            std::unique_lock lock(mutex);
+            // A writer of pieces waits for the worker; whole parts are queued as
+            // they are, already made.
+            if (!isWhole) wake.wait(lock, [&] { return queuedBytes < kMaxQueuedBytes; });
+            queuedBytes += bytes.size();
+            queue.push_back(Job{&e, std::move(bytes), isLast, isWhole});
+        }
+        if (!worker.joinable()) worker = std::thread([this] { run(); });
+        wake.notify_all();
     }
 };
 
@@ -247,22 +293,36 @@ ZipWriter::~ZipWriter() {
     {
         std::lock_guard lock(impl_->mutex);
         impl_->isStopping = true;
-        impl_->queue.clear();
     }
     impl_->wake.notify_all();
     if (impl_->worker.joinable()) impl_->worker.join();
+    for (Entry& e : impl_->entries)
+        if (e.stream) deflateEnd(e.stream.get());
 }
 
 void ZipWriter::add(const std::string& name, std::string bytes) {
+    Entry* e = nullptr;
     {
         std::lock_guard lock(impl_->mutex);
-        Entry& e = impl_->entries.emplace_back();
-        e.name = name;
-        e.raw = std::move(bytes);
-        impl_->queue.push_back(&e);
+        e = &impl_->entries.emplace_back();
+        e->name = name;
     }
-    if (!impl_->worker.joinable()) impl_->worker = std::thread([this] { impl_->run(); });
-    impl_->wake.notify_all();
+    impl_->push(*e, std::move(bytes), true, true);
+}
+
+std::size_t ZipWriter::beginEntry(const std::string& name) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->entries.emplace_back().name = name;
+    return impl_->entries.size() - 1;
+}
+
+void ZipWriter::write(std::size_t entry, std::string piece) {
+    if (piece.empty()) return;
+    impl_->push(impl_->entries.at(entry), std::move(piece), false, false);
+}
+
+void ZipWriter::endEntry(std::size_t entry, std::string piece) {
+    impl_->push(impl_->entries.at(entry), std::move(piece), true, false);
 }
 
 std::string ZipWriter::finish() {
@@ -276,13 +336,11 @@ std::string ZipWriter::finish() {
 std::string ZipWriter::finish(const std::vector<std::string>& order) {
     Impl& impl = *impl_;
     {
-        // This thread compresses what is still queued, beside the worker.
+        // This thread compresses the whole parts still queued, beside the worker.
         std::unique_lock lock(impl.mutex);
-        while (impl.compressNext(lock)) {
+        while (impl.runNext(lock, true)) {
         }
-        impl.wake.wait(lock, [&] {
-            return std::all_of(impl.entries.begin(), impl.entries.end(), [](const Entry& e) { return e.isDone; });
-        });
+        impl.wake.wait(lock, [&] { return impl.queue.empty() && impl.queuedBytes == 0; });
     }
     // The last entry added under a name is the one written.
     std::map<std::string_view, const Entry*> byName;
@@ -292,6 +350,7 @@ std::string ZipWriter::finish(const std::vector<std::string>& order) {
         auto it = byName.find(name);
         if (it == byName.end()) throw XlsxError(name + ": not among the archive's entries");
         if (!it->second->failure.empty()) throw XlsxError(it->second->failure);
+        if (!it->second->isDone) throw XlsxError(name + ": its last piece was never written");
         written.push_back(it->second);
     }
     if (written.size() > 0xFFFF) throw XlsxError("more than 65,535 entries for one archive");

@@ -41,7 +41,7 @@ private:
 };
 
 // Writes an archive of deflated entries. Each entry is compressed as soon as it is
-// added, on a thread of the writer's own, so that a caller producing the next
+// added (or as its pieces come), on a thread of the writer's own, so that a caller producing the next
 // part meanwhile keeps the second core busy; finish waits for what is still being
 // compressed (helping with it) and lays the archive out. Entries carry sizes and
 // checksums in their local headers (no data descriptors), names in UTF-8, and a
@@ -57,6 +57,13 @@ public:
     // Adds an entry and starts compressing it. A name added twice keeps the later
     // bytes.
     void add(const std::string& name, std::string bytes);
+    // An entry whose bytes come in pieces, each compressed on the writer's thread as
+    // it comes; the caller waits while too much is queued, so a part of any size
+    // takes little memory. Pieces go in the order written; endEntry gives the last
+    // one. An entry that is never ended makes finish fail.
+    std::size_t beginEntry(const std::string& name);
+    void write(std::size_t entry, std::string piece);
+    void endEntry(std::size_t entry, std::string lastPiece = {});
     // The archive with the entries in the order added. Throws XlsxError beyond what
     // the format holds without its 64-bit extensions (65,535 entries, 4 GB), or
     // when compressing failed.

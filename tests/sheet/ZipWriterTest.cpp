@@ -57,6 +57,37 @@ TEST(ZipWriterTest, EntriesReadBackExactlyInTheOrderAsked) {
     std::filesystem::remove_all(folder);
 }
 
+TEST(ZipWriterTest, PiecesOfAnEntryArriveInOrderBesideWholeEntries) {
+    // More than the writer queues before it makes the caller wait, in pieces of
+    // uneven sizes, with whole entries added in between.
+    std::string expected;
+    ZipWriter zip;
+    const std::size_t big = zip.beginEntry("xl/worksheets/sheet1.xml");
+    zip.add("before.xml", "whole, before");
+    const std::size_t small = zip.beginEntry("xl/drawings/vmlDrawing1.vml");
+    for (int i = 0; i < 400; ++i) {
+        std::string piece = noise(1000 + i * 97, static_cast<unsigned>(i)) + std::string(50'000, 'a' + i % 26);
+        expected += piece;
+        zip.write(big, std::move(piece));
+        if (i == 200) zip.add("between.xml", "whole, between");
+        if (i % 100 == 0) zip.write(small, "<v:shape/>");
+    }
+    zip.endEntry(big, "</worksheet>");
+    expected += "</worksheet>";
+    zip.endEntry(small);
+    const std::size_t unended = zip.beginEntry("never ended");
+    zip.write(unended, "half");
+    EXPECT_THROW(zip.finish({"never ended"}), XlsxError);
+    const std::string archive =
+        zip.finish({"before.xml", "xl/worksheets/sheet1.xml", "between.xml", "xl/drawings/vmlDrawing1.vml"});
+
+    ReadLimits limits;
+    ZipReader reader(archive, limits);
+    EXPECT_TRUE(reader.read("xl/worksheets/sheet1.xml") == expected);
+    EXPECT_EQ(reader.read("xl/drawings/vmlDrawing1.vml"), "<v:shape/><v:shape/><v:shape/><v:shape/>");
+    EXPECT_EQ(reader.read("between.xml"), "whole, between");
+}
+
 TEST(ZipWriterTest, SameEntriesGiveTheSameBytes) {
     auto build = [] {
         ZipWriter zip;
