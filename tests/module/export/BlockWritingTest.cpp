@@ -7,6 +7,7 @@
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
 #include "module/settings/Settings.h"
+#include "platform/ComError.h"
 #include "platform/LiveObjects.h"
 #include "sheet/InvokeHook.h"
 #include "sheet/Spreadsheet.h"
@@ -52,7 +53,9 @@ protected:
 
     // Export2 of every block into a fresh application, saved; the workbook's parts.
     // `valueCalls` counts the Value assignments that reached the application.
-    Parts exportEveryBlock(const ExportOptions& options, bool refuseArrays, std::size_t& valueCalls) {
+    // With `failingComment`, that AddComment call fails and ends the export.
+    Parts exportEveryBlock(const ExportOptions& options, bool refuseArrays, std::size_t& valueCalls,
+                           int failingComment = 0) {
         Settings settings;
         settings.exportOptions = options;
         EXPECT_TRUE(saveSettings(settings));
@@ -64,9 +67,15 @@ protected:
             std::optional<ScopedInvokeFault> refusal;
             if (refuseArrays)
                 refusal.emplace(InvokeFault(xl::dispid::Value, DISP_E_TYPEMISMATCH).on(ObjectClass::Range));
-            EXPECT_TRUE(Export2());
+            std::optional<ScopedInvokeFault> failure;
+            if (failingComment)
+                failure.emplace(InvokeFault(xl::dispid::AddComment).on(ObjectClass::Range).atCall(failingComment));
+            if (failingComment)
+                EXPECT_THROW(Export2(), _com_error);
+            else
+                EXPECT_TRUE(Export2());
             valueCalls = log.count(xl::dispid::Value, ObjectClass::Range);
-            if (refusal) {
+            if (refusal && valueCalls > 0) {
                 EXPECT_TRUE(refusal->hasFailed()) << "no array was offered";
             }
         }
@@ -89,10 +98,10 @@ protected:
     }
 
     // Exports the drawing both ways; the saved parts must be the same bytes.
-    void expectSameWorkbooks(const ExportOptions& options, std::size_t minimumRows) {
+    void expectSameWorkbooks(const ExportOptions& options, std::size_t minimumRows, int failingComment = 0) {
         std::size_t blockCalls = 0, cellCalls = 0;
-        const Parts blocks = exportEveryBlock(options, false, blockCalls);
-        const Parts cells = exportEveryBlock(options, true, cellCalls);
+        const Parts blocks = exportEveryBlock(options, false, blockCalls, failingComment);
+        const Parts cells = exportEveryBlock(options, true, cellCalls, failingComment);
         ASSERT_EQ(blocks.size(), cells.size());
         for (const auto& [name, bytes] : blocks) {
             SCOPED_TRACE(name);
@@ -100,6 +109,7 @@ protected:
             ASSERT_NE(other, cells.end());
             EXPECT_TRUE(bytes == other->second) << "the part differs between the two ways of writing";
         }
+        if (failingComment) return;
         // Blocks must actually be written as blocks: far fewer calls than cells.
         EXPECT_GT(cellCalls, minimumRows);
         EXPECT_LT(blockCalls * 8, cellCalls) << blockCalls << " value calls for blocks, " << cellCalls << " for cells";
@@ -142,6 +152,15 @@ TEST_F(BlockWriting, FixtureDrawingComesOutTheSameEitherWay) {
     }
 }
 
+// An export that fails part way leaves what it wrote before the failure, the
+// rows held back for a block included, and the columns fitted as far as it got.
+TEST_F(BlockWriting, AFailureLeavesWhatCellByCellWritingLeaves) {
+    for (int failingComment : {2, 10, 13}) {
+        SCOPED_TRACE(failingComment);
+        expectSameWorkbooks(ExportOptions{}, 0, failingComment);
+    }
+}
+
 // A generated drawing: more rows than one block holds, references out of step with
 // their definition (rows of other widths, extra columns), texts that look like
 // numbers, dates and formulas, a block name no sheet may carry.
@@ -159,6 +178,8 @@ TEST_F(BlockWriting, GeneratedDrawingComesOutTheSameEitherWay) {
         c.set(options);
         expectSameWorkbooks(options, SheetWriter::kRowsPerBlock * 2);
     }
+    // Past the first block of rows of the first sheet.
+    expectSameWorkbooks(ExportOptions{}, SheetWriter::kRowsPerBlock, SheetWriter::kRowsPerBlock + 100);
 }
 
 }  // namespace
