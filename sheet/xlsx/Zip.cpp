@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 namespace sheet::xlsx {
@@ -236,6 +237,7 @@ struct ZipWriter::Impl {
     std::deque<Job> queue;
     std::size_t queuedBytes = 0;
     std::thread worker;
+    bool hasNoWorker = false;
     bool isStopping = false;
 
     // Runs the first job, or with `wholeOnly` the first job that is a whole entry
@@ -281,8 +283,23 @@ struct ZipWriter::Impl {
             if (!isWhole) wake.wait(lock, [&] { return queuedBytes < kMaxQueuedBytes; });
             queuedBytes += bytes.size();
             queue.push_back(Job{&e, std::move(bytes), isLast, isWhole});
+            if (hasNoWorker) {
+                runNext(lock, false);
+                return;
+            }
         }
-        if (!worker.joinable()) worker = std::thread([this] { run(); });
+        if (!worker.joinable()) {
+            try {
+                worker = std::thread([this] { run(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: this one compresses, as the parts come.
+                std::unique_lock lock(mutex);
+                hasNoWorker = true;
+                while (runNext(lock, false)) {
+                }
+                return;
+            }
+        }
         wake.notify_all();
     }
 };
