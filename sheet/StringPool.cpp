@@ -25,7 +25,9 @@ namespace {
 
 // The texts already given an index while a save lays out the table: open addressing
 // over a power-of-two array of entry ids, each text's hash computed once and kept
-// beside its slot so that most probes compare one integer, not the text.
+// beside its slot so that most probes compare one integer, not the text. A slot
+// is 8 bytes: the index an entry was given is kept by the caller, so a slot names
+// the entry only.
 class TextIndex {
 public:
     TextIndex(const StringPool& pool, std::size_t expected) : pool_(pool) {
@@ -34,47 +36,46 @@ public:
         slots_.assign(capacity, Slot{});
     }
 
-    // The index given to an equal text earlier, or `index` (now given to `id`).
-    std::uint32_t findOrAdd(std::uint32_t id, std::uint32_t index) {
+    // The id of an earlier entry with an equal text, or `id` itself (now entered).
+    std::uint32_t findOrAdd(std::uint32_t id) {
         if ((count_ + 1) * 2 > slots_.size()) grow();
         const std::u16string_view text = pool_.text(id);
-        const std::uint64_t hash = hashOf(text);
+        const std::uint32_t hash = hashOf(text);
         for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
             Slot& slot = slots_[at];
-            if (slot.index == kFree) {
-                slot = Slot{hash, id, index};
+            if (slot.id == kFree) {
+                slot = Slot{hash, id};
                 ++count_;
-                return index;
+                return id;
             }
-            if (slot.hash == hash && pool_.text(slot.id) == text) return slot.index;
+            if (slot.hash == hash && pool_.text(slot.id) == text) return slot.id;
         }
     }
 
 private:
     static constexpr std::uint32_t kFree = UINT32_MAX;
     struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t id = 0;
-        std::uint32_t index = kFree;
+        std::uint32_t hash = 0;
+        std::uint32_t id = kFree;
     };
 
     // FNV-1a over the code units, finished with a multiply-shift so that the low
     // bits the table uses depend on every unit.
-    static std::uint64_t hashOf(std::u16string_view text) {
+    static std::uint32_t hashOf(std::u16string_view text) {
         std::uint64_t h = 0xcbf29ce484222325ull;
         for (char16_t c : text) h = (h ^ c) * 0x100000001b3ull;
         h ^= h >> 29;
         h *= 0xbf58476d1ce4e5b9ull;
-        return h ^ (h >> 32);
+        return static_cast<std::uint32_t>(h ^ (h >> 32));
     }
 
     void grow() {
         std::vector<Slot> old(slots_.size() * 2, Slot{});
         old.swap(slots_);
         for (const Slot& slot : old) {
-            if (slot.index == kFree) continue;
+            if (slot.id == kFree) continue;
             std::size_t at = slot.hash & (slots_.size() - 1);
-            while (slots_[at].index != kFree) at = (at + 1) & (slots_.size() - 1);
+            while (slots_[at].id != kFree) at = (at + 1) & (slots_.size() - 1);
             slots_[at] = slot;
         }
     }
@@ -93,11 +94,13 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     bool anyUsed = false;
     for (std::size_t i = 0; i < added && i < used.size() && !anyUsed; ++i) anyUsed = used[i];
     if (!anyUsed) return l;
-    TextIndex seen(*this, fileCount_ + added / 2 + 16);
+    // Sized for the file's texts and a share of the added ones; it grows when more
+    // of them differ.
+    TextIndex seen(*this, fileCount_ + added / 4 + 16);
     auto isRich = [&](std::uint32_t id) { return !rich_.empty() && rich_.count(id) > 0; };
     // A text the file's table holds already is written as a reference to it.
     for (std::uint32_t id = 0; id < fileCount_; ++id)
-        if (!isRich(id)) seen.findOrAdd(id, id);
+        if (!isRich(id)) seen.findOrAdd(id);
     for (std::size_t i = 0; i < added && i < used.size(); ++i) {
         if (!used[i]) continue;
         auto id = static_cast<std::uint32_t>(fileCount_ + i);
@@ -108,8 +111,13 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
             l.written.push_back(id);
             continue;
         }
-        l.indexOf[i] = seen.findOrAdd(id, next);
-        if (l.indexOf[i] == next) l.written.push_back(id);
+        const std::uint32_t first = seen.findOrAdd(id);
+        if (first == id) {
+            l.indexOf[i] = next;
+            l.written.push_back(id);
+        } else {
+            l.indexOf[i] = first < fileCount_ ? first : l.indexOf[first - fileCount_];
+        }
     }
     return l;
 }
