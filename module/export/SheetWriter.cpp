@@ -123,54 +123,56 @@ void SheetWriter::writeDataRow(std::int32_t& nextRow, std::span<const std::strin
 
 void SheetWriter::flush() {
     if (pendingRows_ == 0) return;
-    if (arraysRefused_)
-        writeBlockCellByCell();
-    else
-        writeBlock();
-    pending_.clear();
+    // Taken out first: rows a failure below leaves half written are not written
+    // again by the flush after the failure.
+    Pending rows{pendingTop_, pendingRows_, static_cast<std::int32_t>(pendingWidth_), {}};
+    rows.texts.swap(pending_);
     pendingRows_ = 0;
+    if (arraysRefused_)
+        writeCellByCell(rows);
+    else
+        writeBlock(rows);
 }
 
-void SheetWriter::writeBlock() {
-    const auto width = static_cast<std::int32_t>(pendingWidth_);
-    const std::int32_t bottom = pendingTop_ + pendingRows_ - 1;
-    DispatchPtr target = xl::area(sheet(), pendingTop_, 1, bottom, width);
+void SheetWriter::writeBlock(Pending& rows) {
+    DispatchPtr target = xl::area(sheet(), rows.top, 1, rows.top + rows.count - 1, rows.width);
     // The format goes first: text typed into a General cell that reads as a number
     // becomes that number.
     if (options_.AsText) xl::setNumberFormat(target.get(), kTextFormat);
-    CellBlock block(pendingRows_, width);
-    std::size_t at = 0;
-    for (std::int32_t r = 1; r <= pendingRows_; ++r)
-        for (std::int32_t c = 1; c <= width; ++c) block.at(r, c) = Variant::bstr(std::move(pending_[at++]));
-    Variant values = block.take();
+    Variant values;
+    {
+        CellBlock block(rows.count, rows.width);
+        std::size_t at = 0;
+        for (std::int32_t r = 1; r <= rows.count; ++r)
+            for (std::int32_t c = 1; c <= rows.width; ++c) block.at(r, c) = Variant::bstr(std::move(rows.texts[at++]));
+        values = block.take();
+    }
     try {
         xl::setValue(target.get(), values);
     } catch (const _com_error& e) {
         if (!refusesArrays(e)) throw;
-        // The texts went into the array; write them from there, one by one.
         arraysRefused_ = true;
+        // The texts went into the array; they come back from there, one by one.
+        std::size_t at = 0;
         LONG index[2] = {1, 1};
-        for (std::int32_t r = 1; r <= pendingRows_; ++r)
-            for (std::int32_t c = 1; c <= width; ++c) {
-                index[0] = r;
-                index[1] = c;
+        for (index[0] = 1; index[0] <= rows.count; ++index[0])
+            for (index[1] = 1; index[1] <= rows.width; ++index[1]) {
                 Variant* element = nullptr;
-                if (FAILED(platform::SafeArrayPtrOfIndex(values.parray(), index, &element))) continue;
-                DispatchPtr cell = xl::cell(cells(), pendingTop_ + r - 1, c, xl::CellIndex::Short);
-                if (options_.AsText) xl::setNumberFormat(cell.get(), kTextFormat);
-                xl::setValue(cell.get(), *element);
+                if (SUCCEEDED(platform::SafeArrayPtrOfIndex(values.parray(), index, &element)))
+                    rows.texts[at] = element->bstrVal();
+                ++at;
             }
+        writeCellByCell(rows);
     }
 }
 
-void SheetWriter::writeBlockCellByCell() {
+void SheetWriter::writeCellByCell(Pending& rows) {
     std::size_t at = 0;
-    for (std::int32_t r = 0; r < pendingRows_; ++r)
-        for (std::size_t c = 0; c < pendingWidth_; ++c) {
-            DispatchPtr cell =
-                xl::cell(cells(), pendingTop_ + r, static_cast<std::int32_t>(c) + 1, xl::CellIndex::Short);
+    for (std::int32_t r = 0; r < rows.count; ++r)
+        for (std::int32_t c = 1; c <= rows.width; ++c) {
+            DispatchPtr cell = xl::cell(cells(), rows.top + r, c, xl::CellIndex::Short);
             if (options_.AsText) xl::setNumberFormat(cell.get(), kTextFormat);
-            xl::setValue(cell.get(), Variant::bstr(std::move(pending_[at++])));
+            xl::setValue(cell.get(), Variant::bstr(std::move(rows.texts[at++])));
         }
 }
 

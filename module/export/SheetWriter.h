@@ -68,8 +68,12 @@ private:
     IDispatch* sheet();
     IDispatch* cells();
     void writeCells(std::int32_t row, std::int32_t firstColumn, std::span<const std::string> texts);
-    void writeBlock();
-    void writeBlockCellByCell();
+    struct Pending {
+        std::int32_t top, count, width;
+        std::vector<std::u16string> texts;  // row after row
+    };
+    void writeBlock(Pending& rows);
+    void writeCellByCell(Pending& rows);
 
     DispatchPtr app_;
     const ExportOptions& options_;
