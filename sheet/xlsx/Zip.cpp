@@ -229,7 +229,7 @@ struct ZipWriter::Impl {
 
     // Bytes queued before a writer of pieces waits: memory stays bounded however
     // large a part grows.
-    static constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+    static constexpr std::size_t kMaxQueuedBytes = 3u << 20;
 
     std::mutex mutex;
     std::condition_variable wake;
