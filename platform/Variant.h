@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Dispatch.h"
+#include "platform/SafeArray.h"
 #include "platform/Unknown.h"
 
 #include <string>
@@ -35,13 +36,15 @@ class Variant {
 public:
     Variant() noexcept = default;
     Variant(const Variant& other) : vt_(other.vt_), num_(other.num_), text_(other.text_), object_(other.object_) {
+        if (other.array_) array_ = copyArray(other.array_);
         if (object_) object_->AddRef();
     }
     Variant(Variant&& other) noexcept
         : vt_(std::exchange(other.vt_, VT_EMPTY)),
           num_(other.num_),
           text_(std::move(other.text_)),
-          object_(std::exchange(other.object_, nullptr)) {}
+          object_(std::exchange(other.object_, nullptr)),
+          array_(std::exchange(other.array_, nullptr)) {}
     Variant& operator=(Variant other) noexcept {
         swap(other);
         return *this;
@@ -67,6 +70,15 @@ public:
     // servers return for "no such object".
     static Variant dispatch(IDispatch* object) { return withObject(VT_DISPATCH, object); }
     static Variant unknown(IUnknown* object) { return withObject(VT_UNKNOWN, object); }
+    // VT_ARRAY | VT_VARIANT taking ownership of `owned` (destroyed with the variant);
+    // a null array gives VT_EMPTY.
+    static Variant array(SAFEARRAY* owned) {
+        Variant v;
+        if (!owned) return v;
+        v.vt_ = VT_ARRAY | VT_VARIANT;
+        v.array_ = owned;
+        return v;
+    }
 
     VARTYPE vt() const noexcept { return vt_; }
     bool isEmpty() const noexcept { return vt_ == VT_EMPTY; }
@@ -83,6 +95,8 @@ public:
     const std::u16string& bstrVal() const noexcept { return text_; }
     IDispatch* pdispVal() const noexcept { return vt_ == VT_DISPATCH ? static_cast<IDispatch*>(object_) : nullptr; }
     IUnknown* punkVal() const noexcept { return object_; }
+    SAFEARRAY* parray() const noexcept { return array_; }
+    bool isArray() const noexcept { return (vt_ & VT_ARRAY) != 0; }
 
     // VariantClear: back to VT_EMPTY, releasing text and object.
     void clear() noexcept {
@@ -90,12 +104,14 @@ public:
         num_ = Num{};
         text_.clear();
         if (IUnknown* o = std::exchange(object_, nullptr)) o->Release();
+        if (SAFEARRAY* a = std::exchange(array_, nullptr)) SafeArrayDestroy(a);
     }
     void swap(Variant& other) noexcept {
         std::swap(vt_, other.vt_);
         std::swap(num_, other.num_);
         text_.swap(other.text_);
         std::swap(object_, other.object_);
+        std::swap(array_, other.array_);
     }
 
 private:
@@ -122,6 +138,10 @@ private:
     Num num_{};
     std::u16string text_;
     IUnknown* object_ = nullptr;  // one reference owned for VT_DISPATCH and VT_UNKNOWN
+    SAFEARRAY* array_ = nullptr;  // owned for VT_ARRAY
+    // SafeArrayCopy, throwing std::bad_alloc when it fails: a copy constructor has no
+    // other way to say so.
+    static SAFEARRAY* copyArray(SAFEARRAY* array);
 };
 
 // Converts src to type vt into dest (which may be src itself). Numbers become text

@@ -1,6 +1,6 @@
-// Range: Value and Text of its first cell, values assigned to every cell, Item by
-// cell, column or row, the entire rows and columns, number formats, fonts,
-// comments, column widths and its address.
+// Range: Value of one cell or of a block (an array), Text of its first cell, values
+// assigned to every cell or from an array, Item by cell, column or row, the entire
+// rows and columns, number formats, fonts, comments, column widths and its address.
 #include "sheet/RangeObject.h"
 
 #include "sheet/AutomationObject.h"
@@ -44,7 +44,8 @@ private:
             if (!isKind(flags, Kind::Get)) break;
             args.expect(0, 1);
             if (id == DISPID_VALUE && args.size() > 0) return item(args);
-            return valueOf(area_.top, area_.left);
+            if (area_.top == area_.bottom && area_.left == area_.right) return valueOf(area_.top, area_.left);
+            return values();
         case dispid::Item:
             if (!isKind(flags, Kind::Get)) break;
             return item(args);
@@ -195,6 +196,11 @@ private:
     Variant valueOf(std::int32_t row, std::int32_t column) const {
         const Cell* c = sheet_->find(row, column);
         if (!c) return {};
+        return valueOf(*c);
+    }
+
+    Variant valueOf(const Cell& cell) const {
+        const Cell* c = &cell;
         switch (c->kind) {
         case CellKind::Empty:
             // A formula stored without its result (scripts write them so) has a value
@@ -221,6 +227,116 @@ private:
         if (cells > kMaxCellsPerCall)
             applicationError("A value cannot be assigned to " + std::to_string(cells) + " cells at once.");
         // Check the whole assignment before changing any cell.
+        const Block block = blockOf(v);
+        if (block.array) {
+            for (const Variant* element : block.elements) checkAssignable(*element);
+        } else {
+            checkAssignable(v);
+        }
+        for (std::int32_t r = area_.top; r <= area_.bottom && s.hasFormulas(); ++r)
+            for (std::int32_t c = area_.left; c <= area_.right; ++c) {
+                const Cell* cell = s.find(r, c);
+                if (!cell || !(cell->flags & Cell::kHasFormula)) continue;
+                const Formula* f = s.formula(r, c);
+                if (f && f->isAnchor())
+                    applicationError("Cell " + cellRefText(r, c) + " of sheet " + quoted(s.name()) +
+                                     " holds a formula other cells share; it cannot be replaced here.");
+            }
+        if (!block.array) {
+            for (std::int32_t r = area_.top; r <= area_.bottom; ++r)
+                for (std::int32_t c = area_.left; c <= area_.right; ++c) assignCell(r, c, v);
+            return;
+        }
+        // An array goes element by element from the range's top-left cell, as the
+        // spreadsheet lays it out: the first dimension down the rows, the second
+        // across the columns. A one-dimensional array is a row, repeated on every
+        // row of the range. Cells the array does not reach show "not available";
+        // elements beyond the range are left out.
+        static const Variant notAvailable = Variant::error(errorScode(kErrorNotAvailable));
+        for (std::int32_t r = area_.top; r <= area_.bottom; ++r) {
+            const std::int64_t i = block.rows == 0 ? 0 : r - area_.top;
+            for (std::int32_t c = area_.left; c <= area_.right; ++c) {
+                const std::int64_t j = c - area_.left;
+                const bool inside = (block.rows == 0 || i < block.rows) && j < block.columns;
+                assignCell(r, c,
+                           inside ? *block.elements[static_cast<std::size_t>(i * block.columns + j)] : notAvailable);
+            }
+        }
+    }
+
+    // An assigned value that is an array, read out in row order: rows 0 for a
+    // one-dimensional array. Arrays of more dimensions, or of arrays, do not fit a
+    // sheet's cells.
+    struct Block {
+        bool array = false;
+        std::int64_t rows = 0, columns = 0;
+        std::vector<const Variant*> elements;  // into the assigned array, which outlives the call
+    };
+    static Block blockOf(const Variant& v) {
+        Block block;
+        if (!v.isArray()) return block;
+        SAFEARRAY* a = v.parray();
+        const UINT dims = platform::SafeArrayGetDim(a);
+        if (v.vt() != (VT_ARRAY | VT_VARIANT) || !a || dims < 1 || dims > 2) failWith(DISP_E_TYPEMISMATCH);
+        LONG low[2] = {0, 0}, high[2] = {-1, -1};
+        for (UINT d = 0; d < dims; ++d) {
+            platform::SafeArrayGetLBound(a, d + 1, &low[d]);
+            platform::SafeArrayGetUBound(a, d + 1, &high[d]);
+        }
+        block.array = true;
+        block.rows = dims == 2 ? static_cast<std::int64_t>(high[0]) - low[0] + 1 : 0;
+        block.columns = static_cast<std::int64_t>(high[dims - 1]) - low[dims - 1] + 1;
+        if (std::max<std::int64_t>(block.rows, 1) * block.columns > kMaxCellsPerCall)
+            applicationError("An array of more than " + std::to_string(kMaxCellsPerCall) +
+                             " values cannot be assigned at once.");
+        block.elements.resize(static_cast<std::size_t>(std::max<std::int64_t>(block.rows, 1) * block.columns));
+        std::size_t at = 0;
+        LONG index[2] = {low[0], low[1]};
+        for (std::int64_t i = 0; i < std::max<std::int64_t>(block.rows, 1); ++i)
+            for (std::int64_t j = 0; j < block.columns; ++j) {
+                if (dims == 2) {
+                    index[0] = static_cast<LONG>(low[0] + i);
+                    index[1] = static_cast<LONG>(low[1] + j);
+                } else {
+                    index[0] = static_cast<LONG>(low[0] + j);
+                }
+                Variant* element = nullptr;
+                if (FAILED(platform::SafeArrayPtrOfIndex(a, index, &element))) failWith(DISP_E_BADINDEX);
+                if (element->isArray()) failWith(DISP_E_TYPEMISMATCH);
+                block.elements[at++] = element;
+            }
+        return block;
+    }
+
+    // The values of every cell of the range: a two-dimensional array counting from
+    // 1 in both dimensions, rows first.
+    Variant values() const {
+        const std::int64_t rows = static_cast<std::int64_t>(area_.bottom) - area_.top + 1;
+        const std::int64_t columns = static_cast<std::int64_t>(area_.right) - area_.left + 1;
+        if (rows * columns > kMaxCellsPerCall)
+            applicationError("The values of " + std::to_string(rows * columns) + " cells cannot be read at once.");
+        const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 1}, {static_cast<ULONG>(columns), 1}};
+        Variant out = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
+        if (!out.isArray()) failWith(E_OUTOFMEMORY);
+        const Sheet& s = *sheet_;
+        LONG index[2] = {1, 1};
+        for (std::int32_t r = area_.top; r <= area_.bottom; ++r) {
+            const Sheet::Row* cells = s.findRow(r);
+            if (!cells) continue;  // the elements are empty already
+            index[0] = r - area_.top + 1;
+            auto it = std::lower_bound(cells->begin(), cells->end(), area_.left,
+                                       [](const Cell& cell, std::int32_t column) { return cell.column < column; });
+            for (; it != cells->end() && it->column <= area_.right; ++it) {
+                index[1] = it->column - area_.left + 1;
+                Variant* element = nullptr;
+                platform::SafeArrayPtrOfIndex(out.parray(), index, &element);
+                *element = valueOf(*it);
+            }
+        }
+        return out;
+    }
+
+    static void checkAssignable(const Variant& v) {
         switch (v.vt()) {
         case VT_EMPTY:
         case VT_NULL:
@@ -244,17 +360,6 @@ private:
         if (v.vt() == VT_BSTR && v.bstrVal().size() > kMaxCellText)
             applicationError("A cell holds at most 32,767 characters; the text has " +
                              std::to_string(v.bstrVal().size()) + ".");
-        for (std::int32_t r = area_.top; r <= area_.bottom && s.hasFormulas(); ++r)
-            for (std::int32_t c = area_.left; c <= area_.right; ++c) {
-                const Cell* cell = s.find(r, c);
-                if (!cell || !(cell->flags & Cell::kHasFormula)) continue;
-                const Formula* f = s.formula(r, c);
-                if (f && f->isAnchor())
-                    applicationError("Cell " + cellRefText(r, c) + " of sheet " + quoted(s.name()) +
-                                     " holds a formula other cells share; it cannot be replaced here.");
-            }
-        for (std::int32_t r = area_.top; r <= area_.bottom; ++r)
-            for (std::int32_t c = area_.left; c <= area_.right; ++c) assignCell(r, c, v);
     }
 
     void assignCell(std::int32_t r, std::int32_t c, const Variant& v) {

@@ -21,31 +21,103 @@ const std::string& StringPool::richXml(std::uint32_t id) const {
     return it == rich_.end() ? kNone : it->second;
 }
 
+namespace {
+
+// The texts already given an index while a save lays out the table: open addressing
+// over a power-of-two array of entry ids, each text's hash computed once and kept
+// beside its slot so that most probes compare one integer, not the text. A slot
+// is 8 bytes: the index an entry was given is kept by the caller, so a slot names
+// the entry only.
+class TextIndex {
+public:
+    TextIndex(const StringPool& pool, std::size_t expected) : pool_(pool) {
+        std::size_t capacity = 16;
+        while (capacity < expected * 2) capacity *= 2;
+        slots_.assign(capacity, Slot{});
+    }
+
+    // The id of an earlier entry with an equal text, or `id` itself (now entered).
+    std::uint32_t findOrAdd(std::uint32_t id) {
+        if ((count_ + 1) * 2 > slots_.size()) grow();
+        const std::u16string_view text = pool_.text(id);
+        const std::uint32_t hash = hashOf(text);
+        for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+            Slot& slot = slots_[at];
+            if (slot.id == kFree) {
+                slot = Slot{hash, id};
+                ++count_;
+                return id;
+            }
+            if (slot.hash == hash && pool_.text(slot.id) == text) return slot.id;
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kFree = UINT32_MAX;
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t id = kFree;
+    };
+
+    // FNV-1a over the code units, finished with a multiply-shift so that the low
+    // bits the table uses depend on every unit.
+    static std::uint32_t hashOf(std::u16string_view text) {
+        std::uint64_t h = 0xcbf29ce484222325ull;
+        for (char16_t c : text) h = (h ^ c) * 0x100000001b3ull;
+        h ^= h >> 29;
+        h *= 0xbf58476d1ce4e5b9ull;
+        return static_cast<std::uint32_t>(h ^ (h >> 32));
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2, Slot{});
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.id == kFree) continue;
+            std::size_t at = slot.hash & (slots_.size() - 1);
+            while (slots_[at].id != kFree) at = (at + 1) & (slots_.size() - 1);
+            slots_[at] = slot;
+        }
+    }
+
+    const StringPool& pool_;
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+};
+
+}  // namespace
+
 StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     Layout l;
     std::size_t added = size() - fileCount_;
     l.indexOf.assign(added, UINT32_MAX);
-    std::unordered_map<std::u16string_view, std::uint32_t> seen;
     bool anyUsed = false;
     for (std::size_t i = 0; i < added && i < used.size() && !anyUsed; ++i) anyUsed = used[i];
     if (!anyUsed) return l;
-    seen.reserve(fileCount_ + added / 2 + 16);
+    // Sized for the file's texts and a share of the added ones; it grows when more
+    // of them differ.
+    TextIndex seen(*this, fileCount_ + added / 4 + 16);
+    auto isRich = [&](std::uint32_t id) { return !rich_.empty() && rich_.count(id) > 0; };
     // A text the file's table holds already is written as a reference to it.
     for (std::uint32_t id = 0; id < fileCount_; ++id)
-        if (!rich_.count(id)) seen.emplace(text(id), id);
+        if (!isRich(id)) seen.findOrAdd(id);
     for (std::size_t i = 0; i < added && i < used.size(); ++i) {
         if (!used[i]) continue;
         auto id = static_cast<std::uint32_t>(fileCount_ + i);
         auto next = static_cast<std::uint32_t>(fileCount_ + l.written.size());
         // A rich entry brings its formatting; it is never folded into another.
-        if (rich_.count(id)) {
+        if (isRich(id)) {
             l.indexOf[i] = next;
             l.written.push_back(id);
             continue;
         }
-        auto [it, isNew] = seen.emplace(text(id), next);
-        l.indexOf[i] = it->second;
-        if (isNew) l.written.push_back(id);
+        const std::uint32_t first = seen.findOrAdd(id);
+        if (first == id) {
+            l.indexOf[i] = next;
+            l.written.push_back(id);
+        } else {
+            l.indexOf[i] = first < fileCount_ ? first : l.indexOf[first - fileCount_];
+        }
     }
     return l;
 }

@@ -46,7 +46,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
         return false;
     }
     DispatchPtr workbook = openExportWorkbook(app.get(), options.WorkbookSettings);
-    ExportSession session(options);
+    ExportSession session(options, app.get());
     if (options.WorksheetSettings == 1) {
         if (options.FindNextBlankLine) {
             std::optional<std::int32_t> blank = findNextBlankRow(workbook.get());
@@ -60,9 +60,14 @@ bool runExport(const ExportOptions& options, NameSource source) {
             session.row = options.StartRow;
         }
     }
-    for (const std::string& name : names) {
-        if (options.WorksheetSettings == 0) session.row = 1;
-        exportBlock(name, session);
+    try {
+        for (const std::string& name : names) {
+            if (options.WorksheetSettings == 0) session.row = 1;
+            exportBlock(name, session);
+        }
+    } catch (...) {
+        session.salvage();
+        throw;
     }
     // The count tells the user the command did its work even when the spreadsheet
     // window is out of sight.
@@ -77,11 +82,27 @@ bool runExport(const ExportOptions& options, NameSource source) {
 
 ExportSession::~ExportSession() { nextExportRow = row; }
 
-ExportSession::ExportSession(const ExportOptions& exportOptions)
+ExportSession::ExportSession(const ExportOptions& exportOptions, IDispatch* app)
     : options(exportOptions), texts(ExportTexts::load()), row(nextExportRow) {
+    if (app) writer = std::make_unique<SheetWriter>(app, options);
     // Only a sheet exported into again can hold an earlier export's markers.
     if (options.WorksheetSettings == 1)
         for (const std::string& marker : texts.markers) ownMarkers.push_back(toWide(marker));
+}
+
+void ExportSession::endBlock() {
+    if (!writer) return;
+    writer->flush();
+    if (block.needsFit) writer->autofitColumns();
+    block.needsFit = false;
+}
+
+void ExportSession::salvage() noexcept {
+    try {
+        endBlock();
+    } catch (...) {
+        // The application failed already; what it refuses now stays unwritten.
+    }
 }
 
 const ExportSession::Definition& ExportSession::definitionOf(AcDbObjectId blockId) {
@@ -125,6 +146,7 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
             nextReport += total / 10;
         }
     }
+    session.endBlock();
     return true;
 }
 
@@ -157,10 +179,8 @@ void placeExtraAttributes(ExportSession& session, std::span<const ReferenceAttri
 
 bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first) {
     ResourceScope scope;
-    {
-        DispatchPtr app;
-        if (FAILED(attachSpreadsheetApp(app)) || !app) return false;
-    }
+    if (!session.writer) return false;
+    SheetWriter& writer = *session.writer;
     const ExportOptions& options = session.options;
     const ExportSession::Definition& definition = session.definitionOf(reference.blockTableRecord());
     if (!definition.hasName) return false;
@@ -186,35 +206,34 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                 if (options.WorksheetSettings == 1) {
                     if (options.AddHeader) {
                         block.headerRow = session.row;
-                        writeSheetRow(session.row, true, options, session.rowTexts.titles.view(),
-                                      session.rowTexts.markers.view(), session.ownMarkers);
+                        writer.writeHeaderRow(session.row, session.rowTexts.titles.view(),
+                                              session.rowTexts.markers.view(), session.ownMarkers);
                     }
                 } else {
-                    DispatchPtr app;
-                    if (SUCCEEDED(attachSpreadsheetApp(app)) && app)
-                        addBlockWorksheet(xl::activeWorkbook(app.get()).get(), *blockName);
+                    writer.flush();
+                    addBlockWorksheet(xl::activeWorkbook(writer.application()).get(), *blockName);
+                    writer.sheetChanged();
                     block.headerRow = session.row;
-                    writeSheetRow(session.row, true, options, session.rowTexts.titles.view(),
-                                  session.rowTexts.markers.view(), session.ownMarkers);
+                    writer.writeHeaderRow(session.row, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
+                                          session.ownMarkers);
                 }
                 if (options.ExportAttPrompts) {
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
-                    writeSheetRow(session.row, true, options, session.promptTitles.view(),
-                                  session.promptMarkers.view());
+                    writer.writeHeaderRow(session.row, session.promptTitles.view(), session.promptMarkers.view());
                 }
             } else if (block.headerRow) {
                 // Tags met for the first time on this reference head their columns now.
                 for (std::size_t j = knownExtras; j < block.extraTags.size(); ++j)
-                    writeHeaderTitle(*block.headerRow, static_cast<std::int32_t>(block.fixedColumns + j + 1), options,
-                                     block.extraTags[j]);
+                    writer.writeHeaderTitle(*block.headerRow, static_cast<std::int32_t>(block.fixedColumns + j + 1),
+                                            block.extraTags[j]);
             }
             if (options.OddLine) ++session.row;
-            writeSheetRow(session.row, false, options, session.rowTexts.values.view(), {});
+            writer.writeDataRow(session.row, session.rowTexts.values.view());
             block.wroteRow = true;
             ++session.referencesWritten;
         }
     }
-    if (!first && !options.NoAutofit) autofitColumns();
+    if (!first && !options.NoAutofit) session.block.needsFit = true;
     return true;
 }
 

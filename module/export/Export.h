@@ -4,12 +4,14 @@
 #pragma once
 
 #include "module/export/AttributeRecord.h"
+#include "module/export/SheetWriter.h"
 #include "module/layout/ExportRow.h"
 #include "module/settings/Settings.h"
 
 #include "host/db/AcDbObject.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +32,9 @@ bool Export2();
 // to row.
 class ExportSession {
 public:
-    explicit ExportSession(const ExportOptions& options);
+    // `app` is the application the whole command writes into; null for none (then
+    // no reference is exported).
+    ExportSession(const ExportOptions& options, IDispatch* app);
     // The row cursor outlives the export in nextExportRow, also when a failure ends it.
     ~ExportSession();
     ExportSession(const ExportSession&) = delete;
@@ -59,6 +63,9 @@ public:
         std::optional<std::int32_t> headerRow;  // where its header row stands
         std::size_t fixedColumns = 0;           // columns before the extra ones
         std::vector<std::string> extraTags;
+        // Columns are fitted once, when the block's rows are all written, where
+        // a reference after its first asked for it.
+        bool needsFit = false;
     };
     BlockRows block;
     void beginBlock() { block = BlockRows{}; }
@@ -72,6 +79,13 @@ public:
     // The property markers as comments carry them, for clearing stale ones.
     std::vector<std::u16string> ownMarkers;
     long referencesWritten = 0;
+    std::unique_ptr<SheetWriter> writer;
+
+    // Ends the block being exported: its held-back rows written, its columns fitted.
+    void endBlock();
+    // After a failure: what was composed before it is written as far as the
+    // application still takes it, and the failure goes on unchanged.
+    void salvage() noexcept;
 
 private:
     AcDbObjectId cachedBlock_;
@@ -85,8 +99,9 @@ private:
 bool exportBlock(const std::string& blockName, ExportSession& session);
 
 // Writes the rows of one reference: on the first reference the block's sheet (or the
-// active sheet) and header and prompt rows, then the data row; later references fit
-// the columns. False, writing nothing, without a running spreadsheet application or
+// active sheet) and header and prompt rows, then the data row (perhaps held back
+// until the block ends); later references have the block's columns fitted when it
+// ends. False, writing nothing, when the command has no spreadsheet application or
 // when the reference's block definition cannot be opened; true also when the
 // reference's attributes cannot be read and it gets no row (block.wroteRow tells).
 bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first);

@@ -1,11 +1,11 @@
 #include "module/export/SheetWriter.h"
 
 #include "module/settings/Settings.h"
+#include "module/spreadsheet/CellBlock.h"
 #include "module/spreadsheet/CellValue.h"
-#include "module/spreadsheet/Connect.h"
+#include "platform/ComError.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace tabro {
 
@@ -15,6 +15,7 @@ using platform::Variant;
 
 constexpr std::int32_t kLastSearchedRow = 65535;
 constexpr std::int32_t kLastSearchedColumn = 255;
+const std::u16string kTextFormat = u"@";
 
 // Cell text for the spreadsheet. Plain ASCII, what most cells hold, is widened
 // directly; anything else goes through the code set conversion.
@@ -36,73 +37,158 @@ void setCellComment(IDispatch* target, const std::string& text) {
         xl::addComment(target, cellText(text));
 }
 
-DispatchPtr runningApp() {
-    DispatchPtr app;
-    if (FAILED(attachSpreadsheetApp(app))) return {};
-    return app;
-}
+// How an application that takes no arrays for Value answers one.
+bool refusesArrays(const _com_error& e) { return e.Error() == DISP_E_TYPEMISMATCH || e.Error() == DISP_E_BADVARTYPE; }
 
 }  // namespace
 
-void writeSheetRow(std::int32_t& nextRow, bool isHeader, const ExportOptions& options,
-                   std::span<const std::string> texts, std::span<const std::string> markers,
-                   std::span<const std::u16string> ownMarkers) {
-    DispatchPtr app = runningApp();
-    if (!app) return;
-    DispatchPtr sheet = xl::activeSheet(app.get());
-    DispatchPtr cells = xl::cells(sheet.get());
+SheetWriter::SheetWriter(IDispatch* app, const ExportOptions& options) : app_(app), options_(options) {}
+
+IDispatch* SheetWriter::sheet() {
+    if (!sheet_) sheet_ = xl::activeSheet(app_.get());
+    return sheet_.get();
+}
+
+IDispatch* SheetWriter::cells() {
+    if (!cells_) cells_ = xl::cells(sheet());
+    return cells_.get();
+}
+
+void SheetWriter::sheetChanged() {
+    flush();
+    sheet_.reset();
+    cells_.reset();
+}
+
+void SheetWriter::writeCells(std::int32_t row, std::int32_t column, std::span<const std::string> texts) {
+    for (const std::string& text : texts) {
+        DispatchPtr target = xl::cell(cells(), row, column++, xl::CellIndex::Short);
+        if (options_.AsText) xl::setNumberFormat(target.get(), kTextFormat);
+        xl::setValue(target.get(), Variant::bstr(cellText(text)));
+    }
+}
+
+void SheetWriter::writeHeaderRow(std::int32_t& nextRow, std::span<const std::string> texts,
+                                 std::span<const std::string> markers, std::span<const std::u16string> ownMarkers) {
+    flush();
     const std::int32_t row = nextRow;
-    auto cellAt = [&](std::int32_t column) { return xl::cell(cells.get(), row, column, xl::CellIndex::Short); };
-
-    std::size_t first = 0;
-    if (isHeader) {
-        for (std::size_t i = 0; i < markers.size(); ++i)
-            if (!markers[i].empty()) setCellComment(cellAt(static_cast<std::int32_t>(i) + 1).get(), markers[i]);
-        if (!ownMarkers.empty()) {
-            for (std::int32_t column = 1; column <= kLastSearchedColumn; ++column) {
-                const auto i = static_cast<std::size_t>(column - 1);
-                if (i < markers.size() && !markers[i].empty()) continue;
-                DispatchPtr target = cellAt(column);
-                DispatchPtr existing = xl::comment(target.get());
-                if (!existing) continue;
-                const std::u16string text = xl::commentText(existing.get());
-                if (std::find(ownMarkers.begin(), ownMarkers.end(), text) != ownMarkers.end())
-                    xl::deleteComment(existing.get());
-            }
+    auto cellAt = [&](std::int32_t column) { return xl::cell(cells(), row, column, xl::CellIndex::Short); };
+    for (std::size_t i = 0; i < markers.size(); ++i)
+        if (!markers[i].empty()) setCellComment(cellAt(static_cast<std::int32_t>(i) + 1).get(), markers[i]);
+    if (!ownMarkers.empty()) {
+        for (std::int32_t column = 1; column <= kLastSearchedColumn; ++column) {
+            const auto i = static_cast<std::size_t>(column - 1);
+            if (i < markers.size() && !markers[i].empty()) continue;
+            DispatchPtr target = cellAt(column);
+            DispatchPtr existing = xl::comment(target.get());
+            if (!existing) continue;
+            const std::u16string text = xl::commentText(existing.get());
+            if (std::find(ownMarkers.begin(), ownMarkers.end(), text) != ownMarkers.end())
+                xl::deleteComment(existing.get());
         }
-    } else if (!texts.empty()) {
-        setCellComment(cellAt(1).get(), texts[0]);
-        first = 1;
     }
-
-    static const std::u16string textFormat = u"@";
-    std::int32_t column = 1;
-    for (std::size_t i = first; i < texts.size(); ++i, ++column) {
-        DispatchPtr target = cellAt(column);
-        if (options.AsText) xl::setNumberFormat(target.get(), textFormat);
-        xl::setValue(target.get(), Variant::bstr(cellText(texts[i])));
+    if (!texts.empty()) {
+        pendingTop_ = row;
+        pendingRows_ = 1;
+        pendingWidth_ = texts.size();
+        for (const std::string& text : texts) pending_.push_back(cellText(text));
+        flush();
     }
+    const std::u16string corner = xl::cellAddress(row, 1);
+    DispatchPtr range = xl::range(sheet(), corner, corner);
+    DispatchPtr entireRow = xl::entireRow(range.get());
+    xl::setBold(xl::font(entireRow.get()).get(), true);
+    nextRow = row + 1;
+}
 
-    if (isHeader) {
-        char address[24];
-        std::snprintf(address, sizeof address, "A%d", static_cast<int>(row));
-        const std::u16string corner = cellText(address);
-        DispatchPtr range = xl::range(sheet.get(), corner, corner);
-        DispatchPtr entireRow = xl::entireRow(range.get());
-        xl::setBold(xl::font(entireRow.get()).get(), true);
+void SheetWriter::writeDataRow(std::int32_t& nextRow, std::span<const std::string> texts) {
+    const std::int32_t row = nextRow;
+    if (!texts.empty()) {
+        setCellComment(xl::cell(cells(), row, 1, xl::CellIndex::Short).get(), texts[0]);
+        const std::span<const std::string> values = texts.subspan(1);
+        if (arraysRefused_) {
+            writeCells(row, 1, values);
+        } else if (!values.empty()) {
+            if (pendingRows_ > 0 && (row != pendingTop_ + pendingRows_ || values.size() != pendingWidth_)) flush();
+            if (pendingRows_ == 0) {
+                pendingTop_ = row;
+                pendingWidth_ = values.size();
+            }
+            for (const std::string& text : values) pending_.push_back(cellText(text));
+            if (++pendingRows_ == kRowsPerBlock) flush();
+        }
     }
     nextRow = row + 1;
 }
 
-void writeHeaderTitle(std::int32_t row, std::int32_t column, const ExportOptions& options, const std::string& title) {
-    DispatchPtr app = runningApp();
-    if (!app) return;
-    DispatchPtr sheet = xl::activeSheet(app.get());
-    DispatchPtr cells = xl::cells(sheet.get());
-    DispatchPtr target = xl::cell(cells.get(), row, column, xl::CellIndex::Long);
-    if (options.AsText) xl::setNumberFormat(target.get(), u"@");
+void SheetWriter::flush() {
+    if (pendingRows_ == 0) return;
+    // Taken out first: rows a failure below leaves half written are not written
+    // again by the flush after the failure.
+    Pending rows{pendingTop_, pendingRows_, static_cast<std::int32_t>(pendingWidth_), {}};
+    rows.texts.swap(pending_);
+    pendingRows_ = 0;
+    if (arraysRefused_)
+        writeCellByCell(rows);
+    else
+        writeBlock(rows);
+}
+
+void SheetWriter::writeBlock(Pending& rows) {
+    DispatchPtr target = xl::area(sheet(), rows.top, 1, rows.top + rows.count - 1, rows.width);
+    // The format goes first: text typed into a General cell that reads as a number
+    // becomes that number.
+    if (options_.AsText) xl::setNumberFormat(target.get(), kTextFormat);
+    Variant values;
+    {
+        CellBlock block(rows.count, rows.width);
+        std::size_t at = 0;
+        for (std::int32_t r = 1; r <= rows.count; ++r)
+            for (std::int32_t c = 1; c <= rows.width; ++c) block.at(r, c) = Variant::bstr(std::move(rows.texts[at++]));
+        values = block.take();
+    }
+    try {
+        xl::setValue(target.get(), values);
+    } catch (const _com_error& e) {
+        if (!refusesArrays(e)) throw;
+        arraysRefused_ = true;
+        // The texts went into the array; they come back from there, one by one.
+        std::size_t at = 0;
+        LONG index[2] = {1, 1};
+        for (index[0] = 1; index[0] <= rows.count; ++index[0])
+            for (index[1] = 1; index[1] <= rows.width; ++index[1]) {
+                Variant* element = nullptr;
+                if (SUCCEEDED(platform::SafeArrayPtrOfIndex(values.parray(), index, &element)))
+                    rows.texts[at] = element->bstrVal();
+                ++at;
+            }
+        writeCellByCell(rows);
+    }
+}
+
+void SheetWriter::writeCellByCell(Pending& rows) {
+    std::size_t at = 0;
+    for (std::int32_t r = 0; r < rows.count; ++r)
+        for (std::int32_t c = 1; c <= rows.width; ++c) {
+            DispatchPtr cell = xl::cell(cells(), rows.top + r, c, xl::CellIndex::Short);
+            if (options_.AsText) xl::setNumberFormat(cell.get(), kTextFormat);
+            xl::setValue(cell.get(), Variant::bstr(std::move(rows.texts[at++])));
+        }
+}
+
+void SheetWriter::writeHeaderTitle(std::int32_t row, std::int32_t column, const std::string& title) {
+    // The rows before it go first: the workbook numbers its texts in the order they
+    // arrive, and that order is part of the file.
+    flush();
+    DispatchPtr target = xl::cell(cells(), row, column, xl::CellIndex::Long);
+    if (options_.AsText) xl::setNumberFormat(target.get(), kTextFormat);
     xl::setValue(target.get(), Variant::bstr(cellText(title)));
     xl::setBold(xl::font(target.get()).get(), true);
+}
+
+void SheetWriter::autofitColumns() {
+    flush();
+    xl::autoFit(xl::columns(sheet()).get());
 }
 
 std::optional<std::int32_t> findNextBlankRow(IDispatch* workbook) {
@@ -120,13 +206,6 @@ std::optional<std::int32_t> findNextBlankRow(IDispatch* workbook) {
         if (c > kLastSearchedColumn) return r;
     }
     return std::nullopt;
-}
-
-void autofitColumns() {
-    DispatchPtr app = runningApp();
-    if (!app) return;
-    DispatchPtr sheet = xl::activeSheet(app.get());
-    xl::autoFit(xl::columns(sheet.get()).get());
 }
 
 }  // namespace tabro

@@ -1,13 +1,15 @@
-// Writing export rows into the spreadsheet's active sheet, cell by cell, and the
-// row cursor that says where the next row goes.
+// Writing export rows into the spreadsheet's active sheet, and the row cursor that
+// says where the next row goes.
 #pragma once
 
 #include "module/layout/TextList.h"
+#include "module/spreadsheet/Automation.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/Dispatch.h"
 
@@ -20,29 +22,73 @@ struct ExportOptions;
 // 32-bit: rows past 32767 are addressed as they are, never wrapped into a lower row.
 inline std::int32_t nextExportRow = 1;
 
-// Writes one row at `row` into the active sheet of the running spreadsheet
-// application, then moves `row` on by one. A header row takes its comments from
-// `markers` (non-empty ones) and its values from texts[0]; a data row puts texts[0]
-// (the handle) as the comment of column A and its values from texts[1]. Without a
-// running application nothing is written and `row` stays.
-// A header row also loses the comments in `ownMarkers` (the property markers export
-// writes) from its cells that it does not mark, up to column 255: a sheet exported
-// into again would otherwise keep an earlier export's markers over other columns,
-// and import would read those columns as that property. Other comments stay.
-void writeSheetRow(std::int32_t& row, bool isHeader, const ExportOptions& options, std::span<const std::string> texts,
-                   std::span<const std::string> markers, std::span<const std::u16string> ownMarkers = {});
+// Writes one export command's rows into the active sheet of the application it was
+// given (attached once per command; nothing outlives the command). Each automation
+// call is a round trip to another process for a real application, so the values of
+// consecutive data rows of one width go as one block: one NumberFormat and one
+// Value call per chunk of rows. Comments have no block form and are set cell by
+// cell. An application that refuses arrays gets every value cell by cell from then
+// on; the sheet ends up the same either way. Main thread only.
+class SheetWriter {
+public:
+    // Data rows held back before they are written as one block.
+    static constexpr std::int32_t kRowsPerBlock = 512;
 
-// Writes one more title into the header row `row` of the active sheet, at `column`,
-// formatted as the header row's other cells (text format with AsText, bold).
-void writeHeaderTitle(std::int32_t row, std::int32_t column, const ExportOptions& options, const std::string& title);
+    SheetWriter(IDispatch* app, const ExportOptions& options);
+    SheetWriter(const SheetWriter&) = delete;
+    SheetWriter& operator=(const SheetWriter&) = delete;
+
+    // A header row at `row`, then `row` moves on by one: comments from `markers`
+    // (non-empty ones), values from texts[0], bold. With `ownMarkers`, the row's
+    // cells that it does not mark lose those comments (the property markers export
+    // writes), up to column 255: a sheet exported into again would otherwise keep an
+    // earlier export's markers over other columns, and import would read those
+    // columns as that property. Other comments stay.
+    void writeHeaderRow(std::int32_t& row, std::span<const std::string> texts, std::span<const std::string> markers,
+                        std::span<const std::u16string> ownMarkers = {});
+    // A data row at `row`, then `row` moves on by one: texts[0] (the handle) as the
+    // comment of column A, the values from texts[1]. The values may be held back
+    // until flush().
+    void writeDataRow(std::int32_t& row, std::span<const std::string> texts);
+    // One more title in header row `row` at `column`, formatted as the header row's
+    // other cells (text format with AsText, bold).
+    void writeHeaderTitle(std::int32_t row, std::int32_t column, const std::string& title);
+    // Writes what is held back. Before the active sheet changes and before the
+    // command ends, also when it ends by a failure: rows composed before it stay.
+    void flush();
+    // The active sheet is another one now (a block's own sheet was added).
+    void sheetChanged();
+    // AutoFit on all columns of the active sheet.
+    void autofitColumns();
+
+    bool isWritingBlocks() const { return !arraysRefused_; }
+    IDispatch* application() const { return app_.get(); }
+
+private:
+    IDispatch* sheet();
+    IDispatch* cells();
+    void writeCells(std::int32_t row, std::int32_t firstColumn, std::span<const std::string> texts);
+    struct Pending {
+        std::int32_t top, count, width;
+        std::vector<std::u16string> texts;  // row after row
+    };
+    void writeBlock(Pending& rows);
+    void writeCellByCell(Pending& rows);
+
+    DispatchPtr app_;
+    const ExportOptions& options_;
+    DispatchPtr sheet_, cells_;
+    bool arraysRefused_ = false;
+    // Values held back: rows pendingTop_.. of pendingWidth_ cells from column 1.
+    std::int32_t pendingTop_ = 0;
+    std::int32_t pendingRows_ = 0;
+    std::size_t pendingWidth_ = 0;
+    std::vector<std::u16string> pending_;
+};
 
 // The first row of the workbook's active sheet whose first 255 cells all display
 // nothing; 1 when the workbook has no active sheet. No value when every row up to
 // the last one searched holds something: the caller must not write over row 1 then.
 std::optional<std::int32_t> findNextBlankRow(IDispatch* workbook);
-
-// AutoFit on all columns of the running application's active sheet; nothing without
-// a running application.
-void autofitColumns();
 
 }  // namespace tabro

@@ -53,10 +53,33 @@ SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32
     return header;
 }
 
-void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row) {
+SheetValues::SheetValues(IDispatch* worksheet, IDispatch* cells, std::int32_t lastRow)
+    : worksheet_(worksheet), cells_(cells), lastRow_(lastRow) {}
+
+Variant SheetValues::value(std::int32_t r, std::int32_t c, const SheetHeader& header) {
+    if (block_ && r >= top_ && r <= bottom_ && c >= left_ && c <= right_)
+        return block_->at(r - top_ + 1, c - left_ + 1);
+    if (isCellByCell_ || header.columns.empty() || r > lastRow_) return xl::value(xl::cell(cells_, r, c).get());
+    block_.reset();
+    top_ = r;
+    bottom_ = std::min(lastRow_, r + kRowsPerBlock - 1);
+    left_ = std::min(c, header.columns.front().column);
+    right_ = std::max(c, header.columns.back().column);
+    DispatchPtr area = xl::area(worksheet_, top_, left_, bottom_, right_);
+    block_ = CellValues::from(xl::value(area.get()), bottom_ - top_ + 1, right_ - left_ + 1);
+    if (!block_) {
+        // An application that answers a block without an array is asked cell by
+        // cell from now on.
+        isCellByCell_ = true;
+        return xl::value(xl::cell(cells_, r, c).get());
+    }
+    return block_->at(r - top_ + 1, c - left_ + 1);
+}
+
+void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header, ImportRow& row) {
     row.sheetRow = r;
     for (const ImportColumn& column : header.columns) {
-        Variant value = xl::value(xl::cell(cells, r, column.column).get());
+        Variant value = values.value(r, column.column, header);
         const std::int32_t c = column.column;
         switch (column.role) {
         case ColumnRole::Attribute:
@@ -206,6 +229,7 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
     // Settings come from the registry unchecked; row 0 does not exist.
     startRow = std::max(startRow, 1);
     HeaderTracker headers(cells.get(), startColumn, markers);
+    SheetValues values(worksheet, cells.get(), lastRow);
     ImportRow row;
     for (std::int32_t r = 1; r <= lastRow; ++r) {
         std::optional<std::u16string> handle = headers.feed(r);
@@ -221,7 +245,7 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
         }
         row.clear();
         row.handle = toMultibyte(*handle);
-        readRowCells(cells.get(), r, *headers.header(), row);
+        readRowCells(values, r, *headers.header(), row);
         ++tally.rows;
         apply(row);
     }

@@ -5,6 +5,7 @@
 
 #include "module/import/ImportRow.h"
 #include "module/layout/SheetLayout.h"
+#include "module/spreadsheet/CellBlock.h"
 #include "platform/Dispatch.h"
 #include "platform/Variant.h"
 
@@ -46,11 +47,34 @@ struct SheetHeader {
 SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32_t startColumn,
                             const ImportMarkers& markers);
 
+// The values of a worksheet's cells as import reads them: a block of rows at a
+// time, one Value call for the columns a header names over up to kRowsPerBlock
+// rows, as each call is a round trip to another process for a real application.
+// An application that gives no array for a block is asked cell by cell from then
+// on. The sheet must not change while it is read.
+class SheetValues {
+public:
+    static constexpr std::int32_t kRowsPerBlock = 1024;
+
+    // Rows past `lastRow` are never asked for in a block.
+    SheetValues(IDispatch* worksheet, IDispatch* cells, std::int32_t lastRow);
+    // The value of cell (r, c); `header` names the columns read with it.
+    platform::Variant value(std::int32_t r, std::int32_t c, const SheetHeader& header);
+
+private:
+    IDispatch* worksheet_;
+    IDispatch* cells_;
+    std::int32_t lastRow_;
+    bool isCellByCell_ = false;
+    std::int32_t top_ = 0, bottom_ = -1, left_ = 0, right_ = -1;
+    std::optional<CellValues> block_;
+};
+
 // Fills `row` (cleared first, handle set by the caller) from sheet row `r` under
 // `header`. A cell that cannot give what its column needs (an error value or a
 // formula without a result anywhere, a word or an empty cell under a number column)
 // gives nothing and is noted in row.problems.
-void readRowCells(IDispatch* cells, std::int32_t r, const SheetHeader& header, ImportRow& row);
+void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header, ImportRow& row);
 
 // Follows a sheet's rows from row 1 down and knows which header row heads the row
 // last fed: row 1, or a later header row that export wrote for the next block (a

@@ -96,6 +96,19 @@ DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,
                      {Variant::bstr(corner), otherCorner ? Variant::bstr(*otherCorner) : Variant::missing()});
 }
 
+std::u16string cellAddress(LONG row, LONG column) {
+    std::u16string letters;
+    for (LONG c = column; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char16_t>(u'A' + (c - 1) % 26));
+    std::u16string address = letters;
+    for (char ch : std::to_string(row)) address.push_back(static_cast<char16_t>(ch));
+    return address;
+}
+
+DispatchPtr area(IDispatch* worksheet, LONG top, LONG left, LONG bottom, LONG right) {
+    return range(worksheet, cellAddress(top, left), cellAddress(bottom, right));
+}
+
 DispatchPtr usedRange(IDispatch* worksheet) { return getObject(worksheet, dispid::UsedRange); }
 DispatchPtr rows(IDispatch* worksheetOrRange) { return getObject(worksheetOrRange, dispid::Rows); }
 LONG lastUsedRow(IDispatch* worksheet) {

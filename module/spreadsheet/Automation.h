@@ -98,6 +98,11 @@ DispatchPtr cells(IDispatch* worksheet);
 DispatchPtr columns(IDispatch* worksheet);
 DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,
                   const std::optional<std::u16string>& otherCorner = std::nullopt);
+// Range(corner, corner) spanning rows top..bottom and columns left..right, counting
+// from 1, addressed in A1 style.
+DispatchPtr area(IDispatch* worksheet, LONG top, LONG left, LONG bottom, LONG right);
+// "A1" style address of a cell; column from 1 (past "XFD" the application refuses it).
+std::u16string cellAddress(LONG row, LONG column);
 DispatchPtr usedRange(IDispatch* worksheet);
 DispatchPtr rows(IDispatch* worksheetOrRange);
 // The last row of the worksheet's used range (UsedRange.Row + UsedRange.Rows.Count - 1).

@@ -218,7 +218,30 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
     if (!book.carry) book.carry = std::make_shared<PackageCarry>();
     PackageCarry& carry = *book.carry;
     const std::string wbPart = carry.workbookPart;
-    std::map<std::string, std::string> out;  // name -> bytes of generated parts
+    // Each generated part goes into the archive, and starts being compressed, as
+    // soon as it is made: the next part is built while the last one is deflated,
+    // and no part waits in memory for the others.
+    ZipWriter zip;
+    std::map<std::string, std::uint64_t> generated;  // name -> size of generated parts
+    auto emit = [&](const std::string& name, std::string bytes) {
+        generated[name] = bytes.size();
+        zip.add(name, std::move(bytes));
+    };
+    // The large parts go into the archive in pieces while they are written.
+    auto emitInPieces = [&](const std::string& name, const auto& produce) {
+        const std::size_t entry = zip.beginEntry(name);
+        std::uint64_t size = 0;
+        const PartSink sink = [&](std::string& piece) {
+            size += piece.size();
+            zip.write(entry, std::move(piece));
+            piece.clear();
+            piece.reserve(kPartPieceBytes + (kPartPieceBytes >> 4));
+        };
+        std::string rest = produce(sink);
+        size += rest.size();
+        zip.endEntry(entry, std::move(rest));
+        generated[name] = size;
+    };
     std::set<std::string> dropped;
 
     // Part names in use, so that new parts get fresh ones.
@@ -305,8 +328,9 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
                 if (sc.vmlPart.empty()) sc.vmlPart = freshName("xl/drawings/vmlDrawing", ".vml");
                 dropped.erase(sc.commentsPart);
                 dropped.erase(sc.vmlPart);
-                out[sc.commentsPart] = writeComments(sheet);
-                out[sc.vmlPart] = writeVmlDrawing(sheet, nextVmlBlock);
+                emit(sc.commentsPart, writeComments(sheet));
+                emitInPieces(sc.vmlPart,
+                             [&](const PartSink& sink) { return writeVmlDrawing(sheet, nextVmlBlock, sink); });
                 overrides.emplace_back(sc.commentsPart, ctype::comments);
                 rels.push_back({freeRelationshipId(rels), std::string(reltype::comments),
                                 relativeTarget(sc.partName, sc.commentsPart), ""});
@@ -320,23 +344,25 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             }
             sc.rels = std::move(rels);
         }
-        out[sc.partName] = writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout);
+        emitInPieces(sc.partName, [&](const PartSink& sink) {
+            return writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout, sink);
+        });
         overrides.emplace_back(sc.partName, ctype::worksheet);
         std::string relsName = relsPartOf(sc.partName);
         if (!sc.rels.empty())
-            out[relsName] = writeRelationships(sc.rels);
+            emit(relsName, writeRelationships(sc.rels));
         else
             dropped.insert(relsName);
     }
 
-    out[carry.sharedStringsPart] = writeSharedStrings(book.strings, layout);
+    emit(carry.sharedStringsPart, writeSharedStrings(book.strings, layout));
     overrides.emplace_back(carry.sharedStringsPart, ctype::sharedStrings);
-    out[carry.stylesPart] = writeStyles(book.styles);
+    emit(carry.stylesPart, writeStyles(book.styles));
     overrides.emplace_back(carry.stylesPart, ctype::styles);
-    out[wbPart] = writeWorkbookPart(book, &carry);
-    out[relsPartOf(wbPart)] = writeRelationships(wbRels);
+    emit(wbPart, writeWorkbookPart(book, &carry));
+    emit(relsPartOf(wbPart), writeRelationships(wbRels));
     if (!carry.has("_rels/.rels"))
-        out["_rels/.rels"] = writeRelationships({{"rId1", std::string(reltype::officeDocument), wbPart, ""}});
+        emit("_rels/.rels", writeRelationships({{"rId1", std::string(reltype::officeDocument), wbPart, ""}}));
 
     // Content types: what was there, less the parts that are gone, plus ours.
     auto defaults = carry.defaultTypes;
@@ -363,34 +389,36 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
         else
             it->second = std::string(type);
     }
-    out["[Content_Types].xml"] = writeContentTypes(defaults, typeOverrides);
+    emit("[Content_Types].xml", writeContentTypes(defaults, typeOverrides));
 
     // Archive order: content types first, then the entries as they stood, then new ones.
     std::vector<std::string> order{"[Content_Types].xml"};
     for (const auto& n : carry.order)
         if (n != "[Content_Types].xml" && !dropped.count(n)) order.push_back(n);
     const std::set<std::string> kept(order.begin(), order.end());
-    for (const auto& [n, bytes] : out)
+    for (const auto& [n, size] : generated)
         if (!kept.count(n)) order.push_back(n);
 
-    ZipWriter zip;
     const bool keepsEntries = !carry.archive.empty();
     std::unique_ptr<ZipReader> source;
     if (keepsEntries) source = std::make_unique<ZipReader>(carry.archive, ReadLimits{});
     std::vector<std::string> written;
     std::uint64_t totalBytes = 0;
     for (const auto& n : order) {
-        std::string bytes;
-        if (auto it = out.find(n); it != out.end())
-            bytes = std::move(it->second);
-        else if (source && source->has(n))
-            bytes = source->read(n);
-        else
+        std::uint64_t size = 0;
+        if (auto it = generated.find(n); it != generated.end()) {
+            size = it->second;
+        } else if (source && source->has(n)) {
+            std::string bytes = source->read(n);
+            size = bytes.size();
+            zip.add(n, std::move(bytes));
+        } else {
             continue;
-        if (bytes.size() > limits.maxEntryBytes)
-            refuseToWrite(n + " would hold " + megabytes(bytes.size()) + ", more than the " +
-                          megabytes(limits.maxEntryBytes) + " the reader takes in one part");
-        totalBytes += bytes.size();
+        }
+        if (size > limits.maxEntryBytes)
+            refuseToWrite(n + " would hold " + megabytes(size) + ", more than the " + megabytes(limits.maxEntryBytes) +
+                          " the reader takes in one part");
+        totalBytes += size;
         if (totalBytes > limits.maxTotalBytes)
             refuseToWrite("the parts would hold more than the " + megabytes(limits.maxTotalBytes) +
                           " the reader takes in all (at " + n + ")");
@@ -398,9 +426,8 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
         if (written.size() > limits.maxEntries)
             refuseToWrite("the file would hold more than the " + std::to_string(limits.maxEntries) +
                           " parts the reader takes");
-        zip.add(n, std::move(bytes));
     }
-    std::string archive = zip.finish();
+    std::string archive = zip.finish(written);
     if (archive.size() > limits.maxFileBytes)
         refuseToWrite("the file would have " + megabytes(archive.size()) + ", more than the " +
                       megabytes(limits.maxFileBytes) + " the reader takes");

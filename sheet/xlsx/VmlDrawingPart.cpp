@@ -41,7 +41,7 @@ std::string VmlShapeScanner::finish() {
     return other_;
 }
 
-std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
+std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock, const PartSink& sink) {
     auto keys = sortedCommentKeys(sheet);
     // Shape ids are unique across the workbook: each drawing owns blocks of 1024
     // ids, listed in its id map.
@@ -51,7 +51,7 @@ std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
     std::string idmap;
     for (int b = 0; b < blocks; ++b) idmap += (b ? "," : "") + std::to_string(firstBlock + b);
     std::string out;
-    out.reserve(keys.size() * 200 + 1024);
+    out.reserve(sink ? kPartPieceBytes + 4096 : keys.size() * 200 + 1024);
     // What every note box shares (its path, stroke, fill and shadow) is said once, in
     // the shape type; each shape says only where it is. A sheet can hold a million
     // notes, and spelling it all out for each (about 600 bytes) made such a drawing
@@ -68,6 +68,7 @@ std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock) {
         "<v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
     std::size_t shapeId = 1024 * static_cast<std::size_t>(firstBlock) + 1;
     for (auto key : keys) {
+        if (sink && out.size() >= kPartPieceBytes) sink(out);
         auto row = static_cast<std::int64_t>(key >> 16) - 1;
         auto column = static_cast<std::int64_t>(key & 0xFFFF) - 1;
         out += "<v:shape id=\"_x0000_s";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sheet/Sheet.h"
+#include "sheet/xlsx/PartSink.h"
 
 #include <string>
 #include <string_view>
@@ -22,7 +23,8 @@ private:
     std::string other_;
 };
 // nextBlock (from 1) numbers the blocks of shape ids; it advances past the blocks
-// this drawing uses.
-std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock);
+// this drawing uses. With a sink, the text goes there in pieces as the shapes are
+// written, and what is returned is the rest.
+std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock, const PartSink& sink = {});
 
 }  // namespace sheet::xlsx

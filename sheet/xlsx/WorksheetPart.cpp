@@ -390,7 +390,7 @@ void writeColumns(std::string& out, const Sheet& sheet) {
     out += "</cols>";
 }
 
-void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& strings) {
+void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& strings, const PartSink& sink) {
     const std::uint32_t fileCount = sheet.book().strings.fileCount();
     const auto& rows = sheet.rows();
     const auto& rowFormats = sheet.rowFormats();
@@ -422,6 +422,7 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
         while (nextFormatOnly != formatOnlyRows.end() && *nextFormatOnly < r) writeRowStart(*nextFormatOnly++, true);
         const Sheet::Row& row = entry.cells;
         if (row.empty()) continue;
+        if (sink && out.size() >= kPartPieceBytes) sink(out);
         if (out.capacity() - out.size() < 64 * row.size() + 256) out.reserve(out.capacity() * 2 + 64 * row.size());
         writeRowStart(r, false);
         for (const Cell& c : row) {
@@ -522,7 +523,7 @@ void readWorksheet(std::string_view xml, const std::string& partName, Sheet& she
 }
 
 std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId,
-                           const StringPool::Layout& strings) {
+                           const StringPool::Layout& strings, const PartSink& sink) {
     std::vector<XmlPiece> pieces;
     std::string root;
     if (sheet.carry && !sheet.carry->rootStartTag.empty()) {
@@ -575,7 +576,7 @@ std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string&
         } else if (p.name == "cols") {
             writeColumns(out, sheet);
         } else if (p.name == "sheetData") {
-            writeCells(out, sheet, strings);
+            writeCells(out, sheet, strings, sink);
         } else if (p.name == "legacyDrawing" && !legacyDrawingRelId.empty()) {
             out += "<legacyDrawing ";
             if (!declaresRelationshipPrefix(root))

@@ -5,6 +5,7 @@
 
 #include "sheet/Sheet.h"
 #include "sheet/StringPool.h"
+#include "sheet/xlsx/PartSink.h"
 #include "sheet/xlsx/XlsxError.h"
 
 #include <string>
@@ -19,7 +20,9 @@ void readWorksheet(std::string_view xml, const std::string& partName, Sheet& she
 
 // legacyDrawingRelId: the relationship id of the sheet's VML drawing, empty for none.
 // Text cells are written as indices into the shared strings the layout produces.
+// With a sink, the text goes there in pieces as the rows are written, and what is
+// returned is the rest.
 std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string& legacyDrawingRelId,
-                           const StringPool::Layout& strings);
+                           const StringPool::Layout& strings, const PartSink& sink = {});
 
 }  // namespace sheet::xlsx

@@ -40,17 +40,37 @@ private:
     std::size_t reserveHint_ = 0;
 };
 
+// Writes an archive of deflated entries. Each entry is compressed as soon as it is
+// added (or as its pieces come), on a thread of the writer's own, so that a caller producing the next
+// part meanwhile keeps the second core busy; finish waits for what is still being
+// compressed (helping with it) and lays the archive out. Entries carry sizes and
+// checksums in their local headers (no data descriptors), names in UTF-8, and a
+// fixed time, so that the same parts give the same bytes.
 class ZipWriter {
 public:
     ZipWriter();
+    // Stops compressing what is left; nothing is written.
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
-    // Adds an entry; the writer keeps the bytes until finish.
+    // Adds an entry and starts compressing it. A name added twice keeps the later
+    // bytes.
     void add(const std::string& name, std::string bytes);
-    // Compresses everything and returns the archive. Throws XlsxError.
+    // An entry whose bytes come in pieces, each compressed on the writer's thread as
+    // it comes; the caller waits while too much is queued, so a part of any size
+    // takes little memory. Pieces go in the order written; endEntry gives the last
+    // one. An entry that is never ended makes finish fail.
+    std::size_t beginEntry(const std::string& name);
+    void write(std::size_t entry, std::string piece);
+    void endEntry(std::size_t entry, std::string lastPiece = {});
+    // The archive with the entries in the order added. Throws XlsxError beyond what
+    // the format holds without its 64-bit extensions (65,535 entries, 4 GB), or
+    // when compressing failed.
     std::string finish();
+    // The same with the entries in `order`, every name of which must have been
+    // added; entries not named are left out.
+    std::string finish(const std::vector<std::string>& order);
 
 private:
     struct Impl;
