@@ -40,6 +40,9 @@ std::optional<std::vector<Keyword>> parseKeywordList(const std::string& list) {
         if (!inGlobals && word[0] == '_') {  // "_Global" glued to the first global name
             inGlobals = true;
             word.erase(0, 1);
+            // "__X" would make "_X" a global name, which the list printed back
+            // ("... _ _X") could not say again; "_" alone is the separator.
+            if (word[0] == '_') return std::nullopt;
         }
         (inGlobals ? globals : locals).push_back(word);
     }

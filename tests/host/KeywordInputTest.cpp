@@ -94,6 +94,8 @@ TEST_F(KeywordInputTest, AKeywordListIsUsedByOneInputOnly) {
 TEST(KeywordListTest, UnbalancedOrOddListsAreRefused) {
     EXPECT_FALSE(host::parseKeywordList("A B _A"));
     EXPECT_FALSE(host::parseKeywordList("A _ B _ C"));
+    EXPECT_FALSE(host::parseKeywordList("Y __"));
+    EXPECT_FALSE(host::parseKeywordList("Y __Z"));
     EXPECT_EQ(acedInitGet(0, "One Two _Un"), RTERROR);
     auto keywords = host::parseKeywordList("eXit LType plain");
     ASSERT_TRUE(keywords);
