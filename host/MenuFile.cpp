@@ -230,6 +230,8 @@ MenuFileResult parseMenuFile(std::string_view text) {
         if (startsWith(line, "***")) {
             if (pop && depth != 0) return fail(number, "a cascading menu of " + pop->section + " is not closed (<-)");
             std::string head = upper(trim(std::string_view(line).substr(3)));
+            if (toolbar && toolbar->title.empty())
+                return fail(number, "toolbar " + toolbar->name + " has no _Toolbar line");
             pop = nullptr;
             toolbar = nullptr;
             depth = 0;

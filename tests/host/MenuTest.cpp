@@ -147,6 +147,7 @@ TEST(MenuFileTest, DamagedFilesAreRefusedWithTheirLine) {
         {"***MENUGROUP=G\n***TOOLBARS\n**TB\n[_Button(\"B\", \"a\", \"b\")]_a\n", 4, "_Toolbar"},
         {"***MENUGROUP=G\n***TOOLBARS\n**TB\n[_Toolbar(\"T\")]\n[_Flyout(\"F\")]_a\n", 5, "_Button"},
         {"***MENUGROUP=G\n***TOOLBARS\n**TB\n", 0, "_Toolbar"},
+        {"***MENUGROUP=G\n***TOOLBARS\n**TB\n***HELPSTRINGS\n", 4, "_Toolbar"},
         {"***MENUGROUP=G\n***TOOLBARS\n[_Toolbar(\"T\")]\n", 3, "before"},
         {"***MENUGROUP=G\n***POP1\n", 0, "title"},
         {"***MENUGROUP=G\nID_A [loose]\n", 2, "outside"},
