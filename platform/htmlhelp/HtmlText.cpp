@@ -1,5 +1,6 @@
 // HTML to terminal text in one pass over the page.
 #include "platform/htmlhelp/HtmlText.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,24 +15,6 @@ std::string lower(std::string_view s) {
     std::string out(s);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // The character a reference names ("amp", "#38", "#x26"); 0 when it names none.
@@ -364,7 +347,7 @@ std::string htmlToText(std::string_view html, int width) {
                 ++end;
             if (end < html.size() && html[end] == ';') {
                 if (std::uint32_t cp = referencedCharacter(html.substr(i + 1, end - i - 1))) {
-                    appendUtf8(word, cp);  // a no-break space stays inside its word
+                    platform::appendUtf8(word, static_cast<char32_t>(cp));  // a no-break space stays inside its word
                     i = end + 1;
                     continue;
                 }
