@@ -28,29 +28,8 @@ using sheet::testing::ScopedInvokeFault;
 using sheet::testing::ScopedInvokeLog;
 using Parts = std::map<std::string, std::string>;
 
-class BlockWriting : public ExportDrawingTest {
+class BlockWriting : public SpreadsheetExportTest {
 protected:
-    void SetUp() override {
-        char home[] = "/tmp/tabro-blocks-home-XXXXXX";
-        if (!std::getenv("CADHOST_HOME") && ::mkdtemp(home)) ::setenv("CADHOST_HOME", home, 0);
-        char pattern[] = "/tmp/tabro-blocks-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
-        liveBefore_ = platform::liveComObjects();
-        ExportDrawingTest::SetUp();
-        ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
-    }
-    void TearDown() override {
-        sheet::stopSpreadsheetApplication();
-        (void)sheet::revokeSpreadsheetApplication();
-        ExportDrawingTest::TearDown();
-        EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "an automation reference was not released";
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
-    }
-
     // Export2 of every block into a fresh application, saved; the workbook's parts.
     // `valueCalls` counts the Value assignments that reached the application.
     // With `failingComment`, that AddComment call fails and ends the export.
@@ -116,8 +95,6 @@ protected:
         EXPECT_LT(blockCalls * 8, cellCalls) << blockCalls << " value calls for blocks, " << cellCalls << " for cells";
     }
 
-    std::filesystem::path folder_, previous_;
-    std::size_t liveBefore_ = 0;
     std::size_t allCalls_ = 0;  // of the last export
 };
 

@@ -9,11 +9,15 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/DrawingFile.h"
 #include "module/ModuleState.h"
+#include "platform/LiveObjects.h"
 #include "platform/MessageBox.h"
 #include "platform/Module.h"
+#include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -83,6 +87,39 @@ protected:
 private:
     std::optional<WorkingDatabaseScope> scope_;
     std::unique_ptr<host::ScriptInput> script_;
+};
+
+// The same drawing exported into the spreadsheet stand-in, registered for the test
+// and working in a folder of its own (the workbooks it saves land there); every
+// automation reference taken must be released by the end.
+class SpreadsheetExportTest : public ExportDrawingTest {
+protected:
+    void SetUp() override {
+        char home[] = "/tmp/tabro-export-home-XXXXXX";
+        if (!std::getenv("CADHOST_HOME") && ::mkdtemp(home)) ::setenv("CADHOST_HOME", home, 0);
+        char pattern[] = "/tmp/tabro-export-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+        liveBefore_ = platform::liveComObjects();
+        ExportDrawingTest::SetUp();
+        ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
+    }
+    void TearDown() override {
+        sheet::stopSpreadsheetApplication();
+        (void)sheet::revokeSpreadsheetApplication();
+        ExportDrawingTest::TearDown();
+        EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "an automation reference was not released";
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+
+    std::filesystem::path folder_;  // the test's own folder, current while it runs
+
+private:
+    std::filesystem::path previous_;
+    std::size_t liveBefore_ = 0;
 };
 
 }  // namespace tabro::testing

@@ -26,30 +26,12 @@ using Texts = std::vector<std::string>;
 const Texts kDoorHandles{"50", "54", "58", "69"};
 const Texts kValveHandles{"44", "5C"};
 
-class ExportToSheet : public ExportDrawingTest {
+class ExportToSheet : public SpreadsheetExportTest {
 protected:
     void SetUp() override {
-        char home[] = "/tmp/tabro-export-home-XXXXXX";
-        if (!std::getenv("CADHOST_HOME") && ::mkdtemp(home)) ::setenv("CADHOST_HOME", home, 0);
-        char pattern[] = "/tmp/tabro-export-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
-        liveBefore_ = platform::liveComObjects();
-        ExportDrawingTest::SetUp();
-        ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
+        SpreadsheetExportTest::SetUp();
         nextExportRow = 1;
         options_ = ExportOptions{};
-    }
-
-    void TearDown() override {
-        sheet::stopSpreadsheetApplication();
-        (void)sheet::revokeSpreadsheetApplication();
-        ExportDrawingTest::TearDown();
-        EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "an automation reference was not released";
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
     }
 
     // Export2 with options_ stored as the user's settings and `answer` typed.
@@ -105,10 +87,6 @@ protected:
     static std::string text(UINT id) { return resourceStrings().load(id); }
 
     ExportOptions options_;
-
-private:
-    std::filesystem::path folder_, previous_;
-    std::size_t liveBefore_ = 0;
 };
 
 ExportOptions propertiesOff() {
