@@ -44,6 +44,10 @@ EXPORT_DEFAULTS = dict(WorkbookSettings=0, WorksheetSettings=0, StartRow=1, AddH
                        FindNextBlankLine=0, ExportAttPrompts=0)
 PROPS_OFF = dict(XCoord=0, YCoord=0, ZCoord=0, Rotation=0, LayerNames=0, Scale=0)
 
+# Extra cadhost arguments choosing the spreadsheet application; empty for the
+# registered stand-in (the Calc tests run these same cases with their own).
+SPREADSHEET_ARGS = []
+
 failures = []
 
 
@@ -73,7 +77,7 @@ def export(work, drawing, lines, **settings):
     with open(script, "w") as f:
         f.write("\n".join(lines) + "\n")
     env = dict(os.environ, CADHOST_HOME=home)
-    proc = subprocess.run([CADHOST, "--script", script, drawing], cwd=folder, env=env,
+    proc = subprocess.run([CADHOST, "--script", script, *SPREADSHEET_ARGS, drawing], cwd=folder, env=env,
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
     books = sorted(glob.glob(os.path.join(folder, "Book*.xlsx")))
     if proc.returncode != 0 or not books:

@@ -122,149 +122,156 @@ def row_of_handle(ws):
     return rows
 
 
+def edit_and_import(work, spreadsheet_args=()):
+    """Exports a generated drawing, edits the workbook, imports it back and saves,
+    with the spreadsheet application the arguments choose; checks the saved drawing
+    into failures. Returns (saved drawing, import output)."""
+    home = os.path.join(work, "home")
+    os.makedirs(home)
+    with open(os.path.join(home, "user.reg"), "w") as f:
+        f.write(REGISTRY)
+    drawing = os.path.join(work, "site.dxf")
+    subprocess.run(["/usr/bin/python3", GEN, "60", drawing], check=True,
+                   capture_output=True)
+    original = ezdxf.readfile(drawing)
+
+    # 1. Export every block into a new workbook (Book1.xlsx in the working folder).
+    run_cadhost(work, home, [*spreadsheet_args, drawing], ["TABRO", "Export2", ""])
+    books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
+    if not books:
+        sys.exit("export wrote no workbook")
+    book = os.path.join(work, books[0])
+
+    # 2. Edit it as a user would.
+    wb = load_workbook(book)
+    ws = wb["DOOR_TAG"]
+    props = property_columns(ws)
+    tags = tag_columns(ws, props)
+    rows = row_of_handle(ws)
+    check(len(props) == 8, f"DOOR_TAG property columns: {props}")
+    # References whose attributes are exactly the definition's, in order.
+    full = [h for h, r in sorted(rows.items(), key=lambda kv: kv[1])
+            if [a.dxf.tag for a in attribs_of(original, h)] ==
+            ["NUMBER", "TYPE", "WIDTH", "HEIGHT", "FIRE_RATING", "HARDWARE"]]
+    check(len(full) >= 8, f"too few in-sync DOOR_TAG references: {len(full)}")
+    h_text, h_empty, h_move, h_scale, h_layer, h_rot, h_none = full[:7]
+    expected_text = {}  # (handle, tag) -> text
+
+    r = rows[h_text]
+    ws.cell(r, tags["NUMBER"]).value = "D-EDITED-1"
+    ws.cell(r, tags["HARDWARE"]).value = "HW-9 Ü"
+    expected_text[(h_text, "NUMBER")] = "D-EDITED-1"
+    expected_text[(h_text, "HARDWARE")] = "HW-9 Ü"
+
+    r = rows[h_empty]
+    ws.cell(r, tags["FIRE_RATING"]).value = None
+    expected_text[(h_empty, "FIRE_RATING")] = ""
+
+    ins = original.entitydb[h_move]
+    new_pos = Vec3(ins.dxf.insert) + Vec3(1000.5, -500.25, 0)
+    r = rows[h_move]
+    ws.cell(r, props["x"]).value = f"{new_pos.x:.4f}"
+    ws.cell(r, props["y"]).value = f"{new_pos.y:.4f}"
+
+    r = rows[h_scale]
+    ws.cell(r, props["sx"]).value = "2"
+    ws.cell(r, props["sy"]).value = "3"
+    ws.cell(r, props["sz"]).value = "1"
+
+    old_layer = original.entitydb[h_layer].dxf.layer
+    new_layer = "A-GLAZ" if old_layer != "A-GLAZ" else "P-VALV"
+    ws.cell(rows[h_layer], props["layer"]).value = new_layer
+
+    old_rot = original.entitydb[h_rot].dxf.rotation
+    new_rot = 37.5 if not math.isclose(old_rot, 37.5) else 12.0
+    ws.cell(rows[h_rot], props["rotation"]).value = f"{new_rot}"
+
+    # A row whose handle names nothing: its edits must go nowhere.
+    r = rows[h_none]
+    ws.cell(r, 1).comment = Comment("FFFFFFF", "tester")
+    ws.cell(r, tags["NUMBER"]).value = "NOBODY"
+    ws.cell(r, props["x"]).value = "-99999"
+
+    # A column whose tag no block carries.
+    extra = ws.max_column + 1
+    ws.cell(1, extra).value = "NO_SUCH_TAG"
+    for r in rows.values():
+        ws.cell(r, extra).value = "stray"
+    wb.save(book)
+
+    # 3. Import every sheet with properties, and save.
+    out = run_cadhost(work, home, [*spreadsheet_args, "--workbook", book, drawing], ["TABRO", "Import", "SAVE"])
+    result = ezdxf.readfile(drawing)
+
+    # 4. What changed is exactly what was edited.
+    for (h, tag), text in expected_text.items():
+        got = [a.dxf.text for a in attribs_of(result, h) if a.dxf.tag == tag]
+        check(got == [text], f"{h} {tag}: {got!r}, expected {text!r}")
+
+    moved = result.entitydb[h_move]
+    check(Vec3(moved.dxf.insert).isclose(new_pos, abs_tol=1e-9),
+          f"{h_move} at {moved.dxf.insert}, expected {new_pos}")
+    scaled = result.entitydb[h_scale]
+    check((scaled.dxf.xscale, scaled.dxf.yscale, scaled.dxf.zscale) == (2.0, 3.0, 1.0),
+          f"{h_scale} scale {scaled.dxf.xscale}, {scaled.dxf.yscale}, {scaled.dxf.zscale}")
+    check(result.entitydb[h_layer].dxf.layer == new_layer,
+          f"{h_layer} on {result.entitydb[h_layer].dxf.layer}, expected {new_layer}")
+    rotated = result.entitydb[h_rot]
+    check(math.isclose(rotated.dxf.rotation, new_rot, abs_tol=1e-9),
+          f"{h_rot} rotation {rotated.dxf.rotation}, expected {new_rot}")
+
+    # Attributes follow their reference: each stands where its definition,
+    # under the reference's new transform, puts it; texts are kept.
+    block = result.blocks.get("DOOR_TAG")
+    defs = {d.dxf.tag: d for d in block.query("ATTDEF")}
+    for h in (h_move, h_scale, h_rot):
+        ref = result.entitydb[h]
+        m = ref.matrix44()
+        for a, before in zip(ref.attribs, attribs_of(original, h)):
+            want = m.transform(defs[a.dxf.tag].dxf.insert)
+            check(Vec3(a.dxf.insert).isclose(want, abs_tol=1e-6),
+                  f"{h} {a.dxf.tag} at {a.dxf.insert}, expected {want}")
+            check(a.dxf.text == before.dxf.text, f"{h} {a.dxf.tag} text changed")
+
+    # Everything else is as it was.
+    changed_refs = {h_move, h_scale, h_rot, h_layer}
+    changed_props = {"insert", "xscale", "yscale", "zscale", "rotation", "layer"}
+    (before, parent), (after, _) = graphic_entities(original), graphic_entities(result)
+    check(before.keys() == after.keys(), "entities added or removed")
+    for h, e in before.items():
+        if h not in after:
+            continue
+        f = after[h]
+        owner = parent.get(h)
+        if h in changed_refs:
+            check(same_attribs(e, f, skip=changed_props), f"{h}: more than its properties changed")
+            continue
+        if e.dxftype() == "ATTRIB":
+            # Only an edited text is written, with its field length; every other
+            # attribute stays exactly as it was.
+            skip = set()
+            if owner in changed_refs:
+                continue  # re-placed, checked above
+            key = (owner, e.dxf.tag)
+            if key in expected_text:
+                skip |= {"text", "field_length"}
+            check(same_attribs(e, f, skip=skip), f"{h} ({e.dxftype()} of {owner}) changed")
+        else:
+            check(same_attribs(e, f), f"{h} ({e.dxftype()}) changed")
+    # The row without a live handle moved nothing to -99999.
+    check(all(not math.isclose(Vec3(e.dxf.insert).x, -99999.0)
+              for e in after.values() if e.dxftype() == "INSERT"), "a reference went to x=-99999")
+    check(all(a.dxf.text != "NOBODY" for a in after.values() if a.dxftype() == "ATTRIB"),
+          "the unnamed row's text reached an attribute")
+    return drawing, out
+
+
 def main():
     if not os.path.exists(CADHOST):
         sys.exit(f"{CADHOST} not built")
     work = tempfile.mkdtemp(prefix="tabro-import-e2e-")
     try:
-        home = os.path.join(work, "home")
-        os.makedirs(home)
-        with open(os.path.join(home, "user.reg"), "w") as f:
-            f.write(REGISTRY)
-        drawing = os.path.join(work, "site.dxf")
-        subprocess.run(["/usr/bin/python3", GEN, "60", drawing], check=True,
-                       capture_output=True)
-        original = ezdxf.readfile(drawing)
-
-        # 1. Export every block into a new workbook (Book1.xlsx in the working folder).
-        run_cadhost(work, home, [drawing], ["TABRO", "Export2", ""])
-        books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
-        if not books:
-            sys.exit("export wrote no workbook")
-        book = os.path.join(work, books[0])
-
-        # 2. Edit it as a user would.
-        wb = load_workbook(book)
-        ws = wb["DOOR_TAG"]
-        props = property_columns(ws)
-        tags = tag_columns(ws, props)
-        rows = row_of_handle(ws)
-        check(len(props) == 8, f"DOOR_TAG property columns: {props}")
-        # References whose attributes are exactly the definition's, in order.
-        full = [h for h, r in sorted(rows.items(), key=lambda kv: kv[1])
-                if [a.dxf.tag for a in attribs_of(original, h)] ==
-                ["NUMBER", "TYPE", "WIDTH", "HEIGHT", "FIRE_RATING", "HARDWARE"]]
-        check(len(full) >= 8, f"too few in-sync DOOR_TAG references: {len(full)}")
-        h_text, h_empty, h_move, h_scale, h_layer, h_rot, h_none = full[:7]
-        expected_text = {}  # (handle, tag) -> text
-
-        r = rows[h_text]
-        ws.cell(r, tags["NUMBER"]).value = "D-EDITED-1"
-        ws.cell(r, tags["HARDWARE"]).value = "HW-9 Ü"
-        expected_text[(h_text, "NUMBER")] = "D-EDITED-1"
-        expected_text[(h_text, "HARDWARE")] = "HW-9 Ü"
-
-        r = rows[h_empty]
-        ws.cell(r, tags["FIRE_RATING"]).value = None
-        expected_text[(h_empty, "FIRE_RATING")] = ""
-
-        ins = original.entitydb[h_move]
-        new_pos = Vec3(ins.dxf.insert) + Vec3(1000.5, -500.25, 0)
-        r = rows[h_move]
-        ws.cell(r, props["x"]).value = f"{new_pos.x:.4f}"
-        ws.cell(r, props["y"]).value = f"{new_pos.y:.4f}"
-
-        r = rows[h_scale]
-        ws.cell(r, props["sx"]).value = "2"
-        ws.cell(r, props["sy"]).value = "3"
-        ws.cell(r, props["sz"]).value = "1"
-
-        old_layer = original.entitydb[h_layer].dxf.layer
-        new_layer = "A-GLAZ" if old_layer != "A-GLAZ" else "P-VALV"
-        ws.cell(rows[h_layer], props["layer"]).value = new_layer
-
-        old_rot = original.entitydb[h_rot].dxf.rotation
-        new_rot = 37.5 if not math.isclose(old_rot, 37.5) else 12.0
-        ws.cell(rows[h_rot], props["rotation"]).value = f"{new_rot}"
-
-        # A row whose handle names nothing: its edits must go nowhere.
-        r = rows[h_none]
-        ws.cell(r, 1).comment = Comment("FFFFFFF", "tester")
-        ws.cell(r, tags["NUMBER"]).value = "NOBODY"
-        ws.cell(r, props["x"]).value = "-99999"
-
-        # A column whose tag no block carries.
-        extra = ws.max_column + 1
-        ws.cell(1, extra).value = "NO_SUCH_TAG"
-        for r in rows.values():
-            ws.cell(r, extra).value = "stray"
-        wb.save(book)
-
-        # 3. Import every sheet with properties, and save.
-        out = run_cadhost(work, home, ["--workbook", book, drawing], ["TABRO", "Import", "SAVE"])
-        result = ezdxf.readfile(drawing)
-
-        # 4. What changed is exactly what was edited.
-        for (h, tag), text in expected_text.items():
-            got = [a.dxf.text for a in attribs_of(result, h) if a.dxf.tag == tag]
-            check(got == [text], f"{h} {tag}: {got!r}, expected {text!r}")
-
-        moved = result.entitydb[h_move]
-        check(Vec3(moved.dxf.insert).isclose(new_pos, abs_tol=1e-9),
-              f"{h_move} at {moved.dxf.insert}, expected {new_pos}")
-        scaled = result.entitydb[h_scale]
-        check((scaled.dxf.xscale, scaled.dxf.yscale, scaled.dxf.zscale) == (2.0, 3.0, 1.0),
-              f"{h_scale} scale {scaled.dxf.xscale}, {scaled.dxf.yscale}, {scaled.dxf.zscale}")
-        check(result.entitydb[h_layer].dxf.layer == new_layer,
-              f"{h_layer} on {result.entitydb[h_layer].dxf.layer}, expected {new_layer}")
-        rotated = result.entitydb[h_rot]
-        check(math.isclose(rotated.dxf.rotation, new_rot, abs_tol=1e-9),
-              f"{h_rot} rotation {rotated.dxf.rotation}, expected {new_rot}")
-
-        # Attributes follow their reference: each stands where its definition,
-        # under the reference's new transform, puts it; texts are kept.
-        block = result.blocks.get("DOOR_TAG")
-        defs = {d.dxf.tag: d for d in block.query("ATTDEF")}
-        for h in (h_move, h_scale, h_rot):
-            ref = result.entitydb[h]
-            m = ref.matrix44()
-            for a, before in zip(ref.attribs, attribs_of(original, h)):
-                want = m.transform(defs[a.dxf.tag].dxf.insert)
-                check(Vec3(a.dxf.insert).isclose(want, abs_tol=1e-6),
-                      f"{h} {a.dxf.tag} at {a.dxf.insert}, expected {want}")
-                check(a.dxf.text == before.dxf.text, f"{h} {a.dxf.tag} text changed")
-
-        # Everything else is as it was.
-        changed_refs = {h_move, h_scale, h_rot, h_layer}
-        changed_props = {"insert", "xscale", "yscale", "zscale", "rotation", "layer"}
-        (before, parent), (after, _) = graphic_entities(original), graphic_entities(result)
-        check(before.keys() == after.keys(), "entities added or removed")
-        for h, e in before.items():
-            if h not in after:
-                continue
-            f = after[h]
-            owner = parent.get(h)
-            if h in changed_refs:
-                check(same_attribs(e, f, skip=changed_props), f"{h}: more than its properties changed")
-                continue
-            if e.dxftype() == "ATTRIB":
-                # Only an edited text is written, with its field length; every other
-                # attribute stays exactly as it was.
-                skip = set()
-                if owner in changed_refs:
-                    continue  # re-placed, checked above
-                key = (owner, e.dxf.tag)
-                if key in expected_text:
-                    skip |= {"text", "field_length"}
-                check(same_attribs(e, f, skip=skip), f"{h} ({e.dxftype()} of {owner}) changed")
-            else:
-                check(same_attribs(e, f), f"{h} ({e.dxftype()}) changed")
-        # The row without a live handle moved nothing to -99999.
-        check(all(not math.isclose(Vec3(e.dxf.insert).x, -99999.0)
-                  for e in after.values() if e.dxftype() == "INSERT"), "a reference went to x=-99999")
-        check(all(a.dxf.text != "NOBODY" for a in after.values() if a.dxftype() == "ATTRIB"),
-              "the unnamed row's text reached an attribute")
-
+        _, out = edit_and_import(work)
         if failures:
             print("cadhost output:\n" + out)
             for f in failures:

@@ -98,6 +98,11 @@ EDIT_DRAWINGS = ["generated-120.dxf", "dxfjson_A_000217.dxf", "hanochhu_Drawing1
                  "acadsharp_sample_AC1018_binary.dxf", "acadsharp_sample_AC1009_binary.dxf"]
 
 
+# Extra cadhost arguments choosing the spreadsheet application; empty for the
+# registered stand-in (the Calc tests run these same cases with their own).
+SPREADSHEET_ARGS = []
+
+
 class Skip(Exception):
     pass
 
@@ -176,7 +181,7 @@ def cadhost(folder, args, lines, name):
         f.write("\n".join(lines) + "\n")
     env = dict(os.environ, CADHOST_HOME=os.path.join(folder, "home"))
     try:
-        return subprocess.run([CADHOST, "--script", script, *args], cwd=folder, env=env,
+        return subprocess.run([CADHOST, "--script", script, *SPREADSHEET_ARGS, *args], cwd=folder, env=env,
                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
                               errors="replace", timeout=300)
     except subprocess.TimeoutExpired as e:
