@@ -35,6 +35,12 @@ PIPE_PREFIX = "tablora_test_"
 
 try:
     import uno
+    # The uno module hooks import: a later import that fails on purpose (pathlib
+    # probing for Windows modules, as ezdxf's import does) is retried as a UNO type,
+    # which raises SystemError instead of ImportError unless the runtime is up. So it
+    # comes up here, and pathlib is loaded before any test imports ezdxf.
+    uno.getComponentContext()
+    import pathlib  # noqa: F401
     from com.sun.star.beans import PropertyValue
     from com.sun.star.connection import NoConnectException
     from com.sun.star.lang import DisposedException
@@ -175,6 +181,14 @@ class Office:
 
     def __exit__(self, *exc):
         self.close()
+
+    def alive(self):
+        """The office still answers over its pipe."""
+        try:
+            self.desktop.getComponents()
+            return True
+        except Exception:
+            return False
 
     # --- documents --------------------------------------------------------------
 
