@@ -175,6 +175,18 @@ class Office:
         smgr = self.ctx.ServiceManager
         self.desktop = smgr.createInstanceWithContext("com.sun.star.frame.Desktop", self.ctx)
         self.dispatcher = smgr.createInstanceWithContext("com.sun.star.frame.DispatchHelper", self.ctx)
+        # Pasting over filled cells asks "replace the contents?", and a headless office
+        # answers No: the profile's user has turned that question off.
+        self.configure("/org.openoffice.Office.Calc/Input", ReplaceCellsWarning=False)
+
+    def configure(self, node, **values):
+        provider = self.ctx.ServiceManager.createInstanceWithContext(
+            "com.sun.star.configuration.ConfigurationProvider", self.ctx)
+        access = provider.createInstanceWithArguments("com.sun.star.configuration.ConfigurationUpdateAccess",
+                                                      (prop("nodepath", node),))
+        for name, value in values.items():
+            access.setPropertyValue(name, value)
+        access.commitChanges()
 
     def __enter__(self):
         return self
@@ -202,13 +214,15 @@ class Office:
         return out
 
     def find(self, name, timeout=20.0):
-        """The spreadsheet document whose file is name (the end of its URL) or whose
-        title is name; waits for it to appear (cadhost opens it on its own time)."""
+        """The spreadsheet document whose file is name (a whole path, or the end of
+        one) or whose title is name; waits for it to appear (cadhost opens it on its own time)."""
         deadline = time.monotonic() + timeout * SLOW
+        wanted = os.path.realpath(name) if os.path.isabs(name) else None
         while True:
             for doc in self.documents():
                 url = doc.getURL()
-                if (url and uno.fileUrlToSystemPath(url).endswith(os.sep + name)) or doc.getTitle() == name:
+                path = os.path.realpath(uno.fileUrlToSystemPath(url)) if url.startswith("file:") else ""
+                if doc.getTitle() == name or (path == wanted if wanted else path.endswith(os.sep + name)):
                     return doc
             if time.monotonic() > deadline:
                 titles = [d.getTitle() for d in self.documents()]

@@ -1,0 +1,171 @@
+#!/usr/bin/python3
+"""End to end: the live link with LibreOffice Calc, cells typed by another program.
+
+A generated drawing is exported into Calc. Then, for each case, cadhost opens a copy
+of that workbook in the same office, runs TABRO Connect and waits (DELAY); meanwhile
+a second UNO client, this test, types into the document in that office as a user
+does (select the cell, .uno:EnterString) or pastes a block. cadhost then saves the
+drawing and ezdxf checks that every typed text reached its attribute and nothing else
+changed.
+
+Cases: one cell; several cells on two sheets (one of them "0042", which stays text
+only in a cell formatted "@"); a pasted block of cells; Connect twice; typing after
+Disconnect (not applied). A single typed cell must start exactly one import. Prints
+the latency from the typed cell to the import starting (at most 1.5 s).
+"""
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.dirname(HERE)]
+import office  # noqa: E402
+office.needs()
+
+import shutil  # noqa: E402
+import statistics  # noqa: E402
+import subprocess  # noqa: E402
+import tempfile  # noqa: E402
+import time  # noqa: E402
+
+import ezdxf  # noqa: E402
+from openpyxl import load_workbook  # noqa: E402
+from openpyxl.utils import get_column_letter  # noqa: E402
+
+import test_live_link as tl  # noqa: E402
+
+LATENCY_TARGET = 1.5
+failures = tl.failures
+check = tl.check
+latencies = []
+
+
+def cell(row, column):
+    return "%s%d" % (get_column_letter(column), row)
+
+
+def live_case(soffice, work, home, drawing, book, original, name, edit, script_tail=(), expect_applied=True,
+              delay_ms=6000, imports=None):
+    """cadhost connected to a copy of book in the office; edit(doc) types into the
+    document there and returns (the expected attribute texts, when the first edit was
+    made)."""
+    live = os.path.join(work, "live-%s.xlsx" % name.replace(" ", "-"))
+    shutil.copy(book, live)
+    out = os.path.join(work, "out-%s.dxf" % name.replace(" ", "-"))
+    lines = ["TABRO", "Connect", *script_tail, "DELAY %d" % int(delay_ms * office.SLOW), "SAVEAS " + out]
+    session = tl.Session(work, home, [*office.calc_args(soffice.pipe), "--workbook", live, drawing], lines)
+    try:
+        if session.wait_for("Delay time in milliseconds", limit=60) is None:
+            session.proc.kill()
+            session.finish()
+            check(False, "%s: cadhost never reached the wait:\n%s" % (name, session.text))
+            return
+        try:
+            doc = soffice.find(live)
+            expected, typed = edit(doc)
+        except Exception as e:  # the office refused the user's edit: the case cannot judge
+            check(False, "%s: typing into Calc failed: %s: %s" % (name, type(e).__name__, e))
+            session.proc.kill()
+            session.finish()
+            return
+        started = session.wait_for("_import2", limit=delay_ms / 1000.0) if expect_applied else None
+    except BaseException:
+        session.proc.kill()
+        raise
+    code = session.finish()
+    check(code == 0, "%s: cadhost ended with %s:\n%s" % (name, code, session.text))
+    check("Unhandled" not in session.text and "COM error" not in session.text,
+          "%s: the session reported a problem:\n%s" % (name, session.text))
+    runs = session.text.count("_import2")
+    if expect_applied:
+        check(started is not None, "%s: the typed change never reached the drawing:\n%s" % (name, session.text))
+        if started is not None:
+            latency = started - typed
+            latencies.append(latency)
+            print("%s: import started %.3f s after the cell was typed" % (name, latency))
+        if imports is not None:
+            check(runs == imports, "%s: %d imports ran, expected %d:\n%s" % (name, runs, imports, session.text))
+    else:
+        check(runs == 0, "%s: imported although the link was off:\n%s" % (name, session.text))
+    check(os.path.exists(out), "%s: nothing saved:\n%s" % (name, session.text))
+    if os.path.exists(out):
+        tl.check_result(name, original, out, expected if expect_applied else {})
+
+
+def main():
+    with office.Office() as soffice, tempfile.TemporaryDirectory(prefix="tabro-calc-link-") as work:
+        home = os.path.join(work, "home")
+        os.makedirs(home)
+        drawing = os.path.join(work, "site.dxf")
+        subprocess.run(["/usr/bin/python3", tl.GEN, "60", drawing], check=True, capture_output=True)
+        original = ezdxf.readfile(drawing)
+        tl.run_script(work, home, [*office.calc_args(soffice.pipe), drawing], ["TABRO", "Export2", ""])
+        books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
+        if not books:
+            print("FAIL: the export into Calc stored no workbook")
+            return 1
+        book = os.path.join(work, books[0])
+        wb = load_workbook(book)
+        check("DOOR_TAG" in wb.sheetnames and len(wb.sheetnames) >= 2, "sheets: %s" % wb.sheetnames)
+        second = next(s for s in wb.sheetnames if s != "DOOR_TAG" and all(tl.layout_of(wb[s])))
+        door_tags, door_rows, door_handles = tl.pick(wb["DOOR_TAG"], 4, None)
+        other_tags, other_rows, other_handles = tl.pick(wb[second], 2, None)
+        other_tag = next(iter(other_tags))
+
+        def one_cell(doc):
+            h = door_handles[0]
+            soffice.type_into(doc, "DOOR_TAG", cell(door_rows[h], door_tags["NUMBER"]), "LIVE-1")
+            return {(h, "NUMBER"): "LIVE-1"}, time.monotonic()
+
+        def two_sheets(doc):
+            expected, first = {}, None
+            texts = ["N-0", "0042", "N-2"]
+            for h, text in zip(door_handles, texts):
+                soffice.type_into(doc, "DOOR_TAG", cell(door_rows[h], door_tags["NUMBER"]), text)
+                first = first or time.monotonic()
+                expected[(h, "NUMBER")] = text
+            for i, h in enumerate(other_handles):
+                text = "S-%d é" % i
+                soffice.type_into(doc, second, cell(other_rows[h], other_tags[other_tag]), text)
+                expected[(h, other_tag)] = text
+            return expected, first
+
+        def pasted_block(doc):
+            rows = sorted(door_rows[h] for h in door_handles)
+            check(rows == list(range(rows[0], rows[0] + len(rows))), "DOOR_TAG rows not consecutive: %s" % rows)
+            check(door_tags["WIDTH"] == door_tags["TYPE"] + 1, "TYPE and WIDTH are not side by side")
+            by_row = {door_rows[h]: h for h in door_handles}
+            block = [["T%d" % r, "W%d" % r] for r in rows]
+            soffice.paste_block(doc, "DOOR_TAG", cell(rows[0], door_tags["TYPE"]), block)
+            typed = time.monotonic()
+            expected = {}
+            for r, (t, w) in zip(rows, block):
+                expected[(by_row[r], "TYPE")] = t
+                expected[(by_row[r], "WIDTH")] = w
+            return expected, typed
+
+        live_case(soffice, work, home, drawing, book, original, "one cell", one_cell, imports=1)
+        live_case(soffice, work, home, drawing, book, original, "several cells on two sheets", two_sheets)
+        live_case(soffice, work, home, drawing, book, original, "a pasted block", pasted_block)
+        live_case(soffice, work, home, drawing, book, original, "connect twice", one_cell, ["TABRO", "Connect"],
+                  imports=1)
+        live_case(soffice, work, home, drawing, book, original, "after disconnect", one_cell,
+                  ["TABRO", "Disconnect"], expect_applied=False, delay_ms=3000)
+
+        if latencies:
+            worst = max(latencies)
+            print("latency typed cell -> import: median %.3f s, worst %.3f s over %d cases" % (
+                statistics.median(latencies), worst, len(latencies)))
+            check(statistics.median(latencies) <= LATENCY_TARGET * office.SLOW,
+                  "latency %.3f s (median) above %.1f s" % (statistics.median(latencies), LATENCY_TARGET))
+        strays = office.office_processes(work)
+        check(not strays, "cadhost started offices of its own although one answered: %s" % strays)
+        office.kill_pids(strays)
+        check(soffice.alive(), "the office cadhost attached to no longer answers")
+    for f in failures:
+        print("FAIL:", f)
+    print("%d failures" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
