@@ -6,7 +6,17 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libzip-dev zlib1g-dev
           python3 python3-ezdxf python3-openpyxl locales libexpat1-dev
           fp-utils libchm-dev libchm-bin)
-if [[ "${1:-}" == "--with-clang" ]]; then packages+=(clang); fi
+# --with-clang: the fuzz build's compiler. --with-calc: LibreOffice Calc, its SDK
+# (the Calc backend is built only where it is found) and python3-uno (the Calc tests'
+# user at the keyboard). Calc is the full build: the -nogui one aborts shortly after a
+# typed cell.
+for option in "$@"; do
+    case "$option" in
+        --with-clang) packages+=(clang) ;;
+        --with-calc) packages+=(libreoffice-calc libreoffice-dev python3-uno) ;;
+        *) echo "usage: $0 [--with-clang] [--with-calc]" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
