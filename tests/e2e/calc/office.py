@@ -40,11 +40,9 @@ try:
     # which raises SystemError instead of ImportError unless the runtime is up. So it
     # comes up here, and pathlib is loaded before any test imports ezdxf.
     uno.getComponentContext()
-    import pathlib  # noqa: F401
+    import pathlib  # noqa: F401  (loaded for what it does on import)
     from com.sun.star.beans import PropertyValue
     from com.sun.star.connection import NoConnectException
-    from com.sun.star.lang import DisposedException
-    from com.sun.star.uno import RuntimeException as UnoRuntimeException
     HAVE_UNO = True
 except ImportError:
     HAVE_UNO = False
@@ -268,6 +266,19 @@ class Office:
 
     def cell_text(self, doc, sheet, cell):
         return doc.getSheets().getByName(sheet).getCellRangeByName(cell).getString()
+
+    def office_pids(self):
+        return office_processes(self.profile)
+
+    def crash(self):
+        """Kills the office at once, as a crash ends it: no goodbye over the pipe."""
+        self.desktop = None
+        if self.proc is not None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except OSError:
+                pass
+        kill_pids(self.office_pids())
 
     # --- the end ----------------------------------------------------------------
 

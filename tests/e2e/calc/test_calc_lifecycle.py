@@ -7,7 +7,11 @@
     after, and no soffice.bin of that profile is left;
   * a stale lock file beside a workbook, as a crashed office leaves it: cadhost still
     opens the workbook, writes into it and stores it, with the same result the
-    stand-in gives.
+    stand-in gives;
+  * the office cadhost attached to dies between two commands: the next export
+    starts an office again and succeeds, and that office ends with cadhost;
+  * the office hangs (stopped with SIGSTOP) under a command: the command fails
+    instead of waiting for ever, and cadhost ends.
 """
 import os
 import sys
@@ -143,6 +147,73 @@ def stale_lock(work, soffice):
     check(any(c.value == "VALVE" for c in ws["A"]), "stale lock: the VALVE rows did not reach Book1.xlsx")
 
 
+def office_died(work):
+    folder, home = folder_with_home(work, "died-")
+    soffice = office.Office()
+    pipe = soffice.pipe
+    try:
+        session = tl.Session(folder, home, [*office.calc_args(pipe), FIXTURE],
+                             ["TABRO", "Export2", "DOOR", "DELAY %d" % int(4000 * office.SLOW),
+                              "TABRO", "Export2", "VALVE"])
+        if not check(session.wait_for("Delay time in milliseconds", limit=90) is not None,
+                     "office died: cadhost never reached the wait:\n%s" % session.text):
+            session.proc.kill()
+            return
+        soffice.crash()
+        code = session.finish()
+    finally:
+        soffice.close()
+    check(code == 0, "office died: cadhost ended with %s:\n%s" % (code, session.text))
+    sheets = {}
+    for name in sorted(os.listdir(folder)):
+        if name.startswith("Book") and name.endswith(".xlsx"):
+            sheets[name] = load_workbook(os.path.join(folder, name)).sheetnames
+    check(any("VALVE" in s for s in sheets.values()),
+          "office died: the export after the office's death stored no VALVE sheet (workbooks: %s):\n%s" % (
+              sheets, session.text))
+    left = wait_gone(home, pipe, GONE_WITHIN)
+    check(not left, "office died: the office cadhost started again is still running: %s" % left)
+    office.kill_pids(left)
+
+
+def office_hung(work):
+    folder, home = folder_with_home(work, "hung-")
+    soffice = office.Office()
+    stopped = []
+    try:
+        session = tl.Session(folder, home, [*office.calc_args(soffice.pipe), FIXTURE],
+                             ["TABRO", "Export2", "DOOR", "DELAY %d" % int(3000 * office.SLOW),
+                              "TABRO", "Export2", "VALVE"])
+        if not check(session.wait_for("Delay time in milliseconds", limit=90) is not None,
+                     "office hung: cadhost never reached the wait:\n%s" % session.text):
+            session.proc.kill()
+            return
+        for pid in soffice.office_pids():
+            os.kill(pid, signal.SIGSTOP)
+            stopped.append(pid)
+        started = time.monotonic()
+        try:
+            code = session.proc.wait(timeout=120 * office.SLOW)
+        except subprocess.TimeoutExpired:
+            session.proc.kill()
+            code = None
+        session.finish()
+        waited = time.monotonic() - started
+        check(code is not None, "office hung: cadhost still waiting on the office after 120 s:\n%s" % session.text)
+        if code is not None:
+            print("office hung: cadhost ended with %d, %.1f s after the office stopped" % (code, waited))
+            check(not any(s in session.text for s in ("Segmentation", "terminate called", "Aborted")),
+                  "office hung: cadhost crashed:\n%s" % session.text)
+    finally:
+        for pid in stopped:
+            try:
+                os.kill(pid, signal.SIGCONT)
+            except OSError:
+                pass
+        soffice.crash()
+        soffice.close()
+
+
 def main():
     # Without a display cadhost starts the office headless, as on a build machine.
     os.environ.pop("DISPLAY", None)
@@ -151,6 +222,8 @@ def main():
         killed(work)
         with office.Office() as soffice:
             stale_lock(work, soffice)
+        office_died(work)
+        office_hung(work)
     for f in failures:
         print("FAIL:", f)
     print("%d failures" % len(failures))

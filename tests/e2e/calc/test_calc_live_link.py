@@ -10,7 +10,7 @@ changed.
 
 Cases: one cell; several cells on two sheets (one of them "0042", which stays text
 only in a cell formatted "@"); a pasted block of cells; Connect twice; typing after
-Disconnect (not applied). A single typed cell must start exactly one import. Prints
+Disconnect, and after the module was unloaded while connected (not applied). A single typed cell must start exactly one import. Prints
 the latency from the typed cell to the import starting (at most 1.5 s).
 """
 import os
@@ -150,6 +150,10 @@ def main():
                   imports=1)
         live_case(soffice, work, home, drawing, book, original, "after disconnect", one_cell,
                   ["TABRO", "Disconnect"], expect_applied=False, delay_ms=3000)
+        # The module is gone while the office still knows its subscription: a typed
+        # cell must find nobody to call, not code that was unloaded.
+        live_case(soffice, work, home, drawing, book, original, "unloaded while connected", one_cell,
+                  ["ARXUNLOAD tabro"], expect_applied=False, delay_ms=3000)
 
         if latencies:
             worst = max(latencies)
