@@ -4,7 +4,8 @@
     check-includes.py [ROOT]
 
 platform/ includes nothing of the project but itself; host/ and sheet/ include the
-platform and themselves (cadhost, the program, may start the spreadsheet); the module
+platform and themselves (cadhost, the program, may start the spreadsheet or load the
+Calc backend); calc/ includes the platform and the stand-in's contract; the module
 includes the platform and the host's programming interface only (its Ac*, acad, ads,
 AutoLISP and editor headers, and the drawing database's Ac* headers), never the
 spreadsheet stand-in, which it reaches by class name; the resource module sees only
@@ -19,6 +20,10 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 HOST_INTERFACE = re.compile(r"^host/(Ac\w*|Ads|AutoLisp|Editor)\.h$|^host/db/Ac\w*\.h$")
 
 
+CALC_FROM_SHEET = {"sheet/DispatchIds.h", "sheet/DispatchSupport.h", "sheet/CellRef.h", "sheet/NumberText.h",
+                   "sheet/Book.h", "sheet/Spreadsheet.h"}
+
+
 def allowed(source, header):
     layer = source.split("/", 1)[0]
     target = header.split("/", 1)[0]
@@ -29,9 +34,15 @@ def allowed(source, header):
     if layer == "host":
         if source.startswith("host/cadhost/") and target == "sheet":
             return header == "sheet/Spreadsheet.h"
+        if source.startswith("host/cadhost/") and target == "calc":
+            return header == "calc/CalcBackend.h"
         return target in ("host", "platform")
     if layer == "sheet":
         return target in ("sheet", "platform")
+    if layer == "calc":
+        # The second server answers the stand-in's contract: its dispatch ids, its
+        # argument readers and errors, cell references and naming rules.
+        return target in ("calc", "platform") or header in CALC_FROM_SHEET
     if layer == "module":
         if target in ("module", "platform"):
             return True
@@ -43,7 +54,7 @@ def allowed(source, header):
 
 def main():
     bad = []
-    for layer in ("platform", "host", "sheet", "module", "resources"):
+    for layer in ("platform", "host", "sheet", "calc", "module", "resources"):
         for folder, _, files in os.walk(os.path.join(ROOT, layer)):
             for name in files:
                 if not name.endswith((".h", ".cpp")):

@@ -14,8 +14,6 @@
 
 namespace sheet {
 
-// The application events dispatch interface and its SheetChange member.
-constexpr IID kAppEventsIid{0x00024413, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr DISPID kDispidSheetChange = dispid::SheetChange;
 
 struct AppState {

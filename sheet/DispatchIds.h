@@ -10,6 +10,8 @@ namespace sheet {
 // The automation classes; a fault or a logged call names the class it is about.
 enum class ObjectClass { Application, Workbooks, Workbook, Worksheets, Worksheet, Range, Font, Comment };
 
+// The application events dispatch interface (its SheetChange member is below).
+constexpr IID kAppEventsIid{0x00024413, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 // The workbook object's dual interface.
 constexpr IID kWorkbookInterfaceIid{0x000208DA, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 

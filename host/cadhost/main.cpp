@@ -1,6 +1,7 @@
 // Layer 8, the program on top of the host: cadhost, the CAD host stand-in's
 // command-line program. Opens the drawing (or a new one), loads the module "tabro"
 // from its own folder and runs the command line on terminal, piped or script input.
+#include "SpreadsheetProgram.h"
 #include "host/AcApDocManager.h"
 #include "host/AcRxDynamicLinker.h"
 #include "host/CommandInput.h"
@@ -14,8 +15,8 @@
 #include "platform/MessageBox.h"
 #include "platform/MessageQueue.h"
 #include "platform/Module.h"
+#include "platform/Registry.h"
 #include "platform/Timer.h"
-#include "sheet/Spreadsheet.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -23,6 +24,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <future>
@@ -38,15 +40,21 @@ constexpr const char* kModuleFileName = "tabro.so";
 
 struct Options {
     std::optional<std::string> script;
+    bool isCalc = false;
+    std::string calcPipe = "tablora";
     std::vector<std::string> workbooks;
     std::optional<std::string> drawing;
 };
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: cadhost [--script FILE] [--workbook FILE]... [DRAWING]\n"
+                 "usage: cadhost [--script FILE] [--spreadsheet standin|calc] [--calc-pipe NAME]\n"
+                 "               [--workbook FILE]... [DRAWING]\n"
                  "  --script FILE    read command input from FILE (one input per line, a blank\n"
                  "                   line is Enter, ^C cancels); exit when it ends\n"
+                 "  --spreadsheet P  the spreadsheet program behind Excel.Application: the built-in\n"
+                 "                   stand-in (default) or LibreOffice Calc\n"
+                 "  --calc-pipe NAME the pipe LibreOffice accepts on (default tablora)\n"
                  "  --workbook FILE  start the spreadsheet application with FILE open (repeatable)\n"
                  "  DRAWING          the DXF drawing to open (a new one when absent)\n");
 }
@@ -58,7 +66,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         std::string arg = argv[i];
         auto value = [&](const char* name) -> std::optional<std::string> {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "cadhost: %s needs a file name\n", name);
+                std::fprintf(stderr, "cadhost: %s needs a value\n", name);
                 return std::nullopt;
             }
             return std::string(argv[++i]);
@@ -71,6 +79,25 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             auto v = value("--workbook");
             if (!v) return std::nullopt;
             options.workbooks.push_back(*v);
+        } else if (arg == "--spreadsheet") {
+            auto v = value("--spreadsheet");
+            if (!v) return std::nullopt;
+            if (*v != "calc" && *v != "standin") {
+                std::fprintf(stderr, "cadhost: --spreadsheet is standin or calc, not %s\n", v->c_str());
+                return std::nullopt;
+            }
+            options.isCalc = *v == "calc";
+        } else if (arg == "--calc-pipe") {
+            auto v = value("--calc-pipe");
+            if (!v) return std::nullopt;
+            // The name becomes part of a socket path and of the office's arguments.
+            if (v->empty() || v->size() > 64 ||
+                v->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.") !=
+                    std::string::npos) {
+                std::fprintf(stderr, "cadhost: a pipe name is 1 to 64 letters, digits, '_', '-' or '.'\n");
+                return std::nullopt;
+            }
+            options.calcPipe = *v;
         } else if (arg == "--help" || arg == "-h") {
             printUsage(stdout);
             std::exit(0);
@@ -111,22 +138,13 @@ std::string programFolder() {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-// Reads the workbooks to open on another thread: the spreadsheet program loads its
-// files while the drawing opens, as the separate program it stands in for would.
-std::future<std::vector<std::shared_ptr<sheet::PreparedWorkbook>>> prepareWorkbooks(
-    const std::vector<std::string>& workbooks) {
-    return std::async(std::launch::async, [workbooks] {
-        std::vector<std::shared_ptr<sheet::PreparedWorkbook>> prepared;
-        for (const std::string& workbook : workbooks) prepared.push_back(sheet::prepareWorkbookFile(workbook));
-        return prepared;
-    });
-}
+std::unique_ptr<SpreadsheetProgram> spreadsheet;
 
-// Starts the spreadsheet application with the given workbooks open, the last one
-// active. False (after a message) when one cannot be opened.
-bool startWorkbooks(std::future<std::vector<std::shared_ptr<sheet::PreparedWorkbook>>>& preparing) {
+// Opens the workbooks given on the command line, the last one active. False (after a
+// message) when one cannot be opened.
+bool openWorkbooks() {
     try {
-        for (const auto& workbook : preparing.get()) sheet::openWorkbookFile(workbook);
+        spreadsheet->openWorkbooks();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cadhost: %s\n", e.what());
         return false;
@@ -138,7 +156,8 @@ bool isWorkbookSaveFailed = false;
 
 // Changes a command made to workbooks are on disk when it ends.
 void flushWorkbooks() {
-    for (const std::string& message : sheet::flushChangedWorkbooks()) {
+    if (!spreadsheet) return;
+    for (const std::string& message : spreadsheet->flushChangedWorkbooks()) {
         isWorkbookSaveFailed = true;
         acutPrintf("\n%s", message.c_str());
     }
@@ -151,7 +170,7 @@ void flushWorkbooks() {
 constexpr UINT kReloadTickMs = 250;
 void reloadWorkbooksTick(HWND, UINT, UINT_PTR, DWORD) {
     try {
-        if (sheet::runningSpreadsheetApplication()) sheet::reloadChangedWorkbooks();
+        if (spreadsheet) spreadsheet->idle();
     } catch (const std::exception& e) {
         acutPrintf("\n%s", e.what());
     }
@@ -172,8 +191,8 @@ struct SessionEnd {
         acDocManager->closeAll();
         host::removeCommandEndHook(flushHook);
         flushWorkbooks();
-        sheet::stopSpreadsheetApplication();
-        sheet::revokeSpreadsheetApplication();
+        if (spreadsheet) spreadsheet->shutdown();
+        spreadsheet.reset();
         host::setInputSource(nullptr);
         platform::setMessageBoxPresenter(nullptr);
     }
@@ -219,12 +238,32 @@ int main(int argc, char** argv) {
     host::registerBuiltinCommands();
     // The spreadsheet application is installed on this machine: the module finds it by
     // its class name, as it would find the real one.
-    sheet::registerSpreadsheetApplication();
+    if (options->isCalc) {
+        calc::BackendOptions calcOptions;
+        calcOptions.pipeName = options->calcPipe;
+        calcOptions.homeFolder = platform::registryHome().string();
+        const char* display = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        calcOptions.isHeadless = !(display && *display) && !(wayland && *wayland);
+        if (const char* program = std::getenv("TABLORA_SOFFICE")) calcOptions.officeProgram = program;
+        std::string error;
+        spreadsheet = SpreadsheetProgram::calc(programFolder(), calcOptions, error);
+        if (!spreadsheet) {
+            std::fprintf(stderr, "cadhost: %s\n", error.c_str());
+            return 1;
+        }
+    } else {
+        spreadsheet = SpreadsheetProgram::standIn();
+    }
     SessionEnd sessionEnd;
+    if (std::string problem = spreadsheet->registerApplication(); !problem.empty()) {
+        std::fprintf(stderr, "cadhost: %s\n", problem.c_str());
+        return 1;
+    }
     sessionEnd.flushHook = host::addCommandEndHook(flushWorkbooks);
     sessionEnd.reloadTimer = SetTimer(nullptr, 0, kReloadTickMs, reloadWorkbooksTick);
 
-    auto preparing = prepareWorkbooks(options->workbooks);
+    spreadsheet->prepareWorkbooks(options->workbooks);
     if (options->drawing) {
         DrawingOpenResult opened = openDrawingFile(*options->drawing);
         if (!opened) {
@@ -240,7 +279,7 @@ int main(int argc, char** argv) {
         acDocManager->newDocument();
     }
 
-    if (!startWorkbooks(preparing)) return 1;
+    if (!openWorkbooks()) return 1;
 
     std::string modulePath = programFolder() + "/" + kModuleFileName;
     acrxDynamicLinker->loadModule(modulePath.c_str(), true);

@@ -1,0 +1,112 @@
+// The backend a program loads: registers "Excel.Application" to be served by the
+// office, keeps the application in the running-object table while an office is
+// connected, and stores changed documents when the host says a command ended.
+#include "calc/CalcBackend.h"
+#include "calc/CalcState.h"
+#include "platform/ClassRegistry.h"
+#include "sheet/Spreadsheet.h"
+
+#include <cstdio>
+#include <exception>
+
+using platform::ComPtr;
+
+namespace calc {
+namespace {
+
+// The class's server could not be started.
+constexpr HRESULT kServerExecFailure = static_cast<HRESULT>(0x80080005u);
+
+class CalcBackend final : public Backend {
+public:
+    explicit CalcBackend(const BackendOptions& options) : state_(std::make_shared<CalcState>(options)) {
+        state_->events = state_->points.add(::sheet::kAppEventsIid);
+        state_->listener = makeChangesListener(state_);
+    }
+    ~CalcBackend() override { shutdown(); }
+
+    std::string registerApplication() override {
+        HRESULT hr = platform::registerServerClass(::sheet::kApplicationClsid, ::sheet::kApplicationProgId,
+                                                   [this](REFIID riid, void** object) -> HRESULT {
+                                                       if (!object) return E_POINTER;
+                                                       *object = nullptr;
+                                                       try {
+                                                           auto app = start();
+                                                           return app->QueryInterface(riid, object);
+                                                       } catch (const std::exception& e) {
+                                                           // The module says only that no spreadsheet could be reached;
+                                                           // why is the user's to know.
+                                                           std::fprintf(stderr, "\nLibreOffice Calc: %s\n", e.what());
+                                                           return kServerExecFailure;
+                                                       }
+                                                   });
+        if (FAILED(hr)) return "the class Excel.Application could not be registered";
+        // An office already accepting on the pipe is the running application.
+        try {
+            if (state_->link.attach()) start();
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return {};
+    }
+
+    std::vector<std::string> flushChangedWorkbooks() override {
+        if (!application_) return {};
+        return state_->flush();
+    }
+
+    void openWorkbookFile(const std::string& path) override {
+        try {
+            start();
+        } catch (const OfficeError& e) {
+            throw std::runtime_error(e.what());
+        }
+        state_->openWorkbook(path);
+    }
+
+    void shutdown() override {
+        if (registration_) RevokeActiveObject(registration_, nullptr);
+        registration_ = 0;
+        platform::revokeServerClass(::sheet::kApplicationClsid);
+        application_ = nullptr;
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->docs.clear();
+            state_->active.reset();
+            state_->listener.clear();
+        }
+        state_->link.shutdown();
+    }
+
+private:
+    // The application, connected to an office (attaching or starting one), and
+    // entered in the running-object table.
+    ComPtr<IDispatch> start() {
+        state_->ensureConnected();
+        if (!application_) {
+            application_ = makeApplication(state_);
+            DWORD registration = 0;
+            if (SUCCEEDED(RegisterActiveObject(application_.get(), ::sheet::kApplicationClsid, ACTIVEOBJECT_STRONG,
+                                               &registration)))
+                registration_ = registration;
+        }
+        return application_;
+    }
+
+    std::shared_ptr<CalcState> state_;
+    ComPtr<IDispatch> application_;
+    DWORD registration_ = 0;
+};
+
+}  // namespace
+}  // namespace calc
+
+extern "C" __attribute__((visibility("default"))) calc::Backend* tabloraCreateCalcBackend(
+    const calc::BackendOptions* options, std::string* error) {
+    try {
+        return new calc::CalcBackend(options ? *options : calc::BackendOptions{});
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return nullptr;
+    }
+}

@@ -1,0 +1,425 @@
+// The documents of the office as automation sees them, the workbook files they are
+// stored to, and the translation of the office's failures.
+#include "calc/CalcState.h"
+
+#include "calc/UnoText.h"
+#include "platform/ErrorInfo.h"
+#include "sheet/Book.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/frame/XTitle.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetAnnotation.hpp>
+#include <com/sun/star/sheet/XSheetAnnotationAnchor.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XSpreadsheetView.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/text/XSimpleText.hpp>
+#include <com/sun/star/util/XChangesNotifier.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <com/sun/star/util/XNumberFormats.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace css = ::com::sun::star;
+namespace beans = css::beans;
+namespace container = css::container;
+namespace frame = css::frame;
+namespace lang = css::lang;
+namespace table = css::table;
+namespace text = css::text;
+namespace uno = css::uno;
+namespace util = css::util;
+using ::com::sun::star::uno::Any;
+using ::com::sun::star::uno::Reference;
+using ::com::sun::star::uno::Sequence;
+using ::com::sun::star::uno::UNO_QUERY;
+using ::com::sun::star::uno::UNO_QUERY_THROW;
+
+namespace calc {
+namespace {
+
+constexpr char kXlsxFilter[] = "Calc MS Excel 2007 XML";
+constexpr char16_t kErrorSource[] = u"LibreOffice Calc";
+
+std::string fileUrlOf(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c)) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    return url;
+}
+
+// The local path of a file:// URL; empty for any other URL.
+std::string pathOfUrl(const std::string& url) {
+    if (url.rfind("file://", 0) != 0) return {};
+    std::string path;
+    for (std::size_t i = 7; i < url.size(); ++i) {
+        if (url[i] == '%' && i + 2 < url.size() && std::isxdigit(static_cast<unsigned char>(url[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(url[i + 2]))) {
+            path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += url[i];
+        }
+    }
+    return path;
+}
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer)) throw std::runtime_error("the current folder cannot be named");
+    return std::string(buffer) + "/" + path;
+}
+
+std::string baseName(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool endsWithXlsx(const std::string& path) {
+    if (path.size() < 5) return false;
+    std::string tail = path.substr(path.size() - 5);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".xlsx";
+}
+
+beans::PropertyValue property(const char* name, const Any& value) {
+    beans::PropertyValue p;
+    p.Name = OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+// The office leaves ".~lock.<name>#" beside a document it opens, and after a crash
+// the file stays: the next office then refuses to open the document for writing
+// (a headless one cancels the question it would ask). A lock left by this user on
+// this machine for a document the connected office does not have open is such a
+// leftover.
+void removeStaleLock(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    std::string lock = path.substr(0, slash + 1) + ".~lock." + path.substr(slash + 1) + "#";
+    std::ifstream in(lock);
+    if (!in) return;
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const char* user = std::getenv("USER");
+    std::vector<std::string> fields;
+    std::stringstream split(content);
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+    // Fields: author, user, machine, date, profile.
+    bool isOurs = fields.size() >= 3 && fields[2] == host && (!user || fields[1] == user);
+    if (isOurs) ::unlink(lock.c_str());
+}
+
+}  // namespace
+
+void CalcState::ensureConnected() {
+    if (link.isConnected()) return;
+    std::lock_guard lock(mutex);
+    docs.clear();
+    active.reset();
+    notes.clear();
+    link.attachOrStart();
+}
+
+void CalcState::checkAlive(const Doc& doc) const {
+    if (doc.generation != link.generation() || !link.isConnected())
+        throw OfficeError("The workbook '" + toUtf8(toOUString(doc.name)) +
+                          "' belonged to a LibreOffice connection that is gone");
+}
+
+std::shared_ptr<Doc> CalcState::adopt(const Reference<frame::XModel>& model) {
+    if (!model.is()) return nullptr;
+    std::lock_guard lock(mutex);
+    for (const auto& d : docs)
+        if (d->model == model) return d;
+    Reference<css::sheet::XSpreadsheetDocument> spreadsheet(model, UNO_QUERY);
+    if (!spreadsheet.is()) return nullptr;
+    auto doc = std::make_shared<Doc>();
+    doc->model = model;
+    doc->spreadsheet = spreadsheet;
+    doc->generation = link.generation();
+    std::string path = pathOfUrl(toUtf8(model->getURL()));
+    if (!path.empty()) {
+        doc->name = toU16(toOUString(baseName(path)));
+        if (endsWithXlsx(path)) doc->path = path;
+    } else {
+        Reference<frame::XTitle> title(model, UNO_QUERY);
+        doc->name = title.is() ? toU16(title->getTitle()) : u"Untitled";
+    }
+    Reference<util::XChangesNotifier> notifier(model, UNO_QUERY);
+    if (notifier.is() && listener.is()) notifier->addChangesListener(listener);
+    docs.push_back(doc);
+    return doc;
+}
+
+std::vector<std::shared_ptr<Doc>> CalcState::workbooks() {
+    ensureConnected();
+    Reference<container::XEnumerationAccess> components(link.desktop()->getComponents(), UNO_QUERY_THROW);
+    std::vector<Reference<frame::XModel>> open;
+    auto all = components->createEnumeration();
+    while (all->hasMoreElements()) {
+        Reference<frame::XModel> model(all->nextElement(), UNO_QUERY);
+        if (model.is()) open.push_back(model);
+    }
+    for (const auto& model : open) adopt(model);
+    std::lock_guard lock(mutex);
+    std::erase_if(docs, [&](const std::shared_ptr<Doc>& d) {
+        return std::find(open.begin(), open.end(), d->model) == open.end();
+    });
+    return docs;
+}
+
+std::shared_ptr<Doc> CalcState::activeWorkbook() {
+    auto books = workbooks();
+    std::lock_guard lock(mutex);
+    if (active && std::find(books.begin(), books.end(), active) != books.end()) return active;
+    Reference<frame::XModel> current(link.desktop()->getCurrentComponent(), UNO_QUERY);
+    if (auto doc = adopt(current)) return active = doc;
+    if (!books.empty()) return active = books.back();
+    return nullptr;
+}
+
+void CalcState::activate(const std::shared_ptr<Doc>& doc) {
+    std::lock_guard lock(mutex);
+    active = doc;
+}
+
+std::shared_ptr<Doc> CalcState::addWorkbook() {
+    ensureConnected();
+    Reference<frame::XComponentLoader> loader(link.desktop(), UNO_QUERY_THROW);
+    Sequence<beans::PropertyValue> args(1);
+    args[0] = property("Hidden", Any(options.isHeadless));
+    Reference<frame::XModel> model(loader->loadComponentFromURL("private:factory/scalc", "_blank", 0, args),
+                                   UNO_QUERY_THROW);
+    auto doc = adopt(model);
+    if (!doc) throw OfficeError("LibreOffice made a new document that is no spreadsheet");
+    // As the stand-in does: the workbook's file is reserved at once as the first
+    // free BookN.xlsx of the current folder, so that two sessions never share one.
+    for (int attempts = 0; attempts < 10000; ++attempts) {
+        std::u16string name = u"Book" + toU16(OUString::number(++bookCounter));
+        bool taken = false;
+        {
+            std::lock_guard lock(mutex);
+            for (const auto& d : docs) taken = taken || (d != doc && ::sheet::sameNameIgnoringCase(d->name, name));
+        }
+        if (taken) continue;
+        std::string path = absolutePath(toUtf8(toOUString(name)) + ".xlsx");
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            // The folder may not be writable; the save at the end of the command
+            // reports it.
+        } else {
+            ::close(fd);
+        }
+        {
+            std::lock_guard lock(mutex);
+            doc->name = name;
+            doc->path = path;
+        }
+        if (fd >= 0) {
+            try {
+                Reference<util::XModifiable>(model, UNO_QUERY_THROW)->setModified(true);
+                store(*doc);
+            } catch (const uno::Exception&) {
+            }
+        }
+        activate(doc);
+        return doc;
+    }
+    throw OfficeError("No free workbook name BookN.xlsx was found in the current folder.");
+}
+
+std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
+    ensureConnected();
+    const std::string path = absolutePath(file);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw std::runtime_error(file + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error(file + ": not a regular file");
+    for (const auto& d : workbooks())
+        if (d->path == path) {
+            activate(d);
+            return d;
+        }
+    removeStaleLock(path);
+    Reference<frame::XComponentLoader> loader(link.desktop(), UNO_QUERY_THROW);
+    Sequence<beans::PropertyValue> args(1);
+    args[0] = property("Hidden", Any(options.isHeadless));
+    Reference<frame::XModel> model;
+    try {
+        model.set(loader->loadComponentFromURL(toOUString(fileUrlOf(path)), "_blank", 0, args), UNO_QUERY);
+    } catch (const uno::Exception& e) {
+        throw std::runtime_error(file + ": LibreOffice cannot open it: " + toUtf8(e.Message));
+    }
+    if (!model.is()) throw std::runtime_error(file + ": LibreOffice cannot open it as a spreadsheet");
+    auto doc = adopt(model);
+    if (!doc) {
+        Reference<lang::XComponent>(model, UNO_QUERY_THROW)->dispose();
+        throw std::runtime_error(file + ": not a spreadsheet");
+    }
+    activate(doc);
+    return doc;
+}
+
+sal_Int32 CalcState::textFormatKey(Doc& doc) {
+    if (doc.textFormat >= 0) return doc.textFormat;
+    Reference<util::XNumberFormatsSupplier> supplier(doc.model, UNO_QUERY_THROW);
+    Reference<util::XNumberFormats> formats = supplier->getNumberFormats();
+    // Format codes are read in the locale given; the user's would misread them.
+    lang::Locale enUs("en", "US", "");
+    // "@" reads alike in every locale; asked for in the document's own, it is
+    // stored without a locale tag, as other programs write it.
+    lang::Locale documentLocale;
+    sal_Int32 key = formats->queryKey("@", documentLocale, false);
+    if (key < 0) key = formats->queryKey("@", enUs, false);
+    if (key < 0) key = formats->addNew("@", enUs);
+    doc.textFormat = key;
+    return key;
+}
+
+std::string CalcState::store(Doc& doc) {
+    if (doc.path.empty() || doc.generation != link.generation()) return {};
+    std::string temporary;
+    std::string problem;
+    try {
+        OfficeLink::CallScope call(link);
+        Reference<util::XModifiable> modifiable(doc.model, UNO_QUERY_THROW);
+        if (!modifiable->isModified()) return {};
+        // Stored beside the file and renamed over it, so that a failed store leaves
+        // the previous file whole.
+        std::size_t slash = doc.path.find_last_of('/');
+        temporary = doc.path.substr(0, slash + 1) + "." + doc.path.substr(slash + 1) + "." +
+                    std::to_string(::getpid()) + ".tmp.xlsx";
+        Sequence<beans::PropertyValue> args(2);
+        args[0] = property("FilterName", Any(OUString::createFromAscii(kXlsxFilter)));
+        args[1] = property("Overwrite", Any(true));
+        Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeToURL(toOUString(fileUrlOf(temporary)), args);
+        if (::rename(temporary.c_str(), doc.path.c_str()) != 0)
+            throw std::runtime_error(std::string("renaming the stored file: ") + std::strerror(errno));
+        temporary.clear();
+        modifiable->setModified(false);
+    } catch (const uno::Exception& e) {
+        problem = officeFailureText(*this, toUtf8(e.Message));
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    if (!temporary.empty()) ::unlink(temporary.c_str());
+    if (problem.empty()) return {};
+    return "The workbook '" + toUtf8(toOUString(doc.name)) + "' could not be saved to " + doc.path + ": " + problem;
+}
+
+SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
+    std::lock_guard lock(mutex);
+    for (SheetNotes& n : notes)
+        if (n.sheet == sheet) return n;
+    SheetNotes fresh;
+    fresh.sheet = sheet;
+    Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
+    Reference<css::sheet::XSheetCellRanges> ranges = query->queryContentCells(css::sheet::CellFlags::ANNOTATION);
+    if (ranges.is()) {
+        const Sequence<table::CellRangeAddress> addresses = ranges->getRangeAddresses();
+        for (const table::CellRangeAddress& a : addresses)
+            for (sal_Int32 r = a.StartRow; r <= a.EndRow; ++r)
+                for (sal_Int32 c = a.StartColumn; c <= a.EndColumn; ++c) {
+                    Reference<css::sheet::XSheetAnnotationAnchor> anchor(sheet->getCellByPosition(c, r),
+                                                                         UNO_QUERY_THROW);
+                    Reference<text::XSimpleText> note(anchor->getAnnotation(), UNO_QUERY_THROW);
+                    fresh.texts[{r + 1, c + 1}] = toU16(note->getString());
+                }
+    }
+    notes.push_back(std::move(fresh));
+    return notes.back();
+}
+
+std::vector<std::string> CalcState::flush() {
+    std::vector<std::shared_ptr<Doc>> books;
+    {
+        std::lock_guard lock(mutex);
+        // The user may change notes between commands.
+        notes.clear();
+        if (!link.isConnected()) return {};
+        books = docs;
+    }
+    std::vector<std::string> problems;
+    for (const auto& doc : books)
+        if (std::string problem = store(*doc); !problem.empty()) problems.push_back(problem);
+    return problems;
+}
+
+Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {
+    Reference<css::sheet::XSpreadsheetView> view(doc.model->getCurrentController(), UNO_QUERY);
+    if (view.is()) return view->getActiveSheet();
+    Reference<container::XIndexAccess> sheets(doc.spreadsheet->getSheets(), UNO_QUERY_THROW);
+    return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW);
+}
+
+std::string officeFailureText(CalcState& state, const std::string& message) {
+    if (state.link.takeTimedOut())
+        return "LibreOffice did not answer within " + std::to_string(state.options.callTimeoutMs / 1000) +
+               " s; the connection to it was closed";
+    if (!state.link.isConnected()) return "the connection to LibreOffice was lost";
+    return message.empty() ? std::string("LibreOffice refused the call") : message;
+}
+
+HRESULT translateFailure(CalcState& state, EXCEPINFO* excepInfo) {
+    std::string description;
+    try {
+        throw;
+    } catch (const ::sheet::DispatchFailure& f) {
+        if (f.description.empty()) return f.code;
+        description = f.description;
+    } catch (const lang::DisposedException& e) {
+        description = officeFailureText(state, "the connection to LibreOffice was lost");
+    } catch (const uno::Exception& e) {
+        description = officeFailureText(state, toUtf8(e.Message));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        description = e.what();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+    if (excepInfo) {
+        excepInfo->wCode = 0;
+        excepInfo->bstrSource = kErrorSource;
+        excepInfo->bstrDescription = toU16(toOUString(description));
+        excepInfo->scode = ::sheet::kApplicationError;
+    }
+    return DISP_E_EXCEPTION;
+}
+
+}  // namespace calc

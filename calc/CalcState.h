@@ -1,0 +1,152 @@
+// What the Calc backend's automation objects share: the link to the office, the
+// documents seen so far with the names automation gives them, the active one, the
+// application's event source, and the call guard that turns the office's failures
+// into automation errors.
+#pragma once
+
+#include "calc/Office.h"
+#include "platform/ConnectionPointImpl.h"
+#include "platform/Dispatch.h"
+#include "platform/Variant.h"
+#include "sheet/DispatchIds.h"
+#include "sheet/DispatchSupport.h"
+
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/util/XChangesListener.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace calc {
+
+using ::sheet::Args;
+using ::sheet::isKind;
+using ::sheet::Kind;
+using ::sheet::ObjectClass;
+namespace dispid = ::sheet::dispid;
+
+// A spreadsheet document of the office, as automation knows it.
+struct Doc {
+    css::uno::Reference<css::frame::XModel> model;
+    css::uno::Reference<css::sheet::XSpreadsheetDocument> spreadsheet;
+    // Workbook.Name: "BookN" for a workbook added here, the file's name otherwise.
+    std::u16string name;
+    // The .xlsx file changes are stored to when a command ends; empty for a document
+    // of another kind, which is left to its user.
+    std::string path;
+    std::uint64_t generation = 0;
+    // The key of the text format "@" in the document's formats; -1 until looked up.
+    sal_Int32 textFormat = -1;
+};
+
+// The notes (comments) of one sheet as this command sees them. The office drops a
+// cell's note when a data array is written over the cell, so the notes of a range
+// are read before such a write and put back after it; and knowing which cells hold
+// one spares a round trip per cell when the module asks for a cell's comment.
+struct SheetNotes {
+    css::uno::Reference<css::sheet::XSpreadsheet> sheet;
+    std::map<std::pair<std::int32_t, std::int32_t>, std::u16string> texts;  // (row, column) from 1
+};
+
+struct CalcState {
+    CalcState(BackendOptions options) : options(options), link(std::move(options)) {}
+
+    BackendOptions options;
+    OfficeLink link;
+    std::recursive_mutex mutex;
+    platform::ConnectionPoints points;
+    platform::ComPtr<platform::EventSource> events;
+    IDispatch* application = nullptr;  // the one application object, while it lives
+    std::vector<std::shared_ptr<Doc>> docs;
+    std::shared_ptr<Doc> active;
+    int bookCounter = 0;
+    css::uno::Reference<css::util::XChangesListener> listener;
+    // The grid of the office's sheets (its limits differ from the file format's).
+    sal_Int32 lastColumn = 1023, lastRow = 1048575;
+
+    // Attaches, or starts the office, when there is no connection (the first call,
+    // or the office went away since). Documents of a lost connection are forgotten.
+    void ensureConnected();
+    // The office's spreadsheet documents, in the order first seen.
+    std::vector<std::shared_ptr<Doc>> workbooks();
+    std::shared_ptr<Doc> activeWorkbook();
+    // The document of a model, known or new (a new one is given its name and the
+    // change listener). Null for a model that is no spreadsheet.
+    std::shared_ptr<Doc> adopt(const css::uno::Reference<css::frame::XModel>& model);
+    // Workbooks.Add: a new document reserved as the first free BookN.xlsx here.
+    std::shared_ptr<Doc> addWorkbook();
+    // Workbooks.Open: the file opened (or found open) and made active.
+    std::shared_ptr<Doc> openWorkbook(const std::string& path);
+    void activate(const std::shared_ptr<Doc>& doc);
+    // Objects of a connection that is gone fail with a clear message.
+    void checkAlive(const Doc& doc) const;
+    sal_Int32 textFormatKey(Doc& doc);
+    // The notes of a sheet, read from the office the first time in a command.
+    SheetNotes& notesOf(const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
+    std::vector<SheetNotes> notes;
+
+    // Stores the document to its file when it changed; a message when that failed.
+    std::string store(Doc& doc);
+    // Stores changed documents that have a file: one message per failure.
+    std::vector<std::string> flush();
+};
+
+// A one-line description of what the office threw, for error information.
+std::string officeFailureText(CalcState& state, const std::string& message);
+
+// The Invoke every object of the model shares: the watchdog's call scope around the
+// member, and the office's exceptions turned into automation errors.
+HRESULT translateFailure(CalcState& state, EXCEPINFO* excepInfo);
+
+template <ObjectClass kClass, class... MoreInterfaces>
+class CalcObject : public platform::ComObject<IDispatch, MoreInterfaces...> {
+public:
+    HRESULT Invoke(DISPID id, WORD flags, std::span<const platform::Variant> args, platform::Variant* result,
+                   EXCEPINFO* excep) final {
+        try {
+            OfficeLink::CallScope call(state_->link);
+            platform::Variant r = dispatch(id, flags, Args(args));
+            if (result) *result = std::move(r);
+            return S_OK;
+        } catch (...) {
+            return translateFailure(*state_, excep);
+        }
+    }
+
+protected:
+    explicit CalcObject(std::shared_ptr<CalcState> state) : state_(std::move(state)) {}
+    virtual platform::Variant dispatch(DISPID id, WORD flags, const Args& args) = 0;
+    std::shared_ptr<CalcState> state_;
+};
+
+// An area of a sheet, counting from 1 as automation does, and how it counts its
+// items (cells, whole columns or whole rows).
+struct Area {
+    enum class Shape { Cells, Columns, Rows };
+    std::int32_t top = 1, left = 1, bottom = 1, right = 1;
+    Shape shape = Shape::Cells;
+};
+
+platform::ComPtr<IDispatch> makeApplication(const std::shared_ptr<CalcState>& state);
+platform::ComPtr<IDispatch> makeWorkbooks(const std::shared_ptr<CalcState>& state);
+platform::ComPtr<IDispatch> makeWorkbook(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc);
+platform::ComPtr<IDispatch> makeWorksheets(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc);
+platform::ComPtr<IDispatch> makeWorksheet(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
+                                          const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
+platform::ComPtr<IDispatch> makeRange(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
+                                      const css::uno::Reference<css::sheet::XSpreadsheet>& sheet, Area area);
+// The active sheet of a document.
+css::uno::Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc);
+
+// The listener that turns the office's cell changes into SheetChange events.
+css::uno::Reference<css::util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state);
+
+}  // namespace calc

@@ -1,0 +1,424 @@
+// Attaching to or starting the office, the bridge, the watchdog and the reaper.
+#include "calc/Office.h"
+
+#include "calc/UnoText.h"
+
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/XEventListener.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/implbase1.hxx>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern char** environ;
+
+namespace css = ::com::sun::star;
+namespace bridge = css::bridge;
+namespace connection = css::connection;
+namespace container = css::container;
+namespace frame = css::frame;
+namespace lang = css::lang;
+namespace uno = css::uno;
+namespace util = css::util;
+using ::com::sun::star::uno::Reference;
+using ::com::sun::star::uno::UNO_QUERY;
+using ::com::sun::star::uno::UNO_QUERY_THROW;
+
+namespace calc {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The office's process group is ended by a small child process that waits for the
+// end of a pipe only we hold: when this process goes, however it goes, the pipe
+// closes and the office we started goes with it. Only calls that are safe after
+// fork in a threaded process run in the child.
+pid_t startReaper(pid_t officeGroup, int& pipeOut) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return -1;
+    }
+    if (pid == 0) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGINT, &ignore, nullptr);
+        ::sigaction(SIGHUP, &ignore, nullptr);
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        // Nothing of the parent's stays open here but the pipe: a caller waiting
+        // for the end of our output must not wait for the reaper.
+        int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        ::dup2(fds[0], 3);
+        for (int fd = 4; fd < 65536; ++fd) ::close(fd);
+        char byte;
+        while (::read(3, &byte, 1) < 0 && errno == EINTR) {
+        }
+        if (::kill(-officeGroup, SIGTERM) == 0) {
+            struct timespec tick {
+                0, 100 * 1000 * 1000
+            };
+            for (int i = 0; i < 30 && ::kill(-officeGroup, 0) == 0; ++i) ::nanosleep(&tick, nullptr);
+            ::kill(-officeGroup, SIGKILL);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+    pipeOut = fds[1];
+    return pid;
+}
+
+// file:// URL of an absolute path, reserved characters escaped.
+std::string fileUrl(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c)) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 15];
+        }
+    }
+    return url;
+}
+
+bool waitForExit(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
+    auto end = Clock::now() + limit;
+    for (;;) {
+        int s = 0;
+        pid_t r = ::waitpid(pid, &s, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD)) {
+            if (status) *status = s;
+            return true;
+        }
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace
+
+// Tells the link when its bridge is gone: the office ended, crashed, or the
+// watchdog cut a call. It outlives neither the bridge nor the state it sets.
+class OfficeLink::DisposeListener : public cppu::WeakImplHelper1<lang::XEventListener> {
+public:
+    explicit DisposeListener(std::shared_ptr<std::atomic<bool>> alive) : alive_(std::move(alive)) {}
+    void SAL_CALL disposing(const lang::EventObject&) override { alive_->store(false); }
+
+private:
+    std::shared_ptr<std::atomic<bool>> alive_;
+};
+
+OfficeLink::OfficeLink(BackendOptions options) : options_(std::move(options)) {
+    // Without the installation's bootstrap file the local type manager knows only the
+    // base types, and the first office call crashes instead of throwing.
+    ::setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" TABLORA_LIBREOFFICE_DIR "/program/fundamentalrc", 0);
+    try {
+        localContext_ = cppu::defaultBootstrap_InitialComponentContext();
+    } catch (const uno::Exception& e) {
+        throw OfficeError("LibreOffice's runtime could not be started: " + toUtf8(e.Message));
+    }
+    watchdog_ = std::thread([this] { watch(); });
+}
+
+OfficeLink::~OfficeLink() {
+    shutdown();
+    {
+        std::lock_guard lock(watchMutex_);
+        stopWatching_ = true;
+    }
+    watchWake_.notify_all();
+    if (watchdog_.joinable()) watchdog_.join();
+    // The local context goes last, after every remote reference.
+    Reference<lang::XComponent> local(localContext_, UNO_QUERY);
+    localContext_.clear();
+    if (local.is()) local->dispose();
+}
+
+bool OfficeLink::attach() {
+    if (isConnected()) return true;
+    dropBridge();
+    try {
+        connect();
+        return true;
+    } catch (const connection::NoConnectException&) {
+        return false;
+    }
+}
+
+void OfficeLink::connect() {
+    auto connector = connection::Connector::create(localContext_);
+    Reference<connection::XConnection> connection = connector->connect(toOUString("pipe,name=" + options_.pipeName));
+    auto factory = bridge::BridgeFactory::create(localContext_);
+    Reference<bridge::XBridge> bridge = factory->createBridge(OUString(), "urp", connection, nullptr);
+    Reference<lang::XComponent> component(bridge, UNO_QUERY_THROW);
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    component->addEventListener(new DisposeListener(alive));
+    {
+        std::lock_guard lock(mutex_);
+        bridge_ = component;
+    }
+    try {
+        CallScope call(*this);
+        Reference<uno::XComponentContext> remote(bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
+        Reference<frame::XDesktop> desktop(frame::Desktop::create(remote), UNO_QUERY_THROW);
+        std::lock_guard lock(mutex_);
+        remoteContext_ = remote;
+        desktop_ = desktop;
+        alive_ = alive;
+    } catch (const uno::Exception& e) {
+        dropBridge();
+        throw OfficeError("LibreOffice on pipe '" + options_.pipeName + "' did not answer: " + toUtf8(e.Message));
+    }
+    ++generation_;
+}
+
+bool OfficeLink::isConnected() const {
+    std::lock_guard lock(mutex_);
+    return alive_ && alive_->load();
+}
+
+void OfficeLink::attachOrStart() {
+    if (attach()) return;
+    startOffice();
+}
+
+std::string OfficeLink::officeProgram() const {
+    return options_.officeProgram.empty() ? std::string(TABLORA_LIBREOFFICE_DIR "/program/soffice")
+                                          : options_.officeProgram;
+}
+
+void OfficeLink::startOffice() {
+    const std::string program = officeProgram();
+    if (::access(program.c_str(), X_OK) != 0)
+        throw OfficeError("LibreOffice is not installed here (" + program + " is missing); install libreoffice-calc");
+
+    std::vector<std::string> args{program};
+    if (options_.isHeadless) args.insert(args.end(), {"--headless", "--invisible"});
+    args.insert(args.end(), {"--nologo", "--norestore", "--nodefault", "--nolockcheck",
+                             "--accept=pipe,name=" + options_.pipeName + ";urp;StarOffice.ComponentContext"});
+    std::string log = "/dev/null";
+    if (options_.isHeadless && !options_.homeFolder.empty()) {
+        // A private profile: the user's own office (and its profile) stays out of it.
+        ::mkdir(options_.homeFolder.c_str(), 0700);
+        args.push_back("-env:UserInstallation=" + fileUrl(options_.homeFolder + "/calc-profile"));
+        log = options_.homeFolder + "/calc-office.log";
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // The office gets our environment without our bootstrap setting, which names
+    // the installation's file for our side of the bridge only.
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0) envp.push_back(*e);
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&files, 1, 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // A process group of its own: Ctrl+C at our terminal is not for the office, and
+    // the reaper ends the office's processes together.
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, program.c_str(), &files, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) throw OfficeError("LibreOffice could not be started (" + program + "): " + std::strerror(rc));
+    launcher_ = pid;
+    reaper_ = startReaper(pid, reaperPipe_);
+
+    auto deadline = Clock::now() + std::chrono::milliseconds(options_.startTimeoutMs);
+    bool handedOver = false;
+    for (;;) {
+        try {
+            connect();
+            break;
+        } catch (const connection::NoConnectException&) {
+        }
+        int status = 0;
+        if (!handedOver && launcher_ > 0 && ::waitpid(launcher_, &status, WNOHANG) == launcher_) {
+            launcher_ = -1;
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+                shutdown();
+                throw OfficeError("LibreOffice ended while starting (status " +
+                                  std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) +
+                                  ")" + (log == "/dev/null" ? std::string() : "; see " + log));
+            }
+            // An office of that profile already ran and took our arguments: it is
+            // the user's, not ours to end.
+            handedOver = true;
+            shutdown();
+        }
+        if (Clock::now() >= deadline) {
+            shutdown();
+            throw OfficeError("LibreOffice did not accept a connection on pipe '" + options_.pipeName + "' within " +
+                              std::to_string(options_.startTimeoutMs / 1000) + " s");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+Reference<frame::XDesktop> OfficeLink::desktop() const {
+    std::lock_guard lock(mutex_);
+    if (!desktop_.is() || !alive_ || !alive_->load()) throw OfficeError("The connection to LibreOffice is gone");
+    return desktop_;
+}
+
+Reference<uno::XComponentContext> OfficeLink::remoteContext() const {
+    std::lock_guard lock(mutex_);
+    if (!remoteContext_.is() || !alive_ || !alive_->load()) throw OfficeError("The connection to LibreOffice is gone");
+    return remoteContext_;
+}
+
+void OfficeLink::dropBridge() {
+    Reference<lang::XComponent> bridge;
+    {
+        std::lock_guard lock(mutex_);
+        desktop_.clear();
+        remoteContext_.clear();
+        bridge = std::move(bridge_);
+        bridge_.clear();
+        if (alive_) alive_->store(false);
+        alive_.reset();
+    }
+    if (bridge.is()) {
+        try {
+            bridge->dispose();
+        } catch (const uno::Exception&) {
+        }
+    }
+}
+
+void OfficeLink::shutdown() {
+    const bool isOurs = launcher_ > 0;
+    if (isOurs && isConnected()) {
+        try {
+            CallScope call(*this);
+            auto desktop = this->desktop();
+            // A windowed office asks about unsaved documents on terminate and waits
+            // for an answer nobody gives; what was ours to keep is stored already.
+            Reference<container::XEnumerationAccess> components(desktop->getComponents(), UNO_QUERY);
+            if (!options_.isHeadless && components.is()) {
+                auto all = components->createEnumeration();
+                while (all->hasMoreElements()) {
+                    Reference<util::XModifiable> doc(all->nextElement(), UNO_QUERY);
+                    if (doc.is()) doc->setModified(false);
+                }
+            }
+            desktop->terminate();
+        } catch (const uno::Exception&) {
+            // The bridge going away as the office ends is the expected answer.
+        } catch (const OfficeError&) {
+        }
+    }
+    dropBridge();
+    if (launcher_ > 0) {
+        if (!waitForExit(launcher_, std::chrono::seconds(10))) {
+            ::kill(-launcher_, SIGTERM);
+            if (!waitForExit(launcher_, std::chrono::seconds(3))) {
+                ::kill(-launcher_, SIGKILL);
+                waitForExit(launcher_, std::chrono::seconds(3));
+            }
+        }
+        launcher_ = -1;
+    }
+    if (reaperPipe_ >= 0) {
+        ::close(reaperPipe_);
+        reaperPipe_ = -1;
+    }
+    if (reaper_ > 0) {
+        waitForExit(reaper_, std::chrono::seconds(5));
+        reaper_ = -1;
+    }
+}
+
+OfficeLink::CallScope::CallScope(OfficeLink& link) : link_(link) {
+    std::lock_guard lock(link_.watchMutex_);
+    id_ = link_.nextCallId_++;
+    link_.calls_.emplace(id_, Clock::now() + link_.callTimeout());
+    link_.watchWake_.notify_all();
+}
+
+OfficeLink::CallScope::~CallScope() {
+    std::lock_guard lock(link_.watchMutex_);
+    link_.calls_.erase(id_);
+}
+
+void OfficeLink::watch() {
+    std::unique_lock lock(watchMutex_);
+    while (!stopWatching_) {
+        if (calls_.empty()) {
+            watchWake_.wait(lock);
+            continue;
+        }
+        auto earliest = Clock::time_point::max();
+        for (const auto& [id, deadline] : calls_) earliest = std::min(earliest, deadline);
+        if (Clock::now() < earliest) {
+            watchWake_.wait_until(lock, earliest);
+            continue;
+        }
+        // A call overran: the office hangs or shows a dialog nobody answers. Every
+        // call waiting on this bridge fails with it.
+        calls_.clear();
+        timedOut_ = true;
+        Reference<lang::XComponent> bridge;
+        {
+            std::lock_guard linkLock(mutex_);
+            bridge = bridge_;
+            if (alive_) alive_->store(false);
+        }
+        lock.unlock();
+        if (bridge.is()) {
+            try {
+                bridge->dispose();
+            } catch (const uno::Exception&) {
+            }
+        }
+        lock.lock();
+    }
+}
+
+}  // namespace calc

@@ -1,0 +1,586 @@
+// Range, Font and Comment over the office's cell ranges: values one cell or a block
+// at a time (one data array per block), displayed text, number formats, bold,
+// annotations as comments, and optimal column widths.
+#include "calc/CalcState.h"
+#include "calc/UnoText.h"
+#include "platform/SafeArray.h"
+#include "sheet/CellRef.h"
+#include "sheet/NumberText.h"
+
+#include <com/sun/star/awt/FontWeight.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/beans/XPropertyState.hpp>
+#include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XSheetAnnotation.hpp>
+#include <com/sun/star/sheet/XSheetAnnotationAnchor.hpp>
+#include <com/sun/star/sheet/XSheetAnnotations.hpp>
+#include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
+#include <com/sun/star/sheet/XSheetOperation.hpp>
+#include <com/sun/star/table/CellAddress.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/table/XTableColumns.hpp>
+#include <com/sun/star/table/XTableRows.hpp>
+#include <com/sun/star/text/XSimpleText.hpp>
+#include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/XNumberFormats.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+
+#include <algorithm>
+#include <vector>
+
+namespace css = ::com::sun::star;
+namespace awt = css::awt;
+namespace beans = css::beans;
+namespace lang = css::lang;
+namespace table = css::table;
+namespace text = css::text;
+namespace util = css::util;
+using ::com::sun::star::uno::Any;
+using ::com::sun::star::uno::Reference;
+using ::com::sun::star::uno::Sequence;
+using ::com::sun::star::uno::UNO_QUERY;
+using ::com::sun::star::uno::UNO_QUERY_THROW;
+using platform::ComPtr;
+using platform::Variant;
+using ::sheet::applicationError;
+using ::sheet::failWith;
+
+namespace calc {
+namespace {
+
+constexpr std::int64_t kMaxCellsPerCall = 1 << 22;
+constexpr std::size_t kMaxCellText = 32767;
+constexpr DISPID kClearComments = 0x56E;
+
+Variant object(const ComPtr<IDispatch>& p) { return Variant::dispatch(p.get()); }
+
+// A range's place: its document, sheet and area, resolved to the office's objects
+// only when a member needs them.
+struct Place {
+    std::shared_ptr<Doc> doc;
+    Reference<css::sheet::XSpreadsheet> sheet;
+    Area area;
+
+    Reference<table::XCellRange> range(const CalcState& state) const {
+        // Whole rows and columns end at the office's grid, which may be smaller
+        // than the file format's.
+        sal_Int32 right = std::min<sal_Int32>(area.right - 1, state.lastColumn);
+        sal_Int32 bottom = std::min<sal_Int32>(area.bottom - 1, state.lastRow);
+        if (area.left - 1 > right || area.top - 1 > bottom)
+            applicationError("The range is beyond the sheet's last cell in LibreOffice.");
+        return sheet->getCellRangeByPosition(area.left - 1, area.top - 1, right, bottom);
+    }
+    Reference<table::XCell> topLeft() const { return sheet->getCellByPosition(area.left - 1, area.top - 1); }
+    Reference<beans::XPropertySet> properties(const CalcState& state) const {
+        return Reference<beans::XPropertySet>(range(state), UNO_QUERY_THROW);
+    }
+    sal_Int16 sheetIndex() const {
+        return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
+    }
+};
+
+Reference<css::sheet::XSheetAnnotation> annotationOf(const Place& place) {
+    Reference<css::sheet::XSheetAnnotationAnchor> anchor(place.topLeft(), UNO_QUERY_THROW);
+    return anchor->getAnnotation();
+}
+
+std::u16string annotationText(const Reference<css::sheet::XSheetAnnotation>& annotation) {
+    if (!annotation.is()) return {};
+    return toU16(Reference<text::XSimpleText>(annotation, UNO_QUERY_THROW)->getString());
+}
+
+void clearAnnotations(const CalcState& state, const Place& place) {
+    Reference<css::sheet::XSheetOperation>(place.range(state), UNO_QUERY_THROW)
+        ->clearContents(css::sheet::CellFlags::ANNOTATION);
+}
+
+void forgetNotes(CalcState& state, const Place& place) {
+    SheetNotes& notes = state.notesOf(place.sheet);
+    std::erase_if(notes.texts, [&](const auto& entry) {
+        const auto& [row, column] = entry.first;
+        return row >= place.area.top && row <= place.area.bottom && column >= place.area.left &&
+               column <= place.area.right;
+    });
+}
+
+// The notes of the cells of an area, to be put back after a write that drops them.
+std::vector<std::pair<std::pair<std::int32_t, std::int32_t>, std::u16string>> notesWithin(SheetNotes& notes,
+                                                                                          const Area& area) {
+    std::vector<std::pair<std::pair<std::int32_t, std::int32_t>, std::u16string>> within;
+    for (auto it = notes.texts.lower_bound({area.top, area.left});
+         it != notes.texts.end() && it->first.first <= area.bottom; ++it)
+        if (it->first.second >= area.left && it->first.second <= area.right) within.push_back(*it);
+    return within;
+}
+
+class CommentObject final : public CalcObject<ObjectClass::Comment> {
+public:
+    CommentObject(std::shared_ptr<CalcState> state, Place place)
+        : CalcObject(std::move(state)), place_(std::move(place)) {}
+
+private:
+    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
+        state_->checkAlive(*place_.doc);
+        switch (id) {
+        case dispid::Text: {
+            if (!isKind(flags, Kind::Method) && !isKind(flags, Kind::Get)) break;
+            args.expect(0, 3);
+            SheetNotes& notes = state_->notesOf(place_.sheet);
+            const auto key = std::make_pair(place_.area.top, place_.area.left);
+            if (args.isPresent(0)) {
+                std::u16string text = args.text(0);
+                Reference<text::XSimpleText>(annotationOf(place_), UNO_QUERY_THROW)->setString(toOUString(text));
+                notes.texts[key] = std::move(text);
+                return {};
+            }
+            auto known = notes.texts.find(key);
+            return Variant::bstr(known != notes.texts.end() ? known->second : annotationText(annotationOf(place_)));
+        }
+        case dispid::Author:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::bstr(toU16(annotationOf(place_)->getAuthor()));
+        case dispid::Delete:
+            if (!isKind(flags, Kind::Method)) break;
+            args.expect(0, 0);
+            clearAnnotations(*state_, place_);
+            forgetNotes(*state_, place_);
+            return {};
+        case dispid::Parent:
+            if (!isKind(flags, Kind::Get)) break;
+            return object(makeRange(state_, place_.doc, place_.sheet, place_.area));
+        case dispid::Application:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::dispatch(state_->application);
+        default:
+            break;
+        }
+        failWith(DISP_E_MEMBERNOTFOUND);
+    }
+
+    Place place_;
+};
+
+class FontObject final : public CalcObject<ObjectClass::Font> {
+public:
+    FontObject(std::shared_ptr<CalcState> state, Place place)
+        : CalcObject(std::move(state)), place_(std::move(place)) {}
+
+private:
+    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
+        state_->checkAlive(*place_.doc);
+        switch (id) {
+        case dispid::Bold:
+            if (isKind(flags, Kind::Put)) {
+                args.expect(1, 1);
+                float weight = args.boolean(0) ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
+                place_.properties(*state_)->setPropertyValue("CharWeight", Any(weight));
+                return {};
+            }
+            if (!isKind(flags, Kind::Get)) break;
+            {
+                float weight = 0;
+                Reference<beans::XPropertySet>(place_.topLeft(), UNO_QUERY_THROW)->getPropertyValue("CharWeight") >>=
+                    weight;
+                return Variant::boolean(weight >= awt::FontWeight::BOLD);
+            }
+        case dispid::Parent:
+            if (!isKind(flags, Kind::Get)) break;
+            return object(makeRange(state_, place_.doc, place_.sheet, place_.area));
+        case dispid::Application:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::dispatch(state_->application);
+        default:
+            break;
+        }
+        failWith(DISP_E_MEMBERNOTFOUND);
+    }
+
+    Place place_;
+};
+
+class RangeObject final : public CalcObject<ObjectClass::Range> {
+public:
+    RangeObject(std::shared_ptr<CalcState> state, Place place)
+        : CalcObject(std::move(state)), place_(std::move(place)) {}
+
+private:
+    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
+        const Area& a = place_.area;
+        state_->checkAlive(*place_.doc);
+        switch (id) {
+        case DISPID_VALUE:
+        case dispid::Value:
+            if (isKind(flags, Kind::Put)) {
+                args.expect(1, 2);
+                putValue(args.assigned());
+                return {};
+            }
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 1);
+            if (id == DISPID_VALUE && args.size() > 0) return item(args);
+            return values();
+        case dispid::Item:
+            if (!isKind(flags, Kind::Get)) break;
+            return item(args);
+        case dispid::Text:
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            return Variant::bstr(toU16(Reference<text::XText>(place_.topLeft(), UNO_QUERY_THROW)->getString()));
+        case dispid::Comment: {
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            const SheetNotes& notes = state_->notesOf(place_.sheet);
+            if (!notes.texts.count({a.top, a.left})) return Variant::dispatch(nullptr);
+            return object(comment());
+        }
+        case dispid::AddComment: {
+            if (!isKind(flags, Kind::Method)) break;
+            args.expect(0, 1);
+            SheetNotes& notes = state_->notesOf(place_.sheet);
+            if (notes.texts.count({a.top, a.left}))
+                applicationError("Cell " + ::sheet::cellRefText(a.top, a.left) +
+                                 " already has a comment; change its text instead.");
+            std::u16string text = args.isPresent(0) ? args.text(0) : std::u16string();
+            Reference<css::sheet::XSheetAnnotationsSupplier> supplier(place_.sheet, UNO_QUERY_THROW);
+            supplier->getAnnotations()->insertNew(table::CellAddress(place_.sheetIndex(), a.left - 1, a.top - 1),
+                                                  toOUString(text));
+            notes.texts[{a.top, a.left}] = std::move(text);
+            return object(comment());
+        }
+        case kClearComments:
+            if (!isKind(flags, Kind::Method)) break;
+            clearAnnotations(*state_, place_);
+            forgetNotes(*state_, place_);
+            return {};
+        case dispid::EntireRow:
+            if (!isKind(flags, Kind::Get)) break;
+            return range(Area{a.top, 1, a.bottom, ::sheet::kMaxColumns, Area::Shape::Rows});
+        case dispid::EntireColumn:
+            if (!isKind(flags, Kind::Get)) break;
+            return range(Area{1, a.left, ::sheet::kMaxRows, a.right, Area::Shape::Columns});
+        case dispid::Cells:
+            if (!isKind(flags, Kind::Get)) break;
+            return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Cells});
+        case dispid::Columns:
+            if (!isKind(flags, Kind::Get)) break;
+            return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Columns});
+        case dispid::Rows:
+            if (!isKind(flags, Kind::Get)) break;
+            return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Rows});
+        case dispid::Font:
+            if (!isKind(flags, Kind::Get)) break;
+            return object(platform::makeCom<FontObject>(state_, place_));
+        case dispid::NumberFormat:
+            if (isKind(flags, Kind::Put)) {
+                args.expect(1, 1);
+                if (args.assigned().vt() != VT_BSTR) failWith(DISP_E_TYPEMISMATCH);
+                place_.properties(*state_)->setPropertyValue("NumberFormat", Any(formatKey(args.assigned().bstrVal())));
+                return {};
+            }
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::bstr(formatCode());
+        case dispid::AutoFit: {
+            if (!isKind(flags, Kind::Method)) break;
+            args.expect(0, 0);
+            // Row heights follow their text by themselves; only columns change.
+            if (a.shape == Area::Shape::Rows) return Variant::boolean(true);
+            Reference<table::XColumnRowRange> columns(place_.range(*state_), UNO_QUERY_THROW);
+            Reference<beans::XPropertySet>(columns->getColumns(), UNO_QUERY_THROW)
+                ->setPropertyValue("OptimalWidth", Any(true));
+            return Variant::boolean(true);
+        }
+        case dispid::Row:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::i4(a.top);
+        case dispid::Column:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::i4(a.left);
+        case dispid::Count:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::i4(count());
+        case dispid::Address: {
+            if (!isKind(flags, Kind::Get)) break;
+            std::string text = "$" + ::sheet::columnName(a.left) + "$" + std::to_string(a.top);
+            if (a.top != a.bottom || a.left != a.right)
+                text += ":$" + ::sheet::columnName(a.right) + "$" + std::to_string(a.bottom);
+            return Variant::bstr(toU16(toOUString(text)));
+        }
+        case dispid::Worksheet:
+        case dispid::Parent:
+            if (!isKind(flags, Kind::Get)) break;
+            return object(makeWorksheet(state_, place_.doc, place_.sheet));
+        case dispid::Application:
+            if (!isKind(flags, Kind::Get)) break;
+            return Variant::dispatch(state_->application);
+        default:
+            break;
+        }
+        failWith(DISP_E_MEMBERNOTFOUND);
+    }
+
+    ComPtr<IDispatch> comment() {
+        Place cell = place_;
+        cell.area = Area{place_.area.top, place_.area.left, place_.area.top, place_.area.left};
+        return ComPtr<IDispatch>(platform::makeCom<CommentObject>(state_, cell).get());
+    }
+
+    Variant range(Area area) { return object(makeRange(state_, place_.doc, place_.sheet, area)); }
+
+    std::int32_t count() const {
+        const Area& a = place_.area;
+        std::int64_t rows = a.bottom - a.top + 1, cols = a.right - a.left + 1;
+        if (a.shape == Area::Shape::Columns) return static_cast<std::int32_t>(cols);
+        if (a.shape == Area::Shape::Rows) return static_cast<std::int32_t>(rows);
+        return static_cast<std::int32_t>(std::min<std::int64_t>(rows * cols, INT32_MAX));
+    }
+
+    Variant item(const Args& args) {
+        const Area& a = place_.area;
+        args.expect(1, 2);
+        std::int64_t row = 0, column = 0;
+        if (args.size() == 2 && args.isPresent(1)) {
+            row = a.top + static_cast<std::int64_t>(args.integer(0)) - 1;
+            column = a.left + static_cast<std::int64_t>(args.integer(1)) - 1;
+        } else {
+            std::int64_t index = args.integer(0);
+            if (a.shape == Area::Shape::Columns) {
+                column = a.left + index - 1;
+                if (column < 1 || column > ::sheet::kMaxColumns) failWith(DISP_E_BADINDEX);
+                auto c = static_cast<std::int32_t>(column);
+                return range(Area{a.top, c, a.bottom, c, Area::Shape::Columns});
+            }
+            if (a.shape == Area::Shape::Rows) {
+                row = a.top + index - 1;
+                if (row < 1 || row > ::sheet::kMaxRows) failWith(DISP_E_BADINDEX);
+                auto r = static_cast<std::int32_t>(row);
+                return range(Area{r, a.left, r, a.right, Area::Shape::Rows});
+            }
+            std::int64_t width = a.right - a.left + 1;
+            if (index < 1) failWith(DISP_E_BADINDEX);
+            row = a.top + (index - 1) / width;
+            column = a.left + (index - 1) % width;
+        }
+        if (row < 1 || row > ::sheet::kMaxRows || column < 1 || column > ::sheet::kMaxColumns)
+            failWith(DISP_E_BADINDEX);
+        auto r = static_cast<std::int32_t>(row);
+        auto c = static_cast<std::int32_t>(column);
+        return range(Area{r, c, r, c});
+    }
+
+    std::int64_t cellCount() const {
+        const Area& a = place_.area;
+        return static_cast<std::int64_t>(a.bottom - a.top + 1) * (a.right - a.left + 1);
+    }
+
+    // A cell's value as automation gives it: numbers as R8, text as BSTR, an empty
+    // cell as EMPTY.
+    static Variant valueOf(const Any& any) {
+        double number = 0;
+        if (any >>= number) return Variant::r8(number);
+        OUString text;
+        if ((any >>= text) && !text.isEmpty()) return Variant::bstr(toU16(text));
+        return {};
+    }
+
+    // The value of one cell, or a two-dimensional array counting from 1, rows first.
+    Variant values() {
+        if (cellCount() > kMaxCellsPerCall)
+            applicationError("The values of " + std::to_string(cellCount()) + " cells cannot be read at once.");
+        Reference<css::sheet::XCellRangeData> data(place_.range(*state_), UNO_QUERY_THROW);
+        Sequence<Sequence<Any>> rows = data->getDataArray();
+        const Area& a = place_.area;
+        if (a.top == a.bottom && a.left == a.right)
+            return rows.getLength() > 0 && rows[0].getLength() > 0 ? valueOf(rows[0][0]) : Variant();
+        const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(a.bottom - a.top + 1), 1},
+                                          {static_cast<ULONG>(a.right - a.left + 1), 1}};
+        Variant out = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
+        if (!out.isArray()) failWith(E_OUTOFMEMORY);
+        LONG index[2];
+        for (sal_Int32 r = 0; r < rows.getLength(); ++r) {
+            const Sequence<Any>& row = rows[r];
+            index[0] = r + 1;
+            for (sal_Int32 c = 0; c < row.getLength(); ++c) {
+                Variant value = valueOf(row[c]);
+                if (value.isEmpty()) continue;
+                index[1] = c + 1;
+                Variant* element = nullptr;
+                platform::SafeArrayPtrOfIndex(out.parray(), index, &element);
+                *element = std::move(value);
+            }
+        }
+        return out;
+    }
+
+    static void checkAssignable(const Variant& v) {
+        switch (v.vt()) {
+        case VT_EMPTY:
+        case VT_NULL:
+        case VT_BSTR:
+        case VT_R8:
+        case VT_R4:
+        case VT_I2:
+        case VT_I4:
+        case VT_BOOL:
+            break;
+        default:
+            failWith(DISP_E_TYPEMISMATCH);
+        }
+        if (v.vt() == VT_BSTR && v.bstrVal().size() > kMaxCellText)
+            applicationError("A cell holds at most 32,767 characters; the text has " +
+                             std::to_string(v.bstrVal().size()) + ".");
+    }
+
+    // What a value becomes in a cell: text typed into a cell that is not formatted
+    // as text and reads as a number is that number, as the application takes it.
+    static Any cellValue(const Variant& v, bool isTextCell) {
+        switch (v.vt()) {
+        case VT_R8:
+            return Any(v.dblVal());
+        case VT_R4:
+            return Any(static_cast<double>(v.fltVal()));
+        case VT_I2:
+            return Any(static_cast<double>(v.iVal()));
+        case VT_I4:
+            return Any(static_cast<double>(v.lVal()));
+        case VT_BOOL:
+            return Any(v.boolVal() ? 1.0 : 0.0);
+        case VT_BSTR:
+            if (!isTextCell)
+                if (auto number = ::sheet::parseGeneralNumber(v.bstrVal())) return Any(*number);
+            return Any(toOUString(v.bstrVal()));
+        default:
+            return Any(OUString());
+        }
+    }
+
+    // Which columns of the range are formatted as text, read once per column; a
+    // column of mixed formats is read cell by cell.
+    std::vector<std::vector<bool>> textCells(sal_Int32 rows, sal_Int32 columns) {
+        const Area& a = place_.area;
+        const sal_Int32 text = state_->textFormatKey(*place_.doc);
+        std::vector<std::vector<bool>> result(static_cast<std::size_t>(columns));
+        for (sal_Int32 c = 0; c < columns; ++c) {
+            Reference<beans::XPropertySet> column(
+                place_.sheet->getCellRangeByPosition(a.left - 1 + c, a.top - 1, a.left - 1 + c, a.top - 2 + rows),
+                UNO_QUERY_THROW);
+            sal_Int32 key = -1;
+            Reference<beans::XPropertyState> state(column, UNO_QUERY_THROW);
+            if (state->getPropertyState("NumberFormat") != beans::PropertyState_AMBIGUOUS_VALUE &&
+                (column->getPropertyValue("NumberFormat") >>= key)) {
+                result[c].assign(static_cast<std::size_t>(rows), key == text);
+                continue;
+            }
+            result[c].resize(static_cast<std::size_t>(rows));
+            for (sal_Int32 r = 0; r < rows; ++r) {
+                Reference<beans::XPropertySet> cell(place_.sheet->getCellByPosition(a.left - 1 + c, a.top - 1 + r),
+                                                    UNO_QUERY_THROW);
+                key = -1;
+                cell->getPropertyValue("NumberFormat") >>= key;
+                result[c][r] = key == text;
+            }
+        }
+        return result;
+    }
+
+    void putValue(const Variant& v) {
+        const Area& a = place_.area;
+        if (cellCount() > kMaxCellsPerCall)
+            applicationError("A value cannot be assigned to " + std::to_string(cellCount()) + " cells at once.");
+        const sal_Int32 rows = a.bottom - a.top + 1, columns = a.right - a.left + 1;
+        // An array goes from the range's top-left cell, the first dimension down the
+        // rows; a one-dimensional array is a row, repeated on every row. Cells the
+        // array does not reach are left empty.
+        std::vector<const Variant*> elements(static_cast<std::size_t>(rows) * columns, nullptr);
+        static const Variant empty;
+        if (v.isArray()) {
+            SAFEARRAY* array = v.parray();
+            const UINT dims = platform::SafeArrayGetDim(array);
+            if (v.vt() != (VT_ARRAY | VT_VARIANT) || dims < 1 || dims > 2) failWith(DISP_E_TYPEMISMATCH);
+            LONG low[2] = {0, 0}, high[2] = {-1, -1};
+            for (UINT d = 0; d < dims; ++d) {
+                platform::SafeArrayGetLBound(array, d + 1, &low[d]);
+                platform::SafeArrayGetUBound(array, d + 1, &high[d]);
+            }
+            for (sal_Int32 r = 0; r < rows; ++r)
+                for (sal_Int32 c = 0; c < columns; ++c) {
+                    LONG index[2];
+                    if (dims == 2) {
+                        if (low[0] + r > high[0] || low[1] + c > high[1]) continue;
+                        index[0] = low[0] + r;
+                        index[1] = low[1] + c;
+                    } else {
+                        if (low[0] + c > high[0]) continue;
+                        index[0] = low[0] + c;
+                    }
+                    Variant* element = nullptr;
+                    if (FAILED(platform::SafeArrayPtrOfIndex(array, index, &element))) failWith(DISP_E_BADINDEX);
+                    if (element->isArray()) failWith(DISP_E_TYPEMISMATCH);
+                    checkAssignable(*element);
+                    elements[static_cast<std::size_t>(r) * columns + c] = element;
+                }
+        } else {
+            checkAssignable(v);
+            std::fill(elements.begin(), elements.end(), &v);
+        }
+        bool anyText = false;
+        for (const Variant* e : elements) anyText = anyText || (e && e->vt() == VT_BSTR && !e->bstrVal().empty());
+        std::vector<std::vector<bool>> isText;
+        if (anyText) isText = textCells(rows, columns);
+        Sequence<Sequence<Any>> data(rows);
+        for (sal_Int32 r = 0; r < rows; ++r) {
+            Sequence<Any> row(columns);
+            Any* cells = row.getArray();
+            for (sal_Int32 c = 0; c < columns; ++c) {
+                const Variant* e = elements[static_cast<std::size_t>(r) * columns + c];
+                cells[c] = cellValue(e ? *e : empty, anyText && isText[c][r]);
+            }
+            data.getArray()[r] = row;
+        }
+        SheetNotes& notes = state_->notesOf(place_.sheet);
+        const auto kept = notesWithin(notes, a);
+        Reference<css::sheet::XCellRangeData>(place_.range(*state_), UNO_QUERY_THROW)->setDataArray(data);
+        if (kept.empty()) return;
+        Reference<css::sheet::XSheetAnnotations> annotations =
+            Reference<css::sheet::XSheetAnnotationsSupplier>(place_.sheet, UNO_QUERY_THROW)->getAnnotations();
+        const sal_Int16 sheetIndex = place_.sheetIndex();
+        for (const auto& [cell, text] : kept)
+            annotations->insertNew(table::CellAddress(sheetIndex, cell.second - 1, cell.first - 1), toOUString(text));
+    }
+
+    sal_Int32 formatKey(const std::u16string& code) {
+        if (code == u"@") return state_->textFormatKey(*place_.doc);
+        if (code.empty() || code.size() > 255)
+            applicationError("'" + toUtf8(toOUString(code)) + "' is not a number format the application accepts.");
+        Reference<util::XNumberFormats> formats =
+            Reference<util::XNumberFormatsSupplier>(place_.doc->model, UNO_QUERY_THROW)->getNumberFormats();
+        lang::Locale enUs("en", "US", "");
+        sal_Int32 key = formats->queryKey(toOUString(code), enUs, false);
+        if (key < 0) key = formats->addNew(toOUString(code), enUs);
+        return key;
+    }
+
+    std::u16string formatCode() {
+        sal_Int32 key = 0;
+        Reference<beans::XPropertySet>(place_.topLeft(), UNO_QUERY_THROW)->getPropertyValue("NumberFormat") >>= key;
+        Reference<util::XNumberFormats> formats =
+            Reference<util::XNumberFormatsSupplier>(place_.doc->model, UNO_QUERY_THROW)->getNumberFormats();
+        OUString code;
+        formats->getByKey(key)->getPropertyValue("FormatString") >>= code;
+        return toU16(code);
+    }
+
+    Place place_;
+};
+
+}  // namespace
+
+ComPtr<IDispatch> makeRange(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
+                            const Reference<css::sheet::XSpreadsheet>& sheet, Area area) {
+    return ComPtr<IDispatch>(platform::makeCom<RangeObject>(state, Place{doc, sheet, area}).get());
+}
+
+}  // namespace calc
