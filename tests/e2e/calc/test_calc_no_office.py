@@ -2,7 +2,9 @@
 """End to end: `cadhost --spreadsheet calc` where no office can be had says so in one
 line and ends with a failure status, without hanging, and leaves nothing running:
 
-  * no LibreOffice at all (PATH without soffice, TABLORA_SOFFICE naming nothing);
+  * no LibreOffice at all (PATH without soffice, TABLORA_SOFFICE naming nothing),
+    with the office needed at start (--workbook) and first needed by TABRO Export2:
+    a script whose export could not run must not end as if it had;
   * an office program that fails at once (exit status 1);
   * an office program that starts but never answers on the pipe.
 
@@ -20,6 +22,8 @@ import signal  # noqa: E402
 import subprocess  # noqa: E402
 import tempfile  # noqa: E402
 import time  # noqa: E402
+
+from openpyxl import Workbook  # noqa: E402
 
 FIXTURE = os.path.join(HERE, "..", "..", "module", "export", "export_blocks.dxf")
 # A start that never answers is given up after the backend's start timeout; well
@@ -51,7 +55,7 @@ def running(pid):
         return False
 
 
-def case(work, name, soffice, limit):
+def case(work, name, soffice, limit, workbook=False):
     folder = tempfile.mkdtemp(dir=work, prefix="case-")
     home = os.path.join(folder, "home")
     empty = os.path.join(folder, "nothing-here")
@@ -70,7 +74,11 @@ def case(work, name, soffice, limit):
     if soffice is None:
         env["PATH"] = empty
     started = time.monotonic()
-    proc = subprocess.Popen([office.CADHOST, "--script", script, *office.calc_args(pipe), FIXTURE], cwd=folder,
+    book = []
+    if workbook:
+        book = ["--workbook", os.path.join(folder, "Book1.xlsx")]
+        Workbook().save(book[1])
+    proc = subprocess.Popen([office.CADHOST, "--script", script, *office.calc_args(pipe), *book, FIXTURE], cwd=folder,
                             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             text=True, errors="replace", start_new_session=True)
     try:
@@ -92,7 +100,9 @@ def case(work, name, soffice, limit):
     check(len(errors) == 1, "%s: %d lines on stderr, expected one:\n%s" % (name, len(errors), err))
     check(any(w in err.lower() for w in ("libreoffice", "office", "soffice", "calc")),
           "%s: the message does not say the office is the trouble: %r" % (name, err))
-    check("Book1.xlsx" not in os.listdir(folder), "%s: a workbook was written without an office" % name)
+    given = {"Book1.xlsx"} if workbook else set()
+    check(not [n for n in os.listdir(folder) if n.endswith(".xlsx") and n not in given],
+          "%s: a workbook was written without an office: %s" % (name, os.listdir(folder)))
     if soffice is not None:
         check(fake is not None, "%s: the office program named by TABLORA_SOFFICE was not started" % name)
     if fake is not None:
@@ -108,7 +118,8 @@ def case(work, name, soffice, limit):
 
 def main():
     with tempfile.TemporaryDirectory(prefix="tabro-calc-none-") as work:
-        case(work, "no LibreOffice", None, 15)
+        case(work, "no LibreOffice, at start", None, 15, workbook=True)
+        case(work, "no LibreOffice, first needed by a command", None, 15)
         case(work, "office program fails", "exit 1", 15)
         case(work, "office never answers", "exec /bin/sleep 600", NO_ANSWER_LIMIT)
     for f in failures:
