@@ -12,7 +12,9 @@ sheet, hold brackets or apostrophes, or are the reserved "History". Each is expo
   * the two workbooks are the same as openpyxl reads them (no text turned into a
     formula, a number or a date by one of them only; the same sheet names);
   * the two saved drawings are the same, and with AsText on the same as the
-    original: every text came back as it was.
+    original: every text came back as it was;
+  * the same in General format with cadhost's own office started in a German
+    locale (decimal comma), where that locale is installed.
 """
 import os
 import sys
@@ -22,6 +24,7 @@ sys.path[:0] = [HERE, os.path.dirname(HERE)]
 import office  # noqa: E402
 office.needs()
 
+import subprocess  # noqa: E402
 import tempfile  # noqa: E402
 
 import ezdxf  # noqa: E402
@@ -82,6 +85,38 @@ def run(work, source, as_text, who, args):
         tm.SPREADSHEET_ARGS = []
 
 
+def german(work, source):
+    """Numbers in General cells through an office cadhost starts in a German locale,
+    where the displayed number has a decimal comma: the workbook and the drawing
+    must still be the stand-in's."""
+    if not any(l.lower().replace("-", "") in ("de_de.utf8",) for l in locales()):
+        print("skipped: the de_DE.UTF-8 locale is not installed")
+        return
+    saved = dict(os.environ)
+    os.environ.update(LANG="de_DE.UTF-8", LC_ALL="de_DE.UTF-8")
+    pipe = office.unique_pipe()
+    try:
+        expected, expected_drawing = run(work, source, 0, "stand-in, de_DE", [])
+        got, got_drawing = run(work, source, 0, "calc, de_DE", office.calc_args(pipe))
+    finally:
+        os.environ.clear()
+        os.environ.update(saved)
+        office.kill_pids(office.office_processes(pipe))
+    if expected is None or got is None:
+        return
+    diff = workbooks.differences(expected, got, limit=12)
+    check(not diff, "de_DE: Calc's workbook differs from the stand-in's:\n    %s" % "\n    ".join(diff))
+    same = tm.dxf_same(expected_drawing, got_drawing)
+    check(same == "same", "de_DE: the drawing imported from Calc differs from the stand-in's: %s" % same)
+
+
+def locales():
+    try:
+        return subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    except OSError:
+        return []
+
+
 def main():
     with office.Office() as soffice, tempfile.TemporaryDirectory(prefix="tabro-calc-values-") as work:
         source = os.path.join(work, "tricky.dxf")
@@ -101,6 +136,7 @@ def main():
                 same = tm.dxf_same(source, got_drawing)
                 check(same == "same", "AsText 1: the texts did not come back from Calc as they were: %s" % same)
         check(soffice.alive(), "the office cadhost attached to no longer answers")
+        german(work, source)
     for f in failures:
         print("FAIL:", f)
     print("%d failures" % len(failures))
