@@ -8,9 +8,12 @@ does (select the cell, .uno:EnterString) or pastes a block. cadhost then saves t
 drawing and ezdxf checks that every typed text reached its attribute and nothing else
 changed.
 
-Cases: one cell; several cells on two sheets (one of them "0042", which stays text
-only in a cell formatted "@"); a pasted block of cells; Connect twice; typing after
-Disconnect, and after the module was unloaded while connected (not applied). A single typed cell must start exactly one import. Prints
+Cases: one cell; 24 cells typed 60 ms apart, so that typing goes on while the
+first imports read the sheet; a typed cell undone once its import ran (the drawing gets the old
+text back); a range cleared (Delete); several cells on two sheets (one of them
+"0042", which stays text only in a cell formatted "@"); a pasted block of cells;
+Connect twice; typing after Disconnect, and after the module was unloaded while
+connected (not applied). A single typed cell must start exactly one import. Prints
 the latency from the typed cell to the import starting (at most 1.5 s).
 """
 import os
@@ -44,10 +47,10 @@ def cell(row, column):
 
 
 def live_case(soffice, work, home, drawing, book, original, name, edit, script_tail=(), expect_applied=True,
-              delay_ms=6000, imports=None):
-    """cadhost connected to a copy of book in the office; edit(doc) types into the
-    document there and returns (the expected attribute texts, when the first edit was
-    made)."""
+              delay_ms=6000, imports=None, timed=True):
+    """cadhost connected to a copy of book in the office; edit(doc, session) types
+    into the document there and returns (the expected attribute texts, when the first
+    edit was made)."""
     live = os.path.join(work, "live-%s.xlsx" % name.replace(" ", "-"))
     shutil.copy(book, live)
     out = os.path.join(work, "out-%s.dxf" % name.replace(" ", "-"))
@@ -61,7 +64,7 @@ def live_case(soffice, work, home, drawing, book, original, name, edit, script_t
             return
         try:
             doc = soffice.find(live)
-            expected, typed = edit(doc)
+            expected, typed = edit(doc, session)
         except Exception as e:  # the office refused the user's edit: the case cannot judge
             check(False, "%s: typing into Calc failed: %s: %s" % (name, type(e).__name__, e))
             session.proc.kill()
@@ -71,14 +74,18 @@ def live_case(soffice, work, home, drawing, book, original, name, edit, script_t
     except BaseException:
         session.proc.kill()
         raise
-    code = session.finish()
+    try:
+        code = session.finish()
+    except SystemExit as e:  # cadhost hung and was killed: the other cases still run
+        check(False, "%s: %s" % (name, e))
+        return
     check(code == 0, "%s: cadhost ended with %s:\n%s" % (name, code, session.text))
     check("Unhandled" not in session.text and "COM error" not in session.text,
           "%s: the session reported a problem:\n%s" % (name, session.text))
     runs = session.text.count("_import2")
     if expect_applied:
         check(started is not None, "%s: the typed change never reached the drawing:\n%s" % (name, session.text))
-        if started is not None:
+        if started is not None and timed:
             latency = started - typed
             latencies.append(latency)
             print("%s: import started %.3f s after the cell was typed" % (name, latency))
@@ -111,12 +118,12 @@ def main():
         other_tags, other_rows, other_handles = tl.pick(wb[second], 2, None)
         other_tag = next(iter(other_tags))
 
-        def one_cell(doc):
+        def one_cell(doc, session):
             h = door_handles[0]
             soffice.type_into(doc, "DOOR_TAG", cell(door_rows[h], door_tags["NUMBER"]), "LIVE-1")
             return {(h, "NUMBER"): "LIVE-1"}, time.monotonic()
 
-        def two_sheets(doc):
+        def two_sheets(doc, session):
             expected, first = {}, None
             texts = ["N-0", "0042", "N-2"]
             for h, text in zip(door_handles, texts):
@@ -129,7 +136,7 @@ def main():
                 expected[(h, other_tag)] = text
             return expected, first
 
-        def pasted_block(doc):
+        def pasted_block(doc, session):
             rows = sorted(door_rows[h] for h in door_handles)
             check(rows == list(range(rows[0], rows[0] + len(rows))), "DOOR_TAG rows not consecutive: %s" % rows)
             check(door_tags["WIDTH"] == door_tags["TYPE"] + 1, "TYPE and WIDTH are not side by side")
@@ -143,7 +150,51 @@ def main():
                 expected[(by_row[r], "WIDTH")] = w
             return expected, typed
 
+        def undone(doc, session):
+            h = door_handles[1]
+            where = cell(door_rows[h], door_tags["NUMBER"])
+            before = soffice.cell_text(doc, "DOOR_TAG", where)
+            soffice.type_into(doc, "DOOR_TAG", where, "TO-BE-UNDONE")
+            typed = time.monotonic()
+            check(session.wait_for("_import2", limit=5) is not None, "undo: the typed cell was never imported")
+            # The echo comes before the import reads the cell; typing during an
+            # import is the burst case's business.
+            time.sleep(1.5)
+            soffice.dispatcher.executeDispatch(doc.getCurrentController().getFrame(), ".uno:Undo", "", 0, ())
+            check(soffice.cell_text(doc, "DOOR_TAG", where) != "TO-BE-UNDONE", "undo: Calc did not undo")
+            check(session.wait_for("_import2", count=2, limit=5) is not None,
+                  "undo: the undone cell was never imported again")
+            # The text written back is the old one; its field length may be new.
+            return {(h, "NUMBER"): before}, typed
+
+        def cleared(doc, session):
+            first, last = door_handles[2], door_handles[3]
+            soffice.select(doc, "DOOR_TAG", "%s:%s" % (cell(door_rows[first], door_tags["TYPE"]),
+                                                        cell(door_rows[last], door_tags["WIDTH"])))
+            soffice.dispatcher.executeDispatch(doc.getCurrentController().getFrame(), ".uno:ClearContents", "", 0,
+                                               (office.prop("Flags", "A"),))
+            typed = time.monotonic()
+            return {(h, tag): "" for h in (first, last) for tag in ("TYPE", "WIDTH")}, typed
+
+        def burst(doc, session):
+            """Typing on while the imports of the first cells run: every cell of
+            the door rows' NUMBER, TYPE and WIDTH columns, 60 ms apart."""
+            expected, first = {}, None
+            _, rows, handles = tl.pick(wb["DOOR_TAG"], 8, None)
+            for h in handles:
+                for tag in ("NUMBER", "TYPE", "WIDTH"):
+                    text = "B-%s-%d" % (tag[0], rows[h])
+                    soffice.type_into(doc, "DOOR_TAG", cell(rows[h], door_tags[tag]), text)
+                    first = first or time.monotonic()
+                    expected[(h, tag)] = text
+                    time.sleep(0.06)
+            return expected, first
+
         live_case(soffice, work, home, drawing, book, original, "one cell", one_cell, imports=1)
+        live_case(soffice, work, home, drawing, book, original, "typing on while imports run", burst)
+        live_case(soffice, work, home, drawing, book, original, "typed, then undone", undone, imports=2,
+                  timed=False)
+        live_case(soffice, work, home, drawing, book, original, "a range cleared", cleared)
         live_case(soffice, work, home, drawing, book, original, "several cells on two sheets", two_sheets)
         live_case(soffice, work, home, drawing, book, original, "a pasted block", pasted_block)
         live_case(soffice, work, home, drawing, book, original, "connect twice", one_cell, ["TABRO", "Connect"],
