@@ -13,7 +13,8 @@ first imports read the sheet; a typed cell undone once its import ran (the drawi
 text back); a range cleared (Delete); several cells on two sheets (one of them
 "0042", which stays text only in a cell formatted "@"); a pasted block of cells;
 Connect twice; typing after Disconnect, and after the module was unloaded while
-connected (not applied). A single typed cell must start exactly one import. Prints
+connected (not applied); Export2 into a new workbook, then Connect in the same
+session (the export's own writes are no changes; a cell typed then is one). A single typed cell must start exactly one import. Prints
 the latency from the typed cell to the import starting (at most 1.5 s).
 """
 import os
@@ -96,6 +97,44 @@ def live_case(soffice, work, home, drawing, book, original, name, edit, script_t
     check(os.path.exists(out), "%s: nothing saved:\n%s" % (name, session.text))
     if os.path.exists(out):
         tl.check_result(name, original, out, expected if expect_applied else {})
+
+
+def export_then_connect(soffice, work, home, drawing, original):
+    """Export2 into a new workbook in Calc, then Connect in the same session: the
+    export's own writes must not come back as changes; a cell typed afterwards must."""
+    name = "export, then connect"
+    books_before = set(n for n in os.listdir(work) if n.startswith("Book"))
+    out = os.path.join(work, "out-export-then-connect.dxf")
+    session = tl.Session(work, home, [*office.calc_args(soffice.pipe), drawing],
+                         ["TABRO", "Export2", "DOOR_TAG", "TABRO", "Connect", "DELAY %d" % int(8000 * office.SLOW),
+                          "SAVEAS " + out])
+    if not check(session.wait_for("Delay time in milliseconds", limit=90) is not None,
+                 "%s: cadhost never reached the wait:\n%s" % (name, session.text)):
+        session.proc.kill()
+        session.finish()
+        return
+    new = sorted(set(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx")) - books_before)
+    if not check(len(new) == 1, "%s: the export stored %s" % (name, new)):
+        session.proc.kill()
+        session.finish()
+        return
+    quiet = session.wait_for("_import2", limit=2.0)
+    check(quiet is None, "%s: the export's own writes came back as changes:\n%s" % (name, session.text))
+    book = os.path.join(work, new[0])
+    tags, rows, (h,) = tl.pick(load_workbook(book)["DOOR_TAG"], 1, None)
+    doc = soffice.find(book)
+    soffice.type_into(doc, "DOOR_TAG", cell(rows[h], tags["NUMBER"]), "AFTER-EXPORT")
+    check(session.wait_for("_import2", limit=5.0) is not None, "%s: the typed cell never reached the drawing:\n%s" % (
+        name, session.text))
+    try:
+        code = session.finish()
+    except SystemExit as e:
+        check(False, "%s: %s" % (name, e))
+        return
+    check(code == 0 and session.text.count("_import2") == 1, "%s: status %s, imports %d:\n%s" % (
+        name, code, session.text.count("_import2"), session.text))
+    if os.path.exists(out):
+        tl.check_result(name, original, out, {(h, "NUMBER"): "AFTER-EXPORT"})
 
 
 def main():
@@ -205,6 +244,8 @@ def main():
         # cell must find nobody to call, not code that was unloaded.
         live_case(soffice, work, home, drawing, book, original, "unloaded while connected", one_cell,
                   ["ARXUNLOAD tabro"], expect_applied=False, delay_ms=3000)
+
+        export_then_connect(soffice, work, home, drawing, original)
 
         if latencies:
             worst = max(latencies)
