@@ -10,6 +10,7 @@
 #include <com/sun/star/awt/FontWeight.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/beans/XPropertyState.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
@@ -35,6 +36,7 @@
 namespace css = ::com::sun::star;
 namespace awt = css::awt;
 namespace beans = css::beans;
+namespace container = css::container;
 namespace lang = css::lang;
 namespace table = css::table;
 namespace text = css::text;
@@ -78,6 +80,28 @@ struct Place {
     Reference<beans::XPropertySet> properties(const CalcState& state) const {
         return Reference<beans::XPropertySet>(range(state), UNO_QUERY_THROW);
     }
+    // Sets a cell property over the area. Whole rows and whole columns take it as
+    // rows and columns do, so that the stored workbook says "this row is bold" once
+    // instead of for each of the row's cells.
+    void setProperty(const CalcState& state, const char* name, const Any& value) const {
+        const bool wholeRows = area.left == 1 && area.right >= ::sheet::kMaxColumns;
+        const bool wholeColumns = area.top == 1 && area.bottom >= ::sheet::kMaxRows;
+        if ((wholeRows && area.bottom - area.top < kMaxLines) || (wholeColumns && area.right - area.left < kMaxLines)) {
+            Reference<table::XColumnRowRange> lines(
+                wholeRows ? sheet->getCellRangeByPosition(0, area.top - 1, 0, area.bottom - 1)
+                          : sheet->getCellRangeByPosition(area.left - 1, 0, area.right - 1, 0),
+                UNO_QUERY_THROW);
+            Reference<container::XIndexAccess> each(
+                wholeRows ? Reference<container::XIndexAccess>(lines->getRows(), UNO_QUERY_THROW)
+                          : Reference<container::XIndexAccess>(lines->getColumns(), UNO_QUERY_THROW));
+            for (sal_Int32 i = 0, n = each->getCount(); i < n; ++i)
+                Reference<beans::XPropertySet>(each->getByIndex(i), UNO_QUERY_THROW)
+                    ->setPropertyValue(OUString::createFromAscii(name), value);
+            return;
+        }
+        properties(state)->setPropertyValue(OUString::createFromAscii(name), value);
+    }
+    static constexpr std::int32_t kMaxLines = 256;
     sal_Int16 sheetIndex() const {
         return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
     }
@@ -177,7 +201,7 @@ private:
             if (isKind(flags, Kind::Put)) {
                 args.expect(1, 1);
                 float weight = args.boolean(0) ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
-                place_.properties(*state_)->setPropertyValue("CharWeight", Any(weight));
+                place_.setProperty(*state_, "CharWeight", Any(weight));
                 return {};
             }
             if (!isKind(flags, Kind::Get)) break;
@@ -278,7 +302,7 @@ private:
             if (isKind(flags, Kind::Put)) {
                 args.expect(1, 1);
                 if (args.assigned().vt() != VT_BSTR) failWith(DISP_E_TYPEMISMATCH);
-                place_.properties(*state_)->setPropertyValue("NumberFormat", Any(formatKey(args.assigned().bstrVal())));
+                place_.setProperty(*state_, "NumberFormat", Any(formatKey(args.assigned().bstrVal())));
                 return {};
             }
             if (!isKind(flags, Kind::Get)) break;
