@@ -10,6 +10,7 @@
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -22,9 +23,12 @@
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XSheetAnnotation.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationAnchor.hpp>
+#include <com/sun/star/sheet/XSheetAnnotations.hpp>
+#include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/CellAddress.hpp>
 #include <com/sun/star/text/XSimpleText.hpp>
 #include <com/sun/star/util/XChangesNotifier.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
@@ -317,6 +321,7 @@ std::string CalcState::store(Doc& doc) {
     std::string problem;
     try {
         OfficeLink::CallScope call(link);
+        placeNotes();
         Reference<util::XModifiable> modifiable(doc.model, UNO_QUERY_THROW);
         if (!modifiable->isModified()) return {};
         // Stored beside the file and renamed over it, so that a failed store leaves
@@ -365,16 +370,95 @@ SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet)
     return notes.back();
 }
 
+namespace {
+bool inside(const SheetNotes::Cell& cell, const Area& area) {
+    return cell.first >= area.top && cell.first <= area.bottom && cell.second >= area.left && cell.second <= area.right;
+}
+}  // namespace
+
+void SheetNotes::place(const std::vector<std::pair<Cell, std::u16string>>& dropped, const Area* area) {
+    std::vector<std::pair<Cell, std::u16string>> due = dropped;
+    for (auto it = unplaced.begin(); it != unplaced.end();) {
+        if (area && !inside(*it, *area)) {
+            ++it;
+            continue;
+        }
+        due.emplace_back(*it, texts[*it]);
+        it = unplaced.erase(it);
+    }
+    if (due.empty()) return;
+    Reference<css::sheet::XSheetAnnotations> annotations =
+        Reference<css::sheet::XSheetAnnotationsSupplier>(sheet, UNO_QUERY_THROW)->getAnnotations();
+    // The sheet's index is read now: sheets added since may have moved it.
+    const sal_Int16 index =
+        Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
+    for (const auto& [cell, text] : due)
+        annotations->insertNew(table::CellAddress(index, cell.second - 1, cell.first - 1), toOUString(text));
+}
+
+std::vector<std::pair<SheetNotes::Cell, std::u16string>> SheetNotes::placedWithin(const Area& area) const {
+    std::vector<std::pair<Cell, std::u16string>> within;
+    for (auto it = texts.lower_bound({area.top, area.left}); it != texts.end() && it->first.first <= area.bottom; ++it)
+        if (inside(it->first, area) && !unplaced.count(it->first)) within.push_back(*it);
+    return within;
+}
+
+bool SheetNotes::forget(const Area& area) {
+    bool wasPlaced = false;
+    for (auto it = texts.lower_bound({area.top, 0}); it != texts.end() && it->first.first <= area.bottom;) {
+        if (!inside(it->first, area)) {
+            ++it;
+            continue;
+        }
+        wasPlaced = wasPlaced || !unplaced.erase(it->first);
+        it = texts.erase(it);
+    }
+    return wasPlaced;
+}
+
+void CalcState::holdUpdates(Doc& doc) {
+    if (doc.isHeld) return;
+    doc.isHeld = true;
+    doc.model->lockControllers();
+    Reference<css::document::XActionLockable> lockable(doc.model, UNO_QUERY);
+    if (lockable.is()) lockable->addActionLock();
+}
+
+void CalcState::placeNotes() {
+    std::list<SheetNotes> all;
+    {
+        std::lock_guard lock(mutex);
+        all.swap(notes);
+    }
+    for (SheetNotes& n : all) n.place({});
+}
+
 std::vector<std::string> CalcState::flush() {
+    std::vector<std::string> problems;
+    try {
+        OfficeLink::CallScope call(link);
+        placeNotes();
+    } catch (const uno::Exception& e) {
+        problems.push_back("Comments could not be added in LibreOffice: " +
+                           officeFailureText(*this, toUtf8(e.Message)));
+    }
     std::vector<std::shared_ptr<Doc>> books;
     {
         std::lock_guard lock(mutex);
-        // The user may change notes between commands.
-        notes.clear();
         if (!link.isConnected()) return {};
         books = docs;
     }
-    std::vector<std::string> problems;
+    for (const auto& doc : books) {
+        if (!doc->isHeld || doc->generation != link.generation()) continue;
+        doc->isHeld = false;
+        try {
+            OfficeLink::CallScope call(link);
+            Reference<css::document::XActionLockable> lockable(doc->model, UNO_QUERY);
+            if (lockable.is()) lockable->removeActionLock();
+            doc->model->unlockControllers();
+        } catch (const uno::Exception&) {
+        }
+    }
     for (const auto& doc : books)
         if (std::string problem = store(*doc); !problem.empty()) problems.push_back(problem);
     return problems;

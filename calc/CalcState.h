@@ -17,9 +17,11 @@
 #include <com/sun/star/util/XChangesListener.hpp>
 
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
@@ -45,15 +47,38 @@ struct Doc {
     std::uint64_t generation = 0;
     // The key of the text format "@" in the document's formats; -1 until looked up.
     sal_Int32 textFormat = -1;
+    // Locked for updates by this command.
+    bool isHeld = false;
 };
 
-// The notes (comments) of one sheet as this command sees them. The office drops a
-// cell's note when a data array is written over the cell, so the notes of a range
-// are read before such a write and put back after it; and knowing which cells hold
-// one spares a round trip per cell when the module asks for a cell's comment.
+// An area of a sheet, counting from 1 as automation does, and how it counts its
+// items (cells, whole columns or whole rows).
+struct Area {
+    enum class Shape { Cells, Columns, Rows };
+    std::int32_t top = 1, left = 1, bottom = 1, right = 1;
+    Shape shape = Shape::Cells;
+};
+
+// The notes (comments) of one sheet as this command sees them. A note the module
+// adds is kept here and placed in the office later, with those of its block in one
+// go after the block's values: the office drops a cell's note when a data array is
+// written over the cell, and placing notes is the costly part of an export. Knowing
+// which cells hold one also spares a round trip per cell when the module asks for a
+// cell's comment. Forgotten when the command ends (the user may change notes
+// between commands).
 struct SheetNotes {
+    using Cell = std::pair<std::int32_t, std::int32_t>;  // (row, column) from 1
     css::uno::Reference<css::sheet::XSpreadsheet> sheet;
-    std::map<std::pair<std::int32_t, std::int32_t>, std::u16string> texts;  // (row, column) from 1
+    std::map<Cell, std::u16string> texts;  // every note, placed or not
+    std::set<Cell> unplaced;               // notes of texts not in the office yet
+
+    // Places the unplaced notes of the area (all of them without one) and those
+    // given, which a write has just dropped.
+    void place(const std::vector<std::pair<Cell, std::u16string>>& dropped, const Area* area = nullptr);
+    // Notes placed in the office within the area: a data array written there drops them.
+    std::vector<std::pair<Cell, std::u16string>> placedWithin(const Area& area) const;
+    // Forgets the notes of the area; true when some were in the office.
+    bool forget(const Area& area);
 };
 
 struct CalcState {
@@ -91,10 +116,16 @@ struct CalcState {
     sal_Int32 textFormatKey(Doc& doc);
     // The notes of a sheet, read from the office the first time in a command.
     SheetNotes& notesOf(const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
-    std::vector<SheetNotes> notes;
+    std::list<SheetNotes> notes;  // a list: references to one stay good as others are added
 
     // Stores the document to its file when it changed; a message when that failed.
     std::string store(Doc& doc);
+    // The office repaints and broadcasts after every change unless told that more
+    // are coming: a document the command changes is locked so until the command
+    // ends (flush).
+    void holdUpdates(Doc& doc);
+    // Places every note not yet in the office (before a store, and when a command ends).
+    void placeNotes();
     // Stores changed documents that have a file: one message per failure.
     std::vector<std::string> flush();
 };
@@ -125,14 +156,6 @@ protected:
     explicit CalcObject(std::shared_ptr<CalcState> state) : state_(std::move(state)) {}
     virtual platform::Variant dispatch(DISPID id, WORD flags, const Args& args) = 0;
     std::shared_ptr<CalcState> state_;
-};
-
-// An area of a sheet, counting from 1 as automation does, and how it counts its
-// items (cells, whole columns or whole rows).
-struct Area {
-    enum class Shape { Cells, Columns, Rows };
-    std::int32_t top = 1, left = 1, bottom = 1, right = 1;
-    Shape shape = Shape::Cells;
 };
 
 platform::ComPtr<IDispatch> makeApplication(const std::shared_ptr<CalcState>& state);

@@ -10,6 +10,7 @@
 #include <com/sun/star/awt/FontWeight.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/beans/XPropertyState.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
@@ -35,6 +36,7 @@
 namespace css = ::com::sun::star;
 namespace awt = css::awt;
 namespace beans = css::beans;
+namespace container = css::container;
 namespace lang = css::lang;
 namespace table = css::table;
 namespace text = css::text;
@@ -78,6 +80,28 @@ struct Place {
     Reference<beans::XPropertySet> properties(const CalcState& state) const {
         return Reference<beans::XPropertySet>(range(state), UNO_QUERY_THROW);
     }
+    // Sets a cell property over the area. Whole rows and whole columns take it as
+    // rows and columns do, so that the stored workbook says "this row is bold" once
+    // instead of for each of the row's cells.
+    void setProperty(const CalcState& state, const char* name, const Any& value) const {
+        const bool wholeRows = area.left == 1 && area.right >= ::sheet::kMaxColumns;
+        const bool wholeColumns = area.top == 1 && area.bottom >= ::sheet::kMaxRows;
+        if ((wholeRows && area.bottom - area.top < kMaxLines) || (wholeColumns && area.right - area.left < kMaxLines)) {
+            Reference<table::XColumnRowRange> lines(
+                wholeRows ? sheet->getCellRangeByPosition(0, area.top - 1, 0, area.bottom - 1)
+                          : sheet->getCellRangeByPosition(area.left - 1, 0, area.right - 1, 0),
+                UNO_QUERY_THROW);
+            Reference<container::XIndexAccess> each(
+                wholeRows ? Reference<container::XIndexAccess>(lines->getRows(), UNO_QUERY_THROW)
+                          : Reference<container::XIndexAccess>(lines->getColumns(), UNO_QUERY_THROW));
+            for (sal_Int32 i = 0, n = each->getCount(); i < n; ++i)
+                Reference<beans::XPropertySet>(each->getByIndex(i), UNO_QUERY_THROW)
+                    ->setPropertyValue(OUString::createFromAscii(name), value);
+            return;
+        }
+        properties(state)->setPropertyValue(OUString::createFromAscii(name), value);
+    }
+    static constexpr std::int32_t kMaxLines = 256;
     sal_Int16 sheetIndex() const {
         return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
     }
@@ -98,23 +122,9 @@ void clearAnnotations(const CalcState& state, const Place& place) {
         ->clearContents(css::sheet::CellFlags::ANNOTATION);
 }
 
-void forgetNotes(CalcState& state, const Place& place) {
-    SheetNotes& notes = state.notesOf(place.sheet);
-    std::erase_if(notes.texts, [&](const auto& entry) {
-        const auto& [row, column] = entry.first;
-        return row >= place.area.top && row <= place.area.bottom && column >= place.area.left &&
-               column <= place.area.right;
-    });
-}
-
-// The notes of the cells of an area, to be put back after a write that drops them.
-std::vector<std::pair<std::pair<std::int32_t, std::int32_t>, std::u16string>> notesWithin(SheetNotes& notes,
-                                                                                          const Area& area) {
-    std::vector<std::pair<std::pair<std::int32_t, std::int32_t>, std::u16string>> within;
-    for (auto it = notes.texts.lower_bound({area.top, area.left});
-         it != notes.texts.end() && it->first.first <= area.bottom; ++it)
-        if (it->first.second >= area.left && it->first.second <= area.right) within.push_back(*it);
-    return within;
+// Clears the notes of the area, in the office only where some were placed.
+void clearNotes(CalcState& state, const Place& place) {
+    if (state.notesOf(place.sheet).forget(place.area)) clearAnnotations(state, place);
 }
 
 class CommentObject final : public CalcObject<ObjectClass::Comment> {
@@ -133,7 +143,8 @@ private:
             const auto key = std::make_pair(place_.area.top, place_.area.left);
             if (args.isPresent(0)) {
                 std::u16string text = args.text(0);
-                Reference<text::XSimpleText>(annotationOf(place_), UNO_QUERY_THROW)->setString(toOUString(text));
+                if (notes.texts.count(key) && !notes.unplaced.count(key))
+                    Reference<text::XSimpleText>(annotationOf(place_), UNO_QUERY_THROW)->setString(toOUString(text));
                 notes.texts[key] = std::move(text);
                 return {};
             }
@@ -146,8 +157,7 @@ private:
         case dispid::Delete:
             if (!isKind(flags, Kind::Method)) break;
             args.expect(0, 0);
-            clearAnnotations(*state_, place_);
-            forgetNotes(*state_, place_);
+            clearNotes(*state_, place_);
             return {};
         case dispid::Parent:
             if (!isKind(flags, Kind::Get)) break;
@@ -177,7 +187,7 @@ private:
             if (isKind(flags, Kind::Put)) {
                 args.expect(1, 1);
                 float weight = args.boolean(0) ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
-                place_.properties(*state_)->setPropertyValue("CharWeight", Any(weight));
+                place_.setProperty(*state_, "CharWeight", Any(weight));
                 return {};
             }
             if (!isKind(flags, Kind::Get)) break;
@@ -244,17 +254,13 @@ private:
             if (notes.texts.count({a.top, a.left}))
                 applicationError("Cell " + ::sheet::cellRefText(a.top, a.left) +
                                  " already has a comment; change its text instead.");
-            std::u16string text = args.isPresent(0) ? args.text(0) : std::u16string();
-            Reference<css::sheet::XSheetAnnotationsSupplier> supplier(place_.sheet, UNO_QUERY_THROW);
-            supplier->getAnnotations()->insertNew(table::CellAddress(place_.sheetIndex(), a.left - 1, a.top - 1),
-                                                  toOUString(text));
-            notes.texts[{a.top, a.left}] = std::move(text);
+            notes.texts[{a.top, a.left}] = args.isPresent(0) ? args.text(0) : std::u16string();
+            notes.unplaced.insert({a.top, a.left});
             return object(comment());
         }
         case kClearComments:
             if (!isKind(flags, Kind::Method)) break;
-            clearAnnotations(*state_, place_);
-            forgetNotes(*state_, place_);
+            clearNotes(*state_, place_);
             return {};
         case dispid::EntireRow:
             if (!isKind(flags, Kind::Get)) break;
@@ -278,7 +284,7 @@ private:
             if (isKind(flags, Kind::Put)) {
                 args.expect(1, 1);
                 if (args.assigned().vt() != VT_BSTR) failWith(DISP_E_TYPEMISMATCH);
-                place_.properties(*state_)->setPropertyValue("NumberFormat", Any(formatKey(args.assigned().bstrVal())));
+                place_.setProperty(*state_, "NumberFormat", Any(formatKey(args.assigned().bstrVal())));
                 return {};
             }
             if (!isKind(flags, Kind::Get)) break;
@@ -540,15 +546,11 @@ private:
             }
             data.getArray()[r] = row;
         }
+        state_->holdUpdates(*place_.doc);
         SheetNotes& notes = state_->notesOf(place_.sheet);
-        const auto kept = notesWithin(notes, a);
+        const auto dropped = notes.placedWithin(a);
         Reference<css::sheet::XCellRangeData>(place_.range(*state_), UNO_QUERY_THROW)->setDataArray(data);
-        if (kept.empty()) return;
-        Reference<css::sheet::XSheetAnnotations> annotations =
-            Reference<css::sheet::XSheetAnnotationsSupplier>(place_.sheet, UNO_QUERY_THROW)->getAnnotations();
-        const sal_Int16 sheetIndex = place_.sheetIndex();
-        for (const auto& [cell, text] : kept)
-            annotations->insertNew(table::CellAddress(sheetIndex, cell.second - 1, cell.first - 1), toOUString(text));
+        notes.place(dropped, &a);
     }
 
     sal_Int32 formatKey(const std::u16string& code) {
