@@ -471,6 +471,11 @@ Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {
     return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW);
 }
 
+bool isLostConnection(const OUString& message) {
+    // The bridge's words for a call it could not finish.
+    return message.indexOf("disposed") >= 0 || message.indexOf("Disposed") >= 0;
+}
+
 std::string officeFailureText(CalcState& state, const std::string& message) {
     if (state.link.takeTimedOut())
         return "LibreOffice did not answer within " + std::to_string(state.options.callTimeoutMs / 1000) +

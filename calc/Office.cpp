@@ -139,6 +139,14 @@ private:
 };
 
 OfficeLink::OfficeLink(BackendOptions options) : options_(std::move(options)) {
+    // The bridge writes to a socket whose other end dies with the office; that must
+    // fail the call, not end this process.
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
     // Without the installation's bootstrap file the local type manager knows only the
     // base types, and the first office call crashes instead of throwing.
     ::setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" TABLORA_LIBREOFFICE_DIR "/program/fundamentalrc", 0);
@@ -171,6 +179,9 @@ bool OfficeLink::attach() {
         connect();
         return true;
     } catch (const connection::NoConnectException&) {
+        return false;
+    } catch (const OfficeError&) {
+        // An office that accepts but dies on the first call is going away.
         return false;
     }
 }
@@ -277,6 +288,8 @@ void OfficeLink::startOffice() {
             connect();
             break;
         } catch (const connection::NoConnectException&) {
+        } catch (const OfficeError&) {
+            // The pipe's previous office is still going away; ours comes next.
         }
         int status = 0;
         if (!handedOver && launcher_ > 0 && ::waitpid(launcher_, &status, WNOHANG) == launcher_) {

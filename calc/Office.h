@@ -77,11 +77,15 @@ public:
     };
     // True when the watchdog ended the connection since the last call of this.
     bool takeTimedOut() { return timedOut_.exchange(false); }
+    bool timedOut() const { return timedOut_.load(); }
+
+    // Disposes the bridge (which ends every call waiting on it); the next attach
+    // makes a new one.
+    void dropBridge();
 
 private:
     void connect();
     void startOffice();
-    void dropBridge();
     void watch();
     std::string officeProgram() const;
 
