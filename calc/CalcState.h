@@ -39,6 +39,8 @@ namespace dispid = ::sheet::dispid;
 // A spreadsheet document of the office, as automation knows it.
 struct Doc {
     css::uno::Reference<css::frame::XModel> model;
+    // The model as XInterface: what identifies it (compared without asking the office).
+    css::uno::Reference<css::uno::XInterface> identity;
     css::uno::Reference<css::sheet::XSpreadsheetDocument> spreadsheet;
     // Workbook.Name: "BookN" for a workbook added here, the file's name otherwise.
     std::u16string name;
@@ -107,6 +109,9 @@ struct CalcState {
     // The document of a model, known or new (a new one is given its name and the
     // change listener). Null for a model that is no spreadsheet.
     std::shared_ptr<Doc> adopt(const css::uno::Reference<css::frame::XModel>& model);
+    // The document of a model already known, or null; asks the office nothing, so
+    // that the office's event thread never waits for a command's calls here.
+    std::shared_ptr<Doc> known(const css::uno::Reference<css::uno::XInterface>& model);
     // Workbooks.Add: a new document reserved as the first free BookN.xlsx here.
     std::shared_ptr<Doc> addWorkbook();
     // Workbooks.Open: the file opened (or found open) and made active.
