@@ -223,6 +223,12 @@ void OfficeLink::attachOrStart() {
     startOffice();
 }
 
+std::string OfficeLink::missingOffice() const {
+    const std::string program = officeProgram();
+    if (::access(program.c_str(), X_OK) == 0) return {};
+    return "LibreOffice is not installed here (" + program + " is missing); install libreoffice-calc";
+}
+
 std::string OfficeLink::officeProgram() const {
     return options_.officeProgram.empty() ? std::string(TABLORA_LIBREOFFICE_DIR "/program/soffice")
                                           : options_.officeProgram;
@@ -230,8 +236,7 @@ std::string OfficeLink::officeProgram() const {
 
 void OfficeLink::startOffice() {
     const std::string program = officeProgram();
-    if (::access(program.c_str(), X_OK) != 0)
-        throw OfficeError("LibreOffice is not installed here (" + program + " is missing); install libreoffice-calc");
+    if (std::string missing = missingOffice(); !missing.empty()) throw OfficeError(missing);
 
     std::vector<std::string> args{program};
     if (options_.isHeadless) args.insert(args.end(), {"--headless", "--invisible"});
@@ -288,8 +293,11 @@ void OfficeLink::startOffice() {
             connect();
             break;
         } catch (const connection::NoConnectException&) {
-        } catch (const OfficeError&) {
-            // The pipe's previous office is still going away; ours comes next.
+        } catch (const OfficeError& e) {
+            // An office that took our arguments over but does not answer is hung:
+            // waiting longer would not help. Otherwise the pipe's previous office
+            // is still going away, and ours comes next.
+            if (handedOver) throw;
         }
         int status = 0;
         if (!handedOver && launcher_ > 0 && ::waitpid(launcher_, &status, WNOHANG) == launcher_) {

@@ -47,6 +47,8 @@ public:
     // Attaches, else starts an office and waits for it to accept. Throws OfficeError.
     void attachOrStart();
     bool isConnected() const;
+    // Why no office can be started here (the program is missing); empty when one can.
+    std::string missingOffice() const;
     // Increases each time a new bridge is made: objects remember theirs.
     std::uint64_t generation() const { return generation_.load(); }
 
