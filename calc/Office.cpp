@@ -15,6 +15,7 @@
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/implbase1.hxx>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -46,11 +47,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The reaper program beside this library.
+std::string reaperProgram() {
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<void*>(&reaperProgram), &info) || !info.dli_fname) return {};
+    std::string path = info.dli_fname;
+    std::size_t slash = path.find_last_of('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/tabcalc-reaper";
+}
+
 // The office's process group is ended by a small child process that waits for the
 // end of a pipe only we hold: when this process goes, however it goes, the pipe
-// closes and the office we started goes with it. Only calls that are safe after
-// fork in a threaded process run in the child.
+// closes and the office we started goes with it. The child runs the reaper program
+// (or, failing that, the same wait itself); only calls that are safe after fork in
+// a threaded process run in it before that.
 pid_t startReaper(pid_t officeGroup, int& pipeOut) {
+    const std::string program = reaperProgram();
+    const std::string group = std::to_string(officeGroup);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
     pid_t pid = ::fork();
@@ -76,8 +89,15 @@ pid_t startReaper(pid_t officeGroup, int& pipeOut) {
             ::dup2(null, 1);
             ::dup2(null, 2);
         }
-        ::dup2(fds[0], 3);
+        if (fds[0] == 3)
+            ::fcntl(3, F_SETFD, 0);
+        else
+            ::dup2(fds[0], 3);
         for (int fd = 4; fd < 65536; ++fd) ::close(fd);
+        if (!program.empty()) {
+            char* argv[] = {const_cast<char*>("tabcalc-reaper"), const_cast<char*>(group.c_str()), nullptr};
+            ::execv(program.c_str(), argv);
+        }
         char byte;
         while (::read(3, &byte, 1) < 0 && errno == EINTR) {
         }
