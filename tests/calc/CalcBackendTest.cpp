@@ -236,6 +236,31 @@ TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
     EXPECT_THROW(backend_->openWorkbookFile("missing.xlsx"), std::runtime_error);
 }
 
+TEST_F(CalcBackendTest, ALockLeftByACrashedOfficeDoesNotKeepTheWorkbookFromOpening) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"mine"));
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    sheet.reset();
+    app.reset();
+    backend_.reset();
+    // What an office that crashed with the file open leaves beside it.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const char* user = std::getenv("USER");
+    std::ofstream(".~lock.Book1.xlsx#") << "Someone," << (user ? user : "") << "," << host
+                                        << ",09.12.2026 10:00,file:///tmp/crashed-profile;";
+    options_.pipeName += "_c";
+    startBackend();
+    backend_->openWorkbookFile("Book1.xlsx");
+    ComPtr<IDispatch> again = application();
+    ComPtr<IDispatch> active = object(again.get(), dispid::ActiveSheet);
+    put(range(active.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"more"));
+    EXPECT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_EQ(get(range(active.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"mine");
+}
+
 TEST_F(CalcBackendTest, AHungOfficeFailsTheCallInTimeAndTheNextCallConnectsAgain) {
     options_.callTimeoutMs = 2000;
     startBackend();
