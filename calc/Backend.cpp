@@ -41,13 +41,17 @@ public:
                                                        }
                                                    });
         if (FAILED(hr)) return "the class Excel.Application could not be registered";
-        // An office already accepting on the pipe is the running application.
+        // An office already accepting on the pipe is the running application; without
+        // one, one must be there to start.
         try {
-            if (state_->link.attach()) start();
+            if (state_->link.attach()) {
+                start();
+                return {};
+            }
         } catch (const std::exception& e) {
             return e.what();
         }
-        return {};
+        return state_->link.missingOffice();
     }
 
     std::vector<std::string> flushChangedWorkbooks() override {

@@ -152,10 +152,12 @@ void removeStaleLock(const std::string& path) {
 
 void CalcState::ensureConnected() {
     if (link.isConnected()) return;
-    std::lock_guard lock(mutex);
-    docs.clear();
-    active.reset();
-    notes.clear();
+    {
+        std::lock_guard lock(mutex);
+        docs.clear();
+        active.reset();
+        notes.clear();
+    }
     link.attachOrStart();
 }
 
@@ -165,15 +167,18 @@ void CalcState::checkAlive(const Doc& doc) const {
                           "' belonged to a LibreOffice connection that is gone");
 }
 
+// The office calls the changes listener on a thread of its own and waits for it,
+// and the listener looks documents up under the mutex: so the mutex is never held
+// across a call into the office, which could be waiting for that listener.
 std::shared_ptr<Doc> CalcState::adopt(const Reference<frame::XModel>& model) {
     if (!model.is()) return nullptr;
-    std::lock_guard lock(mutex);
-    for (const auto& d : docs)
-        if (d->model == model) return d;
+    Reference<uno::XInterface> identity(model, UNO_QUERY);
+    if (auto doc = known(identity)) return doc;
     Reference<css::sheet::XSpreadsheetDocument> spreadsheet(model, UNO_QUERY);
     if (!spreadsheet.is()) return nullptr;
     auto doc = std::make_shared<Doc>();
     doc->model = model;
+    doc->identity = identity;
     doc->spreadsheet = spreadsheet;
     doc->generation = link.generation();
     std::string path = pathOfUrl(toUtf8(model->getURL()));
@@ -184,37 +189,51 @@ std::shared_ptr<Doc> CalcState::adopt(const Reference<frame::XModel>& model) {
         Reference<frame::XTitle> title(model, UNO_QUERY);
         doc->name = title.is() ? toU16(title->getTitle()) : u"Untitled";
     }
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& d : docs)
+            if (d->identity.get() == identity.get()) return d;
+        docs.push_back(doc);
+    }
     Reference<util::XChangesNotifier> notifier(model, UNO_QUERY);
     if (notifier.is() && listener.is()) notifier->addChangesListener(listener);
-    docs.push_back(doc);
     return doc;
+}
+
+std::shared_ptr<Doc> CalcState::known(const Reference<uno::XInterface>& model) {
+    Reference<uno::XInterface> identity(model, UNO_QUERY);
+    std::lock_guard lock(mutex);
+    for (const auto& d : docs)
+        if (d->identity.get() == identity.get()) return d;
+    return nullptr;
 }
 
 std::vector<std::shared_ptr<Doc>> CalcState::workbooks() {
     ensureConnected();
     Reference<container::XEnumerationAccess> components(link.desktop()->getComponents(), UNO_QUERY_THROW);
-    std::vector<Reference<frame::XModel>> open;
+    std::vector<std::shared_ptr<Doc>> open;
     auto all = components->createEnumeration();
     while (all->hasMoreElements()) {
         Reference<frame::XModel> model(all->nextElement(), UNO_QUERY);
-        if (model.is()) open.push_back(model);
+        if (auto doc = adopt(model)) open.push_back(doc);
     }
-    for (const auto& model : open) adopt(model);
     std::lock_guard lock(mutex);
-    std::erase_if(docs, [&](const std::shared_ptr<Doc>& d) {
-        return std::find(open.begin(), open.end(), d->model) == open.end();
-    });
+    std::erase_if(docs,
+                  [&](const std::shared_ptr<Doc>& d) { return std::find(open.begin(), open.end(), d) == open.end(); });
     return docs;
 }
 
 std::shared_ptr<Doc> CalcState::activeWorkbook() {
     auto books = workbooks();
-    std::lock_guard lock(mutex);
-    if (active && std::find(books.begin(), books.end(), active) != books.end()) return active;
+    {
+        std::lock_guard lock(mutex);
+        if (active && std::find(books.begin(), books.end(), active) != books.end()) return active;
+    }
     Reference<frame::XModel> current(link.desktop()->getCurrentComponent(), UNO_QUERY);
-    if (auto doc = adopt(current)) return active = doc;
-    if (!books.empty()) return active = books.back();
-    return nullptr;
+    std::shared_ptr<Doc> chosen = adopt(current);
+    if (!chosen && !books.empty()) chosen = books.back();
+    activate(chosen);
+    return chosen;
 }
 
 void CalcState::activate(const std::shared_ptr<Doc>& doc) {
@@ -348,9 +367,11 @@ std::string CalcState::store(Doc& doc) {
 }
 
 SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
-    std::lock_guard lock(mutex);
-    for (SheetNotes& n : notes)
-        if (n.sheet == sheet) return n;
+    {
+        std::lock_guard lock(mutex);
+        for (SheetNotes& n : notes)
+            if (n.sheet == sheet) return n;
+    }
     SheetNotes fresh;
     fresh.sheet = sheet;
     Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
@@ -366,6 +387,7 @@ SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet)
                     fresh.texts[{r + 1, c + 1}] = toU16(note->getString());
                 }
     }
+    std::lock_guard lock(mutex);
     notes.push_back(std::move(fresh));
     return notes.back();
 }
@@ -469,6 +491,11 @@ Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {
     if (view.is()) return view->getActiveSheet();
     Reference<container::XIndexAccess> sheets(doc.spreadsheet->getSheets(), UNO_QUERY_THROW);
     return Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW);
+}
+
+bool isLostConnection(const OUString& message) {
+    // The bridge's words for a call it could not finish.
+    return message.indexOf("disposed") >= 0 || message.indexOf("Disposed") >= 0;
 }
 
 std::string officeFailureText(CalcState& state, const std::string& message) {

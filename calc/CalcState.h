@@ -12,6 +12,7 @@
 #include "sheet/DispatchSupport.h"
 
 #include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/util/XChangesListener.hpp>
@@ -38,6 +39,8 @@ namespace dispid = ::sheet::dispid;
 // A spreadsheet document of the office, as automation knows it.
 struct Doc {
     css::uno::Reference<css::frame::XModel> model;
+    // The model as XInterface: what identifies it (compared without asking the office).
+    css::uno::Reference<css::uno::XInterface> identity;
     css::uno::Reference<css::sheet::XSpreadsheetDocument> spreadsheet;
     // Workbook.Name: "BookN" for a workbook added here, the file's name otherwise.
     std::u16string name;
@@ -106,6 +109,9 @@ struct CalcState {
     // The document of a model, known or new (a new one is given its name and the
     // change listener). Null for a model that is no spreadsheet.
     std::shared_ptr<Doc> adopt(const css::uno::Reference<css::frame::XModel>& model);
+    // The document of a model already known, or null; asks the office nothing, so
+    // that the office's event thread never waits for a command's calls here.
+    std::shared_ptr<Doc> known(const css::uno::Reference<css::uno::XInterface>& model);
     // Workbooks.Add: a new document reserved as the first free BookN.xlsx here.
     std::shared_ptr<Doc> addWorkbook();
     // Workbooks.Open: the file opened (or found open) and made active.
@@ -130,6 +136,9 @@ struct CalcState {
     std::vector<std::string> flush();
 };
 
+// Whether the office's exception says the bridge to it is gone.
+bool isLostConnection(const ::rtl::OUString& message);
+
 // A one-line description of what the office threw, for error information.
 std::string officeFailureText(CalcState& state, const std::string& message);
 
@@ -142,19 +151,39 @@ class CalcObject : public platform::ComObject<IDispatch, MoreInterfaces...> {
 public:
     HRESULT Invoke(DISPID id, WORD flags, std::span<const platform::Variant> args, platform::Variant* result,
                    EXCEPINFO* excep) final {
-        try {
-            OfficeLink::CallScope call(state_->link);
-            platform::Variant r = dispatch(id, flags, Args(args));
-            if (result) *result = std::move(r);
-            return S_OK;
-        } catch (...) {
-            return translateFailure(*state_, excep);
+        for (int attempt = 0;; ++attempt) {
+            try {
+                OfficeLink::CallScope call(state_->link);
+                platform::Variant r = dispatch(id, flags, Args(args));
+                if (result) *result = std::move(r);
+                return S_OK;
+            } catch (const css::lang::DisposedException&) {
+                // The office went away, and the bridge may not have told us yet. The
+                // application and its workbooks belong to no one connection: they
+                // try once more, attaching or starting the office again.
+                if (attempt == 0 && retriesAfterLoss()) continue;
+                return translateFailure(*state_, excep);
+            } catch (const css::uno::RuntimeException& e) {
+                // A call under way when the office died fails with the bridge's own
+                // runtime error.
+                if (attempt == 0 && isLostConnection(e.Message) && retriesAfterLoss()) continue;
+                return translateFailure(*state_, excep);
+            } catch (...) {
+                return translateFailure(*state_, excep);
+            }
         }
     }
 
 protected:
     explicit CalcObject(std::shared_ptr<CalcState> state) : state_(std::move(state)) {}
     virtual platform::Variant dispatch(DISPID id, WORD flags, const Args& args) = 0;
+    // Objects of one document or sheet are of the connection they were made on.
+    virtual bool isOfConnection() const { return true; }
+    bool retriesAfterLoss() {
+        if (isOfConnection() || state_->link.timedOut()) return false;
+        state_->link.dropBridge();
+        return true;
+    }
     std::shared_ptr<CalcState> state_;
 };
 

@@ -36,7 +36,9 @@ public:
         auto state = state_.lock();
         if (!state || !state->events) return;
         try {
-            std::shared_ptr<Doc> doc = state->adopt(Reference<frame::XModel>(event.Source, UNO_QUERY));
+            // Only documents the backend has seen can be linked; a document the user
+            // opens later is adopted by the next command that looks for workbooks.
+            std::shared_ptr<Doc> doc = state->known(event.Source);
             if (!doc) return;
             for (const util::ElementChange& change : event.Changes) {
                 OUString what;

@@ -15,6 +15,7 @@
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/implbase1.hxx>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -46,11 +47,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The reaper program beside this library.
+std::string reaperProgram() {
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<void*>(&reaperProgram), &info) || !info.dli_fname) return {};
+    std::string path = info.dli_fname;
+    std::size_t slash = path.find_last_of('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/tabcalc-reaper";
+}
+
 // The office's process group is ended by a small child process that waits for the
 // end of a pipe only we hold: when this process goes, however it goes, the pipe
-// closes and the office we started goes with it. Only calls that are safe after
-// fork in a threaded process run in the child.
+// closes and the office we started goes with it. The child runs the reaper program
+// (or, failing that, the same wait itself); only calls that are safe after fork in
+// a threaded process run in it before that.
 pid_t startReaper(pid_t officeGroup, int& pipeOut) {
+    const std::string program = reaperProgram();
+    const std::string group = std::to_string(officeGroup);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
     pid_t pid = ::fork();
@@ -76,8 +89,15 @@ pid_t startReaper(pid_t officeGroup, int& pipeOut) {
             ::dup2(null, 1);
             ::dup2(null, 2);
         }
-        ::dup2(fds[0], 3);
+        if (fds[0] == 3)
+            ::fcntl(3, F_SETFD, 0);
+        else
+            ::dup2(fds[0], 3);
         for (int fd = 4; fd < 65536; ++fd) ::close(fd);
+        if (!program.empty()) {
+            char* argv[] = {const_cast<char*>("tabcalc-reaper"), const_cast<char*>(group.c_str()), nullptr};
+            ::execv(program.c_str(), argv);
+        }
         char byte;
         while (::read(3, &byte, 1) < 0 && errno == EINTR) {
         }
@@ -139,6 +159,14 @@ private:
 };
 
 OfficeLink::OfficeLink(BackendOptions options) : options_(std::move(options)) {
+    // The bridge writes to a socket whose other end dies with the office; that must
+    // fail the call, not end this process.
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
     // Without the installation's bootstrap file the local type manager knows only the
     // base types, and the first office call crashes instead of throwing.
     ::setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" TABLORA_LIBREOFFICE_DIR "/program/fundamentalrc", 0);
@@ -171,6 +199,9 @@ bool OfficeLink::attach() {
         connect();
         return true;
     } catch (const connection::NoConnectException&) {
+        return false;
+    } catch (const OfficeError&) {
+        // An office that accepts but dies on the first call is going away.
         return false;
     }
 }
@@ -212,6 +243,12 @@ void OfficeLink::attachOrStart() {
     startOffice();
 }
 
+std::string OfficeLink::missingOffice() const {
+    const std::string program = officeProgram();
+    if (::access(program.c_str(), X_OK) == 0) return {};
+    return "LibreOffice is not installed here (" + program + " is missing); install libreoffice-calc";
+}
+
 std::string OfficeLink::officeProgram() const {
     return options_.officeProgram.empty() ? std::string(TABLORA_LIBREOFFICE_DIR "/program/soffice")
                                           : options_.officeProgram;
@@ -219,8 +256,7 @@ std::string OfficeLink::officeProgram() const {
 
 void OfficeLink::startOffice() {
     const std::string program = officeProgram();
-    if (::access(program.c_str(), X_OK) != 0)
-        throw OfficeError("LibreOffice is not installed here (" + program + " is missing); install libreoffice-calc");
+    if (std::string missing = missingOffice(); !missing.empty()) throw OfficeError(missing);
 
     std::vector<std::string> args{program};
     if (options_.isHeadless) args.insert(args.end(), {"--headless", "--invisible"});
@@ -277,6 +313,11 @@ void OfficeLink::startOffice() {
             connect();
             break;
         } catch (const connection::NoConnectException&) {
+        } catch (const OfficeError& e) {
+            // An office that took our arguments over but does not answer is hung:
+            // waiting longer would not help. Otherwise the pipe's previous office
+            // is still going away, and ours comes next.
+            if (handedOver) throw;
         }
         int status = 0;
         if (!handedOver && launcher_ > 0 && ::waitpid(launcher_, &status, WNOHANG) == launcher_) {

@@ -47,6 +47,8 @@ public:
     // Attaches, else starts an office and waits for it to accept. Throws OfficeError.
     void attachOrStart();
     bool isConnected() const;
+    // Why no office can be started here (the program is missing); empty when one can.
+    std::string missingOffice() const;
     // Increases each time a new bridge is made: objects remember theirs.
     std::uint64_t generation() const { return generation_.load(); }
 
@@ -77,11 +79,15 @@ public:
     };
     // True when the watchdog ended the connection since the last call of this.
     bool takeTimedOut() { return timedOut_.exchange(false); }
+    bool timedOut() const { return timedOut_.load(); }
+
+    // Disposes the bridge (which ends every call waiting on it); the next attach
+    // makes a new one.
+    void dropBridge();
 
 private:
     void connect();
     void startOffice();
-    void dropBridge();
     void watch();
     std::string officeProgram() const;
 

@@ -68,6 +68,7 @@ public:
     }
 
 private:
+    bool isOfConnection() const override { return false; }
     Variant dispatch(DISPID id, WORD flags, const Args& args) override {
         switch (id) {
         case dispid::ActiveWorkbook: {
@@ -130,6 +131,7 @@ public:
     explicit WorkbooksObject(std::shared_ptr<CalcState> state) : CalcObject(std::move(state)) {}
 
 private:
+    bool isOfConnection() const override { return false; }
     Variant dispatch(DISPID id, WORD flags, const Args& args) override {
         switch (id) {
         case dispid::Count:

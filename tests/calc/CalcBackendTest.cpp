@@ -1,0 +1,322 @@
+// The Calc backend against a real LibreOffice: each test starts an office of its own
+// (a pipe and a profile of its own) through the backend, drives it by dispatch id as
+// the module does, and reads back what the office made of it.
+#include "calc/CalcBackend.h"
+#include "platform/ClassRegistry.h"
+#include "platform/ComError.h"
+#include "platform/Dispatch.h"
+#include "platform/SafeArray.h"
+#include "platform/Variant.h"
+#include "sheet/DispatchIds.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+using platform::ComPtr;
+using platform::Variant;
+namespace dispid = sheet::dispid;
+
+namespace {
+
+constexpr CLSID kApplicationClsid{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr DISPID kClearComments = 0x56E;
+
+Variant get(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
+    return platform::invoke(object, id, DISPATCH_PROPERTYGET, args);
+}
+ComPtr<IDispatch> object(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
+    return ComPtr<IDispatch>(get(object, id, args).pdispVal());
+}
+void put(IDispatch* object, DISPID id, const Variant& value) {
+    platform::invoke(object, id, DISPATCH_PROPERTYPUT, {value});
+}
+Variant call(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
+    return platform::invoke(object, id, DISPATCH_METHOD, args);
+}
+
+// The processes whose command line names the pipe: the office serving it.
+std::vector<pid_t> officeProcesses(const std::string& pipe) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "cmdline");
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline.find("soffice.bin") != std::string::npos && cmdline.find("name=" + pipe + ";") != std::string::npos)
+            found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+class CalcBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tabro-calc-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+        options_.pipeName = "tabro_test_" + std::to_string(::getpid());
+        options_.homeFolder = folder_ + "/home";
+        options_.isHeadless = true;
+        options_.callTimeoutMs = 20000;
+    }
+    void TearDown() override {
+        backend_.reset();
+        EXPECT_TRUE(officeProcesses(options_.pipeName).empty()) << "the office the test started is still running";
+        std::filesystem::current_path(previous_);
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    void startBackend() {
+        std::string error;
+        backend_.reset(tabloraCreateCalcBackend(&options_, &error));
+        ASSERT_TRUE(backend_) << error;
+        ASSERT_EQ(backend_->registerApplication(), "");
+    }
+    ComPtr<IDispatch> application() {
+        ComPtr<IDispatch> app;
+        HRESULT hr = CoCreateInstance(kApplicationClsid, nullptr, 1, IID_IDispatch, app.putVoid());
+        EXPECT_EQ(hr, S_OK);
+        return app;
+    }
+    // A new workbook's first sheet.
+    ComPtr<IDispatch> newSheet(IDispatch* app) {
+        ComPtr<IDispatch> books = object(app, dispid::Workbooks);
+        ComPtr<IDispatch> book(call(books.get(), dispid::Add, {Variant::missing()}).pdispVal());
+        return object(book.get(), dispid::ActiveSheet);
+    }
+    static ComPtr<IDispatch> range(IDispatch* sheet, const char16_t* from, const char16_t* to) {
+        return object(sheet, dispid::Range, {Variant::bstr(from), Variant::bstr(to)});
+    }
+    static Variant block(std::initializer_list<std::initializer_list<Variant>> rows) {
+        const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows.size()), 1},
+                                          {static_cast<ULONG>(rows.begin()->size()), 1}};
+        Variant array = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
+        LONG index[2] = {1, 1};
+        for (const auto& row : rows) {
+            index[1] = 1;
+            for (const Variant& v : row) {
+                platform::SafeArrayPutElement(array.parray(), index, &v);
+                ++index[1];
+            }
+            ++index[0];
+        }
+        return array;
+    }
+    static Variant element(const Variant& array, LONG row, LONG column) {
+        LONG index[2] = {row, column};
+        Variant v;
+        platform::SafeArrayGetElement(array.parray(), index, &v);
+        return v;
+    }
+
+    calc::BackendOptions options_;
+    std::unique_ptr<calc::Backend> backend_;
+    std::string folder_;
+    std::filesystem::path previous_;
+};
+
+TEST_F(CalcBackendTest, BlocksOfValuesGoInAndComeBackAsAutomationGivesThem) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    // Column B is text-formatted: what reads as a number stays text there only.
+    put(range(sheet.get(), u"B1", u"B3").get(), dispid::NumberFormat, Variant::bstr(u"@"));
+    put(range(sheet.get(), u"A1", u"C3").get(), dispid::Value,
+        block({{Variant::bstr(u"007"), Variant::bstr(u"007"), Variant::r8(2.5)},
+               {Variant::i4(12), Variant::bstr(u"Ünïcode"), Variant()},
+               {Variant::bstr(u"1,5"), Variant::bstr(u""), Variant::bstr(u" -1.5e3 ")}}));
+    Variant values = get(range(sheet.get(), u"A1", u"C3").get(), dispid::Value);
+    ASSERT_TRUE(values.isArray());
+    EXPECT_EQ(element(values, 1, 1).vt(), VT_R8);
+    EXPECT_EQ(element(values, 1, 1).dblVal(), 7.0);
+    EXPECT_EQ(element(values, 1, 2).bstrVal(), u"007");
+    EXPECT_EQ(element(values, 1, 3).dblVal(), 2.5);
+    EXPECT_EQ(element(values, 2, 1).dblVal(), 12.0);
+    EXPECT_EQ(element(values, 2, 2).bstrVal(), u"Ünïcode");
+    EXPECT_TRUE(element(values, 2, 3).isEmpty());
+    EXPECT_EQ(element(values, 3, 1).bstrVal(), u"1,5");
+    EXPECT_TRUE(element(values, 3, 2).isEmpty());
+    EXPECT_EQ(element(values, 3, 3).dblVal(), -1500.0);
+    // One cell answers its value alone, and its text as displayed.
+    ComPtr<IDispatch> b1 = range(sheet.get(), u"B1", u"B1");
+    EXPECT_EQ(get(b1.get(), dispid::Value).bstrVal(), u"007");
+    EXPECT_EQ(get(b1.get(), dispid::NumberFormat).bstrVal(), u"@");
+    EXPECT_EQ(get(range(sheet.get(), u"C1", u"C1").get(), dispid::Text).bstrVal(), u"2.5");
+}
+
+TEST_F(CalcBackendTest, CommentsSurviveValuesWrittenOverTheirCellsAndTheCommandsEnd) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    ComPtr<IDispatch> cells = object(sheet.get(), dispid::Cells);
+    ComPtr<IDispatch> a2 = object(cells.get(), dispid::Item, {Variant::i4(2), Variant::i4(1)});
+    EXPECT_EQ(get(a2.get(), dispid::Comment).pdispVal(), nullptr);
+    call(a2.get(), dispid::AddComment, {Variant::bstr(u"2A")});
+    EXPECT_THROW(call(a2.get(), dispid::AddComment, {Variant::bstr(u"again")}), _com_error);
+    put(range(sheet.get(), u"A1", u"B3").get(), dispid::Value,
+        block({{Variant::bstr(u"h"), Variant::bstr(u"i")},
+               {Variant::bstr(u"x"), Variant::bstr(u"y")},
+               {Variant::bstr(u"z"), Variant::bstr(u"w")}}));
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    // After the command the notes are read from the office again.
+    ComPtr<IDispatch> note = object(a2.get(), dispid::Comment);
+    ASSERT_TRUE(note);
+    EXPECT_EQ(call(note.get(), dispid::Text).bstrVal(), u"2A");
+    call(note.get(), dispid::Text, {Variant::bstr(u"changed")});
+    put(range(sheet.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"again"));
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_EQ(call(object(a2.get(), dispid::Comment).get(), dispid::Text).bstrVal(), u"changed");
+    call(range(sheet.get(), u"A1", u"B3").get(), kClearComments);
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_EQ(get(a2.get(), dispid::Comment).pdispVal(), nullptr);
+}
+
+TEST_F(CalcBackendTest, SheetsAreAddedBeforeTheActiveOneAndNamedByTheWorkbooksRules) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> first = newSheet(app.get());
+    ComPtr<IDispatch> book = object(app.get(), dispid::ActiveWorkbook);
+    ComPtr<IDispatch> sheets = object(book.get(), dispid::Worksheets);
+    ComPtr<IDispatch> added(call(sheets.get(), dispid::Add).pdispVal());
+    EXPECT_EQ(get(sheets.get(), dispid::Count).lVal(), 2);
+    EXPECT_EQ(get(object(sheets.get(), dispid::Item, {Variant::i4(1)}).get(), dispid::Name).bstrVal(), u"Sheet2");
+    EXPECT_EQ(get(object(app.get(), dispid::ActiveSheet).get(), dispid::Name).bstrVal(), u"Sheet2");
+    put(added.get(), dispid::Name, Variant::bstr(u"PIPE"));
+    for (const char16_t* refused : {u"a[b", u"x/y", u"", u"0123456789012345678901234567890123", u"sheet1"}) {
+        try {
+            put(added.get(), dispid::Name, Variant::bstr(refused));
+            ADD_FAILURE() << "a refused name was taken";
+        } catch (const _com_error& e) {
+            EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x800A03ECu));
+            EXPECT_FALSE(e.Description().empty());
+        }
+    }
+    EXPECT_EQ(get(added.get(), dispid::Name).bstrVal(), u"PIPE");
+    // A worksheet's workbook, through the interface the live link asks for.
+    ComPtr<IDispatch> parent = object(added.get(), dispid::Parent);
+    ComPtr<IDispatch> asWorkbook;
+    EXPECT_EQ(parent->QueryInterface(sheet::kWorkbookInterfaceIid, asWorkbook.putVoid()), S_OK);
+    EXPECT_EQ(get(asWorkbook.get(), dispid::Name).bstrVal(), u"Book1");
+}
+
+TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    ASSERT_TRUE(std::filesystem::exists("Book1.xlsx"));
+    put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"kept"));
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    std::ifstream in("Book1.xlsx", std::ios::binary);
+    char magic[2] = {};
+    in.read(magic, 2);
+    EXPECT_EQ(std::string(magic, 2), "PK");
+    // A second backend (another session) opens the file in an office of its own.
+    sheet.reset();
+    app.reset();
+    backend_.reset();
+    options_.pipeName += "_b";
+    startBackend();
+    backend_->openWorkbookFile("Book1.xlsx");
+    ComPtr<IDispatch> again = application();
+    ComPtr<IDispatch> active = object(again.get(), dispid::ActiveSheet);
+    EXPECT_EQ(get(range(active.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"kept");
+    EXPECT_EQ(get(object(again.get(), dispid::ActiveWorkbook).get(), dispid::Name).bstrVal(), u"Book1.xlsx");
+    EXPECT_THROW(backend_->openWorkbookFile("missing.xlsx"), std::runtime_error);
+}
+
+TEST_F(CalcBackendTest, ALockLeftByACrashedOfficeDoesNotKeepTheWorkbookFromOpening) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"mine"));
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    sheet.reset();
+    app.reset();
+    backend_.reset();
+    // What an office that crashed with the file open leaves beside it.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const char* user = std::getenv("USER");
+    std::ofstream(".~lock.Book1.xlsx#") << "Someone," << (user ? user : "") << "," << host
+                                        << ",09.12.2026 10:00,file:///tmp/crashed-profile;";
+    options_.pipeName += "_c";
+    startBackend();
+    backend_->openWorkbookFile("Book1.xlsx");
+    ComPtr<IDispatch> again = application();
+    ComPtr<IDispatch> active = object(again.get(), dispid::ActiveSheet);
+    put(range(active.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"more"));
+    EXPECT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_EQ(get(range(active.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"mine");
+}
+
+TEST_F(CalcBackendTest, AHungOfficeFailsTheCallInTimeAndTheNextCallConnectsAgain) {
+    options_.callTimeoutMs = 2000;
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    std::vector<pid_t> office = officeProcesses(options_.pipeName);
+    ASSERT_FALSE(office.empty());
+    for (pid_t pid : office) ::kill(pid, SIGSTOP);
+    auto start = std::chrono::steady_clock::now();
+    try {
+        put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"lost"));
+        ADD_FAILURE() << "a call into a stopped office succeeded";
+    } catch (const _com_error& e) {
+        EXPECT_NE(e.Description().find(u"did not answer"), std::u16string::npos);
+    }
+    auto waited = std::chrono::steady_clock::now() - start;
+    for (pid_t pid : office) ::kill(pid, SIGCONT);
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    // Objects of the cut connection say so; the application attaches again.
+    EXPECT_THROW(get(sheet.get(), dispid::Name), _com_error);
+    ComPtr<IDispatch> fresh = newSheet(app.get());
+    EXPECT_EQ(get(fresh.get(), dispid::Name).bstrVal(), u"Sheet1");
+}
+
+TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainByTheNextCommand) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    newSheet(app.get());
+    for (pid_t pid : officeProcesses(options_.pipeName)) ::kill(pid, SIGKILL);
+    for (int i = 0; i < 50 && !officeProcesses(options_.pipeName).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The document went with its office: there is nothing left to store.
+    backend_->flushChangedWorkbooks();
+    ComPtr<IDispatch> sheet;
+    try {
+        sheet = newSheet(app.get());
+    } catch (const _com_error& e) {
+        const std::u16string why = e.Description();
+        FAIL() << "no new office: " << std::string(why.begin(), why.end());
+    }
+    put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::r8(1));
+    EXPECT_EQ(get(range(sheet.get(), u"A1", u"A1").get(), dispid::Value).dblVal(), 1.0);
+    EXPECT_FALSE(officeProcesses(options_.pipeName).empty());
+}
+
+TEST_F(CalcBackendTest, WithoutAnOfficeTheBackendSaysSoAtOnce) {
+    options_.officeProgram = folder_ + "/no-such-office";
+    std::string error;
+    backend_.reset(tabloraCreateCalcBackend(&options_, &error));
+    ASSERT_TRUE(backend_) << error;
+    auto start = std::chrono::steady_clock::now();
+    std::string problem = backend_->registerApplication();
+    EXPECT_NE(problem.find("LibreOffice is not installed"), std::string::npos) << problem;
+    EXPECT_EQ(problem.find('\n'), std::string::npos);
+    EXPECT_THROW(backend_->openWorkbookFile("x.xlsx"), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace
