@@ -37,6 +37,7 @@ public:
                                                            // The module says only that no spreadsheet could be reached;
                                                            // why is the user's to know.
                                                            std::fprintf(stderr, "\nLibreOffice Calc: %s\n", e.what());
+                                                           failedToStart_ = true;
                                                            return kServerExecFailure;
                                                        }
                                                    });
@@ -53,6 +54,8 @@ public:
         }
         return state_->link.missingOffice();
     }
+
+    bool hasFailedToStart() const override { return failedToStart_; }
 
     std::vector<std::string> flushChangedWorkbooks() override {
         if (!application_) return {};
@@ -100,6 +103,7 @@ private:
     std::shared_ptr<CalcState> state_;
     ComPtr<IDispatch> application_;
     DWORD registration_ = 0;
+    bool failedToStart_ = false;
 };
 
 }  // namespace

@@ -21,8 +21,9 @@ struct BackendOptions {
     // Calls the office does not answer within this time fail (and the connection is
     // dropped, to be made again by the next command).
     unsigned callTimeoutMs = 30000;
-    // How long a started office may take to accept the connection.
-    unsigned startTimeoutMs = 60000;
+    // How long a started office may take to accept the connection (a cold start of
+    // a new profile takes a few seconds).
+    unsigned startTimeoutMs = 30000;
     // The office program to start (soffice); empty: the installation's own.
     std::string officeProgram;
 };
@@ -40,6 +41,9 @@ public:
     // Attaches or starts the office and opens the file in it as the active
     // document. Throws std::runtime_error naming the file or the office's answer.
     virtual void openWorkbookFile(const std::string& path) = 0;
+    // Whether a command asked for the application and no office could be reached:
+    // the session did not do what it was asked to, whatever the module made of it.
+    virtual bool hasFailedToStart() const = 0;
     // Leaves the running-object table, drops the connection and ends an office this
     // process started (one it attached to keeps running). Safe to call twice.
     virtual void shutdown() = 0;

@@ -19,7 +19,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,12 +203,48 @@ bool OfficeLink::attach() {
     } catch (const connection::NoConnectException&) {
         return false;
     } catch (const OfficeError&) {
-        // An office that accepts but dies on the first call is going away.
-        return false;
+        // An office that accepts but dies on the first call is going away: then
+        // the pipe is free soon, and one is started. One that stays there without
+        // answering is hung, and a second office could not take the pipe from it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (probePipe() == PipeState::Absent) return false;
+        throw;
+    }
+}
+
+// The socket the office's pipe is (the office's runtime names it so). Asked before
+// the office's connector is used, because that one waits without limit for an
+// office that no longer takes connections (one that is stopped, with its queue of
+// pending connections full).
+OfficeLink::PipeState OfficeLink::probePipe() const {
+    const std::string path = "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + options_.pipeName;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return PipeState::Absent;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    auto deadline = Clock::now() + std::min(callTimeout(), std::chrono::milliseconds(3000));
+    for (;;) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) return PipeState::Accepting;  // let the connector find out
+        int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        int error = rc == 0 ? 0 : errno;
+        ::close(fd);
+        if (rc == 0) return PipeState::Accepting;
+        if (error == ENOENT || error == ECONNREFUSED) return PipeState::Absent;
+        if (error != EAGAIN || Clock::now() >= deadline) return PipeState::NotAnswering;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }
 
 void OfficeLink::connect() {
+    switch (probePipe()) {
+    case PipeState::Absent:
+        throw connection::NoConnectException("no office on the pipe");
+    case PipeState::NotAnswering:
+        throw OfficeError("LibreOffice on pipe '" + options_.pipeName + "' does not take connections (it hangs)");
+    case PipeState::Accepting:
+        break;
+    }
     auto connector = connection::Connector::create(localContext_);
     Reference<connection::XConnection> connection = connector->connect(toOUString("pipe,name=" + options_.pipeName));
     auto factory = bridge::BridgeFactory::create(localContext_);

@@ -86,6 +86,8 @@ public:
     void dropBridge();
 
 private:
+    enum class PipeState { Absent, Accepting, NotAnswering };
+    PipeState probePipe() const;
     void connect();
     void startOffice();
     void watch();

@@ -13,12 +13,15 @@
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
+#include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XSheetAnnotation.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationAnchor.hpp>
 #include <com/sun/star/sheet/XSheetAnnotations.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSheetOperation.hpp>
 #include <com/sun/star/table/CellAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
@@ -40,6 +43,7 @@ namespace container = css::container;
 namespace lang = css::lang;
 namespace table = css::table;
 namespace text = css::text;
+namespace uno = css::uno;
 namespace util = css::util;
 using ::com::sun::star::uno::Any;
 using ::com::sun::star::uno::Reference;
@@ -396,11 +400,14 @@ private:
     Variant values() {
         if (cellCount() > kMaxCellsPerCall)
             applicationError("The values of " + std::to_string(cellCount()) + " cells cannot be read at once.");
-        Reference<css::sheet::XCellRangeData> data(place_.range(*state_), UNO_QUERY_THROW);
-        Sequence<Sequence<Any>> rows = data->getDataArray();
+        Reference<table::XCellRange> cells = place_.range(*state_);
+        Sequence<Sequence<Any>> rows = Reference<css::sheet::XCellRangeData>(cells, UNO_QUERY_THROW)->getDataArray();
+        const auto errors = errorsIn(cells);
         const Area& a = place_.area;
-        if (a.top == a.bottom && a.left == a.right)
+        if (a.top == a.bottom && a.left == a.right) {
+            if (!errors.empty()) return errors.front().second;
             return rows.getLength() > 0 && rows[0].getLength() > 0 ? valueOf(rows[0][0]) : Variant();
+        }
         const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(a.bottom - a.top + 1), 1},
                                           {static_cast<ULONG>(a.right - a.left + 1), 1}};
         Variant out = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
@@ -418,7 +425,37 @@ private:
                 *element = std::move(value);
             }
         }
+        for (const auto& [cell, error] : errors) {
+            LONG at[2] = {cell.first - a.top + 1, cell.second - a.left + 1};
+            Variant* element = nullptr;
+            if (SUCCEEDED(platform::SafeArrayPtrOfIndex(out.parray(), at, &element))) *element = error;
+        }
         return out;
+    }
+
+    // The cells of the range whose formula gives an error (an error value typed or
+    // read from a file is such a formula in the office), with the application's
+    // error value for each: a data array leaves them empty, which would read as a
+    // cleared cell.
+    std::vector<std::pair<SheetNotes::Cell, Variant>> errorsIn(const Reference<table::XCellRange>& cells) {
+        std::vector<std::pair<SheetNotes::Cell, Variant>> errors;
+        Reference<css::sheet::XSheetCellRanges> found = Reference<css::sheet::XCellRangesQuery>(cells, UNO_QUERY_THROW)
+                                                            ->queryFormulaCells(css::sheet::FormulaResult::ERROR);
+        if (!found.is()) return errors;
+        const Sequence<table::CellRangeAddress> addresses = found->getRangeAddresses();
+        for (const table::CellRangeAddress& r : addresses)
+            for (sal_Int32 row = r.StartRow; row <= r.EndRow; ++row)
+                for (sal_Int32 column = r.StartColumn; column <= r.EndColumn; ++column) {
+                    const std::string shown =
+                        toUtf8(Reference<text::XText>(place_.sheet->getCellByPosition(column, row), UNO_QUERY_THROW)
+                                   ->getString());
+                    // The office's own errors ("Err:504") have no name in the
+                    // application; they are values it cannot compute.
+                    auto known = ::sheet::errorByText(shown);
+                    errors.emplace_back(SheetNotes::Cell{row + 1, column + 1},
+                                        Variant::error(::sheet::errorScode(known ? known->number : 2015)));
+                }
+        return errors;
     }
 
     static void checkAssignable(const Variant& v) {
@@ -463,33 +500,58 @@ private:
         }
     }
 
-    // Which columns of the range are formatted as text, read once per column; a
-    // column of mixed formats is read cell by cell.
-    std::vector<std::vector<bool>> textCells(sal_Int32 rows, sal_Int32 columns) {
+    // The number formats of the range's cells: read once per column, and cell by
+    // cell in a column of mixed formats.
+    struct ColumnFormats {
+        bool isUniform = true;
+        sal_Int32 key = 0;            // when uniform
+        std::vector<sal_Int32> keys;  // otherwise, one per row
+        sal_Int32 at(sal_Int32 row) const { return isUniform ? key : keys[static_cast<std::size_t>(row)]; }
+    };
+    std::vector<ColumnFormats> formatsOf(sal_Int32 rows, sal_Int32 columns) {
         const Area& a = place_.area;
-        const sal_Int32 text = state_->textFormatKey(*place_.doc);
-        std::vector<std::vector<bool>> result(static_cast<std::size_t>(columns));
+        std::vector<ColumnFormats> result(static_cast<std::size_t>(columns));
         for (sal_Int32 c = 0; c < columns; ++c) {
             Reference<beans::XPropertySet> column(
                 place_.sheet->getCellRangeByPosition(a.left - 1 + c, a.top - 1, a.left - 1 + c, a.top - 2 + rows),
                 UNO_QUERY_THROW);
-            sal_Int32 key = -1;
             Reference<beans::XPropertyState> state(column, UNO_QUERY_THROW);
             if (state->getPropertyState("NumberFormat") != beans::PropertyState_AMBIGUOUS_VALUE &&
-                (column->getPropertyValue("NumberFormat") >>= key)) {
-                result[c].assign(static_cast<std::size_t>(rows), key == text);
+                (column->getPropertyValue("NumberFormat") >>= result[c].key))
                 continue;
-            }
-            result[c].resize(static_cast<std::size_t>(rows));
-            for (sal_Int32 r = 0; r < rows; ++r) {
-                Reference<beans::XPropertySet> cell(place_.sheet->getCellByPosition(a.left - 1 + c, a.top - 1 + r),
-                                                    UNO_QUERY_THROW);
-                key = -1;
-                cell->getPropertyValue("NumberFormat") >>= key;
-                result[c][r] = key == text;
-            }
+            result[c].isUniform = false;
+            result[c].keys.resize(static_cast<std::size_t>(rows));
+            for (sal_Int32 r = 0; r < rows; ++r)
+                Reference<beans::XPropertySet>(place_.sheet->getCellByPosition(a.left - 1 + c, a.top - 1 + r),
+                                               UNO_QUERY_THROW)
+                    ->getPropertyValue("NumberFormat") >>= result[c].keys[static_cast<std::size_t>(r)];
         }
         return result;
+    }
+
+    // The office formats a cell as text when text it would read otherwise ("50%",
+    // "=1+1", a date) is written into it. The application leaves the cell's format
+    // as it was, so the formats are put back where that can have happened.
+    void restoreFormats(const std::vector<ColumnFormats>& formats, const std::vector<std::vector<bool>>& wroteText) {
+        const Area& a = place_.area;
+        for (std::size_t c = 0; c < formats.size(); ++c) {
+            const auto& rows = wroteText[c];
+            if (std::find(rows.begin(), rows.end(), true) == rows.end()) continue;
+            const auto column = static_cast<sal_Int32>(a.left - 1 + static_cast<sal_Int32>(c));
+            if (formats[c].isUniform) {
+                Reference<beans::XPropertySet>(
+                    place_.sheet->getCellRangeByPosition(column, a.top - 1, column,
+                                                         a.top - 2 + static_cast<sal_Int32>(rows.size())),
+                    UNO_QUERY_THROW)
+                    ->setPropertyValue("NumberFormat", Any(formats[c].key));
+                continue;
+            }
+            for (std::size_t r = 0; r < rows.size(); ++r)
+                if (rows[r])
+                    Reference<beans::XPropertySet>(
+                        place_.sheet->getCellByPosition(column, a.top - 1 + static_cast<sal_Int32>(r)), UNO_QUERY_THROW)
+                        ->setPropertyValue("NumberFormat", Any(formats[c].at(static_cast<sal_Int32>(r))));
+        }
     }
 
     void putValue(const Variant& v) {
@@ -534,15 +596,23 @@ private:
         }
         bool anyText = false;
         for (const Variant* e : elements) anyText = anyText || (e && e->vt() == VT_BSTR && !e->bstrVal().empty());
-        std::vector<std::vector<bool>> isText;
-        if (anyText) isText = textCells(rows, columns);
+        std::vector<ColumnFormats> formats;
+        if (anyText) formats = formatsOf(rows, columns);
+        const sal_Int32 textKey = anyText ? state_->textFormatKey(*place_.doc) : -1;
+        // Where text went into a cell not formatted as text.
+        std::vector<std::vector<bool>> wroteText(static_cast<std::size_t>(anyText ? columns : 0),
+                                                 std::vector<bool>(static_cast<std::size_t>(rows)));
         Sequence<Sequence<Any>> data(rows);
         for (sal_Int32 r = 0; r < rows; ++r) {
             Sequence<Any> row(columns);
             Any* cells = row.getArray();
             for (sal_Int32 c = 0; c < columns; ++c) {
                 const Variant* e = elements[static_cast<std::size_t>(r) * columns + c];
-                cells[c] = cellValue(e ? *e : empty, anyText && isText[c][r]);
+                const bool isTextCell = anyText && formats[c].at(r) == textKey;
+                cells[c] = cellValue(e ? *e : empty, isTextCell);
+                if (anyText && !isTextCell && cells[c].getValueTypeClass() == uno::TypeClass_STRING &&
+                    !cells[c].get<OUString>().isEmpty())
+                    wroteText[c][r] = true;
             }
             data.getArray()[r] = row;
         }
@@ -550,6 +620,7 @@ private:
         SheetNotes& notes = state_->notesOf(place_.sheet);
         const auto dropped = notes.placedWithin(a);
         Reference<css::sheet::XCellRangeData>(place_.range(*state_), UNO_QUERY_THROW)->setDataArray(data);
+        if (anyText) restoreFormats(formats, wroteText);
         notes.place(dropped, &a);
     }
 

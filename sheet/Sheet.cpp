@@ -276,6 +276,9 @@ void Sheet::autoFit(std::int32_t firstColumn, std::int32_t lastColumn) {
         // Characters of the default font are about 7 pixels wide plus 5 pixels of
         // padding; widths are stored in characters to 1/256.
         if (wc.widest > 0) width = static_cast<int>((wc.widest * 7.0 + 5.0) / 7.0 * 256.0) / 256.0;
+        // A column is at most 255 characters wide, as files have it (and as the
+        // reader holds them to): a longer text is fitted that far.
+        width = std::min(width, 255.0);
         if (f.width != width || f.isCustomWidth != (width >= 0)) {
             f.width = width;
             f.isCustomWidth = width >= 0;

@@ -54,6 +54,7 @@ public:
         for (const auto& file : files_) backend_->openWorkbookFile(file);
     }
     std::vector<std::string> flushChangedWorkbooks() override { return backend_->flushChangedWorkbooks(); }
+    bool hasFailedToStart() const override { return backend_ && backend_->hasFailedToStart(); }
     // The office tells its changes itself.
     void idle() override {}
     void shutdown() override {

@@ -28,6 +28,8 @@ public:
     virtual void openWorkbooks() = 0;
     // Saves what commands changed; one message per workbook not saved.
     virtual std::vector<std::string> flushChangedWorkbooks() = 0;
+    // Whether the program could not be started when a command needed it.
+    virtual bool hasFailedToStart() const { return false; }
     // Called while the host waits for input.
     virtual void idle() = 0;
     // Ends the application (an office cadhost started ends too).

@@ -285,10 +285,12 @@ int main(int argc, char** argv) {
     acrxDynamicLinker->loadModule(modulePath.c_str(), true);
 
     host::runCommandLoop();
+    // Known before the session ends (which lets the spreadsheet program go).
+    const bool spreadsheetFailed = spreadsheet && spreadsheet->hasFailedToStart();
     // The last workbook changes are saved before the status is known.
     sessionEnd.finish();
     host::writeOutput("\n");
     // A script's caller learns that something the session made is not where it was
-    // to be saved.
-    return host::hasDrawingSaveFailed() || isWorkbookSaveFailed ? 1 : 0;
+    // to be saved, or that the spreadsheet it asked for could not be reached.
+    return host::hasDrawingSaveFailed() || isWorkbookSaveFailed || spreadsheetFailed ? 1 : 0;
 }

@@ -154,6 +154,13 @@ TEST_F(CalcBackendTest, BlocksOfValuesGoInAndComeBackAsAutomationGivesThem) {
     EXPECT_EQ(get(b1.get(), dispid::Value).bstrVal(), u"007");
     EXPECT_EQ(get(b1.get(), dispid::NumberFormat).bstrVal(), u"@");
     EXPECT_EQ(get(range(sheet.get(), u"C1", u"C1").get(), dispid::Text).bstrVal(), u"2.5");
+    // Text the office would read as something else stays text in a General cell,
+    // and the cell stays General.
+    put(range(sheet.get(), u"D1", u"E1").get(), dispid::Value,
+        block({{Variant::bstr(u"50%"), Variant::bstr(u"=1+1")}}));
+    for (const char16_t* cell : {u"D1", u"E1"})
+        EXPECT_EQ(get(range(sheet.get(), cell, cell).get(), dispid::NumberFormat).bstrVal(), u"General");
+    EXPECT_EQ(get(range(sheet.get(), u"D1", u"D1").get(), dispid::Value).bstrVal(), u"50%");
 }
 
 TEST_F(CalcBackendTest, CommentsSurviveValuesWrittenOverTheirCellsAndTheCommandsEnd) {

@@ -2,6 +2,7 @@
 // of numbers, column fitting and sheet naming rules.
 #include "sheet/Book.h"
 #include "sheet/NumberText.h"
+#include "sheet/xlsx/Package.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,18 @@ TEST(CellModelTest, AutoFitTracksTheWidestTextAndShrinksWhenItGoes) {
     sheet->setNumber(3, 2, 123456789012.0);  // shown as 1.23457E+11, 11 characters
     sheet->setText(4, 2, u"1234567890");
     EXPECT_EQ(widthAfterFit(*sheet, 2), widthAfterFit(*sheet, 1) + 6);  // "short" is 5
+}
+
+TEST(CellModelTest, AFittedColumnOfAVeryLongTextIsAsWideAsAFileAllowsAndReadsBack) {
+    Book book(u"Book1");
+    auto sheet = book.insertSheet(0, u"Sheet1");
+    sheet->setText(1, 1, std::u16string(300, u'x'));
+    EXPECT_EQ(widthAfterFit(*sheet, 1), 255.0);
+    auto again = xlsx::readPackage(xlsx::writePackage(book), u"again");
+    ASSERT_TRUE(again);
+    const LineFormat* f = again->sheets()[0]->columnFormat(1);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 255.0);
 }
 
 TEST(CellModelTest, AutoFitCostDoesNotGrowWithRows) {
