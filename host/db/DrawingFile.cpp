@@ -18,11 +18,12 @@ namespace {
 // says by how much and words the refusal).
 constexpr std::uint64_t kMaxDrawingBytes = std::uint64_t{UINT32_MAX} - 1;
 
-// Reads the file while counting its lines, so that a line longer than any drawing's
-// is refused as soon as it passes the bound, without reading the rest. Binary DXF has
-// no lines; the store bounds its texts as it reads them.
+// Reads the file while measuring the line in progress, so that a line longer than any
+// drawing's is refused as soon as it passes the bound, without reading the rest. Only
+// the ends of each piece are looked at: lines are counted, to name the long one, once
+// it is found. Binary DXF has no lines; the store bounds its texts as it reads them.
 bool readDrawingFile(const std::string& path, std::string& out, std::string& error, platform::FileStamp& stamp) {
-    std::size_t line = 1, lineBytes = 0;
+    std::size_t lineBegin = 0;  // offset in `out` of the line in progress
     std::uint64_t declared = 0;
     bool isBinary = false, isLineTooLong = false;
     platform::FileStatus read = platform::readFilePieces(
@@ -32,27 +33,25 @@ bool readDrawingFile(const std::string& path, std::string& out, std::string& err
             // bytes arrive, and saves copying a large drawing as it grows.
             if (out.empty()) out.reserve(static_cast<std::size_t>(declared));
             const bool wasShort = out.size() < 18;
+            const std::size_t pieceAt = out.size();
             out.append(piece);
             if (wasShort && dxf::isBinaryDxf(out)) isBinary = true;
             if (isBinary) return true;
             // A piece is far shorter than the bound, so only a line running across
-            // pieces can pass it: the one in progress.
+            // pieces can pass it: the one in progress, ended in this piece or not.
             const void* first = std::memchr(piece.data(), '\n', piece.size());
-            if (!first) {
-                lineBytes += piece.size();
-            } else {
-                lineBytes += static_cast<std::size_t>(static_cast<const char*>(first) - piece.data());
-                if (lineBytes <= dxf::kMaxLineBytes + 1) {
-                    line += static_cast<std::size_t>(std::count(piece.begin(), piece.end(), '\n'));
-                    lineBytes = piece.size() - 1 - piece.rfind('\n');
-                }
-            }
+            const std::size_t endOfFirst =
+                first ? pieceAt + static_cast<std::size_t>(static_cast<const char*>(first) - piece.data()) : out.size();
             // A "\r" of the line ending may still be counted here.
-            isLineTooLong = lineBytes > dxf::kMaxLineBytes + 1;
+            isLineTooLong = endOfFirst - lineBegin > dxf::kMaxLineBytes + 1;
+            if (first && !isLineTooLong) lineBegin = pieceAt + piece.rfind('\n') + 1;
+            isLineTooLong = isLineTooLong || out.size() - lineBegin > dxf::kMaxLineBytes + 1;
             return !isLineTooLong;
         },
         &declared, &stamp);
     if (isLineTooLong) {
+        const std::size_t line = 1 + static_cast<std::size_t>(std::count(
+                                         out.begin(), out.begin() + static_cast<std::ptrdiff_t>(lineBegin), '\n'));
         out.clear();
         error = path + ": " + dxf::lineTooLongError(line).what();
         return false;
