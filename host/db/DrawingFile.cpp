@@ -72,10 +72,14 @@ bool readDrawingFile(const std::string& path, std::string& out, std::string& err
 
 }  // namespace
 
-DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
+namespace {
+
+// A store from its text, the failures of reading it said as the other reads say them.
+template <class Source>
+DrawingOpenResult openStore(Source source, std::string_view name) {
     DrawingOpenResult result;
     try {
-        auto store = std::make_unique<hostdb::DrawingStore>(std::move(text));
+        auto store = std::make_unique<hostdb::DrawingStore>(std::move(source));
         for (const std::string& w : store->warnings()) result.warnings.push_back(std::string(name) + ": " + w);
         result.database = std::make_unique<AcDbDatabase>(std::move(store));
     } catch (const dxf::DxfError& e) {
@@ -86,15 +90,23 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
     return result;
 }
 
+}  // namespace
+
 DrawingOpenResult openDrawingFile(const std::string& path) {
-    std::string text, error;
     platform::FileStamp stamp;
-    if (!readDrawingFile(path, text, error, stamp)) {
-        DrawingOpenResult failed;
-        failed.error = std::move(error);
-        return failed;
+    DrawingOpenResult r;
+    // A large file is mapped rather than copied into memory where that is safe;
+    // otherwise, or when the mapped text is refused (to say why the usual way), it is read.
+    if (auto mapped = hostdb::MappedText::open(path, kMaxDrawingBytes, stamp)) r = openStore(std::move(mapped), path);
+    if (!r.database) {
+        std::string text, error;
+        if (!readDrawingFile(path, text, error, stamp)) {
+            DrawingOpenResult failed;
+            failed.error = std::move(error);
+            return failed;
+        }
+        r = openDrawingText(std::move(text), path);
     }
-    DrawingOpenResult r = openDrawingText(std::move(text), path);
     if (r.database) {
         r.database->setFileName(path);
         if (r.database->store().mayBeTruncated()) r.database->store().truncatedFile = path;
@@ -103,6 +115,8 @@ DrawingOpenResult openDrawingFile(const std::string& path) {
     }
     return r;
 }
+
+DrawingOpenResult openDrawingText(std::string text, std::string_view name) { return openStore(std::move(text), name); }
 
 std::string writeDrawingText(const AcDbDatabase& db) {
     std::string out;
@@ -152,7 +166,16 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
                     status = file.write(pending);
                     pending.clear();
                 }
-                if (status) status = file.write(s);
+                // In pieces, so that a mapped text read for the save is given back
+                // as it goes instead of coming into memory whole.
+                constexpr std::size_t kPiece = 8u << 20;
+                for (std::size_t at = 0; status && at < s.size(); at += kPiece) {
+                    const std::string_view piece = s.substr(at, kPiece);
+                    status = file.write(piece);
+                    const std::string_view text = db.store().text();
+                    if (piece.data() >= text.data() && piece.data() < text.data() + text.size())
+                        db.store().noteTextRead(static_cast<std::size_t>(piece.data() - text.data()), piece.size());
+                }
             } else {
                 pending.append(s);
                 if (pending.size() >= 65536) {

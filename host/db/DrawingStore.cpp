@@ -149,8 +149,15 @@ private:
     std::vector<std::pair<std::string_view, ObjectStub*>> records_;
     std::unordered_map<std::string, ObjectStub*> recordByName_;  // upper-case name
     std::vector<ObjectStub*> topLevel_;                          // the ENTITIES section, model and paper space
-    std::vector<ObjectStub*> inserts_;                           // each reference with the block name it gives
-    std::vector<std::string_view> insertNames_;
+    // Each reference with its block, or the name it gives when no block had the name
+    // when it was read (blocks are never taken away while reading, so one found then
+    // is the one found at the end).
+    struct InsertOf {
+        ObjectStub* stub;
+        std::uint32_t block;
+        std::string_view name;
+    };
+    std::vector<InsertOf> inserts_;
     std::uint64_t maxHandle_ = 0;
     // The handle of every object that has one, modelled or not, to find repeats.
     std::vector<std::uint64_t> handles_;
@@ -166,7 +173,10 @@ void DrawingStore::Loader::load() {
     store_.blockTable_ = store_.newStub(Kind::BlockTable, npos);
     store_.layerTable_ = store_.newStub(Kind::LayerTable, npos);
     while (reader_.nextSection()) {
-        for (dxf::ObjectRange o; reader_.nextObject(o);) placeObject(o);
+        for (dxf::ObjectRange o; reader_.nextObject(o);) {
+            placeObject(o);
+            store_.noteTextRead(o.begin, o.end - o.begin);
+        }
         endSection(reader_.section());
     }
     if (!reader_.sawEof()) {
@@ -332,8 +342,15 @@ void DrawingStore::Loader::placeEntity(ObjectStub* s, const dxf::ObjectRange& o)
     }
     takeFacts(s, o);
     if (s->kind == Kind::Insert && o.name) {
-        inserts_.push_back(s);
-        insertNames_.push_back(*o.name);
+        // The block is looked up while its name is at hand, when the block is known
+        // already (as it is for every reference after the BLOCKS section): looking
+        // names up at the end would read the text again, all over it.
+        std::uint32_t block = kNoBlock;
+        if (store_.codec_) {
+            auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(*o.name)));
+            if (it != store_.blockByName_.end()) block = it->second;
+        }
+        inserts_.push_back({s, block, block == kNoBlock ? *o.name : std::string_view()});
     }
 }
 
@@ -444,9 +461,13 @@ void DrawingStore::Loader::nameLayers() {
 
 // Each INSERT is listed under the block it names.
 void DrawingStore::Loader::listReferences() {
-    for (std::size_t i = 0; i < inserts_.size(); ++i) {
-        auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insertNames_[i])));
-        if (it != store_.blockByName_.end()) store_.blocks_[it->second].references.push_back(inserts_[i]);
+    for (const InsertOf& insert : inserts_) {
+        std::uint32_t block = insert.block;
+        if (block == kNoBlock) {
+            auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insert.name)));
+            if (it != store_.blockByName_.end()) block = it->second;
+        }
+        if (block != kNoBlock) store_.blocks_[block].references.push_back(insert.stub);
     }
 }
 
@@ -577,7 +598,23 @@ void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
                                    " more after it repeat an earlier object's handle and have new ones");
 }
 
-DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
+DrawingStore::DrawingStore(std::string text) : ownedText_(std::move(text)), text_(ownedText_) { open(); }
+
+DrawingStore::DrawingStore(std::unique_ptr<MappedText> mapped) : mapped_(std::move(mapped)) {
+    if (mapped_) text_ = mapped_->text();
+    if (dxf::isBinaryDxf(text_)) {
+        // Binary files are converted to text, and their bytes kept for a save, as read.
+        ownedText_.assign(text_);
+        text_ = ownedText_;
+        mapped_.reset();
+    }
+    open();
+    // Reading the drawing went through all of its text once; what is read again is
+    // mapped again as it is.
+    releaseText();
+}
+
+void DrawingStore::open() {
     for (int i = 0; i < hHeaderCount; ++i) {
         header_[i].name = kHeaderTemplate[i].first;
         header_[i].code = kHeaderTemplate[i].second;
@@ -591,8 +628,9 @@ DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
     // its bytes.
     binary_ = std::make_unique<dxf::BinarySource>();
     std::string tags = dxf::binaryToText(text_, *binary_);
-    binary_->bytes = std::move(text_);
-    text_ = std::move(tags);
+    binary_->bytes = std::move(ownedText_);
+    ownedText_ = std::move(tags);
+    text_ = ownedText_;
     saveFormat_ = dxf::DxfFormat::Binary;
     try {
         checkTextSize(text_.size());
