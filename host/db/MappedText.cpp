@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace hostdb {
@@ -34,7 +35,6 @@ Slot g_slots[kSlots];
 std::mutex g_claim;  // slots are claimed and freed, and the handler installed, under it
 bool g_installed = false;
 struct sigaction g_previous {};
-std::size_t g_page = 4096;
 
 void copyPrivately(Slot& s) {
     int expected = 0;
@@ -47,15 +47,17 @@ void copyPrivately(Slot& s) {
         // Not mapped yet: the opener sees this and reads the file instead.
         s.state.store(3);
     } else {
-        // Writing a page of a private mapping gives the process its own copy of it,
-        // read from the file as it still is: the writer waits for the lease.
+        // Copied into memory of the process's own, which then takes the mapping's
+        // place at the same addresses: the file's pages of a mapping, even those a
+        // write made private, go when the file is cut short. The writer waits for
+        // the lease meanwhile.
         const std::size_t size = s.size.load();
-        if (::mprotect(base, size, PROT_READ | PROT_WRITE) == 0) {
-            for (std::size_t at = 0; at < size; at += g_page) {
-                volatile char* p = base + at;
-                *p = *p;
-            }
-            (void)::mprotect(base, size, PROT_READ);
+        void* copy = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (copy != MAP_FAILED) {
+            std::memcpy(copy, base, size);
+            (void)::mprotect(copy, size, PROT_READ);
+            if (::mremap(copy, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, base) == MAP_FAILED)
+                (void)::munmap(copy, size);
         }
         s.state.store(2);
     }
@@ -88,7 +90,6 @@ void onLeaseBreak(int signal, siginfo_t* info, void* context) {
 
 bool installHandler() {
     if (g_installed) return true;
-    g_page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     struct sigaction action {};
     action.sa_sigaction = &onLeaseBreak;
     action.sa_flags = SA_SIGINFO | SA_RESTART;
