@@ -540,14 +540,16 @@ void DrawingStore::Loader::numberObjects() {
     auto& index = store_.handleIndex_;
     index.reserve(store_.stubs_.size());
     for (auto& s : store_.stubs_) index.emplace_back(s.handle, &s);
-    std::stable_sort(index.begin(), index.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(index.begin(), index.end(), byHandle)) std::stable_sort(index.begin(), index.end(), byHandle);
 }
 
 // A handle names one object; a file that gives one to several (a faulty writer, an
 // edit by hand) has the later ones renumbered from the seed, as an audit does.
 // Whatever refers to the handle keeps meaning the first object, which keeps it.
 void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
-    std::sort(handles_.begin(), handles_.end());
+    // Writers number objects as they write them: the handles are mostly in order already.
+    if (!std::is_sorted(handles_.begin(), handles_.end())) std::sort(handles_.begin(), handles_.end());
     std::vector<std::uint64_t> repeated;
     for (std::size_t i = 1; i < handles_.size(); ++i)
         if (handles_[i] == handles_[i - 1] && (repeated.empty() || repeated.back() != handles_[i]))
