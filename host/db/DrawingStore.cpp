@@ -23,6 +23,30 @@ const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
     {"$CLAYER", 8},  {"$DIMZIN", 70},     {"$HANDLING", 70},
 };
 
+// Sorts, stably, what is in order but for a few stretches, as a file's handles are
+// (writers number objects as they write them, tables and objects added later aside):
+// its ascending runs are merged pairwise, which costs a pass per halving of their
+// number rather than a full sort.
+template <class T, class Less>
+void sortRuns(std::vector<T>& v, Less less) {
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t i = 1; i < v.size(); ++i)
+        if (less(v[i], v[i - 1])) bounds.push_back(i);
+    bounds.push_back(v.size());
+    while (bounds.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
+            if (r + 2 < bounds.size()) {
+                std::inplace_merge(v.begin() + static_cast<std::ptrdiff_t>(bounds[r]),
+                                   v.begin() + static_cast<std::ptrdiff_t>(bounds[r + 1]),
+                                   v.begin() + static_cast<std::ptrdiff_t>(bounds[r + 2]), less);
+            }
+            merged.push_back(bounds[std::min(r + 2, bounds.size() - 1)]);
+        }
+        bounds = std::move(merged);
+    }
+}
+
 Kind kindOfEntity(std::string_view type) {
     if (type == "INSERT") return Kind::Insert;
     if (type == "ATTRIB") return Kind::Attrib;
@@ -541,15 +565,14 @@ void DrawingStore::Loader::numberObjects() {
     index.reserve(store_.stubs_.size());
     for (auto& s : store_.stubs_) index.emplace_back(s.handle, &s);
     auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (!std::is_sorted(index.begin(), index.end(), byHandle)) std::stable_sort(index.begin(), index.end(), byHandle);
+    sortRuns(index, byHandle);
 }
 
 // A handle names one object; a file that gives one to several (a faulty writer, an
 // edit by hand) has the later ones renumbered from the seed, as an audit does.
 // Whatever refers to the handle keeps meaning the first object, which keeps it.
 void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
-    // Writers number objects as they write them: the handles are mostly in order already.
-    if (!std::is_sorted(handles_.begin(), handles_.end())) std::sort(handles_.begin(), handles_.end());
+    sortRuns(handles_, std::less<std::uint64_t>());
     std::vector<std::uint64_t> repeated;
     for (std::size_t i = 1; i < handles_.size(); ++i)
         if (handles_[i] == handles_[i - 1] && (repeated.empty() || repeated.back() != handles_[i]))

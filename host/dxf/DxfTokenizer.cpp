@@ -243,10 +243,14 @@ bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10u; }
 // to six digits, blanks, its line end, and a value line. Anything else (the end of the
 // text, blank lines, a malformed or overlong line) is left to the line-by-line reading
 // below, which knows every rule and says what is wrong; nothing is consumed then.
-bool Tokenizer::nextFast(Tag& tag) {
-    const char* const base = text_.data();
-    const char* const end = base + text_.size();
-    const char* const begin = base + pos_;
+namespace {
+
+// (A function of this file, not a member, so that it is inlined into next() rather
+// than called through the library's symbol table.)
+inline bool readTagFast(std::string_view text, std::size_t& pos, std::size_t& line, Tag& tag) {
+    const char* const base = text.data();
+    const char* const end = base + text.size();
+    const char* const begin = base + pos;
     // Blanks are bounded so that a line of nothing but blanks is measured the long way.
     constexpr std::ptrdiff_t kBlanks = 16;
     const char* q = begin;
@@ -282,23 +286,30 @@ bool Tokenizer::nextFast(Tag& tag) {
     std::size_t length = static_cast<std::size_t>(nl - value);
     if (length > 0 && nl[-1] == '\r') --length;
     if (length > kMaxLineBytes) return false;
-    tag.begin = pos_;
+    tag.begin = pos;
     tag.code = code;
     tag.valueBegin = static_cast<std::size_t>(value - base);
     tag.value = std::string_view(value, length);
-    pos_ = static_cast<std::size_t>(nl + 1 - base);
-    tag.end = pos_;
-    line_ += 2;
-    tag.line = line_ - 1;
+    pos = static_cast<std::size_t>(nl + 1 - base);
+    tag.end = pos;
+    line += 2;
+    tag.line = line - 1;
     return true;
 }
 
+// valueType() without the call through the symbol table.
+inline ValueType typeOf(int code) {
+    return code >= kMinGroupCode && code <= kMaxGroupCode ? kCodeTypes.type[code - kMinGroupCode] : typeOfCode(code);
+}
+
+}  // namespace
+
 bool Tokenizer::next(Tag& tag) {
     if (index_) return nextIndexed(tag);
-    if (!nextFast(tag) && !nextByLines(tag)) return false;
+    if (!readTagFast(text_, pos_, line_, tag) && !nextByLines(tag)) return false;
     if (!checkValues_) return true;
     const int c = tag.code;
-    switch (valueType(c)) {
+    switch (typeOf(c)) {
     case ValueType::Double: {
         double d = 0;
         bool mayOverflow = false;

@@ -88,7 +88,6 @@ public:
 
 private:
     bool readLine(std::string_view& line);
-    bool nextFast(Tag& tag);
     bool nextByLines(Tag& tag);
     bool nextIndexed(Tag& tag);
     std::string_view text_;
