@@ -105,6 +105,18 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
     EXPECT_EQ(writeDrawingText(db), text_) << "the drawing is still the file as it was read";
 }
 
+TEST_F(MappedDrawingTest, AWriterInThisProcessIsHeldBackTheSameWay) {
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    // The open below waits in the system for the lease, and the signal that breaks
+    // it comes to this very process, maybe to this thread.
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << "short";
+    EXPECT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    EXPECT_EQ(textOfAttribute(*r.database, kDoors - 2), "D-" + std::to_string(kDoors - 2));
+    EXPECT_EQ(writeDrawingText(*r.database), text_);
+}
+
 TEST_F(MappedDrawingTest, PagesGivenBackReadTheSameAgain) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
