@@ -67,15 +67,18 @@ void copyPrivately(Slot& s) {
 void onLeaseBreak(int signal, siginfo_t* info, void* context) {
     const int savedErrno = errno;
     bool ours = false;
-    if (info && info->si_fd >= 0) {
-        for (Slot& s : g_slots) {
-            s.handlers.fetch_add(1);
-            if (s.fd.load() == info->si_fd) {
-                copyPrivately(s);
-                ours = true;
-            }
-            s.handlers.fetch_sub(1);
+    // The signal names one file, but signals of the same number sent together
+    // arrive as one: every lease being broken (asked for, it says it is to end) is
+    // answered.
+    const int named = info ? info->si_fd : -1;
+    for (Slot& s : g_slots) {
+        s.handlers.fetch_add(1);
+        const int fd = s.fd.load();
+        if (fd >= 0 && (fd == named || ::fcntl(fd, F_GETLEASE) == F_UNLCK)) {
+            copyPrivately(s);
+            ours = ours || fd == named;
         }
+        s.handlers.fetch_sub(1);
     }
     errno = savedErrno;
     if (ours) return;
