@@ -171,10 +171,12 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
                 constexpr std::size_t kPiece = 8u << 20;
                 for (std::size_t at = 0; status && at < s.size(); at += kPiece) {
                     const std::string_view piece = s.substr(at, kPiece);
-                    status = file.write(piece);
                     const std::string_view text = db.store().text();
-                    if (piece.data() >= text.data() && piece.data() < text.data() + text.size())
-                        db.store().noteTextRead(static_cast<std::size_t>(piece.data() - text.data()), piece.size());
+                    const bool fromText = piece.data() >= text.data() && piece.data() < text.data() + text.size();
+                    const std::size_t offset = fromText ? static_cast<std::size_t>(piece.data() - text.data()) : 0;
+                    if (fromText) db.store().prepareTextRead(offset, piece.size());
+                    status = file.write(piece);
+                    if (fromText) db.store().noteTextRead(offset, piece.size());
                 }
             } else {
                 pending.append(s);

@@ -146,6 +146,10 @@ public:
     void noteTextRead(std::size_t offset, std::size_t bytes) const {
         if (mapped_) mapped_->noteRead(offset, bytes);
     }
+    // A mapped text is mapped ahead of a read of all of [offset, offset + bytes).
+    void prepareTextRead(std::size_t offset, std::size_t bytes) const {
+        if (mapped_) mapped_->prepareRead(offset, bytes);
+    }
     // Gives back every page of a mapped text now.
     void releaseText() const {
         if (mapped_) mapped_->release();

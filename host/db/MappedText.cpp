@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -197,6 +198,19 @@ void MappedText::release() {
     // A copy started before this would lose the pages copied: it is left alone.
     if (slot.state.load() == 0) (void)::madvise(const_cast<char*>(base_), size_, MADV_DONTNEED);
     slot.releasing.store(false);
+}
+
+void MappedText::prepareRead(std::size_t offset, std::size_t bytes) const {
+#ifdef MADV_POPULATE_READ
+    if (!base_ || offset >= size_) return;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t from = offset / page * page;
+    const std::size_t to = std::min(size_, offset + bytes);
+    (void)::madvise(const_cast<char*>(base_) + from, to - from, MADV_POPULATE_READ);
+#else
+    (void)offset;
+    (void)bytes;
+#endif
 }
 
 bool MappedText::isPrivateCopy() const { return slot_ >= 0 && g_slots[slot_].state.load() == 2; }

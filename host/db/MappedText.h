@@ -50,6 +50,10 @@ public:
     // nowhere else.
     void noteRead(std::size_t offset, std::size_t bytes);
     static constexpr std::size_t kAroundBytes = 64u << 10;
+    // Maps `bytes` of the text from `offset` on in one go, ahead of a read of all
+    // of them (a save writing an unchanged stretch), instead of page by page as the
+    // read comes to them. Only a hint: nothing is reported.
+    void prepareRead(std::size_t offset, std::size_t bytes) const;
     // Gives every page back now (same rule).
     void release();
     // Whether the text is a private copy now, made when another program went to
