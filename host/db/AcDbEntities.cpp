@@ -236,6 +236,7 @@ Acad::ErrorStatus AcDbBlockReference::setScaleFactors(const AcGeScale3d& s) {
 AcDbObjectIterator* AcDbBlockReference::attributeIterator() const {
     const ObjectStub* stub = ObjectAccess::stub(this);
     std::vector<AcDbObjectId> ids;
+    ids.reserve(stub->childCount);
     for (std::uint32_t i = 0; i < stub->childCount; ++i) {
         ObjectStub* child = stub->store->stubAt(stub->firstChild + i);
         if (child->kind == Kind::Attrib && !child->erased) ids.emplace_back(child);

@@ -18,11 +18,12 @@ namespace {
 // says by how much and words the refusal).
 constexpr std::uint64_t kMaxDrawingBytes = std::uint64_t{UINT32_MAX} - 1;
 
-// Reads the file while counting its lines, so that a line longer than any drawing's
-// is refused as soon as it passes the bound, without reading the rest. Binary DXF has
-// no lines; the store bounds its texts as it reads them.
+// Reads the file while measuring the line in progress, so that a line longer than any
+// drawing's is refused as soon as it passes the bound, without reading the rest. Only
+// the ends of each piece are looked at: lines are counted, to name the long one, once
+// it is found. Binary DXF has no lines; the store bounds its texts as it reads them.
 bool readDrawingFile(const std::string& path, std::string& out, std::string& error, platform::FileStamp& stamp) {
-    std::size_t line = 1, lineBytes = 0;
+    std::size_t lineBegin = 0;  // offset in `out` of the line in progress
     std::uint64_t declared = 0;
     bool isBinary = false, isLineTooLong = false;
     platform::FileStatus read = platform::readFilePieces(
@@ -32,27 +33,25 @@ bool readDrawingFile(const std::string& path, std::string& out, std::string& err
             // bytes arrive, and saves copying a large drawing as it grows.
             if (out.empty()) out.reserve(static_cast<std::size_t>(declared));
             const bool wasShort = out.size() < 18;
+            const std::size_t pieceAt = out.size();
             out.append(piece);
             if (wasShort && dxf::isBinaryDxf(out)) isBinary = true;
             if (isBinary) return true;
             // A piece is far shorter than the bound, so only a line running across
-            // pieces can pass it: the one in progress.
+            // pieces can pass it: the one in progress, ended in this piece or not.
             const void* first = std::memchr(piece.data(), '\n', piece.size());
-            if (!first) {
-                lineBytes += piece.size();
-            } else {
-                lineBytes += static_cast<std::size_t>(static_cast<const char*>(first) - piece.data());
-                if (lineBytes <= dxf::kMaxLineBytes + 1) {
-                    line += static_cast<std::size_t>(std::count(piece.begin(), piece.end(), '\n'));
-                    lineBytes = piece.size() - 1 - piece.rfind('\n');
-                }
-            }
+            const std::size_t endOfFirst =
+                first ? pieceAt + static_cast<std::size_t>(static_cast<const char*>(first) - piece.data()) : out.size();
             // A "\r" of the line ending may still be counted here.
-            isLineTooLong = lineBytes > dxf::kMaxLineBytes + 1;
+            isLineTooLong = endOfFirst - lineBegin > dxf::kMaxLineBytes + 1;
+            if (first && !isLineTooLong) lineBegin = pieceAt + piece.rfind('\n') + 1;
+            isLineTooLong = isLineTooLong || out.size() - lineBegin > dxf::kMaxLineBytes + 1;
             return !isLineTooLong;
         },
         &declared, &stamp);
     if (isLineTooLong) {
+        const std::size_t line = 1 + static_cast<std::size_t>(std::count(
+                                         out.begin(), out.begin() + static_cast<std::ptrdiff_t>(lineBegin), '\n'));
         out.clear();
         error = path + ": " + dxf::lineTooLongError(line).what();
         return false;
@@ -73,10 +72,14 @@ bool readDrawingFile(const std::string& path, std::string& out, std::string& err
 
 }  // namespace
 
-DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
+namespace {
+
+// A store from its text, the failures of reading it said as the other reads say them.
+template <class Source>
+DrawingOpenResult openStore(Source source, std::string_view name) {
     DrawingOpenResult result;
     try {
-        auto store = std::make_unique<hostdb::DrawingStore>(std::move(text));
+        auto store = std::make_unique<hostdb::DrawingStore>(std::move(source));
         for (const std::string& w : store->warnings()) result.warnings.push_back(std::string(name) + ": " + w);
         result.database = std::make_unique<AcDbDatabase>(std::move(store));
     } catch (const dxf::DxfError& e) {
@@ -87,15 +90,23 @@ DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
     return result;
 }
 
+}  // namespace
+
 DrawingOpenResult openDrawingFile(const std::string& path) {
-    std::string text, error;
     platform::FileStamp stamp;
-    if (!readDrawingFile(path, text, error, stamp)) {
-        DrawingOpenResult failed;
-        failed.error = std::move(error);
-        return failed;
+    DrawingOpenResult r;
+    // A large file is mapped rather than copied into memory where that is safe;
+    // otherwise, or when the mapped text is refused (to say why the usual way), it is read.
+    if (auto mapped = hostdb::MappedText::open(path, kMaxDrawingBytes, stamp)) r = openStore(std::move(mapped), path);
+    if (!r.database) {
+        std::string text, error;
+        if (!readDrawingFile(path, text, error, stamp)) {
+            DrawingOpenResult failed;
+            failed.error = std::move(error);
+            return failed;
+        }
+        r = openDrawingText(std::move(text), path);
     }
-    DrawingOpenResult r = openDrawingText(std::move(text), path);
     if (r.database) {
         r.database->setFileName(path);
         if (r.database->store().mayBeTruncated()) r.database->store().truncatedFile = path;
@@ -104,6 +115,8 @@ DrawingOpenResult openDrawingFile(const std::string& path) {
     }
     return r;
 }
+
+DrawingOpenResult openDrawingText(std::string text, std::string_view name) { return openStore(std::move(text), name); }
 
 std::string writeDrawingText(const AcDbDatabase& db) {
     std::string out;
@@ -153,7 +166,18 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
                     status = file.write(pending);
                     pending.clear();
                 }
-                if (status) status = file.write(s);
+                // In pieces, so that a mapped text read for the save is given back
+                // as it goes instead of coming into memory whole.
+                constexpr std::size_t kPiece = 8u << 20;
+                for (std::size_t at = 0; status && at < s.size(); at += kPiece) {
+                    const std::string_view piece = s.substr(at, kPiece);
+                    const std::string_view text = db.store().text();
+                    const bool fromText = piece.data() >= text.data() && piece.data() < text.data() + text.size();
+                    const std::size_t offset = fromText ? static_cast<std::size_t>(piece.data() - text.data()) : 0;
+                    if (fromText) db.store().prepareTextRead(offset, piece.size());
+                    status = file.write(piece);
+                    if (fromText) db.store().noteTextRead(offset, piece.size());
+                }
             } else {
                 pending.append(s);
                 if (pending.size() >= 65536) {

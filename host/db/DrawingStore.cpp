@@ -23,6 +23,30 @@ const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
     {"$CLAYER", 8},  {"$DIMZIN", 70},     {"$HANDLING", 70},
 };
 
+// Sorts, stably, what is in order but for a few stretches, as a file's handles are
+// (writers number objects as they write them, tables and objects added later aside):
+// its ascending runs are merged pairwise, which costs a pass per halving of their
+// number rather than a full sort.
+template <class T, class Less>
+void sortRuns(std::vector<T>& v, Less less) {
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t i = 1; i < v.size(); ++i)
+        if (less(v[i], v[i - 1])) bounds.push_back(i);
+    bounds.push_back(v.size());
+    while (bounds.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 1 < bounds.size(); r += 2) {
+            if (r + 2 < bounds.size()) {
+                std::inplace_merge(v.begin() + static_cast<std::ptrdiff_t>(bounds[r]),
+                                   v.begin() + static_cast<std::ptrdiff_t>(bounds[r + 1]),
+                                   v.begin() + static_cast<std::ptrdiff_t>(bounds[r + 2]), less);
+            }
+            merged.push_back(bounds[std::min(r + 2, bounds.size() - 1)]);
+        }
+        bounds = std::move(merged);
+    }
+}
+
 Kind kindOfEntity(std::string_view type) {
     if (type == "INSERT") return Kind::Insert;
     if (type == "ATTRIB") return Kind::Attrib;
@@ -149,8 +173,15 @@ private:
     std::vector<std::pair<std::string_view, ObjectStub*>> records_;
     std::unordered_map<std::string, ObjectStub*> recordByName_;  // upper-case name
     std::vector<ObjectStub*> topLevel_;                          // the ENTITIES section, model and paper space
-    std::vector<ObjectStub*> inserts_;                           // each reference with the block name it gives
-    std::vector<std::string_view> insertNames_;
+    // Each reference with its block, or the name it gives when no block had the name
+    // when it was read (blocks are never taken away while reading, so one found then
+    // is the one found at the end).
+    struct InsertOf {
+        ObjectStub* stub;
+        std::uint32_t block;
+        std::string_view name;
+    };
+    std::vector<InsertOf> inserts_;
     std::uint64_t maxHandle_ = 0;
     // The handle of every object that has one, modelled or not, to find repeats.
     std::vector<std::uint64_t> handles_;
@@ -166,7 +197,10 @@ void DrawingStore::Loader::load() {
     store_.blockTable_ = store_.newStub(Kind::BlockTable, npos);
     store_.layerTable_ = store_.newStub(Kind::LayerTable, npos);
     while (reader_.nextSection()) {
-        for (dxf::ObjectRange o; reader_.nextObject(o);) placeObject(o);
+        for (dxf::ObjectRange o; reader_.nextObject(o);) {
+            placeObject(o);
+            store_.noteTextRead(o.begin, o.end - o.begin);
+        }
         endSection(reader_.section());
     }
     if (!reader_.sawEof()) {
@@ -332,8 +366,15 @@ void DrawingStore::Loader::placeEntity(ObjectStub* s, const dxf::ObjectRange& o)
     }
     takeFacts(s, o);
     if (s->kind == Kind::Insert && o.name) {
-        inserts_.push_back(s);
-        insertNames_.push_back(*o.name);
+        // The block is looked up while its name is at hand, when the block is known
+        // already (as it is for every reference after the BLOCKS section): looking
+        // names up at the end would read the text again, all over it.
+        std::uint32_t block = kNoBlock;
+        if (store_.codec_) {
+            auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(*o.name)));
+            if (it != store_.blockByName_.end()) block = it->second;
+        }
+        inserts_.push_back({s, block, block == kNoBlock ? *o.name : std::string_view()});
     }
 }
 
@@ -444,9 +485,13 @@ void DrawingStore::Loader::nameLayers() {
 
 // Each INSERT is listed under the block it names.
 void DrawingStore::Loader::listReferences() {
-    for (std::size_t i = 0; i < inserts_.size(); ++i) {
-        auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insertNames_[i])));
-        if (it != store_.blockByName_.end()) store_.blocks_[it->second].references.push_back(inserts_[i]);
+    for (const InsertOf& insert : inserts_) {
+        std::uint32_t block = insert.block;
+        if (block == kNoBlock) {
+            auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insert.name)));
+            if (it != store_.blockByName_.end()) block = it->second;
+        }
+        if (block != kNoBlock) store_.blocks_[block].references.push_back(insert.stub);
     }
 }
 
@@ -519,14 +564,15 @@ void DrawingStore::Loader::numberObjects() {
     auto& index = store_.handleIndex_;
     index.reserve(store_.stubs_.size());
     for (auto& s : store_.stubs_) index.emplace_back(s.handle, &s);
-    std::stable_sort(index.begin(), index.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
+    sortRuns(index, byHandle);
 }
 
 // A handle names one object; a file that gives one to several (a faulty writer, an
 // edit by hand) has the later ones renumbered from the seed, as an audit does.
 // Whatever refers to the handle keeps meaning the first object, which keeps it.
 void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
-    std::sort(handles_.begin(), handles_.end());
+    sortRuns(handles_, std::less<std::uint64_t>());
     std::vector<std::uint64_t> repeated;
     for (std::size_t i = 1; i < handles_.size(); ++i)
         if (handles_[i] == handles_[i - 1] && (repeated.empty() || repeated.back() != handles_[i]))
@@ -577,7 +623,23 @@ void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
                                    " more after it repeat an earlier object's handle and have new ones");
 }
 
-DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
+DrawingStore::DrawingStore(std::string text) : ownedText_(std::move(text)), text_(ownedText_) { open(); }
+
+DrawingStore::DrawingStore(std::unique_ptr<MappedText> mapped) : mapped_(std::move(mapped)) {
+    if (mapped_) text_ = mapped_->text();
+    if (dxf::isBinaryDxf(text_)) {
+        // Binary files are converted to text, and their bytes kept for a save, as read.
+        ownedText_.assign(text_);
+        text_ = ownedText_;
+        mapped_.reset();
+    }
+    open();
+    // Reading the drawing went through all of its text once; what is read again is
+    // mapped again as it is.
+    releaseText();
+}
+
+void DrawingStore::open() {
     for (int i = 0; i < hHeaderCount; ++i) {
         header_[i].name = kHeaderTemplate[i].first;
         header_[i].code = kHeaderTemplate[i].second;
@@ -591,8 +653,9 @@ DrawingStore::DrawingStore(std::string text) : text_(std::move(text)) {
     // its bytes.
     binary_ = std::make_unique<dxf::BinarySource>();
     std::string tags = dxf::binaryToText(text_, *binary_);
-    binary_->bytes = std::move(text_);
-    text_ = std::move(tags);
+    binary_->bytes = std::move(ownedText_);
+    ownedText_ = std::move(tags);
+    text_ = ownedText_;
     saveFormat_ = dxf::DxfFormat::Binary;
     try {
         checkTextSize(text_.size());

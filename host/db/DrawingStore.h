@@ -6,6 +6,7 @@
 
 #include "host/db/AcDbObject.h"
 #include "host/db/AcGe.h"
+#include "host/db/MappedText.h"
 #include "host/dxf/DxfBinary.h"
 #include "host/dxf/DxfCodePage.h"
 #include "platform/File.h"
@@ -130,6 +131,8 @@ public:
     // Parses the file's bytes, ASCII or binary DXF (throws dxf::DxfError naming the
     // line, or in a binary file the byte).
     explicit DrawingStore(std::string text);
+    // The same from a mapped file, which the store keeps mapped while it lasts.
+    explicit DrawingStore(std::unique_ptr<MappedText> mapped);
     ~DrawingStore();
 
     AcDbDatabase* database = nullptr;
@@ -137,7 +140,21 @@ public:
     bool modified = false;
 
     // The drawing's tags as ASCII DXF text (a binary file's as read into text).
-    const std::string& text() const { return text_; }
+    std::string_view text() const { return text_; }
+    // `bytes` of the text from `offset` on were read: a mapped text gives back what
+    // it holds in memory once enough was (MappedText). Reading it again maps it again.
+    void noteTextRead(std::size_t offset, std::size_t bytes) const {
+        if (mapped_) mapped_->noteRead(offset, bytes);
+    }
+    // A mapped text is mapped ahead of a read of all of [offset, offset + bytes).
+    void prepareTextRead(std::size_t offset, std::size_t bytes) const {
+        if (mapped_) mapped_->prepareRead(offset, bytes);
+    }
+    // Gives back every page of a mapped text now.
+    void releaseText() const {
+        if (mapped_) mapped_->release();
+    }
+    const MappedText* mappedText() const { return mapped_.get(); }
     // The form the file was read in, and the one a save writes (the same unless chosen).
     dxf::DxfFormat sourceFormat() const { return binary_ ? dxf::DxfFormat::Binary : dxf::DxfFormat::Ascii; }
     dxf::DxfFormat saveFormat() const { return saveFormat_; }
@@ -198,7 +215,12 @@ private:
     ObjectStub* newStub(Kind kind, std::size_t begin);
     const dxf::TextCodec& ensureCodec();
     std::uint32_t addBlock(std::string_view rawName, ObjectStub* record, std::size_t line);
-    std::string text_;
+    void open();
+    // The text is a file mapped (an ASCII file large enough, see MappedText) or
+    // held here; text_ shows whichever it is.
+    std::unique_ptr<MappedText> mapped_;
+    std::string ownedText_;
+    std::string_view text_;
     std::unique_ptr<dxf::BinarySource> binary_;  // the bytes of a binary file
     dxf::DxfFormat saveFormat_ = dxf::DxfFormat::Ascii;
     std::unique_ptr<dxf::TextCodec> codec_;

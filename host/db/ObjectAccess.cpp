@@ -67,7 +67,10 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
     std::unique_ptr<AcDbObject> held(obj);  // not leaked when decoding throws
     obj->stub_ = stub;
     obj->data_ = data;
-    if (isEntityKind(stub->kind)) decodeEntity(*stub->store, *stub, *data);
+    if (isEntityKind(stub->kind)) {
+        decodeEntity(*stub->store, *stub, *data);
+        if (stub->begin != npos) stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
+    }
     return held.release();
 }
 

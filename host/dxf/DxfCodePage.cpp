@@ -5,7 +5,9 @@
 #include <iconv.h>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace dxf {
 
@@ -52,6 +54,25 @@ private:
 bool isAsciiOnly(std::string_view s) {
     for (unsigned char c : s)
         if (c >= 0x80) return false;
+    return true;
+}
+
+// ASCII without a backslash, which could begin a \U+XXXX escape: text that decodes
+// to itself, as ASCII is read whatever the code page. Most values of a drawing are
+// such (numbers, handles, layer names, labels), so they are copied in one look at
+// eight bytes at a time instead of a conversion and a search for escapes.
+bool isPlainAscii(std::string_view s) {
+    constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    const char* p = s.data();
+    std::size_t n = s.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        const std::uint64_t backslash = word ^ (ones * '\\');
+        if ((word | ((backslash - ones) & ~backslash)) & highs) return false;
+    }
+    for (; n > 0; ++p, --n)
+        if (static_cast<unsigned char>(*p) >= 0x80 || *p == '\\') return false;
     return true;
 }
 
@@ -166,6 +187,7 @@ TextCodec::TextCodec(std::string_view acadVer, std::string_view dwgCodePage) {
 TextCodec::~TextCodec() = default;
 
 std::string TextCodec::decode(std::string_view raw) const {
+    if (isPlainAscii(raw)) return std::string(raw);
     if (utf8_ || isAsciiOnly(raw)) return resolveEscapes(std::string(raw));
     std::string out;
     out.reserve(raw.size() * 2);

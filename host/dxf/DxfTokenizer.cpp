@@ -1,6 +1,7 @@
 #include "host/dxf/DxfTokenizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -65,7 +66,9 @@ DxfError lineTooLongError(std::size_t line) {
                               " bytes, more than any drawing has; the file is damaged or not a DXF file");
 }
 
-ValueType valueType(int code) {
+namespace {
+
+constexpr ValueType typeOfCode(int code) {
     auto in = [code](int lo, int hi) { return code >= lo && code <= hi; };
     if (in(10, 59) || in(110, 149) || in(210, 239) || in(460, 469) || in(1010, 1059)) return ValueType::Double;
     if (in(60, 99) || in(170, 179) || in(270, 289) || in(370, 389) || in(400, 409) || in(420, 429) || in(440, 459) ||
@@ -73,6 +76,22 @@ ValueType valueType(int code) {
         return ValueType::Integer;
     if (code == 5 || code == 105) return ValueType::Handle;
     return ValueType::String;
+}
+
+// Every tag asks for its type: a table answers in one load what the ranges answer in
+// a dozen comparisons.
+struct CodeTypes {
+    ValueType type[kMaxGroupCode - kMinGroupCode + 1];
+    constexpr CodeTypes() : type{} {
+        for (int c = kMinGroupCode; c <= kMaxGroupCode; ++c) type[c - kMinGroupCode] = typeOfCode(c);
+    }
+};
+constexpr CodeTypes kCodeTypes;
+
+}  // namespace
+
+ValueType valueType(int code) {
+    return code >= kMinGroupCode && code <= kMaxGroupCode ? kCodeTypes.type[code - kMinGroupCode] : typeOfCode(code);
 }
 
 namespace {
@@ -195,32 +214,102 @@ bool Tokenizer::nextIndexed(Tag& tag) {
     return true;
 }
 
+namespace {
+
+// The first '\n' in [p, limit), or limit. Most lines of a drawing are a handful of
+// bytes, too short for a library search to pay for its call: the first bytes are
+// tested eight at a time, a longer line is left to memchr.
+const char* findNewline(const char* p, const char* limit) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+        for (int k = 0; k < 4 && limit - p >= 8; ++k, p += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            const std::uint64_t x = word ^ (ones * '\n');
+            // The lowest flagged byte is the first '\n' (only bytes above a true
+            // match can be flagged falsely).
+            if (const std::uint64_t hit = (x - ones) & ~x & highs) return p + (std::countr_zero(hit) >> 3);
+        }
+    }
+    const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(limit - p));
+    return nl ? static_cast<const char*>(nl) : limit;
+}
+
+bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10u; }
+
+}  // namespace
+
+// The usual tag in one pass over its two lines: a code line of blanks, a sign and one
+// to six digits, blanks, its line end, and a value line. Anything else (the end of the
+// text, blank lines, a malformed or overlong line) is left to the line-by-line reading
+// below, which knows every rule and says what is wrong; nothing is consumed then.
+namespace {
+
+// (A function of this file, not a member, so that it is inlined into next() rather
+// than called through the library's symbol table.)
+inline bool readTagFast(std::string_view text, std::size_t& pos, std::size_t& line, Tag& tag) {
+    const char* const base = text.data();
+    const char* const end = base + text.size();
+    const char* const begin = base + pos;
+    // Blanks are bounded so that a line of nothing but blanks is measured the long way.
+    constexpr std::ptrdiff_t kBlanks = 16;
+    const char* q = begin;
+    if (std::endian::native == std::endian::little && end - begin >= 8) {
+        // Codes are right-aligned with a varying number of blanks, which a loop
+        // would mispredict: the first byte that is no blank is found in one word.
+        constexpr std::uint64_t lows = 0x7F7F7F7F7F7F7F7Fu, highs = 0x8080808080808080u;
+        std::uint64_t word;
+        std::memcpy(&word, begin, 8);
+        const std::uint64_t x = word ^ 0x2020202020202020u;
+        const std::uint64_t notBlank = (((x & lows) + lows) | x) & highs;
+        if (!notBlank) return false;
+        q += std::countr_zero(notBlank) >> 3;
+    } else {
+        while (q < end && *q == ' ' && q - begin < kBlanks) ++q;
+    }
+    const bool negative = q < end && *q == '-';
+    if (negative) ++q;
+    const char* const digits = q;
+    int code = 0;
+    while (q < end && isDigit(*q) && q - digits < 6) code = code * 10 + (*q++ - '0');
+    if (q == digits) return false;
+    const char* const blanks = q;
+    while (q < end && (*q == ' ' || *q == '\t') && q - blanks < kBlanks) ++q;
+    if (q < end && *q == '\r') ++q;
+    if (q == end || *q != '\n') return false;
+    if (negative) code = -code;
+    if (code < kMinGroupCode || code > kMaxGroupCode) return false;
+    const char* const value = q + 1;
+    const char* const limit = value + std::min<std::size_t>(static_cast<std::size_t>(end - value), kMaxLineBytes + 2);
+    const char* const nl = findNewline(value, limit);
+    if (nl == limit) return false;  // the last line of the text, or one too long
+    std::size_t length = static_cast<std::size_t>(nl - value);
+    if (length > 0 && nl[-1] == '\r') --length;
+    if (length > kMaxLineBytes) return false;
+    tag.begin = pos;
+    tag.code = code;
+    tag.valueBegin = static_cast<std::size_t>(value - base);
+    tag.value = std::string_view(value, length);
+    pos = static_cast<std::size_t>(nl + 1 - base);
+    tag.end = pos;
+    line += 2;
+    tag.line = line - 1;
+    return true;
+}
+
+// valueType() without the call through the symbol table.
+inline ValueType typeOf(int code) {
+    return code >= kMinGroupCode && code <= kMaxGroupCode ? kCodeTypes.type[code - kMinGroupCode] : typeOfCode(code);
+}
+
+}  // namespace
+
 bool Tokenizer::next(Tag& tag) {
     if (index_) return nextIndexed(tag);
-    std::string_view codeLine;
-    tag.begin = pos_;
-    if (!readLine(codeLine)) return false;
-    std::string_view code = trim(codeLine);
-    if (code.empty() || code == "\x1a") {
-        // Only blank lines (or the old end-of-file byte) may follow the last pair.
-        for (std::string_view rest; readLine(rest);) {
-            std::string_view t = trim(rest);
-            if (!t.empty() && t != "\x1a")
-                throw DxfError(line_, "unexpected text " + quoted(rest) + " after a blank line");
-        }
-        return false;
-    }
-    int c = 0;
-    if (!readCode(codeLine, c) || c < kMinGroupCode || c > kMaxGroupCode)
-        throw DxfError(line_, "expected a group code, got " + quoted(codeLine));
-    tag.code = static_cast<int>(c);
-    tag.line = line_;
-    tag.valueBegin = pos_;
-    if (!readLine(tag.value))
-        throw DxfError(line_, "the file ends after group code " + std::to_string(c) + " without its value");
-    tag.end = pos_;
+    if (!readTagFast(text_, pos_, line_, tag) && !nextByLines(tag)) return false;
     if (!checkValues_) return true;
-    switch (valueType(tag.code)) {
+    const int c = tag.code;
+    switch (typeOf(c)) {
     case ValueType::Double: {
         double d = 0;
         bool mayOverflow = false;
@@ -245,6 +334,32 @@ bool Tokenizer::next(Tag& tag) {
     case ValueType::String:
         break;
     }
+    return true;
+}
+
+bool Tokenizer::nextByLines(Tag& tag) {
+    std::string_view codeLine;
+    tag.begin = pos_;
+    if (!readLine(codeLine)) return false;
+    std::string_view code = trim(codeLine);
+    if (code.empty() || code == "\x1a") {
+        // Only blank lines (or the old end-of-file byte) may follow the last pair.
+        for (std::string_view rest; readLine(rest);) {
+            std::string_view t = trim(rest);
+            if (!t.empty() && t != "\x1a")
+                throw DxfError(line_, "unexpected text " + quoted(rest) + " after a blank line");
+        }
+        return false;
+    }
+    int c = 0;
+    if (!readCode(codeLine, c) || c < kMinGroupCode || c > kMaxGroupCode)
+        throw DxfError(line_, "expected a group code, got " + quoted(codeLine));
+    tag.code = static_cast<int>(c);
+    tag.line = line_;
+    tag.valueBegin = pos_;
+    if (!readLine(tag.value))
+        throw DxfError(line_, "the file ends after group code " + std::to_string(c) + " without its value");
+    tag.end = pos_;
     return true;
 }
 

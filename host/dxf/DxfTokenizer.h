@@ -88,6 +88,7 @@ public:
 
 private:
     bool readLine(std::string_view& line);
+    bool nextByLines(Tag& tag);
     bool nextIndexed(Tag& tag);
     std::string_view text_;
     std::size_t pos_ = 0;

@@ -208,3 +208,40 @@ TEST(DrawingLoad, RefusesFaultsInWhatItModelsOnly) {
         EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
     }
 }
+
+TEST(DrawingLoad, ReferencesAreListedInFileOrderWhetherTheirBlockCameBeforeOrAfter) {
+    // R12: blocks are known from their BLOCK only, so the reference inside FRAME names
+    // a block not read yet, while those in ENTITIES name blocks read before them.
+    const std::string text =
+        lines({"0",  "SECTION", "2",  "HEADER", "9",  "$ACADVER", "1",  "AC1009",  "0",  "ENDSEC",   "0",  "SECTION",
+               "2",  "BLOCKS",  "0",  "BLOCK",  "2",  "FRAME",    "70", "0",       "10", "0.0",      "20", "0.0",
+               "30", "0.0",     "0",  "INSERT", "2",  "LATER",    "10", "1.0",     "20", "0.0",      "30", "0.0",
+               "0",  "ENDBLK",  "0",  "BLOCK",  "2",  "Later",    "70", "0",       "10", "0.0",      "20", "0.0",
+               "30", "0.0",     "0",  "ENDBLK", "0",  "ENDSEC",   "0",  "SECTION", "2",  "ENTITIES", "0",  "INSERT",
+               "2",  "later",   "10", "2.0",    "20", "0.0",      "30", "0.0",     "0",  "INSERT",   "2",  "FRAME",
+               "10", "3.0",     "20", "0.0",    "30", "0.0",      "0",  "INSERT",  "2",  "LATER",    "10", "4.0",
+               "20", "0.0",     "30", "0.0",    "0",  "ENDSEC",   "0",  "EOF"});
+    auto r = openDrawingText(text);
+    ASSERT_TRUE(r) << r.error;
+    auto positionsOf = [&](const char* block) {
+        std::vector<double> xs;
+        AcDbBlockTable* raw = nullptr;
+        EXPECT_EQ(r.database->getSymbolTable(raw, AcDb::kForRead), Acad::eOk);
+        AcDbObjectPointer<AcDbBlockTable> table;
+        table.adopt(raw);
+        AcDbBlockTableRecord* record = nullptr;
+        EXPECT_EQ(table->getAt(block, record, AcDb::kForRead), Acad::eOk);
+        if (!record) return xs;
+        AcDbObjectPointer<AcDbBlockTableRecord> held;
+        held.adopt(record);
+        AcDbObjectIdArray ids;
+        EXPECT_EQ(record->getBlockReferenceIds(ids), Acad::eOk);
+        for (int i = 0; i < ids.length(); ++i) {
+            AcDbObjectPointer<AcDbBlockReference> ref(ids[i], AcDb::kForRead);
+            xs.push_back(ref ? ref->position().x : -1);
+        }
+        return xs;
+    };
+    EXPECT_EQ(positionsOf("LATER"), (std::vector<double>{1, 2, 4}));
+    EXPECT_EQ(positionsOf("FRAME"), (std::vector<double>{3}));
+}

@@ -1,0 +1,181 @@
+// Large drawings are mapped from their file rather than copied: what the drawing
+// reads stays what the file held when it was opened, whoever writes the file
+// afterwards, and pages given back read the same when they come back.
+#include "host/db/AcDbDatabase.h"
+#include "host/db/AcDbEntities.h"
+#include "host/db/DrawingFile.h"
+#include "host/db/DrawingStore.h"
+#include "host/dxf/DxfTokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A drawing of `count` references to DOOR, each with its NUMBER attribute "D-i";
+// reference i has handle 1000 + 3i, its attribute the next one. Over a megabyte
+// for 10,000, so that it is mapped.
+std::string manyDoors(int count) {
+    std::ostringstream s;
+    s << "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n9\n$HANDSEED\n5\nFFFFF\n0\nENDSEC\n"
+         "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nBLOCK_RECORD\n5\n1\n"
+         "0\nBLOCK_RECORD\n5\n10\n2\n*Model_Space\n0\nBLOCK_RECORD\n5\n11\n2\n*Paper_Space\n"
+         "0\nBLOCK_RECORD\n5\n12\n2\nDOOR\n0\nENDTAB\n0\nENDSEC\n"
+         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n5\n30\n2\n*Model_Space\n0\nENDBLK\n5\n31\n"
+         "0\nBLOCK\n5\n32\n67\n1\n2\n*Paper_Space\n0\nENDBLK\n5\n33\n"
+         "0\nBLOCK\n5\n34\n2\nDOOR\n70\n2\n10\n0.0\n20\n0.0\n30\n0.0\n"
+         "0\nATTDEF\n5\n35\n10\n0.0\n20\n0.0\n40\n1.0\n1\n\n3\nNumber\n2\nNUMBER\n70\n0\n0\nENDBLK\n5\n36\n"
+         "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n";
+    for (int i = 0; i < count; ++i) {
+        s << std::hex << std::uppercase;
+        s << "0\nINSERT\n5\n" << 1000 + 3 * i << "\n8\nDOORS\n2\nDOOR\n66\n1\n";
+        s << std::dec << "10\n" << i << ".5\n20\n" << 2 * i << ".25\n30\n0.0\n";
+        s << std::hex << "0\nATTRIB\n5\n" << 1001 + 3 * i << "\n8\nDOORS\n";
+        s << std::dec << "10\n"
+          << i << ".5\n20\n"
+          << 2 * i << ".25\n30\n0.0\n40\n1.0\n1\nD-" << i << "\n2\nNUMBER\n70\n0\n";
+        s << std::hex << "0\nSEQEND\n5\n" << 1002 + 3 * i << "\n" << std::dec;
+    }
+    s << "0\nENDSEC\n0\nEOF\n";
+    return s.str();
+}
+
+constexpr int kDoors = 10000;
+
+std::string textOfAttribute(AcDbDatabase& db, int reference) {
+    AcDbObjectId id;
+    if (db.getAcDbObjectId(id, false, AcDbHandle(1001 + 3 * reference)) != Acad::eOk) return "(no object)";
+    AcDbObjectPointer<AcDbAttribute> attribute(id, AcDb::kForRead);
+    if (!attribute) return "(not an attribute)";
+    AcutString text(attribute->textString());
+    return text.get();
+}
+
+class MappedDrawingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/drawing-mapped-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        file_ = dir_ / "doors.dxf";
+        text_ = manyDoors(kDoors);
+        ASSERT_GT(text_.size(), hostdb::MappedText::kMinBytes);
+        std::ofstream(file_, std::ios::binary) << text_;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    fs::path dir_, file_;
+    std::string text_;
+};
+
+}  // namespace
+
+TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    AcDbDatabase& db = *r.database;
+    const hostdb::MappedText* mapped = db.store().mappedText();
+    ASSERT_NE(mapped, nullptr) << "a large drawing file of this user is mapped";
+    EXPECT_FALSE(mapped->isPrivateCopy());
+    EXPECT_EQ(textOfAttribute(db, 17), "D-17");
+
+    // Another program writes the file in place, cutting it short first: without a
+    // copy of its own the drawing would read that program's bytes, or fail to
+    // read past the new end.
+    ASSERT_EQ(std::system(("printf 'not a drawing' > '" + file_.string() + "'").c_str()), 0);
+    {
+        std::ifstream in(file_, std::ios::binary);
+        std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(now, "not a drawing") << "the writer went ahead once the drawing let it";
+    }
+    EXPECT_TRUE(mapped->isPrivateCopy());
+    EXPECT_EQ(textOfAttribute(db, kDoors - 1), "D-" + std::to_string(kDoors - 1));
+    EXPECT_EQ(writeDrawingText(db), text_) << "the drawing is still the file as it was read";
+}
+
+TEST_F(MappedDrawingTest, AWriterInThisProcessIsHeldBackTheSameWay) {
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    // The open below waits in the system for the lease, and the signal that breaks
+    // it comes to this very process, maybe to this thread.
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << "short";
+    EXPECT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    EXPECT_EQ(textOfAttribute(*r.database, kDoors - 2), "D-" + std::to_string(kDoors - 2));
+    EXPECT_EQ(writeDrawingText(*r.database), text_);
+}
+
+TEST_F(MappedDrawingTest, PagesGivenBackReadTheSameAgain) {
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    AcDbDatabase& db = *r.database;
+    ASSERT_NE(db.store().mappedText(), nullptr);
+    // Twice over everything, the second time after the pages were given back, and
+    // once more in an order jumping across the file.
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kDoors; ++i) ASSERT_EQ(textOfAttribute(db, i), "D-" + std::to_string(i)) << i;
+        db.store().releaseText();
+    }
+    for (int i = 0; i < kDoors; i += 997)
+        EXPECT_EQ(textOfAttribute(db, (i * 7919) % kDoors), "D-" + std::to_string((i * 7919) % kDoors));
+
+    // A change is saved over the mapped text, and the file saved reads back the same.
+    {
+        AcDbObjectId id;
+        ASSERT_EQ(db.getAcDbObjectId(id, false, AcDbHandle(1001 + 3 * 4242)), Acad::eOk);
+        AcDbObjectPointer<AcDbAttribute> attribute(id, AcDb::kForWrite);
+        ASSERT_TRUE(attribute);
+        ASSERT_EQ(attribute->setTextString("changed"), Acad::eOk);
+    }
+    ASSERT_TRUE(saveDrawing(db));
+    std::string expected = text_;
+    const std::string old = "1\nD-4242\n";
+    expected.replace(expected.find(old), old.size(), "1\nchanged\n");
+    std::ifstream in(file_, std::ios::binary);
+    std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(saved, expected);
+    EXPECT_EQ(textOfAttribute(db, kDoors / 2), "D-" + std::to_string(kDoors / 2)) << "the .bak is still mapped";
+}
+
+TEST_F(MappedDrawingTest, AFileOpenForWritingIsReadInstead) {
+    // Someone has the file open to write it: it could change at any time, and no
+    // lease is given, so its bytes are copied as they are now.
+    const int writer = ::open(file_.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    auto r = openDrawingFile(file_.string());
+    ::close(writer);
+    ASSERT_TRUE(r) << r.error;
+    EXPECT_EQ(r.database->store().mappedText(), nullptr);
+    EXPECT_EQ(textOfAttribute(*r.database, 123), "D-123");
+    EXPECT_EQ(writeDrawingText(*r.database), text_);
+}
+
+TEST_F(MappedDrawingTest, AFaultyLargeFileIsRefusedAsWhenRead) {
+    // A fault near the end, and a line too long for any drawing in the middle.
+    std::string faulty = text_;
+    faulty.replace(faulty.rfind("20\n"), 3, "20\nabc\n20\n");
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << faulty;
+    auto mapped = openDrawingFile(file_.string());
+    EXPECT_FALSE(mapped);
+    EXPECT_EQ(mapped.error, openDrawingText(faulty, file_.string()).error);
+    EXPECT_NE(mapped.error.find("expects a number, got 'abc'"), std::string::npos) << mapped.error;
+
+    std::string tooLong = text_;
+    tooLong.insert(tooLong.size() / 2, std::string(dxf::kMaxLineBytes + 10, 'x'));
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << tooLong;
+    auto refused = openDrawingFile(file_.string());
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.error.find("longer than"), std::string::npos) << refused.error;
+}

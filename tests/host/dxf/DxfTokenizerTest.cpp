@@ -1,0 +1,114 @@
+// Tags as the tokenizer splits them, whatever the layout of their two lines, and the
+// text values the code page decoder gives for plain ASCII, escapes and other bytes
+// wherever they stand in a value.
+#include "host/dxf/DxfCodePage.h"
+#include "host/dxf/DxfTokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Read {
+    std::vector<dxf::Tag> tags;
+    std::string error;
+    std::size_t errorLine = 0;
+};
+
+Read readAll(std::string_view text) {
+    Read r;
+    try {
+        dxf::Tokenizer tok(text);
+        for (dxf::Tag t; tok.next(t);) r.tags.push_back(t);
+    } catch (const dxf::DxfError& e) {
+        r.error = e.what();
+        r.errorLine = e.line();
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(DxfTokenizer, EveryLayoutOfATagReadsTheSame) {
+    const char* codeLines[] = {"10", "  10", "10 ", "10\t", " 10 \t ", "000010", "               10"};
+    const std::string values[] = {"", "1.5", " 2.5 ", "12345678.25", std::string(40, '7') + ".5"};
+    for (const char* eol : {"\n", "\r\n"}) {
+        for (const char* code : codeLines) {
+            for (const std::string& value : values) {
+                const std::string first = std::string(code) + eol + value + eol;
+                const std::string text = first + "  0" + eol + "EOF" + eol;
+                SCOPED_TRACE("code '" + std::string(code) + "' value '" + value + "' eol " + (eol[1] ? "CRLF" : "LF"));
+                Read r = readAll(text);
+                if (value.empty()) {
+                    // An empty value is no real number.
+                    EXPECT_EQ(r.errorLine, 2u) << r.error;
+                    continue;
+                }
+                ASSERT_EQ(r.tags.size(), 2u) << r.error;
+                const dxf::Tag& t = r.tags[0];
+                EXPECT_EQ(t.code, 10);
+                EXPECT_EQ(t.value, value);
+                EXPECT_EQ(t.begin, 0u);
+                EXPECT_EQ(t.valueBegin, std::string(code).size() + std::string(eol).size());
+                EXPECT_EQ(t.end, first.size());
+                EXPECT_EQ(t.line, 1u);
+                EXPECT_EQ(r.tags[1].code, 0);
+                EXPECT_EQ(r.tags[1].value, "EOF");
+                EXPECT_EQ(r.tags[1].line, 3u);
+                EXPECT_EQ(r.tags[1].begin, first.size());
+            }
+        }
+    }
+    // Negative codes, a carriage return inside a value, a last value without its line end.
+    Read r = readAll("-5\n{ACAD_REACTORS\n1\na\rb\r\n1\nlast");
+    ASSERT_EQ(r.tags.size(), 3u) << r.error;
+    EXPECT_EQ(r.tags[0].code, -5);
+    EXPECT_EQ(r.tags[1].value, "a\rb");
+    EXPECT_EQ(r.tags[2].value, "last");
+    EXPECT_EQ(r.tags[2].end, std::string_view("-5\n{ACAD_REACTORS\n1\na\rb\r\n1\nlast").size());
+}
+
+TEST(DxfTokenizer, MalformedCodeLinesAreRefusedOnTheirLine) {
+    for (const char* code : {"1234567", "1072", "-6", "1 0", "\t10", "10\r\r", "x", "+10", "10-"}) {
+        SCOPED_TRACE(code);
+        Read r = readAll(std::string("0\nSECTION\n") + code + "\n1.0\n");
+        EXPECT_EQ(r.errorLine, 3u) << r.error;
+        EXPECT_NE(r.error.find("expected a group code"), std::string::npos) << r.error;
+    }
+    // A value as long as a line may be is read; one byte more is refused.
+    const std::string longest(dxf::kMaxLineBytes, 'a');
+    for (const char* eol : {"\n", "\r\n"}) {
+        Read ok = readAll("1\n" + longest + eol + "0\nEOF\n");
+        ASSERT_EQ(ok.tags.size(), 2u) << ok.error;
+        EXPECT_EQ(ok.tags[0].value.size(), dxf::kMaxLineBytes);
+        Read refused = readAll("0\nSECTION\n1\n" + longest + "a" + eol + "0\nEOF\n");
+        EXPECT_EQ(refused.errorLine, 4u) << refused.error;
+    }
+}
+
+TEST(DxfTextCodec, PlainAsciiIsCopiedAndEscapesAndOtherBytesAreDecodedWhereverTheyStand) {
+    dxf::TextCodec cp1252("AC1015", "ANSI_1252");
+    dxf::TextCodec utf8("AC1021", "");
+    for (std::size_t length = 0; length <= 20; ++length) {
+        std::string plain;
+        for (std::size_t i = 0; i < length; ++i) plain += static_cast<char>('!' + (i * 7) % 90);
+        if (plain.find('\\') != std::string::npos) continue;
+        EXPECT_EQ(cp1252.decode(plain), plain);
+        EXPECT_EQ(utf8.decode(plain), plain);
+        // Eight bytes are looked at a time: an escape or a byte above ASCII in any
+        // place of any word, or in the bytes after the last whole word, is seen.
+        for (std::size_t at = 0; at <= length; ++at) {
+            SCOPED_TRACE("length " + std::to_string(length) + " at " + std::to_string(at));
+            const std::string expected = plain.substr(0, at) + "\xC3\xA9" + plain.substr(at);
+            EXPECT_EQ(cp1252.decode(plain.substr(0, at) + "\\U+00E9" + plain.substr(at)), expected);
+            EXPECT_EQ(utf8.decode(plain.substr(0, at) + "\\U+00E9" + plain.substr(at)), expected);
+            EXPECT_EQ(cp1252.decode(plain.substr(0, at) + "\xE9" + plain.substr(at)), expected);
+            EXPECT_EQ(utf8.decode(plain.substr(0, at) + "\xC3\xA9" + plain.substr(at)), expected);
+            // A backslash that begins no escape stays as it is.
+            const std::string backslash = plain.substr(0, at) + "\\P" + plain.substr(at);
+            EXPECT_EQ(cp1252.decode(backslash), backslash);
+        }
+    }
+}
