@@ -207,7 +207,7 @@ bool OfficeLink::attach() {
         // the pipe is free soon, and one is started. One that stays there without
         // answering is hung, and a second office could not take the pipe from it.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (probePipe() == PipeState::Absent) return false;
+        if (PipeState now = probePipe(); now == PipeState::Absent || now == PipeState::Unknown) return false;
         throw;
     }
 }
@@ -230,7 +230,9 @@ OfficeLink::PipeState OfficeLink::probePipe() const {
         int error = rc == 0 ? 0 : errno;
         ::close(fd);
         if (rc == 0) return PipeState::Accepting;
-        if (error == ENOENT || error == ECONNREFUSED) return PipeState::Absent;
+        // No socket where the runtime usually makes it: the connector knows best.
+        if (error == ENOENT) return PipeState::Unknown;
+        if (error == ECONNREFUSED) return PipeState::Absent;
         if (error != EAGAIN || Clock::now() >= deadline) return PipeState::NotAnswering;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -243,6 +245,7 @@ void OfficeLink::connect() {
     case PipeState::NotAnswering:
         throw OfficeError("LibreOffice on pipe '" + options_.pipeName + "' does not take connections (it hangs)");
     case PipeState::Accepting:
+    case PipeState::Unknown:
         break;
     }
     auto connector = connection::Connector::create(localContext_);

@@ -86,7 +86,7 @@ public:
     void dropBridge();
 
 private:
-    enum class PipeState { Absent, Accepting, NotAnswering };
+    enum class PipeState { Absent, Accepting, NotAnswering, Unknown };
     PipeState probePipe() const;
     void connect();
     void startOffice();
