@@ -69,21 +69,6 @@ namespace {
 constexpr char kXlsxFilter[] = "Calc MS Excel 2007 XML";
 constexpr char16_t kErrorSource[] = u"LibreOffice Calc";
 
-std::string fileUrlOf(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || std::strchr("/-._~", c)) {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
-}
-
 // The local path of a file:// URL; empty for any other URL.
 std::string pathOfUrl(const std::string& url) {
     if (url.rfind("file://", 0) != 0) return {};
@@ -304,7 +289,7 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
     args[0] = property("Hidden", Any(options.isHeadless));
     Reference<frame::XModel> model;
     try {
-        model.set(loader->loadComponentFromURL(toOUString(fileUrlOf(path)), "_blank", 0, args), UNO_QUERY);
+        model.set(loader->loadComponentFromURL(toOUString(fileUrl(path)), "_blank", 0, args), UNO_QUERY);
     } catch (const uno::Exception& e) {
         throw std::runtime_error(file + ": LibreOffice cannot open it: " + toUtf8(e.Message));
     }
@@ -351,7 +336,7 @@ std::string CalcState::store(Doc& doc) {
         Sequence<beans::PropertyValue> args(2);
         args[0] = property("FilterName", Any(OUString::createFromAscii(kXlsxFilter)));
         args[1] = property("Overwrite", Any(true));
-        Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeToURL(toOUString(fileUrlOf(temporary)), args);
+        Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeToURL(toOUString(fileUrl(temporary)), args);
         if (::rename(temporary.c_str(), doc.path.c_str()) != 0)
             throw std::runtime_error(std::string("renaming the stored file: ") + std::strerror(errno));
         temporary.clear();

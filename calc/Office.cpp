@@ -117,22 +117,6 @@ pid_t startReaper(pid_t officeGroup, int& pipeOut) {
     return pid;
 }
 
-// file:// URL of an absolute path, reserved characters escaped.
-std::string fileUrl(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || std::strchr("/-._~", c)) {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 15];
-        }
-    }
-    return url;
-}
-
 bool waitForExit(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
     auto end = Clock::now() + limit;
     for (;;) {
