@@ -325,7 +325,6 @@ std::string CalcState::store(Doc& doc) {
     std::string problem;
     try {
         OfficeLink::CallScope call(link);
-        placeNotes();
         Reference<util::XModifiable> modifiable(doc.model, UNO_QUERY_THROW);
         if (!modifiable->isModified()) return {};
         // Stored beside the file and renamed over it, so that a failed store leaves

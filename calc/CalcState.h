@@ -125,6 +125,7 @@ struct CalcState {
     std::list<SheetNotes> notes;  // a list: references to one stay good as others are added
 
     // Stores the document to its file when it changed; a message when that failed.
+    // Notes not yet placed are the caller's to place first (flush does).
     std::string store(Doc& doc);
     // The office repaints and broadcasts after every change unless told that more
     // are coming: a document the command changes is locked so until the command

@@ -2,6 +2,7 @@
 #include "calc/Office.h"
 
 #include "calc/UnoText.h"
+#include "calc/reaper/EndGroup.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
@@ -100,16 +101,7 @@ pid_t startReaper(pid_t officeGroup, int& pipeOut) {
             char* argv[] = {const_cast<char*>("tabcalc-reaper"), const_cast<char*>(group.c_str()), nullptr};
             ::execv(program.c_str(), argv);
         }
-        char byte;
-        while (::read(3, &byte, 1) < 0 && errno == EINTR) {
-        }
-        if (::kill(-officeGroup, SIGTERM) == 0) {
-            struct timespec tick {
-                0, 100 * 1000 * 1000
-            };
-            for (int i = 0; i < 30 && ::kill(-officeGroup, 0) == 0; ++i) ::nanosleep(&tick, nullptr);
-            ::kill(-officeGroup, SIGKILL);
-        }
+        endGroupWhenPipeCloses(3, officeGroup);
         ::_exit(0);
     }
     ::close(fds[0]);

@@ -211,6 +211,8 @@ private:
             state_->checkAlive(doc);
             if (doc.path.empty())
                 applicationError("The workbook " + quotedName(doc.name) + " has no .xlsx file to save to.");
+            // Comments added in this command go into the stored file too.
+            state_->placeNotes();
             Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->setModified(true);
             if (std::string problem = state_->store(doc); !problem.empty()) applicationError(problem);
             return {};

@@ -2,11 +2,10 @@
 // write end the Calc backend's process holds) reaches its end, then ends the
 // process group PGID: the office that process started. It runs as a program of its
 // own, so that killing "cadhost" by name does not kill the reaper with it.
-#include <signal.h>
-#include <time.h>
-#include <unistd.h>
+#include "EndGroup.h"
 
-#include <cerrno>
+#include <signal.h>
+
 #include <cstdlib>
 
 int main(int argc, char** argv) {
@@ -16,15 +15,6 @@ int main(int argc, char** argv) {
     if (!end || *end || group <= 1) return 2;
     signal(SIGINT, SIG_IGN);
     signal(SIGHUP, SIG_IGN);
-    char byte;
-    while (read(3, &byte, 1) < 0 && errno == EINTR) {
-    }
-    if (kill(-static_cast<pid_t>(group), SIGTERM) == 0) {
-        struct timespec tick {
-            0, 100 * 1000 * 1000
-        };
-        for (int i = 0; i < 30 && kill(-static_cast<pid_t>(group), 0) == 0; ++i) nanosleep(&tick, nullptr);
-        kill(-static_cast<pid_t>(group), SIGKILL);
-    }
+    calc::endGroupWhenPipeCloses(3, static_cast<pid_t>(group));
     return 0;
 }
