@@ -24,6 +24,9 @@ int systemOpen(const char* path, int flags, mode_t mode) { return ::open(path, f
 ssize_t systemReadlink(const char* path, char* buffer, std::size_t size) { return ::readlink(path, buffer, size); }
 int systemStat(const char* path, struct stat* info) { return ::stat(path, info); }
 int systemFcntl(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
+ssize_t systemCopyFileRange(int from, off_t* fromOffset, int to, off_t* toOffset, std::size_t size, unsigned flags) {
+    return ::copy_file_range(from, fromOffset, to, toOffset, size, flags);
+}
 
 struct Tables {
     FileSystemCalls system;
@@ -48,6 +51,7 @@ struct Tables {
             t->stat = &systemStat;
             t->fcntl = &systemFcntl;
             t->linkat = &::linkat;
+            t->copyFileRange = &systemCopyFileRange;
         }
     }
 };
@@ -575,6 +579,48 @@ FileStatus AtomicFile::write(std::string_view bytes) {
         return *spoilt_;
     }
     return {};
+}
+
+FileStatus AtomicFile::copyFrom(int source, std::uint64_t offset, std::string_view same,
+                                const std::function<bool()>& sourceUnchanged) {
+    if (spoilt_) return *spoilt_;
+    if (fd_ < 0) return failure(FileStep::write, EBADF, target_);
+    // In stretches, so that a source that changes is noticed before much more of it
+    // is copied.
+    constexpr std::size_t kStretch = 8u << 20;
+    std::size_t done = 0;
+    while (done < same.size() && !kernelCopyRefused_ && sourceUnchanged()) {
+        const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+        off_t from = static_cast<off_t>(offset + done);
+        const ssize_t n =
+            sys().copyFileRange.load()(source, &from, fd_, nullptr, std::min(kStretch, same.size() - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF ||
+                      errno == EPERM || errno == ETXTBSY)) {
+            // The file systems (or the kernel) do not copy between these files; the
+            // bytes in memory do the same.
+            kernelCopyRefused_ = true;
+            break;
+        }
+        if (n < 0 || at < 0) {
+            spoilt_ = failure(FileStep::write, n < 0 ? errno : EIO, target_);
+            discard();
+            return *spoilt_;
+        }
+        if (n == 0) break;  // the source is shorter than it was: what it lacks comes from memory
+        const auto copied = static_cast<std::size_t>(n);
+        if (!sourceUnchanged()) {
+            // Another program may have written the source while it was copied: the
+            // stretch is written again as it was read before.
+            if (::lseek(fd_, at, SEEK_SET) != at || !writeAll(fd_, same.substr(done, copied))) {
+                spoilt_ = failure(FileStep::write, errno, target_);
+                discard();
+                return *spoilt_;
+            }
+        }
+        done += copied;
+    }
+    return write(same.substr(done));
 }
 
 // Gives an unnamed temporary a name of its own for the rename.

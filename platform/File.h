@@ -162,6 +162,16 @@ public:
     // Writes all of `bytes`. After a failure the file is spoilt: later writes and the
     // commit give the same error.
     FileStatus write(std::string_view bytes);
+    // Writes `same.size()` bytes of the regular file open as `source`, from `offset`
+    // on, which `same` holds in memory too: copied inside the kernel where the file
+    // systems allow it (no page of the source passes through the process), else
+    // written from `same`. `sourceUnchanged` is asked after each stretch copied; false
+    // means the file may have changed while it was read, and that stretch and the
+    // rest are written from `same`. Fails as write does.
+    FileStatus copyFrom(int source, std::uint64_t offset, std::string_view same,
+                        const std::function<bool()>& sourceUnchanged);
+    // False once the kernel refused to copy between the files: copyFrom writes.
+    bool copiesInKernel() const noexcept { return !kernelCopyRefused_; }
     // Syncs, keeps the backup, renames into place and syncs the folder.
     FileStatus commit();
     // The file that is replaced: `path`, or where its symbolic links lead.
@@ -183,6 +193,7 @@ private:
     FileStamp written_;
     bool targetExists_ = false;
     std::optional<FileError> spoilt_;
+    bool kernelCopyRefused_ = false;  // once refused for a pair of files, not tried again
 };
 
 // AtomicFile in one call; `written`, when given, receives AtomicFile::written().
@@ -246,6 +257,8 @@ struct FileSystemCalls {
     // F_GETFL, F_SETFL and F_DUPFD_CLOEXEC, with an int argument.
     std::atomic<int (*)(int fd, int command, int argument)> fcntl;
     std::atomic<int (*)(int fromFolder, const char* from, int toFolder, const char* to, int flags)> linkat;
+    std::atomic<ssize_t (*)(int from, off_t* fromOffset, int to, off_t* toOffset, std::size_t size, unsigned flags)>
+        copyFileRange;
 };
 
 // The table in use; its entries start as the system's own.

@@ -2,6 +2,7 @@
 #include "host/db/ClassMembers.h"
 
 #include "host/db/DrawingStore.h"
+#include "host/db/EntityCodec.h"
 #include "host/db/ObjectAccess.h"
 #include "host/db/ObjectData.h"
 
@@ -19,13 +20,23 @@ ACRX_DEFINE_MEMBERS(AcDbBlockReference, AcDbEntity)
 
 namespace {
 
-ObjectData& dataOf(const AcDbObject* o) { return *ObjectAccess::data(o); }
+// The object's values, those of `need` (bits of FieldId) decoded.
+ObjectData& dataOf(const AcDbObject* o, std::uint32_t need) {
+    ObjectData& d = *ObjectAccess::data(o);
+    if (need & ~d.decodedMask) decodeFields(*ObjectAccess::stub(o)->store, d, need);
+    return d;
+}
+
+// What setAttributeFromBlock reads of a definition and sets of an attribute.
+constexpr std::uint32_t kPlacement = bit(fX) | bit(fY) | bit(fZ) | bit(fAX) | bit(fAY) | bit(fAZ) | bit(fHeight) |
+                                     bit(fWidth) | bit(fRotation) | bit(fOblique) | bit(fStyle) | bit(fHMode) |
+                                     bit(fVMode);
 
 template <class T>
 bool setIfChanged(AcDbObject* o, T& member, const T& value, FieldId field) {
     if (member == value) return false;
     member = value;
-    dataOf(o).markDirty(field);
+    ObjectAccess::data(o)->markDirty(field);
     return true;
 }
 
@@ -56,7 +67,7 @@ const char* AcDbEntity::dxfName() const {
     }
 }
 
-char* AcDbEntity::layer() const { return copyText(dataOf(this).layer); }
+char* AcDbEntity::layer() const { return copyText(dataOf(this, bit(fLayer)).layer); }
 
 Acad::ErrorStatus AcDbEntity::setLayer(const char* newVal, bool doSubents) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
@@ -65,7 +76,7 @@ Acad::ErrorStatus AcDbEntity::setLayer(const char* newVal, bool doSubents) {
     ObjectStub* layer = stub->store->findLayer(newVal);
     if (!layer) return Acad::eKeyNotFound;
     const std::string& name = stub->store->layerName(layer);
-    if (setIfChanged<std::string>(this, dataOf(this).layer, name, fLayer)) markChanged();
+    if (setIfChanged<std::string>(this, dataOf(this, bit(fLayer)).layer, name, fLayer)) markChanged();
     if (!doSubents) return Acad::eOk;
     // Attributes follow their reference onto the layer (those open elsewhere are left).
     for (std::uint32_t i = 0; i < stub->childCount; ++i) {
@@ -81,26 +92,26 @@ Acad::ErrorStatus AcDbEntity::setLayer(const char* newVal, bool doSubents) {
 
 // ---- AcDbText
 
-char* AcDbText::textString() const { return copyText(dataOf(this).text); }
+char* AcDbText::textString() const { return copyText(dataOf(this, bit(fText)).text); }
 
 Acad::ErrorStatus AcDbText::setTextString(const char* text) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     // A line break inside a value would split the tag in the file and corrupt it.
     if (!text || hasLineBreak(text)) return Acad::eInvalidInput;
-    ObjectData& d = dataOf(this);
+    ObjectData& d = dataOf(this, bit(fText) | bit(fMText));
     if (setIfChanged<std::string>(this, d.text, text, d.mtext ? fMText : fText)) markChanged();
     return Acad::eOk;
 }
 
-AcGePoint3d AcDbText::position() const { return dataOf(this).pos; }
-AcGePoint3d AcDbText::alignmentPoint() const { return dataOf(this).align; }
-double AcDbText::height() const { return dataOf(this).height; }
-double AcDbText::widthFactor() const { return dataOf(this).width; }
-double AcDbText::rotation() const { return dataOf(this).rotation; }
-double AcDbText::oblique() const { return dataOf(this).oblique; }
-int AcDbText::horizontalMode() const { return dataOf(this).hmode; }
-int AcDbText::verticalMode() const { return dataOf(this).vmode; }
-char* AcDbText::textStyleName() const { return copyText(dataOf(this).style); }
+AcGePoint3d AcDbText::position() const { return dataOf(this, bit(fX) | bit(fY) | bit(fZ)).pos; }
+AcGePoint3d AcDbText::alignmentPoint() const { return dataOf(this, bit(fAX) | bit(fAY) | bit(fAZ)).align; }
+double AcDbText::height() const { return dataOf(this, bit(fHeight)).height; }
+double AcDbText::widthFactor() const { return dataOf(this, bit(fWidth)).width; }
+double AcDbText::rotation() const { return dataOf(this, bit(fRotation)).rotation; }
+double AcDbText::oblique() const { return dataOf(this, bit(fOblique)).oblique; }
+int AcDbText::horizontalMode() const { return dataOf(this, bit(fHMode)).hmode; }
+int AcDbText::verticalMode() const { return dataOf(this, bit(fVMode)).vmode; }
+char* AcDbText::textStyleName() const { return copyText(dataOf(this, bit(fStyle)).style); }
 
 // True when any coordinate changed.
 static bool setPoint(AcDbObject* o, AcGePoint3d& p, const AcGePoint3d& v, FieldId fx) {
@@ -113,49 +124,49 @@ static bool setPoint(AcDbObject* o, AcGePoint3d& p, const AcGePoint3d& v, FieldI
 
 Acad::ErrorStatus AcDbText::setPosition(const AcGePoint3d& p) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
-    setPoint(this, dataOf(this).pos, p, fX);
+    setPoint(this, dataOf(this, bit(fX) | bit(fY) | bit(fZ)).pos, p, fX);
     return Acad::eOk;
 }
 Acad::ErrorStatus AcDbText::setAlignmentPoint(const AcGePoint3d& p) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
-    setPoint(this, dataOf(this).align, p, fAX);
+    setPoint(this, dataOf(this, bit(fAX) | bit(fAY) | bit(fAZ)).align, p, fAX);
     return Acad::eOk;
 }
 Acad::ErrorStatus AcDbText::setHeight(double h) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!(h > 0)) return Acad::eInvalidInput;
-    if (setIfChanged(this, dataOf(this).height, h, fHeight)) markChanged();
+    if (setIfChanged(this, dataOf(this, bit(fHeight)).height, h, fHeight)) markChanged();
     return Acad::eOk;
 }
 Acad::ErrorStatus AcDbText::setRotation(double r) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!std::isfinite(r)) return Acad::eInvalidInput;
-    if (setIfChanged(this, dataOf(this).rotation, r, fRotation)) markChanged();
+    if (setIfChanged(this, dataOf(this, bit(fRotation)).rotation, r, fRotation)) markChanged();
     return Acad::eOk;
 }
 
 // ---- AcDbAttributeDefinition
 
-char* AcDbAttributeDefinition::tag() const { return copyText(dataOf(this).name); }
-char* AcDbAttributeDefinition::prompt() const { return copyText(dataOf(this).prompt); }
-bool AcDbAttributeDefinition::isConstant() const { return dataOf(this).flags & 2; }
-bool AcDbAttributeDefinition::isInvisible() const { return dataOf(this).flags & 1; }
-bool AcDbAttributeDefinition::isVerifiable() const { return dataOf(this).flags & 4; }
-bool AcDbAttributeDefinition::isPreset() const { return dataOf(this).flags & 8; }
-int AcDbAttributeDefinition::fieldLength() const { return dataOf(this).fieldLen; }
+char* AcDbAttributeDefinition::tag() const { return copyText(dataOf(this, bit(fName)).name); }
+char* AcDbAttributeDefinition::prompt() const { return copyText(dataOf(this, bit(fPrompt)).prompt); }
+bool AcDbAttributeDefinition::isConstant() const { return dataOf(this, bit(fFlags)).flags & 2; }
+bool AcDbAttributeDefinition::isInvisible() const { return dataOf(this, bit(fFlags)).flags & 1; }
+bool AcDbAttributeDefinition::isVerifiable() const { return dataOf(this, bit(fFlags)).flags & 4; }
+bool AcDbAttributeDefinition::isPreset() const { return dataOf(this, bit(fFlags)).flags & 8; }
+int AcDbAttributeDefinition::fieldLength() const { return dataOf(this, bit(fFieldLen)).fieldLen; }
 
 // ---- AcDbAttribute
 
-char* AcDbAttribute::tag() const { return copyText(dataOf(this).name); }
-bool AcDbAttribute::isConstant() const { return dataOf(this).flags & 2; }
-bool AcDbAttribute::isInvisible() const { return dataOf(this).flags & 1; }
-bool AcDbAttribute::isMTextAttribute() const { return dataOf(this).mtext; }
-int AcDbAttribute::fieldLength() const { return dataOf(this).fieldLen; }
+char* AcDbAttribute::tag() const { return copyText(dataOf(this, bit(fName)).name); }
+bool AcDbAttribute::isConstant() const { return dataOf(this, bit(fFlags)).flags & 2; }
+bool AcDbAttribute::isInvisible() const { return dataOf(this, bit(fFlags)).flags & 1; }
+bool AcDbAttribute::isMTextAttribute() const { return dataOf(this, 0).mtext; }
+int AcDbAttribute::fieldLength() const { return dataOf(this, bit(fFieldLen)).fieldLen; }
 
 Acad::ErrorStatus AcDbAttribute::setFieldLength(int length) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (length < 0) return Acad::eInvalidInput;
-    if (setIfChanged(this, dataOf(this).fieldLen, length, fFieldLen)) markChanged();
+    if (setIfChanged(this, dataOf(this, bit(fFieldLen)).fieldLen, length, fFieldLen)) markChanged();
     return Acad::eOk;
 }
 
@@ -163,8 +174,8 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!def) return Acad::eNullObjectPointer;
     if (!def->isReadEnabled()) return Acad::eNotOpenForRead;
-    const ObjectData& d = dataOf(def);
-    ObjectData& a = dataOf(this);
+    const ObjectData& d = dataOf(def, kPlacement);
+    ObjectData& a = dataOf(this, kPlacement);
     AcGeVector3d vx = xf.transformVector(AcGeVector3d::kXAxis);
     AcGeVector3d vy = xf.transformVector(AcGeVector3d::kYAxis);
     double sx = std::hypot(vx.x, vx.y), sy = std::hypot(vy.x, vy.y);
@@ -191,15 +202,18 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
 // ---- AcDbBlockReference
 
 AcDbObjectId AcDbBlockReference::blockTableRecord() const {
-    return AcDbObjectId(ObjectAccess::stub(this)->store->findBlock(dataOf(this).name));
+    return AcDbObjectId(ObjectAccess::stub(this)->store->findBlock(dataOf(this, bit(fName)).name));
 }
-AcGePoint3d AcDbBlockReference::position() const { return dataOf(this).pos; }
-double AcDbBlockReference::rotation() const { return dataOf(this).rotation; }
-AcGeScale3d AcDbBlockReference::scaleFactors() const { return dataOf(this).scale; }
-AcGeVector3d AcDbBlockReference::normal() const { return dataOf(this).normal; }
+AcGePoint3d AcDbBlockReference::position() const { return dataOf(this, bit(fX) | bit(fY) | bit(fZ)).pos; }
+double AcDbBlockReference::rotation() const { return dataOf(this, bit(fRotation)).rotation; }
+AcGeScale3d AcDbBlockReference::scaleFactors() const {
+    return dataOf(this, bit(fWidth) | bit(fScaleY) | bit(fScaleZ)).scale;
+}
+AcGeVector3d AcDbBlockReference::normal() const { return dataOf(this, 0).normal; }
 
 AcGeMatrix3d AcDbBlockReference::blockTransform() const {
-    const ObjectData& d = dataOf(this);
+    const ObjectData& d = dataOf(
+        this, bit(fName) | bit(fX) | bit(fY) | bit(fZ) | bit(fRotation) | bit(fWidth) | bit(fScaleY) | bit(fScaleZ));
     AcGePoint3d origin;
     if (ObjectStub* rec = ObjectAccess::stub(this)->store->findBlock(d.name)) origin = rec->store->blockOf(rec).origin;
     return AcGeMatrix3d::translation({d.pos.x, d.pos.y, d.pos.z}) *
@@ -210,14 +224,14 @@ AcGeMatrix3d AcDbBlockReference::blockTransform() const {
 Acad::ErrorStatus AcDbBlockReference::setPosition(const AcGePoint3d& p) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) return Acad::eInvalidInput;
-    setPoint(this, dataOf(this).pos, p, fX);
+    setPoint(this, dataOf(this, bit(fX) | bit(fY) | bit(fZ)).pos, p, fX);
     return Acad::eOk;
 }
 
 Acad::ErrorStatus AcDbBlockReference::setRotation(double radians) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!std::isfinite(radians)) return Acad::eInvalidInput;
-    if (setIfChanged(this, dataOf(this).rotation, radians, fRotation)) markChanged();
+    if (setIfChanged(this, dataOf(this, bit(fRotation)).rotation, radians, fRotation)) markChanged();
     return Acad::eOk;
 }
 
@@ -225,7 +239,7 @@ Acad::ErrorStatus AcDbBlockReference::setScaleFactors(const AcGeScale3d& s) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     for (int i = 0; i < 3; ++i)
         if (s[i] == 0 || !std::isfinite(s[i])) return Acad::eInvalidInput;
-    ObjectData& d = dataOf(this);
+    ObjectData& d = dataOf(this, bit(fWidth) | bit(fScaleY) | bit(fScaleZ));
     bool changed = setIfChanged(this, d.scale.sx, s.sx, fWidth);
     changed |= setIfChanged(this, d.scale.sy, s.sy, fScaleY);
     changed |= setIfChanged(this, d.scale.sz, s.sz, fScaleZ);

@@ -167,15 +167,26 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
                     pending.clear();
                 }
                 // In pieces, so that a mapped text read for the save is given back
-                // as it goes instead of coming into memory whole.
+                // as it goes instead of coming into memory whole. An unchanged
+                // stretch of a mapped file is copied from the file inside the kernel
+                // where it can be, without bringing the mapping's pages in; the
+                // mapping serves where that cannot be done, or once another program
+                // went to write the file and the mapping became a copy of it as it was.
                 constexpr std::size_t kPiece = 8u << 20;
+                const std::string_view text = db.store().text();
+                const hostdb::MappedText* mapped = db.store().mappedText();
+                const bool fromText = s.data() >= text.data() && s.data() < text.data() + text.size();
                 for (std::size_t at = 0; status && at < s.size(); at += kPiece) {
                     const std::string_view piece = s.substr(at, kPiece);
-                    const std::string_view text = db.store().text();
-                    const bool fromText = piece.data() >= text.data() && piece.data() < text.data() + text.size();
                     const std::size_t offset = fromText ? static_cast<std::size_t>(piece.data() - text.data()) : 0;
-                    if (fromText) db.store().prepareTextRead(offset, piece.size());
-                    status = file.write(piece);
+                    if (fromText && mapped) {
+                        if (!file.copiesInKernel()) db.store().prepareTextRead(offset, piece.size());
+                        status =
+                            file.copyFrom(mapped->fd(), offset, piece, [mapped] { return !mapped->isPrivateCopy(); });
+                    } else {
+                        if (fromText) db.store().prepareTextRead(offset, piece.size());
+                        status = file.write(piece);
+                    }
                     if (fromText) db.store().noteTextRead(offset, piece.size());
                 }
             } else {

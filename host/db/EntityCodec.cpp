@@ -3,6 +3,7 @@
 #include "host/dxf/DxfTokenizer.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -192,9 +193,13 @@ TagRange tagAt(std::string_view text, std::uint32_t vBegin) {
     return r;
 }
 
-void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data) {
+void locateFields(const DrawingStore& store, const ObjectStub& stub, ObjectData& data) {
     data.kind = stub.kind;
-    if (stub.begin == npos) return;
+    if (stub.begin == npos) {
+        // Nothing to read: the defaults are its values.
+        data.decodedMask = ~0u;
+        return;
+    }
     const CodeTable& table = codeTableOf(stub.kind);
     std::string_view all = std::string_view(store.text()).substr(0, stub.end);
     // The store checked every tag of the text when it read the drawing.
@@ -234,26 +239,49 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
         if (t.code < 0) continue;  // no slot has a negative code
         int slot = table.field[static_cast<std::size_t>(t.code)];
         if (slot < 0) continue;
-        auto id = static_cast<FieldId>(slot);
-        Field& f = data.fields[id];
-        if (f.present()) continue;  // the first occurrence is the entity's own
-        f.vBegin = offset(t.valueBegin);
+        Field& f = data.fields[slot];
+        if (!f.present()) f.vBegin = offset(t.valueBegin);  // the first occurrence is the entity's own
+    }
+    if (data.mtext) {
+        // The whole text is its pieces together, whatever its group 1 outside says.
+        data.text = store.codec().decode(mtextRaw);
+        data.decodedMask |= bit(fText) | bit(fMText);
+    }
+}
+
+void decodeFields(const DrawingStore& store, ObjectData& data, std::uint32_t mask) {
+    mask &= ~data.decodedMask & ((1u << fFieldCount) - 1);
+    const std::string_view text = store.text();
+    while (mask) {
+        const auto id = static_cast<FieldId>(std::countr_zero(mask));
+        mask &= mask - 1;
+        data.decodedMask |= bit(id);
+        const Field& f = data.fields[id];
+        if (!f.present()) {
+            // What an entity without the tag has; the rest start as ObjectData does.
+            if (id == fLayer) data.layer = "0";
+            if (id == fStyle && data.kind != Kind::Insert) data.style = "STANDARD";
+            continue;
+        }
+        // The value runs to its line's end, less a '\r' of a "\r\n" ending.
+        std::size_t nl = text.find('\n', f.vBegin);
+        if (nl == std::string_view::npos) nl = text.size();
+        std::size_t vEnd = nl > f.vBegin && text[nl - 1] == '\r' ? nl - 1 : nl;
+        const std::string_view value = text.substr(f.vBegin, vEnd - f.vBegin);
         if (double* d = doubleOf(data, id)) {
-            *d = dxf::toDouble(t.value);
+            *d = dxf::toDouble(value);
             if (isAngle(id)) *d = *d * std::numbers::pi / 180.0;
         } else if (int* i = intOf(data, id)) {
-            *i = static_cast<int>(dxf::toInteger(t.value));
+            *i = static_cast<int>(dxf::toInteger(value));
         } else if (std::string* str = stringOf(data, id)) {
-            *str = id == fLayer || id == fStyle ? std::string(t.value) : store.codec().decode(t.value);
+            *str = store.codec().decode(value);
         }
     }
-    if (data.mtext) data.text = store.codec().decode(mtextRaw);
-    if (!data.fields[fLayer].present()) data.layer = "0";
-    if (data.fields[fLayer].present()) data.layer = store.codec().decode(data.layer);
-    if (data.fields[fStyle].present())
-        data.style = store.codec().decode(data.style);
-    else if (stub.kind != Kind::Insert)
-        data.style = "STANDARD";
+}
+
+void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data) {
+    locateFields(store, stub, data);
+    decodeFields(store, data, ~0u);
 }
 
 void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& cdata,

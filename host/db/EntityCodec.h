@@ -42,7 +42,13 @@ public:
 // cannot but a file's "\U+000A" decodes to.
 std::string encodeValue(const DrawingStore& store, std::string_view text, const std::string& who, int code);
 
-// Decodes an entity's tags; `stub` must have a source range or the defaults stand.
+// Finds where an entity's values sit among its tags; `stub` must have a source
+// range or the defaults stand. The values are decoded by decodeFields; a multi-line
+// text and a reference's normal, which few objects have, are decoded at once.
+void locateFields(const DrawingStore& store, const ObjectStub& stub, ObjectData& data);
+// Decodes the values of `mask` (bits of FieldId) that are not decoded yet.
+void decodeFields(const DrawingStore& store, ObjectData& data, std::uint32_t mask);
+// Every value of an entity (locateFields, then decodeFields of all).
 void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData& data);
 // The patches that write an entity's changed values. Throws UnwritableValue.
 void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& data, std::vector<Patch>& out);

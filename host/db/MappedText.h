@@ -40,6 +40,9 @@ public:
     MappedText& operator=(const MappedText&) = delete;
 
     std::string_view text() const { return {base_, size_}; }
+    // The file, open for reading while the text lasts; its bytes are the text's as
+    // long as the text is no private copy (a writer waits for the lease until then).
+    int fd() const { return fd_; }
 
     // Notes that `bytes` of the text from `offset` on were read and, once more than
     // kResidentBytes may have come into memory since the last time, gives every

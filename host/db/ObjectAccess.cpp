@@ -68,7 +68,7 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
     obj->stub_ = stub;
     obj->data_ = data;
     if (isEntityKind(stub->kind)) {
-        decodeEntity(*stub->store, *stub, *data);
+        locateFields(*stub->store, *stub, *data);
         if (stub->begin != npos) stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
     }
     return held.release();

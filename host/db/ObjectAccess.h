@@ -11,8 +11,8 @@ class ObjectAccess {
 public:
     static ObjectData* data(const AcDbObject* o) { return o->data_; }
     static ObjectStub* stub(const AcDbObject* o) { return o->stub_; }
-    // Makes the live object of the stub's class, its values decoded. Nothing is left
-    // behind when decoding throws.
+    // Makes the live object of the stub's class, with where its values sit found
+    // (they are decoded as asked for). Nothing is left behind when that throws.
     static AcDbObject* create(ObjectStub* stub);
     static AcDb::OpenMode& mode(AcDbObject* o) { return o->openMode_; }
     static int& openCount(AcDbObject* o) { return o->openCount_; }

@@ -47,6 +47,13 @@ struct Field {
     bool present() const { return vBegin != kNoOffset; }
 };
 
+constexpr std::uint32_t bit(FieldId f) { return 1u << f; }
+
+// An object's values are decoded from the text as its getters and setters ask for
+// them: opening is the common case and most callers read two or three values of an
+// object (an export asks an attribute for its tag and text only). An object opened
+// finds where its values sit (one pass over its tags, nothing converted);
+// decodedMask says which values have been read from there since (or set).
 struct ObjectData {
     std::string layer, name, text, prompt, style;
     AcGePoint3d pos, align;
@@ -56,7 +63,8 @@ struct ObjectData {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> mtextPieces;  // its 3 tags (whole ranges)
     int flags = 0, hmode = 0, vmode = 0, fieldLen = 0;
     Field fields[fFieldCount];
-    std::uint32_t dirtyMask = 0;  // one bit per FieldId: values a save writes
+    std::uint32_t dirtyMask = 0;    // one bit per FieldId: values a save writes
+    std::uint32_t decodedMask = 0;  // one bit per FieldId: values that hold what the object has
     Kind kind = Kind::Entity;
     bool mtext = false;  // multi-line attribute
 

@@ -642,3 +642,73 @@ TEST_F(FileTest, LongNamesGetShortTemporariesAndConflictNamesWithinTheLimit) {
 }
 
 }  // namespace
+
+TEST_F(FileTest, CopiedStretchesComeFromTheSourceOrFromMemoryWhenItCannotBeTrusted) {
+    // The source file and the bytes in memory differ on purpose, to tell which one a
+    // stretch came from; in use they are the same bytes.
+    const fs::path source = dir_ / "source.txt";
+    spit(source, "0123456789abcdefghij");
+    const std::string same = "3456789ABCDEFG";  // in memory: what offset 3 holds, in capitals
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    auto copyInto = [&](const char* name, std::string_view bytes, const std::function<bool()>& unchanged) {
+        platform::AtomicFile file;
+        EXPECT_TRUE(file.open((dir_ / name).string()));
+        EXPECT_TRUE(file.write("<"));
+        platform::FileStatus s = file.copyFrom(fd, 3, bytes, unchanged);
+        EXPECT_TRUE(s) << s.error().message();
+        EXPECT_TRUE(file.write(">"));
+        EXPECT_TRUE(file.commit());
+        return slurp(dir_ / name);
+    };
+    EXPECT_EQ(copyInto("kernel.txt", same, [] { return true; }), "<3456789abcdefg>") << "copied from the file";
+    EXPECT_EQ(copyInto("private.txt", same, [] { return false; }), "<3456789ABCDEFG>")
+        << "a source that may have changed is not read";
+    int asked = 0;
+    EXPECT_EQ(copyInto("changed.txt", same, [&] { return ++asked == 1; }), "<3456789ABCDEFG>")
+        << "a stretch copied while the source changed is written again from memory";
+    // A source cut shorter than the bytes asked for: the rest from memory.
+    EXPECT_EQ(copyInto("short.txt", "3456789ABCDEFGHIJKLM", [] { return true; }), "<3456789abcdefghijKLM>");
+
+    // A kernel that cannot copy between the files: written from memory, and not
+    // asked again.
+    static int refusals = 0;
+    struct Refuse {
+        static ssize_t call(int, off_t*, int, off_t*, std::size_t, unsigned) {
+            ++refusals;
+            errno = EXDEV;
+            return -1;
+        }
+    };
+    platform::fileSystemCalls().copyFileRange = &Refuse::call;
+    {
+        platform::AtomicFile file;
+        ASSERT_TRUE(file.open((dir_ / "refused.txt").string()));
+        EXPECT_TRUE(file.copyFrom(fd, 3, same, [] { return true; }));
+        EXPECT_FALSE(file.copiesInKernel());
+        EXPECT_TRUE(file.copyFrom(fd, 3, same, [] { return true; }));
+        EXPECT_TRUE(file.commit());
+    }
+    // Any other failure is the write's.
+    struct Fail {
+        static ssize_t call(int, off_t*, int, off_t*, std::size_t, unsigned) {
+            errno = EIO;
+            return -1;
+        }
+    };
+    platform::fileSystemCalls().copyFileRange = &Fail::call;
+    {
+        platform::AtomicFile file;
+        ASSERT_TRUE(file.open((dir_ / "failed.txt").string()));
+        platform::FileStatus s = file.copyFrom(fd, 3, same, [] { return true; });
+        ASSERT_FALSE(s);
+        EXPECT_EQ(s.error().step, FileStep::write);
+        EXPECT_EQ(s.error().code, EIO);
+        EXPECT_FALSE(file.commit()) << "the file is spoilt";
+    }
+    platform::fileSystemCalls().copyFileRange = platform::systemFileCalls().copyFileRange.load();
+    ::close(fd);
+    EXPECT_EQ(refusals, 1);
+    EXPECT_EQ(slurp(dir_ / "refused.txt"), same + same);
+    EXPECT_FALSE(fs::exists(dir_ / "failed.txt"));
+}
