@@ -179,3 +179,39 @@ TEST_F(MappedDrawingTest, AFaultyLargeFileIsRefusedAsWhenRead) {
     EXPECT_FALSE(refused);
     EXPECT_NE(refused.error.find("longer than"), std::string::npos) << refused.error;
 }
+
+// A save copies what did not change from the file itself while the drawing holds it
+// unchanged, and from the drawing's own copy once another program has written it.
+TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
+    auto setText = [](AcDbDatabase& db, int reference, const char* value) {
+        AcDbObjectId id;
+        ASSERT_EQ(db.getAcDbObjectId(id, false, AcDbHandle(1001 + 3 * reference)), Acad::eOk);
+        AcDbObjectPointer<AcDbAttribute> attribute(id, AcDb::kForWrite);
+        ASSERT_TRUE(attribute);
+        ASSERT_EQ(attribute->setTextString(value), Acad::eOk);
+    };
+    auto slurp = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    std::string expected = text_;
+    const std::string old = "1\nD-5000\n";
+    expected.replace(expected.find(old), old.size(), "1\nchanged\n");
+
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    setText(*r.database, 5000, "changed");
+    const fs::path copy = dir_ / "copy.dxf";
+    DrawingSaveResult saved = saveDrawingAs(*r.database, copy.string());
+    ASSERT_TRUE(saved.ok) << saved.error;
+    EXPECT_EQ(slurp(copy), expected);
+
+    // Now the file is rewritten, as long as before but with other bytes throughout.
+    std::string other(text_.size(), 'x');
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << other;
+    ASSERT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    saved = saveDrawingAs(*r.database, (dir_ / "again.dxf").string());
+    ASSERT_TRUE(saved.ok) << saved.error;
+    EXPECT_EQ(slurp(dir_ / "again.dxf"), expected);
+}

@@ -283,3 +283,78 @@ TEST(DrawingCodePage, NamesAndTextsInTheDrawingsCodePage) {
     (void)rec.close();
     EXPECT_NE(writeDrawingText(*r.database).find("\n8\n0\n2\n" + gbk + "\n"), std::string::npos);
 }
+
+// An object's values are read from the file as they are asked for: a setter called
+// before any getter must still compare with what the file holds, not with a value
+// not read yet, so that setting what an unread value starts as (0, 1, "0", "") is a
+// change, and setting what the file holds is none.
+TEST(DrawingValues, SettersCompareWithTheFilesValuesBeforeAnyGetter) {
+    const std::string text =
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n0\nLAYER\n2\n0\n0\nLAYER\n2\nL1\n0\nENDTAB\n"
+        "0\nTABLE\n2\nBLOCK_RECORD\n0\nBLOCK_RECORD\n5\n10\n2\n*Model_Space\n0\nBLOCK_RECORD\n5\n12\n2\nB\n"
+        "0\nENDTAB\n0\nENDSEC\n0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n5\n20\n2\n*Model_Space\n0\nENDBLK\n5\n21\n"
+        "0\nBLOCK\n5\n22\n2\nB\n0\nENDBLK\n5\n23\n0\nENDSEC\n"
+        "0\nSECTION\n2\nENTITIES\n"
+        "0\nINSERT\n5\n30\n8\nL1\n2\nB\n66\n1\n10\n5.0\n20\n6.0\n30\n7.0\n41\n2.0\n42\n3.0\n43\n4.0\n50\n30.0\n"
+        "0\nATTRIB\n5\n31\n8\nL1\n10\n1.0\n20\n2.0\n30\n3.0\n40\n2.5\n1\nvalue\n50\n45.0\n2\nTAG\n70\n0\n73\n5\n"
+        "0\nSEQEND\n5\n32\n0\nENDSEC\n0\nEOF\n";
+    auto opened = openDrawingText(text);
+    ASSERT_TRUE(opened) << opened.error;
+    AcDbDatabase& db = *opened.database;
+    auto id = [&](const char* hex) {
+        AcDbObjectId i;
+        EXPECT_EQ(db.getAcDbObjectId(i, false, AcDbHandle(hex)), Acad::eOk);
+        return i;
+    };
+    // The file's own values set again: nothing to write.
+    {
+        AcDbObjectPointer<AcDbBlockReference> ref(id("30"), AcDb::kForWrite);
+        ASSERT_EQ(ref->setPosition({5, 6, 7}), Acad::eOk);
+        ASSERT_EQ(ref->setScaleFactors({2, 3, 4}), Acad::eOk);
+        ASSERT_EQ(ref->setLayer("L1", false), Acad::eOk);
+    }
+    {
+        AcDbObjectPointer<AcDbAttribute> att(id("31"), AcDb::kForWrite);
+        ASSERT_EQ(att->setTextString("value"), Acad::eOk);
+        ASSERT_EQ(att->setFieldLength(5), Acad::eOk);
+        ASSERT_EQ(att->setHeight(2.5), Acad::eOk);
+    }
+    EXPECT_EQ(writeDrawingText(db), text);
+    // The values an unread field starts as, set on freshly opened objects.
+    {
+        AcDbObjectPointer<AcDbBlockReference> ref(id("30"), AcDb::kForWrite);
+        ASSERT_EQ(ref->setRotation(0), Acad::eOk);
+        ASSERT_EQ(ref->setScaleFactors({1, 1, 1}), Acad::eOk);
+        ASSERT_EQ(ref->setLayer("0", false), Acad::eOk);
+    }
+    {
+        AcDbObjectPointer<AcDbBlockReference> ref(id("30"), AcDb::kForWrite);
+        ASSERT_EQ(ref->setPosition({0, 0, 0}), Acad::eOk);
+    }
+    {
+        AcDbObjectPointer<AcDbAttribute> att(id("31"), AcDb::kForWrite);
+        ASSERT_EQ(att->setTextString(""), Acad::eOk);
+        ASSERT_EQ(att->setFieldLength(0), Acad::eOk);
+        ASSERT_EQ(att->setRotation(0), Acad::eOk);
+        AcutString tag(att->tag());
+        EXPECT_STREQ(tag.get(), "TAG") << "values not set still read from the file";
+        EXPECT_DOUBLE_EQ(att->height(), 2.5);
+    }
+    auto again = openDrawingText(writeDrawingText(db));
+    ASSERT_TRUE(again) << again.error;
+    AcDbObjectId refId, attId;
+    ASSERT_EQ(again.database->getAcDbObjectId(refId, false, AcDbHandle("30")), Acad::eOk);
+    ASSERT_EQ(again.database->getAcDbObjectId(attId, false, AcDbHandle("31")), Acad::eOk);
+    AcDbObjectPointer<AcDbBlockReference> ref(refId, AcDb::kForRead);
+    EXPECT_EQ(ref->position(), AcGePoint3d(0, 0, 0));
+    EXPECT_EQ(ref->scaleFactors(), AcGeScale3d(1, 1, 1));
+    EXPECT_EQ(ref->rotation(), 0.0);
+    AcutString layer(ref->layer());
+    EXPECT_STREQ(layer.get(), "0");
+    AcDbObjectPointer<AcDbAttribute> att(attId, AcDb::kForRead);
+    AcutString value(att->textString());
+    EXPECT_STREQ(value.get(), "");
+    EXPECT_EQ(att->fieldLength(), 0);
+    EXPECT_EQ(att->rotation(), 0.0);
+    EXPECT_DOUBLE_EQ(att->height(), 2.5);
+}
