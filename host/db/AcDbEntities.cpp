@@ -23,7 +23,11 @@ namespace {
 // The object's values, those of `need` (bits of FieldId) decoded.
 ObjectData& dataOf(const AcDbObject* o, std::uint32_t need) {
     ObjectData& d = *ObjectAccess::data(o);
-    if (need & ~d.decodedMask) decodeFields(*ObjectAccess::stub(o)->store, d, need);
+    if (need & ~d.decodedMask) {
+        const ObjectStub& stub = *ObjectAccess::stub(o);
+        if (!d.located && (need & ~kPreLocated)) locateFields(*stub.store, stub, d);
+        decodeFields(*stub.store, d, need);
+    }
     return d;
 }
 

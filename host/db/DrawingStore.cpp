@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 namespace hostdb {
 
@@ -268,6 +269,14 @@ void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
 ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) {
     ObjectStub* s = store_.newStub(kind, o.begin);
     s->end = o.end;
+    if (kind == Kind::Attrib && !o.embeddedData && o.end - o.begin < ObjectStub::kNotAt) {
+        auto at = [&](std::size_t v) {
+            return v == npos ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v - o.begin);
+        };
+        s->preLocated = true;
+        s->textAt = at(o.textValueBegin);
+        s->tagAt = at(o.tagValueBegin);
+    }
     return s;
 }
 
@@ -682,6 +691,12 @@ void DrawingStore::load() {
 }
 
 DrawingStore::~DrawingStore() {
+    // With nothing open, only changed objects are alive: their list spares a walk
+    // over every stub of a large drawing.
+    if (openCount_ == 0) {
+        for (ObjectStub* s : changed_) delete std::exchange(s->live, nullptr);
+        return;
+    }
     for (auto& s : stubs_) delete s.live;
 }
 

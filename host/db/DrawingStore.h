@@ -61,12 +61,20 @@ struct ObjectStub {
     std::uint32_t childCount = 0;
     std::uint32_t index = 0;
     std::uint16_t readers = 0;
+    // Attributes without a multi-line text: where their text and tag values sit, from
+    // `begin` (kNotAt: absent), as the reading of the file found them, so that opening
+    // one to read those two needs no pass over its tags. `preLocated` says they are
+    // known, which they are of attributes shorter than 64 KB.
+    static constexpr std::uint16_t kNotAt = 0xFFFF;
+    std::uint16_t textAt = kNotAt, tagAt = kNotAt;
     Kind kind = Kind::Entity;
-    bool writer = false;
-    bool erased = false;
-    bool handleAdded = false;  // handle given on open; its tag is written on save
-    bool paperSpace = false;
-    bool changed = false;  // has values to write on save
+    // One bit each: a drawing has a stub per object, hundreds of thousands of them.
+    bool writer : 1 = false;
+    bool erased : 1 = false;
+    bool handleAdded : 1 = false;  // handle given on open; its tag is written on save
+    bool paperSpace : 1 = false;
+    bool changed : 1 = false;  // has values to write on save
+    bool preLocated : 1 = false;
 
     // Block records: the store's BlockInfo of their block. A record without a name
     // has none; the block table does not list it.

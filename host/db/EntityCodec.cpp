@@ -195,6 +195,7 @@ TagRange tagAt(std::string_view text, std::uint32_t vBegin) {
 
 void locateFields(const DrawingStore& store, const ObjectStub& stub, ObjectData& data) {
     data.kind = stub.kind;
+    data.located = true;
     if (stub.begin == npos) {
         // Nothing to read: the defaults are its values.
         data.decodedMask = ~0u;
@@ -287,6 +288,8 @@ void decodeEntity(const DrawingStore& store, const ObjectStub& stub, ObjectData&
 void collectPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& cdata,
                     std::vector<Patch>& out) {
     ObjectData& data = const_cast<ObjectData&>(cdata);
+    // Where an absent value goes depends on the places of the others.
+    if (!data.located) locateFields(store, stub, data);
     std::string_view text = store.text();
     if (data.dirty(fMText) && data.fields[fMText].present()) {
         TagRange r = tagAt(text, data.fields[fMText].vBegin);

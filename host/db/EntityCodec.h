@@ -42,8 +42,8 @@ public:
 // cannot but a file's "\U+000A" decodes to.
 std::string encodeValue(const DrawingStore& store, std::string_view text, const std::string& who, int code);
 
-// Finds where an entity's values sit among its tags; `stub` must have a source
-// range or the defaults stand. The values are decoded by decodeFields; a multi-line
+// Finds where an entity's values sit among its tags (those not known already);
+// `stub` must have a source range or the defaults stand. The values are decoded by decodeFields; a multi-line
 // text and a reference's normal, which few objects have, are decoded at once.
 void locateFields(const DrawingStore& store, const ObjectStub& stub, ObjectData& data);
 // Decodes the values of `mask` (bits of FieldId) that are not decoded yet.

@@ -67,7 +67,16 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
     std::unique_ptr<AcDbObject> held(obj);  // not leaked when decoding throws
     obj->stub_ = stub;
     obj->data_ = data;
-    if (isEntityKind(stub->kind)) {
+    if (stub->preLocated) {
+        // An attribute's text and tag are where the reading of the file saw them;
+        // the rest is located when asked for.
+        data->kind = stub->kind;
+        auto at = [stub](std::uint16_t delta) {
+            return delta == ObjectStub::kNotAt ? kNoOffset : static_cast<std::uint32_t>(stub->begin + delta);
+        };
+        data->fields[fText].vBegin = at(stub->textAt);
+        data->fields[fName].vBegin = at(stub->tagAt);
+    } else if (isEntityKind(stub->kind)) {
         locateFields(*stub->store, *stub, *data);
         if (stub->begin != npos) stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
     }

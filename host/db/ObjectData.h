@@ -67,10 +67,15 @@ struct ObjectData {
     std::uint32_t decodedMask = 0;  // one bit per FieldId: values that hold what the object has
     Kind kind = Kind::Entity;
     bool mtext = false;  // multi-line attribute
+    // Whether every field's place is known (locateFields ran); before, only those of
+    // kPreLocated are, from the reading of the file.
+    bool located = false;
 
     bool dirty(FieldId f) const { return dirtyMask >> f & 1u; }
     void markDirty(FieldId f) { dirtyMask |= 1u << f; }
 };
+// The fields an attribute's places are known of before it is located.
+constexpr std::uint32_t kPreLocated = 1u << fText | 1u << fName;
 static_assert(fFieldCount <= 32, "the dirty mask holds one bit per field");
 
 }  // namespace hostdb

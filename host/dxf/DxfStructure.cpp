@@ -139,6 +139,9 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
         o.headEnd = t.end;
     }
     OwnTags::Filter own;
+    // Attributes are opened by the hundred thousand; where their text and tag sit is
+    // noted on the way, as their decoder would find them.
+    bool attribute = o.type == "ATTRIB";
     while (tok_.next(t)) {
         if (t.code == 0) {
             lookahead_ = t;
@@ -147,6 +150,18 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
             return;
         }
         o.lastLine = t.line + 1;
+        if (attribute) {
+            if (t.code >= 1000) {
+                attribute = false;
+            } else if (t.code == 101) {
+                o.embeddedData = true;
+                attribute = false;
+            } else if (t.code == 1 && o.textValueBegin == static_cast<std::size_t>(-1)) {
+                o.textValueBegin = t.valueBegin;
+            } else if (t.code == 2 && o.tagValueBegin == static_cast<std::size_t>(-1)) {
+                o.tagValueBegin = t.valueBegin;
+            }
+        }
         if (!own.accepts(t)) continue;
         switch (t.code) {
         case 2:

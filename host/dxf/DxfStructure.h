@@ -48,6 +48,13 @@ struct ObjectRange {
     // reader of the object knows whether it needs the handle, so it decides to refuse.
     std::optional<Tag> malformedHandle;
     bool paperSpace = false;  // a group 67 of 1: an entity of a paper space layout
+    // ATTRIB only: where the values of its first group 1 (text) and group 2 (tag)
+    // begin among its tags before embedded object data (101) and extended data (1000
+    // and up), npos when it has none; and whether embedded data comes before extended
+    // data. Opening an attribute to read its text and tag needs no second pass.
+    std::size_t textValueBegin = static_cast<std::size_t>(-1);
+    std::size_t tagValueBegin = static_cast<std::size_t>(-1);
+    bool embeddedData = false;
 };
 
 // Reads a file's sections and objects in order, one object at a time, so that the

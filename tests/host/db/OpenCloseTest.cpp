@@ -358,3 +358,61 @@ TEST(DrawingValues, SettersCompareWithTheFilesValuesBeforeAnyGetter) {
     EXPECT_EQ(att->rotation(), 0.0);
     EXPECT_DOUBLE_EQ(att->height(), 2.5);
 }
+
+// An attribute's text and tag are known from the reading of the file, the rest is
+// found when asked for: both ways must agree on which tag is the attribute's own (the
+// first, before embedded and extended data), whatever is asked first.
+TEST(DrawingValues, AttributesReadTheSameWhicheverValueIsAskedFirst) {
+    const std::string head =
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nBLOCK_RECORD\n0\nBLOCK_RECORD\n5\n10\n2\n*Model_Space\n"
+        "0\nBLOCK_RECORD\n5\n12\n2\nB\n0\nENDTAB\n0\nENDSEC\n0\nSECTION\n2\nBLOCKS\n"
+        "0\nBLOCK\n5\n20\n2\n*Model_Space\n0\nENDBLK\n5\n21\n0\nBLOCK\n5\n22\n2\nB\n0\nENDBLK\n5\n23\n0\nENDSEC\n"
+        "0\nSECTION\n2\nENTITIES\n0\nINSERT\n5\n30\n2\nB\n66\n1\n";
+    const std::string text = head +
+                             // text and tag twice: the first of each counts
+                             "0\nATTRIB\n5\n31\n1\nfirst\n2\nTAG1\n1\nsecond\n2\nTAG2\n70\n8\n"
+                             // extended data holding what looks like a text and a tag
+                             "0\nATTRIB\n5\n32\n2\nTAG3\n70\n2\n1001\nAPP\n1000\nx\n1\nnot mine\n2\nNOT MINE\n"
+                             // neither text nor tag
+                             "0\nATTRIB\n5\n33\n70\n0\n"
+                             // a multi-line text, its outer text replaced by the pieces
+                             "0\nATTRIB\n5\n34\n1\nouter\n2\nTAG4\n101\nEmbedded Object\n1\nwhole\n"
+                             "0\nSEQEND\n5\n35\n0\nENDSEC\n0\nEOF\n";
+    auto opened = openDrawingText(text);
+    ASSERT_TRUE(opened) << opened.error;
+    AcDbDatabase& db = *opened.database;
+    struct Expect {
+        const char* handle;
+        const char* text;
+        const char* tag;
+        bool constant;
+    };
+    const Expect expect[] = {{"31", "first", "TAG1", false},
+                             {"32", "", "TAG3", true},
+                             {"33", "", "", false},
+                             {"34", "whole", "TAG4", false}};
+    for (const Expect& e : expect) {
+        SCOPED_TRACE(e.handle);
+        AcDbObjectId id;
+        ASSERT_EQ(db.getAcDbObjectId(id, false, AcDbHandle(e.handle)), Acad::eOk);
+        for (int order = 0; order < 2; ++order) {
+            AcDbObjectPointer<AcDbAttribute> att(id, AcDb::kForRead);
+            ASSERT_TRUE(att);
+            if (order == 1) EXPECT_EQ(att->isConstant(), e.constant) << "located first";
+            EXPECT_STREQ(AcutString(att->textString()).get(), e.text);
+            EXPECT_STREQ(AcutString(att->tag()).get(), e.tag);
+            EXPECT_EQ(att->isConstant(), e.constant);
+        }
+    }
+    // A text set after only the tag was read lands on the attribute's own text.
+    {
+        AcDbObjectId id;
+        ASSERT_EQ(db.getAcDbObjectId(id, false, AcDbHandle("31")), Acad::eOk);
+        AcDbObjectPointer<AcDbAttribute> att(id, AcDb::kForWrite);
+        EXPECT_STREQ(AcutString(att->tag()).get(), "TAG1");
+        ASSERT_EQ(att->setTextString("changed"), Acad::eOk);
+    }
+    std::string expected = text;
+    expected.replace(expected.find("1\nfirst\n"), 8, "1\nchanged\n");
+    EXPECT_EQ(writeDrawingText(db), expected);
+}
