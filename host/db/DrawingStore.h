@@ -12,7 +12,6 @@
 #include "platform/File.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -89,6 +88,45 @@ private:
     static constexpr std::uint32_t kNoIndex = std::numeric_limits<std::uint32_t>::max();
     // One field for both, as `kind` says: a record is either a block's or a layer's.
     std::uint32_t tableIndex_ = kNoIndex;
+};
+
+// The stubs of a drawing, which keep their addresses as more are added: in chunks of
+// a thousand, so that the hundreds of thousands of a large drawing cost a few hundred
+// allocations rather than one per handful.
+class StubList {
+public:
+    std::size_t size() const { return size_; }
+    ObjectStub& operator[](std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
+    const ObjectStub& operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+    ObjectStub& emplace_back() {
+        if (size_ == chunks_.size() * kChunk) chunks_.push_back(std::make_unique<ObjectStub[]>(kChunk));
+        return (*this)[size_++];
+    }
+
+    template <class List, class Stub>
+    class Iterator {
+    public:
+        Iterator(List* list, std::size_t i) : list_(list), i_(i) {}
+        Stub& operator*() const { return (*list_)[i_]; }
+        Iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator!=(const Iterator& o) const { return i_ != o.i_; }
+
+    private:
+        List* list_;
+        std::size_t i_;
+    };
+    Iterator<StubList, ObjectStub> begin() { return {this, 0}; }
+    Iterator<StubList, ObjectStub> end() { return {this, size_}; }
+    Iterator<const StubList, const ObjectStub> begin() const { return {this, 0}; }
+    Iterator<const StubList, const ObjectStub> end() const { return {this, size_}; }
+
+private:
+    static constexpr std::size_t kChunk = 1024;
+    std::vector<std::unique_ptr<ObjectStub[]>> chunks_;
+    std::size_t size_ = 0;
 };
 
 struct BlockInfo {
@@ -232,7 +270,7 @@ private:
     std::unique_ptr<dxf::BinarySource> binary_;  // the bytes of a binary file
     dxf::DxfFormat saveFormat_ = dxf::DxfFormat::Ascii;
     std::unique_ptr<dxf::TextCodec> codec_;
-    std::deque<ObjectStub> stubs_;
+    StubList stubs_;
     std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
     std::vector<BlockInfo> blocks_;
     std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
