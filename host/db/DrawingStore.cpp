@@ -560,9 +560,6 @@ void DrawingStore::Loader::numberObjects() {
     }
     // Tables and records the file gives no handle keep theirs in memory only; they
     // come after the seed written back, so the next open numbers them the same way.
-    std::uint64_t memorySeed = seed;
-    for (auto& s : store_.stubs_)
-        if (s.handle == 0) s.handle = memorySeed++;
     // A seed is added where the file had none only for handles it did not have either.
     if (seed != fileSeed && (handSeed.vBegin != npos || !store_.addedHandles_.empty())) {
         char buf[24];
@@ -570,9 +567,14 @@ void DrawingStore::Loader::numberObjects() {
         handSeed.value = buf;
         handSeed.dirty = true;
     }
+    // (One pass over the stubs for both: they are most of a large drawing's memory.)
+    std::uint64_t memorySeed = seed;
     auto& index = store_.handleIndex_;
     index.reserve(store_.stubs_.size());
-    for (auto& s : store_.stubs_) index.emplace_back(s.handle, &s);
+    for (auto& s : store_.stubs_) {
+        if (s.handle == 0) s.handle = memorySeed++;
+        index.emplace_back(s.handle, &s);
+    }
     auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
     sortRuns(index, byHandle);
 }
