@@ -567,13 +567,22 @@ void DrawingStore::Loader::numberObjects() {
         handSeed.value = buf;
         handSeed.dirty = true;
     }
-    // (One pass over the stubs for both: they are most of a large drawing's memory.)
+    // The index is made in one pass over the stubs, which are most of a large
+    // drawing's memory. Handles kept in memory only are larger than every other, so
+    // they go last, in order, and add no run to sort.
     std::uint64_t memorySeed = seed;
     auto& index = store_.handleIndex_;
     index.reserve(store_.stubs_.size());
+    std::vector<ObjectStub*> unnumbered;
     for (auto& s : store_.stubs_) {
-        if (s.handle == 0) s.handle = memorySeed++;
-        index.emplace_back(s.handle, &s);
+        if (s.handle == 0)
+            unnumbered.push_back(&s);
+        else
+            index.emplace_back(s.handle, &s);
+    }
+    for (ObjectStub* s : unnumbered) {
+        s->handle = memorySeed++;
+        index.emplace_back(s->handle, s);
     }
     auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
     sortRuns(index, byHandle);
