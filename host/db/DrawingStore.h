@@ -209,6 +209,7 @@ public:
 
     ObjectStub* byHandle(std::uint64_t h) const;
     ObjectStub* stubAt(std::uint32_t i) { return &stubs_[i]; }
+    std::size_t stubCount() const { return stubs_.size(); }
     ObjectStub* blockTable() { return blockTable_; }
     ObjectStub* layerTable() { return layerTable_; }
     ObjectStub* modelSpace() { return blocks_[modelIndex_].record; }
