@@ -398,7 +398,9 @@ TEST(DrawingValues, AttributesReadTheSameWhicheverValueIsAskedFirst) {
         for (int order = 0; order < 2; ++order) {
             AcDbObjectPointer<AcDbAttribute> att(id, AcDb::kForRead);
             ASSERT_TRUE(att);
-            if (order == 1) EXPECT_EQ(att->isConstant(), e.constant) << "located first";
+            if (order == 1) {
+                EXPECT_EQ(att->isConstant(), e.constant) << "located first";
+            }
             EXPECT_STREQ(AcutString(att->textString()).get(), e.text);
             EXPECT_STREQ(AcutString(att->tag()).get(), e.tag);
             EXPECT_EQ(att->isConstant(), e.constant);
