@@ -32,6 +32,9 @@ public:
     void readChunks(std::string_view name, const std::function<void(std::string_view)>& chunk);
 
 private:
+    void inflateEntry(const std::string& name, std::uint64_t index, std::uint64_t declaredSize,
+                      std::uint32_t declaredCrc, const std::function<void(const char*, std::size_t)>& take);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::vector<std::string> names_;
