@@ -38,11 +38,17 @@ std::string columnName(std::int32_t column) {
 }
 
 void appendCellRef(std::string& out, std::int32_t row, std::int32_t column) {
-    out += columnName(column);
-    char digits[12];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, row);
+    // Letters filled from the right, then the digits: one append per reference,
+    // which a save makes for every cell.
+    char buffer[16];
+    char* letters = buffer + 3;
+    for (int n = 0; column > 0 && n < 3; ++n) {
+        *--letters = static_cast<char>('A' + (column - 1) % 26);
+        column = (column - 1) / 26;
+    }
+    auto [end, ec] = std::to_chars(buffer + 3, buffer + sizeof buffer, row);
     (void)ec;
-    out.append(digits, end);
+    out.append(letters, end);
 }
 
 std::string cellRefText(std::int32_t row, std::int32_t column) {

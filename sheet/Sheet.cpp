@@ -327,7 +327,23 @@ void Sheet::usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom
     right = r;
 }
 
-Cell& Sheet::cellForLoad(std::int32_t row, std::int32_t column) { return cellAt(row, column); }
+Cell& Sheet::cellForLoad(std::int32_t row, std::int32_t column) {
+    // Files list their cells in order, so each one goes after the last: no search,
+    // and no look for a row or column format the reader sets the cell's own over.
+    if (!rows_.empty() && rows_.back().row == row) {
+        Row& r = rows_.back().cells;
+        if (r.empty() || r.back().column < column) {
+            Cell& c = r.emplace_back();
+            c.column = static_cast<std::uint16_t>(column);
+            return c;
+        }
+    } else if (rows_.empty() || rows_.back().row < row) {
+        Cell& c = rows_.emplace_back(RowCells{row, {}}).cells.emplace_back();
+        c.column = static_cast<std::uint16_t>(column);
+        return c;
+    }
+    return cellAt(row, column);
+}
 
 void Sheet::setFormulaForLoad(std::int32_t row, std::int32_t column, Formula formula) {
     cellAt(row, column).flags |= Cell::kHasFormula;

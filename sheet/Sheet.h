@@ -131,7 +131,8 @@ public:
     void usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom, std::int32_t& right) const;
 
     // Loading: cells arrive in file order; no change mark, no width bookkeeping
-    // until finishLoad.
+    // until finishLoad. A cell new at the end of the sheet starts with format 0 (the
+    // reader gives it its own).
     Cell& cellForLoad(std::int32_t row, std::int32_t column);
     void setFormulaForLoad(std::int32_t row, std::int32_t column, Formula formula);
     void setCommentForLoad(std::int32_t row, std::int32_t column, Comment comment);
