@@ -37,18 +37,20 @@ std::string columnName(std::int32_t column) {
     return std::string(std::make_reverse_iterator(buffer + n), std::make_reverse_iterator(buffer));
 }
 
-void appendCellRef(std::string& out, std::int32_t row, std::int32_t column) {
-    // Letters filled from the right, then the digits: one append per reference,
-    // which a save makes for every cell.
-    char buffer[16];
-    char* letters = buffer + 3;
-    for (int n = 0; column > 0 && n < 3; ++n) {
-        *--letters = static_cast<char>('A' + (column - 1) % 26);
+char* putCellRef(char* out, std::int32_t row, std::int32_t column) {
+    char letters[3];
+    int n = 0;
+    for (; column > 0 && n < 3; ++n) {
+        letters[n] = static_cast<char>('A' + (column - 1) % 26);
         column = (column - 1) / 26;
     }
-    auto [end, ec] = std::to_chars(buffer + 3, buffer + sizeof buffer, row);
-    (void)ec;
-    out.append(letters, end);
+    while (n > 0) *out++ = letters[--n];
+    return std::to_chars(out, out + 10, row).ptr;
+}
+
+void appendCellRef(std::string& out, std::int32_t row, std::int32_t column) {
+    char buffer[kMaxCellRefChars];
+    out.append(buffer, putCellRef(buffer, row, column));
 }
 
 std::string cellRefText(std::int32_t row, std::int32_t column) {

@@ -437,6 +437,47 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
         for (const Cell& c : row) {
             const Formula* f = (c.flags & Cell::kHasFormula) ? sheet.formula(r, c.column) : nullptr;
             if (c.kind == CellKind::Empty && !f && c.style == 0) continue;
+            if (!f && c.kind != CellKind::Error) {
+                // The cells of nearly every sheet: put together in a buffer of their
+                // own and appended at once, the fixed markup copied without a
+                // capacity check for each piece.
+                char buffer[96];
+                char* p = buffer;
+                auto put = [&p](std::string_view s) {
+                    std::memcpy(p, s.data(), s.size());
+                    p += s.size();
+                };
+                put("<c r=\"");
+                p = putCellRef(p, r, c.column);
+                *p++ = '"';
+                if (c.style != 0) {
+                    put(" s=\"");
+                    p = std::to_chars(p, p + 10, c.style).ptr;
+                    *p++ = '"';
+                }
+                if (c.kind == CellKind::Text) put(" t=\"s\"");
+                if (c.kind == CellKind::Boolean) put(" t=\"b\"");
+                switch (c.kind) {
+                case CellKind::Empty:
+                    put("/>");
+                    break;
+                case CellKind::Number:
+                    put("><v>");
+                    p = std::to_chars(p, p + 32, c.number).ptr;
+                    put("</v></c>");
+                    break;
+                case CellKind::Text:
+                    put("><v>");
+                    p = std::to_chars(p, p + 10, c.text < fileCount ? c.text : strings.indexOf[c.text - fileCount]).ptr;
+                    put("</v></c>");
+                    break;
+                default:
+                    put(c.number != 0 ? "><v>1</v></c>" : "><v>0</v></c>");
+                    break;
+                }
+                out.append(buffer, p);
+                continue;
+            }
             out += "<c r=\"";
             appendCellRef(out, r, c.column);
             out += '"';
