@@ -199,9 +199,10 @@ private:
             return true;
         };
         std::string_view version, encoding, standalone;
-        // Any version number of name characters, as the earlier editions of XML allow.
+        // Any version number of name characters, as the earlier editions of XML allow,
+        // but for the colon, which the common parsers refuse there.
         if (!pseudo("version", version) || version.empty() ||
-            version.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.:-") !=
+            version.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-") !=
                 std::string_view::npos)
             return false;
         if (pseudo("encoding", encoding)) {
