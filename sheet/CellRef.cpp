@@ -20,9 +20,14 @@ std::optional<CellRef> parseCellRef(std::string_view text) {
     if (letters == 0 || column > kMaxColumns) return std::nullopt;
     if (i < text.size() && text[i] == '$') ++i;
     if (i >= text.size() || text[i] < '1' || text[i] > '9') return std::nullopt;
+    // Digits to the end, read here: a workbook's reader asks this of every cell.
     std::int32_t row = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), row);
-    if (ec != std::errc() || end != text.data() + text.size() || row < 1 || row > kMaxRows) return std::nullopt;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        row = row * 10 + (c - '0');
+        if (row > kMaxRows) return std::nullopt;
+    }
     return CellRef{row, column};
 }
 
