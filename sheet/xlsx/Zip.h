@@ -1,7 +1,8 @@
 // The package's zip container: reading entries from bytes in memory with bounded
 // sizes (the directory through libzip, deflated entries inflated here and held to
-// the size and checksum the directory declares), and writing a new archive into memory (the caller puts the
-// bytes on disk, so a failed save never touches the previous file).
+// the size and checksum the directory declares), and writing a new archive into
+// memory (the caller puts the bytes on disk, so a failed save never touches the
+// previous file).
 #pragma once
 
 #include "sheet/xlsx/XlsxError.h"
