@@ -373,12 +373,15 @@ void ZipReader::inflateEntry(const std::string& n, std::uint64_t index, std::uin
     std::vector<char> in(1 << 16), out(1 << 18);
     std::uint64_t produced = 0;
     std::uint32_t crc = 0;
-    bool isAtEnd = false;
+    bool isAtEnd = false, isFirstRead = true;
     while (!state.isDone()) {
         if (state.inputLeft() == 0 && !isAtEnd) {
             zip_int64_t got = zip_fread(file.get(), in.data(), in.size());
             if (got < 0) throw XlsxError(n + ": damaged: " + zipMessage(zip_file_get_error(file.get())));
             isAtEnd = got == 0;
+            // Some writers store an empty file as no compressed bytes at all.
+            if (isAtEnd && isFirstRead && declaredSize == 0) break;
+            isFirstRead = false;
             state.input(in.data(), static_cast<std::size_t>(got));
         }
         const std::size_t inBefore = state.inputLeft();

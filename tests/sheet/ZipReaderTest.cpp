@@ -81,6 +81,25 @@ TEST(ZipReaderTest, EntriesThatDoNotMatchTheirDirectoryFailNamingTheEntry) {
     }
 }
 
+TEST(ZipReaderTest, AnEmptyEntryStoredAsNoCompressedBytesReadsAsEmpty) {
+    ZipWriter zip;
+    zip.add("xl/worksheets/sheet1.xml", "");
+    zip.add("next.xml", "<next/>");
+    std::string archive = zip.finish();
+    // The empty entry's compressed size, in its local header and the directory.
+    const std::size_t central = get32(archive, archive.size() - 22 + 16);
+    ASSERT_LE(get32(archive, 18), 2u);
+    put32(archive, 18, 0);
+    put32(archive, central + 20, 0);
+    ZipReader reader(archive, ReadLimits{});
+    EXPECT_EQ(reader.read("xl/worksheets/sheet1.xml"), "");
+    EXPECT_EQ(reader.read("next.xml"), "<next/>");
+    // Declared to hold something, no bytes are damage.
+    put32(archive, 22, 5);
+    put32(archive, central + 24, 5);
+    EXPECT_NE(failureOf(archive).find("damaged"), std::string::npos);
+}
+
 TEST(ZipReaderTest, DamagedCompressedDataFailsOrReadsBackNeverAnythingElse) {
     const OneEntry good;
     std::mt19937 random(5);
