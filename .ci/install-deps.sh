@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libzip-dev zlib1g-dev
-          python3 python3-ezdxf python3-openpyxl locales libexpat1-dev
+          python3 python3-ezdxf python3-openpyxl locales libexpat1-dev libisal-dev
           fp-utils libchm-dev libchm-bin)
 # --with-clang: the fuzz build's compiler. --with-calc: LibreOffice Calc, its SDK
 # (the Calc backend is built only where it is found) and python3-uno (the Calc tests'

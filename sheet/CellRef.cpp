@@ -20,9 +20,14 @@ std::optional<CellRef> parseCellRef(std::string_view text) {
     if (letters == 0 || column > kMaxColumns) return std::nullopt;
     if (i < text.size() && text[i] == '$') ++i;
     if (i >= text.size() || text[i] < '1' || text[i] > '9') return std::nullopt;
+    // Digits to the end, read here: a workbook's reader asks this of every cell.
     std::int32_t row = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), row);
-    if (ec != std::errc() || end != text.data() + text.size() || row < 1 || row > kMaxRows) return std::nullopt;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        row = row * 10 + (c - '0');
+        if (row > kMaxRows) return std::nullopt;
+    }
     return CellRef{row, column};
 }
 
@@ -37,12 +42,20 @@ std::string columnName(std::int32_t column) {
     return std::string(std::make_reverse_iterator(buffer + n), std::make_reverse_iterator(buffer));
 }
 
+char* putCellRef(char* out, std::int32_t row, std::int32_t column) {
+    char letters[3];
+    int n = 0;
+    for (; column > 0 && n < 3; ++n) {
+        letters[n] = static_cast<char>('A' + (column - 1) % 26);
+        column = (column - 1) / 26;
+    }
+    while (n > 0) *out++ = letters[--n];
+    return std::to_chars(out, out + 10, row).ptr;
+}
+
 void appendCellRef(std::string& out, std::int32_t row, std::int32_t column) {
-    out += columnName(column);
-    char digits[12];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, row);
-    (void)ec;
-    out.append(digits, end);
+    char buffer[kMaxCellRefChars];
+    out.append(buffer, putCellRef(buffer, row, column));
 }
 
 std::string cellRefText(std::int32_t row, std::int32_t column) {

@@ -25,6 +25,9 @@ std::optional<CellRef> parseCellRef(std::string_view text);
 std::string columnName(std::int32_t column);
 // Appends "B7" for row 7, column 2.
 void appendCellRef(std::string& out, std::int32_t row, std::int32_t column);
+// The same written at out (at most kMaxCellRefChars), returning its end.
+inline constexpr std::size_t kMaxCellRefChars = 3 + 10;
+char* putCellRef(char* out, std::int32_t row, std::int32_t column);
 std::string cellRefText(std::int32_t row, std::int32_t column);
 
 }  // namespace sheet

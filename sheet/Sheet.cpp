@@ -95,6 +95,8 @@ Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
 }
 
 void Sheet::countWidth(std::int32_t column, const Cell& cell, int delta) {
+    // Loaded cells not counted yet are counted as they then are, this one included.
+    if (areWidthsPending_) return;
     std::uint32_t w = 0;
     switch (cell.kind) {
     case CellKind::Empty:
@@ -267,6 +269,7 @@ void Sheet::restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, st
 }
 
 void Sheet::autoFit(std::int32_t firstColumn, std::int32_t lastColumn) {
+    if (areWidthsPending_) countLoadedWidths();
     std::int32_t last = std::min<std::int32_t>(lastColumn, static_cast<std::int32_t>(widths_.size()));
     for (std::int32_t col = std::max(firstColumn, 1); col <= last; ++col) {
         const WidthCount& wc = widths_[col - 1];
@@ -327,7 +330,23 @@ void Sheet::usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom
     right = r;
 }
 
-Cell& Sheet::cellForLoad(std::int32_t row, std::int32_t column) { return cellAt(row, column); }
+Cell& Sheet::cellForLoad(std::int32_t row, std::int32_t column) {
+    // Files list their cells in order, so each one goes after the last: no search,
+    // and no look for a row or column format the reader sets the cell's own over.
+    if (!rows_.empty() && rows_.back().row == row) {
+        Row& r = rows_.back().cells;
+        if (r.empty() || r.back().column < column) {
+            Cell& c = r.emplace_back();
+            c.column = static_cast<std::uint16_t>(column);
+            return c;
+        }
+    } else if (rows_.empty() || rows_.back().row < row) {
+        Cell& c = rows_.emplace_back(RowCells{row, {}}).cells.emplace_back();
+        c.column = static_cast<std::uint16_t>(column);
+        return c;
+    }
+    return cellAt(row, column);
+}
 
 void Sheet::setFormulaForLoad(std::int32_t row, std::int32_t column, Formula formula) {
     cellAt(row, column).flags |= Cell::kHasFormula;
@@ -357,16 +376,26 @@ void Sheet::swapContent(Sheet& other) {
     rowFormats_.swap(other.rowFormats_);
     columns_.swap(other.columns_);
     widths_.swap(other.widths_);
+    std::swap(areWidthsPending_, other.areWidthsPending_);
     std::swap(cellsChanged_, other.cellsChanged_);
     std::swap(commentsChanged_, other.commentsChanged_);
     carry.swap(other.carry);
 }
 
 void Sheet::finishLoad() {
+    // The widths are counted when a column is first fitted: a workbook read only to
+    // be read (an import) never needs them, and the reading runs while the command
+    // waits for it.
+    widths_.clear();
+    areWidthsPending_ = true;
+    cellsChanged_ = commentsChanged_ = false;
+}
+
+void Sheet::countLoadedWidths() {
+    areWidthsPending_ = false;
     widths_.clear();
     for (const RowCells& r : rows_)
         for (const Cell& c : r.cells) countWidth(c.column, c, 1);
-    cellsChanged_ = commentsChanged_ = false;
 }
 
 std::uint64_t Sheet::footprintBytes() const {
@@ -376,6 +405,21 @@ std::uint64_t Sheet::footprintBytes() const {
                           widths_.capacity() * sizeof(WidthCount);
     for (const RowCells& r : rows_) bytes += r.cells.capacity() * sizeof(Cell);
     for (const WidthCount& w : widths_) bytes += w.counts.capacity() * sizeof(std::uint32_t);
+    if (areWidthsPending_) {
+        // What counting the loaded cells will take: a count per width for every
+        // column that holds a value, up to the last such column.
+        std::vector<bool> holds(std::size_t{0xFFFF} + 1, false);
+        std::int32_t last = 0, columns = 0;
+        for (const RowCells& r : rows_)
+            for (const Cell& c : r.cells)
+                if (c.kind != CellKind::Empty && !holds[c.column]) {
+                    holds[c.column] = true;
+                    ++columns;
+                    last = std::max<std::int32_t>(last, c.column);
+                }
+        bytes += static_cast<std::uint64_t>(last) * sizeof(WidthCount) +
+                 static_cast<std::uint64_t>(columns) * (kWidestCounted + 1) * sizeof(std::uint32_t);
+    }
     for (const auto& [k, f] : formulas_) bytes += kMapEntry + sizeof(Formula) + f.text.capacity();
     for (const auto& [k, c] : comments_)
         bytes += kMapEntry + sizeof(Comment) + 2 * (c.text.capacity() + c.author.capacity());

@@ -106,7 +106,8 @@ public:
     void restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, std::int32_t right, bool isWholeRows,
                  bool isWholeColumns, const std::function<std::uint32_t(std::uint32_t)>& change);
     // Fits the widths of columns first..last to their widest displayed text; costs
-    // one step per column that ever held text, whatever the number of rows.
+    // one step per column that ever held text, whatever the number of rows (the
+    // first fit after a load counts the loaded cells once).
     void autoFit(std::int32_t firstColumn, std::int32_t lastColumn);
     const std::vector<LineFormat>& columnFormats() const noexcept { return columns_; }
     const std::unordered_map<std::int32_t, LineFormat>& rowFormats() const noexcept { return rowFormats_; }
@@ -131,7 +132,8 @@ public:
     void usedArea(std::int32_t& top, std::int32_t& left, std::int32_t& bottom, std::int32_t& right) const;
 
     // Loading: cells arrive in file order; no change mark, no width bookkeeping
-    // until finishLoad.
+    // until finishLoad. A cell new at the end of the sheet starts with format 0 (the
+    // reader gives it its own).
     Cell& cellForLoad(std::int32_t row, std::int32_t column);
     void setFormulaForLoad(std::int32_t row, std::int32_t column, Formula formula);
     void setCommentForLoad(std::int32_t row, std::int32_t column, Comment comment);
@@ -165,6 +167,7 @@ private:
     std::size_t rowSlot(std::int32_t row) const;
     void beforeAssign(std::int32_t row, std::int32_t column, Cell& cell);
     void countWidth(std::int32_t column, const Cell& cell, int delta);
+    void countLoadedWidths();
 
     Book* book_;
     std::u16string name_;
@@ -181,6 +184,7 @@ private:
         std::uint32_t widest = 0;
     };
     std::vector<WidthCount> widths_;
+    bool areWidthsPending_ = false;  // loaded cells not counted into widths_ yet
     bool cellsChanged_ = false;
     bool commentsChanged_ = false;
 };

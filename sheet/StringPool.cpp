@@ -1,11 +1,25 @@
 #include "sheet/StringPool.h"
 
 namespace sheet {
+namespace {
+
+// FNV-1a over the code units, finished with a multiply-shift so that the low bits a
+// table uses depend on every unit.
+std::uint32_t hashOf(std::u16string_view text) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (char16_t c : text) h = (h ^ c) * 0x100000001b3ull;
+    h ^= h >> 29;
+    h *= 0xbf58476d1ce4e5b9ull;
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+}  // namespace
 
 std::uint32_t StringPool::add(std::u16string_view text) {
     auto id = static_cast<std::uint32_t>(size());
     chars_.insert(chars_.end(), text.begin(), text.end());
     starts_.push_back(chars_.size());
+    hashes_.push_back(hashOf(text));
     return id;
 }
 
@@ -24,10 +38,10 @@ const std::string& StringPool::richXml(std::uint32_t id) const {
 namespace {
 
 // The texts already given an index while a save lays out the table: open addressing
-// over a power-of-two array of entry ids, each text's hash computed once and kept
-// beside its slot so that most probes compare one integer, not the text. A slot
-// is 8 bytes: the index an entry was given is kept by the caller, so a slot names
-// the entry only.
+// over a power-of-two array of entry ids, each text's hash (computed when it was
+// added) kept beside its slot so that most probes compare one integer, not the
+// text. A slot is 8 bytes: the index an entry was given is kept by the caller, so a
+// slot names the entry only.
 class TextIndex {
 public:
     TextIndex(const StringPool& pool, std::size_t expected) : pool_(pool) {
@@ -36,11 +50,15 @@ public:
         slots_.assign(capacity, Slot{});
     }
 
+    // Asks the memory for the slot where the entry's search starts: the table is
+    // far larger than the caches, so a search that waits for its slot waits for
+    // memory, and a few searches ahead hide that wait.
+    void prefetch(std::uint32_t id) const { __builtin_prefetch(&slots_[pool_.hash(id) & (slots_.size() - 1)]); }
+
     // The id of an earlier entry with an equal text, or `id` itself (now entered).
     std::uint32_t findOrAdd(std::uint32_t id) {
         if ((count_ + 1) * 2 > slots_.size()) grow();
-        const std::u16string_view text = pool_.text(id);
-        const std::uint32_t hash = hashOf(text);
+        const std::uint32_t hash = pool_.hash(id);
         for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
             Slot& slot = slots_[at];
             if (slot.id == kFree) {
@@ -48,7 +66,7 @@ public:
                 ++count_;
                 return id;
             }
-            if (slot.hash == hash && pool_.text(slot.id) == text) return slot.id;
+            if (slot.hash == hash && pool_.text(slot.id) == pool_.text(id)) return slot.id;
         }
     }
 
@@ -58,16 +76,6 @@ private:
         std::uint32_t hash = 0;
         std::uint32_t id = kFree;
     };
-
-    // FNV-1a over the code units, finished with a multiply-shift so that the low
-    // bits the table uses depend on every unit.
-    static std::uint32_t hashOf(std::u16string_view text) {
-        std::uint64_t h = 0xcbf29ce484222325ull;
-        for (char16_t c : text) h = (h ^ c) * 0x100000001b3ull;
-        h ^= h >> 29;
-        h *= 0xbf58476d1ce4e5b9ull;
-        return static_cast<std::uint32_t>(h ^ (h >> 32));
-    }
 
     void grow() {
         std::vector<Slot> old(slots_.size() * 2, Slot{});
@@ -101,7 +109,12 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     // A text the file's table holds already is written as a reference to it.
     for (std::uint32_t id = 0; id < fileCount_; ++id)
         if (!isRich(id)) seen.findOrAdd(id);
-    for (std::size_t i = 0; i < added && i < used.size(); ++i) {
+    const std::size_t last = std::min(added, used.size());
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t i = 0; i < last && i < kAhead; ++i)
+        if (used[i]) seen.prefetch(static_cast<std::uint32_t>(fileCount_ + i));
+    for (std::size_t i = 0; i < last; ++i) {
+        if (i + kAhead < last && used[i + kAhead]) seen.prefetch(static_cast<std::uint32_t>(fileCount_ + i + kAhead));
         if (!used[i]) continue;
         auto id = static_cast<std::uint32_t>(fileCount_ + i);
         auto next = static_cast<std::uint32_t>(fileCount_ + l.written.size());

@@ -1,7 +1,8 @@
 // The workbook's texts: every text cell holds an index into this table. Adding a
-// text only appends it (the per-cell cost matters: an export writes millions); the
-// save folds repeated texts into one shared-string entry and compact() then makes
-// the table what was written. Entries read from a file keep their file index, which
+// text only appends it and its hash, taken while the text is at hand (the per-cell
+// cost matters: an export writes millions); the save folds repeated texts into one
+// shared-string entry by those hashes and compact() then makes the table what was
+// written. Entries read from a file keep their file index, which
 // lets sheets that were not changed be written back byte for byte.
 #pragma once
 
@@ -29,6 +30,8 @@ public:
         return std::u16string_view(chars_.data() + starts_[id], starts_[id + 1] - starts_[id]);
     }
     const std::string& richXml(std::uint32_t id) const;
+    // The hash of an entry's text: equal texts have equal hashes.
+    std::uint32_t hash(std::uint32_t id) const { return hashes_[id]; }
     std::size_t size() const noexcept { return starts_.size() - 1; }
     std::uint32_t fileCount() const noexcept { return fileCount_; }
 
@@ -47,6 +50,7 @@ public:
 private:
     std::vector<char16_t> chars_;
     std::vector<std::uint64_t> starts_{0};
+    std::vector<std::uint32_t> hashes_;
     std::unordered_map<std::uint32_t, std::string> rich_;
     std::uint32_t fileCount_ = 0;
 };

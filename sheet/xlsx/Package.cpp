@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <future>
 #include <map>
 #include <set>
+#include <system_error>
 
 namespace sheet::xlsx {
 namespace {
@@ -294,10 +296,21 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
     const std::uint32_t firstAdded = book.strings.fileCount();
     std::vector<bool> used(book.strings.size() - firstAdded, false);
     for (const auto& s : book.sheets()) s->markUsedTexts(firstAdded, used);
-    const StringPool::Layout layout = book.strings.layout(used);
+    // The table is laid out on another core while the sheets' notes are written,
+    // which do not need it; the worksheets wait for it.
+    std::future<StringPool::Layout> pendingLayout;
+    try {
+        pendingLayout = std::async(std::launch::async, [&book, &used] { return book.strings.layout(used); });
+    } catch (const std::system_error&) {
+        // No thread to be had: laid out here, below.
+    }
 
     int nextVmlBlock = 1;
     std::vector<std::pair<std::string, std::string_view>> overrides;  // generated part -> content type
+    // Per sheet: the content types its notes add, and whether its worksheet part is
+    // written (not carried over as it was).
+    std::vector<std::vector<std::pair<std::string, std::string_view>>> notesOverrides(book.sheets().size());
+    std::vector<bool> isWritten(book.sheets().size(), false);
     for (std::size_t i = 0; i < book.sheets().size(); ++i) {
         Sheet& sheet = *book.sheets()[i];
         if (!sheet.carry) sheet.carry = std::make_shared<SheetCarry>();
@@ -331,7 +344,7 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
                 emit(sc.commentsPart, writeComments(sheet));
                 emitInPieces(sc.vmlPart,
                              [&](const PartSink& sink) { return writeVmlDrawing(sheet, nextVmlBlock, sink); });
-                overrides.emplace_back(sc.commentsPart, ctype::comments);
+                notesOverrides[i].emplace_back(sc.commentsPart, ctype::comments);
                 rels.push_back({freeRelationshipId(rels), std::string(reltype::comments),
                                 relativeTarget(sc.partName, sc.commentsPart), ""});
                 sc.legacyRelId = freeRelationshipId(rels);
@@ -344,6 +357,15 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             }
             sc.rels = std::move(rels);
         }
+        isWritten[i] = true;
+    }
+
+    const StringPool::Layout layout = pendingLayout.valid() ? pendingLayout.get() : book.strings.layout(used);
+    for (std::size_t i = 0; i < book.sheets().size(); ++i) {
+        overrides.insert(overrides.end(), notesOverrides[i].begin(), notesOverrides[i].end());
+        if (!isWritten[i]) continue;
+        Sheet& sheet = *book.sheets()[i];
+        SheetCarry& sc = *sheet.carry;
         emitInPieces(sc.partName, [&](const PartSink& sink) {
             return writeWorksheet(sheet, i == book.activeIndex(), sc.legacyRelId, layout, sink);
         });

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 
 namespace sheet::xlsx {
 namespace {
@@ -67,6 +68,13 @@ std::uint32_t toIndex(std::string_view text, bool& ok) {
     return value;
 }
 
+// A name against a literal without a library call: the reader asks this of every
+// element, attribute and cell type of a sheet.
+template <std::size_t N>
+bool is(std::string_view s, const char (&literal)[N]) {
+    return s.size() == N - 1 && std::memcmp(s.data(), literal, N - 1) == 0;
+}
+
 class WorksheetReader : public PartPiecesReader {
 public:
     std::string legacyRelId;
@@ -79,32 +87,32 @@ private:
 
     void onStart(const XmlElement& e) override {
         if (e.depth == 1) {
-            if (e.name != "worksheet") fail("the root element is <" + std::string(e.name) + ">, not <worksheet>");
+            if (!is(e.name, "worksheet")) fail("the root element is <" + std::string(e.name) + ">, not <worksheet>");
         }
         if (e.depth == 2) {
-            trackStart(e,
-                       e.name == "sheetData" || e.name == "cols" || e.name == "dimension" || e.name == "legacyDrawing");
-            if (e.name == "legacyDrawing")
+            trackStart(e, is(e.name, "sheetData") || is(e.name, "cols") || is(e.name, "dimension") ||
+                              is(e.name, "legacyDrawing"));
+            if (is(e.name, "legacyDrawing"))
                 if (const auto* id = e.attr("id", ns::rel)) legacyRelId.assign(*id);
         } else {
             trackStart(e, false);
         }
-        if (e.depth == 3 && e.name == "row")
+        if (e.depth == 3 && is(e.name, "row"))
             startRow(e);
-        else if (e.depth == 4 && e.name == "c" && inSheetData_)
+        else if (e.depth == 4 && is(e.name, "c") && inSheetData_)
             startCell(e);
         else if (e.depth == 5 && inCell_)
             startCellChild(e);
         else if (e.depth >= 6 && inInline_) {
-            if (e.name == "rPh")
+            if (is(e.name, "rPh"))
                 skipDepth_ = e.depth;
-            else if (e.name == "r")
+            else if (is(e.name, "r"))
                 isRichInline_ = true;
-            else if (e.name == "t" && skipDepth_ == 0)
+            else if (is(e.name, "t") && skipDepth_ == 0)
                 collect(Text::Inline);
-        } else if (e.depth == 3 && e.name == "col")
+        } else if (e.depth == 3 && is(e.name, "col"))
             readColumn(e);
-        if (e.depth == 2) inSheetData_ = e.name == "sheetData";
+        if (e.depth == 2) inSheetData_ = is(e.name, "sheetData");
     }
 
     void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
@@ -112,11 +120,11 @@ private:
         if (depth == skipDepth_) skipDepth_ = 0;
         if (depth == 2) inSheetData_ = false;
         if (collectText && (depth >= 5)) {
-            if ((textKind_ == Text::Value && name == "v") || (textKind_ == Text::Formula && name == "f") ||
-                (textKind_ == Text::Inline && name == "t"))
+            if ((textKind_ == Text::Value && is(name, "v")) || (textKind_ == Text::Formula && is(name, "f")) ||
+                (textKind_ == Text::Inline && is(name, "t")))
                 collectText = false;
         }
-        if (depth == 5 && inCell_ && name == "is") {
+        if (depth == 5 && inCell_ && is(name, "is")) {
             inInline_ = false;
             if (isRichInline_) inlineRaw_.assign(document().substr(inlineStart_, endOffset - inlineStart_));
         }
@@ -158,8 +166,8 @@ private:
         std::uint32_t style = 0;
         for (const auto& a : *e.attributes) {
             if (!a.ns.empty() && a.prefix.empty()) continue;
-            if (a.ns.empty() && (a.name == "r" || a.name == "spans")) continue;
-            if (a.ns.empty() && a.name == "s") {
+            if (a.ns.empty() && (is(a.name, "r") || is(a.name, "spans"))) continue;
+            if (a.ns.empty() && is(a.name, "s")) {
                 bool ok;
                 style = toIndex(a.value, ok);
                 if (!ok || !book_.styles.isValidFormat(style))
@@ -168,8 +176,8 @@ private:
                 hasStyle = true;
                 continue;
             }
-            if (a.ns.empty() && a.name == "customFormat") {
-                customFormat = a.value == "1" || a.value == "true";
+            if (a.ns.empty() && is(a.name, "customFormat")) {
+                customFormat = is(a.value, "1") || is(a.value, "true");
                 continue;
             }
             extra += ' ';
@@ -200,21 +208,21 @@ private:
         column_ = lastColumn_ + 1;
         for (const auto& a : *e.attributes) {
             if (!a.ns.empty()) continue;
-            if (a.name == "r") {
+            if (is(a.name, "r")) {
                 auto ref = parseCellRef(a.value);
                 if (!ref) fail("cell reference '" + std::string(a.value) + "' is not a cell of the sheet");
                 if (ref->row != lastRow_)
                     fail("cell " + std::string(a.value) + " stands in row " + std::to_string(lastRow_));
                 column_ = ref->column;
-            } else if (a.name == "s") {
+            } else if (is(a.name, "s")) {
                 bool ok;
                 style_ = toIndex(a.value, ok);
                 if (!ok || !book_.styles.isValidFormat(style_))
                     fail("cell " + cellRefText(lastRow_, column_) + " refers to cell format '" + std::string(a.value) +
                          "', which does not exist");
-            } else if (a.name == "t") {
+            } else if (is(a.name, "t")) {
                 typeText_.assign(a.value);
-            } else if ((a.name == "cm" || a.name == "vm") && readOnlyReason_.empty()) {
+            } else if ((is(a.name, "cm") || is(a.name, "vm")) && readOnlyReason_.empty()) {
                 readOnlyReason_ = "cell " + cellRefText(lastRow_, column_) + " holds rich value metadata";
             }
         }
@@ -223,20 +231,20 @@ private:
             fail("cell " + cellRefText(lastRow_, column_) + " comes after cell " + cellRefText(lastRow_, lastColumn_) +
                  "; the cells of a row must be in column order");
         lastColumn_ = column_;
-        if (typeText_ == "d" && readOnlyReason_.empty())
+        if (is(typeText_, "d") && readOnlyReason_.empty())
             readOnlyReason_ = "cell " + cellRefText(lastRow_, column_) + " holds a date written as text";
     }
 
     void startCellChild(const XmlElement& e) {
-        if (e.name == "v") {
+        if (is(e.name, "v")) {
             hasValue_ = true;
             collect(Text::Value);
-        } else if (e.name == "f") {
+        } else if (is(e.name, "f")) {
             hasFormula_ = true;
             for (const auto& a : *e.attributes)
                 if (a.ns.empty()) formulaAttributes_.emplace_back(std::string(a.name), std::string(a.value));
             collect(Text::Formula);
-        } else if (e.name == "is") {
+        } else if (is(e.name, "is")) {
             hasInline_ = inInline_ = true;
             inlineStart_ = e.startTagEnd;
         }
@@ -248,15 +256,15 @@ private:
         auto where = [&] { return "cell " + cellRefText(lastRow_, column_); };
         Cell& cell = sheet_.cellForLoad(lastRow_, column_);
         cell.style = style_;
-        if (typeText_ == "inlineStr" || (hasInline_ && !hasValue_)) {
+        if (is(typeText_, "inlineStr") || (hasInline_ && !hasValue_)) {
             decodeEscapes(inlineText_);
             auto text = utf8ToUtf16(inlineText_);
             cell.kind = CellKind::Text;
             cell.text = book_.strings.addFromFile(text, isRichInline_ ? std::move(inlineRaw_) : std::string());
-        } else if (!hasValue_ || (valueText_.empty() && typeText_ != "str")) {
+        } else if (!hasValue_ || (valueText_.empty() && !is(typeText_, "str"))) {
             // Some writers leave a formula's cached value as an empty <v/>.
             cell.kind = CellKind::Empty;
-        } else if (typeText_ == "s") {
+        } else if (is(typeText_, "s")) {
             bool ok;
             auto index = toIndex(valueText_, ok);
             if (!ok || index >= book_.strings.fileCount())
@@ -264,20 +272,21 @@ private:
                      std::to_string(book_.strings.fileCount()));
             cell.kind = CellKind::Text;
             cell.text = index;
-        } else if (typeText_ == "str" || typeText_ == "d") {
+        } else if (is(typeText_, "str") || is(typeText_, "d")) {
             decodeEscapes(valueText_);
             cell.kind = CellKind::Text;
             cell.text = book_.strings.add(utf8ToUtf16(valueText_));
-        } else if (typeText_ == "b") {
-            if (valueText_ != "0" && valueText_ != "1") fail(where() + ": '" + valueText_ + "' is not a Boolean value");
+        } else if (is(typeText_, "b")) {
+            if (!is(valueText_, "0") && !is(valueText_, "1"))
+                fail(where() + ": '" + valueText_ + "' is not a Boolean value");
             cell.kind = CellKind::Boolean;
-            cell.number = valueText_ == "1";
-        } else if (typeText_ == "e") {
+            cell.number = is(valueText_, "1");
+        } else if (is(typeText_, "e")) {
             auto e = errorByText(valueText_);
             if (!e) fail(where() + ": '" + valueText_ + "' is not an error value");
             cell.kind = CellKind::Error;
             cell.error = e->number;
-        } else if (typeText_ == "n") {
+        } else if (is(typeText_, "n")) {
             auto v = parseStoredNumber(valueText_);
             if (!v) fail(where() + ": '" + valueText_ + "' is not a number");
             cell.kind = CellKind::Number;
@@ -305,14 +314,14 @@ private:
         LineFormat f;
         for (const auto& a : *e.attributes) {
             if (!a.ns.empty() && a.prefix.empty()) continue;
-            if (a.ns.empty() && (a.name == "min" || a.name == "max")) continue;
-            if (a.ns.empty() && a.name == "width") {
+            if (a.ns.empty() && (is(a.name, "min") || is(a.name, "max"))) continue;
+            if (a.ns.empty() && is(a.name, "width")) {
                 auto w = parseStoredNumber(a.value);
                 if (!w || *w < 0 || *w > 255) fail("column width '" + std::string(a.value) + "' is out of range");
                 f.width = *w;
-            } else if (a.ns.empty() && a.name == "customWidth") {
-                f.isCustomWidth = a.value == "1" || a.value == "true";
-            } else if (a.ns.empty() && a.name == "style") {
+            } else if (a.ns.empty() && is(a.name, "customWidth")) {
+                f.isCustomWidth = is(a.value, "1") || is(a.value, "true");
+            } else if (a.ns.empty() && is(a.name, "style")) {
                 bool ok;
                 f.style = toIndex(a.value, ok);
                 if (!ok || !book_.styles.isValidFormat(f.style))
@@ -428,6 +437,47 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
         for (const Cell& c : row) {
             const Formula* f = (c.flags & Cell::kHasFormula) ? sheet.formula(r, c.column) : nullptr;
             if (c.kind == CellKind::Empty && !f && c.style == 0) continue;
+            if (!f && c.kind != CellKind::Error) {
+                // The cells of nearly every sheet: put together in a buffer of their
+                // own and appended at once, the fixed markup copied without a
+                // capacity check for each piece.
+                char buffer[96];
+                char* p = buffer;
+                auto put = [&p](std::string_view s) {
+                    std::memcpy(p, s.data(), s.size());
+                    p += s.size();
+                };
+                put("<c r=\"");
+                p = putCellRef(p, r, c.column);
+                *p++ = '"';
+                if (c.style != 0) {
+                    put(" s=\"");
+                    p = std::to_chars(p, p + 10, c.style).ptr;
+                    *p++ = '"';
+                }
+                if (c.kind == CellKind::Text) put(" t=\"s\"");
+                if (c.kind == CellKind::Boolean) put(" t=\"b\"");
+                switch (c.kind) {
+                case CellKind::Empty:
+                    put("/>");
+                    break;
+                case CellKind::Number:
+                    put("><v>");
+                    p = std::to_chars(p, p + 32, c.number).ptr;
+                    put("</v></c>");
+                    break;
+                case CellKind::Text:
+                    put("><v>");
+                    p = std::to_chars(p, p + 10, c.text < fileCount ? c.text : strings.indexOf[c.text - fileCount]).ptr;
+                    put("</v></c>");
+                    break;
+                default:
+                    put(c.number != 0 ? "><v>1</v></c>" : "><v>0</v></c>");
+                    break;
+                }
+                out.append(buffer, p);
+                continue;
+            }
             out += "<c r=\"";
             appendCellRef(out, r, c.column);
             out += '"';

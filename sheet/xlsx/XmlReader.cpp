@@ -69,6 +69,7 @@ private:
     struct RawAttribute {
         std::string_view qname, value;
         std::size_t begin;  // of the value in the document
+        std::size_t colon;  // in qname; npos for none
     };
 
     [[noreturn]] void fail(const std::string& message) {
@@ -94,6 +95,13 @@ private:
     }();
     static bool is(char c, unsigned char cls) { return kClass[static_cast<unsigned char>(c)] & cls; }
     static bool isNameEnd(char c) { return is(c, kNameEnd); }
+    // An end tag's name against its start tag's: short names, compared in place.
+    static bool sameName(std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
 
     // Every byte once: UTF-8 that decodes, and only the characters XML 1.0 allows.
     void checkCharacters() {
@@ -113,6 +121,7 @@ private:
             unsigned c = p[i];
             if (c < 0x80) {
                 if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') badCharacter(i);
+                hasCarriageReturn_ = hasCarriageReturn_ || c == '\r';
                 ++i;
                 continue;
             }
@@ -197,9 +206,10 @@ private:
             return true;
         };
         std::string_view version, encoding, standalone;
-        // Any version number of name characters, as the earlier editions of XML allow.
+        // Any version number of name characters, as the earlier editions of XML allow,
+        // but for the colon, which the common parsers refuse there.
         if (!pseudo("version", version) || version.empty() ||
-            version.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.:-") !=
+            version.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-") !=
                 std::string_view::npos)
             return false;
         if (pseudo("encoding", encoding)) {
@@ -225,34 +235,39 @@ private:
     }
 
     // A qualified name: a name, or prefix:name. ASCII name characters are checked
-    // exactly; any other character is taken as a name character.
+    // exactly; any other character is taken as a name character. Where its colon
+    // stands (npos for none) is left in lastColon_, found in the same pass.
     std::string_view readName() {
         std::size_t b = pos_;
         while (pos_ < doc_.size() && !isNameEnd(doc_[pos_])) ++pos_;
         if (pos_ >= doc_.size()) fail("unclosed token");
         std::string_view name = doc_.substr(b, pos_ - b);
-        auto colon = name.find(':');
-        bool valid = !name.empty() && colon != 0 && colon + 1 != name.size() &&
-                     (colon == std::string_view::npos || name.find(':', colon + 1) == std::string_view::npos);
+        std::size_t colon = std::string_view::npos;
+        bool valid = !name.empty();
         for (std::size_t i = 0; valid && i < name.size(); ++i) {
             auto c = static_cast<unsigned char>(name[i]);
+            if (c == ':') {
+                // One colon, with a name on either side.
+                valid = colon == std::string_view::npos && i != 0 && i + 1 != name.size();
+                colon = i;
+                continue;
+            }
             bool start = (c | 0x20) >= 'a' && (c | 0x20) <= 'z' ? true : c == '_' || c >= 0x80;
             bool inner = start || (c >= '0' && c <= '9') || c == '-' || c == '.';
-            valid = c == ':' || (i == 0 || name[i - 1] == ':' ? start : inner);
+            valid = i == 0 || name[i - 1] == ':' ? start : inner;
         }
         if (!valid) {
             mark(b);
             fail("not well-formed (invalid token)");
         }
+        lastColon_ = colon;
         return name;
     }
 
-    static std::string_view prefixOf(std::string_view qname) {
-        auto colon = qname.find(':');
+    static std::string_view prefixOf(std::string_view qname, std::size_t colon) {
         return colon == std::string_view::npos ? std::string_view() : qname.substr(0, colon);
     }
-    static std::string_view localOf(std::string_view qname) {
-        auto colon = qname.find(':');
+    static std::string_view localOf(std::string_view qname, std::size_t colon) {
         return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
     }
 
@@ -343,8 +358,12 @@ private:
         mark(offset);
         ++pos_;
         std::string_view qname = readName();
+        const std::size_t qnameColon = lastColon_;
         raw_.clear();
         bool empty = false;
+        // Namespace declarations stand on a few elements near the root; the others
+        // skip their handling.
+        bool declares = false;
         while (true) {
             bool spaced = pos_ < doc_.size() && isSpace(doc_[pos_]);
             skipSpace();
@@ -362,6 +381,7 @@ private:
             }
             if (!spaced) fail("not well-formed (invalid token)");
             std::string_view name = readName();
+            const std::size_t nameColon = lastColon_;
             skipSpace();
             if (pos_ >= doc_.size() || doc_[pos_] != '=') fail("not well-formed (invalid token)");
             ++pos_;
@@ -374,7 +394,8 @@ private:
             while (close < doc_.size() && doc_[close] != quote) ++close;
             if (close >= doc_.size()) fail("unclosed token");
             std::string_view value = doc_.substr(pos_ + 1, close - pos_ - 1);
-            raw_.push_back({name, value, pos_ + 1});
+            declares = declares || (name.size() >= 5 && name.compare(0, 5, "xmlns") == 0);
+            raw_.push_back({name, value, pos_ + 1, nameColon});
             pos_ = close + 1;
         }
         std::size_t startTagEnd = pos_;
@@ -388,6 +409,7 @@ private:
             raw_[i].value = attributeValue(raw_[i].value, raw_[i].begin, scratch_[i]);
         std::size_t bindingsBefore = bindings_.size();
         for (const auto& a : raw_) {
+            if (!declares) break;
             bool isDefault = a.qname == "xmlns";
             if (!isDefault && a.qname.substr(0, 6) != "xmlns:") continue;
             if (!isDefault && a.value.empty()) fail("unbound prefix");
@@ -409,13 +431,13 @@ private:
         checkDuplicateDeclarations(bindingsBefore);
         attributes_.clear();
         for (const auto& a : raw_) {
-            if (a.qname == "xmlns" || a.qname.substr(0, 6) == "xmlns:") continue;
-            std::string_view prefix = prefixOf(a.qname);
-            attributes_.push_back({uriOf(prefix, false), localOf(a.qname), prefix, a.value});
+            if (declares && (a.qname == "xmlns" || a.qname.substr(0, 6) == "xmlns:")) continue;
+            std::string_view prefix = prefixOf(a.qname, a.colon);
+            attributes_.push_back({uriOf(prefix, false), localOf(a.qname, a.colon), prefix, a.value});
         }
         checkDuplicates();
-        std::string_view prefix = prefixOf(qname);
-        Open element{qname, uriOf(prefix, true), localOf(qname), prefix, startTagEnd, bindingsBefore};
+        std::string_view prefix = prefixOf(qname, qnameColon);
+        Open element{qname, uriOf(prefix, true), localOf(qname, qnameColon), prefix, startTagEnd, bindingsBefore};
         open_.push_back(element);
         XmlElement e{element.ns, element.local, element.prefix, &attributes_, static_cast<int>(open_.size()),
                      offset,     startTagEnd};
@@ -430,7 +452,12 @@ private:
     // Elements carry a handful of attributes; a hostile one with very many must not
     // make the check quadratic.
     void checkDuplicates() {
-        auto same = [](const XmlAttribute& x, const XmlAttribute& y) { return x.name == y.name && x.ns == y.ns; };
+        // Names mostly differ in length or in their first letter; only those that
+        // do not are compared whole.
+        auto same = [](const XmlAttribute& x, const XmlAttribute& y) {
+            return x.name.size() == y.name.size() && (x.name.empty() || x.name[0] == y.name[0]) && x.name == y.name &&
+                   x.ns == y.ns;
+        };
         if (attributes_.size() <= 16) {
             for (std::size_t i = 0; i < attributes_.size(); ++i)
                 for (std::size_t j = 0; j < i; ++j)
@@ -470,8 +497,9 @@ private:
     void deliverText(std::size_t b, std::size_t e) {
         if (b == e || !reader_.collectText) return;
         std::string_view text = doc_.substr(b, e - b);
-        // Line ends read as LF, as XML defines them.
-        if (text.find('\r') == std::string_view::npos) {
+        // Line ends read as LF, as XML defines them; most documents have none but
+        // LFs, which the check of every byte found out.
+        if (!hasCarriageReturn_ || text.find('\r') == std::string_view::npos) {
             reader_.onText(text);
             return;
         }
@@ -528,7 +556,7 @@ private:
                 skipSpace();
                 if (pos_ >= doc_.size() || doc_[pos_] != '>') fail("not well-formed (invalid token)");
                 ++pos_;
-                if (name != open_.back().qname) fail("mismatched tag");
+                if (!sameName(name, open_.back().qname)) fail("mismatched tag");
                 endElement(pos_);
             } else if (startsWith("<!--")) {
                 skipComment();
@@ -564,6 +592,8 @@ private:
     std::vector<XmlAttribute> sorted_;
     std::vector<std::string_view> declared_;
     std::string text_;
+    bool hasCarriageReturn_ = false;
+    std::size_t lastColon_ = std::string_view::npos;
 };
 
 const std::string_view* XmlElement::attr(std::string_view attrName, std::string_view attrNs) const {

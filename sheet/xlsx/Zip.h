@@ -1,6 +1,8 @@
-// The package's zip container through libzip: reading entries from bytes in memory
-// with bounded sizes, and writing a new archive into memory (the caller puts the
-// bytes on disk, so a failed save never touches the previous file).
+// The package's zip container: reading entries from bytes in memory with bounded
+// sizes (the directory through libzip, deflated entries inflated here and held to
+// the size and checksum the directory declares), and writing a new archive into
+// memory (the caller puts the bytes on disk, so a failed save never touches the
+// previous file).
 #pragma once
 
 #include "sheet/xlsx/XlsxError.h"
@@ -32,6 +34,9 @@ public:
     void readChunks(std::string_view name, const std::function<void(std::string_view)>& chunk);
 
 private:
+    void inflateEntry(const std::string& name, std::uint64_t index, std::uint64_t declaredSize,
+                      std::uint32_t declaredCrc, const std::function<void(const char*, std::size_t)>& take);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::vector<std::string> names_;

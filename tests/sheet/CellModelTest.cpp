@@ -151,6 +151,37 @@ TEST(CellModelTest, AutoFitTracksTheWidestTextAndShrinksWhenItGoes) {
     EXPECT_EQ(widthAfterFit(*sheet, 2), widthAfterFit(*sheet, 1) + 6);  // "short" is 5
 }
 
+TEST(CellModelTest, ALoadedSheetFitsItsColumnsAsTheSheetItWasSavedFrom) {
+    Book book(u"Book1");
+    auto sheet = book.insertSheet(0, u"Sheet1");
+    sheet->setText(1, 1, u"short");
+    const double narrow = widthAfterFit(*sheet, 1);
+    sheet->setText(2, 1, u"a considerably longer text");
+    sheet->setNumber(3, 2, 123456789012.0);
+    const double wide = widthAfterFit(*sheet, 1), number = widthAfterFit(*sheet, 2);
+    const std::string file = xlsx::writePackage(book);
+
+    // Fitting only: the loaded texts and numbers count.
+    auto loaded = xlsx::readPackage(file, u"again");
+    Sheet& fitted = *loaded->sheets()[0];
+    fitted.setText(1, 3, u"abc");
+    EXPECT_EQ(widthAfterFit(fitted, 1), wide);
+    EXPECT_EQ(widthAfterFit(fitted, 2), number);
+    EXPECT_LT(widthAfterFit(fitted, 3), narrow);
+    // Replacing the widest loaded text: it no longer counts.
+    auto again = xlsx::readPackage(file, u"again");
+    Sheet& replaced = *again->sheets()[0];
+    replaced.setText(2, 1, u"tiny");
+    EXPECT_EQ(widthAfterFit(replaced, 1), narrow);
+    // Every text counted once: with all of them one character long, so is the column.
+    replaced.setText(1, 1, u"y");
+    replaced.setText(2, 1, u"x");
+    fitted.setText(1, 1, u"z");
+    fitted.setText(2, 1, u"w");
+    EXPECT_EQ(widthAfterFit(replaced, 1), widthAfterFit(fitted, 1));
+    EXPECT_LT(widthAfterFit(replaced, 1), widthAfterFit(fitted, 3));
+}
+
 TEST(CellModelTest, AFittedColumnOfAVeryLongTextIsAsWideAsAFileAllowsAndReadsBack) {
     Book book(u"Book1");
     auto sheet = book.insertSheet(0, u"Sheet1");

@@ -51,6 +51,7 @@ TEST(XmlWellFormed, RefusesWhatXmlDoesNotAllow) {
     EXPECT_FALSE(reads("<?xml version=\"1.0\" standalone=?><a/>"));
     EXPECT_FALSE(reads("<?xml version=\"1.0\" encoding=\"UTF-8?><a/>"));
     EXPECT_FALSE(reads("<?xml version=\"1.0\" standalone=\"maybe\"?><a/>"));
+    EXPECT_FALSE(reads("<?xml version=\"9.:\"?><a/>"));
     EXPECT_FALSE(reads("<a xmlns:p=\"http://x\" xmlns:p=\"http://y\"/>"));
     EXPECT_FALSE(reads("<a xmlns=\"http://x\" xmlns=\"http://x\"/>"));
     std::string many = "<a";
