@@ -30,7 +30,9 @@ Variant getProperty(IDispatch* object, DISPID id, std::initializer_list<Variant>
 }
 
 void putProperty(IDispatch* object, DISPID id, const Variant& value) {
-    platform::invoke(object, id, DISPATCH_PROPERTYPUT, {value});
+    // The value is lent for the call, not copied: a block of rows is one array of
+    // thousands of texts.
+    platform::invoke(object, id, DISPATCH_PROPERTYPUT, std::span<const Variant>(&value, 1));
 }
 
 Variant callMethod(IDispatch* object, DISPID id, std::initializer_list<Variant> args) {
