@@ -558,8 +558,6 @@ void DrawingStore::Loader::numberObjects() {
             store_.header_[hHandling].dirty = true;
         }
     }
-    // Tables and records the file gives no handle keep theirs in memory only; they
-    // come after the seed written back, so the next open numbers them the same way.
     // A seed is added where the file had none only for handles it did not have either.
     if (seed != fileSeed && (handSeed.vBegin != npos || !store_.addedHandles_.empty())) {
         char buf[24];
@@ -567,6 +565,8 @@ void DrawingStore::Loader::numberObjects() {
         handSeed.value = buf;
         handSeed.dirty = true;
     }
+    // Tables and records the file gives no handle keep theirs in memory only; they
+    // come after the seed written back, so the next open numbers them the same way.
     // The index is made in one pass over the stubs, which are most of a large
     // drawing's memory. Handles kept in memory only are larger than every other, so
     // they go last, in order, and add no run to sort.

@@ -95,13 +95,6 @@ private:
     }();
     static bool is(char c, unsigned char cls) { return kClass[static_cast<unsigned char>(c)] & cls; }
     static bool isNameEnd(char c) { return is(c, kNameEnd); }
-    // An end tag's name against its start tag's: short names, compared in place.
-    static bool sameName(std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (std::size_t i = 0; i < a.size(); ++i)
-            if (a[i] != b[i]) return false;
-        return true;
-    }
 
     // Every byte once: UTF-8 that decodes, and only the characters XML 1.0 allows.
     void checkCharacters() {
@@ -556,7 +549,7 @@ private:
                 skipSpace();
                 if (pos_ >= doc_.size() || doc_[pos_] != '>') fail("not well-formed (invalid token)");
                 ++pos_;
-                if (!sameName(name, open_.back().qname)) fail("mismatched tag");
+                if (name != open_.back().qname) fail("mismatched tag");
                 endElement(pos_);
             } else if (startsWith("<!--")) {
                 skipComment();
