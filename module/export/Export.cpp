@@ -193,6 +193,7 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
         if (readReferenceAttributes(reference, session.attributes, count)) {
             const std::span<const ReferenceAttribute> attributes(session.attributes.data(), count);
             overlayReferenceAttributes(session.records, attributes, &session.unplaced);
+            session.rowTexts.withTitles = first;
             buildExportRow(session.rowTexts, reference, *blockName, session.records, options, session.texts);
             ExportSession::BlockRows& block = session.block;
             if (first) block.fixedColumns = session.rowTexts.titles.size();

@@ -14,6 +14,7 @@ namespace tabro {
 namespace {
 
 void pushProperty(ExportRow& row, const ExportTexts& texts, PropertyColumn c) {
+    if (!row.withTitles) return;
     row.titles.push(texts.title(c));
     row.markers.push(texts.marker(c));
 }
@@ -49,13 +50,13 @@ void composeExportRow(ExportRow& row, const ReferenceProperties& reference, cons
     row.clear();
     row.values.push(reference.handle);
     if (options.BlockNames) {
-        row.titles.push(texts.blockNameTitle);
+        if (row.withTitles) row.titles.push(texts.blockNameTitle);
         row.values.push(blockName);
     }
     if (options.Sort) sortAttributeRecords(records);
     for (const AttributeRecord& r : records) {
         if (r.isConstant && !options.IncludeConstant) continue;
-        row.titles.push(r.tag);
+        if (row.withTitles) row.titles.push(r.tag);
         row.values.push(r.text);
     }
     for (std::size_t i = 0; i < row.titles.size(); ++i) row.markers.push({});

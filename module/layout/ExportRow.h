@@ -20,10 +20,13 @@ struct ExportOptions;
 
 // One reference's row. values[0] is the handle; titles[j] heads values[j + 1];
 // markers parallel titles (empty for the block-name and attribute columns).
+// Without `withTitles` only the values are composed: the header is written from a
+// block's first row, and composing it again for each of the others is wasted work.
 struct ExportRow {
     TextList values;
     TextList titles;
     TextList markers;
+    bool withTitles = true;
     void clear() noexcept {
         values.clear();
         titles.clear();

@@ -82,7 +82,15 @@ Layout compose(const ExportOptions& o, std::vector<AttributeRecord> recs, const 
     tabro::composeExportRow(row, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout);
     EXPECT_EQ(row.titles.size(), row.markers.size());
     EXPECT_EQ(row.values.size(), row.titles.size() + 1);
-    return {row.values.toVector(), row.titles.toVector(), row.markers.toVector()};
+    Layout composed{row.values.toVector(), row.titles.toVector(), row.markers.toVector()};
+    // A block's later rows are composed without their header: the same values.
+    ExportRow valuesOnly = row;
+    valuesOnly.withTitles = false;
+    tabro::composeExportRow(valuesOnly, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout);
+    EXPECT_EQ(valuesOnly.values.toVector(), composed.values);
+    EXPECT_TRUE(valuesOnly.titles.empty());
+    EXPECT_TRUE(valuesOnly.markers.empty());
+    return composed;
 }
 
 TEST(ExportLayout, ColumnsForEachSetting) {
