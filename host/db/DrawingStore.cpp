@@ -269,13 +269,25 @@ void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
 ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) {
     ObjectStub* s = store_.newStub(kind, o.begin);
     s->end = o.end;
-    if (kind == Kind::Attrib && !o.embeddedData && o.end - o.begin < ObjectStub::kNotAt) {
-        auto at = [&](std::size_t v) {
-            return v == npos ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v - o.begin);
-        };
+    if (o.end - o.begin >= ObjectStub::kNotAt) return s;
+    auto at = [&](dxf::NotedCode n) {
+        const std::size_t v = o.valueBegin[n];
+        return v == npos ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v - o.begin);
+    };
+    if (kind == Kind::Attrib && !o.embeddedData) {
         s->preLocated = true;
-        s->textAt = at(o.textValueBegin);
-        s->tagAt = at(o.tagValueBegin);
+        s->textAt = at(dxf::nText);
+        s->tagAt = at(dxf::nName);
+    } else if (kind == Kind::Insert && !o.extrusion) {
+        // Everything a reference's decoder looks for but its extrusion direction, which
+        // few have: those are located when opened.
+        static constexpr dxf::NotedCode kNoted[ReferencePlaces::kCount] = {dxf::nLayer,  dxf::nName,   dxf::nX,
+                                                                           dxf::nY,      dxf::nZ,      dxf::nScaleX,
+                                                                           dxf::nScaleY, dxf::nScaleZ, dxf::nRotation};
+        ReferencePlaces& places = store_.referencePlaces_.emplace_back();
+        for (std::size_t i = 0; i < ReferencePlaces::kCount; ++i) places.at[i] = at(kNoted[i]);
+        s->preLocated = true;
+        s->setPlacesIndex(static_cast<std::uint32_t>(store_.referencePlaces_.size() - 1));
     }
     return s;
 }
@@ -427,6 +439,7 @@ void DrawingStore::Loader::endSection(const dxf::Section& section) {
 void DrawingStore::Loader::readHeader(const dxf::Section& section) {
     std::string_view text = std::string_view(store_.text_).substr(0, section.endsecBegin);
     dxf::Tokenizer tok(text, section.bodyBegin, dxf::ValueCheck::Trust);
+    store_.headerIntKnown_ = 0;  // the values change under headerInt
     HeaderVar* var = nullptr;
     bool valueSeen = false;
     for (dxf::Tag t; tok.next(t);) {
@@ -502,6 +515,21 @@ void DrawingStore::Loader::listReferences() {
         }
         if (block != kNoBlock) store_.blocks_[block].references.push_back(insert.stub);
     }
+    // Each reference located when read knows the next of its block, for prefetchAfter.
+    for (const BlockInfo& b : store_.blocks_)
+        for (std::size_t i = 0; i + 1 < b.references.size(); ++i) {
+            if (!b.references[i]->preLocated) continue;
+            ReferencePlaces& places = store_.referencePlaces_[b.references[i]->placesIndex()];
+            const ObjectStub& next = *b.references[i + 1];
+            std::size_t end = next.end;
+            if (next.childCount) end = store_.stubs_[next.firstChild + next.childCount - 1].end;
+            if (next.begin == npos || end == npos || end < next.begin) continue;
+            places.next = next.index;
+            places.nextBegin = static_cast<std::uint32_t>(next.begin);
+            places.nextBytes =
+                static_cast<std::uint16_t>(std::min<std::size_t>(end - next.begin, ReferencePlaces::kAheadBytes));
+        }
+    store_.referencePlaces_.shrink_to_fit();
 }
 
 bool DrawingStore::Loader::isBeforeR13() const {
@@ -554,8 +582,9 @@ void DrawingStore::Loader::numberObjects() {
         }
         std::vector<Missing>().swap(missing_);
         if (isBeforeR13() && store_.headerInt(hHandling, 0) != 1) {
-            store_.header_[hHandling].value = "1";
-            store_.header_[hHandling].dirty = true;
+            HeaderVar& handling = store_.header(hHandling);
+            handling.value = "1";
+            handling.dirty = true;
         }
     }
     // A seed is added where the file had none only for handles it did not have either.
@@ -766,17 +795,31 @@ ObjectStub* DrawingStore::findLayer(std::string_view name) const {
     return it == layerByName_.end() || it->second->erased ? nullptr : it->second;
 }
 
-int DrawingStore::headerInt(HeaderId id, int fallback) const {
+int DrawingStore::readHeaderInt(HeaderId id, int fallback) const {
     const std::string& v = header_[id].value;
-    if (v.empty()) return fallback;
-    return static_cast<int>(dxf::toInteger(v));
+    if (v.empty()) return fallback;  // not kept: callers differ in what an absent value means
+    headerInts_[id] = static_cast<int>(dxf::toInteger(v));
+    headerIntKnown_ |= 1u << id;
+    return headerInts_[id];
 }
 
 void DrawingStore::setHeader(HeaderId id, std::string value) {
     if (header_[id].value == value && (header_[id].vBegin != npos || header_[id].dirty)) return;
+    headerIntKnown_ &= ~(1u << id);
     header_[id].value = std::move(value);
     header_[id].dirty = true;
     modified = true;
+}
+
+void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
+    // Stubs of an object and its attributes follow each other; a reference has a
+    // handful of attributes.
+    constexpr std::size_t kStubsAhead = 8;
+    const ReferencePlaces& places = referencePlaces_[reference.placesIndex()];
+    if (places.next == ReferencePlaces::kNoNext) return;
+    stubs_.prefetch(places.next, kStubsAhead);
+    const char* from = text_.data() + places.nextBegin;
+    for (std::size_t at = 0; at < places.nextBytes; at += 64) __builtin_prefetch(from + at);
 }
 
 void DrawingStore::noteChanged(ObjectStub* stub) {

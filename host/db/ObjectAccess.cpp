@@ -4,6 +4,7 @@
 #include "host/db/AcDbSymbolTables.h"
 #include "host/db/EntityCodec.h"
 
+#include <iterator>
 #include <memory>
 
 namespace hostdb {
@@ -24,6 +25,8 @@ AcDbObject* makeLive(ObjectData*& data) {
     data = &obj->values;
     return obj;
 }
+
+static_assert(std::size(kReferenceFields) == ReferencePlaces::kCount);
 
 }  // namespace
 
@@ -68,14 +71,24 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
     obj->stub_ = stub;
     obj->data_ = data;
     if (stub->preLocated) {
-        // An attribute's text and tag are where the reading of the file saw them;
-        // the rest is located when asked for.
         data->kind = stub->kind;
         auto at = [stub](std::uint16_t delta) {
             return delta == ObjectStub::kNotAt ? kNoOffset : static_cast<std::uint32_t>(stub->begin + delta);
         };
-        data->fields[fText].vBegin = at(stub->textAt);
-        data->fields[fName].vBegin = at(stub->tagAt);
+        if (stub->kind == Kind::Insert) {
+            // Every place of a reference's values is where the reading of the file saw it.
+            const ReferencePlaces& places = stub->store->referencePlaces(stub->placesIndex());
+            for (std::size_t i = 0; i < ReferencePlaces::kCount; ++i)
+                data->fields[kReferenceFields[i]].vBegin = at(places.at[i]);
+            data->located = true;
+            stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
+            stub->store->prefetchAfter(*stub);
+        } else {
+            // An attribute's text and tag are where the reading of the file saw them;
+            // the rest is located when asked for.
+            data->fields[fText].vBegin = at(stub->textAt);
+            data->fields[fName].vBegin = at(stub->tagAt);
+        }
     } else if (isEntityKind(stub->kind)) {
         locateFields(*stub->store, *stub, *data);
         if (stub->begin != npos) stub->store->noteTextRead(stub->begin, stub->end - stub->begin);

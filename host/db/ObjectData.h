@@ -76,6 +76,9 @@ struct ObjectData {
 };
 // The fields an attribute's places are known of before it is located.
 constexpr std::uint32_t kPreLocated = 1u << fText | 1u << fName;
+// The fields of a reference whose places the reading of the file noted
+// (ReferencePlaces, in this order): all that its decoder looks for but the extrusion.
+constexpr FieldId kReferenceFields[] = {fLayer, fName, fX, fY, fZ, fWidth, fScaleY, fScaleZ, fRotation};
 static_assert(fFieldCount <= 32, "the dirty mask holds one bit per field");
 
 }  // namespace hostdb
