@@ -271,8 +271,8 @@ ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) 
     s->end = o.end;
     if (o.end - o.begin >= ObjectStub::kNotAt) return s;
     auto at = [&](dxf::NotedCode n) {
-        const std::size_t v = o.valueBegin[n];
-        return v == npos ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v - o.begin);
+        const std::uint32_t v = o.valueAt[n];
+        return v == 0 ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v);
     };
     if (kind == Kind::Attrib && !o.embeddedData) {
         s->preLocated = true;
@@ -817,9 +817,14 @@ void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
     constexpr std::size_t kStubsAhead = 8;
     const ReferencePlaces& places = referencePlaces_[reference.placesIndex()];
     if (places.next == ReferencePlaces::kNoNext) return;
-    stubs_.prefetch(places.next, kStubsAhead);
-    const char* from = text_.data() + places.nextBegin;
-    for (std::size_t at = 0; at < places.nextBytes; at += 64) __builtin_prefetch(from + at);
+    // The loops stay in this function, which is not inlined: the compiler takes a
+    // function that does nothing but prefetch for one without effect and drops calls
+    // to it.
+    constexpr std::size_t kLine = 64;
+    const std::string_view stubs = stubs_.bytesFrom(places.next, kStubsAhead);
+    for (std::size_t at = 0; at < stubs.size(); at += kLine) __builtin_prefetch(stubs.data() + at);
+    const char* text = text_.data() + places.nextBegin;
+    for (std::size_t at = 0; at < places.nextBytes; at += kLine) __builtin_prefetch(text + at);
 }
 
 void DrawingStore::noteChanged(ObjectStub* stub) {

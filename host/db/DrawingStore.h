@@ -105,14 +105,10 @@ public:
     std::size_t size() const { return size_; }
     ObjectStub& operator[](std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
     const ObjectStub& operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
-    // Asks the memory for stubs [i, i + count) ahead of their use, as far as they are
-    // in i's chunk; reads none of them.
-    void prefetch(std::size_t i, std::size_t count) const {
-        if (i >= size_) return;
-        const ObjectStub* first = &chunks_[i / kChunk][i % kChunk];
-        count = std::min(count, kChunk - i % kChunk);
-        const char* bytes = reinterpret_cast<const char*>(first);
-        for (std::size_t at = 0; at < count * sizeof(ObjectStub); at += 64) __builtin_prefetch(bytes + at);
+    // The stubs from i to the end of i's chunk (at most `count`) as bytes, none read.
+    std::string_view bytesFrom(std::size_t i, std::size_t count) const {
+        const ObjectStub* first = chunks_[i / kChunk].get() + i % kChunk;
+        return {reinterpret_cast<const char*>(first), std::min(count, kChunk - i % kChunk) * sizeof(ObjectStub)};
     }
     ObjectStub& emplace_back() {
         if (size_ == chunks_.size() * kChunk) chunks_.push_back(std::make_unique<ObjectStub[]>(kChunk));

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace dxf {
@@ -136,7 +137,18 @@ constexpr auto kNotedCodes = [] {
 }  // namespace
 
 void StructureReader::readObject(const Tag& head, ObjectRange& o) {
-    o = ObjectRange{};
+    // Field by field: cleared as a whole, the range is cleared with a string store
+    // whose start costs as much as reading a short object's tags.
+    o.name.reset();
+    o.handle = 0;
+    o.handleValueBegin = 0;
+    o.handleLine = 0;
+    o.malformedHandle.reset();
+    o.paperSpace = false;
+    o.valueAt.fill(0);
+    o.embeddedData = false;
+    o.extrusion = false;
+    o.end = 0;
     o.type = word(head.value);
     o.begin = head.begin;
     o.bodyBegin = head.end;
@@ -175,8 +187,9 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
                 noting = false;
             } else if (t.code <= 50) {
                 const int n = kNotedCodes[t.code < 0 ? 0 : t.code];
-                if (n >= 0 && (notedCodes >> n & 1u) && o.valueBegin[n] == static_cast<std::size_t>(-1))
-                    o.valueBegin[n] = t.valueBegin;
+                if (n >= 0 && (notedCodes >> n & 1u) && o.valueAt[n] == 0 &&
+                    t.valueBegin - o.begin <= std::numeric_limits<std::uint32_t>::max())
+                    o.valueAt[n] = static_cast<std::uint32_t>(t.valueBegin - o.begin);
             } else if (t.code == 210 || t.code == 220 || t.code == 230) {
                 o.extrusion = true;
             }

@@ -71,7 +71,8 @@ constexpr int notedCodeOf(int code) {
     }
 }
 
-// One object: its group 0 and every tag up to the next group 0.
+// One object: its group 0 and every tag up to the next group 0. (StructureReader
+// sets or clears each field for each object: a field added here is cleared there.)
 struct ObjectRange {
     std::string_view type;      // the value of its group 0 without blanks ("INSERT", "LAYER", "TABLE")
     std::size_t begin = 0;      // offset of its group 0 code line
@@ -95,19 +96,15 @@ struct ObjectRange {
     bool paperSpace = false;  // a group 67 of 1: an entity of a paper space layout
     // ATTRIB and INSERT only: where the values of their first tag of each code of
     // NotedCode begin among their own tags (before embedded object data, 101, and
-    // extended data, 1000 and up), npos for a code they lack; whether embedded data
-    // comes before extended data; and whether they have an extrusion direction (210,
-    // 220, 230) there. Attributes and references are opened by the hundred thousand:
-    // noted on the way, their values need no second pass over their tags.
-    std::array<std::size_t, kNotedCodeCount> valueBegin = noValues();
+    // extended data, 1000 and up), counted from `begin`, 0 for a code they lack (no
+    // value begins an object); whether embedded data comes before extended data; and
+    // whether they have an extrusion direction (210, 220, 230) there. Attributes and
+    // references are opened by the hundred thousand: noted on the way, their values
+    // need no second pass over their tags. Values beyond 4 GB into an object are not
+    // noted.
+    std::array<std::uint32_t, kNotedCodeCount> valueAt{};
     bool embeddedData = false;
     bool extrusion = false;
-
-    static constexpr std::array<std::size_t, kNotedCodeCount> noValues() {
-        std::array<std::size_t, kNotedCodeCount> a{};
-        a.fill(static_cast<std::size_t>(-1));
-        return a;
-    }
 };
 
 // Reads a file's sections and objects in order, one object at a time, so that the
