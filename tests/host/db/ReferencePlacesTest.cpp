@@ -233,3 +233,52 @@ TEST(ReferencePlaces, ErasedReferencesLeaveTheOthersReadable) {
     EXPECT_EQ(written.find("\n40\n"), std::string::npos);
     EXPECT_NE(written.find("INSERT\n5\n30\n2\nB\n10\n1\n"), std::string::npos);
 }
+
+// Texts whose bytes are their characters are handed out as the file has them; any
+// other (escapes, code page bytes, a backslash) decoded, before and after a change,
+// however often asked.
+TEST(ReferencePlaces, TextsHandedOutAsDecodedWhetherCopiedOrConverted) {
+    const std::string text =
+        "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n9\n$DWGCODEPAGE\n3\nANSI_1252\n0\nENDSEC\n"
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n0\nLAYER\n2\n0\n0\nLAYER\n2\nL\\U+00E9\n0\nENDTAB\n"
+        "0\nTABLE\n2\nBLOCK_RECORD\n0\nBLOCK_RECORD\n5\n10\n2\n*Model_Space\n0\nBLOCK_RECORD\n5\n12\n2\nB\n"
+        "0\nENDTAB\n0\nENDSEC\n0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n5\n20\n2\n*Model_Space\n0\nENDBLK\n5\n21\n"
+        "0\nBLOCK\n5\n22\n2\nB\n0\nENDBLK\n5\n23\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n"
+        "0\nINSERT\n5\n30\n8\nL\\U+00E9\n2\nB\n66\n1\n10\n0\n20\n0\n30\n0\n"
+        "0\nATTRIB\n5\n31\n1\ncaf\\U+00E9\n2\nA\\B\n70\n0\n"
+        "0\nATTRIB\n5\n32\n1\ncaf\xe9 au lait\n2\nPLAIN\n70\n0\n"
+        "0\nATTRIB\n5\n33\n1\na plain text longer than a short string\n2\nT\n70\n0\n"
+        "0\nSEQEND\n5\n34\n0\nENDSEC\n0\nEOF\n";
+    auto opened = openDrawingText(text);
+    ASSERT_TRUE(opened) << opened.error;
+    AcDbDatabase& db = *opened.database;
+    struct Expect {
+        const char* handle;
+        const char* text;
+        const char* tag;
+    };
+    const Expect expect[] = {{"31", "caf\xc3\xa9", "A\\B"},
+                             {"32", "caf\xc3\xa9 au lait", "PLAIN"},
+                             {"33", "a plain text longer than a short string", "T"}};
+    for (const Expect& e : expect) {
+        SCOPED_TRACE(e.handle);
+        AcDbObjectPointer<AcDbAttribute> att(idOf(db, e.handle), AcDb::kForRead);
+        ASSERT_TRUE(att);
+        for (int time = 0; time < 2; ++time) {
+            EXPECT_STREQ(AcutString(att->textString()).get(), e.text);
+            EXPECT_STREQ(AcutString(att->tag()).get(), e.tag);
+        }
+    }
+    {
+        AcDbObjectPointer<AcDbBlockReference> ref(idOf(db, "30"), AcDb::kForRead);
+        EXPECT_STREQ(AcutString(ref->layer()).get(), "L\xc3\xa9");
+    }
+    {
+        AcDbObjectPointer<AcDbAttribute> att(idOf(db, "33"), AcDb::kForWrite);
+        ASSERT_EQ(att->setTextString("changed"), Acad::eOk);
+        EXPECT_STREQ(AcutString(att->textString()).get(), "changed");
+    }
+    AcDbObjectPointer<AcDbAttribute> att(idOf(db, "33"), AcDb::kForRead);
+    EXPECT_STREQ(AcutString(att->textString()).get(), "changed");
+    EXPECT_STREQ(AcutString(att->tag()).get(), "T");
+}
