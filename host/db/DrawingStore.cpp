@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace hostdb {
@@ -596,25 +597,8 @@ void DrawingStore::Loader::numberObjects() {
     }
     // Tables and records the file gives no handle keep theirs in memory only; they
     // come after the seed written back, so the next open numbers them the same way.
-    // The index is made in one pass over the stubs, which are most of a large
-    // drawing's memory. Handles kept in memory only are larger than every other, so
-    // they go last, in order, and add no run to sort.
-    std::uint64_t memorySeed = seed;
-    auto& index = store_.handleIndex_;
-    index.reserve(store_.stubs_.size());
-    std::vector<ObjectStub*> unnumbered;
-    for (auto& s : store_.stubs_) {
-        if (s.handle == 0)
-            unnumbered.push_back(&s);
-        else
-            index.emplace_back(s.handle, &s);
-    }
-    for (ObjectStub* s : unnumbered) {
-        s->handle = memorySeed++;
-        index.emplace_back(s->handle, s);
-    }
-    auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
-    sortRuns(index, byHandle);
+    for (auto& s : store_.stubs_)
+        if (s.handle == 0) s.handle = seed++;
 }
 
 // A handle names one object; a file that gives one to several (a faulty writer, an
@@ -777,7 +761,18 @@ const BlockInfo& DrawingStore::blockOf(const ObjectStub* record) const {
     return record->hasBlock() ? blocks_[record->blockIndex()] : noBlock;
 }
 
+// The index is made in one pass over the stubs, which are most of a large drawing's
+// memory, when first asked for: an export, which finds objects by their place in a
+// block, never is. Handles kept in memory only are larger than every other, so they
+// add no run to sort.
+void DrawingStore::indexHandles() const {
+    handleIndex_.reserve(stubs_.size());
+    for (const ObjectStub& s : stubs_) handleIndex_.emplace_back(s.handle, const_cast<ObjectStub*>(&s));
+    sortRuns(handleIndex_, [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
 ObjectStub* DrawingStore::byHandle(std::uint64_t h) const {
+    std::call_once(handleIndexMade_, [this] { indexHandles(); });
     auto it = std::lower_bound(handleIndex_.begin(), handleIndex_.end(), h,
                                [](const auto& e, std::uint64_t v) { return e.first < v; });
     return it != handleIndex_.end() && it->first == h ? it->second : nullptr;

@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -318,7 +319,11 @@ private:
     dxf::DxfFormat saveFormat_ = dxf::DxfFormat::Ascii;
     std::unique_ptr<dxf::TextCodec> codec_;
     StubList stubs_;
-    std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
+    // Every stub by handle (objects added later have none), made by the first
+    // byHandle.
+    mutable std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
+    mutable std::once_flag handleIndexMade_;
+    void indexHandles() const;
     std::vector<BlockInfo> blocks_;
     std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
     std::vector<ObjectStub*> layers_;
