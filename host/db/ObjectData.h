@@ -53,7 +53,9 @@ constexpr std::uint32_t bit(FieldId f) { return 1u << f; }
 // them: opening is the common case and most callers read two or three values of an
 // object (an export asks an attribute for its tag and text only). An object opened
 // finds where its values sit (one pass over its tags, nothing converted);
-// decodedMask says which values have been read from there since (or set).
+// decodedMask says which values have been read from there since (or set). Every
+// member has its initial value in its declaration: objects are made default-
+// initialised (ObjectAccess::create).
 struct ObjectData {
     std::string layer, name, text, prompt, style;
     AcGePoint3d pos, align;
