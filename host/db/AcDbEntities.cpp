@@ -220,7 +220,10 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
 // ---- AcDbBlockReference
 
 AcDbObjectId AcDbBlockReference::blockTableRecord() const {
-    return AcDbObjectId(ObjectAccess::stub(this)->store->findBlock(dataOf(this, bit(fName)).name));
+    const ObjectStub& stub = *ObjectAccess::stub(this);
+    if (stub.preLocated)
+        if (ObjectStub* record = stub.store->blockOfReference(stub)) return AcDbObjectId(record);
+    return AcDbObjectId(stub.store->findBlock(dataOf(this, bit(fName)).name));
 }
 AcGePoint3d AcDbBlockReference::position() const { return dataOf(this, bit(fX) | bit(fY) | bit(fZ)).pos; }
 double AcDbBlockReference::rotation() const { return dataOf(this, bit(fRotation)).rotation; }

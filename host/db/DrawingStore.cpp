@@ -514,7 +514,9 @@ void DrawingStore::Loader::listReferences() {
             auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insert.name)));
             if (it != store_.blockByName_.end()) block = it->second;
         }
-        if (block != kNoBlock) store_.blocks_[block].references.push_back(insert.stub);
+        if (block == kNoBlock) continue;
+        store_.blocks_[block].references.push_back(insert.stub);
+        if (insert.stub->preLocated) store_.referencePlaces_[insert.stub->placesIndex()].block = block;
     }
     // Each reference located when read knows the next of its block, for prefetchAfter.
     for (const BlockInfo& b : store_.blocks_)

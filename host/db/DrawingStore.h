@@ -157,6 +157,10 @@ struct ReferencePlaces {
     std::uint16_t nextBytes = 0;
     std::uint32_t next = kNoNext;
     std::uint32_t nextBegin = 0;
+    // The block its name gives (an index of blocks()), as findBlock finds it, kNoBlock
+    // for none: references cannot be given another block, nor blocks another name.
+    static constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
+    std::uint32_t block = kNoBlock;
 };
 
 struct BlockInfo {
@@ -250,6 +254,15 @@ public:
     const std::string& layerName(const ObjectStub* layer) const { return layerNames_[layer->layerIndex()]; }
     const std::vector<ObjectStub*>& layers() const { return layers_; }
     ObjectStub* findBlock(std::string_view name) const;
+    // The record of the block a reference located when read names, as findBlock of
+    // its name finds it, without decoding the name; null when the reading of the file
+    // found none (or the record is erased).
+    ObjectStub* blockOfReference(const ObjectStub& reference) const {
+        const std::uint32_t b = referencePlaces_[reference.placesIndex()].block;
+        if (b == ReferencePlaces::kNoBlock) return nullptr;
+        ObjectStub* r = blocks_[b].record;
+        return r->erased ? nullptr : r;
+    }
     ObjectStub* findLayer(std::string_view name) const;
     const std::vector<LayoutInfo>& layouts() const { return layouts_; }
 
