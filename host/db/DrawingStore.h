@@ -274,7 +274,8 @@ public:
     void prefetchAfter(const ObjectStub& reference) const;
 
     const HeaderVar& header(HeaderId id) const { return header_[id]; }
-    // The variable to change in place: what headerInt read of it is read again.
+    // The variable to change in place: what headerInt read of it is read again (so a
+    // change through the reference must come before the next headerInt).
     HeaderVar& header(HeaderId id) {
         headerIntKnown_ &= ~(1u << id);
         return header_[id];
