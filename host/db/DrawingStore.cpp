@@ -599,6 +599,7 @@ void DrawingStore::Loader::numberObjects() {
     }
     // Tables and records the file gives no handle keep theirs in memory only; they
     // come after the seed written back, so the next open numbers them the same way.
+    store_.memoryHandlesFrom_ = seed;
     for (auto& s : store_.stubs_)
         if (s.handle == 0) s.handle = seed++;
 }
@@ -763,13 +764,17 @@ const BlockInfo& DrawingStore::blockOf(const ObjectStub* record) const {
     return record->hasBlock() ? blocks_[record->blockIndex()] : noBlock;
 }
 
-// The index is made in one pass over the stubs, which are most of a large drawing's
-// memory, when first asked for: an export, which finds objects by their place in a
-// block, never is. Handles kept in memory only are larger than every other, so they
-// add no run to sort.
+// The index is made when first asked for: an export, which finds objects by their
+// place in a block, never is. Handles kept in memory only are larger than every
+// other and ascend in stub order: put last, they add no run to sort, and the file's
+// few runs are merged with little memory besides (a merge borrows as much as its
+// shorter run).
 void DrawingStore::indexHandles() const {
     handleIndex_.reserve(stubs_.size());
-    for (const ObjectStub& s : stubs_) handleIndex_.emplace_back(s.handle, const_cast<ObjectStub*>(&s));
+    for (const ObjectStub& s : stubs_)
+        if (s.handle < memoryHandlesFrom_) handleIndex_.emplace_back(s.handle, const_cast<ObjectStub*>(&s));
+    for (const ObjectStub& s : stubs_)
+        if (s.handle >= memoryHandlesFrom_) handleIndex_.emplace_back(s.handle, const_cast<ObjectStub*>(&s));
     sortRuns(handleIndex_, [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 

@@ -337,6 +337,7 @@ private:
     // byHandle.
     mutable std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
     mutable std::once_flag handleIndexMade_;
+    std::uint64_t memoryHandlesFrom_ = 0;  // handles kept in memory only begin here
     void indexHandles() const;
     std::vector<BlockInfo> blocks_;
     std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
