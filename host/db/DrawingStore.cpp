@@ -287,6 +287,8 @@ ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) 
                                                                            dxf::nScaleY, dxf::nScaleZ, dxf::nRotation};
         ReferencePlaces& places = store_.referencePlaces_.emplace_back();
         for (std::size_t i = 0; i < ReferencePlaces::kCount; ++i) places.at[i] = at(kNoted[i]);
+        places.ownBytes =
+            static_cast<std::uint16_t>(std::min<std::size_t>(o.end - o.begin, ReferencePlaces::kAheadBytes));
         s->preLocated = true;
         s->setPlacesIndex(static_cast<std::uint32_t>(store_.referencePlaces_.size() - 1));
     }
@@ -373,6 +375,9 @@ void DrawingStore::Loader::placeEntity(ObjectStub* s, const dxf::ObjectRange& o)
         s->owner = parent_;
         if (parent_->childCount == 0) parent_->firstChild = s->index;
         ++parent_->childCount;
+        if (parent_->kind == Kind::Insert && parent_->preLocated)
+            store_.referencePlaces_[parent_->placesIndex()].ownBytes = static_cast<std::uint16_t>(
+                std::min<std::size_t>(s->end - parent_->begin, ReferencePlaces::kAheadBytes));
         if (s->kind == Kind::SeqEnd) parent_ = nullptr;
     } else {
         requireSeqEnd(o.firstLine);
@@ -524,13 +529,17 @@ void DrawingStore::Loader::listReferences() {
             if (!b.references[i]->preLocated) continue;
             ReferencePlaces& places = store_.referencePlaces_[b.references[i]->placesIndex()];
             const ObjectStub& next = *b.references[i + 1];
-            std::size_t end = next.end;
-            if (next.childCount) end = store_.stubs_[next.firstChild + next.childCount - 1].end;
-            if (next.begin == npos || end == npos || end < next.begin) continue;
+            if (next.preLocated) {
+                places.nextBytes = store_.referencePlaces_[next.placesIndex()].ownBytes;
+            } else {
+                std::size_t end = next.end;
+                if (next.childCount) end = store_.stubs_[next.firstChild + next.childCount - 1].end;
+                if (next.begin == npos || end == npos || end < next.begin) continue;
+                places.nextBytes =
+                    static_cast<std::uint16_t>(std::min<std::size_t>(end - next.begin, ReferencePlaces::kAheadBytes));
+            }
             places.next = next.index;
             places.nextBegin = static_cast<std::uint32_t>(next.begin);
-            places.nextBytes =
-                static_cast<std::uint16_t>(std::min<std::size_t>(end - next.begin, ReferencePlaces::kAheadBytes));
         }
     store_.referencePlaces_.shrink_to_fit();
 }

@@ -155,6 +155,8 @@ struct ReferencePlaces {
     // kAheadBytes). Reading it needs neither of its stubs first.
     static constexpr std::uint16_t kAheadBytes = 4096;
     std::uint16_t nextBytes = 0;
+    // The same of this reference: the bytes of its text and its attributes'.
+    std::uint16_t ownBytes = 0;
     std::uint32_t next = kNoNext;
     std::uint32_t nextBegin = 0;
     // The block its name gives (an index of blocks()), as findBlock finds it, kNoBlock
