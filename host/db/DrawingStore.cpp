@@ -827,11 +827,16 @@ void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
     // handful of attributes.
     constexpr std::size_t kStubsAhead = 8;
     const ReferencePlaces& places = referencePlaces_[reference.placesIndex()];
-    if (places.next == ReferencePlaces::kNoNext) return;
     // The loops stay in this function, which is not inlined: the compiler takes a
     // function that does nothing but prefetch for one without effect and drops calls
     // to it.
     constexpr std::size_t kLine = 64;
+    // The reference's own text and its attributes' too, read right after: asked for
+    // when the one before was opened, their lines may have left the nearest caches,
+    // and the addresses the translation buffer, since.
+    const char* own = text_.data() + reference.begin;
+    for (std::size_t at = 0; at < places.ownBytes; at += kLine) __builtin_prefetch(own + at);
+    if (places.next == ReferencePlaces::kNoNext) return;
     const std::string_view stubs = stubs_.bytesFrom(places.next, kStubsAhead);
     for (std::size_t at = 0; at < stubs.size(); at += kLine) __builtin_prefetch(stubs.data() + at);
     const char* text = text_.data() + places.nextBegin;

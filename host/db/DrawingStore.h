@@ -269,10 +269,11 @@ public:
     const std::vector<LayoutInfo>& layouts() const { return layouts_; }
 
     const ReferencePlaces& referencePlaces(std::uint32_t i) const { return referencePlaces_[i]; }
-    // A reference located when read was opened: the text and the stubs of the next
-    // reference of its block and of that one's attributes are asked of the memory now,
-    // so that a walk over a block's references, which lie apart in the file between
-    // those of other blocks, does not wait for each. Only a hint: nothing is read.
+    // A reference located when read was opened: its own text and its attributes', and
+    // the text and the stubs of the next reference of its block and of that one's
+    // attributes are asked of the memory now, so that a walk over a block's
+    // references, which lie apart in the file between those of other blocks, does not
+    // wait for each. Only a hint: nothing is read.
     void prefetchAfter(const ObjectStub& reference) const;
 
     const HeaderVar& header(HeaderId id) const { return header_[id]; }
