@@ -145,15 +145,14 @@ const char* acadErrorStatusText(Acad::ErrorStatus es) {
     case Acad::e: \
         return #e;
         NAME(eOk)
-        NAME(eNotImplementedYet)
-        NAME(eNotApplicable) NAME(eInvalidInput) NAME(eOutOfMemory) NAME(eBufferTooSmall) NAME(eInvalidOpenState)
-            NAME(eHandleExists) NAME(eNullHandle) NAME(eUnknownHandle) NAME(eNullObjectPointer) NAME(eNullObjectId)
-                NAME(eNullBlockName) NAME(eNullEntityPointer) NAME(eIllegalEntityType) NAME(eKeyNotFound)
-                    NAME(eDuplicateKey) NAME(eOutOfDisk) NAME(eInvalidSymbolTableName) NAME(eWrongObjectType)
-                        NAME(eWrongDatabase) NAME(eEndOfFile) NAME(eNotOpenForRead) NAME(eNotOpenForWrite)
-                            NAME(eNotThatKindOfClass) NAME(eInvalidBlockName) NAME(eWasErased) NAME(ePermanentlyErased)
-                                NAME(eWasOpenedForRead) NAME(eWasOpenedForWrite) NAME(eAtMaxReaders)
-                                    NAME(eFileAccessErr) NAME(eFileSystemErr) NAME(eBadDxfSequence)
+        NAME(eNotImplementedYet) NAME(eNotApplicable) NAME(eInvalidInput) NAME(eOutOfMemory) NAME(eBufferTooSmall)
+            NAME(eInvalidOpenState) NAME(eHandleExists) NAME(eNullHandle) NAME(eUnknownHandle) NAME(eNullObjectPointer)
+                NAME(eNullObjectId) NAME(eNullBlockName) NAME(eNullEntityPointer) NAME(eIllegalEntityType)
+                    NAME(eKeyNotFound) NAME(eDuplicateKey) NAME(eOutOfDisk) NAME(eInvalidSymbolTableName)
+                        NAME(eWrongObjectType) NAME(eWrongDatabase) NAME(eEndOfFile) NAME(eNotOpenForRead)
+                            NAME(eNotOpenForWrite) NAME(eNotThatKindOfClass) NAME(eInvalidBlockName) NAME(eWasErased)
+                                NAME(ePermanentlyErased) NAME(eWasOpenedForRead) NAME(eWasOpenedForWrite)
+                                    NAME(eAtMaxReaders) NAME(eFileAccessErr) NAME(eFileSystemErr) NAME(eBadDxfSequence)
                                         NAME(eInvalidDxfCode) NAME(eInvalidLayer) NAME(eFileNotFound)
                                             NAME(eDwgNeedsRecovery) NAME(eZeroScaleFactor)
 #undef NAME
