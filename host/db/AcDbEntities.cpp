@@ -31,6 +31,20 @@ ObjectData& dataOf(const AcDbObject* o, std::uint32_t need) {
     return d;
 }
 
+// A text value of the object copied out for the caller. One not decoded yet whose
+// bytes decode to themselves (most do) is copied from the file's text directly,
+// without being kept: an export reads the text and tag of every attribute once.
+char* copyValue(const AcDbObject* o, FieldId id, std::string ObjectData::*member) {
+    const ObjectData& d = *ObjectAccess::data(o);
+    const ObjectStub& stub = *ObjectAccess::stub(o);
+    const bool placeKnown = d.located || (stub.preLocated && (bit(id) & kPreLocated));
+    if (!(d.decodedMask & bit(id)) && placeKnown && d.fields[id].present()) {
+        const std::string_view raw = rawValueAt(stub.store->text(), d.fields[id].vBegin);
+        if (dxf::TextCodec::decodesToItself(raw)) return copyText(raw);
+    }
+    return copyText(dataOf(o, bit(id)).*member);
+}
+
 // What setAttributeFromBlock reads of a definition and sets of an attribute.
 constexpr std::uint32_t kPlacement = bit(fX) | bit(fY) | bit(fZ) | bit(fAX) | bit(fAY) | bit(fAZ) | bit(fHeight) |
                                      bit(fWidth) | bit(fRotation) | bit(fOblique) | bit(fStyle) | bit(fHMode) |
@@ -71,7 +85,7 @@ const char* AcDbEntity::dxfName() const {
     }
 }
 
-char* AcDbEntity::layer() const { return copyText(dataOf(this, bit(fLayer)).layer); }
+char* AcDbEntity::layer() const { return copyValue(this, fLayer, &ObjectData::layer); }
 
 Acad::ErrorStatus AcDbEntity::setLayer(const char* newVal, bool doSubents) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
@@ -96,7 +110,7 @@ Acad::ErrorStatus AcDbEntity::setLayer(const char* newVal, bool doSubents) {
 
 // ---- AcDbText
 
-char* AcDbText::textString() const { return copyText(dataOf(this, bit(fText)).text); }
+char* AcDbText::textString() const { return copyValue(this, fText, &ObjectData::text); }
 
 Acad::ErrorStatus AcDbText::setTextString(const char* text) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
@@ -151,7 +165,7 @@ Acad::ErrorStatus AcDbText::setRotation(double r) {
 
 // ---- AcDbAttributeDefinition
 
-char* AcDbAttributeDefinition::tag() const { return copyText(dataOf(this, bit(fName)).name); }
+char* AcDbAttributeDefinition::tag() const { return copyValue(this, fName, &ObjectData::name); }
 char* AcDbAttributeDefinition::prompt() const { return copyText(dataOf(this, bit(fPrompt)).prompt); }
 bool AcDbAttributeDefinition::isConstant() const { return dataOf(this, bit(fFlags)).flags & 2; }
 bool AcDbAttributeDefinition::isInvisible() const { return dataOf(this, bit(fFlags)).flags & 1; }
@@ -161,7 +175,7 @@ int AcDbAttributeDefinition::fieldLength() const { return dataOf(this, bit(fFiel
 
 // ---- AcDbAttribute
 
-char* AcDbAttribute::tag() const { return copyText(dataOf(this, bit(fName)).name); }
+char* AcDbAttribute::tag() const { return copyValue(this, fName, &ObjectData::name); }
 bool AcDbAttribute::isConstant() const { return dataOf(this, bit(fFlags)).flags & 2; }
 bool AcDbAttribute::isInvisible() const { return dataOf(this, bit(fFlags)).flags & 1; }
 bool AcDbAttribute::isMTextAttribute() const { return dataOf(this, 0).mtext; }
@@ -206,7 +220,10 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
 // ---- AcDbBlockReference
 
 AcDbObjectId AcDbBlockReference::blockTableRecord() const {
-    return AcDbObjectId(ObjectAccess::stub(this)->store->findBlock(dataOf(this, bit(fName)).name));
+    const ObjectStub& stub = *ObjectAccess::stub(this);
+    if (stub.preLocated)
+        if (ObjectStub* record = stub.store->blockOfReference(stub)) return AcDbObjectId(record);
+    return AcDbObjectId(stub.store->findBlock(dataOf(this, bit(fName)).name));
 }
 AcGePoint3d AcDbBlockReference::position() const { return dataOf(this, bit(fX) | bit(fY) | bit(fZ)).pos; }
 double AcDbBlockReference::rotation() const { return dataOf(this, bit(fRotation)).rotation; }

@@ -160,6 +160,13 @@ const char* acadErrorStatusText(Acad::ErrorStatus es) {
     return "eUnknownStatus";
 }
 
+char* hostdb::copyText(std::string_view s) {
+    char* p = new char[s.size() + 1];
+    std::memcpy(p, s.data(), s.size());
+    p[s.size()] = '\0';
+    return p;
+}
+
 char* hostdb::copyText(const std::string& s) {
     char* p = new char[s.size() + 1];
     std::memcpy(p, s.c_str(), s.size() + 1);

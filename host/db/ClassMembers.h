@@ -6,10 +6,12 @@
 #include "host/db/AcDbObject.h"
 
 #include <string>
+#include <string_view>
 
 namespace hostdb {
 char* copyText(const std::string& s);
-}
+char* copyText(std::string_view s);
+}  // namespace hostdb
 
 #define ACRX_DEFINE_MEMBERS(CLASS, PARENT)                           \
     static const AcRxClass k##CLASS##Class{#CLASS, PARENT::desc()};  \

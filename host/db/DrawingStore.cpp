@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace hostdb {
@@ -269,13 +270,27 @@ void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
 ObjectStub* DrawingStore::Loader::newStub(Kind kind, const dxf::ObjectRange& o) {
     ObjectStub* s = store_.newStub(kind, o.begin);
     s->end = o.end;
-    if (kind == Kind::Attrib && !o.embeddedData && o.end - o.begin < ObjectStub::kNotAt) {
-        auto at = [&](std::size_t v) {
-            return v == npos ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v - o.begin);
-        };
+    if (o.end - o.begin >= ObjectStub::kNotAt) return s;
+    auto at = [&](dxf::NotedCode n) {
+        const std::uint32_t v = o.valueAt[n];
+        return v == 0 ? ObjectStub::kNotAt : static_cast<std::uint16_t>(v);
+    };
+    if (kind == Kind::Attrib && !o.embeddedData) {
         s->preLocated = true;
-        s->textAt = at(o.textValueBegin);
-        s->tagAt = at(o.tagValueBegin);
+        s->textAt = at(dxf::nText);
+        s->tagAt = at(dxf::nName);
+    } else if (kind == Kind::Insert && !o.extrusion) {
+        // Everything a reference's decoder looks for but its extrusion direction, which
+        // few have: those are located when opened.
+        static constexpr dxf::NotedCode kNoted[ReferencePlaces::kCount] = {dxf::nLayer,  dxf::nName,   dxf::nX,
+                                                                           dxf::nY,      dxf::nZ,      dxf::nScaleX,
+                                                                           dxf::nScaleY, dxf::nScaleZ, dxf::nRotation};
+        ReferencePlaces& places = store_.referencePlaces_.emplace_back();
+        for (std::size_t i = 0; i < ReferencePlaces::kCount; ++i) places.at[i] = at(kNoted[i]);
+        places.ownBytes =
+            static_cast<std::uint16_t>(std::min<std::size_t>(o.end - o.begin, ReferencePlaces::kAheadBytes));
+        s->preLocated = true;
+        s->setPlacesIndex(static_cast<std::uint32_t>(store_.referencePlaces_.size() - 1));
     }
     return s;
 }
@@ -360,6 +375,9 @@ void DrawingStore::Loader::placeEntity(ObjectStub* s, const dxf::ObjectRange& o)
         s->owner = parent_;
         if (parent_->childCount == 0) parent_->firstChild = s->index;
         ++parent_->childCount;
+        if (parent_->kind == Kind::Insert && parent_->preLocated)
+            store_.referencePlaces_[parent_->placesIndex()].ownBytes = static_cast<std::uint16_t>(
+                std::min<std::size_t>(s->end - parent_->begin, ReferencePlaces::kAheadBytes));
         if (s->kind == Kind::SeqEnd) parent_ = nullptr;
     } else {
         requireSeqEnd(o.firstLine);
@@ -427,6 +445,7 @@ void DrawingStore::Loader::endSection(const dxf::Section& section) {
 void DrawingStore::Loader::readHeader(const dxf::Section& section) {
     std::string_view text = std::string_view(store_.text_).substr(0, section.endsecBegin);
     dxf::Tokenizer tok(text, section.bodyBegin, dxf::ValueCheck::Trust);
+    store_.headerIntKnown_ = 0;  // the values change under headerInt
     HeaderVar* var = nullptr;
     bool valueSeen = false;
     for (dxf::Tag t; tok.next(t);) {
@@ -500,8 +519,29 @@ void DrawingStore::Loader::listReferences() {
             auto it = store_.blockByName_.find(blockKey(store_.codec_->decode(insert.name)));
             if (it != store_.blockByName_.end()) block = it->second;
         }
-        if (block != kNoBlock) store_.blocks_[block].references.push_back(insert.stub);
+        if (block == kNoBlock) continue;
+        store_.blocks_[block].references.push_back(insert.stub);
+        if (insert.stub->preLocated) store_.referencePlaces_[insert.stub->placesIndex()].block = block;
     }
+    // Each reference located when read knows the next of its block, for prefetchAfter.
+    for (const BlockInfo& b : store_.blocks_)
+        for (std::size_t i = 0; i + 1 < b.references.size(); ++i) {
+            if (!b.references[i]->preLocated) continue;
+            ReferencePlaces& places = store_.referencePlaces_[b.references[i]->placesIndex()];
+            const ObjectStub& next = *b.references[i + 1];
+            if (next.preLocated) {
+                places.nextBytes = store_.referencePlaces_[next.placesIndex()].ownBytes;
+            } else {
+                std::size_t end = next.end;
+                if (next.childCount) end = store_.stubs_[next.firstChild + next.childCount - 1].end;
+                if (next.begin == npos || end == npos || end < next.begin) continue;
+                places.nextBytes =
+                    static_cast<std::uint16_t>(std::min<std::size_t>(end - next.begin, ReferencePlaces::kAheadBytes));
+            }
+            places.next = next.index;
+            places.nextBegin = static_cast<std::uint32_t>(next.begin);
+        }
+    store_.referencePlaces_.shrink_to_fit();
 }
 
 bool DrawingStore::Loader::isBeforeR13() const {
@@ -554,8 +594,9 @@ void DrawingStore::Loader::numberObjects() {
         }
         std::vector<Missing>().swap(missing_);
         if (isBeforeR13() && store_.headerInt(hHandling, 0) != 1) {
-            store_.header_[hHandling].value = "1";
-            store_.header_[hHandling].dirty = true;
+            HeaderVar& handling = store_.header(hHandling);
+            handling.value = "1";
+            handling.dirty = true;
         }
     }
     // A seed is added where the file had none only for handles it did not have either.
@@ -567,25 +608,9 @@ void DrawingStore::Loader::numberObjects() {
     }
     // Tables and records the file gives no handle keep theirs in memory only; they
     // come after the seed written back, so the next open numbers them the same way.
-    // The index is made in one pass over the stubs, which are most of a large
-    // drawing's memory. Handles kept in memory only are larger than every other, so
-    // they go last, in order, and add no run to sort.
-    std::uint64_t memorySeed = seed;
-    auto& index = store_.handleIndex_;
-    index.reserve(store_.stubs_.size());
-    std::vector<ObjectStub*> unnumbered;
-    for (auto& s : store_.stubs_) {
-        if (s.handle == 0)
-            unnumbered.push_back(&s);
-        else
-            index.emplace_back(s.handle, &s);
-    }
-    for (ObjectStub* s : unnumbered) {
-        s->handle = memorySeed++;
-        index.emplace_back(s->handle, s);
-    }
-    auto byHandle = [](const auto& a, const auto& b) { return a.first < b.first; };
-    sortRuns(index, byHandle);
+    store_.memoryHandlesFrom_ = seed;
+    for (auto& s : store_.stubs_)
+        if (s.handle == 0) s.handle = seed++;
 }
 
 // A handle names one object; a file that gives one to several (a faulty writer, an
@@ -748,7 +773,22 @@ const BlockInfo& DrawingStore::blockOf(const ObjectStub* record) const {
     return record->hasBlock() ? blocks_[record->blockIndex()] : noBlock;
 }
 
+// The index is made when first asked for: an export, which finds objects by their
+// place in a block, never is. Handles kept in memory only are larger than every
+// other and ascend in stub order: put last, they add no run to sort, and the file's
+// few runs are merged with little memory besides (a merge borrows as much as its
+// shorter run).
+void DrawingStore::indexHandles() const {
+    handleIndex_.reserve(stubs_.size());
+    for (const ObjectStub& s : stubs_)
+        if (s.handle < memoryHandlesFrom_) handleIndex_.emplace_back(s.handle, const_cast<ObjectStub*>(&s));
+    for (const ObjectStub& s : stubs_)
+        if (s.handle >= memoryHandlesFrom_) handleIndex_.emplace_back(s.handle, const_cast<ObjectStub*>(&s));
+    sortRuns(handleIndex_, [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
 ObjectStub* DrawingStore::byHandle(std::uint64_t h) const {
+    std::call_once(handleIndexMade_, [this] { indexHandles(); });
     auto it = std::lower_bound(handleIndex_.begin(), handleIndex_.end(), h,
                                [](const auto& e, std::uint64_t v) { return e.first < v; });
     return it != handleIndex_.end() && it->first == h ? it->second : nullptr;
@@ -766,17 +806,41 @@ ObjectStub* DrawingStore::findLayer(std::string_view name) const {
     return it == layerByName_.end() || it->second->erased ? nullptr : it->second;
 }
 
-int DrawingStore::headerInt(HeaderId id, int fallback) const {
+int DrawingStore::readHeaderInt(HeaderId id, int fallback) const {
     const std::string& v = header_[id].value;
-    if (v.empty()) return fallback;
-    return static_cast<int>(dxf::toInteger(v));
+    if (v.empty()) return fallback;  // not kept: callers differ in what an absent value means
+    headerInts_[id] = static_cast<int>(dxf::toInteger(v));
+    headerIntKnown_ |= 1u << id;
+    return headerInts_[id];
 }
 
 void DrawingStore::setHeader(HeaderId id, std::string value) {
     if (header_[id].value == value && (header_[id].vBegin != npos || header_[id].dirty)) return;
+    headerIntKnown_ &= ~(1u << id);
     header_[id].value = std::move(value);
     header_[id].dirty = true;
     modified = true;
+}
+
+void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
+    // Stubs of an object and its attributes follow each other; a reference has a
+    // handful of attributes.
+    constexpr std::size_t kStubsAhead = 8;
+    const ReferencePlaces& places = referencePlaces_[reference.placesIndex()];
+    // The loops stay in this function, which is not inlined: the compiler takes a
+    // function that does nothing but prefetch for one without effect and drops calls
+    // to it.
+    constexpr std::size_t kLine = 64;
+    // The reference's own text and its attributes' too, read right after: asked for
+    // when the one before was opened, their lines may have left the nearest caches,
+    // and the addresses the translation buffer, since.
+    const char* own = text_.data() + reference.begin;
+    for (std::size_t at = 0; at < places.ownBytes; at += kLine) __builtin_prefetch(own + at);
+    if (places.next == ReferencePlaces::kNoNext) return;
+    const std::string_view stubs = stubs_.bytesFrom(places.next, kStubsAhead);
+    for (std::size_t at = 0; at < stubs.size(); at += kLine) __builtin_prefetch(stubs.data() + at);
+    const char* text = text_.data() + places.nextBegin;
+    for (std::size_t at = 0; at < places.nextBytes; at += kLine) __builtin_prefetch(text + at);
 }
 
 void DrawingStore::noteChanged(ObjectStub* stub) {

@@ -11,10 +11,12 @@
 #include "host/dxf/DxfCodePage.h"
 #include "platform/File.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -63,7 +65,9 @@ struct ObjectStub {
     // Attributes without a multi-line text: where their text and tag values sit, from
     // `begin` (kNotAt: absent), as the reading of the file found them, so that opening
     // one to read those two needs no pass over its tags. `preLocated` says they are
-    // known, which they are of attributes shorter than 64 KB.
+    // known, which they are of attributes shorter than 64 KB. References shorter than
+    // that without an extrusion direction are preLocated too: every place of their
+    // values is in the store's list (DrawingStore::referencePlaces).
     static constexpr std::uint16_t kNotAt = 0xFFFF;
     std::uint16_t textAt = kNotAt, tagAt = kNotAt;
     Kind kind = Kind::Entity;
@@ -83,10 +87,14 @@ struct ObjectStub {
     // Layer records: the layer's name in the store's list of names.
     std::uint32_t layerIndex() const { return tableIndex_; }
     void setLayerIndex(std::uint32_t i) { tableIndex_ = i; }
+    // References located when read: their places in the store's list.
+    std::uint32_t placesIndex() const { return tableIndex_; }
+    void setPlacesIndex(std::uint32_t i) { tableIndex_ = i; }
 
 private:
     static constexpr std::uint32_t kNoIndex = std::numeric_limits<std::uint32_t>::max();
-    // One field for both, as `kind` says: a record is either a block's or a layer's.
+    // One field for all three, as `kind` says: a record is either a block's or a
+    // layer's, and neither is a reference.
     std::uint32_t tableIndex_ = kNoIndex;
 };
 
@@ -98,6 +106,11 @@ public:
     std::size_t size() const { return size_; }
     ObjectStub& operator[](std::size_t i) { return chunks_[i / kChunk][i % kChunk]; }
     const ObjectStub& operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+    // The stubs from i to the end of i's chunk (at most `count`) as bytes, none read.
+    std::string_view bytesFrom(std::size_t i, std::size_t count) const {
+        const ObjectStub* first = chunks_[i / kChunk].get() + i % kChunk;
+        return {reinterpret_cast<const char*>(first), std::min(count, kChunk - i % kChunk) * sizeof(ObjectStub)};
+    }
     ObjectStub& emplace_back() {
         if (size_ == chunks_.size() * kChunk) chunks_.push_back(std::make_unique<ObjectStub[]>(kChunk));
         return (*this)[size_++];
@@ -127,6 +140,29 @@ private:
     static constexpr std::size_t kChunk = 1024;
     std::vector<std::unique_ptr<ObjectStub[]>> chunks_;
     std::size_t size_ = 0;
+};
+
+// Where the values of a reference located when read sit, from its stub's `begin`
+// (ObjectStub::kNotAt: absent): its layer, block, position, scale and rotation, the
+// values of kReferenceFields in that order (ObjectData.h). Three hundred thousand
+// references cost 5 MB this way.
+struct ReferencePlaces {
+    static constexpr std::size_t kCount = 9;
+    static constexpr std::uint32_t kNoNext = std::numeric_limits<std::uint32_t>::max();
+    std::uint16_t at[kCount];
+    // The reference after this one in its block's list, as read: its stub index, and
+    // where its text and its attributes' begin and how many bytes they take (at most
+    // kAheadBytes). Reading it needs neither of its stubs first.
+    static constexpr std::uint16_t kAheadBytes = 4096;
+    std::uint16_t nextBytes = 0;
+    // The same of this reference: the bytes of its text and its attributes'.
+    std::uint16_t ownBytes = 0;
+    std::uint32_t next = kNoNext;
+    std::uint32_t nextBegin = 0;
+    // The block its name gives (an index of blocks()), as findBlock finds it, kNoBlock
+    // for none: references cannot be given another block, nor blocks another name.
+    static constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
+    std::uint32_t block = kNoBlock;
 };
 
 struct BlockInfo {
@@ -220,11 +256,38 @@ public:
     const std::string& layerName(const ObjectStub* layer) const { return layerNames_[layer->layerIndex()]; }
     const std::vector<ObjectStub*>& layers() const { return layers_; }
     ObjectStub* findBlock(std::string_view name) const;
+    // The record of the block a reference located when read names, as findBlock of
+    // its name finds it, without decoding the name; null when the reading of the file
+    // found none (or the record is erased).
+    ObjectStub* blockOfReference(const ObjectStub& reference) const {
+        const std::uint32_t b = referencePlaces_[reference.placesIndex()].block;
+        if (b == ReferencePlaces::kNoBlock) return nullptr;
+        ObjectStub* r = blocks_[b].record;
+        return r->erased ? nullptr : r;
+    }
     ObjectStub* findLayer(std::string_view name) const;
     const std::vector<LayoutInfo>& layouts() const { return layouts_; }
 
-    HeaderVar& header(HeaderId id) { return header_[id]; }
-    int headerInt(HeaderId id, int fallback) const;
+    const ReferencePlaces& referencePlaces(std::uint32_t i) const { return referencePlaces_[i]; }
+    // A reference located when read was opened: its own text and its attributes', and
+    // the text and the stubs of the next reference of its block and of that one's
+    // attributes are asked of the memory now, so that a walk over a block's
+    // references, which lie apart in the file between those of other blocks, does not
+    // wait for each. Only a hint: nothing is read.
+    void prefetchAfter(const ObjectStub& reference) const;
+
+    const HeaderVar& header(HeaderId id) const { return header_[id]; }
+    // The variable to change in place: what headerInt read of it is read again (so a
+    // change through the reference must come before the next headerInt).
+    HeaderVar& header(HeaderId id) {
+        headerIntKnown_ &= ~(1u << id);
+        return header_[id];
+    }
+    // The variable as an integer, `fallback` when the drawing lacks it.
+    int headerInt(HeaderId id, int fallback) const {
+        if (headerIntKnown_ >> id & 1u) return headerInts_[id];
+        return readHeaderInt(id, fallback);
+    }
     void setHeader(HeaderId id, std::string value);
 
     std::size_t openCount() const { return openCount_; }
@@ -259,6 +322,7 @@ private:
     class Loader;  // builds the stubs from the file's structure
     void load();
     void writeText(const std::function<void(std::string_view)>& sink) const;
+    int readHeaderInt(HeaderId id, int fallback) const;
     ObjectStub* newStub(Kind kind, std::size_t begin);
     const dxf::TextCodec& ensureCodec();
     std::uint32_t addBlock(std::string_view rawName, ObjectStub* record, std::size_t line);
@@ -272,7 +336,12 @@ private:
     dxf::DxfFormat saveFormat_ = dxf::DxfFormat::Ascii;
     std::unique_ptr<dxf::TextCodec> codec_;
     StubList stubs_;
-    std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
+    // Every stub by handle (objects added later have none), made by the first
+    // byHandle.
+    mutable std::vector<std::pair<std::uint64_t, ObjectStub*>> handleIndex_;
+    mutable std::once_flag handleIndexMade_;
+    std::uint64_t memoryHandlesFrom_ = 0;  // handles kept in memory only begin here
+    void indexHandles() const;
     std::vector<BlockInfo> blocks_;
     std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
     std::vector<ObjectStub*> layers_;
@@ -280,6 +349,12 @@ private:
     std::unordered_map<std::string, ObjectStub*> layerByName_;
     std::vector<LayoutInfo> layouts_;
     HeaderVar header_[hHeaderCount];
+    // headerInt's values, read once: the unit settings are asked for with every
+    // distance and angle formatted, several a reference. A bit per HeaderId says which
+    // hold what the variable's text says now.
+    mutable int headerInts_[hHeaderCount] = {};
+    mutable std::uint32_t headerIntKnown_ = 0;
+    std::vector<ReferencePlaces> referencePlaces_;
     std::size_t headerEnd_ = npos;  // offset of the HEADER section's ENDSEC
     std::size_t firstTagAt_ = 0;    // past a byte-order mark
     // Handles a save gives objects that had none, each after the object's type, in

@@ -193,6 +193,13 @@ TagRange tagAt(std::string_view text, std::uint32_t vBegin) {
     return r;
 }
 
+std::string_view rawValueAt(std::string_view text, std::uint32_t vBegin) {
+    std::size_t nl = text.find('\n', vBegin);
+    if (nl == std::string_view::npos) nl = text.size();
+    const std::size_t vEnd = nl > vBegin && text[nl - 1] == '\r' ? nl - 1 : nl;
+    return text.substr(vBegin, vEnd - vBegin);
+}
+
 void locateFields(const DrawingStore& store, const ObjectStub& stub, ObjectData& data) {
     data.kind = stub.kind;
     data.located = true;
@@ -264,11 +271,7 @@ void decodeFields(const DrawingStore& store, ObjectData& data, std::uint32_t mas
             if (id == fStyle && data.kind != Kind::Insert) data.style = "STANDARD";
             continue;
         }
-        // The value runs to its line's end, less a '\r' of a "\r\n" ending.
-        std::size_t nl = text.find('\n', f.vBegin);
-        if (nl == std::string_view::npos) nl = text.size();
-        std::size_t vEnd = nl > f.vBegin && text[nl - 1] == '\r' ? nl - 1 : nl;
-        const std::string_view value = text.substr(f.vBegin, vEnd - f.vBegin);
+        const std::string_view value = rawValueAt(text, f.vBegin);
         if (double* d = doubleOf(data, id)) {
             *d = dxf::toDouble(value);
             if (isAngle(id)) *d = *d * std::numbers::pi / 180.0;

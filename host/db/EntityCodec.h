@@ -21,6 +21,9 @@ struct TagRange {
     std::size_t tagEnd;        // just past the value's line ending ("\n", "\r\n" or the end of the text)
 };
 TagRange tagAt(std::string_view text, std::uint32_t vBegin);
+// The value beginning at `vBegin` as the file has it: to its line's end, less the '\r'
+// of a "\r\n" ending.
+std::string_view rawValueAt(std::string_view text, std::uint32_t vBegin);
 
 // Replaces [begin, end) of the source text with `text` (inserts when empty, deletes
 // when `text` is).

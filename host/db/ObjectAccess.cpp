@@ -4,6 +4,7 @@
 #include "host/db/AcDbSymbolTables.h"
 #include "host/db/EntityCodec.h"
 
+#include <iterator>
 #include <memory>
 
 namespace hostdb {
@@ -20,10 +21,15 @@ public:
 
 template <class T>
 AcDbObject* makeLive(ObjectData*& data) {
-    auto* obj = new Live<T>();
+    // Default-initialised: every member starts as its declaration says. Value-
+    // initialised ("()"), the whole object would be cleared first, hundreds of bytes
+    // an open.
+    auto* obj = new Live<T>;
     data = &obj->values;
     return obj;
 }
+
+static_assert(std::size(kReferenceFields) == ReferencePlaces::kCount);
 
 }  // namespace
 
@@ -68,14 +74,24 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
     obj->stub_ = stub;
     obj->data_ = data;
     if (stub->preLocated) {
-        // An attribute's text and tag are where the reading of the file saw them;
-        // the rest is located when asked for.
         data->kind = stub->kind;
         auto at = [stub](std::uint16_t delta) {
             return delta == ObjectStub::kNotAt ? kNoOffset : static_cast<std::uint32_t>(stub->begin + delta);
         };
-        data->fields[fText].vBegin = at(stub->textAt);
-        data->fields[fName].vBegin = at(stub->tagAt);
+        if (stub->kind == Kind::Insert) {
+            // Every place of a reference's values is where the reading of the file saw it.
+            const ReferencePlaces& places = stub->store->referencePlaces(stub->placesIndex());
+            for (std::size_t i = 0; i < ReferencePlaces::kCount; ++i)
+                data->fields[kReferenceFields[i]].vBegin = at(places.at[i]);
+            data->located = true;
+            stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
+            stub->store->prefetchAfter(*stub);
+        } else {
+            // An attribute's text and tag are where the reading of the file saw them;
+            // the rest is located when asked for.
+            data->fields[fText].vBegin = at(stub->textAt);
+            data->fields[fName].vBegin = at(stub->tagAt);
+        }
     } else if (isEntityKind(stub->kind)) {
         locateFields(*stub->store, *stub, *data);
         if (stub->begin != npos) stub->store->noteTextRead(stub->begin, stub->end - stub->begin);

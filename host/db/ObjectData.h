@@ -53,7 +53,9 @@ constexpr std::uint32_t bit(FieldId f) { return 1u << f; }
 // them: opening is the common case and most callers read two or three values of an
 // object (an export asks an attribute for its tag and text only). An object opened
 // finds where its values sit (one pass over its tags, nothing converted);
-// decodedMask says which values have been read from there since (or set).
+// decodedMask says which values have been read from there since (or set). Every
+// member has its initial value in its declaration: objects are made default-
+// initialised (ObjectAccess::create).
 struct ObjectData {
     std::string layer, name, text, prompt, style;
     AcGePoint3d pos, align;
@@ -76,6 +78,9 @@ struct ObjectData {
 };
 // The fields an attribute's places are known of before it is located.
 constexpr std::uint32_t kPreLocated = 1u << fText | 1u << fName;
+// The fields of a reference whose places the reading of the file noted
+// (ReferencePlaces, in this order): all that its decoder looks for but the extrusion.
+constexpr FieldId kReferenceFields[] = {fLayer, fName, fX, fY, fZ, fWidth, fScaleY, fScaleZ, fRotation};
 static_assert(fFieldCount <= 32, "the dirty mask holds one bit per field");
 
 }  // namespace hostdb

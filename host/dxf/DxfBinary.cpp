@@ -353,10 +353,9 @@ std::string binaryToText(std::string_view bytes, BinarySource& source) {
         // hold one, or the drawing saved as ASCII would not read back.
         if (code >= 80 && code <= 89 && binaryValueOf(code) == BinaryValue::Text &&
             valueType(code) == ValueType::Integer) {
+            // As the ASCII reader takes it: a value it wrote right-aligned reads back.
             std::string_view v = out.since(valueAt);
-            std::int64_t number = 0;
-            auto r2 = std::from_chars(v.data(), v.data() + v.size(), number);
-            if (v.empty() || r2.ec != std::errc() || r2.ptr != v.data() + v.size())
+            if (!isIntegerText(v))
                 throw DxfError(BytePlace{tagAt},
                                "group code " + std::to_string(code) + " expects an integer, got " + quoteInput(v));
         }

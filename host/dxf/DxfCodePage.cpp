@@ -186,6 +186,8 @@ TextCodec::TextCodec(std::string_view acadVer, std::string_view dwgCodePage) {
 
 TextCodec::~TextCodec() = default;
 
+bool TextCodec::decodesToItself(std::string_view raw) noexcept { return isPlainAscii(raw); }
+
 std::string TextCodec::decode(std::string_view raw) const {
     if (isPlainAscii(raw)) return std::string(raw);
     if (utf8_ || isAsciiOnly(raw)) return resolveEscapes(std::string(raw));

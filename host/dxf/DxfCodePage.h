@@ -33,6 +33,9 @@ public:
     // File bytes to module text; \U+XXXX escapes become their characters. Bytes the
     // code page does not define are taken as the Latin-1 character of that value.
     std::string decode(std::string_view raw) const;
+    // Whether decode gives `raw` back as it is, whatever the code page: ASCII without
+    // a backslash (which could begin an escape).
+    static bool decodesToItself(std::string_view raw) noexcept;
     // Module text to file bytes; characters the code page lacks become \U+XXXX.
     // Invalid UTF-8 input bytes are written as \U+FFFD.
     std::string encode(std::string_view text) const;

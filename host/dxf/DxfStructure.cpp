@@ -1,5 +1,8 @@
 #include "host/dxf/DxfStructure.h"
 
+#include <array>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 namespace dxf {
@@ -122,8 +125,30 @@ bool StructureReader::nextObject(ObjectRange& object) {
     return true;
 }
 
+namespace {
+
+// notedCodeOf for the codes up to 50, looked up once per tag of every attribute.
+constexpr auto kNotedCodes = [] {
+    std::array<std::int8_t, 51> t{};
+    for (int c = 0; c <= 50; ++c) t[c] = static_cast<std::int8_t>(notedCodeOf(c));
+    return t;
+}();
+
+}  // namespace
+
 void StructureReader::readObject(const Tag& head, ObjectRange& o) {
-    o = ObjectRange{};
+    // Field by field: cleared as a whole, the range is cleared with a string store
+    // whose start costs as much as reading a short object's tags.
+    o.name.reset();
+    o.handle = 0;
+    o.handleValueBegin = 0;
+    o.handleLine = 0;
+    o.malformedHandle.reset();
+    o.paperSpace = false;
+    o.valueAt.fill(0);
+    o.embeddedData = false;
+    o.extrusion = false;
+    o.end = 0;
     o.type = word(head.value);
     o.begin = head.begin;
     o.bodyBegin = head.end;
@@ -139,9 +164,13 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
         o.headEnd = t.end;
     }
     OwnTags::Filter own;
-    // Attributes are opened by the hundred thousand; where their text and tag sit is
-    // noted on the way, as their decoder would find them.
-    bool attribute = o.type == "ATTRIB";
+    // Attributes and references are opened by the hundred thousand; where their
+    // values sit is noted on the way, as their decoder would find them.
+    // An attribute's text and tag only: there are several to a reference, and their
+    // other values are rarely read.
+    const bool reference = o.type == "INSERT";
+    bool noting = reference || o.type == "ATTRIB";
+    const std::uint32_t notedCodes = reference ? ~0u : 1u << nText | 1u << nName;
     while (tok_.next(t)) {
         if (t.code == 0) {
             lookahead_ = t;
@@ -150,16 +179,19 @@ void StructureReader::readObject(const Tag& head, ObjectRange& o) {
             return;
         }
         o.lastLine = t.line + 1;
-        if (attribute) {
+        if (noting) {
             if (t.code >= 1000) {
-                attribute = false;
+                noting = false;
             } else if (t.code == 101) {
                 o.embeddedData = true;
-                attribute = false;
-            } else if (t.code == 1 && o.textValueBegin == static_cast<std::size_t>(-1)) {
-                o.textValueBegin = t.valueBegin;
-            } else if (t.code == 2 && o.tagValueBegin == static_cast<std::size_t>(-1)) {
-                o.tagValueBegin = t.valueBegin;
+                noting = false;
+            } else if (t.code <= 50) {
+                const int n = kNotedCodes[t.code < 0 ? 0 : t.code];
+                if (n >= 0 && (notedCodes >> n & 1u) && o.valueAt[n] == 0 &&
+                    t.valueBegin - o.begin <= std::numeric_limits<std::uint32_t>::max())
+                    o.valueAt[n] = static_cast<std::uint32_t>(t.valueBegin - o.begin);
+            } else if (t.code == 210 || t.code == 220 || t.code == 230) {
+                o.extrusion = true;
             }
         }
         if (!own.accepts(t)) continue;

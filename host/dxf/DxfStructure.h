@@ -6,6 +6,7 @@
 
 #include "host/dxf/DxfTokenizer.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,7 +27,52 @@ struct Section {
     std::size_t endsecLine = 0;   // line of its ENDSEC code
 };
 
-// One object: its group 0 and every tag up to the next group 0.
+// The group codes whose first value StructureReader notes in ATTRIBs and INSERTs:
+// an attribute's text and tag, a reference's layer, block, position, scale and
+// rotation.
+enum NotedCode : std::uint8_t {
+    nText,
+    nName,
+    nLayer,
+    nX,
+    nY,
+    nZ,
+    nScaleX,
+    nScaleY,
+    nScaleZ,
+    nRotation,
+    kNotedCodeCount
+};
+// The NotedCode of a group code, or -1.
+constexpr int notedCodeOf(int code) {
+    switch (code) {
+    case 1:
+        return nText;
+    case 2:
+        return nName;
+    case 8:
+        return nLayer;
+    case 10:
+        return nX;
+    case 20:
+        return nY;
+    case 30:
+        return nZ;
+    case 41:
+        return nScaleX;
+    case 42:
+        return nScaleY;
+    case 43:
+        return nScaleZ;
+    case 50:
+        return nRotation;
+    default:
+        return -1;
+    }
+}
+
+// One object: its group 0 and every tag up to the next group 0. (StructureReader
+// sets or clears each field for each object: a field added here is cleared there.)
 struct ObjectRange {
     std::string_view type;      // the value of its group 0 without blanks ("INSERT", "LAYER", "TABLE")
     std::size_t begin = 0;      // offset of its group 0 code line
@@ -48,13 +94,17 @@ struct ObjectRange {
     // reader of the object knows whether it needs the handle, so it decides to refuse.
     std::optional<Tag> malformedHandle;
     bool paperSpace = false;  // a group 67 of 1: an entity of a paper space layout
-    // ATTRIB only: where the values of its first group 1 (text) and group 2 (tag)
-    // begin among its tags before embedded object data (101) and extended data (1000
-    // and up), npos when it has none; and whether embedded data comes before extended
-    // data. Opening an attribute to read its text and tag needs no second pass.
-    std::size_t textValueBegin = static_cast<std::size_t>(-1);
-    std::size_t tagValueBegin = static_cast<std::size_t>(-1);
+    // ATTRIB and INSERT only: where the values of their first tag of each code of
+    // NotedCode begin among their own tags (before embedded object data, 101, and
+    // extended data, 1000 and up), counted from `begin`, 0 for a code they lack (no
+    // value begins an object); whether embedded data comes before extended data; and
+    // whether they have an extrusion direction (210, 220, 230) there. Attributes and
+    // references are opened by the hundred thousand: noted on the way, their values
+    // need no second pass over their tags. Values beyond 4 GB into an object are not
+    // noted.
+    std::array<std::uint32_t, kNotedCodeCount> valueAt{};
     bool embeddedData = false;
+    bool extrusion = false;
 };
 
 // Reads a file's sections and objects in order, one object at a time, so that the

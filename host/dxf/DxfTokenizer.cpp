@@ -375,6 +375,11 @@ std::int64_t toInteger(std::string_view value) {
     return i;
 }
 
+bool isIntegerText(std::string_view value) {
+    std::int64_t i = 0;
+    return readInteger(value, i);
+}
+
 bool parseHandle(std::string_view text, std::uint64_t& handle) {
     text = trim(text);
     if (text.empty() || text.size() > 16) return false;

@@ -101,6 +101,9 @@ private:
 // Numbers of a checked value.
 double toDouble(std::string_view value);
 std::int64_t toInteger(std::string_view value);
+// Whether a value is an integer as the reader of ASCII DXF takes one (blanks around
+// it and a sign allowed).
+bool isIntegerText(std::string_view value);
 // A hex handle text; false when it is not 1 to 16 hex digits.
 bool parseHandle(std::string_view text, std::uint64_t& handle);
 

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -279,4 +280,36 @@ TEST(DrawingLoad, AttributesReadBeforeTheyAreLocatedAsWhenDecodedWhole) {
         }
     }
     EXPECT_GT(preLocated, 100u) << attributes << " attributes";
+}
+
+// Every object is found by its handle, whether the file gave it, a save will write it
+// (objects without one in a file that needs them) or it is kept in memory only
+// (tables and entries of an early file); the first lookups may come from two threads.
+TEST(DrawingLoad, EveryObjectIsFoundByItsHandleHoweverItGotIt) {
+    for (const char* name : {"nohandles_r12.dxf", "tagged_r2000.dxf"}) {
+        SCOPED_TRACE(name);
+        auto r = openDrawingFile(std::string(TABLORA_FIXTURES_DIR) + "/dxf/" + name);
+        ASSERT_TRUE(r) << r.error;
+        const hostdb::DrawingStore& store = r.database->store();
+        std::vector<const hostdb::ObjectStub*> found[2];
+        auto lookAll = [&](std::vector<const hostdb::ObjectStub*>& out) {
+            for (std::uint32_t i = 0; i < store.stubCount(); ++i)
+                out.push_back(store.byHandle(r.database->store().stubAt(i)->handle));
+        };
+        std::thread other(lookAll, std::ref(found[1]));
+        lookAll(found[0]);
+        other.join();
+        std::size_t added = 0;
+        for (std::uint32_t i = 0; i < store.stubCount(); ++i) {
+            const hostdb::ObjectStub* stub = r.database->store().stubAt(i);
+            EXPECT_NE(stub->handle, 0u);
+            EXPECT_EQ(found[0][i], stub) << std::hex << stub->handle;
+            EXPECT_EQ(found[1][i], stub) << std::hex << stub->handle;
+            added += stub->handleAdded;
+        }
+        EXPECT_EQ(store.byHandle(0), nullptr);
+        if (std::string(name) == "nohandles_r12.dxf") {
+            EXPECT_GT(added, 0u);
+        }
+    }
 }

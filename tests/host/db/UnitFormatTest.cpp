@@ -1,6 +1,8 @@
 // Distances and angles as text in every unit format and precision, and back.
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcUnits.h"
+#include "host/db/DrawingFile.h"
+#include "host/db/DrawingStore.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +78,51 @@ TEST(UnitFormat, MinusOneMeansTheDrawingsOwnUnits) {
     char small[4];
     EXPECT_EQ(acdbRToS(30.375, -1, -1, small, sizeof small), RTERROR) << "a buffer too small is refused";
     EXPECT_EQ(acdbRToS(1, 6, 2, small, sizeof small), RTERROR);
+}
+
+// The drawing's units are read once and kept: every change, through the database or
+// in place, and every other drawing made the working one formats with its own at once.
+TEST(UnitFormat, TheDrawingsUnitsFollowEveryChangeAtOnce) {
+    auto drawing = [](const char* lunits, const char* luprec, const char* aunits) {
+        return std::string("0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n9\n$LUNITS\n70\n") + lunits +
+               "\n9\n$LUPREC\n70\n" + luprec + "\n9\n$AUNITS\n70\n" + aunits +
+               "\n9\n$AUPREC\n70\n0\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n";
+    };
+    auto first = openDrawingText(drawing("     3", "2", "1"));
+    auto second = openDrawingText(drawing("2", "1", "0"));
+    ASSERT_TRUE(first) << first.error;
+    ASSERT_TRUE(second) << second.error;
+    AcDbDatabase& db = *first.database;
+    {
+        WorkingDatabaseScope scope(&db);
+        EXPECT_EQ(rtos(17.5, -1, -1), "1'-5.50\"");
+        EXPECT_EQ(angtos(M_PI / 4, -1, -1), "45d");
+        ASSERT_EQ(db.setLunits(2), Acad::eOk);
+        EXPECT_EQ(rtos(17.5, -1, -1), "17.50");
+        ASSERT_EQ(db.setLuprec(3), Acad::eOk);
+        EXPECT_EQ(rtos(17.5, -1, -1), "17.500");
+        ASSERT_EQ(db.setAunits(0), Acad::eOk);
+        EXPECT_EQ(angtos(M_PI / 4, -1, -1), "45");
+        db.store().header(hostdb::hLunits).value = "5";
+        EXPECT_EQ(rtos(17.5, -1, -1), "17 1/2");
+        // The value the drawing already has: no change, the same text.
+        ASSERT_EQ(db.setLunits(5), Acad::eOk);
+        EXPECT_EQ(rtos(17.5, -1, -1), "17 1/2");
+    }
+    {
+        WorkingDatabaseScope scope(second.database.get());
+        EXPECT_EQ(rtos(17.5, -1, -1), "17.5");
+        EXPECT_EQ(angtos(M_PI / 4, -1, -1), "45");
+    }
+    // A drawing without the variables formats with the defaults, and with a value
+    // once one is set.
+    AcDbDatabase fresh;
+    WorkingDatabaseScope scope(&fresh);
+    EXPECT_EQ(rtos(17.5, -1, -1), "17.5000");
+    ASSERT_EQ(fresh.setLuprec(1), Acad::eOk);
+    EXPECT_EQ(rtos(17.5, -1, -1), "17.5");
+    ASSERT_EQ(fresh.setLuprec(0), Acad::eOk);
+    EXPECT_EQ(rtos(17.5, -1, -1), "18");
 }
 
 TEST(UnitFormat, AnglesInEveryFormat) {

@@ -437,3 +437,26 @@ TEST(DxfBinary, AValueBinaryCannotHoldFailsTheSave) {
     dxf::BinarySource source;
     EXPECT_EQ(dxf::binaryToText(whole, source), text);
 }
+
+// An ASCII drawing whose integer in a group code binary files keep as text is laid out
+// as ASCII writers lay integers out (right-aligned, a sign) saves as binary and reads
+// back, in either form, as the same drawing; one that is no integer stays refused.
+TEST(DxfBinary, PaddedIntegersInCodesBinaryKeepsAsTextSurviveTheConversion) {
+    for (const char* value : {"     1", "1", " +12 ", "-3\t"}) {
+        SCOPED_TRACE(std::string("'") + value + "'");
+        const std::string text = std::string("0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n9\n$TILEMODE\n84\n") +
+                                 value + "\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n";
+        auto ascii = openDrawingText(text);
+        ASSERT_TRUE(ascii) << ascii.error;
+        ascii.database->store().setSaveFormat(dxf::DxfFormat::Binary);
+        const std::string binary = writeDrawingText(*ascii.database);
+        auto back = openDrawingText(binary, "binary.dxf");
+        ASSERT_TRUE(back) << back.error;
+        back.database->store().setSaveFormat(dxf::DxfFormat::Ascii);
+        EXPECT_EQ(writeDrawingText(*back.database), text);
+    }
+    const std::string bad =
+        "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n9\n$X\n84\n1 2\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nENDSEC\n"
+        "0\nEOF\n";
+    EXPECT_FALSE(openDrawingText(bad));
+}

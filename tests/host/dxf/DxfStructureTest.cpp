@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -229,4 +230,52 @@ TEST(DxfStructure, ObjectsTileEverySectionOfTheCorpus) {
         }
         EXPECT_EQ(objects, groupZeros);
     }
+}
+
+// Objects read one after another into the same range keep nothing of the one before,
+// and an attribute's or reference's noted values are those of its own first tags of
+// each code (an attribute: its text and tag only), as a walk over its own tags finds.
+TEST(DxfStructure, NotedValuesAreTheOwnTagsAndNothingCarriesOver) {
+    const std::string bodies[] = {
+        "INSERT\n5\n2F\n67\n1\n8\nL\n2\nDOOR\n10\n1\n20\n2\n30\n3\n41\n2\n42\n3\n43\n4\n50\n90\n",
+        "LINE\n8\n0\n10\n0\n",
+        "INSERT\n2\nB\n10\n1\n10\n9\n210\n0\n220\n0\n230\n-1\n101\nEmbedded Object\n8\nX\n",
+        "ATTRIB\n5\nZZ\n8\nL\n10\n1\n1\nvalue\n2\nTAG\n1\nsecond\n1001\nAPP\n1000\nx\n",
+        "INSERT\n1001\nAPP\n1000\n2\n",
+        "ATTRIB\n2\nT\n101\nEmbedded Object\n1\nnot the outer text\n",
+        "SEQEND\n",
+    };
+    std::string text = "0\nSECTION\n2\nENTITIES\n";
+    for (const std::string& b : bodies) text += "0\n" + b;
+    text += "0\nENDSEC\n0\nEOF\n";
+    dxf::StructureReader reader(text);
+    ASSERT_TRUE(reader.nextSection());
+    dxf::ObjectRange o;
+    for (const std::string& b : bodies) {
+        SCOPED_TRACE(b.substr(0, b.find('\n')) + " at " + std::to_string(&b - bodies));
+        ASSERT_TRUE(reader.nextObject(o));
+        const bool reference = o.type == "INSERT", attribute = o.type == "ATTRIB";
+        std::array<std::uint32_t, dxf::kNotedCodeCount> expected{};
+        bool extrusion = false, embedded = false, handle = false, name = false, paper = false;
+        dxf::OwnTags tags(text, o);
+        for (dxf::Tag t; tags.next(t);) {
+            const int n = dxf::notedCodeOf(t.code);
+            if (n >= 0 && (reference || (attribute && (n == dxf::nText || n == dxf::nName))) && expected[n] == 0)
+                expected[n] = static_cast<std::uint32_t>(t.valueBegin - o.begin);
+            extrusion |= reference && (t.code == 210 || t.code == 220 || t.code == 230);
+            handle |= t.code == 5 && t.value != "ZZ";
+            name |= t.code == 2;
+            paper |= t.code == 67;
+        }
+        dxf::Tokenizer all(std::string_view(text).substr(0, o.end), o.bodyBegin);
+        for (dxf::Tag t; all.next(t) && t.code < 1000;) embedded |= (reference || attribute) && t.code == 101;
+        EXPECT_EQ(o.valueAt, expected);
+        EXPECT_EQ(o.extrusion, extrusion);
+        EXPECT_EQ(o.embeddedData, embedded);
+        EXPECT_EQ(o.handle != 0, handle);
+        EXPECT_EQ(o.malformedHandle.has_value(), b.find("ZZ") != std::string::npos);
+        EXPECT_EQ(o.name.has_value(), name);
+        EXPECT_EQ(o.paperSpace, paper);
+    }
+    EXPECT_FALSE(reader.nextObject(o));
 }

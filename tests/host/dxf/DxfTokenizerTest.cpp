@@ -70,8 +70,37 @@ TEST(DxfTokenizer, EveryLayoutOfATagReadsTheSame) {
     EXPECT_EQ(r.tags[2].end, std::string_view("-5\n{ACAD_REACTORS\n1\na\rb\r\n1\nlast").size());
 }
 
+// Every group code a file may use reads as itself however it is laid out: with any
+// number of blanks before it, leading zeros to six digits, either line end, and a
+// following tag in the same eight bytes or not.
+TEST(DxfTokenizer, EveryCodeReadsAsItselfInEveryLayout) {
+    for (int code = dxf::kMinGroupCode; code <= dxf::kMaxGroupCode; ++code) {
+        const std::string digits = std::to_string(code < 0 ? -code : code);
+        for (std::size_t width = digits.size(); width <= 6; ++width) {
+            const std::string number = (code < 0 ? "-" : "") + std::string(width - digits.size(), '0') + digits;
+            for (std::size_t blanks = 0; blanks <= 8; ++blanks) {
+                for (const char* eol : {"\n", "\r\n"}) {
+                    const std::string line = std::string(blanks, ' ') + number + eol;
+                    const std::string text = line + "7" + eol + line + "x" + eol;
+                    dxf::Tokenizer tok(text, 0, dxf::ValueCheck::Trust);
+                    dxf::Tag t;
+                    ASSERT_TRUE(tok.next(t)) << line;
+                    ASSERT_EQ(t.code, code) << '\'' << line << '\'';
+                    ASSERT_EQ(t.valueBegin, line.size()) << line;
+                    ASSERT_EQ(t.value, "7");
+                    ASSERT_TRUE(tok.next(t)) << line;
+                    ASSERT_EQ(t.code, code) << line;
+                    ASSERT_EQ(t.value, "x");
+                }
+            }
+        }
+    }
+}
+
 TEST(DxfTokenizer, MalformedCodeLinesAreRefusedOnTheirLine) {
-    for (const char* code : {"1234567", "1072", "-6", "1 0", "\t10", "10\r\r", "x", "+10", "10-"}) {
+    // (Bytes next to the digits: '/' and ':'.)
+    for (const char* code : {"1234567", "1072", "-6", "1 0", "\t10", "10\r\r", "x", "+10", "10-", "1:", "/1", "  1/0",
+                             "00:10", "9999999"}) {
         SCOPED_TRACE(code);
         Read r = readAll(std::string("0\nSECTION\n") + code + "\n1.0\n");
         EXPECT_EQ(r.errorLine, 3u) << r.error;
