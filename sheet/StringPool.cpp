@@ -1,26 +1,98 @@
 #include "sheet/StringPool.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+
 namespace sheet {
 namespace {
 
-// FNV-1a over the code units, finished with a multiply-shift so that the low bits a
-// table uses depend on every unit.
-std::uint32_t hashOf(std::u16string_view text) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (char16_t c : text) h = (h ^ c) * 0x100000001b3ull;
+constexpr std::size_t kLargestChunkUnits = std::size_t{1} << 20;  // 2 MB
+// A text this long gets a block of its own rather than end a chunk early: the
+// room a chunk leaves unused stays under an eighth of it.
+constexpr std::size_t kOwnBlockUnits = kLargestChunkUnits / 8;
+
+// How many of the four code units of a word are the second half of a surrogate
+// pair (DC00..DFFF), without a branch. Masked to their top six bits and compared by
+// exclusive or, such units leave a lane of zero and all others a lane with bits
+// only in 10..15; shifted down by one, adding 7E00 to a lane sets its top bit
+// exactly when it is not zero, and never carries into the next lane.
+unsigned trailingSurrogates(std::uint64_t word) {
+    constexpr std::uint64_t kTopSix = 0xFC00FC00FC00FC00ull, kTrailing = 0xDC00DC00DC00DC00ull;
+    constexpr std::uint64_t kAdd = 0x7E007E007E007E00ull, kTopBits = 0x8000800080008000ull;
+    const std::uint64_t differs = (((((word & kTopSix) ^ kTrailing) >> 1) + kAdd) & kTopBits);
+    return 4 - static_cast<unsigned>(std::popcount(differs));
+}
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t word) { return std::rotl((h ^ word) * 0x9E3779B97F4A7C15ull, 27); }
+
+struct Scan {
+    std::uint32_t hash;
+    std::size_t trailing;  // second halves of surrogate pairs
+};
+
+// One pass over a text, four code units at a time: its hash (finished with a
+// multiply-shift so that the low bits a table uses depend on every unit) and its
+// trailing surrogates, which is what a count of its characters needs.
+Scan scan(const char16_t* text, std::size_t size) {
+    std::uint64_t h = 0xcbf29ce484222325ull ^ size;
+    std::size_t trailing = 0, i = 0;
+    for (; i + 4 <= size; i += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i, sizeof word);
+        h = mix(h, word);
+        trailing += trailingSurrogates(word);
+    }
+    if (i < size) {
+        // The last units, zero-padded: a zero unit is no surrogate.
+        std::uint64_t word = 0;
+        for (unsigned k = 0; i + k < size; ++k) word |= static_cast<std::uint64_t>(text[i + k]) << (16 * k);
+        h = mix(h, word);
+        trailing += trailingSurrogates(word);
+    }
     h ^= h >> 29;
     h *= 0xbf58476d1ce4e5b9ull;
-    return static_cast<std::uint32_t>(h ^ (h >> 32));
+    return Scan{static_cast<std::uint32_t>(h ^ (h >> 32)), trailing};
 }
 
 }  // namespace
 
-std::uint32_t StringPool::add(std::u16string_view text) {
-    auto id = static_cast<std::uint32_t>(size());
-    chars_.insert(chars_.end(), text.begin(), text.end());
-    starts_.push_back(chars_.size());
-    hashes_.push_back(hashOf(text));
-    return id;
+char16_t* StringPool::reserveUnits(std::size_t units) {
+    if (units <= room_) {
+        char16_t* at = free_;
+        free_ += units;
+        room_ -= units;
+        return at;
+    }
+    if (units >= kOwnBlockUnits) {
+        chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(units));
+        return chunks_.back().get();
+    }
+    // Chunks grow from a few pages, so that a small workbook stays small, to a size
+    // where the next one is rarely needed.
+    const std::size_t size = std::max(units, nextChunkUnits_);
+    nextChunkUnits_ = std::min(nextChunkUnits_ * 2, kLargestChunkUnits);
+    chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
+    free_ = chunks_.back().get() + units;
+    room_ = size - units;
+    return chunks_.back().get();
+}
+
+std::uint32_t StringPool::add(std::u16string_view text, std::size_t& codePoints) {
+    // Indices and sizes are 32-bit, as the cells that hold them.
+    if (count_ >= UINT32_MAX || text.size() > UINT32_MAX) throw std::length_error("too many texts for one workbook");
+    char16_t* to = nullptr;
+    if (!text.empty()) {
+        to = reserveUnits(text.size());
+        std::memcpy(to, text.data(), text.size() * sizeof(char16_t));
+    }
+    const std::size_t at = count_ & (kSegmentEntries - 1);
+    if (at == 0) segments_.push_back(std::make_unique_for_overwrite<Entry[]>(kSegmentEntries));
+    const Scan s = scan(to, text.size());
+    segments_.back()[at] = Entry{to, static_cast<std::uint32_t>(text.size()), s.hash};
+    codePoints = text.size() - s.trailing;
+    return static_cast<std::uint32_t>(count_++);
 }
 
 std::uint32_t StringPool::addFromFile(std::u16string_view text, std::string richXml) {
@@ -31,6 +103,7 @@ std::uint32_t StringPool::addFromFile(std::u16string_view text, std::string rich
 
 const std::string& StringPool::richXml(std::uint32_t id) const {
     static const std::string kNone;
+    if (rich_.empty()) return kNone;
     auto it = rich_.find(id);
     return it == rich_.end() ? kNone : it->second;
 }
@@ -135,12 +208,12 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     return l;
 }
 
-void StringPool::compact(const Layout& layout) {
+StringPool StringPool::compacted(const Layout& layout) const {
     StringPool next;
     for (std::uint32_t id = 0; id < fileCount_; ++id) next.addFromFile(text(id), richXml(id));
     for (std::uint32_t id : layout.written) next.addFromFile(text(id), richXml(id));
     next.markAllFromFile();
-    *this = std::move(next);
+    return next;
 }
 
 }  // namespace sheet
