@@ -65,7 +65,6 @@ public:
     // Reads this pool only, so it may be built while the pool is read elsewhere;
     // the caller puts it in place and renumbers its cells with layout.indexOf.
     StringPool compacted(const Layout& layout) const;
-    void compact(const Layout& layout) { *this = compacted(layout); }
 
 private:
     struct Entry {

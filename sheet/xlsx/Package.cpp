@@ -449,6 +449,10 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             refuseToWrite("the file would hold more than the " + std::to_string(limits.maxEntries) +
                           " parts the reader takes");
     }
+    // The text table the save leaves is built while the last parts are compressed;
+    // it replaces the book's once the archive is made.
+    zip.compressQueued();
+    StringPool compacted = book.strings.compacted(layout);
     std::string archive = zip.finish(written);
     if (archive.size() > limits.maxFileBytes)
         refuseToWrite("the file would have " + megabytes(archive.size()) + ", more than the " +
@@ -456,7 +460,7 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
 
     // The table becomes what was written, so that the next save can copy sheets
     // unchanged by then as they are.
-    book.strings.compact(layout);
+    book.strings = std::move(compacted);
     for (const auto& s : book.sheets()) s->renumberTexts(firstAdded, layout.indexOf);
 
     carry.workbookRels = std::move(wbRels);
