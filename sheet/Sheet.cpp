@@ -142,7 +142,7 @@ Sheet::RowCursor::RowCursor(Sheet& sheet, std::int32_t row) : sheet_(sheet), row
     }
 }
 
-Cell* Sheet::RowCursor::find(std::int32_t column) {
+Cell* Sheet::RowCursor::search(std::int32_t column) {
     if (!isPresent_) return nullptr;
     Row& r = sheet_.rows_[slot_].cells;
     // A column left of the last one asked (which callers do not do) starts over.
@@ -275,7 +275,7 @@ void Sheet::setComment(std::int32_t row, std::int32_t column, Comment comment) {
     commentsChanged_ = true;
 }
 
-void Sheet::putComment(std::uint64_t k, Comment comment) {
+void Sheet::putComment(std::uint64_t k, Comment&& comment) {
     if (comments_.empty() || comments_.rbegin()->first < k)
         comments_.emplace_hint(comments_.end(), k, std::move(comment));
     else

@@ -108,7 +108,17 @@ public:
         Cell& cell(std::int32_t column);
 
     private:
-        Cell* find(std::int32_t column);
+        // The cell at column, or null. The cell the cursor stands at and the next one
+        // are looked at here, in the caller: a block asks for them all the time.
+        Cell* find(std::int32_t column) {
+            if (isPresent_) {
+                Row& r = sheet_.rows_[slot_].cells;
+                if (at_ < r.size() && r[at_].column == column) return &r[at_];
+                if (at_ + 1 < r.size() && r[at_ + 1].column == column) return &r[++at_];
+            }
+            return search(column);
+        }
+        Cell* search(std::int32_t column);
         Cell& assigned(std::int32_t column);
 
         Sheet& sheet_;
@@ -211,7 +221,7 @@ private:
                    ? columns_[column - 1].style
                    : 0;
     }
-    void putComment(std::uint64_t key, Comment comment);
+    void putComment(std::uint64_t key, Comment&& comment);
     void beforeAssign(std::int32_t row, std::int32_t column, Cell& cell);
     // The displayed width in characters (capped) that a cell counts for its column.
     std::uint32_t widthOf(const Cell& cell) const;
