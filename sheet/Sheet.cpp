@@ -264,22 +264,21 @@ std::u16string Sheet::displayText(std::int32_t row, std::int32_t column) const {
 }
 
 const Comment* Sheet::comment(std::int32_t row, std::int32_t column) const {
-    const std::uint64_t k = key(row, column);
-    if (comments_.empty() || comments_.rbegin()->first < k) return nullptr;
-    auto it = comments_.find(k);
+    auto it = comments_.find(key(row, column));
     return it == comments_.end() ? nullptr : &it->second;
 }
 
 void Sheet::setComment(std::int32_t row, std::int32_t column, Comment comment) {
-    putComment(key(row, column), std::move(comment));
+    comments_[key(row, column)] = std::move(comment);
     commentsChanged_ = true;
 }
 
-void Sheet::putComment(std::uint64_t k, Comment&& comment) {
-    if (comments_.empty() || comments_.rbegin()->first < k)
-        comments_.emplace_hint(comments_.end(), k, std::move(comment));
-    else
-        comments_[k] = std::move(comment);
+std::vector<std::pair<std::uint64_t, const Comment*>> Sheet::sortedComments() const {
+    std::vector<std::pair<std::uint64_t, const Comment*>> sorted;
+    sorted.reserve(comments_.size());
+    for (const auto& [k, c] : comments_) sorted.emplace_back(k, &c);
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return sorted;
 }
 
 void Sheet::removeComment(std::int32_t row, std::int32_t column) {
@@ -440,7 +439,7 @@ void Sheet::setFormulaForLoad(std::int32_t row, std::int32_t column, Formula for
 }
 
 void Sheet::setCommentForLoad(std::int32_t row, std::int32_t column, Comment comment) {
-    putComment(key(row, column), std::move(comment));
+    comments_[key(row, column)] = std::move(comment);
 }
 
 void Sheet::markUsedTexts(std::uint32_t firstAdded, std::vector<bool>& used) const {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -140,8 +139,9 @@ public:
     const Comment* comment(std::int32_t row, std::int32_t column) const;
     void setComment(std::int32_t row, std::int32_t column, Comment comment);
     void removeComment(std::int32_t row, std::int32_t column);
-    // In cell order: by row, then by column.
-    const std::map<std::uint64_t, Comment>& comments() const noexcept { return comments_; }
+    const std::unordered_map<std::uint64_t, Comment>& comments() const noexcept { return comments_; }
+    // The comments in cell order: by row, then by column.
+    std::vector<std::pair<std::uint64_t, const Comment*>> sortedComments() const;
     static std::uint64_t key(std::int32_t row, std::int32_t column) {
         return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
     }
@@ -221,7 +221,6 @@ private:
                    ? columns_[column - 1].style
                    : 0;
     }
-    void putComment(std::uint64_t key, Comment&& comment);
     void beforeAssign(std::int32_t row, std::int32_t column, Cell& cell);
     // The displayed width in characters (capped) that a cell counts for its column.
     std::uint32_t widthOf(const Cell& cell) const;
@@ -233,10 +232,7 @@ private:
     std::u16string name_;
     std::vector<RowCells> rows_;  // ascending row numbers
     std::unordered_map<std::uint64_t, Formula> formulas_;
-    // Ordered, as the notes are written; a note below or right of every other one
-    // (an export adds one per row, top-down) is found absent and added at the end
-    // without a search.
-    std::map<std::uint64_t, Comment> comments_;
+    std::unordered_map<std::uint64_t, Comment> comments_;
     std::unordered_map<std::int32_t, LineFormat> rowFormats_;
     std::vector<LineFormat> columns_;  // index column - 1
 

@@ -86,11 +86,11 @@ void readComments(std::string_view xml, const std::string& partName, Sheet& shee
 }
 
 std::string writeComments(const Sheet& sheet) {
-    const auto& comments = sheet.comments();
+    const auto comments = sheet.sortedComments();
     std::map<std::u16string, std::size_t> authorIds;
     std::vector<const std::u16string*> authors;
-    for (const auto& [key, c] : comments)
-        if (authorIds.emplace(c.author, authors.size()).second) authors.push_back(&c.author);
+    for (const auto& [key, note] : comments)
+        if (authorIds.emplace(note->author, authors.size()).second) authors.push_back(&note->author);
     std::string out;
     out.reserve(comments.size() * 96 + 512);
     out +=
@@ -105,12 +105,12 @@ std::string writeComments(const Sheet& sheet) {
     // Notes mostly share their author: the last one's number is reused.
     const std::u16string* lastAuthor = nullptr;
     std::size_t lastAuthorId = 0;
-    for (const auto& [key, c] : comments) {
+    for (const auto& [key, note] : comments) {
         auto row = static_cast<std::int32_t>(key >> 16);
         auto column = static_cast<std::int32_t>(key & 0xFFFF);
-        if (!lastAuthor || c.author != *lastAuthor) {
-            lastAuthor = &c.author;
-            lastAuthorId = authorIds[c.author];
+        if (!lastAuthor || note->author != *lastAuthor) {
+            lastAuthor = &note->author;
+            lastAuthorId = authorIds[note->author];
         }
         char head[96];
         char* p = head;
@@ -125,7 +125,7 @@ std::string writeComments(const Sheet& sheet) {
         put("\"><text><t xml:space=\"preserve\">");
         out.append(head, p);
         const std::size_t textStart = out.size();
-        appendEscapedText(out, c.text);
+        appendEscapedText(out, note->text);
         if (out.size() - textStart > kMaxTextBytes)
             throw XlsxError("the note of cell " + cellRefText(row, column) + " of sheet '" + utf16ToUtf8(sheet.name()) +
                             "' is longer than the " + std::to_string(kMaxTextBytes >> 20) +

@@ -45,7 +45,7 @@ std::string VmlShapeScanner::finish() {
 }
 
 std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock, const PartSink& sink) {
-    const auto& comments = sheet.comments();
+    const auto comments = sheet.sortedComments();
     // Shape ids are unique across the workbook: each drawing owns blocks of 1024
     // ids, listed in its id map.
     int firstBlock = nextBlock;
