@@ -13,8 +13,8 @@ namespace sheet::xlsx {
 
 void readComments(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits);
 // Throws XlsxError for a note too long for readComments to take. The notes are
-// listed in the sheet's order of them (by row, then column), as the drawing that
-// shows them lists their shapes.
+// listed in cell order (by row, then column), as the drawing that shows them
+// lists their shapes.
 std::string writeComments(const Sheet& sheet);
 
 }  // namespace sheet::xlsx
