@@ -30,6 +30,13 @@ bool offsetOf(const SAFEARRAY& a, const LONG* indices, std::size_t& offset) {
     return true;
 }
 
+// The element storage of the last large array destroyed on this thread, kept for
+// the next one. A caller that lends a block of values for each call (a block of
+// cells a call) would otherwise have fresh memory mapped for every block and
+// every page of it faulted in; up to 4 MB of elements are kept.
+constexpr std::size_t kLargestSpare = std::size_t{1} << 16;
+thread_local std::vector<Variant> spareElements;
+
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound) {
@@ -48,6 +55,8 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabou
         auto* array = new SAFEARRAY;
         array->bounds.assign(rgsabound, rgsabound + cDims);
         try {
+            if (spareElements.capacity() >= count && spareElements.capacity() / 4 <= count)
+                array->elements.swap(spareElements);
             array->elements.resize(static_cast<std::size_t>(count));
         } catch (...) {
             delete array;
@@ -62,6 +71,9 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabou
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
     if (!psa) return S_OK;
     if (psa->locks != 0) return DISP_E_ARRAYISLOCKED;
+    psa->elements.clear();
+    const std::size_t capacity = psa->elements.capacity();
+    if (capacity <= kLargestSpare && capacity > spareElements.capacity()) spareElements.swap(psa->elements);
     delete psa;
     return S_OK;
 }

@@ -243,8 +243,10 @@ private:
                                      " holds a formula other cells share; it cannot be replaced here.");
             }
         if (!block.array) {
-            for (std::int32_t r = area_.top; r <= area_.bottom; ++r)
-                for (std::int32_t c = area_.left; c <= area_.right; ++c) assignCell(r, c, v);
+            for (std::int32_t r = area_.top; r <= area_.bottom; ++r) {
+                Sheet::RowCursor cursor(s, r);
+                for (std::int32_t c = area_.left; c <= area_.right; ++c) assignCell(cursor, c, v);
+            }
             return;
         }
         // An array goes element by element from the range's top-left cell, as the
@@ -255,10 +257,11 @@ private:
         static const Variant notAvailable = Variant::error(errorScode(kErrorNotAvailable));
         for (std::int32_t r = area_.top; r <= area_.bottom; ++r) {
             const std::int64_t i = block.rows == 0 ? 0 : r - area_.top;
+            Sheet::RowCursor cursor(s, r);
             for (std::int32_t c = area_.left; c <= area_.right; ++c) {
                 const std::int64_t j = c - area_.left;
                 const bool inside = (block.rows == 0 || i < block.rows) && j < block.columns;
-                assignCell(r, c,
+                assignCell(cursor, c,
                            inside ? *block.elements[static_cast<std::size_t>(i * block.columns + j)] : notAvailable);
             }
         }
@@ -362,45 +365,44 @@ private:
                              std::to_string(v.bstrVal().size()) + ".");
     }
 
-    void assignCell(std::int32_t r, std::int32_t c, const Variant& v) {
-        Sheet& s = *sheet_;
+    void assignCell(Sheet::RowCursor& cells, std::int32_t c, const Variant& v) {
         switch (v.vt()) {
         case VT_EMPTY:
         case VT_NULL:
-            s.clearValue(r, c);
+            cells.clearValue(c);
             return;
         case VT_R8:
-            s.setNumber(r, c, v.dblVal());
+            cells.setNumber(c, v.dblVal());
             return;
         case VT_R4:
-            s.setNumber(r, c, v.fltVal());
+            cells.setNumber(c, v.fltVal());
             return;
         case VT_I2:
-            s.setNumber(r, c, v.iVal());
+            cells.setNumber(c, v.iVal());
             return;
         case VT_I4:
-            s.setNumber(r, c, v.lVal());
+            cells.setNumber(c, v.lVal());
             return;
         case VT_BOOL:
-            s.setBoolean(r, c, v.boolVal() != 0);
+            cells.setBoolean(c, v.boolVal() != 0);
             return;
         case VT_ERROR:
-            s.setError(r, c, static_cast<std::int32_t>(static_cast<std::uint32_t>(v.scode()) & 0xFFFFu));
+            cells.setError(c, static_cast<std::int32_t>(static_cast<std::uint32_t>(v.scode()) & 0xFFFFu));
             return;
         case VT_BSTR: {
             const std::u16string& text = v.bstrVal();
             if (text.empty()) {
-                s.clearValue(r, c);
+                cells.clearValue(c);
                 return;
             }
             // Text typed into a General cell that reads as a number is stored as that
             // number; the text format ("@") keeps it as typed.
-            if (!s.book().styles.isTextFormat(s.styleAt(r, c)))
+            if (!sheet_->book().styles.isTextFormat(cells.styleAt(c)))
                 if (auto number = parseGeneralNumber(text)) {
-                    s.setNumber(r, c, *number);
+                    cells.setNumber(c, *number);
                     return;
                 }
-            s.setText(r, c, text);
+            cells.setText(c, text);
             return;
         }
         default:

@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::uint32_t kWidestCounted = 255;
 
-std::uint32_t widthOf(std::u16string_view text) {
-    return static_cast<std::uint32_t>(std::min<std::size_t>(codePointCount(text), kWidestCounted));
+std::uint32_t cappedWidth(std::size_t characters) {
+    return static_cast<std::uint32_t>(std::min<std::size_t>(characters, kWidestCounted));
 }
 
 }  // namespace
@@ -67,9 +67,7 @@ const Cell* Sheet::find(std::int32_t row, std::int32_t column) const {
 std::uint32_t Sheet::styleAt(std::int32_t row, std::int32_t column) const {
     if (const Cell* c = find(row, column)) return c->style;
     if (auto it = rowFormats_.find(row); it != rowFormats_.end() && it->second.hasStyle) return it->second.style;
-    if (column >= 1 && static_cast<std::size_t>(column) <= columns_.size() && columns_[column - 1].hasStyle)
-        return columns_[column - 1].style;
-    return 0;
+    return columnStyle(column);
 }
 
 Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
@@ -94,23 +92,27 @@ Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
     return *it;
 }
 
-void Sheet::countWidth(std::int32_t column, const Cell& cell, int delta) {
-    // Loaded cells not counted yet are counted as they then are, this one included.
-    if (areWidthsPending_) return;
-    std::uint32_t w = 0;
+std::uint32_t Sheet::widthOf(const Cell& cell) const {
     switch (cell.kind) {
     case CellKind::Empty:
-        return;
+        return 0;
     case CellKind::Text:
-        w = widthOf(book_->strings.text(cell.text));
-        break;
+        return cappedWidth(codePointCount(book_->strings.text(cell.text)));
     case CellKind::Boolean:
-        w = cell.number != 0 ? 4 : 5;
-        break;
+        return cell.number != 0 ? 4 : 5;
     default:
-        w = widthOf(displayText(cell));
-        break;
+        return cappedWidth(codePointCount(displayText(cell)));
     }
+}
+
+void Sheet::countWidth(std::int32_t column, const Cell& cell, int delta) {
+    // Loaded cells not counted yet are counted as they then are, this one included.
+    if (areWidthsPending_ || cell.kind == CellKind::Empty) return;
+    countWidth(column, widthOf(cell), delta);
+}
+
+void Sheet::countWidth(std::int32_t column, std::uint32_t w, int delta) {
+    if (areWidthsPending_) return;
     if (static_cast<std::size_t>(column) > widths_.size()) widths_.resize(column);
     WidthCount& wc = widths_[column - 1];
     if (wc.counts.empty()) wc.counts.assign(kWidestCounted + 1, 0);
@@ -132,45 +134,96 @@ void Sheet::beforeAssign(std::int32_t row, std::int32_t column, Cell& cell) {
     cellsChanged_ = true;
 }
 
-void Sheet::setNumber(std::int32_t row, std::int32_t column, double value) {
-    Cell& c = cellAt(row, column);
-    beforeAssign(row, column, c);
+Sheet::RowCursor::RowCursor(Sheet& sheet, std::int32_t row) : sheet_(sheet), row_(row), slot_(sheet.rowSlot(row)) {
+    isPresent_ = slot_ < sheet.rows_.size() && sheet.rows_[slot_].row == row;
+    if (auto it = sheet.rowFormats_.find(row); it != sheet.rowFormats_.end() && it->second.hasStyle) {
+        rowStyle_ = it->second.style;
+        hasRowStyle_ = true;
+    }
+}
+
+Cell* Sheet::RowCursor::search(std::int32_t column) {
+    if (!isPresent_) return nullptr;
+    Row& r = sheet_.rows_[slot_].cells;
+    // A column left of the last one asked (which callers do not do) starts over.
+    if (at_ > 0 && at_ <= r.size() && r[at_ - 1].column >= column) at_ = 0;
+    // The next column is the next cell in a block; a jump searches what is left.
+    if (at_ < r.size() && r[at_].column < column) {
+        ++at_;
+        if (at_ < r.size() && r[at_].column < column)
+            at_ = static_cast<std::size_t>(
+                std::lower_bound(r.begin() + static_cast<std::ptrdiff_t>(at_), r.end(), column,
+                                 [](const Cell& c, std::int32_t col) { return c.column < col; }) -
+                r.begin());
+    }
+    return at_ < r.size() && r[at_].column == column ? &r[at_] : nullptr;
+}
+
+std::uint32_t Sheet::RowCursor::styleAt(std::int32_t column) {
+    if (const Cell* c = find(column)) return c->style;
+    return hasRowStyle_ ? rowStyle_ : sheet_.columnStyle(column);
+}
+
+Cell& Sheet::RowCursor::cell(std::int32_t column) {
+    if (Cell* c = find(column)) return *c;
+    const std::uint32_t style = hasRowStyle_ ? rowStyle_ : sheet_.columnStyle(column);
+    if (!isPresent_) {
+        sheet_.rows_.insert(sheet_.rows_.begin() + static_cast<std::ptrdiff_t>(slot_), RowCells{row_, {}});
+        isPresent_ = true;
+        at_ = 0;
+    }
+    Row& r = sheet_.rows_[slot_].cells;
+    Cell& c = *r.emplace(r.begin() + static_cast<std::ptrdiff_t>(at_));
+    c.column = static_cast<std::uint16_t>(column);
+    c.style = style;
+    return c;
+}
+
+Cell& Sheet::RowCursor::assigned(std::int32_t column) {
+    Cell& c = cell(column);
+    sheet_.beforeAssign(row_, column, c);
+    return c;
+}
+
+void Sheet::RowCursor::setNumber(std::int32_t column, double value) {
+    Cell& c = assigned(column);
     c.kind = CellKind::Number;
     c.number = value;
-    countWidth(column, c, 1);
+    sheet_.countWidth(column, c, 1);
 }
 
-void Sheet::setText(std::int32_t row, std::int32_t column, std::u16string_view text) {
-    std::uint32_t id = book_->strings.add(text);
-    Cell& c = cellAt(row, column);
-    beforeAssign(row, column, c);
+void Sheet::RowCursor::setText(std::int32_t column, std::u16string_view text) {
+    // The text is entered first, as before a cell is looked at: the table numbers
+    // texts in the order they come, and the file keeps that order.
+    std::size_t characters = 0;
+    const std::uint32_t id = sheet_.book_->strings.add(text, characters);
+    Cell& c = assigned(column);
     c.kind = CellKind::Text;
     c.text = id;
-    countWidth(column, c, 1);
+    sheet_.countWidth(column, cappedWidth(characters), 1);
 }
 
-void Sheet::setBoolean(std::int32_t row, std::int32_t column, bool value) {
-    Cell& c = cellAt(row, column);
-    beforeAssign(row, column, c);
+void Sheet::RowCursor::setBoolean(std::int32_t column, bool value) {
+    Cell& c = assigned(column);
     c.kind = CellKind::Boolean;
     c.number = value ? 1 : 0;
-    countWidth(column, c, 1);
+    sheet_.countWidth(column, c, 1);
 }
 
-void Sheet::setError(std::int32_t row, std::int32_t column, std::int32_t errorNumber) {
-    Cell& c = cellAt(row, column);
-    beforeAssign(row, column, c);
+void Sheet::RowCursor::setError(std::int32_t column, std::int32_t errorNumber) {
+    Cell& c = assigned(column);
     c.kind = CellKind::Error;
     c.error = errorNumber;
-    countWidth(column, c, 1);
+    sheet_.countWidth(column, c, 1);
 }
 
-void Sheet::clearValue(std::int32_t row, std::int32_t column) {
-    if (!find(row, column)) return;
-    Cell& c = cellAt(row, column);
-    beforeAssign(row, column, c);
-    c.kind = CellKind::Empty;
-    c.number = 0;
+void Sheet::RowCursor::clearValue(std::int32_t column) {
+    // Clearing a cell that does not exist creates none.
+    Cell* c = find(column);
+    if (!c) return;
+    sheet_.beforeAssign(row_, column, *c);
+    c->kind = CellKind::Empty;
+    c->number = 0;
 }
 
 void Sheet::setStyle(std::int32_t row, std::int32_t column, std::uint32_t style) {
@@ -220,6 +273,14 @@ void Sheet::setComment(std::int32_t row, std::int32_t column, Comment comment) {
     commentsChanged_ = true;
 }
 
+std::vector<std::pair<std::uint64_t, const Comment*>> Sheet::sortedComments() const {
+    std::vector<std::pair<std::uint64_t, const Comment*>> sorted;
+    sorted.reserve(comments_.size());
+    for (const auto& [k, c] : comments_) sorted.emplace_back(k, &c);
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return sorted;
+}
+
 void Sheet::removeComment(std::int32_t row, std::int32_t column) {
     if (comments_.erase(key(row, column))) commentsChanged_ = true;
 }
@@ -241,16 +302,38 @@ LineFormat& Sheet::columnFormatForLoad(std::int32_t column) {
 void Sheet::restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, std::int32_t right, bool isWholeRows,
                     bool isWholeColumns, const std::function<std::uint32_t(std::uint32_t)>& change) {
     cellsChanged_ = true;
+    // The cells of a block share a few formats: each distinct one goes through
+    // change once (it is a function of the old format), not every cell.
+    struct Seen {
+        std::uint32_t from, to;
+    };
+    constexpr std::size_t kRemembered = 8;
+    Seen seen[kRemembered];
+    std::size_t seenCount = 0, last = 0;
+    auto changed = [&](std::uint32_t old) {
+        if (seenCount > 0 && seen[last].from == old) return seen[last].to;
+        for (std::size_t i = 0; i < seenCount; ++i)
+            if (seen[i].from == old) {
+                last = i;
+                return seen[i].to;
+            }
+        const std::uint32_t to = change(old);
+        if (seenCount < kRemembered) {
+            seen[seenCount] = Seen{old, to};
+            last = seenCount++;
+        }
+        return to;
+    };
     if (isWholeColumns) {
         for (std::int32_t c = left; c <= right; ++c) {
             LineFormat& f = columnFormatForLoad(c);
-            f.style = change(f.hasStyle ? f.style : 0);
+            f.style = changed(f.hasStyle ? f.style : 0);
             f.hasStyle = true;
         }
     } else if (isWholeRows) {
         for (std::int32_t r = top; r <= bottom; ++r) {
             LineFormat& f = rowFormats_[r];
-            f.style = change(f.hasStyle ? f.style : 0);
+            f.style = changed(f.hasStyle ? f.style : 0);
             f.hasStyle = true;
         }
     }
@@ -258,14 +341,16 @@ void Sheet::restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, st
         for (auto it = rows_.begin() + static_cast<std::ptrdiff_t>(rowSlot(top));
              it != rows_.end() && it->row <= bottom; ++it)
             for (Cell& c : it->cells)
-                if (c.column >= left && c.column <= right) c.style = change(c.style);
+                if (c.column >= left && c.column <= right) c.style = changed(c.style);
         return;
     }
-    for (std::int32_t r = top; r <= bottom; ++r)
+    for (std::int32_t r = top; r <= bottom; ++r) {
+        RowCursor cursor(*this, r);
         for (std::int32_t c = left; c <= right; ++c) {
-            Cell& cell = cellAt(r, c);
-            cell.style = change(cell.style);
+            Cell& cell = cursor.cell(c);
+            cell.style = changed(cell.style);
         }
+    }
 }
 
 void Sheet::autoFit(std::int32_t firstColumn, std::int32_t lastColumn) {

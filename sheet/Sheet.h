@@ -75,11 +75,59 @@ public:
     std::uint32_t styleAt(std::int32_t row, std::int32_t column) const;
 
     // Assignments through automation (they mark the sheet changed and drop a formula).
-    void setNumber(std::int32_t row, std::int32_t column, double value);
-    void setText(std::int32_t row, std::int32_t column, std::u16string_view text);
-    void setBoolean(std::int32_t row, std::int32_t column, bool value);
-    void setError(std::int32_t row, std::int32_t column, std::int32_t errorNumber);
-    void clearValue(std::int32_t row, std::int32_t column);
+    void setNumber(std::int32_t row, std::int32_t column, double value) {
+        RowCursor(*this, row).setNumber(column, value);
+    }
+    void setText(std::int32_t row, std::int32_t column, std::u16string_view text) {
+        RowCursor(*this, row).setText(column, text);
+    }
+    void setBoolean(std::int32_t row, std::int32_t column, bool value) {
+        RowCursor(*this, row).setBoolean(column, value);
+    }
+    void setError(std::int32_t row, std::int32_t column, std::int32_t errorNumber) {
+        RowCursor(*this, row).setError(column, errorNumber);
+    }
+    void clearValue(std::int32_t row, std::int32_t column) { RowCursor(*this, row).clearValue(column); }
+
+    // The cells of one row, visited left to right: each is found from the one before
+    // rather than by a search, and the row's format is looked up once. Assigning a
+    // block goes row by row through one of these. Columns are asked in ascending
+    // order; nothing else may change the sheet's cells while one is in use.
+    class RowCursor {
+    public:
+        RowCursor(Sheet& sheet, std::int32_t row);
+        // The format that applies to the cell at column.
+        std::uint32_t styleAt(std::int32_t column);
+        void setNumber(std::int32_t column, double value);
+        void setText(std::int32_t column, std::u16string_view text);
+        void setBoolean(std::int32_t column, bool value);
+        void setError(std::int32_t column, std::int32_t errorNumber);
+        void clearValue(std::int32_t column);
+        // The cell at column, created with the format that applies there when missing.
+        Cell& cell(std::int32_t column);
+
+    private:
+        // The cell at column, or null. The cell the cursor stands at and the next one
+        // are looked at here, in the caller: a block asks for them all the time.
+        Cell* find(std::int32_t column) {
+            if (isPresent_) {
+                Row& r = sheet_.rows_[slot_].cells;
+                if (at_ < r.size() && r[at_].column == column) return &r[at_];
+                if (at_ + 1 < r.size() && r[at_ + 1].column == column) return &r[++at_];
+            }
+            return search(column);
+        }
+        Cell* search(std::int32_t column);
+        Cell& assigned(std::int32_t column);
+
+        Sheet& sheet_;
+        std::int32_t row_;
+        std::size_t slot_;    // in rows_: where the row is or would go
+        bool isPresent_;      // rows_[slot_] is the row
+        std::size_t at_ = 0;  // cells before it have smaller columns than the last asked
+        std::uint32_t rowStyle_ = 0;
+        bool hasRowStyle_ = false;
+    };
     void setStyle(std::int32_t row, std::int32_t column, std::uint32_t style);
     const Formula* formula(std::int32_t row, std::int32_t column) const;
     bool hasFormulas() const noexcept { return !formulas_.empty(); }
@@ -92,6 +140,8 @@ public:
     void setComment(std::int32_t row, std::int32_t column, Comment comment);
     void removeComment(std::int32_t row, std::int32_t column);
     const std::unordered_map<std::uint64_t, Comment>& comments() const noexcept { return comments_; }
+    // The comments in cell order: by row, then by column.
+    std::vector<std::pair<std::uint64_t, const Comment*>> sortedComments() const;
     static std::uint64_t key(std::int32_t row, std::int32_t column) {
         return (static_cast<std::uint64_t>(row) << 16) | static_cast<std::uint32_t>(column);
     }
@@ -165,8 +215,17 @@ private:
     Cell& cellAt(std::int32_t row, std::int32_t column);
     // The index in rows_ where the row is or would go.
     std::size_t rowSlot(std::int32_t row) const;
+    // The format of a column, for its cells that have none of their own or of their row.
+    std::uint32_t columnStyle(std::int32_t column) const {
+        return column >= 1 && static_cast<std::size_t>(column) <= columns_.size() && columns_[column - 1].hasStyle
+                   ? columns_[column - 1].style
+                   : 0;
+    }
     void beforeAssign(std::int32_t row, std::int32_t column, Cell& cell);
+    // The displayed width in characters (capped) that a cell counts for its column.
+    std::uint32_t widthOf(const Cell& cell) const;
     void countWidth(std::int32_t column, const Cell& cell, int delta);
+    void countWidth(std::int32_t column, std::uint32_t width, int delta);
     void countLoadedWidths();
 
     Book* book_;

@@ -1,26 +1,102 @@
 #include "sheet/StringPool.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+
 namespace sheet {
 namespace {
 
-// FNV-1a over the code units, finished with a multiply-shift so that the low bits a
-// table uses depend on every unit.
-std::uint32_t hashOf(std::u16string_view text) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (char16_t c : text) h = (h ^ c) * 0x100000001b3ull;
+constexpr std::size_t kLargestChunkUnits = std::size_t{1} << 20;  // 2 MB
+// A text this long gets a block of its own rather than end a chunk early: the
+// room a chunk leaves unused stays under an eighth of it.
+constexpr std::size_t kOwnBlockUnits = kLargestChunkUnits / 8;
+
+// How many of the four code units of a word are the second half of a surrogate
+// pair (DC00..DFFF), without a branch. Masked to their top six bits and compared by
+// exclusive or, such units leave a lane of zero and all others a lane with bits
+// only in 10..15; shifted down by one, adding 7E00 to a lane sets its top bit
+// exactly when it is not zero, and never carries into the next lane. The four top
+// bits are then summed by one multiply into the top lane (the processors built for
+// need not have a population count instruction).
+unsigned trailingSurrogates(std::uint64_t word) {
+    constexpr std::uint64_t kTopSix = 0xFC00FC00FC00FC00ull, kTrailing = 0xDC00DC00DC00DC00ull;
+    constexpr std::uint64_t kAdd = 0x7E007E007E007E00ull, kTopBits = 0x8000800080008000ull;
+    const std::uint64_t differs = (((((word & kTopSix) ^ kTrailing) >> 1) + kAdd) & kTopBits) >> 15;
+    return 4 - static_cast<unsigned>((differs * 0x0001000100010001ull) >> 48);
+}
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t word) { return std::rotl((h ^ word) * 0x9E3779B97F4A7C15ull, 27); }
+
+struct Scan {
+    std::uint32_t hash;
+    std::size_t trailing;  // second halves of surrogate pairs
+};
+
+// One pass over a text, four code units at a time, copying it to `to`: its hash
+// (finished with a multiply-shift so that the low bits a table uses depend on
+// every unit) and its trailing surrogates, which is what a count of its
+// characters needs. The copy is part of the pass rather than a library call, which
+// costs more than the copying for the few units most cell texts have.
+Scan copyAndScan(const char16_t* from, char16_t* to, std::size_t size) {
+    std::uint64_t h = 0xcbf29ce484222325ull ^ size;
+    std::size_t trailing = 0, i = 0;
+    for (; i + 4 <= size; i += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, from + i, sizeof word);
+        std::memcpy(to + i, &word, sizeof word);
+        h = mix(h, word);
+        trailing += trailingSurrogates(word);
+    }
+    if (i < size) {
+        // The last units, zero-padded: a zero unit is no surrogate.
+        std::uint64_t word = 0;
+        for (unsigned k = 0; i + k < size; ++k) {
+            to[i + k] = from[i + k];
+            word |= static_cast<std::uint64_t>(from[i + k]) << (16 * k);
+        }
+        h = mix(h, word);
+        trailing += trailingSurrogates(word);
+    }
     h ^= h >> 29;
     h *= 0xbf58476d1ce4e5b9ull;
-    return static_cast<std::uint32_t>(h ^ (h >> 32));
+    return Scan{static_cast<std::uint32_t>(h ^ (h >> 32)), trailing};
 }
 
 }  // namespace
 
-std::uint32_t StringPool::add(std::u16string_view text) {
-    auto id = static_cast<std::uint32_t>(size());
-    chars_.insert(chars_.end(), text.begin(), text.end());
-    starts_.push_back(chars_.size());
-    hashes_.push_back(hashOf(text));
-    return id;
+char16_t* StringPool::reserveUnits(std::size_t units) {
+    if (units <= room_) {
+        char16_t* at = free_;
+        free_ += units;
+        room_ -= units;
+        return at;
+    }
+    if (units >= kOwnBlockUnits) {
+        chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(units));
+        return chunks_.back().get();
+    }
+    // Chunks grow from a few pages, so that a small workbook stays small, to a size
+    // where the next one is rarely needed.
+    const std::size_t size = std::max(units, nextChunkUnits_);
+    nextChunkUnits_ = std::min(nextChunkUnits_ * 2, kLargestChunkUnits);
+    chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
+    free_ = chunks_.back().get() + units;
+    room_ = size - units;
+    return chunks_.back().get();
+}
+
+std::uint32_t StringPool::add(std::u16string_view text, std::size_t& codePoints) {
+    // Indices and sizes are 32-bit, as the cells that hold them.
+    if (count_ >= UINT32_MAX || text.size() > UINT32_MAX) throw std::length_error("too many texts for one workbook");
+    char16_t* to = text.empty() ? nullptr : reserveUnits(text.size());
+    const std::size_t at = count_ & (kSegmentEntries - 1);
+    if (at == 0) segments_.push_back(std::make_unique_for_overwrite<Entry[]>(kSegmentEntries));
+    const Scan s = copyAndScan(text.data(), to, text.size());
+    segments_.back()[at] = Entry{to, static_cast<std::uint32_t>(text.size()), s.hash};
+    codePoints = text.size() - s.trailing;
+    return static_cast<std::uint32_t>(count_++);
 }
 
 std::uint32_t StringPool::addFromFile(std::u16string_view text, std::string richXml) {
@@ -31,6 +107,7 @@ std::uint32_t StringPool::addFromFile(std::u16string_view text, std::string rich
 
 const std::string& StringPool::richXml(std::uint32_t id) const {
     static const std::string kNone;
+    if (rich_.empty()) return kNone;
     auto it = rich_.find(id);
     return it == rich_.end() ? kNone : it->second;
 }
@@ -50,10 +127,9 @@ public:
         slots_.assign(capacity, Slot{});
     }
 
-    // Asks the memory for the slot where the entry's search starts: the table is
-    // far larger than the caches, so a search that waits for its slot waits for
-    // memory, and a few searches ahead hide that wait.
-    void prefetch(std::uint32_t id) const { __builtin_prefetch(&slots_[pool_.hash(id) & (slots_.size() - 1)]); }
+    // Where the search for an entry's text starts.
+    const void* start(std::uint32_t id) const { return slots_.data() + (pool_.hash(id) & (slots_.size() - 1)); }
+    static constexpr std::uint32_t kFree = UINT32_MAX;
 
     // The id of an earlier entry with an equal text, or `id` itself (now entered).
     std::uint32_t findOrAdd(std::uint32_t id) {
@@ -71,7 +147,6 @@ public:
     }
 
 private:
-    static constexpr std::uint32_t kFree = UINT32_MAX;
     struct Slot {
         std::uint32_t hash = 0;
         std::uint32_t id = kFree;
@@ -93,6 +168,17 @@ private:
     std::size_t count_ = 0;
 };
 
+// Asks the memory for a line that will be needed soon. Spelled as an instruction
+// where the processor has one: the compiler drops a prefetch that it reaches only
+// through a call it has found to have no effect.
+inline void prefetchLine(const void* at) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(at)));
+#else
+    __builtin_prefetch(at);
+#endif
+}
+
 }  // namespace
 
 StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
@@ -110,11 +196,15 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     for (std::uint32_t id = 0; id < fileCount_; ++id)
         if (!isRich(id)) seen.findOrAdd(id);
     const std::size_t last = std::min(added, used.size());
+    // The index is far larger than the caches: a search that waited for its slot
+    // would wait for memory, so the slots of the searches a few entries ahead are
+    // asked for first.
     constexpr std::size_t kAhead = 16;
     for (std::size_t i = 0; i < last && i < kAhead; ++i)
-        if (used[i]) seen.prefetch(static_cast<std::uint32_t>(fileCount_ + i));
+        if (used[i]) prefetchLine(seen.start(static_cast<std::uint32_t>(fileCount_ + i)));
     for (std::size_t i = 0; i < last; ++i) {
-        if (i + kAhead < last && used[i + kAhead]) seen.prefetch(static_cast<std::uint32_t>(fileCount_ + i + kAhead));
+        if (i + kAhead < last && used[i + kAhead])
+            prefetchLine(seen.start(static_cast<std::uint32_t>(fileCount_ + i + kAhead)));
         if (!used[i]) continue;
         auto id = static_cast<std::uint32_t>(fileCount_ + i);
         auto next = static_cast<std::uint32_t>(fileCount_ + l.written.size());
@@ -135,12 +225,12 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     return l;
 }
 
-void StringPool::compact(const Layout& layout) {
+StringPool StringPool::compacted(const Layout& layout) const {
     StringPool next;
     for (std::uint32_t id = 0; id < fileCount_; ++id) next.addFromFile(text(id), richXml(id));
     for (std::uint32_t id : layout.written) next.addFromFile(text(id), richXml(id));
     next.markAllFromFile();
-    *this = std::move(next);
+    return next;
 }
 
 }  // namespace sheet

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <map>
 
 namespace sheet::xlsx {
@@ -79,29 +80,19 @@ private:
 
 }  // namespace
 
-std::vector<std::uint64_t> sortedCommentKeys(const Sheet& sheet) {
-    std::vector<std::uint64_t> keys;
-    keys.reserve(sheet.comments().size());
-    for (const auto& [key, c] : sheet.comments()) keys.push_back(key);
-    std::sort(keys.begin(), keys.end());
-    return keys;
-}
-
 void readComments(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits) {
     CommentsReader reader(sheet);
     reader.parse(xml, partName, limits.maxXmlDepth);
 }
 
 std::string writeComments(const Sheet& sheet) {
-    auto keys = sortedCommentKeys(sheet);
+    const auto comments = sheet.sortedComments();
     std::map<std::u16string, std::size_t> authorIds;
     std::vector<const std::u16string*> authors;
-    for (auto key : keys) {
-        const Comment& c = sheet.comments().at(key);
-        if (authorIds.emplace(c.author, authors.size()).second) authors.push_back(&c.author);
-    }
+    for (const auto& [key, note] : comments)
+        if (authorIds.emplace(note->author, authors.size()).second) authors.push_back(&note->author);
     std::string out;
-    out.reserve(keys.size() * 96 + 512);
+    out.reserve(comments.size() * 96 + 512);
     out +=
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors>";
@@ -111,18 +102,30 @@ std::string writeComments(const Sheet& sheet) {
         out += "</author>";
     }
     out += "</authors><commentList>";
-    std::string text;
-    for (auto key : keys) {
-        const Comment& c = sheet.comments().at(key);
+    // Notes mostly share their author: the last one's number is reused.
+    const std::u16string* lastAuthor = nullptr;
+    std::size_t lastAuthorId = 0;
+    for (const auto& [key, note] : comments) {
         auto row = static_cast<std::int32_t>(key >> 16);
         auto column = static_cast<std::int32_t>(key & 0xFFFF);
-        out += "<comment ref=\"";
-        appendCellRef(out, row, column);
-        out += "\" authorId=\"" + std::to_string(authorIds[c.author]) + "\"><text><t xml:space=\"preserve\">";
-        text.clear();
-        appendUtf8(text, c.text);
+        if (!lastAuthor || note->author != *lastAuthor) {
+            lastAuthor = &note->author;
+            lastAuthorId = authorIds[note->author];
+        }
+        char head[96];
+        char* p = head;
+        auto put = [&p](std::string_view s) {
+            std::memcpy(p, s.data(), s.size());
+            p += s.size();
+        };
+        put("<comment ref=\"");
+        p = putCellRef(p, row, column);
+        put("\" authorId=\"");
+        p = std::to_chars(p, p + 20, lastAuthorId).ptr;
+        put("\"><text><t xml:space=\"preserve\">");
+        out.append(head, p);
         const std::size_t textStart = out.size();
-        appendEscaped(out, text);
+        appendEscapedText(out, note->text);
         if (out.size() - textStart > kMaxTextBytes)
             throw XlsxError("the note of cell " + cellRefText(row, column) + " of sheet '" + utf16ToUtf8(sheet.name()) +
                             "' is longer than the " + std::to_string(kMaxTextBytes >> 20) +

@@ -12,10 +12,9 @@
 namespace sheet::xlsx {
 
 void readComments(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits);
-// Throws XlsxError for a note too long for readComments to take.
+// Throws XlsxError for a note too long for readComments to take. The notes are
+// listed in cell order (by row, then column), as the drawing that shows them
+// lists their shapes.
 std::string writeComments(const Sheet& sheet);
-
-// The comments' cells in the order both parts list them (by row, then column).
-std::vector<std::uint64_t> sortedCommentKeys(const Sheet& sheet);
 
 }  // namespace sheet::xlsx

@@ -212,6 +212,22 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
     if (book.sheets().size() > limits.maxSheets)
         refuseToWrite("the workbook has " + std::to_string(book.sheets().size()) + " sheets, more than the " +
                       std::to_string(limits.maxSheets) + " the reader takes");
+    // The shared strings: the file's, then the texts added since that cells use. The
+    // table is laid out on another core from the first, as it takes longest, while
+    // the rest is prepared and the sheets' notes are written, which do not need it;
+    // the worksheets wait for it. Meanwhile the cells are only read.
+    const std::uint32_t firstAdded = book.strings.fileCount();
+    auto layOut = [&book, firstAdded] {
+        std::vector<bool> used(book.strings.size() - firstAdded, false);
+        for (const auto& s : book.sheets()) s->markUsedTexts(firstAdded, used);
+        return book.strings.layout(used);
+    };
+    std::future<StringPool::Layout> pendingLayout;
+    try {
+        pendingLayout = std::async(std::launch::async, layOut);
+    } catch (const std::system_error&) {
+        // No thread to be had: laid out here, below.
+    }
     std::uint64_t memoryBytes = 0;
     for (const auto& s : book.sheets()) memoryBytes += s->footprintBytes();
     if (memoryBytes > limits.maxBookMemoryBytes)
@@ -292,18 +308,6 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             maxSheetId = std::max(maxSheetId, v);
         }
 
-    // The shared strings: the file's, then the texts added since that cells use.
-    const std::uint32_t firstAdded = book.strings.fileCount();
-    std::vector<bool> used(book.strings.size() - firstAdded, false);
-    for (const auto& s : book.sheets()) s->markUsedTexts(firstAdded, used);
-    // The table is laid out on another core while the sheets' notes are written,
-    // which do not need it; the worksheets wait for it.
-    std::future<StringPool::Layout> pendingLayout;
-    try {
-        pendingLayout = std::async(std::launch::async, [&book, &used] { return book.strings.layout(used); });
-    } catch (const std::system_error&) {
-        // No thread to be had: laid out here, below.
-    }
 
     int nextVmlBlock = 1;
     std::vector<std::pair<std::string, std::string_view>> overrides;  // generated part -> content type
@@ -360,7 +364,7 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
         isWritten[i] = true;
     }
 
-    const StringPool::Layout layout = pendingLayout.valid() ? pendingLayout.get() : book.strings.layout(used);
+    const StringPool::Layout layout = pendingLayout.valid() ? pendingLayout.get() : layOut();
     for (std::size_t i = 0; i < book.sheets().size(); ++i) {
         overrides.insert(overrides.end(), notesOverrides[i].begin(), notesOverrides[i].end());
         if (!isWritten[i]) continue;
@@ -449,6 +453,10 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             refuseToWrite("the file would hold more than the " + std::to_string(limits.maxEntries) +
                           " parts the reader takes");
     }
+    // The text table the save leaves is built while the last parts are compressed;
+    // it replaces the book's once the archive is made.
+    zip.compressQueued();
+    StringPool compacted = book.strings.compacted(layout);
     std::string archive = zip.finish(written);
     if (archive.size() > limits.maxFileBytes)
         refuseToWrite("the file would have " + megabytes(archive.size()) + ", more than the " +
@@ -456,7 +464,7 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
 
     // The table becomes what was written, so that the next save can copy sheets
     // unchanged by then as they are.
-    book.strings.compact(layout);
+    book.strings = std::move(compacted);
     for (const auto& s : book.sheets()) s->renumberTexts(firstAdded, layout.indexOf);
 
     carry.workbookRels = std::move(wbRels);

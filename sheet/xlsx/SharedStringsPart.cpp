@@ -72,19 +72,19 @@ std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout&
     out += "\" uniqueCount=\"";
     out += std::to_string(count);
     out += "\">";
-    std::string utf8;
     auto write = [&](std::uint32_t id) {
         out += "<si>";
         const std::string& rich = pool.richXml(id);
         if (!rich.empty()) {
             out += rich;
         } else {
-            utf8.clear();
-            appendUtf8(utf8, pool.text(id));
-            bool keepSpace = !utf8.empty() && (utf8.front() == ' ' || utf8.back() == ' ' || utf8.front() == '\t' ||
-                                               utf8.back() == '\t' || utf8.find('\n') != std::string::npos);
+            // Spaces and line breaks are single units in either encoding: looked for
+            // in the text as it is kept.
+            const std::u16string_view text = pool.text(id);
+            bool keepSpace = !text.empty() && (text.front() == u' ' || text.back() == u' ' || text.front() == u'\t' ||
+                                               text.back() == u'\t' || text.find(u'\n') != std::u16string_view::npos);
             out += keepSpace ? "<t xml:space=\"preserve\">" : "<t>";
-            appendEscaped(out, utf8);
+            appendEscapedText(out, text);
             out += "</t>";
         }
         out += "</si>";

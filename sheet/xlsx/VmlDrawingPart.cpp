@@ -2,6 +2,9 @@
 
 #include "sheet/xlsx/CommentsPart.h"
 
+#include <charconv>
+#include <cstring>
+
 namespace sheet::xlsx {
 
 namespace {
@@ -42,16 +45,16 @@ std::string VmlShapeScanner::finish() {
 }
 
 std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock, const PartSink& sink) {
-    auto keys = sortedCommentKeys(sheet);
+    const auto comments = sheet.sortedComments();
     // Shape ids are unique across the workbook: each drawing owns blocks of 1024
     // ids, listed in its id map.
     int firstBlock = nextBlock;
-    int blocks = static_cast<int>(keys.size() / 1024) + 1;
+    int blocks = static_cast<int>(comments.size() / 1024) + 1;
     nextBlock += blocks;
     std::string idmap;
     for (int b = 0; b < blocks; ++b) idmap += (b ? "," : "") + std::to_string(firstBlock + b);
     std::string out;
-    out.reserve(sink ? kPartPieceBytes + 4096 : keys.size() * 200 + 1024);
+    out.reserve(sink ? kPartPieceBytes + 4096 : comments.size() * 200 + 1024);
     // What every note box shares (its path, stroke, fill and shadow) is said once, in
     // the shape type; each shape says only where it is. A sheet can hold a million
     // notes, and spelling it all out for each (about 600 bytes) made such a drawing
@@ -67,20 +70,38 @@ std::string writeVmlDrawing(const Sheet& sheet, int& nextBlock, const PartSink& 
         "<v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
         "<v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
     std::size_t shapeId = 1024 * static_cast<std::size_t>(firstBlock) + 1;
-    for (auto key : keys) {
+    for (const auto& entry : comments) {
         if (sink && out.size() >= kPartPieceBytes) sink(out);
+        const std::uint64_t key = entry.first;
         auto row = static_cast<std::int64_t>(key >> 16) - 1;
         auto column = static_cast<std::int64_t>(key & 0xFFFF) - 1;
-        out += "<v:shape id=\"_x0000_s";
-        out += std::to_string(shapeId++);
-        out +=
-            "\" type=\"#_x0000_t202\" style=\"position:absolute;width:108pt;height:59.25pt;visibility:hidden\" "
-            "fillcolor=\"#ffffe1\"><x:ClientData ObjectType=\"Note\"><x:Anchor>";
+        // A shape is put together in a buffer of its own and appended at once: a
+        // drawing holds a shape for every note, an export a note for every row.
+        char shape[512];
+        char* p = shape;
+        auto put = [&p](std::string_view s) {
+            std::memcpy(p, s.data(), s.size());
+            p += s.size();
+        };
+        auto number = [&p](std::int64_t value) { p = std::to_chars(p, p + 20, value).ptr; };
+        put("<v:shape id=\"_x0000_s");
+        number(static_cast<std::int64_t>(shapeId++));
+        put("\" type=\"#_x0000_t202\" style=\"position:absolute;width:108pt;height:59.25pt;visibility:hidden\" "
+            "fillcolor=\"#ffffe1\"><x:ClientData ObjectType=\"Note\"><x:Anchor>");
         // Column and row offsets of the box: right of the cell, a little above it.
-        out += std::to_string(column + 1) + ",15," + std::to_string(row > 0 ? row - 1 : 0) + ",2," +
-               std::to_string(column + 3) + ",15," + std::to_string(row + 3) + ",16";
-        out += "</x:Anchor><x:Row>" + std::to_string(row) + "</x:Row><x:Column>" + std::to_string(column) +
-               "</x:Column></x:ClientData></v:shape>";
+        number(column + 1);
+        put(",15,");
+        number(row > 0 ? row - 1 : 0);
+        put(",2,");
+        number(column + 3);
+        put(",15,");
+        number(row + 3);
+        put(",16</x:Anchor><x:Row>");
+        number(row);
+        put("</x:Row><x:Column>");
+        number(column);
+        put("</x:Column></x:ClientData></v:shape>");
+        out.append(shape, p);
     }
     out += "</xml>";
     return out;

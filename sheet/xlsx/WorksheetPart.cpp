@@ -424,7 +424,11 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
         out += isEmpty ? "/>" : ">";
     };
 
-    std::string ref;
+    // The plain cells of a row are put together in a buffer of their own and
+    // appended at once, the fixed markup copied without a capacity check for each
+    // piece: they are the cells of nearly every sheet.
+    constexpr std::size_t kLongestPlainCell = 96;
+    std::vector<char> rowText;
     out += "<sheetData>";
     for (const Sheet::RowCells& entry : rows) {
         const std::int32_t r = entry.row;
@@ -434,15 +438,16 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
         if (sink && out.size() >= kPartPieceBytes) sink(out);
         if (out.capacity() - out.size() < 64 * row.size() + 256) out.reserve(out.capacity() * 2 + 64 * row.size());
         writeRowStart(r, false);
+        if (rowText.size() < kLongestPlainCell * row.size()) rowText.resize(kLongestPlainCell * row.size());
+        char* p = rowText.data();
+        auto flush = [&] {
+            out.append(rowText.data(), p);
+            p = rowText.data();
+        };
         for (const Cell& c : row) {
             const Formula* f = (c.flags & Cell::kHasFormula) ? sheet.formula(r, c.column) : nullptr;
             if (c.kind == CellKind::Empty && !f && c.style == 0) continue;
             if (!f && c.kind != CellKind::Error) {
-                // The cells of nearly every sheet: put together in a buffer of their
-                // own and appended at once, the fixed markup copied without a
-                // capacity check for each piece.
-                char buffer[96];
-                char* p = buffer;
                 auto put = [&p](std::string_view s) {
                     std::memcpy(p, s.data(), s.size());
                     p += s.size();
@@ -475,9 +480,9 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
                     put(c.number != 0 ? "><v>1</v></c>" : "><v>0</v></c>");
                     break;
                 }
-                out.append(buffer, p);
                 continue;
             }
+            flush();
             out += "<c r=\"";
             appendCellRef(out, r, c.column);
             out += '"';
@@ -547,6 +552,7 @@ void writeCells(std::string& out, const Sheet& sheet, const StringPool::Layout& 
             }
             out += "</c>";
         }
+        flush();
         out += "</row>";
     }
     while (nextFormatOnly != formatOnlyRows.end()) writeRowStart(*nextFormatOnly++, true);

@@ -1,6 +1,7 @@
 #include "sheet/xlsx/XmlReader.h"
 
 #include "platform/Text.h"
+#include "sheet/Utf.h"
 #include "sheet/xlsx/XlsxError.h"
 
 #include <algorithm>
@@ -657,6 +658,27 @@ void appendEscaped(std::string& out, std::string_view text) {
             }
         }
     }
+}
+
+void appendEscapedText(std::string& out, std::u16string_view text) {
+    // Most texts are plain printable ASCII with nothing to escape: copied across as
+    // they are, without the conversion and the escaping pass.
+    bool isPlain = true;
+    for (char16_t c : text)
+        if (c < 0x20 || c >= 0x7F || c == u'<' || c == u'>' || c == u'&' || c == u'_') {
+            isPlain = false;
+            break;
+        }
+    if (isPlain) {
+        const std::size_t at = out.size();
+        out.resize(at + text.size());
+        char* p = out.data() + at;
+        for (char16_t c : text) *p++ = static_cast<char>(c);
+        return;
+    }
+    std::string utf8;
+    appendUtf8(utf8, text);
+    appendEscaped(out, utf8);
 }
 
 void decodeEscapes(std::string& text) {

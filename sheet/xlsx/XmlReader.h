@@ -71,6 +71,8 @@ private:
 // XML text escaping for the writers.
 // Element text; control characters become the file format's _xHHHH_ escapes.
 void appendEscaped(std::string& out, std::string_view text);
+// The same for UTF-16 text, written as UTF-8.
+void appendEscapedText(std::string& out, std::u16string_view text);
 // Undoes those escapes in text read from a string item.
 void decodeEscapes(std::string& text);
 void appendEscapedAttribute(std::string& out, std::string_view text);  // inside "..."

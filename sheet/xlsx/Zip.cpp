@@ -554,6 +554,13 @@ std::string ZipWriter::finish() {
     return finish(order);
 }
 
+void ZipWriter::compressQueued() {
+    Impl& impl = *impl_;
+    std::unique_lock lock(impl.mutex);
+    while (impl.runNext(lock, true)) {
+    }
+}
+
 std::string ZipWriter::finish(const std::vector<std::string>& order) {
     Impl& impl = *impl_;
     {

@@ -69,6 +69,10 @@ public:
     std::size_t beginEntry(const std::string& name);
     void write(std::size_t entry, std::string piece);
     void endEntry(std::size_t entry, std::string lastPiece = {});
+    // Compresses on this thread the whole entries still queued, beside the writer's
+    // thread: a caller with other work before finish does it after this, while the
+    // last pieces are compressed.
+    void compressQueued();
     // The archive with the entries in the order added. Throws XlsxError beyond what
     // the format holds without its 64-bit extensions (65,535 entries, 4 GB), or
     // when compressing failed.

@@ -1,5 +1,6 @@
 // Safe arrays of variants: bounds from any lower bound, indices checked, copies
-// independent, and objects inside an array released with it.
+// independent, objects inside an array released with it, and nothing of an array
+// showing through in the next one made from its storage.
 #include "platform/SafeArray.h"
 #include "platform/Unknown.h"
 #include "platform/Variant.h"
@@ -117,6 +118,35 @@ TEST(SafeArrayTest, ObjectsInsideAnArrayAreReleasedWithIt) {
         holder.clear();
         EXPECT_GT(platform::liveComObjects(), before);
     }
+    EXPECT_EQ(platform::liveComObjects(), before);
+}
+
+TEST(SafeArrayTest, ANewArrayStartsEmptyWhatEverTheArraysBeforeItHeld) {
+    // Blocks of several sizes one after the other, as a caller lending a block per
+    // call makes them, each filled completely before it goes, and an array inside
+    // one (destroyed while its holder is).
+    const std::size_t before = platform::liveComObjects();
+    auto object =
+        platform::test::makeDispatch([](DISPID, WORD, std::span<const Variant>, Variant*, EXCEPINFO*) { return S_OK; });
+    for (LONG rows : {512, 512, 3, 700, 1, 512}) {
+        SCOPED_TRACE(rows);
+        Variant v = block(rows, 1, 16, 1);
+        ASSERT_EQ(v.vt(), VT_ARRAY | VT_VARIANT);
+        LONG high = 0;
+        ASSERT_EQ(platform::SafeArrayGetUBound(v.parray(), 1, &high), S_OK);
+        EXPECT_EQ(high, rows);
+        LONG index[2] = {1, 1};
+        for (index[0] = 1; index[0] <= rows; ++index[0])
+            for (index[1] = 1; index[1] <= 16; ++index[1]) {
+                Variant* element = nullptr;
+                ASSERT_EQ(platform::SafeArrayPtrOfIndex(v.parray(), index, &element), S_OK);
+                ASSERT_EQ(element->vt(), VT_EMPTY);
+                *element = index[1] == 1   ? Variant::dispatch(object.get())
+                           : index[1] == 2 ? block(1, 1, 1, 1)
+                                           : Variant::bstr(u"value " + std::u16string(1, char16_t(u'a' + index[1])));
+            }
+    }
+    object.reset();
     EXPECT_EQ(platform::liveComObjects(), before);
 }
 

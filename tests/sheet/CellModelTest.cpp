@@ -1,6 +1,7 @@
 // The sheet model underneath the automation objects: cell storage, displayed text
 // of numbers, column fitting and sheet naming rules.
 #include "sheet/Book.h"
+#include "sheet/CellRef.h"
 #include "sheet/NumberText.h"
 #include "sheet/xlsx/Package.h"
 
@@ -180,6 +181,90 @@ TEST(CellModelTest, ALoadedSheetFitsItsColumnsAsTheSheetItWasSavedFrom) {
     fitted.setText(2, 1, u"w");
     EXPECT_EQ(widthAfterFit(replaced, 1), widthAfterFit(fitted, 1));
     EXPECT_LT(widthAfterFit(replaced, 1), widthAfterFit(fitted, 3));
+}
+
+TEST(CellModelTest, ACharacterOutsideTheBasicPlaneCountsOnceForItsColumn) {
+    // Two faces and a letter are three characters in five code units; the first
+    // half of a pair standing alone counts as one.
+    Book book(u"Book1");
+    auto sheet = book.insertSheet(0, u"Sheet1");
+    sheet->setText(1, 1, u"\U0001F600\U0001F600a");
+    sheet->setText(1, 2, u"abc");
+    sheet->setText(1, 3, std::u16string(u"ab") + char16_t(0xD800) + u"cd\U0001F600");
+    sheet->setText(1, 4, u"abcde");
+    EXPECT_EQ(widthAfterFit(*sheet, 1), widthAfterFit(*sheet, 2));
+    EXPECT_EQ(widthAfterFit(*sheet, 3), widthAfterFit(*sheet, 4) + 1);
+    // A loaded sheet counts its texts the same way.
+    auto loaded = xlsx::readPackage(xlsx::writePackage(book), u"again");
+    Sheet& again = *loaded->sheets()[0];
+    for (int column = 1; column <= 2; ++column) EXPECT_EQ(widthAfterFit(again, column), widthAfterFit(*sheet, 1));
+}
+
+TEST(CellModelTest, ABlockIsFormattedAndWrittenCellByCellAsIfEachWereAlone) {
+    // A block over cells of different formats, a row with a format of its own, a
+    // column with one, cells missing and a row missing: every cell of the block gets
+    // the change of the format it had (or would have had), cells beside it none.
+    auto build = [](Book& book) {
+        auto sheet = book.insertSheet(0, u"Sheet1");
+        const std::uint32_t bold = book.styles.withBold(0, true);
+        sheet->setText(2, 2, u"plain");
+        sheet->setText(2, 3, u"bold");
+        sheet->setStyle(2, 3, bold);
+        sheet->setNumber(2, 9, 9);  // right of the block
+        sheet->restyle(4, 1, 4, kMaxColumns, true, false, [&](std::uint32_t) { return bold; });
+        sheet->setNumber(4, 3, 43);
+        sheet->restyle(1, 4, kMaxRows, 4, false, true,
+                       [&](std::uint32_t old) { return book.styles.withFormatCode(old, "0.00"); });
+        sheet->setNumber(6, 2, 62);  // row 5 has nothing
+        return sheet;
+    };
+    Book blockBook(u"Block"), cellBook(u"Cells");
+    auto block = build(blockBook);
+    auto cells = build(cellBook);
+    int changes = 0;
+    block->restyle(2, 2, 6, 5, false, false, [&](std::uint32_t old) {
+        ++changes;
+        return blockBook.styles.withFormatCode(old, "@");
+    });
+    // One change per distinct format, not per cell.
+    EXPECT_LE(changes, 6);
+    for (std::int32_t r = 2; r <= 6; ++r)
+        for (std::int32_t c = 2; c <= 5; ++c)
+            cells->setStyle(r, c, cellBook.styles.withFormatCode(cells->styleAt(r, c), "@"));
+    // Then values across the block and the row below it, as the cursor of a row
+    // assigns them, skipping columns in one row: emptied cells that did not exist
+    // stay missing.
+    for (std::int32_t r = 2; r <= 7; ++r) {
+        Sheet::RowCursor cursor(*block, r);
+        for (std::int32_t c = 2; c <= 5; c += (r == 3 ? 2 : 1)) {
+            if (c == 5) {
+                cursor.clearValue(c);
+                cells->clearValue(r, c);
+            } else {
+                cursor.setText(c, u"12");
+                cells->setText(r, c, u"12");
+            }
+        }
+    }
+    ASSERT_EQ(block->rows().size(), cells->rows().size());
+    for (std::size_t i = 0; i < block->rows().size(); ++i) {
+        const auto& a = block->rows()[i];
+        const auto& b = cells->rows()[i];
+        SCOPED_TRACE(a.row);
+        ASSERT_EQ(a.row, b.row);
+        ASSERT_EQ(a.cells.size(), b.cells.size());
+        for (std::size_t k = 0; k < a.cells.size(); ++k) {
+            SCOPED_TRACE(a.cells[k].column);
+            EXPECT_EQ(a.cells[k].column, b.cells[k].column);
+            EXPECT_EQ(a.cells[k].kind, b.cells[k].kind);
+            EXPECT_EQ(blockBook.styles.formatCode(a.cells[k].style), cellBook.styles.formatCode(b.cells[k].style));
+            EXPECT_EQ(blockBook.styles.isBold(a.cells[k].style), cellBook.styles.isBold(b.cells[k].style));
+            EXPECT_EQ(block->displayText(a.cells[k]), cells->displayText(b.cells[k]));
+        }
+    }
+    EXPECT_EQ(block->find(7, 5), nullptr);
+    EXPECT_EQ(block->find(2, 9)->style, 0u);
+    EXPECT_EQ(block->find(2, 4)->kind, CellKind::Text);
 }
 
 TEST(CellModelTest, AFittedColumnOfAVeryLongTextIsAsWideAsAFileAllowsAndReadsBack) {
