@@ -70,27 +70,7 @@ std::uint32_t Sheet::styleAt(std::int32_t row, std::int32_t column) const {
     return columnStyle(column);
 }
 
-Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) {
-    const std::size_t slot = rowSlot(row);
-    if (slot == rows_.size() || rows_[slot].row != row)
-        rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(slot), RowCells{row, {}});
-    Row& r = rows_[slot].cells;
-    if (r.empty() || r.back().column < column) {
-        std::uint32_t style = styleAt(row, column);
-        r.emplace_back();
-        r.back().column = static_cast<std::uint16_t>(column);
-        r.back().style = style;
-        return r.back();
-    }
-    auto it =
-        std::lower_bound(r.begin(), r.end(), column, [](const Cell& c, std::int32_t col) { return c.column < col; });
-    if (it != r.end() && it->column == column) return *it;
-    std::uint32_t style = styleAt(row, column);
-    it = r.emplace(it);
-    it->column = static_cast<std::uint16_t>(column);
-    it->style = style;
-    return *it;
-}
+Cell& Sheet::cellAt(std::int32_t row, std::int32_t column) { return RowCursor(*this, row).cell(column); }
 
 std::uint32_t Sheet::widthOf(const Cell& cell) const {
     switch (cell.kind) {
