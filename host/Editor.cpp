@@ -145,5 +145,22 @@ HWND adsw_acadMainWnd() {
 }
 
 int AfxMessageBox(const char* text, UINT type, UINT) {
+    // As the framework does: a box without an icon gets the one its buttons call for,
+    // the exclamation mark for a plain OK box (an error report) and the question mark
+    // for a choice.
+    if ((type & MB_ICONMASK) == 0) {
+        switch (type & MB_TYPEMASK) {
+            case MB_OK:
+            case MB_OKCANCEL:
+                type |= MB_ICONEXCLAMATION;
+                break;
+            case MB_YESNO:
+            case MB_YESNOCANCEL:
+                type |= MB_ICONQUESTION;
+                break;
+            default:
+                break;
+        }
+    }
     return MessageBoxA(adsw_acadMainWnd(), text, host::hostTitle(), type);
 }

@@ -3,6 +3,7 @@
 #include "platform/MessageBox.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <stdexcept>
 #include <utility>
@@ -184,9 +185,24 @@ int MessageBoxRecorder::present(const MessageBoxRequest& request) {
 
 }  // namespace platform
 
+namespace platform {
+namespace {
+std::atomic<std::size_t> failureBoxes{0};
+}  // namespace
+
+bool isFailureBox(UINT type) noexcept {
+    const UINT icon = type & MB_ICONMASK;
+    return icon == MB_ICONERROR || (icon == MB_ICONWARNING && (type & MB_TYPEMASK) == MB_OK);
+}
+
+std::size_t failureBoxCount() noexcept { return failureBoxes.load(std::memory_order_relaxed); }
+
+}  // namespace platform
+
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     using namespace platform;
     MessageBoxRequest request{owner, text ? text : "", caption ? caption : "Error", type};
+    if (isFailureBox(type)) failureBoxes.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard lock(boxMutex());
     if (MessageBoxPresenter& presenter = presenterSlot()) return presenter(request);
     printBox(stderr, request);

@@ -291,6 +291,8 @@ int main(int argc, char** argv) {
     sessionEnd.finish();
     host::writeOutput("\n");
     // A script's caller learns that something the session made is not where it was
-    // to be saved, or that the spreadsheet it asked for could not be reached.
-    return host::hasDrawingSaveFailed() || isWorkbookSaveFailed || spreadsheetFailed ? 1 : 0;
+    // to be saved, that the spreadsheet it asked for could not be reached, or that a
+    // command failed (every failure is reported in an error box).
+    const bool commandFailed = platform::failureBoxCount() > 0;
+    return host::hasDrawingSaveFailed() || isWorkbookSaveFailed || spreadsheetFailed || commandFailed ? 1 : 0;
 }
