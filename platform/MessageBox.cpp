@@ -190,9 +190,9 @@ namespace {
 std::atomic<std::size_t> failureBoxes{0};
 }  // namespace
 
-bool isFailureBox(UINT type) noexcept {
+bool isFailureBox(HWND owner, UINT type) noexcept {
     const UINT icon = type & MB_ICONMASK;
-    return icon == MB_ICONERROR || (icon == MB_ICONWARNING && (type & MB_TYPEMASK) == MB_OK);
+    return icon == MB_ICONERROR || (icon == MB_ICONWARNING && (type & MB_TYPEMASK) == MB_OK && owner != nullptr);
 }
 
 std::size_t failureBoxCount() noexcept { return failureBoxes.load(std::memory_order_relaxed); }
@@ -202,7 +202,7 @@ std::size_t failureBoxCount() noexcept { return failureBoxes.load(std::memory_or
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     using namespace platform;
     MessageBoxRequest request{owner, text ? text : "", caption ? caption : "Error", type};
-    if (isFailureBox(type)) failureBoxes.fetch_add(1, std::memory_order_relaxed);
+    if (isFailureBox(owner, type)) failureBoxes.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard lock(boxMutex());
     if (MessageBoxPresenter& presenter = presenterSlot()) return presenter(request);
     printBox(stderr, request);

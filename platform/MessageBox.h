@@ -77,10 +77,11 @@ MessageBoxPresenter setMessageBoxPresenter(MessageBoxPresenter presenter);
 // by pressing Enter (MB_DEFBUTTONn; a default past the last button means the first).
 std::vector<int> messageBoxButtons(UINT type);
 int defaultMessageBoxAnswer(UINT type);
-// Whether a box of `type` reports a failure: an error icon, or a box with only OK and
-// the warning icon (the framework's form of an error message). Questions and
-// information are not failures.
-bool isFailureBox(UINT type) noexcept;
+// Whether a box reports a failure: one with the error icon, or a box with only OK
+// and the warning icon that a window owns (the framework's form of an error
+// message). Questions, information and the owner-less warnings of a dialog's data
+// checks ("Please enter an integer") are not failures.
+bool isFailureBox(HWND owner, UINT type) noexcept;
 // How many failure boxes this process has shown (cadhost's exit status tells a
 // script's caller that a command failed).
 std::size_t failureBoxCount() noexcept;

@@ -35,9 +35,9 @@ public:
     // The same, also giving the number of characters (code points) of the text:
     // counted in the pass that copies it, for the column widths of the sheet.
     std::uint32_t add(std::u16string_view text, std::size_t& codePoints);
-    // Appends an entry read from a file. richXml is the entry's original XML (inside
-    // <si>) when it carries formatting runs or phonetic text, written back as it
-    // came; empty for plain text.
+    // Appends an entry read from a file. richXml is the entry's whole <si> element
+    // (its content as it came) when it carries formatting runs or phonetic text,
+    // written back as it is; empty for plain text.
     std::uint32_t addFromFile(std::u16string_view text, std::string richXml);
     // Everything added so far is what the file's shared-string part holds.
     void markAllFromFile() { fileCount_ = static_cast<std::uint32_t>(size()); }

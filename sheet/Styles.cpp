@@ -50,11 +50,21 @@ std::string_view builtinFormatCode(std::uint32_t id) {
 }
 
 Styles::Styles() {
-    fonts.push_back(
-        {"<font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
-         "<scheme val=\"minor\"/></font>",
-         false});
+    Font font;
+    font.children = {{"sz", "<sz val=\"11\"/>"},
+                     {"color", "<color theme=\"1\"/>"},
+                     {"name", "<name val=\"Calibri\"/>"},
+                     {"family", "<family val=\"2\"/>"},
+                     {"scheme", "<scheme val=\"minor\"/>"}};
+    fonts.push_back(std::move(font));
     formats_.push_back(CellFormat{});
+}
+
+std::string Styles::Font::xml() const {
+    std::string out = startTag;
+    for (const XmlPiece& child : children) out += child.raw;
+    out.append("</").append(prefix).append("font>");
+    return out;
 }
 
 std::string Styles::formatCode(std::uint32_t xf) const {
@@ -126,30 +136,23 @@ std::uint32_t Styles::withBold(std::uint32_t xf, bool bold) {
     if (auto it = cache_.find(key); it != cache_.end()) return it->second;
     CellFormat f = formats_[xf];
     if (isBold(xf) != bold) {
-        const Font& base = fonts[f.fontId < fonts.size() ? f.fontId : 0];
-        std::string xml = base.xml;
-        if (bold) {
-            // A font's properties may come in any order; a leading <b/> is enough.
-            auto close = xml.find('>');
-            if (close != std::string::npos && close > 0 && xml[close - 1] == '/')
-                xml = xml.substr(0, close - 1) + "><b/></font>";
-            else if (close != std::string::npos)
-                xml.insert(close + 1, "<b/>");
-        } else {
-            for (std::string tag : {"<b/>", "<b val=\"1\"/>", "<b val=\"true\"/>"})
-                for (auto pos = xml.find(tag); pos != std::string::npos; pos = xml.find(tag))
-                    xml.erase(pos, tag.size());
-        }
+        Font font = fonts[f.fontId < fonts.size() ? f.fontId : 0];
+        // Whatever form the bold property had (<b/>, <b val="0"/>, ...), it goes; a
+        // bold font gets it first, as properties may come in any order.
+        std::erase_if(font.children, [](const XmlPiece& child) { return child.name == "b"; });
+        if (bold) font.children.insert(font.children.begin(), {"b", "<" + font.prefix + "b/>"});
+        font.isBold = bold;
+        const std::string xml = font.xml();
         std::uint32_t fontId = 0;
         bool found = false;
         for (std::uint32_t i = 0; i < fonts.size(); ++i)
-            if (fonts[i].xml == xml) {
+            if (fonts[i].xml() == xml) {
                 fontId = i;
                 found = true;
                 break;
             }
         if (!found) {
-            fonts.push_back({xml, bold});
+            fonts.push_back(std::move(font));
             fontId = static_cast<std::uint32_t>(fonts.size() - 1);
         }
         f.fontId = fontId;

@@ -50,9 +50,15 @@ public:
 
     // For the package reader and writer.
     std::map<std::uint32_t, std::string> customFormats;  // id (>= 164) -> code
+    // A <font> element as a tree of one level: its start tag as read, each child
+    // element whole (under the namespaces of the stylesheet's root), and the prefix
+    // of its name ("x:" or empty), which a child made here takes too.
     struct Font {
-        std::string xml;  // the whole <font> element
+        std::string startTag = "<font>";
+        std::vector<XmlPiece> children;
+        std::string prefix;
         bool isBold = false;
+        std::string xml() const;
     };
     std::vector<Font> fonts;
     std::vector<CellFormat>& formats() noexcept { return formats_; }
@@ -60,6 +66,9 @@ public:
     // The stylesheet's root start tag and children when read from a file; empty for
     // a new workbook (the writer then produces its own).
     std::string rootStartTag;
+    // The prefix of the root's name ("x:" in a part whose elements all carry one):
+    // the elements the writer generates take it too.
+    std::string mainPrefix;
     std::vector<XmlPiece> pieces;
     void clearCaches() { cache_.clear(); }
 

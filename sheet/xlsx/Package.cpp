@@ -130,7 +130,7 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     book->strings.markAllFromFile();
     if (const auto* r = findRel(carry->workbookRels, reltype::styles)) {
         carry->stylesPart = resolveTarget(wbPart, r->target);
-        readStyles(entry(carry->stylesPart, wbRelsName), carry->stylesPart, book->styles, limits, book->readOnlyReason);
+        readStyles(entry(carry->stylesPart, wbRelsName), carry->stylesPart, book->styles, limits);
     }
 
     std::vector<long> indexOfEntry;  // entry index in workbook.xml -> index in the book

@@ -17,6 +17,7 @@ private:
             text_.clear();
             isRich_ = false;
             itemStart_ = e.startTagEnd;
+            itemDeclarations_ = prefixDeclarationsInScope();
         } else if (e.depth >= 3) {
             if (e.name == "rPh" || e.name == "phoneticPr") {
                 isRich_ = true;
@@ -28,16 +29,16 @@ private:
             }
         }
     }
-    void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
+    void onEnd(std::string_view, std::string_view name, int depth, std::size_t) override {
         if (depth == skipDepth_) skipDepth_ = 0;
         if (name == "t") collectText = false;
         if (depth == 2 && name == "si") {
             decodeEscapes(text_);
             std::string raw;
             if (isRich_) {
-                // Up to the start of </si>.
-                auto close = document().rfind("</", endOffset);
-                raw.assign(document().substr(itemStart_, close - itemStart_));
+                // The item's runs and phonetic parts, whole, with the namespaces
+                // they were written under.
+                raw = richItem(itemDeclarations_, document().substr(itemStart_, contentEnd() - itemStart_));
             }
             pool_.addFromFile(utf8ToUtf16(text_), std::move(raw));
         }
@@ -52,9 +53,17 @@ private:
     bool isRich_ = false;
     int skipDepth_ = 0;
     std::size_t itemStart_ = 0;
+    std::string itemDeclarations_;
 };
 
 }  // namespace
+
+std::string richItem(std::string_view declarations, std::string_view content) {
+    std::string item;
+    item.reserve(content.size() + declarations.size() + 9);
+    item.append("<si").append(declarations).append(">").append(content).append("</si>");
+    return item;
+}
 
 void readSharedStrings(std::string_view xml, const std::string& partName, StringPool& pool, const ReadLimits& limits) {
     SharedStringsReader reader(pool);
@@ -73,11 +82,11 @@ std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout&
     out += std::to_string(count);
     out += "\">";
     auto write = [&](std::uint32_t id) {
-        out += "<si>";
         const std::string& rich = pool.richXml(id);
         if (!rich.empty()) {
             out += rich;
         } else {
+            out += "<si>";
             // Spaces and line breaks are single units in either encoding: looked for
             // in the text as it is kept.
             const std::u16string_view text = pool.text(id);
@@ -85,9 +94,8 @@ std::string writeSharedStrings(const StringPool& pool, const StringPool::Layout&
                                                text.back() == u'\t' || text.find(u'\n') != std::u16string_view::npos);
             out += keepSpace ? "<t xml:space=\"preserve\">" : "<t>";
             appendEscapedText(out, text);
-            out += "</t>";
+            out += "</t></si>";
         }
-        out += "</si>";
     };
     for (std::uint32_t id = 0; id < pool.fileCount(); ++id) write(id);
     for (std::uint32_t id : layout.written) write(id);

@@ -23,6 +23,7 @@ private:
     void onStart(const XmlElement& e) override {
         if (e.depth == 1 && e.name != "styleSheet")
             fail("the root element is <" + std::string(e.name) + ">, not <styleSheet>");
+        if (e.depth == 1 && !e.prefix.empty()) mainPrefix = std::string(e.prefix) + ":";
         if (e.depth == 2) {
             section_ = std::string(e.name);
             trackStart(e, section_ == "numFmts" || section_ == "fonts" || section_ == "cellXfs");
@@ -37,11 +38,18 @@ private:
             if (!ok || !code) fail("a number format lacks its id or code");
             styles_.customFormats[value] = std::string(*code);
         } else if (e.depth == 3 && section_ == "fonts" && e.name == "font") {
-            fontStart_ = e.offset;
-            isBold_ = false;
-        } else if (e.depth == 4 && section_ == "fonts" && e.name == "b") {
-            const auto* v = e.attr("val");
-            isBold_ = !v || *v == "1" || *v == "true";
+            Styles::Font font;
+            font.startTag.assign(document().substr(e.offset, e.startTagEnd - e.offset));
+            // <font/> holds no properties; children added to it need an end tag.
+            if (font.startTag.ends_with("/>")) font.startTag.erase(font.startTag.size() - 2, 1);
+            if (!e.prefix.empty()) font.prefix = std::string(e.prefix) + ":";
+            fonts_.push_back(std::move(font));
+        } else if (e.depth == 4 && section_ == "fonts") {
+            childStart_ = e.offset;
+            if (e.name == "b") {
+                const auto* v = e.attr("val");
+                fonts_.back().isBold = !v || *v == "1" || *v == "true";
+            }
         } else if (e.depth == 3 && section_ == "cellXfs" && e.name == "xf") {
             CellFormat f;
             for (const auto& a : *e.attributes) {
@@ -71,26 +79,24 @@ private:
     }
     void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
         trackEnd(depth, endOffset);
-        if (depth == 3 && section_ == "fonts" && name == "font") {
-            fonts_.push_back({std::string(document().substr(fontStart_, endOffset - fontStart_)), isBold_});
+        if (depth == 4 && section_ == "fonts" && !fonts_.empty()) {
+            fonts_.back().children.push_back(
+                {std::string(name), std::string(document().substr(childStart_, endOffset - childStart_))});
         } else if (depth == 3 && section_ == "cellXfs" && name == "xf") {
-            if (endOffset > xfInner_) {
-                auto close = document().rfind("</", endOffset);
-                if (close != std::string_view::npos && close >= xfInner_)
-                    xfs_.back().innerXml.assign(document().substr(xfInner_, close - xfInner_));
-            }
+            // The children (alignment, protection, extensions) are carried whole.
+            if (contentEnd() > xfInner_) xfs_.back().innerXml.assign(document().substr(xfInner_, contentEnd() - xfInner_));
         }
     }
 
 public:
     std::vector<Styles::Font> fonts_;
+    std::string mainPrefix;
     std::vector<CellFormat> xfs_;
 
 private:
     Styles& styles_;
     std::string section_;
-    std::size_t fontStart_ = 0, xfInner_ = 0;
-    bool isBold_ = false;
+    std::size_t childStart_ = 0, xfInner_ = 0;
 };
 
 constexpr std::string_view kDefaultRest[] = {
@@ -102,8 +108,7 @@ constexpr std::string_view kDefaultRest[] = {
 
 }  // namespace
 
-void readStyles(std::string_view xml, const std::string& partName, Styles& styles, const ReadLimits& limits,
-                std::string& readOnlyReason) {
+void readStyles(std::string_view xml, const std::string& partName, Styles& styles, const ReadLimits& limits) {
     StylesReader reader(styles);
     styles.customFormats.clear();
     reader.parse(xml, partName, limits.maxXmlDepth);
@@ -117,9 +122,8 @@ void readStyles(std::string_view xml, const std::string& partName, Styles& style
     styles.formats() = std::move(reader.xfs_);
     styles.rootStartTag = std::move(reader.rootStartTag);
     styles.pieces = std::move(reader.pieces);
+    styles.mainPrefix = std::move(reader.mainPrefix);
     styles.clearCaches();
-    if (!reader.unpatchableReason.empty() && readOnlyReason.empty())
-        readOnlyReason = partName + ": " + reader.unpatchableReason;
 }
 
 std::string writeStyles(const Styles& styles) {
@@ -155,35 +159,37 @@ std::string writeStyles(const Styles& styles) {
         pieces.insert(it, {"cellXfs", ""});
     }
 
+    // Generated elements take the prefix the stylesheet's own elements carry.
+    const std::string p = styles.rootStartTag.empty() ? std::string() : styles.mainPrefix;
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + root;
-    for (const XmlPiece& p : pieces) {
-        if (!p.raw.empty()) {
-            out += p.raw;
-        } else if (p.name == "numFmts") {
+    for (const XmlPiece& piece : pieces) {
+        if (!piece.raw.empty()) {
+            out += piece.raw;
+        } else if (piece.name == "numFmts") {
             if (styles.customFormats.empty()) continue;
-            out += "<numFmts count=\"" + std::to_string(styles.customFormats.size()) + "\">";
+            out += "<" + p + "numFmts count=\"" + std::to_string(styles.customFormats.size()) + "\">";
             for (const auto& [id, code] : styles.customFormats) {
-                out += "<numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"";
+                out += "<" + p + "numFmt numFmtId=\"" + std::to_string(id) + "\" formatCode=\"";
                 appendEscapedAttribute(out, code);
                 out += "\"/>";
             }
-            out += "</numFmts>";
-        } else if (p.name == "fonts") {
-            out += "<fonts count=\"" + std::to_string(styles.fonts.size()) + "\">";
-            for (const auto& f : styles.fonts) out += f.xml;
-            out += "</fonts>";
-        } else if (p.name == "cellXfs") {
-            out += "<cellXfs count=\"" + std::to_string(styles.formats().size()) + "\">";
+            out += "</" + p + "numFmts>";
+        } else if (piece.name == "fonts") {
+            out += "<" + p + "fonts count=\"" + std::to_string(styles.fonts.size()) + "\">";
+            for (const auto& f : styles.fonts) out += f.xml();
+            out += "</" + p + "fonts>";
+        } else if (piece.name == "cellXfs") {
+            out += "<" + p + "cellXfs count=\"" + std::to_string(styles.formats().size()) + "\">";
             for (const auto& f : styles.formats()) {
-                out += "<xf numFmtId=\"" + std::to_string(f.numFmtId) + "\" fontId=\"" + std::to_string(f.fontId) +
-                       "\" fillId=\"" + std::to_string(f.fillId) + "\" borderId=\"" + std::to_string(f.borderId) +
-                       "\" xfId=\"" + std::to_string(f.xfId) + "\"" + f.extraAttributes;
+                out += "<" + p + "xf numFmtId=\"" + std::to_string(f.numFmtId) + "\" fontId=\"" +
+                       std::to_string(f.fontId) + "\" fillId=\"" + std::to_string(f.fillId) + "\" borderId=\"" +
+                       std::to_string(f.borderId) + "\" xfId=\"" + std::to_string(f.xfId) + "\"" + f.extraAttributes;
                 if (f.innerXml.empty())
                     out += "/>";
                 else
-                    out += ">" + f.innerXml + "</xf>";
+                    out += ">" + f.innerXml + "</" + p + "xf>";
             }
-            out += "</cellXfs>";
+            out += "</" + p + "cellXfs>";
         }
     }
     auto nameEnd = root.find_first_of(" \t\r\n>", 1);

@@ -10,9 +10,8 @@
 
 namespace sheet::xlsx {
 
-// Sets readOnlyReason when the part cannot be patched.
-void readStyles(std::string_view xml, const std::string& partName, Styles& styles, const ReadLimits& limits,
-                std::string& readOnlyReason);
+// A stylesheet whose elements carry a namespace prefix is written back with it.
+void readStyles(std::string_view xml, const std::string& partName, Styles& styles, const ReadLimits& limits);
 std::string writeStyles(const Styles& styles);
 
 }  // namespace sheet::xlsx

@@ -6,6 +6,7 @@
 #include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/PartPieces.h"
+#include "sheet/xlsx/SharedStringsPart.h"
 
 #include <algorithm>
 #include <array>
@@ -126,7 +127,10 @@ private:
         }
         if (depth == 5 && inCell_ && is(name, "is")) {
             inInline_ = false;
-            if (isRichInline_) inlineRaw_.assign(document().substr(inlineStart_, endOffset - inlineStart_));
+            // Its runs become a shared string item: the content whole, under the
+            // namespaces it was written with.
+            if (isRichInline_)
+                inlineRaw_ = richItem(inlineDeclarations_, document().substr(inlineStart_, contentEnd() - inlineStart_));
         }
         if (depth == 4 && inCell_) finishCell();
     }
@@ -247,6 +251,7 @@ private:
         } else if (is(e.name, "is")) {
             hasInline_ = inInline_ = true;
             inlineStart_ = e.startTagEnd;
+            inlineDeclarations_ = prefixDeclarationsInScope();
         }
     }
 
@@ -348,7 +353,7 @@ private:
     std::string typeText_;
     std::uint32_t style_ = 0;
     Text textKind_ = Text::None;
-    std::string valueText_, formulaText_, inlineText_, inlineRaw_;
+    std::string valueText_, formulaText_, inlineText_, inlineRaw_, inlineDeclarations_;
     std::size_t inlineStart_ = 0;
     bool hasValue_ = false, hasFormula_ = false, hasInline_ = false, isRichInline_ = false;
     std::vector<std::pair<std::string, std::string>> formulaAttributes_;

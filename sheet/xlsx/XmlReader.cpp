@@ -52,6 +52,21 @@ public:
     }
 
     // Line of the event being handled, for messages.
+    std::string prefixDeclarationsInScope() const {
+        std::string out;
+        // Innermost first: a prefix declared again further in hides the outer one.
+        std::vector<std::string_view> seen;
+        for (std::size_t i = bindings_.size(); i-- > 0;) {
+            const Binding& b = bindings_[i];
+            if (b.prefix.empty() || std::find(seen.begin(), seen.end(), b.prefix) != seen.end()) continue;
+            seen.push_back(b.prefix);
+            out.append(" xmlns:").append(b.prefix).append("=\"");
+            appendEscapedAttribute(out, b.uri);
+            out += '"';
+        }
+        return out;
+    }
+
     std::size_t line() const {
         std::size_t end = std::min(mark_, doc_.size());
         return 1 + static_cast<std::size_t>(
@@ -437,7 +452,7 @@ private:
                      offset,     startTagEnd};
         reader_.onStart(e);
         if (empty) {
-            endElement(startTagEnd);
+            endElement(startTagEnd, startTagEnd);
             return false;
         }
         return true;
@@ -481,8 +496,9 @@ private:
         if (std::adjacent_find(declared_.begin(), declared_.end()) != declared_.end()) fail("duplicate attribute");
     }
 
-    void endElement(std::size_t endOffset) {
+    void endElement(std::size_t contentEnd, std::size_t endOffset) {
         Open element = open_.back();
+        reader_.contentEnd_ = contentEnd;
         reader_.onEnd(element.ns, element.local, static_cast<int>(open_.size()), endOffset);
         open_.pop_back();
         bindings_.resize(element.bindingsBefore);
@@ -545,13 +561,14 @@ private:
             if (next != '/' && next != '!' && next != '?') {
                 startElement();
             } else if (next == '/') {
+                const std::size_t endTag = pos_;
                 pos_ += 2;
                 std::string_view name = readName();
                 skipSpace();
                 if (pos_ >= doc_.size() || doc_[pos_] != '>') fail("not well-formed (invalid token)");
                 ++pos_;
                 if (name != open_.back().qname) fail("mismatched tag");
-                endElement(pos_);
+                endElement(endTag, pos_);
             } else if (startsWith("<!--")) {
                 skipComment();
             } else if (startsWith("<![CDATA[")) {
@@ -610,6 +627,10 @@ void XmlReader::parse(std::string_view document, const std::string& partName, in
     scanner_ = nullptr;
 }
 
+std::string XmlReader::prefixDeclarationsInScope() const {
+    return scanner_ ? scanner_->prefixDeclarationsInScope() : std::string();
+}
+
 void XmlReader::fail(const std::string& message) {
     std::size_t line = scanner_ ? scanner_->line() : 0;
     throw XlsxError(partName_ + " line " + std::to_string(line) + ": " + message);
@@ -637,17 +658,15 @@ void appendEscaped(std::string& out, std::string_view text) {
         case '&':
             out += "&amp;";
             break;
-        case '\r':
-            out += "&#13;";
-            break;
         case '_':
             // A literal "_xHHHH_" would read back as an escape; escape its underscore.
             if (isEscapeAt(text, i)) out += "_x005F";
             out.push_back(c);
             break;
         default:
-            // Control characters cannot appear in XML 1.0; the file format spells
-            // them _xHHHH_.
+            // Control characters cannot appear in XML 1.0, and a carriage return
+            // would be read back as a line feed: the file format spells them
+            // _xHHHH_, as the spreadsheet program writes them.
             if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
                 out += "_x00";
                 out.push_back(kHex[(c >> 4) & 0xF]);

@@ -60,12 +60,22 @@ protected:
     // Stops the parse with a message for the current line.
     [[noreturn]] void fail(const std::string& message);
     std::string_view document() const noexcept { return document_; }
+    // In onEnd: where the element's content ends, the '<' of its end tag (the end of
+    // its start tag for an empty-element tag). What lies between the start tag's end
+    // and this offset is the element's content, whole and well-formed.
+    std::size_t contentEnd() const noexcept { return contentEnd_; }
+    // The prefixed namespace declarations in scope at the current element, as
+    // attributes (` xmlns:x="..."`): what a fragment copied out of this document
+    // needs to mean the same under another root. (Its unprefixed names keep to the
+    // default namespace of wherever it is put: the spreadsheet's own, as here.)
+    std::string prefixDeclarationsInScope() const;
 
 private:
     friend class XmlScanner;
     std::string_view document_;
     std::string partName_;
     XmlScanner* scanner_ = nullptr;
+    std::size_t contentEnd_ = 0;
 };
 
 // XML text escaping for the writers.

@@ -29,6 +29,23 @@ TEST(MessageBoxTest, DefaultButtonFollowsTheFlags) {
     }
 }
 
+// cadhost's exit status rests on this count: failures reported in a box make a
+// script's run fail; questions and a dialog's input checks do not.
+TEST(MessageBoxTest, FailureBoxesAreCountedAndOthersAreNot) {
+    platform::MessageBoxRecorder recorder;
+    auto owner = reinterpret_cast<HWND>(0x1234);
+    const std::size_t before = platform::failureBoxCount();
+    MessageBoxA(owner, "Save changes?", "T", MB_YESNO | MB_ICONQUESTION);
+    MessageBoxA(owner, "Done.", "T", MB_OK | MB_ICONINFORMATION);
+    MessageBoxA(nullptr, "Please enter an integer.", "", MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxA(owner, "Replace it?", "T", MB_YESNO | MB_ICONWARNING);
+    EXPECT_EQ(platform::failureBoxCount(), before);
+    MessageBoxA(nullptr, "Assertion failed", "T", MB_OK | MB_ICONERROR);
+    EXPECT_EQ(platform::failureBoxCount(), before + 1);
+    MessageBoxA(owner, "COM error!", "T", MB_OK | MB_ICONEXCLAMATION);  // the framework's error box
+    EXPECT_EQ(platform::failureBoxCount(), before + 2);
+}
+
 TEST(MessageBoxTest, RecorderRecordsEveryBoxAndAnswersAsTold) {
     platform::MessageBoxRecorder recorder;
     recorder.answerNext(IDNO);

@@ -1,0 +1,225 @@
+"""Exporting into workbooks another program wrote: each workbook of the shared xlsx
+corpus is opened in cadhost as the active workbook, the example drawing is exported
+into it and the session ends (which saves it). Then, with judges we did not write:
+
+  * the Office Open XML validator still says the file is valid (when it was before);
+  * openpyxl still opens it, and every sheet, cell value, comment, defined name,
+    merged range and cell style the user had is still there and unchanged;
+  * the export's rows are there (a new sheet per block, or on the user's active
+    sheet below everything it holds: the two ways alternate over the corpus).
+
+A workbook that the stand-in cannot write back whole must be left byte for byte as
+it was, with the export refused with a message. Used by test_foreign_workbooks (a
+sample) and slow/test_foreign_workbooks_all (every file).
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import warnings
+from concurrent.futures import ThreadPoolExecutor
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import ooxml  # noqa: E402
+
+from openpyxl import load_workbook  # noqa: E402
+
+BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
+SHARED = os.environ.get("TABLORA_SHARED_DIR", os.path.join(HERE, "..", "..", "..", "shared"))
+CORPUS = os.path.join(SHARED, "corpus", "xlsx", "xlsxwriter")
+CADHOST = os.path.join(BIN, "cadhost")
+DRAWING = os.path.join(HERE, "..", "..", "examples", "site.dxf")
+
+EXPORT = dict(WorkbookSettings=1, WorksheetSettings=0, StartRow=1, AddHeader=1, BlockNames=1, XCoord=1, YCoord=1,
+              ZCoord=1, OddLine=0, Rotation=1, LayerNames=1, AutoConnect=0, IncludeConstant=0, Scale=1, Sort=0,
+              LayoutNames=0, NoAutofit=0, JTSK=0, AsText=1, FindNextBlankLine=0, ExportAttPrompts=0)
+
+
+def registry(values):
+    lines = ["Windows Registry Editor Version 5.00", "",
+             r"[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]"]
+    lines += ['"%s"=dword:%08x' % (k, v & 0xFFFFFFFF) for k, v in values.items()]
+    return "\n".join(lines) + "\n"
+
+
+def _color(c):
+    if c is None:
+        return None
+    return (c.type, c.rgb if c.type == "rgb" else c.indexed if c.type == "indexed" else c.theme, c.tint)
+
+
+def _style(cell):
+    f, fill, b, a, p = cell.font, cell.fill, cell.border, cell.alignment, cell.protection
+    return (cell.number_format,
+            (f.name, f.sz, f.b, f.i, f.u, f.strike, f.vertAlign, _color(f.color)),
+            (getattr(fill, "patternType", None), _color(getattr(fill, "fgColor", None)),
+             _color(getattr(fill, "bgColor", None)), getattr(fill, "type", None)),
+            tuple((s.style, _color(s.color)) if s is not None else None
+                  for s in (b.left, b.right, b.top, b.bottom, b.diagonal)),
+            (a.horizontal, a.vertical, a.wrap_text, a.shrink_to_fit, a.indent, a.text_rotation),
+            (p.locked, p.hidden))
+
+
+def _names(wb):
+    out = set()
+    names = wb.defined_names
+    items = getattr(names, "definedName", None)
+    if items is None:
+        items = list(names.values())
+    titles = wb.sheetnames
+    for d in items:
+        # A local name is known by its sheet's title: new sheets shift the indices.
+        local = d.localSheetId
+        if local is not None and 0 <= int(local) < len(titles):
+            local = titles[int(local)]
+        out.add((d.name, d.attr_text, local))
+    for ws in wb.worksheets:
+        local = getattr(ws, "defined_names", None)
+        if local and hasattr(local, "values"):
+            for d in local.values():
+                out.add((d.name, d.attr_text, ws.title))
+    return out
+
+
+def snapshot(path):
+    """What a user had in a workbook, as openpyxl reads it."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        wb = load_workbook(path)
+    sheets = {}
+    for ws in wb.worksheets:
+        cells = {}
+        for row in ws.iter_rows():
+            for c in row:
+                if c.value is None and c.comment is None and not c.has_style:
+                    continue
+                cells[c.coordinate] = (c.value, c.comment.text if c.comment else None, _style(c))
+        sheets[ws.title] = (cells, sorted(str(r) for r in ws.merged_cells.ranges))
+    return wb.sheetnames, sheets, _names(wb), wb.active.max_row if wb.active is not None else 0
+
+
+def compare(before, after):
+    """Differences that lose what the user had; new sheets and cells added where the
+    user had nothing are the export's own."""
+    problems = []
+    names_b, sheets_b, defined_b, _ = before
+    names_a, sheets_a, defined_a, _ = after
+    # New sheets go before the active one, as the spreadsheet program puts them.
+    if [n for n in names_a if n in names_b] != names_b:
+        problems.append("sheets were %s, now %s" % (names_b, names_a))
+    for title, (cells_b, merged_b) in sheets_b.items():
+        if title not in sheets_a:
+            problems.append("sheet %r is gone" % title)
+            continue
+        cells_a, merged_a = sheets_a[title]
+        for ref, was in cells_b.items():
+            now = cells_a.get(ref)
+            if now != was:
+                problems.append("%s!%s was %r, now %r" % (title, ref, was, now))
+                if len(problems) > 8:
+                    return problems
+        if merged_a != merged_b:
+            problems.append("%s: merged ranges were %s, now %s" % (title, merged_b, merged_a))
+    if defined_b - defined_a:
+        problems.append("defined names lost: %s" % sorted(defined_b - defined_a, key=str))
+    return problems
+
+
+def exported_rows(after, before):
+    """Rows of the export found in the workbook: cells holding the example's block
+    names ("TREE", "LAMP", ...) in a new sheet or below the user's rows."""
+    sheets_b, sheets_a = before[1], after[1]
+    found = 0
+    for title, (cells, _) in sheets_a.items():
+        old = sheets_b.get(title, ({}, []))[0]
+        for ref, (value, _, _) in cells.items():
+            if ref.startswith("A") and ref not in old and isinstance(value, str) and value == "TREE":
+                found += 1
+    return found
+
+
+def run_one(work, index, path, validator):
+    """Returns (status, message): status is 'ok', 'refused' (left untouched, with a
+    message), 'skipped' (invalid or unreadable before) or 'failed'."""
+    name = os.path.basename(path)
+    folder = os.path.join(work, "%04d" % index)
+    os.makedirs(os.path.join(folder, "home"))
+    book = os.path.join(folder, name)
+    shutil.copyfile(path, book)
+    original = open(book, "rb").read()
+    was_valid = not validator or not ooxml.validate(validator, book)
+    try:
+        before = snapshot(book)
+    except Exception as e:  # noqa: BLE001 - any reader failure means openpyxl cannot judge it
+        return "skipped", "%s: openpyxl cannot read it before the export (%s)" % (name, e)
+    settings = dict(EXPORT)
+    # Every other file: into the user's own active sheet, below everything it holds.
+    settings["WorksheetSettings"] = index % 2
+    settings["StartRow"] = before[3] + 2
+    with open(os.path.join(folder, "home", "user.reg"), "w") as f:
+        f.write(registry(settings))
+    with open(os.path.join(folder, "run.scr"), "w") as f:
+        f.write("tabro\nExport2\n\n")
+    env = dict(os.environ, CADHOST_HOME=os.path.join(folder, "home"))
+    proc = subprocess.run([CADHOST, "--script", "run.scr", "--workbook", name, DRAWING], cwd=folder, env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300)
+    output = proc.stdout[-1500:] + proc.stderr[-1500:]
+    now = open(book, "rb").read()
+    if now == original:
+        # Left as it was: acceptable only when the export failed with a message.
+        said = [line for line in output.splitlines() if line.startswith("Description = ")]
+        if proc.returncode != 0 and said:
+            return "refused", "%s: left unchanged: %s" % (name, said[-1][len("Description = "):])
+        return "failed", "%s: the workbook was not written, rc %d\n%s" % (name, proc.returncode, output)
+    if proc.returncode != 0:
+        return "failed", "%s: rc %d but the workbook was written\n%s" % (name, proc.returncode, output)
+    problems = []
+    if validator and was_valid:
+        problems += ["invalid: " + e for e in ooxml.validate(validator, book)[:5]]
+    try:
+        after = snapshot(book)
+    except Exception as e:  # noqa: BLE001
+        return "failed", "%s: openpyxl cannot open it after the export: %s" % (name, e)
+    problems += compare(before, after)
+    if exported_rows(after, before) == 0:
+        problems.append("no exported TREE row found")
+    if problems:
+        return "failed", "%s (WorksheetSettings %d):\n  %s" % (name, index % 2, "\n  ".join(problems[:10]))
+    return "ok", name
+
+
+def run(step, offset=0):
+    failures = []
+    if not os.path.isdir(CORPUS):
+        print("xlsx corpus not found at %s: foreign workbook pass skipped" % CORPUS)
+        return 0
+    validator = ooxml.find_validator()
+    if not validator:
+        if ooxml.required():
+            print("FAILED: the OOXML validator is required (TABLORA_REQUIRE_VALIDATOR) but not found")
+            return 1
+        print("OOXML validator not installed: workbooks checked with openpyxl only")
+    files = sorted(f for f in os.listdir(CORPUS) if f.endswith(".xlsx"))
+    chosen = [os.path.join(CORPUS, f) for i, f in enumerate(files) if i % step == offset % step]
+    work = tempfile.mkdtemp(prefix="tabro-foreign-")
+    counts = {"ok": 0, "refused": 0, "skipped": 0, "failed": 0}
+    try:
+        with ThreadPoolExecutor(max_workers=max(1, min(4, os.cpu_count() or 1))) as pool:
+            for status, message in pool.map(lambda a: run_one(work, a[0], a[1], validator), enumerate(chosen)):
+                counts[status] += 1
+                if status == "failed":
+                    failures.append(message)
+                elif status != "ok":
+                    print(message)
+    finally:
+        if failures:
+            print("work folder kept: %s" % work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    print("foreign workbooks: %d run, %d valid and whole, %d refused untouched, %d skipped, %d failed"
+          % (len(chosen), counts["ok"], counts["refused"], counts["skipped"], counts["failed"]))
+    for f in failures:
+        print("FAILED: " + f)
+    return 1 if failures else 0
