@@ -1,5 +1,6 @@
 #include "sheet/Styles.h"
 
+#include <algorithm>
 #include <array>
 
 namespace sheet {
@@ -58,6 +59,21 @@ Styles::Styles() {
                      {"scheme", "<scheme val=\"minor\"/>"}};
     fonts.push_back(std::move(font));
     formats_.push_back(CellFormat{});
+}
+
+void Styles::Font::putChildrenInOrder() {
+    // The schema's order of a font's properties. Some writers put them in another
+    // order, which validators refuse; the order carries no meaning, so each property
+    // is kept whole and only moved. Unknown children keep their place at the end.
+    static constexpr std::string_view kOrder[] = {"b",      "i",         "strike", "condense", "extend",
+                                                  "outline", "shadow",   "u",      "vertAlign", "sz",
+                                                  "color",  "name",      "family", "charset",  "scheme"};
+    auto rank = [](const XmlPiece& child) {
+        const auto* at = std::find(std::begin(kOrder), std::end(kOrder), child.name);
+        return static_cast<std::size_t>(at - std::begin(kOrder));
+    };
+    std::stable_sort(children.begin(), children.end(),
+                     [&](const XmlPiece& a, const XmlPiece& b) { return rank(a) < rank(b); });
 }
 
 std::string Styles::Font::xml() const {

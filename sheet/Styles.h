@@ -59,6 +59,7 @@ public:
         std::string prefix;
         bool isBold = false;
         std::string xml() const;
+        void putChildrenInOrder();
     };
     std::vector<Font> fonts;
     std::vector<CellFormat>& formats() noexcept { return formats_; }

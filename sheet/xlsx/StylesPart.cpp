@@ -82,6 +82,8 @@ private:
         if (depth == 4 && section_ == "fonts" && !fonts_.empty()) {
             fonts_.back().children.push_back(
                 {std::string(name), std::string(document().substr(childStart_, endOffset - childStart_))});
+        } else if (depth == 3 && section_ == "fonts" && name == "font" && !fonts_.empty()) {
+            fonts_.back().putChildrenInOrder();
         } else if (depth == 3 && section_ == "cellXfs" && name == "xf") {
             // The children (alignment, protection, extensions) are carried whole.
             if (contentEnd() > xfInner_) xfs_.back().innerXml.assign(document().substr(xfInner_, contentEnd() - xfInner_));

@@ -11,6 +11,7 @@ import glob
 import json
 import os
 import subprocess
+from concurrent.futures import ThreadPoolExecutor
 
 _PACKAGE_BINARY = os.path.join("node_modules", "@xarsh", "ooxml-validator-linux-x64", "ooxml-validator")
 _PACKAGE_WRAPPER = os.path.join("node_modules", ".bin", "ooxml-validator")
@@ -53,10 +54,11 @@ def validate(validator, path):
     return ["%s %s: %s" % (e.get("path"), e.get("xPath"), e.get("description")) for e in result.get("errors", [])]
 
 
-def validate_written(folder, failures, what):
-    """Validates every .xlsx under folder (the workbooks a test wrote); appends one
-    failure per invalid file. Returns how many files were checked, or None when the
-    validator is absent (a line says so)."""
+def validate_written(folder, failures, what, pattern="*.xlsx"):
+    """Validates every workbook under folder whose name matches pattern (the
+    workbooks cadhost wrote in a test); appends one failure per invalid file. Returns
+    how many files were checked, or None when the validator is absent (a line says
+    so)."""
     validator = find_validator()
     if not validator:
         if required():
@@ -64,9 +66,10 @@ def validate_written(folder, failures, what):
         else:
             print("%s: OOXML validator not installed, workbooks not validated" % what)
         return None
-    files = sorted(glob.glob(os.path.join(folder, "**", "*.xlsx"), recursive=True))
-    for path in files:
-        errors = validate(validator, path)
+    files = sorted(glob.glob(os.path.join(folder, "**", pattern), recursive=True))
+    with ThreadPoolExecutor(max_workers=max(1, os.cpu_count() or 1)) as pool:
+        results = list(pool.map(lambda path: (path, validate(validator, path)), files))
+    for path, errors in results:
         if errors:
             failures.append("%s: %s is not valid Office Open XML:\n  %s" % (what, os.path.relpath(path, folder),
                                                                            "\n  ".join(errors[:5])))

@@ -20,6 +20,8 @@ import tempfile
 
 import ezdxf
 from openpyxl import load_workbook
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ooxml  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
 SHARED = os.environ.get("TABLORA_SHARED_DIR",
@@ -212,6 +214,7 @@ def main():
         placement(work)
         dialog(work)
         corpus(work)
+        ooxml.validate_written(work, failures, "export")
     for f in failures:
         print("FAIL:", f)
     print("%d failures" % len(failures))

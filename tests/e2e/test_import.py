@@ -25,6 +25,8 @@ import ezdxf
 from ezdxf.math import Vec3
 from openpyxl import load_workbook
 from openpyxl.comments import Comment
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ooxml  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
 SHARED = os.environ.get("TABLORA_SHARED_DIR",
@@ -272,6 +274,7 @@ def main():
     work = tempfile.mkdtemp(prefix="tabro-import-e2e-")
     try:
         _, out = edit_and_import(work)
+        ooxml.validate_written(work, failures, "import")
         if failures:
             print("cadhost output:\n" + out)
             for f in failures:

@@ -27,6 +27,8 @@ from openpyxl import load_workbook
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_import import same_attribs  # noqa: E402  (one definition of "unchanged")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ooxml  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
 SHARED = os.environ.get("TABLORA_SHARED_DIR",
@@ -240,6 +242,8 @@ def main():
                   expect_applied=False, delay_ms=2500)
         live_case(work, home, drawing, book, original, "unloaded while connected", one_cell, ["ARXUNLOAD tabro"],
                   expect_applied=False, delay_ms=2500)
+        # live.xlsx is written by openpyxl, standing in for the user's program.
+        ooxml.validate_written(work, failures, "live link", pattern="Book*.xlsx")
     finally:
         if failures:
             print(f"work folder kept: {work}")

@@ -54,6 +54,8 @@ import time
 import ezdxf
 from ezdxf.math import Vec3
 from openpyxl import load_workbook
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ooxml  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
 SHARED = os.environ.get("TABLORA_SHARED_DIR",
@@ -672,6 +674,7 @@ def main():
                     continue
                 failures += found.failures
                 skips += found.skips
+        ooxml.validate_written(work, failures, "round-trip matrix")
     finally:
         if KEEP:
             print("kept", work)

@@ -23,6 +23,8 @@ import tempfile
 import time
 
 from openpyxl import load_workbook
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ooxml  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
 SHARED = os.environ.get("TABLORA_SHARED_DIR",
@@ -124,6 +126,7 @@ def main():
     check(small <= at_name or small <= beside, "A's rows are lost")
     check(len(at_name) >= BIG or len(beside) >= BIG, "B's %d rows are lost (%d at the name, %d beside)"
           % (BIG, len(at_name), len(beside)))
+    ooxml.validate_written(work, failures, "two sessions")
 
     if failures:
         print("\n".join(failures))

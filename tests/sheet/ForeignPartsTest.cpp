@@ -1,0 +1,170 @@
+// Workbooks other programs wrote, changed here and saved: what the stand-in carries
+// without modelling it (a cell format's alignment, rich text runs, a namespace
+// prefix on every element) comes back whole and well-formed, next to what was
+// added, and reads back with the meaning it had.
+#include "sheet/Book.h"
+#include "sheet/Sheet.h"
+#include "sheet/xlsx/Package.h"
+#include "sheet/xlsx/XmlReader.h"
+#include "sheet/xlsx/Zip.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace sheet::xlsx {
+namespace {
+
+using Parts = std::map<std::string, std::string>;
+
+constexpr const char* kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+// A workbook of one sheet whose parts are given with the prefix `p` ("" or "x:")
+// on every spreadsheet element.
+Parts workbookParts(const std::string& p, const std::string& styles, const std::string& sharedStrings,
+                    const std::string& sheetData) {
+    const std::string ns = p.empty() ? std::string(" xmlns=\"") + kMain + "\""
+                                     : " xmlns:" + p.substr(0, p.size() - 1) + "=\"" + kMain + "\"";
+    return {
+        {"[Content_Types].xml",
+         R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+         R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+         R"(<Default Extension="xml" ContentType="application/xml"/></Types>)"},
+        {"_rels/.rels",
+         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+         R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
+        {"xl/workbook.xml",
+         R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+         R"(<sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>)"},
+        {"xl/_rels/workbook.xml.rels",
+         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+         R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+         R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
+         R"(<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>)"
+         R"(</Relationships>)"},
+        {"xl/styles.xml", "<" + p + "styleSheet" + ns + ">" + styles + "</" + p + "styleSheet>"},
+        {"xl/sharedStrings.xml", "<" + p + "sst" + ns + ">" + sharedStrings + "</" + p + "sst>"},
+        {"xl/worksheets/sheet1.xml",
+         R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)" + sheetData +
+             "</sheetData></worksheet>"},
+    };
+}
+
+std::string zipOf(const Parts& parts) {
+    ZipWriter zip;
+    for (const auto& [name, bytes] : parts) zip.add(name, bytes);
+    return zip.finish();
+}
+
+std::string part(const std::string& archive, const std::string& name) {
+    ZipReader zip(archive, ReadLimits{});
+    return zip.read(name);
+}
+
+// Fails the test unless the text is well-formed XML (by the package's own strict
+// reader: a mismatched end tag or an unbound prefix is an error there).
+class WellFormed : public XmlReader {
+    void onStart(const XmlElement&) override {}
+    void onEnd(std::string_view, std::string_view, int, std::size_t) override {}
+};
+void expectWellFormed(const std::string& xml, const std::string& name) {
+    WellFormed reader;
+    EXPECT_NO_THROW(reader.parse(xml, name, 256)) << xml;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// What an export does to a sheet of a foreign workbook: text in the "@" format,
+// a bold row, a new shared string.
+std::string changeAndSave(Book& book) {
+    auto sheet = book.sheets()[0];
+    sheet->setText(5, 1, u"added");
+    std::uint32_t style = book.styles.withFormatCode(sheet->styleAt(5, 1), "@");
+    style = book.styles.withBold(style, true);
+    sheet->setStyle(5, 1, style);
+    return writePackage(book);
+}
+
+TEST(ForeignPartsTest, CellFormatsWithChildrenAndRichTextComeBackWhole) {
+    for (const std::string p : {"", "x:"}) {
+        SCOPED_TRACE(p.empty() ? "no prefix" : "prefix x:");
+        const std::string styles =
+            "<" + p + "fonts count=\"1\"><" + p + "font><" + p + "sz val=\"11\"/><" + p + "name val=\"Calibri\"/></" +
+            p + "font></" + p + "fonts><" + p + "cellXfs count=\"2\"><" + p +
+            "xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/><" + p +
+            "xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyAlignment=\"1\"><" + p +
+            "alignment horizontal=\"center\" wrapText=\"1\"/><" + p + "protection locked=\"0\"/></" + p + "xf></" +
+            p + "cellXfs>";
+        // The rich item comes last, right before the end of the part.
+        const std::string sst = "<" + p + "si><" + p + "t>plain</" + p + "t></" + p + "si><" + p + "si><" + p + "r><" +
+                                p + "rPr><" + p + "b/></" + p + "rPr><" + p + "t>bold</" + p + "t></" + p + "r><" +
+                                p + "r><" + p + "t> rest</" + p + "t></" + p + "r></" + p + "si>";
+        const std::string cells =
+            R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c>)"
+            R"(<c r="C1" t="inlineStr"><is><r><rPr><i/></rPr><t>inline</t></r></is></c></row>)";
+        auto book = readPackage(zipOf(workbookParts(p, styles, sst, cells)), u"foreign.xlsx");
+        ASSERT_TRUE(book->readOnlyReason.empty()) << book->readOnlyReason;
+        // The format the user's aligned cell had, made bold and text: it keeps its alignment.
+        auto sheet = book->sheets()[0];
+        std::uint32_t aligned = book->styles.withBold(book->styles.withFormatCode(1, "@"), true);
+        sheet->setStyle(1, 1, aligned);
+        const std::string saved = changeAndSave(*book);
+
+        const std::string stylesOut = part(saved, "xl/styles.xml");
+        const std::string sstOut = part(saved, "xl/sharedStrings.xml");
+        expectWellFormed(stylesOut, "styles");
+        expectWellFormed(sstOut, "sharedStrings");
+        // Each format made from the aligned one carries its children once, closed once.
+        EXPECT_EQ(occurrences(stylesOut, "<" + p + "alignment horizontal=\"center\" wrapText=\"1\"/><" + p +
+                                             "protection locked=\"0\"/></" + p + "xf>"),
+                  occurrences(stylesOut, "<" + p + "alignment"));
+        EXPECT_EQ(occurrences(stylesOut, "<cellXfs") + occurrences(stylesOut, "<x:cellXfs"), 1u);
+        EXPECT_EQ(occurrences(stylesOut, "<" + p + "b/>"), 1u) << "the bold font, under the stylesheet's prefix";
+        EXPECT_EQ(occurrences(sstOut, "</is>"), 0u);
+
+        auto back = readPackage(saved, u"foreign.xlsx");
+        const Sheet& read = *back->sheets()[0];
+        EXPECT_TRUE(back->styles.isBold(read.styleAt(1, 1)));
+        EXPECT_TRUE(back->styles.isTextFormat(read.styleAt(1, 1)));
+        EXPECT_TRUE(back->styles.isBold(read.styleAt(5, 1)));
+        EXPECT_FALSE(back->styles.isBold(read.styleAt(1, 2)));
+        EXPECT_EQ(back->styles.formats()[read.styleAt(1, 1)].innerXml,
+                  "<" + p + "alignment horizontal=\"center\" wrapText=\"1\"/><" + p + "protection locked=\"0\"/>");
+        EXPECT_EQ(back->strings.text(read.find(1, 2)->text), u"bold rest");
+        EXPECT_EQ(back->strings.text(read.find(1, 3)->text), u"inline");
+        EXPECT_NE(back->strings.richXml(read.find(1, 2)->text).find("<" + p + "b/>"), std::string::npos)
+            << "the run's formatting is carried";
+    }
+}
+
+// Some writers list a font's properties out of the schema's order, which the
+// validators refuse; written back, each property is whole and in order.
+TEST(ForeignPartsTest, FontPropertiesAreWrittenInTheSchemasOrder) {
+    const std::string styles =
+        R"(<fonts count="2"><font><name val="Calibri"/><family val="2"/><color theme="1"/><sz val="11"/>)"
+        R"(<scheme val="minor"/></font><font><name val="Arial"/><b val="1"/><sz val="9"/></font></fonts>)"
+        R"(<cellXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
+        R"(<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/></cellXfs>)";
+    auto book = readPackage(zipOf(workbookParts("", styles, "<si><t>a</t></si>", R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c></row>)")),
+                            u"ordered.xlsx");
+    const std::string saved = changeAndSave(*book);
+    const std::string out = part(saved, "xl/styles.xml");
+    EXPECT_NE(out.find(R"(<font><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/>)"
+                       R"(<scheme val="minor"/></font>)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(R"(<font><b val="1"/><sz val="9"/><name val="Arial"/></font>)"), std::string::npos) << out;
+    EXPECT_NE(out.find(R"(<font><b/><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/>)"),
+              std::string::npos)
+        << "the bold font made here, in order too:\n" << out;
+    auto back = readPackage(saved, u"ordered.xlsx");
+    EXPECT_TRUE(back->styles.isBold(back->sheets()[0]->styleAt(1, 1)));
+}
+
+}  // namespace
+}  // namespace sheet::xlsx
