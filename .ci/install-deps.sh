@@ -14,7 +14,10 @@ for option in "$@"; do
     case "$option" in
         --with-clang) packages+=(clang) ;;
         --with-calc) packages+=(libreoffice-calc libreoffice-dev python3-uno) ;;
-        *) echo "usage: $0 [--with-clang] [--with-calc]" >&2; exit 2 ;;
+        # --with-npm: what installs the OOXML validator (.ci/install-validator.sh); a
+        # machine with its own Node.js and npm keeps them.
+        --with-npm) command -v npm >/dev/null || packages+=(nodejs npm) ;;
+        *) echo "usage: $0 [--with-clang] [--with-calc] [--with-npm]" >&2; exit 2 ;;
     esac
 done
 

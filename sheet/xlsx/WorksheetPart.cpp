@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <utility>
 #include <cstring>
 
 namespace sheet::xlsx {
@@ -120,6 +121,7 @@ private:
         trackEnd(depth, endOffset);
         if (depth == skipDepth_) skipDepth_ = 0;
         if (depth == 2) inSheetData_ = false;
+        if (depth == 2 && is(name, "cols")) applyColumnRanges();
         if (collectText && (depth >= 5)) {
             if ((textKind_ == Text::Value && is(name, "v")) || (textKind_ == Text::Formula && is(name, "f")) ||
                 (textKind_ == Text::Inline && is(name, "t")))
@@ -340,7 +342,30 @@ private:
                 f.extraAttributes += '"';
             }
         }
-        for (std::uint32_t c = min; c <= max; ++c) sheet_.columnFormatForLoad(static_cast<std::int32_t>(c)) = f;
+        columnRanges_.push_back({static_cast<std::int32_t>(min), static_cast<std::int32_t>(max), std::move(f)});
+    }
+
+    // Ranges may overlap (a later one wins where they do), and a part may hold far
+    // more of them than a sheet has columns: applied from the last one back, each
+    // column is given its format once, the columns already given skipped through a
+    // next-free-column forest, so the work is linear in ranges plus columns.
+    void applyColumnRanges() {
+        if (columnRanges_.empty()) return;
+        std::vector<std::int32_t> nextFree(static_cast<std::size_t>(kMaxColumns) + 2);
+        for (std::size_t i = 0; i < nextFree.size(); ++i) nextFree[i] = static_cast<std::int32_t>(i);
+        auto find = [&](std::int32_t c) {
+            std::int32_t root = c;
+            while (nextFree[root] != root) root = nextFree[root];
+            while (nextFree[c] != root) c = std::exchange(nextFree[c], root);
+            return root;
+        };
+        for (auto range = columnRanges_.rbegin(); range != columnRanges_.rend(); ++range) {
+            for (std::int32_t c = find(range->min); c <= range->max; c = find(c)) {
+                sheet_.columnFormatForLoad(c) = range->format;
+                nextFree[c] = c + 1;
+            }
+        }
+        columnRanges_.clear();
     }
 
     Sheet& sheet_;
@@ -354,6 +379,11 @@ private:
     std::uint32_t style_ = 0;
     Text textKind_ = Text::None;
     std::string valueText_, formulaText_, inlineText_, inlineRaw_, inlineDeclarations_;
+    struct ColumnRange {
+        std::int32_t min, max;
+        LineFormat format;
+    };
+    std::vector<ColumnRange> columnRanges_;
     std::size_t inlineStart_ = 0;
     bool hasValue_ = false, hasFormula_ = false, hasInline_ = false, isRichInline_ = false;
     std::vector<std::pair<std::string, std::string>> formulaAttributes_;

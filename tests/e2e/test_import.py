@@ -143,6 +143,10 @@ def edit_and_import(work, spreadsheet_args=()):
     if not books:
         sys.exit("export wrote no workbook")
     book = os.path.join(work, books[0])
+    # Judged as the stand-in wrote it (from here on openpyxl writes it; with Calc,
+    # the office wrote it).
+    if not spreadsheet_args:
+        ooxml.validate_written(work, failures, "export before the edit")
 
     # 2. Edit it as a user would.
     wb = load_workbook(book)
@@ -274,7 +278,6 @@ def main():
     work = tempfile.mkdtemp(prefix="tabro-import-e2e-")
     try:
         _, out = edit_and_import(work)
-        ooxml.validate_written(work, failures, "import")
         if failures:
             print("cadhost output:\n" + out)
             for f in failures:

@@ -166,5 +166,34 @@ TEST(ForeignPartsTest, FontPropertiesAreWrittenInTheSchemasOrder) {
     EXPECT_TRUE(back->styles.isBold(back->sheets()[0]->styleAt(1, 1)));
 }
 
+// Column ranges as some writers leave them: overlapping (the later one wins) and
+// many more of them than a sheet has columns. Each column is given its format once,
+// however many ranges cover it (a part of 20,000 whole-width ranges took minutes).
+TEST(ForeignPartsTest, OverlappingAndManyColumnRangesReadAsTheLastOneSays) {
+    auto withCols = [](const std::string& cols) {
+        Parts parts = workbookParts("", "", "<si><t>a</t></si>", "");
+        parts["xl/worksheets/sheet1.xml"] =
+            R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><cols>)" + cols +
+            R"(</cols><sheetData><row r="1"><c r="A1" t="s"><v>0</v></c></row></sheetData></worksheet>)";
+        return readPackage(zipOf(parts), u"cols.xlsx");
+    };
+    auto book = withCols(R"(<col min="1" max="10" width="5" customWidth="1"/><col min="3" max="4" width="9" customWidth="1"/>)"
+                         R"(<col min="4" max="20" width="7" customWidth="1"/>)");
+    const auto& cols = book->sheets()[0]->columnFormats();
+    ASSERT_GE(cols.size(), 20u);
+    EXPECT_EQ(cols[0].width, 5);
+    EXPECT_EQ(cols[2].width, 9);
+    EXPECT_EQ(cols[3].width, 7);
+    EXPECT_EQ(cols[19].width, 7);
+
+    std::string many;
+    for (int i = 0; i < 20000; ++i) many += R"(<col min="1" max="16384" width=")" + std::to_string(i % 50 + 1) + R"(" customWidth="1"/>)";
+    auto big = withCols(many);
+    const auto& bigCols = big->sheets()[0]->columnFormats();
+    ASSERT_EQ(bigCols.size(), 16384u);
+    EXPECT_EQ(bigCols[0].width, 50) << "the last range's width";
+    EXPECT_EQ(bigCols[16383].width, bigCols[0].width);
+}
+
 }  // namespace
 }  // namespace sheet::xlsx

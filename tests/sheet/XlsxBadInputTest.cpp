@@ -93,6 +93,12 @@ TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
         {"not a zip at all", "PK\x03\x04 this is not really a zip", "zip"},
         {"truncated archive", good.substr(0, good.size() / 2), "zip"},
         {"empty file", "", "zip"},
+        {"password-protected workbook",
+         std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(120, '\0') +
+             std::string("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32),
+         "encrypted"},
+        {"older binary workbook", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(500, '\0'),
+         "older binary format (.xls)"},
         {"no workbook part", without(minimalParts(""), "xl/workbook.xml"), "xl/workbook.xml"},
         {"no sheet part", without(minimalParts(""), "xl/worksheets/sheet1.xml"), "sheet1.xml, which is missing"},
         {"malformed XML", zipOf(minimalParts("<row><c>")), "sheet1.xml line 1"},
