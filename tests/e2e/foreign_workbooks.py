@@ -9,7 +9,9 @@ into it and the session ends (which saves it). Then, with judges we did not writ
     sheet below everything it holds: the two ways alternate over the corpus).
 
 A workbook that the stand-in cannot write back whole must be left byte for byte as
-it was, with the export refused with a message. Used by test_foreign_workbooks (a
+it was, with the export refused with a message. LibreOffice, where installed, reads
+a few of the exported workbooks as a third judge: every sheet converts, and the
+export's rows are in one of them. Used by test_foreign_workbooks (a
 sample) and slow/test_foreign_workbooks_all (every file).
 """
 import os
@@ -193,7 +195,34 @@ def run_one(work, index, path, validator):
     return "ok", name
 
 
-def run(step, offset=0):
+def libreoffice_reads(work, book, sheets):
+    """Problems LibreOffice has with an exported workbook (converted to CSV, one
+    file a sheet); None when it is not installed."""
+    soffice = shutil.which("soffice")
+    if not soffice:
+        return None
+    out = tempfile.mkdtemp(dir=work)
+    profile = "file://" + os.path.join(out, "profile")
+    # 76: UTF-8; the last token, -1, writes every sheet to a file of its own.
+    csv = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1"
+    proc = subprocess.run([soffice, "-env:UserInstallation=" + profile, "--headless", "--convert-to", csv,
+                           "--outdir", out, book], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=300)
+    files = [f for f in os.listdir(out) if f.endswith(".csv")]
+    problems = []
+    if len(files) != len(sheets):
+        problems.append("LibreOffice wrote %d sheets of %d (rc %d): %s" % (len(files), len(sheets), proc.returncode,
+                                                                         (proc.stderr or proc.stdout)[-300:]))
+    rows = 0
+    for f in files:
+        with open(os.path.join(out, f), encoding="utf-8", errors="replace") as text:
+            rows += sum(1 for line in text if line.startswith("TREE,"))
+    if rows == 0:
+        problems.append("LibreOffice finds no exported TREE row")
+    return problems
+
+
+def run(step, offset=0, libreoffice_sample=1):
     failures = []
     if not os.path.isdir(CORPUS):
         print("xlsx corpus not found at %s: foreign workbook pass skipped" % CORPUS)
@@ -208,6 +237,7 @@ def run(step, offset=0):
     chosen = [os.path.join(CORPUS, f) for i, f in enumerate(files) if i % step == offset % step]
     work = tempfile.mkdtemp(prefix="tabro-foreign-")
     counts = {"ok": 0, "refused": 0, "skipped": 0, "failed": 0}
+    whole = []
     try:
         with ThreadPoolExecutor(max_workers=max(1, min(4, os.cpu_count() or 1))) as pool:
             for status, message in pool.map(lambda a: run_one(work, a[0], a[1], validator), enumerate(chosen)):
@@ -216,6 +246,21 @@ def run(step, offset=0):
                     failures.append(message)
                 elif status != "ok":
                     print(message)
+                else:
+                    whole.append(message)
+        # The third reader, on an even spread of the workbooks found whole.
+        read_by_libreoffice = 0
+        for name in whole[::max(1, len(whole) // libreoffice_sample)][:libreoffice_sample] if libreoffice_sample else []:
+            index = chosen.index(os.path.join(CORPUS, name))
+            book = os.path.join(work, "%04d" % index, name)
+            problems = libreoffice_reads(work, book, snapshot(book)[0])
+            if problems is None:
+                print("LibreOffice not installed: not asked to read the workbooks")
+                break
+            read_by_libreoffice += 1
+            failures += ["%s: %s" % (name, p) for p in problems]
+        if read_by_libreoffice:
+            print("LibreOffice read %d of the exported workbooks" % read_by_libreoffice)
     finally:
         if failures:
             print("work folder kept: %s" % work)

@@ -7,4 +7,4 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import foreign_workbooks  # noqa: E402
 
 if __name__ == "__main__":
-    sys.exit(foreign_workbooks.run(step=1))
+    sys.exit(foreign_workbooks.run(step=1, libreoffice_sample=20))
