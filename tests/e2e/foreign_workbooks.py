@@ -99,7 +99,8 @@ def snapshot(path):
                     continue
                 cells[c.coordinate] = (c.value, c.comment.text if c.comment else None, _style(c))
         sheets[ws.title] = (cells, sorted(str(r) for r in ws.merged_cells.ranges))
-    return wb.sheetnames, sheets, _names(wb), wb.active.max_row if wb.active is not None else 0
+    # The active sheet may be a chart sheet, which has no rows.
+    return wb.sheetnames, sheets, _names(wb), getattr(wb.active, "max_row", 0) or 0
 
 
 def compare(before, after):
