@@ -93,11 +93,12 @@ def snapshot(path):
     sheets = {}
     for ws in wb.worksheets:
         cells = {}
-        for row in ws.iter_rows():
-            for c in row:
-                if c.value is None and c.comment is None and not c.has_style:
-                    continue
-                cells[c.coordinate] = (c.value, c.comment.text if c.comment else None, _style(c))
+        # The cells the file holds, not every place of the used range: a sheet with
+        # a format on a far cell would make millions of empty ones.
+        for c in list(ws._cells.values()):
+            if c.value is None and c.comment is None and not c.has_style:
+                continue
+            cells[c.coordinate] = (c.value, c.comment.text if c.comment else None, _style(c))
         sheets[ws.title] = (cells, sorted(str(r) for r in ws.merged_cells.ranges))
     # The active sheet may be a chart sheet, which has no rows.
     return wb.sheetnames, sheets, _names(wb), getattr(wb.active, "max_row", 0) or 0
