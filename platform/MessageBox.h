@@ -84,6 +84,10 @@ bool isFailureBox(UINT type) noexcept;
 // How many failure boxes this process has shown (cadhost's exit status tells a
 // script's caller that a command failed).
 std::size_t failureBoxCount() noexcept;
+// Shows a box as MessageBoxA does, never counted as a failure: the framework's
+// prompt to correct a field of a dialog that is still open. The dialog waits for
+// the field, and the command goes on once it is right.
+int promptBox(HWND owner, const char* text, const char* caption, UINT type);
 
 // "OK", "Cancel", "Yes", ... for an answer; "?" for an unknown one.
 const char* messageBoxAnswerName(int answer);

@@ -29,6 +29,35 @@ TEST(MessageBoxTest, DefaultButtonFollowsTheFlags) {
     }
 }
 
+// A script's cadhost ends with a failure when a box reported one: error boxes and
+// plain OK warnings count, questions, information and a dialog's prompt to put a
+// field right do not.
+TEST(MessageBoxTest, FailureBoxesAreCountedAndPromptsAreNot) {
+    platform::MessageBoxRecorder recorder;
+    struct {
+        UINT type;
+        bool isPrompt;
+        bool counts;
+    } cases[] = {
+        {MB_OK | MB_ICONERROR, false, true},
+        {MB_OK | MB_ICONEXCLAMATION, false, true},
+        {MB_OK | MB_ICONEXCLAMATION, true, false},
+        {MB_YESNO | MB_ICONWARNING, false, false},
+        {MB_OK | MB_ICONINFORMATION, false, false},
+        {MB_OK, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << (c.isPrompt ? " prompt" : ""));
+        const std::size_t before = platform::failureBoxCount();
+        if (c.isPrompt)
+            platform::promptBox(nullptr, "Please enter an integer.", "", c.type);
+        else
+            MessageBoxA(nullptr, "text", "caption", c.type);
+        EXPECT_EQ(platform::failureBoxCount() - before, c.counts ? 1u : 0u);
+    }
+    EXPECT_EQ(recorder.count(), std::size(cases)) << "every box is shown";
+}
+
 TEST(MessageBoxTest, RecorderRecordsEveryBoxAndAnswersAsTold) {
     platform::MessageBoxRecorder recorder;
     recorder.answerNext(IDNO);
