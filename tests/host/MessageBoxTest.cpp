@@ -39,12 +39,9 @@ TEST(MessageBoxTest, FailureBoxesAreCountedAndPromptsAreNot) {
         bool isPrompt;
         bool counts;
     } cases[] = {
-        {MB_OK | MB_ICONERROR, false, true},
-        {MB_OK | MB_ICONEXCLAMATION, false, true},
-        {MB_OK | MB_ICONEXCLAMATION, true, false},
-        {MB_YESNO | MB_ICONWARNING, false, false},
-        {MB_OK | MB_ICONINFORMATION, false, false},
-        {MB_OK, false, false},
+        {MB_OK | MB_ICONERROR, false, true},        {MB_OK | MB_ICONEXCLAMATION, false, true},
+        {MB_OK | MB_ICONEXCLAMATION, true, false},  {MB_YESNO | MB_ICONWARNING, false, false},
+        {MB_OK | MB_ICONINFORMATION, false, false}, {MB_OK, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.type << (c.isPrompt ? " prompt" : ""));
