@@ -7,7 +7,11 @@
 #include "module/drawing/TagText.h"
 #include "module/errors/ErrorReports.h"
 #include "module/errors/OpenAs.h"
+#include "module/spreadsheet/CellValue.h"
+#include "platform/ComError.h"
+#include "platform/Text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -166,6 +170,23 @@ bool sameNumber(const char* text, double number) {
     return acdbDisToF(text, 2, &read) == RTNORM && read == number;
 }
 
+// Whether the cell still holds what export wrote for a drawing text that reads
+// back otherwise: text the system code page cannot decode (invalid UTF-8 in a
+// drawing of R2007 or later, say) went out with U+FFFD for each byte that does not
+// decode, and comes back as that character. Such a cell is unedited, and writing it
+// would replace the drawing's bytes.
+bool isExportedForm(const std::string& cell, const char* current) {
+    const std::string_view text(current);
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return false;
+    if (platform::toWide(text)) return false;  // decodes: export wrote it as it is
+    try {
+        return toMultibyte(toWide(text)) == cell;
+    } catch (const _com_error&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
@@ -211,7 +232,8 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
             // An unchanged text leaves the attribute untouched: not even its field
             // length changes, so an unedited row changes nothing in the drawing.
             AcutString current(attribute->textString());
-            if (values[i] == current.get() || (i < cellNumbers.size() && sameNumber(current.get(), cellNumbers[i]))) {
+            if (values[i] == current.get() || (i < cellNumbers.size() && sameNumber(current.get(), cellNumbers[i])) ||
+                isExportedForm(values[i], current.get())) {
                 ++written;
                 continue;
             }
