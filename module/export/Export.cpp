@@ -227,11 +227,14 @@ void planExtraAttributes(ExportSession& session, std::span<const ReferenceAttrib
     const ExportSession::BlockRows& block = session.block;
     session.extraSlotOf.clear();
     session.newExtraTags.clear();
-    session.tagsMet.clear();
+    if (session.unplaced.empty()) return;
+    // How many of each tag this reference placed so far. Its own: a map kept from
+    // one reference to the next would be cleared bucket by bucket each time.
+    std::unordered_map<std::string, std::size_t> tagsMet;
     for (std::size_t index : session.unplaced) {
         const std::string& tag = attributes[index].tag;
         std::string key = tagKey(tag);
-        const std::size_t j = session.tagsMet[key]++;
+        const std::size_t j = tagsMet[key]++;
         auto slots = block.extraSlots.find(key);
         const std::size_t known = slots == block.extraSlots.end() ? 0 : slots->second.size();
         if (j < known) {

@@ -79,7 +79,6 @@ public:
     // columns it adds to the block's, with their tags and keys.
     std::vector<std::size_t> extraSlotOf;
     std::vector<std::pair<std::string, std::string>> newExtraTags;
-    std::unordered_map<std::string, std::size_t> tagsMet;
 
     // References given no row because no worksheet can hold it (a text longer than
     // a cell takes, more columns or rows than a sheet has): counted, and the first
