@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace sheet::xlsx {
 
@@ -13,6 +14,17 @@ class XlsxError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Input a message repeats, in quotes, cut past kQuotedInputBytes at a whole UTF-8
+// character with "..." marking the cut: a value of a hundred thousand digits is not
+// repeated whole.
+constexpr std::size_t kQuotedInputBytes = 60;
+inline std::string quotedInput(std::string_view text) {
+    if (text.size() <= kQuotedInputBytes) return "'" + std::string(text) + "'";
+    std::size_t cut = kQuotedInputBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return "'" + std::string(text.substr(0, cut)) + "...'";
+}
 
 // The longest text of a cell, note or shared string the readers take, as it stands
 // in the XML (escaped).
