@@ -110,24 +110,6 @@ protected:
         Import(import);
     }
 
-    static DispatchPtr app() { return sheet::runningSpreadsheetApplication(); }
-    static DispatchPtr sheetNamed(const std::string& name) {
-        DispatchPtr sheets = xl::worksheets(xl::activeWorkbook(app().get()).get());
-        for (LONG i = 1; i <= xl::count(sheets.get()); ++i) {
-            DispatchPtr s = xl::item(sheets.get(), i);
-            if (toMultibyte(xl::name(s.get())) == name) return s;
-        }
-        ADD_FAILURE() << "no sheet " << name;
-        return {};
-    }
-    static DispatchPtr cellOf(IDispatch* sheet, LONG r, LONG c) { return xl::cell(xl::cells(sheet).get(), r, c); }
-    static std::string value(IDispatch* sheet, LONG r, LONG c) {
-        return toMultibyte(toText(xl::value(cellOf(sheet, r, c).get())));
-    }
-    static std::string comment(IDispatch* sheet, LONG r, LONG c) {
-        DispatchPtr note = xl::comment(cellOf(sheet, r, c).get());
-        return note ? toMultibyte(xl::commentText(note.get())) : "<none>";
-    }
     // Column A's comments from row 2 down to the first row without one.
     static Texts handles(IDispatch* sheet) {
         Texts out;

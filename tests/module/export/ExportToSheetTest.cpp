@@ -43,28 +43,7 @@ protected:
         return Export2();
     }
 
-    DispatchPtr app() const { return sheet::runningSpreadsheetApplication(); }
-
-    DispatchPtr sheetNamed(const std::string& name) const {
-        DispatchPtr book = xl::activeWorkbook(app().get());
-        DispatchPtr sheets = xl::worksheets(book.get());
-        for (LONG i = 1; i <= xl::count(sheets.get()); ++i) {
-            DispatchPtr s = xl::item(sheets.get(), i);
-            if (toMultibyte(xl::name(s.get())) == name) return s;
-        }
-        ADD_FAILURE() << "no sheet " << name;
-        return {};
-    }
     DispatchPtr activeSheet() const { return xl::activeSheet(app().get()); }
-
-    static DispatchPtr cellOf(IDispatch* sheet, LONG r, LONG c) { return xl::cell(xl::cells(sheet).get(), r, c); }
-    static std::string value(IDispatch* sheet, LONG r, LONG c) {
-        return toMultibyte(toText(xl::value(cellOf(sheet, r, c).get())));
-    }
-    static std::string comment(IDispatch* sheet, LONG r, LONG c) {
-        DispatchPtr note = xl::comment(cellOf(sheet, r, c).get());
-        return note ? toMultibyte(xl::commentText(note.get())) : "<none>";
-    }
     static std::string format(IDispatch* sheet, LONG r, LONG c) {
         return toMultibyte(toText(xl::getProperty(cellOf(sheet, r, c).get(), xl::dispid::NumberFormat)));
     }
