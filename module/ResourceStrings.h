@@ -74,6 +74,16 @@ enum ResourceText : UINT {
     kTextReasonNoHeader = 91,
     kTextReasonNoSuchLayer = 92,  // %s layer
     kTextReasonNotANumber = 93,
+    // 120 to 128: an export refused, before it writes, in an error box.
+    kTextBadStartRow = 120,           // %ld the row, %ld the last row
+    kTextTooManySheets = 121,         // %ld sheets to add, %ld the workbook has, %ld the most
+    kTextReadOnlyWorkbook = 122,      // %s workbook name
+    kTextNotExportedOne = 123,        // %ld
+    kTextNotExportedMany = 124,       // %ld
+    kTextNotExportedLine = 125,       // %s block name, %s handle, %s reason (126 to 128)
+    kTextReasonCellTooLong = 126,     // %s column title, %ld characters, %ld the most
+    kTextReasonTooManyColumns = 127,  // %ld columns, %ld the most
+    kTextReasonNoRowLeft = 128,       // %ld the last row
     // The block selection dialog.
     kTextBlockListHeading = 60,
     kTextBlockListToolTip = 61,

@@ -190,23 +190,35 @@ namespace {
 std::atomic<std::size_t> failureBoxes{0};
 }  // namespace
 
-bool isFailureBox(HWND owner, UINT type) noexcept {
+bool isFailureBox(UINT type) noexcept {
     const UINT icon = type & MB_ICONMASK;
-    return icon == MB_ICONERROR || (icon == MB_ICONWARNING && (type & MB_TYPEMASK) == MB_OK && owner != nullptr);
+    return icon == MB_ICONERROR || (icon == MB_ICONWARNING && (type & MB_TYPEMASK) == MB_OK);
 }
 
 std::size_t failureBoxCount() noexcept { return failureBoxes.load(std::memory_order_relaxed); }
 
 }  // namespace platform
 
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+namespace {
+
+int showBox(HWND owner, const char* text, const char* caption, UINT type) {
     using namespace platform;
     MessageBoxRequest request{owner, text ? text : "", caption ? caption : "Error", type};
-    if (isFailureBox(owner, type)) failureBoxes.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard lock(boxMutex());
     if (MessageBoxPresenter& presenter = presenterSlot()) return presenter(request);
     printBox(stderr, request);
     int answer = defaultMessageBoxAnswer(type);
     std::fprintf(stderr, "[%s]\n", messageBoxAnswerName(answer));
     return answer;
+}
+
+}  // namespace
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    if (platform::isFailureBox(type)) platform::failureBoxes.fetch_add(1, std::memory_order_relaxed);
+    return showBox(owner, text, caption, type);
+}
+
+int platform::promptBox(HWND owner, const char* text, const char* caption, UINT type) {
+    return showBox(owner, text, caption, type);
 }

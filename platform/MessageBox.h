@@ -77,14 +77,17 @@ MessageBoxPresenter setMessageBoxPresenter(MessageBoxPresenter presenter);
 // by pressing Enter (MB_DEFBUTTONn; a default past the last button means the first).
 std::vector<int> messageBoxButtons(UINT type);
 int defaultMessageBoxAnswer(UINT type);
-// Whether a box reports a failure: one with the error icon, or a box with only OK
-// and the warning icon that a window owns (the framework's form of an error
-// message). Questions, information and the owner-less warnings of a dialog's data
-// checks ("Please enter an integer") are not failures.
-bool isFailureBox(HWND owner, UINT type) noexcept;
+// Whether a box of `type` reports a failure: the error icon, or a box with only OK
+// and the warning icon (the framework's form of an error message). Questions and
+// information are not failures, nor a dialog's prompt (promptBox below).
+bool isFailureBox(UINT type) noexcept;
 // How many failure boxes this process has shown (cadhost's exit status tells a
 // script's caller that a command failed).
 std::size_t failureBoxCount() noexcept;
+// Shows a box as MessageBoxA does, never counted as a failure: the framework's
+// prompt to correct a field of a dialog that is still open. The dialog waits for
+// the field, and the command goes on once it is right.
+int promptBox(HWND owner, const char* text, const char* caption, UINT type);
 
 // "OK", "Cancel", "Yes", ... for an answer; "?" for an unknown one.
 const char* messageBoxAnswerName(int answer);

@@ -48,7 +48,7 @@ const ResourceString kStrings[] = {
     {32, "\n%ld references exported."},
     {33, "\nExporting %s: %d references."},
     {34, "\n  %d of %d (%d%%)"},
-    {35, "\nThe active sheet has no blank row left; nothing was exported."},
+    {35, "The active sheet has no blank row left; nothing was exported."},
     {36, "\n%ld rows read..."},
     {37, "%ld row"},
     {38, "%ld rows"},
@@ -77,6 +77,27 @@ const ResourceString kStrings[] = {
     {91, "no header row stands above this row"},
     {92, "the drawing has no layer %s"},
     {93, "the cell holds no number"},
+    // An export refused before it writes: the settings, the workbook, or rows that
+    // no worksheet can hold (each such reference named on a line of its own).
+    {120,
+     "The export settings start at row %ld, which no worksheet has (rows 1 to %ld). "
+     "Nothing was exported; choose another start row in the options."},
+    {121,
+     "The export would add %ld worksheets to a workbook of %ld, more than the %ld a workbook holds. "
+     "Nothing was exported: export fewer blocks at a time, or into the active worksheet."},
+    {122,
+     "The workbook %s is open read-only, so an export could not be kept in it. "
+     "Nothing was exported: export into a new workbook, or open this one for writing."},
+    {123,
+     "%ld block reference was not exported: its row does not fit a worksheet, so the workbook "
+     "has no row for it and an import leaves it as it is."},
+    {124,
+     "%ld block references were not exported: their rows do not fit a worksheet, so the workbook "
+     "has no rows for them and an import leaves them as they are."},
+    {125, "\n  %s, handle %s: %s"},
+    {126, "the cell under %s would hold %ld characters, more than the %ld a cell holds"},
+    {127, "the row would need %ld columns, more than the %ld a worksheet has"},
+    {128, "the worksheet has no row left for it (the last is row %ld)"},
     // The block selection dialog: the list's column heading and tooltip, then the
     // context menu items in menu order.
     {60, "Block name"},

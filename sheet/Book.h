@@ -53,8 +53,12 @@ public:
     std::string path;
     FileStamp stamp;
     // A version of the file that failed to read (another program still writing
-    // it, say); not tried again until the file changes once more.
+    // it, say); not tried again until the file changes once more. Why it failed,
+    // and how many looks found the file still that version: one that stays is told
+    // once, and a file being written, which changes from look to look, never is.
     FileStamp unreadableStamp;
+    std::string unreadableReason;
+    int unreadableLooks = 0;
     // The last save problem told for this workbook, so that a save failing again the
     // same way at the end of every command is told once.
     std::string toldSaveProblem;

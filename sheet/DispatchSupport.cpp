@@ -13,7 +13,15 @@ const char16_t kErrorSource[] = u"Spreadsheet stand-in";
 
 void failWith(HRESULT code) { throw DispatchFailure{code, {}}; }
 void applicationError(std::string description) { throw DispatchFailure{DISP_E_EXCEPTION, std::move(description)}; }
-std::string quoted(const std::u16string& name) { return "'" + utf16ToUtf8(name) + "'"; }
+std::string quoted(const std::u16string& name) {
+    if (name.size() <= kQuotedCharacters) return "'" + utf16ToUtf8(name) + "'";
+    // Whole characters only: a surrogate pair is not split.
+    std::size_t cut = kQuotedCharacters;
+    if (name[cut - 1] >= 0xD800 && name[cut - 1] <= 0xDBFF) --cut;
+    return "'" + utf16ToUtf8(name.substr(0, cut)) + "...'";
+}
+
+std::string quoted(std::string_view utf8) { return quoted(utf8ToUtf16(utf8)); }
 
 HRESULT translateCurrentException(EXCEPINFO* excepInfo) {
     std::string description;

@@ -6,10 +6,12 @@
 #include "platform/Dispatch.h"
 #include "platform/Variant.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace sheet {
@@ -26,8 +28,12 @@ struct DispatchFailure {
 };
 [[noreturn]] void failWith(HRESULT code);
 [[noreturn]] void applicationError(std::string description);
-// A workbook or sheet name as error texts quote it: 'Sheet 1'.
+// A workbook or sheet name, or other input, as error texts quote it: 'Sheet 1'. Past
+// kQuotedCharacters UTF-16 units it is cut, "..." marking the cut: a refused name
+// or reference of a hundred thousand characters is not repeated whole.
+constexpr std::size_t kQuotedCharacters = 60;
 std::string quoted(const std::u16string& name);
+std::string quoted(std::string_view utf8);
 
 // Runs body and converts what it throws into the HRESULT and EXCEPINFO of Invoke.
 template <class Body>

@@ -102,7 +102,7 @@ private:
                 // The text format is what callers set cell by cell; spare it the conversion.
                 std::string code = v.bstrVal() == u"@" ? std::string("@") : utf16ToUtf8(v.bstrVal());
                 if (code.empty() || code.size() > 255)
-                    applicationError("'" + code + "' is not a number format the application accepts.");
+                    applicationError(quoted(code) + " is not a number format the application accepts.");
                 AppState::checkWritable(s.book());
                 Styles& styles = s.book().styles;
                 restyle([&](std::uint32_t old) { return styles.withFormatCode(old, code); });

@@ -57,7 +57,10 @@ void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared);
 // Reloads the workbooks whose files another program changed (size or time) and
 // fires SheetChange for each changed cell. The application does this by itself
 // before a workbook is looked up again; a host calls it while idle so that edits
-// made elsewhere reach subscribers without a call.
-void reloadChangedWorkbooks();
+// made elsewhere reach subscribers without a call. Returns one message for each
+// workbook whose file cannot be read and has stayed so since the look before (a
+// file still being written changes in between), told once for each such version:
+// its edits reach no one until it can be read.
+std::vector<std::string> reloadChangedWorkbooks();
 
 }  // namespace sheet

@@ -332,8 +332,11 @@ void refreshFromDisk(const std::shared_ptr<AppState>& app) {
                 auto found = adopt(*book, *fresh);
                 changes.insert(changes.end(), found.begin(), found.end());
                 book->stamp = read;
-            } catch (const std::exception&) {
+                book->unreadableReason.clear();
+            } catch (const std::exception& e) {
                 book->unreadableStamp = *stamp;
+                book->unreadableReason = e.what();
+                book->unreadableLooks = 0;
             }
         }
     }
@@ -350,8 +353,23 @@ void refreshFromDisk(const std::shared_ptr<AppState>& app) {
     }
 }
 
-void reloadChangedWorkbooks() {
-    if (auto app = runningState()) refreshFromDisk(app);
+std::vector<std::string> reloadChangedWorkbooks() {
+    auto app = runningState();
+    if (!app) return {};
+    refreshFromDisk(app);
+    std::vector<std::string> messages;
+    Lock lock(app->mutex);
+    for (const auto& book : app->books) {
+        if (book->unreadableReason.empty()) continue;
+        if (stampOf(book->path) != book->unreadableStamp) continue;
+        // The look that failed is the first; the next that finds the same version
+        // tells it.
+        if (++book->unreadableLooks != 2) continue;
+        messages.push_back("The workbook '" + utf16ToUtf8(book->name()) + "' changed on disk but cannot be read (" +
+                           book->unreadableReason + "); it keeps what it held, and its edits reach no one until " +
+                           "its file can be read again.");
+    }
+    return messages;
 }
 
 }  // namespace sheet

@@ -129,7 +129,7 @@ private:
         auto colon = text.find(':');
         auto a = parseCellRef(text.substr(0, colon));
         auto b = colon == std::string::npos ? a : parseCellRef(text.substr(colon + 1));
-        if (!a || !b) applicationError("'" + text + "' is not a cell reference of the form A1 or A1:B2.");
+        if (!a || !b) applicationError(quoted(text) + " is not a cell reference of the form A1 or A1:B2.");
         return Area{std::min(a->row, b->row), std::min(a->column, b->column), std::max(a->row, b->row),
                     std::max(a->column, b->column)};
     }

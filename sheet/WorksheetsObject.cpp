@@ -1,12 +1,15 @@
 // Worksheets: Count, Item by index (from 1) or by name, and Add, which puts new
-// sheets before the active one unless told Before or After.
+// sheets before the active one unless told Before or After, up to the most sheets
+// a workbook may have.
 #include "sheet/WorksheetsObject.h"
 
 #include "sheet/AutomationObject.h"
 #include "sheet/WorkbookObject.h"
 #include "sheet/WorksheetObject.h"
+#include "sheet/xlsx/XlsxError.h"
 
 #include <algorithm>
+#include <string>
 
 using platform::Variant;
 
@@ -61,6 +64,10 @@ private:
                 if (args.integer(3) != -4167) applicationError("Only worksheets can be added to a workbook here.");
             }
             AppState::checkWritable(book);
+            // A workbook of more sheets could not be saved to open again.
+            if (sheets.size() + static_cast<std::size_t>(count) > xlsx::kMostSheets)
+                applicationError("A workbook holds at most " + std::to_string(xlsx::kMostSheets) +
+                                 " sheets; this one has " + std::to_string(sheets.size()) + ".");
             std::shared_ptr<Sheet> added;
             for (std::int32_t i = 0; i < count; ++i) added = book.insertSheet(at, book.nextSheetName());
             auto it = std::find(sheets.begin(), sheets.end(), added);

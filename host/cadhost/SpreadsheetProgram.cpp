@@ -27,8 +27,9 @@ public:
     std::vector<std::string> flushChangedWorkbooks() override { return sheet::flushChangedWorkbooks(); }
     // Workbooks changed on disk by another program are reloaded, so that their
     // edits reach subscribers of the spreadsheet's events.
-    void idle() override {
-        if (sheet::runningSpreadsheetApplication()) sheet::reloadChangedWorkbooks();
+    std::vector<std::string> idle() override {
+        if (!sheet::runningSpreadsheetApplication()) return {};
+        return sheet::reloadChangedWorkbooks();
     }
     void shutdown() override {
         sheet::stopSpreadsheetApplication();
@@ -56,7 +57,7 @@ public:
     std::vector<std::string> flushChangedWorkbooks() override { return backend_->flushChangedWorkbooks(); }
     bool hasFailedToStart() const override { return backend_ && backend_->hasFailedToStart(); }
     // The office tells its changes itself.
-    void idle() override {}
+    std::vector<std::string> idle() override { return {}; }
     void shutdown() override {
         if (backend_) backend_->shutdown();
     }

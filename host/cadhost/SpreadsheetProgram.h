@@ -30,8 +30,8 @@ public:
     virtual std::vector<std::string> flushChangedWorkbooks() = 0;
     // Whether the program could not be started when a command needed it.
     virtual bool hasFailedToStart() const { return false; }
-    // Called while the host waits for input.
-    virtual void idle() = 0;
+    // Called while the host waits for input; what the user is to be told.
+    virtual std::vector<std::string> idle() = 0;
     // Ends the application (an office cadhost started ends too).
     virtual void shutdown() = 0;
 };

@@ -170,7 +170,8 @@ void flushWorkbooks() {
 constexpr UINT kReloadTickMs = 250;
 void reloadWorkbooksTick(HWND, UINT, UINT_PTR, DWORD) {
     try {
-        if (spreadsheet) spreadsheet->idle();
+        if (spreadsheet)
+            for (const std::string& message : spreadsheet->idle()) acutPrintf("\n%s", message.c_str());
     } catch (const std::exception& e) {
         acutPrintf("\n%s", e.what());
     }

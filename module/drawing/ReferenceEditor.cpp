@@ -7,15 +7,64 @@
 #include "module/drawing/TagText.h"
 #include "module/errors/ErrorReports.h"
 #include "module/errors/OpenAs.h"
+#include "module/spreadsheet/CellValue.h"
+#include "platform/ComError.h"
+#include "platform/Text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace tabro {
 
 namespace {
+
+// The k-th of each tag among tags added one after another. A reference's usual
+// handful of tags is compared each with each; past a few dozen they are found by
+// key, as a reference may hold thousands and comparing each with each would take
+// quadratic time.
+class TagOccurrences {
+public:
+    // Adds the next tag; how many tags added before it are the same tag.
+    int add(std::string tag) {
+        if (byKey_.empty() && tags_.size() < kCompared) {
+            int k = 0;
+            for (const std::string& earlier : tags_)
+                if (sameTagText(earlier, tag)) ++k;
+            tags_.push_back(std::move(tag));
+            return k;
+        }
+        if (byKey_.empty())
+            for (std::size_t i = 0; i < tags_.size(); ++i) byKey_[tagKey(tags_[i])].push_back(i);
+        std::vector<std::size_t>& same = byKey_[tagKey(tag)];
+        same.push_back(tags_.size());
+        tags_.push_back(std::move(tag));
+        return static_cast<int>(same.size()) - 1;
+    }
+    // The place (in the order of adding) of the k-th tag equal to `tag`; none when
+    // fewer were added.
+    std::optional<std::size_t> find(const char* tag, int k) const {
+        if (k < 0) return std::nullopt;
+        if (byKey_.empty()) {
+            for (std::size_t i = 0; i < tags_.size(); ++i)
+                if (sameTagText(tags_[i].c_str(), tag) && k-- == 0) return i;
+            return std::nullopt;
+        }
+        auto it = byKey_.find(tagKey(tag));
+        if (it == byKey_.end() || static_cast<std::size_t>(k) >= it->second.size()) return std::nullopt;
+        return it->second[static_cast<std::size_t>(k)];
+    }
+    const std::string& operator[](std::size_t i) const { return tags_[i]; }
+
+private:
+    static constexpr std::size_t kCompared = 32;
+    std::vector<std::string> tags_;
+    std::unordered_map<std::string, std::vector<std::size_t>> byKey_;  // once past kCompared
+};
 
 // Holds the attributes of one reference open for read and closes them all on every
 // way out, so that pairs can be matched against the whole set before writing. An
@@ -26,14 +75,8 @@ public:
     OpenAttributes(const OpenAttributes&) = delete;
     OpenAttributes& operator=(const OpenAttributes&) = delete;
     ~OpenAttributes() {
-        for (Item& item : items_) (void)item.attribute->close();
+        for (AcDbAttribute* attribute : attributes_) (void)attribute->close();
     }
-
-    struct Item {
-        AcDbAttribute* attribute;
-        AcutString tag;
-        int occurrence;  // attributes before it with the same tag
-    };
 
     void open(const AcDbBlockReference& reference) {
         std::unique_ptr<AcDbObjectIterator> it(reference.attributeIterator());
@@ -42,26 +85,25 @@ public:
             AcDbAttribute* attribute = nullptr;
             if (reference.openAttribute(attribute, it->objectId(), AcDb::kForRead) != Acad::eOk) continue;
             try {
-                items_.push_back(Item{attribute, AcutString(attribute->tag()), 0});
+                attributes_.push_back(attribute);
             } catch (...) {
                 (void)attribute->close();
                 throw;
             }
+            AcutString tag(attribute->tag());
+            (void)tags_.add(tag.get());
         }
-        for (std::size_t i = 0; i < items_.size(); ++i)
-            for (std::size_t j = 0; j < i; ++j)
-                if (sameTagText(items_[i].tag.get(), items_[j].tag.get())) ++items_[i].occurrence;
     }
 
     // The k-th attribute with `tag` (counting from 0), or null when there are fewer.
     AcDbAttribute* find(const std::string& tag, int k) {
-        for (Item& item : items_)
-            if (item.occurrence == k && sameTagText(item.tag.get(), tag.c_str())) return item.attribute;
-        return nullptr;
+        std::optional<std::size_t> i = tags_.find(tag.c_str(), k);
+        return i ? attributes_[*i] : nullptr;
     }
 
 private:
-    std::vector<Item> items_;
+    std::vector<AcDbAttribute*> attributes_;
+    TagOccurrences tags_;
 };
 
 // The typed open, its object held so that it is closed on every way out.
@@ -77,7 +119,8 @@ bool isFinite(const AcGePoint3d& p) { return std::isfinite(p.x) && std::isfinite
 
 // The attribute definitions of one block, each with its tag, in the block's order.
 struct DefinitionTags {
-    std::vector<std::pair<std::string, AcDbObjectId>> entries;
+    std::vector<AcDbObjectId> ids;
+    TagOccurrences tags;
 
     // Walks the block's entities (erased ones skipped) and stops at the first
     // definition whose tag is `stopAt`, when given.
@@ -95,7 +138,8 @@ struct DefinitionTags {
             auto* definition = AcDbAttributeDefinition::cast(entity);
             if (!definition) continue;
             AcutString tag(definition->tag());
-            entries.emplace_back(tag.get(), entity->objectId());
+            ids.push_back(entity->objectId());
+            (void)tags.add(tag.get());
             if (stopAt && sameTagText(tag.get(), stopAt)) break;
         }
         return true;
@@ -103,9 +147,8 @@ struct DefinitionTags {
 
     // The k-th definition with `tag` (counting from 0), or null.
     AcDbObjectId find(const char* tag, int k = 0) const {
-        for (const auto& [defTag, id] : entries)
-            if (sameTagText(defTag.c_str(), tag) && k-- == 0) return id;
-        return AcDbObjectId::kNull;
+        std::optional<std::size_t> i = tags.find(tag, k);
+        return i ? ids[*i] : AcDbObjectId::kNull;
     }
 };
 
@@ -125,6 +168,23 @@ bool sameNumber(const char* text, double number) {
     if (std::isnan(number)) return false;
     double read = 0;
     return acdbDisToF(text, 2, &read) == RTNORM && read == number;
+}
+
+// Whether the cell still holds what export wrote for a drawing text that reads
+// back otherwise: text the system code page cannot decode (invalid UTF-8 in a
+// drawing of R2007 or later, say) went out with U+FFFD for each byte that does not
+// decode, and comes back as that character. Such a cell is unedited, and writing it
+// would replace the drawing's bytes.
+bool isExportedForm(const std::string& cell, const char* current) {
+    const std::string_view text(current);
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return false;
+    if (platform::toWide(text)) return false;  // decodes: export wrote it as it is
+    try {
+        return toMultibyte(toWide(text)) == cell;
+    } catch (const _com_error&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -172,7 +232,8 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
             // An unchanged text leaves the attribute untouched: not even its field
             // length changes, so an unedited row changes nothing in the drawing.
             AcutString current(attribute->textString());
-            if (values[i] == current.get() || (i < cellNumbers.size() && sameNumber(current.get(), cellNumbers[i]))) {
+            if (values[i] == current.get() || (i < cellNumbers.size() && sameNumber(current.get(), cellNumbers[i])) ||
+                isExportedForm(values[i], current.get())) {
                 ++written;
                 continue;
             }
@@ -274,7 +335,7 @@ bool refreshAttributes(AcDbBlockReference* pRef) {
     // The block's definitions are read once for all attributes of the reference.
     DefinitionTags definitions;
     bool haveDefinitions = false;
-    std::vector<std::string> seenTags;
+    TagOccurrences seenTags;
     for (it->start(); !it->done(); it->step()) {
         AcDbObjectPointer<AcDbAttribute> attribute;
         if (!openHeld(attribute, it->objectId(), AcDb::kForWrite)) continue;
@@ -285,11 +346,7 @@ bool refreshAttributes(AcDbBlockReference* pRef) {
         AcutString tag(attribute->tag());
         // The k-th attribute of a tag stands where the k-th definition of it puts it,
         // as the texts pair; one beyond the definitions keeps its place.
-        std::string tagText(tag.get());
-        int k = 0;
-        for (const std::string& earlier : seenTags)
-            if (sameTagText(earlier.c_str(), tagText.c_str())) ++k;
-        seenTags.push_back(std::move(tagText));
+        const int k = seenTags.add(tag.get());
         AcDbObjectPointer<AcDbAttributeDefinition> definition;
         if (definition.open(definitions.find(tag.get(), k), AcDb::kForRead) != Acad::eOk) continue;
         placeFromDefinition(*attribute.get(), *definition.get(), transform);

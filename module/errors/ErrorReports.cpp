@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 
 namespace tabro {
 namespace {
@@ -28,6 +29,22 @@ void appendLine(std::string& text, const char* format, const char* value) {
 }
 
 }  // namespace
+
+std::string cutForMessage(std::string_view text, std::size_t limit) {
+    std::mbstate_t state{};
+    std::size_t at = 0;
+    for (std::size_t characters = 0; at < text.size(); ++characters) {
+        if (characters == limit) return std::string(text.substr(0, at)) + "...";
+        const std::size_t n = std::mbrlen(text.data() + at, text.size() - at, &state);
+        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2) || n == 0) {
+            state = std::mbstate_t{};
+            ++at;
+        } else {
+            at += n;
+        }
+    }
+    return std::string(text);
+}
 
 std::string comErrorText(const _com_error& error) {
     std::string text;

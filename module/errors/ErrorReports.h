@@ -5,12 +5,20 @@
 #include "platform/ComError.h"
 
 #include <string>
+#include <string_view>
 
 namespace tabro {
 
 // The text reportComError shows: five lines, "COM error!", the code, its meaning,
 // and the error information's source and description ("null" without them).
 std::string comErrorText(const _com_error& error);
+
+// Input quoted in a message (a cell's text, a tag, a block name) cut to `limit`
+// characters of the system code page, "..." marking the cut: a cell of a hundred
+// thousand digits must not make a message of a hundred thousand digits. Whole
+// characters only; a byte that does not decode counts as one.
+constexpr std::size_t kQuotedInputCharacters = 60;
+std::string cutForMessage(std::string_view text, std::size_t limit = kQuotedInputCharacters);
 
 // In the framework box (owner: the host's main window; caption: the host's title).
 void reportComError(const _com_error& error);

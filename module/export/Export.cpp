@@ -6,6 +6,7 @@
 #include "module/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/TagText.h"
+#include "module/errors/ErrorReports.h"
 #include "module/export/BlockCollection.h"
 #include "module/export/SheetWriter.h"
 #include "module/link/LinkControl.h"
@@ -14,6 +15,7 @@
 #include "platform/MessageBox.h"
 
 #include <memory>
+#include <span>
 
 namespace tabro {
 
@@ -24,20 +26,82 @@ constexpr int kProgressThreshold = 2000;
 
 enum class NameSource { Dialog, CommandLine };
 
-void reportNoSpreadsheet() {
-    const std::string text = resourceStrings().load(kTextNoSpreadsheet);
+// An export that cannot go on, in an error box: a script running the command then
+// ends with a failure.
+void reportExportFailure(const std::string& text) {
     const std::string caption = resourceStrings().load(kTextErrorCaption);
     MessageBoxA(adsw_acadMainWnd(), text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
+void reportNoSpreadsheet() { reportExportFailure(resourceStrings().load(kTextNoSpreadsheet)); }
+
+// The references that got no row, counted and the first ones named.
+void reportNotExported(const ExportSession& session) {
+    const long count = session.notExportedCount;
+    if (count == 0) return;
+    std::string text = formatText(pluralText(count, kTextNotExportedOne, kTextNotExportedMany), count);
+    for (const ExportSession::NotExported& n : session.notExported)
+        text += formatText(kTextNotExportedLine, n.block.c_str(), n.handle.c_str(), n.reason.c_str());
+    if (const long unlisted = count - static_cast<long>(session.notExported.size()); unlisted > 0)
+        text += formatText(kTextMoreProblems, unlisted);
+    reportExportFailure(text);
+}
+
+// The direct references of the named block (case-insensitive lookup). False when
+// the drawing has no such block.
+bool blockReferences(const std::string& blockName, AcDbObjectIdArray& references) {
+    AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
+    if (!db) return false;
+    AcDbBlockTable* rawTable = nullptr;
+    if (db->getSymbolTable(rawTable, AcDb::kForRead) != Acad::eOk || !rawTable) return false;
+    AcDbObjectPointer<AcDbBlockTable> table;
+    table.adopt(rawTable);
+    AcDbBlockTableRecord* rawRecord = nullptr;
+    if (table->getAt(blockName.c_str(), rawRecord, AcDb::kForRead) != Acad::eOk || !rawRecord) return false;
+    AcDbObjectPointer<AcDbBlockTableRecord> record;
+    record.adopt(rawRecord);
+    return record->getBlockReferenceIds(references, true, false) == Acad::eOk;
+}
+
+// The sheets an export of a sheet per block adds: one for each block that has a
+// reference (one whose references all fail to give a row adds none, so this is at
+// most what it adds).
+long sheetsToAdd(const std::vector<std::string>& names) {
+    long count = 0;
+    for (const std::string& name : names) {
+        AcDbObjectIdArray references;
+        if (blockReferences(name, references) && references.length() > 0) ++count;
+    }
+    return count;
+}
+
+bool refuseTooManySheets(long adding, long have) {
+    if (have + adding <= xl::kMostWorksheets) return false;
+    reportExportFailure(formatText(kTextTooManySheets, adding, have, static_cast<long>(xl::kMostWorksheets)));
+    return true;
+}
+
 bool runExport(const ExportOptions& options, NameSource source) {
     ResourceScope scope;
+    const bool isActiveSheet = options.WorksheetSettings == 1;
+    // The registry's start row is taken as stored; a row no sheet has would only
+    // fail at the first cell written.
+    if (isActiveSheet && !options.FindNextBlankLine && (options.StartRow < 1 || options.StartRow > xl::kLastRow)) {
+        reportExportFailure(
+            formatText(kTextBadStartRow, static_cast<long>(options.StartRow), static_cast<long>(xl::kLastRow)));
+        return false;
+    }
     BlockNameMap blocks;
     if (!collectBlockNames(blocks)) return false;
     std::vector<std::string> names;
     const bool chosen =
         source == NameSource::Dialog ? chooseBlockNamesInDialog(blocks, names) : askBlockNames(blocks, names);
     if (!chosen) return false;
+    // Known before anything is written: a workbook the application would refuse the
+    // last sheets of is refused whole, rather than after hours of rows. A new
+    // workbook comes with a sheet of its own.
+    const long adding = isActiveSheet ? 0 : sheetsToAdd(names);
+    if (refuseTooManySheets(adding, 1)) return false;
 
     disconnectLink();
     DispatchPtr app;
@@ -46,13 +110,19 @@ bool runExport(const ExportOptions& options, NameSource source) {
         return false;
     }
     DispatchPtr workbook = openExportWorkbook(app.get(), options.WorkbookSettings);
+    if (xl::isReadOnly(workbook.get())) {
+        const std::string name = cutForMessage(toMultibyte(xl::name(workbook.get())));
+        reportExportFailure(formatText(kTextReadOnlyWorkbook, name.c_str()));
+        return false;
+    }
+    if (adding > 0 && refuseTooManySheets(adding, xl::count(xl::worksheets(workbook.get()).get()))) return false;
     ExportSession session(options, app.get());
-    if (options.WorksheetSettings == 1) {
+    if (isActiveSheet) {
         if (options.FindNextBlankLine) {
             std::optional<std::int32_t> blank = findNextBlankRow(workbook.get());
             // Starting over at row 1 would overwrite what the sheet holds.
             if (!blank) {
-                acutPrintf("%s", resourceStrings().load(kTextNoBlankRow).c_str());
+                reportExportFailure(resourceStrings().load(kTextNoBlankRow));
                 return false;
             }
             session.row = *blank;
@@ -67,6 +137,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
         }
     } catch (...) {
         session.salvage();
+        reportNotExported(session);
         throw;
     }
     // The count tells the user the command did its work even when the spreadsheet
@@ -75,6 +146,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
     acutPrintf(
         "%s",
         formatText(pluralText(written, kTextReferencesExportedOne, kTextReferencesExportedMany), written).c_str());
+    reportNotExported(session);
     return true;
 }
 
@@ -88,6 +160,12 @@ ExportSession::ExportSession(const ExportOptions& exportOptions, IDispatch* app)
     // Only a sheet exported into again can hold an earlier export's markers.
     if (options.WorksheetSettings == 1)
         for (const std::string& marker : texts.markers) ownMarkers.push_back(toWide(marker));
+}
+
+void ExportSession::refuse(const std::string& blockName, const std::string& handle, std::string reason) {
+    ++notExportedCount;
+    if (notExported.size() < kListedNotExported)
+        notExported.push_back(NotExported{cutForMessage(blockName), handle, std::move(reason)});
 }
 
 void ExportSession::endBlock() {
@@ -115,20 +193,8 @@ const ExportSession::Definition& ExportSession::definitionOf(AcDbObjectId blockI
 }
 
 bool exportBlock(const std::string& blockName, ExportSession& session) {
-    AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
-    if (!db) return false;
     AcDbObjectIdArray references;
-    {
-        AcDbBlockTable* rawTable = nullptr;
-        if (db->getSymbolTable(rawTable, AcDb::kForRead) != Acad::eOk || !rawTable) return false;
-        AcDbObjectPointer<AcDbBlockTable> table;
-        table.adopt(rawTable);
-        AcDbBlockTableRecord* rawRecord = nullptr;
-        if (table->getAt(blockName.c_str(), rawRecord, AcDb::kForRead) != Acad::eOk || !rawRecord) return false;
-        AcDbObjectPointer<AcDbBlockTableRecord> record;
-        record.adopt(rawRecord);
-        if (record->getBlockReferenceIds(references, true, false) != Acad::eOk) return false;
-    }
+    if (!blockReferences(blockName, references)) return false;
 
     const int total = references.length();
     const bool showProgress = total >= kProgressThreshold;
@@ -154,25 +220,111 @@ namespace {
 
 // Gives each attribute the definition does not declare (session.unplaced) its
 // block's column: the j-th such attribute with a tag goes to the j-th extra column
-// with that tag, added when the block has none yet. The row's values grow to reach
-// it; extra columns this reference has no attribute for stay empty.
+// with that tag, added when the block has none yet. Only planned here, in
+// session.extraSlotOf and session.newExtraTags: a row that no sheet can hold adds no
+// column.
+void planExtraAttributes(ExportSession& session, std::span<const ReferenceAttribute> attributes) {
+    const ExportSession::BlockRows& block = session.block;
+    session.extraSlotOf.clear();
+    session.newExtraTags.clear();
+    if (session.unplaced.empty()) return;
+    // How many of each tag this reference placed so far. Its own: a map kept from
+    // one reference to the next would be cleared bucket by bucket each time.
+    std::unordered_map<std::string, std::size_t> tagsMet;
+    for (std::size_t index : session.unplaced) {
+        const std::string& tag = attributes[index].tag;
+        std::string key = tagKey(tag);
+        const std::size_t j = tagsMet[key]++;
+        auto slots = block.extraSlots.find(key);
+        const std::size_t known = slots == block.extraSlots.end() ? 0 : slots->second.size();
+        if (j < known) {
+            session.extraSlotOf.push_back(slots->second[j]);
+        } else {
+            session.extraSlotOf.push_back(block.extraTags.size() + session.newExtraTags.size());
+            session.newExtraTags.emplace_back(tag, std::move(key));
+        }
+    }
+}
+
+// Makes the planned columns the block's, and puts each attribute's text into its
+// column; the row's values grow to reach it, and extra columns this reference has no
+// attribute for stay empty.
 void placeExtraAttributes(ExportSession& session, std::span<const ReferenceAttribute> attributes) {
     ExportSession::BlockRows& block = session.block;
-    std::vector<bool> used(block.extraTags.size(), false);
-    for (std::size_t index : session.unplaced) {
-        const ReferenceAttribute& attribute = attributes[index];
-        std::size_t slot = 0;
-        while (slot < block.extraTags.size() && (used[slot] || !sameTagText(block.extraTags[slot], attribute.tag)))
-            ++slot;
-        if (slot == block.extraTags.size()) {
-            block.extraTags.push_back(attribute.tag);
-            used.push_back(false);
-        }
-        used[slot] = true;
-        const std::size_t at = 1 + block.fixedColumns + slot;
+    for (auto& [tag, key] : session.newExtraTags) {
+        block.extraSlots[std::move(key)].push_back(block.extraTags.size());
+        block.extraTags.push_back(std::move(tag));
+    }
+    session.newExtraTags.clear();
+    for (std::size_t i = 0; i < session.unplaced.size(); ++i) {
+        const ReferenceAttribute& attribute = attributes[session.unplaced[i]];
+        const std::size_t at = 1 + block.fixedColumns + session.extraSlotOf[i];
         while (session.rowTexts.values.size() <= at) session.rowTexts.values.push({});
         session.rowTexts.values.set(at, attribute.hasText ? attribute.text : std::string());
     }
+}
+
+// How many UTF-16 units a cell gets for the text, where that can be more than it
+// holds; the bytes are counted first, as no code set takes fewer bytes than units.
+std::size_t cellUnits(const std::string& text) {
+    if (text.size() <= static_cast<std::size_t>(xl::kMostCellCharacters)) return text.size();
+    return toWide(text).size();
+}
+bool isTooLongForCell(const std::string& text) {
+    return cellUnits(text) > static_cast<std::size_t>(xl::kMostCellCharacters);
+}
+
+// Why the reference's rows cannot be written, checked before anything of them is
+// (its header and prompt rows when it is the block's first, its data row, the
+// titles of the columns it adds); empty when they can.
+std::string whyNoRow(ExportSession& session, const AcDbBlockReference& reference, const std::string& blockName,
+                     std::span<const ReferenceAttribute> attributes, bool first, std::size_t fixedColumns) {
+    const ExportOptions& options = session.options;
+    const ExportSession::BlockRows& block = session.block;
+    const std::size_t columns = fixedColumns + block.extraTags.size() + session.newExtraTags.size();
+    if (columns > static_cast<std::size_t>(xl::kLastColumn))
+        return formatText(kTextReasonTooManyColumns, static_cast<long>(columns), static_cast<long>(xl::kLastColumn));
+
+    const bool writesHeader = first && (options.WorksheetSettings != 1 || options.AddHeader);
+    const long rows =
+        (writesHeader ? 1 : 0) + (first && options.ExportAttPrompts ? 1 : 0) + (options.OddLine ? 1 : 0) + 1;
+    if (session.row > xl::kLastRow - rows + 1) return formatText(kTextReasonNoRowLeft, static_cast<long>(xl::kLastRow));
+
+    // The column a text too long for its cell stands in, named by its title.
+    auto tooLong = [](const std::string& title, const std::string& text) {
+        const std::string shown = cutForMessage(title);
+        return formatText(kTextReasonCellTooLong, shown.c_str(), static_cast<long>(cellUnits(text)),
+                          static_cast<long>(xl::kMostCellCharacters));
+    };
+    const std::span<const std::string> values = session.rowTexts.values.view();
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        if (!isTooLongForCell(values[i])) continue;
+        // Rows after the first are composed without their titles.
+        ExportRow titled;
+        std::vector<AttributeRecord> records = session.records;
+        buildExportRow(titled, reference, blockName, records, options, session.texts);
+        return tooLong(i - 1 < titled.titles.size() ? titled.titles[i - 1] : std::string(), values[i]);
+    }
+    for (std::size_t i = 0; i < session.unplaced.size(); ++i) {
+        const ReferenceAttribute& attribute = attributes[session.unplaced[i]];
+        if (isTooLongForCell(attribute.text)) return tooLong(attribute.tag, attribute.text);
+    }
+    // Header cells: the titles, the extra columns' tags, the prompts.
+    auto titleTooLong = [&](const std::string& title) {
+        return isTooLongForCell(title) ? tooLong(title, title) : std::string();
+    };
+    if (writesHeader)
+        for (const std::string& title : session.rowTexts.titles)
+            if (std::string why = titleTooLong(title); !why.empty()) return why;
+    if (writesHeader || block.headerRow)
+        for (const auto& [tag, key] : session.newExtraTags)
+            if (std::string why = titleTooLong(tag); !why.empty()) return why;
+    if (first && options.ExportAttPrompts) {
+        buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
+        for (const std::string& prompt : session.promptTitles)
+            if (isTooLongForCell(prompt)) return tooLong(prompt, prompt);
+    }
+    return {};
 }
 
 }  // namespace
@@ -196,7 +348,16 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
             session.rowTexts.withTitles = first;
             buildExportRow(session.rowTexts, reference, *blockName, session.records, options, session.texts);
             ExportSession::BlockRows& block = session.block;
-            if (first) block.fixedColumns = session.rowTexts.titles.size();
+            const std::size_t fixedColumns = first ? session.rowTexts.titles.size() : block.fixedColumns;
+            planExtraAttributes(session, attributes);
+            // A row the application would refuse part way is not begun: a row that
+            // holds its handle but not its values would import as emptied attributes.
+            if (std::string why = whyNoRow(session, reference, *blockName, attributes, first, fixedColumns);
+                !why.empty()) {
+                session.refuse(*blockName, session.rowTexts.values[0], std::move(why));
+                return true;
+            }
+            if (first) block.fixedColumns = fixedColumns;
             const std::size_t knownExtras = block.extraTags.size();
             placeExtraAttributes(session, attributes);
             if (first) {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 class AcDbBlockReference;
@@ -63,12 +65,31 @@ public:
         std::optional<std::int32_t> headerRow;  // where its header row stands
         std::size_t fixedColumns = 0;           // columns before the extra ones
         std::vector<std::string> extraTags;
+        // The extra columns of each tag (by tagKey), in column order.
+        std::unordered_map<std::string, std::vector<std::size_t>> extraSlots;
         // Columns are fitted once, when the block's rows are all written, where
         // a reference after its first asked for it.
         bool needsFit = false;
     };
     BlockRows block;
     void beginBlock() { block = BlockRows{}; }
+
+    // Where the reference being exported puts the attributes its definition does
+    // not declare: the extra column of each (parallel to `unplaced`), and the
+    // columns it adds to the block's, with their tags and keys.
+    std::vector<std::size_t> extraSlotOf;
+    std::vector<std::pair<std::string, std::string>> newExtraTags;
+
+    // References given no row because no worksheet can hold it (a text longer than
+    // a cell takes, more columns or rows than a sheet has): counted, and the first
+    // ones named in the box the export ends with.
+    static constexpr std::size_t kListedNotExported = 10;
+    struct NotExported {
+        std::string block, handle, reason;
+    };
+    std::vector<NotExported> notExported;
+    long notExportedCount = 0;
+    void refuse(const std::string& blockName, const std::string& handle, std::string reason);
 
     std::vector<AttributeRecord> records;
     std::vector<ReferenceAttribute> attributes;
@@ -103,7 +124,9 @@ bool exportBlock(const std::string& blockName, ExportSession& session);
 // until the block ends); later references have the block's columns fitted when it
 // ends. False, writing nothing, when the command has no spreadsheet application or
 // when the reference's block definition cannot be opened; true also when the
-// reference's attributes cannot be read and it gets no row (block.wroteRow tells).
+// reference's attributes cannot be read and it gets no row (block.wroteRow tells),
+// and when no worksheet can hold its rows: then nothing of it is written and it is
+// noted in session.notExported.
 bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first);
 
 }  // namespace tabro

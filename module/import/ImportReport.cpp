@@ -2,6 +2,7 @@
 
 #include "host/Editor.h"
 #include "module/ResourceStrings.h"
+#include "module/errors/ErrorReports.h"
 
 #include <algorithm>
 
@@ -68,7 +69,9 @@ void ImportReport::print() const {
     if (notFound) acutPrintf("%s", counted(notFound, kTextNotFoundOne, kTextNotFoundMany).c_str());
     if (withoutHeader) acutPrintf("%s", counted(withoutHeader, kTextNoHeaderOne, kTextNoHeaderMany).c_str());
     for (const Listed& l : listed_) {
-        const std::string reason = formatText(l.reason, l.subject.c_str());
+        // The subject is what a cell or a header holds (a layer, a tag): cut, so that
+        // a cell of a hundred thousand digits does not fill the command line.
+        const std::string reason = formatText(l.reason, cutForMessage(l.subject).c_str());
         const std::string address = cellAddress(l.row, l.column);
         acutPrintf("%s", formatText(kTextProblemLine, l.sheet.c_str(), address.c_str(), reason.c_str()).c_str());
     }

@@ -90,6 +90,16 @@ void setName(IDispatch* object, const std::u16string& newName) {
 }
 void activate(IDispatch* object) { callMethod(object, dispid::Activate); }
 
+bool isReadOnly(IDispatch* workbook) {
+    try {
+        Variant v = getProperty(workbook, dispid::ReadOnly);
+        return v.vt() == VT_BOOL && v.boolVal() != 0;
+    } catch (const _com_error& e) {
+        if (e.Error() == DISP_E_MEMBERNOTFOUND) return false;
+        throw;
+    }
+}
+
 DispatchPtr cells(IDispatch* worksheet) { return getObject(worksheet, dispid::Cells); }
 DispatchPtr columns(IDispatch* worksheet) { return getObject(worksheet, dispid::Columns); }
 DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,

@@ -19,6 +19,16 @@ using DispatchPtr = platform::ComPtr<IDispatch>;
 // Short names (name, count, item, value...) stay out of the module's namespace.
 namespace xl {
 
+// What a worksheet and a workbook can hold. A row or text beyond them is refused by
+// the application, so an export finds it out before it writes, and says why.
+constexpr LONG kLastRow = 1048576;
+constexpr LONG kLastColumn = 16384;          // "XFD"
+constexpr LONG kMostCellCharacters = 32767;  // UTF-16 units, as the application counts
+// The sheets an export counts on a workbook taking: the stand-in refuses more (a
+// file of more would not open again); Calc takes 10,000, the program the module was
+// written for as many as its memory allows.
+constexpr LONG kMostWorksheets = 4096;
+
 // The workbook object's own dual interface, which a worksheet's Parent answers.
 constexpr IID kWorkbookInterfaceIid{0x000208DA, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
@@ -37,6 +47,7 @@ constexpr DISPID Item = 0xAA;  // also Range.Item (row, column)
 constexpr DISPID Worksheets = 0x1EE;
 constexpr DISPID Name = 0x6E;
 constexpr DISPID Activate = 0x130;
+constexpr DISPID ReadOnly = 0x128;
 constexpr DISPID Cells = 0xEE;
 constexpr DISPID Columns = 0xF1;
 constexpr DISPID Range = 0xC5;
@@ -92,6 +103,8 @@ DispatchPtr item(IDispatch* collection, LONG index);
 std::u16string name(IDispatch* object);
 void setName(IDispatch* object, const std::u16string& name);
 void activate(IDispatch* object);
+// Workbook.ReadOnly; false for an application that does not answer it.
+bool isReadOnly(IDispatch* workbook);
 
 // Worksheet
 DispatchPtr cells(IDispatch* worksheet);

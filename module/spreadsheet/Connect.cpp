@@ -69,19 +69,16 @@ DispatchPtr addBlockWorksheet(IDispatch* workbook, const std::string& blockName)
     DispatchPtr sheet = xl::addWorksheet(sheets.get());
     if (!sheet) throw _com_error(E_POINTER);
 
-    // Count is read again on every round: the collection is the application's.
-    bool taken = false;
-    for (LONG i = 1; !taken && i <= xl::count(sheets.get()); ++i) {
-        DispatchPtr existing = xl::item(sheets.get(), i);
-        std::string existingName = toMultibyte(xl::name(existing.get()));
-        taken = _mbsicmp(reinterpret_cast<const unsigned char*>(existingName.c_str()),
-                         reinterpret_cast<const unsigned char*>(blockName.c_str())) == 0;
-    }
-    if (!taken) {
-        // A block name the application refuses as a sheet name ("[", ":", more than
-        // 31 characters...) is a legal block name all the same. Like a taken name it
-        // leaves the sheet with the application's own name, so that one such block
-        // does not end the export of every block after it.
+    // A block name the application refuses as a sheet name ("[", ":", more than
+    // 31 characters, a name another sheet has in any letter case) is a legal block
+    // name all the same. It leaves the sheet with the application's own name, so
+    // that one such block does not end the export of every block after it. The
+    // application's refusal tells a name another sheet has: looking through every
+    // sheet first made an export of a sheet per block take time in the square of
+    // the blocks. The new sheet's own name, in another case, is kept as it is.
+    const std::string ownName = toMultibyte(xl::name(sheet.get()));
+    if (_mbsicmp(reinterpret_cast<const unsigned char*>(ownName.c_str()),
+                 reinterpret_cast<const unsigned char*>(blockName.c_str())) != 0) {
         try {
             xl::setName(sheet.get(), toWide(blockName));
         } catch (const _com_error&) {

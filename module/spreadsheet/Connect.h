@@ -35,9 +35,10 @@ HRESULT obtainSpreadsheetApp(DispatchPtr& app, const char* className = kSpreadsh
 // E_POINTER.
 DispatchPtr openExportWorkbook(IDispatch* app, LONG workbookSettings);
 
-// Adds a worksheet to the workbook, names it after the block unless some sheet
-// (the new one included) already has that name in any letter case, and activates
-// it. A name the application refuses throws its automation error.
+// Adds a worksheet to the workbook, names it after the block unless some sheet (the
+// new one included) already has that name in any letter case or the application's
+// naming rules refuse it, and activates it. A failure to add, read or activate the
+// sheet throws its automation error.
 DispatchPtr addBlockWorksheet(IDispatch* workbook, const std::string& blockName);
 
 }  // namespace tabro

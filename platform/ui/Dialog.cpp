@@ -15,8 +15,9 @@ platform::ui::DialogPresenter& installedPresenter() {
     return presenter;
 }
 
-// The framework's own prompts, as it shows them for a field it cannot take.
-void tellUser(const std::string& text) { MessageBoxA(nullptr, text.c_str(), "", MB_OK | MB_ICONEXCLAMATION); }
+// The framework's own prompts, as it shows them for a field it cannot take. The
+// dialog stays open for the field to be put right: no failure of the command.
+void tellUser(const std::string& text) { platform::promptBox(nullptr, text.c_str(), "", MB_OK | MB_ICONEXCLAMATION); }
 
 bool parseInt(const std::string& text, int& value) {
     const char* begin = text.c_str();

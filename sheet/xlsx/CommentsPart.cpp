@@ -30,14 +30,14 @@ private:
             std::string_view first = *ref;
             first = first.substr(0, first.find(':'));
             auto cell = parseCellRef(first);
-            if (!cell) fail("comment reference '" + std::string(*ref) + "' is not a cell of the sheet");
+            if (!cell) fail("comment reference " + quotedInput(*ref) + " is not a cell of the sheet");
             cell_ = *cell;
             author_ = -1;
             if (const auto* a = e.attr("authorId")) {
                 std::uint32_t v = 0;
                 auto [end, ec] = std::from_chars(a->data(), a->data() + a->size(), v);
                 if (ec != std::errc() || end != a->data() + a->size() || v >= authors_.size())
-                    fail("comment " + std::string(*ref) + " names author '" + std::string(*a) + "' of " +
+                    fail("comment " + std::string(*ref) + " names author " + quotedInput(*a) + " of " +
                          std::to_string(authors_.size()));
                 author_ = static_cast<int>(v);
             }

@@ -309,6 +309,18 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
         }
 
 
+    // The workbook's relationship ids in a set: each sheet looks its own up, and new
+    // ids count on from the last one given (the lowest free one, as
+    // freeRelationshipId gives), instead of every sheet of thousands going through
+    // the whole list.
+    std::set<std::string> wbRelIds;
+    for (const auto& r : wbRels) wbRelIds.insert(r.id);
+    int lastWbRelId = 0;
+    auto freeWbRelId = [&] {
+        for (;;)
+            if (std::string id = "rId" + std::to_string(++lastWbRelId); wbRelIds.insert(id).second) return id;
+    };
+
     int nextVmlBlock = 1;
     std::vector<std::pair<std::string, std::string_view>> overrides;  // generated part -> content type
     // Per sheet: the content types its notes add, and whether its worksheet part is
@@ -321,9 +333,8 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
         SheetCarry& sc = *sheet.carry;
         if (sc.partName.empty()) sc.partName = freshName("xl/worksheets/sheet", ".xml");
         if (sc.sheetId.empty()) sc.sheetId = std::to_string(++maxSheetId);
-        if (sc.relId.empty() ||
-            std::none_of(wbRels.begin(), wbRels.end(), [&](const Relationship& r) { return r.id == sc.relId; })) {
-            sc.relId = freeRelationshipId(wbRels);
+        if (sc.relId.empty() || !wbRelIds.count(sc.relId)) {
+            sc.relId = freeWbRelId();
             wbRels.push_back({sc.relId, std::string(reltype::worksheet), relativeTarget(wbPart, sc.partName), ""});
         }
         bool isVerbatim = !sheet.isChanged() && carry.has(sc.partName) && !sc.rootStartTag.empty();

@@ -125,7 +125,8 @@ std::string resolveTarget(const std::string& sourcePart, const std::string& targ
         std::string seg = path.substr(start, end - start);
         if (seg == "..") {
             if (parts.empty())
-                throw XlsxError("relationship target '" + target + "' of " + sourcePart + " leaves the package");
+                throw XlsxError("relationship target " + quotedInput(target) + " of " + sourcePart +
+                                " leaves the package");
             parts.pop_back();
         } else if (!seg.empty() && seg != ".") {
             parts.push_back(seg);

@@ -73,7 +73,7 @@ private:
                     long v = -1;
                     auto [end, ec] = std::from_chars(a.value.data(), a.value.data() + a.value.size(), v);
                     if (ec != std::errc() || end != a.value.data() + a.value.size() || v < 0)
-                        fail("defined name with a bad sheet index '" + std::string(a.value) + "'");
+                        fail("defined name with a bad sheet index " + quotedInput(a.value));
                     n.localSheetId = v;
                 } else {
                     appendAttribute(n.attributes, a);

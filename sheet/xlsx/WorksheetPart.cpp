@@ -156,7 +156,7 @@ private:
             bool ok;
             auto v = toIndex(*r, ok);
             if (!ok || v < 1 || v > static_cast<std::uint32_t>(kMaxRows))
-                fail("row number '" + std::string(*r) + "' is out of range");
+                fail("row number " + quotedInput(*r) + " is out of range");
             row = static_cast<std::int32_t>(v);
         }
         if (row > kMaxRows) fail("more rows than a sheet holds");
@@ -177,8 +177,8 @@ private:
                 bool ok;
                 style = toIndex(a.value, ok);
                 if (!ok || !book_.styles.isValidFormat(style))
-                    fail("row " + std::to_string(row) + " refers to cell format '" + std::string(a.value) +
-                         "', which does not exist");
+                    fail("row " + std::to_string(row) + " refers to cell format " + quotedInput(a.value) +
+                         ", which does not exist");
                 hasStyle = true;
                 continue;
             }
@@ -216,7 +216,7 @@ private:
             if (!a.ns.empty()) continue;
             if (is(a.name, "r")) {
                 auto ref = parseCellRef(a.value);
-                if (!ref) fail("cell reference '" + std::string(a.value) + "' is not a cell of the sheet");
+                if (!ref) fail("cell reference " + quotedInput(a.value) + " is not a cell of the sheet");
                 if (ref->row != lastRow_)
                     fail("cell " + std::string(a.value) + " stands in row " + std::to_string(lastRow_));
                 column_ = ref->column;
@@ -224,8 +224,8 @@ private:
                 bool ok;
                 style_ = toIndex(a.value, ok);
                 if (!ok || !book_.styles.isValidFormat(style_))
-                    fail("cell " + cellRefText(lastRow_, column_) + " refers to cell format '" + std::string(a.value) +
-                         "', which does not exist");
+                    fail("cell " + cellRefText(lastRow_, column_) + " refers to cell format " + quotedInput(a.value) +
+                         ", which does not exist");
             } else if (is(a.name, "t")) {
                 typeText_.assign(a.value);
             } else if ((is(a.name, "cm") || is(a.name, "vm")) && readOnlyReason_.empty()) {
@@ -275,7 +275,7 @@ private:
             bool ok;
             auto index = toIndex(valueText_, ok);
             if (!ok || index >= book_.strings.fileCount())
-                fail(where() + " refers to shared string '" + valueText_ + "' of " +
+                fail(where() + " refers to shared string " + quotedInput(valueText_) + " of " +
                      std::to_string(book_.strings.fileCount()));
             cell.kind = CellKind::Text;
             cell.text = index;
@@ -285,21 +285,21 @@ private:
             cell.text = book_.strings.add(utf8ToUtf16(valueText_));
         } else if (is(typeText_, "b")) {
             if (!is(valueText_, "0") && !is(valueText_, "1"))
-                fail(where() + ": '" + valueText_ + "' is not a Boolean value");
+                fail(where() + ": " + quotedInput(valueText_) + " is not a Boolean value");
             cell.kind = CellKind::Boolean;
             cell.number = is(valueText_, "1");
         } else if (is(typeText_, "e")) {
             auto e = errorByText(valueText_);
-            if (!e) fail(where() + ": '" + valueText_ + "' is not an error value");
+            if (!e) fail(where() + ": " + quotedInput(valueText_) + " is not an error value");
             cell.kind = CellKind::Error;
             cell.error = e->number;
         } else if (is(typeText_, "n")) {
             auto v = parseStoredNumber(valueText_);
-            if (!v) fail(where() + ": '" + valueText_ + "' is not a number");
+            if (!v) fail(where() + ": " + quotedInput(valueText_) + " is not a number");
             cell.kind = CellKind::Number;
             cell.number = *v;
         } else {
-            fail(where() + ": unknown cell type '" + typeText_ + "'");
+            fail(where() + ": unknown cell type " + quotedInput(typeText_));
         }
         if (hasFormula_) {
             Formula f;
@@ -324,7 +324,7 @@ private:
             if (a.ns.empty() && (is(a.name, "min") || is(a.name, "max"))) continue;
             if (a.ns.empty() && is(a.name, "width")) {
                 auto w = parseStoredNumber(a.value);
-                if (!w || *w < 0 || *w > 255) fail("column width '" + std::string(a.value) + "' is out of range");
+                if (!w || *w < 0 || *w > 255) fail("column width " + quotedInput(a.value) + " is out of range");
                 f.width = *w;
             } else if (a.ns.empty() && is(a.name, "customWidth")) {
                 f.isCustomWidth = is(a.value, "1") || is(a.value, "true");

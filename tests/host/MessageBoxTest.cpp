@@ -29,21 +29,30 @@ TEST(MessageBoxTest, DefaultButtonFollowsTheFlags) {
     }
 }
 
-// cadhost's exit status rests on this count: failures reported in a box make a
-// script's run fail; questions and a dialog's input checks do not.
-TEST(MessageBoxTest, FailureBoxesAreCountedAndOthersAreNot) {
+// A script's cadhost ends with a failure when a box reported one: error boxes and
+// plain OK warnings count, questions, information and a dialog's prompt to put a
+// field right do not.
+TEST(MessageBoxTest, FailureBoxesAreCountedAndPromptsAreNot) {
     platform::MessageBoxRecorder recorder;
-    auto owner = reinterpret_cast<HWND>(0x1234);
-    const std::size_t before = platform::failureBoxCount();
-    MessageBoxA(owner, "Save changes?", "T", MB_YESNO | MB_ICONQUESTION);
-    MessageBoxA(owner, "Done.", "T", MB_OK | MB_ICONINFORMATION);
-    MessageBoxA(nullptr, "Please enter an integer.", "", MB_OK | MB_ICONEXCLAMATION);
-    MessageBoxA(owner, "Replace it?", "T", MB_YESNO | MB_ICONWARNING);
-    EXPECT_EQ(platform::failureBoxCount(), before);
-    MessageBoxA(nullptr, "Assertion failed", "T", MB_OK | MB_ICONERROR);
-    EXPECT_EQ(platform::failureBoxCount(), before + 1);
-    MessageBoxA(owner, "COM error!", "T", MB_OK | MB_ICONEXCLAMATION);  // the framework's error box
-    EXPECT_EQ(platform::failureBoxCount(), before + 2);
+    struct {
+        UINT type;
+        bool isPrompt;
+        bool counts;
+    } cases[] = {
+        {MB_OK | MB_ICONERROR, false, true},        {MB_OK | MB_ICONEXCLAMATION, false, true},
+        {MB_OK | MB_ICONEXCLAMATION, true, false},  {MB_YESNO | MB_ICONWARNING, false, false},
+        {MB_OK | MB_ICONINFORMATION, false, false}, {MB_OK, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.type << (c.isPrompt ? " prompt" : ""));
+        const std::size_t before = platform::failureBoxCount();
+        if (c.isPrompt)
+            platform::promptBox(nullptr, "Please enter an integer.", "", c.type);
+        else
+            MessageBoxA(nullptr, "text", "caption", c.type);
+        EXPECT_EQ(platform::failureBoxCount() - before, c.counts ? 1u : 0u);
+    }
+    EXPECT_EQ(recorder.count(), std::size(cases)) << "every box is shown";
 }
 
 TEST(MessageBoxTest, RecorderRecordsEveryBoxAndAnswersAsTold) {

@@ -49,8 +49,10 @@ TEST_F(GuardTest, KnownFailureKindsShowTheirReportInTheFrameworkBox) {
             EXPECT_EQ(box.text, c.text);
             EXPECT_EQ(box.owner, adsw_acadMainWnd());
             EXPECT_EQ(box.caption, host::hostTitle());
-            // The framework gives a plain OK box its exclamation mark.
+            // The framework gives a plain OK box the exclamation mark: a failure,
+            // which makes a script's cadhost end with a non-zero status.
             EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+            EXPECT_TRUE(platform::isFailureBox(box.type));
         }
     }
 }

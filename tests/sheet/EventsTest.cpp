@@ -190,7 +190,8 @@ TEST_F(EventsTest, AFileStillBeingWrittenIsNeitherReadAsEmptyNorLost) {
         std::this_thread::sleep_for(5ms);
         std::ofstream(std::string("Book1.xlsx"), std::ios::binary | std::ios::trunc)
             .write(complete.data(), static_cast<std::streamsize>(cut));
-        reloadChangedWorkbooks();
+        // Changed again by the next look: no word of it either.
+        EXPECT_TRUE(reloadChangedWorkbooks().empty()) << cut << " bytes";
         EXPECT_TRUE(seen.empty()) << cut << " bytes";
         EXPECT_EQ(call(cell(sheet.get(), 2, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"kept")
             << "a partial file is not read as an empty workbook";
@@ -205,6 +206,27 @@ TEST_F(EventsTest, AFileStillBeingWrittenIsNeitherReadAsEmptyNorLost) {
     EXPECT_EQ(seen[0].column, 1);
     EXPECT_EQ(call(cell(sheet.get(), 1, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"after");
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
+}
+
+// A file that stays unreadable is told once, at the look after the one that failed
+// (a file still being written has changed by then), and once more for each other
+// version that stays unreadable; the workbook keeps what it held.
+TEST_F(EventsTest, AFileThatStaysUnreadableIsToldOnce) {
+    auto sheet = newSheet();
+    put(cell(sheet.get(), 1, 1).get(), id::Value, bstr("kept"));
+    ASSERT_TRUE(flushChangedWorkbooks().empty());
+    for (const char* garbage : {"not a workbook", "still not a workbook, longer"}) {
+        SCOPED_TRACE(garbage);
+        std::this_thread::sleep_for(5ms);
+        std::ofstream(std::string("Book1.xlsx"), std::ios::binary | std::ios::trunc) << garbage;
+        EXPECT_TRUE(reloadChangedWorkbooks().empty()) << "the look that failed";
+        const std::vector<std::string> told = reloadChangedWorkbooks();
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_NE(told[0].find("'Book1'"), std::string::npos) << told[0];
+        EXPECT_NE(told[0].find("cannot be read"), std::string::npos) << told[0];
+        EXPECT_TRUE(reloadChangedWorkbooks().empty()) << "told once";
+        EXPECT_EQ(call(cell(sheet.get(), 1, 1).get(), id::Text, DISPATCH_PROPERTYGET).bstrVal(), u"kept");
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Value coercion and displayed text through automation, sheet naming, and how new
 // sheets and workbooks are named and placed.
 #include "SheetTestSupport.h"
+#include "sheet/DispatchSupport.h"
+#include "sheet/xlsx/XlsxError.h"
 
 #include <sys/stat.h>
 
@@ -86,6 +88,54 @@ TEST_F(ValuesAndNamesTest, AddedSheetsGoBeforeTheActiveOneWithTheNextNumberAndBe
             call(getObject(sheets.get(), id::Item, {Variant::i4(i)}).get(), id::Name, DISPATCH_PROPERTYGET).bstrVal());
     EXPECT_EQ(order, (std::vector<std::u16string>{u"Sheet3", u"Sheet2", u"Sheet4", u"Sheet1"}));
     EXPECT_EQ(call(getObject(app.get(), id::ActiveSheet).get(), id::Name, DISPATCH_PROPERTYGET).bstrVal(), u"Sheet4");
+}
+
+// A workbook takes sheets up to the most a saved file may hold (and still open);
+// one past it is refused whole, with the application's error, and adds nothing.
+TEST_F(ValuesAndNamesTest, SheetsAreAddedUpToTheMostAWorkbookTakes) {
+    auto first = newSheet();
+    auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
+    auto count = [&] { return static_cast<std::uint64_t>(call(sheets.get(), id::Count, DISPATCH_PROPERTYGET).lVal()); };
+    auto add = [&](int n, EXCEPINFO* info) {
+        return rawInvoke(sheets.get(), id::Add, DISPATCH_METHOD,
+                         {Variant::missing(), Variant::missing(), Variant::i4(n), Variant::missing()}, info);
+    };
+    while (count() + 255 <= xlsx::kMostSheets) ASSERT_EQ(add(255, nullptr), S_OK);
+    const int room = static_cast<int>(xlsx::kMostSheets - count());
+    EXCEPINFO info;
+    EXPECT_EQ(add(room + 1, &info), DISP_E_EXCEPTION) << "one more than there is room for";
+    EXPECT_EQ(static_cast<std::uint32_t>(info.scode), 0x800A03ECu);
+    EXPECT_NE(narrow(info.bstrDescription).find("at most " + std::to_string(xlsx::kMostSheets) + " sheets"),
+              std::string::npos);
+    EXPECT_EQ(count() + room, xlsx::kMostSheets) << "a refused Add adds no sheet";
+    EXPECT_EQ(add(room, nullptr), S_OK);
+    EXPECT_EQ(add(1, nullptr), DISP_E_EXCEPTION);
+    EXPECT_EQ(count(), xlsx::kMostSheets);
+}
+
+// Input an error repeats (a refused name, a reference, a format) is cut: a text of
+// a hundred thousand characters does not come back whole in the description.
+TEST_F(ValuesAndNamesTest, ErrorsQuoteLongInputCut) {
+    auto sheet = newSheet();
+    const std::string digits(100000, '7');
+    struct Case {
+        const char* what;
+        IDispatch* object;
+        DISPID member;
+        WORD flags;
+    } cases[] = {
+        {"sheet name", sheet.get(), id::Name, DISPATCH_PROPERTYPUT},
+        {"cell reference", sheet.get(), id::Range, DISPATCH_PROPERTYGET},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXCEPINFO info;
+        ASSERT_EQ(rawInvoke(c.object, c.member, c.flags, {bstr(digits)}, &info), DISP_E_EXCEPTION);
+        const std::string description = narrow(info.bstrDescription);
+        EXPECT_NE(description.find("'" + digits.substr(0, kQuotedCharacters) + "...'"), std::string::npos)
+            << description.substr(0, 200);
+        EXPECT_LT(description.size(), 300u);
+    }
 }
 
 TEST_F(ValuesAndNamesTest, NewWorkbooksTakeTheFirstFreeBookNumberOnDisk) {

@@ -133,6 +133,22 @@ TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
     }
 }
 
+// A value the message repeats is cut: a hundred thousand digits, or a word of them,
+// do not come back whole.
+TEST(XlsxBadInputTest, TheMessageQuotesLongInputCut) {
+    const std::string digits(100000, '7');
+    const std::pair<std::string, std::string> cases[] = {
+        {"<row r=\"1\"><c r=\"A1\"><v>x" + digits + "</v></c></row>",
+         "'x" + digits.substr(0, 59) + "...' is not a number"},
+        {"<row r=\"" + digits + "\"/>", "row number '" + digits.substr(0, 60) + "...' is out of range"},
+    };
+    for (const auto& [sheetData, expected] : cases) {
+        const std::string message = failureOf(zipOf(minimalParts(sheetData)));
+        EXPECT_NE(message.find(expected), std::string::npos) << message.substr(0, 300);
+        EXPECT_LT(message.size(), 300u);
+    }
+}
+
 TEST(XlsxBadInputTest, SizesBeyondTheLimitsAreRefusedWhateverTheyDeclare) {
     ReadLimits small;
     small.maxEntryBytes = 1 << 20;

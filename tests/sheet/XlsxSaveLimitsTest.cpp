@@ -50,11 +50,26 @@ TEST(XlsxSaveLimitsTest, TheNotesDrawingTakesAFewHundredBytesANoteAndReadsBack) 
     EXPECT_EQ(c->text, u"1AF0");
 }
 
+// The most sheets Worksheets.Add makes, each with notes (four parts: the sheet, its
+// relationships, the notes and their drawing), are a file the reader takes.
+TEST(XlsxSaveLimitsTest, TheMostSheetsWithNotesOpenAgain) {
+    Book book(u"Book1");
+    for (std::uint64_t i = 0; i < kMostSheets; ++i) {
+        const std::string name = "S" + std::to_string(i);
+        auto s = book.insertSheet(book.sheets().size(), std::u16string(name.begin(), name.end()));
+        s->setComment(1, 1, Comment{u"1AF0", u"tabro"});
+    }
+    const std::string bytes = writePackage(book);
+    auto back = readPackage(bytes, u"Book1.xlsx");
+    ASSERT_EQ(back->sheets().size(), kMostSheets);
+    EXPECT_EQ(back->sheets().back()->comments().size(), 1u);
+}
+
 TEST(XlsxSaveLimitsTest, AWorkbookThatWouldNotOpenAgainIsNotWritten) {
     auto manySheetsWithANote = [](Book& book) {
         // Each sheet with notes is four parts (sheet, its relationships, notes,
-        // drawing): 2,600 of them pass the 10,000 parts a file may have.
-        for (int i = 0; i < 2600; ++i) {
+        // drawing): 20 of them pass 60 parts.
+        for (int i = 0; i < 20; ++i) {
             const std::string name = "S" + std::to_string(i);
             auto s = book.insertSheet(book.sheets().size(), std::u16string(name.begin(), name.end()));
             s->setComment(1, 1, Comment{u"1AF0", u"tabro"});
@@ -71,7 +86,8 @@ TEST(XlsxSaveLimitsTest, AWorkbookThatWouldNotOpenAgainIsNotWritten) {
         auto s = book.insertSheet(0, u"Sheet1");
         for (int r = 1; r <= 5000; ++r) s->setNumber(r, 1, r * 7919.0 / 13);
     };
-    ReadLimits smallParts, fewSheets, smallFile, littleMemory;
+    ReadLimits fewParts, smallParts, fewSheets, smallFile, littleMemory;
+    fewParts.maxEntries = 60;
     smallParts.maxEntryBytes = 256u << 10;
     fewSheets.maxSheets = 2;
     smallFile.maxFileBytes = 8u << 10;
@@ -82,7 +98,7 @@ TEST(XlsxSaveLimitsTest, AWorkbookThatWouldNotOpenAgainIsNotWritten) {
         ReadLimits limits;
         const char* message;
     } cases[] = {
-        {"more parts than a file may have", manySheetsWithANote, ReadLimits{}, "more than the 10000 parts"},
+        {"more parts than a file may have", manySheetsWithANote, fewParts, "more than the 60 parts"},
         {"a part larger than one may be", longNotes, smallParts, "xl/comments1.xml would hold 1 MB"},
         {"more sheets than a book may have", sheets, fewSheets, "3 sheets, more than the 2"},
         {"a larger file than may be read", numbers, smallFile, "the file would have"},

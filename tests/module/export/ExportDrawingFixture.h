@@ -9,6 +9,8 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/DrawingFile.h"
 #include "module/ModuleState.h"
+#include "module/spreadsheet/Automation.h"
+#include "module/spreadsheet/CellValue.h"
 #include "platform/LiveObjects.h"
 #include "platform/MessageBox.h"
 #include "platform/Module.h"
@@ -116,6 +118,27 @@ protected:
     }
 
     std::filesystem::path folder_;  // the test's own folder, current while it runs
+
+    // What the spreadsheet holds, read through its own members.
+    static DispatchPtr app() { return sheet::runningSpreadsheetApplication(); }
+    static DispatchPtr sheetNamed(const std::string& name) {
+        DispatchPtr book = xl::activeWorkbook(app().get());
+        DispatchPtr sheets = xl::worksheets(book.get());
+        for (LONG i = 1; i <= xl::count(sheets.get()); ++i) {
+            DispatchPtr s = xl::item(sheets.get(), i);
+            if (toMultibyte(xl::name(s.get())) == name) return s;
+        }
+        ADD_FAILURE() << "no sheet " << name;
+        return {};
+    }
+    static DispatchPtr cellOf(IDispatch* sheet, LONG r, LONG c) { return xl::cell(xl::cells(sheet).get(), r, c); }
+    static std::string value(IDispatch* sheet, LONG r, LONG c) {
+        return toMultibyte(toText(xl::value(cellOf(sheet, r, c).get())));
+    }
+    static std::string comment(IDispatch* sheet, LONG r, LONG c) {
+        DispatchPtr note = xl::comment(cellOf(sheet, r, c).get());
+        return note ? toMultibyte(xl::commentText(note.get())) : "<none>";
+    }
 
 private:
     std::filesystem::path previous_;
