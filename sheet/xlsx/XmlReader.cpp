@@ -672,6 +672,11 @@ void appendEscaped(std::string& out, std::string_view text) {
                 out.push_back(kHex[(c >> 4) & 0xF]);
                 out.push_back(kHex[c & 0xF]);
                 out.push_back('_');
+            } else if (c == '\xEF' && i + 2 < text.size() && text[i + 1] == '\xBF' &&
+                       (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+                // U+FFFE and U+FFFF are no XML characters either.
+                out += text[i + 2] == '\xBE' ? "_xFFFE_" : "_xFFFF_";
+                i += 2;
             } else {
                 out.push_back(c);
             }

@@ -43,6 +43,7 @@ TEST(XlsxTextsTest, TextsAndNotesOfEveryKindReadBackAsWritten) {
         {"a lone surrogate half", std::u16string(u"a") + char16_t(0xD800), u"a\uFFFD"},
         {"the last printable ASCII", u"~}|{", {}},
         {"delete", u"a\x7F", {}},
+        {"the two non-characters XML leaves out", u"a\uFFFE\uFFFFz", {}},
     };
     Book book(u"Book1");
     auto sheet = book.insertSheet(0, u"Sheet1");
