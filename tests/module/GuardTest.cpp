@@ -49,7 +49,8 @@ TEST_F(GuardTest, KnownFailureKindsShowTheirReportInTheFrameworkBox) {
             EXPECT_EQ(box.text, c.text);
             EXPECT_EQ(box.owner, adsw_acadMainWnd());
             EXPECT_EQ(box.caption, host::hostTitle());
-            EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+            // The framework gives a plain OK box the exclamation mark of an error report.
+            EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
         }
     }
 }
