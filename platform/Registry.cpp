@@ -65,27 +65,29 @@ public:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
     explicit KeyTree(const Hive& hive) {
-        nodes_.emplace_back();  // the root
-        std::string edge;
+        nodes_.push_back(Node{kNone, kNone, {}, {}});  // the root
         for (std::size_t i = 0; i < hive.keys.size(); ++i) {
-            const std::string& path = hive.keys[i].path;
             std::size_t node = 0;
-            forEachName(path, [&](std::string_view name) {
-                setEdge(edge, node, name);
-                auto [at, isNew] = edges_.try_emplace(edge, nodes_.size());
-                if (isNew) {
+            forEachName(hive.keys[i].path, [&](std::string_view name) {
+                const std::uint64_t hash = edgeHash(node, name);
+                std::size_t child = findChild(node, name, hash);
+                if (child == kNone) {
                     // A subkey is listed once, in the spelling met first.
-                    nodes_[node].childNames.emplace_back(name);
-                    nodes_.emplace_back();
+                    child = nodes_.size();
+                    nodes_.push_back(Node{kNone, node, std::string(name), {}});
+                    nodes_[node].children.push_back(child);
+                    addEdge(hash, child);
                 }
-                node = at->second;
+                node = child;
             });
             if (nodes_[node].key == kNone) nodes_[node].key = i;
         }
         auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
         for (Node& n : nodes_)
-            std::sort(n.childNames.begin(), n.childNames.end(), [&](const std::string& x, const std::string& y) {
-                return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+            std::sort(n.children.begin(), n.children.end(), [&](std::size_t x, std::size_t y) {
+                const std::string& a = nodes_[x].name;
+                const std::string& b = nodes_[y].name;
+                return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                                     [&](char p, char q) { return lower(p) < lower(q); });
             });
     }
@@ -93,12 +95,8 @@ public:
     // The node of the key at `path`; kNone when there is no such key.
     std::size_t find(std::string_view path) const {
         std::size_t node = 0;
-        std::string edge;
         forEachName(path, [&](std::string_view name) {
-            if (node == kNone) return;
-            setEdge(edge, node, name);
-            auto it = edges_.find(edge);
-            node = it == edges_.end() ? kNone : it->second;
+            if (node != kNone) node = findChild(node, name, edgeHash(node, name));
         });
         return node;
     }
@@ -106,12 +104,22 @@ public:
     // the parent of others.
     std::size_t section(std::size_t node) const { return nodes_[node].key; }
     // Its direct subkeys, ordered by name without regard to ASCII case.
-    const std::vector<std::string>& subkeys(std::size_t node) const { return nodes_[node].childNames; }
+    const std::vector<std::size_t>& subkeys(std::size_t node) const { return nodes_[node].children; }
+    // A key's own name, as spelt where it was met first.
+    const std::string& name(std::size_t node) const { return nodes_[node].name; }
 
 private:
     struct Node {
-        std::size_t key = kNone;
-        std::vector<std::string> childNames;
+        std::size_t key;
+        std::size_t parent;
+        std::string name;
+        std::vector<std::size_t> children;
+    };
+    // An edge from a parent to a child, by the hash of both; the child's own parent
+    // and name tell edges of equal hash apart.
+    struct Edge {
+        std::uint64_t hash = 0;
+        std::size_t child = kNone;
     };
 
     template <typename F>
@@ -125,14 +133,46 @@ private:
             start = end + 1;
         }
     }
-    // An edge is named by its parent node and the child's folded name.
-    static void setEdge(std::string& edge, std::size_t parent, std::string_view name) {
-        edge.assign(reinterpret_cast<const char*>(&parent), sizeof parent);
-        for (char c : name) edge += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    // FNV-1a of the parent's number and the folded name.
+    static std::uint64_t edgeHash(std::size_t parent, std::string_view name) {
+        std::uint64_t h = 14695981039346656037ull ^ (parent * 0x9E3779B97F4A7C15ull);
+        for (char c : name) {
+            h ^= static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+            h *= 1099511628211ull;
+        }
+        return h;
+    }
+    std::size_t findChild(std::size_t parent, std::string_view name, std::uint64_t hash) const {
+        if (edges_.empty()) return kNone;
+        const std::size_t mask = edges_.size() - 1;
+        for (std::size_t i = hash & mask; edges_[i].child != kNone; i = (i + 1) & mask) {
+            const Edge& e = edges_[i];
+            if (e.hash == hash && nodes_[e.child].parent == parent && equalNoCase(nodes_[e.child].name, name))
+                return e.child;
+        }
+        return kNone;
+    }
+    // Open addressing, kept at most half full.
+    void addEdge(std::uint64_t hash, std::size_t child) {
+        if (2 * (edgeCount_ + 1) > edges_.size()) {
+            std::vector<Edge> old(std::max<std::size_t>(64, 2 * edges_.size()));
+            old.swap(edges_);
+            for (const Edge& e : old)
+                if (e.child != kNone) placeEdge(e);
+        }
+        placeEdge(Edge{hash, child});
+        ++edgeCount_;
+    }
+    void placeEdge(const Edge& edge) {
+        const std::size_t mask = edges_.size() - 1;
+        std::size_t i = edge.hash & mask;
+        while (edges_[i].child != kNone) i = (i + 1) & mask;
+        edges_[i] = edge;
     }
 
     std::vector<Node> nodes_;
-    std::unordered_map<std::string, std::size_t> edges_;
+    std::vector<Edge> edges_;
+    std::size_t edgeCount_ = 0;
 };
 
 // A hive with what queries look up in it indexed, so that an open or a query costs
@@ -155,11 +195,26 @@ public:
     // A key exists when it has a section of its own or is the parent of one (a
     // hand-made file may leave out the parents' sections).
     bool exists(std::string_view path) const { return tree().find(path) != KeyTree::kNone; }
-    const std::vector<std::string>& subkeys(std::string_view path) const {
-        static const std::vector<std::string> kNone;
+    // The names of the direct subkeys, ordered without regard to ASCII case, and how
+    // many there are.
+    std::size_t subkeyCount(std::string_view path) const {
         const KeyTree& t = tree();
         std::size_t node = t.find(path);
-        return node == KeyTree::kNone ? kNone : t.subkeys(node);
+        return node == KeyTree::kNone ? 0 : t.subkeys(node).size();
+    }
+    const std::string* subkeyName(std::string_view path, std::size_t index) const {
+        const KeyTree& t = tree();
+        std::size_t node = t.find(path);
+        if (node == KeyTree::kNone || index >= t.subkeys(node).size()) return nullptr;
+        return &t.name(t.subkeys(node)[index]);
+    }
+    std::size_t longestSubkeyName(std::string_view path) const {
+        const KeyTree& t = tree();
+        std::size_t node = t.find(path);
+        std::size_t longest = 0;
+        if (node != KeyTree::kNone)
+            for (std::size_t child : t.subkeys(node)) longest = std::max(longest, t.name(child).size());
+        return longest;
     }
 
 private:
@@ -721,9 +776,9 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
     std::shared_ptr<const IndexedHive> h = loadHive(hive);
     if (!h) return static_cast<LONG>(ERROR_CANTREAD);
     if (!h->exists(path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    const std::vector<std::string>& names = h->subkeys(path);
-    if (index >= names.size()) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
-    const std::string& found = names[index];
+    const std::string* subkey = h->subkeyName(path, index);
+    if (!subkey) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
+    const std::string& found = *subkey;
     if (found.size() + 1 > *nameSize) return static_cast<LONG>(ERROR_MORE_DATA);
     std::memcpy(name, found.c_str(), found.size() + 1);
     *nameSize = static_cast<DWORD>(found.size());
@@ -744,9 +799,8 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserve
     std::shared_ptr<const IndexedHive> h = loadHive(hive);
     if (!h) return static_cast<LONG>(ERROR_CANTREAD);
     if (!h->exists(path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    const std::vector<std::string>& names = h->subkeys(path);
-    std::size_t longestName = 0;
-    for (const std::string& n : names) longestName = std::max(longestName, n.size());
+    const std::size_t subkeyCount = h->subkeyCount(path);
+    const std::size_t longestName = h->longestSubkeyName(path);
     std::size_t valueCount = 0, longestValueName = 0, longestValue = 0;
     if (const Key* k = h->find(path)) {
         valueCount = k->values.size();
@@ -757,7 +811,7 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserve
     }
     if (keyClass && classSize && *classSize > 0) keyClass[0] = '\0';
     if (classSize) *classSize = 0;
-    if (subKeys) *subKeys = static_cast<DWORD>(names.size());
+    if (subKeys) *subKeys = static_cast<DWORD>(subkeyCount);
     if (maxSubKeyLength) *maxSubKeyLength = static_cast<DWORD>(longestName);
     if (maxClassLength) *maxClassLength = 0;
     if (values) *values = static_cast<DWORD>(valueCount);
@@ -799,8 +853,13 @@ LONG RegistryBatch::commit() {
     std::unique_ptr<Batch> batch(std::exchange(openBatch, nullptr));
     LONG result = ERROR_SUCCESS;
     for (int hive = 0; hive < 2; ++hive) {
-        if (batch->hives[hive].changes.empty()) continue;
-        LONG r = writeHive(hive, batch->hives[hive].changes);
+        Batch::PerHive& h = batch->hives[hive];
+        if (h.changes.empty()) continue;
+        // The batch's own copy has answered its calls; the write reads the file afresh,
+        // and a large hive need not be held twice meanwhile.
+        h.hive = Hive{};
+        h.view.reset();
+        LONG r = writeHive(hive, h.changes);
         if (result == static_cast<LONG>(ERROR_SUCCESS)) result = r;
     }
     return result;

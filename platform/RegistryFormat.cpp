@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -187,6 +186,57 @@ std::string utf16leToUtf8(std::string_view bytes) {
     return out;
 }
 
+// The hive's sections by name, without regard to ASCII case: a table of the hash of
+// each folded name and the key's place, checked against the key's own name, so that
+// no name is copied for it and no entry costs an allocation of its own. Open
+// addressing, kept at most half full.
+class SectionTable {
+public:
+    explicit SectionTable(Hive& hive) : hive_(hive) {
+        for (std::size_t k = 0; k < hive_.keys.size(); ++k) insert(foldedHash(hive_.keys[k].path), k);
+    }
+    // The key with this path, added at the end when the hive has none.
+    Key& find(std::string_view path) {
+        const std::uint64_t hash = foldedHash(path);
+        if (!slots_.empty()) {
+            for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+                const Slot& slot = slots_[i];
+                if (slot.place == 0) break;
+                if (slot.hash == hash && equalNoCase(hive_.keys[slot.place - 1].path, path))
+                    return hive_.keys[slot.place - 1];
+            }
+        }
+        hive_.keys.push_back(Key{std::string(path), {}});
+        insert(hash, hive_.keys.size() - 1);
+        return hive_.keys.back();
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::size_t place = 0;  // the key's index + 1; 0 for a free slot
+    };
+    void insert(std::uint64_t hash, std::size_t key) {
+        if (2 * (used_ + 1) > slots_.size()) {
+            std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+            old.swap(slots_);
+            for (const Slot& slot : old)
+                if (slot.place != 0) place(slot);
+        }
+        place(Slot{hash, key + 1});
+        ++used_;
+    }
+    void place(const Slot& slot) {
+        std::size_t i = slot.hash & (slots_.size() - 1);
+        while (slots_[i].place != 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = slot;
+    }
+
+    Hive& hive_;
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
 // The values of the section being read, looked up by name: a value named twice keeps
 // its later data, and a key of many thousand values must not make each line search
 // all those before it. Few values are simply searched; the index is made once a key
@@ -255,19 +305,8 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
     SectionValues values;
     bool inSection = false;
     // Sections named twice are merged; looked up by name, so that a hive of many keys
-    // is read in one pass rather than one pass per key. Kept by the hash of the folded
-    // name and checked against the key's own, so that no name is copied for it.
-    std::unordered_multimap<std::uint64_t, std::size_t> sectionOf;
-    auto sectionNamed = [&](std::string_view path) -> std::optional<std::size_t> {
-        auto [from, to] = sectionOf.equal_range(foldedHash(path));
-        for (auto it = from; it != to; ++it)
-            if (equalNoCase(hive.keys[it->second].path, path)) return it->second;
-        return std::nullopt;
-    };
-    // Every section starts with a bracket: their count bounds the table's size, which
-    // then never grows while the file is read.
-    sectionOf.reserve(hive.keys.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '[')));
-    for (std::size_t k = 0; k < hive.keys.size(); ++k) sectionOf.emplace(foldedHash(hive.keys[k].path), k);
+    // is read in one pass rather than one pass per key.
+    SectionTable sectionOf(hive);
     for (; more; more = nextLine(raw)) {
         std::string_view line = trim(raw);
         if (line.empty() || line[0] == ';') continue;
@@ -302,13 +341,7 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
                 if (hive.tooDeepLine == 0) hive.tooDeepLine = lineNumber;
                 continue;
             }
-            std::optional<std::size_t> at = sectionNamed(path);
-            if (!at) {
-                at = hive.keys.size();
-                sectionOf.emplace(foldedHash(path), *at);
-                hive.keys.push_back(Key{std::string(path), {}});
-            }
-            current = &hive.keys[*at];
+            current = &sectionOf.find(path);
             values.reset(current);
             continue;
         }
