@@ -19,7 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -58,8 +57,8 @@ using platform::regfile::Value;
 // The keys of a hive as a tree of their names: a key is found by walking its path
 // one name at a time, and knows its direct subkeys (a key that is only the parent of
 // another included). What the tree holds grows with the file: a table of every
-// key's full path and of each of its parents' would grow with the square of a path's
-// depth, and one key nested twenty thousand levels deep would cost gigabytes.
+// key's full path and of each of its parents' grows with the square of a path's
+// depth, and a few keys as deep as the platform allows cost hundreds of megabytes.
 class KeyTree {
 public:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
