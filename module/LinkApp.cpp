@@ -51,8 +51,9 @@ AcRx::AppRetCode LinkApp::onInitApp() {
     ResourceScope scope;
     timerId = SetTimer(nullptr, 0, 1000, linkTimerProc);
     // The registration made while the module was mapped has met a broken classes.reg
-    // by now, and the options will meet a broken user.reg: said once, up front.
-    reportRegistryFileProblems();
+    // by now: said once, up front. A broken user.reg is told of by the first command,
+    // which reads it anyway; a large one is not read here for nothing.
+    reportRegistryFileProblem(HKEY_CLASSES_ROOT);
     return AcRx::kRetOK;
 }
 

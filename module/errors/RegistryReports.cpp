@@ -27,9 +27,9 @@ HiveReport kReports[] = {
 
 }  // namespace
 
-void reportRegistryFileProblems() {
+void reportRegistryFileProblem(HKEY predefinedKey) {
     for (HiveReport& report : kReports) {
-        if (report.told.load()) continue;
+        if (report.root != predefinedKey || report.told.load()) continue;
         std::optional<platform::HiveProblem> problem = platform::hiveProblem(report.root);
         if (!problem || report.told.exchange(true)) continue;
         const std::string file = platform::hivePath(report.root).string();
@@ -39,6 +39,10 @@ void reportRegistryFileProblems() {
         MessageBoxA(adsw_acadMainWnd(), text.c_str(), resourceStrings().load(kTextErrorCaption).c_str(),
                     MB_OK | MB_ICONWARNING);
     }
+}
+
+void reportRegistryFileProblems() {
+    for (const HiveReport& report : kReports) reportRegistryFileProblem(report.root);
 }
 
 void forgetRegistryFileReports() {

@@ -270,7 +270,7 @@ def unstored_settings(work):
     check(out.count("The settings could not be saved to %s: The system cannot find the path specified." % target)
           == 1, "no single box for the settings file:\n" + out[-3000:])
 
-    # user.reg a folder: told of once when the module starts, and OK says why.
+    # user.reg a folder: told of once, at the first TABRO, and OK says why.
     home = os.path.join(work, "dirhome")
     os.makedirs(os.path.join(home, "user.reg"))
     out = run(work, ["TABRO", "Options", "ok", "TABRO", "Options", "cancel"], rc=1, home=home)
