@@ -1,8 +1,11 @@
 // Registry figures for a large user hive: bench_registry [MB] [rounds]. Writes a
-// user.reg of about MB megabytes (50 unless given) of other programs' keys plus the
-// module's export settings into a temporary CADHOST_HOME, then times what an export
-// asks of the registry: its settings key opened and one of its values queried, 28
-// times over. Reports seconds per sequence and per query; a measurement, not a test.
+// user.reg of about MB megabytes (50 unless given; 11.5 MB hold 100,000 keys) of
+// other programs' keys plus the module's export settings into a temporary
+// CADHOST_HOME, then times what an export asks of the registry (its settings key
+// opened and one of its values queried, 28 times over) and what the options
+// dialog's OK asks of it (25 values set under two keys), each value written on its
+// own and all of them in one batch. Reports seconds per sequence; a measurement,
+// not a test.
 #include "platform/Registry.h"
 
 #include <unistd.h>
@@ -19,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kExportKey = "SOFTWARE\\Morvik\\Tablora\\Settings\\Export";
+constexpr const char* kImportKey = "SOFTWARE\\Morvik\\Tablora\\Settings\\Import";
 constexpr const char* kNames[] = {"StartRow", "AddHeader", "BlockNames", "XCoord", "YCoord", "ZCoord", "OddLine"};
 constexpr int kQueries = 28;
 
@@ -56,6 +60,25 @@ int exportLikeSequence() {
     return found;
 }
 
+// The options dialog's save: 21 values under the export key, 4 under the import key.
+bool optionsSave() {
+    int written = 0;
+    for (const auto& [path, count] : {std::pair{kExportKey, 21}, std::pair{kImportKey, 4}}) {
+        platform::RegistryKey key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                            key.put(), nullptr) != ERROR_SUCCESS)
+            return false;
+        for (int v = 0; v < count; ++v) {
+            const DWORD value = static_cast<DWORD>(v);
+            const std::string name = "Value" + std::to_string(v);
+            if (RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                               sizeof value) == ERROR_SUCCESS)
+                ++written;
+        }
+    }
+    return written == 25;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,11 +105,35 @@ int main(int argc, char** argv) {
         std::printf("round %d: %.3f s (%.2f ms a query)\n", i + 1, s, s * 1e3 / kQueries);
     }
     std::error_code ec;
-    fs::remove_all(home, ec);
     if (found != 8) {  // StartRow and AddHeader, 4 times each
+        fs::remove_all(home, ec);
         std::fprintf(stderr, "found %d values, expected 8\n", found);
         return 1;
     }
     std::printf("best %.3f s (%.2f ms a query)\n", best, best * 1e3 / kQueries);
+
+    for (bool batched : {false, true}) {
+        writeHive(home / "user.reg", megabytes);
+        double bestSave = 1e9;
+        for (int i = 0; i < rounds; ++i) {
+            auto t = std::chrono::steady_clock::now();
+            bool saved;
+            if (batched) {
+                platform::RegistryBatch batch;
+                saved = optionsSave() && batch.commit() == ERROR_SUCCESS;
+            } else {
+                saved = optionsSave();
+            }
+            double s = secondsSince(t);
+            if (!saved) {
+                std::fprintf(stderr, "the options were not saved\n");
+                return 1;
+            }
+            bestSave = std::min(bestSave, s);
+            std::printf("options saved, %s, round %d: %.3f s\n", batched ? "in one batch" : "value by value", i + 1, s);
+        }
+        std::printf("best %.3f s\n", bestSave);
+    }
+    fs::remove_all(home, ec);
     return 0;
 }

@@ -7,6 +7,10 @@ namespace host {
 namespace {
 
 constexpr std::size_t kMaxGroupName = 32;
+// Cascading menus nest no deeper than this inside one pull-down menu. Nothing a person
+// can work through goes near it, and each level is drawn indented: a file nesting
+// tens of thousands of levels would cost gigabytes to list.
+constexpr int kMaxCascadeDepth = 32;
 
 std::string trim(std::string_view s) {
     std::size_t b = s.find_first_not_of(" \t");
@@ -370,7 +374,9 @@ MenuFileResult parseMenuFile(std::string_view text) {
             entry.input = *input;
         }
         pop->items.push_back(std::move(entry));
-        if (opens) ++depth;
+        if (opens && ++depth > kMaxCascadeDepth)
+            return fail(number, "cascading menus nest at most " + std::to_string(kMaxCascadeDepth) +
+                                    " levels deep; this item opens one more");
         depth -= closes;
         if (depth < 0) return fail(number, "\"<-\" closes a cascade that was never opened");
     }

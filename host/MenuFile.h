@@ -52,9 +52,10 @@ struct MenuFileResult {
 
 // Reads a menu file's text. Refuses (with the line) a file without its
 // "***MENUGROUP=" line first, unknown sections, items without a label where one is
-// needed, a toolbar without its _Toolbar line, unbalanced cascades, and macros
-// menuMacroInput refuses. Sections the host shows nothing of (screen, tablet, image,
-// buttons, aux, accelerators) are read over.
+// needed, a toolbar without its _Toolbar line, unbalanced cascades or cascades
+// nested more than 32 levels deep, and macros menuMacroInput refuses. Sections the
+// host shows nothing of (screen, tablet, image, buttons, aux, accelerators) are read
+// over.
 MenuFileResult parseMenuFile(std::string_view text);
 
 // The command-line input a macro types, one input per "\n": "^C" cancels (a line

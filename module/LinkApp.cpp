@@ -8,6 +8,8 @@
 #include "module/ResourceScope.h"
 #include "module/cmd/cmdinit.h"
 #include "module/cmd/cmdtabro.h"
+#include "module/errors/RegistryReports.h"
+#include "module/settings/Settings.h"
 #include "module/link/LinkTimer.h"
 #include "platform/Event.h"
 #include "platform/Timer.h"
@@ -48,10 +50,18 @@ LinkApp::~LinkApp() = default;
 AcRx::AppRetCode LinkApp::onInitApp() {
     ResourceScope scope;
     timerId = SetTimer(nullptr, 0, 1000, linkTimerProc);
+    // The registration made while the module was mapped has met a broken classes.reg
+    // by now: said once, up front. A broken user.reg is told of by the first command,
+    // which reads it anyway; a large one is not read here for nothing.
+    reportRegistryFileProblem(HKEY_CLASSES_ROOT);
     return AcRx::kRetOK;
 }
 
 AcRx::AppRetCode LinkApp::onUnloadApp() {
+    // Options that could not be saved hold while the module is loaded, and a loaded
+    // module tells of a broken registry file once.
+    dropSessionSettings();
+    forgetRegistryFileReports();
     if (timerId != 0) {
         KillTimer(nullptr, timerId);
         timerId = 0;

@@ -129,6 +129,12 @@ enum ResourceText : UINT {
     // printf format, one %d: the result code.
     kTextLinkUnknownError = 114,
 
+    // A registry file that cannot be used as it is. printf formats, two %s: the
+    // file's path and the reason, as a sentence.
+    kTextUserHiveUnreadable = 120,
+    kTextClassesHiveUnreadable = 121,
+    kTextHiveReadInPart = 122,
+
     // The options dialog: caption, tab titles and the main dialog's buttons.
     kTextOptionsCaption = 800,
     kTextTabExport = 801,
@@ -181,12 +187,16 @@ enum ResourceText : UINT {
     kTextPartialPointCaption = 861,
     kTextResetQuestion = 862,
     kTextResetCaption = 863,
+    // printf format, two %s: the registry file's path and the system's reason.
+    kTextOptionsNotSaved = 864,
     // The settings menu and its file dialogs.
     kTextMenuLoadSettings = 870,
     kTextMenuSaveSettings = 871,
     kTextSettingsFileFilter = 872,
     kTextSettingsFileExtension = 873,
     kTextSettingsFileName = 874,
+    // printf format, two %s: the settings file's path and the system's reason.
+    kTextSettingsFileNotSaved = 875,
 };
 
 class ResourceStrings {

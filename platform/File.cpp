@@ -42,6 +42,7 @@ struct Tables {
             t->lstat = &::lstat;
             t->readlink = &systemReadlink;
             t->fchmod = &::fchmod;
+            t->fchown = &::fchown;
             t->rename = &::rename;
             t->link = &::link;
             t->unlink = &::unlink;
@@ -298,6 +299,20 @@ FileStatus syncFolder(const std::string& file) {
 // Sets the mode of a new file or the temporary: a file system without modes (vfat)
 // refuses, and the content matters more than the mode, so a refusal is let pass.
 void setMode(int fd, mode_t mode) { (void)sys().fchmod.load()(fd, mode & 07777); }
+
+// Gives the temporary (or a copy) the owner and group of the file it stands in for:
+// a file in a shared folder saved by someone else stays its owner's. Only the
+// superuser may give a file away; anyone else gets EPERM for the owner but may
+// still set a group they belong to, so the group is tried on its own. The content
+// matters more than either, so a refusal is let pass. Comes before the mode, since
+// a change of owner clears the set-user-ID and set-group-ID bits.
+void keepOwner(int fd, const struct stat& original) {
+    struct stat now {};
+    if (sys().fstat.load()(fd, &now) != 0) return;
+    if (now.st_uid == original.st_uid && now.st_gid == original.st_gid) return;
+    if (sys().fchown.load()(fd, original.st_uid, original.st_gid) == 0) return;
+    if (now.st_gid != original.st_gid) (void)sys().fchown.load()(fd, static_cast<uid_t>(-1), original.st_gid);
+}
 
 // Opens a file to read it, refusing anything but a regular file before it can make
 // the open wait: a pipe's open waits for a writer and a device's may never return.
@@ -566,6 +581,7 @@ FileStatus AtomicFile::open(const std::string& path, const WriteOptions& options
         temporary_.clear();
         return s;
     }
+    if (targetExists_) keepOwner(fd_, st);
     if (modeKnown) setMode(fd_, mode);
     return {};
 }
@@ -769,6 +785,7 @@ FileStatus keepCopy(const std::string& from, const std::string& to) {
     if (sys().fstat.load()(source.get(), &st) != 0) return failure(FileStep::read, errno, from);
     Fd copy(openFd(to, O_WRONLY | O_CREAT | O_EXCL, 0600));
     if (copy.get() < 0) return failure(FileStep::create, errno, to);
+    keepOwner(copy.get(), st);
     setMode(copy.get(), st.st_mode);
     auto abandon = [&](FileError e) {
         copy.close();

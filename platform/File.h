@@ -111,7 +111,10 @@ FileStatus readFilePieces(const std::string& path, std::uint64_t maxBytes,
 
 struct WriteOptions {
     // The mode of a file that does not exist yet: exactly this, or with no value
-    // 0666 less the umask, as any new file. A file being replaced keeps its mode.
+    // 0666 less the umask, as any new file. A file being replaced keeps its mode, and
+    // its owner and group as far as the system lets us give them away (a process
+    // that may not give a file to another user still keeps its group where it is a
+    // member of it).
     std::optional<mode_t> newFileMode;
     // When not empty and the file exists, its previous content is kept under this
     // name (a hard link where the file system has them, else a copy), replacing
@@ -246,6 +249,7 @@ struct FileSystemCalls {
     std::atomic<int (*)(const char* path, struct stat* info)> lstat;
     std::atomic<ssize_t (*)(const char* path, char* buffer, std::size_t size)> readlink;
     std::atomic<int (*)(int fd, mode_t mode)> fchmod;
+    std::atomic<int (*)(int fd, uid_t owner, gid_t group)> fchown;
     std::atomic<int (*)(const char* from, const char* to)> rename;
     std::atomic<int (*)(const char* from, const char* to)> link;
     std::atomic<int (*)(const char* path)> unlink;

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -55,69 +54,177 @@ using platform::regfile::Key;
 using platform::regfile::startsWithNoCase;
 using platform::regfile::Value;
 
-std::string folded(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+// The keys of a hive as a tree of their names: a key is found by walking its path
+// one name at a time, and knows its direct subkeys (a key that is only the parent of
+// another included). What the tree holds grows with the file: a table of every
+// key's full path and of each of its parents' grows with the square of a path's
+// depth, and a few keys as deep as the platform allows cost hundreds of megabytes.
+class KeyTree {
+public:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// A hive with what queries look up in it indexed: each key by its path, and each
-// key's direct subkeys (a key that is only the parent of another included), so that
-// an open or a query costs the same in a hive of twenty keys or of a million. Never
-// changed once built; shared by every query that reads the same version of the file.
-struct IndexedHive {
-    Hive hive;
-    std::unordered_map<std::string, std::size_t> byPath;  // folded path -> index into hive.keys
-    // Folded path -> its direct subkeys, each once in the spelling met first, ordered
-    // by name without regard to ASCII case.
-    std::unordered_map<std::string, std::vector<std::string>> children;
-
-    explicit IndexedHive(Hive h) : hive(std::move(h)) {
-        byPath.reserve(hive.keys.size());
-        // Folded paths already listed as their parent's child: looked up, not searched
-        // for among the siblings, which a key of many thousand subkeys would make
-        // quadratic.
-        std::unordered_set<std::string> listed;
+    explicit KeyTree(const Hive& hive) {
+        nodes_.push_back(Node{kNone, kNone, {}, {}});  // the root
         for (std::size_t i = 0; i < hive.keys.size(); ++i) {
-            const std::string& path = hive.keys[i].path;
-            const std::string f = folded(path);
-            byPath.emplace(f, i);
-            // Each parent of the key learns of its child, up to the root.
-            std::size_t end = path.size();
-            while (end > 0 && end != std::string::npos) {
-                if (!listed.emplace(f, 0, end).second) break;  // so are its parents
-                std::size_t slash = path.rfind('\\', end - 1);
-                std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-                std::string parent = slash == std::string::npos ? std::string() : f.substr(0, slash);
-                children[parent].emplace_back(path.data() + start, end - start);
-                end = slash == std::string::npos ? 0 : slash;
-            }
+            std::size_t node = 0;
+            forEachName(hive.keys[i].path, [&](std::string_view name) {
+                const std::uint64_t hash = edgeHash(node, name);
+                std::size_t child = findChild(node, name, hash);
+                if (child == kNone) {
+                    // A subkey is listed once, in the spelling met first.
+                    child = nodes_.size();
+                    nodes_.push_back(Node{kNone, node, std::string(name), {}});
+                    nodes_[node].children.push_back(child);
+                    addEdge(hash, child);
+                }
+                node = child;
+            });
+            if (nodes_[node].key == kNone) nodes_[node].key = i;
         }
         auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-        for (auto& [parent, names] : children)
-            std::sort(names.begin(), names.end(), [&](const std::string& x, const std::string& y) {
-                return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+        for (Node& n : nodes_)
+            std::sort(n.children.begin(), n.children.end(), [&](std::size_t x, std::size_t y) {
+                const std::string& a = nodes_[x].name;
+                const std::string& b = nodes_[y].name;
+                return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                                     [&](char p, char q) { return lower(p) < lower(q); });
             });
     }
 
+    // The node of the key at `path`; kNone when there is no such key.
+    std::size_t find(std::string_view path) const {
+        std::size_t node = 0;
+        forEachName(path, [&](std::string_view name) {
+            if (node != kNone) node = findChild(node, name, edgeHash(node, name));
+        });
+        return node;
+    }
+    // The key's own section (index into the hive's keys), kNone for a key that is only
+    // the parent of others.
+    std::size_t section(std::size_t node) const { return nodes_[node].key; }
+    // Its direct subkeys, ordered by name without regard to ASCII case.
+    const std::vector<std::size_t>& subkeys(std::size_t node) const { return nodes_[node].children; }
+    // A key's own name, as spelt where it was met first.
+    const std::string& name(std::size_t node) const { return nodes_[node].name; }
+
+private:
+    struct Node {
+        std::size_t key;
+        std::size_t parent;
+        std::string name;
+        std::vector<std::size_t> children;
+    };
+    // An edge from a parent to a child, by the hash of both; the child's own parent
+    // and name tell edges of equal hash apart.
+    struct Edge {
+        std::uint64_t hash = 0;
+        std::size_t child = kNone;
+    };
+
+    template <typename F>
+    static void forEachName(std::string_view path, F&& f) {
+        if (path.empty()) return;
+        std::size_t start = 0;
+        while (true) {
+            std::size_t end = path.find('\\', start);
+            f(path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+            if (end == std::string_view::npos) return;
+            start = end + 1;
+        }
+    }
+    // FNV-1a of the parent's number and the folded name.
+    static std::uint64_t edgeHash(std::size_t parent, std::string_view name) {
+        std::uint64_t h = 14695981039346656037ull ^ (parent * 0x9E3779B97F4A7C15ull);
+        for (char c : name) {
+            h ^= static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+            h *= 1099511628211ull;
+        }
+        return h;
+    }
+    std::size_t findChild(std::size_t parent, std::string_view name, std::uint64_t hash) const {
+        if (edges_.empty()) return kNone;
+        const std::size_t mask = edges_.size() - 1;
+        for (std::size_t i = hash & mask; edges_[i].child != kNone; i = (i + 1) & mask) {
+            const Edge& e = edges_[i];
+            if (e.hash == hash && nodes_[e.child].parent == parent && equalNoCase(nodes_[e.child].name, name))
+                return e.child;
+        }
+        return kNone;
+    }
+    // Open addressing, kept at most half full.
+    void addEdge(std::uint64_t hash, std::size_t child) {
+        if (2 * (edgeCount_ + 1) > edges_.size()) {
+            std::vector<Edge> old(std::max<std::size_t>(64, 2 * edges_.size()));
+            old.swap(edges_);
+            for (const Edge& e : old)
+                if (e.child != kNone) placeEdge(e);
+        }
+        placeEdge(Edge{hash, child});
+        ++edgeCount_;
+    }
+    void placeEdge(const Edge& edge) {
+        const std::size_t mask = edges_.size() - 1;
+        std::size_t i = edge.hash & mask;
+        while (edges_[i].child != kNone) i = (i + 1) & mask;
+        edges_[i] = edge;
+    }
+
+    std::vector<Node> nodes_;
+    std::vector<Edge> edges_;
+    std::size_t edgeCount_ = 0;
+};
+
+// A hive with what queries look up in it indexed, so that an open or a query costs
+// the same in a hive of twenty keys or of a million. The index is made when the
+// version is first asked about, not when it is read or written: a write is often
+// followed by another before anyone asks. Never changed otherwise; shared by every
+// query that reads the same version of the file.
+class IndexedHive {
+public:
+    explicit IndexedHive(Hive h) : hive_(std::move(h)) {}
+
+    const Hive& hive() const noexcept { return hive_; }
     const Key* find(std::string_view path) const {
-        auto it = byPath.find(folded(path));
-        return it == byPath.end() ? nullptr : &hive.keys[it->second];
+        const KeyTree& t = tree();
+        std::size_t node = t.find(path);
+        if (node == KeyTree::kNone) return nullptr;
+        std::size_t key = t.section(node);
+        return key == KeyTree::kNone ? nullptr : &hive_.keys[key];
     }
     // A key exists when it has a section of its own or is the parent of one (a
     // hand-made file may leave out the parents' sections).
-    bool exists(std::string_view path) const {
-        if (path.empty()) return true;
-        std::string f = folded(path);
-        return byPath.contains(f) || children.contains(f);
+    bool exists(std::string_view path) const { return tree().find(path) != KeyTree::kNone; }
+    // The names of the direct subkeys, ordered without regard to ASCII case, and how
+    // many there are.
+    std::size_t subkeyCount(std::string_view path) const {
+        const KeyTree& t = tree();
+        std::size_t node = t.find(path);
+        return node == KeyTree::kNone ? 0 : t.subkeys(node).size();
     }
-    const std::vector<std::string>& subkeys(std::string_view path) const {
-        static const std::vector<std::string> kNone;
-        auto it = children.find(folded(path));
-        return it == children.end() ? kNone : it->second;
+    const std::string* subkeyName(std::string_view path, std::size_t index) const {
+        const KeyTree& t = tree();
+        std::size_t node = t.find(path);
+        if (node == KeyTree::kNone || index >= t.subkeys(node).size()) return nullptr;
+        return &t.name(t.subkeys(node)[index]);
     }
+    std::size_t longestSubkeyName(std::string_view path) const {
+        const KeyTree& t = tree();
+        std::size_t node = t.find(path);
+        std::size_t longest = 0;
+        if (node != KeyTree::kNone)
+            for (std::size_t child : t.subkeys(node)) longest = std::max(longest, t.name(child).size());
+        return longest;
+    }
+
+private:
+    const KeyTree& tree() const {
+        std::call_once(treeMade_, [this] { tree_ = std::make_unique<const KeyTree>(hive_); });
+        return *tree_;
+    }
+
+    Hive hive_;
+    mutable std::once_flag treeMade_;
+    mutable std::unique_ptr<const KeyTree> tree_;
 };
 
 // The same two questions on a hive being changed, where an index would be out of
@@ -183,15 +290,20 @@ enum class FileState { missing, read, unreadable };
 
 std::string hiveFile(int hiveIndex) { return platform::registryHome() / kHives[hiveIndex].fileName; }
 
-// Reads the hive file as it is on disk now; `stamp` is the version read.
-FileState readHive(int hiveIndex, Hive& hive, platform::FileStamp* stamp = nullptr) {
+// Reads the hive file as it is on disk now; `stamp` is the version read, `failure`
+// why an unreadable one could not be read. Anything but a regular file is refused
+// unread: a pipe would block the reader, a device such as /dev/zero never end.
+FileState readHive(int hiveIndex, Hive& hive, platform::FileStamp* stamp = nullptr,
+                   std::optional<platform::FileError>* failure = nullptr) {
     hive = Hive{};
     std::string text;
     bool truncated = false;
     platform::FileStatus read = platform::readFilePrefix(hiveFile(hiveIndex), text, kMaxHiveBytes, truncated, stamp);
     if (!read) {
         const platform::FileError& e = read.error();
-        return e.step == platform::FileStep::open && e.code == ENOENT ? FileState::missing : FileState::unreadable;
+        if (e.step == platform::FileStep::open && e.code == ENOENT) return FileState::missing;
+        if (failure) *failure = e;
+        return FileState::unreadable;
     }
     if (truncated) {
         // Drop the partial last line rather than read half a value.
@@ -212,6 +324,8 @@ struct HiveCache {
     std::string file;
     platform::FileStamp stamp;
     std::shared_ptr<const IndexedHive> hive;
+    // Why the file could not be read the last time it was tried; none once it was.
+    std::optional<platform::FileError> failure;
 };
 HiveCache& hiveCache(int hiveIndex) {
     static HiveCache caches[2];
@@ -221,41 +335,61 @@ HiveCache& hiveCache(int hiveIndex) {
 void remember(int hiveIndex, const std::string& file, const platform::FileStamp& stamp,
               std::shared_ptr<const IndexedHive> hive) {
     HiveCache& cache = hiveCache(hiveIndex);
+    std::shared_ptr<const IndexedHive> previous;  // let go of after the lock: a large hive takes a while
     std::lock_guard guard(cache.mutex);
     cache.file = file;
     cache.stamp = stamp;
-    cache.hive = std::move(hive);
+    previous = std::exchange(cache.hive, std::move(hive));
+    cache.failure.reset();
+}
+
+void rememberFailure(int hiveIndex, std::optional<platform::FileError> failure) {
+    HiveCache& cache = hiveCache(hiveIndex);
+    std::lock_guard guard(cache.mutex);
+    cache.failure = std::move(failure);
+}
+
+// The version in the cache when it is the one on disk now (by its stamp), else null.
+std::shared_ptr<const IndexedHive> cachedVersion(int hiveIndex, const std::string& file) {
+    std::optional<platform::FileStamp> now = platform::fileStamp(file);
+    if (!now) return nullptr;
+    HiveCache& cache = hiveCache(hiveIndex);
+    std::lock_guard guard(cache.mutex);
+    if (cache.hive && cache.file == file && cache.stamp == *now) return cache.hive;
+    return nullptr;
 }
 
 struct Batch;
 Batch* currentBatch(int hiveIndex);
 std::shared_ptr<const IndexedHive> batchView(Batch& batch, int hiveIndex, FileState& state);
 
+// The version of the hive on disk now. Null when unreadable; a missing file is an
+// empty hive.
+std::shared_ptr<const IndexedHive> diskHive(int hiveIndex) {
+    static const auto kEmpty = std::make_shared<const IndexedHive>(Hive{});
+    const std::string file = hiveFile(hiveIndex);
+    if (auto cached = cachedVersion(hiveIndex, file)) return cached;
+    Hive hive;
+    platform::FileStamp read;
+    std::optional<platform::FileError> failure;
+    FileState state = readHive(hiveIndex, hive, &read, &failure);
+    rememberFailure(hiveIndex, failure);
+    if (state == FileState::unreadable) return nullptr;
+    if (state == FileState::missing) return kEmpty;
+    auto indexed = std::make_shared<const IndexedHive>(std::move(hive));
+    remember(hiveIndex, file, read, indexed);
+    return indexed;
+}
+
 // The hive for a query: the version on disk, or, on a thread with a batch open that
-// has changed this hive, the hive as the batch has it. Null when unreadable; a
-// missing file is an empty hive.
+// has changed this hive, the hive as the batch has it. Null when unreadable.
 std::shared_ptr<const IndexedHive> loadHive(int hiveIndex) {
     if (Batch* batch = currentBatch(hiveIndex)) {
         FileState state;
         auto view = batchView(*batch, hiveIndex, state);
         if (view || state == FileState::unreadable) return view;
     }
-    static const auto kEmpty = std::make_shared<const IndexedHive>(Hive{});
-    const std::string file = hiveFile(hiveIndex);
-    std::optional<platform::FileStamp> now = platform::fileStamp(file);
-    HiveCache& cache = hiveCache(hiveIndex);
-    if (now) {
-        std::lock_guard guard(cache.mutex);
-        if (cache.hive && cache.file == file && cache.stamp == *now) return cache.hive;
-    }
-    Hive hive;
-    platform::FileStamp read;
-    FileState state = readHive(hiveIndex, hive, &read);
-    if (state == FileState::unreadable) return nullptr;
-    if (state == FileState::missing) return kEmpty;
-    auto indexed = std::make_shared<const IndexedHive>(std::move(hive));
-    remember(hiveIndex, file, read, indexed);
-    return indexed;
+    return diskHive(hiveIndex);
 }
 
 std::string timestamp() {
@@ -355,7 +489,10 @@ thread_local Batch* openBatch = nullptr;
 // other process. (The child's copy of the batch is left unfreed.)
 [[maybe_unused]] const int kBatchForkHandler = ::pthread_atfork(nullptr, nullptr, [] { openBatch = nullptr; });
 
-Batch* currentBatch(int hiveIndex) { return openBatch && openBatch->hives[hiveIndex].isLoaded ? openBatch : nullptr; }
+// A batch that has not changed a hive (yet) holds nothing of it the file does not.
+Batch* currentBatch(int hiveIndex) {
+    return openBatch && !openBatch->hives[hiveIndex].changes.empty() ? openBatch : nullptr;
+}
 
 std::shared_ptr<const IndexedHive> batchView(Batch& batch, int hiveIndex, FileState& state) {
     Batch::PerHive& h = batch.hives[hiveIndex];
@@ -371,7 +508,15 @@ LONG modifyHive(int hiveIndex, Change change) {
     if (!openBatch) return writeHive(hiveIndex, {std::move(change)});
     Batch::PerHive& h = openBatch->hives[hiveIndex];
     if (!h.isLoaded) {
-        h.state = readHive(hiveIndex, h.hive);
+        // The version queries already hold serves as well as a fresh read of the same
+        // version, at the cost of a copy rather than a parse. The batch's hive only
+        // answers its calls: its changes are applied again to the file under the lock.
+        if (auto cached = cachedVersion(hiveIndex, hiveFile(hiveIndex))) {
+            h.hive = cached->hive();
+            h.state = FileState::read;
+        } else {
+            h.state = readHive(hiveIndex, h.hive);
+        }
         h.isLoaded = true;
     }
     if (h.state == FileState::unreadable) return static_cast<LONG>(ERROR_CANTREAD);
@@ -446,7 +591,9 @@ std::optional<std::string> joinPath(const std::string& base, const char* subKey)
     if (!sub.empty() && sub.back() == '\\') sub.pop_back();  // tolerated, as the platform does
     if (sub.empty()) return base;
     if (!validName(sub.c_str()) || sub.front() == '\\' || sub.find("\\\\") != std::string::npos) return std::nullopt;
-    return base.empty() ? sub : base + "\\" + sub;
+    std::string path = base.empty() ? sub : base + "\\" + sub;
+    if (platform::regfile::keyDepth(path) > platform::regfile::kMaxKeyDepth) return std::nullopt;
+    return path;
 }
 
 HKEY newHandle(int hive, std::string path, REGSAM access) {
@@ -628,9 +775,9 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* re
     std::shared_ptr<const IndexedHive> h = loadHive(hive);
     if (!h) return static_cast<LONG>(ERROR_CANTREAD);
     if (!h->exists(path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    const std::vector<std::string>& names = h->subkeys(path);
-    if (index >= names.size()) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
-    const std::string& found = names[index];
+    const std::string* subkey = h->subkeyName(path, index);
+    if (!subkey) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
+    const std::string& found = *subkey;
     if (found.size() + 1 > *nameSize) return static_cast<LONG>(ERROR_MORE_DATA);
     std::memcpy(name, found.c_str(), found.size() + 1);
     *nameSize = static_cast<DWORD>(found.size());
@@ -651,9 +798,8 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserve
     std::shared_ptr<const IndexedHive> h = loadHive(hive);
     if (!h) return static_cast<LONG>(ERROR_CANTREAD);
     if (!h->exists(path)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    const std::vector<std::string>& names = h->subkeys(path);
-    std::size_t longestName = 0;
-    for (const std::string& n : names) longestName = std::max(longestName, n.size());
+    const std::size_t subkeyCount = h->subkeyCount(path);
+    const std::size_t longestName = h->longestSubkeyName(path);
     std::size_t valueCount = 0, longestValueName = 0, longestValue = 0;
     if (const Key* k = h->find(path)) {
         valueCount = k->values.size();
@@ -664,7 +810,7 @@ LONG RegQueryInfoKeyA(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserve
     }
     if (keyClass && classSize && *classSize > 0) keyClass[0] = '\0';
     if (classSize) *classSize = 0;
-    if (subKeys) *subKeys = static_cast<DWORD>(names.size());
+    if (subKeys) *subKeys = static_cast<DWORD>(subkeyCount);
     if (maxSubKeyLength) *maxSubKeyLength = static_cast<DWORD>(longestName);
     if (maxClassLength) *maxClassLength = 0;
     if (values) *values = static_cast<DWORD>(valueCount);
@@ -706,8 +852,13 @@ LONG RegistryBatch::commit() {
     std::unique_ptr<Batch> batch(std::exchange(openBatch, nullptr));
     LONG result = ERROR_SUCCESS;
     for (int hive = 0; hive < 2; ++hive) {
-        if (batch->hives[hive].changes.empty()) continue;
-        LONG r = writeHive(hive, batch->hives[hive].changes);
+        Batch::PerHive& h = batch->hives[hive];
+        if (h.changes.empty()) continue;
+        // The batch's own copy has answered its calls; the write reads the file afresh,
+        // and a large hive need not be held twice meanwhile.
+        h.hive = Hive{};
+        h.view.reset();
+        LONG r = writeHive(hive, h.changes);
         if (result == static_cast<LONG>(ERROR_SUCCESS)) result = r;
     }
     return result;
@@ -738,6 +889,20 @@ std::filesystem::path registryHome() {
 std::filesystem::path hivePath(HKEY predefinedKey) {
     int hive = predefinedHive(predefinedKey);
     return registryHome() / kHives[hive < 0 ? 1 : hive].fileName;
+}
+
+std::optional<HiveProblem> hiveProblem(HKEY predefinedKey) {
+    const int hive = predefinedHive(predefinedKey);
+    if (hive < 0) return std::nullopt;
+    if (std::shared_ptr<const IndexedHive> h = diskHive(hive)) {
+        if (std::size_t line = h->hive().tooDeepLine)
+            return HiveProblem{true, "line " + std::to_string(line) + " holds a key more than " +
+                                         std::to_string(platform::regfile::kMaxKeyDepth) + " levels deep"};
+        return std::nullopt;
+    }
+    HiveCache& cache = hiveCache(hive);
+    std::lock_guard guard(cache.mutex);
+    return HiveProblem{false, cache.failure ? cache.failure->message() : std::string("cannot read the file")};
 }
 
 std::optional<std::string> queryRegistryString(HKEY key, const char* valueName) {

@@ -55,8 +55,8 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // Key and value names compare without regard to ASCII case; a key's spelling is the
 // one it was created with. subKey may be null or empty (a new handle to `key`
 // itself). A name holding a line break, an empty path component or a leading
-// backslash is refused with ERROR_INVALID_PARAMETER, since the hive file could not
-// hold it. Every call returns ERROR_SUCCESS or a system error code; a failed open or
+// backslash, and a key more than 512 levels below its hive's root, are refused with
+// ERROR_INVALID_PARAMETER, since the hive file could not hold them. Every call returns ERROR_SUCCESS or a system error code; a failed open or
 // create leaves *result null and nothing to close.
 
 // Opens an existing key: ERROR_FILE_NOT_FOUND when it does not exist.
@@ -170,6 +170,20 @@ private:
 // afresh on every call, so a test can point it at a folder of its own.
 std::filesystem::path registryHome();
 std::filesystem::path hivePath(HKEY predefinedKey);
+
+// What keeps the hive file of HKEY_CURRENT_USER or HKEY_CLASSES_ROOT, as it is now,
+// from being read in full, in words for the user. No value when the file is missing
+// (an empty hive) or is read in full (lines it could not make sense of aside).
+struct HiveProblem {
+    // False: nothing of it is read and every call on the hive fails with
+    // ERROR_CANTREAD ("not a regular file" for a folder, pipe or device, which is
+    // never opened: a pipe would block, /dev/zero never end; "cannot open the file:
+    // Permission denied"). True: the rest is read, and the next write keeps the file
+    // aside first ("line 3 holds a key more than 512 levels deep").
+    bool isReadInPart = false;
+    std::string reason;
+};
+std::optional<HiveProblem> hiveProblem(HKEY predefinedKey);
 
 // A REG_SZ (or REG_EXPAND_SZ) value as text, without its terminator; no value when
 // it is absent, of another type, or cannot be read.

@@ -3,6 +3,7 @@
 
 #include "platform/Text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -18,6 +19,16 @@ std::string folded(std::string_view s) {
     std::string out(s);
     for (char& c : out) c = foldAscii(c);
     return out;
+}
+
+// FNV-1a of the name as folded.
+std::uint64_t foldedHash(std::string_view s) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (char c : s) {
+        h ^= static_cast<unsigned char>(foldAscii(c));
+        h *= 1099511628211ull;
+    }
+    return h;
 }
 
 int hexDigit(char c) {
@@ -39,16 +50,16 @@ bool readQuoted(std::string_view s, std::size_t& pos, std::string& out) {
     out.clear();
     ++pos;
     while (pos < s.size()) {
-        char c = s[pos++];
-        if (c == '"') return true;
-        if (c == '\\') {
-            if (pos >= s.size()) return false;
-            char next = s[pos++];
-            if (next != '\\' && next != '"') return false;
-            out += next;
-        } else {
-            out += c;
-        }
+        // The stretch up to the next quote or escape goes over at once.
+        std::size_t stop = s.find_first_of("\"\\", pos);
+        if (stop == std::string_view::npos) return false;
+        out.append(s, pos, stop - pos);
+        pos = stop + 1;
+        if (s[stop] == '"') return true;
+        if (pos >= s.size()) return false;
+        char next = s[pos++];
+        if (next != '\\' && next != '"') return false;
+        out += next;
     }
     return false;
 }
@@ -175,6 +186,90 @@ std::string utf16leToUtf8(std::string_view bytes) {
     return out;
 }
 
+// The hive's sections by name, without regard to ASCII case: a table of the hash of
+// each folded name and the key's place, checked against the key's own name, so that
+// no name is copied for it and no entry costs an allocation of its own. Open
+// addressing, kept at most half full.
+class SectionTable {
+public:
+    explicit SectionTable(Hive& hive) : hive_(hive) {
+        for (std::size_t k = 0; k < hive_.keys.size(); ++k) insert(foldedHash(hive_.keys[k].path), k);
+    }
+    // The key with this path, added at the end when the hive has none.
+    Key& find(std::string_view path) {
+        const std::uint64_t hash = foldedHash(path);
+        if (!slots_.empty()) {
+            for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+                const Slot& slot = slots_[i];
+                if (slot.place == 0) break;
+                if (slot.hash == hash && equalNoCase(hive_.keys[slot.place - 1].path, path))
+                    return hive_.keys[slot.place - 1];
+            }
+        }
+        hive_.keys.push_back(Key{std::string(path), {}});
+        insert(hash, hive_.keys.size() - 1);
+        return hive_.keys.back();
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::size_t place = 0;  // the key's index + 1; 0 for a free slot
+    };
+    void insert(std::uint64_t hash, std::size_t key) {
+        if (2 * (used_ + 1) > slots_.size()) {
+            std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+            old.swap(slots_);
+            for (const Slot& slot : old)
+                if (slot.place != 0) place(slot);
+        }
+        place(Slot{hash, key + 1});
+        ++used_;
+    }
+    void place(const Slot& slot) {
+        std::size_t i = slot.hash & (slots_.size() - 1);
+        while (slots_[i].place != 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = slot;
+    }
+
+    Hive& hive_;
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
+// The values of the section being read, looked up by name: a value named twice keeps
+// its later data, and a key of many thousand values must not make each line search
+// all those before it. Few values are simply searched; the index is made once a key
+// has more.
+class SectionValues {
+public:
+    void reset(Key* key) {
+        key_ = key;
+        byName_.clear();
+        indexed_ = false;
+    }
+    Value* find(std::string_view name) {
+        if (!indexed_ && key_->values.size() > kSearched) {
+            for (std::size_t i = 0; i < key_->values.size(); ++i) byName_.emplace(folded(key_->values[i].name), i);
+            indexed_ = true;
+        }
+        if (!indexed_) return findValue(*key_, name);
+        auto it = byName_.find(folded(name));
+        return it == byName_.end() ? nullptr : &key_->values[it->second];
+    }
+    // A value not there yet.
+    void add(Value value) {
+        if (indexed_) byName_.emplace(folded(value.name), key_->values.size());
+        key_->values.push_back(std::move(value));
+    }
+
+private:
+    static constexpr std::size_t kSearched = 16;
+    Key* key_ = nullptr;
+    std::unordered_map<std::string, std::size_t> byName_;
+    bool indexed_ = false;
+};
+
 void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
     if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
         static_cast<unsigned char>(text[1]) == 0xFE) {
@@ -184,32 +279,36 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
     }
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
-    std::vector<std::string_view> lines;
-    for (std::size_t pos = 0; pos < text.size();) {
+    // Lines are taken one at a time from the text, without a table of them all.
+    std::size_t pos = 0;
+    std::size_t lineNumber = 0;
+    auto nextLine = [&](std::string_view& line) {
+        if (pos >= text.size()) return false;
         std::size_t nl = text.find('\n', pos);
-        std::string_view line = text.substr(pos, nl == std::string_view::npos ? text.npos : nl - pos);
+        line = text.substr(pos, nl == std::string_view::npos ? text.npos : nl - pos);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (nl == std::string_view::npos) break;
-        pos = nl + 1;
-    }
+        pos = nl == std::string_view::npos ? text.size() : nl + 1;
+        ++lineNumber;
+        return true;
+    };
 
-    std::size_t i = 0;
-    while (i < lines.size() && trim(lines[i]).empty()) ++i;
-    if (i < lines.size() && (trim(lines[i]) == kHeader || trim(lines[i]) == "REGEDIT4")) {
-        ++i;
-    } else if (i < lines.size()) {
+    std::string_view raw;
+    bool more = nextLine(raw);
+    while (more && trim(raw).empty()) more = nextLine(raw);
+    if (more && (trim(raw) == kHeader || trim(raw) == "REGEDIT4")) {
+        more = nextLine(raw);
+    } else if (more) {
         hive.damaged = true;
     }
 
     Key* current = nullptr;  // null before the first section and inside a foreign one
+    SectionValues values;
     bool inSection = false;
     // Sections named twice are merged; looked up by name, so that a hive of many keys
     // is read in one pass rather than one pass per key.
-    std::unordered_map<std::string, std::size_t> sectionOf;
-    for (std::size_t k = 0; k < hive.keys.size(); ++k) sectionOf.emplace(folded(hive.keys[k].path), k);
-    for (; i < lines.size(); ++i) {
-        std::string_view line = trim(lines[i]);
+    SectionTable sectionOf(hive);
+    for (; more; more = nextLine(raw)) {
+        std::string_view line = trim(raw);
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             inSection = true;
@@ -221,25 +320,29 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
             }
             std::string_view name = line.substr(1, close - 1);
             if (!name.empty() && name[0] == '-') continue;  // a deletion entry: nothing to hold
-            std::string path;
+            std::string_view path;
             if (equalNoCase(name, rootName)) {
-                path.clear();
+                path = {};
             } else if (startsWithNoCase(name, rootName) && name.size() > rootName.size() + 1 &&
                        name[rootName.size()] == '\\') {
-                path = std::string(name.substr(rootName.size() + 1));
+                path = name.substr(rootName.size() + 1);
             } else {
                 hive.damaged = true;  // another hive's key cannot be kept in this file
                 continue;
             }
-            bool badPath = !path.empty() &&
-                           (path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string::npos);
+            bool badPath = !path.empty() && (path.front() == '\\' || path.back() == '\\' ||
+                                             path.find("\\\\") != std::string_view::npos);
             if (badPath) {
                 hive.damaged = true;
                 continue;
             }
-            auto [at, isNew] = sectionOf.emplace(folded(path), hive.keys.size());
-            if (isNew) hive.keys.push_back(Key{std::move(path), {}});
-            current = &hive.keys[at->second];
+            if (keyDepth(path) > kMaxKeyDepth) {
+                hive.damaged = true;
+                if (hive.tooDeepLine == 0) hive.tooDeepLine = lineNumber;
+                continue;
+            }
+            current = &sectionOf.find(path);
+            values.reset(current);
             continue;
         }
         // A wrapped hex list continues on the following lines, each ending in '\'.
@@ -250,8 +353,9 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
             if (data != std::string_view::npos && startsWithNoCase(trim(line.substr(data)), "hex")) {
                 joined.assign(line.substr(0, line.size() - 1));
                 bool finished = false;
-                while (!finished && i + 1 < lines.size()) {
-                    std::string_view next = trim(lines[++i]);
+                std::string_view next;
+                while (!finished && nextLine(next)) {
+                    next = trim(next);
                     finished = next.empty() || next.back() != '\\';
                     joined.append(finished ? next : next.substr(0, next.size() - 1));
                 }
@@ -271,21 +375,25 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
         if (!current) continue;  // inside a section that could not be read
         if (r == LineResult::deletion) {
             std::erase_if(current->values, [&](const Value& v) { return equalNoCase(v.name, value.name); });
-        } else if (Value* existing = findValue(*current, value.name)) {
+            values.reset(current);
+        } else if (Value* existing = values.find(value.name)) {
             *existing = std::move(value);
         } else {
-            current->values.push_back(std::move(value));
+            values.add(std::move(value));
         }
     }
 }
-std::string quote(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
+void appendQuoted(std::string& out, std::string_view s) {
     out += '"';
-    return out;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' && s[i] != '"') continue;
+        out.append(s, from, i - from);
+        out += '\\';
+        from = i;
+    }
+    out.append(s, from, s.size() - from);
+    out += '"';
 }
 
 bool writableAsText(const std::vector<BYTE>& data) {
@@ -320,6 +428,11 @@ bool equalNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::size_t keyDepth(std::string_view path) {
+    if (path.empty()) return 0;
+    return 1 + static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\'));
+}
+
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && equalNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -343,8 +456,18 @@ Hive parse(std::string_view text, std::string_view rootName) {
 }
 
 std::string format(const Hive& hive, std::string_view rootName) {
-    std::string out = kHeader;
+    // Sized beforehand, so that a hive of a hundred thousand keys is not copied over
+    // and over as the text grows.
+    std::size_t estimate = std::string_view(kHeader).size() + 2;
+    for (const Key& k : hive.keys) {
+        estimate += rootName.size() + k.path.size() + 5;
+        for (const Value& v : k.values) estimate += v.name.size() + 3 * v.data.size() + 24;
+    }
+    std::string out;
+    out.reserve(estimate);
+    out += kHeader;
     out += "\n\n";
+    static const char* digits = "0123456789abcdef";
     for (const Key& k : hive.keys) {
         out += '[';
         out += rootName;
@@ -355,16 +478,19 @@ std::string format(const Hive& hive, std::string_view rootName) {
         out += "]\n";
         for (const Value& v : k.values) {
             std::size_t lineStart = out.size();
-            out += v.name.empty() ? std::string("@") : quote(v.name);
+            if (v.name.empty())
+                out += '@';
+            else
+                appendQuoted(out, v.name);
             out += '=';
             if (v.type == REG_SZ && writableAsText(v.data)) {
-                out += quote(std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1));
+                appendQuoted(out, std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1));
             } else if (v.type == REG_DWORD && v.data.size() == 4) {
-                char buf[16];
-                DWORD d = static_cast<DWORD>(v.data[0]) | (static_cast<DWORD>(v.data[1]) << 8) |
-                          (static_cast<DWORD>(v.data[2]) << 16) | (static_cast<DWORD>(v.data[3]) << 24);
-                std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(d));
-                out += buf;
+                out += "dword:";
+                for (int b = 3; b >= 0; --b) {
+                    out += digits[v.data[b] >> 4];
+                    out += digits[v.data[b] & 15];
+                }
             } else {
                 if (v.type == REG_BINARY) {
                     out += "hex:";

@@ -13,6 +13,11 @@ namespace platform::regfile {
 
 inline constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 
+// The deepest a key may lie below its hive's root, in levels, as on the platform. A
+// section named deeper is not read (its keys could otherwise cost memory and time
+// out of all proportion to the file), and a key so deep is not created.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+
 struct Value {
     std::string name;  // empty for the key's default value
     DWORD type = REG_NONE;
@@ -25,10 +30,16 @@ struct Key {
 struct Hive {
     std::vector<Key> keys;  // in file order
     bool damaged = false;   // something in the file could not be read
+    // The line (from 1) of the first section refused for lying deeper than
+    // kMaxKeyDepth, 0 when there was none; such a hive is damaged too.
+    std::size_t tooDeepLine = 0;
 };
 
 // Key and value names compare without regard to ASCII case.
 bool equalNoCase(std::string_view a, std::string_view b);
+// How many levels below the root a key path lies: 0 for the root, 1 for "A", 2 for
+// "A\\B".
+std::size_t keyDepth(std::string_view path);
 bool startsWithNoCase(std::string_view text, std::string_view prefix);
 // Null when absent.
 Key* findKey(Hive& hive, std::string_view path);
@@ -38,9 +49,10 @@ Value* findValue(Key& key, std::string_view name);
 // with one, as the editor itself writes) whose sections lie under `rootName`
 // ("HKEY_CURRENT_USER"). What can be read is kept; a missing or foreign header, a
 // section of another hive, a malformed section name or value line and a wrapped
-// list cut short mark the hive damaged and are skipped. Deletion entries ("-" for a
-// value, "[-...]" for a key) remove nothing that is not in the same text. A key
-// named twice has its sections merged, a value named twice keeps the later data.
+// list cut short mark the hive damaged and are skipped, and so is a section deeper
+// than kMaxKeyDepth with its values. Deletion entries ("-" for a value, "[-...]" for
+// a key) remove nothing that is not in the same text. A key named twice has its
+// sections merged, a value named twice keeps the later data.
 Hive parse(std::string_view text, std::string_view rootName);
 
 // The hive as the editor exports it (UTF-8, LF line endings): the header, then each

@@ -141,6 +141,16 @@ const ResourceString kStrings[] = {
     {112, "There is no application associated\nwith the given filename extension."},
     {113, "The specified dynamic-link library was not found."},
     {114, "Unknown Error (%d) occurred."},
+    // A registry file that cannot be used as it is.
+    {120,
+     "The registry file %s cannot be read: %s\n"
+     "The options are at their defaults, and changes to them cannot be saved."},
+    {121,
+     "The registry file %s cannot be read: %s\n"
+     "The live link's event handler cannot be registered there."},
+    {122,
+     "The registry file %s cannot be read in full: %s\n"
+     "What could not be read is left out, and kept in a copy beside the file when it is next saved."},
     // The options dialog.
     {800, "Tablora Options"},
     {801, "Export"},
@@ -193,11 +203,13 @@ const ResourceString kStrings[] = {
      "Reset the export and import options to their defaults?\n"
      "\"Include constant attributes\" and \"Export attribute prompts\" keep their choice."},
     {863, "Reset options"},
+    {864, "The options could not be saved to %s: %s\nThey apply until the program ends."},
     {870, "&Load settings from file..."},
     {871, "&Save settings to file..."},
     {872, "Tablora settings (*.ini)|*.ini|All files (*.*)|*.*||"},
     {873, "ini"},
     {874, "tablora.ini"},
+    {875, "The settings could not be saved to %s: %s"},
 };
 
 const ResourceTable kTable = {RESOURCE_TABLE_VERSION, sizeof(ResourceTable), kStrings, std::size(kStrings), nullptr, 0};

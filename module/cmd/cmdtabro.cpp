@@ -7,6 +7,7 @@
 #include "module/cmd/cmdhelp.h"
 #include "module/cmd/cmdtest.h"
 #include "module/errors/ErrorGuard.h"
+#include "module/errors/RegistryReports.h"
 #include "module/export/Export.h"
 #include "module/import/Import.h"
 #include "module/link/LinkControl.h"
@@ -93,7 +94,10 @@ bool dispatchKeyword(std::span<const KeywordEntry> table) {
 
 void tabroCommand() {
     ResourceScope scope;
-    commandGuard([] { dispatchKeyword(); });
+    commandGuard([] {
+        reportRegistryFileProblems();
+        dispatchKeyword();
+    });
 }
 
 void tbtestCommand() {

@@ -3,11 +3,14 @@
 
 #include "host/Editor.h"
 #include "platform/MessageBox.h"
+#include "platform/SystemMessages.h"
 #include "platform/Text.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
+#include <string>
 
 namespace tabro {
 namespace {
@@ -72,6 +75,18 @@ void reportOleException(const COleException& exception) {
 void reportDispatchException(const COleDispatchException& exception) {
     std::string text = "Dispatch error : " + exception.m_strDescription;
     AfxMessageBox(text.c_str(), MB_OK);
+}
+
+std::string systemErrorReason(DWORD code) {
+    std::optional<std::string> text = platform::systemMessage(static_cast<HRESULT>(code));
+    if (!text) return "System error " + std::to_string(code) + ".";
+    while (!text->empty() && (text->back() == '\n' || text->back() == '\r')) text->pop_back();
+    return *text;
+}
+
+std::string asSentence(std::string reason) {
+    if (!reason.empty() && reason.back() != '.') reason += '.';
+    return reason;
 }
 
 void assertReport(const char* source, int line, const char* condition) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/ComError.h"
+#include "platform/WinTypes.h"
 
 #include <string>
 #include <string_view>
@@ -26,6 +27,12 @@ void reportComError(const _com_error& error);
 void reportOleException(const COleException& exception);
 // "Dispatch error : " and the description, in the framework box.
 void reportDispatchException(const COleDispatchException& exception);
+
+// The system's text for a system error code, without the line end the platform
+// gives it ("Access is denied."); "System error 1234." for a code it has no text for.
+std::string systemErrorReason(DWORD code);
+// A reason in words of our own ("not a regular file") ended as a sentence.
+std::string asSentence(std::string reason);
 
 // A box without owner, caption "Assertion failed", error icon, text
 // "Module: <source>\nLine: <line>\nCondition: <condition>". The caller goes on.

@@ -3,6 +3,9 @@
 
 #include "platform/Registry.h"
 
+#include <mutex>
+#include <optional>
+
 namespace tabro {
 namespace {
 
@@ -28,17 +31,19 @@ void queryBool(HKEY key, const char* name, bool& field) {
     if (queryDword(key, name, value)) field = value != 0;
 }
 
-bool setDword(HKEY key, const char* name, LONG value) {
+LONG setDword(HKEY key, const char* name, LONG value) {
     const DWORD v = static_cast<DWORD>(value);
     const BYTE data[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
                           static_cast<BYTE>(v >> 24)};
-    return RegSetValueExA(key, name, 0, REG_DWORD, data, sizeof data) == ERROR_SUCCESS;
+    return RegSetValueExA(key, name, 0, REG_DWORD, data, sizeof data);
 }
 
-bool openForWriting(const char* path, platform::RegistryKey& key) {
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_WRITE, key.put()) == ERROR_SUCCESS) return true;
+// Creating opens a key that is there already. Inside the save's batch an open would
+// have to look at the hive as the batch has changed it so far, which for a large
+// hive costs as much as reading it again.
+LONG openForWriting(const char* path, platform::RegistryKey& key) {
     return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                           key.put(), nullptr) == ERROR_SUCCESS;
+                           key.put(), nullptr);
 }
 
 struct Entry {
@@ -46,15 +51,25 @@ struct Entry {
     LONG value;
 };
 
-// Writes in order and stops at the first failure; the key is closed on every way out
-// and a failed close fails the save.
+// Writes in order and stops at the first failure, whose code it returns; the key is
+// closed on every way out and a failed close fails the save.
 template <std::size_t N>
-bool writeKey(const char* path, const Entry (&entries)[N]) {
+LONG writeKey(const char* path, const Entry (&entries)[N]) {
     platform::RegistryKey key;
-    if (!openForWriting(path, key)) return false;
+    if (LONG r = openForWriting(path, key); r != ERROR_SUCCESS) return r;
     for (const Entry& e : entries)
-        if (!setDword(key.get(), e.name, e.value)) return false;
-    return key.close() == ERROR_SUCCESS;
+        if (LONG r = setDword(key.get(), e.name, e.value); r != ERROR_SUCCESS) return r;
+    return key.close();
+}
+
+// Settings kept for the session after a failed save.
+struct SessionSettings {
+    std::mutex mutex;
+    std::optional<Settings> kept;
+};
+SessionSettings& sessionSettings() {
+    static SessionSettings session;
+    return session;
 }
 
 }  // namespace
@@ -66,7 +81,27 @@ void setDefaultSettings(Settings& settings) {
     settings.importOptions = ImportOptions{};
 }
 
+void keepSettingsForSession(const Settings& settings) {
+    SessionSettings& session = sessionSettings();
+    std::lock_guard lock(session.mutex);
+    session.kept = settings;
+}
+
+void dropSessionSettings() {
+    SessionSettings& session = sessionSettings();
+    std::lock_guard lock(session.mutex);
+    session.kept.reset();
+}
+
 void loadSettings(Settings& settings) {
+    {
+        SessionSettings& session = sessionSettings();
+        std::lock_guard lock(session.mutex);
+        if (session.kept) {
+            settings = *session.kept;
+            return;
+        }
+    }
     setDefaultSettings(settings);
     ExportOptions& e = settings.exportOptions;
     {
@@ -106,7 +141,7 @@ void loadSettings(Settings& settings) {
     queryInt(key.get(), "StartRow", i.StartRow);
 }
 
-bool saveSettings(const Settings& settings) {
+bool saveSettings(const Settings& settings, LONG* error) {
     const ExportOptions& e = settings.exportOptions;
     const Entry exportEntries[] = {
         {"AddHeader", e.AddHeader},
@@ -131,7 +166,6 @@ bool saveSettings(const Settings& settings) {
         {"FindNextBlankLine", e.FindNextBlankLine},
         {"ExportAttPrompts", e.ExportAttPrompts},
     };
-    if (!writeKey(kExportKey, exportEntries)) return false;
     const ImportOptions& i = settings.importOptions;
     const Entry importEntries[] = {
         {"ImportSettings", i.ImportSettings},
@@ -139,7 +173,19 @@ bool saveSettings(const Settings& settings) {
         {"StartCol", i.StartCol},
         {"StartRow", i.StartRow},
     };
-    return writeKey(kImportKey, importEntries);
+    LONG result = ERROR_SUCCESS;
+    {
+        platform::RegistryBatch batch;
+        result = writeKey(kExportKey, exportEntries);
+        if (result == ERROR_SUCCESS) result = writeKey(kImportKey, importEntries);
+        // What was set before a failure is written all the same.
+        const LONG written = batch.commit();
+        if (result == ERROR_SUCCESS) result = written;
+    }
+    if (error) *error = result;
+    if (result != ERROR_SUCCESS) return false;
+    dropSessionSettings();
+    return true;
 }
 
 }  // namespace tabro

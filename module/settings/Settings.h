@@ -51,18 +51,30 @@ inline constexpr const char* kImportKey = "SOFTWARE\\Morvik\\Tablora\\Settings\\
 // Every field to its default, except IncludeConstant, which keeps what it holds.
 void setDefaultSettings(Settings& settings);
 
-// Defaults, then whatever the registry holds. A value is read as 4 bytes whatever
-// its stored type (a shorter one is zero-filled); a boolean is on for any non-zero
-// value; integers are taken without a range check. A missing Export key leaves the
+// Defaults, then whatever the registry holds (or the settings kept for the session
+// instead, when there are: see keepSettingsForSession). A value is read as 4 bytes
+// whatever its stored type (a shorter one is zero-filled); a boolean is on for any
+// non-zero value; integers are taken without a range check. A missing Export key leaves the
 // whole record at its defaults, Import part included; a value that is absent or
 // longer than 4 bytes leaves its field alone. The legacy "Coords" value sets X, Y
 // and Z together before "XCoord", "YCoord" and "ZCoord" override it one by one.
 void loadSettings(Settings& settings);
 
 // Writes the 25 values as 4-byte REG_DWORDs (booleans as 0 or 1), creating the keys
-// when needed; "Coords" is never written. Stops at the first failed write or close
-// and returns false, keeping what was already written. True only when everything,
-// both closes included, succeeded.
-bool saveSettings(const Settings& settings);
+// when needed; "Coords" is never written. The hive file is written once for all of
+// them, not once a value: a large hive took seconds a value. Stops at the first
+// failed call and returns false, keeping what was set before it; a failed write of
+// the file leaves it as it was. True only when everything, both closes and the
+// write included, succeeded; then settings kept for the session are dropped, as
+// the registry holds them now. `error`, when given, receives the system error code
+// of the failure (ERROR_SUCCESS after a success).
+bool saveSettings(const Settings& settings, LONG* error = nullptr);
+
+// Settings the user chose that could not be saved: loadSettings gives them from now
+// on, rather than what the registry holds, until a save succeeds or the module is
+// unloaded, so that the rest of the session works as the user chose.
+void keepSettingsForSession(const Settings& settings);
+// Lets go of settings kept for the session (the module's unload).
+void dropSessionSettings();
 
 }  // namespace tabro

@@ -4,9 +4,15 @@
 #include "module/ResourceScope.h"
 #include "module/ResourceStrings.h"
 #include "module/cmd/cmdhelp.h"
+#include "module/errors/ErrorReports.h"
 #include "module/settings/SettingsFile.h"
+#include "platform/LastError.h"
 #include "platform/MessageBox.h"
+#include "platform/Registry.h"
 #include "platform/ui/FileDialog.h"
+
+#include <optional>
+#include <string>
 
 namespace tabro {
 
@@ -89,9 +95,21 @@ void OptionsDialog::OnOK() {
         MessageBoxA(m_hWnd, texts.load(kTextPartialPointText).c_str(), texts.load(kTextPartialPointCaption).c_str(),
                     MB_OK | MB_ICONINFORMATION);
     }
-    // A failed save is not the user's to act on here: the values stay as they were
-    // and the next command works with those.
-    (void)saveSettings(settingsFromPages());
+    // The user chose these and pressed OK: they hold for the rest of the session even
+    // when they cannot be stored, which the box says (keeping the dialog open would
+    // offer nothing to do about a full disk, and would swallow a script's next lines).
+    const Settings chosen = settingsFromPages();
+    LONG error = ERROR_SUCCESS;
+    if (!saveSettings(chosen, &error)) {
+        keepSettingsForSession(chosen);
+        std::string reason = systemErrorReason(static_cast<DWORD>(error));
+        if (error == static_cast<LONG>(ERROR_CANTREAD))
+            if (std::optional<platform::HiveProblem> problem = platform::hiveProblem(HKEY_CURRENT_USER))
+                reason = asSentence(problem->reason);
+        const std::string file = platform::hivePath(HKEY_CURRENT_USER).string();
+        MessageBoxA(m_hWnd, formatText(kTextOptionsNotSaved, file.c_str(), reason.c_str()).c_str(),
+                    resourceStrings().load(kTextErrorCaption).c_str(), MB_OK | MB_ICONERROR);
+    }
     CAcUiTabMainDialog::OnOK();
 }
 
@@ -227,7 +245,14 @@ void OptionsDialog::loadSettingsFile(const std::string& path) {
 }
 
 void OptionsDialog::saveSettingsFile(const std::string& path) {
-    for (const FileEntry& entry : fileEntries()) (void)writeProfileInt(path, entry.section, entry.name, *entry.value);
+    for (const FileEntry& entry : fileEntries()) {
+        if (writeProfileInt(path, entry.section, entry.name, *entry.value)) continue;
+        // The first failure says why; the entries after it would fail alike.
+        const std::string reason = systemErrorReason(GetLastError());
+        MessageBoxA(m_hWnd, formatText(kTextSettingsFileNotSaved, path.c_str(), reason.c_str()).c_str(),
+                    resourceStrings().load(kTextErrorCaption).c_str(), MB_OK | MB_ICONERROR);
+        return;
+    }
 }
 
 Settings OptionsDialog::settingsFromPages() const {

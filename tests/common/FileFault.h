@@ -26,6 +26,7 @@ enum class FileCall {
     lstat,
     readlink,
     fchmod,
+    fchown,
     rename,
     link,
     unlink,
@@ -197,6 +198,12 @@ private:
                 return e ? fail<int>(e) : real().fchmod.load()(fd, mode);
             };
             break;
+        case FileCall::fchown:
+            t.fchown = [](int fd, uid_t owner, gid_t group) {
+                int e = verdict(FileCall::fchown);
+                return e ? fail<int>(e) : real().fchown.load()(fd, owner, group);
+            };
+            break;
         case FileCall::rename:
             t.rename = [](const char* a, const char* b) {
                 int e = verdict(FileCall::rename);
@@ -284,6 +291,9 @@ private:
             break;
         case FileCall::fchmod:
             t.fchmod = s.fchmod.load();
+            break;
+        case FileCall::fchown:
+            t.fchown = s.fchown.load();
             break;
         case FileCall::rename:
             t.rename = s.rename.load();

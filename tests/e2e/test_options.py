@@ -7,7 +7,11 @@ did not write or that know nothing of our code:
     number out of range kept the dialog open);
   * the settings menu's save: Python's configparser reads the file, every entry in
     its section and order; saving again over it asks first and replaces the values;
-  * a settings file written by configparser is loaded and the next export uses it.
+  * a settings file written by configparser is loaded and the next export uses it;
+  * settings that cannot be stored (a home the system refuses to write, a settings
+    file in no folder, a user.reg that is a folder) are told of in an error box
+    naming the file and the reason, the run exits 1, and OK's choice still applies
+    to the rest of the session.
 """
 import configparser
 import glob
@@ -103,10 +107,13 @@ def signed(value):
     return value - (1 << 32) if value >= 1 << 31 else value
 
 
-def run(work, lines, drawing=None):
-    """Runs cadhost on a script in `work` (its home below it); returns the output."""
-    home = os.path.join(work, "home")
-    os.makedirs(home, exist_ok=True)
+def run(work, lines, drawing=None, rc=0, home=None):
+    """Runs cadhost on a script in `work` (its home below it, unless given); returns
+    the output. `rc` is the exit status the run must end with: 1 when it showed a
+    failure box."""
+    if home is None:
+        home = os.path.join(work, "home")
+        os.makedirs(home, exist_ok=True)
     script = os.path.join(work, "run.scr")
     with open(script, "w") as f:
         f.write("\n".join(lines) + "\n")
@@ -114,7 +121,7 @@ def run(work, lines, drawing=None):
     args = [CADHOST, "--script", script] + ([drawing] if drawing else [])
     proc = subprocess.run(args, cwd=work, env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True,
                           timeout=300)
-    if proc.returncode != 0:
+    if proc.returncode != rc:
         failures.append("cadhost %s: rc %d\n%s%s" % (lines, proc.returncode, proc.stdout[-3000:],
                                                    proc.stderr[-2000:]))
     return proc.stdout
@@ -147,7 +154,8 @@ def edit_both_pages(work):
              # 300 columns are more than there are: the box, and the dialog stays open.
              "ok",
              "%d 12" % i["StartCol"], "up %d" % i["StartRow"], "ok"]
-    out = run(work, lines)
+    # The range message is a warning box with only OK: the run reports a failure.
+    out = run(work, lines, rc=1)
     check("Please enter an integer between 1 and 256." in out, "no range message for column 300")
     check("1.0.0.0" in out, "the about page shows no version")
     values = registry_values(work)
@@ -224,6 +232,56 @@ def load_python_file(work):
     check(row == ["DOOR", "EI30", "900", "10", "90.00"], "export row %s" % row)
 
 
+def refused_home():
+    """A folder the system refuses to create or write even for root, or None."""
+    candidate = "/sys/fs/tablora-e2e-%d" % os.getpid()
+    try:
+        os.mkdir(candidate)
+    except OSError:
+        return candidate
+    os.rmdir(candidate)
+    return None
+
+
+def unstored_settings(work):
+    os.makedirs(work)
+    e = EXPORT_PAGE
+    home = refused_home()
+    if home is None:
+        print("skipped: no folder here refuses writing to root; the refused OK is tested in module_tests")
+    else:
+        out = run(work, ["TABRO", "Options", str(e["Rotation"]), "ok",
+                         "TABRO", "Export2", "DOOR"], drawing=os.path.abspath(DRAWING), rc=1, home=home)
+        check("The options could not be saved to %s/user.reg: Access is denied.\n"
+              "They apply until the program ends." % home in out, "no box for the refused OK:\n" + out[-3000:])
+        books = sorted(glob.glob(os.path.join(work, "Book*.xlsx")))
+        if not books:
+            failures.append("the export after the refused OK wrote no workbook:\n" + out[-3000:])
+        else:
+            ws = load_workbook(books[-1])["DOOR"]
+            header = [ws.cell(row=1, column=c).value for c in range(1, ws.max_column + 1)]
+            check("Rotation" not in header, "the refused OK's choice did not apply: %s" % header)
+
+    # A settings file in a "folder" that is a file.
+    plain = os.path.join(work, "plain")
+    open(plain, "w").close()
+    target = os.path.join(plain, "mine.ini")
+    out = run(work, ["TABRO", "Options", "settings", "save", target, "cancel"], rc=1)
+    check(out.count("The settings could not be saved to %s: The system cannot find the path specified." % target)
+          == 1, "no single box for the settings file:\n" + out[-3000:])
+
+    # user.reg a folder: told of once, at the first TABRO, and OK says why.
+    home = os.path.join(work, "dirhome")
+    os.makedirs(os.path.join(home, "user.reg"))
+    out = run(work, ["TABRO", "Options", "ok", "TABRO", "Options", "cancel"], rc=1, home=home)
+    reg = os.path.join(home, "user.reg")
+    check(out.count("The registry file %s cannot be read: not a regular file." % reg) == 1,
+          "user.reg as a folder not told of once:\n" + out[-3000:])
+    check("The options could not be saved to %s: not a regular file." % reg in out,
+          "no box for OK over a folder:\n" + out[-3000:])
+    check(os.path.isdir(reg), "the folder in user.reg's place was replaced")
+
+
 def main():
     if not os.path.exists(CADHOST):
         print("cadhost not built at %s" % CADHOST)
@@ -232,6 +290,7 @@ def main():
         edit_both_pages(os.path.join(work, "pages"))
         save_settings_file(os.path.join(work, "save"))
         load_python_file(os.path.join(work, "load"))
+        unstored_settings(os.path.join(work, "unstored"))
     for f in failures:
         print("FAIL:", f)
     print("%d failures" % len(failures))

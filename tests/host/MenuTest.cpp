@@ -9,6 +9,7 @@
 #include "host/MenuGroups.h"
 #include "tests/host/HostTestSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -225,6 +226,47 @@ TEST_F(MenuTest, MenusRunsTheChosenItemAsTypedInput) {
     EXPECT_NE(out.find("Unavailable (unavailable)"), std::string::npos) << out;
     EXPECT_NE(out.find("Requires the number of an available item"), std::string::npos) << out;
     EXPECT_NE(out.find("Command: _word"), std::string::npos) << "macro input is echoed:\n" << out;
+}
+
+// A menu of `levels` cascades, each opened inside the one before, closed again by
+// the items below the deepest, each closing up to a hundred levels at once.
+std::string nestedMenu(int levels) {
+    std::string text = "***MENUGROUP=DEEP\n***POP1\n[Deep]\n";
+    for (int i = 1; i <= levels; ++i) text += "[->Level " + std::to_string(i) + "]\n";
+    text += "[Bottom]^C^C_ping\n";
+    for (int left = levels; left > 0; left -= 100) {
+        std::string closes;
+        for (int i = 0; i < std::min(left, 100); ++i) closes += "<-";
+        text += "[" + closes + "Back]^C^C_ping\n";
+    }
+    return text;
+}
+
+// Cascades nest as deep as anyone can work through, and a file nesting deeper is
+// refused at the item that goes too far, however deep it goes (a file of 45,000
+// levels once cost gigabytes to list). At the limit the listing indents each level.
+TEST_F(MenuTest, CascadesNestAtMostThirtyTwoDeepAndListAsDeep) {
+    for (int levels : {33, 45000}) {
+        SCOPED_TRACE(levels);
+        host::MenuFileResult parsed = host::parseMenuFile(nestedMenu(levels));
+        EXPECT_FALSE(parsed.menu);
+        EXPECT_EQ(parsed.line, 3 + 33) << parsed.error;
+        EXPECT_NE(parsed.error.find("at most 32 levels"), std::string::npos) << parsed.error;
+    }
+    boxes_.clear();
+    acedCommand(RTSTR, "_.menuload", RTSTR, write("toodeep.mnu", nestedMenu(45000)).c_str(), 0);
+    ASSERT_EQ(boxes_.count(), 1u);
+    EXPECT_NE(boxes_.last().text.find("line 36: cascading"), std::string::npos) << boxes_.last().text;
+    EXPECT_FALSE(acedIsMenuGroupLoaded("DEEP"));
+
+    ASSERT_TRUE(host::loadMenuGroup(write("deep.mnu", nestedMenu(32))).isLoaded);
+    run({"MENUS", "33"});
+    EXPECT_EQ(ran, (std::vector<std::string>{"ping"}));
+    const std::string out = output_.text();
+    EXPECT_NE(out.find("\n" + std::string(4 + 2 * 31, ' ') + " 32  Level 32\n" + std::string(4 + 2 * 32, ' ') +
+                       " 33  Bottom"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(MenuTest, ShownToolbarOffersItsButtonsWhenTheCommandEnds) {

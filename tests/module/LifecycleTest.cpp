@@ -10,6 +10,9 @@
 #include "sheet/Spreadsheet.h"
 #include "tests/module/ModuleTestSupport.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
@@ -178,6 +181,31 @@ TEST_F(LifecycleTest, LoadingRegistersTheEventHandlerClassAndItsTypeLibrary) {
     ASSERT_NE(home, nullptr);
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(home) / "classes.reg"));
     EXPECT_TRUE(boxes_.boxes().empty()) << "registering says nothing";
+}
+
+// A classes.reg the registration could not read is told of as the module starts,
+// once; a broken user.reg waits for the first command, which reads it anyway.
+TEST_F(LifecycleTest, ABrokenClassesHiveIsToldOfWhenTheModuleStarts) {
+    char pattern[] = "/tmp/tabro-lifecycle-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path home = pattern;
+    const std::string oldHome = std::getenv("CADHOST_HOME");
+    ::setenv("CADHOST_HOME", pattern, 1);
+    ASSERT_EQ(::mkfifo((home / "classes.reg").c_str(), 0600), 0);
+    std::filesystem::create_directory(home / "user.reg");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "first load" : "loaded again");
+        boxes_.clear();
+        ASSERT_NE(load(), nullptr);
+        ASSERT_EQ(boxes_.count(), 1u);
+        EXPECT_EQ(boxes_.last().text, "The registry file " + (home / "classes.reg").string() +
+                                          " cannot be read: not a regular file.\nThe live link's event handler "
+                                          "cannot be registered there.");
+        EXPECT_TRUE(platform::isFailureBox(boxes_.last().type));
+        acrxDynamicLinker->unloadAll();
+    }
+    ::setenv("CADHOST_HOME", oldHome.c_str(), 1);
+    std::filesystem::remove_all(home);
 }
 
 TEST_F(LifecycleTest, UnloadingWhileConnectedEndsTheLinkThread) {

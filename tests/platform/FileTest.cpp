@@ -205,6 +205,53 @@ TEST_F(FileTest, AReplacedFileKeepsItsModeAndANewOneGetsTheModeAskedFor) {
     }
 }
 
+// A file of someone else's in a shared folder, saved by us, stays theirs: owner and
+// group as far as the system lets them be given away, the group alone where only
+// that is allowed. Giving files away needs the superuser, so does this test.
+TEST_F(FileTest, AReplacedFileKeepsItsOwnerAndGroupWhereTheSystemAllows) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    constexpr uid_t kOwner = 12345;
+    constexpr gid_t kGroup = 23456;
+    struct Case {
+        const char* name;
+        int ownerRefusals;  // fchown calls refused with EPERM, as for a user who is not root
+        uid_t expectedOwner;
+        bool backupByCopy;
+    };
+    const Case cases[] = {
+        {"owner and group kept", 0, kOwner, false},
+        {"giving it away refused: the group is kept on its own", 1, 0, false},
+        {"a backup made by copying keeps them too", 0, kOwner, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path target = dir_ / "shared.dxf";
+        const fs::path bak = dir_ / "shared.bak";
+        fs::remove(target);
+        fs::remove(bak);
+        spit(target, "theirs");
+        ASSERT_EQ(::chown(target.c_str(), kOwner, kGroup), 0);
+        ASSERT_EQ(::chmod(target.c_str(), 02664), 0);
+        std::optional<FileFault> refused;
+        if (c.ownerRefusals) refused.emplace(FileCall::fchown, EPERM, 0, c.ownerRefusals);
+        std::optional<FileFault> noLinks;
+        if (c.backupByCopy) noLinks.emplace(FileCall::link, EPERM, 0, -1);
+        platform::WriteOptions options;
+        options.backupPath = bak.string();
+        ASSERT_TRUE(platform::writeFileAtomically(target.string(), "ours", options));
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, c.expectedOwner);
+        EXPECT_EQ(st.st_gid, kGroup);
+        EXPECT_EQ(st.st_mode & 07777, 02664u) << "the set-group-ID bit survives the change of owner";
+        EXPECT_EQ(slurp(target), "ours");
+        struct stat kept {};
+        ASSERT_EQ(::stat(bak.c_str(), &kept), 0);
+        EXPECT_EQ(kept.st_uid, kOwner);
+        EXPECT_EQ(kept.st_gid, kGroup);
+    }
+}
+
 TEST_F(FileTest, TheBackupHoldsWhatTheFileHeldBefore) {
     struct Case {
         const char* name;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -110,6 +112,66 @@ TEST(RegistryFormat, HandWrittenLinesReadAsTheEditorReadsThem) {
         ASSERT_NE(key, nullptr);
         EXPECT_EQ(key->values.size(), c.values);
     }
+}
+
+// Sections deeper than the platform allows are refused on their own, with the line
+// of the first; those at the limit are read. The refused ones cost no more to read
+// than their text: a key nested twenty thousand levels deep is 40 KB of file.
+TEST(RegistryFormat, KeysDeeperThanThePlatformAllowsAreRefusedWithTheirLine) {
+    auto nested = [](std::size_t levels) {
+        std::string path = "S";
+        for (std::size_t i = 1; i < levels; ++i) path += "\\k";
+        return path;
+    };
+    const std::string atLimit = nested(platform::regfile::kMaxKeyDepth);
+    const std::string text = std::string("Windows Registry Editor Version 5.00\n\n") +  //
+                             "[HKEY_CURRENT_USER\\" + atLimit + "]\n\"a\"=dword:00000001\n\n" +  // lines 3-4
+                             "[HKEY_CURRENT_USER\\" + nested(platform::regfile::kMaxKeyDepth + 1) +
+                             "]\n\"b\"=dword:00000002\n\n" +  // lines 6-7
+                             "[HKEY_CURRENT_USER\\" + nested(20000) + "]\n\"c\"=dword:00000003\n\n" +
+                             "[HKEY_CURRENT_USER\\T]\n\"d\"=dword:00000004\n";
+    EXPECT_EQ(platform::regfile::keyDepth(""), 0u);
+    EXPECT_EQ(platform::regfile::keyDepth("A\\B"), 2u);
+    Hive hive = platform::regfile::parse(text, kRoot);
+    EXPECT_TRUE(hive.damaged);
+    EXPECT_EQ(hive.tooDeepLine, 6u);
+    ASSERT_EQ(hive.keys.size(), 2u);
+    EXPECT_EQ(hive.keys[0].path, atLimit);
+    ASSERT_EQ(hive.keys[0].values.size(), 1u);
+    EXPECT_EQ(hive.keys[0].values[0].name, "a") << "the value of a refused key is not taken for the one before";
+    EXPECT_EQ(hive.keys[1].path, "T");
+    ASSERT_EQ(hive.keys[1].values.size(), 1u);
+    EXPECT_EQ(hive.keys[1].values[0].name, "d");
+
+    Hive clean = platform::regfile::parse(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\") +
+                                              atLimit + "]\n",
+                                          kRoot);
+    EXPECT_FALSE(clean.damaged);
+    EXPECT_EQ(clean.tooDeepLine, 0u);
+}
+
+// A key of many values is read in one pass: each value line must not search all the
+// values before it (a hundred thousand would take minutes), and a value named again
+// further down still replaces the first, whatever its case.
+TEST(RegistryFormat, AKeyOfManyValuesIsReadInOnePass) {
+    constexpr int kValues = 100000;
+    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\S]\n";
+    char line[64];
+    for (int i = 0; i < kValues; ++i) {
+        std::snprintf(line, sizeof line, "\"Value%06d\"=dword:%08x\n", i, i);
+        text += line;
+    }
+    text += "\"VALUE000007\"=dword:ffffffff\n\"Value000008\"=-\n";
+    const auto started = std::chrono::steady_clock::now();
+    Hive hive = platform::regfile::parse(text, kRoot);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(seconds, 3.0) << "the old search took well over ten seconds";
+    ASSERT_EQ(hive.keys.size(), 1u);
+    ASSERT_EQ(hive.keys[0].values.size(), static_cast<std::size_t>(kValues - 1));
+    const Value& seventh = hive.keys[0].values[7];
+    EXPECT_EQ(seventh.name, "VALUE000007");
+    EXPECT_EQ(seventh.data, (std::vector<BYTE>{0xff, 0xff, 0xff, 0xff}));
+    EXPECT_EQ(hive.keys[0].values[8].name, "Value000009");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -264,6 +265,73 @@ TEST_F(RegistryScaleTest, ABatchIsSeenByItsThreadAtOnceAndByOthersWhenItEnds) {
     }
     std::ifstream in(home_ / "user.reg", std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), before);
+}
+
+// Deep keys cost what their text costs. Keys nested as deep as the platform allows,
+// with long names, are opened, listed and queried; what the process keeps of the
+// hive stays a small multiple of the file. An index of every key's full path and of
+// each of its parents' keeps hundreds of megabytes for this 0.8 MB file. Deeper keys
+// are refused: a file naming one is read without it and says on which line, and no
+// call creates one.
+TEST_F(RegistryScaleTest, DeepKeysCostWhatTheirTextCostsAndDeeperOnesAreRefused) {
+    constexpr int kKeys = 16;
+    const std::size_t depth = platform::regfile::kMaxKeyDepth;
+    const std::string longName(100, 'n');
+    auto deepPath = [&](int key, std::size_t levels) {
+        std::string path = "Deep" + std::to_string(key);
+        for (std::size_t level = 1; level < levels; ++level) path += "\\" + longName + std::to_string(level);
+        return path;
+    };
+    // The cache holds a small hive first, so that what it keeps of the large one is
+    // what grows.
+    {
+        std::ofstream(home_ / "user.reg", std::ios::binary) << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n";
+        LONG r = ERROR_SUCCESS;
+        dwordQuery("A", "none", r);
+    }
+    std::uintmax_t fileBytes = 0;
+    {
+        std::ofstream out(home_ / "user.reg", std::ios::binary);
+        out << "Windows Registry Editor Version 5.00\n\n";
+        for (int k = 0; k < kKeys; ++k)
+            out << "[HKEY_CURRENT_USER\\" << deepPath(k, depth) << "]\n\"Level\"=dword:" << std::hex << depth << std::dec
+                << "\n\n";
+        out << "[HKEY_CURRENT_USER\\" << deepPath(kKeys, depth + 1) << "]\n\"Level\"=dword:00000001\n\n";
+    }
+    fileBytes = fs::file_size(home_ / "user.reg");
+    const std::size_t before = ::mallinfo2().uordblks;
+    for (int k = 0; k < kKeys; ++k) {
+        LONG r = ERROR_SUCCESS;
+        EXPECT_EQ(dwordQuery(deepPath(k, depth).c_str(), "Level", r), std::to_string(depth)) << "key " << k;
+    }
+    const std::size_t kept = ::mallinfo2().uordblks - std::min<std::size_t>(before, ::mallinfo2().uordblks);
+    EXPECT_LT(kept, 20 * fileBytes) << "kept " << kept << " bytes for a file of " << fileBytes;
+
+    platform::RegistryKey parent;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, deepPath(3, depth - 1).c_str(), 0, KEY_ALL_ACCESS, parent.put()),
+              ERROR_SUCCESS);
+    char name[256];
+    DWORD size = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(parent.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(name, longName + std::to_string(depth - 1));
+    size = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(parent.get(), 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+
+    std::optional<platform::HiveProblem> problem = platform::hiveProblem(HKEY_CURRENT_USER);
+    ASSERT_TRUE(problem);
+    EXPECT_TRUE(problem->isReadInPart);
+    EXPECT_EQ(problem->reason, "line " + std::to_string(3 + 3 * kKeys) + " holds a key more than 512 levels deep");
+
+    platform::RegistryKey tooDeep;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, deepPath(kKeys + 1, depth + 1).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, tooDeep.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
+    platform::RegistryKey deepest;
+    EXPECT_EQ(RegCreateKeyExA(parent.get(), "last", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, deepest.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExA(deepest.get(), "below", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, tooDeep.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

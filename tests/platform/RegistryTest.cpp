@@ -6,9 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <array>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -458,6 +463,71 @@ TEST_F(RegistryTest, UnreadableHiveIsNeverReplaced) {
     EXPECT_EQ(RegSetValueExA(key.get(), "B", 0, REG_DWORD, v, 4), ERROR_CANTREAD);
     fs::permissions(userHive(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(readText(userHive()), before);
+}
+
+// A hive file that is a folder, a pipe or a device is refused, never read: a pipe
+// would block every call, /dev/zero would be read for ever. Every call on the hive
+// fails at once, it is left as it is, and the reason is there to be told; so is the
+// reason a file that cannot be opened gives.
+TEST_F(RegistryTest, AHiveThatIsNoFileIsRefusedAtOnceAndSaysWhy) {
+    struct Case {
+        const char* name;
+        HKEY root;
+        const char* file;
+        std::function<void(const fs::path&)> make;
+    };
+    const Case cases[] = {
+        {"user hive as a pipe", HKEY_CURRENT_USER, "user.reg", [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }},
+        {"user hive as a folder", HKEY_CURRENT_USER, "user.reg", [](const fs::path& p) { fs::create_directory(p); }},
+        {"user hive as /dev/zero", HKEY_CURRENT_USER, "user.reg",
+         [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+        {"classes hive as a pipe", HKEY_CLASSES_ROOT, "classes.reg",
+         [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }},
+        {"classes hive as /dev/zero", HKEY_CLASSES_ROOT, "classes.reg",
+         [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path hive = home_ / c.file;
+        fs::remove_all(hive);
+        c.make(hive);
+        const auto kindBefore = fs::symlink_status(hive).type();
+        auto calls = std::async(std::launch::async, [&] {
+            std::vector<LONG> results;
+            platform::RegistryKey key;
+            results.push_back(RegOpenKeyExA(c.root, "SOFTWARE", 0, KEY_READ, key.put()));
+            results.push_back(RegCreateKeyExA(c.root, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                              key.put(), nullptr));
+            const BYTE v[4] = {1, 0, 0, 0};
+            results.push_back(RegSetValueExA(c.root, "A", 0, REG_DWORD, v, 4));
+            return results;
+        });
+        if (calls.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "still waiting on the hive after 5 s";
+            // Let a waiting open of the pipe through, so that the test can end.
+            int writer = ::open(hive.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) ::close(writer);
+        }
+        EXPECT_EQ(calls.get(), (std::vector<LONG>{ERROR_CANTREAD, ERROR_CANTREAD, ERROR_CANTREAD}));
+        EXPECT_EQ(fs::symlink_status(hive).type(), kindBefore) << "left as it is";
+        std::optional<platform::HiveProblem> problem = platform::hiveProblem(c.root);
+        ASSERT_TRUE(problem);
+        EXPECT_FALSE(problem->isReadInPart);
+        EXPECT_EQ(problem->reason, "not a regular file");
+        fs::remove_all(hive);
+    }
+
+    EXPECT_FALSE(platform::hiveProblem(HKEY_CURRENT_USER)) << "a missing hive is an empty one";
+    create("SOFTWARE\\Sound");
+    EXPECT_FALSE(platform::hiveProblem(HKEY_CURRENT_USER));
+    std::ofstream(userHive(), std::ios::app) << "[HKEY_CURRENT_USER\\SOFTWARE\\Later]\n";
+    {
+        platform::test::FileFault refused(FileCall::open, EACCES);
+        std::optional<platform::HiveProblem> problem = platform::hiveProblem(HKEY_CURRENT_USER);
+        ASSERT_TRUE(problem);
+        EXPECT_FALSE(problem->isReadInPart);
+        EXPECT_EQ(problem->reason, "cannot open the file: Permission denied");
+    }
 }
 
 }  // namespace

@@ -244,36 +244,34 @@ TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecord) {
     EXPECT_TRUE(back.importOptions == s.importOptions);
 }
 
-TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
-    // Every key created and every value set replaces the hive file once, so the
-    // n-th hive write is the n-th rename.
+TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasSetBeforeIt) {
+    // The values go to the hive file in one write at the end of the save; a failed
+    // close stops the save, and what was set before it is written all the same.
     struct Case {
         const char* name;
-        bool failClose;  // else the hive write after `skip` others fails
-        int skip;
+        int closeFaultsSkipped;  // -1: no failed close, the write fails instead
         const char* lastWritten;   // null: nothing under Export
         const char* firstMissing;  // null: nothing missing
-        bool importKeyMade;
         bool importWritten;
+        LONG error;
     };
     const Case cases[] = {
-        {"fifth value fails", false, 1 + 4, "\"XCoord\"", "\"YCoord\"", false, false},
-        {"first import value fails", false, 1 + 21 + 1, "\"ExportAttPrompts\"", "\"ImportSettings\"", true, false},
-        {"creating the Export key fails", false, 0, nullptr, "\"AddHeader\"", false, false},
-        {"closing the Export key fails", true, 0, "\"ExportAttPrompts\"", "\"ImportSettings\"", false, false},
-        {"closing the Import key fails", true, 1, "\"ExportAttPrompts\"", nullptr, true, true},
+        {"closing the Export key fails", 0, "\"ExportAttPrompts\"", "\"ImportSettings\"", false, ERROR_CANTWRITE},
+        {"closing the Import key fails", 1, "\"ExportAttPrompts\"", nullptr, true, ERROR_CANTWRITE},
+        {"the write fails", -1, nullptr, "\"AddHeader\"", false, ERROR_CANTWRITE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(home_ / "user.reg");
         platform::clearRegistryFaults();
         std::optional<platform::test::FileFault> hiveWrite;
-        if (c.failClose) {
-            platform::injectRegistryCloseFault(c.skip, 1, ERROR_CANTWRITE);
-        } else {
-            hiveWrite.emplace(platform::test::FileCall::rename, EIO, c.skip);
-        }
-        EXPECT_FALSE(tabro::saveSettings(Settings{}));
+        if (c.closeFaultsSkipped >= 0)
+            platform::injectRegistryCloseFault(c.closeFaultsSkipped, 1, ERROR_CANTWRITE);
+        else
+            hiveWrite.emplace(platform::test::FileCall::rename, EIO);
+        LONG error = ERROR_SUCCESS;
+        EXPECT_FALSE(tabro::saveSettings(Settings{}, &error));
+        EXPECT_EQ(error, c.error);
         std::string file = hive();
         if (c.lastWritten) {
             EXPECT_NE(file.find(c.lastWritten), std::string::npos) << file;
@@ -281,9 +279,80 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasWritten) {
         if (c.firstMissing) {
             EXPECT_EQ(file.find(c.firstMissing), std::string::npos) << file;
         }
-        EXPECT_EQ(file.find(kImportSection) != std::string::npos, c.importKeyMade) << file;
         EXPECT_EQ(file.find("\"StartCol\"") != std::string::npos, c.importWritten) << file;
     }
+}
+
+// However large the hive, a save rewrites it once: a write for each of the 27 calls
+// made saving the options take seconds each on a hive of a hundred thousand keys.
+TEST_F(SettingsTest, ASaveWritesTheHiveOnce) {
+    std::string others;
+    for (int i = 0; i < 2000; ++i)
+        others += "[HKEY_CURRENT_USER\\SOFTWARE\\Vendor" + std::to_string(i % 7) + "\\Product" + std::to_string(i) +
+                  "]\n\"Count\"=dword:00000001\n\n";
+    for (bool keysThere : {false, true}) {
+        SCOPED_TRACE(keysThere ? "keys there already" : "keys made");
+        writeHive(others + (keysThere ? kExportSection + "\"Sort\"=dword:00000001\n\n" + kImportSection : ""));
+        platform::test::FileFault renames(platform::test::FileCall::rename, EIO, 1 << 30);
+        Settings s;
+        s.exportOptions.StartRow = 77;
+        ASSERT_TRUE(tabro::saveSettings(s));
+        EXPECT_EQ(renames.calls(), 1);
+        EXPECT_EQ(load().exportOptions.StartRow, 77);
+        EXPECT_NE(hive().find("Product1999]\n\"Count\"=dword:00000001\n"), std::string::npos);
+    }
+}
+
+// A hive that cannot be written, for any of the reasons a system gives, is left as
+// it was and the save says why. Root writes into a read-only folder, so the refusal
+// comes through the file layer's seam.
+TEST_F(SettingsTest, AHiveThatCannotBeWrittenIsLeftAsItWasAndTheSaveSaysWhy) {
+    struct Case {
+        const char* name;
+        platform::test::FileCall call;
+        int errnoValue;
+        LONG error;
+    };
+    const Case cases[] = {
+        {"read-only folder", platform::test::FileCall::open, EACCES, ERROR_ACCESS_DENIED},
+        {"read-only file system", platform::test::FileCall::open, EROFS, ERROR_ACCESS_DENIED},
+        {"disk full", platform::test::FileCall::write, ENOSPC, ERROR_DISK_FULL},
+        {"quota exceeded on the sync", platform::test::FileCall::fsync, EDQUOT, ERROR_DISK_FULL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeHive(kExportSection + "\"StartRow\"=dword:00000005\n");
+        const std::string before = hive();
+        LONG error = ERROR_SUCCESS;
+        {
+            // The hive is read before the write begins; what fails is the writing.
+            Settings s = load();
+            s.exportOptions.StartRow = 9;
+            platform::test::FileFault refused(c.call, c.errnoValue, 0, -1);
+            EXPECT_FALSE(tabro::saveSettings(s, &error));
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(hive(), before);
+        EXPECT_EQ(load().exportOptions.StartRow, 5);
+    }
+}
+
+// Settings kept for the session stand in for the registry's until a save succeeds.
+TEST_F(SettingsTest, SettingsKeptForTheSessionStandInUntilASaveSucceeds) {
+    writeHive(kExportSection + "\"StartRow\"=dword:00000005\n");
+    Settings chosen = load();
+    chosen.exportOptions.StartRow = 40;
+    chosen.importOptions.StartCol = 3;
+    tabro::keepSettingsForSession(chosen);
+    Settings loaded = load();
+    EXPECT_EQ(loaded.exportOptions.StartRow, 40);
+    EXPECT_EQ(loaded.importOptions.StartCol, 3);
+    EXPECT_NE(hive().find("\"StartRow\"=dword:00000005"), std::string::npos) << "nothing is written";
+
+    chosen.exportOptions.StartRow = 41;
+    ASSERT_TRUE(tabro::saveSettings(chosen));
+    writeHive(kExportSection + "\"StartRow\"=dword:00000006\n");
+    EXPECT_EQ(load().exportOptions.StartRow, 6) << "after a save the registry counts again";
 }
 
 class SettingsFileTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/PopupMenuTracking.h"
+#include "tests/common/FileFault.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,7 @@ protected:
         });
     }
     void TearDown() override {
+        tabro::dropSessionSettings();  // an OK that could not be stored leaves none behind
         platform::ui::setFileDialogPresenter(std::move(previousFile_));
         platform::ui::setPopupMenuPresenter(std::move(previousMenu_));
         platform::ui::setDialogPresenter(std::move(previousDialog_));
@@ -404,6 +406,96 @@ TEST_F(OptionsDialogTest, SavingWritesEveryValueInOrderAndLoadingGivesThemBack) 
     }));
     EXPECT_EQ(registry().exportOptions.StartRow, 12);
     EXPECT_EQ(registry().importOptions.StartCol, 4);
+}
+
+// OK when the registry cannot be written: an error box names the file and the
+// system's reason, the dialog closes, and what the user chose holds for the rest of
+// the session, the dialog included, though the file is left as it was. Root writes
+// into a read-only folder, so the refusals come through the file layer's seam.
+TEST_F(OptionsDialogTest, AnOkThatCannotBeStoredSaysWhyAndTheChoiceHoldsForTheSession) {
+    struct Case {
+        const char* name;
+        platform::test::FileCall call;
+        int error;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"read-only folder", platform::test::FileCall::open, EACCES, "Access is denied."},
+        {"read-only file system", platform::test::FileCall::open, EROFS, "Access is denied."},
+        {"disk full", platform::test::FileCall::write, ENOSPC, "There is not enough space on the disk."},
+    };
+    const std::string hive = home_.path() + "/user.reg";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes_.clear();
+        tabro::dropSessionSettings();
+        Settings stored;
+        stored.exportOptions.StartRow = 5;
+        store(stored);
+        const std::string before = readAll(hive);
+        run([&](OptionsDialog& d) {
+            type(d.exportTab(), ExportTab::IDC_START_ROW, "42");
+            button(d.importTab(), ImportTab::IDC_ALL_SHEETS).click();
+            platform::test::FileFault refused(c.call, c.error, 0, -1);
+            button(d, IDOK).click();
+            EXPECT_TRUE(d.isEnded());
+        });
+        ASSERT_EQ(boxes_.count(), 1u);
+        const platform::MessageBoxRequest box = boxes_.last();
+        EXPECT_EQ(box.text, "The options could not be saved to " + hive + ": " + c.reason +
+                                "\nThey apply until the program ends.");
+        EXPECT_TRUE(platform::isFailureBox(box.type));
+        EXPECT_EQ(readAll(hive), before);
+
+        EXPECT_EQ(registry().exportOptions.StartRow, 42) << "the next command works with the choice";
+        EXPECT_EQ(registry().importOptions.ImportSettings, 1);
+        run([&](OptionsDialog& d) {
+            EXPECT_EQ(item(d.exportTab(), ExportTab::IDC_START_ROW).windowText(), "42");
+            button(d, IDCANCEL).click();
+        });
+    }
+    // Once it can be stored, it is, and the registry counts again.
+    run([&](OptionsDialog& d) { button(d, IDOK).click(); });
+    EXPECT_NE(readAll(hive).find("\"StartRow\"=dword:0000002a"), std::string::npos);
+    Settings elsewhere;
+    elsewhere.exportOptions.StartRow = 7;
+    store(elsewhere);
+    EXPECT_EQ(registry().exportOptions.StartRow, 7);
+}
+
+// Saving the settings file where it cannot be written says so, naming the file and
+// the system's reason, once; the dialog stays open with what it holds.
+TEST_F(OptionsDialogTest, ASettingsFileThatCannotBeWrittenIsToldOfOnce) {
+    struct Case {
+        const char* name;
+        platform::test::FileCall call;
+        int error;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"read-only folder", platform::test::FileCall::open, EACCES, "Access is denied."},
+        {"disk full", platform::test::FileCall::write, ENOSPC, "There is not enough space on the disk."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes_.clear();
+        const std::string path = file("refused.ini");
+        run([&](OptionsDialog& d) {
+            type(d.exportTab(), ExportTab::IDC_START_ROW, "12");
+            menuAnswer_ = SettingsMenuButton::ID_SAVE_SETTINGS;
+            fileAnswer_ = path;
+            {
+                platform::test::FileFault refused(c.call, c.error, 0, -1);
+                button(d, OptionsDialog::IDC_SETTINGS_MENU).click();
+            }
+            EXPECT_FALSE(d.isEnded());
+            EXPECT_EQ(item(d.exportTab(), ExportTab::IDC_START_ROW).windowText(), "12");
+        });
+        ASSERT_EQ(boxes_.count(), 1u);
+        EXPECT_EQ(boxes_.last().text, "The settings could not be saved to " + path + ": " + c.reason);
+        EXPECT_TRUE(platform::isFailureBox(boxes_.last().type));
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
 }
 
 TEST_F(OptionsDialogTest, ASaveWithAWrongFieldTellsAndSavesWhatThePageHolds) {
