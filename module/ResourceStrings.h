@@ -131,9 +131,9 @@ enum ResourceText : UINT {
 
     // A registry file that cannot be used as it is. printf formats, two %s: the
     // file's path and the reason, as a sentence.
-    kTextUserHiveUnreadable = 120,
-    kTextClassesHiveUnreadable = 121,
-    kTextHiveReadInPart = 122,
+    kTextUserHiveUnreadable = 130,
+    kTextClassesHiveUnreadable = 131,
+    kTextHiveReadInPart = 132,
 
     // The options dialog: caption, tab titles and the main dialog's buttons.
     kTextOptionsCaption = 800,

@@ -2,11 +2,12 @@
 // refuses to start without it.
 #include "platform/Resources.h"
 
+#include <cstddef>
 #include <iterator>
 
 namespace {
 
-const ResourceString kStrings[] = {
+constexpr ResourceString kStrings[] = {
     {4, "Tablora live link"},
     {5, "Tablora"},
     {6,
@@ -142,13 +143,13 @@ const ResourceString kStrings[] = {
     {113, "The specified dynamic-link library was not found."},
     {114, "Unknown Error (%d) occurred."},
     // A registry file that cannot be used as it is.
-    {120,
+    {130,
      "The registry file %s cannot be read: %s\n"
      "The options are at their defaults, and changes to them cannot be saved."},
-    {121,
+    {131,
      "The registry file %s cannot be read: %s\n"
      "The live link's event handler cannot be registered there."},
-    {122,
+    {132,
      "The registry file %s cannot be read in full: %s\n"
      "What could not be read is left out, and kept in a copy beside the file when it is next saved."},
     // The options dialog.
@@ -211,6 +212,16 @@ const ResourceString kStrings[] = {
     {874, "tablora.ini"},
     {875, "The settings could not be saved to %s: %s"},
 };
+
+// Texts are found by number: of two with one number, the second would never be
+// shown (texts added on two branches at once met that way).
+constexpr bool hasUniqueNumbers() {
+    for (std::size_t i = 0; i < std::size(kStrings); ++i)
+        for (std::size_t j = i + 1; j < std::size(kStrings); ++j)
+            if (kStrings[i].id == kStrings[j].id) return false;
+    return true;
+}
+static_assert(hasUniqueNumbers(), "two texts of the resource module share a number");
 
 const ResourceTable kTable = {RESOURCE_TABLE_VERSION, sizeof(ResourceTable), kStrings, std::size(kStrings), nullptr, 0};
 
