@@ -51,8 +51,9 @@ struct PreparedWorkbook;
 // Throws std::runtime_error naming the file, as openWorkbookFile does.
 std::shared_ptr<PreparedWorkbook> prepareWorkbookFile(const std::string& path);
 // Opens what prepareWorkbookFile read, as openWorkbookFile(path) would; the file is
-// read again when it changed since it was prepared.
-void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared);
+// read again when it changed since it was prepared. Returns why the workbook opened
+// read-only (content it could not write back), empty when it can be changed.
+std::string openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared);
 
 // Reloads the workbooks whose files another program changed (size or time) and
 // fires SheetChange for each changed cell. The application does this by itself

@@ -278,7 +278,15 @@ std::shared_ptr<PreparedWorkbook> prepareWorkbookFile(const std::string& givenPa
     return prepared;
 }
 
-void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) {
+namespace {
+std::string readOnlyNote(const Book& book) {
+    if (book.readOnlyReason.empty()) return {};
+    return "the workbook " + quoted(book.name()) + " opens read-only because " + book.readOnlyReason +
+           ": a command that would change it is refused, and the file is left as it is";
+}
+}  // namespace
+
+std::string openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) {
     if (!prepared) throw std::invalid_argument("openWorkbookFile: no prepared workbook");
     startSpreadsheetApplication();
     auto app = runningState();
@@ -287,7 +295,7 @@ void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) {
     for (const auto& b : app->books)
         if (b->path == prepared->path) {
             activateBook(*app, b);
-            return;
+            return readOnlyNote(*b);
         }
     std::shared_ptr<Book> book = prepared->book;
     // Another program may have written the file since it was read.
@@ -295,6 +303,7 @@ void openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) {
         book = readBookFile(prepared->givenPath, prepared->path, prepared->stamp);
     prepared->book.reset();
     activateBook(*app, book);
+    return readOnlyNote(*book);
 }
 
 void openWorkbookFile(const std::string& givenPath) {

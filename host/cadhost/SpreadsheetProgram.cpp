@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <future>
 
 namespace {
@@ -22,7 +23,11 @@ public:
         });
     }
     void openWorkbooks() override {
-        for (const auto& prepared : preparing_.get()) sheet::openWorkbookFile(prepared);
+        // A workbook that opens read-only is the user's to know before a command
+        // refuses to change it, as the spreadsheet program shows it in its title.
+        for (const auto& prepared : preparing_.get())
+            if (std::string why = sheet::openWorkbookFile(prepared); !why.empty())
+                std::fprintf(stderr, "cadhost: warning: %s\n", why.c_str());
     }
     std::vector<std::string> flushChangedWorkbooks() override { return sheet::flushChangedWorkbooks(); }
     // Workbooks changed on disk by another program are reloaded, so that their

@@ -185,6 +185,8 @@ def run_one(work, index, path, validator):
     # Every other file: into the user's own active sheet, below everything it holds.
     settings["WorksheetSettings"] = index % 2
     settings["StartRow"] = before[3] + 2
+    if settings["StartRow"] > 1048576 - 200:  # the sheet is used to its last rows: a new sheet
+        settings["WorksheetSettings"], settings["StartRow"] = 0, 1
     with open(os.path.join(folder, "home", "user.reg"), "w") as f:
         f.write(registry(settings))
     with open(os.path.join(folder, "run.scr"), "w") as f:
@@ -196,9 +198,11 @@ def run_one(work, index, path, validator):
     now = open(book, "rb").read()
     if now == original:
         # Left as it was: acceptable only when the export failed with a message.
-        said = [line for line in output.splitlines() if line.startswith("Description = ")]
+        lines = output.splitlines()
+        said = [line[len("Description = "):] for line in lines if line.startswith("Description = ")]
+        said += [lines[i + 1] for i, line in enumerate(lines[:-1]) if line.endswith(("(Error)", "(Warning)"))]
         if proc.returncode != 0 and said:
-            return "refused", "%s: left unchanged: %s" % (name, said[-1][len("Description = "):])
+            return "refused", "%s: left unchanged: %s" % (name, said[0])
         return "failed", "%s: the workbook was not written, rc %d\n%s" % (name, proc.returncode, output)
     if proc.returncode != 0:
         return "failed", "%s: rc %d but the workbook was written\n%s" % (name, proc.returncode, output)
