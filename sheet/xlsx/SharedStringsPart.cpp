@@ -17,7 +17,6 @@ private:
             text_.clear();
             isRich_ = false;
             itemStart_ = e.startTagEnd;
-            itemDeclarations_ = prefixDeclarationsInScope();
         } else if (e.depth >= 3) {
             if (e.name == "rPh" || e.name == "phoneticPr") {
                 isRich_ = true;
@@ -38,7 +37,7 @@ private:
             if (isRich_) {
                 // The item's runs and phonetic parts, whole, with the namespaces
                 // they were written under.
-                raw = richItem(itemDeclarations_, document().substr(itemStart_, contentEnd() - itemStart_));
+                raw = richItem(prefixDeclarationsInScope(), document().substr(itemStart_, contentEnd() - itemStart_));
             }
             pool_.addFromFile(utf8ToUtf16(text_), std::move(raw));
         }
@@ -53,7 +52,6 @@ private:
     bool isRich_ = false;
     int skipDepth_ = 0;
     std::size_t itemStart_ = 0;
-    std::string itemDeclarations_;
 };
 
 }  // namespace

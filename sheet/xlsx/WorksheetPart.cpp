@@ -132,7 +132,7 @@ private:
             // Its runs become a shared string item: the content whole, under the
             // namespaces it was written with.
             if (isRichInline_)
-                inlineRaw_ = richItem(inlineDeclarations_, document().substr(inlineStart_, contentEnd() - inlineStart_));
+                inlineRaw_ = richItem(prefixDeclarationsInScope(), document().substr(inlineStart_, contentEnd() - inlineStart_));
         }
         if (depth == 4 && inCell_) finishCell();
     }
@@ -253,7 +253,6 @@ private:
         } else if (is(e.name, "is")) {
             hasInline_ = inInline_ = true;
             inlineStart_ = e.startTagEnd;
-            inlineDeclarations_ = prefixDeclarationsInScope();
         }
     }
 
@@ -378,7 +377,7 @@ private:
     std::string typeText_;
     std::uint32_t style_ = 0;
     Text textKind_ = Text::None;
-    std::string valueText_, formulaText_, inlineText_, inlineRaw_, inlineDeclarations_;
+    std::string valueText_, formulaText_, inlineText_, inlineRaw_;
     struct ColumnRange {
         std::int32_t min, max;
         LineFormat format;

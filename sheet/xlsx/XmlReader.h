@@ -64,7 +64,8 @@ protected:
     // its start tag for an empty-element tag). What lies between the start tag's end
     // and this offset is the element's content, whole and well-formed.
     std::size_t contentEnd() const noexcept { return contentEnd_; }
-    // The prefixed namespace declarations in scope at the current element, as
+    // The prefixed namespace declarations in scope at the current element (in
+    // onEnd too: an element's own declarations last until its end), as
     // attributes (` xmlns:x="..."`): what a fragment copied out of this document
     // needs to mean the same under another root. (Its unprefixed names keep to the
     // default namespace of wherever it is put: the spreadsheet's own, as here.)
