@@ -646,6 +646,10 @@ def drawings(work):
 
 
 def main():
+    # The drawing generator (and the tag comparator) stand in the shared folder.
+    if not os.path.exists(os.path.join(SHARED, "peers", "gen_drawing.py")):
+        print("shared folder not found at %s: skipped" % SHARED)
+        return 77
     if not os.path.exists(CADHOST):
         print("cadhost not built at %s" % CADHOST)
         return 1
