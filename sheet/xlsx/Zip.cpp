@@ -453,6 +453,9 @@ struct ZipWriter::Impl {
     std::deque<Entry> entries;  // stable addresses
     std::deque<Job> queue;
     std::size_t queuedBytes = 0;
+    // Jobs taken off the queue and still compressing: an empty part adds no bytes,
+    // so the byte count alone cannot say that every part is done.
+    std::size_t running = 0;
     std::thread worker;
     bool hasNoWorker = false;
     bool isStopping = false;
@@ -467,6 +470,7 @@ struct ZipWriter::Impl {
         if (it == queue.end()) return false;
         Job job = std::move(*it);
         queue.erase(it);
+        ++running;
         lock.unlock();
         try {
             deflateInto(*job.entry, job.bytes, job.isLast);
@@ -478,6 +482,7 @@ struct ZipWriter::Impl {
         std::string().swap(job.bytes);
         lock.lock();
         queuedBytes -= done;
+        --running;
         if (job.isLast) job.entry->isDone = true;
         wake.notify_all();
         return true;
@@ -579,7 +584,7 @@ std::string ZipWriter::finish(const std::vector<std::string>& order) {
         std::unique_lock lock(impl.mutex);
         while (impl.runNext(lock, true)) {
         }
-        impl.wake.wait(lock, [&] { return impl.queue.empty() && impl.queuedBytes == 0; });
+        impl.wake.wait(lock, [&] { return impl.queue.empty() && impl.running == 0; });
     }
     // The last entry added under a name is the one written.
     std::map<std::string_view, const Entry*> byName;
