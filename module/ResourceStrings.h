@@ -197,6 +197,29 @@ enum ResourceText : UINT {
     kTextSettingsFileName = 874,
     // printf format, two %s: the settings file's path and the system's reason.
     kTextSettingsFileNotSaved = 875,
+    // 890 to 909: import's record of an export, the other drawing's workbook, rows that
+    // disagree and the preview.
+    kTextRecordNotKept = 890,
+    kTextOtherDrawingQuestion = 891,  // %s the workbook's drawing, %s this drawing
+    kTextYesNoKeywords = 892,
+    kTextLinkOtherDrawing = 893,       // %s workbook, %s its drawing, %s this drawing
+    kTextReasonNotOfBlock = 894,       // %s the row's block, %s the reference's block
+    kTextReasonNotAReference = 895,
+    kTextReasonConflict = 896,         // %s at export, %s the sheet, %s the drawing
+    kTextReasonAsGiven = 897,          // %s: a reason composed already
+    kTextReasonDisagree = 898,         // %s the other rows and their values
+    kTextRecordOtherDrawing = 899,
+    kTextRecordUnreadable = 900,       // %s why
+    kTextPreviewHeading = 901,
+    kTextPreviewLine = 902,            // %s handle, %s block, %s column, %s old, %s new
+    kTextPreviewQuestion = 903,        // %ld changes, %ld references
+    kTextImportNothingChanged = 904,
+    kTextConflictTaken = 905,          // %s at export, %s the drawing: the sheet's value taken
+    kTextLinkConflict = 906,           // %s sheet, %s cell, %s reason
+    kTextRowAsDisagreeing = 907,       // %s sheet, %s cell, %s value
+    kTextPreviewNone = 908,
+    kTextReasonRowElsewhere = 909,     // %s sheet, %s cell: the row that was applied
+    kTextReasonNotTheBlocksColumns = 910,  // %s the reference's block, %s a tag it lacks
 };
 
 class ResourceStrings {

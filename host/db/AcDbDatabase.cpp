@@ -200,6 +200,7 @@ Acad::ErrorStatus AcDbDatabase::setTilemode(bool model) {
 
 std::string AcDbDatabase::version() const { return store_->header(hostdb::hAcadVer).value; }
 std::string AcDbDatabase::codePage() const { return store_->header(hostdb::hCodePage).value; }
+std::string AcDbDatabase::fingerprintGuid() const { return store_->header(hostdb::hFingerprintGuid).value; }
 AcDbHandle AcDbDatabase::handseed() const { return AcDbHandle(store_->header(hostdb::hHandSeed).value.c_str()); }
 
 std::string AcDbDatabase::activeLayoutName() const {

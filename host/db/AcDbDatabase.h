@@ -59,6 +59,10 @@ public:
     [[nodiscard]] Acad::ErrorStatus setTilemode(bool model);
     std::string version() const;   // $ACADVER, "AC1015"
     std::string codePage() const;  // $DWGCODEPAGE as written, "" when absent
+    // $FINGERPRINTGUID: set when the drawing was first made and kept through every
+    // save and copy, so it names the drawing whatever its file is called; "" when
+    // the file has none (DXF R12, some other programs' files).
+    std::string fingerprintGuid() const;
     AcDbHandle handseed() const;
 
     // The layout the drawing shows: "Model" when model space is active, else the

@@ -22,7 +22,7 @@ constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
 const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
     {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5},  {"$LUNITS", 70}, {"$LUPREC", 70},
     {"$AUNITS", 70}, {"$AUPREC", 70},     {"$ANGBASE", 50},  {"$ANGDIR", 70}, {"$TILEMODE", 70},
-    {"$CLAYER", 8},  {"$DIMZIN", 70},     {"$HANDLING", 70},
+    {"$CLAYER", 8},  {"$DIMZIN", 70},     {"$HANDLING", 70}, {"$FINGERPRINTGUID", 2},
 };
 
 // Sorts, stably, what is in order but for a few stretches, as a file's handles are

@@ -200,6 +200,7 @@ enum HeaderId {
     hClayer,
     hDimzin,
     hHandling,
+    hFingerprintGuid,
     hHeaderCount
 };
 

@@ -211,18 +211,26 @@ Acad::ErrorStatus openByHandle(std::string_view handleText, AcDb::OpenMode mode,
     return Acad::eOk;
 }
 
+bool isAttributeUnedited(const std::string& cell, double cellNumber, const char* current) {
+    return cell == current || sameNumber(current, cellNumber) || isExportedForm(cell, current);
+}
+
 bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
                      std::span<const std::string> values, int firstOccurrence, AttributeWriteResult* result,
-                     std::span<const double> cellNumbers) {
+                     std::span<const double> cellNumbers, std::span<const int> occurrences) {
     if (tags.size() != values.size()) return false;
     OpenAttributes open;
     open.open(reference);
     std::size_t written = 0;
     for (std::size_t i = 0; i < tags.size(); ++i) {
         int k = 0;
-        for (std::size_t j = 0; j < i; ++j)
-            if (sameTagText(tags[j].c_str(), tags[i].c_str())) ++k;
-        if (sameTagText(tags[0].c_str(), tags[i].c_str())) k += firstOccurrence;
+        if (i < occurrences.size()) {
+            k = occurrences[i];
+        } else {
+            for (std::size_t j = 0; j < i; ++j)
+                if (sameTagText(tags[j].c_str(), tags[i].c_str())) ++k;
+            if (sameTagText(tags[0].c_str(), tags[i].c_str())) k += firstOccurrence;
+        }
         AcDbAttribute* attribute = open.find(tags[i], k);
         if (!attribute) {
             if (result) result->missing.push_back(i);
@@ -232,8 +240,8 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
             // An unchanged text leaves the attribute untouched: not even its field
             // length changes, so an unedited row changes nothing in the drawing.
             AcutString current(attribute->textString());
-            if (values[i] == current.get() || (i < cellNumbers.size() && sameNumber(current.get(), cellNumbers[i])) ||
-                isExportedForm(values[i], current.get())) {
+            if (isAttributeUnedited(values[i], i < cellNumbers.size() ? cellNumbers[i] : std::nan(""),
+                                    current.get())) {
                 ++written;
                 continue;
             }
@@ -268,12 +276,13 @@ void ReferenceEditor::close() {
 
 bool ReferenceEditor::applyAttributes(std::span<const std::string> tags, std::span<const std::string> values,
                                       int firstOccurrence, AttributeWriteResult* result,
-                                      std::span<const double> cellNumbers) {
+                                      std::span<const double> cellNumbers, std::span<const int> occurrences) {
     if (!reference_) return false;
     AttributeWriteResult local;
     AttributeWriteResult& write = result ? *result : local;
     const std::size_t changedBefore = write.changed;
-    const bool complete = writeAttributes(*reference_, tags, values, firstOccurrence, &write, cellNumbers);
+    const bool complete =
+        writeAttributes(*reference_, tags, values, firstOccurrence, &write, cellNumbers, occurrences);
     changed_ |= write.changed > changedBefore;
     return complete;
 }

@@ -42,9 +42,17 @@ struct AttributeWriteResult {
 // `cellNumbers`, when given, parallels the pairs with the number each cell held (NaN
 // for text): a number cell equal to what the attribute's text reads as (a sheet
 // without the text format turns "007" into 7) is the attribute unedited.
+// `occurrences`, when given, parallels the pairs with the place of each among the
+// columns of its tag, in place of counting the pairs.
 bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::string> tags,
                      std::span<const std::string> values, int firstOccurrence = 0,
-                     AttributeWriteResult* result = nullptr, std::span<const double> cellNumbers = {});
+                     AttributeWriteResult* result = nullptr, std::span<const double> cellNumbers = {},
+                     std::span<const int> occurrences = {});
+
+// Whether a cell still says what an attribute's text is, as export wrote it: the
+// same text, the number a sheet without the text format made of it (`cellNumber`,
+// NaN for a text cell), or the form export gave a text that does not decode.
+bool isAttributeUnedited(const std::string& cell, double cellNumber, const char* current);
 
 // One block reference (or other entity) found by handle, held open for the steps of
 // one row and closed on every way out. Import and Import2 both change references
@@ -68,7 +76,7 @@ public:
     // writeAttributes on the reference; false when it is none.
     bool applyAttributes(std::span<const std::string> tags, std::span<const std::string> values,
                          int firstOccurrence = 0, AttributeWriteResult* result = nullptr,
-                         std::span<const double> cellNumbers = {});
+                         std::span<const double> cellNumbers = {}, std::span<const int> occurrences = {});
     // eNotApplicable for an entity that is no block reference, eInvalidInput for a
     // value that is not finite; otherwise the setter's status (eOk also when the
     // value is already the reference's). The entity must be open for write.

@@ -81,6 +81,28 @@ bool refuseTooManySheets(long adding, long have) {
     return true;
 }
 
+// Keeps the record of what was written in the workbook, with what an earlier export
+// of the same drawing recorded there for other references. A record of another
+// drawing is replaced: its rows then import as rows without one. Never throws: the
+// rows are written whatever becomes of the record, and a workbook the record cannot
+// be kept in imports as one exported before records were kept.
+void keepRecord(IDispatch* workbook, ExportSession& session, const ExportOptions& options) noexcept {
+    if (!workbook || session.record.size() == 0) return;
+    try {
+        WorkbookRecord& record = session.record;
+        record.identity = DrawingIdentity::ofWorkingDrawing();
+        record.writing = CellWriting::ofWorkingDrawing(options.JTSK);
+        if (std::optional<WorkbookRecord> earlier = WorkbookRecord::read(workbook))
+            if (earlier->identity.isSameDrawing(record.identity)) record.keepOthers(*earlier);
+        if (!record.write(workbook)) acutPrintf("%s", resourceStrings().load(kTextRecordNotKept).c_str());
+    } catch (...) {
+        try {
+            acutPrintf("%s", resourceStrings().load(kTextRecordNotKept).c_str());
+        } catch (...) {
+        }
+    }
+}
+
 bool runExport(const ExportOptions& options, NameSource source) {
     ResourceScope scope;
     const bool isActiveSheet = options.WorksheetSettings == 1;
@@ -137,9 +159,11 @@ bool runExport(const ExportOptions& options, NameSource source) {
         }
     } catch (...) {
         session.salvage();
+        keepRecord(workbook.get(), session, options);
         reportNotExported(session);
         throw;
     }
+    keepRecord(workbook.get(), session, options);
     // The count tells the user the command did its work even when the spreadsheet
     // window is out of sight.
     const long written = session.referencesWritten;
@@ -365,6 +389,9 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                     session.rowTexts.titles.push(block.extraTags[j]);
                     session.rowTexts.markers.push({});
                 }
+                session.record.beginSection(*blockName, recordKeysOf(session.rowTexts.titles.view(),
+                                                                     session.rowTexts.markers.view(), session.texts,
+                                                                     options.BlockNames));
                 if (options.WorksheetSettings == 1) {
                     if (options.AddHeader) {
                         block.headerRow = session.row;
@@ -383,14 +410,22 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
                     writer.writeHeaderRow(session.row, session.promptTitles.view(), session.promptMarkers.view());
                 }
-            } else if (block.headerRow) {
-                // Tags met for the first time on this reference head their columns now.
+            } else {
                 for (std::size_t j = knownExtras; j < block.extraTags.size(); ++j)
-                    writer.writeHeaderTitle(*block.headerRow, static_cast<std::int32_t>(block.fixedColumns + j + 1),
-                                            block.extraTags[j]);
+                    session.record.addKey("@" + block.extraTags[j]);
+                // Tags met for the first time on this reference head their columns now.
+                if (block.headerRow)
+                    for (std::size_t j = knownExtras; j < block.extraTags.size(); ++j)
+                        writer.writeHeaderTitle(*block.headerRow,
+                                                static_cast<std::int32_t>(block.fixedColumns + j + 1),
+                                                block.extraTags[j]);
             }
             if (options.OddLine) ++session.row;
             writer.writeDataRow(session.row, session.rowTexts.values.view());
+            {
+                const std::span<const std::string> texts = session.rowTexts.values.view();
+                session.record.add(texts[0], texts.subspan(1));
+            }
             block.wroteRow = true;
             ++session.referencesWritten;
         }

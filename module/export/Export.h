@@ -6,6 +6,7 @@
 #include "module/export/AttributeRecord.h"
 #include "module/export/SheetWriter.h"
 #include "module/layout/ExportRow.h"
+#include "module/layout/WorkbookRecord.h"
 #include "module/settings/Settings.h"
 
 #include "host/db/AcDbObject.h"
@@ -101,6 +102,9 @@ public:
     std::vector<std::u16string> ownMarkers;
     long referencesWritten = 0;
     std::unique_ptr<SheetWriter> writer;
+    // What each written row said, kept in the workbook for import to tell the user's
+    // edits from the drawing's.
+    WorkbookRecord record;
 
     // Ends the block being exported: its held-back rows written, its columns fitted.
     void endBlock();

@@ -2,11 +2,17 @@
 #include "module/import/Import.h"
 
 #include "host/Editor.h"
+#include "module/ResourceStrings.h"
+#include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
+#include "module/import/ImportPlan.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
 #include "module/import/SheetReader.h"
+#include "module/layout/PropertyText.h"
+#include "module/layout/WorkbookRecord.h"
+#include "module/errors/ErrorReports.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/Automation.h"
@@ -14,7 +20,9 @@
 #include "module/spreadsheet/Connect.h"
 #include "platform/ComError.h"
 
+#include <cmath>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,22 +34,6 @@ namespace tabro {
 namespace {
 
 using platform::Variant;
-
-void importSheet(IDispatch* worksheet, const ImportOptions& options, const ImportMarkers& markers,
-                 ApplyContext& context, ImportReport& report) {
-    report.beginSheet(toMultibyte(xl::name(worksheet)));
-    readSheetRows(
-        worksheet, options.StartRow, options.StartCol, markers,
-        [&](const ImportRow& row) {
-            report.rowRead();
-            // A handle of an entity that is no block reference names no row's target
-            // either (only its layer can be set, and is).
-            const RowOutcome outcome = applyRow(row, context);
-            if (outcome == RowOutcome::NotFound || outcome == RowOutcome::NotAReference)
-                report.handleNotFound(row.sheetRow);
-        },
-        &report);
-}
 
 // Names compare exactly: same UTF-16 code units, same case.
 DispatchPtr findByName(IDispatch* active, IDispatch* collection, const std::u16string& wanted) {
@@ -61,26 +53,159 @@ void Import(const ImportOptions& options, bool jtsk) {
     Import(options, ImportMarkers::load(), jtsk);
 }
 
+namespace {
+
+// A Yes/No question on the command line; Enter gives the default, Escape No.
+bool askYes(const std::string& question, bool byDefault) {
+    const std::string keywords = resourceStrings().load(kTextYesNoKeywords);
+    acedInitGet(0, keywords.c_str());
+    char answer[ADS_INPUT_BUFFER] = "";
+    const int status = acedGetKword(question.c_str(), answer);
+    if (status == RTNONE) return byDefault;
+    if (status != RTNORM) return false;
+    return answer[0] == 'Y' || answer[0] == 'y';
+}
+
+// The record of the workbook's export, when it is this drawing's. A record of another
+// drawing asks first: false when the user does not want the import after all.
+bool takeRecord(IDispatch* book, std::optional<WorkbookRecord>& record) {
+    std::string problem;
+    record = book ? WorkbookRecord::read(book, &problem) : std::nullopt;
+    if (!record) {
+        if (!problem.empty()) acutPrintf("%s", formatText(kTextRecordUnreadable, problem.c_str()).c_str());
+        return true;
+    }
+    const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing();
+    if (record->identity.isSameDrawing(here)) return true;
+    const std::string theirs = cutForMessage(record->identity.shownName());
+    const std::string ours = cutForMessage(here.shownName());
+    record.reset();
+    if (!askYes(formatText(kTextOtherDrawingQuestion, theirs.c_str(), ours.c_str()), false)) return false;
+    acutPrintf("%s", resourceStrings().load(kTextRecordOtherDrawing).c_str());
+    return true;
+}
+
+// What the drawing now holds in a recorded cell, written as export writes it.
+std::optional<std::string> drawingText(const AcDbBlockReference& reference, const std::string& key, int occurrence,
+                                       const CellWriting& writing) {
+    const AcGePoint3d p = reference.position();
+    const AcGeScale3d s = reference.scaleFactors();
+    if (key == "x") return writing.distanceText(surveyCoordinate(p.x, writing.jtsk));
+    if (key == "y") return writing.distanceText(surveyCoordinate(p.y, writing.jtsk));
+    if (key == "z") return writing.distanceText(surveyCoordinate(p.z, writing.jtsk));
+    if (key == "scalex") return writing.distanceText(s.sx);
+    if (key == "scaley") return writing.distanceText(s.sy);
+    if (key == "scalez") return writing.distanceText(s.sz);
+    if (key == "rotation") return writing.angleText(reference.rotation());
+    if (key == "layer") {
+        AcutString layer(reference.layer());
+        return std::string(layer.get());
+    }
+    if (key.empty() || key[0] != '@') return std::nullopt;
+    std::vector<ReferenceAttribute> attributes;
+    std::size_t count = 0;
+    if (!readReferenceAttributes(reference, attributes, count)) return std::nullopt;
+    const std::string tag = key.substr(1);
+    for (std::size_t i = 0; i < count; ++i)
+        if (sameTagText(attributes[i].tag, tag) && occurrence-- == 0) return attributes[i].text;
+    return std::nullopt;
+}
+
+// After a row is applied, its cells in the record say what the drawing now holds.
+void bringRecordUpToDate(WorkbookRecord& record, IDispatch* recordSheet, const PlannedRow& planned) {
+    ReferenceEditor editor;
+    if (editor.open(planned.row.handle, AcDb::kForRead) != Acad::eOk || !editor.reference()) return;
+    for (const auto& [key, occurrence] : planned.keys)
+        if (std::optional<std::string> now = drawingText(*editor.reference(), key, occurrence, record.writing))
+            record.update(planned.row.handle, key, occurrence, *now, recordSheet);
+}
+
+void previewChanges(const std::vector<PlannedChange>& changes) {
+    acutPrintf("%s", resourceStrings().load(kTextPreviewHeading).c_str());
+    for (const PlannedChange& c : changes) {
+        acutPrintf("%s", formatText(kTextPreviewLine, c.handle.c_str(), cutForMessage(c.block).c_str(),
+                                    cutForMessage(c.column).c_str(), cutForMessage(c.before).c_str(),
+                                    cutForMessage(c.after).c_str())
+                             .c_str());
+        if (!c.note.empty()) acutPrintf("%s", c.note.c_str());
+    }
+}
+
+}  // namespace
+
 void Import(const ImportOptions& options, const ImportMarkers& markers, bool jtsk) {
     DispatchPtr app;
     if (FAILED(attachSpreadsheetApp(app)) || !app) return;
+    DispatchPtr book = xl::activeWorkbook(app.get());
+    std::optional<WorkbookRecord> record;
+    if (!takeRecord(book.get(), record)) {
+        acutPrintf("%s", resourceStrings().load(kTextImportNothingChanged).c_str());
+        return;
+    }
+    PlanSettings plan;
+    plan.ignoreProps = options.IgnoreProps;
+    plan.takeSheetOnConflict = options.DrawingChangedToo == 1;
+    plan.record = record ? &*record : nullptr;
+    // The cells are read as they were written, whatever the settings say now.
+    plan.writing = record ? record->writing : CellWriting::ofWorkingDrawing(jtsk);
+
     ImportReport report;
-    ApplyContext context;
-    context.ignoreProps = options.IgnoreProps;
-    context.jtsk = jtsk;
-    context.report = &report;
+    ImportPlanner planner(plan, report);
+    auto readSheet = [&](IDispatch* worksheet) {
+        const std::string name = toMultibyte(xl::name(worksheet));
+        report.beginSheet(name);
+        readSheetRows(
+            worksheet, options.StartRow, options.StartCol, markers,
+            [&](const ImportRow& row) {
+                report.rowRead();
+                planner.add(row, name);
+            },
+            &report);
+    };
     if (options.ImportSettings == 1) {
-        DispatchPtr book = xl::activeWorkbook(app.get());
         if (!book) throw _com_error(E_POINTER);
         DispatchPtr sheets = xl::worksheets(book.get());
-        for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i)
-            importSheet(xl::item(sheets.get(), i).get(), options, markers, context, report);
+        for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i) {
+            DispatchPtr sheet = xl::item(sheets.get(), i);
+            if (sameText(xl::name(sheet.get()), kRecordSheetName)) continue;
+            readSheet(sheet.get());
+        }
     } else {
         DispatchPtr sheet = xl::activeSheet(app.get());
         if (!sheet) throw _com_error(E_POINTER);
-        importSheet(sheet.get(), options, markers, context, report);
+        readSheet(sheet.get());
     }
-    report.print();
+
+    std::vector<PlannedRow> rows;
+    std::vector<PlannedChange> changes;
+    planner.plan(rows, changes);
+    bool listed = false;
+    if (options.Preview) {
+        if (changes.empty()) {
+            acutPrintf("%s", resourceStrings().load(kTextPreviewNone).c_str());
+        } else {
+            previewChanges(changes);
+            report.printListed();
+            listed = true;
+            const std::string question = formatText(kTextPreviewQuestion, static_cast<long>(changes.size()),
+                                                    static_cast<long>(rows.size()));
+            if (!askYes(question, true)) {
+                acutPrintf("%s", resourceStrings().load(kTextImportNothingChanged).c_str());
+                return;
+            }
+        }
+    }
+    ApplyContext context;
+    context.ignoreProps = options.IgnoreProps;
+    context.jtsk = plan.writing.jtsk;
+    context.report = &report;
+    DispatchPtr recordSheet = record ? findRecordSheet(book.get()) : DispatchPtr();
+    for (const PlannedRow& planned : rows) {
+        report.setSheet(planned.sheet);
+        applyRow(planned.row, context);
+        if (record) bringRecordUpToDate(*record, recordSheet.get(), planned);
+    }
+    report.print(!listed);
 }
 
 namespace {
@@ -134,14 +259,23 @@ private:
 };
 
 // The sheets one drain has found, by workbook and sheet name; a name that found
-// nothing is remembered as such.
+// nothing is remembered as such. Each workbook's record is read once: an edit in a
+// workbook exported from another drawing is not applied, and one in a workbook with
+// this drawing's record is applied only when the drawing did not change the cell
+// since (the record says what export wrote).
 class ChangedCellReader {
 public:
-    ChangedCellReader() : markers_(ImportMarkers::load()) {}
+    ChangedCellReader() : markers_(ImportMarkers::load()) {
+        Settings settings;
+        loadSettings(settings);
+        takeSheetOnConflict_ = settings.importOptions.DrawingChangedToo == 1;
+    }
 
     bool import(const ChangedCell& change) {
         if (change.row < 1 || change.column < 1 || !change.sheetName || !change.workbookName) return false;
-        SheetRowIndex* sheet = findSheet(*change.workbookName, *change.sheetName);
+        Book* book = findBook(*change.workbookName);
+        if (!book || book->isOtherDrawing) return false;
+        SheetRowIndex* sheet = findSheet(*book, *change.workbookName, *change.sheetName);
         if (!sheet) return false;
         Variant value = xl::value(xl::cell(sheet->cells(), change.row, change.column).get());
         const SheetRowIndex::Row row = sheet->rowAt(change.row);
@@ -149,51 +283,122 @@ public:
 
         std::vector<std::string> tags, values;
         int occurrence = 0;
+        std::optional<std::int32_t> blockNameColumn;
         for (const ImportColumn& column : row.header->columns) {
+            if (column.role == ColumnRole::BlockName) blockNameColumn = column.column;
             if (column.column == change.column) {
                 if (column.role != ColumnRole::Attribute) break;
                 // A value the cell does not know leaves the attribute alone.
                 if (value.vt() == VT_ERROR) return false;
                 tags.push_back(column.tag);
                 values.push_back(toMultibyte(toText(value)));
-                break;
+                occurrence = column.occurrence;
             }
         }
-        // A tag that heads several columns: this column's place among them decides
-        // which of the reference's namesake attributes it holds.
-        if (!tags.empty())
-            for (const ImportColumn& column : row.header->columns)
-                if (column.column < change.column && column.role == ColumnRole::Attribute &&
-                    sameTagText(column.tag.c_str(), tags[0].c_str()))
-                    ++occurrence;
+        if (tags.empty()) return false;
         ReferenceEditor editor;
-        if (editor.open(toMultibyte(*row.handle), AcDb::kForRead) != Acad::eOk) return false;
-        return editor.applyAttributes(tags, values, occurrence);
+        if (editor.open(toMultibyte(*row.handle), AcDb::kForRead) != Acad::eOk || !editor.reference()) return false;
+        std::string block;
+        if (!blockNameOf(editor.reference()->blockTableRecord(), block)) return false;
+        // The row's block-name cell names the block its handle must be of.
+        if (blockNameColumn) {
+            Variant named = xl::value(xl::cell(sheet->cells(), change.row, *blockNameColumn).get());
+            if (named.vt() != VT_ERROR && toTextInPlace(named) && !sameTagText(toMultibyte(named.bstrVal()), block))
+                return false;
+        }
+        const std::string key = recordKeyOf(ColumnRole::Attribute, 0, tags[0]);
+        const WorkbookRecord::Entry* entry = book->record ? book->record->find(toMultibyte(*row.handle)) : nullptr;
+        if (entry && !sameTagText(book->record->sectionOf(*entry).block, block)) return false;
+        if (entry) {
+            std::optional<std::string_view> was = book->record->valueOf(*entry, key, occurrence);
+            std::optional<std::string> now = drawingText(*editor.reference(), key, occurrence, book->record->writing);
+            if (was && now) {
+                const std::string base(*was);
+                const double number = std::nan("");
+                if (isAttributeUnedited(values[0], number, base.c_str())) return false;
+                if (isAttributeUnedited(values[0], number, now->c_str())) return false;
+                if (!isAttributeUnedited(base, number, now->c_str()) && !takeSheetOnConflict_) {
+                    const std::string reason =
+                        formatText(kTextReasonConflict, cutForMessage(base).c_str(), cutForMessage(values[0]).c_str(),
+                                   cutForMessage(*now).c_str());
+                    acutPrintf("%s", formatText(kTextLinkConflict, toMultibyte(*change.sheetName).c_str(),
+                                                cellAddress(change.row, change.column).c_str(), reason.c_str())
+                                         .c_str());
+                    return false;
+                }
+            }
+        }
+        const bool applied = editor.applyAttributes(tags, values, occurrence);
+        if (applied && entry) {
+            if (std::optional<std::string> now =
+                    drawingText(*editor.reference(), key, occurrence, book->record->writing))
+                book->record->update(toMultibyte(*row.handle), key, occurrence, *now, book->recordSheet.get());
+        }
+        return applied;
     }
 
 private:
-    SheetRowIndex* findSheet(const std::u16string& workbookName, const std::u16string& sheetName) {
-        auto key = std::make_pair(workbookName, sheetName);
-        auto found = sheets_.find(key);
-        if (found != sheets_.end()) return found->second.get();
-        std::unique_ptr<SheetRowIndex>& slot = sheets_[key];
+    struct Book {
+        DispatchPtr workbook;
+        std::optional<WorkbookRecord> record;  // this drawing's
+        DispatchPtr recordSheet;
+        bool isOtherDrawing = false;
+    };
+
+    Book* findBook(const std::u16string& workbookName) {
+        auto found = books_.find(workbookName);
+        if (found != books_.end()) return found->second.workbook ? &found->second : nullptr;
+        Book& book = books_[workbookName];
         if (!isAttached_) {
             isAttached_ = true;
             if (FAILED(attachSpreadsheetApp(app_))) app_.reset();
         }
         if (!app_) return nullptr;
-        DispatchPtr book =
+        book.workbook =
             findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
-        if (!book) return nullptr;
-        DispatchPtr sheet = findByName(xl::activeSheet(book.get()).get(), xl::worksheets(book.get()).get(), sheetName);
+        if (!book.workbook) return nullptr;
+        book.record = WorkbookRecord::read(book.workbook.get());
+        if (book.record) {
+            const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing();
+            if (!book.record->identity.isSameDrawing(here)) {
+                book.isOtherDrawing = true;
+                // Named once per workbook for the session, not at every edit.
+                if (namedOtherDrawing().insert(workbookName).second)
+                    acutPrintf("%s", formatText(kTextLinkOtherDrawing, cutForMessage(toMultibyte(workbookName)).c_str(),
+                                                cutForMessage(book.record->identity.shownName()).c_str(),
+                                                cutForMessage(here.shownName()).c_str())
+                                         .c_str());
+                book.record.reset();
+            } else {
+                book.recordSheet = findRecordSheet(book.workbook.get());
+            }
+        }
+        return &book;
+    }
+
+    static std::set<std::u16string>& namedOtherDrawing() {
+        static std::set<std::u16string> named;
+        return named;
+    }
+
+    SheetRowIndex* findSheet(Book& book, const std::u16string& workbookName, const std::u16string& sheetName) {
+        auto key = std::make_pair(workbookName, sheetName);
+        auto found = sheets_.find(key);
+        if (found != sheets_.end()) return found->second.get();
+        std::unique_ptr<SheetRowIndex>& slot = sheets_[key];
+        if (sameText(sheetName, kRecordSheetName)) return nullptr;
+        DispatchPtr sheet = findByName(xl::activeSheet(book.workbook.get()).get(),
+                                       xl::worksheets(book.workbook.get()).get(), sheetName);
         if (!sheet) return nullptr;
         slot = std::make_unique<SheetRowIndex>(sheet.get(), markers_);
         return slot.get();
     }
 
     const ImportMarkers markers_;
+    bool takeSheetOnConflict_ = false;
     bool isAttached_ = false;
     DispatchPtr app_;
+    std::map<std::u16string, Book> books_;
     std::map<std::pair<std::u16string, std::u16string>, std::unique_ptr<SheetRowIndex>> sheets_;
 };
 

@@ -60,7 +60,7 @@ void ImportReport::rowWithoutHeader(std::int32_t row) {
     list(row, 1, kTextReasonNoHeader, {});
 }
 
-void ImportReport::print() const {
+void ImportReport::print(bool withListed) const {
     const std::string rowsText = counted(rows, kTextRowsOne, kTextRowsMany);
     const std::string sheetsText = counted(sheets, kTextSheetsOne, kTextSheetsMany);
     const std::string changedText = counted(changed, kTextReferencesOne, kTextReferencesMany);
@@ -68,6 +68,11 @@ void ImportReport::print() const {
     if (notApplied) acutPrintf("%s", counted(notApplied, kTextNotAppliedOne, kTextNotAppliedMany).c_str());
     if (notFound) acutPrintf("%s", counted(notFound, kTextNotFoundOne, kTextNotFoundMany).c_str());
     if (withoutHeader) acutPrintf("%s", counted(withoutHeader, kTextNoHeaderOne, kTextNoHeaderMany).c_str());
+    if (withListed) printListed();
+    acutPrintf("\n");
+}
+
+void ImportReport::printListed() const {
     for (const Listed& l : listed_) {
         // The subject is what a cell or a header holds (a layer, a tag): cut, so that
         // a cell of a hundred thousand digits does not fill the command line.
@@ -76,7 +81,6 @@ void ImportReport::print() const {
         acutPrintf("%s", formatText(kTextProblemLine, l.sheet.c_str(), address.c_str(), reason.c_str()).c_str());
     }
     if (unlisted_) acutPrintf("%s", formatText(kTextMoreProblems, unlisted_).c_str());
-    acutPrintf("\n");
 }
 
 }  // namespace tabro

@@ -17,6 +17,10 @@ public:
     static constexpr std::size_t kListedProblems = 20;
 
     void beginSheet(std::string sheetName);
+    // The sheet the cells reported next stand in (no new sheet is counted).
+    void setSheet(const std::string& sheetName) { sheet_ = sheetName; }
+    // The listed cells alone, without the counts (what the preview shows).
+    void printListed() const;
     // A row with a handle was read (progress is shown on long imports).
     void rowRead();
     void referenceChanged() { ++changed; }
@@ -27,7 +31,7 @@ public:
     void rowWithoutHeader(std::int32_t row);
 
     // The summary on the command line: counts, then the listed cells.
-    void print() const;
+    void print(bool withListed = true) const;
 
     long rows = 0;
     long sheets = 0;

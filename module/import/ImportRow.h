@@ -27,6 +27,10 @@ struct ImportRow {
     std::vector<std::string> tags;           // attribute tags in column order
     std::vector<std::string> values;         // cell texts, parallel to tags
     std::vector<std::int32_t> valueColumns;  // parallel to tags
+    // Parallel to tags: how many columns before it the row's header gives the same
+    // tag (the k-th column of a tag holds the reference's k-th attribute of it). Kept
+    // with the pair, as pairs that need no writing are left out before the rest are.
+    std::vector<int> occurrences;
     // Parallel to tags: the number a cell held, NaN for a cell that held text. A
     // sheet exported without the text format keeps number-like texts as numbers.
     std::vector<double> valueNumbers;
@@ -61,6 +65,7 @@ struct ImportRow {
         tags.clear();
         values.clear();
         valueColumns.clear();
+        occurrences.clear();
         valueNumbers.clear();
         for (int i = 0; i < 3; ++i) {
             position[i] = 0;

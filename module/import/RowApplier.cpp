@@ -122,13 +122,16 @@ RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
     ReferenceEditor editor;
     if (editor.open(row.handle, context.ignoreProps ? AcDb::kForRead : AcDb::kForWrite) != Acad::eOk)
         return RowOutcome::NotFound;
+    // Only a block reference is a row's target: a line or an attribute definition
+    // that happens to carry the handle gets nothing, not even the layer.
+    if (!editor.reference()) return RowOutcome::NotAReference;
     reportCellProblems(context, row);
 
     bool complete = false;
     if (AcDbBlockReference* reference = editor.reference()) {
         knowBlock(context, reference->blockTableRecord());
         AttributeWriteResult write;
-        complete = editor.applyAttributes(row.tags, row.values, 0, &write, row.valueNumbers);
+        complete = editor.applyAttributes(row.tags, row.values, 0, &write, row.valueNumbers, row.occurrences);
         reportAttributeMisses(context, row, write);
         if (row.blockName && *row.blockName != context.blockName)
             report(context, row, row.blockNameColumn, kTextReasonBlockName);

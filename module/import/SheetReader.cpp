@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 
 namespace tabro {
 
@@ -50,6 +51,11 @@ SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32
         header.columns.push_back(
             ImportColumn{c, *role, *role == ColumnRole::Attribute ? toMultibyte(title) : std::string()});
     }
+    // Each attribute column's place among the columns of its tag, found by key: a
+    // header may hold thousands of tags.
+    std::unordered_map<std::string, int> seen;
+    for (ImportColumn& column : header.columns)
+        if (column.role == ColumnRole::Attribute) column.occurrence = seen[tagKey(column.tag)]++;
     return header;
 }
 
@@ -99,6 +105,7 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
                 }
                 row.valueNumbers.push_back(number);
             }
+            row.occurrences.push_back(column.occurrence);
             row.tags.push_back(column.tag);
             row.values.push_back(toMultibyte(value.bstrVal()));
             row.valueColumns.push_back(c);

@@ -30,7 +30,8 @@ constexpr std::int32_t kLastImportColumn = 255;
 struct ImportColumn {
     std::int32_t column = 0;
     ColumnRole role = ColumnRole::Attribute;
-    std::string tag;  // Attribute: the header text (multibyte)
+    std::string tag;     // Attribute: the header text (multibyte)
+    int occurrence = 0;  // Attribute: columns of the same tag before it
 };
 
 // One header row: the columns its cells name.

@@ -38,6 +38,8 @@ struct ImportOptions {
     bool IgnoreProps = true;
     LONG StartCol = 1;
     LONG StartRow = 2;
+    bool Preview = false;        // list the changes and ask before applying them
+    LONG DrawingChangedToo = 0;  // 1 = a cell the drawing changed too takes the sheet's value
 };
 
 struct Settings {

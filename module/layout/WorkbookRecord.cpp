@@ -1,0 +1,490 @@
+#include "module/layout/WorkbookRecord.h"
+
+#include "host/db/AcDbDatabase.h"
+#include "host/db/AcUnits.h"
+#include "module/drawing/TagText.h"
+#include "module/spreadsheet/Automation.h"
+#include "module/spreadsheet/CellBlock.h"
+#include "module/spreadsheet/CellValue.h"
+#include "platform/ComError.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <string>
+
+namespace tabro {
+
+namespace {
+
+using platform::Variant;
+
+// Rows 1-8: what the record is and where its workbook came from; sections from row 10.
+constexpr char kRecordTitle[] = "Tablora record";
+constexpr char kRecordFormat[] = "1";
+constexpr std::int32_t kFirstSectionRow = 10;
+constexpr std::int32_t kFirstKeyColumn = 3;  // A: the handle (or "*"), B: the block (on a key row)
+constexpr std::int32_t kRowsPerBlock = 1024;
+constexpr char kSectionMark[] = "*";
+
+const char* const kPropertyKeys[] = {"x", "y", "z", "rotation", "scalex", "scaley", "scalez", "layer", "layout"};
+constexpr char kBlockKey[] = "block";
+
+std::string upperHandle(std::string_view handle) {
+    const std::string_view t = trimBlanks(handle);
+    std::string out(t);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool sameFileName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string textOf(const Variant& value) {
+    if (value.vt() == VT_EMPTY || value.vt() == VT_ERROR) return {};
+    Variant copy = value;
+    if (!toTextInPlace(copy)) return {};
+    return toMultibyte(copy.bstrVal());
+}
+
+bool readInt(const std::string& text, int low, int high, int& out) {
+    if (text.empty() || text.size() > 3) return false;
+    int v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v < low || v > high) return false;
+    out = v;
+    return true;
+}
+
+// One block of rows of texts written into the record sheet as one Value call, in
+// the text format: a number-like text the export wrote ("007") stays that text.
+void writeRows(IDispatch* sheet, std::int32_t top, const std::vector<std::vector<std::string>>& rows,
+               std::int32_t width) {
+    if (rows.empty() || width < 1) return;
+    const auto count = static_cast<std::int32_t>(rows.size());
+    DispatchPtr target = xl::area(sheet, top, 1, top + count - 1, width);
+    xl::setNumberFormat(target.get(), u"@");
+    CellBlock block(count, width);
+    for (std::int32_t r = 0; r < count; ++r)
+        for (std::size_t c = 0; c < rows[static_cast<std::size_t>(r)].size(); ++c)
+            if (!rows[static_cast<std::size_t>(r)][c].empty())
+                block.at(r + 1, static_cast<LONG>(c) + 1) = Variant::bstr(toWide(rows[static_cast<std::size_t>(r)][c]));
+    xl::setValue(target.get(), block.take());
+}
+
+LONG usedColumns(IDispatch* sheet) {
+    DispatchPtr used = xl::usedRange(sheet);
+    if (!used) return 0;
+    const LONG left = xl::column(used.get());
+    return left - 1 + xl::count(xl::columns(used.get()).get());
+}
+
+}  // namespace
+
+DrawingIdentity DrawingIdentity::ofWorkingDrawing() {
+    DrawingIdentity identity;
+    if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase()) {
+        identity.fingerprint = db->fingerprintGuid();
+        identity.fileName = baseName(db->fileName());
+    }
+    return identity;
+}
+
+bool DrawingIdentity::isSameDrawing(const DrawingIdentity& other) const {
+    if (!fingerprint.empty() && !other.fingerprint.empty()) return sameFileName(fingerprint, other.fingerprint);
+    return sameFileName(fileName, other.fileName);
+}
+
+std::string DrawingIdentity::shownName() const { return fileName.empty() ? fingerprint : fileName; }
+
+CellWriting CellWriting::ofWorkingDrawing(bool jtsk) {
+    CellWriting w;
+    w.jtsk = jtsk;
+    if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase()) {
+        w.lunits = db->lunits();
+        w.luprec = db->luprec();
+        w.aunits = db->aunits();
+        w.auprec = db->auprec();
+    }
+    return w;
+}
+
+std::string CellWriting::distanceText(double value) const {
+    char text[512];
+    if (acdbRToS(value, lunits, luprec, text, sizeof text) != RTNORM) return {};
+    return text;
+}
+
+std::string CellWriting::angleText(double radians) const {
+    char text[512];
+    if (acdbAngToS(radians, aunits, auprec, text, sizeof text) != RTNORM) return {};
+    return text;
+}
+
+bool CellWriting::readDistance(std::string_view text, double& out) const {
+    const std::string whole(trimBlanks(text));
+    if (whole.empty()) return false;
+    double v = 0;
+    if (acdbDisToF(whole.c_str(), lunits, &v) != RTNORM && acdbDisToF(whole.c_str(), 2, &v) != RTNORM) return false;
+    if (!std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
+bool CellWriting::readAngle(std::string_view text, double& out) const {
+    const std::string whole(trimBlanks(text));
+    if (whole.empty()) return false;
+    double v = 0;
+    if (acdbAngToF(whole.c_str(), aunits, &v) != RTNORM || !std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
+std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag) {
+    switch (role) {
+    case ColumnRole::Attribute:
+        return "@" + std::string(tag);
+    case ColumnRole::BlockName:
+        return kBlockKey;
+    case ColumnRole::X:
+        return kPropertyKeys[0];
+    case ColumnRole::Y:
+        return kPropertyKeys[1];
+    case ColumnRole::Z:
+        return kPropertyKeys[2];
+    case ColumnRole::Rotation:
+        return kPropertyKeys[3];
+    case ColumnRole::Scale:
+        return kPropertyKeys[4 + std::clamp(scaleSlot, 0, 2)];
+    case ColumnRole::Layer:
+        return kPropertyKeys[7];
+    }
+    return {};
+}
+
+std::vector<std::string> recordKeysOf(std::span<const std::string> titles, std::span<const std::string> markers,
+                                      const ExportTexts& texts, bool blockNames) {
+    std::vector<std::string> keys;
+    keys.reserve(titles.size());
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        const std::string marker = i < markers.size() ? markers[i] : std::string();
+        if (!marker.empty()) {
+            std::string key;
+            for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c)
+                if (texts.markers[c] == marker) key = kPropertyKeys[c];
+            keys.push_back(key);
+        } else if (i == 0 && blockNames) {
+            keys.push_back(kBlockKey);
+        } else {
+            keys.push_back("@" + titles[i]);
+        }
+    }
+    return keys;
+}
+
+std::size_t WorkbookRecord::Entry::count() const {
+    return static_cast<std::size_t>(std::count(values.begin(), values.end(), '\0'));
+}
+
+std::string_view WorkbookRecord::Entry::at(std::size_t i) const {
+    std::size_t start = 0;
+    for (; i > 0; --i) {
+        start = values.find('\0', start);
+        if (start == std::string::npos) return {};
+        ++start;
+    }
+    const std::size_t end = values.find('\0', start);
+    if (end == std::string::npos) return {};
+    return std::string_view(values).substr(start, end - start);
+}
+
+namespace {
+std::string joined(std::span<const std::string> values) {
+    std::size_t size = 0;
+    for (const std::string& v : values) size += v.size() + 1;
+    std::string out;
+    out.reserve(size);
+    for (const std::string& v : values) {
+        // A NUL cannot come from a drawing; one typed into the record ends the text there.
+        out.append(v.data(), std::min(v.size(), v.find('\0')));
+        out.push_back('\0');
+    }
+    return out;
+}
+}  // namespace
+
+void WorkbookRecord::beginSection(std::string block, std::vector<std::string> keys) {
+    sections_.push_back(Section{std::move(block), std::move(keys)});
+}
+
+void WorkbookRecord::addKey(std::string key) {
+    if (!sections_.empty()) sections_.back().keys.push_back(std::move(key));
+}
+
+void WorkbookRecord::add(std::string_view handle, std::span<const std::string> values) {
+    if (sections_.empty()) return;
+    std::string key = upperHandle(handle);
+    Entry entry;
+    entry.section = static_cast<std::uint32_t>(sections_.size() - 1);
+    entry.values = joined(values);
+    auto [it, added] = byHandle_.try_emplace(std::move(key), entries_.size());
+    if (added)
+        entries_.push_back(std::move(entry));
+    else
+        entries_[it->second] = std::move(entry);  // the last row written for it is the drawing's now
+}
+
+void WorkbookRecord::keepOthers(const WorkbookRecord& other) {
+    std::vector<std::uint32_t> sectionMap(other.sections_.size(), UINT32_MAX);
+    for (const auto& [handle, index] : other.byHandle_) {
+        if (byHandle_.count(handle)) continue;
+        const Entry& theirs = other.entries_[index];
+        std::uint32_t& mine = sectionMap[theirs.section];
+        if (mine == UINT32_MAX) {
+            mine = static_cast<std::uint32_t>(sections_.size());
+            sections_.push_back(other.sections_[theirs.section]);
+        }
+        Entry entry;
+        entry.section = mine;
+        entry.values = theirs.values;
+        entry.superseded = theirs.superseded;
+        byHandle_.emplace(handle, entries_.size());
+        entries_.push_back(std::move(entry));
+    }
+}
+
+const WorkbookRecord::Entry* WorkbookRecord::find(std::string_view handle) const {
+    auto it = byHandle_.find(upperHandle(handle));
+    return it == byHandle_.end() ? nullptr : &entries_[it->second];
+}
+
+std::optional<std::size_t> WorkbookRecord::keyIndex(const Section& section, std::string_view key,
+                                                    int occurrence) const {
+    const bool isTag = !key.empty() && key[0] == '@';
+    for (std::size_t i = 0; i < section.keys.size(); ++i) {
+        const std::string& k = section.keys[i];
+        const bool same = isTag ? (!k.empty() && k[0] == '@' &&
+                                   sameTagText(k.c_str() + 1, std::string(key.substr(1)).c_str()))
+                                : k == key;
+        if (same && occurrence-- == 0) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string_view> WorkbookRecord::valueOf(const Entry& entry, std::string_view key,
+                                                        int occurrence) const {
+    std::optional<std::size_t> i = keyIndex(sections_[entry.section], key, occurrence);
+    if (!i) return std::nullopt;
+    return entry.at(*i);
+}
+
+std::vector<std::string_view> WorkbookRecord::earlierValuesOf(const Entry& entry, std::string_view key,
+                                                               int occurrence) const {
+    std::vector<std::string_view> out;
+    if (entry.superseded.empty()) return out;
+    std::optional<std::size_t> i = keyIndex(sections_[entry.section], key, occurrence);
+    if (!i) return out;
+    for (const auto& [index, text] : entry.superseded)
+        if (index == *i) out.emplace_back(text);
+    return out;
+}
+
+DispatchPtr findRecordSheet(IDispatch* workbook) {
+    if (!workbook) return {};
+    DispatchPtr sheets = xl::worksheets(workbook);
+    for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i) {
+        DispatchPtr sheet = xl::item(sheets.get(), i);
+        if (sameText(xl::name(sheet.get()), kRecordSheetName)) return sheet;
+    }
+    return {};
+}
+
+std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::string* problem) {
+    DispatchPtr sheet = findRecordSheet(workbook);
+    if (!sheet) return std::nullopt;
+    auto fail = [&](const char* why) -> std::optional<WorkbookRecord> {
+        if (problem) *problem = why;
+        return std::nullopt;
+    };
+    const LONG lastRow = std::min<LONG>(xl::lastUsedRow(sheet.get()), xl::kLastRow);
+    const LONG width = std::min<LONG>(usedColumns(sheet.get()), xl::kLastColumn);
+    if (lastRow < kFirstSectionRow - 2 || width < 2) return fail("it is not a record");
+    WorkbookRecord record;
+    bool haveSection = false;
+    for (LONG top = 1; top <= lastRow; top += kRowsPerBlock) {
+        const LONG bottom = std::min<LONG>(lastRow, top + kRowsPerBlock - 1);
+        DispatchPtr area = xl::area(sheet.get(), top, 1, bottom, width);
+        std::optional<CellValues> block = CellValues::from(xl::value(area.get()), bottom - top + 1, width);
+        if (!block) return fail("its cells cannot be read");
+        for (LONG r = top; r <= bottom; ++r) {
+            auto cellText = [&](LONG c) { return textOf(block->at(r - top + 1, c)); };
+            const std::string first = cellText(1);
+            if (r < kFirstSectionRow) {
+                const std::string second = cellText(2);
+                bool ok = true;
+                switch (r) {
+                case 1:
+                    ok = first == kRecordTitle && second == kRecordFormat;
+                    break;
+                case 2:
+                    record.identity.fingerprint = second;
+                    break;
+                case 3:
+                    record.identity.fileName = second;
+                    break;
+                case 4:
+                    ok = second == "0" || second == "1";
+                    record.writing.jtsk = second == "1";
+                    break;
+                case 5:
+                    ok = readInt(second, 1, 5, record.writing.lunits);
+                    break;
+                case 6:
+                    ok = readInt(second, 0, 8, record.writing.luprec);
+                    break;
+                case 7:
+                    ok = readInt(second, 0, 4, record.writing.aunits);
+                    break;
+                case 8:
+                    ok = readInt(second, 0, 8, record.writing.auprec);
+                    break;
+                default:
+                    break;
+                }
+                if (!ok) return fail("its first rows were changed");
+                continue;
+            }
+            if (first.empty()) continue;
+            LONG last = width;
+            while (last > kFirstKeyColumn - 1 && cellText(last).empty()) --last;
+            if (first == kSectionMark) {
+                std::vector<std::string> keys;
+                for (LONG c = kFirstKeyColumn; c <= last; ++c) keys.push_back(cellText(c));
+                record.beginSection(cellText(2), std::move(keys));
+                haveSection = true;
+                continue;
+            }
+            if (!haveSection) return fail("a row stands before any block");
+            const LONG keys = static_cast<LONG>(record.sections_.back().keys.size());
+            std::vector<std::string> values;
+            for (LONG c = kFirstKeyColumn; c <= std::min(last, kFirstKeyColumn + keys - 1); ++c)
+                values.push_back(cellText(c));
+            record.add(first, values);
+            Entry& entry = record.entries_[record.byHandle_[upperHandle(first)]];
+            entry.recordRow = static_cast<std::int32_t>(r);
+            // After the key columns: "index=text" for each text an import replaced.
+            for (LONG c = kFirstKeyColumn + keys; c <= last; ++c) {
+                const std::string earlier = cellText(c);
+                const std::size_t equals = earlier.find('=');
+                int index = 0;
+                if (equals == std::string::npos || !readInt(earlier.substr(0, equals), 0, keys - 1, index)) continue;
+                entry.superseded.emplace_back(static_cast<std::uint32_t>(index), earlier.substr(equals + 1));
+            }
+        }
+    }
+    return record;
+}
+
+bool WorkbookRecord::write(IDispatch* workbook) {
+    DispatchPtr sheet = findRecordSheet(workbook);
+    LONG oldLastRow = 0;
+    if (sheet) {
+        // A sheet of that name the user made is no record to write over.
+        std::string problem;
+        if (!read(workbook, &problem) && !problem.empty() && xl::lastUsedRow(sheet.get()) > 1) return false;
+        oldLastRow = xl::lastUsedRow(sheet.get());
+    } else {
+        DispatchPtr active = xl::activeSheet(workbook);
+        sheet = xl::addWorksheet(xl::worksheets(workbook).get());
+        xl::setName(sheet.get(), kRecordSheetName);
+        xl::setSheetVisibility(sheet.get(), xl::kSheetHidden);
+        if (active) xl::activate(active.get());
+    }
+    std::size_t width = 2;
+    for (const Entry& e : entries_)
+        width = std::max(width, kFirstKeyColumn - 1 + sections_[e.section].keys.size() + e.superseded.size());
+
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({kRecordTitle, kRecordFormat});
+    rows.push_back({"drawing", identity.fingerprint});
+    rows.push_back({"file", identity.fileName});
+    rows.push_back({"JTSK", writing.jtsk ? "1" : "0"});
+    rows.push_back({"LUNITS", std::to_string(writing.lunits)});
+    rows.push_back({"LUPREC", std::to_string(writing.luprec)});
+    rows.push_back({"AUNITS", std::to_string(writing.aunits)});
+    rows.push_back({"AUPREC", std::to_string(writing.auprec)});
+    rows.push_back({});
+    std::int32_t top = 1;
+    auto flush = [&] {
+        writeRows(sheet.get(), top, rows, static_cast<std::int32_t>(width));
+        top += static_cast<std::int32_t>(rows.size());
+        rows.clear();
+    };
+    // Entries in the order of their sections, each section's key row first.
+    std::vector<std::vector<std::size_t>> bySection(sections_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) bySection[entries_[i].section].push_back(i);
+    std::vector<std::string> handles(entries_.size());
+    for (const auto& [handle, index] : byHandle_) handles[index] = handle;
+    for (std::size_t s = 0; s < sections_.size(); ++s) {
+        if (bySection[s].empty()) continue;
+        std::vector<std::string> keyRow{kSectionMark, sections_[s].block};
+        keyRow.insert(keyRow.end(), sections_[s].keys.begin(), sections_[s].keys.end());
+        rows.push_back(std::move(keyRow));
+        for (std::size_t index : bySection[s]) {
+            Entry& entry = entries_[index];
+            entry.recordRow = top + static_cast<std::int32_t>(rows.size());
+            std::vector<std::string> row{handles[index], {}};
+            for (std::size_t i = 0, n = sections_[s].keys.size(); i < n; ++i) row.emplace_back(entry.at(i));
+            for (const auto& [at, text] : entry.superseded) row.push_back(std::to_string(at) + "=" + text);
+            rows.push_back(std::move(row));
+            if (rows.size() >= static_cast<std::size_t>(kRowsPerBlock)) flush();
+        }
+    }
+    flush();
+    // What an earlier, longer record left below is cleared.
+    for (LONG r = top; r <= oldLastRow; r += kRowsPerBlock) {
+        const LONG bottom = std::min<LONG>(oldLastRow, r + kRowsPerBlock - 1);
+        DispatchPtr area = xl::area(sheet.get(), r, 1, bottom, static_cast<LONG>(std::max<std::size_t>(width, 2)));
+        CellBlock empty(bottom - r + 1, static_cast<LONG>(width));
+        xl::setValue(area.get(), empty.take());
+    }
+    return true;
+}
+
+void WorkbookRecord::update(std::string_view handle, std::string_view key, int occurrence, const std::string& value,
+                            IDispatch* recordSheet) {
+    auto it = byHandle_.find(upperHandle(handle));
+    if (it == byHandle_.end()) return;
+    Entry& entry = entries_[it->second];
+    std::optional<std::size_t> i = keyIndex(sections_[entry.section], key, occurrence);
+    if (!i) return;
+    if (entry.at(*i) == value) return;
+    entry.superseded.emplace_back(static_cast<std::uint32_t>(*i), std::string(entry.at(*i)));
+    std::vector<std::string> values;
+    for (std::size_t k = 0, n = std::max(entry.count(), *i + 1); k < n; ++k) values.emplace_back(entry.at(k));
+    values[*i] = value;
+    entry.values = joined(values);
+    if (!recordSheet || entry.recordRow < 1) return;
+    auto put = [&](LONG column, const std::string& text) {
+        DispatchPtr cell = xl::cell(xl::cells(recordSheet).get(), entry.recordRow, column);
+        xl::setNumberFormat(cell.get(), u"@");
+        xl::setValue(cell.get(), text.empty() ? Variant() : Variant::bstr(toWide(text)));
+    };
+    put(kFirstKeyColumn + static_cast<LONG>(*i), value);
+    const auto& [at, text] = entry.superseded.back();
+    put(kFirstKeyColumn + static_cast<LONG>(sections_[entry.section].keys.size() + entry.superseded.size() - 1),
+        std::to_string(at) + "=" + text);
+}
+
+}  // namespace tabro
