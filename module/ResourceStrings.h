@@ -177,6 +177,13 @@ enum ResourceText : UINT {
     kTextImportIgnoreProps = 843,
     kTextImportStartCol = 844,
     kTextImportStartRow = 845,
+    // 880 to 883: the import page's controls below the start row, in page order:
+    // the label and the two choices for a cell whose drawing value changed too, the
+    // preview box.
+    kTextImportDrawingChangedLabel = 880,
+    kTextImportKeepDrawingValue = 881,
+    kTextImportTakeSheetValue = 882,
+    kTextImportPreview = 883,
     // 850 to 853: the about page: product line, version label, the link's text and target.
     kTextAboutProduct = 850,
     kTextAboutVersion = 851,

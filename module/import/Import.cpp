@@ -144,7 +144,7 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     }
     PlanSettings plan;
     plan.ignoreProps = options.IgnoreProps;
-    plan.takeSheetOnConflict = options.DrawingChangedToo == 1;
+    plan.takeSheetOnConflict = options.DrawingChangedToo == kTakeSheetValue;
     plan.record = record ? &*record : nullptr;
     // The cells are read as they were written, whatever the settings say now.
     plan.writing = record ? record->writing : CellWriting::ofWorkingDrawing(jtsk);
@@ -268,7 +268,7 @@ public:
     ChangedCellReader() : markers_(ImportMarkers::load()) {
         Settings settings;
         loadSettings(settings);
-        takeSheetOnConflict_ = settings.importOptions.DrawingChangedToo == 1;
+        takeSheetOnConflict_ = settings.importOptions.DrawingChangedToo == kTakeSheetValue;
     }
 
     bool import(const ChangedCell& change) {

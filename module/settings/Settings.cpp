@@ -139,6 +139,9 @@ void loadSettings(Settings& settings) {
     queryBool(key.get(), "IgnoreProps", i.IgnoreProps);
     queryInt(key.get(), "StartCol", i.StartCol);
     queryInt(key.get(), "StartRow", i.StartRow);
+    queryBool(key.get(), "Preview", i.Preview);
+    if (LONG choice; queryDword(key.get(), "DrawingChangedToo", choice))
+        i.DrawingChangedToo = choice == kTakeSheetValue ? kTakeSheetValue : kKeepDrawingValue;
 }
 
 bool saveSettings(const Settings& settings, LONG* error) {
@@ -172,6 +175,8 @@ bool saveSettings(const Settings& settings, LONG* error) {
         {"IgnoreProps", i.IgnoreProps},
         {"StartCol", i.StartCol},
         {"StartRow", i.StartRow},
+        {"Preview", i.Preview},
+        {"DrawingChangedToo", i.DrawingChangedToo},
     };
     LONG result = ERROR_SUCCESS;
     {

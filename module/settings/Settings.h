@@ -33,13 +33,20 @@ struct ExportOptions {
     bool ExportAttPrompts = false;
 };
 
+// The choices of ImportOptions::DrawingChangedToo: a cell edited in the sheet whose
+// value in the drawing changed as well since the export.
+inline constexpr LONG kKeepDrawingValue = 0;
+inline constexpr LONG kTakeSheetValue = 1;
+
 struct ImportOptions {
     LONG ImportSettings = 0;  // 1 = every sheet of the active workbook; else the active sheet
     bool IgnoreProps = true;
     LONG StartCol = 1;
     LONG StartRow = 2;
-    bool Preview = false;        // list the changes and ask before applying them
-    LONG DrawingChangedToo = 0;  // 1 = a cell the drawing changed too takes the sheet's value
+    bool Preview = false;  // show the changes before applying them
+    // kKeepDrawingValue or kTakeSheetValue, nothing else: a stored value that is
+    // neither loads as kKeepDrawingValue, so that import never has to guess.
+    LONG DrawingChangedToo = kKeepDrawingValue;
 };
 
 struct Settings {
@@ -56,13 +63,15 @@ void setDefaultSettings(Settings& settings);
 // Defaults, then whatever the registry holds (or the settings kept for the session
 // instead, when there are: see keepSettingsForSession). A value is read as 4 bytes
 // whatever its stored type (a shorter one is zero-filled); a boolean is on for any
-// non-zero value; integers are taken without a range check. A missing Export key leaves the
-// whole record at its defaults, Import part included; a value that is absent or
-// longer than 4 bytes leaves its field alone. The legacy "Coords" value sets X, Y
-// and Z together before "XCoord", "YCoord" and "ZCoord" override it one by one.
+// non-zero value; integers are taken without a range check, except DrawingChangedToo,
+// which is kKeepDrawingValue for anything but kTakeSheetValue. A missing Export key
+// leaves the whole record at its defaults, Import part included; a value that is
+// absent or longer than 4 bytes leaves its field alone. The legacy "Coords" value
+// sets X, Y and Z together before "XCoord", "YCoord" and "ZCoord" override it one by
+// one.
 void loadSettings(Settings& settings);
 
-// Writes the 25 values as 4-byte REG_DWORDs (booleans as 0 or 1), creating the keys
+// Writes the 27 values as 4-byte REG_DWORDs (booleans as 0 or 1), creating the keys
 // when needed; "Coords" is never written. The hive file is written once for all of
 // them, not once a value: a large hive took seconds a value. Stops at the first
 // failed call and returns false, keeping what was set before it; a failed write of

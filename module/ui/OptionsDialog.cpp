@@ -165,6 +165,8 @@ void OptionsDialog::onReset() {
     i.IgnoreProps = 1;
     i.StartCol = 1;
     i.StartRow = 2;
+    i.DrawingChangedToo = kKeepDrawingValue;
+    i.Preview = 0;
 
     exportTab_.UpdateData(FALSE);
     importTab_.UpdateData(FALSE);
@@ -199,31 +201,33 @@ std::vector<OptionsDialog::FileEntry> OptionsDialog::fileEntries() {
     ExportTab& e = exportTab_;
     ImportTab& i = importTab_;
     return {
-        {kExportSection, "AddHeader", &e.AddHeader, true},
-        {kExportSection, "AutoConnect", &e.AutoConnect, true},
-        {kExportSection, "BlockNames", &e.BlockNames, true},
-        {kExportSection, "XCoord", &e.XCoord, true},
-        {kExportSection, "YCoord", &e.YCoord, true},
-        {kExportSection, "ZCoord", &e.ZCoord, true},
-        {kExportSection, "LayerNames", &e.LayerNames, true},
-        {kExportSection, "LayoutNames", &e.LayoutNames, true},
-        {kExportSection, "OddLine", &e.OddLine, true},
-        {kExportSection, "Rotation", &e.Rotation, true},
-        {kExportSection, "Scale", &e.Scale, true},
-        {kExportSection, "Sort", &e.Sort, true},
-        {kExportSection, "StartRow", &e.StartRow, false},
-        {kExportSection, "WorkbookSettings", &e.WorkbookSettings, false},
-        {kExportSection, "WorksheetSettings", &e.WorksheetSettings, false},
-        {kExportSection, "IncludeConstant", &e.IncludeConstant, true},
-        {kExportSection, "JTSK", &e.JTSK, true},
-        {kExportSection, "NoAutofit", &e.NoAutofit, true},
-        {kExportSection, "AsText", &e.AsText, true},
-        {kExportSection, "FindNextBlankLine", &e.FindNextBlankLine, true},
-        {kExportSection, "ExportAttPrompts", &e.ExportAttPrompts, true},
-        {kImportSection, "ImportSettings", &i.ImportSettings, false},
-        {kImportSection, "IgnoreProps", &i.IgnoreProps, true},
-        {kImportSection, "StartCol", &i.StartCol, false},
-        {kImportSection, "StartRow", &i.StartRow, false},
+        {kExportSection, "AddHeader", &e.AddHeader, FileValue::checkBox},
+        {kExportSection, "AutoConnect", &e.AutoConnect, FileValue::checkBox},
+        {kExportSection, "BlockNames", &e.BlockNames, FileValue::checkBox},
+        {kExportSection, "XCoord", &e.XCoord, FileValue::checkBox},
+        {kExportSection, "YCoord", &e.YCoord, FileValue::checkBox},
+        {kExportSection, "ZCoord", &e.ZCoord, FileValue::checkBox},
+        {kExportSection, "LayerNames", &e.LayerNames, FileValue::checkBox},
+        {kExportSection, "LayoutNames", &e.LayoutNames, FileValue::checkBox},
+        {kExportSection, "OddLine", &e.OddLine, FileValue::checkBox},
+        {kExportSection, "Rotation", &e.Rotation, FileValue::checkBox},
+        {kExportSection, "Scale", &e.Scale, FileValue::checkBox},
+        {kExportSection, "Sort", &e.Sort, FileValue::checkBox},
+        {kExportSection, "StartRow", &e.StartRow, FileValue::asRead},
+        {kExportSection, "WorkbookSettings", &e.WorkbookSettings, FileValue::asRead},
+        {kExportSection, "WorksheetSettings", &e.WorksheetSettings, FileValue::asRead},
+        {kExportSection, "IncludeConstant", &e.IncludeConstant, FileValue::checkBox},
+        {kExportSection, "JTSK", &e.JTSK, FileValue::checkBox},
+        {kExportSection, "NoAutofit", &e.NoAutofit, FileValue::checkBox},
+        {kExportSection, "AsText", &e.AsText, FileValue::checkBox},
+        {kExportSection, "FindNextBlankLine", &e.FindNextBlankLine, FileValue::checkBox},
+        {kExportSection, "ExportAttPrompts", &e.ExportAttPrompts, FileValue::checkBox},
+        {kImportSection, "ImportSettings", &i.ImportSettings, FileValue::asRead},
+        {kImportSection, "IgnoreProps", &i.IgnoreProps, FileValue::checkBox},
+        {kImportSection, "StartCol", &i.StartCol, FileValue::asRead},
+        {kImportSection, "StartRow", &i.StartRow, FileValue::asRead},
+        {kImportSection, "Preview", &i.Preview, FileValue::checkBox},
+        {kImportSection, "DrawingChangedToo", &i.DrawingChangedToo, FileValue::keepOrTake},
     };
 }
 
@@ -235,9 +239,20 @@ void OptionsDialog::loadSettingsFile(const std::string& path) {
     for (const FileEntry& entry : fileEntries()) {
         int value = 0;
         if (!readProfileInt(path, entry.section, entry.name, value)) continue;
-        // A check box shows only checked or clear; the value is what it shows, so
-        // that OK and a later save write back what the user saw.
-        *entry.value = entry.isCheckBox ? asCheck(value != 0) : value;
+        // A check box shows only checked or clear, and the drawing-changed-too
+        // group has a meaning for its two values only; the value is what the page
+        // shows, so that OK and a later save write back what the user saw.
+        switch (entry.kind) {
+        case FileValue::asRead:
+            *entry.value = value;
+            break;
+        case FileValue::checkBox:
+            *entry.value = asCheck(value != 0);
+            break;
+        case FileValue::keepOrTake:
+            *entry.value = value == kTakeSheetValue ? kTakeSheetValue : kKeepDrawingValue;
+            break;
+        }
     }
     exportTab_.UpdateData(FALSE);
     importTab_.UpdateData(FALSE);
@@ -286,6 +301,8 @@ Settings OptionsDialog::settingsFromPages() const {
     m.IgnoreProps = i.IgnoreProps != 0;
     m.StartCol = i.StartCol;
     m.StartRow = i.StartRow;
+    m.Preview = i.Preview != 0;
+    m.DrawingChangedToo = i.DrawingChangedToo;
     return s;
 }
 
@@ -319,6 +336,8 @@ void OptionsDialog::settingsToPages(const Settings& settings) {
     i.IgnoreProps = asCheck(m.IgnoreProps);
     i.StartCol = m.StartCol;
     i.StartRow = m.StartRow;
+    i.Preview = asCheck(m.Preview);
+    i.DrawingChangedToo = m.DrawingChangedToo;
 }
 
 }  // namespace ui

@@ -48,7 +48,9 @@ public:
     // Drops the settings menu and runs the chosen command with its file dialog.
     void onSettingsMenu();
     // The entries of the file that are there replace the page values (a check box
-    // takes 1 for anything but 0); the pages show the result. A missing file or
+    // takes 1 for anything but 0, the drawing-changed-too choice 0 for anything but
+    // 1); the pages show the result. A file from before an option existed has no
+    // entry for it, so the option keeps what the page held. A missing file or
     // entry changes nothing.
     void loadSettingsFile(const std::string& path);
     // Validates the pages (a failure does not stop the save) and writes every value;
@@ -66,11 +68,17 @@ public:
     AboutTab& aboutTab() noexcept { return aboutTab_; }
 
 private:
+    // How a value read from the settings file becomes a page value.
+    enum class FileValue {
+        asRead,      // a number or a radio group that tells its other values apart
+        checkBox,    // 1 for anything but 0
+        keepOrTake,  // DrawingChangedToo: 1 stays 1, anything else is 0
+    };
     struct FileEntry {
         const char* section;
         const char* name;
         int* value;
-        bool isCheckBox;
+        FileValue kind;
     };
     // The settings file's entries in the order they are read and written.
     std::vector<FileEntry> fileEntries();

@@ -237,6 +237,10 @@ BOOL ImportTab::OnInitDialog() {
         rows.checkBox(IDC_IGNORE_PROPS, kTextImportIgnoreProps);
         rows.number(kTextImportStartCol, startColEdit_, IDC_START_COL, startColSpin, IDC_START_COL_SPIN);
         rows.number(kTextImportStartRow, startRowEdit_, IDC_START_ROW, startRowSpin, IDC_START_ROW_SPIN);
+        rows.label(kTextImportDrawingChangedLabel);
+        rows.radio(IDC_KEEP_DRAWING_VALUE, kTextImportKeepDrawingValue, true);
+        rows.radio(IDC_TAKE_SHEET_VALUE, kTextImportTakeSheetValue, false);
+        rows.checkBox(IDC_PREVIEW, kTextImportPreview);
     }
     setUpSpin(startColSpin, 256.0);
     setUpSpin(startRowSpin, 65536.0);
@@ -246,6 +250,8 @@ BOOL ImportTab::OnInitDialog() {
 void ImportTab::DoDataExchange(CDataExchange* dx) {
     DDX_Radio(dx, IDC_ACTIVE_SHEET, ImportSettings);
     DDX_Check(dx, IDC_IGNORE_PROPS, IgnoreProps);
+    DDX_Radio(dx, IDC_KEEP_DRAWING_VALUE, DrawingChangedToo);
+    DDX_Check(dx, IDC_PREVIEW, Preview);
     DDX_Text(dx, IDC_START_COL, StartCol);
     DDV_MinMaxInt(dx, StartCol, 1, 256);
     DDX_Text(dx, IDC_START_ROW, StartRow);
@@ -257,6 +263,8 @@ void ImportTab::takeControlContents() {
     try {
         DDX_Radio(&dx, IDC_ACTIVE_SHEET, ImportSettings);
         DDX_Check(&dx, IDC_IGNORE_PROPS, IgnoreProps);
+        DDX_Radio(&dx, IDC_KEEP_DRAWING_VALUE, DrawingChangedToo);
+        DDX_Check(&dx, IDC_PREVIEW, Preview);
     } catch (const DataExchangeFailure&) {
         return;
     }

@@ -104,12 +104,17 @@ public:
         IDC_START_COL_SPIN,
         IDC_START_ROW,
         IDC_START_ROW_SPIN,
+        IDC_KEEP_DRAWING_VALUE,  // first of the drawing-changed-too group
+        IDC_TAKE_SHEET_VALUE,
+        IDC_PREVIEW,
     };
 
     int ImportSettings = 0;
     int IgnoreProps = 0;
     int StartCol = 1;
     int StartRow = 2;
+    int DrawingChangedToo = 0;
+    int Preview = 0;
 
     CStNumSpinCtrl startColSpin;
     CStNumSpinCtrl startRowSpin;

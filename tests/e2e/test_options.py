@@ -5,9 +5,12 @@ did not write or that know nothing of our code:
   * values changed on both pages and OK: user.reg read back with a small reader of
     the regedit export format holds every value (Cancel before it wrote nothing, a
     number out of range kept the dialog open);
+  * Reset and OK put every value back to its default in user.reg, but the two the
+    reset keeps;
   * the settings menu's save: Python's configparser reads the file, every entry in
     its section and order; saving again over it asks first and replaces the values;
   * a settings file written by configparser is loaded and the next export uses it;
+    values the file does not name keep what the page showed;
   * settings that cannot be stored (a home the system refuses to write, a settings
     file in no folder, a user.reg that is a folder) are told of in an error box
     naming the file and the reason, the run exits 1, and OK's choice still applies
@@ -32,12 +35,12 @@ IMPORT_KEY = r"HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Import"
 EXPORT_NAMES = ["AddHeader", "AutoConnect", "BlockNames", "XCoord", "YCoord", "ZCoord", "LayerNames", "LayoutNames",
                 "OddLine", "Rotation", "Scale", "Sort", "StartRow", "WorkbookSettings", "WorksheetSettings",
                 "IncludeConstant", "JTSK", "NoAutofit", "AsText", "FindNextBlankLine", "ExportAttPrompts"]
-IMPORT_NAMES = ["ImportSettings", "IgnoreProps", "StartCol", "StartRow"]
+IMPORT_NAMES = ["ImportSettings", "IgnoreProps", "StartCol", "StartRow", "Preview", "DrawingChangedToo"]
 EXPORT_DEFAULTS = dict(AddHeader=0, AutoConnect=0, BlockNames=1, XCoord=1, YCoord=1, ZCoord=1, LayerNames=1,
                        LayoutNames=0, OddLine=0, Rotation=1, Scale=1, Sort=0, StartRow=1, WorkbookSettings=0,
                        WorksheetSettings=0, IncludeConstant=0, JTSK=0, NoAutofit=0, AsText=1, FindNextBlankLine=0,
                        ExportAttPrompts=0)
-IMPORT_DEFAULTS = dict(ImportSettings=0, IgnoreProps=1, StartCol=1, StartRow=2)
+IMPORT_DEFAULTS = dict(ImportSettings=0, IgnoreProps=1, StartCol=1, StartRow=2, Preview=0, DrawingChangedToo=0)
 
 # The pages as the command line numbers them.
 EXPORT_PAGE = {name: n for n, name in enumerate(
@@ -45,7 +48,8 @@ EXPORT_PAGE = {name: n for n, name in enumerate(
      "ActiveWorksheet", "StartRow", "FindNextBlankLine", "AddHeader", "NewWorkbook", "ActiveWorkbook", "Sort",
      "OddLine", "JTSK", "AsText", "NoAutofit", "IncludeConstant", "ExportAttPrompts", "AutoConnect"], start=1)}
 IMPORT_PAGE = {name: n for n, name in enumerate(
-    ["ActiveSheet", "AllSheets", "IgnoreProps", "StartCol", "StartRow"], start=1)}
+    ["ActiveSheet", "AllSheets", "IgnoreProps", "StartCol", "StartRow", "KeepDrawingValue", "TakeSheetValue",
+     "Preview"], start=1)}
 
 failures = []
 
@@ -150,7 +154,8 @@ def edit_both_pages(work):
              str(e["ActiveWorkbook"]), str(e["Sort"]), str(e["OddLine"]), str(e["JTSK"]), str(e["AsText"]),
              str(e["NoAutofit"]), str(e["IncludeConstant"]), str(e["ExportAttPrompts"]), str(e["AutoConnect"]),
              "tab about",
-             "tab import", str(i["AllSheets"]), str(i["IgnoreProps"]), "%d 300" % i["StartCol"],
+             "tab import", str(i["AllSheets"]), str(i["IgnoreProps"]), str(i["TakeSheetValue"]), str(i["Preview"]),
+             "%d 300" % i["StartCol"],
              # 300 columns are more than there are: the box, and the dialog stays open.
              "ok",
              "%d 12" % i["StartCol"], "up %d" % i["StartRow"], "ok"]
@@ -159,6 +164,15 @@ def edit_both_pages(work):
     out = run(work, lines)
     check("Please enter an integer between 1 and 256." in out, "no range message for column 300")
     check("1.0.0.0" in out, "the about page shows no version")
+    # The import page as first shown, then after the clicks.
+    for line in ["        When the drawing changed too:",
+                 "     %d (o) Keep the drawing's value" % i["KeepDrawingValue"],
+                 "     %d ( ) Take the sheet's value" % i["TakeSheetValue"],
+                 "     %d [ ] Show the changes before applying them" % i["Preview"],
+                 "     %d ( ) Keep the drawing's value" % i["KeepDrawingValue"],
+                 "     %d (o) Take the sheet's value" % i["TakeSheetValue"],
+                 "     %d [x] Show the changes before applying them" % i["Preview"]]:
+        check(line in out, "the import page lacks %r:\n%s" % (line, out[-3000:]))
     values = registry_values(work)
     if values is None:
         failures.append("OK wrote no user.reg:\n" + out[-3000:])
@@ -167,10 +181,19 @@ def edit_both_pages(work):
     expected_export = dict(EXPORT_DEFAULTS, BlockNames=0, LayerNames=0, LayoutNames=1, WorksheetSettings=1,
                            StartRow=251, AddHeader=1, WorkbookSettings=1, Sort=1, OddLine=1, JTSK=1, AsText=0,
                            NoAutofit=1, IncludeConstant=1, ExportAttPrompts=1, AutoConnect=1)
-    expected_import = dict(IMPORT_DEFAULTS, ImportSettings=1, IgnoreProps=0, StartCol=12, StartRow=3)
+    expected_import = dict(IMPORT_DEFAULTS, ImportSettings=1, IgnoreProps=0, StartCol=12, StartRow=3, Preview=1,
+                           DrawingChangedToo=1)
     check(export == expected_export, "user.reg Export: %s" % export)
     check(imported == expected_import, "user.reg Import: %s" % imported)
     check("Coords" not in export, "Coords written")
+
+    # Reset, answered Yes on the next line, then OK: the defaults, but for the two
+    # export boxes a reset leaves as they are.
+    out = run(work, ["TABRO", "Options", "reset", "y", "ok"])
+    values = registry_values(work)
+    check(values[0] == dict(EXPORT_DEFAULTS, IncludeConstant=1, ExportAttPrompts=1),
+          "user.reg Export after reset: %s" % values[0])
+    check(values[1] == IMPORT_DEFAULTS, "user.reg Import after reset: %s" % values[1])
 
 
 def save_settings_file(work):
@@ -178,7 +201,7 @@ def save_settings_file(work):
     path = os.path.join(work, "saved.ini")
     e = EXPORT_PAGE
     out = run(work, ["TABRO", "Options", str(e["Rotation"]), str(e["ActiveWorksheet"]), "%d 77" % e["StartRow"],
-                     "tab import", "%d 5" % IMPORT_PAGE["StartRow"],
+                     "tab import", "%d 5" % IMPORT_PAGE["StartRow"], str(IMPORT_PAGE["TakeSheetValue"]),
                      "settings", "save", os.path.join(work, "saved"), "cancel"])
     if not os.path.exists(path):
         failures.append("no settings file saved:\n" + out[-3000:])
@@ -191,7 +214,7 @@ def save_settings_file(work):
     check(list(parser["Import"]) == IMPORT_NAMES, "Import entries %s" % list(parser["Import"]))
     want = dict(EXPORT_DEFAULTS, Rotation=0, WorksheetSettings=1, StartRow=77)
     check({k: int(v) for k, v in parser["Export"].items()} == want, "saved Export %s" % dict(parser["Export"]))
-    check({k: int(v) for k, v in parser["Import"].items()} == dict(IMPORT_DEFAULTS, StartRow=5),
+    check({k: int(v) for k, v in parser["Import"].items()} == dict(IMPORT_DEFAULTS, StartRow=5, DrawingChangedToo=1),
           "saved Import %s" % dict(parser["Import"]))
     check(registry_values(work) is None, "a save to file wrote the registry")
 
@@ -210,10 +233,14 @@ def load_python_file(work):
     parser = configparser.ConfigParser()  # keys lower-cased and "key = value", as Python writes them
     parser["Export"] = dict(BlockNames="1", XCoord="1", YCoord="0", ZCoord="0", Rotation="1", Scale="0",
                             LayerNames="0", Sort="1", AsText="1")
+    # No Preview or DrawingChangedToo, as in a file saved before they existed: the
+    # page keeps what it showed.
     parser["Import"] = dict(StartCol="3")
     with open(path, "w") as f:
         parser.write(f)
-    out = run(work, ["TABRO", "Options", "settings", "load", path, "ok",
+    out = run(work, ["TABRO", "Options",
+                     "tab import", str(IMPORT_PAGE["Preview"]), str(IMPORT_PAGE["TakeSheetValue"]), "tab export",
+                     "settings", "load", path, "ok",
                      "TABRO", "Export2", "DOOR"], drawing=os.path.abspath(DRAWING))
     check("X, Y and Z are not all chosen" in out, "no partial point notice on OK from the export page")
     values = registry_values(work)
@@ -222,6 +249,16 @@ def load_python_file(work):
         return
     check(values[0]["YCoord"] == 0 and values[0]["Sort"] == 1 and values[1]["StartCol"] == 3,
           "registry after load: %s %s" % values)
+    check(values[1]["Preview"] == 1 and values[1]["DrawingChangedToo"] == 1,
+          "values the file does not hold changed: %s" % values[1])
+
+    # Any number but 1 for the choice reads as keeping the drawing's value.
+    with open(path, "w") as f:
+        f.write("[Import]\ndrawingchangedtoo = 7\npreview = 0\n")
+    run(work, ["TABRO", "Options", "settings", "load", path, "ok"])
+    values = registry_values(work)
+    check(values[1]["Preview"] == 0 and values[1]["DrawingChangedToo"] == 0,
+          "registry after loading 7: %s" % values[1])
     books = sorted(glob.glob(os.path.join(work, "Book*.xlsx")))
     if not books:
         failures.append("the export wrote no workbook:\n" + out[-3000:])

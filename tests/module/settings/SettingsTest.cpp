@@ -36,7 +36,7 @@ bool operator==(const tabro::ExportOptions& a, const tabro::ExportOptions& b) {
 }
 bool operator==(const tabro::ImportOptions& a, const tabro::ImportOptions& b) {
     return a.ImportSettings == b.ImportSettings && a.IgnoreProps == b.IgnoreProps && a.StartCol == b.StartCol &&
-           a.StartRow == b.StartRow;
+           a.StartRow == b.StartRow && a.Preview == b.Preview && a.DrawingChangedToo == b.DrawingChangedToo;
 }
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
@@ -86,12 +86,16 @@ protected:
 };
 
 TEST_F(SettingsTest, WithoutTheExportKeyEverythingKeepsItsDefaults) {
-    writeHive(kImportSection + "\"ImportSettings\"=dword:00000001\n\"StartRow\"=dword:00000009\n");
+    writeHive(kImportSection +
+              "\"ImportSettings\"=dword:00000001\n\"StartRow\"=dword:00000009\n\"Preview\"=dword:00000001\n"
+              "\"DrawingChangedToo\"=dword:00000001\n");
     Settings s = load();
     EXPECT_TRUE(s.exportOptions == tabro::ExportOptions{});
     EXPECT_TRUE(s.importOptions == tabro::ImportOptions{});
     EXPECT_EQ(s.importOptions.StartRow, 2);
     EXPECT_TRUE(s.importOptions.IgnoreProps);
+    EXPECT_FALSE(s.importOptions.Preview);
+    EXPECT_EQ(s.importOptions.DrawingChangedToo, tabro::kKeepDrawingValue);
     EXPECT_EQ(s.exportOptions.StartRow, 1);
     EXPECT_TRUE(s.exportOptions.AsText);
     EXPECT_FALSE(s.exportOptions.IncludeConstant);
@@ -160,15 +164,52 @@ TEST_F(SettingsTest, RegistryValuesOverlayTheDefaults) {
     }
 }
 
+// The choice for a cell whose drawing value changed too has two meanings; whatever
+// else the registry holds must not reach import as a third.
+TEST_F(SettingsTest, DrawingChangedTooLoadsAsKeepForAnythingButTake) {
+    struct Case {
+        const char* name;
+        const char* stored;  // the value line, or null for none
+        LONG expected;
+    };
+    const Case cases[] = {
+        {"absent, as before the option", nullptr, tabro::kKeepDrawingValue},
+        {"0", "dword:00000000", tabro::kKeepDrawingValue},
+        {"1", "dword:00000001", tabro::kTakeSheetValue},
+        {"2", "dword:00000002", tabro::kKeepDrawingValue},
+        {"-1", "dword:ffffffff", tabro::kKeepDrawingValue},
+        {"1 in the high byte", "dword:01000000", tabro::kKeepDrawingValue},
+        {"one byte of another type", "hex:01", tabro::kTakeSheetValue},
+        {"the text 1", "\"1\"", tabro::kKeepDrawingValue},
+        {"longer than 4 bytes", "hex:01,00,00,00,00", tabro::kKeepDrawingValue},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string values = "\"StartCol\"=dword:00000003\n";
+        if (c.stored) values += std::string("\"DrawingChangedToo\"=") + c.stored + "\n";
+        writeHive(kExportSection + "\n" + kImportSection + values);
+        const Settings s = load();
+        EXPECT_EQ(s.importOptions.DrawingChangedToo, c.expected);
+        EXPECT_EQ(s.importOptions.StartCol, 3);
+        EXPECT_FALSE(s.importOptions.Preview);
+    }
+    writeHive(kExportSection + "\n" + kImportSection + "\"Preview\"=dword:00000007\n");
+    EXPECT_TRUE(load().importOptions.Preview);
+}
+
 TEST_F(SettingsTest, ResetKeepsIncludeConstant) {
     Settings s;
     s.exportOptions.IncludeConstant = true;
     s.exportOptions.StartRow = 40;
     s.importOptions.StartCol = 9;
+    s.importOptions.Preview = true;
+    s.importOptions.DrawingChangedToo = tabro::kTakeSheetValue;
     tabro::setDefaultSettings(s);
     EXPECT_TRUE(s.exportOptions.IncludeConstant);
     EXPECT_EQ(s.exportOptions.StartRow, 1);
     EXPECT_EQ(s.importOptions.StartCol, 1);
+    EXPECT_FALSE(s.importOptions.Preview);
+    EXPECT_EQ(s.importOptions.DrawingChangedToo, tabro::kKeepDrawingValue);
 }
 
 TEST_F(SettingsTest, FailedCloseOfTheExportKeyLeavesImportAtDefaults) {
@@ -186,6 +227,8 @@ TEST_F(SettingsTest, SaveWritesEveryValueInOrderUnderBothKeys) {
     s.exportOptions.WorkbookSettings = -3;
     s.importOptions.StartRow = 34;
     s.importOptions.IgnoreProps = false;
+    s.importOptions.Preview = true;
+    s.importOptions.DrawingChangedToo = tabro::kTakeSheetValue;
     ASSERT_TRUE(tabro::saveSettings(s));
     const std::string expectedExport = kExportSection +
                                        "\"AddHeader\"=dword:00000001\n"
@@ -213,7 +256,9 @@ TEST_F(SettingsTest, SaveWritesEveryValueInOrderUnderBothKeys) {
                                        "\"ImportSettings\"=dword:00000000\n"
                                        "\"IgnoreProps\"=dword:00000000\n"
                                        "\"StartCol\"=dword:00000001\n"
-                                       "\"StartRow\"=dword:00000022\n\n";
+                                       "\"StartRow\"=dword:00000022\n"
+                                       "\"Preview\"=dword:00000001\n"
+                                       "\"DrawingChangedToo\"=dword:00000001\n\n";
     std::string file = hive();
     EXPECT_NE(file.find(expectedExport + expectedImport), std::string::npos) << file;
     EXPECT_EQ(file.find("Coords\""), std::string::npos);
@@ -237,7 +282,7 @@ TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecord) {
     e.AddHeader = e.OddLine = e.AutoConnect = e.IncludeConstant = e.Sort = e.LayoutNames = e.NoAutofit = e.JTSK =
         e.FindNextBlankLine = e.ExportAttPrompts = true;
     e.BlockNames = e.XCoord = e.ZCoord = e.Rotation = e.LayerNames = e.Scale = e.AsText = false;
-    s.importOptions = {1, false, 256, 7};
+    s.importOptions = {1, false, 256, 7, true, tabro::kTakeSheetValue};
     ASSERT_TRUE(tabro::saveSettings(s));
     Settings back = load();
     EXPECT_TRUE(back.exportOptions == s.exportOptions);
@@ -283,7 +328,7 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasSetBeforeIt) {
     }
 }
 
-// However large the hive, a save rewrites it once: a write for each of the 27 calls
+// However large the hive, a save rewrites it once: a write for each of the 29 calls
 // made saving the options take seconds each on a hive of a hundred thousand keys.
 TEST_F(SettingsTest, ASaveWritesTheHiveOnce) {
     std::string others;

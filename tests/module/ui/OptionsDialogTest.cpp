@@ -129,6 +129,8 @@ TEST_F(OptionsDialogTest, OpeningShowsTheStoredSettingsOnThreePages) {
     s.importOptions.IgnoreProps = false;
     s.importOptions.StartCol = 3;
     s.importOptions.StartRow = 9;
+    s.importOptions.Preview = true;
+    s.importOptions.DrawingChangedToo = tabro::kTakeSheetValue;
     store(s);
     run([&](OptionsDialog& d) {
         EXPECT_EQ(d.windowText(), text(tabro::kTextOptionsCaption));
@@ -158,6 +160,9 @@ TEST_F(OptionsDialogTest, OpeningShowsTheStoredSettingsOnThreePages) {
         EXPECT_EQ(button(i, ImportTab::IDC_IGNORE_PROPS).GetCheck(), BST_UNCHECKED);
         EXPECT_EQ(item(i, ImportTab::IDC_START_COL).windowText(), "3");
         EXPECT_EQ(item(i, ImportTab::IDC_START_ROW).windowText(), "9");
+        EXPECT_EQ(button(i, ImportTab::IDC_PREVIEW).GetCheck(), BST_CHECKED);
+        EXPECT_EQ(button(i, ImportTab::IDC_KEEP_DRAWING_VALUE).GetCheck(), BST_UNCHECKED);
+        EXPECT_EQ(button(i, ImportTab::IDC_TAKE_SHEET_VALUE).GetCheck(), BST_CHECKED);
         i.startColSpin.GetRange(low, high);
         EXPECT_EQ(high, 256.0);
         i.startRowSpin.GetRange(low, high);
@@ -208,6 +213,8 @@ TEST_F(OptionsDialogTest, OkSavesWhatBothPagesShowAndCancelSavesNothing) {
         ImportTab& i = d.importTab();
         button(i, ImportTab::IDC_ALL_SHEETS).click();
         button(i, ImportTab::IDC_IGNORE_PROPS).click();
+        button(i, ImportTab::IDC_PREVIEW).click();
+        button(i, ImportTab::IDC_TAKE_SHEET_VALUE).click();
         i.startColSpin.stepArrow(1);
         type(i, ImportTab::IDC_START_ROW, "65536");
     };
@@ -233,6 +240,8 @@ TEST_F(OptionsDialogTest, OkSavesWhatBothPagesShowAndCancelSavesNothing) {
     EXPECT_FALSE(s.importOptions.IgnoreProps);
     EXPECT_EQ(s.importOptions.StartCol, 2);
     EXPECT_EQ(s.importOptions.StartRow, 65536);
+    EXPECT_TRUE(s.importOptions.Preview);
+    EXPECT_EQ(s.importOptions.DrawingChangedToo, tabro::kTakeSheetValue);
     EXPECT_EQ(boxes_.count(), 0u);
 }
 
@@ -299,6 +308,8 @@ TEST_F(OptionsDialogTest, ResetAsksThenRestoresTheDefaultsButTwoBoxes) {
     s.exportOptions.Rotation = false;
     s.exportOptions.ExportAttPrompts = true;
     s.importOptions.StartCol = 5;
+    s.importOptions.Preview = true;
+    s.importOptions.DrawingChangedToo = tabro::kTakeSheetValue;
     store(s);
     EXPECT_FALSE(run([&](OptionsDialog& d) {
         ExportTab& e = d.exportTab();
@@ -319,6 +330,9 @@ TEST_F(OptionsDialogTest, ResetAsksThenRestoresTheDefaultsButTwoBoxes) {
         EXPECT_EQ(button(e, ExportTab::IDC_EXPORT_ATT_PROMPTS).GetCheck(), BST_CHECKED);
         EXPECT_EQ(item(d.importTab(), ImportTab::IDC_START_COL).windowText(), "1");
         EXPECT_EQ(item(d.importTab(), ImportTab::IDC_START_ROW).windowText(), "2");
+        EXPECT_EQ(button(d.importTab(), ImportTab::IDC_PREVIEW).GetCheck(), BST_UNCHECKED);
+        EXPECT_EQ(button(d.importTab(), ImportTab::IDC_KEEP_DRAWING_VALUE).GetCheck(), BST_CHECKED);
+        EXPECT_EQ(button(d.importTab(), ImportTab::IDC_TAKE_SHEET_VALUE).GetCheck(), BST_UNCHECKED);
         for (UINT id : {ExportTab::IDC_START_ROW, ExportTab::IDC_START_ROW_SPIN, ExportTab::IDC_ADD_HEADER,
                         ExportTab::IDC_FIND_NEXT_BLANK_LINE})
             EXPECT_FALSE(enabled(e, id)) << id;
@@ -327,6 +341,8 @@ TEST_F(OptionsDialogTest, ResetAsksThenRestoresTheDefaultsButTwoBoxes) {
     const Settings after = registry();
     EXPECT_FALSE(after.exportOptions.Rotation) << "reset then Cancel leaves the registry";
     EXPECT_EQ(after.importOptions.StartCol, 5);
+    EXPECT_TRUE(after.importOptions.Preview);
+    EXPECT_EQ(after.importOptions.DrawingChangedToo, tabro::kTakeSheetValue);
 
     EXPECT_TRUE(run([&](OptionsDialog& d) {
         boxes_.answerNext(IDYES);
@@ -338,6 +354,8 @@ TEST_F(OptionsDialogTest, ResetAsksThenRestoresTheDefaultsButTwoBoxes) {
     EXPECT_TRUE(saved.exportOptions.Rotation);
     EXPECT_EQ(saved.exportOptions.WorksheetSettings, 0);
     EXPECT_EQ(saved.importOptions.StartCol, 1);
+    EXPECT_FALSE(saved.importOptions.Preview);
+    EXPECT_EQ(saved.importOptions.DrawingChangedToo, tabro::kKeepDrawingValue);
 }
 
 TEST_F(OptionsDialogTest, TheSettingsMenuDropsBelowTheButtonAndCancelsQuietly) {
@@ -386,6 +404,8 @@ TEST_F(OptionsDialogTest, SavingWritesEveryValueInOrderAndLoadingGivesThemBack) 
         button(d.exportTab(), ExportTab::IDC_ACTIVE_WORKSHEET).click();
         type(d.exportTab(), ExportTab::IDC_START_ROW, "12");
         type(d.importTab(), ImportTab::IDC_START_COL, "4");
+        button(d.importTab(), ImportTab::IDC_PREVIEW).click();
+        button(d.importTab(), ImportTab::IDC_TAKE_SHEET_VALUE).click();
         menuAnswer_ = SettingsMenuButton::ID_SAVE_SETTINGS;
         fileAnswer_ = home_.path() + "/mine";  // the default extension is added
         button(d, OptionsDialog::IDC_SETTINGS_MENU).click();
@@ -395,17 +415,23 @@ TEST_F(OptionsDialogTest, SavingWritesEveryValueInOrderAndLoadingGivesThemBack) 
               "LayerNames=1\r\nLayoutNames=0\r\nOddLine=0\r\nRotation=1\r\nScale=1\r\nSort=0\r\nStartRow=12\r\n"
               "WorkbookSettings=0\r\nWorksheetSettings=1\r\nIncludeConstant=0\r\nJTSK=0\r\nNoAutofit=0\r\n"
               "AsText=1\r\nFindNextBlankLine=0\r\nExportAttPrompts=0\r\n"
-              "[Import]\r\nImportSettings=0\r\nIgnoreProps=1\r\nStartCol=4\r\nStartRow=2\r\n");
+              "[Import]\r\nImportSettings=0\r\nIgnoreProps=1\r\nStartCol=4\r\nStartRow=2\r\nPreview=1\r\n"
+              "DrawingChangedToo=1\r\n");
     EXPECT_FALSE(std::filesystem::exists(home_.path() + "/user.reg")) << "a save to file is no OK";
 
     EXPECT_TRUE(run([&](OptionsDialog& d) {
         d.loadSettingsFile(path);
         EXPECT_EQ(item(d.exportTab(), ExportTab::IDC_START_ROW).windowText(), "12");
         EXPECT_TRUE(enabled(d.exportTab(), ExportTab::IDC_START_ROW));
+        EXPECT_EQ(button(d.importTab(), ImportTab::IDC_PREVIEW).GetCheck(), BST_CHECKED);
+        EXPECT_EQ(button(d.importTab(), ImportTab::IDC_TAKE_SHEET_VALUE).GetCheck(), BST_CHECKED);
         button(d, IDOK).click();
     }));
-    EXPECT_EQ(registry().exportOptions.StartRow, 12);
-    EXPECT_EQ(registry().importOptions.StartCol, 4);
+    const Settings s = registry();
+    EXPECT_EQ(s.exportOptions.StartRow, 12);
+    EXPECT_EQ(s.importOptions.StartCol, 4);
+    EXPECT_TRUE(s.importOptions.Preview);
+    EXPECT_EQ(s.importOptions.DrawingChangedToo, tabro::kTakeSheetValue);
 }
 
 // OK when the registry cannot be written: an error box names the file and the
@@ -529,6 +555,11 @@ TEST_F(OptionsDialogTest, LoadingAFileChangesOnlyWhatItHolds) {
              EXPECT_EQ(button(d.exportTab(), ExportTab::IDC_SORT).GetCheck(), BST_CHECKED)
                  << "an export box ticked before loading stays ticked";
              EXPECT_EQ(button(d.exportTab(), ExportTab::IDC_ROTATION).GetCheck(), BST_CHECKED);
+             // A file saved before the preview and the drawing-changed-too choice
+             // existed leaves them as the page has them.
+             EXPECT_EQ(button(d.importTab(), ImportTab::IDC_PREVIEW).GetCheck(), BST_CHECKED);
+             EXPECT_EQ(button(d.importTab(), ImportTab::IDC_TAKE_SHEET_VALUE).GetCheck(), BST_CHECKED);
+             EXPECT_EQ(button(d.importTab(), ImportTab::IDC_KEEP_DRAWING_VALUE).GetCheck(), BST_UNCHECKED);
          }},
         {"the next blank row of the active sheet", "[Export]\nWorksheetSettings=1\nFindNextBlankLine=1\n",
          [](OptionsDialog& d) {
@@ -557,6 +588,8 @@ TEST_F(OptionsDialogTest, LoadingAFileChangesOnlyWhatItHolds) {
         if (c.content) write(path, c.content);
         run([&](OptionsDialog& d) {
             button(d.exportTab(), ExportTab::IDC_SORT).click();
+            button(d.importTab(), ImportTab::IDC_PREVIEW).click();
+            button(d.importTab(), ImportTab::IDC_TAKE_SHEET_VALUE).click();
             d.loadSettingsFile(path);
             c.check(d);
         });
@@ -566,19 +599,54 @@ TEST_F(OptionsDialogTest, LoadingAFileChangesOnlyWhatItHolds) {
 
 TEST_F(OptionsDialogTest, ACheckBoxValueOtherThanZeroOrOneShowsCheckedAndGoesBackAsOne) {
     const std::string in = file("odd.ini"), out = file("back.ini");
-    write(in, "[Export]\nSort=7\nJTSK=-1\nXCoord=0\n[Import]\nIgnoreProps=2\n");
+    write(in, "[Export]\nSort=7\nJTSK=-1\nXCoord=0\n[Import]\nIgnoreProps=2\nPreview=-5\n");
     EXPECT_TRUE(run([&](OptionsDialog& d) {
         d.loadSettingsFile(in);
         EXPECT_EQ(button(d.exportTab(), ExportTab::IDC_SORT).GetCheck(), BST_CHECKED);
         EXPECT_EQ(button(d.exportTab(), ExportTab::IDC_JTSK).GetCheck(), BST_CHECKED);
         EXPECT_EQ(button(d.importTab(), ImportTab::IDC_IGNORE_PROPS).GetCheck(), BST_CHECKED);
+        EXPECT_EQ(button(d.importTab(), ImportTab::IDC_PREVIEW).GetCheck(), BST_CHECKED);
         d.saveSettingsFile(out);
         button(d, IDOK).click();
     }));
     const std::string saved = readAll(out);
-    for (const char* entry : {"Sort=1\r\n", "JTSK=1\r\n", "XCoord=0\r\n", "IgnoreProps=1\r\n"})
+    for (const char* entry : {"Sort=1\r\n", "JTSK=1\r\n", "XCoord=0\r\n", "IgnoreProps=1\r\n", "Preview=1\r\n"})
         EXPECT_NE(saved.find(entry), std::string::npos) << entry;
     EXPECT_TRUE(registry().exportOptions.Sort);
+    EXPECT_TRUE(registry().importOptions.Preview);
+}
+
+// The drawing-changed-too choice means something for 0 and 1 only: any other number
+// from a file shows, and goes back, as keeping the drawing's value, which is what
+// import would make of it; an empty entry leaves the choice as it was.
+TEST_F(OptionsDialogTest, ADrawingChangedTooValueOtherThanOneFromAFileMeansKeep) {
+    struct Case {
+        const char* entry;
+        bool isTakeBefore;  // the choice on the page before loading
+        bool isTakeAfter;
+    } cases[] = {
+        {"1", false, true},  {"  1abc", false, true}, {"0", true, false}, {"2", true, false},
+        {"-1", true, false}, {"x", true, false},      {"", true, true},
+    };
+    const std::string in = file("choice.ini"), out = file("choice-back.ini");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.entry + "\", take before: " + (c.isTakeBefore ? "yes" : "no"));
+        write(in, std::string("[Import]\nDrawingChangedToo=") + c.entry + "\n");
+        std::filesystem::remove(out);
+        run([&](OptionsDialog& d) {
+            ImportTab& i = d.importTab();
+            button(i, c.isTakeBefore ? ImportTab::IDC_TAKE_SHEET_VALUE : ImportTab::IDC_KEEP_DRAWING_VALUE).click();
+            d.loadSettingsFile(in);
+            EXPECT_EQ(button(i, ImportTab::IDC_TAKE_SHEET_VALUE).GetCheck(),
+                      c.isTakeAfter ? BST_CHECKED : BST_UNCHECKED);
+            EXPECT_EQ(button(i, ImportTab::IDC_KEEP_DRAWING_VALUE).GetCheck(),
+                      c.isTakeAfter ? BST_UNCHECKED : BST_CHECKED);
+            d.saveSettingsFile(out);
+        });
+        EXPECT_NE(readAll(out).find(c.isTakeAfter ? "DrawingChangedToo=1\r\n" : "DrawingChangedToo=0\r\n"),
+                  std::string::npos)
+            << readAll(out);
+    }
 }
 
 TEST_F(OptionsDialogTest, AStartRowOfZeroFromAFileIsShownAndStopsOkUntilCorrected) {
