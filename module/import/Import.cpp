@@ -295,9 +295,11 @@ public:
                 occurrence = column.occurrence;
             }
         }
-        if (tags.empty()) return false;
         ReferenceEditor editor;
         if (editor.open(toMultibyte(*row.handle), AcDb::kForRead) != Acad::eOk || !editor.reference()) return false;
+        // A property column's cell: properties are never applied from here, and
+        // nothing is missing.
+        if (tags.empty()) return true;
         std::string block;
         if (!blockNameOf(editor.reference()->blockTableRecord(), block)) return false;
         // The row's block-name cell names the block its handle must be of.

@@ -171,11 +171,27 @@ public:
                                               cutForMessage(now_.block).c_str()));
             return false;
         }
+        // Nothing names the row's block: its filled attribute columns must be mostly
+        // the block's (a column the user added is no reason to refuse a row, a row
+        // whose tags the block lacks is another block's).
+        std::size_t known = 0, unknown = 0;
+        const std::string* firstUnknown = nullptr;
         for (std::size_t i = 0; i < row.tags.size(); ++i) {
-            if (row.values[i].empty() || now_.knowsTag(row.tags[i])) continue;
-            report_.cellNotApplied(row.sheetRow, row.valueColumns[i], kTextReasonAsGiven,
+            if (row.values[i].empty()) continue;
+            if (now_.knowsTag(row.tags[i])) {
+                ++known;
+            } else {
+                ++unknown;
+                if (!firstUnknown) {
+                    firstUnknown = &row.tags[i];
+                    column = row.valueColumns[i];
+                }
+            }
+        }
+        if (unknown > 0 && unknown >= known) {
+            report_.cellNotApplied(row.sheetRow, column, kTextReasonAsGiven,
                                    formatText(kTextReasonNotTheBlocksColumns, cutForMessage(now_.block).c_str(),
-                                              cutForMessage(row.tags[i]).c_str()));
+                                              cutForMessage(*firstUnknown).c_str()));
             return false;
         }
         return true;
