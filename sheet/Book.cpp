@@ -22,6 +22,30 @@ void Book::setActiveIndex(std::size_t index) {
 
 std::shared_ptr<Sheet> Book::activeSheet() const { return active_ < sheets_.size() ? sheets_[active_] : nullptr; }
 
+std::string Book::setSheetVisibility(std::size_t index, Visibility visibility) {
+    if (index >= sheets_.size()) return "the sheet is no longer part of its workbook";
+    Sheet& sheet = *sheets_[index];
+    if (sheet.visibility() == visibility) return {};
+    if (sheet.isVisible()) {
+        // A workbook with no tab to show cannot be shown, and the format's own
+        // programs refuse to open such a file.
+        auto neighbour = visibleNeighbour(index);
+        if (!neighbour) return "a workbook must keep at least one visible sheet";
+        if (index == active_) setActiveIndex(*neighbour);
+    }
+    sheet.setVisibility(visibility);
+    isStructureChanged = true;
+    return {};
+}
+
+std::optional<std::size_t> Book::visibleNeighbour(std::size_t index) const {
+    for (std::size_t i = index + 1; i < sheets_.size(); ++i)
+        if (sheets_[i]->isVisible()) return i;
+    for (std::size_t i = std::min(index, sheets_.size()); i-- > 0;)
+        if (sheets_[i]->isVisible()) return i;
+    return std::nullopt;
+}
+
 std::optional<std::size_t> Book::findSheet(std::u16string_view name) const {
     for (std::size_t i = 0; i < sheets_.size(); ++i)
         if (sameNameIgnoringCase(sheets_[i]->name(), name)) return i;

@@ -38,6 +38,14 @@ public:
     std::size_t activeIndex() const noexcept { return active_; }
     void setActiveIndex(std::size_t index);
     std::shared_ptr<Sheet> activeSheet() const;
+    // Shows or hides the sheet at index under the rules spreadsheet programs keep: a
+    // workbook keeps one visible sheet, and hiding the active sheet makes the next
+    // visible sheet active (the one before it, when none follows). Returns why it
+    // was refused, empty when done.
+    std::string setSheetVisibility(std::size_t index, Visibility visibility);
+    // The visible sheet the active one is handed to when the sheet at index is
+    // hidden; none when no other sheet is visible.
+    std::optional<std::size_t> visibleNeighbour(std::size_t index) const;
     // Index of a sheet whose name equals name without regard to case, if any.
     std::optional<std::size_t> findSheet(std::u16string_view name) const;
 

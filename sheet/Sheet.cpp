@@ -435,6 +435,7 @@ void Sheet::renumberTexts(std::uint32_t firstAdded, const std::vector<std::uint3
 }
 
 void Sheet::swapContent(Sheet& other) {
+    std::swap(visibility_, other.visibility_);
     rows_.swap(other.rows_);
     formulas_.swap(other.formulas_);
     comments_.swap(other.comments_);

@@ -4,6 +4,8 @@
 // application's lock guards it.
 #pragma once
 
+#include "sheet/SheetVisibility.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -68,6 +70,11 @@ public:
     Book& book() const noexcept { return *book_; }
     const std::u16string& name() const noexcept { return name_; }
     void setName(std::u16string name) { name_ = std::move(name); }
+    // Whether the sheet shows as a tab. The workbook's rules (one sheet stays visible,
+    // the active sheet is a visible one) are kept by whoever changes it.
+    Visibility visibility() const noexcept { return visibility_; }
+    bool isVisible() const noexcept { return visibility_ == Visibility::Visible; }
+    void setVisibility(Visibility visibility) noexcept { visibility_ = visibility; }
 
     // Null when the cell holds nothing (no value, no format of its own).
     const Cell* find(std::int32_t row, std::int32_t column) const;
@@ -199,8 +206,9 @@ public:
     void markUsedTexts(std::uint32_t firstAdded, std::vector<bool>& used) const;
     void renumberTexts(std::uint32_t firstAdded, const std::vector<std::uint32_t>& indexOf);
 
-    // Exchanges everything but the workbook and the name with other (a reloaded
-    // copy of this sheet), so references to this sheet stay valid.
+    // Exchanges everything but the workbook and the name with other (a reloaded copy
+    // of this sheet, whose visibility may have changed too), so references to this
+    // sheet stay valid.
     void swapContent(Sheet& other);
 
     bool isChanged() const noexcept { return cellsChanged_ || commentsChanged_; }
@@ -230,6 +238,7 @@ private:
 
     Book* book_;
     std::u16string name_;
+    Visibility visibility_ = Visibility::Visible;
     std::vector<RowCells> rows_;  // ascending row numbers
     std::unordered_map<std::uint64_t, Formula> formulas_;
     std::unordered_map<std::uint64_t, Comment> comments_;

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -169,6 +170,13 @@ std::vector<SheetChange> adopt(Book& book, Book& fresh) {
         for (const auto& c : cells) changes.push_back({target, c});
         sheets.push_back(target);
     }
+    // What the fresh carry says of its sheets goes to the sheets kept in their place.
+    if (fresh.carry)
+        if (auto first = fresh.carry->firstTab.lock()) {
+            auto it = std::find(fresh.sheets().begin(), fresh.sheets().end(), first);
+            fresh.carry->firstTab.reset();
+            if (it != fresh.sheets().end()) fresh.carry->firstTab = sheets[it - fresh.sheets().begin()];
+        }
     book.sheets() = std::move(sheets);
     book.strings = std::move(fresh.strings);
     book.styles = std::move(fresh.styles);

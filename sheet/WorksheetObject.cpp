@@ -1,10 +1,11 @@
-// Worksheet: Name (under the application's naming rules), Activate, Index, and the
-// ranges Cells, Columns, Rows, UsedRange and Range("A1"[, "B2"]).
+// Worksheet: Name (under the application's naming rules), Visible, Activate, Index,
+// and the ranges Cells, Columns, Rows, UsedRange and Range("A1"[, "B2"]).
 #include "sheet/WorksheetObject.h"
 
 #include "sheet/AutomationObject.h"
 #include "sheet/BookLifecycle.h"
 #include "sheet/RangeObject.h"
+#include "sheet/SheetVisibility.h"
 #include "sheet/Utf.h"
 #include "sheet/WorkbookObject.h"
 
@@ -61,9 +62,29 @@ private:
             auto it = std::find(sheets.begin(), sheets.end(), sheet_);
             if (it == sheets.end())
                 applicationError("Sheet " + quoted(s.name()) + " is no longer part of its workbook.");
+            if (!s.isVisible())
+                applicationError("Sheet " + quoted(s.name()) + " is hidden; a hidden sheet cannot be activated.");
             book.setActiveIndex(static_cast<std::size_t>(it - sheets.begin()));
             if (handle) activateBook(*app_, handle);
             return {};
+        }
+        case dispid::Visible: {
+            if (isKind(flags, Kind::Put)) {
+                args.expect(1, 1);
+                const Visibility wanted = visibilityArgument(args.at(0));
+                auto& sheets = book.sheets();
+                auto it = std::find(sheets.begin(), sheets.end(), sheet_);
+                if (it == sheets.end())
+                    applicationError("Sheet " + quoted(s.name()) + " is no longer part of its workbook.");
+                if (wanted == s.visibility()) return {};
+                AppState::checkWritable(book);
+                std::string problem = book.setSheetVisibility(static_cast<std::size_t>(it - sheets.begin()), wanted);
+                if (!problem.empty()) applicationError("Sheet " + quoted(s.name()) + " cannot be hidden: " + problem + ".");
+                return {};
+            }
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            return Variant::i4(automationValue(s.visibility()));
         }
         case dispid::Index: {
             if (!isKind(flags, Kind::Get)) break;

@@ -133,6 +133,10 @@ DispatchPtr area(IDispatch* worksheet, LONG top, LONG left, LONG bottom, LONG ri
 }
 
 DispatchPtr usedRange(IDispatch* worksheet) { return getObject(worksheet, dispid::UsedRange); }
+LONG sheetVisibility(IDispatch* worksheet) { return toLong(getProperty(worksheet, dispid::Visible)); }
+void setSheetVisibility(IDispatch* worksheet, LONG visibility) {
+    putProperty(worksheet, dispid::Visible, Variant::i4(visibility));
+}
 DispatchPtr rows(IDispatch* worksheetOrRange) { return getObject(worksheetOrRange, dispid::Rows); }
 LONG lastUsedRow(IDispatch* worksheet) {
     DispatchPtr used = usedRange(worksheet);

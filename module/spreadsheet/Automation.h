@@ -31,6 +31,10 @@ constexpr LONG kMostCellCharacters = 32767;  // UTF-16 units, as the application
 // written for as many as its memory allows.
 constexpr LONG kMostWorksheets = 4096;
 
+// Worksheet.Visible: a tab the user sees, hidden (the user can show it again from
+// the application's menus), very hidden (only automation shows it again).
+constexpr LONG kSheetVisible = -1, kSheetHidden = 0, kSheetVeryHidden = 2;
+
 // The workbook object's own dual interface, which a worksheet's Parent answers.
 constexpr IID kWorkbookInterfaceIid{0x000208DA, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
@@ -39,7 +43,7 @@ namespace dispid {
 constexpr DISPID ActiveWorkbook = 0x134;
 constexpr DISPID Workbooks = 0x23C;
 constexpr DISPID ActiveSheet = 0x133;  // also of a workbook
-constexpr DISPID Visible = 0x22E;
+constexpr DISPID Visible = 0x22E;  // also of a worksheet
 constexpr DISPID Interactive = 0x169;
 // Workbooks, Worksheets
 constexpr DISPID Add = 0xB5;
@@ -121,6 +125,11 @@ DispatchPtr area(IDispatch* worksheet, LONG top, LONG left, LONG bottom, LONG ri
 // "A1" style address of a cell; column from 1 (past "XFD" the application refuses it).
 std::u16string cellAddress(LONG row, LONG column);
 DispatchPtr usedRange(IDispatch* worksheet);
+// Worksheet.Visible: kSheetVisible, kSheetHidden or kSheetVeryHidden. Hiding the last
+// visible sheet of a workbook is refused by the application (it throws), and hiding
+// the active sheet makes another one active.
+LONG sheetVisibility(IDispatch* worksheet);
+void setSheetVisibility(IDispatch* worksheet, LONG visibility);
 DispatchPtr rows(IDispatch* worksheetOrRange);
 // The last row of the worksheet's used range (UsedRange.Row + UsedRange.Rows.Count - 1).
 LONG lastUsedRow(IDispatch* worksheet);

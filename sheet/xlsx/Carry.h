@@ -26,8 +26,8 @@ struct SheetCarry {
     std::string partName;  // "xl/worksheets/sheet1.xml"
     std::string relId;     // its id in the workbook's relationships
     std::string sheetId;   // the sheetId attribute in workbook.xml
-    // Attributes of <sheet> in workbook.xml other than name, sheetId and r:id
-    // (state="hidden", ...), already in XML form: ` state="hidden"`.
+    // Attributes of <sheet> in workbook.xml other than name, sheetId, state and r:id
+    // (another program's own), already in XML form: ` x:mine="1"`.
     std::string extraSheetAttributes;
     std::string rootStartTag;      // "<worksheet ...>" as read
     std::vector<XmlPiece> pieces;  // children of <worksheet>; empty raw = generated
@@ -62,6 +62,9 @@ struct PackageCarry {
     std::string workbookRootStartTag;
     std::vector<XmlPiece> workbookPieces;  // sheets, bookViews, definedNames generated
     std::vector<std::pair<std::string, std::string>> workbookViewAttributes;  // qualified name, value
+    // The sheet the tab bar starts at (firstSheet), as read; followed to wherever
+    // that sheet moves, and past it while it is hidden.
+    std::weak_ptr<Sheet> firstTab;
     std::string extraWorkbookViews;                                           // further <workbookView> elements, raw
     std::vector<DefinedName> definedNames;
     std::vector<Relationship> workbookRels;

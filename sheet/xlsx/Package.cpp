@@ -162,6 +162,7 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
         sheet->carry->relId = s.relId;
         sheet->carry->sheetId = s.sheetId;
         sheet->carry->extraSheetAttributes = s.extraAttributes;
+        sheet->setVisibility(s.visibility);
         readWorksheet(entry(sheet->carry->partName, wbPart), sheet->carry->partName, *sheet, limits,
                       book->readOnlyReason);
         readSheetExtras(entry, *sheet, limits);
@@ -177,6 +178,12 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     if (book->sheets().empty()) throw XlsxError(wbPart + ": the workbook holds no worksheet");
     long active = info.activeTab < indexOfEntry.size() ? indexOfEntry[info.activeTab] : 0;
     book->setActiveIndex(active >= 0 ? static_cast<std::size_t>(active) : 0);
+    // A file whose active tab is hidden (another program's slip) opens on a visible
+    // sheet, as activating a hidden one is refused. One whose sheets are all hidden
+    // is left as it is: every program shows it only after repairing it.
+    if (!book->activeSheet()->isVisible())
+        if (auto visible = book->visibleNeighbour(book->activeIndex())) book->setActiveIndex(*visible);
+    if (long first = indexOfEntry[info.firstSheet]; first >= 0) carry->firstTab = book->sheets()[first];
 
     for (auto& n : info.definedNames) {
         DefinedName d;
@@ -337,7 +344,8 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             sc.relId = freeWbRelId();
             wbRels.push_back({sc.relId, std::string(reltype::worksheet), relativeTarget(wbPart, sc.partName), ""});
         }
-        bool isVerbatim = !sheet.isChanged() && carry.has(sc.partName) && !sc.rootStartTag.empty();
+        bool isVerbatim = !sheet.isChanged() && carry.has(sc.partName) && !sc.rootStartTag.empty() &&
+                          !isHiddenButSelected(sheet);
         if (isVerbatim) {
             // The VML drawing's shape ids were numbered by whoever wrote it; new
             // drawings start above a generous allowance for them.

@@ -3,6 +3,7 @@
 #include "sheet/Utf.h"
 #include "sheet/xlsx/PartPieces.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace sheet::xlsx {
@@ -45,6 +46,11 @@ private:
                     s.sheetId = std::string(a.value);
                 } else if (a.ns == ns::rel && a.name == "id") {
                     s.relId = std::string(a.value);
+                } else if (a.ns.empty() && a.name == "state") {
+                    auto visibility = visibilityOfState(a.value);
+                    if (!visibility)
+                        fail("sheet state " + quotedInput(a.value) + " is none of visible, hidden and veryHidden");
+                    s.visibility = *visibility;
                 } else {
                     appendAttribute(s.extraAttributes, a);
                 }
@@ -55,11 +61,13 @@ private:
             if (!sawView_) {
                 sawView_ = true;
                 for (const auto& a : *e.attributes) {
-                    if (a.ns.empty() && a.name == "activeTab") {
+                    const bool isActiveTab = a.ns.empty() && a.name == "activeTab";
+                    if (isActiveTab || (a.ns.empty() && a.name == "firstSheet")) {
                         std::size_t v = 0;
                         auto [end, ec] = std::from_chars(a.value.data(), a.value.data() + a.value.size(), v);
-                        if (ec == std::errc() && end == a.value.data() + a.value.size()) info.activeTab = v;
-                    } else if (!(a.ns.empty() && a.name == "firstSheet")) {
+                        if (ec == std::errc() && end == a.value.data() + a.value.size())
+                            (isActiveTab ? info.activeTab : info.firstSheet) = v;
+                    } else {
                         info.workbookViewAttributes.emplace_back(qualified(a), std::string(a.value));
                     }
                 }
@@ -106,6 +114,22 @@ private:
     std::size_t extraViewStart_ = 0;
 };
 
+// The tab the tab bar starts at: the one the file named while that sheet is there
+// and visible, else the next visible sheet after it, else the first visible one.
+std::size_t firstTab(const Book& book, const PackageCarry* carry) {
+    const auto& sheets = book.sheets();
+    std::size_t first = 0;
+    if (auto named = carry ? carry->firstTab.lock() : nullptr) {
+        auto it = std::find(sheets.begin(), sheets.end(), named);
+        if (it != sheets.end()) first = static_cast<std::size_t>(it - sheets.begin());
+    }
+    for (std::size_t i = first; i < sheets.size(); ++i)
+        if (sheets[i]->isVisible()) return i;
+    for (std::size_t i = 0; i < first; ++i)
+        if (sheets[i]->isVisible()) return i;
+    return 0;
+}
+
 }  // namespace
 
 WorkbookInfo readWorkbookPart(std::string_view xml, const std::string& partName, const ReadLimits& limits) {
@@ -118,6 +142,7 @@ WorkbookInfo readWorkbookPart(std::string_view xml, const std::string& partName,
     if (info.sheets.empty()) throw XlsxError(partName + ": the workbook has no sheets");
     if (info.sheets.size() > limits.maxSheets) throw XlsxError(partName + ": too many sheets");
     if (info.activeTab >= info.sheets.size()) info.activeTab = 0;
+    if (info.firstSheet >= info.sheets.size()) info.firstSheet = 0;
     return info;
 }
 
@@ -174,6 +199,9 @@ std::string writeWorkbookPart(const Book& book, const PackageCarry* carry) {
                 }
             }
             if (!any) out += " xWindow=\"240\" yWindow=\"15\" windowWidth=\"16095\" windowHeight=\"9660\"";
+            if (std::size_t first = firstTab(book, carry); first > 0)
+                out += " firstSheet=\"" + std::to_string(first) + "\"";
+            // The active sheet is a visible one: the workbook's rules keep it so.
             if (book.activeIndex() > 0) out += " activeTab=\"" + std::to_string(book.activeIndex()) + "\"";
             out += "/>";
             if (carry) out += carry->extraWorkbookViews;
@@ -183,7 +211,9 @@ std::string writeWorkbookPart(const Book& book, const PackageCarry* carry) {
             for (const auto& s : sheets) {
                 out += "<sheet name=\"";
                 appendEscapedAttribute(out, utf16ToUtf8(s->name()));
-                out += "\" sheetId=\"" + s->carry->sheetId + "\"" + s->carry->extraSheetAttributes;
+                out += "\" sheetId=\"" + s->carry->sheetId + "\"";
+                if (!s->isVisible()) out += " state=\"" + std::string(stateAttribute(s->visibility())) + "\"";
+                out += s->carry->extraSheetAttributes;
                 out += prefixR
                            ? " r:id=\""
                            : " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:id=\"";

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <tuple>
 #include <utility>
 #include <cstring>
 
@@ -597,7 +598,43 @@ constexpr std::string_view kDefaultRoot =
     "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
     "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
 
+const XmlPiece* carriedViews(const Sheet& sheet) {
+    if (!sheet.carry) return nullptr;
+    for (const auto& p : sheet.carry->pieces)
+        if (p.name == "sheetViews" && !p.raw.empty()) return &p;
+    return nullptr;
+}
+
+// Where a tabSelected="1" (or "true") attribute of a <sheetView> starts in raw, at
+// the blank before it, and its length; npos when there is none from `from` on.
+std::pair<std::size_t, std::size_t> tabSelectedAttribute(std::string_view raw, std::size_t from = 0) {
+    constexpr std::string_view name = "tabSelected";
+    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    for (std::size_t at = raw.find(name, from); at != std::string_view::npos; at = raw.find(name, at + 1)) {
+        std::size_t start = at;
+        while (start > 0 && isBlank(raw[start - 1])) --start;
+        if (start == at) continue;  // the end of a longer name
+        std::size_t i = at + name.size();
+        while (i < raw.size() && isBlank(raw[i])) ++i;
+        if (i >= raw.size() || raw[i] != '=') continue;
+        ++i;
+        while (i < raw.size() && isBlank(raw[i])) ++i;
+        if (i >= raw.size() || (raw[i] != '"' && raw[i] != '\'')) continue;
+        const std::size_t end = raw.find(raw[i], i + 1);
+        if (end == std::string_view::npos) break;
+        const std::string_view value = raw.substr(i + 1, end - i - 1);
+        if (value == "1" || value == "true") return {start, end + 1 - start};
+    }
+    return {std::string_view::npos, 0};
+}
+
 }  // namespace
+
+bool isHiddenButSelected(const Sheet& sheet) {
+    if (sheet.isVisible()) return false;
+    const XmlPiece* views = carriedViews(sheet);
+    return views && tabSelectedAttribute(views->raw).first != std::string_view::npos;
+}
 
 void readWorksheet(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits,
                    std::string& readOnlyReason) {
@@ -645,6 +682,12 @@ std::string writeWorksheet(const Sheet& sheet, bool isActive, const std::string&
         std::remove_if(pieces.begin(), pieces.end(), [](const XmlPiece& p) { return p.name == "legacyDrawing"; }),
         pieces.end());
     if (!legacyDrawingRelId.empty()) insertByRank("legacyDrawing");
+    if (!isActive && !sheet.isVisible())
+        for (auto& p : pieces)
+            if (p.name == "sheetViews")
+                for (auto [at, length] = tabSelectedAttribute(p.raw); at != std::string::npos;
+                     std::tie(at, length) = tabSelectedAttribute(p.raw, at))
+                    p.raw.erase(at, length);
 
     std::string out;
     out.reserve(1 << 16);

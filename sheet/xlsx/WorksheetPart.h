@@ -18,6 +18,12 @@ namespace sheet::xlsx {
 void readWorksheet(std::string_view xml, const std::string& partName, Sheet& sheet, const ReadLimits& limits,
                    std::string& readOnlyReason);
 
+// Whether the view the sheet carries from its file marks its tab selected though the
+// sheet is hidden. Selected together with the active sheet it would be grouped with
+// it, and what the user types there would go into the hidden sheet as well: the
+// writer then writes the sheet again, without the mark.
+bool isHiddenButSelected(const Sheet& sheet);
+
 // legacyDrawingRelId: the relationship id of the sheet's VML drawing, empty for none.
 // Text cells are written as indices into the shared strings the layout produces.
 // With a sink, the text goes there in pieces as the rows are written, and what is
