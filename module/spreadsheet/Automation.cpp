@@ -100,17 +100,6 @@ bool isReadOnly(IDispatch* workbook) {
     }
 }
 
-LONG sheetVisibility(IDispatch* worksheet) {
-    Variant v = getProperty(worksheet, dispid::Visible);
-    if (v.vt() == VT_BOOL) return v.boolVal() ? kSheetVisible : kSheetHidden;
-    LONG n = kSheetVisible;
-    if (v.vt() == VT_I4) n = v.lVal();
-    else if (v.vt() == VT_I2) n = v.iVal();
-    return n;
-}
-void setSheetVisibility(IDispatch* worksheet, LONG visibility) {
-    putProperty(worksheet, dispid::Visible, Variant::i4(visibility));
-}
 DispatchPtr cells(IDispatch* worksheet) { return getObject(worksheet, dispid::Cells); }
 DispatchPtr columns(IDispatch* worksheet) { return getObject(worksheet, dispid::Columns); }
 DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,

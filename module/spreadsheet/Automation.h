@@ -21,8 +21,6 @@ namespace xl {
 
 // What a worksheet and a workbook can hold. A row or text beyond them is refused by
 // the application, so an export finds it out before it writes, and says why.
-// Worksheet.Visible: shown, hidden (the user may show it again), very hidden.
-constexpr LONG kSheetVisible = -1, kSheetHidden = 0, kSheetVeryHidden = 2;
 constexpr LONG kLastRow = 1048576;
 constexpr LONG kLastColumn = 16384;          // "XFD"
 constexpr LONG kMostCellCharacters = 32767;  // UTF-16 units, as the application counts
@@ -113,8 +111,6 @@ void activate(IDispatch* object);
 bool isReadOnly(IDispatch* workbook);
 
 // Worksheet
-LONG sheetVisibility(IDispatch* worksheet);
-void setSheetVisibility(IDispatch* worksheet, LONG visibility);
 DispatchPtr cells(IDispatch* worksheet);
 DispatchPtr columns(IDispatch* worksheet);
 DispatchPtr range(IDispatch* worksheet, const std::u16string& corner,
