@@ -76,7 +76,9 @@ void ImportReport::printListed() const {
     for (const Listed& l : listed_) {
         // The subject is what a cell or a header holds (a layer, a tag): cut, so that
         // a cell of a hundred thousand digits does not fill the command line.
-        const std::string reason = formatText(l.reason, cutForMessage(l.subject).c_str());
+        // A reason composed already cut what it quotes, each part on its own.
+        const std::string reason = formatText(
+            l.reason, l.reason == kTextReasonAsGiven ? l.subject.c_str() : cutForMessage(l.subject).c_str());
         const std::string address = cellAddress(l.row, l.column);
         acutPrintf("%s", formatText(kTextProblemLine, l.sheet.c_str(), address.c_str(), reason.c_str()).c_str());
     }

@@ -90,12 +90,19 @@ LONG usedColumns(IDispatch* sheet) {
     return left - 1 + xl::count(xl::columns(used.get()).get());
 }
 
+// A fingerprint of zeros is what writers that make none put there (every drawing
+// of such a writer would be the same drawing): it names nothing.
+bool namesADrawing(const std::string& guid) {
+    return std::any_of(guid.begin(), guid.end(), [](char c) { return c >= '1' && c <= '9'; }) ||
+           std::any_of(guid.begin(), guid.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+}
+
 }  // namespace
 
 DrawingIdentity DrawingIdentity::ofWorkingDrawing() {
     DrawingIdentity identity;
     if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase()) {
-        identity.fingerprint = db->fingerprintGuid();
+        if (std::string guid = db->fingerprintGuid(); namesADrawing(guid)) identity.fingerprint = std::move(guid);
         identity.fileName = baseName(db->fileName());
     }
     return identity;

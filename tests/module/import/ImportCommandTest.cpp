@@ -7,6 +7,7 @@
 #include "host/db/AcUnits.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/import/Import.h"
+#include "module/layout/WorkbookRecord.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/CellValue.h"
@@ -68,8 +69,11 @@ protected:
             for (double v : {state.scale.sx, state.scale.sy, state.scale.sz}) texts.push_back(distance(v));
             texts.push_back(state.layer);
             texts.push_back("Model");
+            for (std::string& text : texts)
+                if (text == "<none>") text.clear();
+            exported_.emplace_back(handle, texts);
             c = 1;
-            for (const std::string& text : texts) putText(r, c++, toWide(text == "<none>" ? "" : text));
+            for (const std::string& text : texts) putText(r, c++, toWide(text));
             ++r;
         }
     }
@@ -93,8 +97,114 @@ protected:
     std::u16string sheetName() const { return xl::name(sheet_.get()); }
     std::u16string bookName() const { return xl::name(book_.get()); }
 
+    // The record an export keeps of the sheet written above, under the drawing
+    // identity given (this drawing's by default).
+    void keepRecord(std::optional<DrawingIdentity> identity = std::nullopt) {
+        WorkbookRecord record;
+        record.identity = identity ? *identity : DrawingIdentity::ofWorkingDrawing();
+        record.writing = CellWriting::ofWorkingDrawing(false);
+        record.beginSection("DOOR", {"block", "@NUMBER", "@WIDTH", "@FIRE", "x", "y", "z", "rotation", "scalex",
+                                     "scaley", "scalez", "layer", "layout"});
+        for (const auto& [handle, texts] : exported_) record.add(handle, texts);
+        ASSERT_TRUE(record.write(book_.get()));
+        xl::activate(sheet_.get());
+    }
+
+    // Changes the drawing as another program would, after the export.
+    void changeInDrawing(const std::string& handle, const std::string& tag, const std::string& text,
+                         const AcGePoint3d* position = nullptr) {
+        ReferenceEditor editor;
+        ASSERT_EQ(editor.open(handle, AcDb::kForWrite), Acad::eOk);
+        if (!tag.empty()) {
+            const std::string tags[] = {tag}, values[] = {text};
+            ASSERT_TRUE(editor.applyAttributes(tags, values));
+        }
+        if (position) {
+            ASSERT_EQ(editor.applyPosition(*position), Acad::eOk);
+        }
+    }
+
+    std::vector<std::pair<std::string, std::vector<std::string>>> exported_;
     std::string previousLocale_;
 };
+
+// Another program moved D-1 and changed its FIRE after the export; the user edited
+// D-2's number, and D-1's FIRE as well.
+TEST_F(ImportCommandTest, ARecordKeepsTheDrawingsOwnChangesAndNamesConflicts) {
+    for (bool takeSheet : {false, true}) {
+        SCOPED_TRACE(takeSheet ? "the sheet's value taken" : "the drawing's value kept");
+        exported_.clear();
+        writeExportedSheet({"D-1", "D-2"});
+        keepRecord();
+        const std::string d1 = handleOf("D-1"), d2 = handleOf("D-2");
+        const AcGePoint3d original = stateOf(d1).position, moved(777, 888, 0);
+        changeInDrawing(d1, "FIRE", "EI90", &moved);
+        putText(3, 2, u"D-2 edited");
+        putText(2, 4, u"EI120");
+        ImportOptions options = withProps(false);
+        options.DrawingChangedToo = takeSheet ? kTakeSheetValue : kKeepDrawingValue;
+        Import(options, testMarkers());
+        EXPECT_EQ(stateOf(d1).position, moved);  // the stale X and Y cells undo nothing
+        EXPECT_EQ(textOf(stateOf(d1), "FIRE"), takeSheet ? "EI120" : "EI90");
+        EXPECT_EQ(textOf(stateOf(d2), "NUMBER"), "D-2 edited");
+        // Put back for the next round.
+        changeInDrawing(d1, "FIRE", "EI30", &original);
+        changeInDrawing(handleOf("D-2 edited"), "NUMBER", "D-2");
+    }
+}
+
+// The record follows imports: a copy of a row taken before an edit is no edit
+// later on, and two rows asking for different values apply neither.
+TEST_F(ImportCommandTest, RowsNamingOneReferenceApplyOnceOrNotAtAll) {
+    writeExportedSheet({"D-1", "D-2", "D-1", "D-2"});  // rows 4 and 5: copies of rows 2 and 3
+    keepRecord();
+    const std::string d1 = handleOf("D-1"), d2 = handleOf("D-2");
+    putText(2, 2, u"D-1 new");  // row 4 still says D-1
+    putText(3, 3, u"1300");     // and row 5 asks for 1400
+    putText(5, 3, u"1400");
+    Import(withProps(false), testMarkers());
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "D-1 new");
+    EXPECT_EQ(textOf(stateOf(d2), "WIDTH"), "1200");
+    putText(5, 3, u"1300");  // now they agree
+    Import(withProps(false), testMarkers());
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "D-1 new");  // the stale copy undid nothing
+    EXPECT_EQ(textOf(stateOf(d2), "WIDTH"), "1300");
+}
+
+TEST_F(ImportCommandTest, ARowWritesOnlyIntoAReferenceOfItsOwnBlock) {
+    writeExportedSheet({"D-1", "D-2"});
+    const ReferenceState room = stateOf("4D");
+    putComment(2, 1, u"4D");  // the ROOM reference, under a row of block DOOR
+    putText(2, 12, u"A-GLAZ");
+    putText(2, 5, u"5000");
+    Import(withProps(false), testMarkers());
+    EXPECT_EQ(stateOf("4D").layer, room.layer);
+    EXPECT_EQ(stateOf("4D").position, room.position);
+}
+
+TEST_F(ImportCommandTest, LiveEditsReachOnlyTheDrawingTheirWorkbookCameFrom) {
+    writeExportedSheet({"D-1", "D-2"});
+    DrawingIdentity other;
+    other.fingerprint = "{11111111-2222-3333-4444-555555555555}";
+    other.fileName = "other.dxf";
+    keepRecord(other);
+    const std::string d1 = handleOf("D-1");
+    putText(2, 2, u"typed live");
+    queue(2, 2, sheetName(), bookName());
+    EXPECT_FALSE(Import2());
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "D-1");
+
+    // This drawing's record: an edit is applied unless the drawing changed the cell.
+    keepRecord();
+    changeInDrawing(d1, "FIRE", "EI90");
+    putText(2, 4, u"EI120");
+    queue(4, 2, sheetName(), bookName());
+    EXPECT_FALSE(Import2());
+    EXPECT_EQ(textOf(stateOf(d1), "FIRE"), "EI90");
+    queue(2, 2, sheetName(), bookName());
+    EXPECT_TRUE(Import2());
+    EXPECT_EQ(textOf(stateOf(handleOf("typed live")), "NUMBER"), "typed live");
+}
 
 // The house property: importing what export wrote changes nothing a user sees.
 TEST_F(ImportCommandTest, UneditedExportedSheetChangesNothing) {

@@ -79,8 +79,13 @@ public:
         else
             put(row, column, value);
     }
+    // The cell's comment, replaced when it has one.
     void putComment(int row, int column, const std::u16string& text) {
-        (void)xl::addComment(xl::cell(cells_.get(), row, column).get(), text);
+        DispatchPtr cell = xl::cell(cells_.get(), row, column);
+        if (DispatchPtr existing = xl::comment(cell.get()))
+            xl::setCommentText(existing.get(), text);
+        else
+            (void)xl::addComment(cell.get(), text);
     }
     // A header: the title, and the marker as its comment when there is one.
     void putHeader(int column, const std::u16string& title, const std::u16string& marker = {}) {
