@@ -8,6 +8,7 @@
 #include "module/layout/WorkbookRecord.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -46,24 +47,23 @@ struct PlannedRow {
 class ImportPlanner {
 public:
     ImportPlanner(const PlanSettings& settings, ImportReport& report);
+    ~ImportPlanner();
+    ImportPlanner(const ImportPlanner&) = delete;
+    ImportPlanner& operator=(const ImportPlanner&) = delete;
 
-    // A row as read from `sheet`. Rows are kept until plan().
+    // A row as read from `sheet`: checked against its reference and reduced to the
+    // cells that ask for a change at once (a row that asks for none costs nothing
+    // more); what cannot be applied is reported.
     void add(const ImportRow& row, const std::string& sheet);
-    // Every reference met, in the order first met: its rows checked, merged and
-    // reduced. Everything not applied is reported; `changes` lists what is.
+    // Every reference asked to change, in the order first met: the cells its rows
+    // agree on. `changes` lists them as the preview shows them. The drawing is no
+    // longer open for anything once it returns.
     void plan(std::vector<PlannedRow>& rows, std::vector<PlannedChange>& changes);
 
+    struct Impl;
+
 private:
-    struct Stored {
-        ImportRow row;
-        std::uint32_t sheet;
-    };
-    const PlanSettings& settings_;
-    ImportReport& report_;
-    std::vector<std::string> sheets_;
-    std::vector<Stored> rows_;
-    std::unordered_map<std::string, std::vector<std::size_t>> byHandle_;
-    std::vector<std::string> order_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace tabro

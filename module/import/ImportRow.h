@@ -38,6 +38,9 @@ struct ImportRow {
     // only when its own cell was read as a number (an empty, error or word cell
     // leaves it as it is, never at 0).
     double position[3] = {0, 0, 0};
+    // The texts of the coordinate, scale and rotation cells that held text, as they
+    // stand (compared with what export wrote before anything is parsed).
+    std::string positionText[3], scaleText[3], rotationText;
     bool hasCoordinate[3] = {false, false, false};
     std::int32_t coordinateColumn[3] = {0, 0, 0};
     int positionCount = 0;
@@ -67,7 +70,10 @@ struct ImportRow {
         valueColumns.clear();
         occurrences.clear();
         valueNumbers.clear();
+        rotationText.clear();
         for (int i = 0; i < 3; ++i) {
+            positionText[i].clear();
+            scaleText[i].clear();
             position[i] = 0;
             hasCoordinate[i] = false;
             coordinateColumn[i] = 0;

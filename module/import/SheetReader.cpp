@@ -122,6 +122,7 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
             const int i = static_cast<int>(column.role) - static_cast<int>(ColumnRole::X);
             ++row.positionCount;
             row.coordinateColumn[i] = c;
+            if (value.vt() == VT_BSTR) row.positionText[i] = toMultibyte(value.bstrVal());
             double number = 0;
             CellNumber state = readDistanceCell(value, number);
             if (state == CellNumber::Number) {
@@ -138,6 +139,7 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
             if (row.scaleCount >= 3) break;
             const int i = row.scaleCount++;
             row.scaleColumn[i] = c;
+            if (value.vt() == VT_BSTR) row.scaleText[i] = toMultibyte(value.bstrVal());
             double number = 0;
             CellNumber state = readDistanceCell(value, number);
             if (state == CellNumber::Number) {
@@ -159,6 +161,7 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
                 break;
             }
             const std::string text(trimBlanks(toMultibyte(value.bstrVal())));
+            row.rotationText = text;
             double radians = 0;
             if (!text.empty() && acdbAngToF(text.c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
                 row.rotation = radians;

@@ -23,7 +23,6 @@ using platform::Variant;
 constexpr char kRecordTitle[] = "Tablora record";
 constexpr char kRecordFormat[] = "1";
 constexpr std::int32_t kFirstSectionRow = 10;
-constexpr std::int32_t kFirstKeyColumn = 3;  // A: the handle (or "*"), B: the block (on a key row)
 constexpr std::int32_t kRowsPerBlock = 1024;
 constexpr char kSectionMark[] = "*";
 
@@ -69,8 +68,7 @@ bool readInt(const std::string& text, int low, int high, int& out) {
 
 // One block of rows of texts written into the record sheet as one Value call, in
 // the text format: a number-like text the export wrote ("007") stays that text.
-void writeRows(IDispatch* sheet, std::int32_t top, const std::vector<std::vector<std::string>>& rows,
-               std::int32_t width) {
+void writeRows(IDispatch* sheet, std::int32_t top, std::vector<std::vector<std::string>>& rows, std::int32_t width) {
     if (rows.empty() || width < 1) return;
     const auto count = static_cast<std::int32_t>(rows.size());
     DispatchPtr target = xl::area(sheet, top, 1, top + count - 1, width);
@@ -81,6 +79,47 @@ void writeRows(IDispatch* sheet, std::int32_t top, const std::vector<std::vector
             if (!rows[static_cast<std::size_t>(r)][c].empty())
                 block.at(r + 1, static_cast<LONG>(c) + 1) = Variant::bstr(toWide(rows[static_cast<std::size_t>(r)][c]));
     xl::setValue(target.get(), block.take());
+}
+
+// A record row is one cell: its fields joined by tabs, a tab, line break or
+// backslash within a field escaped. One cell a reference keeps the record small:
+// a cell per field would double the workbook.
+void appendField(std::string& out, std::string_view field) {
+    if (!out.empty()) out += '\t';
+    for (char c : field) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+std::vector<std::string> splitFields(std::string_view packed) {
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < packed.size(); ++i) {
+        const char c = packed[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < packed.size()) {
+            const char e = packed[++i];
+            fields.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
 }
 
 LONG usedColumns(IDispatch* sheet) {
@@ -373,29 +412,29 @@ std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::str
                 continue;
             }
             if (first.empty()) continue;
-            LONG last = width;
-            while (last > kFirstKeyColumn - 1 && cellText(last).empty()) --last;
-            if (first == kSectionMark) {
-                std::vector<std::string> keys;
-                for (LONG c = kFirstKeyColumn; c <= last; ++c) keys.push_back(cellText(c));
-                record.beginSection(cellText(2), std::move(keys));
+            std::vector<std::string> fields = splitFields(first);
+            if (fields[0] == kSectionMark) {
+                if (fields.size() < 2) return fail("a block's row has no block");
+                std::vector<std::string> keys(std::make_move_iterator(fields.begin() + 2),
+                                              std::make_move_iterator(fields.end()));
+                record.beginSection(std::move(fields[1]), std::move(keys));
                 haveSection = true;
                 continue;
             }
             if (!haveSection) return fail("a row stands before any block");
-            const LONG keys = static_cast<LONG>(record.sections_.back().keys.size());
-            std::vector<std::string> values;
-            for (LONG c = kFirstKeyColumn; c <= std::min(last, kFirstKeyColumn + keys - 1); ++c)
-                values.push_back(cellText(c));
-            record.add(first, values);
-            Entry& entry = record.entries_[record.byHandle_[upperHandle(first)]];
+            const std::size_t keys = record.sections_.back().keys.size();
+            const std::size_t valueCount = std::min(keys, fields.size() - 1);
+            record.add(fields[0], std::span<const std::string>(fields).subspan(1, valueCount));
+            Entry& entry = record.entries_[record.byHandle_[upperHandle(fields[0])]];
             entry.recordRow = static_cast<std::int32_t>(r);
-            // After the key columns: "index=text" for each text an import replaced.
-            for (LONG c = kFirstKeyColumn + keys; c <= last; ++c) {
-                const std::string earlier = cellText(c);
+            // After the values: "index=text" for each text an import replaced.
+            for (std::size_t f = 1 + valueCount; f < fields.size(); ++f) {
+                const std::string& earlier = fields[f];
                 const std::size_t equals = earlier.find('=');
                 int index = 0;
-                if (equals == std::string::npos || !readInt(earlier.substr(0, equals), 0, keys - 1, index)) continue;
+                if (equals == std::string::npos ||
+                    !readInt(earlier.substr(0, equals), 0, static_cast<int>(keys) - 1, index))
+                    continue;
                 entry.superseded.emplace_back(static_cast<std::uint32_t>(index), earlier.substr(equals + 1));
             }
         }
@@ -418,10 +457,7 @@ bool WorkbookRecord::write(IDispatch* workbook) {
         xl::setSheetVisibility(sheet.get(), xl::kSheetHidden);
         if (active) xl::activate(active.get());
     }
-    std::size_t width = 2;
-    for (const Entry& e : entries_)
-        width = std::max(width, kFirstKeyColumn - 1 + sections_[e.section].keys.size() + e.superseded.size());
-
+    constexpr std::int32_t width = 2;
     std::vector<std::vector<std::string>> rows;
     rows.push_back({kRecordTitle, kRecordFormat});
     rows.push_back({"drawing", identity.fingerprint});
@@ -434,27 +470,33 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     rows.push_back({});
     std::int32_t top = 1;
     auto flush = [&] {
-        writeRows(sheet.get(), top, rows, static_cast<std::int32_t>(width));
+        writeRows(sheet.get(), top, rows, width);
         top += static_cast<std::int32_t>(rows.size());
         rows.clear();
     };
     // Entries in the order of their sections, each section's key row first.
     std::vector<std::vector<std::size_t>> bySection(sections_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) bySection[entries_[i].section].push_back(i);
-    std::vector<std::string> handles(entries_.size());
-    for (const auto& [handle, index] : byHandle_) handles[index] = handle;
+    std::vector<const std::string*> handles(entries_.size());
+    for (const auto& [handle, index] : byHandle_) handles[index] = &handle;
     for (std::size_t s = 0; s < sections_.size(); ++s) {
         if (bySection[s].empty()) continue;
-        std::vector<std::string> keyRow{kSectionMark, sections_[s].block};
-        keyRow.insert(keyRow.end(), sections_[s].keys.begin(), sections_[s].keys.end());
-        rows.push_back(std::move(keyRow));
+        std::string keyRow;
+        appendField(keyRow, kSectionMark);
+        appendField(keyRow, sections_[s].block);
+        for (const std::string& key : sections_[s].keys) appendField(keyRow, key);
+        rows.push_back({std::move(keyRow)});
         for (std::size_t index : bySection[s]) {
             Entry& entry = entries_[index];
+            std::string packed = packedEntry(*handles[index], entry);
+            // A row longer than a cell holds is not recorded: it imports as a row of
+            // a workbook without a record.
+            if (isTooLongForRecordCell(packed)) {
+                entry.recordRow = 0;
+                continue;
+            }
             entry.recordRow = top + static_cast<std::int32_t>(rows.size());
-            std::vector<std::string> row{handles[index], {}};
-            for (std::size_t i = 0, n = sections_[s].keys.size(); i < n; ++i) row.emplace_back(entry.at(i));
-            for (const auto& [at, text] : entry.superseded) row.push_back(std::to_string(at) + "=" + text);
-            rows.push_back(std::move(row));
+            rows.push_back({std::move(packed)});
             if (rows.size() >= static_cast<std::size_t>(kRowsPerBlock)) flush();
         }
     }
@@ -483,15 +525,27 @@ void WorkbookRecord::update(std::string_view handle, std::string_view key, int o
     values[*i] = value;
     entry.values = joined(values);
     if (!recordSheet || entry.recordRow < 1) return;
-    auto put = [&](LONG column, const std::string& text) {
-        DispatchPtr cell = xl::cell(xl::cells(recordSheet).get(), entry.recordRow, column);
-        xl::setNumberFormat(cell.get(), u"@");
-        xl::setValue(cell.get(), text.empty() ? Variant() : Variant::bstr(toWide(text)));
-    };
-    put(kFirstKeyColumn + static_cast<LONG>(*i), value);
-    const auto& [at, text] = entry.superseded.back();
-    put(kFirstKeyColumn + static_cast<LONG>(sections_[entry.section].keys.size() + entry.superseded.size() - 1),
-        std::to_string(at) + "=" + text);
+    const auto handleAt = byHandle_.find(upperHandle(handle));
+    std::string packed = packedEntry(handleAt->first, entry);
+    if (isTooLongForRecordCell(packed)) return;
+    DispatchPtr cell = xl::cell(xl::cells(recordSheet).get(), entry.recordRow, 1);
+    xl::setNumberFormat(cell.get(), u"@");
+    xl::setValue(cell.get(), Variant::bstr(toWide(packed)));
+}
+
+std::string WorkbookRecord::packedEntry(const std::string& handle, const Entry& entry) const {
+    std::string packed;
+    packed.reserve(handle.size() + entry.values.size() + 8);
+    appendField(packed, handle);
+    const std::size_t keys = sections_[entry.section].keys.size();
+    for (std::size_t i = 0; i < keys; ++i) appendField(packed, entry.at(i));
+    for (const auto& [at, text] : entry.superseded) appendField(packed, std::to_string(at) + "=" + text);
+    return packed;
+}
+
+bool WorkbookRecord::isTooLongForRecordCell(const std::string& packed) {
+    constexpr std::size_t kMostCellCharacters = 32767;
+    return packed.size() > kMostCellCharacters && toWide(packed).size() > kMostCellCharacters;
 }
 
 }  // namespace tabro

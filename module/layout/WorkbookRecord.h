@@ -121,6 +121,8 @@ public:
                 IDispatch* recordSheet);
 
 private:
+    std::string packedEntry(const std::string& handle, const Entry& entry) const;
+    static bool isTooLongForRecordCell(const std::string& packed);
     std::optional<std::size_t> keyIndex(const Section& section, std::string_view key, int occurrence) const;
 
     std::vector<Section> sections_;
