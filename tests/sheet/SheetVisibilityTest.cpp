@@ -57,6 +57,27 @@ std::string corpusFile(const std::string& name) {
     return std::string(TABLORA_SHARED_DIR) + "/corpus/xlsx/xlsxwriter/" + name;
 }
 
+// What the Office Open XML validator says of a workbook in folder, through the finder
+// the end-to-end tests use: empty when valid. Without the validator, a line says so
+// and the answer is empty, unless the validator is required.
+std::string validatorErrors(const std::string& folder, const std::string& file) {
+    const std::string script = "import os, sys\n"
+                               "sys.path.insert(0, '" TABLORA_TESTS_DIR "/e2e')\n"
+                               "os.environ.setdefault('TABLORA_BIN_DIR', '" TABLORA_BIN_DIR "')\n"
+                               "import ooxml\n"
+                               "validator = ooxml.find_validator()\n"
+                               "if not validator:\n"
+                               "    print('OOXML validator not installed: " + file + " not validated')\n"
+                               "    sys.exit(1 if ooxml.required() else 0)\n"
+                               "errors = ooxml.validate(validator, '" +
+                               file +
+                               "')\n"
+                               "for error in errors:\n"
+                               "    print(error)\n"
+                               "sys.exit(1 if errors else 0)\n";
+    return runPython(folder, script) == 0 ? std::string() : file + " is not valid Office Open XML (above)";
+}
+
 class SheetVisibilityTest : public SheetTest {
 protected:
     // A new workbook whose sheets are named, in tab order, as given; the first is active.
@@ -204,6 +225,8 @@ assert wb["Vault"]["A1"].value == "kept"
     } else {
         std::printf("python3-openpyxl is not installed: the file is not read back with it\n");
     }
+
+    EXPECT_EQ(validatorErrors(folder(), "Book1.xlsx"), "");
 
     // Read back here as the application reads it.
     auto read = xlsx::readPackage(slurp(file), u"Book1.xlsx");
@@ -355,6 +378,7 @@ TEST_F(SheetVisibilityTest, AHiddenSheetDoesNotStaySelectedWithTheActiveOne) {
         EXPECT_EQ(entry(saved, same), entry(original, same));
     }
     EXPECT_NE(workbookView(entry(saved, "xl/workbook.xml")).find("activeTab=\"2\""), std::string::npos);
+    EXPECT_EQ(validatorErrors(folder(), "hide01.xlsx"), "");
 }
 
 }  // namespace
