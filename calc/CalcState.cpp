@@ -8,13 +8,13 @@
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
-#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -329,7 +329,8 @@ public:
     explicit ShownWindow(const Reference<frame::XModel>& model) {
         if (!model.is()) return;
         if (Reference<frame::XController> controller = model->getCurrentController(); controller.is())
-            if (Reference<frame::XFrame> frame = controller->getFrame(); frame.is()) window_ = frame->getContainerWindow();
+            if (Reference<frame::XFrame> frame = controller->getFrame(); frame.is())
+                window_ = frame->getContainerWindow();
         if (window_.is()) window_->setVisible(true);
     }
     ~ShownWindow() {

@@ -66,7 +66,8 @@ bool isVisible(const Reference<css::sheet::XSpreadsheet>& sheet) {
 
 // The visible sheet that becomes active when the one at index is hidden: the next
 // one, else the nearest before it; null when no other sheet is visible.
-Reference<css::sheet::XSpreadsheet> visibleNeighbour(const Reference<container::XIndexAccess>& sheets, sal_Int32 index) {
+Reference<css::sheet::XSpreadsheet> visibleNeighbour(const Reference<container::XIndexAccess>& sheets,
+                                                     sal_Int32 index) {
     const sal_Int32 count = sheets->getCount();
     for (sal_Int32 i = index + 1; i < count; ++i) {
         Reference<css::sheet::XSpreadsheet> s(sheets->getByIndex(i), UNO_QUERY_THROW);
@@ -394,7 +395,8 @@ private:
                     if (view.is() && indexOf(view->getActiveSheet()) == indexOf(sheet_))
                         view->setActiveSheet(neighbour);
                 }
-                Reference<beans::XPropertySet>(sheet_, UNO_QUERY_THROW)->setPropertyValue("IsVisible", css::uno::Any(show));
+                Reference<beans::XPropertySet>(sheet_, UNO_QUERY_THROW)
+                    ->setPropertyValue("IsVisible", css::uno::Any(show));
                 return {};
             }
             if (!isKind(flags, Kind::Get)) break;

@@ -30,7 +30,8 @@ std::string slurp(const std::string& path) {
 }
 
 void spill(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string entry(const std::string& package, const std::string& name) {
@@ -61,20 +62,25 @@ std::string corpusFile(const std::string& name) {
 // the end-to-end tests use: empty when valid. Without the validator, a line says so
 // and the answer is empty, unless the validator is required.
 std::string validatorErrors(const std::string& folder, const std::string& file) {
-    const std::string script = "import os, sys\n"
-                               "sys.path.insert(0, '" TABLORA_TESTS_DIR "/e2e')\n"
-                               "os.environ.setdefault('TABLORA_BIN_DIR', '" TABLORA_BIN_DIR "')\n"
-                               "import ooxml\n"
-                               "validator = ooxml.find_validator()\n"
-                               "if not validator:\n"
-                               "    print('OOXML validator not installed: " + file + " not validated')\n"
-                               "    sys.exit(1 if ooxml.required() else 0)\n"
-                               "errors = ooxml.validate(validator, '" +
-                               file +
-                               "')\n"
-                               "for error in errors:\n"
-                               "    print(error)\n"
-                               "sys.exit(1 if errors else 0)\n";
+    const std::string script =
+        "import os, sys\n"
+        "sys.path.insert(0, '" TABLORA_TESTS_DIR
+        "/e2e')\n"
+        "os.environ.setdefault('TABLORA_BIN_DIR', '" TABLORA_BIN_DIR
+        "')\n"
+        "import ooxml\n"
+        "validator = ooxml.find_validator()\n"
+        "if not validator:\n"
+        "    print('OOXML validator not installed: " +
+        file +
+        " not validated')\n"
+        "    sys.exit(1 if ooxml.required() else 0)\n"
+        "errors = ooxml.validate(validator, '" +
+        file +
+        "')\n"
+        "for error in errors:\n"
+        "    print(error)\n"
+        "sys.exit(1 if errors else 0)\n";
     return runPython(folder, script) == 0 ? std::string() : file + " is not valid Office Open XML (above)";
 }
 
@@ -183,9 +189,10 @@ TEST_F(SheetVisibilityTest, AWorkbookKeepsOneVisibleSheetAndAVisibleActiveSheet)
     EXPECT_EQ(activeName(book.get()), "C");
     // A sheet added now is visible and active, placed before the active one as ever.
     auto sheets = getObject(book.get(), id::Worksheets);
-    auto added = ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
-                                        {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
-                                       .pdispVal());
+    auto added =
+        ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
+                               {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
+                              .pdispVal());
     EXPECT_EQ(visibility(added.get()), -1);
     EXPECT_EQ(activeName(book.get()), narrow(call(added.get(), id::Name, DISPATCH_PROPERTYGET).bstrVal()));
     EXPECT_EQ(call(added.get(), id::Index, DISPATCH_PROPERTYGET).lVal(), 3);
@@ -233,7 +240,7 @@ assert wb["Vault"]["A1"].value == "kept"
     std::vector<Visibility> states;
     for (const auto& s : read->sheets()) states.push_back(s->visibility());
     EXPECT_EQ(states, (std::vector<Visibility>{Visibility::Hidden, Visibility::Visible, Visibility::VeryHidden,
-                                                Visibility::Visible}));
+                                               Visibility::Visible}));
     EXPECT_EQ(read->activeIndex(), 1u);
     EXPECT_FALSE(read->isChanged());
 }
