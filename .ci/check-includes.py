@@ -21,7 +21,7 @@ HOST_INTERFACE = re.compile(r"^host/(Ac\w*|Ads|AutoLisp|Editor)\.h$|^host/db/Ac\
 
 
 CALC_FROM_SHEET = {"sheet/DispatchIds.h", "sheet/DispatchSupport.h", "sheet/CellRef.h", "sheet/NumberText.h",
-                   "sheet/Book.h", "sheet/Spreadsheet.h"}
+                   "sheet/Book.h", "sheet/Spreadsheet.h", "sheet/SheetVisibility.h"}
 
 
 def allowed(source, header):

@@ -6,6 +6,7 @@
 #include "platform/ErrorInfo.h"
 #include "sheet/Book.h"
 
+#include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -13,6 +14,7 @@
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/XTitle.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -319,6 +321,34 @@ sal_Int32 CalcState::textFormatKey(Doc& doc) {
     return key;
 }
 
+namespace {
+
+// Shows a hidden document's window while it lives.
+class ShownWindow {
+public:
+    explicit ShownWindow(const Reference<frame::XModel>& model) {
+        if (!model.is()) return;
+        if (Reference<frame::XController> controller = model->getCurrentController(); controller.is())
+            if (Reference<frame::XFrame> frame = controller->getFrame(); frame.is())
+                window_ = frame->getContainerWindow();
+        if (window_.is()) window_->setVisible(true);
+    }
+    ~ShownWindow() {
+        try {
+            if (window_.is()) window_->setVisible(false);
+        } catch (const uno::Exception&) {
+            // The office went away during the store, which says so itself.
+        }
+    }
+    ShownWindow(const ShownWindow&) = delete;
+    ShownWindow& operator=(const ShownWindow&) = delete;
+
+private:
+    Reference<css::awt::XWindow> window_;
+};
+
+}  // namespace
+
 std::string CalcState::store(Doc& doc) {
     if (doc.path.empty() || doc.generation != link.generation()) return {};
     std::string temporary;
@@ -335,7 +365,14 @@ std::string CalcState::store(Doc& doc) {
         Sequence<beans::PropertyValue> args(2);
         args[0] = property("FilterName", Any(OUString::createFromAscii(kXlsxFilter)));
         args[1] = property("Overwrite", Any(true));
-        Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeToURL(toOUString(fileUrl(temporary)), args);
+        {
+            // The .xlsx filter takes the active sheet from a view it can see; a hidden
+            // document's view it cannot, so it would store the first sheet as the
+            // active one and, that sheet being hidden, store it shown. For the store
+            // the document's window is shown (to no one: the office is headless).
+            ShownWindow shown(options.isHeadless ? doc.model : nullptr);
+            Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeToURL(toOUString(fileUrl(temporary)), args);
+        }
         if (::rename(temporary.c_str(), doc.path.c_str()) != 0)
             throw std::runtime_error(std::string("renaming the stored file: ") + std::strerror(errno));
         temporary.clear();

@@ -5,8 +5,10 @@
 #include "platform/ConnectionPoint.h"
 #include "sheet/Book.h"
 #include "sheet/CellRef.h"
+#include "sheet/SheetVisibility.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/XController.hpp>
@@ -21,6 +23,7 @@
 #include <cstdlib>
 
 namespace css = ::com::sun::star;
+namespace beans = css::beans;
 namespace container = css::container;
 namespace table = css::table;
 namespace util = css::util;
@@ -51,6 +54,30 @@ std::u16string sheetName(const Reference<css::sheet::XSpreadsheet>& sheet) {
 sal_Int32 indexOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
     Reference<css::sheet::XCellRangeAddressable> addressable(sheet, UNO_QUERY_THROW);
     return addressable->getRangeAddress().Sheet;
+}
+
+// Calc knows a sheet as shown or hidden: it has no very hidden state of its own, and
+// stores a hidden sheet as hidden.
+bool isVisible(const Reference<css::sheet::XSpreadsheet>& sheet) {
+    bool visible = true;
+    Reference<beans::XPropertySet>(sheet, UNO_QUERY_THROW)->getPropertyValue("IsVisible") >>= visible;
+    return visible;
+}
+
+// The visible sheet that becomes active when the one at index is hidden: the next
+// one, else the nearest before it; null when no other sheet is visible.
+Reference<css::sheet::XSpreadsheet> visibleNeighbour(const Reference<container::XIndexAccess>& sheets,
+                                                     sal_Int32 index) {
+    const sal_Int32 count = sheets->getCount();
+    for (sal_Int32 i = index + 1; i < count; ++i) {
+        Reference<css::sheet::XSpreadsheet> s(sheets->getByIndex(i), UNO_QUERY_THROW);
+        if (isVisible(s)) return s;
+    }
+    for (sal_Int32 i = index - 1; i >= 0; --i) {
+        Reference<css::sheet::XSpreadsheet> s(sheets->getByIndex(i), UNO_QUERY_THROW);
+        if (isVisible(s)) return s;
+    }
+    return {};
 }
 
 class ApplicationObject final : public CalcObject<ObjectClass::Application, IConnectionPointContainer> {
@@ -351,9 +378,37 @@ private:
         case dispid::Index:
             if (!isKind(flags, Kind::Get)) break;
             return Variant::i4(indexOf(sheet_) + 1);
+        case dispid::Visible: {
+            if (isKind(flags, Kind::Put)) {
+                args.expect(1, 1);
+                const bool show = ::sheet::visibilityArgument(args.at(0)) == ::sheet::Visibility::Visible;
+                if (show == isVisible(sheet_)) return {};
+                if (!show) {
+                    // The rules the stand-in keeps, checked here: the office would
+                    // quietly leave the last visible sheet shown, and would not say
+                    // which sheet it makes active in a hidden one's place.
+                    auto neighbour = visibleNeighbour(sheetsOf(doc), indexOf(sheet_));
+                    if (!neighbour.is())
+                        applicationError("Sheet " + quotedName(sheetName(sheet_)) +
+                                         " cannot be hidden: a workbook must keep at least one visible sheet.");
+                    Reference<css::sheet::XSpreadsheetView> view(doc.model->getCurrentController(), UNO_QUERY);
+                    if (view.is() && indexOf(view->getActiveSheet()) == indexOf(sheet_))
+                        view->setActiveSheet(neighbour);
+                }
+                Reference<beans::XPropertySet>(sheet_, UNO_QUERY_THROW)
+                    ->setPropertyValue("IsVisible", css::uno::Any(show));
+                return {};
+            }
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            return Variant::i4(isVisible(sheet_) ? ::sheet::kSheetVisible : ::sheet::kSheetHidden);
+        }
         case dispid::Activate: {
             if (!isKind(flags, Kind::Method)) break;
             args.expect(0, 0);
+            if (!isVisible(sheet_))
+                applicationError("Sheet " + quotedName(sheetName(sheet_)) +
+                                 " is hidden; a hidden sheet cannot be activated.");
             state_->activate(doc_);
             Reference<css::sheet::XSpreadsheetView> view(doc.model->getCurrentController(), UNO_QUERY);
             if (view.is()) view->setActiveSheet(sheet_);

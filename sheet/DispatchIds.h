@@ -31,7 +31,7 @@ constexpr DISPID ActiveWorkbook = 0x134;
 constexpr DISPID Workbooks = 0x23C;
 constexpr DISPID ActiveSheet = 0x133;  // also of a workbook
 constexpr DISPID Worksheets = 0x1EE;   // also of a workbook
-constexpr DISPID Visible = 0x22E;  // also of a worksheet
+constexpr DISPID Visible = 0x22E;      // also of a worksheet
 constexpr DISPID Interactive = 0x169;
 constexpr DISPID UserName = 0x187;
 // Workbook

@@ -79,7 +79,8 @@ private:
                 if (wanted == s.visibility()) return {};
                 AppState::checkWritable(book);
                 std::string problem = book.setSheetVisibility(static_cast<std::size_t>(it - sheets.begin()), wanted);
-                if (!problem.empty()) applicationError("Sheet " + quoted(s.name()) + " cannot be hidden: " + problem + ".");
+                if (!problem.empty())
+                    applicationError("Sheet " + quoted(s.name()) + " cannot be hidden: " + problem + ".");
                 return {};
             }
             if (!isKind(flags, Kind::Get)) break;

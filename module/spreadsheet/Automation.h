@@ -41,7 +41,7 @@ namespace dispid {
 constexpr DISPID ActiveWorkbook = 0x134;
 constexpr DISPID Workbooks = 0x23C;
 constexpr DISPID ActiveSheet = 0x133;  // also of a workbook
-constexpr DISPID Visible = 0x22E;  // also of a worksheet
+constexpr DISPID Visible = 0x22E;      // also of a worksheet
 constexpr DISPID Interactive = 0x169;
 // Workbooks, Worksheets
 constexpr DISPID Add = 0xB5;

@@ -344,8 +344,8 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             sc.relId = freeWbRelId();
             wbRels.push_back({sc.relId, std::string(reltype::worksheet), relativeTarget(wbPart, sc.partName), ""});
         }
-        bool isVerbatim = !sheet.isChanged() && carry.has(sc.partName) && !sc.rootStartTag.empty() &&
-                          !isHiddenButSelected(sheet);
+        bool isVerbatim =
+            !sheet.isChanged() && carry.has(sc.partName) && !sc.rootStartTag.empty() && !isHiddenButSelected(sheet);
         if (isVerbatim) {
             // The VML drawing's shape ids were numbered by whoever wrote it; new
             // drawings start above a generous allowance for them.

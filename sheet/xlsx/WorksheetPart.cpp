@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <tuple>
 #include <utility>
-#include <cstring>
 
 namespace sheet::xlsx {
 namespace {

@@ -15,8 +15,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -325,6 +327,72 @@ TEST_F(CalcBackendTest, WithoutAnOfficeTheBackendSaysSoAtOnce) {
     EXPECT_EQ(problem.find('\n'), std::string::npos);
     EXPECT_THROW(backend_->openWorkbookFile("x.xlsx"), std::runtime_error);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// The office hides a sheet as asked but would quietly keep the last visible one shown
+// and ignore an activation of a hidden one: the backend refuses both as the stand-in
+// does, and the sheet it hid is stored hidden in the .xlsx.
+TEST_F(CalcBackendTest, SheetsAreHiddenUnderTheStandInsRulesAndStoredHidden) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> book = object(newSheet(app.get()).get(), dispid::Parent);
+    ComPtr<IDispatch> sheets = object(book.get(), dispid::Worksheets);
+    call(sheets.get(), dispid::Add);
+    call(sheets.get(), dispid::Add);
+    auto sheet = [&](LONG index) { return object(sheets.get(), dispid::Item, {Variant::i4(index)}); };
+    const char16_t* names[] = {u"A", u"B", u"C"};
+    for (LONG i = 1; i <= 3; ++i) put(sheet(i).get(), dispid::Name, Variant::bstr(names[i - 1]));
+    ComPtr<IDispatch> a = sheet(1), b = sheet(2), c = sheet(3);
+    call(a.get(), dispid::Activate);
+    auto active = [&] { return get(object(book.get(), dispid::ActiveSheet).get(), dispid::Name).bstrVal(); };
+    auto visible = [](IDispatch* s) {
+        Variant v = get(s, dispid::Visible);
+        EXPECT_EQ(v.vt(), VT_I4);
+        return v.lVal();
+    };
+    auto failure = [](const std::function<void()>& act) -> HRESULT {
+        try {
+            act();
+            return S_OK;
+        } catch (const _com_error& e) {
+            return e.Error();
+        }
+    };
+    constexpr HRESULT kApplicationFailure = static_cast<HRESULT>(0x800A03ECu);
+    EXPECT_EQ(visible(a.get()), -1);
+    put(a.get(), dispid::Visible, Variant::i4(0));
+    EXPECT_EQ(visible(a.get()), 0);
+    EXPECT_EQ(active(), u"B");
+    // Calc has no very hidden state: such a sheet is hidden and reads back so.
+    put(c.get(), dispid::Visible, Variant::i4(2));
+    EXPECT_EQ(visible(c.get()), 0);
+    EXPECT_EQ(failure([&] { put(b.get(), dispid::Visible, Variant::boolean(false)); }), kApplicationFailure);
+    EXPECT_EQ(visible(b.get()), -1);
+    EXPECT_EQ(failure([&] { put(b.get(), dispid::Visible, Variant::i4(1)); }), kApplicationFailure);
+    EXPECT_EQ(failure([&] { call(a.get(), dispid::Activate); }), kApplicationFailure);
+    EXPECT_EQ(active(), u"B");
+    // The last visible sheet, when active, hands over to the nearest visible before it.
+    put(c.get(), dispid::Visible, Variant::boolean(true));
+    call(c.get(), dispid::Activate);
+    put(c.get(), dispid::Visible, Variant::i4(0));
+    EXPECT_EQ(active(), u"B");
+    ComPtr<IDispatch> added(call(sheets.get(), dispid::Add).pdispVal());
+    EXPECT_EQ(visible(added.get()), -1);
+    EXPECT_EQ(active(), get(added.get(), dispid::Name).bstrVal());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+
+    if (std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0) {
+        std::printf("python3-openpyxl is not installed: the stored file is not read back with it\n");
+        return;
+    }
+    std::ofstream("check.py") << R"(
+import openpyxl
+wb = openpyxl.load_workbook("Book1.xlsx")
+states = [(ws.title, ws.sheet_state) for ws in wb.worksheets]
+assert states == [("A", "hidden"), ("Sheet4", "visible"), ("B", "visible"), ("C", "hidden")], states
+assert wb.active.title == "Sheet4", wb.active.title
+)";
+    EXPECT_EQ(std::system("/usr/bin/python3 check.py"), 0);
 }
 
 }  // namespace

@@ -4,7 +4,8 @@ into it and the session ends (which saves it). Then, with judges we did not writ
 
   * the Office Open XML validator still says the file is valid (when it was before);
   * openpyxl still opens it, and every sheet, cell value, comment, defined name,
-    merged range and cell style the user had is still there and unchanged;
+    merged range and cell style the user had is still there and unchanged, and a
+    sheet the user had hidden (or very hidden) is still so;
   * the export's rows are there (a new sheet per block, or on the user's active
     sheet below everything it holds: the two ways alternate over the corpus).
 
@@ -100,7 +101,7 @@ def snapshot(path):
             if c.value is None and c.comment is None and not c.has_style:
                 continue
             cells[c.coordinate] = (c.value, c.comment.text if c.comment else None, _style(c))
-        sheets[ws.title] = (cells, sorted(str(r) for r in ws.merged_cells.ranges))
+        sheets[ws.title] = (cells, sorted(str(r) for r in ws.merged_cells.ranges), ws.sheet_state)
     # The active sheet may be a chart sheet, which has no rows.
     return wb.sheetnames, sheets, _names(wb), getattr(wb.active, "max_row", 0) or 0
 
@@ -137,11 +138,13 @@ def compare(before, after):
     # New sheets go before the active one, as the spreadsheet program puts them.
     if [n for n in names_a if n in names_b] != names_b:
         problems.append("sheets were %s, now %s" % (names_b, names_a))
-    for title, (cells_b, merged_b) in sheets_b.items():
+    for title, (cells_b, merged_b, state_b) in sheets_b.items():
         if title not in sheets_a:
             problems.append("sheet %r is gone" % title)
             continue
-        cells_a, merged_a = sheets_a[title]
+        cells_a, merged_a, state_a = sheets_a[title]
+        if state_a != state_b:
+            problems.append("sheet %r was %s, now %s" % (title, state_b, state_a))
         for ref, was in cells_b.items():
             now = cells_a.get(ref)
             if now is None or not (_same_value(was[0], now[0]) and was[1:] == now[1:]):
@@ -160,8 +163,8 @@ def exported_rows(after, before):
     names ("TREE", "LAMP", ...) in a new sheet or below the user's rows."""
     sheets_b, sheets_a = before[1], after[1]
     found = 0
-    for title, (cells, _) in sheets_a.items():
-        old = sheets_b.get(title, ({}, []))[0]
+    for title, (cells, _, _) in sheets_a.items():
+        old = sheets_b.get(title, ({}, [], None))[0]
         for ref, (value, _, _) in cells.items():
             if ref.startswith("A") and ref not in old and isinstance(value, str) and value == "TREE":
                 found += 1
@@ -252,7 +255,9 @@ def libreoffice_reads(work, book, sheets):
     return problems
 
 
-def run(step, offset=0, libreoffice_sample=1):
+def run(step, offset=0, libreoffice_sample=1, always=()):
+    """Exports into every step-th workbook of the corpus from offset on, and into
+    those named in always wherever they fall."""
     failures = []
     if not os.path.isdir(CORPUS):
         print("xlsx corpus not found at %s: foreign workbook pass skipped" % CORPUS)
@@ -264,7 +269,7 @@ def run(step, offset=0, libreoffice_sample=1):
             return 1
         print("OOXML validator not installed: workbooks checked with openpyxl only")
     files = sorted(f for f in os.listdir(CORPUS) if f.endswith(".xlsx"))
-    chosen = [os.path.join(CORPUS, f) for i, f in enumerate(files) if i % step == offset % step]
+    chosen = [os.path.join(CORPUS, f) for i, f in enumerate(files) if i % step == offset % step or f in always]
     work = tempfile.mkdtemp(prefix="tabro-foreign-")
     counts = {"ok": 0, "refused": 0, "skipped": 0, "failed": 0}
     whole = []

@@ -30,7 +30,8 @@ std::string slurp(const std::string& path) {
 }
 
 void spill(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string entry(const std::string& package, const std::string& name) {
@@ -55,6 +56,32 @@ std::string workbookView(const std::string& workbookXml) {
 
 std::string corpusFile(const std::string& name) {
     return std::string(TABLORA_SHARED_DIR) + "/corpus/xlsx/xlsxwriter/" + name;
+}
+
+// What the Office Open XML validator says of a workbook in folder, through the finder
+// the end-to-end tests use: empty when valid. Without the validator, a line says so
+// and the answer is empty, unless the validator is required.
+std::string validatorErrors(const std::string& folder, const std::string& file) {
+    const std::string script =
+        "import os, sys\n"
+        "sys.path.insert(0, '" TABLORA_TESTS_DIR
+        "/e2e')\n"
+        "os.environ.setdefault('TABLORA_BIN_DIR', '" TABLORA_BIN_DIR
+        "')\n"
+        "import ooxml\n"
+        "validator = ooxml.find_validator()\n"
+        "if not validator:\n"
+        "    print('OOXML validator not installed: " +
+        file +
+        " not validated')\n"
+        "    sys.exit(1 if ooxml.required() else 0)\n"
+        "errors = ooxml.validate(validator, '" +
+        file +
+        "')\n"
+        "for error in errors:\n"
+        "    print(error)\n"
+        "sys.exit(1 if errors else 0)\n";
+    return runPython(folder, script) == 0 ? std::string() : file + " is not valid Office Open XML (above)";
 }
 
 class SheetVisibilityTest : public SheetTest {
@@ -162,9 +189,10 @@ TEST_F(SheetVisibilityTest, AWorkbookKeepsOneVisibleSheetAndAVisibleActiveSheet)
     EXPECT_EQ(activeName(book.get()), "C");
     // A sheet added now is visible and active, placed before the active one as ever.
     auto sheets = getObject(book.get(), id::Worksheets);
-    auto added = ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
-                                        {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
-                                       .pdispVal());
+    auto added =
+        ComPtr<IDispatch>(call(sheets.get(), id::Add, DISPATCH_METHOD,
+                               {Variant::missing(), Variant::missing(), Variant::missing(), Variant::missing()})
+                              .pdispVal());
     EXPECT_EQ(visibility(added.get()), -1);
     EXPECT_EQ(activeName(book.get()), narrow(call(added.get(), id::Name, DISPATCH_PROPERTYGET).bstrVal()));
     EXPECT_EQ(call(added.get(), id::Index, DISPATCH_PROPERTYGET).lVal(), 3);
@@ -205,12 +233,14 @@ assert wb["Vault"]["A1"].value == "kept"
         std::printf("python3-openpyxl is not installed: the file is not read back with it\n");
     }
 
+    EXPECT_EQ(validatorErrors(folder(), "Book1.xlsx"), "");
+
     // Read back here as the application reads it.
     auto read = xlsx::readPackage(slurp(file), u"Book1.xlsx");
     std::vector<Visibility> states;
     for (const auto& s : read->sheets()) states.push_back(s->visibility());
     EXPECT_EQ(states, (std::vector<Visibility>{Visibility::Hidden, Visibility::Visible, Visibility::VeryHidden,
-                                                Visibility::Visible}));
+                                               Visibility::Visible}));
     EXPECT_EQ(read->activeIndex(), 1u);
     EXPECT_FALSE(read->isChanged());
 }
@@ -355,6 +385,7 @@ TEST_F(SheetVisibilityTest, AHiddenSheetDoesNotStaySelectedWithTheActiveOne) {
         EXPECT_EQ(entry(saved, same), entry(original, same));
     }
     EXPECT_NE(workbookView(entry(saved, "xl/workbook.xml")).find("activeTab=\"2\""), std::string::npos);
+    EXPECT_EQ(validatorErrors(folder(), "hide01.xlsx"), "");
 }
 
 }  // namespace
