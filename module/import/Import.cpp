@@ -70,7 +70,7 @@ bool askYes(const std::string& question, bool byDefault) {
 // drawing asks first: false when the user does not want the import after all.
 bool takeRecord(IDispatch* book, std::optional<WorkbookRecord>& record) {
     std::string problem;
-    record = book ? WorkbookRecord::read(book, &problem) : std::nullopt;
+    record = book ? WorkbookRecord::read(book, &problem, false) : std::nullopt;
     if (!record) {
         if (!problem.empty()) acutPrintf("%s", formatText(kTextRecordUnreadable, problem.c_str()).c_str());
         return true;

@@ -1,6 +1,7 @@
 #include "module/import/ImportPlan.h"
 
 #include "host/db/AcDbDatabase.h"
+#include "host/Editor.h"
 #include "host/db/AcDbSymbolTables.h"
 #include "module/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
@@ -75,7 +76,8 @@ bool sameCell(const Proposal& a, const Proposal& b) {
 }  // namespace
 
 struct ImportPlanner::Impl {
-    Impl(const PlanSettings& s, ImportReport& r) : settings(s), report(r), texts(ExportTexts::load()) {}
+    Impl(const PlanSettings& s, ImportReport& r)
+        : settings(s), report(r), texts(ExportTexts::load()), record(s.record) {}
 
     const PlanSettings& settings;
     ImportReport& report;
@@ -84,6 +86,9 @@ struct ImportPlanner::Impl {
     std::unordered_map<std::string, std::vector<Proposal>> proposals;  // by handle
     std::vector<std::string> order;                                    // handles, as first asked for
     std::map<std::string, bool> blockSheets;
+    // The record, its entries read once a row asks for a change; null when there is
+    // none or it cannot be read.
+    WorkbookRecord* record;
 
     // The reference of the rows being added: held open for read while rows of the
     // same handle follow one another; what is read of it is read once, when needed.
@@ -149,7 +154,7 @@ struct ImportPlanner::Impl {
             expected = *row.blockName;
             column = row.blockNameColumn;
         } else if (entry) {
-            expected = settings.record->sectionOf(*entry).block;
+            expected = record->sectionOf(*entry).block;
         } else if (isBlockSheet(sheet)) {
             expected = sheet;
         }
@@ -194,14 +199,49 @@ struct ImportPlanner::Impl {
         return false;
     }
 
-    void propose(const ImportRow& row, std::uint32_t sheet, const WorkbookRecord::Entry* entry,
-                 std::vector<Proposal>& out) {
+    void reportProblems(const ImportRow& row) {
         for (const CellProblem& p : row.problems)
             if (!(settings.ignoreProps && p.isProperty)) report.cellNotApplied(row.sheetRow, p.column, p.reason, p.subject);
-        const WorkbookRecord* record = entry ? settings.record : nullptr;
+    }
+
+    // Whether any cell of the row asks for something the drawing does not hold.
+    bool differsFromDrawing(const ImportRow& row) {
+        for (std::size_t i = 0; i < row.tags.size(); ++i) {
+            const int k = i < row.occurrences.size() ? row.occurrences[i] : 0;
+            const ReferenceAttribute* now = attribute(row.tags[i], k);
+            const double number = i < row.valueNumbers.size() ? row.valueNumbers[i] : std::nan("");
+            if (now ? !isAttributeUnedited(row.values[i], number, now->text.c_str()) : !row.values[i].empty())
+                return true;
+        }
+        if (settings.ignoreProps) return false;
+        AcDbBlockReference* reference = editor.reference();
+        const AcGePoint3d p = reference->position();
+        const AcGeScale3d s = reference->scaleFactors();
+        const double positions[3] = {p.x, p.y, p.z}, scales[3] = {s.sx, s.sy, s.sz};
+        for (int i = 0; i < 3; ++i) {
+            if (row.hasCoordinate[i] && std::isfinite(row.position[i]) &&
+                coordinateFromCell(row.position[i], positions[i], settings.writing.jtsk) != positions[i])
+                return true;
+            if (row.hasScale[i] && std::isfinite(row.scale[i]) && distanceFromCell(row.scale[i], scales[i]) != scales[i])
+                return true;
+        }
+        if (row.hasRotation && std::isfinite(row.rotation) &&
+            angleFromCell(row.rotation, reference->rotation()) != reference->rotation())
+            return true;
+        if (row.layer) {
+            AcutString layer(reference->layer());
+            if (*row.layer != layer.get()) return true;
+        }
+        return false;
+    }
+
+    void propose(const ImportRow& row, std::uint32_t sheet, const WorkbookRecord::Entry* entry,
+                 std::vector<Proposal>& out) {
+        reportProblems(row);
+        const WorkbookRecord* recorded = entry ? record : nullptr;
         auto base = [&](const std::string& key, int k) -> std::optional<std::string> {
-            if (!record) return std::nullopt;
-            std::optional<std::string_view> v = record->valueOf(*entry, key, k);
+            if (!recorded) return std::nullopt;
+            std::optional<std::string_view> v = recorded->valueOf(*entry, key, k);
             return v ? std::optional<std::string>(std::string(*v)) : std::nullopt;
         };
         // Whether the cell says what the record has, or had before an import.
@@ -209,7 +249,7 @@ struct ImportPlanner::Impl {
                                 auto&& same) {
             if (!was) return false;
             if (same(*was)) return true;
-            for (std::string_view earlier : record->earlierValuesOf(*entry, key, k))
+            for (std::string_view earlier : recorded->earlierValuesOf(*entry, key, k))
                 if (same(std::string(earlier))) return true;
             return false;
         };
@@ -323,11 +363,24 @@ struct ImportPlanner::Impl {
             report.cellNotApplied(row.sheetRow, 1, kTextReasonNotAReference);
             return;
         }
-        const WorkbookRecord::Entry* entry = settings.record ? settings.record->find(key) : nullptr;
+        if (record && !record->hasEntries()) {
+            // Until a cell differs from the drawing the record's entries are not
+            // needed: an import of an unedited sheet never reads them.
+            if (!differsFromDrawing(row)) {
+                if (belongs(row, sheet, nullptr)) reportProblems(row);
+                return;
+            }
+            std::string problem;
+            if (!record->loadEntries(&problem)) {
+                acutPrintf("%s", formatText(kTextRecordUnreadable, problem.c_str()).c_str());
+                record = nullptr;
+            }
+        }
+        const WorkbookRecord::Entry* entry = record ? record->find(key) : nullptr;
         if (!belongs(row, sheet, entry)) return;
         // A handle the record has under another block than the reference's is no
         // entry of it (the handle was given again after an erase).
-        if (entry && !sameBlockName(settings.record->sectionOf(*entry).block, block)) entry = nullptr;
+        if (entry && !sameBlockName(record->sectionOf(*entry).block, block)) entry = nullptr;
         std::vector<Proposal>& list = proposals[key];
         const std::size_t before = list.size();
         propose(row, sheetIndex, entry, list);

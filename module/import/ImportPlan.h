@@ -25,7 +25,7 @@ struct PlanSettings {
     bool takeSheetOnConflict = false;
     // The record of the workbook's export when it is this drawing's; null: every cell
     // that differs from the drawing is an edit.
-    const WorkbookRecord* record = nullptr;
+    WorkbookRecord* record = nullptr;
     // How the cells were written (the record's, else the settings of now).
     CellWriting writing;
 };

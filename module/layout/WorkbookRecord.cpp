@@ -356,22 +356,39 @@ DispatchPtr findRecordSheet(IDispatch* workbook) {
     return {};
 }
 
-std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::string* problem) {
+std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::string* problem, bool withEntries) {
     DispatchPtr sheet = findRecordSheet(workbook);
     if (!sheet) return std::nullopt;
-    auto fail = [&](const char* why) -> std::optional<WorkbookRecord> {
-        if (problem) *problem = why;
-        return std::nullopt;
-    };
-    const LONG lastRow = std::min<LONG>(xl::lastUsedRow(sheet.get()), xl::kLastRow);
-    const LONG width = std::min<LONG>(usedColumns(sheet.get()), xl::kLastColumn);
-    if (lastRow < kFirstSectionRow - 2 || width < 2) return fail("it is not a record");
     WorkbookRecord record;
-    bool haveSection = false;
-    for (LONG top = 1; top <= lastRow; top += kRowsPerBlock) {
-        const LONG bottom = std::min<LONG>(lastRow, top + kRowsPerBlock - 1);
-        DispatchPtr area = xl::area(sheet.get(), top, 1, bottom, width);
-        std::optional<CellValues> block = CellValues::from(xl::value(area.get()), bottom - top + 1, width);
+    record.hasEntries_ = false;
+    record.sheet_ = sheet;
+    record.lastRow_ = std::min<LONG>(xl::lastUsedRow(sheet.get()), xl::kLastRow);
+    record.width_ = std::min<LONG>(usedColumns(sheet.get()), xl::kLastColumn);
+    if (record.lastRow_ < kFirstSectionRow - 2 || record.width_ < 2) {
+        if (problem) *problem = "it is not a record";
+        return std::nullopt;
+    }
+    if (!record.readRows(1, std::min<LONG>(record.lastRow_, kFirstSectionRow - 1), problem)) return std::nullopt;
+    if (withEntries && !record.loadEntries(problem)) return std::nullopt;
+    return record;
+}
+
+bool WorkbookRecord::loadEntries(std::string* problem) {
+    if (hasEntries_) return true;
+    hasEntries_ = true;
+    return !sheet_ || lastRow_ < kFirstSectionRow || readRows(kFirstSectionRow, lastRow_, problem);
+}
+
+bool WorkbookRecord::readRows(LONG from, LONG to, std::string* problem) {
+    auto fail = [&](const char* why) {
+        if (problem) *problem = why;
+        return false;
+    };
+    bool haveSection = !sections_.empty();
+    for (LONG top = from; top <= to; top += kRowsPerBlock) {
+        const LONG bottom = std::min<LONG>(to, top + kRowsPerBlock - 1);
+        DispatchPtr area = xl::area(sheet_.get(), top, 1, bottom, width_);
+        std::optional<CellValues> block = CellValues::from(xl::value(area.get()), bottom - top + 1, width_);
         if (!block) return fail("its cells cannot be read");
         for (LONG r = top; r <= bottom; ++r) {
             auto cellText = [&](LONG c) { return textOf(block->at(r - top + 1, c)); };
@@ -384,26 +401,26 @@ std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::str
                     ok = first == kRecordTitle && second == kRecordFormat;
                     break;
                 case 2:
-                    record.identity.fingerprint = second;
+                    identity.fingerprint = second;
                     break;
                 case 3:
-                    record.identity.fileName = second;
+                    identity.fileName = second;
                     break;
                 case 4:
                     ok = second == "0" || second == "1";
-                    record.writing.jtsk = second == "1";
+                    writing.jtsk = second == "1";
                     break;
                 case 5:
-                    ok = readInt(second, 1, 5, record.writing.lunits);
+                    ok = readInt(second, 1, 5, writing.lunits);
                     break;
                 case 6:
-                    ok = readInt(second, 0, 8, record.writing.luprec);
+                    ok = readInt(second, 0, 8, writing.luprec);
                     break;
                 case 7:
-                    ok = readInt(second, 0, 4, record.writing.aunits);
+                    ok = readInt(second, 0, 4, writing.aunits);
                     break;
                 case 8:
-                    ok = readInt(second, 0, 8, record.writing.auprec);
+                    ok = readInt(second, 0, 8, writing.auprec);
                     break;
                 default:
                     break;
@@ -417,15 +434,15 @@ std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::str
                 if (fields.size() < 2) return fail("a block's row has no block");
                 std::vector<std::string> keys(std::make_move_iterator(fields.begin() + 2),
                                               std::make_move_iterator(fields.end()));
-                record.beginSection(std::move(fields[1]), std::move(keys));
+                beginSection(std::move(fields[1]), std::move(keys));
                 haveSection = true;
                 continue;
             }
             if (!haveSection) return fail("a row stands before any block");
-            const std::size_t keys = record.sections_.back().keys.size();
+            const std::size_t keys = sections_.back().keys.size();
             const std::size_t valueCount = std::min(keys, fields.size() - 1);
-            record.add(fields[0], std::span<const std::string>(fields).subspan(1, valueCount));
-            Entry& entry = record.entries_[record.byHandle_[upperHandle(fields[0])]];
+            add(fields[0], std::span<const std::string>(fields).subspan(1, valueCount));
+            Entry& entry = entries_[byHandle_[upperHandle(fields[0])]];
             entry.recordRow = static_cast<std::int32_t>(r);
             // After the values: "index=text" for each text an import replaced.
             for (std::size_t f = 1 + valueCount; f < fields.size(); ++f) {
@@ -439,7 +456,7 @@ std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::str
             }
         }
     }
-    return record;
+    return true;
 }
 
 bool WorkbookRecord::write(IDispatch* workbook) {
@@ -448,7 +465,7 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     if (sheet) {
         // A sheet of that name the user made is no record to write over.
         std::string problem;
-        if (!read(workbook, &problem) && !problem.empty() && xl::lastUsedRow(sheet.get()) > 1) return false;
+        if (!read(workbook, &problem, false) && !problem.empty() && xl::lastUsedRow(sheet.get()) > 1) return false;
         oldLastRow = xl::lastUsedRow(sheet.get());
     } else {
         DispatchPtr active = xl::activeSheet(workbook);

@@ -109,8 +109,15 @@ public:
     std::size_t size() const { return byHandle_.size(); }
 
     // The record sheet of a workbook. No value when the workbook has none; a sheet
-    // that holds no record (`problem` says why) gives none either.
-    static std::optional<WorkbookRecord> read(IDispatch* workbook, std::string* problem = nullptr);
+    // that holds no record (`problem` says why) gives none either. Without
+    // `withEntries` only where the workbook came from is read; loadEntries() reads
+    // the rest when it is needed (an import whose every cell says what the drawing
+    // holds never needs it).
+    static std::optional<WorkbookRecord> read(IDispatch* workbook, std::string* problem = nullptr,
+                                              bool withEntries = true);
+    // False, with `problem` saying why, when the entries cannot be read.
+    bool loadEntries(std::string* problem = nullptr);
+    bool hasEntries() const { return hasEntries_; }
     // Writes the whole record into the workbook's record sheet (added hidden when
     // there is none), leaving the active sheet as it was. False when a sheet of that
     // name holds something else.
@@ -121,6 +128,7 @@ public:
                 IDispatch* recordSheet);
 
 private:
+    bool readRows(LONG from, LONG to, std::string* problem);
     std::string packedEntry(const std::string& handle, const Entry& entry) const;
     static bool isTooLongForRecordCell(const std::string& packed);
     std::optional<std::size_t> keyIndex(const Section& section, std::string_view key, int occurrence) const;
@@ -128,6 +136,10 @@ private:
     std::vector<Section> sections_;
     std::vector<Entry> entries_;
     std::unordered_map<std::string, std::size_t> byHandle_;  // handle in upper case
+    // Where a record read from a workbook stands, for loading its entries later.
+    DispatchPtr sheet_;
+    LONG lastRow_ = 0, width_ = 0;
+    bool hasEntries_ = true;  // a record being built has all it will have
 };
 
 // The record sheet of a workbook, when it has one.
