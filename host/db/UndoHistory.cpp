@@ -1,8 +1,10 @@
 #include "host/db/UndoHistory.h"
 
 #include "host/db/DrawingStore.h"
+#include "host/db/EntityCodec.h"
 #include "host/db/ObjectAccess.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace hostdb {
@@ -10,6 +12,21 @@ namespace hostdb {
 namespace {
 // What CAD hosts call a group that is no single command.
 constexpr const char* kImplicitName = "GROUP";
+
+// Whether two states of an object that holds changes save alike: the same values
+// patched into the same places.
+bool savesAlike(const DrawingStore& store, const ObjectStub& stub, const AcDbObject& a, const AcDbObject& b) {
+    std::vector<Patch> pa, pb;
+    try {
+        collectPatches(store, stub, *ObjectAccess::data(&a), pa);
+        collectPatches(store, stub, *ObjectAccess::data(&b), pb);
+    } catch (const UnwritableValue&) {
+        return false;
+    }
+    return std::equal(pa.begin(), pa.end(), pb.begin(), pb.end(), [](const Patch& x, const Patch& y) {
+        return x.begin == y.begin && x.end == y.end && x.text == y.text;
+    });
+}
 }  // namespace
 
 UndoHistory::~UndoHistory() = default;
@@ -62,9 +79,13 @@ void UndoHistory::commit(Group& group) {
     for (ObjectState& o : group.objects) o.stub->undoRecorded = false;
     group.headerMask = 0;
     // Objects opened for write and left as they were, as an import leaves every
-    // reference whose row was not edited, are no change.
-    std::erase_if(group.objects, [](const ObjectState& o) {
-        return !o.live && !o.isChanged && !o.stub->changed && o.isErased == o.stub->erased;
+    // reference whose row was not edited, are no change; nor is one that held
+    // changes and was given the same values again.
+    std::erase_if(group.objects, [this](const ObjectState& o) {
+        const ObjectStub& stub = *o.stub;
+        if (o.isErased != stub.erased || o.isChanged != stub.changed) return false;
+        if (!o.isChanged) return true;
+        return o.live && stub.live && savesAlike(store_, stub, *o.live, *stub.live);
     });
     std::erase_if(group.headers, [this](const HeaderState& h) {
         const HeaderVar& var = store_.header_[h.id];
