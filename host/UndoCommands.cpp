@@ -74,7 +74,8 @@ void undoCommand() {
         char* end = nullptr;
         errno = 0;
         const long value = std::strtol(answer, &end, 10);
-        if (end && *end == '\0' && errno == 0 && value > 0) return undoCommands(static_cast<std::size_t>(value), "UNDO");
+        if (end && *end == '\0' && errno == 0 && value > 0)
+            return undoCommands(static_cast<std::size_t>(value), "UNDO");
         acutPrintf("\nRequires a positive whole number.");
     }
 }

@@ -39,8 +39,8 @@ protected:
         // SAVE writes the drawing where it was read: a copy, not the fixture.
         folder_ = std::filesystem::temp_directory_path() / ("tablora-undo-commands-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder_);
-        std::filesystem::copy_file(std::string(TABLORA_FIXTURES_DIR) + "/dxf/tagged_r2000.dxf",
-                                   folder_ / "site.dxf", std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(std::string(TABLORA_FIXTURES_DIR) + "/dxf/tagged_r2000.dxf", folder_ / "site.dxf",
+                                   std::filesystem::copy_options::overwrite_existing);
         drawing_ = openFixture();
         // Commands as a module registers them, and as the host's own.
         acedRegCmds->addCommand("UNDOTESTS", "edita", "edita", ACRX_CMD_MODAL, [] { setText("2F5", "A"); });

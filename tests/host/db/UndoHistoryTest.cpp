@@ -90,35 +90,34 @@ TEST_F(UndoHistoryTest, UndoGivesBackTheBytesSavedBeforeAndRedoThoseSavedAfter) 
         const char* name;
         std::function<void()> change;
     };
-    const Case cases[] = {
-        {"attribute text", [&] { setText("2F5", "D-999"); }},
-        {"reference moved, rotated and scaled",
-         [&] {
-             AcDbObjectPointer<AcDbBlockReference> ref(idOf("2F4"), AcDb::kForWrite);
-             ASSERT_TRUE(ref);
-             ASSERT_EQ(ref->setPosition({1, 2, 3}), Acad::eOk);
-             ASSERT_EQ(ref->setRotation(0.25), Acad::eOk);
-             ASSERT_EQ(ref->setScaleFactors({2, 2, 2}), Acad::eOk);
-         }},
-        {"layer with the attributes",
-         [&] {
-             AcDbObjectPointer<AcDbBlockReference> ref(idOf("2F4"), AcDb::kForWrite);
-             ASSERT_EQ(ref->setLayer("0"), Acad::eOk);
-         }},
-        {"reference erased with its attributes and end marker",
-         [&] {
-             AcDbObjectPointer<AcDbBlockReference> ref(idOf("2F4"), AcDb::kForWrite);
-             ASSERT_EQ(ref->erase(), Acad::eOk);
-         }},
-        {"entity the database does not model erased",
-         [&] {
-             AcDbObjectPointer<AcDbEntity> line(idOf("2F9"), AcDb::kForWrite);
-             ASSERT_EQ(line->erase(), Acad::eOk);
-         }},
-        {"header variables, one the file lacks", [&] {
-             ASSERT_EQ(db->setLuprec(6), Acad::eOk);
-             ASSERT_EQ(db->setDimzin(8), Acad::eOk);
-         }}};
+    const Case cases[] = {{"attribute text", [&] { setText("2F5", "D-999"); }},
+                          {"reference moved, rotated and scaled",
+                           [&] {
+                               AcDbObjectPointer<AcDbBlockReference> ref(idOf("2F4"), AcDb::kForWrite);
+                               ASSERT_TRUE(ref);
+                               ASSERT_EQ(ref->setPosition({1, 2, 3}), Acad::eOk);
+                               ASSERT_EQ(ref->setRotation(0.25), Acad::eOk);
+                               ASSERT_EQ(ref->setScaleFactors({2, 2, 2}), Acad::eOk);
+                           }},
+                          {"layer with the attributes",
+                           [&] {
+                               AcDbObjectPointer<AcDbBlockReference> ref(idOf("2F4"), AcDb::kForWrite);
+                               ASSERT_EQ(ref->setLayer("0"), Acad::eOk);
+                           }},
+                          {"reference erased with its attributes and end marker",
+                           [&] {
+                               AcDbObjectPointer<AcDbBlockReference> ref(idOf("2F4"), AcDb::kForWrite);
+                               ASSERT_EQ(ref->erase(), Acad::eOk);
+                           }},
+                          {"entity the database does not model erased",
+                           [&] {
+                               AcDbObjectPointer<AcDbEntity> line(idOf("2F9"), AcDb::kForWrite);
+                               ASSERT_EQ(line->erase(), Acad::eOk);
+                           }},
+                          {"header variables, one the file lacks", [&] {
+                               ASSERT_EQ(db->setLuprec(6), Acad::eOk);
+                               ASSERT_EQ(db->setDimzin(8), Acad::eOk);
+                           }}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         open("tagged_r2000.dxf");
