@@ -5,6 +5,7 @@
 #include "host/AcEdCommandStack.h"
 #include "host/AutoLisp.h"
 #include "host/Editor.h"
+#include "host/db/DrawingStore.h"
 
 #include <strings.h>
 #include <cctype>
@@ -70,15 +71,28 @@ std::string upper(std::string s) {
 
 // Counts a running command in the document and the host for the scope's lifetime;
 // the end-of-command hooks run when the outermost command ends, however it ends.
+// What the document's outermost command changes in its drawing is one undo group,
+// named after the command; a command run while another waits on purpose (DELAY)
+// counts as outermost, a command run by another (acedCommand) is part of it.
 class CommandScope {
 public:
-    explicit CommandScope(AcApDocument* document) : document_(document) {
-        if (document_) ++stateOf(document_).running;
+    CommandScope(AcApDocument* document, const std::string& name) : document_(document) {
+        if (document_) {
+            CommandLineState& state = stateOf(document_);
+            if (state.running - (state.idleWait ? 1 : 0) == 0 && document_->database()) {
+                database_ = document_->database();
+                database_->store().undoHistory().beginGroup(upper(name));
+            }
+            ++state.running;
+        }
         ++commandNesting();
     }
     ~CommandScope() {
-        // The command may have closed its own document.
-        if (document_ && acDocManager->isOpen(document_)) --stateOf(document_).running;
+        // The command may have closed its own document, and its drawing with it.
+        if (document_ && acDocManager->isOpen(document_)) {
+            if (database_ && document_->database() == database_) database_->store().undoHistory().endGroup();
+            --stateOf(document_).running;
+        }
         if (--commandNesting() == 0) runHooks();
     }
     CommandScope(const CommandScope&) = delete;
@@ -98,6 +112,7 @@ private:
         }
     }
     AcApDocument* document_;
+    AcDbDatabase* database_ = nullptr;  // the drawing whose undo group this scope holds open
 };
 
 // Moves the oldest string sent for execution into the document's input, one line per
@@ -124,6 +139,13 @@ bool startNextSentString(AcApDocument* document) {
 
 InputQueue& inputQueueOf(AcApDocument* document) { return stateOf(document).input; }
 
+bool isOutermostCommand() {
+    AcApDocument* document = acDocManager->curDocument();
+    if (!document) return true;
+    const CommandLineState& state = stateOf(document);
+    return state.running - (state.idleWait ? 1 : 0) <= 1;
+}
+
 IdleWaitScope::IdleWaitScope() : document_(acDocManager->curDocument()) {
     if (document_) stateOf(document_).idleWait = true;
 }
@@ -147,7 +169,7 @@ bool executeCommand(const std::string& typed) {
     AcApDocument* document = acDocManager->curDocument();
     if (auto it = hostCommands().find(name); it != hostCommands().end() && !name.empty()) {
         std::function<void()> body = it->second;
-        CommandScope scope(document);
+        CommandScope scope(document, name);
         try {
             body();
         } catch (const std::exception& e) {
@@ -161,7 +183,7 @@ bool executeCommand(const std::string& typed) {
         return false;
     }
     AcRxFunctionPtr function = found->function;  // the command may change the stack
-    CommandScope scope(document);
+    CommandScope scope(document, found->localName.empty() ? found->globalName : found->localName);
     try {
         function();
     } catch (...) {

@@ -46,6 +46,11 @@ void removeCommandEndHook(int id);
 // waits there.
 InputQueue& inputQueueOf(AcApDocument* document);
 
+// Whether the command running in the current document is its outermost one: not run
+// by another command (acedCommand); one run while another waits on purpose (DELAY)
+// counts as outermost. True when no command runs.
+bool isOutermostCommand();
+
 // For the scope's lifetime the current document counts as idle although the command
 // that made the scope runs: it waits on purpose (DELAY) for timers and sent strings.
 class IdleWaitScope {

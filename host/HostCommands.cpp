@@ -6,6 +6,7 @@
 #include "host/DrawingCommands.h"
 #include "host/Editor.h"
 #include "host/MenuCommands.h"
+#include "host/UndoCommands.h"
 #include "platform/MessageQueue.h"
 
 #include <algorithm>
@@ -93,6 +94,7 @@ void registerBuiltinCommands() {
     addHostCommand("ARXUNLOAD", arxunloadCommand);
     addHostCommand("SETVAR", setvarCommand);
     registerDrawingCommands();
+    registerUndoCommands();
     registerMenuCommands();
 }
 

@@ -216,6 +216,8 @@ bool AcDbDatabase::isModified() const { return store_->modified; }
 void AcDbDatabase::setModified(bool modified) { store_->modified = modified; }
 const std::string& AcDbDatabase::fileName() const { return store_->fileName; }
 void AcDbDatabase::setFileName(std::string path) { store_->fileName = std::move(path); }
+void AcDbDatabase::disableUndoRecording(bool disable) { store_->undoHistory().setRecording(!disable); }
+bool AcDbDatabase::undoRecording() const { return store_->undoHistory().isRecording(); }
 std::size_t AcDbDatabase::openObjectCount() const { return store_->openCount(); }
 
 const char* AcDbLayoutManager::findActiveLayout(bool allowModel) {

@@ -76,6 +76,11 @@ public:
     const std::string& fileName() const;
     void setFileName(std::string path);
 
+    // What each command changes is recorded for the host's U, UNDO and REDO (from the
+    // start, for every database). Disabling drops what was recorded.
+    void disableUndoRecording(bool disable);
+    bool undoRecording() const;
+
     // Objects open at the moment (readers and writers), for leak checks in tests.
     std::size_t openObjectCount() const;
 

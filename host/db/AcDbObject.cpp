@@ -77,7 +77,11 @@ Acad::ErrorStatus AcDbObject::erase(bool erasing) {
     if (stub_->erased == erasing) return erasing ? Acad::eWasErased : Acad::eOk;
     stub_->erased = erasing;
     // A reference's attributes and end marker go with it.
-    for (std::uint32_t i = 0; i < stub_->childCount; ++i) stub_->store->stubAt(stub_->firstChild + i)->erased = erasing;
+    for (std::uint32_t i = 0; i < stub_->childCount; ++i) {
+        ObjectStub* child = stub_->store->stubAt(stub_->firstChild + i);
+        stub_->store->noteWrite(*child);
+        child->erased = erasing;
+    }
     stub_->store->modified = true;
     return Acad::eOk;
 }
@@ -86,6 +90,7 @@ Acad::ErrorStatus AcDbObject::upgradeOpen() {
     if (openMode_ == AcDb::kForWrite) return Acad::eWasOpenedForWrite;
     if (openMode_ != AcDb::kForRead) return Acad::eNotOpenForRead;
     if (stub_->readers > 1) return Acad::eWasOpenedForRead;
+    stub_->store->noteWrite(*stub_);
     stub_->readers = 0;
     stub_->writer = true;
     openMode_ = AcDb::kForWrite;
@@ -104,10 +109,12 @@ Acad::ErrorStatus acdbOpenAcDbObject(AcDbObject*& obj, AcDbObjectId id, AcDb::Op
     if (mode == AcDb::kForRead && stub->readers >= kMaxReaders) return Acad::eAtMaxReaders;
     if (!stub->live) stub->live = ObjectAccess::create(stub);
     AcDbObject* live = stub->live;
-    if (mode == AcDb::kForWrite)
+    if (mode == AcDb::kForWrite) {
+        stub->store->noteWrite(*stub);
         stub->writer = true;
-    else
+    } else {
         ++stub->readers;
+    }
     ObjectAccess::mode(live) = mode;
     ++ObjectAccess::openCount(live);
     stub->store->noteOpen(+1);

@@ -816,6 +816,7 @@ int DrawingStore::readHeaderInt(HeaderId id, int fallback) const {
 
 void DrawingStore::setHeader(HeaderId id, std::string value) {
     if (header_[id].value == value && (header_[id].vBegin != npos || header_[id].dirty)) return;
+    if (undo_.isRecording()) undo_.recordHeader(id);
     headerIntKnown_ &= ~(1u << id);
     header_[id].value = std::move(value);
     header_[id].dirty = true;

@@ -7,6 +7,7 @@
 #include "host/db/AcDbObject.h"
 #include "host/db/AcGe.h"
 #include "host/db/MappedText.h"
+#include "host/db/UndoHistory.h"
 #include "host/dxf/DxfBinary.h"
 #include "host/dxf/DxfCodePage.h"
 #include "platform/File.h"
@@ -78,6 +79,7 @@ struct ObjectStub {
     bool paperSpace : 1 = false;
     bool changed : 1 = false;  // has values to write on save
     bool preLocated : 1 = false;
+    bool undoRecorded : 1 = false;  // its state before the open undo group's change is kept
 
     // Block records: the store's BlockInfo of their block. A record without a name
     // has none; the block table does not list it.
@@ -293,6 +295,14 @@ public:
 
     std::size_t openCount() const { return openCount_; }
     void noteOpen(int delta) { openCount_ += delta; }
+    // The object is about to change (opened for write, or erased with its reference):
+    // its state before is kept for undo, once per command. Objects never opened for
+    // write cost nothing.
+    void noteWrite(ObjectStub& stub) {
+        if (!stub.undoRecorded && undo_.isRecording()) undo_.record(stub);
+    }
+    UndoHistory& undoHistory() { return undo_; }
+    const UndoHistory& undoHistory() const { return undo_; }
     // Keeps a changed object alive until the drawing goes away.
     void noteChanged(ObjectStub* stub);
 
@@ -383,6 +393,9 @@ private:
     std::size_t openCount_ = 0;
     std::string eol_ = "\n";
     bool padCodes_ = false;
+    // Last, so that it goes first: the states it keeps refer to the stubs.
+    friend class UndoHistory;
+    UndoHistory undo_{*this};
 };
 
 std::string upper(std::string_view s);

@@ -31,45 +31,49 @@ AcDbObject* makeLive(ObjectData*& data) {
 
 static_assert(std::size(kReferenceFields) == ReferencePlaces::kCount);
 
-}  // namespace
-
-AcDbObject* ObjectAccess::create(ObjectStub* stub) {
-    AcDbObject* obj = nullptr;
-    ObjectData* data = nullptr;
-    switch (stub->kind) {
+// The live object of a stub of this kind, its values not read yet.
+AcDbObject* makeOfKind(Kind kind, ObjectData*& data) {
+    switch (kind) {
     case Kind::BlockTable:
-        obj = makeLive<AcDbBlockTable>(data);
-        break;
+        return makeLive<AcDbBlockTable>(data);
     case Kind::LayerTable:
-        obj = makeLive<AcDbLayerTable>(data);
-        break;
+        return makeLive<AcDbLayerTable>(data);
     case Kind::BlockRecord:
-        obj = makeLive<AcDbBlockTableRecord>(data);
-        break;
+        return makeLive<AcDbBlockTableRecord>(data);
     case Kind::LayerRecord:
-        obj = makeLive<AcDbLayerTableRecord>(data);
-        break;
+        return makeLive<AcDbLayerTableRecord>(data);
     case Kind::BlockBegin:
     case Kind::BlockEnd:
-        obj = makeLive<AcDbObject>(data);
-        break;
+        return makeLive<AcDbObject>(data);
     case Kind::Insert:
-        obj = makeLive<AcDbBlockReference>(data);
-        break;
+        return makeLive<AcDbBlockReference>(data);
     case Kind::Attrib:
-        obj = makeLive<AcDbAttribute>(data);
-        break;
+        return makeLive<AcDbAttribute>(data);
     case Kind::Attdef:
-        obj = makeLive<AcDbAttributeDefinition>(data);
-        break;
+        return makeLive<AcDbAttributeDefinition>(data);
     case Kind::Text:
-        obj = makeLive<AcDbText>(data);
-        break;
+        return makeLive<AcDbText>(data);
     case Kind::SeqEnd:
     case Kind::Entity:
-        obj = makeLive<AcDbEntity>(data);
         break;
     }
+    return makeLive<AcDbEntity>(data);
+}
+
+}  // namespace
+
+std::unique_ptr<AcDbObject> ObjectAccess::copyOf(const AcDbObject& live) {
+    ObjectData* data = nullptr;
+    std::unique_ptr<AcDbObject> copy(makeOfKind(live.stub_->kind, data));
+    copy->stub_ = live.stub_;
+    copy->data_ = data;
+    *data = *live.data_;
+    return copy;
+}
+
+AcDbObject* ObjectAccess::create(ObjectStub* stub) {
+    ObjectData* data = nullptr;
+    AcDbObject* obj = makeOfKind(stub->kind, data);
     std::unique_ptr<AcDbObject> held(obj);  // not leaked when decoding throws
     obj->stub_ = stub;
     obj->data_ = data;

@@ -5,6 +5,8 @@
 #include "host/db/AcDbObject.h"
 #include "host/db/ObjectData.h"
 
+#include <memory>
+
 namespace hostdb {
 
 class ObjectAccess {
@@ -14,6 +16,9 @@ public:
     // Makes the live object of the stub's class, with where its values sit found
     // (they are decoded as asked for). Nothing is left behind when that throws.
     static AcDbObject* create(ObjectStub* stub);
+    // A closed live object of the same stub holding a copy of `live`'s values (the
+    // state undo keeps of an object that holds changes).
+    static std::unique_ptr<AcDbObject> copyOf(const AcDbObject& live);
     static AcDb::OpenMode& mode(AcDbObject* o) { return o->openMode_; }
     static int& openCount(AcDbObject* o) { return o->openCount_; }
 };
