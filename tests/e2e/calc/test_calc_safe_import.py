@@ -7,10 +7,11 @@ the user's editor and as the backend, judged with ezdxf and openpyxl.
     a backup copy of the sheet, types an edit into the original, copies whole rows
     (the edited one and another) to new rows below, and saves as .xlsx. Calc moves
     and copies a cell's note with the cell, so every handle stays with its row; the
-    record sheet survives the save, hidden. The import then writes the edit into its
-    own reference and nothing else: the sort moved no values into another reference,
-    the backup copy undid nothing, the copied rows changed nothing more, and a second
-    import changes nothing either.
+    record sheet survives the save, hidden. Importing that workbook, with the
+    stand-in and again with Calc, writes the edit into its own reference and nothing
+    else: the sort moved no values into another reference, the backup copy undid
+    nothing, the copied rows changed nothing more, and a second import changes
+    nothing either.
   * Calc as the backend. `--spreadsheet calc` exports (the record is there, hidden),
     ezdxf moves a reference and openpyxl edits a cell of that reference and of
     another; importing with Calc keeps the move and applies both edits, and brings
@@ -26,6 +27,7 @@ import office  # noqa: E402
 # The editor case needs no Calc backend; the backend case is skipped without it.
 office.needs(backend=False)
 
+import copy  # noqa: E402
 import shutil  # noqa: E402
 import tempfile  # noqa: E402
 
@@ -131,6 +133,18 @@ def copy_row(soffice, doc, sheet, source, target):
     soffice.dispatcher.executeDispatch(frame, ".uno:Paste", "", 0, ())
 
 
+def twin_of(case, root, name, spreadsheet_args):
+    """A copy of the case's folder (drawing, workbook, settings) under the same file
+    names, so that its record names the same drawing, imported with other arguments."""
+    twin = copy.copy(case)
+    twin.work = os.path.join(root, name)
+    shutil.copytree(case.work, twin.work)
+    for attribute in ("home", "drawing", "book"):
+        setattr(twin, attribute, os.path.join(twin.work, os.path.relpath(getattr(case, attribute), case.work)))
+    twin.spreadsheet_args = list(spreadsheet_args)
+    return twin
+
+
 def test_calc_as_the_editor(soffice, root):
     case = tsi.Case(root, "calc-editor")
     before = state_of(ezdxf.readfile(case.drawing))
@@ -181,17 +195,24 @@ def test_calc_as_the_editor(soffice, root):
     check(BACKUP in names and names.index(BACKUP) == names.index(BLOCK) + 1,
           f"the backup copy does not follow the original: {names}")
 
-    out = case.import_()
-    after = ezdxf.readfile(case.drawing)
-    check(tsi.texts(after, h_edit)["NUMBER"] == "EDITED-IN-CALC", f"the edit did not reach {h_edit}:\n{out}")
-    only_changes(before, state_of(after), {h_edit: {"NUMBER": "EDITED-IN-CALC"}})
-    check("other rows name the same reference" not in out, f"agreeing copies of a row were named:\n{out}")
+    # The workbook as Calc saved it, imported by each backend into a drawing of its own.
+    importers = [("stand-in", case)]
+    if office.backend_built():
+        importers.append(("calc", twin_of(case, root, "calc-editor-calc", office.calc_args(soffice.pipe))))
+    for who, importer in importers:
+        out = importer.import_()
+        after = ezdxf.readfile(importer.drawing)
+        count = len(failures)
+        check(tsi.texts(after, h_edit)["NUMBER"] == "EDITED-IN-CALC", f"the edit did not reach {h_edit}:\n{out}")
+        only_changes(before, state_of(after), {h_edit: {"NUMBER": "EDITED-IN-CALC"}})
+        check("other rows name the same reference" not in out, f"agreeing copies of a row were named:\n{out}")
 
-    # Now the backup's older values differ from the drawing: only the record, read
-    # back from the workbook Calc wrote and the stand-in rewrote, tells them from edits.
-    saved = open(case.drawing, "rb").read()
-    case.import_()
-    check(open(case.drawing, "rb").read() == saved, "a second import changed the drawing")
+        # Now the backup's older values differ from the drawing: only the record, read
+        # back from the workbook this backend saved, tells them from edits.
+        saved = open(importer.drawing, "rb").read()
+        out = importer.import_()
+        check(open(importer.drawing, "rb").read() == saved, f"a second import changed the drawing:\n{out}")
+        failures[count:] = [f"import with the {who}: {f}" for f in failures[count:]]
 
 
 def test_calc_as_the_backend(soffice, root):
