@@ -75,9 +75,11 @@ def run_cadhost(work, home, args, lines, ok_codes=(0,)):
 
 
 class Case:
-    """A fresh drawing exported into a fresh workbook in its own folder."""
+    """A fresh drawing exported into a fresh workbook in its own folder, with the
+    spreadsheet application the arguments choose (the stand-in when none)."""
 
-    def __init__(self, root, name, jtsk=0, n=40, seed=20240501, negative=False):
+    def __init__(self, root, name, jtsk=0, n=40, seed=20240501, negative=False, spreadsheet_args=()):
+        self.spreadsheet_args = list(spreadsheet_args)
         self.work = os.path.join(root, name)
         self.home = os.path.join(self.work, "home")
         os.makedirs(self.home)
@@ -91,7 +93,7 @@ class Case:
                 p = Vec3(ins.dxf.insert)
                 ins.dxf.insert = (-abs(p.x) - 1.25, -abs(p.y) - 2.5, p.z)
             doc.saveas(self.drawing)
-        run_cadhost(self.work, self.home, [self.drawing], ["TABRO", "Export2", ""])
+        run_cadhost(self.work, self.home, [*self.spreadsheet_args, self.drawing], ["TABRO", "Export2", ""])
         books = sorted(n for n in os.listdir(self.work) if n.startswith("Book") and n.endswith(".xlsx"))
         if not books:
             sys.exit("export wrote no workbook")
@@ -109,7 +111,7 @@ class Case:
         return ws, header, dict(zip(["x", "y", "z", "rotation", "sx", "sy", "sz", "layer"], props)), rows
 
     def import_(self, answers=(), ok_codes=(0,)):
-        return run_cadhost(self.work, self.home, ["--workbook", self.book, self.drawing],
+        return run_cadhost(self.work, self.home, [*self.spreadsheet_args, "--workbook", self.book, self.drawing],
                            ["TABRO", "Import", *answers, "SAVE"], ok_codes)
 
 
