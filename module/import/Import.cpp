@@ -316,10 +316,13 @@ public:
             std::optional<std::string> now = drawingText(*editor.reference(), key, occurrence, book->record->writing);
             if (was && now) {
                 const std::string base(*was);
-                const double number = std::nan("");
+                // A sheet without the text format makes "007" the number 7.
+                double number = std::nan("");
+                if (value.vt() == VT_R8 || value.vt() == VT_R4 || value.vt() == VT_I2 || value.vt() == VT_I4)
+                    toNumber(value, number);
                 if (isAttributeUnedited(values[0], number, base.c_str())) return false;
                 if (isAttributeUnedited(values[0], number, now->c_str())) return false;
-                if (!isAttributeUnedited(base, number, now->c_str()) && !takeSheetOnConflict_) {
+                if (!isAttributeUnedited(base, std::nan(""), now->c_str()) && !takeSheetOnConflict_) {
                     const std::string reason =
                         formatText(kTextReasonConflict, cutForMessage(base).c_str(), cutForMessage(values[0]).c_str(),
                                    cutForMessage(*now).c_str());
