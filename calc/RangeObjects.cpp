@@ -11,6 +11,8 @@
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/beans/XPropertyState.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/document/XUndoManager.hpp>
+#include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
@@ -34,12 +36,14 @@
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace css = ::com::sun::star;
 namespace awt = css::awt;
 namespace beans = css::beans;
 namespace container = css::container;
+namespace document = css::document;
 namespace lang = css::lang;
 namespace table = css::table;
 namespace text = css::text;
@@ -66,6 +70,29 @@ Variant object(const ComPtr<IDispatch>& p) { return Variant::dispatch(p.get()); 
 
 // A range's place: its document, sheet and area, resolved to the office's objects
 // only when a member needs them.
+struct Place;
+
+// A value put into a hidden sheet is the program's own bookkeeping (the record an
+// export keeps): the office's Undo must not take it back in place of the user's
+// last edit, so the document's undo manager is locked while it is written.
+class HiddenSheetUndoLock {
+public:
+    explicit HiddenSheetUndoLock(const Place& place);
+    HiddenSheetUndoLock(const HiddenSheetUndoLock&) = delete;
+    HiddenSheetUndoLock& operator=(const HiddenSheetUndoLock&) = delete;
+    ~HiddenSheetUndoLock() {
+        if (!undo_.is()) return;
+        try {
+            undo_->unlock();
+        } catch (const uno::Exception&) {
+            // The document went away while it was written: nothing to unlock.
+        }
+    }
+
+private:
+    Reference<document::XUndoManager> undo_;
+};
+
 struct Place {
     std::shared_ptr<Doc> doc;
     Reference<css::sheet::XSpreadsheet> sheet;
@@ -110,6 +137,18 @@ struct Place {
         return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
     }
 };
+
+HiddenSheetUndoLock::HiddenSheetUndoLock(const Place& place) {
+    bool visible = true;
+    Reference<beans::XPropertySet> sheet(place.sheet, UNO_QUERY);
+    if (!sheet.is() || !(sheet->getPropertyValue("IsVisible") >>= visible) || visible) return;
+    Reference<document::XUndoManagerSupplier> supplier(place.doc->model, UNO_QUERY);
+    if (!supplier.is()) return;
+    Reference<document::XUndoManager> undo = supplier->getUndoManager();
+    if (!undo.is()) return;
+    undo->lock();
+    undo_ = undo;
+}
 
 Reference<css::sheet::XSheetAnnotation> annotationOf(const Place& place) {
     Reference<css::sheet::XSheetAnnotationAnchor> anchor(place.topLeft(), UNO_QUERY_THROW);
@@ -225,6 +264,8 @@ private:
     Variant dispatch(DISPID id, WORD flags, const Args& args) override {
         const Area& a = place_.area;
         state_->checkAlive(*place_.doc);
+        std::optional<HiddenSheetUndoLock> undoLock;
+        if (isKind(flags, Kind::Put)) undoLock.emplace(place_);
         switch (id) {
         case DISPID_VALUE:
         case dispid::Value:
