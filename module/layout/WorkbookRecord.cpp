@@ -86,6 +86,10 @@ void writeRows(IDispatch* sheet, std::int32_t top, std::vector<std::vector<std::
 // a cell per field would double the workbook.
 void appendField(std::string& out, std::string_view field) {
     if (!out.empty()) out += '\t';
+    if (field.find_first_of("\\\t\n\r") == std::string_view::npos) {
+        out += field;
+        return;
+    }
     for (char c : field) {
         switch (c) {
         case '\\':
@@ -263,7 +267,8 @@ std::string joined(std::span<const std::string> values) {
     out.reserve(size);
     for (const std::string& v : values) {
         // A NUL cannot come from a drawing; one typed into the record ends the text there.
-        out.append(v.data(), std::min(v.size(), v.find('\0')));
+        const std::size_t nul = v.find('\0');
+        out.append(v.data(), nul == std::string::npos ? v.size() : nul);
         out.push_back('\0');
     }
     return out;
@@ -554,8 +559,18 @@ std::string WorkbookRecord::packedEntry(const std::string& handle, const Entry& 
     std::string packed;
     packed.reserve(handle.size() + entry.values.size() + 8);
     appendField(packed, handle);
+    // The values one after another, each found from the end of the one before.
     const std::size_t keys = sections_[entry.section].keys.size();
-    for (std::size_t i = 0; i < keys; ++i) appendField(packed, entry.at(i));
+    std::string_view rest = entry.values;
+    for (std::size_t i = 0; i < keys; ++i) {
+        const std::size_t end = rest.find('\0');
+        if (end == std::string_view::npos) {
+            appendField(packed, {});
+            continue;
+        }
+        appendField(packed, rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
     for (const auto& [at, text] : entry.superseded) appendField(packed, std::to_string(at) + "=" + text);
     return packed;
 }
