@@ -468,10 +468,13 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     DispatchPtr sheet = findRecordSheet(workbook);
     LONG oldLastRow = 0;
     if (sheet) {
-        // A sheet of that name the user made is no record to write over.
-        std::string problem;
-        if (!read(workbook, &problem, false) && !problem.empty() && xl::lastUsedRow(sheet.get()) > 1) return false;
+        // A sheet of that name the user made for something else is no record to
+        // write over; one that starts as a record is ours, however it was damaged.
+        DispatchPtr cells = xl::cells(sheet.get());
+        const std::string title = textOf(xl::value(xl::cell(cells.get(), 1, 1).get()));
         oldLastRow = xl::lastUsedRow(sheet.get());
+        const bool isEmpty = oldLastRow <= 1 && title.empty() && usedColumns(sheet.get()) <= 1;
+        if (title != kRecordTitle && !isEmpty) return false;
     } else {
         DispatchPtr active = xl::activeSheet(workbook);
         sheet = xl::addWorksheet(xl::worksheets(workbook).get());
