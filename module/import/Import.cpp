@@ -112,12 +112,12 @@ std::optional<std::string> drawingText(const AcDbBlockReference& reference, cons
 }
 
 // After a row is applied, its cells in the record say what the drawing now holds.
-void bringRecordUpToDate(WorkbookRecord& record, IDispatch* recordSheet, const PlannedRow& planned) {
+void bringRecordUpToDate(WorkbookRecord& record, const PlannedRow& planned) {
     ReferenceEditor editor;
     if (editor.open(planned.row.handle, AcDb::kForRead) != Acad::eOk || !editor.reference()) return;
     for (const auto& [key, occurrence] : planned.keys)
         if (std::optional<std::string> now = drawingText(*editor.reference(), key, occurrence, record.writing))
-            record.update(planned.row.handle, key, occurrence, *now, recordSheet);
+            record.update(planned.row.handle, key, occurrence, *now);
 }
 
 void previewChanges(const std::vector<PlannedChange>& changes) {
@@ -203,8 +203,9 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     for (const PlannedRow& planned : rows) {
         report.setSheet(planned.sheet);
         applyRow(planned.row, context);
-        if (record) bringRecordUpToDate(*record, recordSheet.get(), planned);
+        if (record) bringRecordUpToDate(*record, planned);
     }
+    if (record) record->writeUpdates(recordSheet.get());
     report.print(!listed);
 }
 
@@ -336,8 +337,10 @@ public:
         const bool applied = editor.applyAttributes(tags, values, occurrence);
         if (applied && entry) {
             if (std::optional<std::string> now =
-                    drawingText(*editor.reference(), key, occurrence, book->record->writing))
-                book->record->update(toMultibyte(*row.handle), key, occurrence, *now, book->recordSheet.get());
+                    drawingText(*editor.reference(), key, occurrence, book->record->writing)) {
+                book->record->update(toMultibyte(*row.handle), key, occurrence, *now);
+                book->record->writeUpdates(book->recordSheet.get());
+            }
         }
         return applied;
     }

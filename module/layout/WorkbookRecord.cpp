@@ -536,8 +536,8 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     return true;
 }
 
-void WorkbookRecord::update(std::string_view handle, std::string_view key, int occurrence, const std::string& value,
-                            IDispatch* recordSheet) {
+void WorkbookRecord::update(std::string_view handle, std::string_view key, int occurrence,
+                            const std::string& value) {
     auto it = byHandle_.find(upperHandle(handle));
     if (it == byHandle_.end()) return;
     Entry& entry = entries_[it->second];
@@ -549,13 +549,38 @@ void WorkbookRecord::update(std::string_view handle, std::string_view key, int o
     for (std::size_t k = 0, n = std::max(entry.count(), *i + 1); k < n; ++k) values.emplace_back(entry.at(k));
     values[*i] = value;
     entry.values = joined(values);
-    if (!recordSheet || entry.recordRow < 1) return;
-    const auto handleAt = byHandle_.find(upperHandle(handle));
-    std::string packed = packedEntry(handleAt->first, entry);
-    if (isTooLongForRecordCell(packed)) return;
-    DispatchPtr cell = xl::cell(xl::cells(recordSheet).get(), entry.recordRow, 1);
-    xl::setNumberFormat(cell.get(), u"@");
-    xl::setValue(cell.get(), Variant::bstr(toWide(packed)));
+    if (entry.recordRow > 0) changed_.push_back(it->second);
+}
+
+void WorkbookRecord::writeUpdates(IDispatch* recordSheet) {
+    if (changed_.empty()) return;
+    std::vector<std::size_t> changed;
+    changed.swap(changed_);
+    if (!recordSheet) return;
+    std::sort(changed.begin(), changed.end(),
+              [&](std::size_t a, std::size_t b) { return entries_[a].recordRow < entries_[b].recordRow; });
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    std::vector<const std::string*> handles(entries_.size());
+    for (const auto& [handle, index] : byHandle_) handles[index] = &handle;
+    // Rows that follow one another go as one block: an import that changed every
+    // reference writes the record in a few calls, not one a reference.
+    std::vector<std::vector<std::string>> run;
+    std::int32_t top = 0;
+    auto flush = [&] {
+        writeRows(recordSheet, top, run, 1);
+        run.clear();
+    };
+    for (std::size_t index : changed) {
+        const Entry& entry = entries_[index];
+        std::string packed = packedEntry(*handles[index], entry);
+        if (isTooLongForRecordCell(packed)) continue;  // the cell keeps what it had: an edit again, never a loss
+        if (!run.empty() && (entry.recordRow != top + static_cast<std::int32_t>(run.size()) ||
+                             run.size() >= static_cast<std::size_t>(kRowsPerBlock)))
+            flush();
+        if (run.empty()) top = entry.recordRow;
+        run.push_back({std::move(packed)});
+    }
+    flush();
 }
 
 std::string WorkbookRecord::packedEntry(const std::string& handle, const Entry& entry) const {

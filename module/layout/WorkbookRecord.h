@@ -122,10 +122,10 @@ public:
     // there is none), leaving the active sheet as it was. False when a sheet of that
     // name holds something else.
     bool write(IDispatch* workbook);
-    // A cell of an entry brought up to date after import applied it: in memory and,
-    // when `recordSheet` is given, there.
-    void update(std::string_view handle, std::string_view key, int occurrence, const std::string& value,
-                IDispatch* recordSheet);
+    // A cell of an entry brought up to date after import applied it, the text it
+    // replaces kept beside it; writeUpdates() puts what changed into the record sheet.
+    void update(std::string_view handle, std::string_view key, int occurrence, const std::string& value);
+    void writeUpdates(IDispatch* recordSheet);
 
 private:
     bool readRows(LONG from, LONG to, std::string* problem);
@@ -136,6 +136,7 @@ private:
     std::vector<Section> sections_;
     std::vector<Entry> entries_;
     std::unordered_map<std::string, std::size_t> byHandle_;  // handle in upper case
+    std::vector<std::size_t> changed_;                        // entries update() changed since written
     // Where a record read from a workbook stands, for loading its entries later.
     DispatchPtr sheet_;
     LONG lastRow_ = 0, width_ = 0;

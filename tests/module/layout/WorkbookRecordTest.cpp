@@ -92,9 +92,11 @@ TEST_F(WorkbookRecordTest, UpdatesKeepWhatTheyReplacedAcrossSaves) {
     WorkbookRecord record = sample();
     ASSERT_TRUE(record.write(book_.get()));
     DispatchPtr sheet = findRecordSheet(book_.get());
-    record.update("3E", "@NUMBER", 0, "008", sheet.get());
-    record.update("3E", "@NUMBER", 0, "009", sheet.get());
-    record.update("3E", "@MISSING", 0, "x", sheet.get());  // no such column: nothing
+    record.update("3E", "@NUMBER", 0, "008");
+    record.update("3E", "@NUMBER", 0, "009");
+    record.update("3E", "@MISSING", 0, "x");  // no such column: nothing
+    record.update("4D", "@NAME", 0, "R-9");
+    record.writeUpdates(sheet.get());
     std::optional<WorkbookRecord> read = WorkbookRecord::read(book_.get());
     ASSERT_TRUE(read);
     const WorkbookRecord::Entry* door = read->find("3E");
@@ -102,6 +104,8 @@ TEST_F(WorkbookRecordTest, UpdatesKeepWhatTheyReplacedAcrossSaves) {
     const std::vector<std::string_view> earlier = read->earlierValuesOf(*door, "@NUMBER", 0);
     EXPECT_EQ(earlier, (std::vector<std::string_view>{"007", "008"}));
     EXPECT_TRUE(read->earlierValuesOf(*door, "@NOTE", 0).empty());
+    EXPECT_EQ(read->valueOf(*read->find("4D"), "@NAME", 0), "R-9");
+    EXPECT_EQ(read->valueOf(*read->find("43"), "@NOTE", 0), "=SUM(A1)");  // the row between, untouched
 
     // A later export of some references keeps the others' entries and history.
     WorkbookRecord later;
