@@ -149,8 +149,10 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     // The cells are read as they were written, whatever the settings say now.
     plan.writing = record ? record->writing : CellWriting::ofWorkingDrawing(jtsk);
 
+    plan.listChanges = options.Preview;
     ImportReport report;
-    ImportPlanner planner(plan, report);
+    // Dropped once planned: what it kept of the rows is not needed while applying.
+    std::optional<ImportPlanner> planner(std::in_place, plan, report);
     auto readSheet = [&](IDispatch* worksheet) {
         const std::string name = toMultibyte(xl::name(worksheet));
         report.beginSheet(name);
@@ -158,7 +160,7 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
             worksheet, options.StartRow, options.StartCol, markers,
             [&](const ImportRow& row) {
                 report.rowRead();
-                planner.add(row, name);
+                planner->add(row, name);
             },
             &report);
     };
@@ -178,7 +180,8 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
 
     std::vector<PlannedRow> rows;
     std::vector<PlannedChange> changes;
-    planner.plan(rows, changes);
+    planner->plan(rows, changes);
+    planner.reset();
     bool listed = false;
     if (options.Preview) {
         if (changes.empty()) {

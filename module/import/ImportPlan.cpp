@@ -84,6 +84,7 @@ struct ImportPlanner::Impl {
     const ExportTexts texts;
     std::vector<std::string> sheets;
     std::unordered_map<std::string, std::vector<Proposal>> proposals;  // by handle
+    std::unordered_map<std::string, std::string> blockOf;               // of each handle asked to change
     std::vector<std::string> order;                                    // handles, as first asked for
     std::map<std::string, bool> blockSheets;
     // The record, its entries read once a row asks for a change; null when there is
@@ -384,7 +385,10 @@ struct ImportPlanner::Impl {
         std::vector<Proposal>& list = proposals[key];
         const std::size_t before = list.size();
         propose(row, sheetIndex, entry, list);
-        if (before == 0 && !list.empty()) order.push_back(std::move(key));
+        if (before == 0 && !list.empty()) {
+            blockOf.emplace(key, block);
+            order.push_back(std::move(key));
+        }
     }
 
     std::string titleOf(const Proposal& p) const {
@@ -447,7 +451,6 @@ struct ImportPlanner::Impl {
             std::vector<Proposal>& list = proposals[key];
             std::vector<bool> taken(list.size(), false);
             PlannedRow out;
-            std::string blockName;
             for (std::size_t a = 0; a < list.size(); ++a) {
                 if (taken[a]) continue;
                 std::vector<std::size_t> same{a};
@@ -479,15 +482,15 @@ struct ImportPlanner::Impl {
                     out.sheet = sheets[p.sheet];
                 }
                 place(p, out);
-                changes.push_back(PlannedChange{key, {}, titleOf(p), p.before, p.after, p.note});
+                if (settings.listChanges)
+                    changes.push_back(PlannedChange{key, {}, titleOf(p), p.before, p.after, p.note});
             }
             if (out.row.handle.empty()) continue;
-            // The block, for the preview: read once the reference is known to change.
-            ReferenceEditor reader;
-            if (reader.open(key, AcDb::kForRead) == Acad::eOk && reader.reference())
-                (void)blockNameOf(reader.reference()->blockTableRecord(), blockName);
-            for (auto it = changes.end() - static_cast<std::ptrdiff_t>(out.keys.size()); it != changes.end(); ++it)
-                it->block = blockName;
+            if (settings.listChanges) {
+                const std::string& blockName = blockOf[key];
+                for (auto it = changes.end() - static_cast<std::ptrdiff_t>(out.keys.size()); it != changes.end(); ++it)
+                    it->block = blockName;
+            }
             planned.push_back(std::move(out));
         }
     }

@@ -28,6 +28,8 @@ struct PlanSettings {
     WorkbookRecord* record = nullptr;
     // How the cells were written (the record's, else the settings of now).
     CellWriting writing;
+    // The changes are listed for a preview; without one they are only applied.
+    bool listChanges = true;
 };
 
 // One change a planned row makes, as the preview shows it.
