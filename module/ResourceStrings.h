@@ -227,6 +227,7 @@ enum ResourceText : UINT {
     kTextPreviewNone = 908,
     kTextReasonRowElsewhere = 909,     // %s sheet, %s cell: the row that was applied
     kTextReasonNotTheBlocksColumns = 910,  // %s the reference's block, %s a tag it lacks
+    kTextReasonWentBack = 911,             // %s what the drawing holds again, %s what an import wrote
 };
 
 class ResourceStrings {

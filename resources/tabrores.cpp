@@ -235,6 +235,7 @@ constexpr ResourceString kStrings[] = {
     {907, "%s!%s \"%s\""},
     {908, "\nNo cell asks for a change."},
     {909, "the same reference's row %s!%s is applied"},
+    {911, "the drawing holds \"%s\" again after an import wrote \"%s\" (undone?): the cell is not applied again"},
     {910, "the row's columns are not those of block %s, which has no attribute %s: nothing of the row is applied"},
 };
 

@@ -254,6 +254,23 @@ struct ImportPlanner::Impl {
                 if (same(std::string(earlier))) return true;
             return false;
         };
+        // An import wrote the cell's text and the drawing holds an earlier one again
+        // (an UNDO, another program putting it back): the cell is no edit, yet
+        // nothing says the drawing should keep what it holds; it is named.
+        auto wentBack = [&](const std::optional<std::string>& was, const std::string& key, int k) {
+            return was && !recorded->earlierValuesOf(*entry, key, k).empty();
+        };
+        auto nameWentBack = [&](const ImportRow& r, std::int32_t column, const std::string& wrote,
+                                const std::string& cell, const std::string& now, const std::string& key, int k,
+                                const WorkbookRecord::Entry* e) {
+            if (now == wrote || cell != wrote) return;
+            for (std::string_view earlier : recorded->earlierValuesOf(*e, key, k))
+                if (earlier == now) {
+                    refuse(r, column,
+                           formatText(kTextReasonWentBack, cutForMessage(now).c_str(), cutForMessage(wrote).c_str()));
+                    return;
+                }
+        };
         auto proposal = [&](Proposal::Kind kind, std::int32_t column) {
             Proposal p;
             p.kind = kind;
@@ -270,8 +287,11 @@ struct ImportPlanner::Impl {
             const double number = i < row.valueNumbers.size() ? row.valueNumbers[i] : std::nan("");
             const std::optional<std::string> was = base(key, k);
             if (saysRecorded(was, key, k,
-                             [&](const std::string& t) { return isAttributeUnedited(cell, number, t.c_str()); }))
+                             [&](const std::string& t) { return isAttributeUnedited(cell, number, t.c_str()); })) {
+                if (const ReferenceAttribute* now = wentBack(was, key, k) ? attribute(row.tags[i], k) : nullptr)
+                    nameWentBack(row, row.valueColumns[i], *was, cell, now->text, key, k, entry);
                 continue;
+            }
             Proposal p = proposal(Proposal::Kind::Attribute, row.valueColumns[i]);
             p.key = key;
             p.occurrence = k;
@@ -339,7 +359,12 @@ struct ImportPlanner::Impl {
         if (row.layer) {
             const std::string key = recordKeyOf(ColumnRole::Layer, 0, {});
             const std::optional<std::string> was = base(key, 0);
-            if (!saysRecorded(was, key, 0, [&](const std::string& t) { return t == *row.layer; })) {
+            if (saysRecorded(was, key, 0, [&](const std::string& t) { return t == *row.layer; })) {
+                if (wentBack(was, key, 0)) {
+                    AcutString layer(reference->layer());
+                    nameWentBack(row, row.layerColumn, *was, *row.layer, layer.get(), key, 0, entry);
+                }
+            } else {
                 AcutString layer(reference->layer());
                 Proposal p = proposal(Proposal::Kind::Layer, row.layerColumn);
                 p.key = key;

@@ -14,7 +14,8 @@ user would), and the edits are imported back. ezdxf reads the saved drawing:
   * a row whose handle names a line or a reference of another block writes nothing;
   * JTSK on at export and off at import flips no coordinate;
   * the workbook of another drawing asks first, and Enter writes nothing;
-  * Preview lists the changes; No writes nothing, Enter applies them.
+  * Preview lists the changes; No writes nothing, Enter applies them;
+  * an import undone and imported again names the cell it no longer applies.
 """
 import os
 import shutil
@@ -272,6 +273,23 @@ def test_preview(root):
     check(texts(ezdxf.readfile(case.drawing), h)["NUMBER"] == "PREVIEWED", "Enter did not apply the change")
 
 
+def test_import_undone_then_imported_again(root):
+    case = Case(root, "undone")
+    wb = load_workbook(case.book)
+    ws, tags, props, rows = case.sheet(wb)
+    h = list(rows)[0]
+    before = texts(ezdxf.readfile(case.drawing), h)["NUMBER"]
+    ws.cell(rows[h], tags["NUMBER"]).value = "UNDONE-LATER"
+    wb.save(case.book)
+    # Import, undo it, import again: the record says the cell was imported, the
+    # drawing holds the earlier text again; the second import must say so.
+    out = run_cadhost(case.work, case.home, ["--workbook", case.book, case.drawing],
+                      ["TABRO", "Import", "U", "TABRO", "Import", "SAVE"])
+    check(texts(ezdxf.readfile(case.drawing), h)["NUMBER"] == before, "the import was not undone")
+    check('holds "%s" again after an import wrote "UNDONE-LATER"' % before in out,
+          f"the undone cell is not named by the next import:\n{out}")
+
+
 def main():
     if not os.path.exists(CADHOST):
         sys.exit(f"no cadhost at {CADHOST}")
@@ -281,7 +299,8 @@ def main():
     root = tempfile.mkdtemp(prefix="tabro-safe-import-")
     try:
         for test in (test_record_and_three_way, test_duplicates, test_rows_that_name_other_objects,
-                     test_jtsk_travels_with_the_sheet, test_workbook_of_another_drawing, test_preview):
+                     test_jtsk_travels_with_the_sheet, test_workbook_of_another_drawing, test_preview,
+                     test_import_undone_then_imported_again):
             before = len(failures)
             test(root)
             print(f"{test.__name__}: {'ok' if len(failures) == before else 'FAILED'}")
