@@ -90,14 +90,15 @@ std::optional<std::string> drawingText(const AcDbBlockReference& reference, cons
                                        const CellWriting& writing) {
     const AcGePoint3d p = reference.position();
     const AcGeScale3d s = reference.scaleFactors();
-    if (key == "x") return writing.distanceText(surveyCoordinate(p.x, writing.jtsk));
-    if (key == "y") return writing.distanceText(surveyCoordinate(p.y, writing.jtsk));
-    if (key == "z") return writing.distanceText(surveyCoordinate(p.z, writing.jtsk));
-    if (key == "scalex") return writing.distanceText(s.sx);
-    if (key == "scaley") return writing.distanceText(s.sy);
-    if (key == "scalez") return writing.distanceText(s.sz);
-    if (key == "rotation") return writing.angleText(reference.rotation());
-    if (key == "layer") {
+    // The property keys as the record spells them.
+    if (key == recordKeyOf(ColumnRole::X, 0, {})) return writing.distanceText(surveyCoordinate(p.x, writing.jtsk));
+    if (key == recordKeyOf(ColumnRole::Y, 0, {})) return writing.distanceText(surveyCoordinate(p.y, writing.jtsk));
+    if (key == recordKeyOf(ColumnRole::Z, 0, {})) return writing.distanceText(surveyCoordinate(p.z, writing.jtsk));
+    const double scales[3] = {s.sx, s.sy, s.sz};
+    for (int i = 0; i < 3; ++i)
+        if (key == recordKeyOf(ColumnRole::Scale, i, {})) return writing.distanceText(scales[i]);
+    if (key == recordKeyOf(ColumnRole::Rotation, 0, {})) return writing.angleText(reference.rotation());
+    if (key == recordKeyOf(ColumnRole::Layer, 0, {})) {
         AcutString layer(reference.layer());
         return std::string(layer.get());
     }

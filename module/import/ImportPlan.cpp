@@ -12,7 +12,6 @@
 #include "module/layout/PropertyText.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -21,12 +20,6 @@
 namespace tabro {
 
 namespace {
-
-std::string upperHandle(std::string_view handle) {
-    std::string out(trimBlanks(handle));
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // Block names compare as the block table compares them: without regard to case.
 bool sameBlockName(const std::string& a, const std::string& b) { return sameTagText(a, b); }
@@ -379,7 +372,7 @@ struct ImportPlanner::Impl {
     void add(const ImportRow& row, const std::string& sheet) {
         if (sheets.empty() || sheets.back() != sheet) sheets.push_back(sheet);
         const auto sheetIndex = static_cast<std::uint32_t>(sheets.size() - 1);
-        std::string key = upperHandle(row.handle);
+        std::string key = handleKey(row.handle);
         open(key, row.handle);
         if (openStatus != Acad::eOk) {
             report.handleNotFound(row.sheetRow);

@@ -29,12 +29,6 @@ constexpr char kSectionMark[] = "*";
 const char* const kPropertyKeys[] = {"x", "y", "z", "rotation", "scalex", "scaley", "scalez", "layer", "layout"};
 constexpr char kBlockKey[] = "block";
 
-std::string upperHandle(std::string_view handle) {
-    const std::string_view t = trimBlanks(handle);
-    std::string out(t);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
@@ -243,6 +237,12 @@ std::vector<std::string> recordKeysOf(std::span<const std::string> titles, std::
     return keys;
 }
 
+std::string handleKey(std::string_view handle) {
+    std::string out(trimBlanks(handle));
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
 std::size_t WorkbookRecord::Entry::count() const {
     return static_cast<std::size_t>(std::count(values.begin(), values.end(), '\0'));
 }
@@ -285,7 +285,7 @@ void WorkbookRecord::addKey(std::string key) {
 
 void WorkbookRecord::add(std::string_view handle, std::span<const std::string> values) {
     if (sections_.empty()) return;
-    std::string key = upperHandle(handle);
+    std::string key = handleKey(handle);
     Entry entry;
     entry.section = static_cast<std::uint32_t>(sections_.size() - 1);
     entry.values = joined(values);
@@ -316,18 +316,17 @@ void WorkbookRecord::keepOthers(const WorkbookRecord& other) {
 }
 
 const WorkbookRecord::Entry* WorkbookRecord::find(std::string_view handle) const {
-    auto it = byHandle_.find(upperHandle(handle));
+    auto it = byHandle_.find(handleKey(handle));
     return it == byHandle_.end() ? nullptr : &entries_[it->second];
 }
 
 std::optional<std::size_t> WorkbookRecord::keyIndex(const Section& section, std::string_view key,
                                                     int occurrence) const {
     const bool isTag = !key.empty() && key[0] == '@';
+    const std::string tag = isTag ? std::string(key.substr(1)) : std::string();
     for (std::size_t i = 0; i < section.keys.size(); ++i) {
         const std::string& k = section.keys[i];
-        const bool same = isTag ? (!k.empty() && k[0] == '@' &&
-                                   sameTagText(k.c_str() + 1, std::string(key.substr(1)).c_str()))
-                                : k == key;
+        const bool same = isTag ? (!k.empty() && k[0] == '@' && sameTagText(k.c_str() + 1, tag.c_str())) : k == key;
         if (same && occurrence-- == 0) return i;
     }
     return std::nullopt;
@@ -447,7 +446,7 @@ bool WorkbookRecord::readRows(LONG from, LONG to, std::string* problem) {
             const std::size_t keys = sections_.back().keys.size();
             const std::size_t valueCount = std::min(keys, fields.size() - 1);
             add(fields[0], std::span<const std::string>(fields).subspan(1, valueCount));
-            Entry& entry = entries_[byHandle_[upperHandle(fields[0])]];
+            Entry& entry = entries_[byHandle_[handleKey(fields[0])]];
             entry.recordRow = static_cast<std::int32_t>(r);
             // After the values: "index=text" for each text an import replaced.
             for (std::size_t f = 1 + valueCount; f < fields.size(); ++f) {
@@ -538,7 +537,7 @@ bool WorkbookRecord::write(IDispatch* workbook) {
 
 void WorkbookRecord::update(std::string_view handle, std::string_view key, int occurrence,
                             const std::string& value) {
-    auto it = byHandle_.find(upperHandle(handle));
+    auto it = byHandle_.find(handleKey(handle));
     if (it == byHandle_.end()) return;
     Entry& entry = entries_[it->second];
     std::optional<std::size_t> i = keyIndex(sections_[entry.section], key, occurrence);

@@ -60,6 +60,10 @@ struct CellWriting {
     bool readAngle(std::string_view text, double& out) const;
 };
 
+// A handle as the record and import key it: blanks around it dropped, in capitals
+// (a comment may hold " 3e\n", the drawing writes "3E").
+std::string handleKey(std::string_view handle);
+
 // The key of a column in the record: its property, or "@" and the attribute tag (the
 // k-th column with a tag pairs with the k-th key with it).
 std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag);
