@@ -228,6 +228,20 @@ enum ResourceText : UINT {
     kTextReasonRowElsewhere = 909,     // %s sheet, %s cell: the row that was applied
     kTextReasonNotTheBlocksColumns = 910,  // %s the reference's block, %s a tag it lacks
     kTextReasonWentBack = 911,             // %s what the drawing holds again, %s what an import wrote
+    kTextHeaderRowMarker = 912,
+    kTextReasonNoHandle = 913,
+    kTextReasonAboveStartRow = 914,     // %ld StartRow
+    kTextReasonEmptiedRow = 915,
+    kTextReasonUntitledColumn = 916,    // %s the column's title at export
+    kTextReasonSameTitle = 917,         // %s tag, %s the columns, %ld the reference's attributes of it
+    kTextReasonMergedCell = 918,        // %s the merged range
+    kTextReasonLayoutEdits = 919,       // %ld edits
+    kTextReasonBlockNameEdits = 920,    // %ld edits
+    kTextListWritten = 921,             // %ld cells, %s file
+    kTextListNotWritten = 922,          // %s file, %s why
+    kTextRowsNotImportedOne = 923,      // %ld
+    kTextRowsNotImportedMany = 924,     // %ld
+    kTextListHeading = 925,             // %s workbook, %s drawing
 };
 
 class ResourceStrings {

@@ -237,6 +237,22 @@ constexpr ResourceString kStrings[] = {
     {909, "the same reference's row %s!%s is applied"},
     {911, "the drawing holds \"%s\" again after an import wrote \"%s\" (undone?): the cell is not applied again"},
     {910, "the row's columns are not those of block %s, which has no attribute %s: nothing of the row is applied"},
+    // The comment of an exported header row's first cell. Like the property markers
+    // it contains blanks, which no handle or tag can.
+    {912, "Tablora header row: the rows below keep their handles in the comments of this column"},
+    {913, "the row holds values but no handle (the comment of its first cell): it is not imported"},
+    {914, "the row is above row %ld, where import starts reading: it is not imported"},
+    {915, "every cell of the row was cleared: the row is taken as removed from the sheet, and nothing of it is applied"},
+    {916, "the column's header cell is empty (export titled it %s): the edit is not applied"},
+    {917, "%s titles columns %s, and the reference has %ld attributes of that tag: none of these columns is applied"},
+    {918, "the cell is covered by the merged cells %s, which show the value of their first cell only: it is not applied"},
+    {919, "%ld edits in this column are not applied: a reference moves to another layout in the drawing, not from the sheet"},
+    {920, "%ld edits in this column are not applied: a reference's block cannot be changed from the sheet"},
+    {921, "\nThe whole list (%ld cells) is in %s."},
+    {922, "\nThe whole list could not be written to %s: %s."},
+    {923, "\n%ld row holding values was not imported."},
+    {924, "\n%ld rows holding values were not imported."},
+    {925, "Import of workbook %s into drawing %s: cells not applied and rows not imported"},
 };
 
 // Texts are found by number: of two with one number, the second would never be

@@ -182,8 +182,10 @@ ExportSession::ExportSession(const ExportOptions& exportOptions, IDispatch* app)
     : options(exportOptions), texts(ExportTexts::load()), row(nextExportRow) {
     if (app) writer = std::make_unique<SheetWriter>(app, options);
     // Only a sheet exported into again can hold an earlier export's markers.
-    if (options.WorksheetSettings == 1)
+    if (options.WorksheetSettings == 1) {
         for (const std::string& marker : texts.markers) ownMarkers.push_back(toWide(marker));
+        ownMarkers.push_back(toWide(texts.headerRowMarker));
+    }
 }
 
 void ExportSession::refuse(const std::string& blockName, const std::string& handle, std::string reason) {
@@ -396,7 +398,8 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                     if (options.AddHeader) {
                         block.headerRow = session.row;
                         writer.writeHeaderRow(session.row, session.rowTexts.titles.view(),
-                                              session.rowTexts.markers.view(), session.ownMarkers);
+                                              session.rowTexts.markers.view(), session.ownMarkers,
+                                              session.texts.headerRowMarker);
                     }
                 } else {
                     writer.flush();
@@ -404,7 +407,7 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                     writer.sheetChanged();
                     block.headerRow = session.row;
                     writer.writeHeaderRow(session.row, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
-                                          session.ownMarkers);
+                                          session.ownMarkers, session.texts.headerRowMarker);
                 }
                 if (options.ExportAttPrompts) {
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);

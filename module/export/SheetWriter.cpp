@@ -69,16 +69,20 @@ void SheetWriter::writeCells(std::int32_t row, std::int32_t column, std::span<co
 }
 
 void SheetWriter::writeHeaderRow(std::int32_t& nextRow, std::span<const std::string> texts,
-                                 std::span<const std::string> markers, std::span<const std::u16string> ownMarkers) {
+                                 std::span<const std::string> markers, std::span<const std::u16string> ownMarkers,
+                                 const std::string& rowMarker) {
     flush();
     const std::int32_t row = nextRow;
     auto cellAt = [&](std::int32_t column) { return xl::cell(cells(), row, column, xl::CellIndex::Short); };
+    const bool marksFirstCell = !rowMarker.empty() && !texts.empty() && (markers.empty() || markers[0].empty());
+    if (marksFirstCell) setCellComment(cellAt(1).get(), rowMarker);
     for (std::size_t i = 0; i < markers.size(); ++i)
         if (!markers[i].empty()) setCellComment(cellAt(static_cast<std::int32_t>(i) + 1).get(), markers[i]);
     if (!ownMarkers.empty()) {
         for (std::int32_t column = 1; column <= kLastSearchedColumn; ++column) {
             const auto i = static_cast<std::size_t>(column - 1);
             if (i < markers.size() && !markers[i].empty()) continue;
+            if (column == 1 && marksFirstCell) continue;
             DispatchPtr target = cellAt(column);
             DispatchPtr existing = xl::comment(target.get());
             if (!existing) continue;

@@ -43,9 +43,11 @@ public:
     // cells that it does not mark lose those comments (the property markers export
     // writes), up to column 255: a sheet exported into again would otherwise keep an
     // earlier export's markers over other columns, and import would read those
-    // columns as that property. Other comments stay.
+    // columns as that property. Other comments stay. `rowMarker`, when given, is the
+    // comment of the first cell where no property marker goes: it tells import that
+    // export wrote the row as a header, and where the handles stand.
     void writeHeaderRow(std::int32_t& row, std::span<const std::string> texts, std::span<const std::string> markers,
-                        std::span<const std::u16string> ownMarkers = {});
+                        std::span<const std::u16string> ownMarkers = {}, const std::string& rowMarker = {});
     // A data row at `row`, then `row` moves on by one: texts[0] (the handle) as the
     // comment of column A, the values from texts[1]. The values may be held back
     // until flush().

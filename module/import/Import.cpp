@@ -20,6 +20,7 @@
 #include "module/spreadsheet/Connect.h"
 #include "platform/ComError.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -222,7 +223,11 @@ namespace {
 class SheetRowIndex {
 public:
     SheetRowIndex(IDispatch* worksheet, const ImportMarkers& markers)
-        : cells_(xl::cells(worksheet)), headers_(cells_.get(), 1, markers) {}
+        : worksheet_(worksheet),
+          cells_(xl::cells(worksheet)),
+          headers_(cells_.get(), 1, markers, worksheet_.get(),
+                   std::clamp<LONG>(xl::lastUsedRow(worksheet), 1, kLastSheetRow),
+                   std::clamp<LONG>(xl::lastUsedColumn(worksheet), 1, kLastSheetColumn)) {}
 
     IDispatch* cells() const { return cells_.get(); }
 
@@ -255,6 +260,7 @@ private:
         const std::u16string* handle = nullptr;
         const SheetHeader* header = nullptr;
     };
+    DispatchPtr worksheet_;  // the tracker reads header rows through it
     DispatchPtr cells_;
     HeaderTracker headers_;
     std::uint32_t generation_ = 0;
@@ -282,9 +288,19 @@ public:
         if (!book || book->isOtherDrawing) return false;
         SheetRowIndex* sheet = findSheet(*book, *change.workbookName, *change.sheetName);
         if (!sheet) return false;
-        Variant value = xl::value(xl::cell(sheet->cells(), change.row, change.column).get());
+        DispatchPtr changed = xl::cell(sheet->cells(), change.row, change.column);
+        Variant value = xl::value(changed.get());
         const SheetRowIndex::Row row = sheet->rowAt(change.row);
         if (!row.handle || !row.header) return false;
+        if (value.vt() == VT_EMPTY) {
+            // Merging cells empties every cell but the first: no edit of the user's.
+            DispatchPtr merged = xl::mergeArea(changed.get());
+            if (merged && (xl::row(merged.get()) != change.row || xl::column(merged.get()) != change.column))
+                return false;
+        } else if (value.vt() == VT_DATE || value.vt() == VT_BOOL) {
+            // A date or a yes/no value is what the cell shows, not the number behind it.
+            value = Variant::bstr(toText(xl::text(changed.get())));
+        }
 
         std::vector<std::string> tags, values;
         int occurrence = 0;

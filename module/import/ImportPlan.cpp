@@ -15,6 +15,8 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <set>
+#include <tuple>
 #include <unordered_map>
 
 namespace tabro {
@@ -84,6 +86,25 @@ struct ImportPlanner::Impl {
     // none or it cannot be read.
     WorkbookRecord* record;
 
+    // Edits a column never applies (the block name, the layout), counted per sheet
+    // and column and said once; and header cells already named for holding a tag
+    // that another column of the same header holds too.
+    struct ColumnNote {
+        std::int32_t headerRow = 0;
+        long edits = 0;
+        UINT reason = 0;
+    };
+    std::map<std::pair<std::uint32_t, std::int32_t>, ColumnNote> columnNotes;
+    std::set<std::tuple<std::uint32_t, std::int32_t, std::int32_t>> namedTitles;
+
+    void noteColumnEdit(std::uint32_t sheet, const ImportRow& row, std::int32_t column, UINT reason) {
+        ColumnNote& note = columnNotes[{sheet, column}];
+        if (note.edits++ == 0) {
+            note.headerRow = row.headerRow;
+            note.reason = reason;
+        }
+    }
+
     // The reference of the rows being added: held open for read while rows of the
     // same handle follow one another; what is read of it is read once, when needed.
     std::string handle;
@@ -116,6 +137,12 @@ struct ImportPlanner::Impl {
         return nullptr;
     }
 
+    std::size_t attributesOf(const std::string& tag) {
+        std::size_t n = 0;
+        while (attribute(tag, static_cast<int>(n))) ++n;
+        return n;
+    }
+
     bool knowsTag(const std::string& tag) {
         if (!haveDefinitions) {
             haveDefinitions = true;
@@ -141,9 +168,17 @@ struct ImportPlanner::Impl {
     // after, else its attribute columns, which must be mostly the block's (a column
     // the user added is no reason to refuse a row; a row whose tags the block lacks
     // is another block's).
-    bool belongs(const ImportRow& row, const std::string& sheet, const WorkbookRecord::Entry* entry) {
+    bool belongs(const ImportRow& row, const std::string& sheet, std::uint32_t sheetIndex,
+                 const WorkbookRecord::Entry* entry) {
         std::optional<std::string> expected;
-        std::int32_t column = 1;
+        std::int32_t column = row.handleColumn;
+        if (row.blockName && entry && !sameBlockName(*row.blockName, block) &&
+            sameBlockName(record->sectionOf(*entry).block, block)) {
+            // The record says the row was exported for the reference's block: the cell
+            // was edited, which changes nothing in the drawing.
+            noteColumnEdit(sheetIndex, row, row.blockNameColumn, kTextReasonBlockNameEdits);
+            return true;
+        }
         if (row.blockName) {
             expected = *row.blockName;
             column = row.blockNameColumn;
@@ -229,6 +264,69 @@ struct ImportPlanner::Impl {
         return false;
     }
 
+    // A tag titling more columns of the header than the reference has attributes of
+    // it: a user's column took the title (a copy kept as old values, a column of
+    // their own). Which column is the real one cannot be told, so none is applied;
+    // the header cells are named once.
+    bool isTakenTitle(const ImportRow& row, std::uint32_t sheet, std::size_t i) {
+        const int columns = i < row.tagColumns.size() ? row.tagColumns[i] : 1;
+        if (columns <= 1) return false;
+        const std::size_t attributes = attributesOf(row.tags[i]);
+        if (static_cast<std::size_t>(columns) <= attributes) return false;
+        if (namedTitles.emplace(sheet, row.headerRow, row.valueColumns[i]).second) {
+            std::string list;
+            for (std::size_t j = 0; j < row.tags.size(); ++j) {
+                if (!sameTagText(row.tags[j], row.tags[i])) continue;
+                if (!list.empty()) list += ", ";
+                list += cellAddress(row.headerRow, row.valueColumns[j]);
+            }
+            report.cellNotApplied(row.headerRow, row.valueColumns[i], kTextReasonAsGiven,
+                                  formatText(kTextReasonSameTitle, cutForMessage(row.tags[i]).c_str(), list.c_str(),
+                                             static_cast<long>(attributes)));
+        }
+        return true;
+    }
+
+    // Whether the row has a column of `key` (the occurrence-th of it).
+    static bool hasColumnOf(const ImportRow& row, const std::string& key, int occurrence) {
+        if (!key.empty() && key[0] == '@') {
+            const std::string tag = key.substr(1);
+            for (std::size_t i = 0; i < row.tags.size(); ++i)
+                if (row.occurrences[i] == occurrence && sameTagText(row.tags[i], tag)) return true;
+            return false;
+        }
+        for (int axis = 0; axis < 3; ++axis) {
+            if (key == recordKeyOf(static_cast<ColumnRole>(static_cast<int>(ColumnRole::X) + axis), 0, {}))
+                return row.coordinateColumn[axis] != 0;
+            if (key == recordKeyOf(ColumnRole::Scale, axis, {})) return row.scaleColumn[axis] != 0;
+        }
+        if (key == recordKeyOf(ColumnRole::Rotation, 0, {})) return row.rotationColumn != 0;
+        if (key == recordKeyOf(ColumnRole::Layer, 0, {})) return row.layerColumn != 0;
+        if (key == recordKeyOf(ColumnRole::Layout, 0, {})) return row.layoutColumn != 0;
+        if (key == recordKeyOf(ColumnRole::BlockName, 0, {})) return row.blockNameColumn != 0;
+        return true;
+    }
+
+    // Cells under an empty header cell are not applied. One is named when it stands
+    // where export wrote a column the header no longer titles (the title was cleared,
+    // or a merged title covers it) and says something else than export wrote; a
+    // spacer or notes column the user inserted shifts the columns after it, which
+    // keep their titles, and is left alone.
+    void nameUntitledEdits(const ImportRow& row, const WorkbookRecord::Entry* entry) {
+        if (!entry || row.untitledCells.empty()) return;
+        const std::vector<std::string>& keys = record->sectionOf(*entry).keys;
+        for (const auto& [column, text] : row.untitledCells) {
+            const std::int32_t i = column - row.handleColumn;
+            if (i < 0 || static_cast<std::size_t>(i) >= keys.size()) continue;
+            const std::string& key = keys[static_cast<std::size_t>(i)];
+            const int occurrence = static_cast<int>(std::count(keys.begin(), keys.begin() + i, key));
+            if (hasColumnOf(row, key, occurrence)) continue;
+            if (std::string_view(entry->at(static_cast<std::size_t>(i))) == text) continue;
+            report.cellNotApplied(row.sheetRow, column, kTextReasonUntitledColumn,
+                                  titleOfRecordKey(key, texts));
+        }
+    }
+
     void propose(const ImportRow& row, std::uint32_t sheet, const WorkbookRecord::Entry* entry,
                  std::vector<Proposal>& out) {
         reportProblems(row);
@@ -273,8 +371,14 @@ struct ImportPlanner::Impl {
             return p;
         };
 
+        nameUntitledEdits(row, entry);
+        if (row.layout && recorded) {
+            const std::optional<std::string> was = base(recordKeyOf(ColumnRole::Layout, 0, {}), 0);
+            if (was && *was != *row.layout) noteColumnEdit(sheet, row, row.layoutColumn, kTextReasonLayoutEdits);
+        }
         for (std::size_t i = 0; i < row.tags.size(); ++i) {
             const int k = i < row.occurrences.size() ? row.occurrences[i] : 0;
+            if (isTakenTitle(row, sheet, i)) continue;
             const std::string key = recordKeyOf(ColumnRole::Attribute, 0, row.tags[i]);
             const std::string& cell = row.values[i];
             const double number = i < row.valueNumbers.size() ? row.valueNumbers[i] : std::nan("");
@@ -379,14 +483,22 @@ struct ImportPlanner::Impl {
             return;
         }
         if (!editor.reference()) {
-            report.cellNotApplied(row.sheetRow, 1, kTextReasonNotAReference);
+            report.cellNotApplied(row.sheetRow, row.handleColumn, kTextReasonNotAReference);
+            return;
+        }
+        if (row.isEmptied) {
+            // Emptying every cell of a row is how a user takes it out of the sheet;
+            // it is not read as a request to empty the reference.
+            if (differsFromDrawing(row)) report.rowNotImported(row.sheetRow, row.handleColumn, kTextReasonEmptiedRow);
             return;
         }
         if (record && !record->hasEntries()) {
             // Until a cell differs from the drawing the record's entries are not
             // needed: an import of an unedited sheet never reads them.
-            if (!differsFromDrawing(row)) {
-                if (belongs(row, sheet, nullptr)) reportProblems(row);
+            const bool namesOtherBlock = row.blockName && !sameBlockName(*row.blockName, block);
+            const bool mayHoldEdits = !row.untitledCells.empty() || row.layout;
+            if (!differsFromDrawing(row) && !namesOtherBlock && !mayHoldEdits) {
+                if (belongs(row, sheet, sheetIndex, nullptr)) reportProblems(row);
                 return;
             }
             std::string problem;
@@ -396,7 +508,7 @@ struct ImportPlanner::Impl {
             }
         }
         const WorkbookRecord::Entry* entry = record ? record->find(key) : nullptr;
-        if (!belongs(row, sheet, entry)) return;
+        if (!belongs(row, sheet, sheetIndex, entry)) return;
         // A handle the record has under another block than the reference's is no
         // entry of it (the handle was given again after an erase).
         if (entry && !sameBlockName(record->sectionOf(*entry).block, block)) entry = nullptr;
@@ -465,6 +577,10 @@ struct ImportPlanner::Impl {
     void plan(std::vector<PlannedRow>& planned, std::vector<PlannedChange>& changes) {
         editor.close();
         handle.clear();
+        for (const auto& [where, note] : columnNotes) {
+            report.setSheet(sheets[where.first]);
+            report.columnNote(note.headerRow, where.second, formatText(note.reason, note.edits));
+        }
         for (const std::string& key : order) {
             std::vector<Proposal>& list = proposals[key];
             std::vector<bool> taken(list.size(), false);

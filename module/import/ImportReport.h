@@ -13,7 +13,8 @@ namespace tabro {
 
 class ImportReport {
 public:
-    // Problems are listed cell by cell up to this many; the rest are only counted.
+    // Problems are shown cell by cell up to this many; past it, the whole list goes
+    // into a file (see writeList).
     static constexpr std::size_t kListedProblems = 20;
 
     void beginSheet(std::string sheetName);
@@ -29,6 +30,12 @@ public:
     void rowProblems(const ImportRow& row);
     void handleNotFound(std::int32_t row);
     void rowWithoutHeader(std::int32_t row);
+    // A row holding values that is not imported; `reason` is a resource text number,
+    // formatted with `number` where it takes one.
+    void rowNotImported(std::int32_t row, std::int32_t column, UINT reason, long number = 0);
+    // A note about a whole column, said once for the sheet (edits a column never
+    // applies); `text` is composed already.
+    void columnNote(std::int32_t row, std::int32_t column, const std::string& text);
 
     // The summary on the command line: counts, then the listed cells.
     void print(bool withListed = true) const;
@@ -39,6 +46,7 @@ public:
     long notApplied = 0;
     long notFound = 0;
     long withoutHeader = 0;
+    long rowsNotImported = 0;
 
     struct Listed {
         std::string sheet;
@@ -48,13 +56,20 @@ public:
         std::string subject;
     };
     const std::vector<Listed>& listed() const { return listed_; }
+    // One line of the list as the command line shows it, without its line break.
+    static std::string lineOf(const Listed& l);
+
+    // When more cells are named than the command line shows, the whole list goes to
+    // `path` (replaced whole, never left half written) and the summary says where;
+    // call before print(). A failure to write is said instead.
+    void writeList(const std::string& path, const std::string& heading);
 
 private:
     void list(std::int32_t row, std::int32_t column, UINT reason, const std::string& subject);
 
     std::string sheet_;
     std::vector<Listed> listed_;
-    long unlisted_ = 0;
+    std::string listPath_;  // where the whole list was written, once it was
 };
 
 // "C5": the cell's address as the spreadsheet shows it.

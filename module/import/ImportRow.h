@@ -24,6 +24,11 @@ struct CellProblem {
 struct ImportRow {
     std::string handle;                      // hexadecimal handle text, from the first cell's comment
     std::int32_t sheetRow = 0;               // the row it was read from
+    std::int32_t headerRow = 0;              // the header row it was read under
+    std::int32_t handleColumn = 1;           // the column whose comment holds the handle
+    // Every cell under the header's columns is empty: the user cleared the row (the
+    // handle comment stays), which is no request to empty the reference.
+    bool isEmptied = false;
     std::vector<std::string> tags;           // attribute tags in column order
     std::vector<std::string> values;         // cell texts, parallel to tags
     std::vector<std::int32_t> valueColumns;  // parallel to tags
@@ -34,6 +39,11 @@ struct ImportRow {
     // Parallel to tags: the number a cell held, NaN for a cell that held text. A
     // sheet exported without the text format keeps number-like texts as numbers.
     std::vector<double> valueNumbers;
+    // Parallel to tags: how many columns of the header carry the tag. More columns
+    // than the reference has attributes of it means a user's column took the title.
+    std::vector<int> tagColumns;
+    // Cells holding something under a header cell that is empty, by column.
+    std::vector<std::pair<std::int32_t, std::string>> untitledCells;
     // Insertion point: every X, Y and Z column met counts; a coordinate is applied
     // only when its own cell was read as a number (an empty, error or word cell
     // leaves it as it is, never at 0).
@@ -60,16 +70,24 @@ struct ImportRow {
     // so an edit there is reported rather than taken for an attribute.
     std::optional<std::string> blockName;
     std::int32_t blockNameColumn = 0;
+    // The layout column's text: read only to tell an edit there, which is not applied.
+    std::optional<std::string> layout;
+    std::int32_t layoutColumn = 0;
     std::vector<CellProblem> problems;  // cells read but not readable as their column needs
 
     void clear() {
         handle.clear();
         sheetRow = 0;
+        headerRow = 0;
+        handleColumn = 1;
+        isEmptied = false;
         tags.clear();
         values.clear();
         valueColumns.clear();
         occurrences.clear();
         valueNumbers.clear();
+        tagColumns.clear();
+        untitledCells.clear();
         rotationText.clear();
         for (int i = 0; i < 3; ++i) {
             positionText[i].clear();
@@ -90,6 +108,8 @@ struct ImportRow {
         layerColumn = 0;
         blockName.reset();
         blockNameColumn = 0;
+        layout.reset();
+        layoutColumn = 0;
         problems.clear();
     }
 };

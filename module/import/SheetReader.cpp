@@ -36,26 +36,76 @@ std::optional<std::u16string> cellCommentText(IDispatch* cell) {
     return xl::commentText(comment.get());
 }
 
-SheetHeader readSheetHeader(IDispatch* cells, std::int32_t headerRow, std::int32_t startColumn,
-                            const ImportMarkers& markers) {
+std::int32_t SheetHeader::firstColumn() const {
+    std::int32_t first = columns.empty() ? kLastSheetColumn : columns.front().column;
+    if (!untitled.empty()) first = std::min(first, untitled.front());
+    return first;
+}
+
+std::int32_t SheetHeader::lastColumn() const {
+    std::int32_t last = columns.empty() ? 0 : columns.back().column;
+    if (!untitled.empty()) last = std::max(last, untitled.back());
+    return last;
+}
+
+namespace {
+
+bool isEmptyValue(const Variant& v) {
+    return v.vt() == VT_EMPTY || v.vt() == VT_NULL || (v.vt() == VT_BSTR && v.bstrVal().empty());
+}
+
+}  // namespace
+
+SheetHeader readSheetHeader(IDispatch* worksheet, IDispatch* cells, std::int32_t headerRow, std::int32_t startColumn,
+                            std::int32_t lastColumn, const ImportMarkers& markers) {
     SheetHeader header;
     header.row = headerRow;
-    int emptyHeaders = 0;
-    for (std::int32_t c = std::max(startColumn, 1); c <= kLastImportColumn; ++c) {
+    const std::int32_t first = std::max(startColumn, 1);
+    lastColumn = std::min(lastColumn, kLastSheetColumn);
+    // The row's values in one call find where its titles end: a stray cell far to
+    // the right of the sheet would otherwise cost a comment and a text call for every
+    // column up to it. A title is read as the cell shows it, one call a title.
+    std::int32_t last = first - 1;
+    std::optional<CellValues> titles;
+    if (worksheet && lastColumn >= first) {
+        DispatchPtr row = xl::area(worksheet, headerRow, first, headerRow, lastColumn);
+        titles = CellValues::from(xl::value(row.get()), 1, lastColumn - first + 1);
+    }
+    if (titles) {
+        for (std::int32_t c = lastColumn; c >= first; --c)
+            if (!isEmptyValue(titles->at(1, c - first + 1))) {
+                last = c;
+                break;
+            }
+    } else {
+        last = std::min(lastColumn, kLastSheetColumn);
+    }
+    std::vector<std::int32_t> untitled;
+    for (std::int32_t c = first; c <= last; ++c) {
         DispatchPtr headerCell = xl::cell(cells, headerRow, c);
         std::optional<std::u16string> comment = cellCommentText(headerCell.get());
-        std::u16string title = toText(xl::text(headerCell.get()));
-        if (title.empty() && ++emptyHeaders == 2) break;
+        if (c == first && comment && markers.isMarker(*comment)) header.isMarked = true;
+        std::u16string title;
+        if (!titles || !isEmptyValue(titles->at(1, c - first + 1))) title = toText(xl::text(headerCell.get()));
         std::optional<ColumnRole> role = roleOfHeaderCell(comment, title, markers);
-        if (!role) continue;
+        if (!role) {
+            if (title.empty()) untitled.push_back(c);
+            continue;
+        }
         header.columns.push_back(
-            ImportColumn{c, *role, *role == ColumnRole::Attribute ? toMultibyte(title) : std::string()});
+            ImportColumn{c, *role, *role == ColumnRole::Attribute ? toMultibyte(title) : std::string(), 0, 1});
     }
+    // Only the empty titles left of the last column read can be a title export wrote.
+    const std::int32_t lastRead = header.columns.empty() ? 0 : header.columns.back().column;
+    for (std::int32_t c : untitled)
+        if (c < lastRead) header.untitled.push_back(c);
     // Each attribute column's place among the columns of its tag, found by key: a
     // header may hold thousands of tags.
     std::unordered_map<std::string, int> seen;
     for (ImportColumn& column : header.columns)
         if (column.role == ColumnRole::Attribute) column.occurrence = seen[tagKey(column.tag)]++;
+    for (ImportColumn& column : header.columns)
+        if (column.role == ColumnRole::Attribute) column.tagColumns = seen[tagKey(column.tag)];
     return header;
 }
 
@@ -65,28 +115,68 @@ SheetValues::SheetValues(IDispatch* worksheet, IDispatch* cells, std::int32_t la
 Variant SheetValues::value(std::int32_t r, std::int32_t c, const SheetHeader& header) {
     if (block_ && r >= top_ && r <= bottom_ && c >= left_ && c <= right_)
         return block_->at(r - top_ + 1, c - left_ + 1);
-    if (isCellByCell_ || header.columns.empty() || r > lastRow_) return xl::value(xl::cell(cells_, r, c).get());
+    if (isCellByCell_ || header.columns.empty() || r > lastRow_) {
+        top_ = bottom_ = r;
+        left_ = right_ = c;
+        block_.reset();
+        blockHasMerges_.reset();
+        return xl::value(xl::cell(cells_, r, c).get());
+    }
     block_.reset();
+    blockHasMerges_.reset();
+    left_ = std::min(c, header.firstColumn());
+    right_ = std::max(c, header.lastColumn());
+    const std::int64_t width = right_ - left_ + 1;
+    const auto rows = static_cast<std::int32_t>(std::clamp<std::int64_t>(kCellsPerBlock / width, 1, kRowsPerBlock));
     top_ = r;
-    bottom_ = std::min(lastRow_, r + kRowsPerBlock - 1);
-    left_ = std::min(c, header.columns.front().column);
-    right_ = std::max(c, header.columns.back().column);
+    bottom_ = std::min(lastRow_, r + rows - 1);
     DispatchPtr area = xl::area(worksheet_, top_, left_, bottom_, right_);
     block_ = CellValues::from(xl::value(area.get()), bottom_ - top_ + 1, right_ - left_ + 1);
     if (!block_) {
         // An application that answers a block without an array is asked cell by
         // cell from now on.
         isCellByCell_ = true;
+        top_ = bottom_ = r;
+        left_ = right_ = c;
         return xl::value(xl::cell(cells_, r, c).get());
     }
     return block_->at(r - top_ + 1, c - left_ + 1);
 }
 
+std::u16string SheetValues::shownText(std::int32_t r, std::int32_t c) { return toText(xl::text(xl::cell(cells_, r, c).get())); }
+
+std::optional<std::string> SheetValues::coveringMerge(std::int32_t r, std::int32_t c) {
+    if (!blockHasMerges_) {
+        DispatchPtr area = xl::area(worksheet_, top_, left_, bottom_, right_);
+        blockHasMerges_ = xl::mergeState(area.get()) != xl::MergeState::None;
+    }
+    if (!*blockHasMerges_) return std::nullopt;
+    DispatchPtr merged = xl::mergeArea(xl::cell(cells_, r, c).get());
+    if (!merged) return std::nullopt;
+    const LONG top = xl::row(merged.get()), left = xl::column(merged.get());
+    if (top == r && left == c) return std::nullopt;
+    const LONG bottom = top + xl::count(xl::rows(merged.get()).get()) - 1;
+    const LONG right = left + xl::count(xl::columns(merged.get()).get()) - 1;
+    return cellAddress(top, left) + ":" + cellAddress(bottom, right);
+}
+
 void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header, ImportRow& row) {
     row.sheetRow = r;
+    row.headerRow = header.row;
+    bool holdsAnything = false;
     for (const ImportColumn& column : header.columns) {
         Variant value = values.value(r, column.column, header);
         const std::int32_t c = column.column;
+        if (isEmptyValue(value)) {
+            // A merged range shows the value of its first cell only; the cells it
+            // covers read as empty, which is not the user emptying them.
+            if (std::optional<std::string> merge = values.coveringMerge(r, c)) {
+                row.problems.push_back(CellProblem{c, kTextReasonMergedCell, *merge, column.role != ColumnRole::Attribute});
+                continue;
+            }
+        } else {
+            holdsAnything = true;
+        }
         switch (column.role) {
         case ColumnRole::Attribute:
             // A value the cell does not know (an error, a formula without a result)
@@ -97,8 +187,13 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
             }
             {
                 double number = std::numeric_limits<double>::quiet_NaN();
-                if (value.vt() == VT_R8 || value.vt() == VT_R4 || value.vt() == VT_I2 || value.vt() == VT_I4)
+                if (value.vt() == VT_DATE || value.vt() == VT_BOOL) {
+                    // The serial number behind a date and the -1 behind TRUE are not
+                    // what the user typed: the cell's text is.
+                    value = Variant::bstr(values.shownText(r, c));
+                } else if (value.vt() == VT_R8 || value.vt() == VT_R4 || value.vt() == VT_I2 || value.vt() == VT_I4) {
                     toNumber(value, number);
+                }
                 if (!toTextInPlace(value)) {
                     row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
                     break;
@@ -106,9 +201,16 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
                 row.valueNumbers.push_back(number);
             }
             row.occurrences.push_back(column.occurrence);
+            row.tagColumns.push_back(column.tagColumns);
             row.tags.push_back(column.tag);
             row.values.push_back(toMultibyte(value.bstrVal()));
             row.valueColumns.push_back(c);
+            break;
+        case ColumnRole::Layout:
+            if (value.vt() != VT_ERROR && toTextInPlace(value)) {
+                row.layout = toMultibyte(value.bstrVal());
+                row.layoutColumn = c;
+            }
             break;
         case ColumnRole::BlockName:
             if (value.vt() != VT_ERROR && toTextInPlace(value)) {
@@ -184,50 +286,104 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
             break;
         }
     }
+    row.isEmptied = !header.columns.empty() && !holdsAnything;
+    for (std::int32_t c : header.untitled) {
+        Variant value = values.value(r, c, header);
+        if (isEmptyValue(value) || value.vt() == VT_ERROR) continue;
+        if (value.vt() == VT_DATE || value.vt() == VT_BOOL) value = Variant::bstr(values.shownText(r, c));
+        if (toTextInPlace(value)) row.untitledCells.emplace_back(c, toMultibyte(value.bstrVal()));
+    }
 }
 
 namespace {
 
-// Whether a row without a handle is a header row that export wrote: bold (export
-// writes its header rows bold) or carrying a marker in its first cell, and not empty.
-bool looksLikeHeaderRow(IDispatch* cells, std::int32_t r, const std::optional<std::u16string>& firstComment,
-                        const ImportMarkers& markers) {
-    if (firstComment && markers.isMarker(*firstComment)) return true;
-    DispatchPtr first = xl::cell(cells, r, 1);
+// Rows and columns looked at for export's marks when the first column holds none.
+constexpr std::int32_t kRowsProbed = 64;
+constexpr std::int32_t kColumnsProbed = 16;
+
+bool isBoldRow(IDispatch* cells, std::int32_t r, std::int32_t column) {
+    DispatchPtr first = xl::cell(cells, r, column);
     if (toText(xl::text(first.get())).empty()) return false;
     return xl::isBold(xl::font(first.get()).get());
 }
 
 }  // namespace
 
-HeaderTracker::HeaderTracker(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers)
-    : cells_(cells), startColumn_(startColumn), markers_(markers) {}
+std::int32_t findHandleColumn(IDispatch* cells, std::int32_t lastRow, std::int32_t lastColumn,
+                              const ImportMarkers& markers) {
+    const std::int32_t rows = std::min(lastRow, kRowsProbed);
+    for (std::int32_t r = 1; r <= rows; ++r)
+        if (cellCommentText(xl::cell(cells, r, 1).get())) return 1;
+    // No comment in the first column: columns inserted before export's first column
+    // moved the header's marker and the handles to the right.
+    const std::int32_t columns = std::min(lastColumn, kColumnsProbed);
+    for (std::int32_t r = 1; r <= rows; ++r)
+        for (std::int32_t c = 2; c <= columns; ++c)
+            if (std::optional<std::u16string> comment = cellCommentText(xl::cell(cells, r, c).get());
+                comment && !markers.headerRow.empty() && sameText(*comment, markers.headerRow))
+                return c;
+    return 1;
+}
 
-// Rows without a handle come in runs between data rows. The first header-like row
-// of a run heads the data rows after it (the prompt row export may write under a
-// header is bold too, but comes second); a run without one keeps the header in
-// force. At the top of the sheet, row 1 heads the rows when no row of the first
-// run looks like a header, as long as row 1 is no data row.
+HeaderTracker::HeaderTracker(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers,
+                             IDispatch* worksheet, std::int32_t lastRow, std::int32_t lastColumn)
+    : worksheet_(worksheet), cells_(cells), startColumn_(startColumn), lastColumn_(lastColumn), markers_(markers) {
+    if (worksheet_) handleColumn_ = findHandleColumn(cells_, lastRow, lastColumn, markers_);
+    // The user's columns before export's first one are no part of the table.
+    startColumn_ = std::max(startColumn_, handleColumn_);
+}
+
+void HeaderTracker::take(std::int32_t r, bool isMarked) {
+    replacedAGuess_ = isMarked && header_ && !header_->isMarked;
+    header_ = readSheetHeader(worksheet_, cells_, r, startColumn_, lastColumn_, markers_);
+    header_->isMarked = header_->isMarked || isMarked;
+    ++headerGeneration_;
+    isMarkedSheet_ = isMarkedSheet_ || isMarked;
+    runHasHeader_ = true;
+    lastWasHeader_ = true;
+    kind_ = RowKind::Header;
+}
+
+// A marked row is a header wherever it stands. Until one has come, the rules of
+// workbooks written before the marker hold: rows without a handle come in runs
+// between data rows, and the first bold row of a run heads the data rows after it
+// (the prompt row export writes under a header is bold too, but comes second); a
+// run without one keeps the header in force. At the top of the sheet, row 1 heads
+// the rows when no row before the first data row is bold.
 std::optional<std::u16string> HeaderTracker::feed(std::int32_t r) {
-    std::optional<std::u16string> comment = cellCommentText(xl::cell(cells_, r, 1).get());
-    if (!comment || markers_.isMarker(*comment)) {
+    replacedAGuess_ = false;
+    const bool afterHeader = lastWasHeader_;
+    lastWasHeader_ = false;
+    std::optional<std::u16string> comment = cellCommentText(xl::cell(cells_, r, handleColumn_).get());
+    if (comment && !markers_.isMarker(*comment)) {
+        if (!sawData_ && !header_ && r > 1) {
+            // A first run without a bold row: row 1 heads it, as before the marker.
+            take(1, false);
+            lastWasHeader_ = false;
+        }
+        sawData_ = true;
+        inRun_ = false;
+        runHasHeader_ = false;
+        kind_ = RowKind::Data;
+        return comment;
+    }
+    if (!inRun_) {
         inRun_ = true;
-        if (!runHeader_ && looksLikeHeaderRow(cells_, r, comment, markers_)) runHeader_ = r;
+        runHasHeader_ = false;
+    }
+    if (comment) {
+        take(r, true);
         return std::nullopt;
     }
-    if (inRun_) {
-        if (runHeader_) {
-            header_ = readSheetHeader(cells_, *runHeader_, startColumn_, markers_);
-            ++headerGeneration_;
-        } else if (inFirstRun_) {
-            header_ = readSheetHeader(cells_, 1, startColumn_, markers_);
-            ++headerGeneration_;
-        }
-        runHeader_.reset();
-        inRun_ = false;
+    if (!isMarkedSheet_ && !runHasHeader_ && isBoldRow(cells_, r, handleColumn_)) {
+        take(r, false);
+        return std::nullopt;
     }
-    inFirstRun_ = false;
-    return comment;
+    // The prompt row's first cell is empty under a block-name column; its format
+    // (export makes the whole row bold) still tells it.
+    kind_ = afterHeader && xl::isBold(xl::font(xl::cell(cells_, r, handleColumn_).get()).get()) ? RowKind::Prompt
+                                                                                               : RowKind::Other;
+    return std::nullopt;
 }
 
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
@@ -236,16 +392,42 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
     SheetTally tally;
     DispatchPtr cells = xl::cells(worksheet);
     const std::int32_t lastRow = std::clamp<LONG>(xl::lastUsedRow(worksheet), 1, kLastSheetRow);
+    const std::int32_t lastColumn = std::clamp<LONG>(xl::lastUsedColumn(worksheet), 1, kLastSheetColumn);
     // Settings come from the registry unchecked; row 0 does not exist.
     startRow = std::max(startRow, 1);
-    HeaderTracker headers(cells.get(), startColumn, markers);
+    HeaderTracker headers(cells.get(), startColumn, markers, worksheet, lastRow, lastColumn);
     SheetValues values(worksheet, cells.get(), lastRow);
+    // Rows without a handle judged under a header that a marked header row then
+    // showed to be none: named only once the header they stand under is sure.
+    std::vector<std::int32_t> pending;
+    auto settle = [&] {
+        for (std::int32_t r : pending) {
+            ++tally.rowsNotImported;
+            if (report) report->rowNotImported(r, headers.handleColumn(), kTextReasonNoHandle);
+        }
+        pending.clear();
+    };
     ImportRow row;
     for (std::int32_t r = 1; r <= lastRow; ++r) {
         std::optional<std::u16string> handle = headers.feed(r);
-        if (r < startRow) continue;
+        if (headers.replacedAGuess()) pending.clear();
         if (!handle) {
-            ++tally.rowsWithoutHandle;
+            if (r >= startRow) ++tally.rowsWithoutHandle;
+            if (headers.kind() != HeaderTracker::RowKind::Other || !headers.header() || r < startRow) continue;
+            // A row under a header that holds values but no handle: a subtotal, a row
+            // typed in, a row whose handle went with a deleted first column.
+            row.clear();
+            readRowCells(values, r, *headers.header(), row);
+            if (!row.isEmptied || !row.untitledCells.empty()) {
+                pending.push_back(r);
+                if (headers.header()->isMarked) settle();
+            }
+            continue;
+        }
+        settle();
+        if (r < startRow) {
+            ++tally.rowsNotImported;
+            if (report) report->rowNotImported(r, headers.handleColumn(), kTextReasonAboveStartRow, startRow);
             continue;
         }
         if (!headers.header()) {
@@ -255,10 +437,12 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
         }
         row.clear();
         row.handle = toMultibyte(*handle);
+        row.handleColumn = headers.handleColumn();
         readRowCells(values, r, *headers.header(), row);
         ++tally.rows;
         apply(row);
     }
+    settle();
     return tally;
 }
 

@@ -9,6 +9,7 @@ ExportTexts ExportTexts::load() {
     ExportTexts t;
     ResourceStrings& strings = resourceStrings();
     t.blockNameTitle = strings.load(kTextBlockNameTitle);
+    t.headerRowMarker = strings.load(kTextHeaderRowMarker);
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c) {
         t.titles[c] = strings.load(kTextXTitle + 2 * c);
         t.markers[c] = strings.load(kTextXMarker + 2 * c);
@@ -28,19 +29,20 @@ ImportMarkers ImportMarkers::load() {
     m.scaleZ = toWide(texts.load(kTextScaleZMarker));
     m.layer = toWide(texts.load(kTextLayerMarker));
     m.layout = toWide(texts.load(kTextLayoutMarker));
+    m.headerRow = toWide(texts.load(kTextHeaderRowMarker));
     m.blockNameTitle = toWide(texts.load(kTextBlockNameTitle));
     return m;
 }
 
 bool ImportMarkers::isMarker(const std::u16string& comment) const {
-    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout})
+    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow})
         if (!m->empty() && sameText(comment, *m)) return true;
     return false;
 }
 
 std::optional<ColumnRole> roleOfHeaderCell(const std::optional<std::u16string>& comment, const std::u16string& title,
                                            const ImportMarkers& m) {
-    if (comment) {
+    if (comment && !(!m.headerRow.empty() && sameText(*comment, m.headerRow))) {
         const std::u16string& c = *comment;
         if (sameText(c, m.x)) return ColumnRole::X;
         if (sameText(c, m.y)) return ColumnRole::Y;
@@ -48,6 +50,7 @@ std::optional<ColumnRole> roleOfHeaderCell(const std::optional<std::u16string>& 
         if (sameText(c, m.rotation)) return ColumnRole::Rotation;
         if (sameText(c, m.scaleX) || sameText(c, m.scaleY) || sameText(c, m.scaleZ)) return ColumnRole::Scale;
         if (sameText(c, m.layer)) return ColumnRole::Layer;
+        if (sameText(c, m.layout)) return ColumnRole::Layout;
         return std::nullopt;
     }
     if (title.empty()) return std::nullopt;

@@ -18,6 +18,9 @@ struct ExportTexts {
     std::string blockNameTitle;                                    // text 12
     std::string titles[static_cast<int>(PropertyColumn::Count)];   // texts 13, 15, ... 29
     std::string markers[static_cast<int>(PropertyColumn::Count)];  // texts 14, 16, ... 30
+    // The comment of a header row's first cell, unless a property marker is there
+    // already: what tells export's header rows from a user's bold rows.
+    std::string headerRowMarker;
 
     static ExportTexts load();
     const std::string& title(PropertyColumn c) const { return titles[static_cast<int>(c)]; }
@@ -29,19 +32,23 @@ struct ExportTexts {
 // spreadsheet gives them back. Compared exactly: same UTF-16 code units, same case.
 struct ImportMarkers {
     std::u16string x, y, z, rotation, scaleX, scaleY, scaleZ, layer, layout;
+    std::u16string headerRow;
     std::u16string blockNameTitle;
     static ImportMarkers load();
-    // Whether a comment is one of the markers (so it is no handle).
+    // Whether a comment is one of the markers, so it is no handle. In a row's first
+    // cell it says export wrote the row as a header row: the header-row marker, or a
+    // property marker when the first column is a property.
     bool isMarker(const std::u16string& comment) const;
 };
 
 // What a header cell makes of its column.
-enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName };
+enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName, Layout };
 
 // A header cell with a comment is a property column when the comment is one of the
-// markers, else ignored (no value; the layout column, for one); without a comment, a
-// non-empty title names an attribute, or the block-name column when it is the
-// block-name title; an empty title without a comment is no column (no value).
+// markers (the layout column is read only to tell the user that its edits are not
+// applied), else ignored (no value); without a comment, or with the header-row
+// marker, a non-empty title names an attribute, or the block-name column when it is
+// the block-name title; an empty title is no column (no value).
 std::optional<ColumnRole> roleOfHeaderCell(const std::optional<std::u16string>& comment, const std::u16string& title,
                                            const ImportMarkers& markers);
 

@@ -213,8 +213,18 @@ std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag) {
         return kPropertyKeys[4 + std::clamp(scaleSlot, 0, 2)];
     case ColumnRole::Layer:
         return kPropertyKeys[7];
+    case ColumnRole::Layout:
+        return kPropertyKeys[8];
     }
     return {};
+}
+
+std::string titleOfRecordKey(std::string_view key, const ExportTexts& texts) {
+    if (!key.empty() && key[0] == '@') return std::string(key.substr(1));
+    if (key == kBlockKey) return texts.blockNameTitle;
+    for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c)
+        if (key == kPropertyKeys[c]) return texts.titles[c];
+    return std::string(key);
 }
 
 std::vector<std::string> recordKeysOf(std::span<const std::string> titles, std::span<const std::string> markers,

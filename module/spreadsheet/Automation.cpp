@@ -132,6 +132,11 @@ LONG lastUsedRow(IDispatch* worksheet) {
     return row(used.get()) + count(rows(used.get()).get()) - 1;
 }
 
+LONG lastUsedColumn(IDispatch* worksheet) {
+    DispatchPtr used = usedRange(worksheet);
+    return column(used.get()) + count(columns(used.get()).get()) - 1;
+}
+
 DispatchPtr cell(IDispatch* cellsRange, LONG row, LONG column, CellIndex index) {
     return getObject(cellsRange, dispid::Item, {coordinate(row, index), coordinate(column, index)});
 }
@@ -152,6 +157,13 @@ void autoFit(IDispatch* range) { callMethod(range, dispid::AutoFit); }
 LONG row(IDispatch* range) { return toLong(getProperty(range, dispid::Row)); }
 LONG column(IDispatch* range) { return toLong(getProperty(range, dispid::Column)); }
 DispatchPtr worksheet(IDispatch* range) { return getObject(range, dispid::Worksheet); }
+MergeState mergeState(IDispatch* range) {
+    // The application answers Null for a range partly merged.
+    Variant merged = getProperty(range, dispid::MergeCells);
+    if (merged.vt() == VT_BOOL) return merged.boolVal() != VARIANT_FALSE ? MergeState::All : MergeState::None;
+    return MergeState::Some;
+}
+DispatchPtr mergeArea(IDispatch* cell) { return getObject(cell, dispid::MergeArea); }
 DispatchPtr parent(IDispatch* object) { return getObject(object, dispid::Parent); }
 
 void setBold(IDispatch* font, bool bold) { putProperty(font, dispid::Bold, Variant::boolean(bold)); }

@@ -70,6 +70,8 @@ constexpr DISPID Row = 0x101;
 constexpr DISPID Column = 0xF0;
 constexpr DISPID Worksheet = 0x15C;
 constexpr DISPID Parent = 0x96;
+constexpr DISPID MergeCells = 0xD0;
+constexpr DISPID MergeArea = 0x569;
 // Comment
 constexpr DISPID Delete = 0x75;
 // Font
@@ -129,6 +131,8 @@ void setSheetVisibility(IDispatch* worksheet, LONG visibility);
 DispatchPtr rows(IDispatch* worksheetOrRange);
 // The last row of the worksheet's used range (UsedRange.Row + UsedRange.Rows.Count - 1).
 LONG lastUsedRow(IDispatch* worksheet);
+// The last column of the worksheet's used range.
+LONG lastUsedColumn(IDispatch* worksheet);
 
 // How cell coordinates travel. Export writes with 16-bit numbers; a row past 32767
 // would wrap into a negative row there, so such a number goes as a 32-bit one.
@@ -149,6 +153,11 @@ void setNumberFormat(IDispatch* range, const std::u16string& format);
 void autoFit(IDispatch* range);
 LONG row(IDispatch* range);
 LONG column(IDispatch* range);
+// Range.MergeCells: whether none, all or some of the range's cells lie in merged ranges.
+enum class MergeState { None, All, Some };
+MergeState mergeState(IDispatch* range);
+// Range.MergeArea of one cell: the merged range it lies in, else the cell itself.
+DispatchPtr mergeArea(IDispatch* cell);
 DispatchPtr worksheet(IDispatch* range);
 DispatchPtr parent(IDispatch* object);
 

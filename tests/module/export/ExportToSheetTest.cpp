@@ -83,7 +83,7 @@ TEST_F(ExportToSheet, WorkedExampleOnANewSheet) {
     EXPECT_EQ(row(s.get(), 1, 6), (Texts{text(12), "WIDTH", "FIRE", text(13), text(19), ""}));
     EXPECT_EQ((Texts{comment(s.get(), 1, 1), comment(s.get(), 1, 2), comment(s.get(), 1, 3), comment(s.get(), 1, 4),
                      comment(s.get(), 1, 5)}),
-              (Texts{"<none>", "<none>", "<none>", text(14), text(20)}));
+              (Texts{text(kTextHeaderRowMarker), "<none>", "<none>", text(14), text(20)}));
     // The fixture drawing: decimal units, 4 places, trailing zeros suppressed
     // ($DIMZIN 8); decimal degrees with 2 places.
     EXPECT_EQ(row(s.get(), 2, 5), (Texts{"DOOR", "900", "EI30", "10", "90.00"}));
@@ -369,7 +369,8 @@ TEST_F(ExportToSheet, ReexportedHeaderKeepsNoStaleMarkers) {
     options_.WorkbookSettings = 1;
     ASSERT_TRUE(export2("VALVE"));
     EXPECT_EQ(row(s.get(), 1, 3), (Texts{"Block name", "b", "c"}));
-    for (LONG c = 1; c <= 11; ++c) EXPECT_EQ(comment(s.get(), 1, c), "<none>") << "column " << c;
+    EXPECT_EQ(comment(s.get(), 1, 1), text(kTextHeaderRowMarker));
+    for (LONG c = 2; c <= 11; ++c) EXPECT_EQ(comment(s.get(), 1, c), "<none>") << "column " << c;
     EXPECT_EQ(comment(s.get(), 1, 12), "a note of the user's");
 }
 

@@ -27,6 +27,7 @@ inline ImportMarkers testMarkers() {
     m.scaleY = u"#scale-y";
     m.scaleZ = u"#scale-z";
     m.layer = u"#layer";
+    m.headerRow = u"#header";
     m.blockNameTitle = u"Block name";
     return m;
 }
@@ -97,12 +98,14 @@ public:
         std::vector<ImportRow> rows;
         SheetTally tally;
     };
-    Read readRows(int startRow = 2, int startColumn = 1) const {
+    Read readRows(int startRow = 2, int startColumn = 1, ImportReport* report = nullptr) const {
         Read read;
-        read.tally = readSheetRows(sheet_.get(), startRow, startColumn, testMarkers(),
-                                   [&](const ImportRow& row) { read.rows.push_back(row); });
+        read.tally = readSheetRows(
+            sheet_.get(), startRow, startColumn, testMarkers(), [&](const ImportRow& row) { read.rows.push_back(row); },
+            report);
         return read;
     }
+    void bold(int row) { xl::setBold(xl::font(xl::entireRow(xl::cell(cells_.get(), row, 1).get()).get()).get(), true); }
 
     DispatchPtr app_, book_, sheet_, cells_;
 

@@ -4,6 +4,7 @@
 
 #include "host/db/AcDbDatabase.h"
 #include "module/ResourceStrings.h"
+#include "module/import/ImportReport.h"
 #include "platform/ComError.h"
 
 #include <clocale>
@@ -66,16 +67,17 @@ TEST_F(SheetReaderTest, HeaderNamesAttributeAndPropertyColumns) {
     EXPECT_EQ(row.scaleCount, 0);
 }
 
-// The second empty header cell ends the scan; the first does not, and a marker
-// column whose title is empty still counts as an empty header.
-TEST_F(SheetReaderTest, SecondEmptyHeaderEndsTheColumns) {
+// Empty header cells (a spacer, a cleared title) are skipped and do not end the
+// header: every titled column up to the row's last one is read, and a marker column
+// whose title is empty is still a property column.
+TEST_F(SheetReaderTest, EmptyHeaderCellsAreSkippedNotTheEnd) {
     const struct {
         const char* name;
         int startColumn;
         Texts tags;
     } cases[] = {
-        {"from column 1", 1, {"A", "B", "D", "E", "F"}},
-        {"from column 4", 4, {"D", "E", "F", "H"}},
+        {"from column 1", 1, {"A", "B", "D", "E", "F", "H", "J"}},
+        {"from column 4", 4, {"D", "E", "F", "H", "J"}},
         {"from column 8", 8, {"H", "J"}},
     };
     // Columns: A B (empty) D E F (empty) H (#x, empty title) J
@@ -90,9 +92,8 @@ TEST_F(SheetReaderTest, SecondEmptyHeaderEndsTheColumns) {
         ASSERT_EQ(read.rows.size(), 1u);
         EXPECT_EQ(read.rows[0].tags, c.tags);
     }
-    // From column 8 the untitled marker column is the first empty header: still read.
     EXPECT_EQ(readRows(2, 8).rows[0].positionCount, 1);
-    EXPECT_EQ(readRows(2, 1).rows[0].positionCount, 0);
+    EXPECT_EQ(readRows(2, 1).rows[0].positionCount, 1);
 }
 
 // Rows without a handle are passed over however many stand between data rows, and
@@ -318,6 +319,108 @@ TEST_F(SheetReaderTest, RowsUnderNoHeaderAreRefused) {
     Read read = readRows(1);
     EXPECT_TRUE(read.rows.empty());
     EXPECT_EQ(read.tally.rowsWithoutHeader, 2);
+}
+
+// The rows a report names, with the reason's text number.
+std::vector<std::pair<std::int32_t, UINT>> namedRows(const ImportReport& report) {
+    std::vector<std::pair<std::int32_t, UINT>> out;
+    for (const ImportReport::Listed& l : report.listed()) out.emplace_back(l.row, l.reason);
+    return out;
+}
+
+// A header row is one export marked: a bold title above it and a bold subtotal
+// among the data are no headers. The subtotal holds values and no handle, so it is
+// named; the prompt row under the header, blank rows and the title are not.
+TEST_F(SheetReaderTest, OnlyTheMarkedRowIsAHeader) {
+    putText(1, 1, u"Tree inventory 2024");
+    bold(1);
+    putText(2, 1, u"SPECIES");
+    putText(2, 2, u"HEIGHT");
+    putComment(2, 1, u"#header");
+    bold(2);
+    putText(3, 2, u"height in m");  // the prompt row
+    bold(3);
+    putComment(4, 1, u"10");
+    putText(4, 1, u"oak");
+    putText(4, 2, u"12");
+    putText(5, 1, u"Subtotal");
+    putText(5, 2, u"12");
+    bold(5);
+    putComment(6, 1, u"20");
+    putText(6, 1, u"ash");
+    putText(6, 2, u"9");
+    putText(8, 2, u"7");  // a row typed in without a handle
+
+    ImportReport report;
+    Read read = readRows(2, 1, &report);
+    ASSERT_EQ(read.rows.size(), 2u);
+    for (const ImportRow& row : read.rows) {
+        EXPECT_EQ(row.tags, (Texts{"SPECIES", "HEIGHT"}));
+        EXPECT_EQ(row.headerRow, 2);
+    }
+    EXPECT_EQ(read.rows[1].values, (Texts{"ash", "9"}));
+    EXPECT_EQ(namedRows(report),
+              (std::vector<std::pair<std::int32_t, UINT>>{{5, kTextReasonAsGiven}, {8, kTextReasonAsGiven}}));
+    EXPECT_EQ(read.tally.rowsNotImported, 2);
+}
+
+// Workbooks written before the marker keep their rules: a bold row after data rows
+// heads the rows below it.
+TEST_F(SheetReaderTest, WithoutMarkersABoldRowStillHeadsTheRowsBelow) {
+    putHeader(1, u"A");
+    bold(1);
+    putComment(2, 1, u"10");
+    putText(2, 1, u"a");
+    putText(3, 1, u"B");
+    bold(3);
+    putComment(4, 1, u"20");
+    putText(4, 1, u"b");
+    Read read = readRows();
+    ASSERT_EQ(read.rows.size(), 2u);
+    EXPECT_EQ(read.rows[0].tags, (Texts{"A"}));
+    EXPECT_EQ(read.rows[1].tags, (Texts{"B"}));
+}
+
+// Columns inserted before export's first column: the marker and the handles stand
+// further right, and the user's columns before them are no part of the table.
+TEST_F(SheetReaderTest, HandlesAreFoundWhereTheMarkerMoved) {
+    putText(1, 1, u"Notes");
+    putText(1, 3, u"SPECIES");
+    putText(1, 4, u"HEIGHT");
+    putComment(1, 3, u"#header");
+    putComment(2, 3, u"10");
+    putText(2, 1, u"looked at in May");
+    putText(2, 3, u"oak");
+    putText(2, 4, u"12");
+    Read read = readRows();
+    ASSERT_EQ(read.rows.size(), 1u);
+    EXPECT_EQ(read.rows[0].handle, "10");
+    EXPECT_EQ(read.rows[0].handleColumn, 3);
+    EXPECT_EQ(read.rows[0].tags, (Texts{"SPECIES", "HEIGHT"}));
+}
+
+// A data row sorted above the first row read, and one above every header, are
+// named rather than passed over; a row whose every cell was cleared is read as
+// emptied, one with a value left is not.
+TEST_F(SheetReaderTest, RowsNotReadAreNamedAndEmptiedRowsTold) {
+    putComment(1, 1, u"30");
+    putText(1, 1, u"elm");
+    putText(2, 1, u"SPECIES");
+    putText(2, 2, u"HEIGHT");
+    putComment(2, 1, u"#header");
+    putComment(3, 1, u"10");
+    putComment(4, 1, u"20");
+    putText(4, 2, u"5");
+    ImportReport report;
+    Read read = readRows(2, 1, &report);
+    ASSERT_EQ(read.rows.size(), 2u);
+    EXPECT_TRUE(read.rows[0].isEmptied);
+    EXPECT_FALSE(read.rows[1].isEmptied);
+    EXPECT_EQ(namedRows(report), (std::vector<std::pair<std::int32_t, UINT>>{{1, kTextReasonAsGiven}}));
+    // From row 1 on, the same row stands under no header.
+    ImportReport fromOne;
+    readRows(1, 1, &fromOne);
+    EXPECT_EQ(namedRows(fromOne), (std::vector<std::pair<std::int32_t, UINT>>{{1, kTextReasonNoHeader}}));
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ TEST(SheetLayout, HeaderCellsMeanWhatTheLayoutSays) {
         {u"#x", u"", ColumnRole::X},
         {u"#sy", u"Scale Y", ColumnRole::Scale},
         {u"#layer", u"Layer", ColumnRole::Layer},
-        {u"#layout", u"Layout", std::nullopt},
+        {u"#layout", u"Layout", ColumnRole::Layout},
         {u"#X", u"X", std::nullopt},
         {u"a note", u"NUMBER", std::nullopt},
         {std::nullopt, u"NUMBER", ColumnRole::Attribute},
