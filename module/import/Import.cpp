@@ -2,6 +2,7 @@
 #include "module/import/Import.h"
 
 #include "host/Editor.h"
+#include "host/db/AcDbDatabase.h"
 #include "module/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
@@ -122,6 +123,26 @@ void bringRecordUpToDate(WorkbookRecord& record, const PlannedRow& planned) {
             record.update(planned.row.handle, key, occurrence, *now);
 }
 
+// Where the whole list of a long report goes: beside the workbook, named after it;
+// beside the drawing (or in the working folder) for a workbook never saved.
+std::string reportListPath(IDispatch* book) {
+    std::string path = book ? toMultibyte(xl::fullName(book)) : std::string();
+    if (path.find('/') == std::string::npos) {
+        const std::string name = path.empty() ? std::string("Book") : path;
+        path.clear();
+        if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase()) {
+            const std::string& drawing = db->fileName();
+            if (const std::size_t slash = drawing.rfind('/'); slash != std::string::npos)
+                path = drawing.substr(0, slash + 1);
+        }
+        path += name;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.erase(dot);
+    return path + ".import-report.txt";
+}
+
 void previewChanges(const std::vector<PlannedChange>& changes) {
     acutPrintf("%s", resourceStrings().load(kTextPreviewHeading).c_str());
     for (const PlannedChange& c : changes) {
@@ -211,6 +232,11 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
         if (record) bringRecordUpToDate(*record, planned);
     }
     if (record) record->writeUpdates(recordSheet.get());
+    if (book) {
+        const std::string drawing = DrawingIdentity::ofWorkingDrawing().shownName();
+        report.writeList(reportListPath(book.get()),
+                         formatText(kTextListHeading, toMultibyte(xl::name(book.get())).c_str(), drawing.c_str()));
+    }
     report.print(!listed);
 }
 

@@ -88,6 +88,7 @@ std::u16string name(IDispatch* object) { return toText(getProperty(object, dispi
 void setName(IDispatch* object, const std::u16string& newName) {
     putProperty(object, dispid::Name, Variant::bstr(newName));
 }
+std::u16string fullName(IDispatch* workbook) { return toText(getProperty(workbook, dispid::FullName)); }
 void activate(IDispatch* object) { callMethod(object, dispid::Activate); }
 
 bool isReadOnly(IDispatch* workbook) {

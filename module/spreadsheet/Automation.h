@@ -52,6 +52,7 @@ constexpr DISPID Worksheets = 0x1EE;
 constexpr DISPID Name = 0x6E;
 constexpr DISPID Activate = 0x130;
 constexpr DISPID ReadOnly = 0x128;
+constexpr DISPID FullName = 0x121;
 constexpr DISPID Cells = 0xEE;
 constexpr DISPID Columns = 0xF1;
 constexpr DISPID Range = 0xC5;
@@ -107,6 +108,8 @@ DispatchPtr item(IDispatch* collection, LONG index);
 
 // Name and Activate of a workbook or sheet.
 std::u16string name(IDispatch* object);
+// Workbook.FullName: the file's path, or the name alone for a workbook never saved.
+std::u16string fullName(IDispatch* workbook);
 void setName(IDispatch* object, const std::u16string& name);
 void activate(IDispatch* object);
 // Workbook.ReadOnly; false for an application that does not answer it.

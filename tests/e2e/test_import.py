@@ -104,7 +104,7 @@ def same_attribs(a, b, skip=()):
 def property_columns(ws):
     """Header cells that carry a comment are the property columns; export writes
     them in the order X, Y, Z, rotation, scale X, Y, Z, layer."""
-    cols = [c.column for c in ws[1] if c.comment is not None]
+    cols = [c.column for c in ws[1] if c.comment is not None and c.comment.text.startswith("Tablora property")]
     names = ["x", "y", "z", "rotation", "sx", "sy", "sz", "layer"]
     return dict(zip(names, cols))
 
@@ -112,7 +112,7 @@ def property_columns(ws):
 def tag_columns(ws, props):
     prop_cols = set(props.values())
     return {c.value: c.column for c in ws[1][1:]
-            if c.comment is None and c.value and c.column not in prop_cols}
+            if c.value and c.column not in prop_cols}
 
 
 def row_of_handle(ws):

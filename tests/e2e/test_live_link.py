@@ -107,7 +107,8 @@ class Session:
 
 def layout_of(ws):
     """Tag columns (header cells without a comment) and the rows by handle."""
-    tags = {c.value: c.column for c in ws[1][1:] if c.comment is None and c.value}
+    tags = {c.value: c.column for c in ws[1][1:]
+            if c.value and (c.comment is None or not c.comment.text.startswith("Tablora property"))}
     rows = {}
     for r in range(2, ws.max_row + 1):
         comment = ws.cell(r, 1).comment

@@ -357,7 +357,8 @@ def sections(ws):
     the prompt row under a header is not one."""
     out, last_was_data = [], True
     for r in range(1, ws.max_row + 1):
-        if ws.cell(r, 1).comment is not None:
+        first = ws.cell(r, 1).comment
+        if first is not None and not first.text.startswith("Tablora"):
             if out:
                 out[-1][1].append(r)
             last_was_data = True

@@ -102,8 +102,10 @@ class Case:
 
     def sheet(self, wb, block="DOOR_TAG"):
         ws = wb[block]
-        header = {c.value: c.column for c in ws[1] if c.value and c.comment is None}
-        props = [c.column for c in ws[1] if c.comment is not None]
+        def is_property(c):
+            return c.comment is not None and c.comment.text.startswith("Tablora property")
+        header = {c.value: c.column for c in ws[1] if c.value and not is_property(c)}
+        props = [c.column for c in ws[1] if is_property(c)]
         rows = {}
         for r in range(2, ws.max_row + 1):
             comment = ws.cell(r, 1).comment

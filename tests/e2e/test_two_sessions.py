@@ -50,7 +50,8 @@ def handles_in(path):
     for ws in book.worksheets:
         for row in ws.iter_rows(min_col=1, max_col=1):
             cell = row[0]
-            if cell.comment is not None and cell.value is not None:
+            if cell.comment is not None and cell.value is not None and \
+                    not cell.comment.text.startswith("Tablora header row"):
                 found.add(cell.comment.text.strip())
     return found
 

@@ -97,7 +97,7 @@ def edit_workbook(book):
         ws.cell(rows[h], cols["NUMBER"]).value = f"UNDO-ME-{i}"
     # Properties: the columns carrying a comment, in the export's order
     # X, Y, Z, rotation, scale X, Y, Z, layer.
-    props = [c.column for c in ws[1] if c.comment is not None]
+    props = [c.column for c in ws[1] if c.comment is not None and c.comment.text.startswith("Tablora property")]
     if len(props) == 8:
         x, _, _, rot, sx, _, _, layer = props
         ws.cell(rows[handles[0]], x).value = "12345.5"
