@@ -237,6 +237,8 @@ enum ResourceText : UINT {
     kTextReasonMergedCell = 918,        // %s the merged range
     kTextReasonLayoutEdits = 919,       // %ld edits
     kTextReasonBlockNameEdits = 920,    // %ld edits
+    kTextReasonLayoutEdit = 926,        // one edit
+    kTextReasonBlockNameEdit = 927,     // one edit
     kTextListWritten = 921,             // %ld cells, %s file
     kTextListNotWritten = 922,          // %s file, %s why
     kTextRowsNotImportedOne = 923,      // %ld

@@ -244,7 +244,7 @@ constexpr ResourceString kStrings[] = {
     {914, "the row is above row %ld, where import starts reading: it is not imported"},
     {915, "every cell of the row was cleared: the row is taken as removed from the sheet, and nothing of it is applied"},
     {916, "the column's header cell is empty (export titled it %s): the edit is not applied"},
-    {917, "%s titles columns %s, and the reference has %ld attributes of that tag: none of these columns is applied"},
+    {917, "%s titles %s, more columns than the reference has attributes of that tag (%ld): none of these columns is applied"},
     {918, "the cell is covered by the merged cells %s, which show the value of their first cell only: it is not applied"},
     {919, "%ld edits in this column are not applied: a reference moves to another layout in the drawing, not from the sheet"},
     {920, "%ld edits in this column are not applied: a reference's block cannot be changed from the sheet"},
@@ -252,6 +252,8 @@ constexpr ResourceString kStrings[] = {
     {922, "\nThe whole list could not be written to %s: %s."},
     {923, "\n%ld row holding values was not imported."},
     {924, "\n%ld rows holding values were not imported."},
+    {926, "the edit in this column is not applied: a reference moves to another layout in the drawing, not from the sheet"},
+    {927, "the edit in this column is not applied: a reference's block cannot be changed from the sheet"},
     {925, "Import of workbook %s into drawing %s: cells not applied and rows not imported"},
 };
 

@@ -579,7 +579,8 @@ struct ImportPlanner::Impl {
         handle.clear();
         for (const auto& [where, note] : columnNotes) {
             report.setSheet(sheets[where.first]);
-            report.columnNote(note.headerRow, where.second, formatText(note.reason, note.edits));
+            const UINT one = note.reason == kTextReasonLayoutEdits ? kTextReasonLayoutEdit : kTextReasonBlockNameEdit;
+            report.columnNote(note.headerRow, where.second, formatText(pluralText(note.edits, one, note.reason), note.edits));
         }
         for (const std::string& key : order) {
             std::vector<Proposal>& list = proposals[key];

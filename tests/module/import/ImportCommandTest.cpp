@@ -4,6 +4,7 @@
 #include "ImportDrawingFixture.h"
 #include "ImportSheetFixture.h"
 
+#include "host/CommandOutput.h"
 #include "host/db/AcUnits.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/import/Import.h"
@@ -180,6 +181,62 @@ TEST_F(ImportCommandTest, ARowWritesOnlyIntoAReferenceOfItsOwnBlock) {
     Import(withProps(false), testMarkers());
     EXPECT_EQ(stateOf("4D").layer, room.layer);
     EXPECT_EQ(stateOf("4D").position, room.position);
+}
+
+bool says(const host::OutputCapture& output, const std::string& text) {
+    return output.text().find(text) != std::string::npos;
+}
+
+// A user's column titled like a tag (a copy kept as old values): which of the two
+// is the real one cannot be told, so neither is applied, and both are named.
+TEST_F(ImportCommandTest, ATagTitlingMoreColumnsThanAttributesAppliesNone) {
+    writeExportedSheet({"D-1", "D-2"});
+    putHeader(14, u"NUMBER");
+    putText(2, 14, u"old D-1");
+    putText(3, 2, u"D-2 new");
+    host::OutputCapture output;
+    Import(withProps(true), testMarkers());
+    EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "NUMBER"), "D-1");
+    EXPECT_EQ(textOf(stateOf(handleOf("D-2")), "NUMBER"), "D-2");
+    EXPECT_TRUE(says(output, "!B1: NUMBER titles B1, N1")) << output.text();
+    EXPECT_TRUE(says(output, "!N1: NUMBER titles B1, N1")) << output.text();
+    EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "900") << "the row's other columns still apply";
+}
+
+// A row whose every cell was cleared keeps its handle comment: it is taken as
+// removed from the sheet, not as a request to empty the reference.
+TEST_F(ImportCommandTest, ARowClearedWholeEmptiesNothing) {
+    writeExportedSheet({"D-1", "D-2"});
+    const ReferenceState before = stateOf(handleOf("D-1"));
+    for (int c = 1; c <= 13; ++c) put(2, c, Variant());
+    host::OutputCapture output;
+    Import(withProps(false), testMarkers());
+    const ReferenceState after = stateOf(handleOf("D-1"));
+    for (const char* tag : {"NUMBER", "WIDTH", "FIRE"}) EXPECT_EQ(textOf(after, tag), textOf(before, tag)) << tag;
+    EXPECT_EQ(after.layer, before.layer);
+    EXPECT_TRUE(says(output, "every cell of the row was cleared")) << output.text();
+    EXPECT_TRUE(says(output, "1 row holding values was not imported")) << output.text();
+}
+
+// With the export's record: an edit under a title the user cleared is named with
+// the title export gave it; edits in the layout and block-name columns are said
+// once for the sheet, and the rows' other edits still apply.
+TEST_F(ImportCommandTest, EditsNoColumnTakesAreSaidOnce) {
+    writeExportedSheet({"D-1", "D-2"});
+    keepRecord();
+    put(1, 3, Variant());  // the WIDTH title cleared
+    putText(2, 3, u"950");
+    putText(2, 13, u"Sheet A");
+    putText(3, 13, u"Sheet B");
+    putText(3, 1, u"WINDOW");
+    putText(3, 2, u"D-2 new");
+    host::OutputCapture output;
+    Import(withProps(false), testMarkers());
+    EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "900");
+    EXPECT_EQ(textOf(stateOf(handleOf("D-2 new")), "NUMBER"), "D-2 new");
+    EXPECT_TRUE(says(output, "!C2: the column's header cell is empty (export titled it WIDTH)")) << output.text();
+    EXPECT_TRUE(says(output, "!M1: 2 edits in this column are not applied")) << output.text();
+    EXPECT_TRUE(says(output, "!A1: the edit in this column is not applied: a reference's block")) << output.text();
 }
 
 TEST_F(ImportCommandTest, LiveEditsReachOnlyTheDrawingTheirWorkbookCameFrom) {
