@@ -69,6 +69,8 @@ constexpr DISPID AutoFit = 0xED;
 constexpr DISPID Row = 0x101;
 constexpr DISPID Column = 0xF0;
 constexpr DISPID Worksheet = 0x15C;
+constexpr DISPID MergeCells = 0xD0;
+constexpr DISPID MergeArea = 0x569;
 constexpr DISPID Parent = 0x96;
 // Comment
 constexpr DISPID Delete = 0x75;
@@ -151,6 +153,13 @@ LONG row(IDispatch* range);
 LONG column(IDispatch* range);
 DispatchPtr worksheet(IDispatch* range);
 DispatchPtr parent(IDispatch* object);
+// Range.MergeCells: whether the range's cells lie in merged areas, none, all or
+// some of them (the application answers true, false or null).
+enum class MergeState { None, All, Some };
+MergeState mergeState(IDispatch* range);
+// Range.MergeArea: the merged area holding the cell, or the cell itself when it is
+// not merged.
+DispatchPtr mergeArea(IDispatch* cell);
 
 // Font
 void setBold(IDispatch* font, bool bold);
