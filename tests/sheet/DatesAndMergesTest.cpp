@@ -277,7 +277,7 @@ wb.save("dates1904.xlsx")
             EXPECT_EQ(v.boolVal() != VARIANT_FALSE, m.merged);
         }
     }
-    // Two areas side by side with nothing between them cover all of their span.
+    // A range reaching from one area past its edge into unmerged cells is partly merged.
     EXPECT_EQ(call(range(sheet.get(), "C2:E3").get(), id::MergeCells, DISPATCH_PROPERTYGET).vt(), VT_NULL);
     // MergeArea: the whole area from any of its cells or parts, the cell itself
     // outside.
