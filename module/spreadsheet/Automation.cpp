@@ -158,13 +158,6 @@ void autoFit(IDispatch* range) { callMethod(range, dispid::AutoFit); }
 LONG row(IDispatch* range) { return toLong(getProperty(range, dispid::Row)); }
 LONG column(IDispatch* range) { return toLong(getProperty(range, dispid::Column)); }
 DispatchPtr worksheet(IDispatch* range) { return getObject(range, dispid::Worksheet); }
-MergeState mergeState(IDispatch* range) {
-    // The application answers Null for a range partly merged.
-    Variant merged = getProperty(range, dispid::MergeCells);
-    if (merged.vt() == VT_BOOL) return merged.boolVal() != VARIANT_FALSE ? MergeState::All : MergeState::None;
-    return MergeState::Some;
-}
-DispatchPtr mergeArea(IDispatch* cell) { return getObject(cell, dispid::MergeArea); }
 DispatchPtr parent(IDispatch* object) { return getObject(object, dispid::Parent); }
 MergeState mergeState(IDispatch* range) {
     Variant merged = getProperty(range, dispid::MergeCells);

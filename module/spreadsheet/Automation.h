@@ -70,8 +70,6 @@ constexpr DISPID AutoFit = 0xED;
 constexpr DISPID Row = 0x101;
 constexpr DISPID Column = 0xF0;
 constexpr DISPID Worksheet = 0x15C;
-constexpr DISPID MergeCells = 0xD0;
-constexpr DISPID MergeArea = 0x569;
 constexpr DISPID Parent = 0x96;
 constexpr DISPID MergeCells = 0xD0;
 constexpr DISPID MergeArea = 0x569;
@@ -158,11 +156,6 @@ void setNumberFormat(IDispatch* range, const std::u16string& format);
 void autoFit(IDispatch* range);
 LONG row(IDispatch* range);
 LONG column(IDispatch* range);
-// Range.MergeCells: whether none, all or some of the range's cells lie in merged ranges.
-enum class MergeState { None, All, Some };
-MergeState mergeState(IDispatch* range);
-// Range.MergeArea of one cell: the merged range it lies in, else the cell itself.
-DispatchPtr mergeArea(IDispatch* cell);
 DispatchPtr worksheet(IDispatch* range);
 DispatchPtr parent(IDispatch* object);
 // Range.MergeCells: whether the range's cells lie in merged areas, none, all or
