@@ -228,6 +228,8 @@ enum ResourceText : UINT {
     kTextReasonRowElsewhere = 909,     // %s sheet, %s cell: the row that was applied
     kTextReasonNotTheBlocksColumns = 910,  // %s the reference's block, %s a tag it lacks
     kTextReasonWentBack = 911,             // %s what the drawing holds again, %s what an import wrote
+    kTextReasonTextCut = 960,              // %s the characters the drawing keeps (TextFit::keptCharacters)
+    kTextReasonTextReplaced = 961,         // %s the characters it replaces (TextFit::replaced)
 };
 
 class ResourceStrings {

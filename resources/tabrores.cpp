@@ -237,6 +237,8 @@ constexpr ResourceString kStrings[] = {
     {909, "the same reference's row %s!%s is applied"},
     {911, "the drawing holds \"%s\" again after an import wrote \"%s\" (undone?): the cell is not applied again"},
     {910, "the row's columns are not those of block %s, which has no attribute %s: nothing of the row is applied"},
+    {960, "the drawing holds only the first %s characters of this text: the rest is cut"},
+    {961, "the drawing's file cannot carry %s of this text: each is replaced by U+FFFD"},
 };
 
 // Texts are found by number: of two with one number, the second would never be

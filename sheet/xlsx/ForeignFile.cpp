@@ -39,10 +39,14 @@ std::string_view rootTag(std::string_view text, std::string_view* prolog) {
         if (at == std::string_view::npos || text[at] != '<') return {};
         std::string_view rest = text.substr(at);
         std::string_view close;
-        if (rest.starts_with("<?")) close = "?>";
-        else if (rest.starts_with("<!--")) close = "-->";
-        else if (rest.starts_with("<!") && !startsWithNoCase(rest, "<!doctype html")) close = ">";
-        else break;
+        if (rest.starts_with("<?"))
+            close = "?>";
+        else if (rest.starts_with("<!--"))
+            close = "-->";
+        else if (rest.starts_with("<!") && !startsWithNoCase(rest, "<!doctype html"))
+            close = ">";
+        else
+            break;
         std::size_t end = text.find(close, at);
         if (end == std::string_view::npos) return {};
         at = end + close.size();
@@ -83,8 +87,9 @@ void refuseForeignFile(std::string_view bytes) {
     if (bytes.starts_with(kCompoundFile)) {
         constexpr std::string_view kEncryptedPackage("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
         if (bytes.find(kEncryptedPackage) != std::string_view::npos)
-            throw XlsxError("the workbook is encrypted (protected by a password to open); remove the password in "
-                            "the spreadsheet program and save it again");
+            throw XlsxError(
+                "the workbook is encrypted (protected by a password to open); remove the password in "
+                "the spreadsheet program and save it again");
         throw ForeignFileError("a workbook in the older binary format (.xls)", true);
     }
     // "Unicode text" as spreadsheet programs save it: UTF-16 behind its byte order

@@ -173,13 +173,19 @@ TEST(XlsxBadInputTest, FilesOfOtherKindsSayWhatTheyAre) {
         {"sheet saved as a web page", "<!DOCTYPE html>\n<html><body><table></table></body></html>",
          "a web page (HTML), not a workbook", false},
         {"comma-separated text", "Block name,NUMBER\r\nDOOR,D-1\r\n", "a text (CSV) file, not a workbook", false},
-        {"CSV with a byte order mark and accents", "\xEF\xBB\xBF" "Name;Value\nT\xC3\xBCr;1\n",
+        {"CSV with a byte order mark and accents",
+         "\xEF\xBB\xBF"
+         "Name;Value\nT\xC3\xBCr;1\n",
          "a text (CSV) file, not a workbook", false},
         {"CSV in a single-byte code page", "Name\tValue\nT\xFCr\t1\n\x1A", "a text (CSV) file, not a workbook", false},
-        {"Unicode text (UTF-16)", std::string("\xFF\xFEN\0a\0m\0e\0\t\0", 12),
-         "a text (CSV) file, not a workbook", false},
-        {"binary that is no workbook", std::string("\x7F" "ELF\x02\x01\x01\0", 8) + std::string(100, '\x01'), "",
+        {"Unicode text (UTF-16)", std::string("\xFF\xFEN\0a\0m\0e\0\t\0", 12), "a text (CSV) file, not a workbook",
          false},
+        {"binary that is no workbook",
+         std::string("\x7F"
+                     "ELF\x02\x01\x01\0",
+                     8) +
+             std::string(100, '\x01'),
+         "", false},
         {"a zip of something else", zipOf({{"readme.txt", "hello"}}), "", false},
     };
     for (auto& k : cases) {
