@@ -244,6 +244,8 @@ enum ResourceText : UINT {
     kTextRowsNotImportedOne = 923,      // %ld
     kTextRowsNotImportedMany = 924,     // %ld
     kTextListHeading = 925,             // %s workbook, %s drawing
+    kTextReasonTextCut = 960,              // %s the characters the drawing keeps (TextFit::keptCharacters)
+    kTextReasonTextReplaced = 961,         // %s the characters it replaces (TextFit::replaced)
 };
 
 class ResourceStrings {

@@ -7,7 +7,9 @@
 #include "platform/Unknown.h"
 
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sheet {
@@ -38,9 +40,22 @@ void stopSpreadsheetApplication();
 // application runs.
 std::vector<std::string> flushChangedWorkbooks();
 
+// How opening a file fails when the file, by its content, is a workbook of another
+// format or no workbook at all (text saved from a spreadsheet, say): what() names the
+// file and says what it is, as any failure to open does; kind alone says what it is
+// ("an OpenDocument spreadsheet", "a text (CSV) file, not a workbook"), for a host
+// that can offer another way to open it.
+struct ForeignWorkbookFileError : std::runtime_error {
+    ForeignWorkbookFileError(const std::string& what, std::string file, std::string kind)
+        : std::runtime_error(what), file(std::move(file)), kind(std::move(kind)) {}
+    std::string file;  // as given
+    std::string kind;
+};
+
 // Starts the application if needed, opens the .xlsx file and makes it the active
 // workbook (a workbook already open from that file is only activated). Throws
-// std::runtime_error naming the file and what is wrong with it. A file with content
+// std::runtime_error naming the file and what is wrong with it (ForeignWorkbookFileError
+// for a file of another kind). A file with content
 // that could not be written back opens read-only.
 void openWorkbookFile(const std::string& path);
 

@@ -8,6 +8,7 @@
 #include "sheet/Objects.h"
 #include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/ForeignFile.h"
 #include "sheet/xlsx/Package.h"
 
 #include <sys/stat.h>
@@ -272,6 +273,8 @@ std::shared_ptr<Book> readBookFile(const std::string& givenPath, const std::stri
         book->path = path;
         if (stamp) book->stamp = *stamp;
         return book;
+    } catch (const xlsx::ForeignFileError& e) {
+        throw ForeignWorkbookFileError(givenPath + ": " + e.what(), givenPath, e.kind());
     } catch (const std::exception& e) {
         throw std::runtime_error(givenPath + ": " + e.what());
     }

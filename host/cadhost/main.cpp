@@ -17,6 +17,7 @@
 #include "platform/Module.h"
 #include "platform/Registry.h"
 #include "platform/Timer.h"
+#include "sheet/Spreadsheet.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -145,6 +146,12 @@ std::unique_ptr<SpreadsheetProgram> spreadsheet;
 bool openWorkbooks() {
     try {
         spreadsheet->openWorkbooks();
+    } catch (const sheet::ForeignWorkbookFileError& e) {
+        // The stand-in reads .xlsx only; the office behind --spreadsheet calc opens
+        // the other formats (and text) itself.
+        std::fprintf(stderr, "cadhost: %s is %s; open it with --spreadsheet calc, or save it as .xlsx\n",
+                     e.file.c_str(), e.kind.c_str());
+        return false;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cadhost: %s\n", e.what());
         return false;

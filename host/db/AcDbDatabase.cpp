@@ -200,6 +200,15 @@ Acad::ErrorStatus AcDbDatabase::setTilemode(bool model) {
 
 std::string AcDbDatabase::version() const { return store_->header(hostdb::hAcadVer).value; }
 std::string AcDbDatabase::codePage() const { return store_->header(hostdb::hCodePage).value; }
+static_assert(AcDbDatabase::kMostTextBytes == dxf::kMaxLineBytes, "a text the reader refuses would be saved");
+
+std::size_t AcDbDatabase::textInFile(std::string_view text, std::string* stored) const {
+    const dxf::TextCodec& codec = store_->codec();
+    std::string bytes = codec.encode(text);
+    if (stored) *stored = codec.decode(bytes);
+    return bytes.size();
+}
+
 std::string AcDbDatabase::fingerprintGuid() const { return store_->header(hostdb::hFingerprintGuid).value; }
 AcDbHandle AcDbDatabase::handseed() const { return AcDbHandle(store_->header(hostdb::hHandSeed).value.c_str()); }
 

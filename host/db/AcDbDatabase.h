@@ -7,6 +7,7 @@
 #include "host/db/AcDbObject.h"
 #include "host/db/AcDbSymbolTables.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +60,15 @@ public:
     [[nodiscard]] Acad::ErrorStatus setTilemode(bool model);
     std::string version() const;   // $ACADVER, "AC1015"
     std::string codePage() const;  // $DWGCODEPAGE as written, "" when absent
+    // The most bytes one text may take in the drawing's file: the host opens no file
+    // with a longer line, so a longer text would be saved into a drawing it cannot
+    // open again.
+    static constexpr std::size_t kMostTextBytes = std::size_t{1} << 20;
+    // A text as this drawing's file carries it (up to R2004 in its code page, with
+    // \U+XXXX escapes for the characters the page lacks; UTF-8 from R2007): returns
+    // the bytes it takes there, and gives in `stored` the text as the drawing holds
+    // it once saved and opened again (U+FFFD for bytes that are no UTF-8).
+    std::size_t textInFile(std::string_view text, std::string* stored = nullptr) const;
     // $FINGERPRINTGUID: set when the drawing was first made and kept through every
     // save and copy, so it names the drawing whatever its file is called; "" when
     // the file has none (DXF R12, some other programs' files).

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace dxf {
 
@@ -84,27 +85,38 @@ int hexValue(char c) {
 }
 
 // Replaces \U+XXXX escapes in UTF-8 text by their characters.
+// The code unit of a \U+XXXX escape at s[i]; none when there is no escape there.
+std::optional<char32_t> escapeAt(const std::string& s, std::size_t i) {
+    if (s[i] != '\\' || i + 7 > s.size() || (s[i + 1] != 'U' && s[i + 1] != 'u') || s[i + 2] != '+') return {};
+    char32_t unit = 0;
+    for (int k = 3; k < 7; ++k) {
+        int h = hexValue(s[i + k]);
+        if (h < 0) return {};
+        unit = unit * 16 + h;
+    }
+    return unit;
+}
+
 std::string resolveEscapes(std::string s) {
     if (s.find("\\U+") == std::string::npos && s.find("\\u+") == std::string::npos) return s;
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
-        if (s[i] == '\\' && i + 7 <= s.size() && (s[i + 1] == 'U' || s[i + 1] == 'u') && s[i + 2] == '+') {
-            char32_t cp = 0;
-            bool ok = true;
-            for (int k = 3; k < 7; ++k) {
-                int h = hexValue(s[i + k]);
-                if (h < 0) {
-                    ok = false;
-                    break;
-                }
-                cp = cp * 16 + h;
-            }
-            if (ok && cp != 0 && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                platform::appendUtf8(out, cp);
-                i += 7;
+        std::optional<char32_t> unit = escapeAt(s, i);
+        // A character beyond the Basic Multilingual Plane is written as the two
+        // escapes of its UTF-16 surrogates; a surrogate alone stays as written.
+        if (unit && *unit >= 0xD800 && *unit <= 0xDBFF) {
+            std::optional<char32_t> low = escapeAt(s, i + 7);
+            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
+                platform::appendUtf8(out, 0x10000 + ((*unit - 0xD800) << 10) + (*low - 0xDC00));
+                i += 14;
                 continue;
             }
+        }
+        if (unit && *unit != 0 && !(*unit >= 0xD800 && *unit <= 0xDFFF)) {
+            platform::appendUtf8(out, *unit);
+            i += 7;
+            continue;
         }
         out += s[i++];
     }
@@ -226,8 +238,16 @@ std::string TextCodec::encode(std::string_view text) const {
         if (knowsCodePage_ && conv_->fromUtf8.convert(in, left, piece) && cp <= 0xFFFF) {
             out += piece;
         } else {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\U+%04X", static_cast<unsigned>(cp <= 0xFFFF ? cp : 0xFFFD));
+            // An escape holds one UTF-16 code unit: a character beyond the Basic
+            // Multilingual Plane takes the pair of its surrogates, as drawings made
+            // by the CAD program itself carry it.
+            char buf[32];
+            if (cp <= 0xFFFF)
+                std::snprintf(buf, sizeof buf, "\\U+%04X", static_cast<unsigned>(cp));
+            else
+                std::snprintf(buf, sizeof buf, "\\U+%04X\\U+%04X",
+                              static_cast<unsigned>(0xD800 + ((cp - 0x10000) >> 10)),
+                              static_cast<unsigned>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
             out += buf;
         }
         i += len;

@@ -30,13 +30,15 @@ public:
     // \U+XXXX escape, which means the same character in any code page.
     bool knowsCodePage() const noexcept { return knowsCodePage_; }
 
-    // File bytes to module text; \U+XXXX escapes become their characters. Bytes the
+    // File bytes to module text; \U+XXXX escapes become their characters (a pair of
+    // surrogates' escapes, one character beyond the BMP). Bytes the
     // code page does not define are taken as the Latin-1 character of that value.
     std::string decode(std::string_view raw) const;
     // Whether decode gives `raw` back as it is, whatever the code page: ASCII without
     // a backslash (which could begin an escape).
     static bool decodesToItself(std::string_view raw) noexcept;
-    // Module text to file bytes; characters the code page lacks become \U+XXXX.
+    // Module text to file bytes; characters the code page lacks become \U+XXXX, those
+    // beyond the BMP the escapes of their two surrogates.
     // Invalid UTF-8 input bytes are written as \U+FFFD.
     std::string encode(std::string_view text) const;
 

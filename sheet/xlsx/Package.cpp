@@ -3,6 +3,7 @@
 #include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/CommentsPart.h"
+#include "sheet/xlsx/ForeignFile.h"
 #include "sheet/xlsx/PackageParts.h"
 #include "sheet/xlsx/SharedStringsPart.h"
 #include "sheet/xlsx/StylesPart.h"
@@ -111,6 +112,8 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     auto carry = std::make_shared<PackageCarry>();
     EntryReader entry(zip);
     carry->order = zip.names();
+    // An OpenDocument package is a zip archive too, typed by its mimetype entry.
+    if (!zip.has("[Content_Types].xml") && zip.has("mimetype")) refuseOpenDocument(zip.read("mimetype"));
     std::string types = entry("[Content_Types].xml", "the package");
     readContentTypes(types, limits, carry->defaultTypes, carry->overrideTypes);
     auto rootRels = readRelationships(entry("_rels/.rels", "the package"), "_rels/.rels", limits);

@@ -1,5 +1,7 @@
 #include "sheet/xlsx/Zip.h"
 
+#include "sheet/xlsx/ForeignFile.h"
+
 #include <zip.h>
 #include <zlib.h>
 #if TABLORA_HAVE_ISAL
@@ -43,17 +45,9 @@ ZipReader::ZipReader(std::string_view bytes, const ReadLimits& limits)
     if (bytes.size() > limits.maxFileBytes)
         throw XlsxError("the file is larger than " + std::to_string(limits.maxFileBytes >> 20) + " MB");
     if (bytes.empty()) throw XlsxError("the file is empty, not a zip archive as an .xlsx workbook is");
-    // A password-protected workbook is kept in a compound file (the container of the
-    // older binary formats) holding the encrypted package: telling which is more
-    // use than "not a zip archive".
-    constexpr std::string_view kCompoundFile("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-    if (bytes.starts_with(kCompoundFile)) {
-        constexpr std::string_view kEncryptedPackage("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32);
-        if (bytes.find(kEncryptedPackage) != std::string_view::npos)
-            throw XlsxError("the workbook is encrypted (protected by a password to open); remove the password in "
-                            "the spreadsheet program and save it again");
-        throw XlsxError("the file is a workbook in the older binary format (.xls), not an .xlsx workbook");
-    }
+    // A workbook of another format, or text, is named as what it is rather than
+    // refused as "not a zip archive".
+    if (!bytes.starts_with("PK")) refuseForeignFile(bytes);
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);

@@ -1,6 +1,7 @@
 // Damaged and hostile .xlsx files fail to open with a message naming the part and
 // the fault; none of them crashes, hangs or makes the reader allocate without bound.
 #include "sheet/xlsx/Carry.h"
+#include "sheet/xlsx/ForeignFile.h"
 #include "sheet/xlsx/Package.h"
 #include "sheet/xlsx/VmlDrawingPart.h"
 #include "sheet/xlsx/Zip.h"
@@ -130,6 +131,75 @@ TEST(XlsxBadInputTest, DamagedPackagesFailWithAMessageNamingTheFault) {
         SCOPED_TRACE(k.what);
         std::string message = failureOf(k.bytes);
         EXPECT_NE(message.find(k.message), std::string::npos) << message;
+    }
+}
+
+// A file of another kind, whatever its name, is named as what it is: a workbook of
+// another format as such, and text (the usual CSV saved from a spreadsheet) as no
+// workbook at all. Binary that is none of these stays a zip error.
+TEST(XlsxBadInputTest, FilesOfOtherKindsSayWhatTheyAre) {
+    auto odfPackage = [](const std::string& mimetype) {
+        ZipWriter zip;
+        zip.add("mimetype", mimetype);
+        zip.add("content.xml", "<office:document-content/>");
+        zip.add("META-INF/manifest.xml", "<manifest:manifest/>");
+        return zip.finish();
+    };
+    const std::string flatOds =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\n<office:document xmlns:office=\"urn:oasis:names:tc:"
+        "opendocument:xmlns:office:1.0\" " +
+        std::string(3000, ' ') +
+        "office:version=\"1.3\" office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\"><office:body/>"
+        "</office:document>";
+    const std::string spreadsheet2003 =
+        "<?xml version=\"1.0\"?>\r\n<?mso-application progid=\"Excel.Sheet\"?>\r\n"
+        "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"></Workbook>";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* kind;  // empty: not told as another kind
+        bool isWorkbook;
+    } cases[] = {
+        {"OpenDocument spreadsheet", odfPackage("application/vnd.oasis.opendocument.spreadsheet"),
+         "an OpenDocument spreadsheet", true},
+        {"OpenDocument template", odfPackage("application/vnd.oasis.opendocument.spreadsheet-template"),
+         "an OpenDocument spreadsheet", true},
+        {"OpenDocument text", odfPackage("application/vnd.oasis.opendocument.text"),
+         "an OpenDocument text document, not a workbook", false},
+        {"flat OpenDocument spreadsheet", flatOds, "an OpenDocument spreadsheet (flat XML)", true},
+        {"older binary workbook", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(500, '\0'),
+         "a workbook in the older binary format (.xls)", true},
+        {"XML Spreadsheet 2003", spreadsheet2003, "a workbook in the XML Spreadsheet 2003 format", true},
+        {"sheet saved as a web page", "<!DOCTYPE html>\n<html><body><table></table></body></html>",
+         "a web page (HTML), not a workbook", false},
+        {"comma-separated text", "Block name,NUMBER\r\nDOOR,D-1\r\n", "a text (CSV) file, not a workbook", false},
+        {"CSV with a byte order mark and accents",
+         "\xEF\xBB\xBF"
+         "Name;Value\nT\xC3\xBCr;1\n",
+         "a text (CSV) file, not a workbook", false},
+        {"CSV in a single-byte code page", "Name\tValue\nT\xFCr\t1\n\x1A", "a text (CSV) file, not a workbook", false},
+        {"Unicode text (UTF-16)", std::string("\xFF\xFEN\0a\0m\0e\0\t\0", 12), "a text (CSV) file, not a workbook",
+         false},
+        {"binary that is no workbook",
+         std::string("\x7F"
+                     "ELF\x02\x01\x01\0",
+                     8) +
+             std::string(100, '\x01'),
+         "", false},
+        {"a zip of something else", zipOf({{"readme.txt", "hello"}}), "", false},
+    };
+    for (auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        try {
+            readPackage(k.bytes, u"file", {});
+            ADD_FAILURE() << "opened";
+        } catch (const ForeignFileError& e) {
+            EXPECT_EQ(e.kind(), k.kind);
+            EXPECT_EQ(std::string(e.what()),
+                      "the file is " + std::string(k.kind) + (k.isWorkbook ? ", not an .xlsx workbook" : ""));
+        } catch (const XlsxError& e) {
+            EXPECT_STREQ(k.kind, "") << e.what();
+        }
     }
 }
 

@@ -117,6 +117,28 @@ TEST(DxfTokenizer, MalformedCodeLinesAreRefusedOnTheirLine) {
     }
 }
 
+// A drawing before R2007 carries a character its code page lacks as an escape of
+// one UTF-16 unit: beyond the BMP, as the escapes of its two surrogates. Every such
+// character goes out and comes back as itself; only bytes that are no UTF-8 do not.
+TEST(DxfTextCodec, CharactersBeyondTheCodePageTravelAsEscapesAndComeBackWhole) {
+    dxf::TextCodec cp1252("AC1015", "ANSI_1252");
+    dxf::TextCodec utf8("AC1032", "ANSI_1252");
+    const std::string grin = "\xF0\x9F\x98\x80";  // U+1F600
+    const std::string text = "a " + grin + " \xE2\x82\xAC \xE4\xB8\xAD" + grin + grin;
+    EXPECT_EQ(cp1252.encode(text), "a \\U+D83D\\U+DE00 \x80 \\U+4E2D\\U+D83D\\U+DE00\\U+D83D\\U+DE00");
+    EXPECT_EQ(cp1252.decode(cp1252.encode(text)), text);
+    EXPECT_EQ(utf8.encode(text), text);
+    // The last plane's last character, and escapes in lower case as some writers use.
+    EXPECT_EQ(cp1252.encode("\xF4\x8F\xBF\xBF"), "\\U+DBFF\\U+DFFF");
+    EXPECT_EQ(cp1252.decode("\\u+d83d\\u+de00"), grin);
+    // A surrogate without its partner is no character: its escape stays as written.
+    EXPECT_EQ(cp1252.decode("\\U+D83D x \\U+DE00"), "\\U+D83D x \\U+DE00");
+    EXPECT_EQ(cp1252.decode("\\U+DE00\\U+D83D"), "\\U+DE00\\U+D83D");
+    EXPECT_EQ(cp1252.encode("a\xFF"
+                            "b"),
+              "a\\U+FFFDb");
+}
+
 TEST(DxfTextCodec, PlainAsciiIsCopiedAndEscapesAndOtherBytesAreDecodedWhereverTheyStand) {
     dxf::TextCodec cp1252("AC1015", "ANSI_1252");
     dxf::TextCodec utf8("AC1021", "");
