@@ -5,6 +5,7 @@
 #include "host/db/AcDbSymbolTables.h"
 #include "module/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
+#include "module/drawing/DrawingText.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
 #include "module/errors/ErrorReports.h"
@@ -330,6 +331,15 @@ struct ImportPlanner::Impl {
         }
     }
 
+    // A text the drawing keeps only in part is still written (the user asked for it),
+    // and named, so that what the drawing holds is no surprise.
+    void nameWhatTheDrawingCannotHold(std::int32_t sheetRow, std::int32_t column, const std::string& text) {
+        const TextFit fit = fitAttributeText(text);
+        if (fit.isCut)
+            report.note(sheetRow, column, formatText(kTextReasonTextCut, std::to_string(fit.keptCharacters).c_str()));
+        if (fit.isReplaced) report.note(sheetRow, column, formatText(kTextReasonTextReplaced, fit.replaced.c_str()));
+    }
+
     void propose(const ImportRow& row, std::uint32_t sheet, const WorkbookRecord::Entry* entry,
                  std::vector<Proposal>& out) {
         reportProblems(row);
@@ -406,6 +416,7 @@ struct ImportPlanner::Impl {
                 if (!decide(row, p, was, isAttributeUnedited(cell, number, now->text.c_str()),
                             was && isAttributeUnedited(*was, std::nan(""), now->text.c_str())))
                     continue;
+                nameWhatTheDrawingCannotHold(row.sheetRow, p.column, cell);
             }
             out.push_back(std::move(p));
         }
@@ -583,7 +594,7 @@ struct ImportPlanner::Impl {
         for (const auto& [where, note] : columnNotes) {
             report.setSheet(sheets[where.first]);
             const UINT one = note.reason == kTextReasonLayoutEdits ? kTextReasonLayoutEdit : kTextReasonBlockNameEdit;
-            report.columnNote(note.headerRow, where.second, formatText(pluralText(note.edits, one, note.reason), note.edits));
+            report.note(note.headerRow, where.second, formatText(pluralText(note.edits, one, note.reason), note.edits));
         }
         for (const std::string& key : order) {
             std::vector<Proposal>& list = proposals[key];

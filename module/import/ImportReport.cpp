@@ -63,7 +63,7 @@ void ImportReport::rowNotImported(std::int32_t row, std::int32_t column, UINT re
     list(row, column, kTextReasonAsGiven, formatText(reason, number));
 }
 
-void ImportReport::columnNote(std::int32_t row, std::int32_t column, const std::string& text) {
+void ImportReport::note(std::int32_t row, std::int32_t column, const std::string& text) {
     list(row, column, kTextReasonAsGiven, text);
 }
 

@@ -33,9 +33,10 @@ public:
     // A row holding values that is not imported; `reason` is a resource text number,
     // formatted with `number` where it takes one.
     void rowNotImported(std::int32_t row, std::int32_t column, UINT reason, long number = 0);
-    // A note about a whole column, said once for the sheet (edits a column never
-    // applies); `text` is composed already.
-    void columnNote(std::int32_t row, std::int32_t column, const std::string& text);
+    // A note listed with the cells, not counted as one not applied: edits a column
+    // never applies (said once for a sheet), a text the drawing keeps only in part.
+    // `text` is composed already.
+    void note(std::int32_t row, std::int32_t column, const std::string& text);
 
     // The summary on the command line: counts, then the listed cells.
     void print(bool withListed = true) const;

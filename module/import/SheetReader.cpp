@@ -167,16 +167,14 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
     for (const ImportColumn& column : header.columns) {
         Variant value = values.value(r, column.column, header);
         const std::int32_t c = column.column;
-        if (isEmptyValue(value)) {
-            // A merged range shows the value of its first cell only; the cells it
-            // covers read as empty, which is not the user emptying them.
-            if (std::optional<std::string> merge = values.coveringMerge(r, c)) {
-                row.problems.push_back(CellProblem{c, kTextReasonMergedCell, *merge, column.role != ColumnRole::Attribute});
-                continue;
-            }
-        } else {
-            holdsAnything = true;
+        // A merged range shows the value of its first cell only. The cells it covers
+        // read as empty in one program and keep a value nobody sees in another:
+        // neither is an edit of the user's.
+        if (std::optional<std::string> merge = values.coveringMerge(r, c)) {
+            row.problems.push_back(CellProblem{c, kTextReasonMergedCell, *merge, column.role != ColumnRole::Attribute});
+            continue;
         }
+        if (!isEmptyValue(value)) holdsAnything = true;
         switch (column.role) {
         case ColumnRole::Attribute:
             // A value the cell does not know (an error, a formula without a result)
