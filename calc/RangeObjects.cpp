@@ -23,8 +23,11 @@
 #include <com/sun/star/sheet/XSheetAnnotationAnchor.hpp>
 #include <com/sun/star/sheet/XSheetAnnotations.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
+#include <com/sun/star/sheet/XSheetCellRange.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSheetOperation.hpp>
+#include <com/sun/star/sheet/XUniqueCellFormatRangesSupplier.hpp>
 #include <com/sun/star/table/CellAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
@@ -32,10 +35,13 @@
 #include <com/sun/star/table/XTableRows.hpp>
 #include <com/sun/star/text/XSimpleText.hpp>
 #include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/NumberFormat.hpp>
+#include <com/sun/star/util/XMergeable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -334,6 +340,20 @@ private:
             }
             if (!isKind(flags, Kind::Get)) break;
             return Variant::bstr(formatCode());
+        case dispid::MergeCells:
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            return mergeCells();
+        case dispid::MergeArea: {
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            // A range that no one merged area holds is its own merge area.
+            const table::CellRangeAddress m = mergedAreaAt(a.left - 1, a.top - 1);
+            if (m.StartColumn > a.left - 1 || m.StartRow > a.top - 1 || m.EndColumn < a.right - 1 ||
+                m.EndRow < a.bottom - 1)
+                return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Cells});
+            return range(Area{m.StartRow + 1, m.StartColumn + 1, m.EndRow + 1, m.EndColumn + 1, Area::Shape::Cells});
+        }
         case dispid::AutoFit: {
             if (!isKind(flags, Kind::Method)) break;
             args.expect(0, 0);
@@ -427,14 +447,79 @@ private:
         return static_cast<std::int64_t>(a.bottom - a.top + 1) * (a.right - a.left + 1);
     }
 
-    // A cell's value as automation gives it: numbers as R8, text as BSTR, an empty
-    // cell as EMPTY.
-    static Variant valueOf(const Any& any) {
+    // What a number shows as, by its format's type: the office keeps dates, times
+    // and truth values as numbers with such a format.
+    enum class Shown : std::uint8_t { Number, Date, Boolean };
+
+    // A cell's value as automation gives it: numbers as R8 (dates as DATE and truth
+    // values as BOOL, as the application has them), text as BSTR, an empty cell as
+    // EMPTY. The office's null date is the automation dates' day 0, 1899-12-30, so
+    // its numbers are automation dates as they are.
+    static Variant valueOf(const Any& any, Shown shown = Shown::Number) {
         double number = 0;
-        if (any >>= number) return Variant::r8(number);
+        if (any >>= number) {
+            if (shown == Shown::Boolean) return Variant::boolean(number != 0);
+            if (shown == Shown::Date && number >= platform::kFirstDate && number < platform::kDateEnd)
+                return Variant::date(number);
+            return Variant::r8(number);
+        }
         OUString text;
         if ((any >>= text) && !text.isEmpty()) return Variant::bstr(toU16(text));
         return {};
+    }
+
+    Shown shownAs(sal_Int32 key, const Reference<util::XNumberFormats>& formats) {
+        auto known = shownByKey_.find(key);
+        if (known != shownByKey_.end()) return known->second;
+        sal_Int16 type = 0;
+        Reference<beans::XPropertySet> format = formats->getByKey(key);
+        if (format.is()) format->getPropertyValue("Type") >>= type;
+        const Shown shown = (type & util::NumberFormat::LOGICAL)                             ? Shown::Boolean
+                            : (type & (util::NumberFormat::DATE | util::NumberFormat::TIME)) ? Shown::Date
+                                                                                             : Shown::Number;
+        shownByKey_.emplace(key, shown);
+        return shown;
+    }
+
+    // The cells of the range whose numbers show as dates or truth values, 0-based
+    // within the range. A range of one format (the usual block) costs two calls;
+    // one of several asks the office for its groups of equally formatted cells and
+    // each group's format once, never cell by cell.
+    struct ShownCell {
+        sal_Int32 row, column;
+        Shown shown;
+    };
+    std::vector<ShownCell> shownCells(const Reference<table::XCellRange>& cells) {
+        std::vector<ShownCell> found;
+        const Area& a = place_.area;
+        Reference<util::XNumberFormats> formats =
+            Reference<util::XNumberFormatsSupplier>(place_.doc->model, UNO_QUERY_THROW)->getNumberFormats();
+        auto addAll = [&](const table::CellRangeAddress& r, Shown shown) {
+            for (sal_Int32 row = std::max(r.StartRow, a.top - 1); row <= std::min(r.EndRow, a.bottom - 1); ++row)
+                for (sal_Int32 column = std::max(r.StartColumn, a.left - 1);
+                     column <= std::min(r.EndColumn, a.right - 1); ++column)
+                    found.push_back(ShownCell{row - (a.top - 1), column - (a.left - 1), shown});
+        };
+        Reference<beans::XPropertyState> state(cells, UNO_QUERY_THROW);
+        if (state->getPropertyState("NumberFormat") != beans::PropertyState_AMBIGUOUS_VALUE) {
+            sal_Int32 key = 0;
+            Reference<beans::XPropertySet>(cells, UNO_QUERY_THROW)->getPropertyValue("NumberFormat") >>= key;
+            const Shown shown = shownAs(key, formats);
+            if (shown != Shown::Number)
+                addAll(Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress(), shown);
+            return found;
+        }
+        Reference<container::XIndexAccess> groups =
+            Reference<css::sheet::XUniqueCellFormatRangesSupplier>(cells, UNO_QUERY_THROW)->getUniqueCellFormatRanges();
+        for (sal_Int32 i = 0, n = groups->getCount(); i < n; ++i) {
+            Reference<css::sheet::XSheetCellRanges> group(groups->getByIndex(i), UNO_QUERY_THROW);
+            sal_Int32 key = 0;
+            Reference<beans::XPropertySet>(group, UNO_QUERY_THROW)->getPropertyValue("NumberFormat") >>= key;
+            const Shown shown = shownAs(key, formats);
+            if (shown == Shown::Number) continue;
+            for (const table::CellRangeAddress& r : group->getRangeAddresses()) addAll(r, shown);
+        }
+        return found;
     }
 
     // The value of one cell, or a two-dimensional array counting from 1, rows first.
@@ -444,10 +529,13 @@ private:
         Reference<table::XCellRange> cells = place_.range(*state_);
         Sequence<Sequence<Any>> rows = Reference<css::sheet::XCellRangeData>(cells, UNO_QUERY_THROW)->getDataArray();
         const auto errors = errorsIn(cells);
+        const auto shown = shownCells(cells);
         const Area& a = place_.area;
         if (a.top == a.bottom && a.left == a.right) {
             if (!errors.empty()) return errors.front().second;
-            return rows.getLength() > 0 && rows[0].getLength() > 0 ? valueOf(rows[0][0]) : Variant();
+            return rows.getLength() > 0 && rows[0].getLength() > 0
+                       ? valueOf(rows[0][0], shown.empty() ? Shown::Number : shown.front().shown)
+                       : Variant();
         }
         const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(a.bottom - a.top + 1), 1},
                                           {static_cast<ULONG>(a.right - a.left + 1), 1}};
@@ -465,6 +553,13 @@ private:
                 platform::SafeArrayPtrOfIndex(out.parray(), index, &element);
                 *element = std::move(value);
             }
+        }
+        for (const ShownCell& cell : shown) {
+            if (cell.row >= rows.getLength() || cell.column >= rows[cell.row].getLength()) continue;
+            LONG at[2] = {cell.row + 1, cell.column + 1};
+            Variant* element = nullptr;
+            if (SUCCEEDED(platform::SafeArrayPtrOfIndex(out.parray(), at, &element)))
+                *element = valueOf(rows[cell.row][cell.column], cell.shown);
         }
         for (const auto& [cell, error] : errors) {
             LONG at[2] = {cell.first - a.top + 1, cell.second - a.left + 1};
@@ -665,6 +760,58 @@ private:
         notes.place(dropped, &a);
     }
 
+    // The merged area holding a cell (0-based), the cell itself when it is not
+    // merged: a cursor on the cell grown to the merged area it lies in.
+    table::CellRangeAddress mergedAreaAt(sal_Int32 column, sal_Int32 row) {
+        Reference<css::sheet::XSheetCellRange> cell(place_.sheet->getCellRangeByPosition(column, row, column, row),
+                                                    UNO_QUERY_THROW);
+        Reference<css::sheet::XSheetCellCursor> cursor = place_.sheet->createCursorByRange(cell);
+        cursor->collapseToMergedArea();
+        return Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
+    }
+
+    // MergeCells: true when every cell lies in a merged area, false when none does,
+    // null when some do. A range that holds no start of a merged area and does not
+    // grow when grown to the merged areas it touches has none: a few calls for a
+    // block of any size. Otherwise the cells are walked area by area.
+    Variant mergeCells() {
+        Reference<table::XCellRange> cells = place_.range(*state_);
+        const table::CellRangeAddress own =
+            Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress();
+        Reference<css::sheet::XSheetCellCursor> cursor =
+            place_.sheet->createCursorByRange(Reference<css::sheet::XSheetCellRange>(cells, UNO_QUERY_THROW));
+        cursor->collapseToMergedArea();
+        const table::CellRangeAddress grown =
+            Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
+        const bool didGrow = grown.StartColumn != own.StartColumn || grown.StartRow != own.StartRow ||
+                             grown.EndColumn != own.EndColumn || grown.EndRow != own.EndRow;
+        if (!didGrow && !Reference<util::XMergeable>(cells, UNO_QUERY_THROW)->getIsMerged())
+            return Variant::boolean(false);
+        std::vector<table::CellRangeAddress> areas;
+        bool anyMerged = false, anyAlone = false;
+        for (sal_Int32 row = own.StartRow; row <= own.EndRow && !(anyMerged && anyAlone); ++row)
+            for (sal_Int32 column = own.StartColumn; column <= own.EndColumn && !(anyMerged && anyAlone);) {
+                auto covering = std::find_if(areas.begin(), areas.end(), [&](const table::CellRangeAddress& m) {
+                    return m.StartRow <= row && row <= m.EndRow && m.StartColumn <= column && column <= m.EndColumn;
+                });
+                if (covering != areas.end()) {
+                    column = covering->EndColumn + 1;
+                    continue;
+                }
+                const table::CellRangeAddress m = mergedAreaAt(column, row);
+                if (m.StartColumn == m.EndColumn && m.StartRow == m.EndRow) {
+                    anyAlone = true;
+                    ++column;
+                    continue;
+                }
+                anyMerged = true;
+                areas.push_back(m);
+                column = m.EndColumn + 1;
+            }
+        if (anyMerged && anyAlone) return Variant::null();
+        return Variant::boolean(anyMerged);
+    }
+
     sal_Int32 formatKey(const std::u16string& code) {
         if (code == u"@") return state_->textFormatKey(*place_.doc);
         if (code.empty() || code.size() > 255)
@@ -688,6 +835,7 @@ private:
     }
 
     Place place_;
+    std::map<sal_Int32, Shown> shownByKey_;  // by number format key
 };
 
 }  // namespace

@@ -180,6 +180,34 @@ HRESULT toInteger(double value, double low, double high, long& out) {
 
 bool isNumeric(VARTYPE vt) { return vt == VT_I2 || vt == VT_I4 || vt == VT_R4 || vt == VT_R8 || vt == VT_BOOL; }
 
+bool isDateInRange(double days) { return days >= kFirstDate && days < kDateEnd; }
+
+// A date as the platform writes it for the United States: the date alone when the
+// time is midnight, the time alone on day 0, else both; to the second, rounded.
+HRESULT formatDate(double days, std::u16string& out) {
+    if (!isDateInRange(days)) return E_INVALIDARG;
+    auto day = static_cast<long long>(std::trunc(days));
+    auto seconds = static_cast<long long>(std::llround(std::fabs(days - static_cast<double>(day)) * 86400.0));
+    if (seconds >= 86400) {
+        seconds = 0;
+        day += days < 0 ? -1 : 1;
+    }
+    char buffer[64];
+    int n = 0;
+    if (day != 0) {
+        const CivilDate d = civilDateOfDay(day);
+        n = std::snprintf(buffer, sizeof buffer, "%d/%d/%d", d.month, d.day, d.year);
+    }
+    if (seconds != 0 || day == 0) {
+        const long long hour = seconds / 3600;
+        n += std::snprintf(buffer + n, sizeof buffer - static_cast<std::size_t>(n), "%s%lld:%02lld:%02lld %s",
+                           n > 0 ? " " : "", hour % 12 == 0 ? 12 : hour % 12, seconds / 60 % 60, seconds % 60,
+                           hour < 12 ? "AM" : "PM");
+    }
+    out = ascii(buffer);
+    return S_OK;
+}
+
 double numericValue(const Variant& v) {
     switch (v.vt()) {
     case VT_I2:
@@ -192,6 +220,8 @@ double numericValue(const Variant& v) {
         return v.dblVal();
     case VT_BOOL:
         return v.boolVal();
+    case VT_DATE:
+        return v.date();
     default:
         return 0;
     }
@@ -219,6 +249,10 @@ HRESULT fromDouble(double value, VARTYPE vt, Variant& out) {
     case VT_BOOL:
         out = Variant::boolean(value != 0);
         return S_OK;
+    case VT_DATE:
+        if (!isDateInRange(value)) return DISP_E_OVERFLOW;
+        out = Variant::date(value);
+        return S_OK;
     default:
         return DISP_E_TYPEMISMATCH;
     }
@@ -237,9 +271,9 @@ HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
     case VT_UNKNOWN:
     case VT_ERROR:
     case VT_NULL:
+    case VT_DATE:
         break;
     case VT_CY:
-    case VT_DATE:
     case VT_VARIANT:
         return DISP_E_TYPEMISMATCH;  // types this platform does not model
     default:
@@ -265,6 +299,7 @@ HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
     case VT_R4:
     case VT_R8:
     case VT_BOOL:
+    case VT_DATE:
         if (vt == VT_BSTR) {
             switch (src.vt()) {
             case VT_I2:
@@ -279,6 +314,12 @@ HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
             case VT_R8:
                 out = Variant::bstr(formatReal(src.dblVal(), 15));
                 break;
+            case VT_DATE: {
+                std::u16string text;
+                if (HRESULT hr = formatDate(src.date(), text); FAILED(hr)) return hr;
+                out = Variant::bstr(std::move(text));
+                break;
+            }
             default:
                 if (flags & VARIANT_ALPHABOOL)
                     out = Variant::bstr(src.boolVal() ? u"True" : u"False");
@@ -299,6 +340,8 @@ HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
                 return S_OK;
             }
         }
+        // Reading a date from text takes the platform's whole date grammar, which
+        // nothing here needs.
         if (!isNumeric(vt)) return DISP_E_TYPEMISMATCH;
         double value = 0;
         HRESULT hr = parseNumber(src.bstrVal(), value);
@@ -333,6 +376,31 @@ HRESULT convert(const Variant& src, USHORT flags, VARTYPE vt, Variant& out) {
 }
 
 }  // namespace
+
+CivilDate civilDateOfDay(long long day) {
+    // Days from 0000-03-01 in 400-year eras of 146,097 days; 1899-12-30 is day
+    // 693,959 of them.
+    const long long z = day + 693899;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long dayOfEra = z - era * 146097;
+    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long shiftedMonth = (5 * dayOfYear + 2) / 153;  // from March
+    CivilDate d;
+    d.day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    d.month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    d.year = static_cast<int>(yearOfEra + era * 400 + (d.month <= 2 ? 1 : 0));
+    return d;
+}
+
+long long dayOfCivilDate(const CivilDate& date) {
+    const long long year = date.year - (date.month <= 2 ? 1 : 0);
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long yearOfEra = year - era * 400;
+    const long long dayOfYear = (153 * (date.month > 2 ? date.month - 3 : date.month + 9) + 2) / 5 + date.day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 693899;
+}
 
 HRESULT VariantChangeType(Variant& dest, const Variant& src, USHORT flags, VARTYPE vt) {
     Variant out;

@@ -57,6 +57,8 @@ public:
     static Variant r8(double v) { return number(VT_R8, Num{.d = v}); }
     static Variant boolean(bool v) { return number(VT_BOOL, Num{.i = v ? VARIANT_TRUE : VARIANT_FALSE}); }
     static Variant error(SCODE code) { return number(VT_ERROR, Num{.i = code}); }
+    // An automation date: days since 1899-12-30, the time of day as the fraction.
+    static Variant date(double days) { return number(VT_DATE, Num{.d = days}); }
     // The value of an omitted optional argument.
     static Variant missing() { return error(DISP_E_PARAMNOTFOUND); }
     static Variant null() { return number(VT_NULL, Num{}); }
@@ -90,6 +92,7 @@ public:
     LONG lVal() const noexcept { return vt_ == VT_I4 ? num_.i : 0; }
     float fltVal() const noexcept { return vt_ == VT_R4 ? num_.f : 0.0f; }
     double dblVal() const noexcept { return vt_ == VT_R8 ? num_.d : 0.0; }
+    double date() const noexcept { return vt_ == VT_DATE ? num_.d : 0.0; }
     VARIANT_BOOL boolVal() const noexcept { return vt_ == VT_BOOL ? static_cast<VARIANT_BOOL>(num_.i) : 0; }
     SCODE scode() const noexcept { return vt_ == VT_ERROR ? num_.i : 0; }
     const std::u16string& bstrVal() const noexcept { return text_; }
@@ -144,11 +147,28 @@ private:
     static SAFEARRAY* copyArray(SAFEARRAY* array);
 };
 
+// The calendar of automation dates: day 0 is 1899-12-30 and days count on in the
+// proleptic Gregorian calendar both ways. A negative date's fraction is still the
+// time after its day's midnight (-1.25 is 1899-12-29 06:00). Dates run from the
+// year 100 to the year 9999.
+struct CivilDate {
+    int year = 1899;
+    int month = 12;  // 1..12
+    int day = 30;    // 1..31
+};
+constexpr double kFirstDate = -657434.0;  // 0100-01-01
+constexpr double kDateEnd = 2958466.0;    // 10000-01-01, the first day past the range
+CivilDate civilDateOfDay(long long day);
+long long dayOfCivilDate(const CivilDate& date);
+
 // Converts src to type vt into dest (which may be src itself). Numbers become text
 // in the user's own locale (the environment's, not the process's numeric locale);
-// text becomes numbers by the same locale. Fails with DISP_E_TYPEMISMATCH for
-// values that cannot convert (an error value to text, for one) and
-// DISP_E_OVERFLOW when a number does not fit; dest is unchanged on failure.
+// text becomes numbers by the same locale. Dates become text in the platform's
+// United States form ("6/1/2024", "12:30:00 PM", "6/1/2024 12:30:00 PM") and
+// numbers as their day count; text does not convert to a date. Fails with
+// DISP_E_TYPEMISMATCH for values that cannot convert (an error value to text, for
+// one) and DISP_E_OVERFLOW when a number does not fit (a date outside the range of
+// dates among them); dest is unchanged on failure.
 HRESULT VariantChangeType(Variant& dest, const Variant& src, USHORT flags, VARTYPE vt);
 
 }  // namespace platform

@@ -56,6 +56,9 @@ public:
 
     StringPool strings;
     Styles styles;
+    // The date system the workbook's numbers count in: serial 0 is 1904-01-01 rather
+    // than the day before 1900-01-01 (the file keeps it, and the writer with it).
+    bool isDate1904 = false;
 
     // Where the workbook is saved; empty for none.
     std::string path;

@@ -59,6 +59,8 @@ constexpr DISPID Row = 0x101;
 constexpr DISPID Column = 0xF0;
 constexpr DISPID Address = 0xEC;
 constexpr DISPID Worksheet = 0x15C;
+constexpr DISPID MergeCells = 0xD0;
+constexpr DISPID MergeArea = 0x569;
 // Font
 constexpr DISPID Bold = 0x60;
 // Comment

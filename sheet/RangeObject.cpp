@@ -5,6 +5,7 @@
 
 #include "sheet/AutomationObject.h"
 #include "sheet/CommentObject.h"
+#include "sheet/DateFormat.h"
 #include "sheet/FontObject.h"
 #include "sheet/NumberText.h"
 #include "sheet/Utf.h"
@@ -118,6 +119,27 @@ private:
             // Row heights follow their text by themselves here; only columns change.
             if (area_.shape != Area::Shape::Rows) s.autoFit(area_.left, area_.right);
             return Variant::boolean(true);
+        case dispid::MergeCells:
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            // Null, as the application answers a property its cells differ in.
+            switch (s.mergedAreas().coverage(rect())) {
+            case MergedAreas::Coverage::None:
+                return Variant::boolean(false);
+            case MergedAreas::Coverage::All:
+                return Variant::boolean(true);
+            case MergedAreas::Coverage::Some:
+                return Variant::null();
+            }
+            break;
+        case dispid::MergeArea: {
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            // A range that no one merged area holds is its own merge area.
+            const auto merged = s.mergedAreas().containing(rect());
+            if (!merged) return range(Area{area_.top, area_.left, area_.bottom, area_.right, Area::Shape::Cells});
+            return range(Area{merged->top, merged->left, merged->bottom, merged->right, Area::Shape::Cells});
+        }
         case dispid::Row:
             if (!isKind(flags, Kind::Get)) break;
             args.expect(0, 0);
@@ -146,6 +168,8 @@ private:
         }
         failWith(DISP_E_MEMBERNOTFOUND);
     }
+
+    CellRect rect() const { return CellRect{area_.top, area_.left, area_.bottom, area_.right}; }
 
     std::int32_t count() const {
         std::int64_t rows = area_.bottom - area_.top + 1, cols = area_.right - area_.left + 1;
@@ -209,6 +233,11 @@ private:
             if (c->flags & Cell::kHasFormula) return Variant::error(errorScode(kErrorNotAvailable));
             return {};
         case CellKind::Number:
+            // A number shown as a date or time is a date; one its format cannot show
+            // as a date stays a number.
+            if (sheet_->book().styles.isDateFormat(c->style))
+                if (auto date = automationDateOfSerial(c->number, sheet_->book().isDate1904))
+                    return Variant::date(*date);
             return Variant::r8(c->number);
         case CellKind::Text:
             return Variant::bstr(std::u16string(sheet_->book().strings.text(c->text)));
@@ -349,6 +378,7 @@ private:
         case VT_I2:
         case VT_I4:
         case VT_BOOL:
+        case VT_DATE:
             break;
         case VT_ERROR: {
             auto number = static_cast<std::uint32_t>(v.scode()) & 0xFFFFu;
@@ -386,6 +416,9 @@ private:
         case VT_BOOL:
             cells.setBoolean(c, v.boolVal() != 0);
             return;
+        case VT_DATE:
+            assignDate(cells, c, v);
+            return;
         case VT_ERROR:
             cells.setError(c, static_cast<std::int32_t>(static_cast<std::uint32_t>(v.scode()) & 0xFFFFu));
             return;
@@ -408,6 +441,24 @@ private:
         default:
             failWith(DISP_E_TYPEMISMATCH);
         }
+    }
+
+    // A date is stored as its serial, and a General cell takes a date format for it
+    // as the application gives one. A date the workbook's system cannot count is
+    // stored as its text.
+    void assignDate(Sheet::RowCursor& cells, std::int32_t c, const Variant& v) {
+        Book& book = sheet_->book();
+        const auto serial = serialOfAutomationDate(v.date(), book.isDate1904);
+        if (!serial) {
+            Variant text;
+            if (FAILED(platform::VariantChangeType(text, v, 0, VT_BSTR))) failWith(DISP_E_TYPEMISMATCH);
+            cells.setText(c, text.bstrVal());
+            return;
+        }
+        const std::uint32_t style = cells.styleAt(c);
+        if (book.styles.formatCode(style) == "General")
+            cells.setStyle(c, book.styles.withFormatCode(style, formatCodeForAssignedDate(v.date())));
+        cells.setNumber(c, *serial);
     }
 
     template <class Change>

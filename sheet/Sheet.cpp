@@ -1,6 +1,7 @@
 #include "sheet/Sheet.h"
 
 #include "sheet/Book.h"
+#include "sheet/DateFormat.h"
 #include "sheet/NumberText.h"
 #include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
@@ -197,6 +198,13 @@ void Sheet::RowCursor::setError(std::int32_t column, std::int32_t errorNumber) {
     sheet_.countWidth(column, c, 1);
 }
 
+void Sheet::RowCursor::setStyle(std::int32_t column, std::uint32_t style) {
+    Cell& c = cell(column);
+    if (c.style == style) return;
+    sheet_.restyleCell(column, c, style);
+    sheet_.cellsChanged_ = true;
+}
+
 void Sheet::RowCursor::clearValue(std::int32_t column) {
     // Clearing a cell that does not exist creates none.
     Cell* c = find(column);
@@ -209,9 +217,18 @@ void Sheet::RowCursor::clearValue(std::int32_t column) {
 void Sheet::setStyle(std::int32_t row, std::int32_t column, std::uint32_t style) {
     Cell& c = cellAt(row, column);
     if (c.style != style) {
-        c.style = style;
+        restyleCell(column, c, style);
         cellsChanged_ = true;
     }
+}
+
+void Sheet::restyleCell(std::int32_t column, Cell& cell, std::uint32_t style) {
+    const Styles& styles = book_->styles;
+    const bool recount = cell.kind == CellKind::Number && !areWidthsPending_ && cell.style != style &&
+                         (styles.isDateFormat(cell.style) || styles.isDateFormat(style));
+    if (recount) countWidth(column, cell, -1);
+    cell.style = style;
+    if (recount) countWidth(column, cell, 1);
 }
 
 const Formula* Sheet::formula(std::int32_t row, std::int32_t column) const {
@@ -231,6 +248,12 @@ std::u16string Sheet::displayText(const Cell& cell) const {
         if (auto e = errorByNumber(cell.error)) return utf8ToUtf16(e->text);
         return u"#VALUE!";
     case CellKind::Number: {
+        const Styles& styles = book_->styles;
+        // A date format shows only the dates its system has; other numbers in it
+        // show as General numbers here.
+        if (styles.isDateFormat(cell.style))
+            if (auto shown = formatDateTime(cell.number, styles.formatCode(cell.style), book_->isDate1904))
+                return utf8ToUtf16(*shown);
         std::string s = displayNumber(cell.number);
         return std::u16string(s.begin(), s.end());
     }
@@ -321,14 +344,14 @@ void Sheet::restyle(std::int32_t top, std::int32_t left, std::int32_t bottom, st
         for (auto it = rows_.begin() + static_cast<std::ptrdiff_t>(rowSlot(top));
              it != rows_.end() && it->row <= bottom; ++it)
             for (Cell& c : it->cells)
-                if (c.column >= left && c.column <= right) c.style = changed(c.style);
+                if (c.column >= left && c.column <= right) restyleCell(c.column, c, changed(c.style));
         return;
     }
     for (std::int32_t r = top; r <= bottom; ++r) {
         RowCursor cursor(*this, r);
         for (std::int32_t c = left; c <= right; ++c) {
             Cell& cell = cursor.cell(c);
-            cell.style = changed(cell.style);
+            restyleCell(c, cell, changed(cell.style));
         }
     }
 }
@@ -441,6 +464,7 @@ void Sheet::swapContent(Sheet& other) {
     comments_.swap(other.comments_);
     rowFormats_.swap(other.rowFormats_);
     columns_.swap(other.columns_);
+    std::swap(merged_, other.merged_);
     widths_.swap(other.widths_);
     std::swap(areWidthsPending_, other.areWidthsPending_);
     std::swap(cellsChanged_, other.cellsChanged_);
@@ -454,6 +478,7 @@ void Sheet::finishLoad() {
     // waits for it.
     widths_.clear();
     areWidthsPending_ = true;
+    merged_.finishLoad();
     cellsChanged_ = commentsChanged_ = false;
 }
 
@@ -470,6 +495,7 @@ std::uint64_t Sheet::footprintBytes() const {
     std::uint64_t bytes = rows_.capacity() * sizeof(RowCells) + columns_.capacity() * sizeof(LineFormat) +
                           widths_.capacity() * sizeof(WidthCount);
     for (const RowCells& r : rows_) bytes += r.cells.capacity() * sizeof(Cell);
+    bytes += merged_.areas().capacity() * sizeof(CellRect);
     for (const WidthCount& w : widths_) bytes += w.counts.capacity() * sizeof(std::uint32_t);
     if (areWidthsPending_) {
         // What counting the loaded cells will take: a count per width for every

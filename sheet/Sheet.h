@@ -4,6 +4,7 @@
 // application's lock guards it.
 #pragma once
 
+#include "sheet/MergedAreas.h"
 #include "sheet/SheetVisibility.h"
 
 #include <cstdint>
@@ -110,6 +111,7 @@ public:
         void setBoolean(std::int32_t column, bool value);
         void setError(std::int32_t column, std::int32_t errorNumber);
         void clearValue(std::int32_t column);
+        void setStyle(std::int32_t column, std::uint32_t style);
         // The cell at column, created with the format that applies there when missing.
         Cell& cell(std::int32_t column);
 
@@ -139,9 +141,14 @@ public:
     const Formula* formula(std::int32_t row, std::int32_t column) const;
     bool hasFormulas() const noexcept { return !formulas_.empty(); }
 
-    // The displayed text of a cell (empty for none).
+    // The displayed text of a cell (empty for none): a number in a date or time
+    // format shows as that date or time.
     std::u16string displayText(const Cell& cell) const;
     std::u16string displayText(std::int32_t row, std::int32_t column) const;
+
+    // The merged areas the sheet's file lists.
+    const MergedAreas& mergedAreas() const noexcept { return merged_; }
+    MergedAreas& mergedAreasForLoad() noexcept { return merged_; }
 
     const Comment* comment(std::int32_t row, std::int32_t column) const;
     void setComment(std::int32_t row, std::int32_t column, Comment comment);
@@ -235,6 +242,9 @@ private:
     void countWidth(std::int32_t column, const Cell& cell, int delta);
     void countWidth(std::int32_t column, std::uint32_t width, int delta);
     void countLoadedWidths();
+    // Gives a cell another format, recounting its width where the format changes
+    // how its number shows (a date format does).
+    void restyleCell(std::int32_t column, Cell& cell, std::uint32_t style);
 
     Book* book_;
     std::u16string name_;
@@ -244,6 +254,7 @@ private:
     std::unordered_map<std::uint64_t, Comment> comments_;
     std::unordered_map<std::int32_t, LineFormat> rowFormats_;
     std::vector<LineFormat> columns_;  // index column - 1
+    MergedAreas merged_;
 
     // Per column, how many cells show a text of each width (in characters, capped):
     // the widest is known at once and stays right when a wide cell is overwritten.

@@ -1,5 +1,7 @@
 #include "sheet/Styles.h"
 
+#include "sheet/DateFormat.h"
+
 #include <algorithm>
 #include <array>
 
@@ -10,6 +12,8 @@ struct Builtin {
     std::uint32_t id;
     std::string_view code;
 };
+// The codes are the ones the application shows for the built-in ids in the United
+// States (a file names only the id; 14 and 22 follow the user's short date).
 constexpr std::array<Builtin, 28> kBuiltins{{{0, "General"},
                                              {1, "0"},
                                              {2, "0.00"},
@@ -20,7 +24,7 @@ constexpr std::array<Builtin, 28> kBuiltins{{{0, "General"},
                                              {11, "0.00E+00"},
                                              {12, "# ?/?"},
                                              {13, "# ?\?/??"},
-                                             {14, "mm-dd-yy"},
+                                             {14, "m/d/yyyy"},
                                              {15, "d-mmm-yy"},
                                              {16, "d-mmm"},
                                              {17, "mmm-yy"},
@@ -28,7 +32,7 @@ constexpr std::array<Builtin, 28> kBuiltins{{{0, "General"},
                                              {19, "h:mm:ss AM/PM"},
                                              {20, "h:mm"},
                                              {21, "h:mm:ss"},
-                                             {22, "m/d/yy h:mm"},
+                                             {22, "m/d/yyyy h:mm"},
                                              {37, "#,##0 ;(#,##0)"},
                                              {38, "#,##0 ;[Red](#,##0)"},
                                              {39, "#,##0.00;(#,##0.00)"},
@@ -97,6 +101,13 @@ bool Styles::isTextFormat(std::uint32_t xf) const {
     if (id == kTextFormatId) return true;
     auto it = customFormats.find(id);
     return it != customFormats.end() && it->second == "@";
+}
+
+bool Styles::isDateFormat(std::uint32_t xf) const {
+    if (xf >= formats_.size()) return false;
+    auto id = formats_[xf].numFmtId;
+    if (auto it = customFormats.find(id); it != customFormats.end()) return isDateTimeCode(it->second);
+    return isDateTimeFormatId(id);
 }
 
 bool Styles::isBold(std::uint32_t xf) const {

@@ -38,6 +38,8 @@ public:
     // The format code of a cell format: "General", "@", "0.00", ...
     std::string formatCode(std::uint32_t xf) const;
     bool isTextFormat(std::uint32_t xf) const;
+    // Whether the format shows numbers as dates or times.
+    bool isDateFormat(std::uint32_t xf) const;
     bool isBold(std::uint32_t xf) const;
 
     // The index of a format like xf but with the given number format code / bold

@@ -180,6 +180,7 @@ std::vector<SheetChange> adopt(Book& book, Book& fresh) {
     book.sheets() = std::move(sheets);
     book.strings = std::move(fresh.strings);
     book.styles = std::move(fresh.styles);
+    book.isDate1904 = fresh.isDate1904;
     book.carry = fresh.carry;
     book.readOnlyReason = fresh.readOnlyReason;
     if (book.carry)

@@ -81,7 +81,7 @@ struct ImportPlanner::Impl {
     std::unordered_map<std::string, std::vector<Proposal>> proposals;  // by handle
     std::unordered_map<std::string, std::string> blockOf;               // of each handle asked to change
     std::vector<std::string> order;                                    // handles, as first asked for
-    std::map<std::string, bool> blockSheets;
+    std::map<std::string, bool> blockNames;
     // The record, its entries read once a row asks for a change; null when there is
     // none or it cannot be read.
     WorkbookRecord* record;
@@ -153,9 +153,10 @@ struct ImportPlanner::Impl {
         return attribute(tag, 0) != nullptr;
     }
 
-    bool isBlockSheet(const std::string& sheet) {
-        auto it = blockSheets.find(sheet);
-        if (it == blockSheets.end()) it = blockSheets.emplace(sheet, drawingHasBlock(sheet)).first;
+    // Whether the drawing has a block of that name (a sheet's, a cell's), asked once.
+    bool hasBlock(const std::string& name) {
+        auto it = blockNames.find(name);
+        if (it == blockNames.end()) it = blockNames.emplace(name, drawingHasBlock(name)).first;
         return it->second;
     }
 
@@ -172,10 +173,12 @@ struct ImportPlanner::Impl {
                  const WorkbookRecord::Entry* entry) {
         std::optional<std::string> expected;
         std::int32_t column = row.handleColumn;
-        if (row.blockName && entry && !sameBlockName(*row.blockName, block) &&
+        if (row.blockName && entry && !sameBlockName(*row.blockName, block) && !hasBlock(*row.blockName) &&
             sameBlockName(record->sectionOf(*entry).block, block)) {
-            // The record says the row was exported for the reference's block: the cell
-            // was edited, which changes nothing in the drawing.
+            // The record says the row was exported for the reference's block, and the
+            // cell names no block at all: it was edited, which changes nothing in the
+            // drawing. A cell naming another block of the drawing says the row is that
+            // block's (a handle pasted into another block's row), and refuses it.
             noteColumnEdit(sheetIndex, row, row.blockNameColumn, kTextReasonBlockNameEdits);
             return true;
         }
@@ -184,7 +187,7 @@ struct ImportPlanner::Impl {
             column = row.blockNameColumn;
         } else if (entry) {
             expected = record->sectionOf(*entry).block;
-        } else if (isBlockSheet(sheet)) {
+        } else if (hasBlock(sheet)) {
             expected = sheet;
         }
         if (expected) {

@@ -166,6 +166,16 @@ MergeState mergeState(IDispatch* range) {
 }
 DispatchPtr mergeArea(IDispatch* cell) { return getObject(cell, dispid::MergeArea); }
 DispatchPtr parent(IDispatch* object) { return getObject(object, dispid::Parent); }
+MergeState mergeState(IDispatch* range) {
+    Variant merged = getProperty(range, dispid::MergeCells);
+    if (merged.vt() == VT_NULL) return MergeState::Some;
+    if (merged.vt() == VT_BOOL) return merged.boolVal() != VARIANT_FALSE ? MergeState::All : MergeState::None;
+    Variant converted;
+    HRESULT hr = platform::VariantChangeType(converted, merged, 0, VT_BOOL);
+    if (FAILED(hr)) throw _com_error(hr);
+    return converted.boolVal() != VARIANT_FALSE ? MergeState::All : MergeState::None;
+}
+DispatchPtr mergeArea(IDispatch* cell) { return getObject(cell, dispid::MergeArea); }
 
 void setBold(IDispatch* font, bool bold) { putProperty(font, dispid::Bold, Variant::boolean(bold)); }
 bool isBold(IDispatch* font) {

@@ -70,6 +70,8 @@ constexpr DISPID AutoFit = 0xED;
 constexpr DISPID Row = 0x101;
 constexpr DISPID Column = 0xF0;
 constexpr DISPID Worksheet = 0x15C;
+constexpr DISPID MergeCells = 0xD0;
+constexpr DISPID MergeArea = 0x569;
 constexpr DISPID Parent = 0x96;
 constexpr DISPID MergeCells = 0xD0;
 constexpr DISPID MergeArea = 0x569;
@@ -163,6 +165,13 @@ MergeState mergeState(IDispatch* range);
 DispatchPtr mergeArea(IDispatch* cell);
 DispatchPtr worksheet(IDispatch* range);
 DispatchPtr parent(IDispatch* object);
+// Range.MergeCells: whether the range's cells lie in merged areas, none, all or
+// some of them (the application answers true, false or null).
+enum class MergeState { None, All, Some };
+MergeState mergeState(IDispatch* range);
+// Range.MergeArea: the merged area holding the cell, or the cell itself when it is
+// not merged.
+DispatchPtr mergeArea(IDispatch* cell);
 
 // Font
 void setBold(IDispatch* font, bool bold);

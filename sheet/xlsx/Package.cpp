@@ -122,6 +122,7 @@ std::unique_ptr<Book> readPackage(std::string_view bytes, std::u16string name, c
     carry->workbookRels = readRelationships(entry(wbRelsName, "the package"), wbRelsName, limits);
     WorkbookInfo info = readWorkbookPart(entry(wbPart, "_rels/.rels"), wbPart, limits);
     if (!info.unpatchableReason.empty()) book->readOnlyReason = wbPart + ": " + info.unpatchableReason;
+    book->isDate1904 = info.isDate1904;
 
     if (const auto* r = findRel(carry->workbookRels, reltype::sharedStrings)) {
         carry->sharedStringsPart = resolveTarget(wbPart, r->target);

@@ -32,6 +32,10 @@ private:
         if (e.depth == 2) {
             section_ = std::string(e.name);
             trackStart(e, section_ == "sheets" || section_ == "bookViews" || section_ == "definedNames");
+            // Kept as read, and read for the date system its numbers count in.
+            if (section_ == "workbookPr")
+                if (const auto* date1904 = e.attr("date1904"))
+                    info.isDate1904 = *date1904 == "1" || *date1904 == "true";
             return;
         }
         trackStart(e, false);

@@ -25,6 +25,7 @@ struct WorkbookInfo {
     std::vector<WorkbookSheetEntry> sheets;
     std::size_t activeTab = 0;
     std::size_t firstSheet = 0;
+    bool isDate1904 = false;  // workbookPr's date1904: dates count from 1904-01-01
     struct Name {
         std::string attributes;
         std::string text;

@@ -115,13 +115,18 @@ private:
                 collect(Text::Inline);
         } else if (e.depth == 3 && is(e.name, "col"))
             readColumn(e);
-        if (e.depth == 2) inSheetData_ = is(e.name, "sheetData");
+        else if (e.depth == 3 && is(e.name, "mergeCell") && inMergeCells_)
+            readMergedArea(e);
+        if (e.depth == 2) {
+            inSheetData_ = is(e.name, "sheetData");
+            inMergeCells_ = is(e.name, "mergeCells");
+        }
     }
 
     void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
         trackEnd(depth, endOffset);
         if (depth == skipDepth_) skipDepth_ = 0;
-        if (depth == 2) inSheetData_ = false;
+        if (depth == 2) inSheetData_ = inMergeCells_ = false;
         if (depth == 2 && is(name, "cols")) applyColumnRanges();
         if (collectText && (depth >= 5)) {
             if ((textKind_ == Text::Value && is(name, "v")) || (textKind_ == Text::Formula && is(name, "f")) ||
@@ -149,6 +154,21 @@ private:
     void collect(Text kind) {
         textKind_ = kind;
         collectText = true;
+    }
+
+    // A merged area, "A1:C2". The list stays in the file as it was read (it is not
+    // modelled); an area this reader cannot make out is left to it.
+    void readMergedArea(const XmlElement& e) {
+        const auto* ref = e.attr("ref");
+        if (!ref) return;
+        // One cell alone ("F5") is an area of one cell.
+        const std::size_t colon = std::min(ref->find(':'), ref->size());
+        const auto first = parseCellRef(ref->substr(0, colon));
+        const auto last = colon < ref->size() ? parseCellRef(ref->substr(colon + 1)) : first;
+        if (!first || !last) return;
+        sheet_.mergedAreasForLoad().add(CellRect{std::min(first->row, last->row), std::min(first->column, last->column),
+                                                 std::max(first->row, last->row),
+                                                 std::max(first->column, last->column)});
     }
 
     void startRow(const XmlElement& e) {
@@ -371,7 +391,7 @@ private:
     Sheet& sheet_;
     Book& book_;
     std::string& readOnlyReason_;
-    bool inSheetData_ = false, inCell_ = false, inInline_ = false;
+    bool inSheetData_ = false, inMergeCells_ = false, inCell_ = false, inInline_ = false;
     int skipDepth_ = 0;
     std::int32_t lastRow_ = 0, lastColumn_ = 0, column_ = 0;
     CellKind kind_ = CellKind::Empty;

@@ -396,3 +396,102 @@ assert wb.active.title == "Sheet4", wb.active.title
 }
 
 }  // namespace
+
+namespace {
+
+// Dates, times and truth values from a workbook another program wrote (openpyxl),
+// and merged areas: the office's numbers come back typed as the application gives
+// them, a block read too, and MergeCells / MergeArea answer from the sheet's merges.
+TEST_F(CalcBackendTest, DatesTruthValuesAndMergedAreasReadAsTheApplicationAnswersThem) {
+    if (std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-openpyxl is not installed";
+    {
+        std::ofstream script("make.py");
+        script << R"(
+import datetime, openpyxl
+wb = openpyxl.Workbook()
+ws = wb.active
+ws["A1"] = datetime.datetime(2024, 6, 1, 12, 30)
+ws["A2"] = datetime.date(2024, 6, 1)
+ws["A3"] = datetime.time(12, 30)
+ws["A4"] = True
+ws["A5"] = 45444
+ws["A6"] = "text"
+ws.merge_cells("B2:C3")
+ws.merge_cells("E1:E4")
+wb.save("dates.xlsx")
+)";
+    }
+    ASSERT_EQ(std::system("/usr/bin/python3 make.py"), 0);
+    startBackend();
+    backend_->openWorkbookFile("dates.xlsx");
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = object(app.get(), dispid::ActiveSheet);
+    const struct {
+        VARTYPE vt;
+        double value;
+    } expected[] = {{VT_DATE, 45444.520833333333},
+                    {VT_DATE, 45444},
+                    {VT_DATE, 0.520833333333333},
+                    {VT_BOOL, 1},
+                    {VT_R8, 45444},
+                    {VT_BSTR, 0}};
+    Variant values = get(range(sheet.get(), u"A1", u"A6").get(), dispid::Value);
+    ASSERT_TRUE(values.isArray());
+    const char16_t* cells[] = {u"A1", u"A2", u"A3", u"A4", u"A5", u"A6"};
+    for (int r = 1; r <= 6; ++r) {
+        SCOPED_TRACE(r);
+        const Variant one = get(range(sheet.get(), cells[r - 1], cells[r - 1]).get(), dispid::Value);
+        for (const Variant& v : {one, element(values, r, 1)}) {
+            ASSERT_EQ(v.vt(), expected[r - 1].vt);
+            if (v.vt() == VT_DATE) {
+                EXPECT_NEAR(v.date(), expected[r - 1].value, 1e-9);
+            } else if (v.vt() == VT_R8) {
+                EXPECT_EQ(v.dblVal(), expected[r - 1].value);
+            } else if (v.vt() == VT_BOOL) {
+                EXPECT_NE(v.boolVal(), VARIANT_FALSE);
+            }
+        }
+    }
+    EXPECT_EQ(get(range(sheet.get(), u"A2", u"A2").get(), dispid::Text).bstrVal(), u"2024-06-01");
+
+    auto mergeCells = [&](const char16_t* from, const char16_t* to) {
+        return get(range(sheet.get(), from, to).get(), dispid::MergeCells);
+    };
+    EXPECT_NE(mergeCells(u"B2", u"C3").boolVal(), VARIANT_FALSE);
+    EXPECT_NE(mergeCells(u"C3", u"C3").boolVal(), VARIANT_FALSE);  // a covered cell, not the area's first
+    EXPECT_EQ(mergeCells(u"E2", u"E3").vt(), VT_BOOL);
+    EXPECT_EQ(mergeCells(u"B3", u"C4").vt(), VT_NULL);
+    EXPECT_EQ(mergeCells(u"A1", u"Z100").vt(), VT_NULL);
+    Variant none = mergeCells(u"F1", u"Z1024");
+    ASSERT_EQ(none.vt(), VT_BOOL);
+    EXPECT_EQ(none.boolVal(), VARIANT_FALSE);
+    auto mergeArea = [&](const char16_t* from, const char16_t* to) {
+        return get(object(range(sheet.get(), from, to).get(), dispid::MergeArea).get(), dispid::Address).bstrVal();
+    };
+    EXPECT_EQ(mergeArea(u"C3", u"C3"), u"$B$2:$C$3");
+    EXPECT_EQ(mergeArea(u"E2", u"E3"), u"$E$1:$E$4");
+    EXPECT_EQ(mergeArea(u"C4", u"C4"), u"$C$4");
+}
+
+// Formats given through automation make the office's numbers dates and truth values.
+TEST_F(CalcBackendTest, NumbersFormattedAsDatesOrTruthValuesReadAsSuch) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    put(range(sheet.get(), u"A1", u"A3").get(), dispid::Value,
+        block({{Variant::r8(45444.25)}, {Variant::r8(1)}, {Variant::r8(7)}}));
+    put(range(sheet.get(), u"A1", u"A1").get(), dispid::NumberFormat, Variant::bstr(u"yyyy-mm-dd hh:mm"));
+    put(range(sheet.get(), u"A2", u"A2").get(), dispid::NumberFormat, Variant::bstr(u"BOOLEAN"));
+    Variant values = get(range(sheet.get(), u"A1", u"A3").get(), dispid::Value);
+    ASSERT_TRUE(values.isArray());
+    EXPECT_EQ(element(values, 1, 1).vt(), VT_DATE);
+    EXPECT_EQ(element(values, 1, 1).date(), 45444.25);
+    EXPECT_EQ(element(values, 2, 1).vt(), VT_BOOL);
+    EXPECT_EQ(element(values, 3, 1).vt(), VT_R8);
+    EXPECT_EQ(get(range(sheet.get(), u"A1", u"A1").get(), dispid::Text).bstrVal(), u"2024-06-01 06:00");
+    EXPECT_EQ(get(range(sheet.get(), u"A2", u"A2").get(), dispid::Value).vt(), VT_BOOL);
+    EXPECT_EQ(get(range(sheet.get(), u"A1", u"A3").get(), dispid::MergeCells).boolVal(), VARIANT_FALSE);
+}
+
+}  // namespace

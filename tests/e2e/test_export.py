@@ -34,6 +34,8 @@ CADHOST = os.path.join(BIN, "cadhost")
 # Texts of the resource module (texts 12 to 30).
 TITLE = {"name": "Block name", "x": "X", "y": "Y", "z": "Z", "rot": "Rotation",
          "sx": "Scale X", "sy": "Scale Y", "sz": "Scale Z", "layer": "Layer", "layout": "Layout"}
+# The first cell of a header row says export wrote it (where no property marker does).
+HEADER_ROW_MARKER = "Tablora header row: the rows below keep their handles in the comments of this column"
 MARKER = {"x": "Tablora property: insertion point X", "y": "Tablora property: insertion point Y",
           "z": "Tablora property: insertion point Z", "rot": "Tablora property: rotation",
           "sx": "Tablora property: scale factor X", "sy": "Tablora property: scale factor Y",
@@ -116,7 +118,7 @@ def worked_example(work):
     ws = wb["DOOR"]
     check(values(ws, 1, 6) == [TITLE["name"], "WIDTH", "FIRE", TITLE["x"], TITLE["rot"], ""],
           "worked example header: %s" % values(ws, 1, 6))
-    check([comment(ws, 1, c) for c in range(1, 6)] == [None, None, None, MARKER["x"], MARKER["rot"]],
+    check([comment(ws, 1, c) for c in range(1, 6)] == [HEADER_ROW_MARKER, None, None, MARKER["x"], MARKER["rot"]],
           "worked example markers")
     check(values(ws, 2, 5) == ["DOOR", "900", "EI30", "10", "90.00"], "worked example row: %s" % values(ws, 2, 5))
     check(comment(ws, 2, 1) == "50", "worked example handle: %s" % comment(ws, 2, 1))

@@ -175,4 +175,50 @@ TEST(VariantChangeType, BetweenNumbersAndBooleans) {
     EXPECT_EQ(v.bstrVal(), u"2");
 }
 
+TEST(VariantChangeType, DatesToTextInTheUnitedStatesFormAndToNumbers) {
+    struct Case {
+        double date;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {45444.0, u"6/1/2024"},                         // a date alone
+        {0.520833333333333, u"12:30:00 PM"},            // a time alone, rounded to the second
+        {45444.520833333333, u"6/1/2024 12:30:00 PM"},  // both
+        {0.0, u"12:00:00 AM"},                          // day 0 at midnight is a time
+        {2.0, u"1/1/1900"},                             // no 29 February 1900 here
+        {61.0, u"3/1/1900"},
+        {-1.25, u"12/29/1899 6:00:00 AM"},  // the fraction of a negative date counts forward
+        {36526.99999999, u"1/2/2000"},      // a second's rounding carries into the next day
+        {2958465.5, u"12/31/9999 12:00:00 PM"},
+        {-657434.0, u"1/1/100"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.date);
+        EXPECT_EQ(utf8(text(Variant::date(c.date))), utf8(c.expected));
+    }
+    Variant out;
+    EXPECT_EQ(platform::VariantChangeType(out, Variant::date(2958466.0), 0, VT_BSTR), E_INVALIDARG);
+    ASSERT_EQ(platform::VariantChangeType(out, Variant::date(45444.75), 0, VT_R8), S_OK);
+    EXPECT_EQ(out.dblVal(), 45444.75);
+    ASSERT_EQ(platform::VariantChangeType(out, Variant::date(45444.75), 0, VT_I4), S_OK);
+    EXPECT_EQ(out.lVal(), 45445);
+    ASSERT_EQ(platform::VariantChangeType(out, Variant::r8(45444.5), 0, VT_DATE), S_OK);
+    EXPECT_EQ(out.vt(), VT_DATE);
+    EXPECT_EQ(out.date(), 45444.5);
+    EXPECT_EQ(platform::VariantChangeType(out, Variant::r8(3e6), 0, VT_DATE), DISP_E_OVERFLOW);
+    EXPECT_EQ(platform::VariantChangeType(out, Variant::bstr(u"6/1/2024"), 0, VT_DATE), DISP_E_TYPEMISMATCH);
+}
+
+TEST(VariantDates, CivilDatesAndDayNumbersAgreeBothWays) {
+    for (long long day : {-657434LL, -1LL, 0LL, 1LL, 59LL, 60LL, 61LL, 1462LL, 45444LL, 2958465LL}) {
+        SCOPED_TRACE(day);
+        EXPECT_EQ(platform::dayOfCivilDate(platform::civilDateOfDay(day)), day);
+    }
+    const platform::CivilDate leap = platform::civilDateOfDay(45351);  // 2024-02-29
+    EXPECT_EQ(leap.year, 2024);
+    EXPECT_EQ(leap.month, 2);
+    EXPECT_EQ(leap.day, 29);
+    EXPECT_EQ(platform::dayOfCivilDate({1904, 1, 1}), 1462);
+}
+
 }  // namespace

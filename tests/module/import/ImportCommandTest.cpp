@@ -6,6 +6,7 @@
 
 #include "host/CommandOutput.h"
 #include "host/db/AcUnits.h"
+#include "module/ModuleState.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/import/Import.h"
 #include "module/layout/WorkbookRecord.h"
@@ -13,6 +14,7 @@
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/CellValue.h"
 #include "platform/ComError.h"
+#include "platform/Module.h"
 
 #include <clocale>
 
@@ -26,6 +28,12 @@ protected:
     void SetUp() override {
         previousLocale_ = std::setlocale(LC_ALL, nullptr);
         std::setlocale(LC_ALL, "C.UTF-8");
+        // The summary's texts come from the resource module beside the module.
+        if (!extensionModuleState().resourceHandle) {
+            HMODULE resources = LoadLibraryA(TABLORA_BIN_DIR "/tabrores.so");
+            ASSERT_NE(resources, nullptr) << "build the tabrores target";
+            extensionModuleState().resourceHandle = resources;
+        }
         ImportDrawingTest::SetUp();
         start();
         changeQueue().clear();

@@ -27,6 +27,7 @@ inline ImportMarkers testMarkers() {
     m.scaleY = u"#scale-y";
     m.scaleZ = u"#scale-z";
     m.layer = u"#layer";
+    m.layout = u"#layout";
     m.headerRow = u"#header";
     m.blockNameTitle = u"Block name";
     return m;

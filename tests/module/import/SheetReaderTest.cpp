@@ -42,7 +42,7 @@ TEST_F(SheetReaderTest, HeaderNamesAttributeAndPropertyColumns) {
     putHeader(1, u"Block");
     putHeader(2, u"NUMBER");
     putHeader(3, u"X", u"#x");
-    putHeader(4, u"Layout", u"#layout");  // a comment that is no marker: ignored
+    putHeader(4, u"Layout", u"#layout");  // read only to tell its edits: no tag
     putHeader(5, u"Layer", u"#layer");
     putHeader(6, u"Width");
     putComment(2, 1, u"2F4");
