@@ -19,7 +19,8 @@ properties changed, nothing else in the drawing, and what the import's summary s
   * a date, a time and TRUE typed into attribute cells arrive as the cells show them;
   * merged data cells: a covered cell is named, not emptied;
   * a row whose every cell was cleared is not applied and is named;
-  * edits in the Layout and block-name columns are said once a column;
+  * edits in the Layout and block-name columns are said once a column; a block-name
+    cell naming another block of the drawing refuses its row;
   * more than 20 named cells: the rest is counted, the whole list goes to a file.
 
 openpyxl moves a cell's comment with the cell when rows or columns are inserted or
@@ -223,7 +224,7 @@ def test_openpyxl_moves_comments(root):
 def test_title_and_subtotal(root):
     case = Case(root, "title-subtotal")
     wb, ws = case.open()
-    h1, h2, h3, h4, h5 = case.handles[:5]
+    h1, h5 = case.handles[0], case.handles[4]
     h_last = case.handles[-1]
     ws.cell(case.row[h1], case.col["NUMBER"]).value = "TITLED-1"
     ws.cell(case.row[h_last], case.col["TYPE"]).value = "AFTER-SUBTOTAL"
@@ -427,20 +428,26 @@ def test_cleared_row(root):
 def test_layout_and_block_name_columns(root):
     case = Case(root, "layout-block", layouts=True)
     wb, ws = case.open()
-    h1, h2, h3, h4 = case.handles[:4]
+    h1, h2, h3, h4, h5, h6 = case.handles[:6]
     lay, name = case.col["Layout"], case.col["Block name"]
     others = [n for n in ezdxf.readfile(case.drawing).layout_names() if n != case.value(h1, "layout")]
     ws.cell(case.row[h1], lay).value = others[0]
     ws.cell(case.row[h2], lay).value = others[-1]
-    ws.cell(case.row[h3], name).value = "WINDOW"
+    # Names of no block: edits of the block-name cell, which the rest of the row survives.
+    ws.cell(case.row[h3], name).value = "DOOR_TAG_NEW"
     ws.cell(case.row[h3], case.col["NUMBER"]).value = "SAME-ROW-AS-BLOCK-EDIT"
-    ws.cell(case.row[h4], case.col["TYPE"]).value = "UNRELATED"
+    ws.cell(case.row[h4], name).value = "DOOR TAG"
+    # Another block of the drawing: a row pasted from that block's sheet, refused whole.
+    ws.cell(case.row[h5], name).value = "WINDOW"
+    ws.cell(case.row[h5], case.col["NUMBER"]).value = "ROW-OF-ANOTHER-BLOCK"
+    ws.cell(case.row[h6], case.col["TYPE"]).value = "UNRELATED"
     wb.save(case.book)
     lines = case.import_()
-    expect_changes(case, {(h3, "@NUMBER"): "SAME-ROW-AS-BLOCK-EDIT", (h4, "@TYPE"): "UNRELATED"}, lines)
+    expect_changes(case, {(h3, "@NUMBER"): "SAME-ROW-AS-BLOCK-EDIT", (h6, "@TYPE"): "UNRELATED"}, lines)
     expect_summary(case, lines, "; 2 references changed.",
                    f"{BLOCK}!{letter(lay)}1: 2 edits in this column are not applied: a reference moves to another layout",
-                   f"{BLOCK}!{letter(name)}1: the edit in this column is not applied: a reference's block cannot")
+                   f"{BLOCK}!{letter(name)}1: 2 edits in this column are not applied: a reference's block cannot",
+                   f"{BLOCK}!{letter(name)}{case.row[h5]}: the row is of block WINDOW")
     check(count(lines, "in this column") == 2, f"{case.name}: a column's edits said more than once:\n"
           + "\n".join(lines))
 
