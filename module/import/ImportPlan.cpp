@@ -154,6 +154,15 @@ struct ImportPlanner::Impl {
         return attribute(tag, 0) != nullptr;
     }
 
+    const std::string& activeLayout() {
+        if (!activeLayout_) {
+            const char* name = acdbHostApplicationServices()->layoutManager()->findActiveLayout(true);
+            activeLayout_ = name ? name : "";
+        }
+        return *activeLayout_;
+    }
+    std::optional<std::string> activeLayout_;
+
     // Whether the drawing has a block of that name (a sheet's, a cell's), asked once.
     bool hasBlock(const std::string& name) {
         auto it = blockNames.find(name);
@@ -510,7 +519,9 @@ struct ImportPlanner::Impl {
             // Until a cell differs from the drawing the record's entries are not
             // needed: an import of an unedited sheet never reads them.
             const bool namesOtherBlock = row.blockName && !sameBlockName(*row.blockName, block);
-            const bool mayHoldEdits = !row.untitledCells.empty() || row.layout;
+            // Export writes the active layout's name: a cell that still says it needs
+            // no record to tell that it was not edited.
+            const bool mayHoldEdits = !row.untitledCells.empty() || (row.layout && *row.layout != activeLayout());
             if (!differsFromDrawing(row) && !namesOtherBlock && !mayHoldEdits) {
                 if (belongs(row, sheet, sheetIndex, nullptr)) reportProblems(row);
                 return;
