@@ -251,7 +251,7 @@ public:
     SheetRowIndex(IDispatch* worksheet, const ImportMarkers& markers)
         : worksheet_(worksheet),
           cells_(xl::cells(worksheet)),
-          headers_(cells_.get(), 1, markers, worksheet_.get(),
+          headers_(worksheet_.get(), cells_.get(), 1, markers,
                    std::clamp<LONG>(xl::lastUsedRow(worksheet), 1, kLastSheetRow),
                    std::clamp<LONG>(xl::lastUsedColumn(worksheet), 1, kLastSheetColumn)) {}
 

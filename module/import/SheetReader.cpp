@@ -323,10 +323,10 @@ std::int32_t findHandleColumn(IDispatch* cells, std::int32_t lastRow, std::int32
     return 1;
 }
 
-HeaderTracker::HeaderTracker(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers,
-                             IDispatch* worksheet, std::int32_t lastRow, std::int32_t lastColumn)
+HeaderTracker::HeaderTracker(IDispatch* worksheet, IDispatch* cells, std::int32_t startColumn,
+                             const ImportMarkers& markers, std::int32_t lastRow, std::int32_t lastColumn)
     : worksheet_(worksheet), cells_(cells), startColumn_(startColumn), lastColumn_(lastColumn), markers_(markers) {
-    if (worksheet_) handleColumn_ = findHandleColumn(cells_, lastRow, lastColumn, markers_);
+    handleColumn_ = findHandleColumn(cells_, lastRow, lastColumn, markers_);
     // The user's columns before export's first one are no part of the table.
     startColumn_ = std::max(startColumn_, handleColumn_);
 }
@@ -393,7 +393,7 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
     const std::int32_t lastColumn = std::clamp<LONG>(xl::lastUsedColumn(worksheet), 1, kLastSheetColumn);
     // Settings come from the registry unchecked; row 0 does not exist.
     startRow = std::max(startRow, 1);
-    HeaderTracker headers(cells.get(), startColumn, markers, worksheet, lastRow, lastColumn);
+    HeaderTracker headers(worksheet, cells.get(), startColumn, markers, lastRow, lastColumn);
     SheetValues values(worksheet, cells.get(), lastRow);
     // Rows without a handle judged under a header that a marked header row then
     // showed to be none: named only once the header they stand under is sure.

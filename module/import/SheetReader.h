@@ -121,9 +121,10 @@ public:
         Other,   // anything else: a title, a blank, a subtotal, a row typed without a handle
     };
 
-    HeaderTracker(IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers,
-                  IDispatch* worksheet = nullptr, std::int32_t lastRow = kLastSheetRow,
-                  std::int32_t lastColumn = kLastSheetColumn);
+    // `worksheet` and `cells` (its Cells) must outlive the tracker; rows and
+    // columns past `lastRow` and `lastColumn` (its used range) hold nothing.
+    HeaderTracker(IDispatch* worksheet, IDispatch* cells, std::int32_t startColumn, const ImportMarkers& markers,
+                  std::int32_t lastRow, std::int32_t lastColumn);
     // Feeds the next row (rows come in order, from 1). The handle when the row is a
     // data row, else no value.
     std::optional<std::u16string> feed(std::int32_t r);
