@@ -13,7 +13,7 @@ namespace tabro {
 
 SystemVariableScope::SystemVariableScope(const char* name, short value) : name_(name) {
     resbuf saved{};
-    // Only a value that was read can be given back; setting one without would
+    // Only a value that was read can be restored; setting one without would
     // leave the user with a value they never had.
     if (acedGetVar(name_, &saved) != RTNORM || saved.restype != RTSHORT) return;
     saved_ = saved.resval.rint;
