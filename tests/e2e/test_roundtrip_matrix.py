@@ -726,7 +726,7 @@ def two_blocks(work, name, path):
 def corpus_case(tasks, names=None):
     def run():
         shared_data.require_shared("corpus/dxf")
-        return run_tasks(names or corpus_names(), tasks)
+        return run_tasks(corpus_names() if names is None else names, tasks)
     return run
 
 
@@ -735,8 +735,10 @@ def chunk(items, index, count):
 
 
 # The full cross product of the generated drawing, in parts that ctest runs side by
-# side (about 25 s each on a machine of two cores).
+# side (about 25 s each on a machine of two cores); the default cases that take
+# longest, in two.
 FULL_PARTS = 4
+DEFAULT_PARTS = 2
 
 
 def cases():
@@ -748,8 +750,15 @@ def cases():
     out = {}
     generated = [name for name, _, _ in GENERATED]
     for name in generated:
-        out["covering-" + name[:-4]] = lambda name=name: run_tasks([name], combos_of(covering_set()))
-    out["base-corpus"] = corpus_case(base_only)
+        # The one with many references in two halves, each with the base run first.
+        parts = DEFAULT_PARTS if name == generated[0] else 1
+        for index in range(parts):
+            combos = chunk(covering_set(), index, parts)
+            out["covering-%s%s" % (name[:-4], "-%dof%d" % (index + 1, parts) if parts > 1 else "")] = \
+                lambda name=name, combos=combos: run_tasks([name], combos_of(combos))
+    for index in range(DEFAULT_PARTS):
+        out["base-corpus-%dof%d" % (index + 1, DEFAULT_PARTS)] = \
+            lambda index=index: corpus_case(base_only, chunk(corpus_names(), index, DEFAULT_PARTS))()
     for name in EDIT_DRAWINGS:
         if name in generated:
             out["edit-" + name[:-4]] = lambda name=name: run_tasks([name], edits)
