@@ -114,7 +114,7 @@ def ascii_tags(data, name):
             raise Unreadable("%s: line %d: %r is no group code" % (name, i + 1, text[:40]))
         if i + 1 >= len(lines):
             raise Unreadable("%s: line %d: group code %d has no value" % (name, i + 1, code))
-        tag = Tag(code, lines[i + 1].rstrip(b"\r"), "line %d" % (i + 1))
+        tag = Tag(code, lines[i + 1].rstrip(b"\r"), "line %d" % (i + 2))
         tags.append(tag)
         i += 2
         if tag.key == (0, ("text", b"EOF")):

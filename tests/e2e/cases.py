@@ -9,7 +9,6 @@ tests/CMakeLists.txt registers a script that lists cases as one test per case
 the cores. A case returns 0 (passed), 1 (failed) or 77 (skipped).
 """
 import argparse
-import sys
 
 SKIPPED = 77
 
