@@ -8,8 +8,8 @@
 #include "platform/ConnectionPointImpl.h"
 #include "platform/Dispatch.h"
 #include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
-#include "sheet/DispatchSupport.h"
+#include "automation/DispatchIds.h"
+#include "automation/DispatchSupport.h"
 
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>

@@ -4,8 +4,8 @@
 #include "calc/CalcState.h"
 #include "calc/UnoText.h"
 #include "platform/SafeArray.h"
-#include "sheet/CellRef.h"
-#include "sheet/NumberText.h"
+#include "automation/CellRef.h"
+#include "automation/NumberText.h"
 
 #include <com/sun/star/awt/FontWeight.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>

@@ -4,7 +4,7 @@
 #include "calc/UnoText.h"
 #include "platform/ConnectionPoint.h"
 #include "sheet/Book.h"
-#include "sheet/CellRef.h"
+#include "automation/CellRef.h"
 #include "sheet/SheetVisibility.h"
 
 #include <com/sun/star/awt/XWindow.hpp>

@@ -2,8 +2,7 @@
 
 #include "sheet/Book.h"
 #include "sheet/DateFormat.h"
-#include "sheet/NumberText.h"
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/Carry.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "sheet/xlsx/Package.h"
 
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/CommentsPart.h"
 #include "sheet/xlsx/ForeignFile.h"

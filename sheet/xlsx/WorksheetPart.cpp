@@ -1,9 +1,7 @@
 #include "sheet/xlsx/WorksheetPart.h"
 
 #include "sheet/Book.h"
-#include "sheet/CellRef.h"
-#include "sheet/NumberText.h"
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/PartPieces.h"
 #include "sheet/xlsx/SharedStringsPart.h"

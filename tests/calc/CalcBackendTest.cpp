@@ -7,7 +7,7 @@
 #include "platform/Dispatch.h"
 #include "platform/SafeArray.h"
 #include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
+#include "automation/DispatchIds.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@
 
 using platform::ComPtr;
 using platform::Variant;
-namespace dispid = sheet::dispid;
+namespace dispid = automation::dispid;
 
 namespace {
 
@@ -216,7 +216,7 @@ TEST_F(CalcBackendTest, SheetsAreAddedBeforeTheActiveOneAndNamedByTheWorkbooksRu
     // A worksheet's workbook, through the interface the live link asks for.
     ComPtr<IDispatch> parent = object(added.get(), dispid::Parent);
     ComPtr<IDispatch> asWorkbook;
-    EXPECT_EQ(parent->QueryInterface(sheet::kWorkbookInterfaceIid, asWorkbook.putVoid()), S_OK);
+    EXPECT_EQ(parent->QueryInterface(automation::kWorkbookInterfaceIid, asWorkbook.putVoid()), S_OK);
     EXPECT_EQ(get(asWorkbook.get(), dispid::Name).bstrVal(), u"Book1");
 }
 

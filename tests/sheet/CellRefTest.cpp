@@ -1,6 +1,6 @@
 // A1 references both ways: every reference written reads back as its cell, at the
 // edges of the grid too, and what is not a cell of the grid reads as none.
-#include "sheet/CellRef.h"
+#include "automation/CellRef.h"
 
 #include <gtest/gtest.h>
 

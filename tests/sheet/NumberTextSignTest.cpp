@@ -1,5 +1,5 @@
 // Numbers stored in files carry one sign at most, and a lone sign is no number.
-#include "sheet/NumberText.h"
+#include "automation/NumberText.h"
 
 #include <gtest/gtest.h>
 

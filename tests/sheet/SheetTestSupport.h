@@ -8,7 +8,7 @@
 #include "platform/LiveObjects.h"
 #include "platform/Unknown.h"
 #include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
+#include "automation/DispatchIds.h"
 #include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +22,9 @@
 
 namespace sheet::test {
 
-namespace id = ::sheet::dispid;
+namespace id = ::automation::dispid;
+using ::automation::kAppEventsIid;
+using ::automation::kApplicationClsid;
 
 using platform::ComPtr;
 using platform::Variant;

@@ -12,7 +12,7 @@
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 #include "platform/MessageBox.h"
-#include "sheet/DispatchIds.h"
+#include "automation/DispatchIds.h"
 #include "sheet/Spreadsheet.h"
 #include "sheet/xlsx/Zip.h"
 

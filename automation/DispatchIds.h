@@ -1,11 +1,16 @@
-// The dispatch ids the stand-in's objects answer, with the application's own values
-// (callers bind to these numbers, not to names), and the classes of its object model.
+// The dispatch ids the application's objects answer, with the application's own
+// values (callers bind to these numbers, not to names), the classes of its object
+// model and the class it is registered as.
 #pragma once
 
 #include "platform/Guid.h"
 #include "platform/WinTypes.h"
 
-namespace sheet {
+namespace automation {
+
+// The application class, as callers create it by name or by class id.
+constexpr CLSID kApplicationClsid{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr char16_t kApplicationProgId[] = u"Excel.Application";
 
 // The automation classes; a fault or a logged call names the class it is about.
 enum class ObjectClass { Application, Workbooks, Workbook, Worksheets, Worksheet, Range, Font, Comment };
@@ -38,6 +43,7 @@ constexpr DISPID UserName = 0x187;
 constexpr DISPID Sheets = 0x1E5;
 constexpr DISPID FullName = 0x121;
 constexpr DISPID ReadOnly = 0x128;
+constexpr DISPID Save = 0x11B;
 // Worksheet
 constexpr DISPID Index = 0x1E6;
 constexpr DISPID Cells = 0xEE;    // also of a range
@@ -50,6 +56,7 @@ constexpr DISPID Value = 6;
 constexpr DISPID Text = 0x8A;  // also Comment.Text, a method there
 constexpr DISPID Comment = 0x38E;
 constexpr DISPID AddComment = 0x56D;
+constexpr DISPID ClearComments = 0x56E;
 constexpr DISPID EntireRow = 0xF7;
 constexpr DISPID EntireColumn = 0xF6;
 constexpr DISPID Font = 0x92;
@@ -70,4 +77,4 @@ constexpr DISPID Delete = 0x75;
 constexpr DISPID SheetChange = 0x61C;
 
 }  // namespace dispid
-}  // namespace sheet
+}  // namespace automation

@@ -1,13 +1,13 @@
 // The installed faults and logs, behind one lock of their own: never the
 // application's, so that a call is judged before it takes that lock and a test may
 // read the log while another thread calls in.
-#include "sheet/InvokeHook.h"
+#include "automation/InvokeHook.h"
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 
-namespace sheet {
+namespace automation {
 
 namespace testing {
 struct HookAccess {
@@ -113,4 +113,4 @@ void ScopedInvokeLog::clear() {
 }
 
 }  // namespace testing
-}  // namespace sheet
+}  // namespace automation

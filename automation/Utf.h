@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace sheet {
+namespace automation {
 
 // Invalid sequences become U+FFFD (the XML reader has already rejected invalid UTF-8 in
 // documents, so this only matters for text that did not come through it).
@@ -16,4 +16,4 @@ void appendUtf8(std::string& out, std::u16string_view text);
 // Number of characters (code points) of UTF-16 text.
 std::size_t codePointCount(std::u16string_view text);
 
-}  // namespace sheet
+}  // namespace automation

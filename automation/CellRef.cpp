@@ -1,8 +1,8 @@
-#include "sheet/CellRef.h"
+#include "automation/CellRef.h"
 
 #include <charconv>
 
-namespace sheet {
+namespace automation {
 
 std::optional<CellRef> parseCellRef(std::string_view text) {
     std::size_t i = 0;
@@ -64,4 +64,4 @@ std::string cellRefText(std::int32_t row, std::int32_t column) {
     return out;
 }
 
-}  // namespace sheet
+}  // namespace automation

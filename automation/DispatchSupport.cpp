@@ -1,15 +1,13 @@
 // Argument readers and the translation of member failures into result codes.
-#include "sheet/DispatchSupport.h"
+#include "automation/DispatchSupport.h"
 
-#include "sheet/Utf.h"
+#include "automation/Utf.h"
 
 #include <cmath>
 #include <new>
 #include <stdexcept>
 
-namespace sheet {
-
-const char16_t kErrorSource[] = u"Spreadsheet stand-in";
+namespace automation {
 
 void failWith(HRESULT code) { throw DispatchFailure{code, {}}; }
 void applicationError(std::string description) { throw DispatchFailure{DISP_E_EXCEPTION, std::move(description)}; }
@@ -23,7 +21,7 @@ std::string quoted(const std::u16string& name) {
 
 std::string quoted(std::string_view utf8) { return quoted(utf8ToUtf16(utf8)); }
 
-HRESULT translateCurrentException(EXCEPINFO* excepInfo) {
+HRESULT translateCurrentException(EXCEPINFO* excepInfo, const std::u16string& source) {
     std::string description;
     try {
         throw;
@@ -39,7 +37,7 @@ HRESULT translateCurrentException(EXCEPINFO* excepInfo) {
     }
     if (excepInfo) {
         excepInfo->wCode = 0;
-        excepInfo->bstrSource = kErrorSource;
+        excepInfo->bstrSource = source;
         excepInfo->bstrDescription = utf8ToUtf16(description);
         excepInfo->scode = kApplicationError;
     }
@@ -110,4 +108,4 @@ bool Args::boolean(std::size_t i) const {
     }
 }
 
-}  // namespace sheet
+}  // namespace automation

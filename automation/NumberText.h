@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace sheet {
+namespace automation {
 
 // Text that reads as a plain decimal number (blanks around it, a sign, digits with
 // one decimal point, an exponent): "007" -> 7, " -1.5e3 " -> -1500. Thousands
@@ -39,4 +39,4 @@ constexpr SCODE errorScode(std::int32_t number) {
     return static_cast<SCODE>(0x800A0000u | static_cast<std::uint32_t>(number));
 }
 
-}  // namespace sheet
+}  // namespace automation

@@ -1,6 +1,6 @@
-#include "sheet/Utf.h"
+#include "automation/Utf.h"
 
-namespace sheet {
+namespace automation {
 
 std::u16string utf8ToUtf16(std::string_view s) {
     std::u16string out;
@@ -94,4 +94,4 @@ std::size_t codePointCount(std::u16string_view text) {
     return text.size() - trailing;
 }
 
-}  // namespace sheet
+}  // namespace automation

@@ -1,11 +1,11 @@
-#include "sheet/NumberText.h"
+#include "automation/NumberText.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-namespace sheet {
+namespace automation {
 namespace {
 
 constexpr std::array<ErrorValue, 7> kErrors{{{"#NULL!", 2000},
@@ -127,4 +127,4 @@ std::optional<ErrorValue> errorByNumber(std::int32_t number) {
     return std::nullopt;
 }
 
-}  // namespace sheet
+}  // namespace automation

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace sheet {
+namespace automation {
 
 constexpr std::int32_t kMaxRows = 1048576;
 constexpr std::int32_t kMaxColumns = 16384;
@@ -30,4 +30,4 @@ inline constexpr std::size_t kMaxCellRefChars = 3 + 10;
 char* putCellRef(char* out, std::int32_t row, std::int32_t column);
 std::string cellRefText(std::int32_t row, std::int32_t column);
 
-}  // namespace sheet
+}  // namespace automation

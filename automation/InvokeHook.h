@@ -5,7 +5,7 @@
 #pragma once
 
 #include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
+#include "automation/DispatchIds.h"
 
 #include <cstddef>
 #include <optional>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace sheet::testing {
+namespace automation::testing {
 
 // "Fail the nth call of member on objects of class on with code":
 //     InvokeFault(dispid::Add, E_OUTOFMEMORY).on(ObjectClass::Workbooks).atCall(2)
@@ -93,9 +93,9 @@ private:
     std::vector<LoggedCall> calls_;  // under the hook's lock
 };
 
-}  // namespace sheet::testing
+}  // namespace automation::testing
 
-namespace sheet {
+namespace automation {
 
 // What the hook says about a call about to run.
 struct HookVerdict {
@@ -109,4 +109,4 @@ bool isInvokeHookArmed() noexcept;
 // Counts and logs the call; the verdict of the installed faults.
 HookVerdict hookInvoke(ObjectClass on, DISPID member, WORD flags, std::span<const platform::Variant> args);
 
-}  // namespace sheet
+}  // namespace automation

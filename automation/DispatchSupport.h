@@ -1,4 +1,4 @@
-// What every automation object of the stand-in shares: the argument readers, the
+// What every automation object shares: the argument readers, the
 // application error (DISP_E_EXCEPTION with a description) and the translation of
 // failures into the result codes a dispatch caller expects.
 #pragma once
@@ -14,11 +14,10 @@
 #include <string_view>
 #include <utility>
 
-namespace sheet {
+namespace automation {
 
 // The code the application puts into EXCEPINFO for its own errors.
 constexpr SCODE kApplicationError = static_cast<SCODE>(0x800A03ECu);
-extern const char16_t kErrorSource[];
 
 // Thrown inside a member; Invoke turns it into its result code. With a description
 // it becomes DISP_E_EXCEPTION carrying kApplicationError.
@@ -35,18 +34,19 @@ constexpr std::size_t kQuotedCharacters = 60;
 std::string quoted(const std::u16string& name);
 std::string quoted(std::string_view utf8);
 
-// Runs body and converts what it throws into the HRESULT and EXCEPINFO of Invoke.
+// Runs body and converts what it throws into the HRESULT and EXCEPINFO of Invoke;
+// source names the application in EXCEPINFO.
 template <class Body>
-HRESULT guardedInvoke(EXCEPINFO* excepInfo, Body&& body);
-HRESULT translateCurrentException(EXCEPINFO* excepInfo);
+HRESULT guardedInvoke(EXCEPINFO* excepInfo, const std::u16string& source, Body&& body);
+HRESULT translateCurrentException(EXCEPINFO* excepInfo, const std::u16string& source);
 
 template <class Body>
-HRESULT guardedInvoke(EXCEPINFO* excepInfo, Body&& body) {
+HRESULT guardedInvoke(EXCEPINFO* excepInfo, const std::u16string& source, Body&& body) {
     try {
         body();
         return S_OK;
     } catch (...) {
-        return translateCurrentException(excepInfo);
+        return translateCurrentException(excepInfo, source);
     }
 }
 
@@ -75,4 +75,4 @@ private:
     std::span<const platform::Variant> args_;
 };
 
-}  // namespace sheet
+}  // namespace automation
