@@ -9,6 +9,7 @@
 #include "platform/Unknown.h"
 #include "platform/Variant.h"
 #include "automation/DispatchIds.h"
+#include "sheet/Automation.h"
 #include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,6 @@
 namespace sheet::test {
 
 namespace id = ::automation::dispid;
-using ::automation::kAppEventsIid;
-using ::automation::kApplicationClsid;
 
 using platform::ComPtr;
 using platform::Variant;

@@ -4,7 +4,7 @@
 // referred to there, formatted entries never folded, unused entries left out; the
 // same however large the table grows.
 #include "sheet/StringPool.h"
-#include "automation/Utf.h"
+#include "sheet/Automation.h"
 
 #include <gtest/gtest.h>
 

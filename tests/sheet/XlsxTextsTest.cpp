@@ -2,7 +2,7 @@
 // back as it went in, whichever way the writer takes for it, and notes added in
 // any order are listed in cell order, their shapes in the drawing beside them.
 #include "sheet/Book.h"
-#include "automation/CellRef.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/Package.h"
 #include "sheet/xlsx/Zip.h"
 

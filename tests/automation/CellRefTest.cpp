@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace sheet {
+namespace automation {
 namespace {
 
 TEST(CellRefTest, WrittenReferencesReadBackAtTheEdgesOfTheGrid) {
@@ -27,4 +27,4 @@ TEST(CellRefTest, WhatIsNotACellOfTheGridReadsAsNone) {
 }
 
 }  // namespace
-}  // namespace sheet
+}  // namespace automation

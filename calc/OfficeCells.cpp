@@ -1,11 +1,11 @@
-// Range, Font and Comment over the office's cell ranges: values one cell or a block
-// at a time (one data array per block), displayed text, number formats, bold,
-// annotations as comments, and optimal column widths.
-#include "calc/CalcState.h"
+// The office's cells as the front asks for them: values one cell or a block at a
+// time (one data array per block), displayed text, number formats, bold, notes as
+// comments, optimal column widths and merged areas.
+#include "automation/DispatchSupport.h"
+#include "automation/NumberText.h"
+#include "calc/OfficeBackend.h"
 #include "calc/UnoText.h"
 #include "platform/SafeArray.h"
-#include "automation/CellRef.h"
-#include "automation/NumberText.h"
 
 #include <com/sun/star/awt/FontWeight.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -60,19 +60,13 @@ using ::com::sun::star::uno::Reference;
 using ::com::sun::star::uno::Sequence;
 using ::com::sun::star::uno::UNO_QUERY;
 using ::com::sun::star::uno::UNO_QUERY_THROW;
-using platform::ComPtr;
+using automation::applicationError;
+using automation::failWith;
+using automation::SheetHandle;
 using platform::Variant;
-using ::sheet::applicationError;
-using ::sheet::failWith;
 
 namespace calc {
 namespace {
-
-constexpr std::int64_t kMaxCellsPerCall = 1 << 22;
-constexpr std::size_t kMaxCellText = 32767;
-constexpr DISPID kClearComments = 0x56E;
-
-Variant object(const ComPtr<IDispatch>& p) { return Variant::dispatch(p.get()); }
 
 // A range's place: its document, sheet and area, resolved to the office's objects
 // only when a member needs them.
@@ -121,8 +115,8 @@ struct Place {
     // rows and columns do, so that the stored workbook says "this row is bold" once
     // instead of for each of the row's cells.
     void setProperty(const CalcState& state, const char* name, const Any& value) const {
-        const bool wholeRows = area.left == 1 && area.right >= ::sheet::kMaxColumns;
-        const bool wholeColumns = area.top == 1 && area.bottom >= ::sheet::kMaxRows;
+        const bool wholeRows = area.left == 1 && area.right >= automation::kMaxColumns;
+        const bool wholeColumns = area.top == 1 && area.bottom >= automation::kMaxRows;
         if ((wholeRows && area.bottom - area.top < kMaxLines) || (wholeColumns && area.right - area.left < kMaxLines)) {
             Reference<table::XColumnRowRange> lines(
                 wholeRows ? sheet->getCellRangeByPosition(0, area.top - 1, 0, area.bottom - 1)
@@ -161,11 +155,6 @@ Reference<css::sheet::XSheetAnnotation> annotationOf(const Place& place) {
     return anchor->getAnnotation();
 }
 
-std::u16string annotationText(const Reference<css::sheet::XSheetAnnotation>& annotation) {
-    if (!annotation.is()) return {};
-    return toU16(Reference<text::XSimpleText>(annotation, UNO_QUERY_THROW)->getString());
-}
-
 void clearAnnotations(const CalcState& state, const Place& place) {
     Reference<css::sheet::XSheetOperation>(place.range(state), UNO_QUERY_THROW)
         ->clearContents(css::sheet::CellFlags::ANNOTATION);
@@ -176,280 +165,10 @@ void clearNotes(CalcState& state, const Place& place) {
     if (state.notesOf(place.sheet).forget(place.area)) clearAnnotations(state, place);
 }
 
-class CommentObject final : public CalcObject<ObjectClass::Comment> {
-public:
-    CommentObject(std::shared_ptr<CalcState> state, Place place)
-        : CalcObject(std::move(state)), place_(std::move(place)) {}
-
-private:
-    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
-        state_->checkAlive(*place_.doc);
-        switch (id) {
-        case dispid::Text: {
-            if (!isKind(flags, Kind::Method) && !isKind(flags, Kind::Get)) break;
-            args.expect(0, 3);
-            SheetNotes& notes = state_->notesOf(place_.sheet);
-            const auto key = std::make_pair(place_.area.top, place_.area.left);
-            if (args.isPresent(0)) {
-                std::u16string text = args.text(0);
-                if (notes.texts.count(key) && !notes.unplaced.count(key))
-                    Reference<text::XSimpleText>(annotationOf(place_), UNO_QUERY_THROW)->setString(toOUString(text));
-                notes.texts[key] = std::move(text);
-                return {};
-            }
-            auto known = notes.texts.find(key);
-            return Variant::bstr(known != notes.texts.end() ? known->second : annotationText(annotationOf(place_)));
-        }
-        case dispid::Author:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::bstr(toU16(annotationOf(place_)->getAuthor()));
-        case dispid::Delete:
-            if (!isKind(flags, Kind::Method)) break;
-            args.expect(0, 0);
-            clearNotes(*state_, place_);
-            return {};
-        case dispid::Parent:
-            if (!isKind(flags, Kind::Get)) break;
-            return object(makeRange(state_, place_.doc, place_.sheet, place_.area));
-        case dispid::Application:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::dispatch(state_->application);
-        default:
-            break;
-        }
-        failWith(DISP_E_MEMBERNOTFOUND);
-    }
-
-    Place place_;
-};
-
-class FontObject final : public CalcObject<ObjectClass::Font> {
-public:
-    FontObject(std::shared_ptr<CalcState> state, Place place)
-        : CalcObject(std::move(state)), place_(std::move(place)) {}
-
-private:
-    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
-        state_->checkAlive(*place_.doc);
-        switch (id) {
-        case dispid::Bold:
-            if (isKind(flags, Kind::Put)) {
-                args.expect(1, 1);
-                float weight = args.boolean(0) ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
-                place_.setProperty(*state_, "CharWeight", Any(weight));
-                return {};
-            }
-            if (!isKind(flags, Kind::Get)) break;
-            {
-                float weight = 0;
-                Reference<beans::XPropertySet>(place_.topLeft(), UNO_QUERY_THROW)->getPropertyValue("CharWeight") >>=
-                    weight;
-                return Variant::boolean(weight >= awt::FontWeight::BOLD);
-            }
-        case dispid::Parent:
-            if (!isKind(flags, Kind::Get)) break;
-            return object(makeRange(state_, place_.doc, place_.sheet, place_.area));
-        case dispid::Application:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::dispatch(state_->application);
-        default:
-            break;
-        }
-        failWith(DISP_E_MEMBERNOTFOUND);
-    }
-
-    Place place_;
-};
-
-class RangeObject final : public CalcObject<ObjectClass::Range> {
-public:
-    RangeObject(std::shared_ptr<CalcState> state, Place place)
-        : CalcObject(std::move(state)), place_(std::move(place)) {}
-
-private:
-    Variant dispatch(DISPID id, WORD flags, const Args& args) override {
-        const Area& a = place_.area;
-        state_->checkAlive(*place_.doc);
-        std::optional<HiddenSheetUndoLock> undoLock;
-        if (isKind(flags, Kind::Put)) undoLock.emplace(place_);
-        switch (id) {
-        case DISPID_VALUE:
-        case dispid::Value:
-            if (isKind(flags, Kind::Put)) {
-                args.expect(1, 2);
-                putValue(args.assigned());
-                return {};
-            }
-            if (!isKind(flags, Kind::Get)) break;
-            args.expect(0, 1);
-            if (id == DISPID_VALUE && args.size() > 0) return item(args);
-            return values();
-        case dispid::Item:
-            if (!isKind(flags, Kind::Get)) break;
-            return item(args);
-        case dispid::Text:
-            if (!isKind(flags, Kind::Get)) break;
-            args.expect(0, 0);
-            return Variant::bstr(toU16(Reference<text::XText>(place_.topLeft(), UNO_QUERY_THROW)->getString()));
-        case dispid::Comment: {
-            if (!isKind(flags, Kind::Get)) break;
-            args.expect(0, 0);
-            const SheetNotes& notes = state_->notesOf(place_.sheet);
-            if (!notes.texts.count({a.top, a.left})) return Variant::dispatch(nullptr);
-            return object(comment());
-        }
-        case dispid::AddComment: {
-            if (!isKind(flags, Kind::Method)) break;
-            args.expect(0, 1);
-            SheetNotes& notes = state_->notesOf(place_.sheet);
-            if (notes.texts.count({a.top, a.left}))
-                applicationError("Cell " + ::sheet::cellRefText(a.top, a.left) +
-                                 " already has a comment; change its text instead.");
-            notes.texts[{a.top, a.left}] = args.isPresent(0) ? args.text(0) : std::u16string();
-            notes.unplaced.insert({a.top, a.left});
-            return object(comment());
-        }
-        case kClearComments:
-            if (!isKind(flags, Kind::Method)) break;
-            clearNotes(*state_, place_);
-            return {};
-        case dispid::EntireRow:
-            if (!isKind(flags, Kind::Get)) break;
-            return range(Area{a.top, 1, a.bottom, ::sheet::kMaxColumns, Area::Shape::Rows});
-        case dispid::EntireColumn:
-            if (!isKind(flags, Kind::Get)) break;
-            return range(Area{1, a.left, ::sheet::kMaxRows, a.right, Area::Shape::Columns});
-        case dispid::Cells:
-            if (!isKind(flags, Kind::Get)) break;
-            return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Cells});
-        case dispid::Columns:
-            if (!isKind(flags, Kind::Get)) break;
-            return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Columns});
-        case dispid::Rows:
-            if (!isKind(flags, Kind::Get)) break;
-            return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Rows});
-        case dispid::Font:
-            if (!isKind(flags, Kind::Get)) break;
-            return object(platform::makeCom<FontObject>(state_, place_));
-        case dispid::NumberFormat:
-            if (isKind(flags, Kind::Put)) {
-                args.expect(1, 1);
-                if (args.assigned().vt() != VT_BSTR) failWith(DISP_E_TYPEMISMATCH);
-                place_.setProperty(*state_, "NumberFormat", Any(formatKey(args.assigned().bstrVal())));
-                return {};
-            }
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::bstr(formatCode());
-        case dispid::MergeCells:
-            if (!isKind(flags, Kind::Get)) break;
-            args.expect(0, 0);
-            return mergeCells();
-        case dispid::MergeArea: {
-            if (!isKind(flags, Kind::Get)) break;
-            args.expect(0, 0);
-            // A range that no one merged area holds is its own merge area.
-            const table::CellRangeAddress m = mergedAreaAt(a.left - 1, a.top - 1);
-            if (m.StartColumn > a.left - 1 || m.StartRow > a.top - 1 || m.EndColumn < a.right - 1 ||
-                m.EndRow < a.bottom - 1)
-                return range(Area{a.top, a.left, a.bottom, a.right, Area::Shape::Cells});
-            return range(Area{m.StartRow + 1, m.StartColumn + 1, m.EndRow + 1, m.EndColumn + 1, Area::Shape::Cells});
-        }
-        case dispid::AutoFit: {
-            if (!isKind(flags, Kind::Method)) break;
-            args.expect(0, 0);
-            // Row heights follow their text by themselves; only columns change.
-            if (a.shape == Area::Shape::Rows) return Variant::boolean(true);
-            Reference<table::XColumnRowRange> columns(place_.range(*state_), UNO_QUERY_THROW);
-            Reference<beans::XPropertySet>(columns->getColumns(), UNO_QUERY_THROW)
-                ->setPropertyValue("OptimalWidth", Any(true));
-            return Variant::boolean(true);
-        }
-        case dispid::Row:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::i4(a.top);
-        case dispid::Column:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::i4(a.left);
-        case dispid::Count:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::i4(count());
-        case dispid::Address: {
-            if (!isKind(flags, Kind::Get)) break;
-            std::string text = "$" + ::sheet::columnName(a.left) + "$" + std::to_string(a.top);
-            if (a.top != a.bottom || a.left != a.right)
-                text += ":$" + ::sheet::columnName(a.right) + "$" + std::to_string(a.bottom);
-            return Variant::bstr(toU16(toOUString(text)));
-        }
-        case dispid::Worksheet:
-        case dispid::Parent:
-            if (!isKind(flags, Kind::Get)) break;
-            return object(makeWorksheet(state_, place_.doc, place_.sheet));
-        case dispid::Application:
-            if (!isKind(flags, Kind::Get)) break;
-            return Variant::dispatch(state_->application);
-        default:
-            break;
-        }
-        failWith(DISP_E_MEMBERNOTFOUND);
-    }
-
-    ComPtr<IDispatch> comment() {
-        Place cell = place_;
-        cell.area = Area{place_.area.top, place_.area.left, place_.area.top, place_.area.left};
-        return ComPtr<IDispatch>(platform::makeCom<CommentObject>(state_, cell).get());
-    }
-
-    Variant range(Area area) { return object(makeRange(state_, place_.doc, place_.sheet, area)); }
-
-    std::int32_t count() const {
-        const Area& a = place_.area;
-        std::int64_t rows = a.bottom - a.top + 1, cols = a.right - a.left + 1;
-        if (a.shape == Area::Shape::Columns) return static_cast<std::int32_t>(cols);
-        if (a.shape == Area::Shape::Rows) return static_cast<std::int32_t>(rows);
-        return static_cast<std::int32_t>(std::min<std::int64_t>(rows * cols, INT32_MAX));
-    }
-
-    Variant item(const Args& args) {
-        const Area& a = place_.area;
-        args.expect(1, 2);
-        std::int64_t row = 0, column = 0;
-        if (args.size() == 2 && args.isPresent(1)) {
-            row = a.top + static_cast<std::int64_t>(args.integer(0)) - 1;
-            column = a.left + static_cast<std::int64_t>(args.integer(1)) - 1;
-        } else {
-            std::int64_t index = args.integer(0);
-            if (a.shape == Area::Shape::Columns) {
-                column = a.left + index - 1;
-                if (column < 1 || column > ::sheet::kMaxColumns) failWith(DISP_E_BADINDEX);
-                auto c = static_cast<std::int32_t>(column);
-                return range(Area{a.top, c, a.bottom, c, Area::Shape::Columns});
-            }
-            if (a.shape == Area::Shape::Rows) {
-                row = a.top + index - 1;
-                if (row < 1 || row > ::sheet::kMaxRows) failWith(DISP_E_BADINDEX);
-                auto r = static_cast<std::int32_t>(row);
-                return range(Area{r, a.left, r, a.right, Area::Shape::Rows});
-            }
-            std::int64_t width = a.right - a.left + 1;
-            if (index < 1) failWith(DISP_E_BADINDEX);
-            row = a.top + (index - 1) / width;
-            column = a.left + (index - 1) % width;
-        }
-        if (row < 1 || row > ::sheet::kMaxRows || column < 1 || column > ::sheet::kMaxColumns)
-            failWith(DISP_E_BADINDEX);
-        auto r = static_cast<std::int32_t>(row);
-        auto c = static_cast<std::int32_t>(column);
-        return range(Area{r, c, r, c});
-    }
-
-    std::int64_t cellCount() const {
-        const Area& a = place_.area;
-        return static_cast<std::int64_t>(a.bottom - a.top + 1) * (a.right - a.left + 1);
-    }
-
-    // What a number shows as, by its format's type: the office keeps dates, times
-    // and truth values as numbers with such a format.
-    enum class Shown : std::uint8_t { Number, Date, Boolean };
+// A range of a sheet and what the backend's members do with it.
+struct Cells {
+    CalcState& state;
+    Place place;
 
     // A cell's value as automation gives it: numbers as R8 (dates as DATE and truth
     // values as BOOL, as the application has them), text as BSTR, an empty cell as
@@ -469,15 +188,15 @@ private:
     }
 
     Shown shownAs(sal_Int32 key, const Reference<util::XNumberFormats>& formats) {
-        auto known = shownByKey_.find(key);
-        if (known != shownByKey_.end()) return known->second;
+        auto known = place.doc->shownByKey.find(key);
+        if (known != place.doc->shownByKey.end()) return known->second;
         sal_Int16 type = 0;
         Reference<beans::XPropertySet> format = formats->getByKey(key);
         if (format.is()) format->getPropertyValue("Type") >>= type;
         const Shown shown = (type & util::NumberFormat::LOGICAL)                             ? Shown::Boolean
                             : (type & (util::NumberFormat::DATE | util::NumberFormat::TIME)) ? Shown::Date
                                                                                              : Shown::Number;
-        shownByKey_.emplace(key, shown);
+        place.doc->shownByKey.emplace(key, shown);
         return shown;
     }
 
@@ -491,9 +210,9 @@ private:
     };
     std::vector<ShownCell> shownCells(const Reference<table::XCellRange>& cells) {
         std::vector<ShownCell> found;
-        const Area& a = place_.area;
+        const Area& a = place.area;
         Reference<util::XNumberFormats> formats =
-            Reference<util::XNumberFormatsSupplier>(place_.doc->model, UNO_QUERY_THROW)->getNumberFormats();
+            Reference<util::XNumberFormatsSupplier>(place.doc->model, UNO_QUERY_THROW)->getNumberFormats();
         auto addAll = [&](const table::CellRangeAddress& r, Shown shown) {
             for (sal_Int32 row = std::max(r.StartRow, a.top - 1); row <= std::min(r.EndRow, a.bottom - 1); ++row)
                 for (sal_Int32 column = std::max(r.StartColumn, a.left - 1);
@@ -522,25 +241,26 @@ private:
         return found;
     }
 
-    // The value of one cell, or a two-dimensional array counting from 1, rows first.
-    Variant values() {
-        if (cellCount() > kMaxCellsPerCall)
-            applicationError("The values of " + std::to_string(cellCount()) + " cells cannot be read at once.");
-        Reference<table::XCellRange> cells = place_.range(*state_);
+    // The value of the area's one cell.
+    Variant one() {
+        Reference<table::XCellRange> cells = place.range(state);
+        Sequence<Sequence<Any>> rows = Reference<css::sheet::XCellRangeData>(cells, UNO_QUERY_THROW)->getDataArray();
+        const auto errors = errorsIn(cells);
+        if (!errors.empty()) return errors.front().second;
+        const auto shown = shownCells(cells);
+        return rows.getLength() > 0 && rows[0].getLength() > 0
+                   ? valueOf(rows[0][0], shown.empty() ? Shown::Number : shown.front().shown)
+                   : Variant();
+    }
+
+    // The values of the area's cells into a two-dimensional array counting from 1,
+    // rows first.
+    void fill(Variant& out) {
+        Reference<table::XCellRange> cells = place.range(state);
         Sequence<Sequence<Any>> rows = Reference<css::sheet::XCellRangeData>(cells, UNO_QUERY_THROW)->getDataArray();
         const auto errors = errorsIn(cells);
         const auto shown = shownCells(cells);
-        const Area& a = place_.area;
-        if (a.top == a.bottom && a.left == a.right) {
-            if (!errors.empty()) return errors.front().second;
-            return rows.getLength() > 0 && rows[0].getLength() > 0
-                       ? valueOf(rows[0][0], shown.empty() ? Shown::Number : shown.front().shown)
-                       : Variant();
-        }
-        const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(a.bottom - a.top + 1), 1},
-                                          {static_cast<ULONG>(a.right - a.left + 1), 1}};
-        Variant out = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
-        if (!out.isArray()) failWith(E_OUTOFMEMORY);
+        const Area& a = place.area;
         LONG index[2];
         for (sal_Int32 r = 0; r < rows.getLength(); ++r) {
             const Sequence<Any>& row = rows[r];
@@ -566,7 +286,6 @@ private:
             Variant* element = nullptr;
             if (SUCCEEDED(platform::SafeArrayPtrOfIndex(out.parray(), at, &element))) *element = error;
         }
-        return out;
     }
 
     // The cells of the range whose formula gives an error (an error value typed or
@@ -583,34 +302,15 @@ private:
             for (sal_Int32 row = r.StartRow; row <= r.EndRow; ++row)
                 for (sal_Int32 column = r.StartColumn; column <= r.EndColumn; ++column) {
                     const std::string shown =
-                        toUtf8(Reference<text::XText>(place_.sheet->getCellByPosition(column, row), UNO_QUERY_THROW)
+                        toUtf8(Reference<text::XText>(place.sheet->getCellByPosition(column, row), UNO_QUERY_THROW)
                                    ->getString());
                     // The office's own errors ("Err:504") have no name in the
                     // application; they are values it cannot compute.
-                    auto known = ::sheet::errorByText(shown);
+                    auto known = automation::errorByText(shown);
                     errors.emplace_back(SheetNotes::Cell{row + 1, column + 1},
-                                        Variant::error(::sheet::errorScode(known ? known->number : 2015)));
+                                        Variant::error(automation::errorScode(known ? known->number : 2015)));
                 }
         return errors;
-    }
-
-    static void checkAssignable(const Variant& v) {
-        switch (v.vt()) {
-        case VT_EMPTY:
-        case VT_NULL:
-        case VT_BSTR:
-        case VT_R8:
-        case VT_R4:
-        case VT_I2:
-        case VT_I4:
-        case VT_BOOL:
-            break;
-        default:
-            failWith(DISP_E_TYPEMISMATCH);
-        }
-        if (v.vt() == VT_BSTR && v.bstrVal().size() > kMaxCellText)
-            applicationError("A cell holds at most 32,767 characters; the text has " +
-                             std::to_string(v.bstrVal().size()) + ".");
     }
 
     // What a value becomes in a cell: text typed into a cell that is not formatted
@@ -629,7 +329,7 @@ private:
             return Any(v.boolVal() ? 1.0 : 0.0);
         case VT_BSTR:
             if (!isTextCell)
-                if (auto number = ::sheet::parseGeneralNumber(v.bstrVal())) return Any(*number);
+                if (auto number = automation::parseGeneralNumber(v.bstrVal())) return Any(*number);
             return Any(toOUString(v.bstrVal()));
         default:
             return Any(OUString());
@@ -645,11 +345,11 @@ private:
         sal_Int32 at(sal_Int32 row) const { return isUniform ? key : keys[static_cast<std::size_t>(row)]; }
     };
     std::vector<ColumnFormats> formatsOf(sal_Int32 rows, sal_Int32 columns) {
-        const Area& a = place_.area;
+        const Area& a = place.area;
         std::vector<ColumnFormats> result(static_cast<std::size_t>(columns));
         for (sal_Int32 c = 0; c < columns; ++c) {
             Reference<beans::XPropertySet> column(
-                place_.sheet->getCellRangeByPosition(a.left - 1 + c, a.top - 1, a.left - 1 + c, a.top - 2 + rows),
+                place.sheet->getCellRangeByPosition(a.left - 1 + c, a.top - 1, a.left - 1 + c, a.top - 2 + rows),
                 UNO_QUERY_THROW);
             Reference<beans::XPropertyState> state(column, UNO_QUERY_THROW);
             if (state->getPropertyState("NumberFormat") != beans::PropertyState_AMBIGUOUS_VALUE &&
@@ -658,7 +358,7 @@ private:
             result[c].isUniform = false;
             result[c].keys.resize(static_cast<std::size_t>(rows));
             for (sal_Int32 r = 0; r < rows; ++r)
-                Reference<beans::XPropertySet>(place_.sheet->getCellByPosition(a.left - 1 + c, a.top - 1 + r),
+                Reference<beans::XPropertySet>(place.sheet->getCellByPosition(a.left - 1 + c, a.top - 1 + r),
                                                UNO_QUERY_THROW)
                     ->getPropertyValue("NumberFormat") >>= result[c].keys[static_cast<std::size_t>(r)];
         }
@@ -669,14 +369,14 @@ private:
     // "=1+1", a date) is written into it. The application leaves the cell's format
     // as it was, so the formats are put back where that can have happened.
     void restoreFormats(const std::vector<ColumnFormats>& formats, const std::vector<std::vector<bool>>& wroteText) {
-        const Area& a = place_.area;
+        const Area& a = place.area;
         for (std::size_t c = 0; c < formats.size(); ++c) {
             const auto& rows = wroteText[c];
             if (std::find(rows.begin(), rows.end(), true) == rows.end()) continue;
             const auto column = static_cast<sal_Int32>(a.left - 1 + static_cast<sal_Int32>(c));
             if (formats[c].isUniform) {
                 Reference<beans::XPropertySet>(
-                    place_.sheet->getCellRangeByPosition(column, a.top - 1, column,
+                    place.sheet->getCellRangeByPosition(column, a.top - 1, column,
                                                          a.top - 2 + static_cast<sal_Int32>(rows.size())),
                     UNO_QUERY_THROW)
                     ->setPropertyValue("NumberFormat", Any(formats[c].key));
@@ -685,56 +385,25 @@ private:
             for (std::size_t r = 0; r < rows.size(); ++r)
                 if (rows[r])
                     Reference<beans::XPropertySet>(
-                        place_.sheet->getCellByPosition(column, a.top - 1 + static_cast<sal_Int32>(r)), UNO_QUERY_THROW)
+                        place.sheet->getCellByPosition(column, a.top - 1 + static_cast<sal_Int32>(r)), UNO_QUERY_THROW)
                         ->setPropertyValue("NumberFormat", Any(formats[c].at(static_cast<sal_Int32>(r))));
         }
     }
 
-    void putValue(const Variant& v) {
-        const Area& a = place_.area;
-        if (cellCount() > kMaxCellsPerCall)
-            applicationError("A value cannot be assigned to " + std::to_string(cellCount()) + " cells at once.");
+    // Every cell of the area in one data array; cells an array does not reach are
+    // left empty.
+    void write(const automation::ValueBlock& block) {
+        const Area& a = place.area;
         const sal_Int32 rows = a.bottom - a.top + 1, columns = a.right - a.left + 1;
-        // An array goes from the range's top-left cell, the first dimension down the
-        // rows; a one-dimensional array is a row, repeated on every row. Cells the
-        // array does not reach are left empty.
         std::vector<const Variant*> elements(static_cast<std::size_t>(rows) * columns, nullptr);
         static const Variant empty;
-        if (v.isArray()) {
-            SAFEARRAY* array = v.parray();
-            const UINT dims = platform::SafeArrayGetDim(array);
-            if (v.vt() != (VT_ARRAY | VT_VARIANT) || dims < 1 || dims > 2) failWith(DISP_E_TYPEMISMATCH);
-            LONG low[2] = {0, 0}, high[2] = {-1, -1};
-            for (UINT d = 0; d < dims; ++d) {
-                platform::SafeArrayGetLBound(array, d + 1, &low[d]);
-                platform::SafeArrayGetUBound(array, d + 1, &high[d]);
-            }
-            for (sal_Int32 r = 0; r < rows; ++r)
-                for (sal_Int32 c = 0; c < columns; ++c) {
-                    LONG index[2];
-                    if (dims == 2) {
-                        if (low[0] + r > high[0] || low[1] + c > high[1]) continue;
-                        index[0] = low[0] + r;
-                        index[1] = low[1] + c;
-                    } else {
-                        if (low[0] + c > high[0]) continue;
-                        index[0] = low[0] + c;
-                    }
-                    Variant* element = nullptr;
-                    if (FAILED(platform::SafeArrayPtrOfIndex(array, index, &element))) failWith(DISP_E_BADINDEX);
-                    if (element->isArray()) failWith(DISP_E_TYPEMISMATCH);
-                    checkAssignable(*element);
-                    elements[static_cast<std::size_t>(r) * columns + c] = element;
-                }
-        } else {
-            checkAssignable(v);
-            std::fill(elements.begin(), elements.end(), &v);
-        }
+        for (sal_Int32 r = 0; r < rows; ++r)
+            for (sal_Int32 c = 0; c < columns; ++c) elements[static_cast<std::size_t>(r) * columns + c] = block.at(r, c);
         bool anyText = false;
         for (const Variant* e : elements) anyText = anyText || (e && e->vt() == VT_BSTR && !e->bstrVal().empty());
         std::vector<ColumnFormats> formats;
         if (anyText) formats = formatsOf(rows, columns);
-        const sal_Int32 textKey = anyText ? state_->textFormatKey(*place_.doc) : -1;
+        const sal_Int32 textKey = anyText ? state.textFormatKey(*place.doc) : -1;
         // Where text went into a cell not formatted as text.
         std::vector<std::vector<bool>> wroteText(static_cast<std::size_t>(anyText ? columns : 0),
                                                  std::vector<bool>(static_cast<std::size_t>(rows)));
@@ -752,10 +421,10 @@ private:
             }
             data.getArray()[r] = row;
         }
-        state_->holdUpdates(*place_.doc);
-        SheetNotes& notes = state_->notesOf(place_.sheet);
+        state.holdUpdates(*place.doc);
+        SheetNotes& notes = state.notesOf(place.sheet);
         const auto dropped = notes.placedWithin(a);
-        Reference<css::sheet::XCellRangeData>(place_.range(*state_), UNO_QUERY_THROW)->setDataArray(data);
+        Reference<css::sheet::XCellRangeData>(place.range(state), UNO_QUERY_THROW)->setDataArray(data);
         if (anyText) restoreFormats(formats, wroteText);
         notes.place(dropped, &a);
     }
@@ -763,9 +432,9 @@ private:
     // The merged area holding a cell (0-based), the cell itself when it is not
     // merged: a cursor on the cell grown to the merged area it lies in.
     table::CellRangeAddress mergedAreaAt(sal_Int32 column, sal_Int32 row) {
-        Reference<css::sheet::XSheetCellRange> cell(place_.sheet->getCellRangeByPosition(column, row, column, row),
+        Reference<css::sheet::XSheetCellRange> cell(place.sheet->getCellRangeByPosition(column, row, column, row),
                                                     UNO_QUERY_THROW);
-        Reference<css::sheet::XSheetCellCursor> cursor = place_.sheet->createCursorByRange(cell);
+        Reference<css::sheet::XSheetCellCursor> cursor = place.sheet->createCursorByRange(cell);
         cursor->collapseToMergedArea();
         return Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
     }
@@ -774,19 +443,19 @@ private:
     // null when some do. A range that holds no start of a merged area and does not
     // grow when grown to the merged areas it touches has none: a few calls for a
     // block of any size. Otherwise the cells are walked area by area.
-    Variant mergeCells() {
-        Reference<table::XCellRange> cells = place_.range(*state_);
+    automation::MergeCoverage mergeCoverage() {
+        Reference<table::XCellRange> cells = place.range(state);
         const table::CellRangeAddress own =
             Reference<css::sheet::XCellRangeAddressable>(cells, UNO_QUERY_THROW)->getRangeAddress();
         Reference<css::sheet::XSheetCellCursor> cursor =
-            place_.sheet->createCursorByRange(Reference<css::sheet::XSheetCellRange>(cells, UNO_QUERY_THROW));
+            place.sheet->createCursorByRange(Reference<css::sheet::XSheetCellRange>(cells, UNO_QUERY_THROW));
         cursor->collapseToMergedArea();
         const table::CellRangeAddress grown =
             Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
         const bool didGrow = grown.StartColumn != own.StartColumn || grown.StartRow != own.StartRow ||
                              grown.EndColumn != own.EndColumn || grown.EndRow != own.EndRow;
         if (!didGrow && !Reference<util::XMergeable>(cells, UNO_QUERY_THROW)->getIsMerged())
-            return Variant::boolean(false);
+            return automation::MergeCoverage::None;
         std::vector<table::CellRangeAddress> areas;
         bool anyMerged = false, anyAlone = false;
         for (sal_Int32 row = own.StartRow; row <= own.EndRow && !(anyMerged && anyAlone); ++row)
@@ -808,16 +477,14 @@ private:
                 areas.push_back(m);
                 column = m.EndColumn + 1;
             }
-        if (anyMerged && anyAlone) return Variant::null();
-        return Variant::boolean(anyMerged);
+        if (anyMerged && anyAlone) return automation::MergeCoverage::Some;
+        return anyMerged ? automation::MergeCoverage::All : automation::MergeCoverage::None;
     }
 
     sal_Int32 formatKey(const std::u16string& code) {
-        if (code == u"@") return state_->textFormatKey(*place_.doc);
-        if (code.empty() || code.size() > 255)
-            applicationError("'" + toUtf8(toOUString(code)) + "' is not a number format the application accepts.");
+        if (code == u"@") return state.textFormatKey(*place.doc);
         Reference<util::XNumberFormats> formats =
-            Reference<util::XNumberFormatsSupplier>(place_.doc->model, UNO_QUERY_THROW)->getNumberFormats();
+            Reference<util::XNumberFormatsSupplier>(place.doc->model, UNO_QUERY_THROW)->getNumberFormats();
         lang::Locale enUs("en", "US", "");
         sal_Int32 key = formats->queryKey(toOUString(code), enUs, false);
         if (key < 0) key = formats->addNew(toOUString(code), enUs);
@@ -826,23 +493,110 @@ private:
 
     std::u16string formatCode() {
         sal_Int32 key = 0;
-        Reference<beans::XPropertySet>(place_.topLeft(), UNO_QUERY_THROW)->getPropertyValue("NumberFormat") >>= key;
+        Reference<beans::XPropertySet>(place.topLeft(), UNO_QUERY_THROW)->getPropertyValue("NumberFormat") >>= key;
         Reference<util::XNumberFormats> formats =
-            Reference<util::XNumberFormatsSupplier>(place_.doc->model, UNO_QUERY_THROW)->getNumberFormats();
+            Reference<util::XNumberFormatsSupplier>(place.doc->model, UNO_QUERY_THROW)->getNumberFormats();
         OUString code;
         formats->getByKey(key)->getPropertyValue("FormatString") >>= code;
         return toU16(code);
     }
 
-    Place place_;
-    std::map<sal_Int32, Shown> shownByKey_;  // by number format key
 };
+
+Place placeOf(const SheetHandle& handle, const Area& area) {
+    const DocSheet& s = sheetOf(handle);
+    return Place{s.doc, s.sheet, area};
+}
 
 }  // namespace
 
-ComPtr<IDispatch> makeRange(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
-                            const Reference<css::sheet::XSpreadsheet>& sheet, Area area) {
-    return ComPtr<IDispatch>(platform::makeCom<RangeObject>(state, Place{doc, sheet, area}).get());
+Variant OfficeBackend::readCell(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    return Cells{*state_, placeOf(sheet, Area{row, column, row, column})}.one();
+}
+
+void OfficeBackend::readBlock(SheetHandle& sheet, const Area& area, Variant& array) {
+    Cells{*state_, placeOf(sheet, area)}.fill(array);
+}
+
+void OfficeBackend::writeBlock(SheetHandle& sheet, const Area& area, const automation::ValueBlock& values) {
+    Cells cells{*state_, placeOf(sheet, area)};
+    HiddenSheetUndoLock undoLock(cells.place);
+    cells.write(values);
+}
+
+std::u16string OfficeBackend::displayText(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    const Place place = placeOf(sheet, Area{row, column, row, column});
+    return toU16(Reference<text::XText>(place.topLeft(), UNO_QUERY_THROW)->getString());
+}
+
+std::u16string OfficeBackend::numberFormat(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    return Cells{*state_, placeOf(sheet, Area{row, column, row, column})}.formatCode();
+}
+
+void OfficeBackend::setNumberFormat(SheetHandle& sheet, const Area& area, const std::u16string& code) {
+    Cells cells{*state_, placeOf(sheet, area)};
+    HiddenSheetUndoLock undoLock(cells.place);
+    cells.place.setProperty(*state_, "NumberFormat", Any(cells.formatKey(code)));
+}
+
+bool OfficeBackend::isBold(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    float weight = 0;
+    Reference<beans::XPropertySet>(placeOf(sheet, Area{row, column, row, column}).topLeft(), UNO_QUERY_THROW)
+            ->getPropertyValue("CharWeight") >>= weight;
+    return weight >= awt::FontWeight::BOLD;
+}
+
+void OfficeBackend::setBold(SheetHandle& sheet, const Area& area, bool bold) {
+    float weight = bold ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
+    placeOf(sheet, area).setProperty(*state_, "CharWeight", Any(weight));
+}
+
+void OfficeBackend::autoFitColumns(SheetHandle& sheet, const Area& area) {
+    Reference<table::XColumnRowRange> columns(placeOf(sheet, area).range(*state_), UNO_QUERY_THROW);
+    Reference<beans::XPropertySet>(columns->getColumns(), UNO_QUERY_THROW)->setPropertyValue("OptimalWidth", Any(true));
+}
+
+automation::MergeCoverage OfficeBackend::mergeCoverage(SheetHandle& sheet, const Area& area) {
+    return Cells{*state_, placeOf(sheet, area)}.mergeCoverage();
+}
+
+std::optional<Area> OfficeBackend::mergeAreaContaining(SheetHandle& sheet, const Area& a) {
+    const table::CellRangeAddress m = Cells{*state_, placeOf(sheet, a)}.mergedAreaAt(a.left - 1, a.top - 1);
+    if (m.StartColumn > a.left - 1 || m.StartRow > a.top - 1 || m.EndColumn < a.right - 1 || m.EndRow < a.bottom - 1)
+        return std::nullopt;
+    return Area{m.StartRow + 1, m.StartColumn + 1, m.EndRow + 1, m.EndColumn + 1, Area::Shape::Cells};
+}
+
+std::optional<std::u16string> OfficeBackend::commentText(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    const SheetNotes& notes = state_->notesOf(sheetOf(sheet).sheet);
+    auto known = notes.texts.find({row, column});
+    if (known == notes.texts.end()) return std::nullopt;
+    return known->second;
+}
+
+std::u16string OfficeBackend::commentAuthor(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    return toU16(annotationOf(placeOf(sheet, Area{row, column, row, column}))->getAuthor());
+}
+
+// The office gives a note its own author.
+void OfficeBackend::addComment(SheetHandle& sheet, std::int32_t row, std::int32_t column, std::u16string text,
+                               const std::u16string&) {
+    SheetNotes& notes = state_->notesOf(sheetOf(sheet).sheet);
+    notes.texts[{row, column}] = std::move(text);
+    notes.unplaced.insert({row, column});
+}
+
+void OfficeBackend::setCommentText(SheetHandle& sheet, std::int32_t row, std::int32_t column, std::u16string text) {
+    SheetNotes& notes = state_->notesOf(sheetOf(sheet).sheet);
+    const auto key = std::make_pair(row, column);
+    if (notes.texts.count(key) && !notes.unplaced.count(key))
+        Reference<text::XSimpleText>(annotationOf(placeOf(sheet, Area{row, column, row, column})), UNO_QUERY_THROW)
+            ->setString(toOUString(text));
+    notes.texts[key] = std::move(text);
+}
+
+void OfficeBackend::clearComments(SheetHandle& sheet, const Area& area) {
+    clearNotes(*state_, placeOf(sheet, area));
 }
 
 }  // namespace calc

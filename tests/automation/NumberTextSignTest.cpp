@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace sheet {
+namespace automation {
 namespace {
 
 TEST(NumberTextSign, StoredNumbersTakeOneSignAtMost) {
@@ -20,4 +20,4 @@ TEST(NumberTextSign, StoredNumbersTakeOneSignAtMost) {
 }
 
 }  // namespace
-}  // namespace sheet
+}  // namespace automation
