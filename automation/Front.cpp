@@ -134,8 +134,8 @@ SaveOutcome saveWorkbook(Backend& backend, BookHandle& book) {
     } catch (const std::exception& e) {
         outcome.problem = e.what();
     }
-    outcome.problem =
-        "The workbook '" + utf16ToUtf8(backend.bookName(book)) + "' could not be saved to " + path + ": " + outcome.problem;
+    outcome.problem = "The workbook '" + utf16ToUtf8(backend.bookName(book)) + "' could not be saved to " + path +
+                      ": " + outcome.problem;
     return outcome;
 }
 

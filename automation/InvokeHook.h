@@ -4,8 +4,8 @@
 // events on a subscriber's), so installing, matching and reading are locked.
 #pragma once
 
-#include "platform/Variant.h"
 #include "automation/DispatchIds.h"
+#include "platform/Variant.h"
 
 #include <cstddef>
 #include <optional>

@@ -2,8 +2,8 @@
 // ranges (Cells, Columns, Rows, UsedRange, Range("A1"[, "B2"])), the values of one
 // cell or of a block, number formats, bold, comments, column widths, merged areas
 // and addresses.
-#include "automation/NumberText.h"
 #include "automation/Names.h"
+#include "automation/NumberText.h"
 #include "automation/Objects.h"
 #include "automation/Utf.h"
 #include "platform/SafeArray.h"
@@ -191,7 +191,8 @@ private:
         SheetHandle& s = *sheet_;
         backend().checkLive(s);
         std::optional<std::u16string> text = backend().commentText(s, row_, column_);
-        if (!text) applicationError("The comment of " + cellOfSheet(backend(), s, row_, column_) + " has been deleted.");
+        if (!text)
+            applicationError("The comment of " + cellOfSheet(backend(), s, row_, column_) + " has been deleted.");
         switch (id) {
         case dispid::Text:
             if (!isKind(flags, Kind::Method)) break;

@@ -149,7 +149,8 @@ private:
 
 class WorkbookObject final : public FrontObject<ObjectClass::Workbook> {
 public:
-    WorkbookObject(std::shared_ptr<Front> front, BookPtr book) : FrontObject(std::move(front)), book_(std::move(book)) {}
+    WorkbookObject(std::shared_ptr<Front> front, BookPtr book)
+        : FrontObject(std::move(front)), book_(std::move(book)) {}
 
 private:
     // The workbook's own dual interface, which event handlers ask a sheet's parent

@@ -308,8 +308,8 @@ std::string CalcState::storedBytes(Doc& doc) {
     // back, and removed: the file itself is replaced by the platform's file layer.
     const std::string beside = doc.path.empty() ? absolutePath("Book") : doc.path;
     const std::size_t slash = beside.find_last_of('/');
-    const std::string temporary = beside.substr(0, slash + 1) + "." + beside.substr(slash + 1) + "." +
-                                  std::to_string(::getpid()) + ".tmp.xlsx";
+    const std::string temporary =
+        beside.substr(0, slash + 1) + "." + beside.substr(slash + 1) + "." + std::to_string(::getpid()) + ".tmp.xlsx";
     std::string bytes;
     std::string problem;
     try {

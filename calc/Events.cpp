@@ -73,9 +73,8 @@ private:
     static automation::CellChange changeOf(const std::shared_ptr<Doc>& doc, const table::CellRangeAddress& address) {
         Reference<container::XIndexAccess> sheets(doc->spreadsheet->getSheets(), UNO_QUERY_THROW);
         Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(address.Sheet), UNO_QUERY_THROW);
-        return {std::make_shared<DocSheet>(doc, sheet),
-                automation::Area{address.StartRow + 1, address.StartColumn + 1, address.EndRow + 1,
-                                 address.EndColumn + 1}};
+        return {std::make_shared<DocSheet>(doc, sheet), automation::Area{address.StartRow + 1, address.StartColumn + 1,
+                                                                         address.EndRow + 1, address.EndColumn + 1}};
     }
 
     std::weak_ptr<CalcState> state_;

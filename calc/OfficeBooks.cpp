@@ -28,16 +28,16 @@ namespace lang = css::lang;
 namespace table = css::table;
 namespace uno = css::uno;
 namespace util = css::util;
-using ::com::sun::star::uno::Any;
-using ::com::sun::star::uno::Reference;
-using ::com::sun::star::uno::Sequence;
-using ::com::sun::star::uno::UNO_QUERY;
-using ::com::sun::star::uno::UNO_QUERY_THROW;
 using automation::Area;
 using automation::BookHandle;
 using automation::BookPtr;
 using automation::SheetHandle;
 using automation::SheetPtr;
+using ::com::sun::star::uno::Any;
+using ::com::sun::star::uno::Reference;
+using ::com::sun::star::uno::Sequence;
+using ::com::sun::star::uno::UNO_QUERY;
+using ::com::sun::star::uno::UNO_QUERY_THROW;
 
 namespace calc {
 namespace {
@@ -205,8 +205,8 @@ std::vector<std::string> OfficeBackend::flush() {
             if (!Reference<util::XModifiable>(doc->model, UNO_QUERY_THROW)->isModified()) continue;
             problem = automation::saveWorkbook(*this, *doc).problem;
         } catch (const uno::Exception& e) {
-            problem = "The workbook '" + toUtf8(toOUString(doc->name)) + "' could not be saved to " + doc->path +
-                      ": " + officeFailureText(*state_, toUtf8(e.Message));
+            problem = "The workbook '" + toUtf8(toOUString(doc->name)) + "' could not be saved to " + doc->path + ": " +
+                      officeFailureText(*state_, toUtf8(e.Message));
         }
         if (!problem.empty()) problems.push_back(problem);
     }
@@ -282,8 +282,8 @@ SheetPtr OfficeBackend::addSheet(const BookPtr& book, std::size_t at) {
         if (!sheets->hasByName(toOUString(name))) break;
     }
     sheets->insertNewByName(toOUString(name), static_cast<sal_Int16>(at));
-    return handleOf(docPtr(book), Reference<css::sheet::XSpreadsheet>(sheets->getByName(toOUString(name)),
-                                                                     UNO_QUERY_THROW));
+    return handleOf(docPtr(book),
+                    Reference<css::sheet::XSpreadsheet>(sheets->getByName(toOUString(name)), UNO_QUERY_THROW));
 }
 
 Area OfficeBackend::usedArea(const SheetHandle& sheet) {
@@ -291,7 +291,8 @@ Area OfficeBackend::usedArea(const SheetHandle& sheet) {
     Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
     used->gotoStartOfUsedArea(false);
     used->gotoEndOfUsedArea(true);
-    table::CellRangeAddress a = Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
+    table::CellRangeAddress a =
+        Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
     return Area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
 }
 

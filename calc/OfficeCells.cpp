@@ -55,14 +55,14 @@ namespace table = css::table;
 namespace text = css::text;
 namespace uno = css::uno;
 namespace util = css::util;
+using automation::applicationError;
+using automation::failWith;
+using automation::SheetHandle;
 using ::com::sun::star::uno::Any;
 using ::com::sun::star::uno::Reference;
 using ::com::sun::star::uno::Sequence;
 using ::com::sun::star::uno::UNO_QUERY;
 using ::com::sun::star::uno::UNO_QUERY_THROW;
-using automation::applicationError;
-using automation::failWith;
-using automation::SheetHandle;
 using platform::Variant;
 
 namespace calc {
@@ -377,7 +377,7 @@ struct Cells {
             if (formats[c].isUniform) {
                 Reference<beans::XPropertySet>(
                     place.sheet->getCellRangeByPosition(column, a.top - 1, column,
-                                                         a.top - 2 + static_cast<sal_Int32>(rows.size())),
+                                                        a.top - 2 + static_cast<sal_Int32>(rows.size())),
                     UNO_QUERY_THROW)
                     ->setPropertyValue("NumberFormat", Any(formats[c].key));
                 continue;
@@ -398,7 +398,8 @@ struct Cells {
         std::vector<const Variant*> elements(static_cast<std::size_t>(rows) * columns, nullptr);
         static const Variant empty;
         for (sal_Int32 r = 0; r < rows; ++r)
-            for (sal_Int32 c = 0; c < columns; ++c) elements[static_cast<std::size_t>(r) * columns + c] = block.at(r, c);
+            for (sal_Int32 c = 0; c < columns; ++c)
+                elements[static_cast<std::size_t>(r) * columns + c] = block.at(r, c);
         bool anyText = false;
         for (const Variant* e : elements) anyText = anyText || (e && e->vt() == VT_BSTR && !e->bstrVal().empty());
         std::vector<ColumnFormats> formats;
@@ -500,7 +501,6 @@ struct Cells {
         formats->getByKey(key)->getPropertyValue("FormatString") >>= code;
         return toU16(code);
     }
-
 };
 
 Place placeOf(const SheetHandle& handle, const Area& area) {
@@ -542,7 +542,7 @@ void OfficeBackend::setNumberFormat(SheetHandle& sheet, const Area& area, const 
 bool OfficeBackend::isBold(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
     float weight = 0;
     Reference<beans::XPropertySet>(placeOf(sheet, Area{row, column, row, column}).topLeft(), UNO_QUERY_THROW)
-            ->getPropertyValue("CharWeight") >>= weight;
+        ->getPropertyValue("CharWeight") >>= weight;
     return weight >= awt::FontWeight::BOLD;
 }
 
@@ -595,8 +595,6 @@ void OfficeBackend::setCommentText(SheetHandle& sheet, std::int32_t row, std::in
     notes.texts[key] = std::move(text);
 }
 
-void OfficeBackend::clearComments(SheetHandle& sheet, const Area& area) {
-    clearNotes(*state_, placeOf(sheet, area));
-}
+void OfficeBackend::clearComments(SheetHandle& sheet, const Area& area) { clearNotes(*state_, placeOf(sheet, area)); }
 
 }  // namespace calc

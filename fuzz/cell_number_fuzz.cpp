@@ -6,8 +6,8 @@
 // implementation of its own). A double the sheet writes into files reads back as
 // the same double through every reader, and its General display reads back close to
 // it.
-#include "module/spreadsheet/CellValue.h"
 #include "automation/NumberText.h"
+#include "module/spreadsheet/CellValue.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -9,8 +9,8 @@
 #include "module/cmd/cmdinit.h"
 #include "module/cmd/cmdtabro.h"
 #include "module/errors/RegistryReports.h"
-#include "module/settings/Settings.h"
 #include "module/link/LinkTimer.h"
+#include "module/settings/Settings.h"
 #include "platform/Event.h"
 #include "platform/Timer.h"
 

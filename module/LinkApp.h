@@ -23,13 +23,13 @@ public:
     void unregisterCommands() override;
 
     // moduleHandle and appId live in the base, whose own operations need them.
-    HINSTANCE resourceHandle = nullptr;      // the loaded resource module
+    HINSTANCE resourceHandle = nullptr;       // the loaded resource module
     platform::ComPtr<IDispatch> linkHandler;  // main-thread proxy of the link's event handler
-    platform::UniqueHandle linkThread;       // the link thread, once created
-    platform::UniqueHandle linkStarted;      // set by the link thread when its handler is ready
-    platform::UniqueHandle linkStop;         // tells the link thread to end
-    HINSTANCE helpLibrary = nullptr;         // the help library, loaded on first use
-    UINT_PTR timerId = 0;                    // the link timer; 0 = none
+    platform::UniqueHandle linkThread;        // the link thread, once created
+    platform::UniqueHandle linkStarted;       // set by the link thread when its handler is ready
+    platform::UniqueHandle linkStop;          // tells the link thread to end
+    HINSTANCE helpLibrary = nullptr;          // the help library, loaded on first use
+    UINT_PTR timerId = 0;                     // the link timer; 0 = none
 };
 
 LinkApp* linkApp();

@@ -92,9 +92,7 @@ void MemoryBackend::renameSheet(SheetHandle& handle, std::u16string name) {
     sheet.book().isStructureChanged = true;
 }
 
-automation::Visibility MemoryBackend::visibility(const SheetHandle& sheet) {
-    return sheetOfHandle(sheet).visibility();
-}
+automation::Visibility MemoryBackend::visibility(const SheetHandle& sheet) { return sheetOfHandle(sheet).visibility(); }
 
 std::string MemoryBackend::setVisibility(SheetHandle& handle, automation::Visibility visibility) {
     auto index = sheetIndex(handle);

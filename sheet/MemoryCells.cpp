@@ -2,8 +2,8 @@
 // (read row by row from the cells present), values assigned row by row, number
 // formats, bold, column widths, merged areas and comments.
 #include "automation/DispatchSupport.h"
-#include "sheet/Automation.h"
 #include "platform/SafeArray.h"
+#include "sheet/Automation.h"
 #include "sheet/DateFormat.h"
 #include "sheet/MemoryBackend.h"
 #include "sheet/xlsx/Carry.h"

@@ -4,8 +4,8 @@
 #include "sheet/Spreadsheet.h"
 
 #include "automation/DispatchSupport.h"
-#include "sheet/Automation.h"
 #include "platform/File.h"
+#include "sheet/Automation.h"
 #include "sheet/BookLifecycle.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/ForeignFile.h"

@@ -7,13 +7,13 @@
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
+#include "module/errors/ErrorReports.h"
 #include "module/import/ImportPlan.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
 #include "module/import/SheetReader.h"
 #include "module/layout/PropertyText.h"
 #include "module/layout/WorkbookRecord.h"
-#include "module/errors/ErrorReports.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/Automation.h"
@@ -24,9 +24,9 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -213,8 +213,8 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
             previewChanges(changes);
             report.printListed();
             listed = true;
-            const std::string question = formatText(kTextPreviewQuestion, static_cast<long>(changes.size()),
-                                                    static_cast<long>(rows.size()));
+            const std::string question =
+                formatText(kTextPreviewQuestion, static_cast<long>(changes.size()), static_cast<long>(rows.size()));
             if (!askYes(question, true)) {
                 acutPrintf("%s", resourceStrings().load(kTextImportNothingChanged).c_str());
                 return;
@@ -408,8 +408,7 @@ private:
             if (FAILED(attachSpreadsheetApp(app_))) app_.reset();
         }
         if (!app_) return nullptr;
-        book.workbook =
-            findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
+        book.workbook = findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
         if (!book.workbook) return nullptr;
         book.record = WorkbookRecord::read(book.workbook.get());
         if (book.record) {

@@ -319,7 +319,6 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             maxSheetId = std::max(maxSheetId, v);
         }
 
-
     // The workbook's relationship ids in a set: each sheet looks its own up, and new
     // ids count on from the last one given (the lowest free one, as
     // freeRelationshipId gives), instead of every sheet of thousands going through

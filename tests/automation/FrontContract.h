@@ -6,10 +6,7 @@
 #pragma once
 
 #include "automation/DispatchIds.h"
-#include "platform/ComError.h"
-#include "platform/Dispatch.h"
-#include "platform/SafeArray.h"
-#include "platform/Variant.h"
+#include "tests/automation/DispatchCalls.h"
 #include "tests/common/FileFault.h"
 
 #include <gtest/gtest.h>
@@ -28,53 +25,6 @@ namespace automation::test {
 using platform::ComPtr;
 using platform::Variant;
 
-constexpr HRESULT kApplicationFailure = static_cast<HRESULT>(0x800A03ECu);
-
-inline Variant get(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return platform::invoke(object, id, DISPATCH_PROPERTYGET, args);
-}
-inline ComPtr<IDispatch> object(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return ComPtr<IDispatch>(get(object, id, args).pdispVal());
-}
-inline void put(IDispatch* object, DISPID id, const Variant& value) {
-    platform::invoke(object, id, DISPATCH_PROPERTYPUT, {value});
-}
-inline Variant call(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return platform::invoke(object, id, DISPATCH_METHOD, args);
-}
-// The result code of a call, with what the application said of it.
-inline HRESULT failure(const std::function<void()>& act, std::u16string* description = nullptr) {
-    try {
-        act();
-        return S_OK;
-    } catch (const _com_error& e) {
-        if (description) *description = e.Description();
-        return e.Error();
-    }
-}
-inline std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
-
-inline Variant block(std::initializer_list<std::initializer_list<Variant>> rows) {
-    const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows.size()), 1},
-                                      {static_cast<ULONG>(rows.begin()->size()), 1}};
-    Variant array = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
-    LONG index[2] = {1, 1};
-    for (const auto& row : rows) {
-        index[1] = 1;
-        for (const Variant& v : row) {
-            platform::SafeArrayPutElement(array.parray(), index, &v);
-            ++index[1];
-        }
-        ++index[0];
-    }
-    return array;
-}
-inline Variant element(const Variant& array, LONG row, LONG column) {
-    LONG index[2] = {row, column};
-    Variant v;
-    platform::SafeArrayGetElement(array.parray(), index, &v);
-    return v;
-}
 inline std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -161,7 +111,9 @@ TYPED_TEST_P(FrontContract, MembersRefuseArgumentsTheyDoNotTake) {
 TYPED_TEST_P(FrontContract, AssignmentsAreCheckedWholeBeforeAnyCellChanges) {
     ComPtr<IDispatch> sheet = this->newSheet();
     put(this->range(sheet.get(), u"A1", u"B1").get(), dispid::Value, block({{Variant::r8(1), Variant::r8(2)}}));
-    EXPECT_EQ(failure([&] { put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::dispatch(sheet.get())); }),
+    EXPECT_EQ(failure([&] {
+                  put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::dispatch(sheet.get()));
+              }),
               DISP_E_TYPEMISMATCH);
     const std::u16string tooLong(32768, u'x');
     std::u16string why;
@@ -176,8 +128,9 @@ TYPED_TEST_P(FrontContract, AssignmentsAreCheckedWholeBeforeAnyCellChanges) {
     EXPECT_EQ(get(this->range(sheet.get(), u"A1", u"A1").get(), dispid::Value).dblVal(), 1.0);
     EXPECT_EQ(failure([&] { put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::NumberFormat, Variant::i4(1)); }),
               DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(failure([&] { put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::NumberFormat, Variant::bstr(u"")); }),
-              kApplicationFailure);
+    EXPECT_EQ(
+        failure([&] { put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::NumberFormat, Variant::bstr(u"")); }),
+        kApplicationFailure);
     EXPECT_EQ(failure([&] { get(sheet.get(), dispid::Range, {Variant::bstr(u"A0")}); }, &why), kApplicationFailure);
     EXPECT_NE(why.find(u"'A0' is not a cell reference"), std::u16string::npos) << narrow(why);
 }
@@ -303,7 +256,8 @@ TYPED_TEST_P(FrontContract, NewWorkbooksAreNamedBookNAndReserveTheirFile) {
     ComPtr<IDispatch> second(call(books.get(), dispid::Add).pdispVal());
     EXPECT_EQ(get(second.get(), dispid::Name).bstrVal(), u"Book3");
     EXPECT_EQ(get(books.get(), dispid::Count).lVal(), 2);
-    EXPECT_EQ(get(object(books.get(), dispid::Item, {Variant::bstr(u"book2")}).get(), dispid::Name).bstrVal(), u"Book2");
+    EXPECT_EQ(get(object(books.get(), dispid::Item, {Variant::bstr(u"book2")}).get(), dispid::Name).bstrVal(),
+              u"Book2");
     EXPECT_EQ(get(this->app.get(), dispid::ActiveWorkbook).pdispVal() != nullptr, true);
     EXPECT_EQ(get(object(this->app.get(), dispid::ActiveWorkbook).get(), dispid::Name).bstrVal(), u"Book3");
 }

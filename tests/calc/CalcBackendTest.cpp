@@ -4,13 +4,14 @@
 // backend, drives it by dispatch id as the module does, and reads back what the
 // office made of it. The automation contract it shares with the stand-in is checked
 // by FrontContractTest.
+#include "automation/DispatchIds.h"
 #include "calc/CalcBackend.h"
 #include "platform/ClassRegistry.h"
 #include "platform/ComError.h"
 #include "platform/Dispatch.h"
 #include "platform/SafeArray.h"
 #include "platform/Variant.h"
-#include "automation/DispatchIds.h"
+#include "tests/automation/DispatchCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -26,26 +27,18 @@
 #include <string>
 #include <thread>
 
+using automation::test::block;
+using automation::test::call;
+using automation::test::element;
+using automation::test::get;
+using automation::test::object;
+using automation::test::put;
 using platform::ComPtr;
 using platform::Variant;
 namespace dispid = automation::dispid;
 
 namespace {
 
-constexpr CLSID kApplicationClsid{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-Variant get(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return platform::invoke(object, id, DISPATCH_PROPERTYGET, args);
-}
-ComPtr<IDispatch> object(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return ComPtr<IDispatch>(get(object, id, args).pdispVal());
-}
-void put(IDispatch* object, DISPID id, const Variant& value) {
-    platform::invoke(object, id, DISPATCH_PROPERTYPUT, {value});
-}
-Variant call(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return platform::invoke(object, id, DISPATCH_METHOD, args);
-}
 
 // The processes whose command line names the pipe: the office serving it.
 std::vector<pid_t> officeProcesses(const std::string& pipe) {
@@ -90,7 +83,7 @@ protected:
     }
     ComPtr<IDispatch> application() {
         ComPtr<IDispatch> app;
-        HRESULT hr = CoCreateInstance(kApplicationClsid, nullptr, 1, IID_IDispatch, app.putVoid());
+        HRESULT hr = CoCreateInstance(automation::kApplicationClsid, nullptr, 1, IID_IDispatch, app.putVoid());
         EXPECT_EQ(hr, S_OK);
         return app;
     }
@@ -103,28 +96,6 @@ protected:
     static ComPtr<IDispatch> range(IDispatch* sheet, const char16_t* from, const char16_t* to) {
         return object(sheet, dispid::Range, {Variant::bstr(from), Variant::bstr(to)});
     }
-    static Variant block(std::initializer_list<std::initializer_list<Variant>> rows) {
-        const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows.size()), 1},
-                                          {static_cast<ULONG>(rows.begin()->size()), 1}};
-        Variant array = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
-        LONG index[2] = {1, 1};
-        for (const auto& row : rows) {
-            index[1] = 1;
-            for (const Variant& v : row) {
-                platform::SafeArrayPutElement(array.parray(), index, &v);
-                ++index[1];
-            }
-            ++index[0];
-        }
-        return array;
-    }
-    static Variant element(const Variant& array, LONG row, LONG column) {
-        LONG index[2] = {row, column};
-        Variant v;
-        platform::SafeArrayGetElement(array.parray(), index, &v);
-        return v;
-    }
-
     calc::BackendOptions options_;
     std::unique_ptr<calc::Backend> backend_;
     std::string folder_;

@@ -3,12 +3,12 @@
 // members by dispatch id, and a check that no automation object outlives the test.
 #pragma once
 
+#include "automation/DispatchIds.h"
 #include "platform/ComError.h"
 #include "platform/Dispatch.h"
 #include "platform/LiveObjects.h"
 #include "platform/Unknown.h"
 #include "platform/Variant.h"
-#include "automation/DispatchIds.h"
 #include "sheet/Automation.h"
 #include "sheet/Spreadsheet.h"
 

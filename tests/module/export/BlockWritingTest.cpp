@@ -4,12 +4,12 @@
 // byte for byte.
 #include "ExportDrawingFixture.h"
 
+#include "automation/InvokeHook.h"
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
 #include "module/settings/Settings.h"
 #include "platform/ComError.h"
 #include "platform/LiveObjects.h"
-#include "automation/InvokeHook.h"
 #include "sheet/Spreadsheet.h"
 #include "sheet/xlsx/Zip.h"
 

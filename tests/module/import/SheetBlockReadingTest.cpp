@@ -3,20 +3,20 @@
 // block without an array gets.
 #include "ImportSheetFixture.h"
 
-#include "module/spreadsheet/CellValue.h"
 #include "automation/InvokeHook.h"
 #include "automation/NumberText.h"
+#include "module/spreadsheet/CellValue.h"
 
 #include <sstream>
 
 namespace tabro::testing {
 namespace {
 
-using platform::Variant;
 using automation::ObjectClass;
 using automation::testing::InvokeFault;
 using automation::testing::ScopedInvokeFault;
 using automation::testing::ScopedInvokeLog;
+using platform::Variant;
 
 // Everything a row carries, as one comparable text.
 std::string describe(const ImportRow& row) {

@@ -3,14 +3,13 @@
 // subscription, and the cells a SheetChange event queues.
 #include "module/link/AppEventHandler.h"
 
+#include "automation/InvokeHook.h"
 #include "module/link/ChangeQueue.h"
 #include "module/link/ComServer.h"
 #include "platform/ConnectionPointImpl.h"
 #include "platform/Module.h"
 #include "platform/Variant.h"
 #include "sheet/BookLifecycle.h"
-#include "sheet/BookLifecycle.h"
-#include "automation/InvokeHook.h"
 #include "tests/module/ModuleTestSupport.h"
 #include "tests/module/spreadsheet/StandInFixture.h"
 
@@ -232,7 +231,8 @@ TEST_F(AppEventHandlerTest, AFailedReadShowsTheErrorBoxAndQueuesNothing) {
     DispatchPtr b2 = tabro::xl::range(sheet_.get(), u"B2");
     {
         automation::testing::ScopedInvokeFault fault(
-            automation::testing::InvokeFault(automation::dispid::Name, E_ACCESSDENIED).on(automation::ObjectClass::Worksheet));
+            automation::testing::InvokeFault(automation::dispid::Name, E_ACCESSDENIED)
+                .on(automation::ObjectClass::Worksheet));
         EXPECT_EQ(sheetChange(b2.get()), S_OK);
     }
     EXPECT_TRUE(drainQueue().empty());

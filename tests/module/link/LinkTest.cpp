@@ -17,7 +17,6 @@
 #include "platform/Messages.h"
 #include "platform/Thread.h"
 #include "sheet/BookLifecycle.h"
-#include "sheet/BookLifecycle.h"
 #include "tests/module/ModuleTestSupport.h"
 #include "tests/module/spreadsheet/StandInFixture.h"
 
@@ -83,7 +82,7 @@ protected:
     void typeInto(const char16_t* cell) {
         DispatchPtr range = tabro::xl::range(sheet_.get(), cell);
         sheet::runningFront()->events().fire(tabro::kDispidSheetChange,
-                                            {Variant::dispatch(sheet_.get()), Variant::dispatch(range.get())});
+                                             {Variant::dispatch(sheet_.get()), Variant::dispatch(range.get())});
     }
     static bool queueHolds(std::size_t n) {
         return pumpUntil([n] { return tabro::changeQueue().count() >= n; }, 2000ms) &&

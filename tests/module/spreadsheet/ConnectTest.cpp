@@ -4,8 +4,8 @@
 #include "module/spreadsheet/Connect.h"
 
 #include "StandInFixture.h"
-#include "platform/ComError.h"
 #include "automation/InvokeHook.h"
+#include "platform/ComError.h"
 
 #include <clocale>
 #include <string>

@@ -2,10 +2,10 @@
 #include "module/cmd/cmdtest.h"
 
 #include "StandInFixture.h"
+#include "automation/InvokeHook.h"
 #include "host/Editor.h"
 #include "platform/ComError.h"
 #include "platform/MessageBox.h"
-#include "automation/InvokeHook.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 // it is stopped and no automation reference may be left alive.
 #pragma once
 
+#include "automation/DispatchIds.h"
 #include "module/spreadsheet/Automation.h"
 #include "platform/LiveObjects.h"
-#include "automation/DispatchIds.h"
 #include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
