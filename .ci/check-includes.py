@@ -3,13 +3,16 @@
 
     check-includes.py [ROOT]
 
-platform/ includes nothing of the project but itself; host/ and sheet/ include the
-platform and themselves (cadhost, the program, may start the spreadsheet or load the
-Calc backend); calc/ includes the platform and the stand-in's contract; the module
-includes the platform and the host's programming interface only (its Ac*, acad, ads,
-AutoLISP and editor headers, and the drawing database's Ac* headers), never the
-spreadsheet stand-in, which it reaches by class name; the resource module sees only
-the platform's resource table.
+platform/ includes nothing of the project but itself; host/ includes the platform and
+itself (cadhost, the program, may start the spreadsheet or load the Calc backend);
+automation/, the front that answers the spreadsheet's dispatch ids, includes the
+platform and itself; each spreadsheet backend behind it, sheet/ (the stand-in) and
+calc/ (LibreOffice Calc), includes the platform, the front's backend interface (every
+front header but its objects' own, automation/Objects.h) and its own folder, never
+the other backend; the module includes the platform and the
+host's programming interface only (its Ac*, acad, ads, AutoLISP and editor headers,
+and the drawing database's Ac* headers), never a spreadsheet, which it reaches by
+class name; the resource module sees only the platform's resource table.
 
 Inside the module, folders stand in floors, and a file includes its own folder and
 the floors below its own, never a folder beside it or above it:
@@ -34,8 +37,9 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 HOST_INTERFACE = re.compile(r"^host/(Ac\w*|Ads|AutoLisp|Editor)\.h$|^host/db/Ac\w*\.h$")
 
 
-CALC_FROM_SHEET = {"sheet/DispatchIds.h", "sheet/DispatchSupport.h", "sheet/CellRef.h", "sheet/NumberText.h",
-                   "sheet/Book.h", "sheet/Spreadsheet.h", "sheet/SheetVisibility.h"}
+BACKENDS = ("sheet", "calc")
+# The front's objects among themselves; no backend reaches into them.
+FRONT_INTERNAL = {"automation/Objects.h"}
 
 
 MODULE_FLOORS = [
@@ -78,12 +82,13 @@ def allowed(source, header):
         if source.startswith("host/cadhost/") and target == "calc":
             return header == "calc/CalcBackend.h"
         return target in ("host", "platform")
-    if layer == "sheet":
-        return target in ("sheet", "platform")
-    if layer == "calc":
-        # The second server answers the stand-in's contract: its dispatch ids, its
-        # argument readers and errors, cell references and naming rules.
-        return target in ("calc", "platform") or header in CALC_FROM_SHEET
+    if layer == "automation":
+        return target in ("automation", "platform")
+    if layer in BACKENDS:
+        # A backend implements the front's interface (its headers are the front's
+        # vocabulary: dispatch ids, argument readers and errors, cell references,
+        # names), and knows nothing of the other backend.
+        return target in (layer, "platform") or (target == "automation" and header not in FRONT_INTERNAL)
     if layer == "module":
         if target == "platform":
             return True
@@ -101,7 +106,7 @@ def allowed(source, header):
 
 def main():
     bad = []
-    for layer in ("platform", "host", "sheet", "calc", "module", "resources"):
+    for layer in ("platform", "automation", "host", "sheet", "calc", "module", "resources"):
         for folder, _, files in os.walk(os.path.join(ROOT, layer)):
             for name in files:
                 if not name.endswith((".h", ".cpp")):

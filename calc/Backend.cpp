@@ -1,10 +1,11 @@
 // The backend a program loads: registers "Excel.Application" to be served by the
 // office, keeps the application in the running-object table while an office is
 // connected, and stores changed documents when the host says a command ended.
+#include "automation/DispatchIds.h"
+#include "automation/Front.h"
 #include "calc/CalcBackend.h"
-#include "calc/CalcState.h"
+#include "calc/OfficeBackend.h"
 #include "platform/ClassRegistry.h"
-#include "sheet/Spreadsheet.h"
 
 #include <cstdio>
 #include <exception>
@@ -19,14 +20,16 @@ constexpr HRESULT kServerExecFailure = static_cast<HRESULT>(0x80080005u);
 
 class CalcBackend final : public Backend {
 public:
-    explicit CalcBackend(const BackendOptions& options) : state_(std::make_shared<CalcState>(options)) {
-        state_->events = state_->points.add(::sheet::kAppEventsIid);
-        state_->listener = makeChangesListener(state_);
+    explicit CalcBackend(const BackendOptions& options)
+        : state_(std::make_shared<CalcState>(options)),
+          office_(std::make_shared<OfficeBackend>(state_)),
+          front_(automation::Front::make(office_)) {
+        state_->listener = makeChangesListener(state_, front_);
     }
     ~CalcBackend() override { shutdown(); }
 
     std::string registerApplication() override {
-        HRESULT hr = platform::registerServerClass(::sheet::kApplicationClsid, ::sheet::kApplicationProgId,
+        HRESULT hr = platform::registerServerClass(automation::kApplicationClsid, automation::kApplicationProgId,
                                                    [this](REFIID riid, void** object) -> HRESULT {
                                                        if (!object) return E_POINTER;
                                                        *object = nullptr;
@@ -59,7 +62,7 @@ public:
 
     std::vector<std::string> flushChangedWorkbooks() override {
         if (!application_) return {};
-        return state_->flush();
+        return office_->flush();
     }
 
     void openWorkbookFile(const std::string& path) override {
@@ -74,7 +77,7 @@ public:
     void shutdown() override {
         if (registration_) RevokeActiveObject(registration_, nullptr);
         registration_ = 0;
-        platform::revokeServerClass(::sheet::kApplicationClsid);
+        platform::revokeServerClass(automation::kApplicationClsid);
         application_ = nullptr;
         {
             std::lock_guard lock(state_->mutex);
@@ -91,9 +94,9 @@ private:
     ComPtr<IDispatch> start() {
         state_->ensureConnected();
         if (!application_) {
-            application_ = makeApplication(state_);
+            application_ = front_->application();
             DWORD registration = 0;
-            if (SUCCEEDED(RegisterActiveObject(application_.get(), ::sheet::kApplicationClsid, ACTIVEOBJECT_STRONG,
+            if (SUCCEEDED(RegisterActiveObject(application_.get(), automation::kApplicationClsid, ACTIVEOBJECT_STRONG,
                                                &registration)))
                 registration_ = registration;
         }
@@ -101,6 +104,8 @@ private:
     }
 
     std::shared_ptr<CalcState> state_;
+    std::shared_ptr<OfficeBackend> office_;
+    std::shared_ptr<automation::Front> front_;
     ComPtr<IDispatch> application_;
     DWORD registration_ = 0;
     bool failedToStart_ = false;

@@ -3,8 +3,7 @@
 #include "calc/CalcState.h"
 
 #include "calc/UnoText.h"
-#include "platform/ErrorInfo.h"
-#include "sheet/Book.h"
+#include "platform/File.h"
 
 #include <com/sun/star/awt/XWindow.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
@@ -69,7 +68,8 @@ namespace calc {
 namespace {
 
 constexpr char kXlsxFilter[] = "Calc MS Excel 2007 XML";
-constexpr char16_t kErrorSource[] = u"LibreOffice Calc";
+// An .xlsx file the office stores for a save is read back whole.
+constexpr std::uint64_t kMostStoredBytes = std::uint64_t{1} << 32;
 
 // The local path of a file:// URL; empty for any other URL.
 std::string pathOfUrl(const std::string& url) {
@@ -228,52 +228,6 @@ void CalcState::activate(const std::shared_ptr<Doc>& doc) {
     active = doc;
 }
 
-std::shared_ptr<Doc> CalcState::addWorkbook() {
-    ensureConnected();
-    Reference<frame::XComponentLoader> loader(link.desktop(), UNO_QUERY_THROW);
-    Sequence<beans::PropertyValue> args(1);
-    args[0] = property("Hidden", Any(options.isHeadless));
-    Reference<frame::XModel> model(loader->loadComponentFromURL("private:factory/scalc", "_blank", 0, args),
-                                   UNO_QUERY_THROW);
-    auto doc = adopt(model);
-    if (!doc) throw OfficeError("LibreOffice made a new document that is no spreadsheet");
-    // As the stand-in does: the workbook's file is reserved at once as the first
-    // free BookN.xlsx of the current folder, so that two sessions never share one.
-    for (int attempts = 0; attempts < 10000; ++attempts) {
-        std::u16string name = u"Book" + toU16(OUString::number(++bookCounter));
-        bool taken = false;
-        {
-            std::lock_guard lock(mutex);
-            for (const auto& d : docs) taken = taken || (d != doc && ::sheet::sameNameIgnoringCase(d->name, name));
-        }
-        if (taken) continue;
-        std::string path = absolutePath(toUtf8(toOUString(name)) + ".xlsx");
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            // The folder may not be writable; the save at the end of the command
-            // reports it.
-        } else {
-            ::close(fd);
-        }
-        {
-            std::lock_guard lock(mutex);
-            doc->name = name;
-            doc->path = path;
-        }
-        if (fd >= 0) {
-            try {
-                Reference<util::XModifiable>(model, UNO_QUERY_THROW)->setModified(true);
-                store(*doc);
-            } catch (const uno::Exception&) {
-            }
-        }
-        activate(doc);
-        return doc;
-    }
-    throw OfficeError("No free workbook name BookN.xlsx was found in the current folder.");
-}
-
 std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
     ensureConnected();
     const std::string path = absolutePath(file);
@@ -349,19 +303,17 @@ private:
 
 }  // namespace
 
-std::string CalcState::store(Doc& doc) {
-    if (doc.path.empty() || doc.generation != link.generation()) return {};
-    std::string temporary;
+std::string CalcState::storedBytes(Doc& doc) {
+    // Stored beside the file (where the file system surely has room for it), read
+    // back, and removed: the file itself is replaced by the platform's file layer.
+    const std::string beside = doc.path.empty() ? absolutePath("Book") : doc.path;
+    const std::size_t slash = beside.find_last_of('/');
+    const std::string temporary =
+        beside.substr(0, slash + 1) + "." + beside.substr(slash + 1) + "." + std::to_string(::getpid()) + ".tmp.xlsx";
+    std::string bytes;
     std::string problem;
     try {
-        OfficeLink::CallScope call(link);
-        Reference<util::XModifiable> modifiable(doc.model, UNO_QUERY_THROW);
-        if (!modifiable->isModified()) return {};
-        // Stored beside the file and renamed over it, so that a failed store leaves
-        // the previous file whole.
-        std::size_t slash = doc.path.find_last_of('/');
-        temporary = doc.path.substr(0, slash + 1) + "." + doc.path.substr(slash + 1) + "." +
-                    std::to_string(::getpid()) + ".tmp.xlsx";
+        placeNotes();
         Sequence<beans::PropertyValue> args(2);
         args[0] = property("FilterName", Any(OUString::createFromAscii(kXlsxFilter)));
         args[1] = property("Overwrite", Any(true));
@@ -373,18 +325,14 @@ std::string CalcState::store(Doc& doc) {
             ShownWindow shown(options.isHeadless ? doc.model : nullptr);
             Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeToURL(toOUString(fileUrl(temporary)), args);
         }
-        if (::rename(temporary.c_str(), doc.path.c_str()) != 0)
-            throw std::runtime_error(std::string("renaming the stored file: ") + std::strerror(errno));
-        temporary.clear();
-        modifiable->setModified(false);
+        platform::FileStatus read = platform::readFile(temporary, bytes, kMostStoredBytes);
+        if (!read) problem = "reading what LibreOffice stored: " + read.error().reason();
     } catch (const uno::Exception& e) {
         problem = officeFailureText(*this, toUtf8(e.Message));
-    } catch (const std::exception& e) {
-        problem = e.what();
     }
-    if (!temporary.empty()) ::unlink(temporary.c_str());
-    if (problem.empty()) return {};
-    return "The workbook '" + toUtf8(toOUString(doc.name)) + "' could not be saved to " + doc.path + ": " + problem;
+    ::unlink(temporary.c_str());
+    if (!problem.empty()) throw std::runtime_error(problem);
+    return bytes;
 }
 
 SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
@@ -476,37 +424,6 @@ void CalcState::placeNotes() {
     for (SheetNotes& n : all) n.place({});
 }
 
-std::vector<std::string> CalcState::flush() {
-    std::vector<std::string> problems;
-    try {
-        OfficeLink::CallScope call(link);
-        placeNotes();
-    } catch (const uno::Exception& e) {
-        problems.push_back("Comments could not be added in LibreOffice: " +
-                           officeFailureText(*this, toUtf8(e.Message)));
-    }
-    std::vector<std::shared_ptr<Doc>> books;
-    {
-        std::lock_guard lock(mutex);
-        if (!link.isConnected()) return {};
-        books = docs;
-    }
-    for (const auto& doc : books) {
-        if (!doc->isHeld || doc->generation != link.generation()) continue;
-        doc->isHeld = false;
-        try {
-            OfficeLink::CallScope call(link);
-            Reference<css::document::XActionLockable> lockable(doc->model, UNO_QUERY);
-            if (lockable.is()) lockable->removeActionLock();
-            doc->model->unlockControllers();
-        } catch (const uno::Exception&) {
-        }
-    }
-    for (const auto& doc : books)
-        if (std::string problem = store(*doc); !problem.empty()) problems.push_back(problem);
-    return problems;
-}
-
 Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {
     Reference<css::sheet::XSpreadsheetView> view(doc.model->getCurrentController(), UNO_QUERY);
     if (view.is()) return view->getActiveSheet();
@@ -525,33 +442,6 @@ std::string officeFailureText(CalcState& state, const std::string& message) {
                " s; the connection to it was closed";
     if (!state.link.isConnected()) return "the connection to LibreOffice was lost";
     return message.empty() ? std::string("LibreOffice refused the call") : message;
-}
-
-HRESULT translateFailure(CalcState& state, EXCEPINFO* excepInfo) {
-    std::string description;
-    try {
-        throw;
-    } catch (const ::sheet::DispatchFailure& f) {
-        if (f.description.empty()) return f.code;
-        description = f.description;
-    } catch (const lang::DisposedException& e) {
-        description = officeFailureText(state, "the connection to LibreOffice was lost");
-    } catch (const uno::Exception& e) {
-        description = officeFailureText(state, toUtf8(e.Message));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::exception& e) {
-        description = e.what();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-    if (excepInfo) {
-        excepInfo->wCode = 0;
-        excepInfo->bstrSource = kErrorSource;
-        excepInfo->bstrDescription = toU16(toOUString(description));
-        excepInfo->scode = ::sheet::kApplicationError;
-    }
-    return DISP_E_EXCEPTION;
 }
 
 }  // namespace calc

@@ -1,15 +1,11 @@
-// What the Calc backend's automation objects share: the link to the office, the
-// documents seen so far with the names automation gives them, the active one, the
-// application's event source, and the call guard that turns the office's failures
+// What the Calc backend keeps: the link to the office, the documents seen so far
+// with the names automation gives them, the active one, the notes a command adds,
+// and the backend the automation front drives, which turns the office's failures
 // into automation errors.
 #pragma once
 
+#include "automation/Backend.h"
 #include "calc/Office.h"
-#include "platform/ConnectionPointImpl.h"
-#include "platform/Dispatch.h"
-#include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
-#include "sheet/DispatchSupport.h"
 
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -23,21 +19,24 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+namespace automation {
+class Front;
+}
+
 namespace calc {
 
-using ::sheet::Args;
-using ::sheet::isKind;
-using ::sheet::Kind;
-using ::sheet::ObjectClass;
-namespace dispid = ::sheet::dispid;
+using automation::Area;
+
+// What a number shows as, by its format's type: the office keeps dates, times and
+// truth values as numbers with such a format.
+enum class Shown : std::uint8_t { Number, Date, Boolean };
 
 // A spreadsheet document of the office, as automation knows it.
-struct Doc {
+struct Doc : automation::BookHandle, std::enable_shared_from_this<Doc> {
     css::uno::Reference<css::frame::XModel> model;
     // The model as XInterface: what identifies it (compared without asking the office).
     css::uno::Reference<css::uno::XInterface> identity;
@@ -52,14 +51,16 @@ struct Doc {
     sal_Int32 textFormat = -1;
     // Locked for updates by this command.
     bool isHeld = false;
+    // What the numbers of each format key show as (keys do not change their format).
+    std::map<sal_Int32, Shown> shownByKey;
 };
 
-// An area of a sheet, counting from 1 as automation does, and how it counts its
-// items (cells, whole columns or whole rows).
-struct Area {
-    enum class Shape { Cells, Columns, Rows };
-    std::int32_t top = 1, left = 1, bottom = 1, right = 1;
-    Shape shape = Shape::Cells;
+// A sheet of a document.
+struct DocSheet : automation::SheetHandle {
+    DocSheet(std::shared_ptr<Doc> doc, css::uno::Reference<css::sheet::XSpreadsheet> sheet)
+        : doc(std::move(doc)), sheet(std::move(sheet)) {}
+    std::shared_ptr<Doc> doc;
+    css::uno::Reference<css::sheet::XSpreadsheet> sheet;
 };
 
 // The notes (comments) of one sheet as this command sees them. A note the module
@@ -90,9 +91,6 @@ struct CalcState {
     BackendOptions options;
     OfficeLink link;
     std::recursive_mutex mutex;
-    platform::ConnectionPoints points;
-    platform::ComPtr<platform::EventSource> events;
-    IDispatch* application = nullptr;  // the one application object, while it lives
     std::vector<std::shared_ptr<Doc>> docs;
     std::shared_ptr<Doc> active;
     int bookCounter = 0;
@@ -124,17 +122,16 @@ struct CalcState {
     SheetNotes& notesOf(const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
     std::list<SheetNotes> notes;  // a list: references to one stay good as others are added
 
-    // Stores the document to its file when it changed; a message when that failed.
-    // Notes not yet placed are the caller's to place first (flush does).
-    std::string store(Doc& doc);
+    // The document as the bytes of an .xlsx file, stored by the office to a
+    // temporary beside its file (the current folder for one without) and read back.
+    // Places the notes not yet in the office first. Throws why it cannot be had.
+    std::string storedBytes(Doc& doc);
     // The office repaints and broadcasts after every change unless told that more
     // are coming: a document the command changes is locked so until the command
     // ends (flush).
     void holdUpdates(Doc& doc);
     // Places every note not yet in the office (before a store, and when a command ends).
     void placeNotes();
-    // Stores changed documents that have a file: one message per failure.
-    std::vector<std::string> flush();
 };
 
 // Whether the office's exception says the bridge to it is gone.
@@ -143,63 +140,11 @@ bool isLostConnection(const ::rtl::OUString& message);
 // A one-line description of what the office threw, for error information.
 std::string officeFailureText(CalcState& state, const std::string& message);
 
-// The Invoke every object of the model shares: the watchdog's call scope around the
-// member, and the office's exceptions turned into automation errors.
-HRESULT translateFailure(CalcState& state, EXCEPINFO* excepInfo);
-
-template <ObjectClass kClass, class... MoreInterfaces>
-class CalcObject : public platform::ComObject<IDispatch, MoreInterfaces...> {
-public:
-    HRESULT Invoke(DISPID id, WORD flags, std::span<const platform::Variant> args, platform::Variant* result,
-                   EXCEPINFO* excep) final {
-        for (int attempt = 0;; ++attempt) {
-            try {
-                OfficeLink::CallScope call(state_->link);
-                platform::Variant r = dispatch(id, flags, Args(args));
-                if (result) *result = std::move(r);
-                return S_OK;
-            } catch (const css::lang::DisposedException&) {
-                // The office went away, and the bridge may not have told us yet. The
-                // application and its workbooks belong to no one connection: they
-                // try once more, attaching or starting the office again.
-                if (attempt == 0 && retriesAfterLoss()) continue;
-                return translateFailure(*state_, excep);
-            } catch (const css::uno::RuntimeException& e) {
-                // A call under way when the office died fails with the bridge's own
-                // runtime error.
-                if (attempt == 0 && isLostConnection(e.Message) && retriesAfterLoss()) continue;
-                return translateFailure(*state_, excep);
-            } catch (...) {
-                return translateFailure(*state_, excep);
-            }
-        }
-    }
-
-protected:
-    explicit CalcObject(std::shared_ptr<CalcState> state) : state_(std::move(state)) {}
-    virtual platform::Variant dispatch(DISPID id, WORD flags, const Args& args) = 0;
-    // Objects of one document or sheet are of the connection they were made on.
-    virtual bool isOfConnection() const { return true; }
-    bool retriesAfterLoss() {
-        if (isOfConnection() || state_->link.timedOut()) return false;
-        state_->link.dropBridge();
-        return true;
-    }
-    std::shared_ptr<CalcState> state_;
-};
-
-platform::ComPtr<IDispatch> makeApplication(const std::shared_ptr<CalcState>& state);
-platform::ComPtr<IDispatch> makeWorkbooks(const std::shared_ptr<CalcState>& state);
-platform::ComPtr<IDispatch> makeWorkbook(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc);
-platform::ComPtr<IDispatch> makeWorksheets(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc);
-platform::ComPtr<IDispatch> makeWorksheet(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
-                                          const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
-platform::ComPtr<IDispatch> makeRange(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
-                                      const css::uno::Reference<css::sheet::XSpreadsheet>& sheet, Area area);
 // The active sheet of a document.
 css::uno::Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc);
 
-// The listener that turns the office's cell changes into SheetChange events.
-css::uno::Reference<css::util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state);
+// The listener that turns the office's cell changes into the front's SheetChange events.
+css::uno::Reference<css::util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state,
+                                                                     std::weak_ptr<automation::Front> front);
 
 }  // namespace calc

@@ -4,6 +4,7 @@
 // that), never run: a slow subscriber must not freeze the user's spreadsheet.
 // Changes made through automation raise no such event in the office, so the
 // module's own writes do not come back to it.
+#include "automation/Front.h"
 #include "calc/CalcState.h"
 #include "calc/UnoText.h"
 
@@ -30,11 +31,13 @@ namespace {
 
 class ChangesListener : public cppu::WeakImplHelper1<util::XChangesListener> {
 public:
-    explicit ChangesListener(std::weak_ptr<CalcState> state) : state_(std::move(state)) {}
+    ChangesListener(std::weak_ptr<CalcState> state, std::weak_ptr<automation::Front> front)
+        : state_(std::move(state)), front_(std::move(front)) {}
 
     void SAL_CALL changesOccurred(const util::ChangesEvent& event) override {
         auto state = state_.lock();
-        if (!state || !state->events) return;
+        auto front = front_.lock();
+        if (!state || !front) return;
         try {
             // Only documents the backend has seen can be linked; a document the user
             // opens later is adopted by the next command that looks for workbooks.
@@ -45,7 +48,7 @@ public:
                 change.Accessor >>= what;
                 if (what != "cell-change") continue;
                 for (const table::CellRangeAddress& address : addressesOf(change.ReplacedElement))
-                    fire(state, doc, address);
+                    front->announce({changeOf(doc, address)});
             }
         } catch (const uno::Exception&) {
             // The office must not see our failures; the change is lost to the link
@@ -67,25 +70,22 @@ private:
         return std::vector<table::CellRangeAddress>(all.begin(), all.end());
     }
 
-    static void fire(const std::shared_ptr<CalcState>& state, const std::shared_ptr<Doc>& doc,
-                     const table::CellRangeAddress& address) {
+    static automation::CellChange changeOf(const std::shared_ptr<Doc>& doc, const table::CellRangeAddress& address) {
         Reference<container::XIndexAccess> sheets(doc->spreadsheet->getSheets(), UNO_QUERY_THROW);
         Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(address.Sheet), UNO_QUERY_THROW);
-        Area area{address.StartRow + 1, address.StartColumn + 1, address.EndRow + 1, address.EndColumn + 1};
-        auto worksheet = makeWorksheet(state, doc, sheet);
-        auto range = makeRange(state, doc, sheet, area);
-        // The application declares the changed sheet first, then the changed range.
-        state->events->fire(dispid::SheetChange,
-                            {platform::Variant::dispatch(worksheet.get()), platform::Variant::dispatch(range.get())});
+        return {std::make_shared<DocSheet>(doc, sheet), automation::Area{address.StartRow + 1, address.StartColumn + 1,
+                                                                         address.EndRow + 1, address.EndColumn + 1}};
     }
 
     std::weak_ptr<CalcState> state_;
+    std::weak_ptr<automation::Front> front_;
 };
 
 }  // namespace
 
-Reference<util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state) {
-    return new ChangesListener(state);
+Reference<util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state,
+                                                      std::weak_ptr<automation::Front> front) {
+    return new ChangesListener(state, std::move(front));
 }
 
 }  // namespace calc

@@ -6,8 +6,8 @@
 // implementation of its own). A double the sheet writes into files reads back as
 // the same double through every reader, and its General display reads back close to
 // it.
+#include "automation/NumberText.h"
 #include "module/spreadsheet/CellValue.h"
-#include "sheet/NumberText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -42,8 +42,8 @@ std::optional<double> reference(const std::string& text) {
 
 void checkText(const std::string& text) {
     std::optional<double> module = tabro::readNumber(text);
-    std::optional<double> general = sheet::parseGeneralNumber(widen(text));
-    std::optional<double> stored = sheet::parseStoredNumber(text);
+    std::optional<double> general = automation::parseGeneralNumber(widen(text));
+    std::optional<double> stored = automation::parseStoredNumber(text);
     if (general) {
         if (!module || !same(*module, *general)) __builtin_trap();
         std::optional<double> ref = reference(text);
@@ -61,18 +61,18 @@ void checkText(const std::string& text) {
 void checkNumber(double value) {
     if (!std::isfinite(value)) return;
     std::string stored;
-    sheet::appendStoredNumber(stored, value);
-    std::optional<double> back = sheet::parseStoredNumber(stored);
+    automation::appendStoredNumber(stored, value);
+    std::optional<double> back = automation::parseStoredNumber(stored);
     if (!back || !same(*back, value)) __builtin_trap();
     std::optional<double> module = tabro::readNumber(stored);
     if (!module || !same(*module, value)) __builtin_trap();
-    std::optional<double> general = sheet::parseGeneralNumber(widen(stored));
+    std::optional<double> general = automation::parseGeneralNumber(widen(stored));
     if (!general || !same(*general, value)) __builtin_trap();
 
     // The General display keeps six significant digits in the scientific form and ten
     // digits in all in the fixed one; it reads back within that.
-    std::string shown = sheet::displayNumber(value);
-    std::optional<double> seen = sheet::parseGeneralNumber(widen(shown));
+    std::string shown = automation::displayNumber(value);
+    std::optional<double> seen = automation::parseGeneralNumber(widen(shown));
     if (!seen) __builtin_trap();
     const double magnitude = std::fabs(value);
     const bool scientific = magnitude >= 1e11 || magnitude < 1e-9;

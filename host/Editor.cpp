@@ -145,16 +145,16 @@ int AfxMessageBox(const char* text, UINT type, UINT) {
     // for a choice.
     if ((type & MB_ICONMASK) == 0) {
         switch (type & MB_TYPEMASK) {
-            case MB_OK:
-            case MB_OKCANCEL:
-                type |= MB_ICONEXCLAMATION;
-                break;
-            case MB_YESNO:
-            case MB_YESNOCANCEL:
-                type |= MB_ICONQUESTION;
-                break;
-            default:
-                break;
+        case MB_OK:
+        case MB_OKCANCEL:
+            type |= MB_ICONEXCLAMATION;
+            break;
+        case MB_YESNO:
+        case MB_YESNOCANCEL:
+            type |= MB_ICONQUESTION;
+            break;
+        default:
+            break;
         }
     }
     return MessageBoxA(adsw_acadMainWnd(), text, host::hostTitle(), type);

@@ -324,8 +324,8 @@ void parseInto(std::string_view text, std::string_view rootName, Hive& hive) {
                 hive.damaged = true;  // another hive's key cannot be kept in this file
                 continue;
             }
-            bool badPath = !path.empty() && (path.front() == '\\' || path.back() == '\\' ||
-                                             path.find("\\\\") != std::string_view::npos);
+            bool badPath = !path.empty() &&
+                           (path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string_view::npos);
             if (badPath) {
                 hive.damaged = true;
                 continue;

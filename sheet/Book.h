@@ -2,6 +2,7 @@
 // the cell formats, and where it lives on disk. Guarded by the application's lock.
 #pragma once
 
+#include "automation/Backend.h"
 #include "platform/File.h"
 #include "sheet/Sheet.h"
 #include "sheet/StringPool.h"
@@ -22,12 +23,12 @@ struct PackageCarry;
 // by another program.
 using FileStamp = platform::FileStamp;
 
-class Book {
+class Book : public automation::BookHandle {
 public:
     explicit Book(std::u16string name) : name_(std::move(name)) {}
     Book(const Book&) = delete;
     Book& operator=(const Book&) = delete;
-    ~Book();
+    ~Book() override;
 
     const std::u16string& name() const noexcept { return name_; }
     void setName(std::u16string name) { name_ = std::move(name); }
@@ -89,13 +90,5 @@ private:
     std::size_t active_ = 0;
     int sheetCounter_ = 0;
 };
-
-// Sheet naming rules: 1 to 31 characters, none of : \ / ? * [ ], not starting or
-// ending with an apostrophe, not "History". Returns what is wrong, empty when the
-// name is fine. Uniqueness is the workbook's business (findSheet).
-std::string sheetNameProblem(std::u16string_view name);
-// Case-insensitive equality as the application compares sheet names (simple case
-// folding of Latin, Greek and Cyrillic letters).
-bool sameNameIgnoringCase(std::u16string_view a, std::u16string_view b);
 
 }  // namespace sheet

@@ -1,26 +1,16 @@
-// The workbook lifecycle that the objects and the workbook files share: the running
-// application's state, the active workbook, new workbooks, and taking in changes
-// another program made to the files.
+// The running application as the stand-in's workbook files and tests reach it: its
+// front (the object model and its events) and the backend keeping its workbooks.
 #pragma once
 
-#include "sheet/AppState.h"
+#include "automation/Front.h"
+#include "sheet/MemoryBackend.h"
 
 #include <memory>
 
 namespace sheet {
 
-// The state of the running application, or null when none runs.
-std::shared_ptr<AppState> runningState();
-
-// Makes book the active workbook, adding it to the application if it is new.
-// Lock held.
-void activateBook(AppState& app, const std::shared_ptr<Book>& book);
-// Adds a new workbook named "BookN" with one sheet and makes it active; its file is
-// reserved as BookN.xlsx in the current folder. Lock held.
-std::shared_ptr<Book> addNewBook(AppState& app);
-
-// Reloads workbooks whose file another program changed and fires SheetChange for
-// their changed cells. Takes the lock itself; call without it.
-void refreshFromDisk(const std::shared_ptr<AppState>& app);
+// The running application's front and backend, or null when none runs.
+std::shared_ptr<automation::Front> runningFront();
+std::shared_ptr<MemoryBackend> runningBackend();
 
 }  // namespace sheet

@@ -2,8 +2,8 @@
 // running-object table, and made by the class registry for "Excel.Application".
 #include "sheet/Spreadsheet.h"
 
+#include "automation/DispatchIds.h"
 #include "platform/ClassRegistry.h"
-#include "sheet/ApplicationObject.h"
 #include "sheet/BookLifecycle.h"
 
 using platform::ComPtr;
@@ -16,7 +16,8 @@ using Lock = std::lock_guard<std::mutex>;
 struct Running {
     std::mutex mutex;
     ComPtr<IDispatch> application;
-    std::shared_ptr<AppState> state;
+    std::shared_ptr<MemoryBackend> backend;
+    std::shared_ptr<automation::Front> front;
     DWORD registration = 0;
 };
 
@@ -27,22 +28,28 @@ Running& running() {
 
 }  // namespace
 
-std::shared_ptr<AppState> runningState() {
+std::shared_ptr<automation::Front> runningFront() {
     Running& r = running();
     Lock lock(r.mutex);
-    return r.state;
+    return r.front;
+}
+
+std::shared_ptr<MemoryBackend> runningBackend() {
+    Running& r = running();
+    Lock lock(r.mutex);
+    return r.backend;
 }
 
 ComPtr<IDispatch> startSpreadsheetApplication() {
     Running& r = running();
     Lock lock(r.mutex);
     if (!r.application) {
-        auto state = std::make_shared<AppState>();
-        state->events = state->points.add(kAppEventsIid);
-        r.application = makeApplicationObject(state);
-        r.state = std::move(state);
+        r.backend = std::make_shared<MemoryBackend>();
+        r.front = automation::Front::make(r.backend);
+        r.application = r.front->application();
         DWORD registration = 0;
-        if (SUCCEEDED(RegisterActiveObject(r.application.get(), kApplicationClsid, ACTIVEOBJECT_STRONG, &registration)))
+        if (SUCCEEDED(RegisterActiveObject(r.application.get(), automation::kApplicationClsid, ACTIVEOBJECT_STRONG,
+                                           &registration)))
             r.registration = registration;
     }
     return r.application;
@@ -56,30 +63,30 @@ ComPtr<IDispatch> runningSpreadsheetApplication() {
 
 void stopSpreadsheetApplication() {
     ComPtr<IDispatch> application;
-    std::shared_ptr<AppState> state;
+    std::shared_ptr<MemoryBackend> backend;
+    std::shared_ptr<automation::Front> front;
     {
         Running& r = running();
         Lock lock(r.mutex);
         if (r.registration) RevokeActiveObject(r.registration, nullptr);
         r.registration = 0;
         application = std::move(r.application);
-        r.application = nullptr;
-        state = std::move(r.state);
-        r.state = nullptr;
+        backend = std::move(r.backend);
+        front = std::move(r.front);
     }
-    if (state) {
+    if (backend) {
         std::vector<std::shared_ptr<Book>> books;
         {
-            Lock lock(state->mutex);
-            books.swap(state->books);
-            state->activeBook.reset();
+            Lock lock(backend->mutex);
+            books.swap(backend->openBooks);
+            backend->active.reset();
         }
     }
     // The books and the application are released here, outside every lock.
 }
 
 HRESULT registerSpreadsheetApplication() {
-    return platform::registerServerClass(kApplicationClsid, kApplicationProgId,
+    return platform::registerServerClass(automation::kApplicationClsid, automation::kApplicationProgId,
                                          [](REFIID riid, void** object) -> HRESULT {
                                              if (!object) return E_POINTER;
                                              auto app = startSpreadsheetApplication();
@@ -89,7 +96,7 @@ HRESULT registerSpreadsheetApplication() {
 
 HRESULT revokeSpreadsheetApplication() {
     stopSpreadsheetApplication();
-    return platform::revokeServerClass(kApplicationClsid);
+    return platform::revokeServerClass(automation::kApplicationClsid);
 }
 
 }  // namespace sheet

@@ -1,9 +1,8 @@
 #include "sheet/Sheet.h"
 
+#include "sheet/Automation.h"
 #include "sheet/Book.h"
 #include "sheet/DateFormat.h"
-#include "sheet/NumberText.h"
-#include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
 
 #include <algorithm>

@@ -4,6 +4,8 @@
 // application's lock guards it.
 #pragma once
 
+#include "automation/Backend.h"
+#include "sheet/Automation.h"
 #include "sheet/MergedAreas.h"
 #include "sheet/SheetVisibility.h"
 
@@ -61,12 +63,12 @@ struct LineFormat {
     std::string extraAttributes;  // as read (height, hidden, outline level, ...)
 };
 
-class Sheet {
+class Sheet : public automation::SheetHandle {
 public:
     explicit Sheet(Book& book, std::u16string name) : book_(&book), name_(std::move(name)) {}
     Sheet(const Sheet&) = delete;
     Sheet& operator=(const Sheet&) = delete;
-    ~Sheet();
+    ~Sheet() override;
 
     Book& book() const noexcept { return *book_; }
     const std::u16string& name() const noexcept { return name_; }

@@ -14,9 +14,6 @@
 
 namespace sheet {
 
-constexpr CLSID kApplicationClsid{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr char16_t kApplicationProgId[] = u"Excel.Application";
-
 // Makes the class known to the platform's class registry. Creating an instance
 // gives the running application (starting it when none runs): there is one per
 // process, as there is one per desktop session for the real program.

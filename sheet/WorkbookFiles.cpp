@@ -3,10 +3,10 @@
 // programs reloaded with a SheetChange event per changed cell.
 #include "sheet/Spreadsheet.h"
 
+#include "automation/DispatchSupport.h"
 #include "platform/File.h"
-#include "sheet/DispatchSupport.h"
-#include "sheet/Objects.h"
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
+#include "sheet/BookLifecycle.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/ForeignFile.h"
 #include "sheet/xlsx/Package.h"
@@ -18,9 +18,6 @@
 #include <stdexcept>
 
 namespace sheet {
-
-std::shared_ptr<AppState> runningState();
-
 namespace {
 
 using Lock = std::lock_guard<std::mutex>;
@@ -39,42 +36,6 @@ std::string readFile(const std::string& path, std::uint64_t maxBytes, FileStamp*
 std::string baseName(const std::string& path) {
     auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A workbook keeps the mode of the file it replaces, and a new one is readable by
-// others like any file the user saves.
-platform::WriteOptions workbookWriteOptions() {
-    platform::WriteOptions options;
-    options.newFileMode = 0644;
-    return options;
-}
-
-// A save that found the file changed on disk by another program: theirs is kept
-// at the name, ours was put beside it (`keptAs`, empty when that failed too).
-struct SaveConflict : std::runtime_error {
-    SaveConflict(const std::string& what, std::string kept) : std::runtime_error(what), keptAs(std::move(kept)) {}
-    std::string keptAs;
-};
-
-// Replaces the workbook's file unless someone else changed it since `known` (when
-// the version is known); returns the version written.
-FileStamp replaceFile(const std::string& path, const std::string& bytes, const FileStamp& known) {
-    platform::WriteOptions options = workbookWriteOptions();
-    if (known.size >= 0) options.unchangedSince = known;
-    FileStamp written;
-    platform::FileStatus status = platform::writeFileAtomically(path, bytes, options, &written);
-    if (status) return written;
-    if (status.error().step == platform::FileStep::changedOnDisk)
-        throw SaveConflict(status.error().message(), status.error().path);
-    throw std::runtime_error(status.error().message());
-}
-
-// Creates path with bytes unless something is there (false then).
-bool createFileExclusively(const std::string& path, const std::string& bytes) {
-    platform::FileStatus created = platform::createFileExclusively(path, bytes, workbookWriteOptions());
-    if (created) return true;
-    if (created.error().step == platform::FileStep::create && created.error().code == EEXIST) return false;
-    throw std::runtime_error(created.error().message());
 }
 
 std::string absolutePath(const std::string& path) {
@@ -195,60 +156,21 @@ std::vector<SheetChange> adopt(Book& book, Book& fresh) {
 
 }  // namespace
 
-std::shared_ptr<Book> addNewBook(AppState& app) {
-    for (int attempts = 0; attempts < 10000; ++attempts) {
-        int number = ++app.bookCounter;
-        std::u16string name = utf8ToUtf16("Book" + std::to_string(number));
-        bool taken = false;
-        for (const auto& b : app.books) taken = taken || sameNameIgnoringCase(b->name(), name);
-        if (taken) continue;
-        std::string path = absolutePath(utf16ToUtf8(name) + ".xlsx");
-        if (stampOf(path)) continue;
-        auto book = std::make_shared<Book>(name);
-        book->insertSheet(0, u"Sheet1");
-        book->path = path;
-        try {
-            // Writing the empty workbook now reserves its name on disk.
-            if (!createFileExclusively(path, xlsx::writePackage(*book))) continue;
-            book->markSaved();
-            if (auto s = stampOf(path)) book->stamp = *s;
-        } catch (const std::exception&) {
-            // The folder may not be writable; the workbook still works and the save
-            // at the end of the command reports the problem.
-        }
-        activateBook(app, book);
-        return book;
-    }
-    applicationError("No free workbook name BookN.xlsx was found in the current folder.");
-}
-
 std::vector<std::string> flushChangedWorkbooks() {
-    auto app = runningState();
-    if (!app) return {};
+    auto backend = runningBackend();
+    if (!backend) return {};
     std::vector<std::string> problems;
-    Lock lock(app->mutex);
-    for (const auto& book : app->books) {
+    Lock lock(backend->mutex);
+    for (const auto& book : backend->openBooks) {
         if (book->path.empty() || !book->readOnlyReason.empty() || !book->isChanged()) continue;
-        std::string problem;
-        try {
-            std::string bytes = xlsx::writePackage(*book);
-            book->stamp = replaceFile(book->path, bytes, book->stamp);
-            book->markSaved();
-            book->toldSaveProblem.clear();
-            continue;
-        } catch (const SaveConflict& e) {
-            problem = "The workbook '" + utf16ToUtf8(book->name()) + "' was not saved to " + book->path + ": " +
-                      e.what() + ".";
-            // This session's version is safe beside the file; the file is theirs, and it
-            // is read again as any workbook changed by another program, so that what
-            // is on screen is what is on disk.
-            if (!e.keptAs.empty()) book->markSaved();
-        } catch (const std::exception& e) {
-            problem = "The workbook '" + utf16ToUtf8(book->name()) + "' could not be saved to " + book->path + ": " +
-                      e.what();
-        }
-        if (problem != book->toldSaveProblem) problems.push_back(problem);
-        book->toldSaveProblem = problem;
+        automation::SaveOutcome saved = automation::saveWorkbook(*backend, *book);
+        // A version kept beside a file another program changed is safe there; the
+        // file is theirs, and it is read again as any workbook changed by another
+        // program, so that what is on screen is what is on disk.
+        if (saved.isKeptBeside) book->markSaved();
+        // A save failing again the same way at the end of every command is told once.
+        if (!saved.problem.empty() && saved.problem != book->toldSaveProblem) problems.push_back(saved.problem);
+        book->toldSaveProblem = saved.problem;
     }
     return problems;
 }
@@ -301,12 +223,12 @@ std::string readOnlyNote(const Book& book) {
 std::string openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) {
     if (!prepared) throw std::invalid_argument("openWorkbookFile: no prepared workbook");
     startSpreadsheetApplication();
-    auto app = runningState();
-    if (!app) throw std::runtime_error("the spreadsheet application could not be started");
-    Lock lock(app->mutex);
-    for (const auto& b : app->books)
+    auto backend = runningBackend();
+    if (!backend) throw std::runtime_error("the spreadsheet application could not be started");
+    Lock lock(backend->mutex);
+    for (const auto& b : backend->openBooks)
         if (b->path == prepared->path) {
-            activateBook(*app, b);
+            backend->activate(b);
             return readOnlyNote(*b);
         }
     std::shared_ptr<Book> book = prepared->book;
@@ -314,73 +236,62 @@ std::string openWorkbookFile(const std::shared_ptr<PreparedWorkbook>& prepared) 
     if (!book || stampOf(prepared->path) != prepared->stamp)
         book = readBookFile(prepared->givenPath, prepared->path, prepared->stamp);
     prepared->book.reset();
-    activateBook(*app, book);
+    backend->activate(book);
     return readOnlyNote(*book);
 }
 
 void openWorkbookFile(const std::string& givenPath) {
     {
         startSpreadsheetApplication();
-        auto app = runningState();
-        if (!app) throw std::runtime_error("the spreadsheet application could not be started");
+        auto backend = runningBackend();
+        if (!backend) throw std::runtime_error("the spreadsheet application could not be started");
         std::string path = absolutePath(givenPath);
-        Lock lock(app->mutex);
-        for (const auto& b : app->books)
+        Lock lock(backend->mutex);
+        for (const auto& b : backend->openBooks)
             if (b->path == path) {
-                activateBook(*app, b);
+                backend->activate(b);
                 return;
             }
     }
     openWorkbookFile(prepareWorkbookFile(givenPath));
 }
 
-void refreshFromDisk(const std::shared_ptr<AppState>& app) {
-    std::vector<SheetChange> changes;
-    {
-        Lock lock(app->mutex);
-        for (const auto& book : app->books) {
-            if (book->path.empty() || book->stamp.size < 0) continue;
-            // Changes made here and not saved yet win; they are written at the end of
-            // the command. Asked first, this also spares a long export a look at the
-            // file for every row it writes.
-            if (book->isChanged()) continue;
-            auto stamp = stampOf(book->path);
-            if (!stamp || *stamp == book->stamp || *stamp == book->unreadableStamp) continue;
-            try {
-                FileStamp read;
-                std::string bytes = readFile(book->path, xlsx::ReadLimits{}.maxFileBytes, &read);
-                auto fresh = xlsx::readPackage(bytes, book->name());
-                auto found = adopt(*book, *fresh);
-                changes.insert(changes.end(), found.begin(), found.end());
-                book->stamp = read;
-                book->unreadableReason.clear();
-            } catch (const std::exception& e) {
-                book->unreadableStamp = *stamp;
-                book->unreadableReason = e.what();
-                book->unreadableLooks = 0;
-            }
+std::vector<automation::CellChange> MemoryBackend::refresh() {
+    std::vector<automation::CellChange> changes;
+    Lock lock(mutex);
+    for (const auto& book : openBooks) {
+        if (book->path.empty() || book->stamp.size < 0) continue;
+        // Changes made here and not saved yet win; they are written at the end of
+        // the command. Asked first, this also spares a long export a look at the
+        // file for every row it writes.
+        if (book->isChanged()) continue;
+        auto stamp = stampOf(book->path);
+        if (!stamp || *stamp == book->stamp || *stamp == book->unreadableStamp) continue;
+        try {
+            FileStamp read;
+            std::string bytes = readFile(book->path, xlsx::ReadLimits{}.maxFileBytes, &read);
+            auto fresh = xlsx::readPackage(bytes, book->name());
+            for (const SheetChange& c : adopt(*book, *fresh))
+                changes.push_back({c.sheet, automation::Area{c.cell.row, c.cell.column, c.cell.row, c.cell.column}});
+            book->stamp = read;
+            book->unreadableReason.clear();
+        } catch (const std::exception& e) {
+            book->unreadableStamp = *stamp;
+            book->unreadableReason = e.what();
+            book->unreadableLooks = 0;
         }
     }
-    if (changes.empty() || !app->events) return;
-    for (const auto& c : changes) {
-        platform::ComPtr<IDispatch> sheet, range;
-        {
-            Lock lock(app->mutex);
-            sheet = makeWorksheetObject(app, c.sheet);
-            range = makeRangeObject(app, c.sheet, Area{c.cell.row, c.cell.column, c.cell.row, c.cell.column});
-        }
-        app->events->fire(kDispidSheetChange,
-                          {platform::Variant::dispatch(sheet.get()), platform::Variant::dispatch(range.get())});
-    }
+    return changes;
 }
 
 std::vector<std::string> reloadChangedWorkbooks() {
-    auto app = runningState();
-    if (!app) return {};
-    refreshFromDisk(app);
+    auto front = runningFront();
+    auto backend = runningBackend();
+    if (!front || !backend) return {};
+    front->announce(backend->refresh());
     std::vector<std::string> messages;
-    Lock lock(app->mutex);
-    for (const auto& book : app->books) {
+    Lock lock(backend->mutex);
+    for (const auto& book : backend->openBooks) {
         if (book->unreadableReason.empty()) continue;
         if (stampOf(book->path) != book->unreadableStamp) continue;
         // The look that failed is the first; the next that finds the same version

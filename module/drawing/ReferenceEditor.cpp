@@ -240,8 +240,7 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
             // An unchanged text leaves the attribute untouched: not even its field
             // length changes, so an unedited row changes nothing in the drawing.
             AcutString current(attribute->textString());
-            if (isAttributeUnedited(values[i], i < cellNumbers.size() ? cellNumbers[i] : std::nan(""),
-                                    current.get())) {
+            if (isAttributeUnedited(values[i], i < cellNumbers.size() ? cellNumbers[i] : std::nan(""), current.get())) {
                 ++written;
                 continue;
             }
@@ -281,8 +280,7 @@ bool ReferenceEditor::applyAttributes(std::span<const std::string> tags, std::sp
     AttributeWriteResult local;
     AttributeWriteResult& write = result ? *result : local;
     const std::size_t changedBefore = write.changed;
-    const bool complete =
-        writeAttributes(*reference_, tags, values, firstOccurrence, &write, cellNumbers, occurrences);
+    const bool complete = writeAttributes(*reference_, tags, values, firstOccurrence, &write, cellNumbers, occurrences);
     changed_ |= write.changed > changedBefore;
     return complete;
 }

@@ -392,9 +392,9 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                     session.rowTexts.titles.push(block.extraTags[j]);
                     session.rowTexts.markers.push({});
                 }
-                session.record.beginSection(*blockName, recordKeysOf(session.rowTexts.titles.view(),
-                                                                     session.rowTexts.markers.view(), session.texts,
-                                                                     options.BlockNames));
+                session.record.beginSection(
+                    *blockName, recordKeysOf(session.rowTexts.titles.view(), session.rowTexts.markers.view(),
+                                             session.texts, options.BlockNames));
                 if (options.WorksheetSettings == 1) {
                     if (options.AddHeader) {
                         block.headerRow = session.row;
@@ -420,8 +420,7 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                 // Tags met for the first time on this reference head their columns now.
                 if (block.headerRow)
                     for (std::size_t j = knownExtras; j < block.extraTags.size(); ++j)
-                        writer.writeHeaderTitle(*block.headerRow,
-                                                static_cast<std::int32_t>(block.fixedColumns + j + 1),
+                        writer.writeHeaderTitle(*block.headerRow, static_cast<std::int32_t>(block.fixedColumns + j + 1),
                                                 block.extraTags[j]);
             }
             if (options.OddLine) ++session.row;

@@ -7,6 +7,7 @@
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
+#include "module/base/ErrorReports.h"
 #include "module/import/ImportPlan.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"
@@ -24,9 +25,9 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -213,8 +214,8 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
             previewChanges(changes);
             report.printListed();
             listed = true;
-            const std::string question = formatText(kTextPreviewQuestion, static_cast<long>(changes.size()),
-                                                    static_cast<long>(rows.size()));
+            const std::string question =
+                formatText(kTextPreviewQuestion, static_cast<long>(changes.size()), static_cast<long>(rows.size()));
             if (!askYes(question, true)) {
                 acutPrintf("%s", resourceStrings().load(kTextImportNothingChanged).c_str());
                 return;
@@ -408,8 +409,7 @@ private:
             if (FAILED(attachSpreadsheetApp(app_))) app_.reset();
         }
         if (!app_) return nullptr;
-        book.workbook =
-            findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
+        book.workbook = findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
         if (!book.workbook) return nullptr;
         book.record = WorkbookRecord::read(book.workbook.get());
         if (book.record) {

@@ -1,7 +1,7 @@
 #include "module/import/ImportPlan.h"
 
-#include "host/db/AcDbDatabase.h"
 #include "host/Editor.h"
+#include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbSymbolTables.h"
 #include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
@@ -46,9 +46,9 @@ struct Proposal {
     std::int32_t row = 0, column = 0;
     std::string key;  // record key
     int occurrence = 0;
-    std::string tag, value;  // Attribute: the tag and cell text; Layer: the layer
-    double cellNumber = 0;   // Attribute: the number the cell held (NaN: text); others: the cell's value
-    double target = 0;       // Coordinate, Scale, Rotation: the value to set
+    std::string tag, value;           // Attribute: the tag and cell text; Layer: the layer
+    double cellNumber = 0;            // Attribute: the number the cell held (NaN: text); others: the cell's value
+    double target = 0;                // Coordinate, Scale, Rotation: the value to set
     std::string before, after, note;  // as the preview shows them
 };
 
@@ -80,7 +80,7 @@ struct ImportPlanner::Impl {
     const ExportTexts texts;
     std::vector<std::string> sheets;
     std::unordered_map<std::string, std::vector<Proposal>> proposals;  // by handle
-    std::unordered_map<std::string, std::string> blockOf;               // of each handle asked to change
+    std::unordered_map<std::string, std::string> blockOf;              // of each handle asked to change
     std::vector<std::string> order;                                    // handles, as first asked for
     std::map<std::string, bool> blockNames;
     // The record, its entries read once a row asks for a change; null when there is
@@ -243,7 +243,8 @@ struct ImportPlanner::Impl {
 
     void reportProblems(const ImportRow& row) {
         for (const CellProblem& p : row.problems)
-            if (!(settings.ignoreProps && p.isProperty)) report.cellNotApplied(row.sheetRow, p.column, p.reason, p.subject);
+            if (!(settings.ignoreProps && p.isProperty))
+                report.cellNotApplied(row.sheetRow, p.column, p.reason, p.subject);
     }
 
     // Whether any cell of the row asks for something the drawing does not hold.
@@ -264,7 +265,8 @@ struct ImportPlanner::Impl {
             if (row.hasCoordinate[i] && std::isfinite(row.position[i]) &&
                 coordinateFromCell(row.position[i], positions[i], settings.writing.jtsk) != positions[i])
                 return true;
-            if (row.hasScale[i] && std::isfinite(row.scale[i]) && distanceFromCell(row.scale[i], scales[i]) != scales[i])
+            if (row.hasScale[i] && std::isfinite(row.scale[i]) &&
+                distanceFromCell(row.scale[i], scales[i]) != scales[i])
                 return true;
         }
         if (row.hasRotation && std::isfinite(row.rotation) &&
@@ -335,8 +337,7 @@ struct ImportPlanner::Impl {
             const int occurrence = static_cast<int>(std::count(keys.begin(), keys.begin() + i, key));
             if (hasColumnOf(row, key, occurrence)) continue;
             if (std::string_view(entry->at(static_cast<std::size_t>(i))) == text) continue;
-            report.cellNotApplied(row.sheetRow, column, kTextReasonUntitledColumn,
-                                  titleOfRecordKey(key, texts));
+            report.cellNotApplied(row.sheetRow, column, kTextReasonUntitledColumn, titleOfRecordKey(key, texts));
         }
     }
 
@@ -359,8 +360,7 @@ struct ImportPlanner::Impl {
             return v ? std::optional<std::string>(std::string(*v)) : std::nullopt;
         };
         // Whether the cell says what the record has, or had before an import.
-        auto saysRecorded = [&](const std::optional<std::string>& was, const std::string& key, int k,
-                                auto&& same) {
+        auto saysRecorded = [&](const std::optional<std::string>& was, const std::string& key, int k, auto&& same) {
             if (!was) return false;
             if (same(*was)) return true;
             for (std::string_view earlier : recorded->earlierValuesOf(*entry, key, k))

@@ -99,7 +99,8 @@ void ImportReport::printListed() const {
     if (listed_.size() > shown) {
         acutPrintf("%s", formatText(kTextMoreProblems, static_cast<long>(listed_.size() - shown)).c_str());
         if (!listPath_.empty())
-            acutPrintf("%s", formatText(kTextListWritten, static_cast<long>(listed_.size()), listPath_.c_str()).c_str());
+            acutPrintf("%s",
+                       formatText(kTextListWritten, static_cast<long>(listed_.size()), listPath_.c_str()).c_str());
     }
 }
 

@@ -143,7 +143,9 @@ Variant SheetValues::value(std::int32_t r, std::int32_t c, const SheetHeader& he
     return block_->at(r - top_ + 1, c - left_ + 1);
 }
 
-std::u16string SheetValues::shownText(std::int32_t r, std::int32_t c) { return toText(xl::text(xl::cell(cells_, r, c).get())); }
+std::u16string SheetValues::shownText(std::int32_t r, std::int32_t c) {
+    return toText(xl::text(xl::cell(cells_, r, c).get()));
+}
 
 std::optional<std::string> SheetValues::coveringMerge(std::int32_t r, std::int32_t c) {
     if (!blockHasMerges_) {
@@ -380,7 +382,7 @@ std::optional<std::u16string> HeaderTracker::feed(std::int32_t r) {
     // The prompt row's first cell is empty under a block-name column; its format
     // (export makes the whole row bold) still tells it.
     kind_ = afterHeader && xl::isBold(xl::font(xl::cell(cells_, r, handleColumn_).get()).get()) ? RowKind::Prompt
-                                                                                               : RowKind::Other;
+                                                                                                : RowKind::Other;
     return std::nullopt;
 }
 

@@ -1,7 +1,6 @@
 #include "sheet/xlsx/CommentsPart.h"
 
-#include "sheet/CellRef.h"
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/XmlReader.h"
 
 #include <algorithm>

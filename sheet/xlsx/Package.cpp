@@ -1,6 +1,6 @@
 #include "sheet/xlsx/Package.h"
 
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/CommentsPart.h"
 #include "sheet/xlsx/ForeignFile.h"
@@ -318,7 +318,6 @@ std::string writePackage(Book& book, const ReadLimits& limits) {
             std::from_chars(s->carry->sheetId.data(), s->carry->sheetId.data() + s->carry->sheetId.size(), v);
             maxSheetId = std::max(maxSheetId, v);
         }
-
 
     // The workbook's relationship ids in a set: each sheet looks its own up, and new
     // ids count on from the last one given (the lowest free one, as

@@ -1,6 +1,6 @@
 #include "sheet/xlsx/SharedStringsPart.h"
 
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/XmlReader.h"
 
 namespace sheet::xlsx {

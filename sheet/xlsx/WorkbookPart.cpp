@@ -1,6 +1,6 @@
 #include "sheet/xlsx/WorkbookPart.h"
 
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/PartPieces.h"
 
 #include <algorithm>

@@ -1,9 +1,7 @@
 #include "sheet/xlsx/WorksheetPart.h"
 
+#include "sheet/Automation.h"
 #include "sheet/Book.h"
-#include "sheet/CellRef.h"
-#include "sheet/NumberText.h"
-#include "sheet/Utf.h"
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/PartPieces.h"
 #include "sheet/xlsx/SharedStringsPart.h"
@@ -138,7 +136,8 @@ private:
             // Its runs become a shared string item: the content whole, under the
             // namespaces it was written with.
             if (isRichInline_)
-                inlineRaw_ = richItem(prefixDeclarationsInScope(), document().substr(inlineStart_, contentEnd() - inlineStart_));
+                inlineRaw_ =
+                    richItem(prefixDeclarationsInScope(), document().substr(inlineStart_, contentEnd() - inlineStart_));
         }
         if (depth == 4 && inCell_) finishCell();
     }

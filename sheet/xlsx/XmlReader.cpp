@@ -1,7 +1,7 @@
 #include "sheet/xlsx/XmlReader.h"
 
 #include "platform/Text.h"
-#include "sheet/Utf.h"
+#include "sheet/Automation.h"
 #include "sheet/xlsx/XlsxError.h"
 
 #include <algorithm>

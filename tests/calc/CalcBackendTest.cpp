@@ -1,13 +1,17 @@
-// The Calc backend against a real LibreOffice: each test starts an office of its own
-// (a pipe and a profile of its own) through the backend, drives it by dispatch id as
-// the module does, and reads back what the office made of it.
+// The Calc backend against a real LibreOffice, in what only it has: offices that hang,
+// die or leave lock files, and the office's own ways with sheets and formats. Each
+// test starts an office of its own (a pipe and a profile of its own) through the
+// backend, drives it by dispatch id as the module does, and reads back what the
+// office made of it. The automation contract it shares with the stand-in is checked
+// by FrontContractTest.
+#include "automation/DispatchIds.h"
 #include "calc/CalcBackend.h"
 #include "platform/ClassRegistry.h"
 #include "platform/ComError.h"
 #include "platform/Dispatch.h"
 #include "platform/SafeArray.h"
 #include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
+#include "tests/automation/DispatchCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -23,27 +27,18 @@
 #include <string>
 #include <thread>
 
+using automation::test::block;
+using automation::test::call;
+using automation::test::element;
+using automation::test::get;
+using automation::test::object;
+using automation::test::put;
 using platform::ComPtr;
 using platform::Variant;
-namespace dispid = sheet::dispid;
+namespace dispid = automation::dispid;
 
 namespace {
 
-constexpr CLSID kApplicationClsid{0x00024500, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr DISPID kClearComments = 0x56E;
-
-Variant get(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return platform::invoke(object, id, DISPATCH_PROPERTYGET, args);
-}
-ComPtr<IDispatch> object(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return ComPtr<IDispatch>(get(object, id, args).pdispVal());
-}
-void put(IDispatch* object, DISPID id, const Variant& value) {
-    platform::invoke(object, id, DISPATCH_PROPERTYPUT, {value});
-}
-Variant call(IDispatch* object, DISPID id, std::initializer_list<Variant> args = {}) {
-    return platform::invoke(object, id, DISPATCH_METHOD, args);
-}
 
 // The processes whose command line names the pipe: the office serving it.
 std::vector<pid_t> officeProcesses(const std::string& pipe) {
@@ -88,7 +83,7 @@ protected:
     }
     ComPtr<IDispatch> application() {
         ComPtr<IDispatch> app;
-        HRESULT hr = CoCreateInstance(kApplicationClsid, nullptr, 1, IID_IDispatch, app.putVoid());
+        HRESULT hr = CoCreateInstance(automation::kApplicationClsid, nullptr, 1, IID_IDispatch, app.putVoid());
         EXPECT_EQ(hr, S_OK);
         return app;
     }
@@ -101,124 +96,11 @@ protected:
     static ComPtr<IDispatch> range(IDispatch* sheet, const char16_t* from, const char16_t* to) {
         return object(sheet, dispid::Range, {Variant::bstr(from), Variant::bstr(to)});
     }
-    static Variant block(std::initializer_list<std::initializer_list<Variant>> rows) {
-        const SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows.size()), 1},
-                                          {static_cast<ULONG>(rows.begin()->size()), 1}};
-        Variant array = Variant::array(platform::SafeArrayCreate(VT_VARIANT, 2, bounds));
-        LONG index[2] = {1, 1};
-        for (const auto& row : rows) {
-            index[1] = 1;
-            for (const Variant& v : row) {
-                platform::SafeArrayPutElement(array.parray(), index, &v);
-                ++index[1];
-            }
-            ++index[0];
-        }
-        return array;
-    }
-    static Variant element(const Variant& array, LONG row, LONG column) {
-        LONG index[2] = {row, column};
-        Variant v;
-        platform::SafeArrayGetElement(array.parray(), index, &v);
-        return v;
-    }
-
     calc::BackendOptions options_;
     std::unique_ptr<calc::Backend> backend_;
     std::string folder_;
     std::filesystem::path previous_;
 };
-
-TEST_F(CalcBackendTest, BlocksOfValuesGoInAndComeBackAsAutomationGivesThem) {
-    startBackend();
-    ComPtr<IDispatch> app = application();
-    ComPtr<IDispatch> sheet = newSheet(app.get());
-    // Column B is text-formatted: what reads as a number stays text there only.
-    put(range(sheet.get(), u"B1", u"B3").get(), dispid::NumberFormat, Variant::bstr(u"@"));
-    put(range(sheet.get(), u"A1", u"C3").get(), dispid::Value,
-        block({{Variant::bstr(u"007"), Variant::bstr(u"007"), Variant::r8(2.5)},
-               {Variant::i4(12), Variant::bstr(u"Ünïcode"), Variant()},
-               {Variant::bstr(u"1,5"), Variant::bstr(u""), Variant::bstr(u" -1.5e3 ")}}));
-    Variant values = get(range(sheet.get(), u"A1", u"C3").get(), dispid::Value);
-    ASSERT_TRUE(values.isArray());
-    EXPECT_EQ(element(values, 1, 1).vt(), VT_R8);
-    EXPECT_EQ(element(values, 1, 1).dblVal(), 7.0);
-    EXPECT_EQ(element(values, 1, 2).bstrVal(), u"007");
-    EXPECT_EQ(element(values, 1, 3).dblVal(), 2.5);
-    EXPECT_EQ(element(values, 2, 1).dblVal(), 12.0);
-    EXPECT_EQ(element(values, 2, 2).bstrVal(), u"Ünïcode");
-    EXPECT_TRUE(element(values, 2, 3).isEmpty());
-    EXPECT_EQ(element(values, 3, 1).bstrVal(), u"1,5");
-    EXPECT_TRUE(element(values, 3, 2).isEmpty());
-    EXPECT_EQ(element(values, 3, 3).dblVal(), -1500.0);
-    // One cell answers its value alone, and its text as displayed.
-    ComPtr<IDispatch> b1 = range(sheet.get(), u"B1", u"B1");
-    EXPECT_EQ(get(b1.get(), dispid::Value).bstrVal(), u"007");
-    EXPECT_EQ(get(b1.get(), dispid::NumberFormat).bstrVal(), u"@");
-    EXPECT_EQ(get(range(sheet.get(), u"C1", u"C1").get(), dispid::Text).bstrVal(), u"2.5");
-    // Text the office would read as something else stays text in a General cell,
-    // and the cell stays General.
-    put(range(sheet.get(), u"D1", u"E1").get(), dispid::Value,
-        block({{Variant::bstr(u"50%"), Variant::bstr(u"=1+1")}}));
-    for (const char16_t* cell : {u"D1", u"E1"})
-        EXPECT_EQ(get(range(sheet.get(), cell, cell).get(), dispid::NumberFormat).bstrVal(), u"General");
-    EXPECT_EQ(get(range(sheet.get(), u"D1", u"D1").get(), dispid::Value).bstrVal(), u"50%");
-}
-
-TEST_F(CalcBackendTest, CommentsSurviveValuesWrittenOverTheirCellsAndTheCommandsEnd) {
-    startBackend();
-    ComPtr<IDispatch> app = application();
-    ComPtr<IDispatch> sheet = newSheet(app.get());
-    ComPtr<IDispatch> cells = object(sheet.get(), dispid::Cells);
-    ComPtr<IDispatch> a2 = object(cells.get(), dispid::Item, {Variant::i4(2), Variant::i4(1)});
-    EXPECT_EQ(get(a2.get(), dispid::Comment).pdispVal(), nullptr);
-    call(a2.get(), dispid::AddComment, {Variant::bstr(u"2A")});
-    EXPECT_THROW(call(a2.get(), dispid::AddComment, {Variant::bstr(u"again")}), _com_error);
-    put(range(sheet.get(), u"A1", u"B3").get(), dispid::Value,
-        block({{Variant::bstr(u"h"), Variant::bstr(u"i")},
-               {Variant::bstr(u"x"), Variant::bstr(u"y")},
-               {Variant::bstr(u"z"), Variant::bstr(u"w")}}));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
-    // After the command the notes are read from the office again.
-    ComPtr<IDispatch> note = object(a2.get(), dispid::Comment);
-    ASSERT_TRUE(note);
-    EXPECT_EQ(call(note.get(), dispid::Text).bstrVal(), u"2A");
-    call(note.get(), dispid::Text, {Variant::bstr(u"changed")});
-    put(range(sheet.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"again"));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
-    EXPECT_EQ(call(object(a2.get(), dispid::Comment).get(), dispid::Text).bstrVal(), u"changed");
-    call(range(sheet.get(), u"A1", u"B3").get(), kClearComments);
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
-    EXPECT_EQ(get(a2.get(), dispid::Comment).pdispVal(), nullptr);
-}
-
-TEST_F(CalcBackendTest, SheetsAreAddedBeforeTheActiveOneAndNamedByTheWorkbooksRules) {
-    startBackend();
-    ComPtr<IDispatch> app = application();
-    ComPtr<IDispatch> first = newSheet(app.get());
-    ComPtr<IDispatch> book = object(app.get(), dispid::ActiveWorkbook);
-    ComPtr<IDispatch> sheets = object(book.get(), dispid::Worksheets);
-    ComPtr<IDispatch> added(call(sheets.get(), dispid::Add).pdispVal());
-    EXPECT_EQ(get(sheets.get(), dispid::Count).lVal(), 2);
-    EXPECT_EQ(get(object(sheets.get(), dispid::Item, {Variant::i4(1)}).get(), dispid::Name).bstrVal(), u"Sheet2");
-    EXPECT_EQ(get(object(app.get(), dispid::ActiveSheet).get(), dispid::Name).bstrVal(), u"Sheet2");
-    put(added.get(), dispid::Name, Variant::bstr(u"PIPE"));
-    for (const char16_t* refused : {u"a[b", u"x/y", u"", u"0123456789012345678901234567890123", u"sheet1"}) {
-        try {
-            put(added.get(), dispid::Name, Variant::bstr(refused));
-            ADD_FAILURE() << "a refused name was taken";
-        } catch (const _com_error& e) {
-            EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x800A03ECu));
-            EXPECT_FALSE(e.Description().empty());
-        }
-    }
-    EXPECT_EQ(get(added.get(), dispid::Name).bstrVal(), u"PIPE");
-    // A worksheet's workbook, through the interface the live link asks for.
-    ComPtr<IDispatch> parent = object(added.get(), dispid::Parent);
-    ComPtr<IDispatch> asWorkbook;
-    EXPECT_EQ(parent->QueryInterface(sheet::kWorkbookInterfaceIid, asWorkbook.putVoid()), S_OK);
-    EXPECT_EQ(get(asWorkbook.get(), dispid::Name).bstrVal(), u"Book1");
-}
 
 TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
     startBackend();
@@ -398,81 +280,6 @@ assert wb.active.title == "Sheet4", wb.active.title
 }  // namespace
 
 namespace {
-
-// Dates, times and truth values from a workbook another program wrote (openpyxl),
-// and merged areas: the office's numbers come back typed as the application gives
-// them, a block read too, and MergeCells / MergeArea answer from the sheet's merges.
-TEST_F(CalcBackendTest, DatesTruthValuesAndMergedAreasReadAsTheApplicationAnswersThem) {
-    if (std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "python3-openpyxl is not installed";
-    {
-        std::ofstream script("make.py");
-        script << R"(
-import datetime, openpyxl
-wb = openpyxl.Workbook()
-ws = wb.active
-ws["A1"] = datetime.datetime(2024, 6, 1, 12, 30)
-ws["A2"] = datetime.date(2024, 6, 1)
-ws["A3"] = datetime.time(12, 30)
-ws["A4"] = True
-ws["A5"] = 45444
-ws["A6"] = "text"
-ws.merge_cells("B2:C3")
-ws.merge_cells("E1:E4")
-wb.save("dates.xlsx")
-)";
-    }
-    ASSERT_EQ(std::system("/usr/bin/python3 make.py"), 0);
-    startBackend();
-    backend_->openWorkbookFile("dates.xlsx");
-    ComPtr<IDispatch> app = application();
-    ComPtr<IDispatch> sheet = object(app.get(), dispid::ActiveSheet);
-    const struct {
-        VARTYPE vt;
-        double value;
-    } expected[] = {{VT_DATE, 45444.520833333333},
-                    {VT_DATE, 45444},
-                    {VT_DATE, 0.520833333333333},
-                    {VT_BOOL, 1},
-                    {VT_R8, 45444},
-                    {VT_BSTR, 0}};
-    Variant values = get(range(sheet.get(), u"A1", u"A6").get(), dispid::Value);
-    ASSERT_TRUE(values.isArray());
-    const char16_t* cells[] = {u"A1", u"A2", u"A3", u"A4", u"A5", u"A6"};
-    for (int r = 1; r <= 6; ++r) {
-        SCOPED_TRACE(r);
-        const Variant one = get(range(sheet.get(), cells[r - 1], cells[r - 1]).get(), dispid::Value);
-        for (const Variant& v : {one, element(values, r, 1)}) {
-            ASSERT_EQ(v.vt(), expected[r - 1].vt);
-            if (v.vt() == VT_DATE) {
-                EXPECT_NEAR(v.date(), expected[r - 1].value, 1e-9);
-            } else if (v.vt() == VT_R8) {
-                EXPECT_EQ(v.dblVal(), expected[r - 1].value);
-            } else if (v.vt() == VT_BOOL) {
-                EXPECT_NE(v.boolVal(), VARIANT_FALSE);
-            }
-        }
-    }
-    EXPECT_EQ(get(range(sheet.get(), u"A2", u"A2").get(), dispid::Text).bstrVal(), u"2024-06-01");
-
-    auto mergeCells = [&](const char16_t* from, const char16_t* to) {
-        return get(range(sheet.get(), from, to).get(), dispid::MergeCells);
-    };
-    EXPECT_NE(mergeCells(u"B2", u"C3").boolVal(), VARIANT_FALSE);
-    EXPECT_NE(mergeCells(u"C3", u"C3").boolVal(), VARIANT_FALSE);  // a covered cell, not the area's first
-    EXPECT_EQ(mergeCells(u"E2", u"E3").vt(), VT_BOOL);
-    EXPECT_EQ(mergeCells(u"B3", u"C4").vt(), VT_NULL);
-    EXPECT_EQ(mergeCells(u"A1", u"Z100").vt(), VT_NULL);
-    Variant none = mergeCells(u"F1", u"Z1024");
-    ASSERT_EQ(none.vt(), VT_BOOL);
-    EXPECT_EQ(none.boolVal(), VARIANT_FALSE);
-    auto mergeArea = [&](const char16_t* from, const char16_t* to) {
-        return get(object(range(sheet.get(), from, to).get(), dispid::MergeArea).get(), dispid::Address).bstrVal();
-    };
-    EXPECT_EQ(mergeArea(u"C3", u"C3"), u"$B$2:$C$3");
-    EXPECT_EQ(mergeArea(u"E2", u"E3"), u"$E$1:$E$4");
-    EXPECT_EQ(mergeArea(u"C4", u"C4"), u"$C$4");
-}
 
 // Formats given through automation make the office's numbers dates and truth values.
 TEST_F(CalcBackendTest, NumbersFormattedAsDatesOrTruthValuesReadAsSuch) {

@@ -1,8 +1,7 @@
 // The sheet model underneath the automation objects: cell storage, displayed text
 // of numbers, column fitting and sheet naming rules.
+#include "sheet/Automation.h"
 #include "sheet/Book.h"
-#include "sheet/CellRef.h"
-#include "sheet/NumberText.h"
 #include "sheet/xlsx/Package.h"
 
 #include <gtest/gtest.h>

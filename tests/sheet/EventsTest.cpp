@@ -6,7 +6,7 @@
 #include "platform/Apartment.h"
 #include "platform/ClassRegistry.h"
 #include "platform/ConnectionPoint.h"
-#include "sheet/AppState.h"
+#include "sheet/BookLifecycle.h"
 #include "sheet/xlsx/Package.h"
 
 #include <atomic>
@@ -35,7 +35,7 @@ class Sink final : public platform::ComObject<IDispatch> {
 public:
     Sink(std::mutex& mutex, std::vector<Seen>& seen, std::thread::id home) : mutex_(mutex), seen_(seen), home_(home) {}
     HRESULT Invoke(DISPID dispid, WORD, std::span<const Variant> args, Variant*, EXCEPINFO*) override {
-        if (dispid != kDispidSheetChange || args.size() != 2) return S_OK;
+        if (dispid != id::SheetChange || args.size() != 2) return S_OK;
         try {
             IDispatch* range = args[1].pdispVal();
             auto sheet = getObject(range, id::Worksheet);

@@ -3,7 +3,7 @@
 // counts and logs calls made from several threads at once.
 #include "SheetTestSupport.h"
 
-#include "sheet/InvokeHook.h"
+#include "automation/InvokeHook.h"
 
 #include <atomic>
 #include <filesystem>
@@ -12,10 +12,10 @@
 namespace sheet::test {
 namespace {
 
-using sheet::testing::InvokeFault;
-using sheet::testing::LoggedCall;
-using sheet::testing::ScopedInvokeFault;
-using sheet::testing::ScopedInvokeLog;
+using automation::testing::InvokeFault;
+using automation::testing::LoggedCall;
+using automation::testing::ScopedInvokeFault;
+using automation::testing::ScopedInvokeLog;
 
 class InvokeFaultTest : public SheetTest {
 protected:

@@ -3,12 +3,13 @@
 // members by dispatch id, and a check that no automation object outlives the test.
 #pragma once
 
+#include "automation/DispatchIds.h"
 #include "platform/ComError.h"
 #include "platform/Dispatch.h"
 #include "platform/LiveObjects.h"
 #include "platform/Unknown.h"
 #include "platform/Variant.h"
-#include "sheet/DispatchIds.h"
+#include "sheet/Automation.h"
 #include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@
 
 namespace sheet::test {
 
-namespace id = ::sheet::dispid;
+namespace id = ::automation::dispid;
 
 using platform::ComPtr;
 using platform::Variant;

@@ -3,8 +3,8 @@
 // repeated texts folded into their first entry, texts the file's table holds
 // referred to there, formatted entries never folded, unused entries left out; the
 // same however large the table grows.
+#include "sheet/Automation.h"
 #include "sheet/StringPool.h"
-#include "sheet/Utf.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // 1, rows first; assigned from one, element by element from the top-left cell.
 #include "SheetTestSupport.h"
 
-#include "sheet/NumberText.h"
+#include "sheet/Automation.h"
 
 namespace sheet::test {
 namespace {

@@ -1,7 +1,7 @@
 // Value coercion and displayed text through automation, sheet naming, and how new
 // sheets and workbooks are named and placed.
 #include "SheetTestSupport.h"
-#include "sheet/DispatchSupport.h"
+#include "automation/DispatchSupport.h"
 #include "sheet/xlsx/XlsxError.h"
 
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
 // Cell texts and notes through a save and a read: every kind of character comes
 // back as it went in, whichever way the writer takes for it, and notes added in
 // any order are listed in cell order, their shapes in the drawing beside them.
+#include "sheet/Automation.h"
 #include "sheet/Book.h"
-#include "sheet/CellRef.h"
 #include "sheet/xlsx/Package.h"
 #include "sheet/xlsx/Zip.h"
 

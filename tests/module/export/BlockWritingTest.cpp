@@ -4,12 +4,12 @@
 // byte for byte.
 #include "ExportDrawingFixture.h"
 
+#include "automation/InvokeHook.h"
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
 #include "module/settings/Settings.h"
 #include "platform/ComError.h"
 #include "platform/LiveObjects.h"
-#include "sheet/InvokeHook.h"
 #include "sheet/Spreadsheet.h"
 #include "sheet/xlsx/Zip.h"
 #include "tests/common/SharedData.h"
@@ -23,10 +23,10 @@
 namespace tabro::testing {
 namespace {
 
-using sheet::ObjectClass;
-using sheet::testing::InvokeFault;
-using sheet::testing::ScopedInvokeFault;
-using sheet::testing::ScopedInvokeLog;
+using automation::ObjectClass;
+using automation::testing::InvokeFault;
+using automation::testing::ScopedInvokeFault;
+using automation::testing::ScopedInvokeLog;
 using Parts = std::map<std::string, std::string>;
 
 class BlockWriting : public SpreadsheetExportTest {

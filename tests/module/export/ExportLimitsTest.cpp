@@ -5,6 +5,7 @@
 // export are refused before anything is written.
 #include "ExportDrawingFixture.h"
 
+#include "automation/DispatchIds.h"
 #include "module/base/ResourceStrings.h"
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
@@ -12,7 +13,6 @@
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
 #include "platform/MessageBox.h"
-#include "sheet/DispatchIds.h"
 #include "sheet/Spreadsheet.h"
 #include "sheet/xlsx/Zip.h"
 

@@ -3,20 +3,20 @@
 // block without an array gets.
 #include "ImportSheetFixture.h"
 
+#include "automation/InvokeHook.h"
+#include "automation/NumberText.h"
 #include "module/spreadsheet/CellValue.h"
-#include "sheet/InvokeHook.h"
-#include "sheet/NumberText.h"
 
 #include <sstream>
 
 namespace tabro::testing {
 namespace {
 
+using automation::ObjectClass;
+using automation::testing::InvokeFault;
+using automation::testing::ScopedInvokeFault;
+using automation::testing::ScopedInvokeLog;
 using platform::Variant;
-using sheet::ObjectClass;
-using sheet::testing::InvokeFault;
-using sheet::testing::ScopedInvokeFault;
-using sheet::testing::ScopedInvokeLog;
 
 // Everything a row carries, as one comparable text.
 std::string describe(const ImportRow& row) {
@@ -63,7 +63,7 @@ TEST_F(SheetBlockReading, BlocksGiveWhatCellByCellReadingGives) {
         case 2:
             break;
         case 3:
-            put(r, 2, Variant::error(sheet::errorScode(2007)));
+            put(r, 2, Variant::error(automation::errorScode(2007)));
             break;
         default:
             putText(r, 2, u"007");

@@ -3,14 +3,13 @@
 // subscription, and the cells a SheetChange event queues.
 #include "module/link/AppEventHandler.h"
 
+#include "automation/InvokeHook.h"
 #include "module/link/ChangeQueue.h"
 #include "module/link/ComServer.h"
 #include "platform/ConnectionPointImpl.h"
 #include "platform/Module.h"
 #include "platform/Variant.h"
-#include "sheet/AppState.h"
 #include "sheet/BookLifecycle.h"
-#include "sheet/InvokeHook.h"
 #include "tests/module/ModuleTestSupport.h"
 #include "tests/module/spreadsheet/StandInFixture.h"
 
@@ -80,8 +79,8 @@ protected:
         return app;
     }
     std::size_t subscribers() const {
-        auto state = sheet::runningState();
-        return state && state->events ? state->events->connectionCount() : 0;
+        auto front = sheet::runningFront();
+        return front ? front->events().connectionCount() : 0;
     }
     HRESULT sheetChange(IDispatch* range) {
         Variant args[] = {Variant::dispatch(sheet_.get()), Variant::dispatch(range)};
@@ -188,7 +187,7 @@ TEST_F(AppEventHandlerTest, EnableSubscribesOnceAndDisableEndsIt) {
     handler_->Disable();
     EXPECT_EQ(subscribers(), 1u) << "only the last cookie is known";
     // The subscription left behind holds the sink, and with it the handler.
-    EXPECT_EQ(sheet::runningState()->events->Unadvise(first), S_OK);
+    EXPECT_EQ(sheet::runningFront()->events().Unadvise(first), S_OK);
 }
 
 TEST_F(AppEventHandlerTest, OneEditedCellQueuesItsAddressAndNames) {
@@ -231,8 +230,9 @@ TEST_F(AppEventHandlerTest, AFailedReadShowsTheErrorBoxAndQueuesNothing) {
     startWithValues();
     DispatchPtr b2 = tabro::xl::range(sheet_.get(), u"B2");
     {
-        sheet::testing::ScopedInvokeFault fault(
-            sheet::testing::InvokeFault(sheet::dispid::Name, E_ACCESSDENIED).on(sheet::ObjectClass::Worksheet));
+        automation::testing::ScopedInvokeFault fault(
+            automation::testing::InvokeFault(automation::dispid::Name, E_ACCESSDENIED)
+                .on(automation::ObjectClass::Worksheet));
         EXPECT_EQ(sheetChange(b2.get()), S_OK);
     }
     EXPECT_TRUE(drainQueue().empty());

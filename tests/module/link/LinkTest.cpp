@@ -16,7 +16,6 @@
 #include "platform/MessageQueue.h"
 #include "platform/Messages.h"
 #include "platform/Thread.h"
-#include "sheet/AppState.h"
 #include "sheet/BookLifecycle.h"
 #include "tests/module/ModuleTestSupport.h"
 #include "tests/module/spreadsheet/StandInFixture.h"
@@ -75,15 +74,15 @@ protected:
     }
 
     std::size_t subscribers() const {
-        auto state = sheet::runningState();
-        return state && state->events ? state->events->connectionCount() : 0;
+        auto front = sheet::runningFront();
+        return front ? front->events().connectionCount() : 0;
     }
     // What a typed cell does in the application: the event goes to every subscriber,
     // in its own apartment.
     void typeInto(const char16_t* cell) {
         DispatchPtr range = tabro::xl::range(sheet_.get(), cell);
-        sheet::runningState()->events->fire(tabro::kDispidSheetChange,
-                                            {Variant::dispatch(sheet_.get()), Variant::dispatch(range.get())});
+        sheet::runningFront()->events().fire(tabro::kDispidSheetChange,
+                                             {Variant::dispatch(sheet_.get()), Variant::dispatch(range.get())});
     }
     static bool queueHolds(std::size_t n) {
         return pumpUntil([n] { return tabro::changeQueue().count() >= n; }, 2000ms) &&

@@ -4,8 +4,8 @@
 #include "module/spreadsheet/Connect.h"
 
 #include "StandInFixture.h"
+#include "automation/InvokeHook.h"
 #include "platform/ComError.h"
-#include "sheet/InvokeHook.h"
 
 #include <clocale>
 #include <string>
@@ -13,11 +13,11 @@
 namespace tabro::testing {
 namespace {
 
-using sheet::ObjectClass;
-using sheet::testing::InvokeFault;
-using sheet::testing::ScopedInvokeFault;
-using sheet::testing::ScopedInvokeLog;
-namespace dispid = sheet::dispid;
+using automation::ObjectClass;
+using automation::testing::InvokeFault;
+using automation::testing::ScopedInvokeFault;
+using automation::testing::ScopedInvokeLog;
+namespace dispid = automation::dispid;
 
 class ConnectTest : public StandInTest {};
 
@@ -39,7 +39,7 @@ TEST_F(ConnectTest, ClassLookupByProgramIdentifierOrBracedText) {
         CLSID clsid = GUID_NULL;
         EXPECT_EQ(findSpreadsheetClass(c.name, clsid), c.result);
         if (c.result == S_OK) {
-            EXPECT_TRUE(clsid == sheet::kApplicationClsid);
+            EXPECT_TRUE(clsid == automation::kApplicationClsid);
         }
     }
 }

@@ -2,10 +2,10 @@
 #include "module/cmd/cmdtest.h"
 
 #include "StandInFixture.h"
+#include "automation/InvokeHook.h"
 #include "host/Editor.h"
 #include "platform/ComError.h"
 #include "platform/MessageBox.h"
-#include "sheet/InvokeHook.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +15,11 @@
 namespace tabro::testing {
 namespace {
 
-using sheet::ObjectClass;
-using sheet::testing::InvokeFault;
-using sheet::testing::ScopedInvokeFault;
-using sheet::testing::ScopedInvokeLog;
-namespace dispid = sheet::dispid;
+using automation::ObjectClass;
+using automation::testing::InvokeFault;
+using automation::testing::ScopedInvokeFault;
+using automation::testing::ScopedInvokeLog;
+namespace dispid = automation::dispid;
 
 std::string traces(std::initializer_list<int> points) {
     std::string out;

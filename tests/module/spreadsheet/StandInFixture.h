@@ -4,9 +4,9 @@
 // it is stopped and no automation reference may be left alive.
 #pragma once
 
+#include "automation/DispatchIds.h"
 #include "module/spreadsheet/Automation.h"
 #include "platform/LiveObjects.h"
-#include "sheet/DispatchIds.h"
 #include "sheet/Spreadsheet.h"
 
 #include <gtest/gtest.h>
@@ -47,22 +47,22 @@ protected:
     static DispatchPtr object(IDispatch* object, DISPID id, std::initializer_list<platform::Variant> args = {}) {
         return DispatchPtr(get(object, id, args).pdispVal());
     }
-    static bool isVisible() { return get(running().get(), sheet::dispid::Visible).boolVal() != 0; }
+    static bool isVisible() { return get(running().get(), automation::dispid::Visible).boolVal() != 0; }
     static LONG workbookCount() {
-        return get(object(running().get(), sheet::dispid::Workbooks).get(), sheet::dispid::Count).lVal();
+        return get(object(running().get(), automation::dispid::Workbooks).get(), automation::dispid::Count).lVal();
     }
     static std::u16string nameOf(IDispatch* workbookOrSheet) {
-        return get(workbookOrSheet, sheet::dispid::Name).bstrVal();
+        return get(workbookOrSheet, automation::dispid::Name).bstrVal();
     }
     static std::u16string activeWorkbookName() {
-        DispatchPtr book = object(running().get(), sheet::dispid::ActiveWorkbook);
+        DispatchPtr book = object(running().get(), automation::dispid::ActiveWorkbook);
         return book ? nameOf(book.get()) : u"<none>";
     }
     // Workbooks.Add on the running application; the new workbook is the active one.
     static DispatchPtr addWorkbook() {
-        DispatchPtr books = object(running().get(), sheet::dispid::Workbooks);
+        DispatchPtr books = object(running().get(), automation::dispid::Workbooks);
         return DispatchPtr(
-            platform::invoke(books.get(), sheet::dispid::Add, DISPATCH_METHOD, {platform::Variant::missing()})
+            platform::invoke(books.get(), automation::dispid::Add, DISPATCH_METHOD, {platform::Variant::missing()})
                 .pdispVal());
     }
 
