@@ -2,11 +2,15 @@
 // chosen calls fail with an errno while it lives ("the second fsync fails with
 // ENOSPC", "the rename fails with EXDEV", "every write after 4096 bytes fails") and
 // puts the system's own call back when the last fault of that call goes. Faults of
-// the same call may be stacked; the oldest one decides first.
+// the same call may be stacked; the oldest one decides first. The lease-break handler
+// of a mapped drawing makes its calls (lease, mmap, mprotect, mremap, munmap) in a
+// signal handler, where a fault of them takes this file's lock: a test breaks no
+// lease while it holds a fault of those.
 #pragma once
 
 #include "platform/File.h"
 
+#include <sys/mman.h>
 #include <sys/types.h>
 #include <cerrno>
 #include <cstddef>
@@ -35,7 +39,14 @@ enum class FileCall {
     getrandom,
     stat,
     fcntl,
-    linkat
+    linkat,
+    copyFileRange,
+    lease,
+    mmap,
+    munmap,
+    mremap,
+    mprotect,
+    madvise
 };
 
 class FileFault {
@@ -135,6 +146,11 @@ private:
     static R fail(int error) {
         errno = error;
         return static_cast<R>(-1);
+    }
+    // mmap and mremap fail with MAP_FAILED.
+    static void* failMapping(int error) {
+        errno = error;
+        return MAP_FAILED;
     }
 
     static const platform::FileSystemCalls& real() { return platform::systemFileCalls(); }
@@ -258,6 +274,48 @@ private:
                 return e ? fail<int>(e) : real().linkat.load()(fromFolder, from, toFolder, to, flags);
             };
             break;
+        case FileCall::copyFileRange:
+            t.copyFileRange = [](int from, off_t* fromOffset, int to, off_t* toOffset, std::size_t n, unsigned flags) {
+                int e = verdict(FileCall::copyFileRange);
+                return e ? fail<ssize_t>(e) : real().copyFileRange.load()(from, fromOffset, to, toOffset, n, flags);
+            };
+            break;
+        case FileCall::lease:
+            t.lease = [](int fd, int command, int argument) {
+                int e = verdict(FileCall::lease);
+                return e ? fail<int>(e) : real().lease.load()(fd, command, argument);
+            };
+            break;
+        case FileCall::mmap:
+            t.mmap = [](void* address, std::size_t n, int protection, int flags, int fd, off_t offset) {
+                int e = verdict(FileCall::mmap);
+                return e ? failMapping(e) : real().mmap.load()(address, n, protection, flags, fd, offset);
+            };
+            break;
+        case FileCall::munmap:
+            t.munmap = [](void* address, std::size_t n) {
+                int e = verdict(FileCall::munmap);
+                return e ? fail<int>(e) : real().munmap.load()(address, n);
+            };
+            break;
+        case FileCall::mremap:
+            t.mremap = [](void* address, std::size_t n, std::size_t newSize, int flags, void* newAddress) {
+                int e = verdict(FileCall::mremap);
+                return e ? failMapping(e) : real().mremap.load()(address, n, newSize, flags, newAddress);
+            };
+            break;
+        case FileCall::mprotect:
+            t.mprotect = [](void* address, std::size_t n, int protection) {
+                int e = verdict(FileCall::mprotect);
+                return e ? fail<int>(e) : real().mprotect.load()(address, n, protection);
+            };
+            break;
+        case FileCall::madvise:
+            t.madvise = [](void* address, std::size_t n, int advice) {
+                int e = verdict(FileCall::madvise);
+                return e ? fail<int>(e) : real().madvise.load()(address, n, advice);
+            };
+            break;
         }
     }
 
@@ -321,6 +379,27 @@ private:
             break;
         case FileCall::linkat:
             t.linkat = s.linkat.load();
+            break;
+        case FileCall::copyFileRange:
+            t.copyFileRange = s.copyFileRange.load();
+            break;
+        case FileCall::lease:
+            t.lease = s.lease.load();
+            break;
+        case FileCall::mmap:
+            t.mmap = s.mmap.load();
+            break;
+        case FileCall::munmap:
+            t.munmap = s.munmap.load();
+            break;
+        case FileCall::mremap:
+            t.mremap = s.mremap.load();
+            break;
+        case FileCall::mprotect:
+            t.mprotect = s.mprotect.load();
+            break;
+        case FileCall::madvise:
+            t.madvise = s.madvise.load();
             break;
         }
     }

@@ -1,6 +1,7 @@
 // Large drawings are mapped from their file rather than copied: what the drawing
 // reads stays what the file held when it was opened, whoever writes the file
-// afterwards, and pages given back read the same when they come back.
+// afterwards, and pages dropped (MADV_DONTNEED) read the same when faulted in again.
+#include "host/bytes/DrawingBytes.h"
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbEntities.h"
 #include "host/db/DrawingFile.h"
@@ -69,7 +70,7 @@ protected:
         dir_ = tmpl;
         file_ = dir_ / "doors.dxf";
         text_ = manyDoors(kDoors);
-        ASSERT_GT(text_.size(), hostdb::MappedText::kMinBytes);
+        ASSERT_GT(text_.size(), hostbytes::DrawingBytes::kMinMappedBytes);
         std::ofstream(file_, std::ios::binary) << text_;
     }
     void TearDown() override {
@@ -86,9 +87,9 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
     AcDbDatabase& db = *r.database;
-    const hostdb::MappedText* mapped = db.store().mappedText();
-    ASSERT_NE(mapped, nullptr) << "a large drawing file of this user is mapped";
-    EXPECT_FALSE(mapped->isPrivateCopy());
+    const hostbytes::DrawingBytes& bytes = db.store().bytes();
+    ASSERT_TRUE(bytes.isMapped()) << "a large drawing file of this user is mapped";
+    EXPECT_FALSE(bytes.isPrivateCopy());
     EXPECT_EQ(textOfAttribute(db, 17), "D-17");
 
     // Another program writes the file in place, cutting it short first: without a
@@ -100,7 +101,7 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
         std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_EQ(now, "not a drawing") << "the writer went ahead once the drawing let it";
     }
-    EXPECT_TRUE(mapped->isPrivateCopy());
+    EXPECT_TRUE(bytes.isPrivateCopy());
     EXPECT_EQ(textOfAttribute(db, kDoors - 1), "D-" + std::to_string(kDoors - 1));
     EXPECT_EQ(writeDrawingText(db), text_) << "the drawing is still the file as it was read";
 }
@@ -108,11 +109,11 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
 TEST_F(MappedDrawingTest, AWriterInThisProcessIsHeldBackTheSameWay) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
-    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    ASSERT_TRUE(r.database->store().bytes().isMapped());
     // The open below waits in the system for the lease, and the signal that breaks
     // it comes to this very process, maybe to this thread.
     std::ofstream(file_, std::ios::binary | std::ios::trunc) << "short";
-    EXPECT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    EXPECT_TRUE(r.database->store().bytes().isPrivateCopy());
     EXPECT_EQ(textOfAttribute(*r.database, kDoors - 2), "D-" + std::to_string(kDoors - 2));
     EXPECT_EQ(writeDrawingText(*r.database), text_);
 }
@@ -121,12 +122,12 @@ TEST_F(MappedDrawingTest, PagesGivenBackReadTheSameAgain) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
     AcDbDatabase& db = *r.database;
-    ASSERT_NE(db.store().mappedText(), nullptr);
-    // Twice over everything, the second time after the pages were given back, and
+    ASSERT_TRUE(db.store().bytes().isMapped());
+    // Twice over everything, the second time after the pages were dropped, and
     // once more in an order jumping across the file.
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < kDoors; ++i) ASSERT_EQ(textOfAttribute(db, i), "D-" + std::to_string(i)) << i;
-        db.store().releaseText();
+        db.store().bytes().release();
     }
     for (int i = 0; i < kDoors; i += 997)
         EXPECT_EQ(textOfAttribute(db, (i * 7919) % kDoors), "D-" + std::to_string((i * 7919) % kDoors));
@@ -157,7 +158,7 @@ TEST_F(MappedDrawingTest, AFileOpenForWritingIsReadInstead) {
     auto r = openDrawingFile(file_.string());
     ::close(writer);
     ASSERT_TRUE(r) << r.error;
-    EXPECT_EQ(r.database->store().mappedText(), nullptr);
+    EXPECT_FALSE(r.database->store().bytes().isMapped());
     EXPECT_EQ(textOfAttribute(*r.database, 123), "D-123");
     EXPECT_EQ(writeDrawingText(*r.database), text_);
 }
@@ -200,7 +201,7 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
 
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
-    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    ASSERT_TRUE(r.database->store().bytes().isMapped());
     setText(*r.database, 5000, "changed");
     const fs::path copy = dir_ / "copy.dxf";
     DrawingSaveResult saved = saveDrawingAs(*r.database, copy.string());
@@ -210,7 +211,7 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
     // Now the file is rewritten, as long as before but with other bytes throughout.
     std::string other(text_.size(), 'x');
     std::ofstream(file_, std::ios::binary | std::ios::trunc) << other;
-    ASSERT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    ASSERT_TRUE(r.database->store().bytes().isPrivateCopy());
     saved = saveDrawingAs(*r.database, (dir_ / "again.dxf").string());
     ASSERT_TRUE(saved.ok) << saved.error;
     EXPECT_EQ(slurp(dir_ / "again.dxf"), expected);
