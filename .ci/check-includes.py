@@ -5,7 +5,8 @@
 
 platform/ includes nothing of the project but itself; host/ and sheet/ include the
 platform and themselves (cadhost, the program, may start the spreadsheet or load the
-Calc backend); calc/ includes the platform and the stand-in's contract; the module
+Calc backend), except host/bytes/, a drawing file's bytes under the drawing database,
+which includes only the platform and itself; calc/ includes the platform and the stand-in's contract; the module
 includes the platform and the host's programming interface only (its Ac*, acad, ads,
 AutoLISP and editor headers, and the drawing database's Ac* headers), never the
 spreadsheet stand-in, which it reaches by class name; the resource module sees only
@@ -32,6 +33,8 @@ def allowed(source, header):
     if layer == "platform":
         return target == "platform"
     if layer == "host":
+        if source.startswith("host/bytes/"):
+            return target == "platform" or header.startswith("host/bytes/")
         if source.startswith("host/cadhost/") and target == "sheet":
             return header == "sheet/Spreadsheet.h"
         if source.startswith("host/cadhost/") and target == "calc":
