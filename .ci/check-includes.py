@@ -10,7 +10,21 @@ which includes only the platform and itself; calc/ includes the platform and the
 includes the platform and the host's programming interface only (its Ac*, acad, ads,
 AutoLISP and editor headers, and the drawing database's Ac* headers), never the
 spreadsheet stand-in, which it reaches by class name; the resource module sees only
-the platform's resource table. Prints every forbidden edge and exits 1 if any.
+the platform's resource table.
+
+Inside the module, folders stand in floors, and a file includes its own folder and
+the floors below its own, never a folder beside it or above it:
+
+    entry        module/*  (LinkApp, ModuleState, ModuleExports)
+    cmd          the TABRO command and its keywords
+    ui           the dialogs and the help
+    export import
+    link         the live link, which both exports and imports drive
+    layout       how a reference's row is laid out on a sheet
+    drawing spreadsheet settings
+    base         resource strings and scope, version, errors, application base
+
+Prints every forbidden edge and exits 1 if any.
 """
 import os
 import re
@@ -25,11 +39,38 @@ CALC_FROM_SHEET = {"sheet/DispatchIds.h", "sheet/DispatchSupport.h", "sheet/Cell
                    "sheet/Book.h", "sheet/Spreadsheet.h", "sheet/SheetVisibility.h"}
 
 
+MODULE_FLOORS = [
+    {"base"},
+    {"drawing", "spreadsheet", "settings"},
+    {"layout"},
+    {"link"},
+    {"export", "import"},
+    {"ui"},
+    {"cmd"},
+    {"entry"},
+]
+
+
+def module_folder(path):
+    """The module folder of a path under module/: its first folder, or entry."""
+    parts = path.split("/")
+    return parts[1] if len(parts) > 2 else "entry"
+
+
+def floor(folder):
+    for level, folders in enumerate(MODULE_FLOORS):
+        if folder in folders:
+            return level
+    return None
+
+
 def allowed(source, header):
     layer = source.split("/", 1)[0]
     target = header.split("/", 1)[0]
     if "/" not in header:
         return True  # a header beside the file
+    if source.startswith("module/") and floor(module_folder(source)) is None:
+        return False  # a module folder that stands on no floor
     if layer == "platform":
         return target == "platform"
     if layer == "host":
@@ -47,8 +88,14 @@ def allowed(source, header):
         # argument readers and errors, cell references and naming rules.
         return target in ("calc", "platform") or header in CALC_FROM_SHEET
     if layer == "module":
-        if target in ("module", "platform"):
+        if target == "platform":
             return True
+        if target == "module":
+            own, other = module_folder(source), module_folder(header)
+            if own == other:
+                return True
+            own_floor, other_floor = floor(own), floor(other)
+            return own_floor is not None and other_floor is not None and other_floor < own_floor
         return target == "host" and bool(HOST_INTERFACE.match(header))
     if layer == "resources":
         return header == "platform/Resources.h"

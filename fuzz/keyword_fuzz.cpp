@@ -10,6 +10,7 @@
 #include "host/Editor.h"
 #include "host/InputSource.h"
 #include "host/KeywordList.h"
+#include "platform/Text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -38,18 +39,10 @@ std::size_t abbreviationOf(std::string_view word) {
     return last == std::string_view::npos ? word.size() : last + 1;
 }
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Whether `k` takes the typed text: its name in full, or a prefix at least as long
 // as the local abbreviation, case ignored; "_" first compares the global name.
 bool accepts(const Keyword& k, std::string_view typed) {
-    typed = trim(typed);
+    typed = platform::trim(typed, " \t\r\n");
     bool global = !typed.empty() && typed[0] == '_';
     if (global) typed.remove_prefix(1);
     if (typed.empty()) return false;
@@ -84,7 +77,7 @@ void checkPrompt(const std::string& list, const std::vector<Keyword>& keywords, 
     host::setInputSource(previous);
     const Keyword* chosen = host::matchKeyword(keywords, typed);
     // Blank input is Enter, and a script line holding only ^C cancels whatever it answers.
-    if (trim(typed).empty() || trim(typed) == "^C") return;
+    if (platform::trim(typed, " \t\r\n").empty() || platform::trim(typed, " \t\r\n") == "^C") return;
     if (chosen) {
         if (status != RTNORM) __builtin_trap();
         if (chosen->global.size() < ADS_INPUT_BUFFER && chosen->global != result) __builtin_trap();

@@ -6,6 +6,7 @@
 // none vanishes. A write that is refused must be one the file could not hold.
 #include "platform/LastError.h"
 #include "platform/Profile.h"
+#include "platform/Text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -39,12 +40,6 @@ std::string lower(std::string_view s) {
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
-}
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
 }
 
 // A NUL-separated list ending in a second NUL, as the list calls give it.
@@ -88,7 +83,7 @@ Entries readAll() {
 }
 
 std::string expectedText(std::string_view value) {
-    std::string_view v = trimBlanks(value);
+    std::string_view v = platform::trim(value);
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
         v = v.substr(1, v.size() - 2);
     return std::string(v);
@@ -101,7 +96,7 @@ bool writable(const std::string& section, const std::string& key, const std::str
     if (holdsLineBreak(section) || section.find(']') != std::string::npos || holdsLineBreak(key) ||
         holdsLineBreak(value))
         return false;
-    std::string_view k = trimBlanks(key);
+    std::string_view k = platform::trim(key);
     return !k.empty() && k.find('=') == std::string_view::npos && k[0] != '[' && k[0] != ';';
 }
 
@@ -137,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (file.find('\0') != std::string::npos) return 0;
     const Entries after = readAll();
     // The names the written entry shows under in the lists.
-    const auto written = std::make_pair(lower(trimBlanks(section)), lower(trimBlanks(key)));
+    const auto written = std::make_pair(lower(platform::trim(section)), lower(platform::trim(key)));
     for (const auto& [name, text] : before) {
         if (name == written) continue;
         auto it = after.find(name);

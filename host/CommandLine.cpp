@@ -6,6 +6,7 @@
 #include "host/AutoLisp.h"
 #include "host/Editor.h"
 #include "host/db/DrawingStore.h"
+#include "platform/Text.h"
 
 #include <strings.h>
 #include <cctype>
@@ -58,17 +59,6 @@ int& commandNesting() {
     return depth;
 }
 
-std::string trim(const std::string& s) {
-    auto begin = s.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return {};
-    return s.substr(begin, s.find_last_not_of(" \t\r") - begin + 1);
-}
-
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Counts a running command in the document and the host for the scope's lifetime;
 // the end-of-command hooks run when the outermost command ends, however it ends.
 // What the document's outermost command changes in its drawing is one undo group,
@@ -81,7 +71,7 @@ public:
             CommandLineState& state = stateOf(document_);
             if (state.running - (state.idleWait ? 1 : 0) == 0 && document_->database()) {
                 database_ = document_->database();
-                database_->store().undoHistory().beginGroup(upper(name));
+                database_->store().undoHistory().beginGroup(platform::upper(name));
             }
             ++state.running;
         }
@@ -173,13 +163,13 @@ bool executeCommand(const std::string& typed) {
         try {
             body();
         } catch (const std::exception& e) {
-            acutPrintf("\n%s failed: %s", upper(name).c_str(), e.what());
+            acutPrintf("\n%s failed: %s", platform::upper(name).c_str(), e.what());
         }
         return true;
     }
     const AcEdCommand* found = hostOnly ? nullptr : acedRegCmds->lookup((global ? "_" + name : name).c_str());
     if (!found) {
-        acutPrintf("\nUnknown command \"%s\".  Press F1 for help.", upper(typed).c_str());
+        acutPrintf("\nUnknown command \"%s\".  Press F1 for help.", platform::upper(typed).c_str());
         return false;
     }
     AcRxFunctionPtr function = found->function;  // the command may change the stack
@@ -188,13 +178,13 @@ bool executeCommand(const std::string& typed) {
         function();
     } catch (...) {
         // A module's failure must not take the host down with it.
-        acutPrintf("\nUnhandled exception in command %s.", upper(name).c_str());
+        acutPrintf("\nUnhandled exception in command %s.", platform::upper(name).c_str());
     }
     return true;
 }
 
 void processCommandLine(const std::string& rawLine) {
-    std::string line = trim(rawLine);
+    std::string line = std::string(platform::trim(rawLine, " \t\r"));
     if (line.empty()) return;
     if (line[0] == '(') {
         if (AcApDocument* document = acDocManager->curDocument())

@@ -5,6 +5,7 @@
 #include "host/CommandInput.h"
 #include "host/KeywordList.h"
 #include "platform/MessageBox.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -36,12 +37,6 @@ void copyResult(char* result, const std::string& text) {
     result[n] = '\0';
 }
 
-std::string trimmed(const std::string& s) {
-    auto begin = s.find_first_not_of(" \t");
-    if (begin == std::string::npos) return {};
-    return s.substr(begin, s.find_last_not_of(" \t") - begin + 1);
-}
-
 }  // namespace
 
 const char* hostTitle() { return "Cadhost"; }
@@ -66,7 +61,7 @@ int acedGetKword(const char* prompt, char* result) {
     for (;;) {
         host::InputLine line = host::readInputLine(prompt ? prompt : "");
         if (line.kind != host::InputLine::Kind::Text) return RTCAN;
-        std::string text = host::trimmed(line.text);
+        std::string text = std::string(platform::trim(line.text));
         if (text.empty()) {
             if (init.flags & RSG_NONULL) {
                 host::writeOutput("\nRequires a keyword.");

@@ -3,6 +3,7 @@
 
 #include "host/CommandOutput.h"
 #include "platform/MessageQueue.h"
+#include "platform/Text.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -16,12 +17,6 @@ namespace host {
 namespace {
 
 constexpr std::size_t kMaxLineBytes = 4096;
-
-std::string trim(const std::string& s) {
-    auto begin = s.find_first_not_of(" \t\r");
-    if (begin == std::string::npos) return {};
-    return s.substr(begin, s.find_last_not_of(" \t\r") - begin + 1);
-}
 
 }  // namespace
 
@@ -52,7 +47,7 @@ InputLine ScriptInput::next(const std::function<bool()>& interrupted) {
     if (interrupted && interrupted()) return InputLine{InputLine::Kind::Interrupted, {}, false};
     if (position_ >= lines_.size()) return InputLine{InputLine::Kind::End, {}, false};
     std::string line = lines_[position_++];
-    if (trim(line) == "^C") return InputLine{InputLine::Kind::Cancel, {}, true};
+    if (platform::trim(line, " \t\r") == "^C") return InputLine{InputLine::Kind::Cancel, {}, true};
     return InputLine{InputLine::Kind::Text, line, true};
 }
 
@@ -97,7 +92,7 @@ InputLine DescriptorInput::next(const std::function<bool()>& interrupted) {
         std::string line;
         if (takeBufferedLine(line)) {
             if (interactive_) noteCursorAtLineStart();
-            if (trim(line) == "^C") return InputLine{InputLine::Kind::Cancel, {}, !interactive_};
+            if (platform::trim(line, " \t\r") == "^C") return InputLine{InputLine::Kind::Cancel, {}, !interactive_};
             return InputLine{InputLine::Kind::Text, line, !interactive_};
         }
         if (eof_) return InputLine{InputLine::Kind::End, {}, false};

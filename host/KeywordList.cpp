@@ -1,5 +1,6 @@
 // Layer 3, the editor: keyword list parsing and matching.
 #include "host/KeywordList.h"
+#include "platform/Text.h"
 
 #include <strings.h>
 #include <cctype>
@@ -17,12 +18,6 @@ std::size_t abbreviationLength(const std::string& keyword) {
 
 bool isPrefixIgnoringCase(const std::string& prefix, const std::string& word) {
     return prefix.size() <= word.size() && ::strncasecmp(prefix.c_str(), word.c_str(), prefix.size()) == 0;
-}
-
-std::string trim(const std::string& s) {
-    auto begin = s.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    return s.substr(begin, s.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
 }  // namespace
@@ -54,7 +49,7 @@ std::optional<std::vector<Keyword>> parseKeywordList(const std::string& list) {
 }
 
 const Keyword* matchKeyword(const std::vector<Keyword>& keywords, const std::string& rawInput) {
-    std::string input = trim(rawInput);
+    std::string input = std::string(platform::trim(rawInput, " \t\r\n"));
     bool byGlobal = !input.empty() && input[0] == '_';
     if (byGlobal) input.erase(0, 1);
     if (input.empty()) return nullptr;

@@ -1,5 +1,6 @@
 // Layer 0: the classic text menu file format.
 #include "host/MenuFile.h"
+#include "platform/Text.h"
 
 #include <cctype>
 
@@ -11,18 +12,6 @@ constexpr std::size_t kMaxGroupName = 32;
 // can work through goes near it, and each level is drawn indented: a file nesting
 // tens of thousands of levels would cost gigabytes to list.
 constexpr int kMaxCascadeDepth = 32;
-
-std::string trim(std::string_view s) {
-    std::size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    std::size_t e = s.find_last_not_of(" \t");
-    return std::string(s.substr(b, e - b + 1));
-}
-
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
@@ -52,9 +41,9 @@ std::size_t labelEnd(std::string_view line, std::size_t open) {
 // The arguments of `_Name(...)`: a list split at commas outside quotes; no value when
 // the text is not such a call.
 std::optional<std::vector<std::string>> callArguments(std::string_view text, std::string_view name) {
-    std::string t = trim(text);
-    if (upper(t.substr(0, name.size())) != upper(std::string(name))) return std::nullopt;
-    std::string rest = trim(std::string_view(t).substr(name.size()));
+    std::string t = std::string(platform::trim(text));
+    if (platform::upper(t.substr(0, name.size())) != platform::upper(std::string(name))) return std::nullopt;
+    std::string rest = std::string(platform::trim(std::string_view(t).substr(name.size())));
     if (rest.size() < 2 || rest.front() != '(' || rest.back() != ')') return std::nullopt;
     std::vector<std::string> args;
     std::string current;
@@ -63,14 +52,14 @@ std::optional<std::vector<std::string>> callArguments(std::string_view text, std
         char c = rest[i];
         if (c == '"') quoted = !quoted;
         if (c == ',' && !quoted) {
-            args.push_back(trim(current));
+            args.push_back(std::string(platform::trim(current)));
             current.clear();
         } else {
             current += c;
         }
     }
     if (quoted) return std::nullopt;
-    args.push_back(trim(current));
+    args.push_back(std::string(platform::trim(current)));
     return args;
 }
 
@@ -215,7 +204,8 @@ MenuFileResult parseMenuFile(std::string_view text) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.find('\0') != std::string::npos) return fail(number, "the line holds a NUL byte");
             if (joined.empty()) joinedStart = number;
-            bool continues = !line.empty() && line.back() == '+' && !startsWith(trim(line), "//");
+            bool continues =
+                !line.empty() && line.back() == '+' && !startsWith(std::string(platform::trim(line)), "//");
             if (continues) line.pop_back();
             joined += line;
             if (!continues) {
@@ -229,21 +219,21 @@ MenuFileResult parseMenuFile(std::string_view text) {
     }
 
     for (auto& [number, raw] : lines) {
-        std::string line = trim(raw);
+        std::string line = std::string(platform::trim(raw));
         if (line.empty() || startsWith(line, "//")) continue;
         if (startsWith(line, "***")) {
             if (pop && depth != 0) return fail(number, "a cascading menu of " + pop->section + " is not closed (<-)");
-            std::string head = upper(trim(std::string_view(line).substr(3)));
+            std::string head = platform::upper(std::string(platform::trim(std::string_view(line).substr(3))));
             if (toolbar && toolbar->title.empty())
                 return fail(number, "toolbar " + toolbar->name + " has no _Toolbar line");
             pop = nullptr;
             toolbar = nullptr;
             depth = 0;
             if (startsWith(head, "MENUGROUP")) {
-                std::string rest = trim(std::string_view(head).substr(9));
+                std::string rest = std::string(platform::trim(std::string_view(head).substr(9)));
                 if (hasGroup) return fail(number, "a second ***MENUGROUP line");
                 if (rest.empty() || rest[0] != '=') return fail(number, "***MENUGROUP needs =NAME");
-                std::string name = trim(std::string_view(line).substr(line.find('=') + 1));
+                std::string name = std::string(platform::trim(std::string_view(line).substr(line.find('=') + 1)));
                 if (name.empty() || name.size() > kMaxGroupName ||
                     name.find_first_of(" \t.,;\"[]()") != std::string::npos)
                     return fail(number, "the menu group name \"" + name +
@@ -276,7 +266,7 @@ MenuFileResult parseMenuFile(std::string_view text) {
         }
         if (!hasGroup) return fail(number, "the file must begin with its ***MENUGROUP=NAME line");
         if (startsWith(line, "**")) {
-            std::string alias = trim(std::string_view(line).substr(2));
+            std::string alias = std::string(platform::trim(std::string_view(line).substr(2)));
             if (alias.empty() || alias.find_first_of(" \t") != std::string::npos)
                 return fail(number, "a \"**\" name must be one word");
             if (section == Section::Pop) {
@@ -287,7 +277,8 @@ MenuFileResult parseMenuFile(std::string_view text) {
                 if (toolbar && toolbar->title.empty())
                     return fail(number, "toolbar " + toolbar->name + " has no _Toolbar line");
                 for (const Toolbar& t : menu.toolbars)
-                    if (upper(t.name) == upper(alias)) return fail(number, "a second toolbar named " + alias);
+                    if (platform::upper(t.name) == platform::upper(alias))
+                        return fail(number, "a second toolbar named " + alias);
                 menu.toolbars.push_back(Toolbar{alias, {}, false, {}});
                 toolbar = &menu.toolbars.back();
             } else if (section != Section::Ignored) {
@@ -319,10 +310,10 @@ MenuFileResult parseMenuFile(std::string_view text) {
                 std::optional<std::string> title = args && !args->empty() ? quotedText((*args)[0]) : std::nullopt;
                 if (!title || title->empty()) return fail(number, "a toolbar begins with [_Toolbar(\"Title\", ...)]");
                 toolbar->title = *title;
-                toolbar->isShownAtLoad = args->size() > 2 && upper((*args)[2]) == "_SHOW";
+                toolbar->isShownAtLoad = args->size() > 2 && platform::upper((*args)[2]) == "_SHOW";
                 continue;
             }
-            if (trim(label) == "--") {
+            if (std::string(platform::trim(label)) == "--") {
                 entry.isSeparator = true;
                 toolbar->buttons.push_back(std::move(entry));
                 continue;
@@ -360,15 +351,15 @@ MenuFileResult parseMenuFile(std::string_view text) {
         }
         if (pop->title.empty()) {
             if (opens || closes) return fail(number, "a menu's title cannot open or close a cascade");
-            pop->title = withoutMnemonic(trim(label));
+            pop->title = withoutMnemonic(std::string(platform::trim(label)));
             if (pop->title.empty()) return fail(number, "a menu's title is empty");
             continue;
         }
         entry.depth = depth;
-        if (trim(label) == "--") {
+        if (std::string(platform::trim(label)) == "--") {
             entry.isSeparator = true;
         } else {
-            entry.label = withoutMnemonic(trim(label));
+            entry.label = withoutMnemonic(std::string(platform::trim(label)));
             std::optional<std::string> input = menuMacroInput(entry.macro, error);
             if (!input) return fail(number, error);
             entry.input = *input;

@@ -4,6 +4,7 @@
 #include "host/CommandInput.h"
 #include "host/Editor.h"
 #include "platform/MessageBox.h"
+#include "platform/Text.h"
 #include "platform/ui/SpinButton.h"
 #include "platform/ui/TabControl.h"
 
@@ -23,13 +24,6 @@ std::string lowered(std::string_view text) {
     return s;
 }
 
-std::string trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 // A caption as the user reads it: the mnemonic marks gone ("&&" is a plain "&").
 std::string shownText(std::string_view caption) {
     std::string s;
@@ -43,7 +37,7 @@ std::string shownText(std::string_view caption) {
 // What a typed name is compared with: lower case, without the trailing dots or colon
 // a caption may carry.
 std::string matchKey(std::string_view caption) {
-    std::string s = lowered(trimmed(shownText(caption)));
+    std::string s = lowered(std::string(platform::trim(shownText(caption))));
     while (!s.empty() && (s.back() == '.' || s.back() == ':')) s.pop_back();
     return s;
 }
@@ -287,9 +281,10 @@ bool step(const View& view, int number, int delta) {
 // Runs one typed command; false when it named nothing the dialog has.
 bool perform(CDialog& dialog, const std::string& typed) {
     const View view = viewOf(dialog);
-    const std::string line = trimmed(typed);
+    const std::string line = std::string(platform::trim(typed));
     const std::string word = lowered(line.substr(0, line.find(' ')));
-    const std::string rest = line.find(' ') == std::string::npos ? "" : trimmed(line.substr(line.find(' ') + 1));
+    const std::string rest =
+        line.find(' ') == std::string::npos ? "" : std::string(platform::trim(line.substr(line.find(' ') + 1)));
     if (line.empty()) {
         pressDefault(dialog, view);
         return true;
@@ -381,7 +376,7 @@ std::optional<std::string> presentFileDialog(const platform::ui::FileDialogReque
     prompt += ": ";
     std::optional<std::string> line = readLine(prompt.c_str());
     if (!line) return std::nullopt;
-    std::string name = trimmed(*line);
+    std::string name = std::string(platform::trim(*line));
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
     if (name.empty()) {
         if (request.initialName.empty()) return std::nullopt;
@@ -398,7 +393,7 @@ int presentPopupMenu(const platform::ui::PopupMenuRequest& request) {
     for (;;) {
         std::optional<std::string> line = readLine("\nMenu item number or name (Enter closes the menu): ");
         if (!line) return 0;
-        const std::string typed = trimmed(*line);
+        const std::string typed = std::string(platform::trim(*line));
         if (typed.empty()) return 0;
         if (const int n = wholeNumber(typed); n > 0 && n <= static_cast<int>(items.size()))
             return items[n - 1].commandId;

@@ -5,10 +5,10 @@
 #include "host/AcEdCommandStack.h"
 #include "host/AutoLisp.h"
 #include "host/Editor.h"
-#include "module/ResourceScope.h"
+#include "module/base/ResourceScope.h"
 #include "module/cmd/cmdinit.h"
 #include "module/cmd/cmdtabro.h"
-#include "module/errors/RegistryReports.h"
+#include "module/base/RegistryReports.h"
 #include "module/settings/Settings.h"
 #include "module/link/LinkTimer.h"
 #include "platform/Event.h"
@@ -44,6 +44,8 @@ LinkApp* linkApp() {
     static LinkApp app;
     return &app;
 }
+
+LinkHandles* linkHandles() { return linkApp(); }
 
 LinkApp::~LinkApp() = default;
 

@@ -2,14 +2,12 @@
 // owns the link timer and the link thread's handles. Main thread only.
 #pragma once
 
-#include "module/ArxAppBase.h"
-#include "platform/Dispatch.h"
-#include "platform/Handle.h"
-#include "platform/Unknown.h"
+#include "module/base/ArxAppBase.h"
+#include "module/link/LinkHandles.h"
 
 namespace tabro {
 
-class LinkApp : public ArxAppBase {
+class LinkApp : public ArxAppBase, public LinkHandles {
 public:
     LinkApp() = default;
     ~LinkApp() override;
@@ -22,14 +20,9 @@ public:
     void registerCommands() override;
     void unregisterCommands() override;
 
-    // moduleHandle and appId live in the base, whose own operations need them.
-    HINSTANCE resourceHandle = nullptr;      // the loaded resource module
-    platform::ComPtr<IDispatch> linkHandler;  // main-thread proxy of the link's event handler
-    platform::UniqueHandle linkThread;       // the link thread, once created
-    platform::UniqueHandle linkStarted;      // set by the link thread when its handler is ready
-    platform::UniqueHandle linkStop;         // tells the link thread to end
-    HINSTANCE helpLibrary = nullptr;         // the help library, loaded on first use
-    UINT_PTR timerId = 0;                    // the link timer; 0 = none
+    // moduleHandle, appId and helpLibrary live in the application base, whose own
+    // operations and the dialogs need them; the link's handles in LinkHandles.
+    HINSTANCE resourceHandle = nullptr;  // the loaded resource module
 };
 
 LinkApp* linkApp();

@@ -9,11 +9,6 @@
 
 namespace tabro {
 
-ExtensionModuleState& extensionModuleState() {
-    static ExtensionModuleState state{};
-    return state;
-}
-
 BOOL mapModule(HINSTANCE self) {
     LinkApp& app = *linkApp();
     app.moduleHandle = self;

@@ -3,18 +3,10 @@
 // automation server.
 #pragma once
 
+#include "module/base/ExtensionModule.h"
 #include "platform/WinTypes.h"
 
-#include <cstdint>
-
 namespace tabro {
-
-// Cleared before anything else runs.
-struct ExtensionModuleState {
-    std::uint32_t initialised = 0;       // set once the extension state is attached
-    HINSTANCE resourceHandle = nullptr;  // what every resource scope pushes
-};
-ExtensionModuleState& extensionModuleState();
 
 // The file name of the resource module, looked for in the module's own folder.
 inline constexpr const char* kResourceModuleName = "tabrores.so";

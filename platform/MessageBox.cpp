@@ -1,6 +1,7 @@
 // Message boxes through the installed presenter; the terminal presenter and the
 // recorder that tests use.
 #include "platform/MessageBox.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -41,13 +42,6 @@ const char* iconWord(UINT type) {
 std::string lowered(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-std::string trimmed(const std::string& s) {
-    auto begin = s.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    auto end = s.find_last_not_of(" \t\r\n");
-    return s.substr(begin, end - begin + 1);
 }
 
 void printBox(std::FILE* out, const MessageBoxRequest& request) {
@@ -130,7 +124,7 @@ int TerminalMessageBoxPresenter::operator()(const MessageBoxRequest& request) co
             std::fprintf(out_, "[%s]\n", messageBoxAnswerName(fallback));
             return fallback;
         }
-        std::string answer = lowered(trimmed(*line));
+        std::string answer = lowered(std::string(trim(*line, " \t\r\n")));
         if (answer.empty()) return fallback;
         for (std::size_t i = 0; i < buttons.size(); ++i) {
             std::string name = lowered(messageBoxAnswerName(buttons[i]));

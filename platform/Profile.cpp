@@ -3,6 +3,7 @@
 
 #include "platform/File.h"
 #include "platform/LastError.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+using platform::trim;
 
 // A settings file is small; anything larger is not one and is neither read nor
 // rewritten.
@@ -28,12 +31,6 @@ struct Parsed {
     std::string_view name;   // section name or key, trimmed
     std::string_view value;  // entry text after '=', trimmed
 };
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
 
 bool equalNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -71,16 +68,16 @@ std::vector<Line> splitLines(std::string_view content) {
 }
 
 Parsed parseLine(std::string_view text) {
-    std::string_view t = trimBlanks(text);
+    std::string_view t = trim(text);
     if (t.empty() || t[0] == ';') return {};
     if (t[0] == '[') {
         std::size_t close = t.find(']');
         if (close == std::string_view::npos) return {};
-        return {Kind::section, trimBlanks(t.substr(1, close - 1)), {}};
+        return {Kind::section, trim(t.substr(1, close - 1)), {}};
     }
     std::size_t eq = t.find('=');
     if (eq == std::string_view::npos) return {};
-    return {Kind::entry, trimBlanks(t.substr(0, eq)), trimBlanks(t.substr(eq + 1))};
+    return {Kind::entry, trim(t.substr(0, eq)), trim(t.substr(eq + 1))};
 }
 
 std::string_view stripQuotes(std::string_view v) {
@@ -180,14 +177,14 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
             if (inSection) break;  // only the first matching section counts
             // Names in the file are read trimmed, so the names asked for are too: a
             // section written as " Export" is found again by that name.
-            inSection = equalNoCase(p.name, trimBlanks(section));
+            inSection = equalNoCase(p.name, trim(section));
             sectionSeen = sectionSeen || inSection;
             continue;
         }
         if (!inSection || p.kind != Kind::entry) continue;
         if (!key) {
             keys.push_back(p.name);
-        } else if (equalNoCase(p.name, trimBlanks(key))) {
+        } else if (equalNoCase(p.name, trim(key))) {
             return copyOut(stripQuotes(p.value), buf, size);
         }
     }
@@ -200,7 +197,7 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
         holdsLineBreak(value))
         return fail(ERROR_INVALID_PARAMETER);
     if (key) {
-        std::string_view k = trimBlanks(key);
+        std::string_view k = trim(key);
         if (k.empty() || k.find('=') != std::string_view::npos || k[0] == '[' || k[0] == ';')
             return fail(ERROR_INVALID_PARAMETER);
     }
@@ -223,7 +220,7 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
         Parsed p = parseLine(lines[i].text);
         if (p.kind != Kind::section) continue;
         if (begin == lines.size()) {
-            if (equalNoCase(p.name, trimBlanks(section))) begin = i;
+            if (equalNoCase(p.name, trim(section))) begin = i;
         } else {
             end = i;
             break;
@@ -233,16 +230,15 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
     std::size_t lastContent = begin;  // the last non-blank line of the section
     if (begin < lines.size()) {
         for (std::size_t i = begin + 1; i < end; ++i) {
-            if (!trimBlanks(lines[i].text).empty()) lastContent = i;
+            if (!trim(lines[i].text).empty()) lastContent = i;
             Parsed p = parseLine(lines[i].text);
-            if (key && keyLine == lines.size() && p.kind == Kind::entry && equalNoCase(p.name, trimBlanks(key)))
-                keyLine = i;
+            if (key && keyLine == lines.size() && p.kind == Kind::entry && equalNoCase(p.name, trim(key))) keyLine = i;
         }
     }
 
     std::string newLine;
     if (key && value) {
-        newLine = std::string(trimBlanks(key)) + "=" + value;
+        newLine = std::string(trim(key)) + "=" + value;
     }
     const std::string bom = content.substr(0, 3) == "\xEF\xBB\xBF" ? "\xEF\xBB\xBF" : "";
     std::string out = bom;

@@ -38,12 +38,6 @@ int hexDigit(char c) {
     return -1;
 }
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 // Reads a quoted text at s[pos] == '"' with the format's two escapes (\\ and \");
 // pos ends after the closing quote. False for an unterminated text or another escape.
 bool readQuoted(std::string_view s, std::size_t& pos, std::string& out) {

@@ -72,4 +72,10 @@ std::optional<std::string> wideToUtf8(std::u16string_view src);
 // Appends code point cp (at most U+10FFFF) as UTF-8.
 void appendUtf8(std::string& out, char32_t cp);
 
+// `s` without the characters of `blanks` at either end (blanks and tabs unless
+// told otherwise: readers of lines pass " \t\r" or " \t\r\n").
+std::string_view trim(std::string_view s, std::string_view blanks = " \t");
+// `s` with every byte upper-cased as std::toupper does in the current C locale.
+std::string upper(std::string_view s);
+
 }  // namespace platform

@@ -95,8 +95,8 @@ void UndoHistory::commit(Group& group) {
     Group& done = done_.emplace_back();
     done.name = group.name;
     done.objects = std::exchange(group.objects, {});
-    // An import opens every reference for write and may change a few: what it kept
-    // of the others is given back.
+    // An import opens every reference for write and may change a few: the capacity it kept
+    // for the others is freed (shrink_to_fit).
     if (done.objects.capacity() > 2 * done.objects.size()) done.objects.shrink_to_fit();
     done.headers = std::exchange(group.headers, {});
     // A new change ends what could be redone: it was made on the drawing as undone.

@@ -1,4 +1,5 @@
 #include "host/dxf/DxfTokenizer.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <bit>
@@ -96,12 +97,6 @@ ValueType valueType(int code) {
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 std::string quoted(std::string_view s) { return quoteInput(s); }
 
 // The syntax of a DXF real without converting it: [sign] digits [. digits] [e [sign] digits].
@@ -157,7 +152,7 @@ bool readCode(std::string_view s, int& code) {
 }
 
 bool readDouble(std::string_view s, double& v) {
-    s = trim(s);
+    s = platform::trim(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return false;
     auto r = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -165,7 +160,7 @@ bool readDouble(std::string_view s, double& v) {
 }
 
 bool readInteger(std::string_view s, std::int64_t& v) {
-    s = trim(s);
+    s = platform::trim(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return false;
     auto r = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -341,11 +336,11 @@ bool Tokenizer::nextByLines(Tag& tag) {
     std::string_view codeLine;
     tag.begin = pos_;
     if (!readLine(codeLine)) return false;
-    std::string_view code = trim(codeLine);
+    std::string_view code = platform::trim(codeLine);
     if (code.empty() || code == "\x1a") {
         // Only blank lines (or the old end-of-file byte) may follow the last pair.
         for (std::string_view rest; readLine(rest);) {
-            std::string_view t = trim(rest);
+            std::string_view t = platform::trim(rest);
             if (!t.empty() && t != "\x1a")
                 throw DxfError(line_, "unexpected text " + quoted(rest) + " after a blank line");
         }
@@ -381,7 +376,7 @@ bool isIntegerText(std::string_view value) {
 }
 
 bool parseHandle(std::string_view text, std::uint64_t& handle) {
-    text = trim(text);
+    text = platform::trim(text);
     if (text.empty() || text.size() > 16) return false;
     auto r = std::from_chars(text.data(), text.data() + text.size(), handle, 16);
     return r.ec == std::errc() && r.ptr == text.data() + text.size();

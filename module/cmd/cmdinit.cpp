@@ -4,7 +4,7 @@
 #include "host/AcedCommand.h"
 #include "host/AcedMenu.h"
 #include "host/Editor.h"
-#include "module/LinkApp.h"
+#include "module/base/ArxAppBase.h"
 #include "platform/Module.h"
 
 #include <cstdio>
@@ -13,7 +13,7 @@ namespace tabro {
 
 SystemVariableScope::SystemVariableScope(const char* name, short value) : name_(name) {
     resbuf saved{};
-    // Only a value that was read can be given back; setting one without would
+    // Only a value that was read can be restored; setting one without would
     // leave the user with a value they never had.
     if (acedGetVar(name_, &saved) != RTNORM || saved.restype != RTSHORT) return;
     saved_ = saved.resval.rint;
@@ -34,7 +34,7 @@ SystemVariableScope::~SystemVariableScope() {
 
 int loadMenuIfMissing() {
     if (acedIsMenuGroupLoaded(kMenuGroup)) return RTNORM;
-    const char* folder = linkApp()->moduleFolder();
+    const char* folder = arxApp()->moduleFolder();
     char path[MAX_PATH];
     // Without its folder, or with a path cut short, the menu file cannot be named:
     // loading whatever a cut path names would be worse than loading nothing.

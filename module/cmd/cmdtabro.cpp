@@ -2,16 +2,17 @@
 #include "module/cmd/cmdtabro.h"
 
 #include "host/Editor.h"
-#include "module/ResourceScope.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceScope.h"
+#include "module/base/ResourceStrings.h"
 #include "module/cmd/cmdhelp.h"
 #include "module/cmd/cmdtest.h"
-#include "module/errors/ErrorGuard.h"
-#include "module/errors/RegistryReports.h"
+#include "module/base/ErrorGuard.h"
+#include "module/base/RegistryReports.h"
 #include "module/export/Export.h"
 #include "module/import/Import.h"
 #include "module/link/LinkControl.h"
 #include "module/settings/Settings.h"
+#include "module/ui/BlockSelectionDialog.h"
 #include "module/ui/OptionsDialog.h"
 #include "platform/Text.h"
 
@@ -23,7 +24,7 @@ namespace {
 bool exportKeyword() {
     Settings settings;
     loadSettings(settings);
-    return Export(settings);
+    return Export(settings, chooseBlockNamesInDialog);
 }
 
 bool export2Keyword() { return Export2(); }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "host/db/AcDbObject.h"
-#include "module/export/AttributeRecord.h"
+#include "module/drawing/AttributeRecord.h"
 
 #include <string>
 #include <vector>

@@ -5,9 +5,9 @@
 #include "host/db/AcDbSymbolTables.h"
 #include "host/db/AcUnits.h"
 #include "module/drawing/TagText.h"
-#include "module/errors/ErrorReports.h"
-#include "module/errors/OpenAs.h"
-#include "module/spreadsheet/CellValue.h"
+#include "module/base/ErrorReports.h"
+#include "module/base/OpenAs.h"
+#include "module/base/WideText.h"
 #include "platform/ComError.h"
 #include "platform/Text.h"
 

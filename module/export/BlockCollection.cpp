@@ -2,10 +2,9 @@
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
-#include "module/ResourceScope.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceScope.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
-#include "module/ui/BlockSelectionDialog.h"
 #include "platform/MessageBox.h"
 
 #include <memory>
@@ -40,14 +39,6 @@ bool collectBlockNames(BlockNameMap& blocks) {
     const std::string caption = resourceStrings().load(kTextErrorCaption);
     MessageBoxA(adsw_acadMainWnd(), text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
     return false;
-}
-
-bool chooseBlockNamesInDialog(const BlockNameMap& blocks, std::vector<std::string>& names) {
-    ResourceScope scope;
-    ui::BlockSelectionDialog dialog(blocks);
-    if (dialog.doModal() != ui::IDOK) return false;
-    names.insert(names.end(), dialog.result().begin(), dialog.result().end());
-    return true;
 }
 
 std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const std::string& answer) {

@@ -2,7 +2,7 @@
 // selection dialog (Export) or typed on the command line (Export2).
 #pragma once
 
-#include "module/export/BlockNameMap.h"
+#include "module/drawing/BlockNameMap.h"
 
 #include <string>
 #include <vector>
@@ -14,9 +14,10 @@ namespace tabro {
 // shows the "no blocks" error box and returns false.
 bool collectBlockNames(BlockNameMap& blocks);
 
-// Runs the block selection dialog; on OK appends the selected names (list order) to
-// `names` and returns true. Cancel returns false and leaves `names` alone.
-bool chooseBlockNamesInDialog(const BlockNameMap& blocks, std::vector<std::string>& names);
+// The block selection dialog, which the command hands down to Export: it runs the
+// dialog and on OK appends the selected names (list order) to `names` and returns
+// true; Cancel returns false and leaves `names` alone.
+using BlockNameDialog = bool (*)(const BlockNameMap& blocks, std::vector<std::string>& names);
 
 // Reads one line: Enter means every block of the map in its order; otherwise the
 // comma-separated pieces that name a block (without regard to case, untrimmed) are

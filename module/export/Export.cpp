@@ -2,11 +2,11 @@
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
-#include "module/ResourceScope.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceScope.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/TagText.h"
-#include "module/errors/ErrorReports.h"
+#include "module/base/ErrorReports.h"
 #include "module/export/BlockCollection.h"
 #include "module/export/SheetWriter.h"
 #include "module/link/LinkControl.h"
@@ -24,7 +24,6 @@ namespace {
 // Long exports report on the command line every tenth of a block's references.
 constexpr int kProgressThreshold = 2000;
 
-enum class NameSource { Dialog, CommandLine };
 
 // An export that cannot go on, in an error box: a script running the command then
 // ends with a failure.
@@ -103,7 +102,9 @@ void keepRecord(IDispatch* workbook, ExportSession& session, const ExportOptions
     }
 }
 
-bool runExport(const ExportOptions& options, NameSource source) {
+// chooseBlockNames is the block selection dialog; without one the names are asked
+// for on the command line.
+bool runExport(const ExportOptions& options, BlockNameDialog chooseBlockNames) {
     ResourceScope scope;
     const bool isActiveSheet = options.WorksheetSettings == 1;
     // The registry's start row is taken as stored; a row no sheet has would only
@@ -117,7 +118,7 @@ bool runExport(const ExportOptions& options, NameSource source) {
     if (!collectBlockNames(blocks)) return false;
     std::vector<std::string> names;
     const bool chosen =
-        source == NameSource::Dialog ? chooseBlockNamesInDialog(blocks, names) : askBlockNames(blocks, names);
+        chooseBlockNames ? chooseBlockNames(blocks, names) : askBlockNames(blocks, names);
     if (!chosen) return false;
     // Known before anything is written: a workbook the application would refuse the
     // last sheets of is refused whole, rather than after hours of rows. A new
@@ -437,8 +438,8 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
     return true;
 }
 
-bool Export(Settings& settings) {
-    if (!runExport(settings.exportOptions, NameSource::Dialog)) return false;
+bool Export(Settings& settings, BlockNameDialog chooseBlockNames) {
+    if (!runExport(settings.exportOptions, chooseBlockNames)) return false;
     if (settings.exportOptions.AutoConnect) connectLink();
     return true;
 }
@@ -446,7 +447,7 @@ bool Export(Settings& settings) {
 bool Export2() {
     Settings settings;
     loadSettings(settings);
-    return runExport(settings.exportOptions, NameSource::CommandLine);
+    return runExport(settings.exportOptions, nullptr);
 }
 
 }  // namespace tabro

@@ -3,7 +3,8 @@
 // _com_error to the command guard, leaving what was written in place.
 #pragma once
 
-#include "module/export/AttributeRecord.h"
+#include "module/drawing/AttributeRecord.h"
+#include "module/export/BlockCollection.h"
 #include "module/export/SheetWriter.h"
 #include "module/layout/ExportRow.h"
 #include "module/layout/WorkbookRecord.h"
@@ -26,7 +27,7 @@ namespace tabro {
 struct Settings;
 
 // "Export": the blocks chosen in the block selection dialog, with these settings.
-bool Export(Settings& settings);
+bool Export(Settings& settings, BlockNameDialog chooseBlockNames);
 // "Export2": the blocks named on the command line; loads its own settings.
 bool Export2();
 

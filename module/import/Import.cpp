@@ -3,7 +3,7 @@
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
@@ -13,7 +13,7 @@
 #include "module/import/SheetReader.h"
 #include "module/layout/PropertyText.h"
 #include "module/layout/WorkbookRecord.h"
-#include "module/errors/ErrorReports.h"
+#include "module/base/ErrorReports.h"
 #include "module/link/ChangeQueue.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/Automation.h"

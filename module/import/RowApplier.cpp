@@ -1,7 +1,7 @@
 // Writing one imported row into the drawing.
 #include "module/import/RowApplier.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"

@@ -3,7 +3,7 @@
 // scale factors, layer and rotation. Main thread, inside a command.
 #pragma once
 
-#include "module/export/AttributeRecord.h"
+#include "module/drawing/AttributeRecord.h"
 #include "module/import/ImportRow.h"
 
 #include "host/db/AcDbObject.h"

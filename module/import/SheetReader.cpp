@@ -2,7 +2,7 @@
 #include "module/import/SheetReader.h"
 
 #include "host/db/AcUnits.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/TagText.h"
 #include "module/import/ImportReport.h"
 #include "module/layout/PropertyText.h"

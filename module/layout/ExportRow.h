@@ -4,7 +4,7 @@
 // and the markers are a file format.
 #pragma once
 
-#include "module/export/AttributeRecord.h"
+#include "module/drawing/AttributeRecord.h"
 #include "module/layout/PropertyText.h"
 #include "module/layout/SheetLayout.h"
 #include "module/layout/TextList.h"

@@ -1,6 +1,6 @@
 #include "module/layout/SheetLayout.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/spreadsheet/CellValue.h"
 
 namespace tabro {

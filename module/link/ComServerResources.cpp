@@ -3,7 +3,7 @@
 // version resource.
 #include "module/link/ComServerResources.h"
 
-#include "module/VersionResource.h"
+#include "module/base/VersionResource.h"
 
 #include <iterator>
 

@@ -1,8 +1,8 @@
 // Switching the live link on and off.
 #include "module/link/LinkControl.h"
 
-#include "module/LinkApp.h"
 #include "module/link/AppEventHandler.h"
+#include "module/link/LinkHandles.h"
 #include "module/link/LinkThread.h"
 #include "platform/Event.h"
 #include "platform/Marshal.h"
@@ -25,7 +25,7 @@ HRESULT callHandler(IDispatch* handler, DISPID method) {
 
 // Starts the thread and takes its handler's interface; linkHandler stays null when
 // the thread could not hand it over.
-void startLinkThread(LinkApp& app) {
+void startLinkThread(LinkHandles& app) {
     app.linkStarted.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     app.linkStop.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!app.linkStarted || !app.linkStop) return;
@@ -57,14 +57,14 @@ void startLinkThread(LinkApp& app) {
 }  // namespace
 
 bool connectLink() {
-    LinkApp& app = *linkApp();
+    LinkHandles& app = *linkHandles();
     if (!app.linkThread) startLinkThread(app);
     if (!app.linkHandler) return false;
     return SUCCEEDED(callHandler(app.linkHandler.get(), kDispidEnable));
 }
 
 void disconnectLink() {
-    LinkApp& app = *linkApp();
+    LinkHandles& app = *linkHandles();
     if (!app.linkHandler) return;
     // Disable answers S_OK whenever it runs: a failure means the call never reached
     // the link thread, and a proxy that cannot reach it is of no further use.

@@ -1,8 +1,8 @@
 // The link thread procedure.
 #include "module/link/LinkThread.h"
 
-#include "module/LinkApp.h"
 #include "module/link/AppEventHandler.h"
+#include "module/link/LinkHandles.h"
 #include "platform/Apartment.h"
 #include "platform/Event.h"
 #include "platform/Handle.h"
@@ -19,7 +19,7 @@ DWORD linkThreadProc(void* streamSlot) {
         handler.reset();
         return 1;
     }
-    LinkApp& app = *linkApp();
+    LinkHandles& app = *linkHandles();
     SetEvent(app.linkStarted.get());
     const HANDLE stop = app.linkStop.get();
     for (;;) {

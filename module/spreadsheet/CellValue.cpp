@@ -19,12 +19,6 @@ locale_t cLocale() {
     return c;
 }
 
-[[noreturn]] void throwLastError() {
-    DWORD error = GetLastError();
-    // A failure that left no error code behind must still read as a failure.
-    throw _com_error(error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error));
-}
-
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
@@ -90,45 +84,6 @@ void toNumber(const platform::Variant& value, double& target) {
         break;
     default:
         break;
-    }
-}
-
-std::string toMultibyte(std::u16string_view text) {
-    try {
-        if (text.size() >= static_cast<std::size_t>(INT_MAX)) throw _com_error(E_OUTOFMEMORY);
-        // Plain ASCII, which nearly every cell of a long sheet is, reads the same in
-        // every code set the drawing side can use; only other text is converted.
-        if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
-            return std::string(text.begin(), text.end());
-        std::u16string source(text);  // terminated, and the terminator is converted too
-        const int sourceLength = static_cast<int>(source.size()) + 1;
-        int needed = WideCharToMultiByte(CP_ACP, 0, source.c_str(), sourceLength, nullptr, 0, nullptr, nullptr);
-        if (needed <= 0) throwLastError();
-        std::string out(static_cast<std::size_t>(needed), '\0');
-        int written =
-            WideCharToMultiByte(CP_ACP, 0, source.c_str(), sourceLength, out.data(), needed, nullptr, nullptr);
-        if (written <= 0) throwLastError();
-        out.resize(static_cast<std::size_t>(written) - 1);
-        return out;
-    } catch (const std::bad_alloc&) {
-        throw _com_error(E_OUTOFMEMORY);
-    }
-}
-
-std::u16string toWide(std::string_view text) {
-    try {
-        if (text.size() >= static_cast<std::size_t>(INT_MAX)) throw _com_error(E_OUTOFMEMORY);
-        std::string source(text);
-        const int sourceLength = static_cast<int>(source.size()) + 1;
-        int needed = MultiByteToWideChar(CP_ACP, 0, source.c_str(), sourceLength, nullptr, 0);
-        if (needed <= 0) throwLastError();
-        std::u16string out(static_cast<std::size_t>(needed), u'\0');
-        int written = MultiByteToWideChar(CP_ACP, 0, source.c_str(), sourceLength, out.data(), needed);
-        if (written <= 0) throwLastError();
-        out.resize(static_cast<std::size_t>(written) - 1);
-        return out;
-    } catch (const std::bad_alloc&) {
-        throw _com_error(E_OUTOFMEMORY);
     }
 }
 

@@ -2,6 +2,7 @@
 // multibyte text and doubles.
 #pragma once
 
+#include "module/base/WideText.h"
 #include "platform/Variant.h"
 
 #include <optional>
@@ -31,12 +32,6 @@ void toNumber(const platform::Variant& value, double& target);
 // ("12,5" reads 12, "7 m" reads 7) and text without a leading number reads 0. No
 // value when the number is beyond the range of a double.
 std::optional<double> readNumber(std::string_view text);
-
-// UTF-16 <-> multibyte text of the system code page, the whole string. A conversion
-// that fails throws _com_error with the system error folded into a result code;
-// running out of memory throws E_OUTOFMEMORY.
-std::string toMultibyte(std::u16string_view text);
-std::u16string toWide(std::string_view text);
 
 // Same length and the same UTF-16 code units: case-sensitive, no normalisation.
 bool sameText(std::u16string_view a, std::u16string_view b);

@@ -1,6 +1,7 @@
 #include "module/ui/BlockSelectionDialog.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceScope.h"
+#include "module/base/ResourceStrings.h"
 
 namespace tabro::ui {
 
@@ -110,3 +111,15 @@ void BlockSelectionDialog::onOK() {
 void BlockSelectionDialog::onCancel() { endResult_ = IDCANCEL; }
 
 }  // namespace tabro::ui
+
+namespace tabro {
+
+bool chooseBlockNamesInDialog(const BlockNameMap& blocks, std::vector<std::string>& names) {
+    ResourceScope scope;
+    ui::BlockSelectionDialog dialog(blocks);
+    if (dialog.doModal() != ui::IDOK) return false;
+    names.insert(names.end(), dialog.result().begin(), dialog.result().end());
+    return true;
+}
+
+}  // namespace tabro

@@ -3,7 +3,7 @@
 // list and its context menu, and hands the selected names back on OK.
 #pragma once
 
-#include "module/export/BlockNameMap.h"
+#include "module/drawing/BlockNameMap.h"
 #include "platform/ui/ListControl.h"
 #include "platform/ui/PopupMenu.h"
 #include "platform/ui/ToolTip.h"
@@ -106,3 +106,12 @@ int terminalBlockSelection(BlockSelectionDialog& dialog);
 bool isFormatWith(std::string_view format, std::string_view conversions);
 
 }  // namespace tabro::ui
+
+namespace tabro {
+
+// Runs the block selection dialog in a resource scope; on OK appends the selected
+// names (list order) to `names` and returns true. Cancel returns false and leaves
+// `names` alone. What Export is given as its dialog.
+bool chooseBlockNamesInDialog(const BlockNameMap& blocks, std::vector<std::string>& names);
+
+}  // namespace tabro

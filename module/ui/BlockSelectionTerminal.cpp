@@ -4,7 +4,7 @@
 #include "module/ui/BlockSelectionDialog.h"
 
 #include "host/Editor.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "module/ui/HyperlinkStatic.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/ui/OpenLink.h"
 #include "platform/MessageBox.h"
 #include "platform/Module.h"

@@ -1,8 +1,8 @@
 #include "module/ui/OptionsTabs.h"
 
-#include "module/ArxAppBase.h"
-#include "module/ResourceScope.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ArxAppBase.h"
+#include "module/base/ResourceScope.h"
+#include "module/base/ResourceStrings.h"
 #include "module/ui/ModuleVersion.h"
 
 #include <cerrno>

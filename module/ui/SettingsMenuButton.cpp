@@ -1,6 +1,6 @@
 #include "module/ui/SettingsMenuButton.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "platform/ui/PopupMenuTracking.h"
 
 namespace tabro::ui {

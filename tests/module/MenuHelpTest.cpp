@@ -173,7 +173,7 @@ TEST_F(MenuHelpTest, HelpTwiceLoadsTheLibraryOnceAndOpensTheDefaultTopic) {
     EXPECT_EQ(boxes_.count(), 0u);
 
     // One reference from the help and one of ours: a second load by the help would
-    // keep the library mapped after both are given back.
+    // keep the library mapped after both are freed.
     EXPECT_TRUE(FreeLibrary(data));
     EXPECT_TRUE(FreeLibrary(linkApp()->helpLibrary));
     linkApp()->helpLibrary = nullptr;

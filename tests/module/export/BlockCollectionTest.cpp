@@ -2,7 +2,7 @@
 // attribute records read from the drawing.
 #include "ExportDrawingFixture.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/export/BlockCollection.h"
 #include "module/ui/BlockSelectionDialog.h"

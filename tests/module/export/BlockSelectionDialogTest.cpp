@@ -1,7 +1,7 @@
 // The block selection dialog driven as a user would: open, context menu commands,
 // OK and Cancel, through the same presenter hook that cadhost's terminal uses; and
 // its texts, in the window and on the command line, taken from the resource module.
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/ui/BlockSelectionDialog.h"
 #include "tests/module/ModuleTestSupport.h"
 

@@ -5,7 +5,7 @@
 // export are refused before anything is written.
 #include "ExportDrawingFixture.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
 #include "module/import/Import.h"

@@ -3,7 +3,7 @@
 // leaves behind.
 #include "ExportDrawingFixture.h"
 
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
 #include "module/import/Import.h"
@@ -317,7 +317,7 @@ TEST_F(ExportToSheet, ExportTakesTheDialogsChoice) {
             d.onCancel();
             return d.endResult();
         });
-        EXPECT_FALSE(Export(settings));
+        EXPECT_FALSE(Export(settings, chooseBlockNamesInDialog));
         EXPECT_FALSE(app()) << "cancel must not start the spreadsheet";
     }
     ui::ScopedBlockSelectionPresenter pick([](ui::BlockSelectionDialog& d) {
@@ -325,7 +325,7 @@ TEST_F(ExportToSheet, ExportTakesTheDialogsChoice) {
         d.onOK();
         return d.endResult();
     });
-    EXPECT_TRUE(Export(settings));
+    EXPECT_TRUE(Export(settings, chooseBlockNamesInDialog));
     EXPECT_EQ(handles(sheetNamed("VALVE").get(), 2, 3), kValveHandles);
 }
 

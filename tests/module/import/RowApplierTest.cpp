@@ -3,7 +3,7 @@
 #include "ImportDrawingFixture.h"
 
 #include "host/db/AcUnits.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/import/ImportReport.h"
 #include "module/import/RowApplier.h"

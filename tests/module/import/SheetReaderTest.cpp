@@ -3,7 +3,7 @@
 #include "ImportSheetFixture.h"
 
 #include "host/db/AcDbDatabase.h"
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/import/ImportReport.h"
 #include "platform/ComError.h"
 

@@ -1,6 +1,6 @@
 // Connecting to the spreadsheet stand-in: attaching, starting, the export workbook,
 // block worksheets, coordinates as they travel, and that every reference taken is
-// given back, also when a call fails.
+// released, also when a call fails.
 #include "module/spreadsheet/Connect.h"
 
 #include "StandInFixture.h"

@@ -1,6 +1,6 @@
 // The link static: its setup when subclassed (text, font, size, tooltip, cursor),
 // its colours and hovering, and what a click does when the target opens or not.
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/ui/HyperlinkStatic.h"
 #include "platform/MessageBox.h"
 #include "tests/module/ModuleTestSupport.h"

@@ -1,6 +1,6 @@
 // The module's version resource, read back from the built module file the way the
 // about page reads it.
-#include "module/VersionResource.h"
+#include "module/base/VersionResource.h"
 #include "module/ui/ModuleVersion.h"
 #include "platform/Module.h"
 

@@ -1,7 +1,7 @@
 // The options dialog as a user works it: what it shows on opening, what is enabled
 // after each click, OK with its validation and the partial-point notice, Cancel,
 // Reset, and loading and saving the settings file through the settings menu.
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 #include "module/settings/Settings.h"
 #include "module/ui/OptionsDialog.h"
 #include "platform/MessageBox.h"

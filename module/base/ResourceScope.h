@@ -3,7 +3,7 @@
 #pragma once
 
 #include "host/AcApDocManager.h"
-#include "module/ModuleState.h"
+#include "module/base/ExtensionModule.h"
 
 namespace tabro {
 

@@ -1,4 +1,4 @@
-#include "module/export/BlockNameMap.h"
+#include "module/drawing/BlockNameMap.h"
 
 #include "platform/Text.h"
 

@@ -56,6 +56,10 @@ public:
     // The module's instance handle, recorded when the module is mapped (null when the
     // code runs linked into a program rather than loaded as a module).
     HINSTANCE moduleHandle = nullptr;
+    // The HTML help library, loaded on first use and kept until the process ends:
+    // the help window may outlive the command. Here rather than in the module's own
+    // application object because the Options dialog shows help too.
+    HINSTANCE helpLibrary = nullptr;
 
 protected:
     void* appId_ = nullptr;

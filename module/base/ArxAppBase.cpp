@@ -1,5 +1,5 @@
 // Application message dispatch and the initialisation and unload sequences.
-#include "module/ArxAppBase.h"
+#include "module/base/ArxAppBase.h"
 
 #include "host/AcRxDynamicLinker.h"
 #include "platform/Module.h"

@@ -1,4 +1,4 @@
-#include "module/VersionResource.h"
+#include "module/base/VersionResource.h"
 
 #include "platform/ui/VersionInfo.h"
 

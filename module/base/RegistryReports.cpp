@@ -1,9 +1,9 @@
 // Boxes about registry files that cannot be used as they are.
-#include "module/errors/RegistryReports.h"
+#include "module/base/RegistryReports.h"
 
 #include "host/Editor.h"
-#include "module/ResourceStrings.h"
-#include "module/errors/ErrorReports.h"
+#include "module/base/ResourceStrings.h"
+#include "module/base/ErrorReports.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
 

@@ -1,9 +1,9 @@
 // The command and diagnostic guards.
-#include "module/errors/ErrorGuard.h"
+#include "module/base/ErrorGuard.h"
 
 #include "host/Editor.h"
-#include "module/ResourceStrings.h"
-#include "module/errors/ErrorReports.h"
+#include "module/base/ResourceStrings.h"
+#include "module/base/ErrorReports.h"
 #include "platform/MessageBox.h"
 
 namespace tabro {

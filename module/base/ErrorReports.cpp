@@ -1,5 +1,5 @@
 // Report texts and boxes.
-#include "module/errors/ErrorReports.h"
+#include "module/base/ErrorReports.h"
 
 #include "host/Editor.h"
 #include "platform/MessageBox.h"

@@ -1,7 +1,7 @@
 // Loading texts from the resource module.
-#include "module/ResourceStrings.h"
+#include "module/base/ResourceStrings.h"
 
-#include "module/ResourceScope.h"
+#include "module/base/ResourceScope.h"
 #include "platform/Module.h"
 
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "module/export/AttributeRecord.h"
+#include "module/drawing/AttributeRecord.h"
 
 #include "module/drawing/TagText.h"
 

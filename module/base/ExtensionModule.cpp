@@ -1,0 +1,10 @@
+#include "module/base/ExtensionModule.h"
+
+namespace tabro {
+
+ExtensionModuleState& extensionModuleState() {
+    static ExtensionModuleState state{};
+    return state;
+}
+
+}  // namespace tabro
