@@ -15,10 +15,6 @@ std::optional<DrawingBytes> DrawingBytes::map(const std::string& path, std::uint
     return bytes;
 }
 
-void DrawingBytes::makePrivateCopy() {
-    if (mapped_) mapped_->makePrivateCopy();
-}
-
 std::string DrawingBytes::intoString() && {
     std::string bytes = mapped_ ? std::string(mapped_->text()) : std::move(held_);
     mapped_.reset();

@@ -40,8 +40,6 @@ public:
     // Whether the mapping is a private copy now, made when another program went to
     // write the file; false for bytes held.
     bool isPrivateCopy() const { return mapped_ && mapped_->isPrivateCopy(); }
-    // Makes the mapping one now, as a writer's arrival does, and lets the lease go.
-    void makePrivateCopy();
     // The bytes as a string of their own (held ones moved, mapped ones copied and
     // unmapped), leaving none here.
     std::string intoString() &&;

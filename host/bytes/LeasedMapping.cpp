@@ -219,10 +219,4 @@ void LeasedMapping::populate(std::size_t offset, std::size_t bytes) const {
 
 bool LeasedMapping::isPrivateCopy() const { return slot_ >= 0 && g_slots[slot_].state.load() == 2; }
 
-void LeasedMapping::makePrivateCopy() {
-    if (slot_ < 0) return;
-    SignalBlock block;
-    copyPrivately(g_slots[slot_]);
-}
-
 }  // namespace hostbytes

@@ -65,8 +65,6 @@ public:
     // Whether the text is a private copy now, made when another program went to
     // write the file.
     bool isPrivateCopy() const;
-    // Makes it one now, as a writer's arrival does, and lets the lease go.
-    void makePrivateCopy();
 
 private:
     LeasedMapping() = default;

@@ -234,7 +234,6 @@ public:
     // Where the text lies: a mapping's residency, and the writing of its unchanged
     // stretches on save. Reads of the text are noted there (DrawingBytes::noteRead).
     const hostbytes::DrawingBytes& bytes() const { return bytes_; }
-    hostbytes::DrawingBytes& bytes() { return bytes_; }
     // The form the file was read in, and the one a save writes (the same unless chosen).
     dxf::DxfFormat sourceFormat() const { return binary_ ? dxf::DxfFormat::Binary : dxf::DxfFormat::Ascii; }
     dxf::DxfFormat saveFormat() const { return saveFormat_; }
