@@ -1,10 +1,10 @@
 // Open and save figures for a large drawing: bench_dxf DRAWING.dxf [rounds [ascii|binary]]
-// (make one with ../shared/peers/gen_drawing.py 100000 big.dxf, and its binary form
-// with python3-ezdxf: ezdxf.readfile("big.dxf").saveas("big-bin.dxf", fmt="bin")).
+// (make one with tools/make_drawing.py 100000 big.dxf, and its binary form with
+// tools/make_drawing.py 100000 big-bin.dxf --binary).
 // Saves in the drawing's own form unless told. Reports seconds, MB/s and peak
 // resident memory; it is a measurement, not a test.
 //
-// The 100,000-reference drawing (gen_drawing.py 100000), best of 5 rounds on the
+// A generated drawing of 100,000 references, best of 5 rounds on the
 // shared 2-core machine (load about 2), the file mapped rather than read:
 //   ASCII  154.4 MB: open 0.39-0.41 s, save 0.19 s, peak RSS 131 MB
 // Earlier, best of 3 (load about 3), ASCII read into memory:

@@ -13,7 +13,7 @@ PY=/usr/bin/python3
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-$PY "$SHARED/peers/gen_drawing.py" "$N" "$WORK/big.dxf" >/dev/null
+$PY "$HERE/../tools/make_drawing.py" "$N" "$WORK/big.dxf" 2>/dev/null
 mkdir -p "$WORK/home" "$WORK/out"
 # Every block, every property column, a new workbook (bench/settings.reg).
 cp "$HERE/settings.reg" "$WORK/home/user.reg"

@@ -30,7 +30,7 @@ export CADHOST_HOME=$work/home
 
 if [ ! -f big.dxf ]; then
     echo "generating $n references ..."
-    $py "$shared/peers/gen_drawing.py" "$n" big.dxf
+    $py "$root/tools/make_drawing.py" "$n" big.dxf
 fi
 if [ ! -f ours.xlsx ]; then
     echo "exporting with cadhost ..."

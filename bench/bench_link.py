@@ -26,9 +26,8 @@ here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(here)
 BIN = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "build", "bin")
 WORK = sys.argv[2] if len(sys.argv) > 2 else "/tmp/tabro-bench-link"
-SHARED = os.environ.get("TABLORA_SHARED_DIR", os.path.join(root, "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+GEN = os.path.join(root, "tools", "make_drawing.py")
 TICKS = os.sysconf("SC_CLK_TCK")
 
 

@@ -4,8 +4,8 @@ whole cadhost process each time, on generated drawings.
 
     bench/calc_compare.py [N ...]        (default: 1000 10000)
 
-For each N: a drawing of N attributed references (gen_drawing.py); TABRO Export2 of
-every block into a new workbook, every property column (bench/settings.reg); then
+For each N: a drawing of N attributed references (tools/make_drawing.py); TABRO
+Export2 of every block into a new workbook, every property column (bench/settings.reg); then
 that workbook imported back (every sheet, properties applied) and SAVEd. Calc runs
 attach to one office this script started, as a user's running Calc would be; one
 more export per N lets cadhost start (and end) its own office, to show what the
@@ -13,9 +13,8 @@ start costs. Prints wall time and cadhost's CPU time (the office's own CPU is no
 it) against the targets: 10,000 references exported in at most 10 s and imported in
 at most 5 s.
 
-Environment: TABLORA_BUILD (a Release build folder, default build), TABLORA_SHARED_DIR
-(the folder holding peers/, default ../shared beside the repository), KEEP=1 keeps
-the work folder.
+Environment: TABLORA_BUILD (a Release build folder, default build), KEEP=1 keeps the
+work folder.
 """
 import os
 import re
@@ -33,8 +32,7 @@ os.environ.setdefault("TABLORA_BIN_DIR", os.path.join(os.path.abspath(BUILD), "b
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "calc"))
 import office  # noqa: E402
 
-SHARED = os.environ.get("TABLORA_SHARED_DIR", os.path.join(ROOT, "..", "shared"))
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+GEN = os.path.join(ROOT, "tools", "make_drawing.py")
 TARGETS = {("export", 10000): 10.0, ("import", 10000): 5.0}
 
 

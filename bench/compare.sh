@@ -5,14 +5,14 @@
 #
 #   bench/compare.sh N [REPEAT]
 #
-# N: attributed references of the drawing (gen_drawing.py). REPEAT (default 1):
+# N: attributed references of the drawing (tools/make_drawing.py). REPEAT (default 1):
 # runs of each step; the medians are printed. Export: TABRO Export2, every block,
 # every property column, a new workbook (bench/settings.reg). Import: that workbook
 # read back over every sheet with the properties applied (IgnoreProps off), then
 # SAVE. The peer: peer_export.py, and peer_import.py --props.
 #
 # Environment: TABLORA_BUILD (a Release build folder, default build), TABLORA_SHARED_DIR
-# (the folder holding peers/, default ../shared beside the repository), KEEP=1 keeps
+# (the folder holding the peer, peers/, default ../shared beside the repository), KEEP=1 keeps
 # the work folder.
 set -euo pipefail
 
@@ -34,7 +34,7 @@ cp "$here/settings.reg" "$work/home/user.reg"
 export CADHOST_HOME=$work/home
 cd "$work"
 
-$py "$shared/peers/gen_drawing.py" "$n" big.dxf >/dev/null 2>&1
+$py "$root/tools/make_drawing.py" "$n" big.dxf >/dev/null 2>&1
 dxf_kb=$(( $(stat -c %s big.dxf) / 1024 ))
 printf 'TABRO\nExport2\n\n' > export.scr
 printf 'TABRO\nImport\nSAVE\n' > import.scr

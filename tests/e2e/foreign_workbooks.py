@@ -27,12 +27,12 @@ from concurrent.futures import ThreadPoolExecutor
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import ooxml  # noqa: E402
+import shared_data  # noqa: E402
 
 from openpyxl import load_workbook  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR", os.path.join(HERE, "..", "..", "..", "shared"))
-CORPUS = os.path.join(SHARED, "corpus", "xlsx", "xlsxwriter")
+CORPUS = shared_data.shared_path("corpus/xlsx/xlsxwriter")
 CADHOST = os.path.join(BIN, "cadhost")
 DRAWING = os.path.join(HERE, "..", "..", "examples", "site.dxf")
 
@@ -255,13 +255,14 @@ def libreoffice_reads(work, book, sheets):
     return problems
 
 
-def run(step, offset=0, libreoffice_sample=1, always=()):
+def run(step, offset=0, libreoffice_sample=1, always=(), part=0, parts=1, workers=4):
     """Exports into every step-th workbook of the corpus from offset on, and into
-    those named in always wherever they fall."""
+    those named in always wherever they fall; of those, into the part-th of every
+    parts (counted from 0), workers at a time. Skipped (77) without the corpus."""
     failures = []
     if not os.path.isdir(CORPUS):
-        print("xlsx corpus not found at %s: foreign workbook pass skipped" % CORPUS)
-        return 0
+        print(shared_data.missing("corpus/xlsx/xlsxwriter"))
+        return shared_data.SKIPPED
     validator = ooxml.find_validator()
     if not validator:
         if ooxml.required():
@@ -270,12 +271,13 @@ def run(step, offset=0, libreoffice_sample=1, always=()):
         print("OOXML validator not installed: workbooks checked with openpyxl only")
     files = sorted(f for f in os.listdir(CORPUS) if f.endswith(".xlsx"))
     chosen = [os.path.join(CORPUS, f) for i, f in enumerate(files) if i % step == offset % step or f in always]
+    mine = [(index, path) for index, path in enumerate(chosen) if index % parts == part]
     work = tempfile.mkdtemp(prefix="tabro-foreign-")
     counts = {"ok": 0, "refused": 0, "skipped": 0, "failed": 0}
     whole = []
     try:
-        with ThreadPoolExecutor(max_workers=max(1, min(4, os.cpu_count() or 1))) as pool:
-            for status, message in pool.map(lambda a: run_one(work, a[0], a[1], validator), enumerate(chosen)):
+        with ThreadPoolExecutor(max_workers=max(1, min(workers, os.cpu_count() or 1))) as pool:
+            for status, message in pool.map(lambda a: run_one(work, a[0], a[1], validator), mine):
                 counts[status] += 1
                 if status == "failed":
                     failures.append(message)
@@ -302,7 +304,7 @@ def run(step, offset=0, libreoffice_sample=1, always=()):
         else:
             shutil.rmtree(work, ignore_errors=True)
     print("foreign workbooks: %d run, %d valid and whole, %d refused untouched, %d skipped, %d failed"
-          % (len(chosen), counts["ok"], counts["refused"], counts["skipped"], counts["failed"]))
+          % (len(mine), counts["ok"], counts["refused"], counts["skipped"], counts["failed"]))
     for f in failures:
         print("FAILED: " + f)
     return 1 if failures else 0

@@ -27,12 +27,11 @@ from openpyxl import load_workbook
 from openpyxl.comments import Comment
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ooxml  # noqa: E402
+import shared_data  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR",
-                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+GEN = shared_data.MAKE_DRAWING
 
 REGISTRY = r"""Windows Registry Editor Version 5.00
 
@@ -273,10 +272,6 @@ def edit_and_import(work, spreadsheet_args=()):
 
 
 def main():
-    # The drawing generator (and the tag comparator) stand in the shared folder.
-    if not os.path.exists(os.path.join(SHARED, "peers", "gen_drawing.py")):
-        print("shared folder not found at %s: skipped" % SHARED)
-        return 77
     if not os.path.exists(CADHOST):
         sys.exit(f"{CADHOST} not built")
     work = tempfile.mkdtemp(prefix="tabro-import-e2e-")

@@ -29,12 +29,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_import import same_attribs  # noqa: E402  (one definition of "unchanged")
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ooxml  # noqa: E402
+import cases  # noqa: E402
+import shared_data  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR",
-                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+GEN = shared_data.MAKE_DRAWING
 # Sanitizer builds run several times slower; the waits scale with them.
 SLOW = float(os.environ.get("TABLORA_TIME_SCALE", "1"))
 
@@ -179,86 +179,92 @@ def live_case(work, home, drawing, book, original, name, edit, script_tail=None,
         check_result(name, original, out, expected if expect_applied else {})
 
 
-def main():
-    # The drawing generator (and the tag comparator) stand in the shared folder.
-    if not os.path.exists(os.path.join(SHARED, "peers", "gen_drawing.py")):
-        print("shared folder not found at %s: skipped" % SHARED)
-        return 77
-    if not os.path.exists(CADHOST):
-        sys.exit(f"{CADHOST} not built")
-    work = tempfile.mkdtemp(prefix="tabro-link-e2e-")
-    try:
-        home = os.path.join(work, "home")
-        os.makedirs(home)
-        drawing = os.path.join(work, "site.dxf")
-        subprocess.run(["/usr/bin/python3", GEN, "60", drawing], check=True, capture_output=True)
-        original = ezdxf.readfile(drawing)
-        run_script(work, home, [drawing], ["TABRO", "Export2", ""])
-        books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
-        if not books:
-            sys.exit("export wrote no workbook")
-        book = os.path.join(work, books[0])
-        sheets = load_workbook(book).sheetnames
-        check("DOOR_TAG" in sheets and len(sheets) >= 2, f"sheets: {sheets}")
-        wb = load_workbook(book)
-        second = next(s for s in sheets if s != "DOOR_TAG" and layout_of(wb[s])[0] and layout_of(wb[s])[1])
+def one_cell(path):
+    wb = load_workbook(path)
+    tags, rows, (h,) = pick(wb["DOOR_TAG"], 1, "NUMBER")
+    wb["DOOR_TAG"].cell(rows[h], tags["NUMBER"]).value = "LIVE-1"
+    wb.save(path)
+    return {(h, "NUMBER"): "LIVE-1"}
 
-        def one_cell(path):
-            wb = load_workbook(path)
-            tags, rows, (h,) = pick(wb["DOOR_TAG"], 1, "NUMBER")
-            wb["DOOR_TAG"].cell(rows[h], tags["NUMBER"]).value = "LIVE-1"
-            wb.save(path)
-            return {(h, "NUMBER"): "LIVE-1"}
 
-        def two_sheets(path):
-            wb = load_workbook(path)
-            expected = {}
-            tags, rows, handles = pick(wb["DOOR_TAG"], 3, "NUMBER")
-            for i, h in enumerate(handles):
-                wb["DOOR_TAG"].cell(rows[h], tags["NUMBER"]).value = f"N-{i}"
-                expected[(h, "NUMBER")] = f"N-{i}"
-            ws = wb[second]
-            tags, rows, handles = pick(ws, 2, None)
-            tag = next(iter(tags))
-            for i, h in enumerate(handles):
-                ws.cell(rows[h], tags[tag]).value = f"S-{i} é"
-                expected[(h, tag)] = f"S-{i} é"
-            wb.save(path)
-            return expected
+def two_sheets(path):
+    wb = load_workbook(path)
+    second = next(s for s in wb.sheetnames if s != "DOOR_TAG" and layout_of(wb[s])[0] and layout_of(wb[s])[1])
+    expected = {}
+    tags, rows, handles = pick(wb["DOOR_TAG"], 3, "NUMBER")
+    for i, h in enumerate(handles):
+        wb["DOOR_TAG"].cell(rows[h], tags["NUMBER"]).value = f"N-{i}"
+        expected[(h, "NUMBER")] = f"N-{i}"
+    ws = wb[second]
+    tags, rows, handles = pick(ws, 2, None)
+    tag = next(iter(tags))
+    for i, h in enumerate(handles):
+        ws.cell(rows[h], tags[tag]).value = f"S-{i} é"
+        expected[(h, tag)] = f"S-{i} é"
+    wb.save(path)
+    return expected
 
-        def block(path):
-            wb = load_workbook(path)
-            ws = wb["DOOR_TAG"]
-            tags, rows, handles = pick(ws, 4, "NUMBER")
-            expected = {}
-            for h in handles:
-                for tag in ("TYPE", "WIDTH"):
-                    text = f"{tag[0]}{rows[h]}"
-                    ws.cell(rows[h], tags[tag]).value = text
-                    expected[(h, tag)] = text
-            wb.save(path)
-            return expected
 
-        live_case(work, home, drawing, book, original, "one cell", one_cell)
-        live_case(work, home, drawing, book, original, "several cells on two sheets", two_sheets)
-        live_case(work, home, drawing, book, original, "a block of cells", block)
-        live_case(work, home, drawing, book, original, "connect twice", one_cell, ["TABRO", "Connect"])
-        live_case(work, home, drawing, book, original, "after disconnect", one_cell, ["TABRO", "Disconnect"],
-                  expect_applied=False, delay_ms=2500)
-        live_case(work, home, drawing, book, original, "unloaded while connected", one_cell, ["ARXUNLOAD tabro"],
-                  expect_applied=False, delay_ms=2500)
-        # live.xlsx is written by openpyxl, standing in for the user's program.
-        ooxml.validate_written(work, failures, "live link", pattern="Book*.xlsx")
-    finally:
-        if failures:
-            print(f"work folder kept: {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("\n".join(failures))
-        sys.exit(1)
-    print("live link: all cases passed")
+def block(path):
+    wb = load_workbook(path)
+    ws = wb["DOOR_TAG"]
+    tags, rows, handles = pick(ws, 4, "NUMBER")
+    expected = {}
+    for h in handles:
+        for tag in ("TYPE", "WIDTH"):
+            text = f"{tag[0]}{rows[h]}"
+            ws.cell(rows[h], tags[tag]).value = text
+            expected[(h, tag)] = text
+    wb.save(path)
+    return expected
+
+
+# Each case: (name, the edit, script lines after Connect, applied?, delay in ms).
+LIVE_CASES = [
+    ("one cell", one_cell, None, True, 4000),
+    ("several cells on two sheets", two_sheets, None, True, 4000),
+    ("a block of cells", block, None, True, 4000),
+    ("connect twice", one_cell, ["TABRO", "Connect"], True, 4000),
+    ("after disconnect", one_cell, ["TABRO", "Disconnect"], False, 2500),
+    ("unloaded while connected", one_cell, ["ARXUNLOAD tabro"], False, 2500),
+]
+
+
+def case(name, edit, script_tail, expect_applied, delay_ms):
+    """A generated drawing exported, then one live case on it."""
+    def run():
+        if not os.path.exists(CADHOST):
+            sys.exit(f"{CADHOST} not built")
+        failed = len(failures)
+        work = tempfile.mkdtemp(prefix="tabro-link-e2e-")
+        try:
+            home = os.path.join(work, "home")
+            os.makedirs(home)
+            drawing = os.path.join(work, "site.dxf")
+            subprocess.run(["/usr/bin/python3", GEN, "60", drawing], check=True, capture_output=True)
+            original = ezdxf.readfile(drawing)
+            run_script(work, home, [drawing], ["TABRO", "Export2", ""])
+            books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
+            if not books:
+                sys.exit("export wrote no workbook")
+            book = os.path.join(work, books[0])
+            sheets = load_workbook(book).sheetnames
+            check("DOOR_TAG" in sheets and len(sheets) >= 2, f"sheets: {sheets}")
+            live_case(work, home, drawing, book, original, name, edit, script_tail, expect_applied, delay_ms)
+            # live.xlsx is written by openpyxl, standing in for the user's program.
+            ooxml.validate_written(work, failures, "live link", pattern="Book*.xlsx")
+        finally:
+            if len(failures) > failed:
+                print(f"work folder kept: {work}")
+            else:
+                shutil.rmtree(work, ignore_errors=True)
+        if len(failures) > failed:
+            print("\n".join(failures[failed:]))
+            return 1
+        print(f"live link, {name}: passed")
+        return 0
+    return run
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cases.run({c[0].replace(" ", "-"): case(*c) for c in LIVE_CASES}))

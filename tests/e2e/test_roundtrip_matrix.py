@@ -25,6 +25,13 @@ The generated drawing with many references gets all 512 combinations: it has eve
 feature the generator makes (constant attributes, prompts, paper space, nested and
 out-of-sync references, Z other than 0, negative coordinates).
 
+Each part is a ctest test of its own (--list names them): the unedited base round
+trip of every drawing of the corpus, the covering set on the two generated drawings,
+the edit cases of each drawing below and the two-block case run by default; the
+covering set on each drawing of the corpus and the 512 combinations (in four parts)
+are slow tests (TABLORA_SLOW_TESTS), as they take minutes. The parts that need the
+shared corpus of drawings are skipped where it is absent.
+
 Edit cases, on a few drawings with attributes (binary ones among them), judged with
 ezdxf by handle over every entity of every block and layout, attributes included:
   * the workbook only opened and saved by openpyxl: the drawing is the same;
@@ -38,7 +45,6 @@ ezdxf by handle over every entity of every block and layout, attributes included
   * two blocks in one sheet, the second one's tags in another order: unedited the
     drawing is the same; a cell of the second block changes that attribute alone.
 """
-import concurrent.futures
 import filecmp
 import glob
 import itertools
@@ -56,14 +62,13 @@ from ezdxf.math import Vec3
 from openpyxl import load_workbook
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ooxml  # noqa: E402
+import cases as cases_module  # noqa: E402
+import shared_data  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR",
-                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-CORPUS = os.path.join(SHARED, "corpus", "dxf")
-DXF_SAME = os.path.join(SHARED, "tools", "dxf_same.py")
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+CORPUS = shared_data.shared_path("corpus/dxf")
+GEN = shared_data.MAKE_DRAWING
 PYTHON = "/usr/bin/python3"
 KEEP = bool(os.environ.get("TABLORA_KEEP_E2E"))
 
@@ -234,7 +239,7 @@ def import_and_save(folder, drawing, book):
 
 def without_handle_variables(path, out):
     """The file without its $HANDLING and $HANDSEED variables: a drawing saved without
-    handles gets them (with handles on its entities, which dxf_same allows)."""
+    handles gets them (with handles on its entities, which the comparator allows)."""
     data = open(path, "rb").read().replace(b"\r\n", b"\n").split(b"\n")
     kept, i = [], 0
     while i + 1 < len(data):
@@ -247,20 +252,25 @@ def without_handle_variables(path, out):
 
 
 def dxf_same(original, saved):
+    """"same" when saved is the drawing original, else what differs. A binary drawing
+    must come back byte for byte (the comparison tag for tag only says where it
+    does not)."""
     # A file written back byte for byte needs no tag comparison; on the larger
     # drawings the comparison takes most of a run's time.
     if filecmp.cmp(original, saved, shallow=False):
         return "same"
-    proc = subprocess.run([PYTHON, DXF_SAME, original, saved], capture_output=True, text=True, errors="replace")
-    said = (proc.stdout.strip() or proc.stderr.strip()).splitlines()[-1]
-    if said != "same" and not open(original, "rb").read(18) == b"AutoCAD Binary DXF":
+    if open(original, "rb").read(18) == b"AutoCAD Binary DXF":
+        same, said = shared_data.dxf_compare(original, saved, "--exact")
+        return "a binary drawing not written back byte for byte: " + (
+            "tag for tag the same" if same else said.splitlines()[0])
+    same, said = shared_data.dxf_compare(original, saved)
+    if not same:
         # Handles added to a drawing that had none come with $HANDLING and $HANDSEED.
         a, b = saved + ".original-tags", saved + ".saved-tags"
         without_handle_variables(original, a)
         without_handle_variables(saved, b)
-        proc = subprocess.run([PYTHON, DXF_SAME, a, b], capture_output=True, text=True, errors="replace")
-        said = (proc.stdout.strip() or proc.stderr.strip()).splitlines()[-1]
-    return said
+        same, said = shared_data.dxf_compare(a, b)
+    return "same" if same else said
 
 
 def imported_rows(out):
@@ -629,76 +639,143 @@ def two_block_cases(work, source):
     return found
 
 
-# --- main --------------------------------------------------------------------------
+# --- cases -------------------------------------------------------------------------
 
-def drawings(work):
-    """(name, path) of every drawing to run: the corpus' files, the generated ones;
-    and none skipped (the list stays for drawings a run cannot use)."""
-    out, skipped = [], []
-    for path in sorted(glob.glob(os.path.join(CORPUS, "*.dxf"))):
-        copy = os.path.join(work, os.path.basename(path))
-        shutil.copyfile(path, copy)
-        out.append((os.path.basename(path), copy))
-    for name, args, _ in GENERATED:
-        copy = os.path.join(work, name)
-        subprocess.run([PYTHON, GEN, args[0], copy, *args[1:]], check=True, capture_output=True)
-        out.append((name, copy))
-    return out, skipped
+def corpus_names():
+    return sorted(n for n in os.listdir(CORPUS) if n.endswith(".dxf")) if os.path.isdir(CORPUS) else []
 
 
-def main():
-    # The drawing generator (and the tag comparator) stand in the shared folder.
-    if not os.path.exists(os.path.join(SHARED, "peers", "gen_drawing.py")):
-        print("shared folder not found at %s: skipped" % SHARED)
-        return 77
+def prepare(work, name):
+    """The drawing called name in work: a copy of the corpus' file, or a generated one."""
+    path = os.path.join(work, name)
+    if name == "two-blocks.dxf":
+        two_blocks_drawing(path)
+        return path
+    for generated, args, _ in GENERATED:
+        if name == generated:
+            return shared_data.make_drawing(args[0], path, *args[1:])
+    shutil.copyfile(os.path.join(shared_data.require_shared("corpus/dxf"), name), path)
+    return path
+
+
+def finish(found, started):
+    for s in sorted(set(found.skips)):
+        print("skipped:", s)
+    for f in found.failures:
+        print("FAIL:", f)
+    print("%d failures (%.0f s)" % (len(found.failures), time.monotonic() - started))
+    return 1 if found.failures else 0
+
+
+def run_tasks(names, tasks):
+    """Runs tasks(work, name, path) over the drawings called names, one after the
+    other; returns the exit code. ctest runs the cases side by side, so none of them
+    starts processes of its own beyond cadhost."""
     if not os.path.exists(CADHOST):
         print("cadhost not built at %s" % CADHOST)
         return 1
     started = time.monotonic()
-    failures, skips = [], []
+    found = Findings()
     work = tempfile.mkdtemp(prefix="tabro-matrix-")
     try:
-        todo, skipped = drawings(work)
-        skips += skipped
-        two_blocks = os.path.join(work, "two-blocks.dxf")
-        two_blocks_drawing(two_blocks)
-        full = {name for name, _, whole in GENERATED if whole}
-        by_name = dict(todo)
-        with concurrent.futures.ProcessPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-            # The base run first: a drawing skipped there is skipped for every setting.
-            base = {name: pool.submit(roundtrip, work, name, path, frozenset()) for name, path in todo}
-            jobs = [pool.submit(edit_cases, work, n, by_name[n]) for n in EDIT_DRAWINGS if n in by_name]
-            jobs.append(pool.submit(two_block_cases, work, two_blocks))
-            for name, path in todo:
-                first = base[name].result()
-                jobs.append(base[name])
-                if first.skips:
-                    continue
-                combos = full_set() if name in full else covering_set()
-                jobs += [pool.submit(roundtrip, work, name, path, c) for c in combos if c]
-            for job in jobs:
+        for name in names:
+            for task in tasks(work, name, prepare(work, name)):
                 try:
-                    found = job.result()
+                    done = task()
                 except Exception as e:  # a fault of the test itself, or input it did not foresee
-                    failures.append("a task raised %s: %s" % (type(e).__name__, e))
+                    found.failures.append("%s: a task raised %s: %s" % (name, type(e).__name__, e))
                     continue
-                failures += found.failures
-                skips += found.skips
+                found.failures += done.failures
+                found.skips += done.skips
         # As cadhost wrote them (each round trip judges its own as it ends); the
         # edited copies (case-*) were last written by openpyxl.
-        ooxml.validate_written(work, failures, "round-trip matrix", pattern="edit-*/*.xlsx")
+        ooxml.validate_written(work, found.failures, "round-trip matrix", pattern="edit-*/*.xlsx")
     finally:
         if KEEP:
             print("kept", work)
         else:
             shutil.rmtree(work, ignore_errors=True)
-    for s in sorted(set(skips)):
-        print("skipped:", s)
-    for f in failures:
-        print("FAIL:", f)
-    print("%d failures (%.0f s)" % (len(failures), time.monotonic() - started))
-    return 1 if failures else 0
+    return finish(found, started)
+
+
+def combos_of(combos):
+    """Tasks: the base run first, since a drawing skipped there is skipped for every
+    setting; then each other combination."""
+    def tasks(work, name, path):
+        base = roundtrip(work, name, path, frozenset())
+        yield lambda: base
+        if not base.skips:
+            for combo in combos:
+                if combo:
+                    yield lambda combo=combo: roundtrip(work, name, path, combo)
+    return tasks
+
+
+def base_only(work, name, path):
+    yield lambda: roundtrip(work, name, path, frozenset())
+
+
+def edits(work, name, path):
+    yield lambda: edit_cases(work, name, path)
+
+
+def two_blocks(work, name, path):
+    yield lambda: two_block_cases(work, path)
+
+
+def corpus_case(tasks, names=None):
+    def run():
+        shared_data.require_shared("corpus/dxf")
+        return run_tasks(corpus_names() if names is None else names, tasks)
+    return run
+
+
+def chunk(items, index, count):
+    return [c for i, c in enumerate(items) if i % count == index]
+
+
+# The full cross product of the generated drawing, in parts that ctest runs side by
+# side (about 25 s each on a machine of two cores); the default cases that take
+# longest, in two.
+FULL_PARTS = 4
+DEFAULT_PARTS = 2
+
+
+def cases():
+    """Every drawing's unedited round trip with the base settings, the covering set on
+    the generated drawings and the edit cases are the default tests; the covering set
+    on every drawing of the corpus and the whole cross product on the generated one
+    (the matrix proper, minutes) are slow. One case per drawing of the corpus found
+    where the shared folder is (else one case that says it is missing)."""
+    out = {}
+    generated = [name for name, _, _ in GENERATED]
+    for name in generated:
+        # The one with many references in two halves, each with the base run first.
+        parts = DEFAULT_PARTS if name == generated[0] else 1
+        for index in range(parts):
+            combos = chunk(covering_set(), index, parts)
+            out["covering-%s%s" % (name[:-4], "-%dof%d" % (index + 1, parts) if parts > 1 else "")] = \
+                lambda name=name, combos=combos: run_tasks([name], combos_of(combos))
+    for index in range(DEFAULT_PARTS):
+        out["base-corpus-%dof%d" % (index + 1, DEFAULT_PARTS)] = \
+            lambda index=index: corpus_case(base_only, chunk(corpus_names(), index, DEFAULT_PARTS))()
+    for name in EDIT_DRAWINGS:
+        if name in generated:
+            out["edit-" + name[:-4]] = lambda name=name: run_tasks([name], edits)
+        else:
+            out["edit-" + name[:-4]] = corpus_case(edits, [name])
+    out["two-blocks"] = lambda: run_tasks(["two-blocks.dxf"], two_blocks)
+    for index in range(FULL_PARTS):
+        combos = chunk(full_set(), index, FULL_PARTS)
+        out["slow-full-%s-%dof%d" % (generated[0][:-4], index + 1, FULL_PARTS)] = \
+            lambda combos=combos: run_tasks([generated[0]], combos_of(combos))
+    names = corpus_names()
+    for name in names:
+        out["slow-covering-" + name[:-4]] = corpus_case(combos_of(covering_set()), [name])
+    if not names:
+        out["slow-covering-corpus"] = corpus_case(combos_of(covering_set()))
+    return out
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cases_module.run(cases()))

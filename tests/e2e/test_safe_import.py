@@ -29,12 +29,12 @@ from openpyxl import load_workbook
 from openpyxl.comments import Comment
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ooxml  # noqa: E402
+import cases  # noqa: E402
+import shared_data  # noqa: E402
 
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR",
-                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
+GEN = shared_data.MAKE_DRAWING
 RECORD = "Tablora record"
 
 REGISTRY = r"""Windows Registry Editor Version 5.00
@@ -292,26 +292,27 @@ def test_import_undone_then_imported_again(root):
           f"the undone cell is not named by the next import:\n{out}")
 
 
-def main():
-    if not os.path.exists(CADHOST):
-        sys.exit(f"no cadhost at {CADHOST}")
-    if not os.path.exists(GEN):
-        print(f"skipped: the drawing generator {GEN} is not beside the project")
-        return 77
-    root = tempfile.mkdtemp(prefix="tabro-safe-import-")
-    try:
-        for test in (test_record_and_three_way, test_duplicates, test_rows_that_name_other_objects,
-                     test_jtsk_travels_with_the_sheet, test_workbook_of_another_drawing, test_preview,
-                     test_import_undone_then_imported_again):
-            before = len(failures)
+TESTS = (test_record_and_three_way, test_duplicates, test_rows_that_name_other_objects,
+         test_jtsk_travels_with_the_sheet, test_workbook_of_another_drawing, test_preview,
+         test_import_undone_then_imported_again)
+
+
+def case(test):
+    def run():
+        if not os.path.exists(CADHOST):
+            sys.exit(f"no cadhost at {CADHOST}")
+        failed = len(failures)
+        root = tempfile.mkdtemp(prefix="tabro-safe-import-")
+        try:
             test(root)
-            print(f"{test.__name__}: {'ok' if len(failures) == before else 'FAILED'}")
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
-    for f in failures:
-        print("FAIL:", f)
-    return 1 if failures else 0
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+        for f in failures[failed:]:
+            print("FAIL:", f)
+        print(f"{test.__name__}: {'ok' if len(failures) == failed else 'FAILED'}")
+        return 1 if len(failures) > failed else 0
+    return run
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cases.run({t.__name__[len("test_"):].replace("_", "-"): case(t) for t in TESTS}))

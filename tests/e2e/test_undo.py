@@ -6,9 +6,9 @@ openpyxl (attribute texts, a move, a scale, a rotation, a layer). Then one cadho
 session saves the drawing, imports the workbook (TABRO Import), saves, undoes (U),
 saves, redoes (REDO), saves, undoes with UNDO and a count, saves. The drawing saved
 after each undo must be the one saved before the import, byte for byte, and after
-the redo the one saved after it; dxf_same (a comparator we did not write) must find
-the undone drawing tag for tag the one before, and ezdxf must read it back with the
-original texts. The same runs on a binary DXF of the drawing (ezdxf writes it).
+the redo the one saved after it; tools/dxf_compare.py (a reader of its own, apart
+from cadhost's) must find the undone drawing tag for tag the one before, and ezdxf
+must read it back with the original texts. The same runs on a binary DXF of the drawing (ezdxf writes it).
 
 Then the live link: TABRO Connect, a cell changed on disk while DELAY waits (the
 link's timer sends "tabro / _import2"), U and a save: the drawing is the one saved
@@ -28,12 +28,13 @@ import time
 import ezdxf
 from openpyxl import load_workbook
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import cases  # noqa: E402
+import shared_data  # noqa: E402
+
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR",
-                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-GEN = os.path.join(SHARED, "peers", "gen_drawing.py")
-DXF_SAME = os.path.join(SHARED, "tools", "dxf_same.py")
+GEN = shared_data.MAKE_DRAWING
 PYTHON = "/usr/bin/python3"
 # Sanitizer builds run several times slower; the waits scale with them.
 SLOW = float(os.environ.get("TABLORA_TIME_SCALE", "1"))
@@ -73,9 +74,8 @@ def same_bytes(a, b):
     return os.path.exists(a) and os.path.exists(b) and filecmp.cmp(a, b, shallow=False)
 
 
-def dxf_same(a, b):
-    proc = subprocess.run([PYTHON, DXF_SAME, a, b], capture_output=True, text=True, errors="replace")
-    return proc.returncode == 0, (proc.stdout.strip() or proc.stderr.strip())
+def dxf_compare(a, b):
+    return shared_data.dxf_compare(a, b)
 
 
 def handle_rows(ws):
@@ -185,66 +185,82 @@ def live_link_undo(work, home, drawing, book):
     check(same_bytes(before, undone), "live link: U did not give back the drawing saved before the edit")
 
 
-def main():
-    # The drawing generator and the tag comparator stand in the shared folder.
-    if not os.path.exists(GEN) or not os.path.exists(DXF_SAME):
-        print("shared folder (peers/gen_drawing.py, tools/dxf_same.py) not found at %s: skipped" % SHARED)
-        return 77
-    if not os.path.exists(CADHOST):
-        sys.exit(f"{CADHOST} not built")
-    work = tempfile.mkdtemp(prefix="tabro-undo-e2e-")
-    try:
-        home = os.path.join(work, "home")
-        os.makedirs(home)
-        with open(os.path.join(home, "user.reg"), "w") as f:
+class Setup:
+    """A generated drawing (with a binary copy) exported into a workbook, in a folder
+    of its own."""
+
+    def __init__(self, work):
+        self.work = work
+        self.home = os.path.join(work, "home")
+        os.makedirs(self.home)
+        with open(os.path.join(self.home, "user.reg"), "w") as f:
             f.write(REGISTRY)
-        drawing = os.path.join(work, "site.dxf")
-        subprocess.run([PYTHON, GEN, "60", drawing], check=True, capture_output=True)
+        self.drawing = os.path.join(work, "site.dxf")
+        subprocess.run([PYTHON, GEN, "60", self.drawing], check=True, capture_output=True)
         # A fingerprint of its own (the generator writes zeros, which name no
         # drawing): the copies saved under other names below are the same drawing,
         # and import takes the workbook for theirs without asking.
-        doc = ezdxf.readfile(drawing)
+        doc = ezdxf.readfile(self.drawing)
         doc.header["$FINGERPRINTGUID"] = "{%s}" % str(uuid.uuid4()).upper()
-        doc.saveas(drawing)
-        binary = os.path.join(work, "site-bin.dxf")
-        ezdxf.readfile(drawing).saveas(binary, fmt="bin")
-        run_cadhost(work, home, [drawing], ["TABRO", "Export2", ""])
+        doc.saveas(self.drawing)
+        self.binary = os.path.join(work, "site-bin.dxf")
+        ezdxf.readfile(self.drawing).saveas(self.binary, fmt="bin")
+        run_cadhost(work, self.home, [self.drawing], ["TABRO", "Export2", ""])
         books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
         if not books:
             sys.exit("export wrote no workbook")
-        book = os.path.join(work, books[0])
-        pristine = os.path.join(work, "pristine.xlsx")
-        shutil.copy(book, pristine)
-        handles = edit_workbook(book)
+        self.pristine = os.path.join(work, books[0])
 
-        ascii_run = import_and_undo(work, home, drawing, book, handles, "ascii")
-        same, said = dxf_same(ascii_run["before"], ascii_run["undone"])
-        check(same, f"dxf_same: the undone drawing differs from the one before: {said}")
-        original = numbers(drawing, handles)
-        check(numbers(ascii_run["undone"], handles) == original, "ezdxf: undone texts are not the original ones")
-        check(numbers(ascii_run["redone"], handles) == [f"UNDO-ME-{i}" for i in range(len(handles))],
-              "ezdxf: redone texts are not the imported ones")
+    def edited(self, name):
+        """A copy of the exported workbook, edited; and the handles whose NUMBER changed."""
+        book = os.path.join(self.work, name)
+        shutil.copy(self.pristine, book)
+        return book, edit_workbook(book)
 
-        # The binary copy gets a workbook of its own: the one imported above has its
-        # record brought up to date with the ASCII drawing's new texts, and the same
-        # cells would now read as unedited.
-        book_bin = os.path.join(work, "binary.xlsx")
-        shutil.copy(pristine, book_bin)
-        edit_workbook(book_bin)
-        binary_run = import_and_undo(work, home, binary, book_bin, handles, "binary")
-        check(numbers(binary_run["undone"], handles) == original, "ezdxf: undone binary texts are not the original")
 
-        live_link_undo(work, home, drawing, pristine)
-    finally:
-        if failures or os.environ.get("TABLORA_KEEP_E2E"):
-            print(f"work folder kept: {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
-    if failures:
-        print("\n".join(failures))
-        sys.exit(1)
-    print("undo and redo: all cases passed")
+def ascii_drawing(s):
+    book, handles = s.edited("ascii.xlsx")
+    original = numbers(s.drawing, handles)
+    ascii_run = import_and_undo(s.work, s.home, s.drawing, book, handles, "ascii")
+    same, said = dxf_compare(ascii_run["before"], ascii_run["undone"])
+    check(same, f"dxf_compare: the undone drawing differs from the one before: {said}")
+    check(numbers(ascii_run["undone"], handles) == original, "ezdxf: undone texts are not the original ones")
+    check(numbers(ascii_run["redone"], handles) == [f"UNDO-ME-{i}" for i in range(len(handles))],
+          "ezdxf: redone texts are not the imported ones")
+
+
+def binary_drawing(s):
+    book, handles = s.edited("binary.xlsx")
+    original = numbers(s.drawing, handles)
+    binary_run = import_and_undo(s.work, s.home, s.binary, book, handles, "binary")
+    check(numbers(binary_run["undone"], handles) == original, "ezdxf: undone binary texts are not the original")
+
+
+def live_link(s):
+    live_link_undo(s.work, s.home, s.drawing, s.pristine)
+
+
+def case(part):
+    def run():
+        if not os.path.exists(CADHOST):
+            sys.exit(f"{CADHOST} not built")
+        failed = len(failures)
+        work = tempfile.mkdtemp(prefix="tabro-undo-e2e-")
+        try:
+            part(Setup(work))
+        finally:
+            if len(failures) > failed or os.environ.get("TABLORA_KEEP_E2E"):
+                print(f"work folder kept: {work}")
+            else:
+                shutil.rmtree(work, ignore_errors=True)
+        if len(failures) > failed:
+            print("\n".join(failures[failed:]))
+            return 1
+        print(f"undo and redo, {part.__name__}: passed")
+        return 0
+    return run
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(cases.run({part.__name__.replace("_", "-"): case(part)
+                        for part in (ascii_drawing, binary_drawing, live_link)}))

@@ -8,6 +8,7 @@
 #include "sheet/xlsx/Carry.h"
 #include "sheet/xlsx/Package.h"
 #include "sheet/xlsx/Zip.h"
+#include "tests/common/SharedData.h"
 
 #include <chrono>
 #include <filesystem>
@@ -55,7 +56,7 @@ std::string workbookView(const std::string& workbookXml) {
 }
 
 std::string corpusFile(const std::string& name) {
-    return std::string(TABLORA_SHARED_DIR) + "/corpus/xlsx/xlsxwriter/" + name;
+    return (tabro::testing::sharedPath("corpus/xlsx/xlsxwriter") / name).string();
 }
 
 // What the Office Open XML validator says of a workbook in folder, through the finder
@@ -305,11 +306,7 @@ TEST_F(SheetVisibilityTest, AVisibilityChangedInTheFileElsewhereReachesTheSheets
 // three hidden and very hidden; firstsheet01.xlsx has its tab bar scrolled to the 9th
 // of 20 sheets.
 TEST_F(SheetVisibilityTest, ForeignWorkbooksKeepTheirHiddenSheetsAndTabsByteForByte) {
-    if (!std::filesystem::exists(corpusFile("hide01.xlsx"))) {
-        std::printf("the shared xlsx corpus is absent (%s): foreign hidden sheets not checked\n",
-                    corpusFile("").c_str());
-        GTEST_SKIP();
-    }
+    TABLORA_REQUIRE_SHARED("corpus/xlsx/xlsxwriter");
     struct Case {
         const char* file;
         LONG state;
@@ -359,11 +356,7 @@ TEST_F(SheetVisibilityTest, ForeignWorkbooksKeepTheirHiddenSheetsAndTabsByteForB
 }
 
 TEST_F(SheetVisibilityTest, AHiddenSheetDoesNotStaySelectedWithTheActiveOne) {
-    if (!std::filesystem::exists(corpusFile("hide01.xlsx"))) {
-        std::printf("the shared xlsx corpus is absent (%s): selected hidden sheets not checked\n",
-                    corpusFile("").c_str());
-        GTEST_SKIP();
-    }
+    TABLORA_REQUIRE_SHARED("corpus/xlsx/xlsxwriter");
     const std::string original = slurp(corpusFile("hide01.xlsx"));
     const std::string sheet1 = entry(original, "xl/worksheets/sheet1.xml");
     ASSERT_NE(sheet1.find(" tabSelected=\"1\""), std::string::npos) << "the file's active sheet is not Sheet1";

@@ -38,11 +38,11 @@ from xml.sax.saxutils import escape
 import ezdxf
 from openpyxl import load_workbook
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import shared_data  # noqa: E402
+
 BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-SHARED = os.environ.get("TABLORA_SHARED_DIR",
-                        os.path.join(os.path.dirname(__file__), "..", "..", "..", "..", "shared"))
 CADHOST = os.path.join(BIN, "cadhost")
-PEERS = os.path.join(SHARED, "peers")
 PYTHON = "/usr/bin/python3"
 
 REFERENCES = 70000
@@ -85,9 +85,7 @@ def check(condition, what):
 
 
 def generate(path):
-    program = ("import sys; sys.path.insert(0, %r); import gen_drawing; "
-               "gen_drawing.WEIGHTS[:] = %r; gen_drawing.main(sys.argv[1:])" % (PEERS, WEIGHTS))
-    subprocess.run([PYTHON, "-c", program, str(REFERENCES), path], check=True, capture_output=True)
+    shared_data.make_drawing(REFERENCES, path, "--weights", ",".join(map(str, WEIGHTS)), timeout=1800)
 
 
 def normal(value):

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/SharedData.h"
+
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -98,8 +100,8 @@ std::string drawingWith(const std::string& tags) {
 // its tags are decoded: writers differ in order, padding, embedded and extended data.
 TEST(ReferencePlaces, RealDrawingsReadAsWhenDecodedWhole) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(TABLORA_SHARED_DIR) / "corpus" / "dxf";
-    if (!fs::exists(dir)) GTEST_SKIP() << "no corpus";
+    TABLORA_REQUIRE_SHARED("corpus/dxf");
+    const fs::path dir = tabro::testing::sharedPath("corpus/dxf");
     std::size_t references = 0, preLocated = 0;
     for (const auto& entry : fs::directory_iterator(dir)) {
         if (entry.path().extension() != ".dxf") continue;

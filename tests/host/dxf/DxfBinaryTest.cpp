@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/SharedData.h"
+
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -68,7 +70,7 @@ std::string listing(AcDbDatabase& db) {
     return list.str();
 }
 
-std::string corpus(const char* name) { return std::string(TABLORA_SHARED_DIR) + "/corpus/dxf/" + name; }
+std::string corpus(const char* name) { return (tabro::testing::sharedPath("corpus/dxf") / name).string(); }
 
 // Tags as binary DXF with codes of `codeBytes`, for files made to break the reader.
 class BinaryFile {
@@ -197,11 +199,11 @@ TEST(DxfBinary, ChangedValuesAreTheOnlyDifference) {
 // Real files: the corpus' binary drawings in both code widths, changed as an import
 // changes them, read back by ezdxf.
 TEST(DxfBinary, ChangesToARealBinaryDrawingAreWhatAnotherReaderReads) {
+    TABLORA_REQUIRE_SHARED("corpus/dxf");
     if (!hasEzdxf()) GTEST_SKIP() << "python3-ezdxf is not installed";
     Scratch scratch;
     for (const char* name : {"acadsharp_sample_AC1018_binary.dxf", "acadsharp_sample_AC1009_binary.dxf"}) {
         SCOPED_TRACE(name);
-        if (!fs::exists(corpus(name))) GTEST_SKIP() << "no corpus";
         auto r = openDrawingFile(corpus(name));
         ASSERT_TRUE(r) << r.error;
         edit(*r.database, 0x704, 12.5, "D-202 \xc5\xbd\xc3\xa9");  // "D-202 Žé" in the drawing's ANSI_1252
@@ -243,12 +245,9 @@ TEST(DxfBinary, AsciiAndBinaryFromAnotherWriterAreTheSameDrawing) {
         ASSERT_TRUE(a) << a.error;
         ASSERT_TRUE(b) << b.error;
         EXPECT_EQ(listing(*b.database), listing(*a.database));
-        // The comparator of tags stands in the shared folder beside the project.
-        if (!fs::exists(fs::path(TABLORA_SHARED_DIR) / "tools" / "dxf_same.py"))
-            GTEST_SKIP() << "dxf_same.py not found in " << TABLORA_SHARED_DIR << "/tools: drawings not compared";
         auto same = [](const fs::path& x, const fs::path& y) {
-            const std::string cmd = "/usr/bin/python3 " + std::string(TABLORA_SHARED_DIR) + "/tools/dxf_same.py '" +
-                                    x.string() + "' '" + y.string() + "' >/dev/null";
+            const std::string cmd =
+                tabro::testing::toolCommand("dxf_compare.py") + " '" + x.string() + "' '" + y.string() + "' >/dev/null";
             return std::system(cmd.c_str()) == 0;
         };
         const fs::path asText = scratch / "as-text.dxf", ourText = scratch / "our-text.dxf";

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/SharedData.h"
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -181,7 +183,7 @@ TEST(DxfStructure, StructuralFaultsNameTheirLine) {
 // section other than ENDSEC begins an object.
 TEST(DxfStructure, ObjectsTileEverySectionOfTheCorpus) {
     std::vector<fs::path> files;
-    for (const char* dir : {TABLORA_SHARED_DIR "/corpus/dxf", TABLORA_FIXTURES_DIR "/dxf"})
+    for (const fs::path& dir : {tabro::testing::sharedPath("corpus/dxf"), fs::path(TABLORA_FIXTURES_DIR) / "dxf"})
         if (fs::exists(dir))
             for (auto& e : fs::directory_iterator(dir))
                 if (e.path().extension() == ".dxf") files.push_back(e.path());

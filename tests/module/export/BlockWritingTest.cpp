@@ -12,6 +12,7 @@
 #include "sheet/InvokeHook.h"
 #include "sheet/Spreadsheet.h"
 #include "sheet/xlsx/Zip.h"
+#include "tests/common/SharedData.h"
 
 #include <unistd.h>
 #include <cstdlib>
@@ -144,11 +145,9 @@ TEST_F(BlockWriting, AFailureLeavesWhatCellByCellWritingLeaves) {
 // their definition (rows of other widths, extra columns), texts that look like
 // numbers, dates and formulas, a block name no sheet may carry.
 TEST_F(BlockWriting, GeneratedDrawingComesOutTheSameEitherWay) {
-    const std::string generator = std::string(TABLORA_SHARED_DIR) + "/peers/gen_drawing.py";
     const std::string drawing = (folder_ / "generated.dxf").string();
-    if (!std::filesystem::exists(generator) ||
-        std::system(("/usr/bin/python3 '" + generator + "' 1300 '" + drawing + "' >/dev/null 2>&1").c_str()) != 0)
-        GTEST_SKIP() << "the drawing generator (python3-ezdxf) is not available";
+    if (std::system((toolCommand("make_drawing.py") + " 1300 '" + drawing + "' >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "tools/make_drawing.py made no drawing (is python3-ezdxf installed?)";
     openDrawing(drawing);
     std::filesystem::remove(drawing);
     for (const Case& c : kCases) {
