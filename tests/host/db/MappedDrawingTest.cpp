@@ -20,6 +20,7 @@
 #include <initializer_list>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using platform::test::FileCall;
@@ -252,21 +253,17 @@ protected:
 };
 
 TEST_F(MappedDrawingFaultTest, ALeaseOrMappingRefusedReadsTheFileInstead) {
-    struct Case {
-        const char* what;
-        FileCall call;
-        int error;
-    };
-    const Case cases[] = {
+    // What is refused, the call that fails and its errno.
+    const std::tuple<const char*, FileCall, int> cases[] = {
         {"the lease (someone has the file open to write)", FileCall::lease, EAGAIN},
         {"the signal of a lease break", FileCall::fcntl, EINVAL},
         {"the mapping", FileCall::mmap, ENOMEM},
     };
     const std::size_t descriptorsBefore = openDescriptors();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, call, error] : cases) {
+        SCOPED_TRACE(what);
         {
-            FileFault fault(c.call, c.error);
+            FileFault fault(call, error);
             auto r = openDrawingFile(file_.string());
             ASSERT_EQ(fault.failures(), 1) << "the call went through the file call table";
             ASSERT_TRUE(r) << r.error;
