@@ -4,15 +4,17 @@
     check-includes.py [ROOT]
 
 platform/ includes nothing of the project but itself; host/ includes the platform and
-itself (cadhost, the program, may start the spreadsheet or load the Calc backend);
-automation/, the front that answers the spreadsheet's dispatch ids, includes the
-platform and itself; each spreadsheet backend behind it, sheet/ (the stand-in) and
-calc/ (LibreOffice Calc), includes the platform, the front's backend interface (every
-front header but its objects' own, automation/Objects.h) and its own folder, never
-the other backend; the module includes the platform and the
-host's programming interface only (its Ac*, acad, ads, AutoLISP and editor headers,
-and the drawing database's Ac* headers), never a spreadsheet, which it reaches by
-class name; the resource module sees only the platform's resource table.
+itself (cadhost, the program, may start the spreadsheet or load the Calc backend),
+except host/bytes/, a drawing file's bytes under the drawing database, which
+includes only the platform and itself; automation/, the front that answers the
+spreadsheet's dispatch ids, includes the platform and itself; each spreadsheet
+backend behind it, sheet/ (the stand-in) and calc/ (LibreOffice Calc), includes the
+platform, the front's backend interface (every front header but its objects' own,
+automation/Objects.h) and its own folder, never the other backend; the module
+includes the platform and the host's programming interface only (its Ac*, acad,
+ads, AutoLISP and editor headers, and the drawing database's Ac* headers), never a
+spreadsheet, which it reaches by class name; the resource module sees only the
+platform's resource table.
 
 Inside the module, folders stand in floors, and a file includes its own folder and
 the floors below its own, never a folder beside it or above it:
@@ -77,6 +79,8 @@ def allowed(source, header):
     if layer == "platform":
         return target == "platform"
     if layer == "host":
+        if source.startswith("host/bytes/"):
+            return target == "platform" or header.startswith("host/bytes/")
         if source.startswith("host/cadhost/") and target == "sheet":
             return header == "sheet/Spreadsheet.h"
         if source.startswith("host/cadhost/") and target == "calc":

@@ -64,7 +64,7 @@ void openCommand() {
 // truncated: what the cut took is not in the drawing, so only the user knows whether
 // the file holds more than would be written. No unless the answer is Yes.
 bool mayReplaceTruncatedFile(const AcDbDatabase& db) {
-    if (db.store().truncatedFile.empty() || db.store().truncatedFile != db.fileName()) return true;
+    if (!db.store().isTruncatedFile(db.fileName())) return true;
     acutPrintf("\n%s was read without its 0/EOF end and may be truncated; saving over it keeps only what was read.",
                db.fileName().c_str());
     char answer[ADS_INPUT_BUFFER] = "";

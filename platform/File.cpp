@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <unistd.h>
 #include <algorithm>
@@ -26,6 +27,9 @@ int systemStat(const char* path, struct stat* info) { return ::stat(path, info);
 int systemFcntl(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
 ssize_t systemCopyFileRange(int from, off_t* fromOffset, int to, off_t* toOffset, std::size_t size, unsigned flags) {
     return ::copy_file_range(from, fromOffset, to, toOffset, size, flags);
+}
+void* systemMremap(void* address, std::size_t size, std::size_t newSize, int flags, void* newAddress) {
+    return ::mremap(address, size, newSize, flags, newAddress);
 }
 
 struct Tables {
@@ -53,6 +57,12 @@ struct Tables {
             t->fcntl = &systemFcntl;
             t->linkat = &::linkat;
             t->copyFileRange = &systemCopyFileRange;
+            t->lease = &systemFcntl;
+            t->mmap = &::mmap;
+            t->munmap = &::munmap;
+            t->mremap = &systemMremap;
+            t->mprotect = &::mprotect;
+            t->madvise = &::madvise;
         }
     }
 };

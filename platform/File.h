@@ -1,6 +1,7 @@
 // Files as the stand-ins keep them: reading a whole file within a limit, replacing
 // one atomically, creating one only where nothing is, and the table of system calls
-// all of it goes through, which is the one place tests inject file faults.
+// all of it (and the host's mappings of drawing files) goes through, which is the
+// one place tests inject file faults.
 #pragma once
 
 #include "platform/WinTypes.h"
@@ -258,11 +259,23 @@ struct FileSystemCalls {
     // Fills the buffer with unpredictable bytes (temporary names).
     std::atomic<ssize_t (*)(void* buffer, std::size_t size, unsigned flags)> getrandom;
     std::atomic<int (*)(const char* path, struct stat* info)> stat;
-    // F_GETFL, F_SETFL and F_DUPFD_CLOEXEC, with an int argument.
+    // F_GETFL, F_SETFL, F_DUPFD_CLOEXEC, and F_SETSIG and F_SETOWN for the signal of
+    // a lease break, with an int argument.
     std::atomic<int (*)(int fd, int command, int argument)> fcntl;
     std::atomic<int (*)(int fromFolder, const char* from, int toFolder, const char* to, int flags)> linkat;
     std::atomic<ssize_t (*)(int from, off_t* fromOffset, int to, off_t* toOffset, std::size_t size, unsigned flags)>
         copyFileRange;
+    // File leases: fcntl with F_SETLEASE (argument F_RDLCK or F_UNLCK) and F_GETLEASE
+    // (argument ignored).
+    std::atomic<int (*)(int fd, int command, int argument)> lease;
+    // File mappings and their residency. mremap always moves (MREMAP_MAYMOVE), to
+    // `newAddress` with MREMAP_FIXED. The lease-break handler calls lease, mmap,
+    // mprotect, mremap and munmap from a signal handler.
+    std::atomic<void* (*)(void* address, std::size_t size, int protection, int flags, int fd, off_t offset)> mmap;
+    std::atomic<int (*)(void* address, std::size_t size)> munmap;
+    std::atomic<void* (*)(void* address, std::size_t size, std::size_t newSize, int flags, void* newAddress)> mremap;
+    std::atomic<int (*)(void* address, std::size_t size, int protection)> mprotect;
+    std::atomic<int (*)(void* address, std::size_t size, int advice)> madvise;
 };
 
 // The table in use; its entries start as the system's own.

@@ -130,10 +130,11 @@ std::string emptyDrawingText() {
 
 }  // namespace
 
-AcDbDatabase::AcDbDatabase() : AcDbDatabase(std::make_unique<hostdb::DrawingStore>(emptyDrawingText())) {}
+AcDbDatabase::AcDbDatabase()
+    : AcDbDatabase(std::make_unique<hostdb::DrawingStore>(hostbytes::DrawingBytes(emptyDrawingText()))) {}
 
 AcDbDatabase::AcDbDatabase(std::unique_ptr<hostdb::DrawingStore> store) : store_(std::move(store)) {
-    store_->database = this;
+    store_->setDatabase(this);
 }
 
 AcDbDatabase::~AcDbDatabase() {
@@ -221,10 +222,10 @@ std::string AcDbDatabase::activeLayoutName() const {
     return "Layout1";
 }
 
-bool AcDbDatabase::isModified() const { return store_->modified; }
-void AcDbDatabase::setModified(bool modified) { store_->modified = modified; }
-const std::string& AcDbDatabase::fileName() const { return store_->fileName; }
-void AcDbDatabase::setFileName(std::string path) { store_->fileName = std::move(path); }
+bool AcDbDatabase::isModified() const { return store_->isModified(); }
+void AcDbDatabase::setModified(bool modified) { store_->setModified(modified); }
+const std::string& AcDbDatabase::fileName() const { return store_->fileName(); }
+void AcDbDatabase::setFileName(std::string path) { store_->setFileName(std::move(path)); }
 void AcDbDatabase::disableUndoRecording(bool disable) { store_->undoHistory().setRecording(!disable); }
 bool AcDbDatabase::undoRecording() const { return store_->undoHistory().isRecording(); }
 std::size_t AcDbDatabase::openObjectCount() const { return store_->openCount(); }

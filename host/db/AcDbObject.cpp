@@ -26,7 +26,7 @@ bool AcRxClass::isDerivedFrom(const AcRxClass* other) const {
 
 bool AcDbObjectId::isErased() const { return stub_ && stub_->erased; }
 AcDbHandle AcDbObjectId::handle() const { return stub_ ? AcDbHandle(stub_->handle) : AcDbHandle(); }
-AcDbDatabase* AcDbObjectId::database() const { return stub_ ? stub_->store->database : nullptr; }
+AcDbDatabase* AcDbObjectId::database() const { return stub_ ? stub_->store->database() : nullptr; }
 
 static const AcRxClass kObjectClass{"AcDbObject", nullptr};
 const AcRxClass* AcDbObject::desc() { return &kObjectClass; }
@@ -36,7 +36,7 @@ AcDbObject::~AcDbObject() = default;
 
 AcDbObjectId AcDbObject::objectId() const { return AcDbObjectId(stub_); }
 AcDbObjectId AcDbObject::ownerId() const { return AcDbObjectId(stub_ ? stub_->owner : nullptr); }
-AcDbDatabase* AcDbObject::database() const { return stub_ ? stub_->store->database : nullptr; }
+AcDbDatabase* AcDbObject::database() const { return stub_ ? stub_->store->database() : nullptr; }
 void AcDbObject::getAcDbHandle(AcDbHandle& handle) const { handle = this->handle(); }
 AcDbHandle AcDbObject::handle() const { return AcDbHandle(stub_ ? stub_->handle : 0); }
 bool AcDbObject::isErased() const { return stub_ && stub_->erased; }
@@ -82,7 +82,7 @@ Acad::ErrorStatus AcDbObject::erase(bool erasing) {
         stub_->store->noteWrite(*child);
         child->erased = erasing;
     }
-    stub_->store->modified = true;
+    stub_->store->setModified(true);
     return Acad::eOk;
 }
 

@@ -1,5 +1,6 @@
 #include "host/db/DrawingFile.h"
 
+#include "host/bytes/DrawingBytes.h"
 #include "host/db/AcUnits.h"
 #include "host/db/DrawingStore.h"
 #include "host/db/EntityCodec.h"
@@ -74,12 +75,11 @@ bool readDrawingFile(const std::string& path, std::string& out, std::string& err
 
 namespace {
 
-// A store from its text, the failures of reading it said as the other reads say them.
-template <class Source>
-DrawingOpenResult openStore(Source source, std::string_view name) {
+// A store from its bytes, the failures of reading it said as the other reads say them.
+DrawingOpenResult openStore(hostbytes::DrawingBytes bytes, std::string_view name) {
     DrawingOpenResult result;
     try {
-        auto store = std::make_unique<hostdb::DrawingStore>(std::move(source));
+        auto store = std::make_unique<hostdb::DrawingStore>(std::move(bytes));
         for (const std::string& w : store->warnings()) result.warnings.push_back(std::string(name) + ": " + w);
         result.database = std::make_unique<AcDbDatabase>(std::move(store));
     } catch (const dxf::DxfError& e) {
@@ -97,7 +97,8 @@ DrawingOpenResult openDrawingFile(const std::string& path) {
     DrawingOpenResult r;
     // A large file is mapped rather than copied into memory where that is safe;
     // otherwise, or when the mapped text is refused (to say why the usual way), it is read.
-    if (auto mapped = hostdb::MappedText::open(path, kMaxDrawingBytes, stamp)) r = openStore(std::move(mapped), path);
+    if (auto mapped = hostbytes::DrawingBytes::map(path, kMaxDrawingBytes, stamp))
+        r = openStore(std::move(*mapped), path);
     if (!r.database) {
         std::string text, error;
         if (!readDrawingFile(path, text, error, stamp)) {
@@ -109,14 +110,14 @@ DrawingOpenResult openDrawingFile(const std::string& path) {
     }
     if (r.database) {
         r.database->setFileName(path);
-        if (r.database->store().mayBeTruncated()) r.database->store().truncatedFile = path;
-        r.database->store().versionFile = path;
-        r.database->store().version = stamp;
+        r.database->store().noteReadFrom(path, stamp);
     }
     return r;
 }
 
-DrawingOpenResult openDrawingText(std::string text, std::string_view name) { return openStore(std::move(text), name); }
+DrawingOpenResult openDrawingText(std::string text, std::string_view name) {
+    return openStore(hostbytes::DrawingBytes(std::move(text)), name);
+}
 
 std::string writeDrawingText(const AcDbDatabase& db) {
     std::string out;
@@ -152,7 +153,7 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     // replaces it in one rename.
     options.backupPathFor = [](const std::string& target) { return backupPathFor(target); };
     // Another session may have saved the file since this one read or saved it.
-    if (path == db.store().versionFile && db.store().version.size >= 0) options.unchangedSince = db.store().version;
+    options.unchangedSince = db.store().versionOf(path);
     platform::AtomicFile file;
     if (platform::FileStatus opened = file.open(path, options); !opened) return failed(opened.error());
     platform::FileStatus status;
@@ -166,29 +167,8 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
                     status = file.write(pending);
                     pending.clear();
                 }
-                // In pieces, so that a mapped text read for the save is given back
-                // as it goes instead of coming into memory whole. An unchanged
-                // stretch of a mapped file is copied from the file inside the kernel
-                // where it can be, without bringing the mapping's pages in; the
-                // mapping serves where that cannot be done, or once another program
-                // went to write the file and the mapping became a copy of it as it was.
-                constexpr std::size_t kPiece = 8u << 20;
-                const std::string_view text = db.store().text();
-                const hostdb::MappedText* mapped = db.store().mappedText();
-                const bool fromText = s.data() >= text.data() && s.data() < text.data() + text.size();
-                for (std::size_t at = 0; status && at < s.size(); at += kPiece) {
-                    const std::string_view piece = s.substr(at, kPiece);
-                    const std::size_t offset = fromText ? static_cast<std::size_t>(piece.data() - text.data()) : 0;
-                    if (fromText && mapped) {
-                        if (!file.copiesInKernel()) db.store().prepareTextRead(offset, piece.size());
-                        status =
-                            file.copyFrom(mapped->fd(), offset, piece, [mapped] { return !mapped->isPrivateCopy(); });
-                    } else {
-                        if (fromText) db.store().prepareTextRead(offset, piece.size());
-                        status = file.write(piece);
-                    }
-                    if (fromText) db.store().noteTextRead(offset, piece.size());
-                }
+                // An unchanged stretch of the drawing's text may come from its file.
+                if (status) status = db.store().bytes().writeRange(file, s);
             } else {
                 pending.append(s);
                 if (pending.size() >= 65536) {
@@ -205,10 +185,7 @@ DrawingSaveResult saveDrawingAs(AcDbDatabase& db, const std::string& path) {
     if (status && !pending.empty()) status = file.write(pending);
     if (status) status = file.commit();
     if (!status) return failed(status.error());
-    db.store().versionFile = path;
-    db.store().version = file.written();
-    // The file is complete now.
-    if (path == db.store().truncatedFile) db.store().truncatedFile.clear();
+    db.store().noteSavedTo(path, file.written());
     db.setFileName(path);
     db.setModified(false);
     return {true, {}};

@@ -1,5 +1,6 @@
 #include "host/db/DrawingStore.h"
 
+#include "host/bytes/Prefetch.h"
 #include "host/db/EntityCodec.h"
 #include "host/db/ObjectAccess.h"
 #include "host/dxf/DxfStructure.h"
@@ -20,8 +21,8 @@ constexpr std::size_t kMaxObjects = 10'000'000;
 constexpr std::uint32_t kNoBlock = std::numeric_limits<std::uint32_t>::max();
 
 const std::pair<const char*, int> kHeaderTemplate[hHeaderCount] = {
-    {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5},  {"$LUNITS", 70}, {"$LUPREC", 70},
-    {"$AUNITS", 70}, {"$AUPREC", 70},     {"$ANGBASE", 50},  {"$ANGDIR", 70}, {"$TILEMODE", 70},
+    {"$ACADVER", 1}, {"$DWGCODEPAGE", 3}, {"$HANDSEED", 5},  {"$LUNITS", 70},         {"$LUPREC", 70},
+    {"$AUNITS", 70}, {"$AUPREC", 70},     {"$ANGBASE", 50},  {"$ANGDIR", 70},         {"$TILEMODE", 70},
     {"$CLAYER", 8},  {"$DIMZIN", 70},     {"$HANDLING", 70}, {"$FINGERPRINTGUID", 2},
 };
 
@@ -201,7 +202,7 @@ void DrawingStore::Loader::load() {
     while (reader_.nextSection()) {
         for (dxf::ObjectRange o; reader_.nextObject(o);) {
             placeObject(o);
-            store_.noteTextRead(o.begin, o.end - o.begin);
+            store_.bytes_.noteRead(o.begin, o.end - o.begin);
         }
         endSection(reader_.section());
     }
@@ -523,7 +524,7 @@ void DrawingStore::Loader::listReferences() {
         store_.blocks_[block].references.push_back(insert.stub);
         if (insert.stub->preLocated) store_.referencePlaces_[insert.stub->placesIndex()].block = block;
     }
-    // Each reference located when read knows the next of its block, for prefetchAfter.
+    // Each reference indexed on load knows the next of its block, for prefetchAfter.
     for (const BlockInfo& b : store_.blocks_)
         for (std::size_t i = 0; i + 1 < b.references.size(); ++i) {
             if (!b.references[i]->preLocated) continue;
@@ -668,20 +669,15 @@ void DrawingStore::Loader::renumberRepeatedHandles(std::uint64_t& seed) {
                                    " more after it repeat an earlier object's handle and have new ones");
 }
 
-DrawingStore::DrawingStore(std::string text) : ownedText_(std::move(text)), text_(ownedText_) { open(); }
-
-DrawingStore::DrawingStore(std::unique_ptr<MappedText> mapped) : mapped_(std::move(mapped)) {
-    if (mapped_) text_ = mapped_->text();
-    if (dxf::isBinaryDxf(text_)) {
-        // Binary files are converted to text, and their bytes kept for a save, as read.
-        ownedText_.assign(text_);
-        text_ = ownedText_;
-        mapped_.reset();
-    }
+DrawingStore::DrawingStore(hostbytes::DrawingBytes bytes) : bytes_(std::move(bytes)) {
+    // Binary files are converted to text, and their bytes kept for a save, as read.
+    if (bytes_.isMapped() && dxf::isBinaryDxf(bytes_.text()))
+        bytes_ = hostbytes::DrawingBytes(std::string(bytes_.text()));
+    text_ = bytes_.text();
     open();
     // Reading the drawing went through all of its text once; what is read again is
-    // mapped again as it is.
-    releaseText();
+    // faulted in again as it is.
+    bytes_.release();
 }
 
 void DrawingStore::open() {
@@ -698,9 +694,9 @@ void DrawingStore::open() {
     // its bytes.
     binary_ = std::make_unique<dxf::BinarySource>();
     std::string tags = dxf::binaryToText(text_, *binary_);
-    binary_->bytes = std::move(ownedText_);
-    ownedText_ = std::move(tags);
-    text_ = ownedText_;
+    binary_->bytes = std::move(bytes_).intoString();
+    bytes_ = hostbytes::DrawingBytes(std::move(tags));
+    text_ = bytes_.text();
     saveFormat_ = dxf::DxfFormat::Binary;
     try {
         checkTextSize(text_.size());
@@ -820,7 +816,7 @@ void DrawingStore::setHeader(HeaderId id, std::string value) {
     headerIntKnown_ &= ~(1u << id);
     header_[id].value = std::move(value);
     header_[id].dirty = true;
-    modified = true;
+    modified_ = true;
 }
 
 void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
@@ -828,26 +824,32 @@ void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
     // handful of attributes.
     constexpr std::size_t kStubsAhead = 8;
     const ReferencePlaces& places = referencePlaces_[reference.placesIndex()];
-    // The loops stay in this function, which is not inlined: the compiler takes a
-    // function that does nothing but prefetch for one without effect and drops calls
-    // to it.
-    constexpr std::size_t kLine = 64;
-    // The reference's own text and its attributes' too, read right after: asked for
+    // The reference's own text and its attributes' too, read right after: prefetched
     // when the one before was opened, their lines may have left the nearest caches,
-    // and the addresses the translation buffer, since.
-    const char* own = text_.data() + reference.begin;
-    for (std::size_t at = 0; at < places.ownBytes; at += kLine) __builtin_prefetch(own + at);
+    // and the addresses the TLB, since.
+    hostbytes::prefetch(text_.data() + reference.begin, places.ownBytes);
     if (places.next == ReferencePlaces::kNoNext) return;
     const std::string_view stubs = stubs_.bytesFrom(places.next, kStubsAhead);
-    for (std::size_t at = 0; at < stubs.size(); at += kLine) __builtin_prefetch(stubs.data() + at);
-    const char* text = text_.data() + places.nextBegin;
-    for (std::size_t at = 0; at < places.nextBytes; at += kLine) __builtin_prefetch(text + at);
+    hostbytes::prefetch(stubs.data(), stubs.size());
+    hostbytes::prefetch(text_.data() + places.nextBegin, places.nextBytes);
+}
+
+void DrawingStore::noteReadFrom(const std::string& path, const platform::FileStamp& version) {
+    versionFile_ = path;
+    version_ = version;
+    if (mayBeTruncated_) truncatedFile_ = path;
+}
+
+void DrawingStore::noteSavedTo(const std::string& path, const platform::FileStamp& version) {
+    versionFile_ = path;
+    version_ = version;
+    if (path == truncatedFile_) truncatedFile_.clear();
 }
 
 void DrawingStore::noteChanged(ObjectStub* stub) {
     if (!stub->changed) changed_.push_back(stub);
     stub->changed = true;
-    modified = true;
+    modified_ = true;
 }
 
 std::string DrawingStore::tagText(int code, std::string_view value) const {

@@ -4,9 +4,9 @@
 // only the values that changed.
 #pragma once
 
+#include "host/bytes/DrawingBytes.h"
 #include "host/db/AcDbObject.h"
 #include "host/db/AcGe.h"
-#include "host/db/MappedText.h"
 #include "host/db/UndoHistory.h"
 #include "host/dxf/DxfBinary.h"
 #include "host/dxf/DxfCodePage.h"
@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -89,7 +90,7 @@ struct ObjectStub {
     // Layer records: the layer's name in the store's list of names.
     std::uint32_t layerIndex() const { return tableIndex_; }
     void setLayerIndex(std::uint32_t i) { tableIndex_ = i; }
-    // References located when read: their places in the store's list.
+    // References indexed on load (preLocated): their places in the store's list.
     std::uint32_t placesIndex() const { return tableIndex_; }
     void setPlacesIndex(std::uint32_t i) { tableIndex_ = i; }
 
@@ -144,7 +145,7 @@ private:
     std::size_t size_ = 0;
 };
 
-// Where the values of a reference located when read sit, from its stub's `begin`
+// Where the values of a reference indexed on load sit, from its stub's `begin`
 // (ObjectStub::kNotAt: absent): its layer, block, position, scale and rotation, the
 // values of kReferenceFields in that order (ObjectData.h). Three hundred thousand
 // references cost 5 MB this way.
@@ -214,32 +215,25 @@ struct LayoutInfo {
 class DrawingStore {
 public:
     // Parses the file's bytes, ASCII or binary DXF (throws dxf::DxfError naming the
-    // line, or in a binary file the byte).
-    explicit DrawingStore(std::string text);
-    // The same from a mapped file, which the store keeps mapped while it lasts.
-    explicit DrawingStore(std::unique_ptr<MappedText> mapped);
+    // line, or in a binary file the byte). A mapping stays while the store lasts
+    // (the tag text of a binary file is held instead).
+    explicit DrawingStore(hostbytes::DrawingBytes bytes);
     ~DrawingStore();
 
-    AcDbDatabase* database = nullptr;
-    std::string fileName;
-    bool modified = false;
+    // The database the store belongs to, set once by it.
+    AcDbDatabase* database() const { return database_; }
+    void setDatabase(AcDbDatabase* database) { database_ = database; }
+    const std::string& fileName() const { return fileName_; }
+    void setFileName(std::string path) { fileName_ = std::move(path); }
+    // Whether the drawing changed since it was read or last saved.
+    bool isModified() const { return modified_; }
+    void setModified(bool modified) { modified_ = modified; }
 
     // The drawing's tags as ASCII DXF text (a binary file's as read into text).
     std::string_view text() const { return text_; }
-    // `bytes` of the text from `offset` on were read: a mapped text gives back what
-    // it holds in memory once enough was (MappedText). Reading it again maps it again.
-    void noteTextRead(std::size_t offset, std::size_t bytes) const {
-        if (mapped_) mapped_->noteRead(offset, bytes);
-    }
-    // A mapped text is mapped ahead of a read of all of [offset, offset + bytes).
-    void prepareTextRead(std::size_t offset, std::size_t bytes) const {
-        if (mapped_) mapped_->prepareRead(offset, bytes);
-    }
-    // Gives back every page of a mapped text now.
-    void releaseText() const {
-        if (mapped_) mapped_->release();
-    }
-    const MappedText* mappedText() const { return mapped_.get(); }
+    // Where the text lies: a mapping's residency, and the writing of its unchanged
+    // stretches on save. Reads of the text are noted there (DrawingBytes::noteRead).
+    const hostbytes::DrawingBytes& bytes() const { return bytes_; }
     // The form the file was read in, and the one a save writes (the same unless chosen).
     dxf::DxfFormat sourceFormat() const { return binary_ ? dxf::DxfFormat::Binary : dxf::DxfFormat::Ascii; }
     dxf::DxfFormat saveFormat() const { return saveFormat_; }
@@ -259,7 +253,7 @@ public:
     const std::string& layerName(const ObjectStub* layer) const { return layerNames_[layer->layerIndex()]; }
     const std::vector<ObjectStub*>& layers() const { return layers_; }
     ObjectStub* findBlock(std::string_view name) const;
-    // The record of the block a reference located when read names, as findBlock of
+    // The record of the block a reference indexed on load names, as findBlock of
     // its name finds it, without decoding the name; null when the reading of the file
     // found none (or the record is erased).
     ObjectStub* blockOfReference(const ObjectStub& reference) const {
@@ -272,11 +266,11 @@ public:
     const std::vector<LayoutInfo>& layouts() const { return layouts_; }
 
     const ReferencePlaces& referencePlaces(std::uint32_t i) const { return referencePlaces_[i]; }
-    // A reference located when read was opened: its own text and its attributes', and
+    // A reference indexed on load was opened: its own text and its attributes', and
     // the text and the stubs of the next reference of its block and of that one's
-    // attributes are asked of the memory now, so that a walk over a block's
-    // references, which lie apart in the file between those of other blocks, does not
-    // wait for each. Only a hint: nothing is read.
+    // attributes are prefetched now, so that a walk over a block's references, which
+    // lie apart in the file between those of other blocks, does not wait on memory
+    // for each. Only a hint: nothing is read.
     void prefetchAfter(const ObjectStub& reference) const;
 
     const HeaderVar& header(HeaderId id) const { return header_[id]; }
@@ -321,13 +315,23 @@ public:
     // without 0/EOF, which may have been cut off.
     const std::vector<std::string>& warnings() const { return warnings_; }
     bool mayBeTruncated() const { return mayBeTruncated_; }
-    // The file the drawing was read from while that file may be truncated: saving
-    // over it would replace whatever the cut took with nothing. Cleared by a save to it.
-    std::string truncatedFile;
-    // The file this drawing was last read from or saved to, and the version of it that
-    // was: a save to that file while someone else has replaced it since leaves theirs.
-    std::string versionFile;
-    platform::FileStamp version;
+    // The drawing was read from `path`, as `version` of it: a later save there
+    // checks that the file is still that version, and may not go over it unasked
+    // while mayBeTruncated().
+    void noteReadFrom(const std::string& path, const platform::FileStamp& version);
+    // The drawing was saved to `path`, which is `version` now and complete.
+    void noteSavedTo(const std::string& path, const platform::FileStamp& version);
+    // The version of `path` this drawing was last read from or saved as; none when
+    // it was neither (or that version is unknown). A save there while someone else
+    // has replaced the file since leaves theirs.
+    std::optional<platform::FileStamp> versionOf(const std::string& path) const {
+        if (path != versionFile_ || version_.size < 0) return std::nullopt;
+        return version_;
+    }
+    // Whether `path` is the file the drawing was read from while that file may be
+    // truncated, not saved to since: saving over it would replace whatever the cut
+    // took with nothing.
+    bool isTruncatedFile(const std::string& path) const { return !truncatedFile_.empty() && path == truncatedFile_; }
 
 private:
     class Loader;  // builds the stubs from the file's structure
@@ -338,10 +342,15 @@ private:
     const dxf::TextCodec& ensureCodec();
     std::uint32_t addBlock(std::string_view rawName, ObjectStub* record, std::size_t line);
     void open();
-    // The text is a file mapped (an ASCII file large enough, see MappedText) or
-    // held here; text_ shows whichever it is.
-    std::unique_ptr<MappedText> mapped_;
-    std::string ownedText_;
+    AcDbDatabase* database_ = nullptr;
+    std::string fileName_;
+    bool modified_ = false;
+    std::string truncatedFile_;
+    std::string versionFile_;
+    platform::FileStamp version_;
+    // The text: a file mapped (an ASCII file large enough) or held; text_ is
+    // bytes_.text(), kept at hand for the readers of the text.
+    hostbytes::DrawingBytes bytes_;
     std::string_view text_;
     std::unique_ptr<dxf::BinarySource> binary_;  // the bytes of a binary file
     dxf::DxfFormat saveFormat_ = dxf::DxfFormat::Ascii;

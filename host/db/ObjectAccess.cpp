@@ -88,7 +88,7 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
             for (std::size_t i = 0; i < ReferencePlaces::kCount; ++i)
                 data->fields[kReferenceFields[i]].vBegin = at(places.at[i]);
             data->located = true;
-            stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
+            stub->store->bytes().noteRead(stub->begin, stub->end - stub->begin);
             stub->store->prefetchAfter(*stub);
         } else {
             // An attribute's text and tag are where the reading of the file saw them;
@@ -98,7 +98,7 @@ AcDbObject* ObjectAccess::create(ObjectStub* stub) {
         }
     } else if (isEntityKind(stub->kind)) {
         locateFields(*stub->store, *stub, *data);
-        if (stub->begin != npos) stub->store->noteTextRead(stub->begin, stub->end - stub->begin);
+        if (stub->begin != npos) stub->store->bytes().noteRead(stub->begin, stub->end - stub->begin);
     }
     return held.release();
 }

@@ -159,7 +159,7 @@ Acad::ErrorStatus UndoHistory::undo(std::size_t count, std::vector<std::string>&
     if (step.empty()) return Acad::eOk;
     std::erase_if(store_.changed_, [](const ObjectStub* s) { return !s->changed; });
     undone_.push_back(std::move(step));
-    store_.modified = true;
+    store_.setModified(true);
     return Acad::eOk;
 }
 
@@ -176,7 +176,7 @@ Acad::ErrorStatus UndoHistory::redo(std::vector<std::string>& names) {
         done_.push_back(std::move(*it));
     }
     std::erase_if(store_.changed_, [](const ObjectStub* s) { return !s->changed; });
-    store_.modified = true;
+    store_.setModified(true);
     return Acad::eOk;
 }
 

@@ -2,40 +2,38 @@
 // chosen calls fail with an errno while it lives ("the second fsync fails with
 // ENOSPC", "the rename fails with EXDEV", "every write after 4096 bytes fails") and
 // puts the system's own call back when the last fault of that call goes. Faults of
-// the same call may be stacked; the oldest one decides first.
+// the same call may be stacked; the oldest one decides first. The lease-break handler
+// of a mapped drawing makes its calls (lease, mmap, mprotect, mremap, munmap) in a
+// signal handler, where a fault of them takes this file's lock: a test breaks no
+// lease while it holds a fault of those.
 #pragma once
 
 #include "platform/File.h"
 
+#include <sys/mman.h>
 #include <sys/types.h>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 namespace platform::test {
 
+// The entries of platform::FileSystemCalls, each a FileCall of the same name.
+// clang-format off
+#define TABLORA_FILE_CALLS(X)                                                                        \
+    X(open) X(close) X(read) X(write) X(fsync) X(fstat) X(lstat) X(readlink) X(fchmod) X(fchown)   \
+    X(rename) X(link) X(unlink) X(mkdir) X(flock) X(getrandom) X(stat) X(fcntl) X(linkat)          \
+    X(copyFileRange) X(lease) X(mmap) X(munmap) X(mremap) X(mprotect) X(madvise)
+// clang-format on
+
 enum class FileCall {
-    open,
-    close,
-    read,
-    write,
-    fsync,
-    fstat,
-    lstat,
-    readlink,
-    fchmod,
-    fchown,
-    rename,
-    link,
-    unlink,
-    mkdir,
-    flock,
-    getrandom,
-    stat,
-    fcntl,
-    linkat
+#define TABLORA_FILE_CALL_NAME(name) name,
+    TABLORA_FILE_CALLS(TABLORA_FILE_CALL_NAME)
+#undef TABLORA_FILE_CALL_NAME
 };
 
 class FileFault {
@@ -131,199 +129,59 @@ private:
         return verdict(call, none);
     }
 
+    static const platform::FileSystemCalls& real() { return platform::systemFileCalls(); }
+
+    // An entry of the table diverted through the faults of its call, or put back.
+    template <FileCall call, auto entry>
+    struct Hook;
+    template <FileCall call, class R, class... Args, std::atomic<R (*)(Args...)> platform::FileSystemCalls::*entry>
+    struct Hook<call, entry> {
+        static R diverted(Args... args) {
+            if constexpr (call == FileCall::write) {
+                return divertedWrite(args...);
+            } else if constexpr (call == FileCall::close) {
+                // A failed close still releases the descriptor, as the kernel does.
+                const int e = verdict(call);
+                const int r = (real().*entry).load()(args...);
+                return e ? fail<R>(e) : r;
+            } else {
+                const int e = verdict(call);
+                return e ? fail<R>(e) : (real().*entry).load()(args...);
+            }
+        }
+        static void set(bool divert) {
+            platform::fileSystemCalls().*entry = divert ? &diverted : (real().*entry).load();
+        }
+    };
+
+    // -1, or MAP_FAILED for the calls that give an address, with errno set.
     template <typename R>
     static R fail(int error) {
         errno = error;
-        return static_cast<R>(-1);
+        if constexpr (std::is_pointer_v<R>)
+            return static_cast<R>(MAP_FAILED);
+        else
+            return static_cast<R>(-1);
     }
 
-    static const platform::FileSystemCalls& real() { return platform::systemFileCalls(); }
+    // A write may be cut short to what an AfterBytes fault still lets through.
+    static ssize_t divertedWrite(int fd, const void* buffer, std::size_t size) {
+        const int e = verdict(FileCall::write, size);
+        return e ? fail<ssize_t>(e) : real().write.load()(fd, buffer, size);
+    }
 
-    static void divert(FileCall call) {
-        auto& t = platform::fileSystemCalls();
+    static void set(FileCall call, bool divert) {
         switch (call) {
-        case FileCall::open:
-            t.open = [](const char* p, int flags, mode_t mode) {
-                int e = verdict(FileCall::open);
-                return e ? fail<int>(e) : real().open.load()(p, flags, mode);
-            };
-            break;
-        case FileCall::close:
-            t.close = [](int fd) {
-                int e = verdict(FileCall::close);
-                // A failed close still releases the descriptor, as the kernel does.
-                int r = real().close.load()(fd);
-                return e ? fail<int>(e) : r;
-            };
-            break;
-        case FileCall::read:
-            t.read = [](int fd, void* b, std::size_t n) {
-                int e = verdict(FileCall::read);
-                return e ? fail<ssize_t>(e) : real().read.load()(fd, b, n);
-            };
-            break;
-        case FileCall::write:
-            t.write = [](int fd, const void* b, std::size_t n) {
-                int e = verdict(FileCall::write, n);
-                return e ? fail<ssize_t>(e) : real().write.load()(fd, b, n);
-            };
-            break;
-        case FileCall::fsync:
-            t.fsync = [](int fd) {
-                int e = verdict(FileCall::fsync);
-                return e ? fail<int>(e) : real().fsync.load()(fd);
-            };
-            break;
-        case FileCall::fstat:
-            t.fstat = [](int fd, struct stat* st) {
-                int e = verdict(FileCall::fstat);
-                return e ? fail<int>(e) : real().fstat.load()(fd, st);
-            };
-            break;
-        case FileCall::lstat:
-            t.lstat = [](const char* p, struct stat* st) {
-                int e = verdict(FileCall::lstat);
-                return e ? fail<int>(e) : real().lstat.load()(p, st);
-            };
-            break;
-        case FileCall::readlink:
-            t.readlink = [](const char* p, char* b, std::size_t n) {
-                int e = verdict(FileCall::readlink);
-                return e ? fail<ssize_t>(e) : real().readlink.load()(p, b, n);
-            };
-            break;
-        case FileCall::fchmod:
-            t.fchmod = [](int fd, mode_t mode) {
-                int e = verdict(FileCall::fchmod);
-                return e ? fail<int>(e) : real().fchmod.load()(fd, mode);
-            };
-            break;
-        case FileCall::fchown:
-            t.fchown = [](int fd, uid_t owner, gid_t group) {
-                int e = verdict(FileCall::fchown);
-                return e ? fail<int>(e) : real().fchown.load()(fd, owner, group);
-            };
-            break;
-        case FileCall::rename:
-            t.rename = [](const char* a, const char* b) {
-                int e = verdict(FileCall::rename);
-                return e ? fail<int>(e) : real().rename.load()(a, b);
-            };
-            break;
-        case FileCall::link:
-            t.link = [](const char* a, const char* b) {
-                int e = verdict(FileCall::link);
-                return e ? fail<int>(e) : real().link.load()(a, b);
-            };
-            break;
-        case FileCall::unlink:
-            t.unlink = [](const char* p) {
-                int e = verdict(FileCall::unlink);
-                return e ? fail<int>(e) : real().unlink.load()(p);
-            };
-            break;
-        case FileCall::mkdir:
-            t.mkdir = [](const char* p, mode_t mode) {
-                int e = verdict(FileCall::mkdir);
-                return e ? fail<int>(e) : real().mkdir.load()(p, mode);
-            };
-            break;
-        case FileCall::flock:
-            t.flock = [](int fd, int op) {
-                int e = verdict(FileCall::flock);
-                return e ? fail<int>(e) : real().flock.load()(fd, op);
-            };
-            break;
-        case FileCall::getrandom:
-            t.getrandom = [](void* b, std::size_t n, unsigned flags) {
-                int e = verdict(FileCall::getrandom);
-                return e ? fail<ssize_t>(e) : real().getrandom.load()(b, n, flags);
-            };
-            break;
-        case FileCall::stat:
-            t.stat = [](const char* p, struct stat* st) {
-                int e = verdict(FileCall::stat);
-                return e ? fail<int>(e) : real().stat.load()(p, st);
-            };
-            break;
-        case FileCall::fcntl:
-            t.fcntl = [](int fd, int command, int argument) {
-                int e = verdict(FileCall::fcntl);
-                return e ? fail<int>(e) : real().fcntl.load()(fd, command, argument);
-            };
-            break;
-        case FileCall::linkat:
-            t.linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
-                int e = verdict(FileCall::linkat);
-                return e ? fail<int>(e) : real().linkat.load()(fromFolder, from, toFolder, to, flags);
-            };
-            break;
+#define TABLORA_FILE_CALL_SET(name)                                          \
+    case FileCall::name:                                                     \
+        Hook<FileCall::name, &platform::FileSystemCalls::name>::set(divert); \
+        break;
+            TABLORA_FILE_CALLS(TABLORA_FILE_CALL_SET)
+#undef TABLORA_FILE_CALL_SET
         }
     }
-
-    static void restore(FileCall call) {
-        auto& t = platform::fileSystemCalls();
-        const auto& s = real();
-        switch (call) {
-        case FileCall::open:
-            t.open = s.open.load();
-            break;
-        case FileCall::close:
-            t.close = s.close.load();
-            break;
-        case FileCall::read:
-            t.read = s.read.load();
-            break;
-        case FileCall::write:
-            t.write = s.write.load();
-            break;
-        case FileCall::fsync:
-            t.fsync = s.fsync.load();
-            break;
-        case FileCall::fstat:
-            t.fstat = s.fstat.load();
-            break;
-        case FileCall::lstat:
-            t.lstat = s.lstat.load();
-            break;
-        case FileCall::readlink:
-            t.readlink = s.readlink.load();
-            break;
-        case FileCall::fchmod:
-            t.fchmod = s.fchmod.load();
-            break;
-        case FileCall::fchown:
-            t.fchown = s.fchown.load();
-            break;
-        case FileCall::rename:
-            t.rename = s.rename.load();
-            break;
-        case FileCall::link:
-            t.link = s.link.load();
-            break;
-        case FileCall::unlink:
-            t.unlink = s.unlink.load();
-            break;
-        case FileCall::mkdir:
-            t.mkdir = s.mkdir.load();
-            break;
-        case FileCall::flock:
-            t.flock = s.flock.load();
-            break;
-        case FileCall::getrandom:
-            t.getrandom = s.getrandom.load();
-            break;
-        case FileCall::stat:
-            t.stat = s.stat.load();
-            break;
-        case FileCall::fcntl:
-            t.fcntl = s.fcntl.load();
-            break;
-        case FileCall::linkat:
-            t.linkat = s.linkat.load();
-            break;
-        }
-    }
+    static void divert(FileCall call) { set(call, true); }
+    static void restore(FileCall call) { set(call, false); }
 
     FileCall call_;
     int error_;

@@ -1,11 +1,13 @@
 // Large drawings are mapped from their file rather than copied: what the drawing
 // reads stays what the file held when it was opened, whoever writes the file
-// afterwards, and pages given back read the same when they come back.
+// afterwards, and pages dropped (MADV_DONTNEED) read the same when faulted in again.
+#include "host/bytes/DrawingBytes.h"
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbEntities.h"
 #include "host/db/DrawingFile.h"
 #include "host/db/DrawingStore.h"
 #include "host/dxf/DxfTokenizer.h"
+#include "tests/common/FileFault.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +17,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 namespace fs = std::filesystem;
+using platform::test::FileCall;
+using platform::test::FileFault;
 
 namespace {
 
@@ -69,7 +75,7 @@ protected:
         dir_ = tmpl;
         file_ = dir_ / "doors.dxf";
         text_ = manyDoors(kDoors);
-        ASSERT_GT(text_.size(), hostdb::MappedText::kMinBytes);
+        ASSERT_GT(text_.size(), hostbytes::DrawingBytes::kMinMappedBytes);
         std::ofstream(file_, std::ios::binary) << text_;
     }
     void TearDown() override {
@@ -86,9 +92,9 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
     AcDbDatabase& db = *r.database;
-    const hostdb::MappedText* mapped = db.store().mappedText();
-    ASSERT_NE(mapped, nullptr) << "a large drawing file of this user is mapped";
-    EXPECT_FALSE(mapped->isPrivateCopy());
+    const hostbytes::DrawingBytes& bytes = db.store().bytes();
+    ASSERT_TRUE(bytes.isMapped()) << "a large drawing file of this user is mapped";
+    EXPECT_FALSE(bytes.isPrivateCopy());
     EXPECT_EQ(textOfAttribute(db, 17), "D-17");
 
     // Another program writes the file in place, cutting it short first: without a
@@ -100,7 +106,7 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
         std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_EQ(now, "not a drawing") << "the writer went ahead once the drawing let it";
     }
-    EXPECT_TRUE(mapped->isPrivateCopy());
+    EXPECT_TRUE(bytes.isPrivateCopy());
     EXPECT_EQ(textOfAttribute(db, kDoors - 1), "D-" + std::to_string(kDoors - 1));
     EXPECT_EQ(writeDrawingText(db), text_) << "the drawing is still the file as it was read";
 }
@@ -108,11 +114,11 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
 TEST_F(MappedDrawingTest, AWriterInThisProcessIsHeldBackTheSameWay) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
-    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    ASSERT_TRUE(r.database->store().bytes().isMapped());
     // The open below waits in the system for the lease, and the signal that breaks
     // it comes to this very process, maybe to this thread.
     std::ofstream(file_, std::ios::binary | std::ios::trunc) << "short";
-    EXPECT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    EXPECT_TRUE(r.database->store().bytes().isPrivateCopy());
     EXPECT_EQ(textOfAttribute(*r.database, kDoors - 2), "D-" + std::to_string(kDoors - 2));
     EXPECT_EQ(writeDrawingText(*r.database), text_);
 }
@@ -121,12 +127,12 @@ TEST_F(MappedDrawingTest, PagesGivenBackReadTheSameAgain) {
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
     AcDbDatabase& db = *r.database;
-    ASSERT_NE(db.store().mappedText(), nullptr);
-    // Twice over everything, the second time after the pages were given back, and
+    ASSERT_TRUE(db.store().bytes().isMapped());
+    // Twice over everything, the second time after the pages were dropped, and
     // once more in an order jumping across the file.
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < kDoors; ++i) ASSERT_EQ(textOfAttribute(db, i), "D-" + std::to_string(i)) << i;
-        db.store().releaseText();
+        db.store().bytes().release();
     }
     for (int i = 0; i < kDoors; i += 997)
         EXPECT_EQ(textOfAttribute(db, (i * 7919) % kDoors), "D-" + std::to_string((i * 7919) % kDoors));
@@ -157,7 +163,7 @@ TEST_F(MappedDrawingTest, AFileOpenForWritingIsReadInstead) {
     auto r = openDrawingFile(file_.string());
     ::close(writer);
     ASSERT_TRUE(r) << r.error;
-    EXPECT_EQ(r.database->store().mappedText(), nullptr);
+    EXPECT_FALSE(r.database->store().bytes().isMapped());
     EXPECT_EQ(textOfAttribute(*r.database, 123), "D-123");
     EXPECT_EQ(writeDrawingText(*r.database), text_);
 }
@@ -200,7 +206,7 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
 
     auto r = openDrawingFile(file_.string());
     ASSERT_TRUE(r) << r.error;
-    ASSERT_NE(r.database->store().mappedText(), nullptr);
+    ASSERT_TRUE(r.database->store().bytes().isMapped());
     setText(*r.database, 5000, "changed");
     const fs::path copy = dir_ / "copy.dxf";
     DrawingSaveResult saved = saveDrawingAs(*r.database, copy.string());
@@ -210,8 +216,128 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
     // Now the file is rewritten, as long as before but with other bytes throughout.
     std::string other(text_.size(), 'x');
     std::ofstream(file_, std::ios::binary | std::ios::trunc) << other;
-    ASSERT_TRUE(r.database->store().mappedText()->isPrivateCopy());
+    ASSERT_TRUE(r.database->store().bytes().isPrivateCopy());
     saved = saveDrawingAs(*r.database, (dir_ / "again.dxf").string());
     ASSERT_TRUE(saved.ok) << saved.error;
     EXPECT_EQ(slurp(dir_ / "again.dxf"), expected);
+}
+
+// The lease, the mapping and the kernel's copy made to fail through the file call
+// table: the drawing is read or written from memory instead, or the save fails
+// saying why, and the drawing and the file on disk stay as they were.
+class MappedDrawingFaultTest : public MappedDrawingTest {
+protected:
+    static std::string slurp(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static std::size_t openDescriptors() {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+    }
+    static void setText(AcDbDatabase& db, int reference, const char* value) {
+        AcDbObjectId id;
+        ASSERT_EQ(db.getAcDbObjectId(id, false, AcDbHandle(1001 + 3 * reference)), Acad::eOk);
+        AcDbObjectPointer<AcDbAttribute> attribute(id, AcDb::kForWrite);
+        ASSERT_TRUE(attribute);
+        ASSERT_EQ(attribute->setTextString(value), Acad::eOk);
+    }
+    // The file's text with these references' attributes saying what is given.
+    std::string textWith(std::initializer_list<std::pair<int, std::string>> values) const {
+        std::string text = text_;
+        for (const auto& [reference, value] : values) {
+            const std::string old = "1\nD-" + std::to_string(reference) + "\n";
+            text.replace(text.find(old), old.size(), "1\n" + value + "\n");
+        }
+        return text;
+    }
+};
+
+TEST_F(MappedDrawingFaultTest, ALeaseOrMappingRefusedReadsTheFileInstead) {
+    // What is refused, the call that fails and its errno.
+    const std::tuple<const char*, FileCall, int> cases[] = {
+        {"the lease (someone has the file open to write)", FileCall::lease, EAGAIN},
+        {"the signal of a lease break", FileCall::fcntl, EINVAL},
+        {"the mapping", FileCall::mmap, ENOMEM},
+    };
+    const std::size_t descriptorsBefore = openDescriptors();
+    for (const auto& [what, call, error] : cases) {
+        SCOPED_TRACE(what);
+        {
+            FileFault fault(call, error);
+            auto r = openDrawingFile(file_.string());
+            ASSERT_EQ(fault.failures(), 1) << "the call went through the file call table";
+            ASSERT_TRUE(r) << r.error;
+            EXPECT_FALSE(r.database->store().bytes().isMapped());
+            EXPECT_EQ(textOfAttribute(*r.database, kDoors - 1), "D-" + std::to_string(kDoors - 1));
+            EXPECT_EQ(writeDrawingText(*r.database), text_);
+        }
+        // What the refused attempt took (the descriptor, its place in the lease-break
+        // handler's table) is free again: the next open maps the file.
+        EXPECT_EQ(openDescriptors(), descriptorsBefore);
+        auto again = openDrawingFile(file_.string());
+        ASSERT_TRUE(again) << again.error;
+        EXPECT_TRUE(again.database->store().bytes().isMapped());
+    }
+
+    // With the read failing after the lease, the open fails naming the file and why.
+    FileFault lease(FileCall::lease, EAGAIN);
+    FileFault read(FileCall::read, EIO, 0, -1);
+    auto r = openDrawingFile(file_.string());
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.error, file_.string() + ": Input/output error");
+    EXPECT_EQ(slurp(file_), text_);
+}
+
+TEST_F(MappedDrawingFaultTest, ACopyThatFailsFailsTheSaveAndKeepsThePreviousFile) {
+    const fs::path copy = dir_ / "copy.dxf";
+    std::ofstream(copy, std::ios::binary) << "previous copy";
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    AcDbDatabase& db = *r.database;
+    ASSERT_TRUE(db.store().bytes().isMapped());
+    setText(db, 5000, "changed");
+    {
+        // The second stretch copied inside the kernel fails, after the first went.
+        FileFault fault(FileCall::copyFileRange, EIO, 1);
+        DrawingSaveResult saved = saveDrawingAs(db, copy.string());
+        ASSERT_EQ(fault.failures(), 1) << "the save copied from the file through the file call table";
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(saved.error, "could not save " + copy.string() +
+                                   ": write failed: Input/output error; the previous file is unchanged");
+    }
+    EXPECT_EQ(slurp(copy), "previous copy");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2) << "no temporary or backup is left";
+    EXPECT_TRUE(db.isModified());
+    EXPECT_EQ(db.fileName(), file_.string());
+    EXPECT_EQ(slurp(file_), text_);
+
+    // The drawing is intact: the next save writes it whole.
+    DrawingSaveResult saved = saveDrawingAs(db, copy.string());
+    ASSERT_TRUE(saved) << saved.error;
+    EXPECT_EQ(slurp(copy), textWith({{5000, "changed"}}));
+}
+
+TEST_F(MappedDrawingFaultTest, ACopyTheKernelRefusesAndResidencyHintsThatFailWriteTheSameBytes) {
+    auto r = openDrawingFile(file_.string());
+    ASSERT_TRUE(r) << r.error;
+    AcDbDatabase& db = *r.database;
+    ASSERT_TRUE(db.store().bytes().isMapped());
+    // Two unchanged stretches large enough to come from the file, between three changes.
+    setText(db, 17, "first");
+    setText(db, kDoors / 2, "middle");
+    setText(db, kDoors - 17, "last");
+    // Another file system (EXDEV): the stretches come from memory, the second one
+    // populated ahead (MADV_POPULATE_READ), which fails here too.
+    FileFault copy(FileCall::copyFileRange, EXDEV, 0, -1);
+    FileFault advice(FileCall::madvise, EINVAL, 0, -1);
+    const fs::path saved = dir_ / "saved.dxf";
+    DrawingSaveResult result = saveDrawingAs(db, saved.string());
+    ASSERT_TRUE(result) << result.error;
+    EXPECT_EQ(copy.failures(), 1) << "refused once, the copy is not asked for again";
+    EXPECT_EQ(advice.failures(), 1);
+    EXPECT_EQ(slurp(saved), textWith({{17, "first"}, {kDoors / 2, "middle"}, {kDoors - 17, "last"}}));
+    // Dropping the pages fails as well (MADV_DONTNEED): they stay, and read the same.
+    db.store().bytes().release();
+    EXPECT_EQ(advice.failures(), 2);
+    EXPECT_EQ(textOfAttribute(db, kDoors / 3), "D-" + std::to_string(kDoors / 3));
 }

@@ -1,4 +1,4 @@
-#include "host/db/MappedText.h"
+#include "host/bytes/LeasedMapping.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,14 +12,17 @@
 #include <cstring>
 #include <mutex>
 
-namespace hostdb {
+namespace hostbytes {
 
 namespace {
+
+// The table's entries are atomics, lock-free: the lease-break handler may load them.
+platform::FileSystemCalls& sys() { return platform::fileSystemCalls(); }
 
 // What the lease-break handler knows of each mapped file. It runs on whichever
 // thread the signal reaches, so it reads only atomics, and the two things that
 // could pull the mapping from under it (a release of pages, the mapping's end)
-// wait until it is done; it waits for a release in progress in turn.
+// wait until it is done; it waits for a MADV_DONTNEED in progress in turn.
 struct Slot {
     std::atomic<int> fd{-1};  // -1: a free slot
     std::atomic<char*> base{nullptr};
@@ -28,7 +31,7 @@ struct Slot {
     // before there was a mapping to copy.
     std::atomic<int> state{0};
     std::atomic<int> handlers{0};        // handlers at work on the slot
-    std::atomic<bool> releasing{false};  // pages being given back
+    std::atomic<bool> releasing{false};  // pages being dropped (MADV_DONTNEED)
 };
 
 constexpr int kSlots = 64;
@@ -53,16 +56,16 @@ void copyPrivately(Slot& s) {
         // write made private, go when the file is cut short. The writer waits for
         // the lease meanwhile.
         const std::size_t size = s.size.load();
-        void* copy = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* copy = sys().mmap.load()(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (copy != MAP_FAILED) {
             std::memcpy(copy, base, size);
-            (void)::mprotect(copy, size, PROT_READ);
-            if (::mremap(copy, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, base) == MAP_FAILED)
-                (void)::munmap(copy, size);
+            (void)sys().mprotect.load()(copy, size, PROT_READ);
+            if (sys().mremap.load()(copy, size, size, MREMAP_MAYMOVE | MREMAP_FIXED, base) == MAP_FAILED)
+                (void)sys().munmap.load()(copy, size);
         }
         s.state.store(2);
     }
-    if (fd >= 0) (void)::fcntl(fd, F_SETLEASE, F_UNLCK);
+    if (fd >= 0) (void)sys().lease.load()(fd, F_SETLEASE, F_UNLCK);
 }
 
 void onLeaseBreak(int signal, siginfo_t* info, void* context) {
@@ -75,7 +78,7 @@ void onLeaseBreak(int signal, siginfo_t* info, void* context) {
     for (Slot& s : g_slots) {
         s.handlers.fetch_add(1);
         const int fd = s.fd.load();
-        if (fd >= 0 && (fd == named || ::fcntl(fd, F_GETLEASE) == F_UNLCK)) {
+        if (fd >= 0 && (fd == named || sys().lease.load()(fd, F_GETLEASE, 0) == F_UNLCK)) {
             copyPrivately(s);
             ours = ours || fd == named;
         }
@@ -103,7 +106,7 @@ bool installHandler() {
     return true;
 }
 
-// Keeps the lease-break signal from this thread while it gives pages back, so that
+// Blocks the lease-break signal on this thread while it drops pages, so that
 // the handler never waits on the thread it interrupted.
 class SignalBlock {
 public:
@@ -121,17 +124,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<MappedText> MappedText::open(const std::string& path, std::uint64_t maxBytes,
-                                             platform::FileStamp& stamp, std::size_t minBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+std::unique_ptr<LeasedMapping> LeasedMapping::open(const std::string& path, std::uint64_t maxBytes,
+                                                   std::size_t minBytes, platform::FileStamp& stamp) {
+    const int fd = sys().open.load()(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0) return nullptr;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+    if (sys().fstat.load()(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
         static_cast<std::uint64_t>(st.st_size) < minBytes || static_cast<std::uint64_t>(st.st_size) >= maxBytes) {
-        ::close(fd);
+        (void)sys().close.load()(fd);
         return nullptr;
     }
-    std::unique_ptr<MappedText> mapped(new MappedText());
+    std::unique_ptr<LeasedMapping> mapped(new LeasedMapping());
     mapped->fd_ = fd;
     {
         std::lock_guard<std::mutex> lock(g_claim);
@@ -148,13 +151,14 @@ std::unique_ptr<MappedText> MappedText::open(const std::string& path, std::uint6
     }
     if (mapped->slot_ < 0) return nullptr;
     // The signal says which file; the lease fails when someone has it open to write.
-    if (::fcntl(fd, F_SETSIG, SIGIO) != 0 || ::fcntl(fd, F_SETOWN, ::getpid()) != 0 ||
-        ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
+    if (sys().fcntl.load()(fd, F_SETSIG, SIGIO) != 0 || sys().fcntl.load()(fd, F_SETOWN, ::getpid()) != 0 ||
+        sys().lease.load()(fd, F_SETLEASE, F_RDLCK) != 0)
         return nullptr;
     // With the lease held no one writes the file: its size and version are settled.
-    if (::fstat(fd, &st) != 0 || st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) >= maxBytes) return nullptr;
+    if (sys().fstat.load()(fd, &st) != 0 || st.st_size <= 0 || static_cast<std::uint64_t>(st.st_size) >= maxBytes)
+        return nullptr;
     const auto size = static_cast<std::size_t>(st.st_size);
-    void* base = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* base = sys().mmap.load()(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (base == MAP_FAILED) return nullptr;
     mapped->base_ = static_cast<const char*>(base);
     mapped->size_ = size;
@@ -168,7 +172,7 @@ std::unique_ptr<MappedText> MappedText::open(const std::string& path, std::uint6
     return mapped;
 }
 
-MappedText::~MappedText() {
+LeasedMapping::~LeasedMapping() {
     if (slot_ >= 0) {
         Slot& slot = g_slots[slot_];
         std::lock_guard<std::mutex> lock(g_claim);
@@ -177,11 +181,11 @@ MappedText::~MappedText() {
         }
         slot.base.store(nullptr);
     }
-    if (base_) ::munmap(const_cast<char*>(base_), size_);
-    if (fd_ >= 0) ::close(fd_);  // which ends the lease
+    if (base_) (void)sys().munmap.load()(const_cast<char*>(base_), size_);
+    if (fd_ >= 0) (void)sys().close.load()(fd_);  // which ends the lease
 }
 
-void MappedText::noteRead(std::size_t offset, std::size_t bytes) {
+void LeasedMapping::noteRead(std::size_t offset, std::size_t bytes) {
     const std::size_t window = offset / kAroundBytes;
     if (window != lastWindow_) readSinceRelease_ += kAroundBytes;
     lastWindow_ = (offset + bytes) / kAroundBytes;
@@ -189,36 +193,30 @@ void MappedText::noteRead(std::size_t offset, std::size_t bytes) {
     if (readSinceRelease_ > kResidentBytes) release();
 }
 
-void MappedText::release() {
+void LeasedMapping::release() {
     readSinceRelease_ = 0;
     if (slot_ < 0 || !base_) return;
     Slot& slot = g_slots[slot_];
     SignalBlock block;
     slot.releasing.store(true);
     // A copy started before this would lose the pages copied: it is left alone.
-    if (slot.state.load() == 0) (void)::madvise(const_cast<char*>(base_), size_, MADV_DONTNEED);
+    if (slot.state.load() == 0) (void)sys().madvise.load()(const_cast<char*>(base_), size_, MADV_DONTNEED);
     slot.releasing.store(false);
 }
 
-void MappedText::prepareRead(std::size_t offset, std::size_t bytes) const {
+void LeasedMapping::populate(std::size_t offset, std::size_t bytes) const {
 #ifdef MADV_POPULATE_READ
     if (!base_ || offset >= size_) return;
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const std::size_t from = offset / page * page;
     const std::size_t to = std::min(size_, offset + bytes);
-    (void)::madvise(const_cast<char*>(base_) + from, to - from, MADV_POPULATE_READ);
+    (void)sys().madvise.load()(const_cast<char*>(base_) + from, to - from, MADV_POPULATE_READ);
 #else
     (void)offset;
     (void)bytes;
 #endif
 }
 
-bool MappedText::isPrivateCopy() const { return slot_ >= 0 && g_slots[slot_].state.load() == 2; }
+bool LeasedMapping::isPrivateCopy() const { return slot_ >= 0 && g_slots[slot_].state.load() == 2; }
 
-void MappedText::makePrivateCopy() {
-    if (slot_ < 0) return;
-    SignalBlock block;
-    copyPrivately(g_slots[slot_]);
-}
-
-}  // namespace hostdb
+}  // namespace hostbytes
