@@ -13,4 +13,6 @@ cmake --build build -j"$jobs"
 # validator, installed with npm where npm is at hand (they skip that check, with a
 # line, where it is not).
 .ci/install-validator.sh build/validator || echo "Workbooks will not be validated: the OOXML validator could not be installed"
-ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+# Twice as many tests as cores: the end-to-end ones spend part of their time waiting
+# (on the live link's timer, on a second cadhost), and would leave a core idle.
+ctest --test-dir build --output-on-failure -j"$((2 * jobs))" --timeout 600

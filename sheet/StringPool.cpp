@@ -1,5 +1,7 @@
 #include "sheet/StringPool.h"
 
+#include "platform/Prefetch.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -168,17 +170,6 @@ private:
     std::size_t count_ = 0;
 };
 
-// Asks the memory for a line that will be needed soon. Spelled as an instruction
-// where the processor has one: the compiler drops a prefetch that it reaches only
-// through a call it has found to have no effect.
-inline void prefetchLine(const void* at) {
-#if defined(__x86_64__) || defined(__i386__)
-    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(at)));
-#else
-    __builtin_prefetch(at);
-#endif
-}
-
 }  // namespace
 
 StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
@@ -201,10 +192,10 @@ StringPool::Layout StringPool::layout(const std::vector<bool>& used) const {
     // asked for first.
     constexpr std::size_t kAhead = 16;
     for (std::size_t i = 0; i < last && i < kAhead; ++i)
-        if (used[i]) prefetchLine(seen.start(static_cast<std::uint32_t>(fileCount_ + i)));
+        if (used[i]) platform::prefetchLine(seen.start(static_cast<std::uint32_t>(fileCount_ + i)));
     for (std::size_t i = 0; i < last; ++i) {
         if (i + kAhead < last && used[i + kAhead])
-            prefetchLine(seen.start(static_cast<std::uint32_t>(fileCount_ + i + kAhead)));
+            platform::prefetchLine(seen.start(static_cast<std::uint32_t>(fileCount_ + i + kAhead)));
         if (!used[i]) continue;
         auto id = static_cast<std::uint32_t>(fileCount_ + i);
         auto next = static_cast<std::uint32_t>(fileCount_ + l.written.size());

@@ -1,6 +1,7 @@
 #include "host/db/DrawingStore.h"
 
-#include "host/bytes/Prefetch.h"
+#include "platform/Prefetch.h"
+#include "platform/Text.h"
 #include "host/db/EntityCodec.h"
 #include "host/db/ObjectAccess.h"
 #include "host/dxf/DxfStructure.h"
@@ -62,7 +63,7 @@ Kind kindOfEntity(std::string_view type) {
 // Blocks are found by name case-insensitively, and R12 files spell the two spaces
 // with a '$'.
 std::string blockKey(std::string_view name) {
-    std::string key = upper(name);
+    std::string key = platform::upper(name);
     if (key == "$MODEL_SPACE") key = "*MODEL_SPACE";
     if (key == "$PAPER_SPACE") key = "*PAPER_SPACE";
     return key;
@@ -125,12 +126,6 @@ void checkTextSize(std::uint64_t bytes) {
 bool isEntityKind(Kind k) {
     return k == Kind::Insert || k == Kind::Attrib || k == Kind::Attdef || k == Kind::Text || k == Kind::SeqEnd ||
            k == Kind::Entity;
-}
-
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
 }
 
 // Reading a drawing: one stub per object the database models, placed in its table,
@@ -320,7 +315,7 @@ void DrawingStore::Loader::placeInTables(const dxf::ObjectRange& o) {
         ObjectStub* record = newStub(Kind::BlockRecord, o);
         if (o.name) {
             records_.emplace_back(*o.name, record);
-            recordByName_.emplace(upper(*o.name), record);
+            recordByName_.emplace(platform::upper(*o.name), record);
         }
         takeFacts(record, o);
     }
@@ -355,7 +350,7 @@ void DrawingStore::Loader::beginBlock(ObjectStub* begin, const dxf::ObjectRange&
     // fault of the whole block names the line the reader has reached.
     std::size_t line = reader_.line();
     ObjectStub* record = nullptr;
-    if (auto it = recordByName_.find(upper(head.name)); it != recordByName_.end()) record = it->second;
+    if (auto it = recordByName_.find(platform::upper(head.name)); it != recordByName_.end()) record = it->second;
     if (record) {
         if (record->hasBlock()) throw dxf::DxfError(line, "block '" + std::string(head.name) + "' is defined twice");
         currentBlock_ = store_.addBlock(head.name, record, line);
@@ -491,7 +486,7 @@ void DrawingStore::Loader::placeTopLevelEntities() {
 
 void DrawingStore::Loader::markLayouts() {
     for (auto& b : store_.blocks_) {
-        std::string key = upper(b.name);
+        std::string key = platform::upper(b.name);
         b.isLayout = key.rfind("*MODEL_SPACE", 0) == 0 || key.rfind("*PAPER_SPACE", 0) == 0;
     }
 }
@@ -501,7 +496,7 @@ void DrawingStore::Loader::nameLayers() {
     for (ObjectStub* layer : store_.layers_) {
         std::string& name = store_.layerNames_[layer->layerIndex()];
         name = store_.codec_->decode(name);
-        store_.layerByName_.emplace(upper(name), layer);
+        store_.layerByName_.emplace(platform::upper(name), layer);
     }
     if (store_.layerByName_.count("0")) return;
     ObjectStub* zero = store_.newStub(Kind::LayerRecord, npos);
@@ -798,7 +793,7 @@ ObjectStub* DrawingStore::findBlock(std::string_view name) const {
 }
 
 ObjectStub* DrawingStore::findLayer(std::string_view name) const {
-    auto it = layerByName_.find(upper(name));
+    auto it = layerByName_.find(platform::upper(name));
     return it == layerByName_.end() || it->second->erased ? nullptr : it->second;
 }
 
@@ -827,11 +822,11 @@ void DrawingStore::prefetchAfter(const ObjectStub& reference) const {
     // The reference's own text and its attributes' too, read right after: prefetched
     // when the one before was opened, their lines may have left the nearest caches,
     // and the addresses the TLB, since.
-    hostbytes::prefetch(text_.data() + reference.begin, places.ownBytes);
+    platform::prefetch(text_.data() + reference.begin, places.ownBytes);
     if (places.next == ReferencePlaces::kNoNext) return;
     const std::string_view stubs = stubs_.bytesFrom(places.next, kStubsAhead);
-    hostbytes::prefetch(stubs.data(), stubs.size());
-    hostbytes::prefetch(text_.data() + places.nextBegin, places.nextBytes);
+    platform::prefetch(stubs.data(), stubs.size());
+    platform::prefetch(text_.data() + places.nextBegin, places.nextBytes);
 }
 
 void DrawingStore::noteReadFrom(const std::string& path, const platform::FileStamp& version) {

@@ -407,6 +407,4 @@ private:
     UndoHistory undo_{*this};
 };
 
-std::string upper(std::string_view s);
-
 }  // namespace hostdb

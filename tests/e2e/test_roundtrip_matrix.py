@@ -746,10 +746,10 @@ DEFAULT_PARTS = 2
 
 def cases():
     """The default tests keep the run short and still reach every path once: the
-    covering set on the small generated drawings and on the first half of the large
-    one, the edit cases on the generated drawing and on one binary drawing of the
-    corpus, and two blocks sharing a sheet. Slow (CI): the other half of the
-    covering set, every corpus drawing's unedited round trip, the other edit cases,
+    covering set on the small generated drawing (Czech code page), the edit cases on
+    the large generated drawing and on one binary drawing of the corpus, and two
+    blocks sharing a sheet. Slow (CI): the covering set on the large generated
+    drawing, every corpus drawing's unedited round trip, the other edit cases,
     the covering set on every corpus drawing and the whole cross product on the
     generated one (the matrix proper, minutes). One case per drawing of the corpus
     found where the shared folder is (else one case that says it is missing)."""
@@ -760,7 +760,7 @@ def cases():
         parts = DEFAULT_PARTS if name == generated[0] else 1
         for index in range(parts):
             combos = chunk(covering_set(), index, parts)
-            slow = "slow-" if index > 0 else ""
+            slow = "slow-" if parts > 1 else ""
             out["%scovering-%s%s" % (slow, name[:-4], "-%dof%d" % (index + 1, parts) if parts > 1 else "")] = \
                 lambda name=name, combos=combos: run_tasks([name], combos_of(combos))
     for index in range(DEFAULT_PARTS):
