@@ -141,7 +141,8 @@ bool hasEmptyVersion(std::string_view doc) {
     if (at == std::string_view::npos) return false;
     std::size_t i = at + 7;
     auto spaces = [&] {
-        while (i < declaration.size() && std::string_view(" \t\r\n").find(declaration[i]) != std::string_view::npos) ++i;
+        while (i < declaration.size() && std::string_view(" \t\r\n").find(declaration[i]) != std::string_view::npos)
+            ++i;
     };
     spaces();
     if (i >= declaration.size() || declaration[i] != '=') return false;

@@ -57,7 +57,6 @@ public:
     host::DocumentData* data(const void* key) const;
     host::DocumentData& attachData(const void* key, std::unique_ptr<host::DocumentData> data);
 
-
 private:
     friend class AcApDocManager;
     std::string fileName_;

@@ -56,8 +56,8 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // one it was created with. subKey may be null or empty (a new handle to `key`
 // itself). A name holding a line break, an empty path component or a leading
 // backslash, and a key more than 512 levels below its hive's root, are refused with
-// ERROR_INVALID_PARAMETER, since the hive file could not hold them. Every call returns ERROR_SUCCESS or a system error code; a failed open or
-// create leaves *result null and nothing to close.
+// ERROR_INVALID_PARAMETER, since the hive file could not hold them. Every call returns ERROR_SUCCESS or a system error
+// code; a failed open or create leaves *result null and nothing to close.
 
 // Opens an existing key: ERROR_FILE_NOT_FOUND when it does not exist.
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM access, PHKEY result);

@@ -36,8 +36,7 @@ constexpr DWORD FACILITY_WIN32 = 7;
 // Folds a system error code into a failure code, as the platform macro does
 // (0 stays success).
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) {
-    return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error)
-                                            : MAKE_HRESULT_FAIL(FACILITY_WIN32, error);
+    return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error) : MAKE_HRESULT_FAIL(FACILITY_WIN32, error);
 }
 constexpr DWORD HRESULT_CODE(HRESULT hr) { return static_cast<DWORD>(hr) & 0xFFFFu; }
 

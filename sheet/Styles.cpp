@@ -69,9 +69,9 @@ void Styles::Font::putChildrenInOrder() {
     // The schema's order of a font's properties. Some writers put them in another
     // order, which validators refuse; the order carries no meaning, so each property
     // is kept whole and only moved. Unknown children keep their place at the end.
-    static constexpr std::string_view kOrder[] = {"b",      "i",         "strike", "condense", "extend",
-                                                  "outline", "shadow",   "u",      "vertAlign", "sz",
-                                                  "color",  "name",      "family", "charset",  "scheme"};
+    static constexpr std::string_view kOrder[] = {"b",       "i",      "strike", "condense",  "extend",
+                                                  "outline", "shadow", "u",      "vertAlign", "sz",
+                                                  "color",   "name",   "family", "charset",   "scheme"};
     auto rank = [](const XmlPiece& child) {
         const auto* at = std::find(std::begin(kOrder), std::end(kOrder), child.name);
         return static_cast<std::size_t>(at - std::begin(kOrder));

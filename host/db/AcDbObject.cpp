@@ -148,21 +148,21 @@ void acdbTestFailNextClose(Acad::ErrorStatus es, int count) {
 
 const char* acadErrorStatusText(Acad::ErrorStatus es) {
     switch (es) {
-#define NAME(e)   \
-    case Acad::e: \
-        return #e;
+        // clang-format off
+#define NAME(e) case Acad::e: return #e;
         NAME(eOk)
-        NAME(eNotImplementedYet) NAME(eNotApplicable) NAME(eInvalidInput) NAME(eOutOfMemory) NAME(eBufferTooSmall)
-            NAME(eInvalidOpenState) NAME(eHandleExists) NAME(eNullHandle) NAME(eUnknownHandle) NAME(eNullObjectPointer)
-                NAME(eNullObjectId) NAME(eNullBlockName) NAME(eNullEntityPointer) NAME(eIllegalEntityType)
-                    NAME(eKeyNotFound) NAME(eDuplicateKey) NAME(eOutOfDisk) NAME(eInvalidSymbolTableName)
-                        NAME(eWrongObjectType) NAME(eWrongDatabase) NAME(eEndOfFile) NAME(eNotOpenForRead)
-                            NAME(eNotOpenForWrite) NAME(eNotThatKindOfClass) NAME(eInvalidBlockName) NAME(eWasErased)
-                                NAME(ePermanentlyErased) NAME(eWasOpenedForRead) NAME(eWasOpenedForWrite)
-                                    NAME(eAtMaxReaders) NAME(eFileAccessErr) NAME(eFileSystemErr) NAME(eBadDxfSequence)
-                                        NAME(eInvalidDxfCode) NAME(eInvalidLayer) NAME(eFileNotFound)
-                                            NAME(eDwgNeedsRecovery) NAME(eZeroScaleFactor)
+        NAME(eNotImplementedYet) NAME(eNotApplicable) NAME(eInvalidInput) NAME(eOutOfMemory)
+        NAME(eBufferTooSmall) NAME(eInvalidOpenState) NAME(eHandleExists) NAME(eNullHandle)
+        NAME(eUnknownHandle) NAME(eNullObjectPointer) NAME(eNullObjectId) NAME(eNullBlockName)
+        NAME(eNullEntityPointer) NAME(eIllegalEntityType) NAME(eKeyNotFound) NAME(eDuplicateKey)
+        NAME(eOutOfDisk) NAME(eInvalidSymbolTableName) NAME(eWrongObjectType) NAME(eWrongDatabase)
+        NAME(eEndOfFile) NAME(eNotOpenForRead) NAME(eNotOpenForWrite) NAME(eNotThatKindOfClass)
+        NAME(eInvalidBlockName) NAME(eWasErased) NAME(ePermanentlyErased) NAME(eWasOpenedForRead)
+        NAME(eWasOpenedForWrite) NAME(eAtMaxReaders) NAME(eFileAccessErr) NAME(eFileSystemErr)
+        NAME(eBadDxfSequence) NAME(eInvalidDxfCode) NAME(eInvalidLayer) NAME(eFileNotFound)
+        NAME(eDwgNeedsRecovery) NAME(eZeroScaleFactor)
 #undef NAME
+        // clang-format on
     }
     return "eUnknownStatus";
 }

@@ -1,11 +1,11 @@
 #include "host/db/DrawingStore.h"
 
-#include "platform/Prefetch.h"
-#include "platform/Text.h"
 #include "host/db/EntityCodec.h"
 #include "host/db/ObjectAccess.h"
 #include "host/dxf/DxfStructure.h"
 #include "host/dxf/DxfTokenizer.h"
+#include "platform/Prefetch.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,8 +2,8 @@
 #include "module/base/RegistryReports.h"
 
 #include "host/Editor.h"
-#include "module/base/ResourceStrings.h"
 #include "module/base/ErrorReports.h"
+#include "module/base/ResourceStrings.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
 

@@ -4,10 +4,10 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbSymbolTables.h"
 #include "host/db/AcUnits.h"
-#include "module/drawing/TagText.h"
 #include "module/base/ErrorReports.h"
 #include "module/base/OpenAs.h"
 #include "module/base/WideText.h"
+#include "module/drawing/TagText.h"
 #include "platform/ComError.h"
 #include "platform/Text.h"
 

@@ -2,11 +2,11 @@
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
+#include "module/base/ErrorReports.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/TagText.h"
-#include "module/base/ErrorReports.h"
 #include "module/export/BlockCollection.h"
 #include "module/export/SheetWriter.h"
 #include "module/link/LinkControl.h"
@@ -23,7 +23,6 @@ namespace {
 
 // Long exports report on the command line every tenth of a block's references.
 constexpr int kProgressThreshold = 2000;
-
 
 // An export that cannot go on, in an error box: a script running the command then
 // ends with a failure.
@@ -117,8 +116,7 @@ bool runExport(const ExportOptions& options, BlockNameDialog chooseBlockNames) {
     BlockNameMap blocks;
     if (!collectBlockNames(blocks)) return false;
     std::vector<std::string> names;
-    const bool chosen =
-        chooseBlockNames ? chooseBlockNames(blocks, names) : askBlockNames(blocks, names);
+    const bool chosen = chooseBlockNames ? chooseBlockNames(blocks, names) : askBlockNames(blocks, names);
     if (!chosen) return false;
     // Known before anything is written: a workbook the application would refuse the
     // last sheets of is refused whole, rather than after hours of rows. A new

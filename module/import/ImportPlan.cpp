@@ -3,12 +3,12 @@
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbSymbolTables.h"
+#include "module/base/ErrorReports.h"
 #include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/DrawingText.h"
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
-#include "module/base/ErrorReports.h"
 #include "module/import/ImportReport.h"
 #include "module/layout/PropertyText.h"
 

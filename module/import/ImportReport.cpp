@@ -1,8 +1,8 @@
 #include "module/import/ImportReport.h"
 
 #include "host/Editor.h"
-#include "module/base/ResourceStrings.h"
 #include "module/base/ErrorReports.h"
+#include "module/base/ResourceStrings.h"
 #include "platform/File.h"
 
 #include <algorithm>

@@ -22,10 +22,10 @@ struct CellProblem {
 };
 
 struct ImportRow {
-    std::string handle;                      // hexadecimal handle text, from the first cell's comment
-    std::int32_t sheetRow = 0;               // the row it was read from
-    std::int32_t headerRow = 0;              // the header row it was read under
-    std::int32_t handleColumn = 1;           // the column whose comment holds the handle
+    std::string handle;             // hexadecimal handle text, from the first cell's comment
+    std::int32_t sheetRow = 0;      // the row it was read from
+    std::int32_t headerRow = 0;     // the header row it was read under
+    std::int32_t handleColumn = 1;  // the column whose comment holds the handle
     // Every cell under the header's columns is empty: the user cleared the row (the
     // handle comment stays), which is no request to empty the reference.
     bool isEmptied = false;

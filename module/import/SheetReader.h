@@ -30,9 +30,9 @@ constexpr std::int32_t kLastSheetColumn = 16384;
 struct ImportColumn {
     std::int32_t column = 0;
     ColumnRole role = ColumnRole::Attribute;
-    std::string tag;       // Attribute: the header text (multibyte)
-    int occurrence = 0;    // Attribute: columns of the same tag before it
-    int tagColumns = 1;    // Attribute: columns of the same tag in the header
+    std::string tag;     // Attribute: the header text (multibyte)
+    int occurrence = 0;  // Attribute: columns of the same tag before it
+    int tagColumns = 1;  // Attribute: columns of the same tag in the header
 };
 
 // One header row: the columns its cells name.

@@ -29,7 +29,6 @@ constexpr char kSectionMark[] = "*";
 const char* const kPropertyKeys[] = {"x", "y", "z", "rotation", "scalex", "scaley", "scalez", "layer", "layout"};
 constexpr char kBlockKey[] = "block";
 
-
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -350,7 +349,7 @@ std::optional<std::string_view> WorkbookRecord::valueOf(const Entry& entry, std:
 }
 
 std::vector<std::string_view> WorkbookRecord::earlierValuesOf(const Entry& entry, std::string_view key,
-                                                               int occurrence) const {
+                                                              int occurrence) const {
     std::vector<std::string_view> out;
     if (entry.superseded.empty()) return out;
     std::optional<std::size_t> i = keyIndex(sections_[entry.section], key, occurrence);
@@ -545,8 +544,7 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     return true;
 }
 
-void WorkbookRecord::update(std::string_view handle, std::string_view key, int occurrence,
-                            const std::string& value) {
+void WorkbookRecord::update(std::string_view handle, std::string_view key, int occurrence, const std::string& value) {
     auto it = byHandle_.find(handleKey(handle));
     if (it == byHandle_.end()) return;
     Entry& entry = entries_[it->second];

@@ -142,7 +142,7 @@ private:
     std::vector<Section> sections_;
     std::vector<Entry> entries_;
     std::unordered_map<std::string, std::size_t> byHandle_;  // handle in upper case
-    std::vector<std::size_t> changed_;                        // entries update() changed since written
+    std::vector<std::size_t> changed_;                       // entries update() changed since written
     // Where a record read from a workbook stands, for loading its entries later.
     DispatchPtr sheet_;
     LONG lastRow_ = 0, width_ = 0;

@@ -1,9 +1,9 @@
 // The event handler object and its event sink.
 #include "module/link/AppEventHandler.h"
 
+#include "module/base/ErrorReports.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
-#include "module/base/ErrorReports.h"
 #include "module/link/ChangeQueue.h"
 #include "module/link/ComServer.h"
 #include "platform/ClassRegistry.h"

@@ -1,11 +1,11 @@
 #include "module/ui/OptionsDialog.h"
 
 #include "host/Editor.h"
+#include "module/base/ErrorReports.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
-#include "module/ui/Help.h"
-#include "module/base/ErrorReports.h"
 #include "module/settings/SettingsFile.h"
+#include "module/ui/Help.h"
 #include "platform/LastError.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"

@@ -65,7 +65,7 @@ struct PackageCarry {
     // The sheet the tab bar starts at (firstSheet), as read; followed to wherever
     // that sheet moves, and past it while it is hidden.
     std::weak_ptr<Sheet> firstTab;
-    std::string extraWorkbookViews;                                           // further <workbookView> elements, raw
+    std::string extraWorkbookViews;  // further <workbookView> elements, raw
     std::vector<DefinedName> definedNames;
     std::vector<Relationship> workbookRels;
     std::vector<std::pair<std::string, std::string>> defaultTypes;   // extension, content type

@@ -86,7 +86,8 @@ private:
             fonts_.back().putChildrenInOrder();
         } else if (depth == 3 && section_ == "cellXfs" && name == "xf") {
             // The children (alignment, protection, extensions) are carried whole.
-            if (contentEnd() > xfInner_) xfs_.back().innerXml.assign(document().substr(xfInner_, contentEnd() - xfInner_));
+            if (contentEnd() > xfInner_)
+                xfs_.back().innerXml.assign(document().substr(xfInner_, contentEnd() - xfInner_));
         }
     }
 

@@ -39,7 +39,6 @@ namespace dispid = automation::dispid;
 
 namespace {
 
-
 // The processes whose command line names the pipe: the office serving it.
 std::vector<pid_t> officeProcesses(const std::string& pipe) {
     std::vector<pid_t> found;

@@ -1,9 +1,9 @@
 // The TABRO keyword dispatch through the real editor, with the real keyword list
 // (text 7) and a table that records which operations ran.
+#include "module/base/ErrorGuard.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
 #include "module/cmd/cmdtabro.h"
-#include "module/base/ErrorGuard.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <cstring>

@@ -124,7 +124,7 @@ TEST(RegistryFormat, KeysDeeperThanThePlatformAllowsAreRefusedWithTheirLine) {
         return path;
     };
     const std::string atLimit = nested(platform::regfile::kMaxKeyDepth);
-    const std::string text = std::string("Windows Registry Editor Version 5.00\n\n") +  //
+    const std::string text = std::string("Windows Registry Editor Version 5.00\n\n") +           //
                              "[HKEY_CURRENT_USER\\" + atLimit + "]\n\"a\"=dword:00000001\n\n" +  // lines 3-4
                              "[HKEY_CURRENT_USER\\" + nested(platform::regfile::kMaxKeyDepth + 1) +
                              "]\n\"b\"=dword:00000002\n\n" +  // lines 6-7
@@ -143,9 +143,8 @@ TEST(RegistryFormat, KeysDeeperThanThePlatformAllowsAreRefusedWithTheirLine) {
     ASSERT_EQ(hive.keys[1].values.size(), 1u);
     EXPECT_EQ(hive.keys[1].values[0].name, "d");
 
-    Hive clean = platform::regfile::parse(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\") +
-                                              atLimit + "]\n",
-                                          kRoot);
+    Hive clean = platform::regfile::parse(
+        std::string("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\") + atLimit + "]\n", kRoot);
     EXPECT_FALSE(clean.damaged);
     EXPECT_EQ(clean.tooDeepLine, 0u);
 }

@@ -285,7 +285,8 @@ TEST_F(RegistryScaleTest, DeepKeysCostWhatTheirTextCostsAndDeeperOnesAreRefused)
     // The cache holds a small hive first, so that what it keeps of the large one is
     // what grows.
     {
-        std::ofstream(home_ / "user.reg", std::ios::binary) << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n";
+        std::ofstream(home_ / "user.reg", std::ios::binary)
+            << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n";
         LONG r = ERROR_SUCCESS;
         dwordQuery("A", "none", r);
     }
@@ -294,8 +295,8 @@ TEST_F(RegistryScaleTest, DeepKeysCostWhatTheirTextCostsAndDeeperOnesAreRefused)
         std::ofstream out(home_ / "user.reg", std::ios::binary);
         out << "Windows Registry Editor Version 5.00\n\n";
         for (int k = 0; k < kKeys; ++k)
-            out << "[HKEY_CURRENT_USER\\" << deepPath(k, depth) << "]\n\"Level\"=dword:" << std::hex << depth << std::dec
-                << "\n\n";
+            out << "[HKEY_CURRENT_USER\\" << deepPath(k, depth) << "]\n\"Level\"=dword:" << std::hex << depth
+                << std::dec << "\n\n";
         out << "[HKEY_CURRENT_USER\\" << deepPath(kKeys, depth + 1) << "]\n\"Level\"=dword:00000001\n\n";
     }
     fileBytes = fs::file_size(home_ / "user.reg");
@@ -315,8 +316,7 @@ TEST_F(RegistryScaleTest, DeepKeysCostWhatTheirTextCostsAndDeeperOnesAreRefused)
     ASSERT_EQ(RegEnumKeyExA(parent.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(name, longName + std::to_string(depth - 1));
     size = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(parent.get(), 1, name, &size, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExA(parent.get(), 1, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
 
     std::optional<platform::HiveProblem> problem = platform::hiveProblem(HKEY_CURRENT_USER);
     ASSERT_TRUE(problem);
@@ -324,8 +324,8 @@ TEST_F(RegistryScaleTest, DeepKeysCostWhatTheirTextCostsAndDeeperOnesAreRefused)
     EXPECT_EQ(problem->reason, "line " + std::to_string(3 + 3 * kKeys) + " holds a key more than 512 levels deep");
 
     platform::RegistryKey tooDeep;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, deepPath(kKeys + 1, depth + 1).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, tooDeep.put(), nullptr),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, deepPath(kKeys + 1, depth + 1).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, tooDeep.put(), nullptr),
               ERROR_INVALID_PARAMETER);
     platform::RegistryKey deepest;
     EXPECT_EQ(RegCreateKeyExA(parent.get(), "last", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, deepest.put(), nullptr),

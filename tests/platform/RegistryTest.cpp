@@ -12,11 +12,11 @@
 #include <unistd.h>
 #include <array>
 #include <chrono>
-#include <functional>
-#include <future>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -496,8 +496,8 @@ TEST_F(RegistryTest, AHiveThatIsNoFileIsRefusedAtOnceAndSaysWhy) {
             std::vector<LONG> results;
             platform::RegistryKey key;
             results.push_back(RegOpenKeyExA(c.root, "SOFTWARE", 0, KEY_READ, key.put()));
-            results.push_back(RegCreateKeyExA(c.root, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                              key.put(), nullptr));
+            results.push_back(
+                RegCreateKeyExA(c.root, "SOFTWARE\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
             const BYTE v[4] = {1, 0, 0, 0};
             results.push_back(RegSetValueExA(c.root, "A", 0, REG_DWORD, v, 4));
             return results;

@@ -98,15 +98,14 @@ TEST(ForeignPartsTest, CellFormatsWithChildrenAndRichTextComeBackWhole) {
             p + "font></" + p + "fonts><" + p + "cellXfs count=\"2\"><" + p +
             "xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/><" + p +
             "xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyAlignment=\"1\"><" + p +
-            "alignment horizontal=\"center\" wrapText=\"1\"/><" + p + "protection locked=\"0\"/></" + p + "xf></" +
-            p + "cellXfs>";
+            "alignment horizontal=\"center\" wrapText=\"1\"/><" + p + "protection locked=\"0\"/></" + p + "xf></" + p +
+            "cellXfs>";
         // The rich item comes last, right before the end of the part.
         const std::string sst = "<" + p + "si><" + p + "t>plain</" + p + "t></" + p + "si><" + p + "si><" + p + "r><" +
-                                p + "rPr><" + p + "b/></" + p + "rPr><" + p + "t>bold</" + p + "t></" + p + "r><" +
-                                p + "r><" + p + "t> rest</" + p + "t></" + p + "r></" + p + "si>";
-        const std::string cells =
-            R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c>)"
-            R"(<c r="C1" t="inlineStr"><is><r><rPr><i/></rPr><t>inline</t></r></is></c></row>)";
+                                p + "rPr><" + p + "b/></" + p + "rPr><" + p + "t>bold</" + p + "t></" + p + "r><" + p +
+                                "r><" + p + "t> rest</" + p + "t></" + p + "r></" + p + "si>";
+        const std::string cells = R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c>)"
+                                  R"(<c r="C1" t="inlineStr"><is><r><rPr><i/></rPr><t>inline</t></r></is></c></row>)";
         auto book = readPackage(zipOf(workbookParts(p, styles, sst, cells)), u"foreign.xlsx");
         ASSERT_TRUE(book->readOnlyReason.empty()) << book->readOnlyReason;
         // The format the user's aligned cell had, made bold and text: it keeps its alignment.
@@ -150,8 +149,9 @@ TEST(ForeignPartsTest, FontPropertiesAreWrittenInTheSchemasOrder) {
         R"(<scheme val="minor"/></font><font><name val="Arial"/><b val="1"/><sz val="9"/></font></fonts>)"
         R"(<cellXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
         R"(<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/></cellXfs>)";
-    auto book = readPackage(zipOf(workbookParts("", styles, "<si><t>a</t></si>", R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c></row>)")),
-                            u"ordered.xlsx");
+    auto book = readPackage(
+        zipOf(workbookParts("", styles, "<si><t>a</t></si>", R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c></row>)")),
+        u"ordered.xlsx");
     const std::string saved = changeAndSave(*book);
     const std::string out = part(saved, "xl/styles.xml");
     EXPECT_NE(out.find(R"(<font><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/>)"
@@ -161,7 +161,8 @@ TEST(ForeignPartsTest, FontPropertiesAreWrittenInTheSchemasOrder) {
     EXPECT_NE(out.find(R"(<font><b val="1"/><sz val="9"/><name val="Arial"/></font>)"), std::string::npos) << out;
     EXPECT_NE(out.find(R"(<font><b/><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/>)"),
               std::string::npos)
-        << "the bold font made here, in order too:\n" << out;
+        << "the bold font made here, in order too:\n"
+        << out;
     auto back = readPackage(saved, u"ordered.xlsx");
     EXPECT_TRUE(back->styles.isBold(back->sheets()[0]->styleAt(1, 1)));
 }
@@ -177,8 +178,9 @@ TEST(ForeignPartsTest, OverlappingAndManyColumnRangesReadAsTheLastOneSays) {
             R"(</cols><sheetData><row r="1"><c r="A1" t="s"><v>0</v></c></row></sheetData></worksheet>)";
         return readPackage(zipOf(parts), u"cols.xlsx");
     };
-    auto book = withCols(R"(<col min="1" max="10" width="5" customWidth="1"/><col min="3" max="4" width="9" customWidth="1"/>)"
-                         R"(<col min="4" max="20" width="7" customWidth="1"/>)");
+    auto book =
+        withCols(R"(<col min="1" max="10" width="5" customWidth="1"/><col min="3" max="4" width="9" customWidth="1"/>)"
+                 R"(<col min="4" max="20" width="7" customWidth="1"/>)");
     const auto& cols = book->sheets()[0]->columnFormats();
     ASSERT_GE(cols.size(), 20u);
     EXPECT_EQ(cols[0].width, 5);
@@ -187,7 +189,8 @@ TEST(ForeignPartsTest, OverlappingAndManyColumnRangesReadAsTheLastOneSays) {
     EXPECT_EQ(cols[19].width, 7);
 
     std::string many;
-    for (int i = 0; i < 20000; ++i) many += R"(<col min="1" max="16384" width=")" + std::to_string(i % 50 + 1) + R"(" customWidth="1"/>)";
+    for (int i = 0; i < 20000; ++i)
+        many += R"(<col min="1" max="16384" width=")" + std::to_string(i % 50 + 1) + R"(" customWidth="1"/>)";
     auto big = withCols(many);
     const auto& bigCols = big->sheets()[0]->columnFormats();
     ASSERT_EQ(bigCols.size(), 16384u);

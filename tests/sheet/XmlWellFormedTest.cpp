@@ -38,7 +38,9 @@ bool reads(std::string_view doc) {
 TEST(XmlWellFormed, RefusesWhatXmlDoesNotAllow) {
     EXPECT_FALSE(reads("<a><!-- a -- b --></a>"));
     EXPECT_FALSE(reads("<a><!-- a ---></a>"));
-    EXPECT_FALSE(reads("<?" "?><a/>"));
+    EXPECT_FALSE(
+        reads("<?"
+              "?><a/>"));
     EXPECT_FALSE(reads("<a/><?xml version=\"1.0\"?>"));
     EXPECT_FALSE(reads("<a><?XML x?></a>"));
     // With namespaces, a target is a name without colons.

@@ -2,11 +2,11 @@
 // automation error, the assertion box, and the typed open.
 #include "host/db/AcDbEntities.h"
 #include "host/db/AcDbSymbolTables.h"
-#include "module/base/ResourceScope.h"
-#include "module/base/ResourceStrings.h"
 #include "module/base/ErrorGuard.h"
 #include "module/base/ErrorReports.h"
 #include "module/base/OpenAs.h"
+#include "module/base/ResourceScope.h"
+#include "module/base/ResourceStrings.h"
 #include "platform/ErrorInfo.h"
 #include "tests/module/ModuleTestSupport.h"
 

@@ -1,8 +1,8 @@
 // Registry files the module cannot use as they are: at the TABRO command each is told
 // of once, in a warning box naming the file and why, whether nothing of it can be
 // read (a folder, pipe or device in its place: never waited on) or only part.
-#include "module/cmd/cmdtabro.h"
 #include "module/base/RegistryReports.h"
+#include "module/cmd/cmdtabro.h"
 #include "module/settings/Settings.h"
 #include "platform/Registry.h"
 #include "tests/module/ModuleTestSupport.h"

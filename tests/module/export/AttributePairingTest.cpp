@@ -1,7 +1,7 @@
 // Laying a reference's attributes over its definition's records: by position while
 // the reference follows its definition, by tag where it no longer does.
-#include "module/drawing/TagText.h"
 #include "module/drawing/AttributeRecord.h"
+#include "module/drawing/TagText.h"
 
 #include <gtest/gtest.h>
 

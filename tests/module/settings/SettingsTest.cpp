@@ -294,7 +294,7 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailureKeepingWhatWasSetBeforeIt) {
     // close stops the save, and what was set before it is written all the same.
     struct Case {
         const char* name;
-        int closeFaultsSkipped;  // -1: no failed close, the write fails instead
+        int closeFaultsSkipped;    // -1: no failed close, the write fails instead
         const char* lastWritten;   // null: nothing under Export
         const char* firstMissing;  // null: nothing missing
         bool importWritten;
