@@ -316,7 +316,8 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 std::string_view trim(std::string_view s, std::string_view blanks) {
     const std::size_t first = s.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
+    // Empty, but still pointing into `s`: callers copy from data() without a check.
+    if (first == std::string_view::npos) return s.substr(s.size());
     return s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 

@@ -190,3 +190,16 @@ TEST(Text, MbsicmpFoldsCaseOfDecodedCharacters) {
 }
 
 }  // namespace
+
+TEST(Text, TrimTakesOnlyTheBlanksItIsGivenAndStaysInsideItsText) {
+    EXPECT_EQ(platform::trim(" \tA b\t "), "A b");
+    EXPECT_EQ(platform::trim(" A\r\n"), "A\r\n") << "blanks and tabs only, unless told";
+    EXPECT_EQ(platform::trim(" A\r\n", " \t\r\n"), "A");
+    // Text of blanks only trims to an empty view that still points into the text:
+    // readers copy from data() whatever the length.
+    const std::string_view blanks = "  \t ";
+    const std::string_view none = platform::trim(blanks);
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(none.data(), blanks.data() + blanks.size());
+    EXPECT_EQ(platform::upper("tabro-Export 2"), "TABRO-EXPORT 2");
+}
