@@ -8,16 +8,16 @@
 #include "automation/DispatchIds.h"
 #include "tests/automation/DispatchCalls.h"
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 namespace automation::test {
@@ -25,30 +25,21 @@ namespace automation::test {
 using platform::ComPtr;
 using platform::Variant;
 
-inline std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using tabro::testing::readFile;
 
 template <class Spreadsheet>
 class FrontContract : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tabro-front-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
-        ASSERT_NO_FATAL_FAILURE(spreadsheet_.start(folder_));
+        folder_.emplace("front");
+        ASSERT_NO_FATAL_FAILURE(spreadsheet_.start(folder_->path().string()));
         app = spreadsheet_.application();
         ASSERT_TRUE(app);
     }
     void TearDown() override {
         app.reset();
         spreadsheet_.stop();
-        std::filesystem::current_path(previous_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        folder_.reset();
     }
 
     // A new workbook's first sheet.
@@ -68,8 +59,7 @@ protected:
 
 private:
     Spreadsheet spreadsheet_;
-    std::string folder_;
-    std::filesystem::path previous_;
+    std::optional<tabro::testing::TempWorkingDir> folder_;
 };
 
 TYPED_TEST_SUITE_P(FrontContract);
@@ -249,8 +239,8 @@ TYPED_TEST_P(FrontContract, NewWorkbooksAreNamedBookNAndReserveTheirFile) {
     ComPtr<IDispatch> books = object(this->app.get(), dispid::Workbooks);
     ComPtr<IDispatch> first(call(books.get(), dispid::Add).pdispVal());
     EXPECT_EQ(get(first.get(), dispid::Name).bstrVal(), u"Book2");
-    EXPECT_EQ(fileBytes("Book1.xlsx"), "someone else's");
-    EXPECT_EQ(fileBytes("Book2.xlsx").substr(0, 2), "PK");
+    EXPECT_EQ(readFile("Book1.xlsx"), "someone else's");
+    EXPECT_EQ(readFile("Book2.xlsx").substr(0, 2), "PK");
     const std::u16string fullName = get(first.get(), dispid::FullName).bstrVal();
     EXPECT_EQ(fullName.substr(fullName.size() - 11), u"/Book2.xlsx");
     ComPtr<IDispatch> second(call(books.get(), dispid::Add).pdispVal());
@@ -268,7 +258,7 @@ TYPED_TEST_P(FrontContract, AFailedSaveLeavesTheWorkbookOnDiskWhole) {
     ComPtr<IDispatch> sheet = this->newSheet();
     put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"first"));
     ASSERT_TRUE(this->flush().empty());
-    const std::string saved = fileBytes("Book1.xlsx");
+    const std::string saved = readFile("Book1.xlsx");
     put(this->range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"second"));
     std::vector<std::string> problems;
     {
@@ -278,11 +268,11 @@ TYPED_TEST_P(FrontContract, AFailedSaveLeavesTheWorkbookOnDiskWhole) {
     }
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("The workbook 'Book1' could not be saved to "), std::string::npos) << problems[0];
-    EXPECT_EQ(fileBytes("Book1.xlsx"), saved);
+    EXPECT_EQ(readFile("Book1.xlsx"), saved);
     for (const auto& entry : std::filesystem::directory_iterator("."))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     EXPECT_TRUE(this->flush().empty());
-    EXPECT_NE(fileBytes("Book1.xlsx"), saved);
+    EXPECT_NE(readFile("Book1.xlsx"), saved);
 }
 
 // Dates, times and truth values from a workbook another program wrote (openpyxl),

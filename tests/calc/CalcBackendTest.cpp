@@ -12,6 +12,7 @@
 #include "platform/SafeArray.h"
 #include "platform/Variant.h"
 #include "tests/automation/DispatchCalls.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -56,11 +58,8 @@ std::vector<pid_t> officeProcesses(const std::string& pipe) {
 class CalcBackendTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tabro-calc-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
+        scratch_.emplace("calc");
+        folder_ = scratch_->path().string();
         options_.pipeName = "tabro_test_" + std::to_string(::getpid());
         options_.homeFolder = folder_ + "/home";
         options_.isHeadless = true;
@@ -69,9 +68,7 @@ protected:
     void TearDown() override {
         backend_.reset();
         EXPECT_TRUE(officeProcesses(options_.pipeName).empty()) << "the office the test started is still running";
-        std::filesystem::current_path(previous_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        scratch_.reset();
     }
 
     void startBackend() {
@@ -97,8 +94,8 @@ protected:
     }
     calc::BackendOptions options_;
     std::unique_ptr<calc::Backend> backend_;
+    std::optional<tabro::testing::TempWorkingDir> scratch_;
     std::string folder_;
-    std::filesystem::path previous_;
 };
 
 TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {

@@ -1,4 +1,5 @@
 // OPEN, SAVE, SAVEAS and LIST through the command line.
+#include "tests/common/TestFiles.h"
 #include "tests/host/HostTestSupport.h"
 
 #include <unistd.h>
@@ -9,18 +10,13 @@
 
 namespace {
 
+using tabro::testing::readFile;
+using tabro::testing::writeFile;
+
 class DrawingCommandsTest : public HostTest {
 protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        folder_ = std::filesystem::temp_directory_path() / ("tablora-drawing-commands-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(folder_);
-        HostTest::TearDown();
-    }
-    std::filesystem::path folder_;
+    tabro::testing::TempDir scratch_{"drawing-commands"};
+    const std::filesystem::path folder_ = scratch_.path();
 };
 
 TEST_F(DrawingCommandsTest, SavedDrawingOpensAsANewCurrentDocument) {
@@ -50,22 +46,10 @@ TEST_F(DrawingCommandsTest, FilesThatAreNoDrawingsAreRefusedWithAMessage) {
 
 TEST_F(DrawingCommandsTest, SavingOverAFileThatMayBeTruncatedAsksFirst) {
     // The drawing as a transfer that broke after a section left it: no 0/EOF.
-    std::string drawing;
-    {
-        std::ifstream in(std::string(TABLORA_FIXTURES_DIR) + "/dxf/tagged_r2000.dxf", std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        drawing = s.str();
-    }
+    const std::string drawing = readFile(std::string(TABLORA_FIXTURES_DIR) + "/dxf/tagged_r2000.dxf");
     const std::string cut = drawing.substr(0, drawing.rfind("  0\r\nEOF"));
     const std::string path = (folder_ / "cut.dxf").string(), other = (folder_ / "whole.dxf").string();
-    auto slurp = [](const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    };
-    std::ofstream(path, std::ios::binary) << cut;
+    writeFile(path, cut);
 
     // cadhost says so as it opens the drawing.
     std::ofstream(folder_ / "quit.scr") << "QUIT\n";
@@ -94,7 +78,7 @@ TEST_F(DrawingCommandsTest, SavingOverAFileThatMayBeTruncatedAsksFirst) {
     EXPECT_NE(out.find("may be truncated"), std::string::npos) << out;
     EXPECT_EQ(count(out, question), 3u) << out;
     EXPECT_EQ(count(out, "Not saved"), 3u) << out;
-    EXPECT_EQ(slurp(path), cut) << "Enter, No and Escape leave the file alone";
+    EXPECT_EQ(readFile(path), cut) << "Enter, No and Escape leave the file alone";
     EXPECT_FALSE(std::filesystem::exists(folder_ / "cut.bak"));
 
     // Under another name nothing is asked, nor when saving to that name again.
@@ -104,7 +88,7 @@ TEST_F(DrawingCommandsTest, SavingOverAFileThatMayBeTruncatedAsksFirst) {
     out = output_.text();
     EXPECT_EQ(count(out, question), 0u) << out;
     EXPECT_EQ(count(out, "Saved " + other + "."), 2u) << out;
-    EXPECT_EQ(slurp(other).substr(slurp(other).size() - 10), "  0\r\nEOF\r\n");
+    EXPECT_EQ(readFile(other).substr(readFile(other).size() - 10), "  0\r\nEOF\r\n");
 
     // Yes replaces the file; it is whole then, and the next save asks no more.
     output_.clear();
@@ -113,7 +97,7 @@ TEST_F(DrawingCommandsTest, SavingOverAFileThatMayBeTruncatedAsksFirst) {
     out = output_.text();
     EXPECT_EQ(count(out, question), 1u) << out;
     EXPECT_EQ(count(out, "Saved " + path + "."), 2u) << out;
-    EXPECT_EQ(slurp(path), cut + "  0\r\nEOF\r\n");
+    EXPECT_EQ(readFile(path), cut + "  0\r\nEOF\r\n");
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include "host/AcedMenu.h"
 #include "host/MenuFile.h"
 #include "host/MenuGroups.h"
+#include "tests/common/TestFiles.h"
 #include "tests/host/HostTestSupport.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 
 namespace {
@@ -53,17 +55,14 @@ protected:
         host::unloadAllMenuGroups();
         acedRegCmds->addCommand("MENUTESTS", "ping", "ping", ACRX_CMD_MODAL, recordPing);
         acedRegCmds->addCommand("MENUTESTS", "word", "word", ACRX_CMD_MODAL, recordAnswer);
-        folder_ = fs::temp_directory_path() / ("menutest-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
     }
     void TearDown() override {
         host::unloadAllMenuGroups();
         acedRegCmds->removeGroup("MENUTESTS");
-        fs::remove_all(folder_);
         HostTest::TearDown();
     }
     std::string write(const std::string& name, const std::string& text) {
-        std::ofstream(folder_ / name, std::ios::binary) << text;
+        tabro::testing::writeFile(folder_ / name, text);
         return (folder_ / name).string();
     }
     // Runs the lines at the Command: prompt until they are used up.
@@ -72,14 +71,14 @@ protected:
         host::runCommandLoop();
     }
 
-    fs::path folder_;
+    tabro::testing::TempDir scratch_{"menu"};
+    const fs::path folder_ = scratch_.path();
 };
 
 TEST(MenuFileTest, ShippedMenuOffersEveryKeywordAndTheToolbar) {
-    std::ifstream in(std::string(TABLORA_BIN_DIR) + "/tbmenu.mnu", std::ios::binary);
-    ASSERT_TRUE(in) << "tbmenu.mnu must be built beside the module";
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    host::MenuFileResult parsed = host::parseMenuFile(text);
+    std::optional<std::string> text = tabro::testing::readFileIfAny(std::string(TABLORA_BIN_DIR) + "/tbmenu.mnu");
+    ASSERT_TRUE(text) << "tbmenu.mnu must be built beside the module";
+    host::MenuFileResult parsed = host::parseMenuFile(*text);
     ASSERT_TRUE(parsed.menu) << "line " << parsed.line << ": " << parsed.error;
     EXPECT_EQ(parsed.menu->groupName, "TABRO");
     ASSERT_EQ(parsed.menu->menus.size(), 1u);

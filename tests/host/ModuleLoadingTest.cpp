@@ -3,6 +3,7 @@
 #include "host/AcRxDynamicLinker.h"
 #include "platform/Module.h"
 #include "platform/Text.h"
+#include "tests/common/TestFiles.h"
 #include "tests/host/HostTestSupport.h"
 
 #include <cstring>
@@ -41,9 +42,9 @@ TEST(PlatformModuleTest, LoadingIsCountedAndPathsAreFull) {
 }
 
 TEST(PlatformModuleTest, MissingFilesAndNonLibrariesAreRefused) {
-    auto folder = std::filesystem::temp_directory_path() / "tablora-module-test";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "text.so") << "not a library\n";
+    tabro::testing::TempDir scratch("module");
+    const std::filesystem::path& folder = scratch.path();
+    tabro::testing::writeFile(folder / "text.so", "not a library\n");
     struct {
         std::string path;
         DWORD error;
@@ -56,7 +57,6 @@ TEST(PlatformModuleTest, MissingFilesAndNonLibrariesAreRefused) {
         EXPECT_EQ(LoadLibraryA(c.path.c_str()), nullptr);
         EXPECT_EQ(GetLastError(), c.error);
     }
-    std::filesystem::remove_all(folder);
 }
 
 TEST(PlatformModuleTest, StringsComeByNumberAndAreCutAtTheBuffer) {
@@ -90,9 +90,9 @@ TEST(PlatformModuleTest, StringsComeByNumberAndAreCutAtTheBuffer) {
 class LoaderTest : public HostTest {};
 
 TEST_F(LoaderTest, WhatIsNotAnApplicationIsRefusedWithAReason) {
-    auto folder = std::filesystem::temp_directory_path() / "tablora-loader-test";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "notes.so") << "plain text\n";
+    tabro::testing::TempDir scratch("loader");
+    const std::filesystem::path& folder = scratch.path();
+    tabro::testing::writeFile(folder / "notes.so", "plain text\n");
     struct {
         std::string path;
         const char* reason;
@@ -112,7 +112,6 @@ TEST_F(LoaderTest, WhatIsNotAnApplicationIsRefusedWithAReason) {
     host::runCommandLoop();
     EXPECT_NE(output_.text().find("Unable to load"), std::string::npos) << output_.text();
     EXPECT_NE(output_.text().find("nothing is not loaded."), std::string::npos) << output_.text();
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

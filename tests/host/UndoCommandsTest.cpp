@@ -7,6 +7,7 @@
 #include "host/db/DrawingFile.h"
 #include "host/db/DrawingStore.h"
 #include "platform/Timer.h"
+#include "tests/common/TestFiles.h"
 #include "tests/host/HostTestSupport.h"
 
 #include <unistd.h>
@@ -37,8 +38,6 @@ protected:
     void SetUp() override {
         HostTest::SetUp();
         // SAVE writes the drawing where it was read: a copy, not the fixture.
-        folder_ = std::filesystem::temp_directory_path() / ("tablora-undo-commands-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder_);
         std::filesystem::copy_file(std::string(TABLORA_FIXTURES_DIR) + "/dxf/tagged_r2000.dxf", folder_ / "site.dxf",
                                    std::filesystem::copy_options::overwrite_existing);
         drawing_ = openFixture();
@@ -63,7 +62,6 @@ protected:
         acedRegCmds->removeGroup("UNDOTESTS");
         host::removeHostCommand("ERASEDOOR");
         HostTest::TearDown();
-        std::filesystem::remove_all(folder_);
     }
     AcApDocument* openFixture() {
         const std::string path = (folder_ / "site.dxf").string();
@@ -78,7 +76,8 @@ protected:
     }
     bool printed(const std::string& text) const { return output_.text().find(text) != std::string::npos; }
 
-    std::filesystem::path folder_;
+    tabro::testing::TempDir scratch_{"undo-commands"};
+    const std::filesystem::path folder_ = scratch_.path();
     AcApDocument* drawing_ = nullptr;
 };
 

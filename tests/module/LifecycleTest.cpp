@@ -8,6 +8,7 @@
 #include "platform/Thread.h"
 #include "platform/Timer.h"
 #include "sheet/Spreadsheet.h"
+#include "tests/common/TestFiles.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <sys/stat.h>
@@ -186,11 +187,9 @@ TEST_F(LifecycleTest, LoadingRegistersTheEventHandlerClassAndItsTypeLibrary) {
 // A classes.reg the registration could not read is told of as the module starts,
 // once; a broken user.reg waits for the first command, which reads it anyway.
 TEST_F(LifecycleTest, ABrokenClassesHiveIsToldOfWhenTheModuleStarts) {
-    char pattern[] = "/tmp/tabro-lifecycle-home-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::filesystem::path home = pattern;
-    const std::string oldHome = std::getenv("CADHOST_HOME");
-    ::setenv("CADHOST_HOME", pattern, 1);
+    tabro::testing::TempDir scratch("lifecycle-home");
+    const std::filesystem::path& home = scratch.path();
+    tabro::testing::ScopedEnv homeVariable("CADHOST_HOME", home.string());
     ASSERT_EQ(::mkfifo((home / "classes.reg").c_str(), 0600), 0);
     std::filesystem::create_directory(home / "user.reg");
     for (int round = 0; round < 2; ++round) {
@@ -204,8 +203,6 @@ TEST_F(LifecycleTest, ABrokenClassesHiveIsToldOfWhenTheModuleStarts) {
         EXPECT_TRUE(platform::isFailureBox(boxes_.last().type));
         acrxDynamicLinker->unloadAll();
     }
-    ::setenv("CADHOST_HOME", oldHome.c_str(), 1);
-    std::filesystem::remove_all(home);
 }
 
 TEST_F(LifecycleTest, UnloadingWhileConnectedEndsTheLinkThread) {
@@ -226,9 +223,8 @@ TEST_F(LifecycleTest, UnloadingWhileConnectedEndsTheLinkThread) {
 }
 
 TEST_F(LifecycleTest, WithoutItsResourceModuleTheModuleIsRefused) {
-    auto folder = std::filesystem::temp_directory_path() / "tablora-no-resources";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    tabro::testing::TempDir scratch("no-resources");
+    const std::filesystem::path& folder = scratch.path();
     std::filesystem::copy_file(kModule, folder / "tabro.so");
     std::size_t timersBefore = platform::liveTimers();
     std::string error;
@@ -242,7 +238,6 @@ TEST_F(LifecycleTest, WithoutItsResourceModuleTheModuleIsRefused) {
 
     // The host keeps running, and the module loads from its own folder afterwards.
     EXPECT_NE(load(), nullptr);
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/HtmlHelp.h"
 #include "platform/LastError.h"
 #include "tests/common/HelpRecord.h"
+#include "tests/common/TestFiles.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <filesystem>
@@ -27,7 +28,6 @@ protected:
     void SetUp() override {
         ModuleTest::SetUp();
         host::unloadAllMenuGroups();
-        folder_ = fs::temp_directory_path() / ("menuhelp-" + std::to_string(::getpid()));
         fs::create_directories(folder_ / "module");
         fs::create_directories(folder_ / "system");
         // Any library does as the module: its folder is what the module looks in.
@@ -58,19 +58,17 @@ protected:
         linkApp()->moduleHandle = nullptr;
         platform::setSystemFolder(savedSystemFolder_);
         if (module_) FreeLibrary(module_);
-        fs::remove_all(folder_);
         ModuleTest::TearDown();
     }
     static tabro::LinkApp* linkApp() { return tabro::linkApp(); }
-    void putMenu(const std::string& text) {
-        std::ofstream(folder_ / "module" / "tbmenu.mnu", std::ios::binary) << text;
-    }
+    void putMenu(const std::string& text) { tabro::testing::writeFile(folder_ / "module" / "tbmenu.mnu", text); }
     void putShippedMenu() { fs::copy_file(kBinDir + "/tbmenu.mnu", folder_ / "module" / "tbmenu.mnu"); }
     void putSystemLibrary(const std::string& from) {
         fs::copy_file(from, folder_ / "system" / HTMLHELP_LIBRARY, fs::copy_options::overwrite_existing);
     }
 
-    fs::path folder_;
+    tabro::testing::TempDir scratch_{"menuhelp"};
+    const fs::path folder_ = scratch_.path();
     HMODULE module_ = nullptr;
     short cmdecho_ = 1;
     std::vector<short> cmdechoSets_;

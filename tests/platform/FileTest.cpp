@@ -5,6 +5,7 @@
 #include "platform/File.h"
 
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,6 @@
 #include <future>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,14 +36,8 @@ using platform::test::FileFault;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+using tabro::testing::readFile;
+using tabro::testing::writeFile;
 
 mode_t modeOf(const fs::path& p) {
     struct stat st {};
@@ -59,15 +53,6 @@ mode_t currentUmask() {
 
 class FileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/file-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     // Every name in the folder (and its subfolders), sorted.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
@@ -76,7 +61,8 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
-    fs::path dir_;
+    tabro::testing::TempDir scratch_{"file"};
+    const fs::path dir_ = scratch_.path();
 };
 
 using Names = std::vector<std::string>;
@@ -103,7 +89,7 @@ TEST_F(FileTest, AFailedReplacementLeavesThePreviousFileAndNoTemporary) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(bak);
-        spit(target, "old content");
+        writeFile(target, "old content");
         platform::WriteOptions options;
         options.backupPath = bak;
         platform::FileStatus status;
@@ -116,12 +102,12 @@ TEST_F(FileTest, AFailedReplacementLeavesThePreviousFileAndNoTemporary) {
         EXPECT_EQ(status.error().step, c.step);
         EXPECT_EQ(status.error().code, c.error);
         EXPECT_NE(status.error().message().find(std::strerror(c.error)), std::string::npos) << status.error().message();
-        EXPECT_EQ(slurp(target), "old content");
+        EXPECT_EQ(readFile(target), "old content");
         // A backup made before the failing step holds the old content too.
         for (const std::string& n : names()) {
             EXPECT_TRUE(n == "data.txt" || n == "data.bak") << n << " left behind";
             if (n == "data.bak") {
-                EXPECT_EQ(slurp(bak), "old content");
+                EXPECT_EQ(readFile(bak), "old content");
             }
         }
     }
@@ -129,7 +115,7 @@ TEST_F(FileTest, AFailedReplacementLeavesThePreviousFileAndNoTemporary) {
 
 TEST_F(FileTest, WritesCutShortAreResumedAndFailuresAfterThemClean) {
     const fs::path target = dir_ / "data.txt";
-    spit(target, "old");
+    writeFile(target, "old");
     const std::string content(200000, 'x');
     {
         // The kernel may write less than asked; a loop that took a short write for
@@ -140,7 +126,7 @@ TEST_F(FileTest, WritesCutShortAreResumedAndFailuresAfterThemClean) {
         EXPECT_EQ(s.error().step, FileStep::write);
         EXPECT_EQ(s.error().code, ENOSPC);
     }
-    EXPECT_EQ(slurp(target), "old");
+    EXPECT_EQ(readFile(target), "old");
     EXPECT_EQ(names(), Names{"data.txt"});
 
     // Every write made short by one byte still adds up to all of it.
@@ -153,17 +139,17 @@ TEST_F(FileTest, WritesCutShortAreResumedAndFailuresAfterThemClean) {
     platform::FileStatus s = platform::writeFileAtomically(target.string(), content);
     platform::fileSystemCalls().write = platform::systemFileCalls().write.load();
     ASSERT_TRUE(s) << s.error().message();
-    EXPECT_EQ(slurp(target), content);
+    EXPECT_EQ(readFile(target), content);
 }
 
 TEST_F(FileTest, AFailedFolderSyncIsReportedAfterTheFileIsReplaced) {
     const fs::path target = dir_ / "data.txt";
-    spit(target, "old");
+    writeFile(target, "old");
     FileFault folderSync(FileCall::fsync, EIO, 1);  // the first fsync is the temporary's
     platform::FileStatus s = platform::writeFileAtomically(target.string(), "new");
     ASSERT_FALSE(s);
     EXPECT_EQ(s.error().step, FileStep::syncFolder);
-    EXPECT_EQ(slurp(target), "new");
+    EXPECT_EQ(readFile(target), "new");
     EXPECT_EQ(names(), Names{"data.txt"});
 }
 
@@ -188,14 +174,14 @@ TEST_F(FileTest, AReplacedFileKeepsItsModeAndANewOneGetsTheModeAskedFor) {
         const fs::path target = dir_ / "data.txt";
         fs::remove(target);
         if (c.existing) {
-            spit(target, "old");
+            writeFile(target, "old");
             ASSERT_EQ(::chmod(target.c_str(), *c.existing), 0);
         }
         platform::WriteOptions options;
         options.newFileMode = c.newFileMode;
         ASSERT_TRUE(platform::writeFileAtomically(target.string(), "new", options));
         EXPECT_EQ(modeOf(target), c.expected);
-        EXPECT_EQ(slurp(target), "new");
+        EXPECT_EQ(readFile(target), "new");
 
         fs::remove(target);
         if (!c.existing) {
@@ -229,7 +215,7 @@ TEST_F(FileTest, AReplacedFileKeepsItsOwnerAndGroupWhereTheSystemAllows) {
         const fs::path bak = dir_ / "shared.bak";
         fs::remove(target);
         fs::remove(bak);
-        spit(target, "theirs");
+        writeFile(target, "theirs");
         ASSERT_EQ(::chown(target.c_str(), kOwner, kGroup), 0);
         ASSERT_EQ(::chmod(target.c_str(), 02664), 0);
         std::optional<FileFault> refused;
@@ -244,7 +230,7 @@ TEST_F(FileTest, AReplacedFileKeepsItsOwnerAndGroupWhereTheSystemAllows) {
         EXPECT_EQ(st.st_uid, c.expectedOwner);
         EXPECT_EQ(st.st_gid, kGroup);
         EXPECT_EQ(st.st_mode & 07777, 02664u) << "the set-group-ID bit survives the change of owner";
-        EXPECT_EQ(slurp(target), "ours");
+        EXPECT_EQ(readFile(target), "ours");
         struct stat kept {};
         ASSERT_EQ(::stat(bak.c_str(), &kept), 0);
         EXPECT_EQ(kept.st_uid, kOwner);
@@ -271,10 +257,10 @@ TEST_F(FileTest, TheBackupHoldsWhatTheFileHeldBefore) {
         EXPECT_FALSE(fs::exists(bak)) << "a new file has nothing to keep";
         ::chmod(target.c_str(), 0640);
         ASSERT_TRUE(platform::writeFileAtomically(target.string(), "two", options));
-        EXPECT_EQ(slurp(bak), "one");
+        EXPECT_EQ(readFile(bak), "one");
         ASSERT_TRUE(platform::writeFileAtomically(target.string(), "three", options));
-        EXPECT_EQ(slurp(bak), "two") << "an older backup is replaced";
-        EXPECT_EQ(slurp(target), "three");
+        EXPECT_EQ(readFile(bak), "two") << "an older backup is replaced";
+        EXPECT_EQ(readFile(target), "three");
         EXPECT_EQ(modeOf(bak), 0640u);
         if (noLinks) {
             EXPECT_GT(noLinks->failures(), 0);
@@ -296,7 +282,7 @@ TEST_F(FileTest, ReadingKeepsToTheLimit) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes, limit " + std::to_string(c.limit));
         std::string content(c.size, '\0');
         for (std::size_t i = 0; i < c.size; ++i) content[i] = static_cast<char>(i * 31);
-        spit(file, content);
+        writeFile(file, content);
         std::string out = "stale";
         platform::FileStatus s = platform::readFile(file.string(), out, c.limit);
         EXPECT_EQ(s.ok(), c.ok);
@@ -332,7 +318,7 @@ TEST_F(FileTest, ReadingRefusesWhatIsNoFile) {
     ASSERT_FALSE(inMissingFolder);
     EXPECT_EQ(platform::systemErrorCode(inMissingFolder.error(), ERROR_WRITE_FAULT), ERROR_PATH_NOT_FOUND);
 
-    spit(dir_ / "data.txt", "abc");
+    writeFile(dir_ / "data.txt", "abc");
     FileFault readFails(FileCall::read, EIO);
     platform::FileStatus failed = platform::readFile((dir_ / "data.txt").string(), out, 1000);
     ASSERT_FALSE(failed);
@@ -362,7 +348,7 @@ TEST_F(FileTest, ASymbolicLinkAtTheNameStaysAndItsTargetIsReplaced) {
             fs::create_symlink(to, dir_ / name);
         }
         if (c.targetExists) {
-            spit(dir_ / c.target, "old");
+            writeFile(dir_ / c.target, "old");
             ::chmod((dir_ / c.target).c_str(), 0600);
         }
         platform::AtomicFile file;
@@ -371,7 +357,7 @@ TEST_F(FileTest, ASymbolicLinkAtTheNameStaysAndItsTargetIsReplaced) {
         ASSERT_TRUE(file.write("new"));
         ASSERT_TRUE(file.commit());
         for (const auto& [name, to] : c.links) EXPECT_TRUE(fs::is_symlink(dir_ / name)) << name;
-        EXPECT_EQ(slurp(dir_ / c.target), "new");
+        EXPECT_EQ(readFile(dir_ / c.target), "new");
         if (c.targetExists) {
             EXPECT_EQ(modeOf(dir_ / c.target), 0600u);
         }
@@ -391,14 +377,14 @@ TEST_F(FileTest, ASymbolicLinkAtTheNameStaysAndItsTargetIsReplaced) {
 TEST_F(FileTest, ExclusiveCreationNeverReplacesAnything) {
     const fs::path file = dir_ / "Book1.xlsx";
     ASSERT_TRUE(platform::createFileExclusively(file.string(), "mine"));
-    EXPECT_EQ(slurp(file), "mine");
+    EXPECT_EQ(readFile(file), "mine");
 
     struct Case {
         const char* name;
         std::function<void()> occupy;
     };
     const Case cases[] = {
-        {"a file", [&] { spit(file, "theirs"); }},
+        {"a file", [&] { writeFile(file, "theirs"); }},
         {"a dangling link", [&] { fs::create_symlink(dir_ / "elsewhere.xlsx", file); }},
         {"a folder", [&] { fs::create_directory(file); }},
     };
@@ -407,14 +393,14 @@ TEST_F(FileTest, ExclusiveCreationNeverReplacesAnything) {
         fs::remove_all(file);
         c.occupy();
         Names before = names();
-        std::string contentBefore = fs::is_regular_file(file) ? slurp(file) : "";
+        std::string contentBefore = fs::is_regular_file(file) ? readFile(file) : "";
         platform::FileStatus s = platform::createFileExclusively(file.string(), "mine");
         ASSERT_FALSE(s);
         EXPECT_EQ(s.error().step, FileStep::create);
         EXPECT_EQ(s.error().code, EEXIST);
         EXPECT_EQ(names(), before) << "nothing created, no temporary left";
         if (fs::is_regular_file(file)) {
-            EXPECT_EQ(slurp(file), contentBefore);
+            EXPECT_EQ(readFile(file), contentBefore);
         }
     }
 
@@ -427,14 +413,14 @@ TEST_F(FileTest, ExclusiveCreationNeverReplacesAnything) {
 }
 
 TEST_F(FileTest, FaultsCountOnlyTheirOwnCallAndStack) {
-    spit(dir_ / "data.txt", "old");
+    writeFile(dir_ / "data.txt", "old");
     FileFault secondRename(FileCall::rename, EIO, 1);
     EXPECT_TRUE(platform::writeFileAtomically((dir_ / "data.txt").string(), "one"));
     EXPECT_FALSE(platform::writeFileAtomically((dir_ / "data.txt").string(), "two"));
     EXPECT_TRUE(platform::writeFileAtomically((dir_ / "data.txt").string(), "three"));
     EXPECT_EQ(secondRename.calls(), 3);
     EXPECT_EQ(secondRename.failures(), 1);
-    EXPECT_EQ(slurp(dir_ / "data.txt"), "three");
+    EXPECT_EQ(readFile(dir_ / "data.txt"), "three");
     {
         FileFault alsoRename(FileCall::rename, EXDEV, 0, -1);
         EXPECT_FALSE(platform::writeFileAtomically((dir_ / "data.txt").string(), "four"));
@@ -442,7 +428,7 @@ TEST_F(FileTest, FaultsCountOnlyTheirOwnCallAndStack) {
     // The inner fault is gone; the outer one still sees renames, and fails no more.
     EXPECT_TRUE(platform::writeFileAtomically((dir_ / "data.txt").string(), "five"));
     EXPECT_EQ(secondRename.calls(), 5);
-    EXPECT_EQ(slurp(dir_ / "data.txt"), "five");
+    EXPECT_EQ(readFile(dir_ / "data.txt"), "five");
 }
 
 TEST_F(FileTest, FoldersAreCreatedWithTheirParents) {
@@ -450,7 +436,7 @@ TEST_F(FileTest, FoldersAreCreatedWithTheirParents) {
     ASSERT_TRUE(platform::createFolders(deep.string()));
     EXPECT_TRUE(fs::is_directory(deep));
     EXPECT_TRUE(platform::createFolders(deep.string())) << "a folder already there is fine";
-    spit(dir_ / "file", "x");
+    writeFile(dir_ / "file", "x");
     platform::FileStatus blocked = platform::createFolders((dir_ / "file" / "sub").string());
     ASSERT_FALSE(blocked);
     EXPECT_EQ(blocked.error().step, FileStep::createFolder);
@@ -522,7 +508,7 @@ TEST_F(FileTest, AWriterKilledAnywhereInASaveLeavesTheFileWholeAndNothingBehind)
     std::mt19937 random(20261209);
     for (bool unnamed : {true, false}) {
         SCOPED_TRACE(unnamed ? "unnamed temporaries" : "named temporaries");
-        spit(target, oldContent);
+        writeFile(target, oldContent);
         for (int kill = 0; kill < 12; ++kill) {
             pid_t child = startSaving(target, kill % 2 ? oldContent : newContent, unnamed);
             ASSERT_GT(child, 0);
@@ -531,7 +517,7 @@ TEST_F(FileTest, AWriterKilledAnywhereInASaveLeavesTheFileWholeAndNothingBehind)
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child failed on its own: " << WEXITSTATUS(status);
-            std::string now = slurp(target);
+            std::string now = readFile(target);
             ASSERT_TRUE(now == oldContent || now == newContent) << "the file holds " << now.size() << " bytes";
         }
         // The next save, of this file, clears what killed writers left.
@@ -544,27 +530,27 @@ TEST_F(FileTest, AWriterKilledAnywhereInASaveLeavesTheFileWholeAndNothingBehind)
 
 TEST_F(FileTest, TemporariesOfOthersAndOfLiveWritersAreLeftAlone) {
     const fs::path target = dir_ / "data.txt";
-    spit(target, "old");
+    writeFile(target, "old");
     // Names close to a temporary's that are not ours, or not of this file.
     const Names foreign = {".data.txt.abc.tmp", ".data.txt.ABCDEFGHIJKL.tmp", ".other.txt.abcdefghijkl.tmp",
                            "data.txt.abcdefghijkl.tmp"};
-    for (const std::string& n : foreign) spit(dir_ / n, "keep");
+    for (const std::string& n : foreign) writeFile(dir_ / n, "keep");
     // A live writer's temporary: locked while it is being written.
     platform::AtomicFile live;
     ASSERT_TRUE(live.open(target.string()));
     ASSERT_TRUE(live.write("live"));
     const fs::path stale = dir_ / ".data.txt.abcdefghijkl.tmp";
-    spit(stale, "stale");
+    writeFile(stale, "stale");
     ASSERT_TRUE(platform::writeFileAtomically(target.string(), "other"));
     EXPECT_FALSE(fs::exists(stale)) << "an unlocked temporary of this file is taken";
-    for (const std::string& n : foreign) EXPECT_EQ(slurp(dir_ / n), "keep") << n;
+    for (const std::string& n : foreign) EXPECT_EQ(readFile(dir_ / n), "keep") << n;
     ASSERT_TRUE(live.commit()) << "the live writer's temporary survived";
-    EXPECT_EQ(slurp(target), "live");
+    EXPECT_EQ(readFile(target), "live");
 }
 
 TEST_F(FileTest, AFileChangedOnDiskIsLeftAsItIsAndTheNewVersionSavedBesideIt) {
     const fs::path target = dir_ / "site.dxf";
-    spit(target, "read");
+    writeFile(target, "read");
     std::string text;
     platform::FileStamp read;
     ASSERT_TRUE(platform::readFile(target.string(), text, 1000, &read));
@@ -576,7 +562,7 @@ TEST_F(FileTest, AFileChangedOnDiskIsLeftAsItIsAndTheNewVersionSavedBesideIt) {
     platform::FileStamp written;
     ASSERT_TRUE(platform::writeFileAtomically(target.string(), "mine 1", options, &written));
     EXPECT_EQ(platform::fileStamp(target.string()), written) << "the version written is the one on disk";
-    EXPECT_EQ(slurp(dir_ / "site.bak"), "read");
+    EXPECT_EQ(readFile(dir_ / "site.bak"), "read");
 
     // Someone else saves, replacing the file or writing into it.
     struct Case {
@@ -591,20 +577,20 @@ TEST_F(FileTest, AFileChangedOnDiskIsLeftAsItIsAndTheNewVersionSavedBesideIt) {
         SCOPED_TRACE(c.name);
         for (const std::string& n : names())
             if (n.find("conflict") != std::string::npos) fs::remove(dir_ / n);
-        spit(target, "mine 1");
+        writeFile(target, "mine 1");
         ASSERT_TRUE(platform::readFile(target.string(), text, 1000, &read));
         c.change();
-        const std::string theirs = slurp(target);
+        const std::string theirs = readFile(target);
         options.unchangedSince = read;
         platform::FileStatus s = platform::writeFileAtomically(target.string(), "mine 2", options);
         ASSERT_FALSE(s);
         EXPECT_EQ(s.error().step, FileStep::changedOnDisk);
-        EXPECT_EQ(slurp(target), theirs);
+        EXPECT_EQ(readFile(target), theirs);
         const fs::path kept = s.error().path;
         EXPECT_EQ(kept.parent_path(), dir_);
         EXPECT_TRUE(kept.filename().string().starts_with("site (conflict ")) << kept;
         EXPECT_EQ(kept.extension(), ".dxf");
-        EXPECT_EQ(slurp(kept), "mine 2");
+        EXPECT_EQ(readFile(kept), "mine 2");
         EXPECT_NE(s.error().message().find(kept.string()), std::string::npos) << s.error().message();
         for (const std::string& n : names()) EXPECT_EQ(n.find(".tmp"), std::string::npos) << n;
     }
@@ -620,12 +606,12 @@ TEST_F(FileTest, AFileChangedOnDiskIsLeftAsItIsAndTheNewVersionSavedBesideIt) {
     // A file removed meanwhile loses nothing when written.
     fs::remove(target);
     ASSERT_TRUE(platform::writeFileAtomically(target.string(), "mine 4", options));
-    EXPECT_EQ(slurp(target), "mine 4");
+    EXPECT_EQ(readFile(target), "mine 4");
 }
 
 TEST_F(FileTest, OfTwoProcessesHoldingTheSameVersionOnlyOneReplacesIt) {
     const fs::path target = dir_ / "Book1.xlsx";
-    spit(target, "start");
+    writeFile(target, "start");
     for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
         std::string text;
@@ -652,10 +638,10 @@ TEST_F(FileTest, OfTwoProcessesHoldingTheSameVersionOnlyOneReplacesIt) {
         }
         EXPECT_EQ(outcome[0] + outcome[1], 1) << "one replaces, the other keeps its version beside";
         const char winner = outcome[0] == 0 ? 'a' : 'b';
-        EXPECT_EQ(slurp(target), std::string(1 << 20, winner));
+        EXPECT_EQ(readFile(target), std::string(1 << 20, winner));
         for (const std::string& n : names()) {
             if (n.find("conflict") == std::string::npos) continue;
-            EXPECT_EQ(slurp(dir_ / n), std::string(1 << 20, winner == 'a' ? 'b' : 'a'));
+            EXPECT_EQ(readFile(dir_ / n), std::string(1 << 20, winner == 'a' ? 'b' : 'a'));
             fs::remove(dir_ / n);
         }
         EXPECT_EQ(names(), Names{"Book1.xlsx"});
@@ -669,7 +655,7 @@ TEST_F(FileTest, LongNamesGetShortTemporariesAndConflictNamesWithinTheLimit) {
         const fs::path target = dir_ / name;
         ASSERT_TRUE(platform::createFileExclusively(target.string(), "one"));
         ASSERT_TRUE(platform::writeFileAtomically(target.string(), "two"));
-        EXPECT_EQ(slurp(target), "two");
+        EXPECT_EQ(readFile(target), "two");
         for (int attempt : {0, 1, 99}) {
             fs::path conflict = platform::conflictPathFor(target.string(), 1765275300, attempt);
             EXPECT_EQ(conflict.parent_path(), dir_);
@@ -694,7 +680,7 @@ TEST_F(FileTest, CopiedStretchesComeFromTheSourceOrFromMemoryWhenItCannotBeTrust
     // The source file and the bytes in memory differ on purpose, to tell which one a
     // stretch came from; in use they are the same bytes.
     const fs::path source = dir_ / "source.txt";
-    spit(source, "0123456789abcdefghij");
+    writeFile(source, "0123456789abcdefghij");
     const std::string same = "3456789ABCDEFG";  // in memory: what offset 3 holds, in capitals
     const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -706,7 +692,7 @@ TEST_F(FileTest, CopiedStretchesComeFromTheSourceOrFromMemoryWhenItCannotBeTrust
         EXPECT_TRUE(s) << s.error().message();
         EXPECT_TRUE(file.write(">"));
         EXPECT_TRUE(file.commit());
-        return slurp(dir_ / name);
+        return readFile(dir_ / name);
     };
     EXPECT_EQ(copyInto("kernel.txt", same, [] { return true; }), "<3456789abcdefg>") << "copied from the file";
     EXPECT_EQ(copyInto("private.txt", same, [] { return false; }), "<3456789ABCDEFG>")
@@ -756,6 +742,6 @@ TEST_F(FileTest, CopiedStretchesComeFromTheSourceOrFromMemoryWhenItCannotBeTrust
     platform::fileSystemCalls().copyFileRange = platform::systemFileCalls().copyFileRange.load();
     ::close(fd);
     EXPECT_EQ(refusals, 1);
-    EXPECT_EQ(slurp(dir_ / "refused.txt"), same + same);
+    EXPECT_EQ(readFile(dir_ / "refused.txt"), same + same);
     EXPECT_FALSE(fs::exists(dir_ / "failed.txt"));
 }

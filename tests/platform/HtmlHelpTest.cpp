@@ -9,6 +9,7 @@
 #include "platform/htmlhelp/HelpViewer.h"
 #include "platform/htmlhelp/HtmlText.h"
 #include "platform/ui/Shell.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -28,24 +28,6 @@ namespace fs = std::filesystem;
 const std::string kBin = TABLORA_BIN_DIR;
 const std::string kModules = TABLORA_TEST_MODULES_DIR;
 const std::string kHelpFile = kBin + "/tabro.chm";
-
-class TempFolder {
-public:
-    TempFolder()
-        : path_(fs::temp_directory_path() /
-                ("htmlhelp-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++))) {
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string str() const { return path_.string(); }
-
-private:
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
-    fs::path path_;
-};
 
 // The system folder moved for the scope's lifetime.
 class SystemFolderScope {
@@ -110,25 +92,25 @@ TEST(SystemFolder, BareNamesAreLoadedFromIt) {
     EXPECT_NE(GetProcAddress(help, MAKEINTRESOURCEA(HTMLHELP_ORDINAL_ANSI)), nullptr);
     EXPECT_TRUE(FreeLibrary(help));
 
-    TempFolder empty;
-    SystemFolderScope moved(empty.str());
+    tabro::testing::TempDir empty{"htmlhelp"};
+    SystemFolderScope moved(empty.path().string());
     EXPECT_EQ(LoadLibraryA(HTMLHELP_LIBRARY), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-    fs::copy_file(kModules + "/HelpRecorder.so", empty.str() + "/hhctrl.ocx");
+    fs::copy_file(kModules + "/HelpRecorder.so", empty.file("hhctrl.ocx"));
     HMODULE standIn = LoadLibraryA(HTMLHELP_LIBRARY);
     ASSERT_NE(standIn, nullptr);
     EXPECT_NE(GetProcAddress(standIn, "RecordedHelp"), nullptr);
     EXPECT_TRUE(FreeLibrary(standIn));
 
     // A bare name the system folder lacks is still found where it is named from.
-    TempFolder current;
-    fs::copy_file(kModules + "/AttachCounter.so", current.str() + "/local.so");
-    fs::path previous = fs::current_path();
-    fs::current_path(current.str());
-    HMODULE local = LoadLibraryA("local.so");
-    fs::current_path(previous);
+    tabro::testing::TempDir current{"htmlhelp"};
+    fs::copy_file(kModules + "/AttachCounter.so", current.file("local.so"));
+    HMODULE local = [&] {
+        tabro::testing::WorkingDirectory inside(current.path());
+        return LoadLibraryA("local.so");
+    }();
     ASSERT_NE(local, nullptr);
-    EXPECT_EQ(platform::moduleFileName(local), fs::canonical(current.str() + "/local.so").string());
+    EXPECT_EQ(platform::moduleFileName(local), fs::canonical(current.file("local.so")).string());
     EXPECT_TRUE(FreeLibrary(local));
 }
 
@@ -152,11 +134,12 @@ TEST(ChmArchive, TheBuiltHelpFileHoldsEveryPageAndItsDefaultTopic) {
 }
 
 TEST(ChmArchive, WhatIsNoHelpFileIsRefused) {
-    TempFolder folder;
-    std::ofstream(folder.str() + "/text.chm") << "not a compiled help file at all\n";
-    fs::path fifo = folder.str() + "/pipe.chm";
+    tabro::testing::TempDir folder{"htmlhelp"};
+    tabro::testing::writeFile(folder.file("text.chm"), "not a compiled help file at all\n");
+    fs::path fifo = folder.file("pipe.chm");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (std::string path : {folder.str() + "/missing.chm", folder.str() + "/text.chm", fifo.string(), folder.str()}) {
+    for (std::string path :
+         {folder.file("missing.chm"), folder.file("text.chm"), fifo.string(), folder.path().string()}) {
         SCOPED_TRACE(path);
         std::string error;
         EXPECT_FALSE(hhctrl::ChmArchive::open(path, error));
@@ -299,10 +282,10 @@ TEST(HelpViewer, DesktopOpensTheUnpackedTopicWithoutAShell) {
     std::string error;
     auto archive = hhctrl::ChmArchive::open(kHelpFile, error);
     ASSERT_TRUE(archive) << error;
-    TempFolder cache;
+    tabro::testing::TempDir cache{"htmlhelp"};
     hhctrl::ViewerEnvironment desktop;
     desktop.hasDesktop = true;
-    desktop.cacheFolder = cache.str();
+    desktop.cacheFolder = cache.path().string();
     std::vector<std::vector<std::string>> started;
     int openerStatus = 0;
     platform::ProcessStarter previous = platform::setProcessStarter([&](const platform::ProcessRequest& request) {
@@ -312,12 +295,10 @@ TEST(HelpViewer, DesktopOpensTheUnpackedTopicWithoutAShell) {
     CapturedFile out;
     EXPECT_TRUE(hhctrl::showTopic(*archive, kHelpFile, "/options.html", desktop, out.get(), error)) << error;
     ASSERT_EQ(started.size(), 1u);
-    const std::string page = cache.str() + "/tabro.chm/options.html";
+    const std::string page = cache.file("tabro.chm/options.html");
     EXPECT_EQ(started[0], (std::vector<std::string>{"xdg-open", page}));
-    std::ifstream unpacked(page);
-    std::string html((std::istreambuf_iterator<char>(unpacked)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(html, archive->read("/options.html").value_or("?"));
-    EXPECT_TRUE(fs::exists(cache.str() + "/tabro.chm/index.html")) << "links to other pages work";
+    EXPECT_EQ(tabro::testing::readFile(page), archive->read("/options.html").value_or("?"));
+    EXPECT_TRUE(fs::exists(cache.file("tabro.chm/index.html"))) << "links to other pages work";
     EXPECT_EQ(out.text(), "");
 
     // No browser to open it: the topic goes to the terminal as text instead.

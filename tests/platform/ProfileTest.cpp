@@ -4,6 +4,7 @@
 
 #include "platform/Text.h"
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -21,26 +20,8 @@ namespace {
 
 class ProfileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/profile-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        file_ = (dir_ / "settings.ini").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    void write(const std::string& text) {
-        std::ofstream out(file_, std::ios::binary);
-        out << text;
-    }
-    std::string read() const {
-        std::ifstream in(file_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void write(const std::string& text) { tabro::testing::writeFile(file_, text); }
+    std::string read() const { return tabro::testing::readFile(file_); }
     std::string get(const char* section, const char* key, const char* def = "<def>", DWORD size = 256) {
         char buf[256];
         DWORD n = GetPrivateProfileStringA(section, key, def, buf, size, file_.c_str());
@@ -48,8 +29,9 @@ protected:
         return std::string(buf, n);
     }
 
-    fs::path dir_;
-    std::string file_;
+    tabro::testing::TempDir scratch_{"profile"};
+    const fs::path dir_ = scratch_.path();
+    const std::string file_ = scratch_.file("settings.ini");
 };
 
 TEST_F(ProfileTest, ReadsEntriesTrimmedAndUnquoted) {

@@ -2,13 +2,12 @@
 // reads back to the same keys and values, and lines a person may write by hand
 // read as the editor reads them.
 #include "platform/RegistryFormat.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -77,14 +76,12 @@ TEST(RegistryFormat, WhatIsPrintedReadsBackTheSame) {
 }
 
 TEST(RegistryFormat, AHiveInTheStoresOwnLayoutPrintsBackByteForByte) {
-    std::ifstream in(std::string(TABLORA_FIXTURES_DIR) + "/registry/settings.reg", std::ios::binary);
-    std::stringstream file;
-    file << in.rdbuf();
-    ASSERT_FALSE(file.str().empty());
-    Hive hive = platform::regfile::parse(file.str(), kRoot);
+    const std::string file = tabro::testing::readFile(std::string(TABLORA_FIXTURES_DIR) + "/registry/settings.reg");
+    ASSERT_FALSE(file.empty());
+    Hive hive = platform::regfile::parse(file, kRoot);
     EXPECT_FALSE(hive.damaged);
     EXPECT_EQ(hive.keys.size(), 3u);
-    EXPECT_EQ(platform::regfile::format(hive, kRoot), file.str());
+    EXPECT_EQ(platform::regfile::format(hive, kRoot), file);
 }
 
 TEST(RegistryFormat, HandWrittenLinesReadAsTheEditorReadsThem) {

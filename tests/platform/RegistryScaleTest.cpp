@@ -253,18 +253,14 @@ TEST_F(RegistryScaleTest, ABatchIsSeenByItsThreadAtOnceAndByOthersWhenItEnds) {
     EXPECT_EQ(RegOpenKeyExA(key.get(), "Sub", 0, KEY_READ, sub.put()), ERROR_SUCCESS);
 
     // A write that fails at the end is reported there, and the hive is as it was.
-    const std::string before = [&] {
-        std::ifstream in(home_ / "user.reg", std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    }();
+    const std::string before = tabro::testing::readFile(home_ / "user.reg");
     {
         FileFault full(FileCall::write, ENOSPC, 0, -1);
         platform::RegistryBatch batch;
         EXPECT_EQ(set("C", 3), ERROR_SUCCESS);
         EXPECT_EQ(batch.commit(), static_cast<LONG>(ERROR_DISK_FULL));
     }
-    std::ifstream in(home_ / "user.reg", std::ios::binary);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), before);
+    EXPECT_EQ(tabro::testing::readFile(home_ / "user.reg"), before);
 }
 
 // Deep keys cost what their text costs. Keys nested as deep as the platform allows,

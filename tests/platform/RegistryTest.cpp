@@ -3,6 +3,7 @@
 #include "platform/Registry.h"
 
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,6 @@
 #include <functional>
 #include <future>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,39 +27,20 @@ using platform::test::FileCall;
 
 namespace {
 
-std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeText(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
+using tabro::testing::readFile;
+using tabro::testing::writeFile;
 
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/registry-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
-        const char* old = std::getenv("CADHOST_HOME");
-        if (old) oldHome_ = old;
-        ::setenv("CADHOST_HOME", home_.c_str(), 1);
+        homeVariable_.emplace("CADHOST_HOME", home_.string());
         platform::clearRegistryFaults();
         openAtStart_ = platform::openRegistryKeyCount();
     }
     void TearDown() override {
         platform::clearRegistryFaults();
         EXPECT_EQ(platform::openRegistryKeyCount(), openAtStart_) << "a key handle was left open";
-        if (oldHome_)
-            ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
-        else
-            ::unsetenv("CADHOST_HOME");
-        std::error_code ec;
-        fs::remove_all(home_, ec);
+        homeVariable_.reset();
     }
 
     fs::path userHive() const { return home_ / "user.reg"; }
@@ -82,8 +63,9 @@ protected:
         return found;
     }
 
-    fs::path home_;
-    std::optional<std::string> oldHome_;
+    tabro::testing::TempDir homeDir_{"registry"};
+    const fs::path home_ = homeDir_.path();
+    std::optional<tabro::testing::ScopedEnv> homeVariable_;
     std::size_t openAtStart_ = 0;
 };
 
@@ -148,7 +130,7 @@ TEST_F(RegistryTest, ValuesSurviveTheFileInTheEditorsFormat) {
     const BYTE shortDword[2] = {1, 2};
     ASSERT_EQ(RegSetValueExA(key.get(), "Short", 0, REG_DWORD, shortDword, 2), ERROR_SUCCESS);
 
-    std::string file = readText(userHive());
+    std::string file = readFile(userHive());
     EXPECT_TRUE(file.starts_with("Windows Registry Editor Version 5.00\n\n")) << file;
     // Every parent gets a section of its own, as an export lists them.
     EXPECT_NE(file.find("[HKEY_CURRENT_USER\\SOFTWARE]\n"), std::string::npos) << file;
@@ -234,7 +216,7 @@ TEST_F(RegistryTest, KeysOpenOnlyWhenPresentAndHandlesKeepTheirRights) {
 TEST_F(RegistryTest, ReadsFilesWrittenByHand) {
     // CR LF endings, comments, a key known only through its subkey, a wrapped list,
     // the default value, a value removal entry and differently spelt names.
-    writeText(userHive(),
+    writeFile(userHive(),
               "Windows Registry Editor Version 5.00\r\n\r\n"
               "; my settings\r\n"
               "[HKEY_CURRENT_USER\\Software\\Morvik\\Tablora\\Settings\\Export]\r\n"
@@ -268,7 +250,7 @@ TEST_F(RegistryTest, ReadsFilesWrittenByHand) {
     // new value lands in the existing section under its existing spelling.
     setDword(key.get(), "StartRow", 3);
     EXPECT_TRUE(damagedCopies().empty());
-    std::string file = readText(userHive());
+    std::string file = readFile(userHive());
     EXPECT_NE(
         file.find("[HKEY_CURRENT_USER\\Software\\Morvik\\Tablora\\Settings\\Export]\n\"AddHeader\"=dword:00000001\n"),
         std::string::npos)
@@ -281,7 +263,7 @@ TEST_F(RegistryTest, UnicodeExportFromTheEditorIsRead) {
          std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"N\"=\""))
         utf16 += {static_cast<char>(c), '\0'};
     utf16 += std::string("\xE9\0t\0\xE9\0\"\0\r\0\n\0", 12);
-    writeText(userHive(), utf16);
+    writeFile(userHive(), utf16);
     platform::RegistryKey key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, key.put()), ERROR_SUCCESS);
     char buf[16] = {};
@@ -313,7 +295,7 @@ TEST_F(RegistryTest, DamagedHiveYieldsWhatCanBeReadAndIsKeptAsideOnWrite) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (const auto& e : fs::directory_iterator(home_)) fs::remove(e.path());
-        writeText(userHive(), c.content);
+        writeFile(userHive(), c.content);
 
         platform::RegistryKey key;
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS);
@@ -325,8 +307,8 @@ TEST_F(RegistryTest, DamagedHiveYieldsWhatCanBeReadAndIsKeptAsideOnWrite) {
         setDword(key.get(), "New", 1);
         auto copies = damagedCopies();
         ASSERT_EQ(copies.size(), 1u);
-        EXPECT_EQ(readText(copies[0]), c.content) << "the damaged file is kept byte for byte";
-        std::string rewritten = readText(userHive());
+        EXPECT_EQ(readFile(copies[0]), c.content) << "the damaged file is kept byte for byte";
+        std::string rewritten = readFile(userHive());
         EXPECT_NE(rewritten.find("\"Good\"=dword:00000007\n\"New\"=dword:00000001\n"), std::string::npos) << rewritten;
 
         // The rewritten hive is sound: a further write keeps nothing more aside.
@@ -378,7 +360,7 @@ TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesKeepEveryValue) {
 TEST_F(RegistryTest, AFailedHiveWriteChangesNothingAndSaysWhy) {
     auto key = create("SOFTWARE\\Faults");
     setDword(key.get(), "Kept", 7);
-    const std::string before = readText(userHive());
+    const std::string before = readFile(userHive());
     struct Case {
         const char* name;
         FileCall call;
@@ -401,7 +383,7 @@ TEST_F(RegistryTest, AFailedHiveWriteChangesNothingAndSaysWhy) {
             platform::test::FileFault fault(c.call, c.error);
             EXPECT_EQ(RegSetValueExA(key.get(), "New", 0, REG_DWORD, v, 4), c.expected);
         }
-        EXPECT_EQ(readText(userHive()), before);
+        EXPECT_EQ(readFile(userHive()), before);
         for (const auto& e : fs::directory_iterator(home_))
             EXPECT_FALSE(e.path().filename().string().ends_with(".tmp")) << "temporary left behind";
     }
@@ -413,7 +395,7 @@ TEST_F(RegistryTest, AFailedHiveWriteChangesNothingAndSaysWhy) {
         std::string name = "V" + std::to_string(i);
         EXPECT_EQ(RegSetValueExA(key.get(), name.c_str(), 0, REG_DWORD, v, 4), expected[i]);
     }
-    std::string file = readText(userHive());
+    std::string file = readFile(userHive());
     EXPECT_EQ(file.find("\"V2\""), std::string::npos);
     EXPECT_NE(file.find("\"V3\""), std::string::npos);
 }
@@ -448,7 +430,7 @@ TEST_F(RegistryTest, TheHiveIsPrivateKeepsItsModeAndALinkToItStays) {
     fs::create_symlink("elsewhere/user.reg", userHive());
     setDword(key.get(), "B", 2);
     EXPECT_TRUE(fs::is_symlink(userHive()));
-    std::string file = readText(home_ / "elsewhere" / "user.reg");
+    std::string file = readFile(home_ / "elsewhere" / "user.reg");
     EXPECT_NE(file.find("\"A\"=dword:00000001"), std::string::npos) << file;
     EXPECT_NE(file.find("\"B\"=dword:00000002"), std::string::npos) << file;
 }
@@ -457,12 +439,12 @@ TEST_F(RegistryTest, UnreadableHiveIsNeverReplaced) {
     if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the superuser";
     auto key = create("SOFTWARE\\Kept");
     setDword(key.get(), "A", 1);
-    std::string before = readText(userHive());
+    std::string before = readFile(userHive());
     fs::permissions(userHive(), fs::perms::none);
     const BYTE v[4] = {2, 0, 0, 0};
     EXPECT_EQ(RegSetValueExA(key.get(), "B", 0, REG_DWORD, v, 4), ERROR_CANTREAD);
     fs::permissions(userHive(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readText(userHive()), before);
+    EXPECT_EQ(readFile(userHive()), before);
 }
 
 // A hive file that is a folder, a pipe or a device is refused, never read: a pipe

@@ -5,15 +5,14 @@
 
 #include "platform/Registry.h"
 #include "platform/RegistryFormat.h"
+#include "tests/common/TestFiles.h"
 #include "tests/platform/LeakCheck.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,21 +22,12 @@ class TempRegistryHome : public LeakCheckedTest {
 protected:
     void SetUp() override {
         LeakCheckedTest::SetUp();
-        char pattern[] = "/tmp/registry-home-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home_ = pattern;
-        if (const char* old = std::getenv("CADHOST_HOME")) oldHome_ = old;
-        ::setenv("CADHOST_HOME", home_.c_str(), 1);
+        homeVariable_.emplace("CADHOST_HOME", home_.string());
         openAtStart_ = openRegistryKeyCount();
     }
     void TearDown() override {
         EXPECT_EQ(openRegistryKeyCount(), openAtStart_) << "a key handle was left open";
-        if (oldHome_)
-            ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
-        else
-            ::unsetenv("CADHOST_HOME");
-        std::error_code ignored;
-        std::filesystem::remove_all(home_, ignored);
+        homeVariable_.reset();
         LeakCheckedTest::TearDown();
     }
 
@@ -45,10 +35,8 @@ protected:
     // root), and each of their values as `key\[name] = text` (REG_SZ shown without
     // its terminator, "@" for the default value), sorted.
     std::vector<std::string> classesBelow(const std::string& under) const {
-        std::ifstream in(home_ / "classes.reg", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        regfile::Hive hive = regfile::parse(text.str(), "HKEY_CLASSES_ROOT");
+        regfile::Hive hive =
+            regfile::parse(tabro::testing::readFileIfAny(home_ / "classes.reg").value_or(""), "HKEY_CLASSES_ROOT");
         EXPECT_FALSE(hive.damaged);
         std::vector<std::string> lines;
         for (const regfile::Key& key : hive.keys) {
@@ -64,10 +52,14 @@ protected:
         return lines;
     }
 
-    std::filesystem::path home_;
+private:
+    tabro::testing::TempDir homeDir_{"registry-home"};
+
+protected:
+    const std::filesystem::path home_ = homeDir_.path();
 
 private:
-    std::optional<std::string> oldHome_;
+    std::optional<tabro::testing::ScopedEnv> homeVariable_;
     std::size_t openAtStart_ = 0;
 };
 

@@ -65,14 +65,11 @@ class EventsTest : public SheetTest {
 protected:
     // Rewrites the workbook file as another program would: read, change, write.
     void editFileElsewhere(const std::string& path, const std::function<void(Book&)>& edit) {
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        auto book = xlsx::readPackage(bytes, u"elsewhere");
+        auto book = xlsx::readPackage(readFile(path), u"elsewhere");
         edit(*book);
         std::string out = xlsx::writePackage(*book);
         std::this_thread::sleep_for(20ms);  // a later modification time on coarse clocks
-        std::ofstream(path, std::ios::binary | std::ios::trunc)
-            .write(out.data(), static_cast<std::streamsize>(out.size()));
+        writeFile(path, out);
     }
 };
 
@@ -179,9 +176,7 @@ TEST_F(EventsTest, AFileStillBeingWrittenIsNeitherReadAsEmptyNorLost) {
     // What the other program will have written once it is done.
     std::string complete;
     {
-        std::ifstream in("Book1.xlsx", std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        auto book = xlsx::readPackage(bytes, u"elsewhere");
+        auto book = xlsx::readPackage(readFile("Book1.xlsx"), u"elsewhere");
         book->sheets()[0]->setText(1, 1, u"after");
         complete = xlsx::writePackage(*book);
     }

@@ -20,23 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class SaveConflictTest : public SheetTest {
 protected:
     // Another session's save: read, change, written back atomically as ours are.
     void saveElsewhere(const std::string& path, const std::function<void(Book&)>& edit) {
-        auto book = xlsx::readPackage(slurp(path), u"elsewhere");
+        auto book = xlsx::readPackage(readFile(path), u"elsewhere");
         edit(*book);
         std::this_thread::sleep_for(10ms);
         ASSERT_TRUE(platform::writeFileAtomically(path, xlsx::writePackage(*book)));
     }
     std::vector<std::u16string> sheetNames(const fs::path& path) {
         std::vector<std::u16string> names;
-        auto book = xlsx::readPackage(slurp(path), u"check");  // kept while its sheets are looked at
+        auto book = xlsx::readPackage(readFile(path), u"check");  // kept while its sheets are looked at
         for (const auto& s : book->sheets()) names.push_back(s->name());
         return names;
     }
@@ -65,7 +60,7 @@ TEST_F(SaveConflictTest, BothSidesChangedTheirFileStaysOursGoesBesideItAndItIsTo
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_TRUE(copies[0].filename().string().starts_with("Book1 (conflict ")) << copies[0];
     EXPECT_EQ(copies[0].extension(), ".xlsx");
-    auto ours = xlsx::readPackage(slurp(copies[0]), u"ours");
+    auto ours = xlsx::readPackage(readFile(copies[0]), u"ours");
     EXPECT_EQ(ours->strings.text(ours->sheets()[0]->find(2, 1)->text), u"mine");
     EXPECT_NE(problems[0].find(file.string()), std::string::npos) << problems[0];
     EXPECT_NE(problems[0].find(copies[0].string()), std::string::npos) << problems[0];

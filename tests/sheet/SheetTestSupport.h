@@ -11,6 +11,7 @@
 #include "platform/Variant.h"
 #include "sheet/Automation.h"
 #include "sheet/Spreadsheet.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@ namespace id = ::automation::dispid;
 
 using platform::ComPtr;
 using platform::Variant;
+using tabro::testing::readFile;
+using tabro::testing::writeFile;
 
 inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 inline std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
@@ -54,11 +58,7 @@ class SheetTest : public ::testing::Test {
 protected:
     void SetUp() override {
         liveBefore_ = platform::liveComObjects();
-        char pattern[] = "/tmp/sheet-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
+        folder_.emplace("sheet");
         ASSERT_EQ(registerSpreadsheetApplication(), S_OK);
         app = startSpreadsheetApplication();
         ASSERT_TRUE(app);
@@ -66,9 +66,7 @@ protected:
     void TearDown() override {
         app.reset();
         revokeSpreadsheetApplication();
-        std::filesystem::current_path(previous_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        folder_.reset();
         EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "automation objects left alive by the test";
     }
 
@@ -83,13 +81,13 @@ protected:
         return getObject(cells.get(), id::Item, {Variant::i4(row), Variant::i4(column)});
     }
 
-    std::string folder() const { return folder_.string(); }
+    std::string folder() const { return folder_->path().string(); }
 
     ComPtr<IDispatch> app;
 
 private:
     std::size_t liveBefore_ = 0;
-    std::filesystem::path folder_, previous_;
+    std::optional<tabro::testing::TempWorkingDir> folder_;
 };
 
 // Runs a Python snippet with openpyxl; false when the interpreter or the library is

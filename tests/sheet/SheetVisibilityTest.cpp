@@ -23,18 +23,6 @@ using namespace std::chrono_literals;
 
 constexpr HRESULT kApplicationFailure = static_cast<HRESULT>(0x800A03ECu);
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spill(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 std::string entry(const std::string& package, const std::string& name) {
     xlsx::ZipReader zip(package, xlsx::ReadLimits{});
     return zip.has(name) ? zip.read(name) : std::string();
@@ -209,7 +197,7 @@ TEST_F(SheetVisibilityTest, HiddenSheetsAreSavedHiddenForOtherProgramsAndOpenHid
     put(cell(sheetNamed(book.get(), "Vault").get(), 1, 1).get(), id::Value, bstr("kept"));
     ASSERT_TRUE(flushChangedWorkbooks().empty());
     const std::string file = folder() + "/Book1.xlsx";
-    const std::string workbookXml = entry(slurp(file), "xl/workbook.xml");
+    const std::string workbookXml = entry(readFile(file), "xl/workbook.xml");
     // The state sits where the format's own programs put it, before the relationship.
     EXPECT_NE(sheetEntry(workbookXml, "First").find("\" state=\"hidden\" r:id=\""), std::string::npos)
         << sheetEntries(workbookXml);
@@ -237,7 +225,7 @@ assert wb["Vault"]["A1"].value == "kept"
     EXPECT_EQ(validatorErrors(folder(), "Book1.xlsx"), "");
 
     // Read back here as the application reads it.
-    auto read = xlsx::readPackage(slurp(file), u"Book1.xlsx");
+    auto read = xlsx::readPackage(readFile(file), u"Book1.xlsx");
     std::vector<Visibility> states;
     for (const auto& s : read->sheets()) states.push_back(s->visibility());
     EXPECT_EQ(states, (std::vector<Visibility>{Visibility::Hidden, Visibility::Visible, Visibility::VeryHidden,
@@ -286,11 +274,11 @@ TEST_F(SheetVisibilityTest, AVisibilityChangedInTheFileElsewhereReachesTheSheets
     const std::string file = folder() + "/Book1.xlsx";
     // Another program hides Record and saves; the sheet object held here sees it.
     {
-        auto other = xlsx::readPackage(slurp(file), u"elsewhere");
+        auto other = xlsx::readPackage(readFile(file), u"elsewhere");
         ASSERT_TRUE(other->setSheetVisibility(1, Visibility::VeryHidden).empty());
         std::string out = xlsx::writePackage(*other);
         std::this_thread::sleep_for(20ms);  // a later modification time on coarse clocks
-        spill(file, out);
+        writeFile(file, out);
     }
     reloadChangedWorkbooks();
     EXPECT_EQ(visibility(record.get()), 2);
@@ -298,7 +286,7 @@ TEST_F(SheetVisibilityTest, AVisibilityChangedInTheFileElsewhereReachesTheSheets
     // And the other way: shown here, saved, shown there.
     put(record.get(), id::Visible, Variant::i4(-1));
     ASSERT_TRUE(flushChangedWorkbooks().empty());
-    auto read = xlsx::readPackage(slurp(file), u"Book1.xlsx");
+    auto read = xlsx::readPackage(readFile(file), u"Book1.xlsx");
     EXPECT_TRUE(read->sheets()[1]->isVisible());
 }
 
@@ -314,8 +302,8 @@ TEST_F(SheetVisibilityTest, ForeignWorkbooksKeepTheirHiddenSheetsAndTabsByteForB
     } cases[] = {{"hide01.xlsx", 0, "hidden"}, {"hide02.xlsx", 2, "veryHidden"}};
     for (const auto& k : cases) {
         SCOPED_TRACE(k.file);
-        const std::string original = slurp(corpusFile(k.file));
-        spill(folder() + "/" + k.file, original);
+        const std::string original = readFile(corpusFile(k.file));
+        writeFile(folder() + "/" + k.file, original);
         openWorkbookFile(k.file);
         auto book = getObject(app.get(), id::ActiveWorkbook);
         EXPECT_EQ(visibility(sheetNamed(book.get(), "Sheet1").get()), -1);
@@ -326,7 +314,7 @@ TEST_F(SheetVisibilityTest, ForeignWorkbooksKeepTheirHiddenSheetsAndTabsByteForB
         put(cell(sheetNamed(book.get(), "Sheet3").get(), 2, 2).get(), id::Value, bstr("changed"));
         ASSERT_TRUE(flushChangedWorkbooks().empty());
         const std::string before = entry(original, "xl/workbook.xml");
-        const std::string after = entry(slurp(folder() + "/" + k.file), "xl/workbook.xml");
+        const std::string after = entry(readFile(folder() + "/" + k.file), "xl/workbook.xml");
         EXPECT_EQ(sheetEntries(after), sheetEntries(before));
         EXPECT_EQ(workbookView(after), workbookView(before));
         if (hasOpenpyxl()) {
@@ -340,27 +328,27 @@ TEST_F(SheetVisibilityTest, ForeignWorkbooksKeepTheirHiddenSheetsAndTabsByteForB
 
     // The first tab of the bar stays where the file put it, and moves on past it
     // while that sheet is hidden.
-    const std::string original = slurp(corpusFile("firstsheet01.xlsx"));
-    spill(folder() + "/firstsheet01.xlsx", original);
+    const std::string original = readFile(corpusFile("firstsheet01.xlsx"));
+    writeFile(folder() + "/firstsheet01.xlsx", original);
     openWorkbookFile("firstsheet01.xlsx");
     auto book = getObject(app.get(), id::ActiveWorkbook);
     put(cell(sheetAt(book.get(), 20).get(), 1, 1).get(), id::Value, bstr("changed"));
     ASSERT_TRUE(flushChangedWorkbooks().empty());
-    EXPECT_EQ(workbookView(entry(slurp(folder() + "/firstsheet01.xlsx"), "xl/workbook.xml")),
+    EXPECT_EQ(workbookView(entry(readFile(folder() + "/firstsheet01.xlsx"), "xl/workbook.xml")),
               workbookView(entry(original, "xl/workbook.xml")));
     put(sheetAt(book.get(), 9).get(), id::Visible, Variant::i4(0));
     put(sheetAt(book.get(), 10).get(), id::Visible, Variant::i4(2));
     ASSERT_TRUE(flushChangedWorkbooks().empty());
-    const std::string view = workbookView(entry(slurp(folder() + "/firstsheet01.xlsx"), "xl/workbook.xml"));
+    const std::string view = workbookView(entry(readFile(folder() + "/firstsheet01.xlsx"), "xl/workbook.xml"));
     EXPECT_NE(view.find(" firstSheet=\"10\" activeTab=\"19\""), std::string::npos) << view;
 }
 
 TEST_F(SheetVisibilityTest, AHiddenSheetDoesNotStaySelectedWithTheActiveOne) {
     TABLORA_REQUIRE_SHARED("corpus/xlsx/xlsxwriter");
-    const std::string original = slurp(corpusFile("hide01.xlsx"));
+    const std::string original = readFile(corpusFile("hide01.xlsx"));
     const std::string sheet1 = entry(original, "xl/worksheets/sheet1.xml");
     ASSERT_NE(sheet1.find(" tabSelected=\"1\""), std::string::npos) << "the file's active sheet is not Sheet1";
-    spill(folder() + "/hide01.xlsx", original);
+    writeFile(folder() + "/hide01.xlsx", original);
     openWorkbookFile("hide01.xlsx");
     auto book = getObject(app.get(), id::ActiveWorkbook);
     // Sheet1, selected in the file, is hidden without a change of its own; Sheet2 is
@@ -368,7 +356,7 @@ TEST_F(SheetVisibilityTest, AHiddenSheetDoesNotStaySelectedWithTheActiveOne) {
     put(sheetNamed(book.get(), "Sheet1").get(), id::Visible, Variant::i4(0));
     EXPECT_EQ(activeName(book.get()), "Sheet3");
     ASSERT_TRUE(flushChangedWorkbooks().empty());
-    const std::string saved = slurp(folder() + "/hide01.xlsx");
+    const std::string saved = readFile(folder() + "/hide01.xlsx");
     EXPECT_EQ(entry(saved, "xl/worksheets/sheet1.xml").find("tabSelected"), std::string::npos);
     EXPECT_NE(entry(saved, "xl/worksheets/sheet1.xml").find("<sheetView workbookViewId=\"0\""), std::string::npos)
         << entry(saved, "xl/worksheets/sheet1.xml");

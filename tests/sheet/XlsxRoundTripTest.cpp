@@ -17,13 +17,6 @@ namespace {
 
 std::string fixture(const std::string& name) { return std::string(TABLORA_FIXTURES_DIR) + "/xlsx/" + name; }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::map<std::string, std::string> xlsxEntries(const std::string& bytes) {
     xlsx::ZipReader zip(bytes, xlsx::ReadLimits{});
     std::map<std::string, std::string> out;
@@ -164,12 +157,12 @@ assert wb.properties.creator == "openpyxl", wb.properties.creator
 
 TEST_F(XlsxRoundTripTest, UnchangedSheetsAndUnknownPartsAreWrittenBackByteForByte) {
     openCopy("openpyxl-comments-textformat.xlsx");
-    std::string before = slurp(fixture("openpyxl-comments-textformat.xlsx"));
+    std::string before = readFile(fixture("openpyxl-comments-textformat.xlsx"));
     put(cell(sheetNamed("Notes").get(), 5, 5).get(), id::Value, bstr("changed"));
     EXPECT_TRUE(flushChangedWorkbooks().empty());
     // Read both packages and compare entries other than the changed ones.
     auto original = xlsxEntries(before);
-    auto written = xlsxEntries(slurp("openpyxl-comments-textformat.xlsx"));
+    auto written = xlsxEntries(readFile("openpyxl-comments-textformat.xlsx"));
     for (const char* same : {"xl/worksheets/sheet1.xml", "xl/comments/comment1.xml", "xl/drawings/commentsDrawing1.vml",
                              "xl/theme/theme1.xml", "docProps/core.xml", "xl/worksheets/_rels/sheet1.xml.rels"}) {
         SCOPED_TRACE(same);
@@ -206,7 +199,7 @@ TEST_F(XlsxRoundTripTest, RepeatedSavesKeepEveryTextInItsCellAndStoreRepeatsOnce
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                   std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 
-    auto entries = xlsxEntries(slurp("Book1.xlsx"));
+    auto entries = xlsxEntries(readFile("Book1.xlsx"));
     const std::string& sst = entries["xl/sharedStrings.xml"];
     for (const char* text : {"<t>x</t>", "<t>z</t>", "<t>overwritten</t>"}) {
         SCOPED_TRACE(text);
@@ -235,7 +228,7 @@ TEST_F(XlsxRoundTripTest, RepeatedSavesKeepEveryTextInItsCellAndStoreRepeatsOnce
 
 TEST_F(XlsxRoundTripTest, AFailedSaveLeavesThePreviousFileIntact) {
     auto sheet = openCopy("openpyxl-comments-textformat.xlsx");
-    std::string before = slurp("openpyxl-comments-textformat.xlsx");
+    std::string before = readFile("openpyxl-comments-textformat.xlsx");
     put(cell(sheet.get(), 9, 9).get(), id::Value, bstr("lost?"));
     std::vector<std::string> problems;
     {
@@ -245,13 +238,13 @@ TEST_F(XlsxRoundTripTest, AFailedSaveLeavesThePreviousFileIntact) {
     }
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("openpyxl-comments-textformat.xlsx"), std::string::npos) << problems[0];
-    EXPECT_EQ(slurp("openpyxl-comments-textformat.xlsx"), before);
+    EXPECT_EQ(readFile("openpyxl-comments-textformat.xlsx"), before);
     std::size_t files = 0;
     for (const auto& e : std::filesystem::directory_iterator(folder())) files += e.path().filename() != "check.py";
     EXPECT_EQ(files, 1u) << "a temporary file was left behind";
     // The change is still pending and reaches the disk with the next flush.
     EXPECT_TRUE(flushChangedWorkbooks().empty());
-    EXPECT_NE(slurp("openpyxl-comments-textformat.xlsx"), before);
+    EXPECT_NE(readFile("openpyxl-comments-textformat.xlsx"), before);
     sheet.reset();
     app.reset();
     stopSpreadsheetApplication();
@@ -262,7 +255,7 @@ TEST_F(XlsxRoundTripTest, AFailedSaveLeavesThePreviousFileIntact) {
 }
 
 TEST_F(XlsxRoundTripTest, NotesBesideFormControlsCannotBeRewrittenButCellsCan) {
-    auto entries = xlsxEntries(slurp(fixture("openpyxl-comments-textformat.xlsx")));
+    auto entries = xlsxEntries(readFile(fixture("openpyxl-comments-textformat.xlsx")));
     std::string& vml = entries["xl/drawings/commentsDrawing1.vml"];
     auto at = vml.find("ObjectType=\"Note\"");
     ASSERT_NE(at, std::string::npos);
@@ -280,7 +273,7 @@ TEST_F(XlsxRoundTripTest, NotesBesideFormControlsCannotBeRewrittenButCellsCan) {
     EXPECT_NE(narrow(info.bstrDescription).find("Button"), std::string::npos) << narrow(info.bstrDescription);
     put(cell(door.get(), 5, 1).get(), id::Value, bstr("cells still change"));
     EXPECT_TRUE(flushChangedWorkbooks().empty());
-    auto written = xlsxEntries(slurp("controls.xlsx"));
+    auto written = xlsxEntries(readFile("controls.xlsx"));
     EXPECT_EQ(written["xl/drawings/commentsDrawing1.vml"], vml);
     EXPECT_EQ(written["xl/comments/comment1.xml"], entries["xl/comments/comment1.xml"]);
 }
@@ -301,7 +294,7 @@ wb.active = 0
 wb.save("chart.xlsx")
 )"),
               0);
-    std::string before = slurp("chart.xlsx");
+    std::string before = readFile("chart.xlsx");
     openWorkbookFile("chart.xlsx");
     auto sheet = getObject(app.get(), id::ActiveSheet);
     EXPECT_EQ(call(cell(sheet.get(), 1, 1).get(), id::Value, DISPATCH_PROPERTYGET).dblVal(), 1.0);
@@ -310,7 +303,7 @@ wb.save("chart.xlsx")
               DISP_E_EXCEPTION);
     EXPECT_NE(narrow(info.bstrDescription).find("read-only"), std::string::npos);
     EXPECT_TRUE(flushChangedWorkbooks().empty());
-    EXPECT_EQ(slurp("chart.xlsx"), before);
+    EXPECT_EQ(readFile("chart.xlsx"), before);
 }
 
 // A host reads its workbooks on another thread while it opens the drawing; what it

@@ -46,15 +46,13 @@ TEST(ZipWriterTest, EntriesReadBackExactlyInTheOrderAsked) {
 
     // Another reader, and its integrity check of every entry.
     if (!sheet::test::hasOpenpyxl()) return;  // the same Python brings zipfile
-    char folder[] = "/tmp/zip-writer-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    std::ofstream(std::string(folder) + "/a.zip", std::ios::binary) << archive;
-    EXPECT_EQ(sheet::test::runPython(folder,
+    tabro::testing::TempDir folder("zip-writer");
+    tabro::testing::writeFile(folder.file("a.zip"), archive);
+    EXPECT_EQ(sheet::test::runPython(folder.path().string(),
                                      "import zipfile, sys\n"
                                      "z = zipfile.ZipFile('a.zip')\n"
                                      "sys.exit(1 if z.testzip() else 0 if len(z.namelist()) == 5 else 2)\n"),
               0);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(ZipWriterTest, PiecesOfAnEntryArriveInOrderBesideWholeEntries) {

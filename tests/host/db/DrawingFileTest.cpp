@@ -4,6 +4,7 @@
 #include "host/db/DrawingFile.h"
 
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -22,26 +23,14 @@ using platform::test::FileFault;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tabro::testing::readFile;
 
 class DrawingFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/drawing-save-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         file_ = dir_ / "site.dxf";
         fs::copy_file(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf", file_);
-        original_ = slurp(file_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        original_ = readFile(file_);
     }
     // The drawing at `path`, opened and changed so that a save writes something new.
     std::unique_ptr<AcDbDatabase> openChanged(const fs::path& path) {
@@ -51,7 +40,9 @@ protected:
         EXPECT_EQ(r.database->setLuprec(6), Acad::eOk);
         return std::move(r.database);
     }
-    fs::path dir_, file_;
+    tabro::testing::TempDir scratch_{"drawing-save"};
+    const fs::path dir_ = scratch_.path();
+    fs::path file_;
     std::string original_;
 };
 
@@ -84,7 +75,7 @@ TEST_F(DrawingFileTest, AFailedSaveKeepsThePreviousFileAndItsBackup) {
         EXPECT_NE(r.error.find(std::strerror(c.error)), std::string::npos) << r.error;
         EXPECT_NE(r.error.find("the previous file is unchanged"), std::string::npos) << r.error;
         EXPECT_TRUE(db->isModified());
-        EXPECT_EQ(slurp(file_), original_);
+        EXPECT_EQ(readFile(file_), original_);
         std::size_t files = 0;
         for (const auto& e : fs::directory_iterator(dir_)) {
             ++files;
@@ -92,7 +83,7 @@ TEST_F(DrawingFileTest, AFailedSaveKeepsThePreviousFileAndItsBackup) {
         }
         EXPECT_EQ(files, 2u);
         // The rename is the last step: only there has the backup been made already.
-        EXPECT_EQ(slurp(dir_ / "site.bak"), c.call == FileCall::rename ? original_ : "older backup");
+        EXPECT_EQ(readFile(dir_ / "site.bak"), c.call == FileCall::rename ? original_ : "older backup");
         std::ofstream(dir_ / "site.bak", std::ios::binary) << "older backup";
     }
 }
@@ -103,7 +94,7 @@ TEST_F(DrawingFileTest, TheSavedFileKeepsItsModeAndThePreviousOneIsTheBackup) {
     ASSERT_TRUE(db);
     auto r = saveDrawing(*db);
     ASSERT_TRUE(r) << r.error;
-    EXPECT_EQ(slurp(dir_ / "site.bak"), original_);
+    EXPECT_EQ(readFile(dir_ / "site.bak"), original_);
     EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     auto again = openDrawingFile(file_.string());
@@ -127,11 +118,11 @@ TEST_F(DrawingFileTest, ALinkedDrawingIsSavedThroughTheLink) {
     auto r = saveDrawing(*db);
     ASSERT_TRUE(r) << r.error;
     EXPECT_TRUE(fs::is_symlink(file_)) << "the link is not replaced by a copy";
-    EXPECT_NE(slurp(dir_ / "project" / "real.dxf"), original_);
+    EXPECT_NE(readFile(dir_ / "project" / "real.dxf"), original_);
     // The backup sits beside the file the link leads to, named after it, as a file of
     // its own; nothing is left beside the link.
     EXPECT_FALSE(fs::is_symlink(dir_ / "project" / "real.bak"));
-    EXPECT_EQ(slurp(dir_ / "project" / "real.bak"), original_);
+    EXPECT_EQ(readFile(dir_ / "project" / "real.bak"), original_);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "site.bak")));
     EXPECT_EQ(db->fileName(), file_.string());
 }

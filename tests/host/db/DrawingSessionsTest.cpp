@@ -4,6 +4,7 @@
 // linked file, special files are refused without waiting on them, and a failed
 // save makes cadhost's script run fail, telling it once.
 #include "host/db/DrawingFile.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -26,12 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tabro::testing::readFile;
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -47,17 +43,10 @@ struct CadhostRun {
 class DrawingSessionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/drawing-sessions-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         fs::create_directories(dir_ / "home");
         file_ = dir_ / "site.dxf";
         fs::copy_file(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf", file_);
-        original_ = slurp(file_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        original_ = readFile(file_);
     }
     std::unique_ptr<AcDbDatabase> openChanged(const fs::path& path, int luprec) {
         auto r = openDrawingFile(path.string());
@@ -90,7 +79,9 @@ protected:
         }
         return r;
     }
-    fs::path dir_, file_;
+    tabro::testing::TempDir scratch_{"drawing-sessions"};
+    const fs::path dir_ = scratch_.path();
+    fs::path file_;
     std::string original_;
 };
 
@@ -100,20 +91,20 @@ TEST_F(DrawingSessionsTest, ASaveOverAnotherSessionsSaveKeepsTheirsAndPutsOursBe
     ASSERT_TRUE(first && second);
     auto saved = saveDrawing(*first);
     ASSERT_TRUE(saved) << saved.error;
-    const std::string theirs = slurp(file_);
+    const std::string theirs = readFile(file_);
 
     auto conflicted = saveDrawing(*second);
     ASSERT_FALSE(conflicted);
-    EXPECT_EQ(slurp(file_), theirs) << "the other session's save is not overwritten";
+    EXPECT_EQ(readFile(file_), theirs) << "the other session's save is not overwritten";
     std::vector<fs::path> copies = conflictCopies();
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_TRUE(copies[0].filename().string().starts_with("site (conflict ")) << copies[0];
     EXPECT_EQ(copies[0].extension(), ".dxf");
-    EXPECT_EQ(slurp(copies[0]), writeDrawingText(*second));
+    EXPECT_EQ(readFile(copies[0]), writeDrawingText(*second));
     EXPECT_NE(conflicted.error.find(file_.string()), std::string::npos) << conflicted.error;
     EXPECT_NE(conflicted.error.find(copies[0].string()), std::string::npos) << conflicted.error;
     EXPECT_TRUE(second->isModified()) << "the drawing is not where it was to be saved";
-    EXPECT_EQ(slurp(dir_ / "site.bak"), original_) << "the backup is of the version the first save replaced";
+    EXPECT_EQ(readFile(dir_ / "site.bak"), original_) << "the backup is of the version the first save replaced";
 
     // The session that saved last goes on saving to its file; so does one that saves
     // again and again on its own.
@@ -131,14 +122,14 @@ TEST_F(DrawingSessionsTest, TwoCadhostRunsOnOneDrawingLoseNeitherSave) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     CadhostRun b = run(command({"SAVEAS", file_.string(), "QUIT"}, "other.dxf", "b.scr"));
     EXPECT_EQ(b.status, 0) << b.output;
-    const std::string theirs = slurp(file_);
+    const std::string theirs = readFile(file_);
     std::string out;
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, a)) > 0;) out.append(buffer, n);
     int status = ::pclose(a);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0) << "a save that did not go where asked fails the run\n" << out;
-    EXPECT_EQ(slurp(file_), theirs);
+    EXPECT_EQ(readFile(file_), theirs);
     std::vector<fs::path> copies = conflictCopies();
     ASSERT_EQ(copies.size(), 1u) << out;
     // Named as the drawing was given, beside it.
@@ -155,11 +146,11 @@ TEST_F(DrawingSessionsTest, ALinkedDrawingIsSavedThroughTheLinkWithItsBackupBesi
     auto saved = saveDrawing(*db);
     ASSERT_TRUE(saved) << saved.error;
     EXPECT_TRUE(fs::is_symlink(file_));
-    EXPECT_EQ(slurp(dir_ / "projects" / "real.dxf"), writeDrawingText(*db));
+    EXPECT_EQ(readFile(dir_ / "projects" / "real.dxf"), writeDrawingText(*db));
     const fs::path bak = dir_ / "projects" / "real.bak";
     ASSERT_TRUE(fs::exists(fs::symlink_status(bak)));
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(bak)));
-    EXPECT_EQ(slurp(bak), original_);
+    EXPECT_EQ(readFile(bak), original_);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "site.bak"))) << "nothing beside the link";
 }
 

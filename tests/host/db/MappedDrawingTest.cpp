@@ -8,6 +8,7 @@
 #include "host/db/DrawingStore.h"
 #include "host/dxf/DxfTokenizer.h"
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,8 @@ using platform::test::FileCall;
 using platform::test::FileFault;
 
 namespace {
+
+using tabro::testing::readFile;
 
 // A drawing of `count` references to DOOR, each with its NUMBER attribute "D-i";
 // reference i has handle 1000 + 3i, its attribute the next one. Over a megabyte
@@ -70,19 +73,14 @@ std::string textOfAttribute(AcDbDatabase& db, int reference) {
 class MappedDrawingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/drawing-mapped-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
         file_ = dir_ / "doors.dxf";
         text_ = manyDoors(kDoors);
         ASSERT_GT(text_.size(), hostbytes::DrawingBytes::kMinMappedBytes);
         std::ofstream(file_, std::ios::binary) << text_;
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    fs::path dir_, file_;
+    tabro::testing::TempDir scratch_{"drawing-mapped"};
+    const fs::path dir_ = scratch_.path();
+    fs::path file_;
     std::string text_;
 };
 
@@ -101,11 +99,7 @@ TEST_F(MappedDrawingTest, AWriterOfTheFileWaitsUntilTheDrawingHasItsOwnCopy) {
     // copy of its own the drawing would read that program's bytes, or fail to
     // read past the new end.
     ASSERT_EQ(std::system(("printf 'not a drawing' > '" + file_.string() + "'").c_str()), 0);
-    {
-        std::ifstream in(file_, std::ios::binary);
-        std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        ASSERT_EQ(now, "not a drawing") << "the writer went ahead once the drawing let it";
-    }
+    ASSERT_EQ(readFile(file_), "not a drawing") << "the writer went ahead once the drawing let it";
     EXPECT_TRUE(bytes.isPrivateCopy());
     EXPECT_EQ(textOfAttribute(db, kDoors - 1), "D-" + std::to_string(kDoors - 1));
     EXPECT_EQ(writeDrawingText(db), text_) << "the drawing is still the file as it was read";
@@ -149,9 +143,7 @@ TEST_F(MappedDrawingTest, PagesGivenBackReadTheSameAgain) {
     std::string expected = text_;
     const std::string old = "1\nD-4242\n";
     expected.replace(expected.find(old), old.size(), "1\nchanged\n");
-    std::ifstream in(file_, std::ios::binary);
-    std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(saved, expected);
+    EXPECT_EQ(readFile(file_), expected);
     EXPECT_EQ(textOfAttribute(db, kDoors / 2), "D-" + std::to_string(kDoors / 2)) << "the .bak is still mapped";
 }
 
@@ -196,10 +188,6 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
         ASSERT_TRUE(attribute);
         ASSERT_EQ(attribute->setTextString(value), Acad::eOk);
     };
-    auto slurp = [](const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    };
     std::string expected = text_;
     const std::string old = "1\nD-5000\n";
     expected.replace(expected.find(old), old.size(), "1\nchanged\n");
@@ -211,7 +199,7 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
     const fs::path copy = dir_ / "copy.dxf";
     DrawingSaveResult saved = saveDrawingAs(*r.database, copy.string());
     ASSERT_TRUE(saved.ok) << saved.error;
-    EXPECT_EQ(slurp(copy), expected);
+    EXPECT_EQ(readFile(copy), expected);
 
     // Now the file is rewritten, as long as before but with other bytes throughout.
     std::string other(text_.size(), 'x');
@@ -219,7 +207,7 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
     ASSERT_TRUE(r.database->store().bytes().isPrivateCopy());
     saved = saveDrawingAs(*r.database, (dir_ / "again.dxf").string());
     ASSERT_TRUE(saved.ok) << saved.error;
-    EXPECT_EQ(slurp(dir_ / "again.dxf"), expected);
+    EXPECT_EQ(readFile(dir_ / "again.dxf"), expected);
 }
 
 // The lease, the mapping and the kernel's copy made to fail through the file call
@@ -227,10 +215,6 @@ TEST_F(MappedDrawingTest, ASaveWritesTheDrawingAsReadWhoeverWroteTheFileSince) {
 // saying why, and the drawing and the file on disk stay as they were.
 class MappedDrawingFaultTest : public MappedDrawingTest {
 protected:
-    static std::string slurp(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
     static std::size_t openDescriptors() {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
     }
@@ -285,7 +269,7 @@ TEST_F(MappedDrawingFaultTest, ALeaseOrMappingRefusedReadsTheFileInstead) {
     auto r = openDrawingFile(file_.string());
     EXPECT_FALSE(r);
     EXPECT_EQ(r.error, file_.string() + ": Input/output error");
-    EXPECT_EQ(slurp(file_), text_);
+    EXPECT_EQ(readFile(file_), text_);
 }
 
 TEST_F(MappedDrawingFaultTest, ACopyThatFailsFailsTheSaveAndKeepsThePreviousFile) {
@@ -305,16 +289,16 @@ TEST_F(MappedDrawingFaultTest, ACopyThatFailsFailsTheSaveAndKeepsThePreviousFile
         EXPECT_EQ(saved.error, "could not save " + copy.string() +
                                    ": write failed: Input/output error; the previous file is unchanged");
     }
-    EXPECT_EQ(slurp(copy), "previous copy");
+    EXPECT_EQ(readFile(copy), "previous copy");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2) << "no temporary or backup is left";
     EXPECT_TRUE(db.isModified());
     EXPECT_EQ(db.fileName(), file_.string());
-    EXPECT_EQ(slurp(file_), text_);
+    EXPECT_EQ(readFile(file_), text_);
 
     // The drawing is intact: the next save writes it whole.
     DrawingSaveResult saved = saveDrawingAs(db, copy.string());
     ASSERT_TRUE(saved) << saved.error;
-    EXPECT_EQ(slurp(copy), textWith({{5000, "changed"}}));
+    EXPECT_EQ(readFile(copy), textWith({{5000, "changed"}}));
 }
 
 TEST_F(MappedDrawingFaultTest, ACopyTheKernelRefusesAndResidencyHintsThatFailWriteTheSameBytes) {
@@ -335,7 +319,7 @@ TEST_F(MappedDrawingFaultTest, ACopyTheKernelRefusesAndResidencyHintsThatFailWri
     ASSERT_TRUE(result) << result.error;
     EXPECT_EQ(copy.failures(), 1) << "refused once, the copy is not asked for again";
     EXPECT_EQ(advice.failures(), 1);
-    EXPECT_EQ(slurp(saved), textWith({{17, "first"}, {kDoors / 2, "middle"}, {kDoors - 17, "last"}}));
+    EXPECT_EQ(readFile(saved), textWith({{17, "first"}, {kDoors / 2, "middle"}, {kDoors - 17, "last"}}));
     // Dropping the pages fails as well (MADV_DONTNEED): they stay, and read the same.
     db.store().bytes().release();
     EXPECT_EQ(advice.failures(), 2);

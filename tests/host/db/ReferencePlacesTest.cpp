@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/SharedData.h"
+#include "tests/common/TestFiles.h"
 
 #include <cmath>
 #include <cstdint>
@@ -101,12 +101,10 @@ std::string drawingWith(const std::string& tags) {
 TEST(ReferencePlaces, RealDrawingsReadAsWhenDecodedWhole) {
     namespace fs = std::filesystem;
     TABLORA_REQUIRE_SHARED("corpus/dxf");
-    const fs::path dir = tabro::testing::sharedPath("corpus/dxf");
     std::size_t references = 0, preLocated = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().extension() != ".dxf") continue;
-        SCOPED_TRACE(entry.path().filename().string());
-        auto r = openDrawingFile(entry.path().string());
+    for (const fs::path& drawing : tabro::testing::corpusFiles("corpus/dxf", ".dxf")) {
+        SCOPED_TRACE(drawing.filename().string());
+        auto r = openDrawingFile(drawing.string());
         if (!r) continue;  // the corpus holds drawings refused on purpose too
         hostdb::DrawingStore& store = r.database->store();
         for (std::uint32_t i = 0; i < store.stubCount(); ++i) {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/SharedData.h"
+#include "tests/common/TestFiles.h"
 
 #include <bit>
 #include <charconv>
@@ -33,33 +33,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+using tabro::testing::readFile;
+using tabro::testing::writeFile;
 
 bool hasEzdxf() { return std::system("/usr/bin/python3 -c 'import ezdxf' >/dev/null 2>&1") == 0; }
 
-class Scratch {
-public:
-    Scratch() : dir_(fs::temp_directory_path() / ("tablora-bin-" + std::to_string(::getpid()))) {
-        fs::create_directories(dir_);
-    }
-    ~Scratch() { fs::remove_all(dir_); }
-    fs::path operator/(const std::string& name) const { return dir_ / name; }
-
-private:
-    fs::path dir_;
-};
-
 // Runs a Python script with ezdxf on `args`; its exit code.
-int python(const Scratch& scratch, const std::string& script, const std::vector<fs::path>& args) {
-    writeFile(scratch / "script.py", script);
-    std::string cmd = "/usr/bin/python3 '" + (scratch / "script.py").string() + "'";
+int python(const tabro::testing::TempDir& scratch, const std::string& script, const std::vector<fs::path>& args) {
+    writeFile(scratch.file("script.py"), script);
+    std::string cmd = "/usr/bin/python3 '" + scratch.file("script.py") + "'";
     for (const fs::path& a : args) cmd += " '" + a.string() + "'";
     return std::system((cmd + " >/dev/null 2>&1").c_str());
 }
@@ -201,13 +183,13 @@ TEST(DxfBinary, ChangedValuesAreTheOnlyDifference) {
 TEST(DxfBinary, ChangesToARealBinaryDrawingAreWhatAnotherReaderReads) {
     TABLORA_REQUIRE_SHARED("corpus/dxf");
     if (!hasEzdxf()) GTEST_SKIP() << "python3-ezdxf is not installed";
-    Scratch scratch;
+    tabro::testing::TempDir scratch("dxf-binary");
     for (const char* name : {"acadsharp_sample_AC1018_binary.dxf", "acadsharp_sample_AC1009_binary.dxf"}) {
         SCOPED_TRACE(name);
         auto r = openDrawingFile(corpus(name));
         ASSERT_TRUE(r) << r.error;
         edit(*r.database, 0x704, 12.5, "D-202 \xc5\xbd\xc3\xa9");  // "D-202 Žé" in the drawing's ANSI_1252
-        const fs::path out = scratch / name;
+        const fs::path out = scratch.path() / name;
         ASSERT_TRUE(saveDrawingAs(*r.database, out.string()));
         const std::string written = readFile(out), original = readFile(corpus(name));
         ASSERT_EQ(written.rfind("AutoCAD Binary DXF", 0), 0u);
@@ -229,10 +211,10 @@ TEST(DxfBinary, ChangesToARealBinaryDrawingAreWhatAnotherReaderReads) {
 // the other is the same drawing tag for tag.
 TEST(DxfBinary, AsciiAndBinaryFromAnotherWriterAreTheSameDrawing) {
     if (!hasEzdxf()) GTEST_SKIP() << "python3-ezdxf is not installed";
-    Scratch scratch;
+    tabro::testing::TempDir scratch("dxf-binary");
     for (const char* fixture : {"tagged_r2000.dxf", "nohandles_r12.dxf"}) {
         SCOPED_TRACE(fixture);
-        const fs::path ascii = scratch / "ascii.dxf", binary = scratch / "binary.dxf";
+        const fs::path ascii = scratch.path() / "ascii.dxf", binary = scratch.path() / "binary.dxf";
         const std::string convert =
             "import ezdxf, sys\n"
             "ezdxf.options.write_fixed_meta_data_for_testing = True  # both saves alike\n"
@@ -250,7 +232,7 @@ TEST(DxfBinary, AsciiAndBinaryFromAnotherWriterAreTheSameDrawing) {
                 tabro::testing::toolCommand("dxf_compare.py") + " '" + x.string() + "' '" + y.string() + "' >/dev/null";
             return std::system(cmd.c_str()) == 0;
         };
-        const fs::path asText = scratch / "as-text.dxf", ourText = scratch / "our-text.dxf";
+        const fs::path asText = scratch.path() / "as-text.dxf", ourText = scratch.path() / "our-text.dxf";
         const bool hasHandles = writeDrawingText(*a.database) == readFile(ascii);
         if (hasHandles) {
             EXPECT_TRUE(writeDrawingText(*b.database) == readFile(binary));

@@ -5,6 +5,7 @@
 #include "host/db/EntityCodec.h"
 #include "host/dxf/DxfTokenizer.h"
 #include "platform/File.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -81,8 +82,8 @@ TEST(DxfHostile, AValueThatWouldHoldALineBreakFailsTheSaveNamingTheObject) {
         ASSERT_TRUE(ref);
         ASSERT_EQ(ref->setLayer("A\nB"), Acad::eOk);
     }
-    fs::path dir = fs::temp_directory_path() / ("tablora-hostile-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    tabro::testing::TempDir scratch("dxf-hostile");
+    const fs::path& dir = scratch.path();
     fs::path file = dir / "escape.dxf";
     DrawingSaveResult saved = saveDrawingAs(*r.database, file.string());
     EXPECT_FALSE(saved);
@@ -92,7 +93,6 @@ TEST(DxfHostile, AValueThatWouldHoldALineBreakFailsTheSaveNamingTheObject) {
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(fs::is_empty(dir)) << "no temporary file is left behind";
     EXPECT_THROW(writeDrawingText(*r.database), hostdb::UnwritableValue);
-    fs::remove_all(dir);
 }
 
 TEST(DxfHostile, RealsMustBeFiniteNumbersADoubleHolds) {
@@ -151,10 +151,9 @@ TEST(DxfHostile, ALineLongerThanAnyDrawingHasIsRefusedWithoutReadingTheRest) {
 
     // On disk: a gigabyte on one line (a sparse file) is refused after about a
     // megabyte has been read.
-    fs::path dir = fs::temp_directory_path() / ("tablora-long-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    fs::path file = dir / "long.dxf";
-    std::ofstream(file, std::ios::binary) << head;
+    tabro::testing::TempDir scratch("dxf-long");
+    fs::path file = scratch.path() / "long.dxf";
+    tabro::testing::writeFile(file, head);
     fs::resize_file(file, std::uint64_t{1} << 30);
     DrawingOpenResult opened;
     std::uint64_t read = 0;
@@ -167,17 +166,9 @@ TEST(DxfHostile, ALineLongerThanAnyDrawingHasIsRefusedWithoutReadingTheRest) {
     EXPECT_NE(opened.error.find(file.string() + ": line 8: the line is longer than"), std::string::npos)
         << opened.error;
     EXPECT_LT(read, std::uint64_t{4} << 20);
-    fs::remove_all(dir);
 }
 
 namespace {
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::size_t lineAt(const std::string& text, std::size_t offset) {
     return static_cast<std::size_t>(
@@ -195,7 +186,7 @@ double xOf(AcDbDatabase& db, std::uint64_t handle) {
 TEST(DxfHostile, RepeatedHandlesAreRenumberedAboveTheSeedAndSaidSo) {
     // A reference copied by hand with its attributes and SEQEND, handles and all (in a
     // file with CR LF line ends).
-    const std::string original = slurp(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf");
+    const std::string original = tabro::testing::readFile(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf");
     const std::size_t from = original.find("  0\r\nINSERT\r\n  5\r\n2F4\r\n"),
                       to = original.find("  0\r\nINSERT\r\n  5\r\n2F8\r\n");
     ASSERT_NE(from, std::string::npos);
@@ -238,9 +229,9 @@ TEST(DxfHostile, RepeatedHandlesAreRenumberedAboveTheSeedAndSaidSo) {
 
     // A reader we did not write finds every handle once and nothing to repair.
     if (std::system("/usr/bin/python3 -c 'import ezdxf' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ezdxf";
-    fs::path dir = fs::temp_directory_path() / ("tablora-handles-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir / "copied.dxf", std::ios::binary) << written;
+    tabro::testing::TempDir scratch("dxf-handles");
+    const fs::path& dir = scratch.path();
+    tabro::testing::writeFile(dir / "copied.dxf", written);
     const std::string check =
         "import ezdxf, sys\n"
         "doc = ezdxf.readfile(sys.argv[1])\n"
@@ -248,11 +239,10 @@ TEST(DxfHostile, RepeatedHandlesAreRenumberedAboveTheSeedAndSaidSo) {
         "handles = [e.dxf.handle for e in doc.modelspace()] + [a.dxf.handle for i in doc.modelspace().query('INSERT')"
         " for a in i.attribs]\n"
         "sys.exit(0 if not auditor.has_errors and len(handles) == len(set(handles)) == 7 else 1)\n";
-    std::ofstream(dir / "check.py") << check;
+    tabro::testing::writeFile(dir / "check.py", check);
     const std::string command =
         "/usr/bin/python3 " + (dir / "check.py").string() + " " + (dir / "copied.dxf").string() + " >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    fs::remove_all(dir);
 }
 
 TEST(DxfHostile, AnEmptyFileIsRefusedAndOneWithoutEofOpensWithAWarning) {
@@ -261,7 +251,7 @@ TEST(DxfHostile, AnEmptyFileIsRefusedAndOneWithoutEofOpensWithAWarning) {
         EXPECT_FALSE(r);
         EXPECT_EQ(r.error.rfind("empty.dxf: line 1: the file ", 0), 0u) << r.error;
     }
-    const std::string whole = slurp(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf");
+    const std::string whole = tabro::testing::readFile(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf");
     auto complete = openDrawingText(whole, "whole.dxf");
     ASSERT_TRUE(complete) << complete.error;
     EXPECT_TRUE(complete.warnings.empty());

@@ -4,6 +4,7 @@
 #include "host/db/DrawingStore.h"
 #include "host/dxf/DxfTokenizer.h"
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,7 @@ namespace {
 
 const char* kHead = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n";
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tabro::testing::readFile;
 
 }  // namespace
 
@@ -99,11 +95,11 @@ TEST(DxfRefusal, TextTooLongForTheOffsetsIsRefused) {
 }
 
 TEST(DxfRefusal, FailedSaveKeepsThePreviousFile) {
-    fs::path dir = fs::temp_directory_path() / ("tablora-save-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    tabro::testing::TempDir scratch("dxf-save");
+    const fs::path& dir = scratch.path();
     fs::path file = dir / "site.dxf";
     fs::copy_file(fs::path(TABLORA_FIXTURES_DIR) / "dxf/tagged_r2000.dxf", file, fs::copy_options::overwrite_existing);
-    std::string before = slurp(file);
+    std::string before = readFile(file);
     auto r = openDrawingFile(file.string());
     ASSERT_TRUE(r) << r.error;
     ASSERT_EQ(r.database->setLuprec(6), Acad::eOk);
@@ -116,7 +112,7 @@ TEST(DxfRefusal, FailedSaveKeepsThePreviousFile) {
     EXPECT_FALSE(failed);
     EXPECT_NE(failed.error.find("No space left on device"), std::string::npos) << failed.error;
     EXPECT_NE(failed.error.find("previous file is unchanged"), std::string::npos) << failed.error;
-    EXPECT_EQ(slurp(file), before);
+    EXPECT_EQ(readFile(file), before);
     EXPECT_TRUE(r.database->isModified());
     std::size_t leftovers = 0;
     for (auto& e : fs::directory_iterator(dir)) leftovers += e.path() != file;
@@ -125,7 +121,7 @@ TEST(DxfRefusal, FailedSaveKeepsThePreviousFile) {
     auto ok = saveDrawing(*r.database);
     ASSERT_TRUE(ok) << ok.error;
     EXPECT_FALSE(r.database->isModified());
-    EXPECT_EQ(slurp(dir / "site.bak"), before) << "the previous file is kept as .bak";
+    EXPECT_EQ(readFile(dir / "site.bak"), before) << "the previous file is kept as .bak";
     auto again = openDrawingFile(file.string());
     ASSERT_TRUE(again) << again.error;
     EXPECT_EQ(again.database->luprec(), 6);
@@ -133,5 +129,4 @@ TEST(DxfRefusal, FailedSaveKeepsThePreviousFile) {
     auto as = saveDrawingAs(*r.database, (dir / "copy.dxf").string());
     ASSERT_TRUE(as) << as.error;
     EXPECT_EQ(r.database->fileName(), (dir / "copy.dxf").string());
-    fs::remove_all(dir);
 }

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/SharedData.h"
+#include "tests/common/TestFiles.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,34 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
-
-std::vector<fs::path> drawingsIn(const fs::path& dir) {
-    std::vector<fs::path> out;
-    if (!fs::exists(dir)) return out;
-    for (auto& e : fs::directory_iterator(dir))
-        if (e.path().extension() == ".dxf") out.push_back(e.path());
-    std::sort(out.begin(), out.end());
-    return out;
-}
+using tabro::testing::readFile;
+using tabro::testing::TempDir;
+using tabro::testing::writeFile;
 
 bool hasPython() { return std::system("/usr/bin/python3 -c 'import ezdxf' >/dev/null 2>&1") == 0; }
-
-fs::path tempDir() {
-    fs::path d = fs::temp_directory_path() / ("tablora-dxf-" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-}
 
 bool isBinary(const std::string& bytes) { return bytes.rfind("AutoCAD Binary DXF", 0) == 0; }
 
@@ -90,7 +67,9 @@ std::string listing(AcDbDatabase& db) {
 // reader we did not write repairs no more in it than in the original. Returns how
 // many of the files were binary.
 std::size_t expectEveryDrawingBackUnchanged(const std::vector<fs::path>& files) {
-    fs::path dir = tempDir();
+    // A failure names the written drawing: it stays for a look then.
+    TempDir scratch("dxf", TempDir::Keep::onFailure);
+    const fs::path& dir = scratch.path();
     std::size_t binaries = 0;
     for (const auto& f : files) {
         SCOPED_TRACE(f.filename().string());
@@ -141,14 +120,14 @@ std::size_t expectEveryDrawingBackUnchanged(const std::vector<fs::path>& files) 
 // The real drawings of the shared corpus, from many writers, binary ones among them.
 TEST(DxfRoundTrip, EveryDrawingComesBackUnchanged) {
     TABLORA_REQUIRE_SHARED("corpus/dxf");
-    auto files = drawingsIn(tabro::testing::sharedPath("corpus/dxf"));
+    auto files = tabro::testing::corpusFiles("corpus/dxf", ".dxf");
     ASSERT_FALSE(files.empty());
     EXPECT_GE(expectEveryDrawingBackUnchanged(files), 2u);
 }
 
 // The project's own drawings, one of them without handles.
 TEST(DxfRoundTrip, EveryFixtureComesBackUnchanged) {
-    auto files = drawingsIn(fs::path(TABLORA_FIXTURES_DIR) / "dxf");
+    auto files = tabro::testing::filesIn(fs::path(TABLORA_FIXTURES_DIR) / "dxf", ".dxf");
     ASSERT_FALSE(files.empty());
     expectEveryDrawingBackUnchanged(files);
 }
@@ -233,7 +212,8 @@ TEST(DxfRoundTrip, ChangedValuesAreTheOnlyDifference) {
     EXPECT_EQ(written.size(), original.size() + std::string(" 41\r\n2.0\r\n 42\r\n2.0\r\n").size() + 2);
 
     if (!hasPython()) GTEST_SKIP() << "python3-ezdxf is not installed";
-    fs::path out = tempDir() / "changed.dxf";
+    TempDir scratch("dxf");
+    fs::path out = scratch.path() / "changed.dxf";
     writeFile(out, written);
     std::string cmd =
         "/usr/bin/python3 -c \""
@@ -261,7 +241,8 @@ TEST(DxfRoundTrip, NewDrawingIsReadableByEzdxf) {
     EXPECT_TRUE(bt->has(ACDB_PAPER_SPACE));
     (void)bt->close();
     if (!hasPython()) GTEST_SKIP() << "python3-ezdxf is not installed";
-    fs::path out = tempDir() / "new.dxf";
+    TempDir scratch("dxf");
+    fs::path out = scratch.path() / "new.dxf";
     writeFile(out, text);
     std::string cmd =
         "/usr/bin/python3 -c \"import ezdxf,sys; d=ezdxf.readfile(sys.argv[1]); "

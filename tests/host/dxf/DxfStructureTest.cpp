@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/SharedData.h"
+#include "tests/common/TestFiles.h"
 
 #include <algorithm>
 #include <array>
@@ -182,19 +182,14 @@ TEST(DxfStructure, StructuralFaultsNameTheirLine) {
 // without a gap from its first group 0 to its ENDSEC, and every group 0 inside a
 // section other than ENDSEC begins an object.
 TEST(DxfStructure, ObjectsTileEverySectionOfTheCorpus) {
-    std::vector<fs::path> files;
-    for (const fs::path& dir : {tabro::testing::sharedPath("corpus/dxf"), fs::path(TABLORA_FIXTURES_DIR) / "dxf"})
-        if (fs::exists(dir))
-            for (auto& e : fs::directory_iterator(dir))
-                if (e.path().extension() == ".dxf") files.push_back(e.path());
+    std::vector<fs::path> files = tabro::testing::corpusFiles("corpus/dxf", ".dxf");
+    for (fs::path& fixture : tabro::testing::filesIn(fs::path(TABLORA_FIXTURES_DIR) / "dxf", ".dxf"))
+        files.push_back(std::move(fixture));
     std::sort(files.begin(), files.end());
     ASSERT_FALSE(files.empty());
     for (const auto& f : files) {
         SCOPED_TRACE(f.filename().string());
-        std::ifstream in(f, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        std::string text = s.str();
+        std::string text = tabro::testing::readFile(f);
         if (dxf::isBinaryDxf(text)) continue;
         std::size_t groupZeros = 0;  // inside sections, SECTION and ENDSEC excepted
         {

@@ -5,6 +5,7 @@
 #include "module/cmd/cmdtabro.h"
 #include "module/settings/Settings.h"
 #include "platform/Registry.h"
+#include "tests/common/TestFiles.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <sys/stat.h>
@@ -24,21 +25,12 @@ class RegistryReportsTest : public ModuleTest {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        char pattern[] = "/tmp/tabro-registry-reports-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home_ = pattern;
-        if (const char* old = std::getenv("CADHOST_HOME")) oldHome_ = old;
-        ::setenv("CADHOST_HOME", home_.c_str(), 1);
+        homeVariable_.emplace("CADHOST_HOME", home_.string());
         tabro::forgetRegistryFileReports();
     }
     void TearDown() override {
         tabro::forgetRegistryFileReports();
-        if (oldHome_)
-            ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
-        else
-            ::unsetenv("CADHOST_HOME");
-        std::error_code ignored;
-        fs::remove_all(home_, ignored);
+        homeVariable_.reset();
         ModuleTest::TearDown();
     }
     // TABRO, cancelled at its keyword prompt.
@@ -47,8 +39,9 @@ protected:
         tabro::tabroCommand();
     }
 
-    fs::path home_;
-    std::optional<std::string> oldHome_;
+    tabro::testing::TempDir homeDir_{"registry-reports"};
+    const fs::path home_ = homeDir_.path();
+    std::optional<tabro::testing::ScopedEnv> homeVariable_;
 };
 
 TEST_F(RegistryReportsTest, EachBrokenFileIsToldOfOnceWithItsReason) {

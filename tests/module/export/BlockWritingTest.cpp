@@ -65,10 +65,7 @@ protected:
         Parts parts;
         for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
             if (entry.path().extension() != ".xlsx") continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::stringstream bytes;
-            bytes << in.rdbuf();
-            const std::string archive = bytes.str();  // the reader keeps a view of it
+            const std::string archive = tabro::testing::readFile(entry.path());  // the reader keeps a view of it
             sheet::xlsx::ZipReader zip(archive, sheet::xlsx::ReadLimits{});
             for (const std::string& name : zip.names())
                 if (name.rfind("xl/", 0) == 0) parts[name] = zip.read(name);

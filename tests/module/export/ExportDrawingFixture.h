@@ -15,6 +15,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Module.h"
 #include "sheet/Spreadsheet.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -97,13 +98,12 @@ private:
 class SpreadsheetExportTest : public ExportDrawingTest {
 protected:
     void SetUp() override {
-        char home[] = "/tmp/tabro-export-home-XXXXXX";
-        if (!std::getenv("CADHOST_HOME") && ::mkdtemp(home)) ::setenv("CADHOST_HOME", home, 0);
-        char pattern[] = "/tmp/tabro-export-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
+        if (!std::getenv("CADHOST_HOME")) {
+            home_.emplace("export-home");
+            homeVariable_.emplace("CADHOST_HOME", home_->path().string());
+        }
+        scratch_.emplace("export");
+        folder_ = scratch_->path();
         liveBefore_ = platform::liveComObjects();
         ExportDrawingTest::SetUp();
         ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
@@ -113,8 +113,9 @@ protected:
         (void)sheet::revokeSpreadsheetApplication();
         ExportDrawingTest::TearDown();
         EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "an automation reference was not released";
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
+        scratch_.reset();
+        homeVariable_.reset();
+        home_.reset();
     }
 
     std::filesystem::path folder_;  // the test's own folder, current while it runs
@@ -141,7 +142,9 @@ protected:
     }
 
 private:
-    std::filesystem::path previous_;
+    std::optional<tabro::testing::TempDir> home_;
+    std::optional<tabro::testing::ScopedEnv> homeVariable_;
+    std::optional<tabro::testing::TempWorkingDir> scratch_;
     std::size_t liveBefore_ = 0;
 };
 

@@ -7,11 +7,13 @@
 #include "module/spreadsheet/Automation.h"
 #include "platform/LiveObjects.h"
 #include "sheet/Spreadsheet.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tabro::testing {
@@ -39,11 +41,7 @@ class SpreadsheetScratch {
 public:
     void start() {
         liveBefore_ = platform::liveComObjects();
-        char pattern[] = "/tmp/tabro-import-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
+        folder_.emplace("import");
         ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK);
         app_ = sheet::startSpreadsheetApplication();
         ASSERT_TRUE(app_);
@@ -61,8 +59,7 @@ public:
         sheet::stopSpreadsheetApplication();
         (void)sheet::revokeSpreadsheetApplication();
         EXPECT_EQ(platform::liveComObjects(), liveBefore_) << "an automation reference was not released";
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
+        folder_.reset();
     }
 
     void put(int row, int column, platform::Variant value) {
@@ -111,7 +108,7 @@ public:
     DispatchPtr app_, book_, sheet_, cells_;
 
 private:
-    std::filesystem::path folder_, previous_;
+    std::optional<TempWorkingDir> folder_;
     std::size_t liveBefore_ = 0;
 };
 

@@ -87,6 +87,8 @@ protected:
         return handler_->eventSink()->Invoke(tabro::kDispidSheetChange, DISPATCH_METHOD, args, nullptr, nullptr);
     }
 
+    // A new workbook reserves its name as Book<N>.xlsx in the working directory.
+    tabro::testing::TempWorkingDir scratch_{"link-events"};
     ComPtr<AppEventHandler> handler_;
     DispatchPtr sheet_;
     std::u16string bookName_;

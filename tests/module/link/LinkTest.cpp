@@ -17,6 +17,7 @@
 #include "platform/Messages.h"
 #include "platform/Thread.h"
 #include "sheet/BookLifecycle.h"
+#include "tests/common/TestFiles.h"
 #include "tests/module/ModuleTestSupport.h"
 #include "tests/module/spreadsheet/StandInFixture.h"
 
@@ -89,6 +90,8 @@ protected:
                tabro::changeQueue().count() == n;
     }
 
+    // A new workbook reserves its name as Book<N>.xlsx in the working directory.
+    tabro::testing::TempWorkingDir scratch_{"link"};
     DispatchPtr app_, sheet_;
     std::size_t threadsAtStart_ = 0;
 };

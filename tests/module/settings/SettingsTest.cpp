@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -46,42 +47,27 @@ const std::string kImportSection = "[HKEY_CURRENT_USER\\SOFTWARE\\Morvik\\Tablor
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/settings-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        home_ = tmpl;
-        if (const char* old = std::getenv("CADHOST_HOME")) oldHome_ = old;
-        ::setenv("CADHOST_HOME", home_.c_str(), 1);
+        homeVariable_.emplace("CADHOST_HOME", home_.string());
         platform::clearRegistryFaults();
         openAtStart_ = platform::openRegistryKeyCount();
     }
     void TearDown() override {
         platform::clearRegistryFaults();
         EXPECT_EQ(platform::openRegistryKeyCount(), openAtStart_) << "a registry key was left open";
-        if (oldHome_)
-            ::setenv("CADHOST_HOME", oldHome_->c_str(), 1);
-        else
-            ::unsetenv("CADHOST_HOME");
-        std::error_code ec;
-        fs::remove_all(home_, ec);
+        homeVariable_.reset();
     }
-    void writeHive(const std::string& body) {
-        std::ofstream out(home_ / "user.reg", std::ios::binary);
-        out << kHeader << body;
-    }
-    std::string hive() const {
-        std::ifstream in(home_ / "user.reg", std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void writeHive(const std::string& body) { tabro::testing::writeFile(home_ / "user.reg", kHeader + body); }
+    // A save that failed before its first write leaves no hive: nothing in it then.
+    std::string hive() const { return tabro::testing::readFileIfAny(home_ / "user.reg").value_or(""); }
     Settings load() {
         Settings s;
         tabro::loadSettings(s);
         return s;
     }
 
-    fs::path home_;
-    std::optional<std::string> oldHome_;
+    tabro::testing::TempDir homeDir_{"settings"};
+    const fs::path home_ = homeDir_.path();
+    std::optional<tabro::testing::ScopedEnv> homeVariable_;
     std::size_t openAtStart_ = 0;
 };
 
@@ -402,18 +388,9 @@ TEST_F(SettingsTest, SettingsKeptForTheSessionStandInUntilASaveSucceeds) {
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/settings-file-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        file_ = (dir_ / "tabro.ini").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    fs::path dir_;
-    std::string file_;
+    void SetUp() override {}
+    tabro::testing::TempDir dir_{"settings-file"};
+    const std::string file_ = dir_.file("tabro.ini");
 };
 
 TEST_F(SettingsFileTest, EntriesReadAsAtoiReadsThem) {
@@ -457,7 +434,7 @@ TEST_F(SettingsFileTest, EntriesReadAsAtoiReadsThem) {
         EXPECT_EQ(out, c.value);
     }
     int out = 77;
-    EXPECT_FALSE(tabro::readProfileInt((dir_ / "missing.ini").string(), "Export", "Blanks", out));
+    EXPECT_FALSE(tabro::readProfileInt((dir_.path() / "missing.ini").string(), "Export", "Blanks", out));
     EXPECT_EQ(out, 77);
 }
 
@@ -470,8 +447,8 @@ TEST_F(SettingsFileTest, WrittenEntriesReadBack) {
         ASSERT_TRUE(tabro::readProfileInt(file_, "Import", "StartRow", out));
         EXPECT_EQ(out, v);
     }
-    EXPECT_FALSE(tabro::writeProfileInt((dir_ / "no" / "dir.ini").string(), "Import", "StartRow", 1));
-    EXPECT_FALSE(fs::exists(dir_ / "no"));
+    EXPECT_FALSE(tabro::writeProfileInt((dir_.path() / "no" / "dir.ini").string(), "Import", "StartRow", 1));
+    EXPECT_FALSE(fs::exists(dir_.path() / "no"));
 }
 
 }  // namespace

@@ -8,11 +8,13 @@
 #include "module/spreadsheet/Automation.h"
 #include "platform/LiveObjects.h"
 #include "sheet/Spreadsheet.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace tabro::testing {
@@ -21,19 +23,13 @@ class StandInTest : public ::testing::Test {
 protected:
     void SetUp() override {
         liveAtStart_ = platform::liveComObjects();
-        char pattern[] = "/tmp/tabro-connect-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
+        folder_.emplace("connect");
     }
     void TearDown() override {
         sheet::stopSpreadsheetApplication();
         (void)sheet::revokeSpreadsheetApplication();
         EXPECT_EQ(platform::liveComObjects(), liveAtStart_) << "an automation reference was not released";
-        std::filesystem::current_path(previous_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        folder_.reset();
     }
 
     static void registerClass() { ASSERT_EQ(sheet::registerSpreadsheetApplication(), S_OK); }
@@ -68,7 +64,7 @@ protected:
 
 private:
     std::size_t liveAtStart_ = 0;
-    std::filesystem::path folder_, previous_;
+    std::optional<TempWorkingDir> folder_;
 };
 
 }  // namespace tabro::testing

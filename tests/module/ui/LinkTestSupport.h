@@ -5,6 +5,7 @@
 
 #include "platform/Registry.h"
 #include "platform/ui/Shell.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -42,21 +43,6 @@ private:
 // Points $CADHOST_HOME at a fresh folder for the test's lifetime.
 class ScopedClassesRoot {
 public:
-    ScopedClassesRoot() {
-        char pattern[] = "/tmp/tabro-link-home-XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern), nullptr);
-        home_ = pattern;
-        if (const char* old = std::getenv("CADHOST_HOME")) old_ = old;
-        ::setenv("CADHOST_HOME", home_.c_str(), 1);
-    }
-    ~ScopedClassesRoot() {
-        if (old_)
-            ::setenv("CADHOST_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("CADHOST_HOME");
-        std::error_code ignored;
-        std::filesystem::remove_all(home_, ignored);
-    }
     // Sets the default value of HKEY_CLASSES_ROOT\<subKey>.
     static void setDefault(const std::string& subKey, const std::string& value) {
         HKEY key = nullptr;
@@ -74,6 +60,6 @@ public:
     }
 
 private:
-    std::string home_;
-    std::optional<std::string> old_;
+    tabro::testing::TempDir home_{"link-home"};
+    tabro::testing::ScopedEnv variable_{"CADHOST_HOME", home_.path().string()};
 };

@@ -8,6 +8,7 @@
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/PopupMenuTracking.h"
 #include "tests/common/FileFault.h"
+#include "tests/common/TestFiles.h"
 #include "tests/module/ModuleTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,26 +35,11 @@ using tabro::ui::SettingsMenuButton;
 // A registry and a folder for settings files of the test's own ($CADHOST_HOME).
 class TempHome {
 public:
-    TempHome() {
-        char pattern[] = "/tmp/tabro-options-XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern), nullptr);
-        path_ = pattern;
-        if (const char* old = std::getenv("CADHOST_HOME")) old_ = old;
-        ::setenv("CADHOST_HOME", path_.c_str(), 1);
-    }
-    ~TempHome() {
-        if (old_)
-            ::setenv("CADHOST_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("CADHOST_HOME");
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
+    std::string path() const { return folder_.path().string(); }
 
 private:
-    std::string path_;
-    std::optional<std::string> old_;
+    tabro::testing::TempDir folder_{"options"};
+    tabro::testing::ScopedEnv variable_{"CADHOST_HOME", folder_.path().string()};
 };
 
 class OptionsDialogTest : public ModuleTest {
@@ -96,7 +82,7 @@ protected:
     }
     static void store(const Settings& s) { ASSERT_TRUE(tabro::saveSettings(s)); }
     std::string file(const std::string& name) const { return home_.path() + "/" + name; }
-    static void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+    static void write(const std::string& path, const std::string& text) { tabro::testing::writeFile(path, text); }
 
     static CButton& button(CWnd& page, UINT id) { return *dynamic_cast<CButton*>(page.GetDlgItem(id)); }
     static CWnd& item(CWnd& page, UINT id) { return *page.GetDlgItem(id); }
@@ -391,12 +377,7 @@ TEST_F(OptionsDialogTest, TheSettingsMenuDropsBelowTheButtonAndCancelsQuietly) {
     EXPECT_FALSE(std::filesystem::exists(file(text(tabro::kTextSettingsFileName))));
 }
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tabro::testing::readFile;
 
 TEST_F(OptionsDialogTest, SavingWritesEveryValueInOrderAndLoadingGivesThemBack) {
     const std::string path = file("mine.ini");
@@ -410,7 +391,7 @@ TEST_F(OptionsDialogTest, SavingWritesEveryValueInOrderAndLoadingGivesThemBack) 
         fileAnswer_ = home_.path() + "/mine";  // the default extension is added
         button(d, OptionsDialog::IDC_SETTINGS_MENU).click();
     });
-    EXPECT_EQ(readAll(path),
+    EXPECT_EQ(readFile(path),
               "[Export]\r\nAddHeader=0\r\nAutoConnect=0\r\nBlockNames=1\r\nXCoord=1\r\nYCoord=1\r\nZCoord=1\r\n"
               "LayerNames=1\r\nLayoutNames=0\r\nOddLine=0\r\nRotation=1\r\nScale=1\r\nSort=0\r\nStartRow=12\r\n"
               "WorkbookSettings=0\r\nWorksheetSettings=1\r\nIncludeConstant=0\r\nJTSK=0\r\nNoAutofit=0\r\n"
@@ -458,7 +439,7 @@ TEST_F(OptionsDialogTest, AnOkThatCannotBeStoredSaysWhyAndTheChoiceHoldsForTheSe
         Settings stored;
         stored.exportOptions.StartRow = 5;
         store(stored);
-        const std::string before = readAll(hive);
+        const std::string before = readFile(hive);
         run([&](OptionsDialog& d) {
             type(d.exportTab(), ExportTab::IDC_START_ROW, "42");
             button(d.importTab(), ImportTab::IDC_ALL_SHEETS).click();
@@ -471,7 +452,7 @@ TEST_F(OptionsDialogTest, AnOkThatCannotBeStoredSaysWhyAndTheChoiceHoldsForTheSe
         EXPECT_EQ(box.text, "The options could not be saved to " + hive + ": " + c.reason +
                                 "\nThey apply until the program ends.");
         EXPECT_TRUE(platform::isFailureBox(box.type));
-        EXPECT_EQ(readAll(hive), before);
+        EXPECT_EQ(readFile(hive), before);
 
         EXPECT_EQ(registry().exportOptions.StartRow, 42) << "the next command works with the choice";
         EXPECT_EQ(registry().importOptions.ImportSettings, 1);
@@ -482,7 +463,7 @@ TEST_F(OptionsDialogTest, AnOkThatCannotBeStoredSaysWhyAndTheChoiceHoldsForTheSe
     }
     // Once it can be stored, it is, and the registry counts again.
     run([&](OptionsDialog& d) { button(d, IDOK).click(); });
-    EXPECT_NE(readAll(hive).find("\"StartRow\"=dword:0000002a"), std::string::npos);
+    EXPECT_NE(readFile(hive).find("\"StartRow\"=dword:0000002a"), std::string::npos);
     Settings elsewhere;
     elsewhere.exportOptions.StartRow = 7;
     store(elsewhere);
@@ -534,7 +515,7 @@ TEST_F(OptionsDialogTest, ASaveWithAWrongFieldTellsAndSavesWhatThePageHolds) {
         button(d, OptionsDialog::IDC_SETTINGS_MENU).click();
     });
     ASSERT_EQ(boxes_.count(), 1u);
-    const std::string saved = readAll(path);
+    const std::string saved = readFile(path);
     EXPECT_NE(saved.find("Sort=1"), std::string::npos);
     EXPECT_NE(saved.find("[Import]\r\nImportSettings=0\r\nIgnoreProps=1\r\nStartCol=1\r\nStartRow=0\r\n"),
               std::string::npos)
@@ -609,7 +590,7 @@ TEST_F(OptionsDialogTest, ACheckBoxValueOtherThanZeroOrOneShowsCheckedAndGoesBac
         d.saveSettingsFile(out);
         button(d, IDOK).click();
     }));
-    const std::string saved = readAll(out);
+    const std::string saved = readFile(out);
     for (const char* entry : {"Sort=1\r\n", "JTSK=1\r\n", "XCoord=0\r\n", "IgnoreProps=1\r\n", "Preview=1\r\n"})
         EXPECT_NE(saved.find(entry), std::string::npos) << entry;
     EXPECT_TRUE(registry().exportOptions.Sort);
@@ -643,9 +624,9 @@ TEST_F(OptionsDialogTest, ADrawingChangedTooValueOtherThanOneFromAFileMeansKeep)
                       c.isTakeAfter ? BST_UNCHECKED : BST_CHECKED);
             d.saveSettingsFile(out);
         });
-        EXPECT_NE(readAll(out).find(c.isTakeAfter ? "DrawingChangedToo=1\r\n" : "DrawingChangedToo=0\r\n"),
+        EXPECT_NE(readFile(out).find(c.isTakeAfter ? "DrawingChangedToo=1\r\n" : "DrawingChangedToo=0\r\n"),
                   std::string::npos)
-            << readAll(out);
+            << readFile(out);
     }
 }
 
