@@ -9,6 +9,9 @@ tests/CMakeLists.txt registers a script that lists cases as one test per case
 the cores. A case returns 0 (passed), 1 (failed) or 77 (skipped).
 """
 import argparse
+import os
+import shutil
+import tempfile
 
 SKIPPED = 77
 
@@ -37,3 +40,24 @@ def run(cases, argv=None):
         print("failed: %s" % ", ".join(failed))
         return 1
     return SKIPPED if codes and all(code == SKIPPED for code in codes.values()) else 0
+
+
+def in_work_folder(prefix, failures, what, body):
+    """Runs body(work) in a fresh temporary folder and returns the case's exit code.
+    The folder is kept, and named, when the body added to `failures` or
+    TABLORA_KEEP_E2E is set; removed otherwise. Prints the case's new failures, or
+    "<what>: passed"."""
+    failed = len(failures)
+    work = tempfile.mkdtemp(prefix=prefix)
+    try:
+        body(work)
+    finally:
+        if len(failures) > failed or os.environ.get("TABLORA_KEEP_E2E"):
+            print(f"work folder kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    if len(failures) > failed:
+        print("\n".join(failures[failed:]))
+        return 1
+    print(f"{what}: passed")
+    return 0

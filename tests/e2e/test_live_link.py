@@ -18,7 +18,6 @@ import queue
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -235,9 +234,8 @@ def case(name, edit, script_tail, expect_applied, delay_ms):
     def run():
         if not os.path.exists(CADHOST):
             sys.exit(f"{CADHOST} not built")
-        failed = len(failures)
-        work = tempfile.mkdtemp(prefix="tabro-link-e2e-")
-        try:
+
+        def body(work):
             home = os.path.join(work, "home")
             os.makedirs(home)
             drawing = os.path.join(work, "site.dxf")
@@ -253,16 +251,8 @@ def case(name, edit, script_tail, expect_applied, delay_ms):
             live_case(work, home, drawing, book, original, name, edit, script_tail, expect_applied, delay_ms)
             # live.xlsx is written by openpyxl, standing in for the user's program.
             ooxml.validate_written(work, failures, "live link", pattern="Book*.xlsx")
-        finally:
-            if len(failures) > failed:
-                print(f"work folder kept: {work}")
-            else:
-                shutil.rmtree(work, ignore_errors=True)
-        if len(failures) > failed:
-            print("\n".join(failures[failed:]))
-            return 1
-        print(f"live link, {name}: passed")
-        return 0
+
+        return cases.in_work_folder("tabro-link-e2e-", failures, f"live link, {name}", body)
     return run
 
 

@@ -20,7 +20,6 @@ import queue
 import shutil
 import subprocess
 import sys
-import tempfile
 import uuid
 import threading
 import time
@@ -244,20 +243,8 @@ def case(part):
     def run():
         if not os.path.exists(CADHOST):
             sys.exit(f"{CADHOST} not built")
-        failed = len(failures)
-        work = tempfile.mkdtemp(prefix="tabro-undo-e2e-")
-        try:
-            part(Setup(work))
-        finally:
-            if len(failures) > failed or os.environ.get("TABLORA_KEEP_E2E"):
-                print(f"work folder kept: {work}")
-            else:
-                shutil.rmtree(work, ignore_errors=True)
-        if len(failures) > failed:
-            print("\n".join(failures[failed:]))
-            return 1
-        print(f"undo and redo, {part.__name__}: passed")
-        return 0
+        return cases.in_work_folder("tabro-undo-e2e-", failures, f"undo and redo, {part.__name__}",
+                                    lambda work: part(Setup(work)))
     return run
 
 
