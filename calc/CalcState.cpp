@@ -141,6 +141,8 @@ void CalcState::ensureConnected() {
     if (link.isConnected()) return;
     {
         std::lock_guard lock(mutex);
+        for (auto& doc : docs)
+            if (doc->reserved) lost.push_back(std::move(doc));
         docs.clear();
         active.reset();
         notes.clear();
@@ -236,6 +238,12 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
     if (!S_ISREG(st.st_mode)) throw std::runtime_error(file + ": not a regular file");
     for (const auto& d : workbooks())
         if (d->path == path) {
+            // The user's document of that file, now given to this program: what
+            // the user changed in it is not stored without asking.
+            if (!d->isOwned) {
+                d->isOwned = true;
+                d->hasUserChanges = Reference<util::XModifiable>(d->model, UNO_QUERY_THROW)->isModified();
+            }
             activate(d);
             return d;
         }
@@ -255,6 +263,7 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
         Reference<lang::XComponent>(model, UNO_QUERY_THROW)->dispose();
         throw std::runtime_error(file + ": not a spreadsheet");
     }
+    doc->isOwned = true;
     activate(doc);
     return doc;
 }
@@ -335,14 +344,21 @@ std::string CalcState::storedBytes(Doc& doc) {
     return bytes;
 }
 
-SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
+SheetNotes& CalcState::notesOf(const Doc& doc, const Reference<css::sheet::XSpreadsheet>& sheet) {
     {
         std::lock_guard lock(mutex);
         for (SheetNotes& n : notes)
             if (n.sheet == sheet) return n;
     }
     SheetNotes fresh;
+    fresh.document = doc.model;
     fresh.sheet = sheet;
+    if (auto all = noteScripts.read(link, sheet)) {
+        fresh.texts = std::move(*all);
+        std::lock_guard lock(mutex);
+        notes.push_back(std::move(fresh));
+        return notes.back();
+    }
     Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
     Reference<css::sheet::XSheetCellRanges> ranges = query->queryContentCells(css::sheet::CellFlags::ANNOTATION);
     if (ranges.is()) {
@@ -367,7 +383,8 @@ bool inside(const SheetNotes::Cell& cell, const Area& area) {
 }
 }  // namespace
 
-void SheetNotes::place(const std::vector<std::pair<Cell, std::u16string>>& dropped, const Area* area) {
+void SheetNotes::place(CalcState& state, const std::vector<std::pair<Cell, std::u16string>>& dropped,
+                       const Area* area) {
     std::vector<std::pair<Cell, std::u16string>> due = dropped;
     for (auto it = unplaced.begin(); it != unplaced.end();) {
         if (area && !inside(*it, *area)) {
@@ -378,6 +395,7 @@ void SheetNotes::place(const std::vector<std::pair<Cell, std::u16string>>& dropp
         it = unplaced.erase(it);
     }
     if (due.empty()) return;
+    if (state.noteScripts.place(state.link, document, sheet, due)) return;
     Reference<css::sheet::XSheetAnnotations> annotations =
         Reference<css::sheet::XSheetAnnotationsSupplier>(sheet, UNO_QUERY_THROW)->getAnnotations();
     // The sheet's index is read now: sheets added since may have moved it.
@@ -415,13 +433,20 @@ void CalcState::holdUpdates(Doc& doc) {
     if (lockable.is()) lockable->addActionLock();
 }
 
+void CalcState::noteChange(Doc& doc, bool isVisible) {
+    if (doc.isOwned && !doc.hasOurChanges && !doc.hasUserChanges &&
+        Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified())
+        doc.hasUserChanges = true;
+    if (isVisible) doc.hasOurChanges = true;
+}
+
 void CalcState::placeNotes() {
     std::list<SheetNotes> all;
     {
         std::lock_guard lock(mutex);
         all.swap(notes);
     }
-    for (SheetNotes& n : all) n.place({});
+    for (SheetNotes& n : all) n.place(*this, {});
 }
 
 Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {

@@ -104,7 +104,7 @@ TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
     ComPtr<IDispatch> sheet = newSheet(app.get());
     ASSERT_TRUE(std::filesystem::exists("Book1.xlsx"));
     put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"kept"));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     std::ifstream in("Book1.xlsx", std::ios::binary);
     char magic[2] = {};
     in.read(magic, 2);
@@ -128,7 +128,7 @@ TEST_F(CalcBackendTest, ALockLeftByACrashedOfficeDoesNotKeepTheWorkbookFromOpeni
     ComPtr<IDispatch> app = application();
     ComPtr<IDispatch> sheet = newSheet(app.get());
     put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"mine"));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     sheet.reset();
     app.reset();
     backend_.reset();
@@ -144,7 +144,7 @@ TEST_F(CalcBackendTest, ALockLeftByACrashedOfficeDoesNotKeepTheWorkbookFromOpeni
     ComPtr<IDispatch> again = application();
     ComPtr<IDispatch> active = object(again.get(), dispid::ActiveSheet);
     put(range(active.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"more"));
-    EXPECT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     EXPECT_EQ(get(range(active.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"mine");
 }
 
@@ -181,7 +181,7 @@ TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainByTheNextCommand) {
     for (int i = 0; i < 50 && !officeProcesses(options_.pipeName).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // The document went with its office: there is nothing left to store.
-    backend_->flushChangedWorkbooks();
+    backend_->flushChangedWorkbooks(false);
     ComPtr<IDispatch> sheet;
     try {
         sheet = newSheet(app.get());
@@ -257,7 +257,7 @@ TEST_F(CalcBackendTest, SheetsAreHiddenUnderTheStandInsRulesAndStoredHidden) {
     ComPtr<IDispatch> added(call(sheets.get(), dispid::Add).pdispVal());
     EXPECT_EQ(visible(added.get()), -1);
     EXPECT_EQ(active(), get(added.get(), dispid::Name).bstrVal());
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
 
     if (std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0) {
         std::printf("python3-openpyxl is not installed: the stored file is not read back with it\n");
