@@ -438,6 +438,8 @@ void CalcState::noteChange(Doc& doc, bool isVisible) {
         Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified())
         doc.hasUserChanges = true;
     if (isVisible) doc.hasOurChanges = true;
+    std::lock_guard lock(mutex);
+    usedAreas.clear();
 }
 
 void CalcState::placeNotes() {

@@ -144,6 +144,10 @@ struct CalcState {
     SheetNotes& notesOf(const Doc& doc, const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
     NoteScripts noteScripts;
     std::list<SheetNotes> notes;  // a list: references to one stay good as others are added
+    // The used areas found in this command, until it changes a document: the
+    // office finds one by walking the sheet, which for a sheet of many notes costs
+    // a tenth of a second, and a reader asks for it more than once.
+    std::vector<std::pair<css::uno::Reference<css::sheet::XSpreadsheet>, Area>> usedAreas;
 
     // The document as the bytes of an .xlsx file, stored by the office to a
     // temporary beside its file (the current folder for one without) and read back.

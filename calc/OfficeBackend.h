@@ -89,6 +89,7 @@ private:
     // Removes the files reserved for new workbooks of a connection that went away
     // before anything was stored in them: an empty BookN.xlsx is no result.
     std::vector<std::string> dropOrphanedReservations();
+    void closeStored(const std::vector<std::shared_ptr<Doc>>& books);
 
     std::shared_ptr<CalcState> state_;
 };

@@ -17,6 +17,7 @@
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 
 #include <unistd.h>
@@ -208,6 +209,11 @@ void OfficeBackend::markSaved(BookHandle& book, const platform::FileStamp& writt
 
 std::vector<std::string> OfficeBackend::flush(bool isSessionEnd) {
     std::vector<std::string> problems = dropOrphanedReservations();
+    {
+        // The user may change the sheets before the next command.
+        std::lock_guard lock(state_->mutex);
+        state_->usedAreas.clear();
+    }
     try {
         OfficeLink::CallScope call(state_->link);
         state_->placeNotes();
@@ -240,7 +246,27 @@ std::vector<std::string> OfficeBackend::flush(bool isSessionEnd) {
         if (!doc->hasOurChanges && !isSessionEnd) continue;
         if (std::string problem = store(*doc); !problem.empty()) problems.push_back(problem);
     }
+    if (isSessionEnd) closeStored(books);
     return problems;
+}
+
+void OfficeBackend::closeStored(const std::vector<std::shared_ptr<Doc>>& books) {
+    // What this program made or opened and stored goes with it, as a program
+    // closes its documents when it quits: the office may stay (the user's, or
+    // shared with another session), and a later session that opens the file
+    // again must find the file's content, not an old copy the office still has.
+    // A document with changes nobody stored stays open with them.
+    for (const auto& doc : books) {
+        if (!doc->isOwned || doc->generation != state_->link.generation()) continue;
+        try {
+            OfficeLink::CallScope call(state_->link);
+            if (Reference<util::XModifiable>(doc->model, UNO_QUERY_THROW)->isModified()) continue;
+            Reference<util::XCloseable> closeable(doc->model, UNO_QUERY);
+            if (closeable.is()) closeable->close(true);
+        } catch (const uno::Exception&) {
+            // Gone already, or the office refused: it keeps the document.
+        }
+    }
 }
 
 std::string OfficeBackend::store(Doc& doc) {
@@ -377,13 +403,21 @@ SheetPtr OfficeBackend::addSheet(const BookPtr& book, std::size_t at) {
 }
 
 Area OfficeBackend::usedArea(const SheetHandle& sheet) {
+    {
+        std::lock_guard lock(state_->mutex);
+        for (const auto& [known, area] : state_->usedAreas)
+            if (known == sheetOf(sheet).sheet) return area;
+    }
     Reference<css::sheet::XSheetCellCursor> cursor = sheetOf(sheet).sheet->createCursor();
     Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
     used->gotoStartOfUsedArea(false);
     used->gotoEndOfUsedArea(true);
     table::CellRangeAddress a =
         Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
-    return Area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+    const Area area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+    std::lock_guard lock(state_->mutex);
+    state_->usedAreas.emplace_back(sheetOf(sheet).sheet, area);
+    return area;
 }
 
 }  // namespace calc
