@@ -8,8 +8,8 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <com/sun/star/reflection/InvocationTargetException.hpp>
-#include <com/sun/star/script/provider/ScriptFrameworkErrorException.hpp>
 #include <com/sun/star/script/XLibraryContainer.hpp>
+#include <com/sun/star/script/provider/ScriptFrameworkErrorException.hpp>
 #include <com/sun/star/script/provider/XScriptProvider.hpp>
 #include <com/sun/star/script/provider/theMasterScriptProviderFactory.hpp>
 
@@ -85,10 +85,9 @@ OUString scriptUrl(const char* name) {
 
 Reference<script::XLibraryContainer> libraries(OfficeLink& link) {
     Reference<uno::XComponentContext> context = link.remoteContext();
-    return Reference<script::XLibraryContainer>(
-        context->getServiceManager()->createInstanceWithContext("com.sun.star.script.ApplicationScriptLibraryContainer",
-                                                                context),
-        UNO_QUERY_THROW);
+    return Reference<script::XLibraryContainer>(context->getServiceManager()->createInstanceWithContext(
+                                                    "com.sun.star.script.ApplicationScriptLibraryContainer", context),
+                                                UNO_QUERY_THROW);
 }
 
 }  // namespace

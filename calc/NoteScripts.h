@@ -9,8 +9,8 @@
 #include "calc/Office.h"
 
 #include <com/sun/star/frame/XModel.hpp>
-#include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/script/provider/XScript.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
 
 #include <cstdint>
 #include <map>
