@@ -126,8 +126,7 @@ bool NoteScripts::ready(OfficeLink& link) {
     return false;
 }
 
-Any NoteScripts::invoke(OfficeLink&, const Reference<script::provider::XScript>& script,
-                        const Sequence<Any>& arguments) {
+Any NoteScripts::invoke(const Reference<script::provider::XScript>& script, const Sequence<Any>& arguments) {
     Sequence<sal_Int16> outIndex;
     Sequence<Any> out;
     return script->invoke(arguments, outIndex, out);
@@ -139,7 +138,7 @@ std::optional<std::map<NoteScripts::Cell, std::u16string>> NoteScripts::read(
     Any result;
     try {
         const Any arguments[] = {Any(sheet)};
-        result = invoke(link, read_, Sequence<Any>(arguments, 1));
+        result = invoke(read_, Sequence<Any>(arguments, 1));
     } catch (const script::provider::ScriptFrameworkErrorException&) {
         isUnavailable_ = true;
         return std::nullopt;
@@ -178,7 +177,7 @@ bool NoteScripts::place(OfficeLink& link, const Reference<frame::XModel>& docume
     }
     try {
         const Any arguments[] = {Any(sheet), Any(document), Any(rows), Any(columns), Any(texts)};
-        invoke(link, place_, Sequence<Any>(arguments, 5));
+        invoke(place_, Sequence<Any>(arguments, 5));
         return true;
     } catch (const script::provider::ScriptFrameworkErrorException&) {
     } catch (const css::reflection::InvocationTargetException&) {

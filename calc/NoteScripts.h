@@ -40,7 +40,7 @@ public:
 private:
     // The scripts of the current connection, installed on first use.
     bool ready(OfficeLink& link);
-    css::uno::Any invoke(OfficeLink& link, const css::uno::Reference<css::script::provider::XScript>& script,
+    css::uno::Any invoke(const css::uno::Reference<css::script::provider::XScript>& script,
                          const css::uno::Sequence<css::uno::Any>& arguments);
 
     std::uint64_t generation_ = 0;  // of the connection the scripts belong to
