@@ -263,7 +263,7 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
         Reference<lang::XComponent>(model, UNO_QUERY_THROW)->dispose();
         throw std::runtime_error(file + ": not a spreadsheet");
     }
-    doc->isOwned = true;
+    doc->isOwned = doc->isOpenedHere = true;
     activate(doc);
     return doc;
 }

@@ -57,6 +57,9 @@ struct Doc : automation::BookHandle, std::enable_shared_from_this<Doc> {
     // Made (BookN) or opened (a file given to the program) here: the only documents
     // stored here. The user's own documents are theirs to save.
     bool isOwned = false;
+    // Made or loaded by this program, rather than found open in the office: closed
+    // again when the program ends. What the user had open stays open.
+    bool isOpenedHere = false;
     // A command changed what the user sees (not only the hidden record) since the
     // document was last stored.
     bool hasOurChanges = false;

@@ -147,7 +147,7 @@ BookPtr OfficeBackend::newBook() {
                                    UNO_QUERY_THROW);
     auto doc = state_->adopt(model);
     if (!doc) throw OfficeError("LibreOffice made a new document that is no spreadsheet");
-    doc->isAwaitingReservation = true;
+    doc->isAwaitingReservation = doc->isOpenedHere = true;
     state_->activate(doc);
     return doc;
 }
@@ -251,13 +251,13 @@ std::vector<std::string> OfficeBackend::flush(bool isSessionEnd) {
 }
 
 void OfficeBackend::closeStored(const std::vector<std::shared_ptr<Doc>>& books) {
-    // What this program made or opened and stored goes with it, as a program
+    // What this program made or loaded and stored goes with it, as a program
     // closes its documents when it quits: the office may stay (the user's, or
     // shared with another session), and a later session that opens the file
     // again must find the file's content, not an old copy the office still has.
     // A document with changes nobody stored stays open with them.
     for (const auto& doc : books) {
-        if (!doc->isOwned || doc->generation != state_->link.generation()) continue;
+        if (!doc->isOpenedHere || doc->generation != state_->link.generation()) continue;
         try {
             OfficeLink::CallScope call(state_->link);
             if (Reference<util::XModifiable>(doc->model, UNO_QUERY_THROW)->isModified()) continue;

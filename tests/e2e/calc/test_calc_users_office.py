@@ -156,6 +156,13 @@ def opened_workbook_the_user_changed(work):
         check(doc.isModified() and soffice.cell_text(doc, sheet, "B2") == "typed in the office",
               "the user's change is no longer in the office, or no longer marked unsaved")
 
+        # Saved by the user, given to cadhost again: it stays open after cadhost ends.
+        doc.store()
+        cadhost(folder, home_with(folder), [*office.calc_args(soffice.pipe), "--workbook", book, FIXTURE],
+                ["TABRO", "Import"])
+        check(any(d.getURL() == doc.getURL() for d in soffice.documents()),
+              "cadhost closed a document the user had open")
+
 
 def read_only(work):
     # The stand-in: a file the user made read-only is not replaced.
