@@ -443,17 +443,7 @@ private:
             sayPropertiesIgnored();
             return true;
         }
-        ImportRow row;
-        row.handle = toMultibyte(*at.handle);
-        row.sheetRow = change.row;
-        row.headerRow = at.header->row;
-        row.handleColumn = sheet.handleColumn();
-        readPropertyCell(std::move(value), column, row);
-        // The row's block-name cell says whose row it is.
-        for (const ImportColumn& other : at.header->columns)
-            if (other.role == ColumnRole::BlockName && other.column != column.column)
-                readPropertyCell(xl::value(xl::cell(sheet.cells(), change.row, other.column).get()), other, row);
-
+        const ImportRow row = rowOfCell(sheet, change.row, at, column, std::move(value));
         const std::string sheetName = toMultibyte(*change.sheetName);
         const PlanSettings plan = planSettings(options_, book.record ? &*book.record : nullptr, jtsk_);
         ImportReport report;
@@ -468,6 +458,22 @@ private:
         applyPlanned(rows, plan, report, book.recordSheet.get());
         report.printListed();
         return report.listed().empty();
+    }
+
+    // The row Import would read with the one cell in it, and the row's block-name
+    // cell, which says whose row it is.
+    static ImportRow rowOfCell(SheetRowIndex& sheet, std::int32_t r, const SheetRowIndex::Row& at,
+                               const ImportColumn& column, Variant value) {
+        ImportRow row;
+        row.handle = toMultibyte(*at.handle);
+        row.sheetRow = r;
+        row.headerRow = at.header->row;
+        row.handleColumn = sheet.handleColumn();
+        readPropertyCell(std::move(value), column, row);
+        for (const ImportColumn& other : at.header->columns)
+            if (other.role == ColumnRole::BlockName && other.column != column.column)
+                readPropertyCell(xl::value(xl::cell(sheet.cells(), r, other.column).get()), other, row);
+        return row;
     }
 
     static void sayPropertiesIgnored() {

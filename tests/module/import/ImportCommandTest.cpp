@@ -614,11 +614,13 @@ TEST_F(ImportCommandTest, IgnoredPropertiesAreLeftAloneLiveAndSaidOnce) {
     EXPECT_EQ(stateOf(d1).position, before.position);
 }
 
-// A layout cell is never applied, properties or not; it is named as Import names
-// it, at the column's title.
-TEST_F(ImportCommandTest, LiveLayoutEditIsNamedNotApplied) {
+// A layout or block-name cell is never applied, properties or not; it is named as
+// Import names it, at the column's title.
+TEST_F(ImportCommandTest, LiveLayoutAndBlockNameEditsAreNamedNotApplied) {
     writeExportedSheet({"D-1"}, ImportMarkers::load());
     keepRecord();
+    const std::string d1 = handleOf("D-1");
+    const ReferenceState before = stateOf(d1);
     for (bool ignoreProps : {true, false}) {
         SCOPED_TRACE(ignoreProps ? "attributes only" : "with properties");
         storeImportOptions(withProps(ignoreProps));
@@ -626,7 +628,14 @@ TEST_F(ImportCommandTest, LiveLayoutEditIsNamedNotApplied) {
         EXPECT_FALSE(typeLive(2, kLayoutColumn, Variant::bstr(ignoreProps ? u"Sheet A" : u"Sheet B")));
         EXPECT_TRUE(says(output, "!M1: the edit in this column is not applied: a reference moves to another layout"))
             << output.text();
+        EXPECT_FALSE(typeLive(2, 1, Variant::bstr(ignoreProps ? u"WINDOW" : u"SHUTTER")));
+        EXPECT_TRUE(says(output, "!A1: the edit in this column is not applied: a reference's block cannot be changed"))
+            << output.text();
         EXPECT_EQ(output.text().find("Change attribute values only"), std::string::npos) << output.text();
+        const ReferenceState after = stateOf(d1);
+        EXPECT_EQ(after.position, before.position);
+        EXPECT_EQ(after.layer, before.layer);
+        EXPECT_EQ(textOf(after, "NUMBER"), "D-1");
     }
 }
 
