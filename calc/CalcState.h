@@ -51,6 +51,9 @@ struct Doc : automation::BookHandle, std::enable_shared_from_this<Doc> {
     sal_Int32 textFormat = -1;
     // Locked for updates by this command.
     bool isHeld = false;
+    // This program made it (Workbooks.Add) or opened it (Workbooks.Open, a workbook
+    // given to the program): its file is opened again when the office goes away.
+    bool isOwned = false;
     // What the numbers of each format key show as (keys do not change their format).
     std::map<sal_Int32, Shown> shownByKey;
 };
@@ -99,7 +102,9 @@ struct CalcState {
     sal_Int32 lastColumn = 1023, lastRow = 1048575;
 
     // Attaches, or starts the office, when there is no connection (the first call,
-    // or the office went away since). Documents of a lost connection are forgotten.
+    // or the office went away since). Documents of a lost connection are forgotten;
+    // when the office itself went away, those this program made or opened are opened
+    // again from their files (the active one active again), and the user is told.
     void ensureConnected();
     // The office's spreadsheet documents, in the order first seen.
     std::vector<std::shared_ptr<Doc>> workbooks();
@@ -114,6 +119,11 @@ struct CalcState {
     std::shared_ptr<Doc> addWorkbook();
     // Workbooks.Open: the file opened (or found open) and made active.
     std::shared_ptr<Doc> openWorkbook(const std::string& path);
+    // The office's document of a file, loaded hidden when the office is headless.
+    css::uno::Reference<css::frame::XModel> loadHidden(const std::string& path);
+    // Opens again the documents this program had in an office that went away, and
+    // says so.
+    void reopen(const std::vector<std::shared_ptr<Doc>>& owned, const std::shared_ptr<Doc>& wasActive);
     void activate(const std::shared_ptr<Doc>& doc);
     // Objects of a connection that is gone fail with a clear message.
     void checkAlive(const Doc& doc) const;

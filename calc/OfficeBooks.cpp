@@ -152,6 +152,7 @@ void OfficeBackend::nameBook(BookHandle& book, std::u16string name, std::string 
     std::lock_guard lock(state_->mutex);
     doc.name = std::move(name);
     doc.path = std::move(path);
+    doc.isOwned = true;
 }
 
 std::u16string OfficeBackend::bookName(const BookHandle& book) {
