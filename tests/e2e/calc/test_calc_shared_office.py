@@ -34,6 +34,7 @@ import subprocess  # noqa: E402
 import threading  # noqa: E402
 import time  # noqa: E402
 
+import ezdxf  # noqa: E402
 from openpyxl import Workbook, load_workbook  # noqa: E402
 from openpyxl.utils import get_column_letter  # noqa: E402
 
@@ -43,8 +44,14 @@ import test_live_link as tl  # noqa: E402
 
 FIXTURE = life.FIXTURE
 GONE_WITHIN = life.GONE_WITHIN
+# The live-link helpers report into their own list: one list for the case.
 failures = tl.failures
-check = tl.check
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+    return condition
 
 
 class Piped(tl.Session):
@@ -57,12 +64,19 @@ class Piped(tl.Session):
         self.chunks = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
-    def run(self, *lines, until="Command:", limit=90):
-        """Sends the lines; True once the output shows `until` once more than before."""
-        count = self.text.count(until) + 1
+    def run(self, *lines, shows=None, limit=90):
+        """Sends the lines and waits for the prompt after them (the command ended,
+        its workbooks stored); True when it came and the output since shows `shows`."""
+        # The first prompt says cadhost is ready (its workbooks open); each command
+        # ends at one more.
+        if not self.text.count("Command:") and self.wait_for("Command:", limit=limit) is None:
+            return False
+        count = self.text.count("Command:") + 1
+        start = len(self.text)
         self.proc.stdin.write(("\n".join(lines) + "\n").encode())
         self.proc.stdin.flush()
-        return self.wait_for(until, count=count, limit=limit) is not None
+        came = self.wait_for("Command:", count=count, limit=limit) is not None
+        return came and (shows is None or shows in self.text[start:])
 
     def quit(self):
         self.proc.stdin.close()
@@ -104,7 +118,7 @@ def first_started(work, pipe):
     the workbook it stored."""
     folder, home = life.folder_with_home(work, "a-")
     a = Piped(folder, home, [*office.calc_args(pipe), FIXTURE])
-    if not check(a.run("TABRO", "Export2", "DOOR", until="references exported"),
+    if not check(a.run("TABRO", "Export2", "DOOR", shows="references exported"),
                  "A: the export that starts the office did not end:\n%s" % a.text):
         a.kill()
         return None, None
@@ -153,7 +167,7 @@ def last_one_ends(work):
         check(code == 0, "B ended with %s:\n%s" % (code, b.text))
         check("went away" not in b.text and "COM error" not in b.text, "B noticed something:\n%s" % b.text)
         if check(os.path.exists(out), "B saved no drawing"):
-            tl.check_result("B's drawing", FIXTURE, out, {(handle, "WIDTH"): "1234"})
+            tl.check_result("B's drawing", ezdxf.readfile(FIXTURE), out, {(handle, "WIDTH"): "1234"})
         ws = load_workbook(mine)["DOOR"]
         check(ws[cell].value == "1234", "B's workbook has %r in %s, not the typed 1234" % (ws[cell].value, cell))
         left = life.wait_gone(folder, pipe, GONE_WITHIN)
@@ -189,7 +203,7 @@ def killed_while_shared(work):
         after = life.offices_of(folder, pipe)
         check(after and set(after) == set(before), "A's death took the office with it: %s before, %s after" % (
             before, after))
-        check(b.run("TABRO", "Export2", "VALVE", until="references exported"),
+        check(b.run("TABRO", "Export2", "VALVE", shows="references exported"),
               "B: no export after A died:\n%s" % b.text)
         check(set(life.offices_of(folder, pipe)) == set(before), "B's export did not go into the same office")
         code = b.quit()
@@ -216,18 +230,18 @@ def went_away(work):
     wb.save(data)
     c = Piped(folder, home, [*office.calc_args(pipe), "--workbook", data, FIXTURE])
     try:
-        if not check(c.run("TABRO", "Export2", "DOOR", until="references exported"),
+        if not check(c.run("TABRO", "Export2", "DOOR", shows="references exported"),
                      "the export into data.xlsx did not end:\n%s" % c.text):
             return
         first = life.offices_of(home, pipe)
         office.kill_pids(first)
         if not check(not life.wait_gone(home, pipe, GONE_WITHIN), "the killed office still runs"):
             return
-        check(c.run("TABRO", "Import", until="Command:"), "no import after the office went away:\n%s" % c.text)
+        check(c.run("TABRO", "Import"), "no import after the office went away:\n%s" % c.text)
         said = "LibreOffice went away; a new one was started and data.xlsx was reopened"
         check(c.text.count(said) == 1, "cadhost did not say once that the office went away:\n%s" % c.text)
         check("Imported 4 rows from 1 sheet" in c.text, "the import did not read data.xlsx's DOOR sheet:\n%s" % c.text)
-        check(c.run("TABRO", "Export2", "VALVE", until="references exported"),
+        check(c.run("TABRO", "Export2", "VALVE", shows="references exported"),
               "no export after the import:\n%s" % c.text)
         code = c.quit()
         check(code == 0 and "COM error" not in c.text, "cadhost ended with %s:\n%s" % (code, c.text))
