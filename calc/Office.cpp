@@ -225,12 +225,13 @@ OfficeLink::~OfficeLink() {
     if (local.is()) local->dispose();
 }
 
-OfficeLink::UsersHold::UsersHold(OfficeLink& link) : link_(link) {
+OfficeLink::UsersHold::UsersHold(OfficeLink& link, bool waits) : link_(link) {
     link_.usersMutex_.lock();
     if (link_.usersDepth_++ == 0 && link_.users_ >= 0) {
         // The longest a decision takes: another program starting an office, or
         // waiting for one to end.
-        const int limit = static_cast<int>(link_.options_.startTimeoutMs + link_.options_.callTimeoutMs) + 20000;
+        const int limit =
+            waits ? static_cast<int>(link_.options_.startTimeoutMs + link_.options_.callTimeoutMs) + 20000 : 0;
         link_.usersLock_ = users::lockFolder(link_.users_, limit);
         if (link_.usersLock_ < 0 && errno == ENOENT) {
             // Its last user removed the folder: it is made anew.
@@ -485,6 +486,8 @@ void OfficeLink::startOffice() {
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) throw OfficeError("LibreOffice could not be started (" + program + "): " + std::strerror(rc));
+    // The launcher of an office of ours that went away is waited for first.
+    if (launcher_ > 0) waitForExit(launcher_, std::chrono::milliseconds(0));
     launcher_ = pid;
     // Recorded as started here, and used by us, before anyone else can attach to it
     // (they wait for the users' lock we hold); the reaper ends it if we die now.
@@ -615,7 +618,10 @@ void OfficeLink::endOffice(pid_t group) {
 }
 
 void OfficeLink::shutdown() {
-    UsersHold hold(*this);
+    // A program that never used an office decides nothing about one: it only tidies
+    // up the folder when nobody else is deciding.
+    const bool hasUsed = entry_ >= 0 || officeGroup_ > 0 || launcher_ > 0 || reaper_ > 0;
+    UsersHold hold(*this, hasUsed);
     const pid_t group = officeGroup_;
     if (group > 0 && (isConnected() || isGroupRunning(group))) {
         // Users of the same office but us, those of dead programs forgotten on the way.

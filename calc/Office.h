@@ -120,10 +120,11 @@ private:
 
     // The users' folder's lock for the time of a decision about the office (attach or
     // start, end or leave): taken once however deep the calls nest. Without a
-    // folder, or when the lock stays taken past the bound, the decision is made alone.
+    // folder, or when the lock stays taken past the bound (none unless `waits`), the
+    // decision is made alone.
     class UsersHold {
     public:
-        explicit UsersHold(OfficeLink& link);
+        explicit UsersHold(OfficeLink& link, bool waits = true);
         ~UsersHold();
         UsersHold(const UsersHold&) = delete;
         UsersHold& operator=(const UsersHold&) = delete;
