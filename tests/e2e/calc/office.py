@@ -8,6 +8,9 @@ connection from here plays the user: it selects a cell and dispatches
 raises the same change events as for a person typing (writes through the API
 raise none).
 
+Office.attach(pipe) plays the user at an office some cadhost started: closing it only
+lets go of the connection.
+
 The office is ended on every way out: close() terminates it politely and then kills
 its process group; it runs from try/finally, from atexit and on SIGTERM, so neither
 a failed check nor ctest's timeout leaves an office behind.
