@@ -30,6 +30,10 @@ struct BackendOptions {
     // Asks the user a yes/no question on the host's command line; no function, or
     // nobody there to answer, is the answer No.
     std::function<bool(const std::string& question)> ask;
+    // Tells the user, in one line, what happened to the office outside any command's
+    // doing: it went away and was started again, or it keeps running for another
+    // program. Called on the thread that made the call into the backend; none: not told.
+    std::function<void(const std::string&)> notify;
 };
 
 class Backend {
@@ -52,8 +56,9 @@ public:
     // Whether a command asked for the application and no office could be reached:
     // the session did not do what it was asked to, whatever the module made of it.
     virtual bool hasFailedToStart() const = 0;
-    // Leaves the running-object table, drops the connection and ends an office this
-    // process started (one it attached to keeps running). Safe to call twice.
+    // Leaves the running-object table, drops the connection and ends an office a
+    // program here started when no other program uses it (the user's own keeps
+    // running). Safe to call twice.
     virtual void shutdown() = 0;
 };
 

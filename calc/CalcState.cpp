@@ -139,15 +139,76 @@ void removeStaleLock(const std::string& path) {
 
 void CalcState::ensureConnected() {
     if (link.isConnected()) return;
+    std::vector<std::shared_ptr<Doc>> owned;
+    std::shared_ptr<Doc> wasActive;
     {
         std::lock_guard lock(mutex);
-        for (auto& doc : docs)
-            if (doc->reserved) lost.push_back(std::move(doc));
+        for (const auto& d : docs) {
+            // A new workbook nothing was stored in is not brought back: its
+            // reserved file is removed.
+            if (d->reserved)
+                lost.push_back(d);
+            else if (d->isOwned && !d->path.empty())
+                owned.push_back(d);
+        }
+        wasActive = active;
         docs.clear();
         active.reset();
         notes.clear();
     }
+    const pid_t before = link.officeProcess();
     link.attachOrStart();
+    // The same office after a connection the watchdog cut still has its documents.
+    if (before == 0 || link.officeProcess() == before) return;
+    reopen(owned, wasActive);
+}
+
+void CalcState::reopen(const std::vector<std::shared_ptr<Doc>>& owned, const std::shared_ptr<Doc>& wasActive) {
+    std::string reopened, failed;
+    std::size_t count = 0;
+    std::shared_ptr<Doc> nowActive;
+    for (const auto& old : owned) {
+        const std::string file = baseName(old->path);
+        try {
+            std::shared_ptr<Doc> doc;
+            // Another program may have it open in this office already.
+            for (const auto& d : workbooks())
+                if (d->path == old->path) doc = d;
+            const bool isLoadedHere = !doc;
+            if (isLoadedHere) {
+                removeStaleLock(old->path);
+                doc = adopt(loadHidden(old->path));
+            }
+            if (!doc) throw std::runtime_error("not a spreadsheet");
+            {
+                std::lock_guard lock(mutex);
+                doc->name = old->name;
+                doc->isOwned = true;
+                doc->isOpenedHere = doc->isOpenedHere || isLoadedHere;
+            }
+            if (old == wasActive) nowActive = doc;
+            reopened += (count++ ? ", " : "") + file;
+        } catch (const uno::Exception& e) {
+            failed += "; " + file + " could not be reopened: " + officeFailureText(*this, toUtf8(e.Message));
+        } catch (const std::exception& e) {
+            failed += "; " + file + " could not be reopened: " + e.what();
+        }
+    }
+    if (nowActive) activate(nowActive);
+    if (!options.notify) return;
+    std::string text = link.hasStartedOffice()
+                           ? "LibreOffice went away; a new one was started"
+                           : "LibreOffice went away; the one now on pipe '" + options.pipeName + "' was connected";
+    if (count) text += " and " + reopened + (count == 1 ? " was" : " were") + " reopened";
+    options.notify(text + failed);
+}
+
+Reference<frame::XModel> CalcState::loadHidden(const std::string& path) {
+    Reference<frame::XComponentLoader> loader(link.desktop(), UNO_QUERY_THROW);
+    Sequence<beans::PropertyValue> args(1);
+    args[0] = property("Hidden", Any(options.isHeadless));
+    return Reference<frame::XModel>(loader->loadComponentFromURL(toOUString(fileUrl(path)), "_blank", 0, args),
+                                    UNO_QUERY);
 }
 
 void CalcState::checkAlive(const Doc& doc) const {
@@ -241,19 +302,18 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
             // The user's document of that file, now given to this program: what
             // the user changed in it is not stored without asking.
             if (!d->isOwned) {
+                const bool isModified = Reference<util::XModifiable>(d->model, UNO_QUERY_THROW)->isModified();
+                std::lock_guard lock(mutex);
                 d->isOwned = true;
-                d->hasUserChanges = Reference<util::XModifiable>(d->model, UNO_QUERY_THROW)->isModified();
+                d->hasUserChanges = isModified;
             }
             activate(d);
             return d;
         }
     removeStaleLock(path);
-    Reference<frame::XComponentLoader> loader(link.desktop(), UNO_QUERY_THROW);
-    Sequence<beans::PropertyValue> args(1);
-    args[0] = property("Hidden", Any(options.isHeadless));
     Reference<frame::XModel> model;
     try {
-        model.set(loader->loadComponentFromURL(toOUString(fileUrl(path)), "_blank", 0, args), UNO_QUERY);
+        model = loadHidden(path);
     } catch (const uno::Exception& e) {
         throw std::runtime_error(file + ": LibreOffice cannot open it: " + toUtf8(e.Message));
     }
@@ -263,7 +323,10 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
         Reference<lang::XComponent>(model, UNO_QUERY_THROW)->dispose();
         throw std::runtime_error(file + ": not a spreadsheet");
     }
-    doc->isOwned = doc->isOpenedHere = true;
+    {
+        std::lock_guard lock(mutex);
+        doc->isOwned = doc->isOpenedHere = true;
+    }
     activate(doc);
     return doc;
 }

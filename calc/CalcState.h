@@ -54,8 +54,9 @@ struct Doc : automation::BookHandle, std::enable_shared_from_this<Doc> {
     sal_Int32 textFormat = -1;
     // Locked for updates by this command.
     bool isHeld = false;
-    // Made (BookN) or opened (a file given to the program) here: the only documents
-    // stored here. The user's own documents are theirs to save.
+    // This program made it (Workbooks.Add) or opened it (Workbooks.Open, a workbook
+    // given to the program): the only documents stored here (the user's own are
+    // theirs to save), and opened again when the office goes away.
     bool isOwned = false;
     // Made or loaded by this program, rather than found open in the office: closed
     // again when the program ends. What the user had open stays open.
@@ -124,7 +125,9 @@ struct CalcState {
     sal_Int32 lastColumn = 1023, lastRow = 1048575;
 
     // Attaches, or starts the office, when there is no connection (the first call,
-    // or the office went away since). Documents of a lost connection are forgotten.
+    // or the office went away since). Documents of a lost connection are forgotten;
+    // when the office itself went away, those this program made or opened are opened
+    // again from their files (the active one active again), and the user is told.
     void ensureConnected();
     // The office's spreadsheet documents, in the order first seen.
     std::vector<std::shared_ptr<Doc>> workbooks();
@@ -139,6 +142,11 @@ struct CalcState {
     std::shared_ptr<Doc> addWorkbook();
     // Workbooks.Open: the file opened (or found open) and made active.
     std::shared_ptr<Doc> openWorkbook(const std::string& path);
+    // The office's document of a file, loaded hidden when the office is headless.
+    css::uno::Reference<css::frame::XModel> loadHidden(const std::string& path);
+    // Opens again the documents this program had in an office that went away, and
+    // says so.
+    void reopen(const std::vector<std::shared_ptr<Doc>>& owned, const std::shared_ptr<Doc>& wasActive);
     void activate(const std::shared_ptr<Doc>& doc);
     // Objects of a connection that is gone fail with a clear message.
     void checkAlive(const Doc& doc) const;

@@ -3,6 +3,7 @@
 
 #include "calc/UnoText.h"
 #include "calc/reaper/EndGroup.h"
+#include "calc/reaper/OfficeUsers.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
@@ -16,6 +17,7 @@
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/implbase1.hxx>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -27,8 +29,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 extern char** environ;
@@ -61,10 +65,11 @@ std::string reaperProgram() {
 
 // The office's process group is ended by a small child process that waits for the
 // end of a pipe only we hold: when this process goes, however it goes, the pipe
-// closes and the office we started goes with it. The child runs the reaper program
-// (or, failing that, the same wait itself); only calls that are safe after fork in
-// a threaded process run in it before that.
-pid_t startReaper(pid_t officeGroup, int& pipeOut) {
+// closes and the office goes with it, unless another program still uses it (the
+// users' folder says; empty for none). The child runs the reaper program (or,
+// failing that, the same wait itself); only calls that are safe after fork in a
+// threaded process run in it before that.
+pid_t startReaper(pid_t officeGroup, const std::string& folder, const std::string& entry, int& pipeOut) {
     const std::string program = reaperProgram();
     const std::string group = std::to_string(officeGroup);
     int fds[2];
@@ -85,7 +90,8 @@ pid_t startReaper(pid_t officeGroup, int& pipeOut) {
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         // Nothing of the parent's stays open here but the pipe: a caller waiting
-        // for the end of our output must not wait for the reaper.
+        // for the end of our output must not wait for the reaper, and the lock of
+        // the parent's users' entry must go when the parent goes.
         int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, 0);
@@ -98,15 +104,53 @@ pid_t startReaper(pid_t officeGroup, int& pipeOut) {
             ::dup2(fds[0], 3);
         for (int fd = 4; fd < 65536; ++fd) ::close(fd);
         if (!program.empty()) {
-            char* argv[] = {const_cast<char*>("tabcalc-reaper"), const_cast<char*>(group.c_str()), nullptr};
+            char* argv[] = {const_cast<char*>("tabcalc-reaper"), const_cast<char*>(group.c_str()),
+                            const_cast<char*>(folder.c_str()), const_cast<char*>(entry.c_str()), nullptr};
+            if (folder.empty()) argv[2] = nullptr;
             ::execv(program.c_str(), argv);
         }
-        endGroupWhenPipeCloses(3, officeGroup);
+        endGroupWhenPipeCloses(3, officeGroup, folder.c_str(), entry.c_str());
         ::_exit(0);
     }
     ::close(fds[0]);
     pipeOut = fds[1];
     return pid;
+}
+
+// Whether a process of the group still runs (one that ended but was not waited for
+// yet counts as ended).
+bool isGroupRunning(pid_t group) {
+    if (group <= 1) return false;
+    if (::kill(-group, 0) != 0 && errno == ESRCH) return false;
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return true;
+    bool running = false;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        std::ifstream in(std::string("/proc/") + entry->d_name + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // pid (name) state ppid pgrp ...: the name may hold anything, so the fields
+        // are read after its last parenthesis.
+        std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        char state = 0;
+        long parent = 0, pgrp = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &pgrp) == 3 && pgrp == group &&
+            state != 'Z' && state != 'X') {
+            running = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return running;
+}
+
+// The program a process runs, by its name; "program" when it cannot be read.
+std::string programName(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name.empty() ? std::string("program") : name;
 }
 
 bool waitForExit(pid_t pid, std::chrono::milliseconds limit, int* status = nullptr) {
@@ -153,6 +197,16 @@ OfficeLink::OfficeLink(BackendOptions options) : options_(std::move(options)) {
     } catch (const uno::Exception& e) {
         throw OfficeError("LibreOffice's runtime could not be started: " + toUtf8(e.Message));
     }
+    // Each connection of this process to the pipe's office is a user of its own.
+    static std::atomic<unsigned> connections{0};
+    char name[users::kNameSize];
+    users::entryName(name, ::getpid(), connections++);
+    entryName_ = name;
+    usersPath_ = users::folderFor(options_.pipeName);
+    users_ = users::openFolder(usersPath_.c_str(), true);
+    if (users_ < 0)
+        notify("LibreOffice's users cannot be kept in " + usersPath_ + " (" + std::strerror(errno) +
+               "): an office started here ends with this program");
     watchdog_ = std::thread([this] { watch(); });
 }
 
@@ -164,14 +218,59 @@ OfficeLink::~OfficeLink() {
     }
     watchWake_.notify_all();
     if (watchdog_.joinable()) watchdog_.join();
+    if (users_ >= 0) ::close(users_);
     // The local context goes last, after every remote reference.
     Reference<lang::XComponent> local(localContext_, UNO_QUERY);
     localContext_.clear();
     if (local.is()) local->dispose();
 }
 
+OfficeLink::UsersHold::UsersHold(OfficeLink& link, bool waits) : link_(link) {
+    link_.usersMutex_.lock();
+    if (link_.usersDepth_++ == 0 && link_.users_ >= 0) {
+        // The longest a decision takes: another program starting an office, or
+        // waiting for one to end.
+        const int limit =
+            waits ? static_cast<int>(link_.options_.startTimeoutMs + link_.options_.callTimeoutMs) + 20000 : 0;
+        link_.usersLock_ = users::lockFolder(link_.users_, limit);
+        if (link_.usersLock_ < 0 && errno == ENOENT) {
+            // Its last user removed the folder: it is made anew.
+            int again = users::openFolder(link_.usersPath_.c_str(), true);
+            if (again >= 0) {
+                ::close(link_.users_);
+                link_.users_ = again;
+                link_.usersLock_ = users::lockFolder(link_.users_, limit);
+            }
+        }
+    }
+}
+
+OfficeLink::UsersHold::~UsersHold() {
+    if (--link_.usersDepth_ == 0 && link_.usersLock_ >= 0) {
+        ::close(link_.usersLock_);
+        link_.usersLock_ = -1;
+    }
+    link_.usersMutex_.unlock();
+}
+
+void OfficeLink::notify(const std::string& text) const {
+    if (!options_.notify) return;
+    try {
+        options_.notify(text);
+    } catch (...) {
+        // Telling is not worth failing the call that told.
+    }
+}
+
 bool OfficeLink::attach() {
     if (isConnected()) return true;
+    UsersHold hold(*this);
+    if (!attachHeld()) return false;
+    joined();
+    return true;
+}
+
+bool OfficeLink::attachHeld() {
     dropBridge();
     try {
         connect();
@@ -192,7 +291,8 @@ bool OfficeLink::attach() {
 // the office's connector is used, because that one waits without limit for an
 // office that no longer takes connections (one that is stopped, with its queue of
 // pending connections full).
-OfficeLink::PipeState OfficeLink::probePipe() const {
+OfficeLink::PipeState OfficeLink::probePipe(pid_t* peer) const {
+    if (peer) *peer = 0;
     const std::string path = "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" + options_.pipeName;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -204,6 +304,13 @@ OfficeLink::PipeState OfficeLink::probePipe() const {
         if (fd < 0) return PipeState::Accepting;  // let the connector find out
         int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         int error = rc == 0 ? 0 : errno;
+        if (rc == 0 && peer) {
+            // The process that listens on the socket: the office, which tells one
+            // office on the pipe from the next.
+            ucred credentials{};
+            socklen_t size = sizeof credentials;
+            if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) *peer = credentials.pid;
+        }
         ::close(fd);
         if (rc == 0) return PipeState::Accepting;
         // No socket where the runtime usually makes it: the connector knows best.
@@ -215,7 +322,8 @@ OfficeLink::PipeState OfficeLink::probePipe() const {
 }
 
 void OfficeLink::connect() {
-    switch (probePipe()) {
+    pid_t peer = 0;
+    switch (probePipe(&peer)) {
     case PipeState::Absent:
         throw connection::NoConnectException("no office on the pipe");
     case PipeState::NotAnswering:
@@ -245,8 +353,13 @@ void OfficeLink::connect() {
         alive_ = alive;
     } catch (const uno::Exception& e) {
         dropBridge();
+        // The watchdog cut the call: the bridge's own words for that name its source.
+        if (takeTimedOut())
+            throw OfficeError("LibreOffice did not answer within " + std::to_string(options_.callTimeoutMs / 1000) +
+                              " s");
         throw OfficeError("LibreOffice on pipe '" + options_.pipeName + "' did not answer: " + toUtf8(e.Message));
     }
+    officePid_ = peer;
     ++generation_;
 }
 
@@ -256,8 +369,61 @@ bool OfficeLink::isConnected() const {
 }
 
 void OfficeLink::attachOrStart() {
-    if (attach()) return;
-    startOffice();
+    if (isConnected()) return;
+    UsersHold hold(*this);
+    if (!attachHeld()) startOffice();
+    joined();
+}
+
+void OfficeLink::joined() {
+    // The office we launched before and lost is waited for.
+    if (launcher_ > 0 && waitForExit(launcher_, std::chrono::milliseconds(0))) launcher_ = -1;
+    const pid_t group = officePid_ > 0 ? ::getpgid(officePid_) : -1;
+    pid_t used = -1;
+    if (launcher_ > 0 && (group == launcher_ || group <= 0)) {
+        used = launcher_;
+    } else if (users_ >= 0 && group > 1) {
+        // Another program's office is recorded with its group; an office of no
+        // record is the user's own.
+        const long recorded = users::startedGroup(users_);
+        if (recorded == group)
+            used = group;
+        else if (recorded > 0 && !isGroupRunning(static_cast<pid_t>(recorded)))
+            users::forgetStarted(users_, recorded);
+    }
+    officeGroup_ = used;
+    if (users_ >= 0) {
+        if (entry_ < 0) entry_ = users::join(users_, entryName_.c_str());
+        if (entry_ >= 0) users::setUsedGroup(entry_, used);
+    }
+    if (used > 0)
+        watchGroup(used);
+    else
+        releaseReaper();
+}
+
+void OfficeLink::watchGroup(pid_t group) {
+    if (reaperPipe_ >= 0 && reaperGroup_ == group) return;
+    releaseReaper();
+    const bool hasUsers = users_ >= 0;
+    reaper_ = startReaper(group, hasUsers ? usersPath_ : std::string(),
+                          hasUsers && entry_ >= 0 ? entryName_ : std::string(), reaperPipe_);
+    reaperGroup_ = reaper_ > 0 ? group : -1;
+}
+
+void OfficeLink::releaseReaper() {
+    if (reaperPipe_ >= 0) {
+        const char letGo = 1;
+        ssize_t written = ::write(reaperPipe_, &letGo, 1);
+        (void)written;  // a reaper that is gone already has nothing to let go of
+        ::close(reaperPipe_);
+        reaperPipe_ = -1;
+    }
+    if (reaper_ > 0) {
+        waitForExit(reaper_, std::chrono::seconds(5));
+        reaper_ = -1;
+    }
+    reaperGroup_ = -1;
 }
 
 std::string OfficeLink::missingOffice() const {
@@ -320,8 +486,17 @@ void OfficeLink::startOffice() {
     posix_spawn_file_actions_destroy(&files);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) throw OfficeError("LibreOffice could not be started (" + program + "): " + std::strerror(rc));
+    // The launcher of an office of ours that went away is waited for first.
+    if (launcher_ > 0) waitForExit(launcher_, std::chrono::milliseconds(0));
     launcher_ = pid;
-    reaper_ = startReaper(pid, reaperPipe_);
+    // Recorded as started here, and used by us, before anyone else can attach to it
+    // (they wait for the users' lock we hold); the reaper ends it if we die now.
+    if (users_ >= 0) {
+        users::recordStarted(users_, pid);
+        if (entry_ < 0) entry_ = users::join(users_, entryName_.c_str());
+        if (entry_ >= 0) users::setUsedGroup(entry_, pid);
+    }
+    watchGroup(pid);
 
     auto deadline = Clock::now() + std::chrono::milliseconds(options_.startTimeoutMs);
     bool handedOver = false;
@@ -340,7 +515,7 @@ void OfficeLink::startOffice() {
         if (!handedOver && launcher_ > 0 && ::waitpid(launcher_, &status, WNOHANG) == launcher_) {
             launcher_ = -1;
             if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-                shutdown();
+                abandonStart(pid);
                 throw OfficeError("LibreOffice ended while starting (status " +
                                   std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) +
                                   ")" + (log == "/dev/null" ? std::string() : "; see " + log));
@@ -348,10 +523,10 @@ void OfficeLink::startOffice() {
             // An office of that profile already ran and took our arguments: it is
             // the user's, not ours to end.
             handedOver = true;
-            shutdown();
+            abandonStart(pid);
         }
         if (Clock::now() >= deadline) {
-            shutdown();
+            abandonStart(pid);
             throw OfficeError("LibreOffice did not accept a connection on pipe '" + options_.pipeName + "' within " +
                               std::to_string(options_.startTimeoutMs / 1000) + " s");
         }
@@ -390,14 +565,22 @@ void OfficeLink::dropBridge() {
     }
 }
 
-void OfficeLink::shutdown() {
-    const bool isOurs = launcher_ > 0;
-    if (isOurs && isConnected()) {
+void OfficeLink::abandonStart(pid_t group) {
+    dropBridge();
+    if (launcher_ == group) endOffice(group);
+    releaseReaper();
+    if (users_ >= 0) users::forgetStarted(users_, group);
+    if (officeGroup_ == group) officeGroup_ = -1;
+}
+
+void OfficeLink::endOffice(pid_t group) {
+    if (officeGroup_ == group && isConnected()) {
         try {
             CallScope call(*this);
             auto desktop = this->desktop();
             // A windowed office asks about unsaved documents on terminate and waits
-            // for an answer nobody gives; what was ours to keep is stored already.
+            // for an answer nobody gives; what was ours to keep is stored already,
+            // and no other program uses the office any more.
             Reference<container::XEnumerationAccess> components(desktop->getComponents(), UNO_QUERY);
             if (!options_.isHeadless && components.is()) {
                 auto all = components->createEnumeration();
@@ -413,24 +596,57 @@ void OfficeLink::shutdown() {
         }
     }
     dropBridge();
-    if (launcher_ > 0) {
-        if (!waitForExit(launcher_, std::chrono::seconds(10))) {
-            ::kill(-launcher_, SIGTERM);
-            if (!waitForExit(launcher_, std::chrono::seconds(3))) {
-                ::kill(-launcher_, SIGKILL);
-                waitForExit(launcher_, std::chrono::seconds(3));
-            }
+    // The launcher is ours to wait for when we started the office; another
+    // program's office is gone when nothing of its group runs.
+    auto isGone = [&](std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        for (;;) {
+            if (launcher_ == group && waitForExit(launcher_, std::chrono::milliseconds(0))) launcher_ = -1;
+            if (launcher_ != group && !isGroupRunning(group)) return true;
+            if (Clock::now() >= end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        launcher_ = -1;
+    };
+    if (!isGone(std::chrono::seconds(10))) {
+        ::kill(-group, SIGTERM);
+        if (!isGone(std::chrono::seconds(3))) {
+            ::kill(-group, SIGKILL);
+            isGone(std::chrono::seconds(3));
+        }
     }
-    if (reaperPipe_ >= 0) {
-        ::close(reaperPipe_);
-        reaperPipe_ = -1;
+    if (users_ >= 0) users::forgetStarted(users_, group);
+}
+
+void OfficeLink::shutdown() {
+    // A program that never used an office decides nothing about one: it only tidies
+    // up the folder when nobody else is deciding.
+    const bool hasUsed = entry_ >= 0 || officeGroup_ > 0 || launcher_ > 0 || reaper_ > 0;
+    UsersHold hold(*this, hasUsed);
+    const pid_t group = officeGroup_;
+    if (group > 0 && (isConnected() || isGroupRunning(group))) {
+        // Users of the same office but us, those of dead programs forgotten on the way.
+        long other = 0;
+        const int others = users_ >= 0 ? users::live(users_, entryName_.c_str(), group, &other, 1) : 0;
+        if (others > 0)
+            notify("LibreOffice keeps running: another " + programName(other) + " (pid " + std::to_string(other) +
+                   ") uses it");
+        else
+            endOffice(group);
+    } else if (group > 0 && users_ >= 0) {
+        users::forgetStarted(users_, group);
     }
-    if (reaper_ > 0) {
-        waitForExit(reaper_, std::chrono::seconds(5));
-        reaper_ = -1;
+    dropBridge();
+    // An office we launched that keeps running for others is theirs now: its
+    // launcher is not waited for.
+    if (launcher_ > 0) waitForExit(launcher_, std::chrono::milliseconds(0));
+    launcher_ = -1;
+    releaseReaper();
+    if (entry_ >= 0) {
+        users::leave(users_, entryName_.c_str(), entry_);
+        entry_ = -1;
     }
+    officeGroup_ = -1;
+    if (usersLock_ >= 0) users::removeIfUnused(users_, usersPath_.c_str());
 }
 
 OfficeLink::CallScope::CallScope(OfficeLink& link) : link_(link) {

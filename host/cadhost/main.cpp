@@ -270,6 +270,14 @@ int main(int argc, char** argv) {
         calcOptions.isHeadless = !(display && *display) && !(wayland && *wayland);
         if (const char* program = std::getenv("TABLORA_SOFFICE")) calcOptions.officeProgram = program;
         calcOptions.ask = [&terminal](const std::string& question) { return askYesNo(question, terminal.get()); };
+        // What became of the office outside any command's doing goes to the command
+        // line; a call from another thread cannot write there.
+        calcOptions.notify = [](const std::string& text) {
+            if (platform::isMainThread())
+                acutPrintf("\n%s", text.c_str());
+            else
+                std::fprintf(stderr, "\ncadhost: %s\n", text.c_str());
+        };
         std::string error;
         spreadsheet = SpreadsheetProgram::calc(programFolder(), calcOptions, error);
         if (!spreadsheet) {

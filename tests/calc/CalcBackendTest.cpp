@@ -173,17 +173,63 @@ TEST_F(CalcBackendTest, AHungOfficeFailsTheCallInTimeAndNothingWaitsOnItAfterwar
     EXPECT_THROW(get(sheet.get(), dispid::Name), _com_error);
 }
 
-TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainByTheNextCommand) {
+// The workbooks this program made and opened come back from their files in the new
+// office, under the names they had and with the same one active; the user is told
+// once. (Without them the next command found no active sheet at all.)
+TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainWithTheWorkbooksItHadReopened) {
+    std::vector<std::string> told;
+    options_.notify = [&told](const std::string& text) { told.push_back(text); };
     startBackend();
     ComPtr<IDispatch> app = application();
-    newSheet(app.get());
+    ComPtr<IDispatch> sheet = newSheet(app.get());
+    put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"one"));
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
+    std::filesystem::copy_file("Book1.xlsx", "data.xlsx");
+    backend_->openWorkbookFile("data.xlsx");
+    // A document the user made in the office is not this program's to bring back.
+    ComPtr<IDispatch> books = object(app.get(), dispid::Workbooks);
+    call(object(sheet.get(), dispid::Parent).get(), dispid::Activate);
+    ASSERT_EQ(get(books.get(), dispid::Count).lVal(), 2);
     for (pid_t pid : officeProcesses(options_.pipeName)) ::kill(pid, SIGKILL);
     for (int i = 0; i < 50 && !officeProcesses(options_.pipeName).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The documents went with their office: there is nothing left to store.
+    backend_->flushChangedWorkbooks(false);
+    ASSERT_TRUE(told.empty());
+    ComPtr<IDispatch> active;
+    try {
+        active = object(app.get(), dispid::ActiveWorkbook);
+    } catch (const _com_error& e) {
+        const std::u16string why = e.Description();
+        FAIL() << "no new office: " << std::string(why.begin(), why.end());
+    }
+    ASSERT_TRUE(active);
+    EXPECT_EQ(told, std::vector<std::string>{
+                        "LibreOffice went away; a new one was started and Book1.xlsx, data.xlsx were reopened"});
+    EXPECT_EQ(get(active.get(), dispid::Name).bstrVal(), u"Book1");
+    EXPECT_EQ(get(books.get(), dispid::Count).lVal(), 2);
+    ComPtr<IDispatch> again = object(app.get(), dispid::ActiveSheet);
+    EXPECT_EQ(get(range(again.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"one");
+    // The reopened workbook is stored to its file as before, and a new one gets
+    // the next free name.
+    put(range(again.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"two"));
+    ComPtr<IDispatch> added = newSheet(app.get());
+    EXPECT_EQ(get(object(added.get(), dispid::Parent).get(), dispid::Name).bstrVal(), u"Book2");
+    EXPECT_TRUE(backend_->flushChangedWorkbooks(false).empty());
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_FALSE(officeProcesses(options_.pipeName).empty());
+}
+
+// A new workbook whose office died before anything was stored in it leaves no
+// empty BookN.xlsx behind to look like a result.
+TEST_F(CalcBackendTest, AWorkbookWhoseOfficeDiedBeforeItWasStoredLeavesNoFile) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    newSheet(app.get());
     ASSERT_TRUE(std::filesystem::exists(folder_ + "/Book1.xlsx"));
-    // The document went with its office: there is nothing left to store, and the
-    // empty file reserved for it is no result to leave behind. (The bridge learns
-    // of the office's end on its own thread, a moment after the process is gone.)
+    for (pid_t pid : officeProcesses(options_.pipeName)) ::kill(pid, SIGKILL);
+    // The bridge learns of the office's end on its own thread, a moment after the
+    // process is gone.
     std::vector<std::string> told;
     for (int i = 0; i < 50 && told.empty(); ++i) {
         told = backend_->flushChangedWorkbooks(false);
@@ -192,16 +238,32 @@ TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainByTheNextCommand) {
     EXPECT_FALSE(std::filesystem::exists(folder_ + "/Book1.xlsx"));
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find("Book1.xlsx was removed"), std::string::npos) << told[0];
-    ComPtr<IDispatch> sheet;
-    try {
-        sheet = newSheet(app.get());
-    } catch (const _com_error& e) {
-        const std::u16string why = e.Description();
-        FAIL() << "no new office: " << std::string(why.begin(), why.end());
-    }
-    put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::r8(1));
-    EXPECT_EQ(get(range(sheet.get(), u"A1", u"A1").get(), dispid::Value).dblVal(), 1.0);
-    EXPECT_FALSE(officeProcesses(options_.pipeName).empty());
+    // Nor is it brought back when a new office is started.
+    ComPtr<IDispatch> books = object(app.get(), dispid::Workbooks);
+    EXPECT_EQ(get(books.get(), dispid::Count).lVal(), 0);
+}
+
+// An office that stopped (SIGSTOP) still takes connections into its queue but
+// answers nothing: attaching to it ends at the call's bound, said as such.
+TEST_F(CalcBackendTest, AnOfficeThatStoppedBeforeAttachingSaysItDidNotAnswerInTime) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    std::vector<pid_t> office = officeProcesses(options_.pipeName);
+    ASSERT_FALSE(office.empty());
+    for (pid_t pid : office) ::kill(pid, SIGSTOP);
+    calc::BackendOptions late = options_;
+    late.callTimeoutMs = 3000;
+    std::string error;
+    std::unique_ptr<calc::Backend> second(tabloraCreateCalcBackend(&late, &error));
+    ASSERT_TRUE(second) << error;
+    auto start = std::chrono::steady_clock::now();
+    const std::string problem = second->registerApplication();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    for (pid_t pid : office) ::kill(pid, SIGCONT);
+    EXPECT_EQ(problem, "LibreOffice did not answer within 3 s");
+    second.reset();
+    // The second program never used it: the office is still the first one's.
+    EXPECT_EQ(officeProcesses(options_.pipeName), office);
 }
 
 TEST_F(CalcBackendTest, WithoutAnOfficeTheBackendSaysSoAtOnce) {

@@ -8,6 +8,9 @@ connection from here plays the user: it selects a cell and dispatches
 raises the same change events as for a person typing (writes through the API
 raise none).
 
+Office.attach(pipe) plays the user at an office some cadhost started: closing it only
+lets go of the connection.
+
 The office is ended on every way out: close() terminates it politely and then kills
 its process group; it runs from try/finally, from atexit and on SIGTERM, so neither
 a failed check nor ctest's timeout leaves an office behind.
@@ -177,6 +180,19 @@ class Office:
         # answers No: the profile's user has turned that question off.
         self.configure("/org.openoffice.Office.Calc/Input", ReplaceCellsWarning=False)
 
+    @classmethod
+    def attach(cls, pipe, timeout=30.0):
+        """The office another program started on pipe, with a user at its keyboard:
+        close() only lets go of it, and its processes are found by the pipe."""
+        self = cls.__new__(cls)
+        self.pipe, self.profile, self.proc, self.is_attached = pipe, None, None, True
+        self.ctx = connect(pipe, timeout * SLOW)
+        smgr = self.ctx.ServiceManager
+        self.desktop = smgr.createInstanceWithContext("com.sun.star.frame.Desktop", self.ctx)
+        self.dispatcher = smgr.createInstanceWithContext("com.sun.star.frame.DispatchHelper", self.ctx)
+        self.configure("/org.openoffice.Office.Calc/Input", ReplaceCellsWarning=False)
+        return self
+
     def configure(self, node, **values):
         provider = self.ctx.ServiceManager.createInstanceWithContext(
             "com.sun.star.configuration.ConfigurationProvider", self.ctx)
@@ -268,7 +284,7 @@ class Office:
         return doc.getSheets().getByName(sheet).getCellRangeByName(cell).getString()
 
     def office_pids(self):
-        return office_processes(self.profile)
+        return office_processes(self.profile or self.pipe)
 
     def crash(self):
         """Kills the office at once, as a crash ends it: no goodbye over the pipe."""
@@ -287,6 +303,9 @@ class Office:
         still runs. Safe to call twice and from any way out."""
         if self in _live:
             _live.remove(self)
+        if getattr(self, "is_attached", False):
+            self.desktop = self.ctx = None
+            return
         if self.desktop is not None:
             try:
                 self.desktop.terminate()
