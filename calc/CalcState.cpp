@@ -497,9 +497,6 @@ void CalcState::holdUpdates(Doc& doc) {
 }
 
 void CalcState::noteChange(Doc& doc, bool isVisible) {
-    if (doc.isOwned && !doc.hasOurChanges && !doc.hasUserChanges &&
-        Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified())
-        doc.hasUserChanges = true;
     if (isVisible) doc.hasOurChanges = true;
     std::lock_guard lock(mutex);
     usedAreas.clear();

@@ -64,8 +64,10 @@ struct Doc : automation::BookHandle, std::enable_shared_from_this<Doc> {
     // A command changed what the user sees (not only the hidden record) since the
     // document was last stored.
     bool hasOurChanges = false;
-    // It was changed in the office, by the user, since it was last stored: stored
-    // only when the user says so, and asked once.
+    // The user's unsaved changes were in it when it was given to this program (the
+    // file was open in the office, changed): stored only when the user says so,
+    // and asked once. What is typed into it afterwards is the session's work, as
+    // the live link applies it to the drawing, and is stored with it.
     bool hasUserChanges = false;
     bool isStoreDeclined = false;
     // The empty file reserved for a new workbook, until something is stored in it.
@@ -169,9 +171,7 @@ struct CalcState {
     // ends (flush).
     void holdUpdates(Doc& doc);
     // A command is about to change the document; isVisible: what the user sees
-    // (a hidden sheet is the program's own record). The first change of a command
-    // to an owned document finds out whether the user changed it in the office
-    // since it was last stored.
+    // (a hidden sheet is the program's own record).
     void noteChange(Doc& doc, bool isVisible = true);
     // Places every note not yet in the office (before a store, and when a command ends).
     void placeNotes();

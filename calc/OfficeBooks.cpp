@@ -274,11 +274,9 @@ std::string OfficeBackend::store(Doc& doc) {
     try {
         OfficeLink::CallScope call(state_->link);
         if (!Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified()) {
-            doc.hasOurChanges = doc.hasUserChanges = false;
+            doc.hasOurChanges = false;
             return {};
         }
-        // Changed in the office and never looked at by a command: the user's.
-        if (!doc.hasOurChanges) doc.hasUserChanges = true;
     } catch (const uno::Exception& e) {
         return "The workbook '" + name + "' could not be saved to " + doc.path + ": " +
                officeFailureText(*state_, toUtf8(e.Message));
