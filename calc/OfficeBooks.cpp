@@ -171,6 +171,7 @@ void OfficeBackend::markSaved(BookHandle& book, const platform::FileStamp&) {
 }
 
 std::vector<std::string> OfficeBackend::flush() {
+    state_->snapshots.afterCommand();
     std::vector<std::string> problems;
     try {
         OfficeLink::CallScope call(state_->link);

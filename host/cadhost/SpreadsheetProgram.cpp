@@ -61,8 +61,8 @@ public:
     }
     std::vector<std::string> flushChangedWorkbooks() override { return backend_->flushChangedWorkbooks(); }
     bool hasFailedToStart() const override { return backend_ && backend_->hasFailedToStart(); }
-    // The office tells its changes itself.
-    std::vector<std::string> idle() override { return {}; }
+    // Edits made in the office reach subscribers of the spreadsheet's events.
+    std::vector<std::string> idle() override { return backend_->idle(); }
     void shutdown() override {
         if (backend_) backend_->shutdown();
     }

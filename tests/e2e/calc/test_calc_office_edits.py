@@ -1,0 +1,296 @@
+#!/usr/bin/python3
+"""End to end: edits made with the office's own tools reach the drawing, once each.
+
+LibreOffice tells typed, pasted and cleared cells one by one, but Fill Down, Fill
+Right and Replace All only as "the document was modified", and a cut not at all for
+the cells it empties. With the live link connected, a second UNO client (this test,
+the user at the keyboard) dispatches those commands on the document cadhost has
+open in the same office; cadhost saves the drawing when its wait ends, and ezdxf
+checks that every changed cell reached its attribute and nothing else changed.
+
+Exactly once: each edit must start one import (cadhost echoes "_import2" for each),
+and no further import may follow it: a cell told twice, or the module's own writes
+(the record it updates after an import, the cells an export wrote) coming back as
+changes, would start another.
+
+Cases:
+  fills          Fill Down over three rows, then Fill Right along a row, in a
+                 workbook cadhost opened for the drawing (--workbook).
+  replace-all    Replace All over the sheet, changing several cells at once.
+  cut-and-paste  a cell cut and pasted into another row: both rows reach the
+                 drawing, the one emptied too.
+  after-export   Export2 into a new workbook and Connect in one session: the
+                 export's own writes are not applied back; a fill then is.
+"""
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.dirname(HERE)]
+import office  # noqa: E402
+import cases  # noqa: E402
+
+import shutil  # noqa: E402
+import subprocess  # noqa: E402
+import time  # noqa: E402
+
+import ezdxf  # noqa: E402
+from openpyxl import load_workbook  # noqa: E402
+from openpyxl.utils import get_column_letter  # noqa: E402
+
+import test_live_link as tl  # noqa: E402
+
+failures = tl.failures
+
+
+def check(condition, what):
+    """Notes a failure; returns whether the condition held."""
+    tl.check(condition, what)
+    return bool(condition)
+
+# After an edit's import started, a second one would come within the link's
+# one-second tick and the backend's quarter-second look: this much quiet says none comes.
+QUIET = 2.5
+# Replace All's search, whole text or within a cell's text, on the active sheet only.
+REPLACE_ALL = 3
+
+
+def cell(row, column):
+    return "%s%d" % (get_column_letter(column), row)
+
+
+def dispatch(soffice, doc, command, *args):
+    soffice.dispatcher.executeDispatch(doc.getCurrentController().getFrame(), command, "", 0, tuple(args))
+
+
+def replace_all(soffice, doc, sheet, search, replace):
+    """Edit > Find & Replace, Replace All, on the sheet: the search item's fields as
+    the dialog hands them over."""
+    soffice.select(doc, sheet, "A1")
+    p = office.prop
+    dispatch(soffice, doc, ".uno:ExecuteSearch",
+             p("SearchItem.StyleFamily", 2), p("SearchItem.CellType", 0), p("SearchItem.RowDirection", True),
+             p("SearchItem.AllTables", False), p("SearchItem.Backward", False), p("SearchItem.Pattern", False),
+             p("SearchItem.Content", False), p("SearchItem.AsianOptions", False),
+             p("SearchItem.AlgorithmType", 0), p("SearchItem.SearchFlags", 0),
+             p("SearchItem.SearchString", search), p("SearchItem.ReplaceString", replace),
+             p("SearchItem.Locale", 255), p("SearchItem.ChangedChars", 2), p("SearchItem.DeletedChars", 2),
+             p("SearchItem.InsertedChars", 2), p("SearchItem.TransliterateFlags", 1280),
+             p("SearchItem.Command", REPLACE_ALL), p("SearchItem.SearchFormatted", False),
+             p("SearchItem.AlgorithmType2", 1), p("Quiet", True))
+
+
+def door_rows(book):
+    """DOOR_TAG's tag columns, its rows by handle, and the handles in row order."""
+    ws = load_workbook(book)["DOOR_TAG"]
+    tags, rows = tl.layout_of(ws)
+    handles = [h for h, _ in sorted(rows.items(), key=lambda kv: kv[1])]
+    return ws, tags, rows, handles
+
+
+def consecutive(rows, handles, count):
+    """The first `count` handles on consecutive rows."""
+    for i in range(len(handles) - count + 1):
+        run = handles[i:i + count]
+        if [rows[h] for h in run] == list(range(rows[run[0]], rows[run[0]] + count)):
+            return run
+    raise AssertionError("no %d DOOR_TAG rows in a row" % count)
+
+
+def applied_once(session, name, before, edited_at):
+    """The edit started exactly one import; returns whether it did."""
+    started = session.wait_for("_import2", count=before + 1, limit=8.0)
+    if not check(started is not None, "%s: the edit never reached the drawing:\n%s" % (name, session.text)):
+        return False
+    print("%s: import started %.3f s after the edit" % (name, started - edited_at))
+    again = session.wait_for("_import2", count=before + 2, limit=QUIET)
+    return check(again is None, "%s: a second import followed the edit:\n%s" % (name, session.text))
+
+
+class Live:
+    """cadhost connected to the workbook, waiting (DELAY) while the test edits it."""
+
+    def __init__(self, soffice, work, home, drawing, name, script, workbook=None):
+        self.name = name
+        self.out = os.path.join(work, "out-%s.dxf" % name)
+        args = [*office.calc_args(soffice.pipe)] + (["--workbook", workbook] if workbook else []) + [drawing]
+        self.session = tl.Session(work, home, args, [*script, "SAVEAS " + self.out])
+
+    def wait(self):
+        if self.session.wait_for("Delay time in milliseconds", limit=90) is None:
+            self.session.proc.kill()
+            self.session.finish()
+            check(False, "%s: cadhost never reached the wait:\n%s" % (self.name, self.session.text))
+            return False
+        return True
+
+    def imports(self):
+        return self.session.text.count("_import2")
+
+    def finish(self, original, expected, imports):
+        try:
+            code = self.session.finish()
+        except SystemExit as e:  # cadhost hung and was killed
+            check(False, "%s: %s" % (self.name, e))
+            return
+        text = self.session.text
+        check(code == 0, "%s: cadhost ended with %s:\n%s" % (self.name, code, text))
+        check("Unhandled" not in text and "COM error" not in text,
+              "%s: the session reported a problem:\n%s" % (self.name, text))
+        check(self.imports() == imports, "%s: %d imports ran, expected %d:\n%s" % (
+            self.name, self.imports(), imports, text))
+        if check(os.path.exists(self.out), "%s: nothing saved:\n%s" % (self.name, text)):
+            tl.check_result(self.name, original, self.out, expected)
+
+
+def with_office(name, body):
+    """A case: an office of its own, a generated drawing, and body(soffice, work,
+    home, drawing, original)."""
+    def run():
+        def in_folder(work):
+            with office.Office() as soffice:
+                home = os.path.join(work, "home")
+                os.makedirs(home)
+                drawing = os.path.join(work, "site.dxf")
+                subprocess.run(["/usr/bin/python3", tl.GEN, "60", drawing], check=True, capture_output=True)
+                try:
+                    body(soffice, work, home, drawing, ezdxf.readfile(drawing))
+                except Exception as e:  # the office refused an edit or a look: the case cannot judge
+                    check(False, "%s: %s: %s" % (name, type(e).__name__, e))
+                strays = office.office_processes(work)
+                check(not strays, "%s: cadhost started offices of its own although one answered: %s" % (
+                    name, strays))
+                office.kill_pids(strays)
+
+        return cases.in_work_folder("tabro-calc-edits-", failures, name, in_folder)
+    return run
+
+
+def exported(soffice, work, home, drawing):
+    """The drawing exported into Calc by a cadhost of its own: the workbook's copy
+    for the case to open."""
+    tl.run_script(work, home, [*office.calc_args(soffice.pipe), drawing], ["TABRO", "Export2", ""])
+    books = sorted(n for n in os.listdir(work) if n.startswith("Book") and n.endswith(".xlsx"))
+    if not books:
+        raise AssertionError("the export into Calc stored no workbook")
+    live = os.path.join(work, "live.xlsx")
+    shutil.copy(os.path.join(work, books[0]), live)
+    return live
+
+
+def wait_script(seconds):
+    return ["TABRO", "Connect", "DELAY %d" % int(seconds * 1000 * office.SLOW)]
+
+
+def fills(soffice, work, home, drawing, original):
+    book = exported(soffice, work, home, drawing)
+    ws, tags, rows, handles = door_rows(book)
+    live = Live(soffice, work, home, drawing, "fills", wait_script(10), book)
+    if not live.wait():
+        return
+    doc = soffice.find(book)
+    expected = {}
+    first, second, third = consecutive(rows, handles, 3)
+    number = tags["NUMBER"]
+    top = ws.cell(rows[first], number).value
+    soffice.select(doc, "DOOR_TAG", "%s:%s" % (cell(rows[first], number), cell(rows[third], number)))
+    dispatch(soffice, doc, ".uno:FillDown")
+    check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[third], number)) == top, "fill down: Calc did not fill")
+    expected.update({(second, "NUMBER"): top, (third, "NUMBER"): top})
+    if applied_once(live.session, "fill down", 0, time.monotonic()):
+        h = handles[-1]
+        check(tags["WIDTH"] == tags["TYPE"] + 1 and tags["HEIGHT"] == tags["TYPE"] + 2,
+              "TYPE, WIDTH and HEIGHT are not side by side")
+        text = ws.cell(rows[h], tags["TYPE"]).value
+        soffice.select(doc, "DOOR_TAG", "%s:%s" % (cell(rows[h], tags["TYPE"]), cell(rows[h], tags["HEIGHT"])))
+        dispatch(soffice, doc, ".uno:FillRight")
+        check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[h], tags["HEIGHT"])) == text, "fill right: Calc did not fill")
+        expected.update({(h, "WIDTH"): text, (h, "HEIGHT"): text})
+        applied_once(live.session, "fill right", 1, time.monotonic())
+    live.finish(original, expected, 2)
+
+
+def replace(soffice, work, home, drawing, original):
+    book = exported(soffice, work, home, drawing)
+    ws, tags, rows, handles = door_rows(book)
+    live = Live(soffice, work, home, drawing, "replace-all", wait_script(6), book)
+    if not live.wait():
+        return
+    doc = soffice.find(book)
+    # Every NUMBER below ten holds "NU-00000"; nothing else on the sheet does.
+    expected = {}
+    for h in handles:
+        value = str(ws.cell(rows[h], tags["NUMBER"]).value)
+        if "NU-00000" in value:
+            expected[(h, "NUMBER")] = value.replace("NU-00000", "NR-")
+    check(len(expected) >= 2, "replace all: only %d cells to replace" % len(expected))
+    replace_all(soffice, doc, "DOOR_TAG", "NU-00000", "NR-")
+    some = next(iter(expected))
+    check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[some[0]], tags["NUMBER"])) == expected[some],
+          "replace all: Calc did not replace")
+    applied_once(live.session, "replace all", 0, time.monotonic())
+    live.finish(original, expected, 1)
+
+
+def cut_and_paste(soffice, work, home, drawing, original):
+    book = exported(soffice, work, home, drawing)
+    ws, tags, rows, handles = door_rows(book)
+    live = Live(soffice, work, home, drawing, "cut-and-paste", wait_script(6), book)
+    if not live.wait():
+        return
+    doc = soffice.find(book)
+    source, target = handles[1], handles[4]
+    column = tags["TYPE"]
+    moved = ws.cell(rows[source], column).value
+    soffice.select(doc, "DOOR_TAG", cell(rows[source], column))
+    dispatch(soffice, doc, ".uno:Cut")
+    soffice.select(doc, "DOOR_TAG", cell(rows[target], column))
+    dispatch(soffice, doc, ".uno:Paste")
+    check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[source], column)) == "" and
+          soffice.cell_text(doc, "DOOR_TAG", cell(rows[target], column)) == moved, "cut and paste: Calc did not move")
+    applied_once(live.session, "cut and paste", 0, time.monotonic())
+    live.finish(original, {(source, "TYPE"): "", (target, "TYPE"): moved}, 1)
+
+
+def after_export(soffice, work, home, drawing, original):
+    before = set(os.listdir(work))
+    live = Live(soffice, work, home, drawing, "after-export", ["TABRO", "Export2", "DOOR_TAG"] + wait_script(9))
+    if not live.wait():
+        return
+    new = sorted(n for n in set(os.listdir(work)) - before if n.startswith("Book") and n.endswith(".xlsx"))
+    if not check(len(new) == 1, "after export: the export stored %s" % new):
+        live.session.proc.kill()
+        live.session.finish()
+        return
+    book = os.path.join(work, new[0])
+    check(live.session.wait_for("_import2", limit=QUIET) is None,
+          "after export: the export's own writes came back as changes:\n%s" % live.session.text)
+    ws, tags, rows, handles = door_rows(book)
+    # A workbook the backend made is stored to its file but keeps no URL in the
+    # office: it is the office's one document, which has the exported sheet.
+    docs = [d for d in soffice.documents() if d.getSheets().hasByName("DOOR_TAG")]
+    if not check(len(docs) == 1, "after export: %d documents have DOOR_TAG" % len(docs)):
+        live.session.proc.kill()
+        live.session.finish()
+        return
+    doc = docs[0]
+    first, second = consecutive(rows, handles, 2)
+    column = tags["TYPE"]
+    soffice.select(doc, "DOOR_TAG", "%s:%s" % (cell(rows[first], column), cell(rows[second], column)))
+    dispatch(soffice, doc, ".uno:FillDown")
+    top = ws.cell(rows[first], column).value
+    applied_once(live.session, "after export", 0, time.monotonic())
+    live.finish(original, {(second, "TYPE"): top}, 1)
+
+
+CASES = {
+    "fills": with_office("fills", fills),
+    "replace-all": with_office("replace-all", replace),
+    "cut-and-paste": with_office("cut-and-paste", cut_and_paste),
+    "after-export": with_office("after-export", after_export),
+}
+
+if __name__ == "__main__":
+    if "--list" not in sys.argv:
+        office.needs()
+    sys.exit(cases.run(CASES))
