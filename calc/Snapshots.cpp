@@ -18,6 +18,7 @@
 #include <com/sun/star/table/CellRangeAddress.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <set>
 #include <tuple>
@@ -440,14 +441,21 @@ std::vector<automation::CellChange> Snapshots::changes() {
         }
         std::erase_if(pending_, [](const Pending& p) { return p.touched.empty() && p.events.empty(); });
     }
-    // A document a waiting command holds tells no modification until it is let go.
-    for (const KeptBook& b : books_) {
-        std::shared_ptr<Doc> doc = live(b.doc);
-        if (!doc || !doc->isHeld) continue;
-        auto p = std::find_if(all.begin(), all.end(), [&](const Pending& q) { return isSameDoc(q.doc, doc); });
-        if (p == all.end()) p = all.insert(all.end(), Pending{doc, 0, {}, {}});
-        p->dirtyAt = nextSequence();
-    }
+    // A document a command holds tells no modification until the hold is lifted,
+    // and a command the link runs while another waits on purpose (DELAY) holds it
+    // until that one ends: it is looked at anyway, no more often than the look's
+    // own cost allows, so that the wait is not spent reading.
+    const auto started = std::chrono::steady_clock::now();
+    bool isLookingAtHeld = false;
+    if (started >= heldLookAfter_)
+        for (const KeptBook& b : books_) {
+            std::shared_ptr<Doc> doc = live(b.doc);
+            if (!doc || !doc->isHeld) continue;
+            auto p = std::find_if(all.begin(), all.end(), [&](const Pending& q) { return isSameDoc(q.doc, doc); });
+            if (p == all.end()) p = all.insert(all.end(), Pending{doc, 0, {}, {}});
+            p->dirtyAt = nextSequence();
+            isLookingAtHeld = true;
+        }
     if (all.empty()) return out;
     OfficeLink::CallScope call(state_.link);
     for (Pending& p : all) {
@@ -500,6 +508,10 @@ std::vector<automation::CellChange> Snapshots::changes() {
                 Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(a.Sheet), UNO_QUERY_THROW);
                 out.push_back({std::make_shared<DocSheet>(doc, sheet), area});
             }
+    }
+    if (isLookingAtHeld) {
+        const auto ended = std::chrono::steady_clock::now();
+        heldLookAfter_ = ended + 3 * (ended - started);
     }
     return out;
 }

@@ -32,6 +32,7 @@
 #include <com/sun/star/uno/Sequence.hxx>
 #include <rtl/ustring.hxx>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -157,6 +158,8 @@ private:
 
     std::mutex workMutex_;  // held across calls into the office; never taken on the event thread
     std::vector<KeptBook> books_;
+    // Held documents are looked at again from then on.
+    std::chrono::steady_clock::time_point heldLookAfter_{};
 };
 
 }  // namespace calc

@@ -14,11 +14,11 @@ and no further import may follow it: a cell told twice, or the module's own writ
 changes, would start another.
 
 Cases:
-  fills          Fill Down over three rows, then Fill Right along a row, in a
-                 workbook cadhost opened for the drawing (--workbook).
-  replace-all    Replace All over the sheet, changing several cells at once.
-  cut-and-paste  a cell cut and pasted into another row: both rows reach the
-                 drawing, the one emptied too.
+  each-edit      in a workbook cadhost opened for the drawing (--workbook), one
+                 after the other: Fill Down over three rows, Fill Right along a
+                 row, Replace All changing several cells at once, and a cell cut
+                 and pasted into another row (both rows reach the drawing, the one
+                 emptied too).
   after-export   Export2 into a new workbook and Connect in one session: the
                  export's own writes are not applied back; a fill then is.
 """
@@ -110,11 +110,14 @@ def applied_once(session, name, before, edited_at):
 class Live:
     """cadhost connected to the workbook, waiting (DELAY) while the test edits it."""
 
+    running = []  # sessions a failed case leaves behind are ended with it
+
     def __init__(self, soffice, work, home, drawing, name, script, workbook=None):
         self.name = name
         self.out = os.path.join(work, "out-%s.dxf" % name)
         args = [*office.calc_args(soffice.pipe)] + (["--workbook", workbook] if workbook else []) + [drawing]
         self.session = tl.Session(work, home, args, [*script, "SAVEAS " + self.out])
+        Live.running.append(self.session)
 
     def wait(self):
         if self.session.wait_for("Delay time in milliseconds", limit=90) is None:
@@ -157,6 +160,11 @@ def with_office(name, body):
                     body(soffice, work, home, drawing, ezdxf.readfile(drawing))
                 except Exception as e:  # the office refused an edit or a look: the case cannot judge
                     check(False, "%s: %s: %s" % (name, type(e).__name__, e))
+                finally:
+                    for session in Live.running:
+                        if session.proc.poll() is None:
+                            session.proc.kill()
+                            session.proc.wait()
                 strays = office.office_processes(work)
                 check(not strays, "%s: cadhost started offices of its own although one answered: %s" % (
                     name, strays))
@@ -182,74 +190,105 @@ def wait_script(seconds):
     return ["TABRO", "Connect", "DELAY %d" % int(seconds * 1000 * office.SLOW)]
 
 
-def fills(soffice, work, home, drawing, original):
+def told_changes(doc):
+    """A listener on the document for this connection: the operations the office
+    tells of (its ChangesEvents' accessors), so that a case knows it tests an edit
+    the office does not tell cell by cell."""
+    import unohelper
+    from com.sun.star.util import XChangesListener
+
+    class Told(unohelper.Base, XChangesListener):
+        def __init__(self):
+            self.accessors = []
+
+        def changesOccurred(self, event):
+            self.accessors += [c.Accessor for c in event.Changes]
+
+        def disposing(self, source):
+            pass
+
+    told = Told()
+    doc.addChangesListener(told)
+    return told
+
+
+def each_edit(soffice, work, home, drawing, original):
+    """One after the other in one session, each waited for: Fill Down, Fill Right,
+    Replace All, Cut and Paste."""
     book = exported(soffice, work, home, drawing)
-    ws, tags, rows, handles = door_rows(book)
-    live = Live(soffice, work, home, drawing, "fills", wait_script(10), book)
+    _, tags, rows, handles = door_rows(book)
+    # Each edit: its import, then the quiet that says no second one comes.
+    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (2 + QUIET)), book)
     if not live.wait():
         return
     doc = soffice.find(book)
+    told = told_changes(doc)
+    number, kind = tags["NUMBER"], tags["TYPE"]
     expected = {}
+
+    def text_at(h, column):
+        return soffice.cell_text(doc, "DOOR_TAG", cell(rows[h], column))
+
+    def edit(name, act, done, changed):
+        """act() edits the sheet and gives what the office told of it."""
+        before = live.imports()
+        told.accessors.clear()
+        edited = time.monotonic()
+        check("cell-change" not in act(), "%s: the office told a changed cell: %s" % (name, told.accessors))
+        if check(done(), "%s: Calc did not do it" % name):
+            applied_once(live.session, name, before, edited)
+        expected.update(changed)
+
+    def dispatched(command, selection):
+        soffice.select(doc, "DOOR_TAG", selection)
+        dispatch(soffice, doc, command)
+        return list(told.accessors)
+
+    # Fill Down: the first of three rows' NUMBER into the two below.
     first, second, third = consecutive(rows, handles, 3)
-    number = tags["NUMBER"]
-    top = ws.cell(rows[first], number).value
-    soffice.select(doc, "DOOR_TAG", "%s:%s" % (cell(rows[first], number), cell(rows[third], number)))
-    dispatch(soffice, doc, ".uno:FillDown")
-    check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[third], number)) == top, "fill down: Calc did not fill")
-    expected.update({(second, "NUMBER"): top, (third, "NUMBER"): top})
-    if applied_once(live.session, "fill down", 0, time.monotonic()):
-        h = handles[-1]
-        check(tags["WIDTH"] == tags["TYPE"] + 1 and tags["HEIGHT"] == tags["TYPE"] + 2,
-              "TYPE, WIDTH and HEIGHT are not side by side")
-        text = ws.cell(rows[h], tags["TYPE"]).value
-        soffice.select(doc, "DOOR_TAG", "%s:%s" % (cell(rows[h], tags["TYPE"]), cell(rows[h], tags["HEIGHT"])))
-        dispatch(soffice, doc, ".uno:FillRight")
-        check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[h], tags["HEIGHT"])) == text, "fill right: Calc did not fill")
-        expected.update({(h, "WIDTH"): text, (h, "HEIGHT"): text})
-        applied_once(live.session, "fill right", 1, time.monotonic())
-    live.finish(original, expected, 2)
+    top = text_at(first, number)
+    edit("fill down", lambda: dispatched(".uno:FillDown", "%s:%s" % (cell(rows[first], number),
+                                                                       cell(rows[third], number))),
+         lambda: text_at(third, number) == top, {(second, "NUMBER"): top, (third, "NUMBER"): top})
 
+    # Fill Right: a row's TYPE into its WIDTH and HEIGHT.
+    last = handles[-1]
+    check(tags["WIDTH"] == kind + 1 and tags["HEIGHT"] == kind + 2, "TYPE, WIDTH and HEIGHT are not side by side")
+    text = text_at(last, kind)
+    edit("fill right", lambda: dispatched(".uno:FillRight", "%s:%s" % (cell(rows[last], kind),
+                                                                         cell(rows[last], tags["HEIGHT"]))),
+         lambda: text_at(last, tags["HEIGHT"]) == text, {(last, "WIDTH"): text, (last, "HEIGHT"): text})
 
-def replace(soffice, work, home, drawing, original):
-    book = exported(soffice, work, home, drawing)
-    ws, tags, rows, handles = door_rows(book)
-    live = Live(soffice, work, home, drawing, "replace-all", wait_script(6), book)
-    if not live.wait():
-        return
-    doc = soffice.find(book)
-    # Every NUMBER below ten holds "NU-00000"; nothing else on the sheet does.
-    expected = {}
+    # Replace All: every NUMBER below ten holds "NU-00000" (the filled ones too);
+    # nothing else on the sheet does.
+    replaced = {}
     for h in handles:
-        value = str(ws.cell(rows[h], tags["NUMBER"]).value)
+        value = text_at(h, number)
         if "NU-00000" in value:
-            expected[(h, "NUMBER")] = value.replace("NU-00000", "NR-")
-    check(len(expected) >= 2, "replace all: only %d cells to replace" % len(expected))
-    replace_all(soffice, doc, "DOOR_TAG", "NU-00000", "NR-")
-    some = next(iter(expected))
-    check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[some[0]], tags["NUMBER"])) == expected[some],
-          "replace all: Calc did not replace")
-    applied_once(live.session, "replace all", 0, time.monotonic())
-    live.finish(original, expected, 1)
+            replaced[(h, "NUMBER")] = value.replace("NU-00000", "NR-")
+    check(len(replaced) >= 4, "replace all: only %d cells to replace" % len(replaced))
 
+    def replace():
+        replace_all(soffice, doc, "DOOR_TAG", "NU-00000", "NR-")
+        return list(told.accessors)
 
-def cut_and_paste(soffice, work, home, drawing, original):
-    book = exported(soffice, work, home, drawing)
-    ws, tags, rows, handles = door_rows(book)
-    live = Live(soffice, work, home, drawing, "cut-and-paste", wait_script(6), book)
-    if not live.wait():
-        return
-    doc = soffice.find(book)
-    source, target = handles[1], handles[4]
-    column = tags["TYPE"]
-    moved = ws.cell(rows[source], column).value
-    soffice.select(doc, "DOOR_TAG", cell(rows[source], column))
-    dispatch(soffice, doc, ".uno:Cut")
-    soffice.select(doc, "DOOR_TAG", cell(rows[target], column))
-    dispatch(soffice, doc, ".uno:Paste")
-    check(soffice.cell_text(doc, "DOOR_TAG", cell(rows[source], column)) == "" and
-          soffice.cell_text(doc, "DOOR_TAG", cell(rows[target], column)) == moved, "cut and paste: Calc did not move")
-    applied_once(live.session, "cut and paste", 0, time.monotonic())
-    live.finish(original, {(source, "TYPE"): "", (target, "TYPE"): moved}, 1)
+    edit("replace all", replace, lambda: all(text_at(h, number) == v for (h, _), v in replaced.items()), replaced)
+
+    # Cut and Paste: one row's TYPE moved into another row's. The paste is told;
+    # the cut, which empties its cell, is not.
+    source, target = handles[3], handles[6]
+    moved = text_at(source, kind)
+
+    def cut_and_paste():
+        cut = dispatched(".uno:Cut", cell(rows[source], kind))
+        dispatched(".uno:Paste", cell(rows[target], kind))
+        return cut
+
+    edit("cut and paste", cut_and_paste, lambda: text_at(source, kind) == "" and text_at(target, kind) == moved,
+         {(source, "TYPE"): "", (target, "TYPE"): moved})
+
+    doc.removeChangesListener(told)
+    live.finish(original, expected, 4)
 
 
 def after_export(soffice, work, home, drawing, original):
@@ -284,9 +323,7 @@ def after_export(soffice, work, home, drawing, original):
 
 
 CASES = {
-    "fills": with_office("fills", fills),
-    "replace-all": with_office("replace-all", replace),
-    "cut-and-paste": with_office("cut-and-paste", cut_and_paste),
+    "each-edit": with_office("each-edit", each_edit),
     "after-export": with_office("after-export", after_export),
 }
 
