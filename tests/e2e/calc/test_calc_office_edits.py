@@ -15,10 +15,11 @@ changes, would start another.
 
 Cases:
   each-edit      in a workbook cadhost opened for the drawing (--workbook), one
-                 after the other: Fill Down over three rows, Fill Right along a
-                 row, Replace All changing several cells at once, and a cell cut
-                 and pasted into another row (both rows reach the drawing, the one
-                 emptied too).
+                 after the other: Fill Down over three rows (below two inserted
+                 rows, which, like their removal, must bring no import), Fill Right
+                 along a row, Replace All changing several cells at once, and a
+                 cell cut and pasted into another row (both rows reach the drawing,
+                 the one emptied too).
   after-export   Export2 into a new workbook and Connect in one session: the
                  export's own writes are not applied back; a fill then is.
 """
@@ -213,12 +214,12 @@ def told_changes(doc):
 
 
 def each_edit(soffice, work, home, drawing, original):
-    """One after the other in one session, each waited for: Fill Down, Fill Right,
-    Replace All, Cut and Paste."""
+    """One after the other in one session, each waited for: rows inserted, Fill
+    Down, the rows removed, Fill Right, Replace All, Cut and Paste."""
     book = exported(soffice, work, home, drawing)
     _, tags, rows, handles = door_rows(book)
     # Each edit: its import, then the quiet that says no second one comes.
-    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (2 + QUIET)), book)
+    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (2 + QUIET) + 2 * QUIET), book)
     if not live.wait():
         return
     doc = soffice.find(book)
@@ -244,12 +245,27 @@ def each_edit(soffice, work, home, drawing, original):
         dispatch(soffice, doc, command)
         return list(told.accessors)
 
-    # Fill Down: the first of three rows' NUMBER into the two below.
+    # Two rows inserted above the references move every row but change no value:
+    # nothing to import. Fill Down then, at the moved rows: the first of three
+    # rows' NUMBER into the two below. The two rows removed again: nothing.
     first, second, third = consecutive(rows, handles, 3)
     top = text_at(first, number)
-    edit("fill down", lambda: dispatched(".uno:FillDown", "%s:%s" % (cell(rows[first], number),
-                                                                       cell(rows[third], number))),
-         lambda: text_at(third, number) == top, {(second, "NUMBER"): top, (third, "NUMBER"): top})
+    moved_by = 2
+
+    def shifted(what, command):
+        before = live.imports()
+        dispatched(command, "A%d:A%d" % (rows[handles[0]], rows[handles[0]] + moved_by - 1))
+        check(live.session.wait_for("_import2", count=before + 1, limit=QUIET) is None,
+              "%s: moved rows came back as changes:\n%s" % (what, live.session.text))
+
+    shifted("rows inserted", ".uno:InsertRowsBefore")
+    check(told.accessors == ["insert-rows"], "rows inserted: the office told %s" % told.accessors)
+    down = {h: r + moved_by for h, r in rows.items()}
+    edit("fill down", lambda: dispatched(".uno:FillDown", "%s:%s" % (cell(down[first], number),
+                                                                       cell(down[third], number))),
+         lambda: soffice.cell_text(doc, "DOOR_TAG", cell(down[third], number)) == top,
+         {(second, "NUMBER"): top, (third, "NUMBER"): top})
+    shifted("rows removed", ".uno:DeleteRows")
 
     # Fill Right: a row's TYPE into its WIDTH and HEIGHT.
     last = handles[-1]
