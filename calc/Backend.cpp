@@ -89,6 +89,8 @@ public:
         } catch (const css::uno::Exception& e) {
             std::fprintf(stderr, "\nLibreOffice Calc: %s: %s\n", path.c_str(),
                          officeFailureText(*state_, toUtf8(e.Message)).c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "\nLibreOffice Calc: %s: %s\n", path.c_str(), e.what());
         }
     }
 
@@ -100,6 +102,10 @@ public:
         } catch (const css::uno::Exception&) {
             // The office went away or failed: the next command says so, and a lost
             // connection forgets its documents.
+            return {};
+        } catch (const std::exception&) {
+            // Nothing to tell at every tick: the changes are lost to the link, as
+            // with the connection gone.
             return {};
         }
         // Outside every lock and call: a subscriber in this thread's apartment is

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <map>
 #include <set>
 #include <tuple>
@@ -415,6 +416,7 @@ void Snapshots::afterCommand() {
         } catch (const uno::Exception&) {
             // The office failed or went away: its sheets are read again when a command
             // next touches them, and a lost connection forgets the document anyway.
+        } catch (const std::exception&) {
         }
     }
 }
@@ -422,6 +424,11 @@ void Snapshots::afterCommand() {
 std::vector<automation::CellChange> Snapshots::changes() {
     std::vector<automation::CellChange> out;
     std::lock_guard work(workMutex_);
+    // A look reads whole sheets on the program's main thread: it comes no more often
+    // than its own cost allows, so that editing a large sheet does not keep the
+    // program busy reading. Until then the events wait.
+    const auto started = std::chrono::steady_clock::now();
+    if (started < lookAfter_) return out;
     std::erase_if(books_, [&](const KeptBook& b) {
         if (live(b.doc)) return false;
         std::lock_guard lock(eventsMutex_);
@@ -443,19 +450,14 @@ std::vector<automation::CellChange> Snapshots::changes() {
     }
     // A document a command holds tells no modification until the hold is lifted,
     // and a command the link runs while another waits on purpose (DELAY) holds it
-    // until that one ends: it is looked at anyway, no more often than the look's
-    // own cost allows, so that the wait is not spent reading.
-    const auto started = std::chrono::steady_clock::now();
-    bool isLookingAtHeld = false;
-    if (started >= heldLookAfter_)
-        for (const KeptBook& b : books_) {
-            std::shared_ptr<Doc> doc = live(b.doc);
-            if (!doc || !doc->isHeld) continue;
-            auto p = std::find_if(all.begin(), all.end(), [&](const Pending& q) { return isSameDoc(q.doc, doc); });
-            if (p == all.end()) p = all.insert(all.end(), Pending{doc, 0, {}, {}});
-            p->dirtyAt = nextSequence();
-            isLookingAtHeld = true;
-        }
+    // until that one ends: it is looked at anyway.
+    for (const KeptBook& b : books_) {
+        std::shared_ptr<Doc> doc = live(b.doc);
+        if (!doc || !doc->isHeld) continue;
+        auto p = std::find_if(all.begin(), all.end(), [&](const Pending& q) { return isSameDoc(q.doc, doc); });
+        if (p == all.end()) p = all.insert(all.end(), Pending{doc, 0, {}, {}});
+        p->dirtyAt = nextSequence();
+    }
     if (all.empty()) return out;
     OfficeLink::CallScope call(state_.link);
     for (Pending& p : all) {
@@ -509,10 +511,8 @@ std::vector<automation::CellChange> Snapshots::changes() {
                 out.push_back({std::make_shared<DocSheet>(doc, sheet), area});
             }
     }
-    if (isLookingAtHeld) {
-        const auto ended = std::chrono::steady_clock::now();
-        heldLookAfter_ = ended + 3 * (ended - started);
-    }
+    const auto ended = std::chrono::steady_clock::now();
+    lookAfter_ = ended + 3 * (ended - started);
     return out;
 }
 
