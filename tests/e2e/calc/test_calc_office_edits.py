@@ -16,10 +16,11 @@ changes, would start another.
 Cases:
   each-edit      in a workbook cadhost opened for the drawing (--workbook), one
                  after the other: Fill Down over three rows (below two inserted
-                 rows, which, like their removal, must bring no import), Fill Right
-                 along a row, Replace All changing several cells at once, and a
-                 cell cut and pasted into another row (both rows reach the drawing,
-                 the one emptied too).
+                 rows, which, like their removal, must bring no import), a sheet
+                 removed and another renamed (no import either), Fill Right along
+                 a row, Replace All changing several cells at once, and a cell cut
+                 and pasted into another row (both rows reach the drawing, the one
+                 emptied too).
   after-export   Export2 into a new workbook and Connect in one session: the
                  export's own writes are not applied back; a fill then is.
 """
@@ -215,11 +216,12 @@ def told_changes(doc):
 
 def each_edit(soffice, work, home, drawing, original):
     """One after the other in one session, each waited for: rows inserted, Fill
-    Down, the rows removed, Fill Right, Replace All, Cut and Paste."""
+    Down, the rows removed, sheets removed and renamed, Fill Right, Replace All,
+    Cut and Paste."""
     book = exported(soffice, work, home, drawing)
     _, tags, rows, handles = door_rows(book)
     # Each edit: its import, then the quiet that says no second one comes.
-    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (2 + QUIET) + 2 * QUIET), book)
+    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (2 + QUIET) + 3 * QUIET), book)
     if not live.wait():
         return
     doc = soffice.find(book)
@@ -266,6 +268,21 @@ def each_edit(soffice, work, home, drawing, original):
          lambda: soffice.cell_text(doc, "DOOR_TAG", cell(down[third], number)) == top,
          {(second, "NUMBER"): top, (third, "NUMBER"): top})
     shifted("rows removed", ".uno:DeleteRows")
+
+    # The sheet before DOOR_TAG removed and another renamed: the kept values of the
+    # removed one must not be compared with the sheet that takes its place, and
+    # DOOR_TAG is found where it moved. Nothing to import.
+    names = list(doc.getSheets().getElementNames())
+    at = names.index("DOOR_TAG")
+    others = [n for n in names if n not in ("DOOR_TAG", "Tablora record")]
+    check(at > 0 and names[at - 1] in others and len(others) >= 2, "sheets: %s" % names)
+    gone = names[at - 1]
+    renamed = next(n for n in others if n != gone)
+    before = live.imports()
+    doc.getSheets().removeByName(gone)
+    doc.getSheets().getByName(renamed).setName(renamed + " 2")
+    check(live.session.wait_for("_import2", count=before + 1, limit=QUIET) is None,
+          "sheets removed and renamed: told as changes:\n%s" % live.session.text)
 
     # Fill Right: a row's TYPE into its WIDTH and HEIGHT.
     last = handles[-1]
