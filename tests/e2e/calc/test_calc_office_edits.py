@@ -221,7 +221,7 @@ def each_edit(soffice, work, home, drawing, original):
     book = exported(soffice, work, home, drawing)
     _, tags, rows, handles = door_rows(book)
     # Each edit: its import, then the quiet that says no second one comes.
-    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (2 + QUIET) + 3 * QUIET), book)
+    live = Live(soffice, work, home, drawing, "each-edit", wait_script(4 * (3 + QUIET) + 3 * QUIET), book)
     if not live.wait():
         return
     doc = soffice.find(book)
@@ -326,7 +326,7 @@ def each_edit(soffice, work, home, drawing, original):
 
 def after_export(soffice, work, home, drawing, original):
     before = set(os.listdir(work))
-    live = Live(soffice, work, home, drawing, "after-export", ["TABRO", "Export2", "DOOR_TAG"] + wait_script(9))
+    live = Live(soffice, work, home, drawing, "after-export", ["TABRO", "Export2", "DOOR_TAG"] + wait_script(10))
     if not live.wait():
         return
     new = sorted(n for n in set(os.listdir(work)) - before if n.startswith("Book") and n.endswith(".xlsx"))
