@@ -20,6 +20,12 @@
 // once the command ends, and at every tick while a command that waits (DELAY)
 // holds it.
 //
+// Rows and columns inserted or removed (the office tells them) move the kept values
+// as the sheet's cells moved, so that a moved cell is not told as changed. A kept
+// sheet that was removed is forgotten; one renamed is followed. A look comes no
+// more often than three times its own cost, so that editing a large sheet does not
+// keep the program busy reading.
+//
 // Threads: the office's event thread only notes events (never calls the office nor
 // waits for a call to it); the members that read the office run on the main thread.
 #pragma once
