@@ -5,11 +5,20 @@
 #include "automation/Front.h"
 #include "calc/CalcBackend.h"
 #include "calc/OfficeBackend.h"
+#include "calc/UnoText.h"
 #include "platform/ClassRegistry.h"
+
+#include <com/sun/star/util/XChangesNotifier.hpp>
+#include <com/sun/star/util/XModifyBroadcaster.hpp>
+#include <com/sun/star/util/XModifyListener.hpp>
 
 #include <cstdio>
 #include <exception>
 
+namespace css = ::com::sun::star;
+namespace util = css::util;
+using ::com::sun::star::uno::Reference;
+using ::com::sun::star::uno::UNO_QUERY;
 using platform::ComPtr;
 
 namespace calc {
@@ -24,7 +33,7 @@ public:
         : state_(std::make_shared<CalcState>(options)),
           office_(std::make_shared<OfficeBackend>(state_)),
           front_(automation::Front::make(office_)) {
-        state_->listener = makeChangesListener(state_, front_);
+        state_->listener = makeChangesListener(state_);
     }
     ~CalcBackend() override { shutdown(); }
 
@@ -71,7 +80,38 @@ public:
         } catch (const OfficeError& e) {
             throw std::runtime_error(e.what());
         }
-        state_->openWorkbook(path);
+        auto doc = state_->openWorkbook(path);
+        // The workbook the program opened for the drawing: its sheets are the link's
+        // before the module reads any of them. Without their values, an edit the
+        // office tells only as a modification would not reach the drawing.
+        try {
+            state_->snapshots.watchAllSheets(doc);
+        } catch (const css::uno::Exception& e) {
+            std::fprintf(stderr, "\nLibreOffice Calc: %s: %s\n", path.c_str(),
+                         officeFailureText(*state_, toUtf8(e.Message)).c_str());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "\nLibreOffice Calc: %s: %s\n", path.c_str(), e.what());
+        }
+    }
+
+    std::vector<std::string> idle() override {
+        if (!application_ || !state_->link.isConnected()) return {};
+        std::vector<automation::CellChange> changes;
+        try {
+            changes = state_->snapshots.changes();
+        } catch (const css::uno::Exception&) {
+            // The office went away or failed: the next command says so, and a lost
+            // connection forgets its documents.
+            return {};
+        } catch (const std::exception&) {
+            // Nothing to tell at every tick: the changes are lost to the link, as
+            // with the connection gone.
+            return {};
+        }
+        // Outside every lock and call: a subscriber in this thread's apartment is
+        // called at once and calls back in.
+        front_->announce(changes);
+        return {};
     }
 
     void shutdown() override {
@@ -84,6 +124,8 @@ public:
             state_->noteScripts.remove(state_->link);
         } catch (const std::exception&) {
         }
+        removeListeners();
+        state_->snapshots.clear();
         {
             std::lock_guard lock(state_->mutex);
             state_->docs.clear();
@@ -94,6 +136,32 @@ public:
     }
 
 private:
+    // An office that keeps running (one attached to) would go on calling the
+    // listener of a program that is gone.
+    void removeListeners() {
+        std::vector<std::shared_ptr<Doc>> docs;
+        Reference<util::XChangesListener> listener;
+        {
+            std::lock_guard lock(state_->mutex);
+            docs = state_->docs;
+            listener = state_->listener;
+        }
+        if (!listener.is() || !state_->link.isConnected()) return;
+        Reference<util::XModifyListener> modifications(listener, UNO_QUERY);
+        for (const auto& doc : docs) {
+            if (doc->generation != state_->link.generation()) continue;
+            try {
+                OfficeLink::CallScope call(state_->link);
+                Reference<util::XChangesNotifier> notifier(doc->model, UNO_QUERY);
+                if (notifier.is()) notifier->removeChangesListener(listener);
+                Reference<util::XModifyBroadcaster> broadcaster(doc->model, UNO_QUERY);
+                if (broadcaster.is() && modifications.is()) broadcaster->removeModifyListener(modifications);
+            } catch (const css::uno::Exception&) {
+                // A document closed, or the office gone: no listener left to remove.
+            }
+        }
+    }
+
     // The application, connected to an office (attaching or starting one), and
     // entered in the running-object table.
     ComPtr<IDispatch> start() {

@@ -50,6 +50,11 @@ public:
     // so. The user's own documents are never stored. One message per workbook that
     // could not be stored.
     virtual std::vector<std::string> flushChangedWorkbooks(bool isSessionEnd) = 0;
+    // At the program's idle tick, on the thread that runs its commands: announces
+    // to the application's SheetChange subscribers the cells changed in the office
+    // since the last call, by the user's edits of every kind. Returns messages for
+    // the user (none so far).
+    virtual std::vector<std::string> idle() = 0;
     // Attaches or starts the office and opens the file in it as the active
     // document. Throws std::runtime_error naming the file or the office's answer.
     virtual void openWorkbookFile(const std::string& path) = 0;

@@ -33,6 +33,8 @@
 #include <com/sun/star/text/XSimpleText.hpp>
 #include <com/sun/star/util/XChangesNotifier.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
+#include <com/sun/star/util/XModifyBroadcaster.hpp>
+#include <com/sun/star/util/XModifyListener.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 
@@ -247,6 +249,9 @@ std::shared_ptr<Doc> CalcState::adopt(const Reference<frame::XModel>& model) {
     }
     Reference<util::XChangesNotifier> notifier(model, UNO_QUERY);
     if (notifier.is() && listener.is()) notifier->addChangesListener(listener);
+    Reference<util::XModifyBroadcaster> broadcaster(model, UNO_QUERY);
+    Reference<util::XModifyListener> modifications(listener, UNO_QUERY);
+    if (broadcaster.is() && modifications.is()) broadcaster->addModifyListener(modifications);
     return doc;
 }
 

@@ -7,6 +7,7 @@
 #include "automation/Backend.h"
 #include "calc/NoteScripts.h"
 #include "calc/Office.h"
+#include "calc/Snapshots.h"
 #include "platform/File.h"
 
 #include <com/sun/star/frame/XModel.hpp>
@@ -125,6 +126,8 @@ struct CalcState {
     css::uno::Reference<css::util::XChangesListener> listener;
     // The grid of the office's sheets (its limits differ from the file format's).
     sal_Int32 lastColumn = 1023, lastRow = 1048575;
+    // What the module last saw of the sheets it works with, and the office's events.
+    Snapshots snapshots{*this};
 
     // Attaches, or starts the office, when there is no connection (the first call,
     // or the office went away since). Documents of a lost connection are forgotten;
@@ -135,7 +138,8 @@ struct CalcState {
     std::vector<std::shared_ptr<Doc>> workbooks();
     std::shared_ptr<Doc> activeWorkbook();
     // The document of a model, known or new (a new one is given its name and the
-    // change listener). Null for a model that is no spreadsheet.
+    // change listener, for its changes and its modifications). Null for a model that
+    // is no spreadsheet.
     std::shared_ptr<Doc> adopt(const css::uno::Reference<css::frame::XModel>& model);
     // The document of a model already known, or null; asks the office nothing, so
     // that the office's event thread never waits for a command's calls here.
@@ -186,8 +190,8 @@ std::string officeFailureText(CalcState& state, const std::string& message);
 // The active sheet of a document.
 css::uno::Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc);
 
-// The listener that turns the office's cell changes into the front's SheetChange events.
-css::uno::Reference<css::util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state,
-                                                                     std::weak_ptr<automation::Front> front);
+// The listener that notes the office's changes and modifications of a document for
+// the kept sheets (it is also the document's XModifyListener).
+css::uno::Reference<css::util::XChangesListener> makeChangesListener(const std::shared_ptr<CalcState>& state);
 
 }  // namespace calc

@@ -208,6 +208,7 @@ void OfficeBackend::markSaved(BookHandle& book, const platform::FileStamp& writt
 }
 
 std::vector<std::string> OfficeBackend::flush(bool isSessionEnd) {
+    state_->snapshots.afterCommand();
     std::vector<std::string> problems = dropOrphanedReservations();
     {
         // The user may change the sheets before the next command.

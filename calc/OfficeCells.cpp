@@ -429,6 +429,8 @@ struct Cells {
         SheetNotes& notes = state.notesOf(*place.doc, place.sheet);
         const auto dropped = notes.placedWithin(a);
         Reference<css::sheet::XCellRangeData>(place.range(state), UNO_QUERY_THROW)->setDataArray(data);
+        // The module's own values: no change of the user's to tell it of.
+        state.snapshots.wrote(place.doc, place.sheet, a, data);
         if (anyText) restoreFormats(formats, wroteText);
         notes.place(state, dropped, &a);
     }
@@ -514,10 +516,12 @@ Place placeOf(const SheetHandle& handle, const Area& area) {
 }  // namespace
 
 Variant OfficeBackend::readCell(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    state_->snapshots.sawSheet(sheetOf(sheet).doc, sheetOf(sheet).sheet);
     return Cells{*state_, placeOf(sheet, Area{row, column, row, column})}.one();
 }
 
 void OfficeBackend::readBlock(SheetHandle& sheet, const Area& area, Variant& array) {
+    state_->snapshots.sawSheet(sheetOf(sheet).doc, sheetOf(sheet).sheet);
     Cells{*state_, placeOf(sheet, area)}.fill(array);
 }
 

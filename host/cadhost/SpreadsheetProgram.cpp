@@ -63,8 +63,8 @@ public:
         return backend_->flushChangedWorkbooks(isSessionEnd);
     }
     bool hasFailedToStart() const override { return backend_ && backend_->hasFailedToStart(); }
-    // The office tells its changes itself.
-    std::vector<std::string> idle() override { return {}; }
+    // Edits made in the office reach subscribers of the spreadsheet's events.
+    std::vector<std::string> idle() override { return backend_->idle(); }
     void shutdown() override {
         if (backend_) backend_->shutdown();
     }

@@ -46,6 +46,7 @@ failures = []
 def check(condition, what):
     if not condition:
         failures.append(what)
+    return condition
 
 
 def run_script(work, home, args, lines, timeout=600):
