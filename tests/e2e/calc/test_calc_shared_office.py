@@ -96,6 +96,13 @@ def users_folder(pipe):
     return "/tmp/tablora-office-%d-%s" % (os.geteuid(), pipe)
 
 
+def check_tidy(pipe):
+    """Nothing is left of the users' folder once its last user is gone."""
+    folder = users_folder(pipe)
+    check(not os.path.exists(folder), "the users' folder was left: %s %s" % (
+        folder, os.listdir(folder) if os.path.isdir(folder) else ""))
+
+
 def reapers_of(pid):
     """Running reapers started by the cadhost of that pid (their argument names its entry)."""
     found = []
@@ -172,8 +179,7 @@ def last_one_ends(work):
         check(ws[cell].value == "1234", "B's workbook has %r in %s, not the typed 1234" % (ws[cell].value, cell))
         left = life.wait_gone(folder, pipe, GONE_WITHIN)
         check(not left, "the office still runs %.0f s after B, its last user, quit: %s" % (GONE_WITHIN, left))
-        check(not os.path.exists(users_folder(pipe)), "the users' folder was left: %s" % (
-            os.listdir(users_folder(pipe)) if os.path.isdir(users_folder(pipe)) else users_folder(pipe)))
+        check_tidy(pipe)
     finally:
         for session in (a, b):
             if session:
@@ -213,6 +219,7 @@ def killed_while_shared(work):
               "B's export stored no VALVE sheet in Book1.xlsx: %s" % os.listdir(folder))
         left = life.wait_gone(folder, pipe, GONE_WITHIN)
         check(not left, "the office still runs %.0f s after B, its last user, quit: %s" % (GONE_WITHIN, left))
+        check_tidy(pipe)
     finally:
         for session in (a, b):
             if session:
@@ -250,6 +257,7 @@ def went_away(work):
         check({"Notes", "DOOR", "VALVE"} <= set(names), "data.xlsx holds the sheets %s" % names)
         left = life.wait_gone(home, pipe, GONE_WITHIN)
         check(not left, "the office started again still runs after cadhost quit: %s" % left)
+        check_tidy(pipe)
     finally:
         c.kill()
         office.kill_pids(office.office_processes(pipe))
