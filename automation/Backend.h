@@ -121,6 +121,9 @@ public:
     virtual std::string bookPath(const BookHandle& book) = 0;
     // Why the workbook may not change (content a save would lose); empty when it may.
     virtual std::string readOnlyReason(const BookHandle& book) = 0;
+    // The file of a workbook its spreadsheet holds read-only (a document opened
+    // read-only), which no change may reach; empty when it may change.
+    virtual std::string readOnlyFile(const BookHandle&) { return {}; }
     // The workbook as the bytes of its .xlsx file. Throws why it cannot be had.
     virtual std::string workbookBytes(BookHandle& book) = 0;
     // The version of the file the workbook was read from or last written as, when

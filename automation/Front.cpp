@@ -6,6 +6,7 @@
 #include "automation/Objects.h"
 #include "automation/Utf.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,6 +71,14 @@ platform::WriteOptions workbookWriteOptions() {
 
 }  // namespace
 
+bool isReadOnlyFile(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    // The mode bits say it even to the superuser, whom access() lets write anything.
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
+    return ::access(path.c_str(), W_OK) != 0 && errno == EACCES;
+}
+
 BookPtr addNumberedBook(Front& front) {
     Backend& backend = front.backend();
     BookPtr book = backend.newBook();
@@ -112,6 +121,12 @@ BookPtr addNumberedBook(Front& front) {
 SaveOutcome saveWorkbook(Backend& backend, BookHandle& book) {
     const std::string path = backend.bookPath(book);
     SaveOutcome outcome;
+    // A file the user made read-only is theirs to keep as it is: a rename over it
+    // would succeed (the folder is writable) and undo what they meant.
+    if (isReadOnlyFile(path)) {
+        outcome.problem = path + " is read-only; the workbook was not saved";
+        return outcome;
+    }
     try {
         const std::string bytes = backend.workbookBytes(book);
         platform::WriteOptions options = workbookWriteOptions();

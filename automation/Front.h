@@ -73,4 +73,8 @@ struct SaveOutcome {
 };
 SaveOutcome saveWorkbook(Backend& backend, BookHandle& book);
 
+// Whether the file at `path` is one its owner made read-only (no write permission
+// for this user): a save never replaces it.
+bool isReadOnlyFile(const std::string& path);
+
 }  // namespace automation

@@ -611,6 +611,8 @@ bool rangeOf(IDispatch* object, SheetPtr& sheet, Area& area) {
 }
 
 void checkWritable(Backend& backend, const BookHandle& book) {
+    if (const std::string file = backend.readOnlyFile(book); !file.empty())
+        applicationError(file + " is read-only; the workbook was not saved");
     const std::string reason = backend.readOnlyReason(book);
     if (!reason.empty())
         applicationError("The workbook " + quoted(backend.bookName(book)) + " is open read-only because " + reason +

@@ -60,9 +60,9 @@ public:
 
     bool hasFailedToStart() const override { return failedToStart_; }
 
-    std::vector<std::string> flushChangedWorkbooks() override {
+    std::vector<std::string> flushChangedWorkbooks(bool isSessionEnd) override {
         if (!application_) return {};
-        return office_->flush();
+        return office_->flush(isSessionEnd);
     }
 
     void openWorkbookFile(const std::string& path) override {
@@ -79,6 +79,11 @@ public:
         registration_ = 0;
         platform::revokeServerClass(automation::kApplicationClsid);
         application_ = nullptr;
+        try {
+            calc::OfficeLink::CallScope call(state_->link);
+            state_->noteScripts.remove(state_->link);
+        } catch (const std::exception&) {
+        }
         {
             std::lock_guard lock(state_->mutex);
             state_->docs.clear();

@@ -27,6 +27,9 @@ struct BackendOptions {
     unsigned startTimeoutMs = 30000;
     // The office program to start (soffice); empty: the installation's own.
     std::string officeProgram;
+    // Asks the user a yes/no question on the host's command line; no function, or
+    // nobody there to answer, is the answer No.
+    std::function<bool(const std::string& question)> ask;
     // Tells the user, in one line, what happened to the office outside any command's
     // doing: it went away and was started again, or it keeps running for another
     // program. Called on the thread that made the call into the backend; none: not told.
@@ -40,9 +43,13 @@ public:
     // already accepts on the pipe, attaches to it and enters it as the running
     // application. Returns a message when registration failed.
     virtual std::string registerApplication() = 0;
-    // Stores every document changed through automation (or opened from a file) as
-    // .xlsx: one message per document that could not be stored.
-    virtual std::vector<std::string> flushChangedWorkbooks() = 0;
+    // Ends a command's work in the office (notes placed, update locks lifted) and
+    // stores the workbooks this program made or opened that the command changed; at
+    // the session's end, every one of them with changes. A workbook with changes
+    // made in the office before the command began is stored only when the user says
+    // so. The user's own documents are never stored. One message per workbook that
+    // could not be stored.
+    virtual std::vector<std::string> flushChangedWorkbooks(bool isSessionEnd) = 0;
     // Attaches or starts the office and opens the file in it as the active
     // document. Throws std::runtime_error naming the file or the office's answer.
     virtual void openWorkbookFile(const std::string& path) = 0;

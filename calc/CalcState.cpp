@@ -143,8 +143,14 @@ void CalcState::ensureConnected() {
     std::shared_ptr<Doc> wasActive;
     {
         std::lock_guard lock(mutex);
-        for (const auto& d : docs)
-            if (d->isOwned && !d->path.empty()) owned.push_back(d);
+        for (const auto& d : docs) {
+            // A new workbook nothing was stored in is not brought back: its
+            // reserved file is removed.
+            if (d->reserved)
+                lost.push_back(d);
+            else if (d->isOwned && !d->path.empty())
+                owned.push_back(d);
+        }
         wasActive = active;
         docs.clear();
         active.reset();
@@ -168,7 +174,8 @@ void CalcState::reopen(const std::vector<std::shared_ptr<Doc>>& owned, const std
             // Another program may have it open in this office already.
             for (const auto& d : workbooks())
                 if (d->path == old->path) doc = d;
-            if (!doc) {
+            const bool isLoadedHere = !doc;
+            if (isLoadedHere) {
                 removeStaleLock(old->path);
                 doc = adopt(loadHidden(old->path));
             }
@@ -177,6 +184,7 @@ void CalcState::reopen(const std::vector<std::shared_ptr<Doc>>& owned, const std
                 std::lock_guard lock(mutex);
                 doc->name = old->name;
                 doc->isOwned = true;
+                doc->isOpenedHere = doc->isOpenedHere || isLoadedHere;
             }
             if (old == wasActive) nowActive = doc;
             reopened += (count++ ? ", " : "") + file;
@@ -291,9 +299,13 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
     if (!S_ISREG(st.st_mode)) throw std::runtime_error(file + ": not a regular file");
     for (const auto& d : workbooks())
         if (d->path == path) {
-            {
+            // The user's document of that file, now given to this program: what
+            // the user changed in it is not stored without asking.
+            if (!d->isOwned) {
+                const bool isModified = Reference<util::XModifiable>(d->model, UNO_QUERY_THROW)->isModified();
                 std::lock_guard lock(mutex);
                 d->isOwned = true;
+                d->hasUserChanges = isModified;
             }
             activate(d);
             return d;
@@ -313,7 +325,7 @@ std::shared_ptr<Doc> CalcState::openWorkbook(const std::string& file) {
     }
     {
         std::lock_guard lock(mutex);
-        doc->isOwned = true;
+        doc->isOwned = doc->isOpenedHere = true;
     }
     activate(doc);
     return doc;
@@ -395,14 +407,21 @@ std::string CalcState::storedBytes(Doc& doc) {
     return bytes;
 }
 
-SheetNotes& CalcState::notesOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
+SheetNotes& CalcState::notesOf(const Doc& doc, const Reference<css::sheet::XSpreadsheet>& sheet) {
     {
         std::lock_guard lock(mutex);
         for (SheetNotes& n : notes)
             if (n.sheet == sheet) return n;
     }
     SheetNotes fresh;
+    fresh.document = doc.model;
     fresh.sheet = sheet;
+    if (auto all = noteScripts.read(link, sheet)) {
+        fresh.texts = std::move(*all);
+        std::lock_guard lock(mutex);
+        notes.push_back(std::move(fresh));
+        return notes.back();
+    }
     Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
     Reference<css::sheet::XSheetCellRanges> ranges = query->queryContentCells(css::sheet::CellFlags::ANNOTATION);
     if (ranges.is()) {
@@ -427,7 +446,8 @@ bool inside(const SheetNotes::Cell& cell, const Area& area) {
 }
 }  // namespace
 
-void SheetNotes::place(const std::vector<std::pair<Cell, std::u16string>>& dropped, const Area* area) {
+void SheetNotes::place(CalcState& state, const std::vector<std::pair<Cell, std::u16string>>& dropped,
+                       const Area* area) {
     std::vector<std::pair<Cell, std::u16string>> due = dropped;
     for (auto it = unplaced.begin(); it != unplaced.end();) {
         if (area && !inside(*it, *area)) {
@@ -438,6 +458,7 @@ void SheetNotes::place(const std::vector<std::pair<Cell, std::u16string>>& dropp
         it = unplaced.erase(it);
     }
     if (due.empty()) return;
+    if (state.noteScripts.place(state.link, document, sheet, due)) return;
     Reference<css::sheet::XSheetAnnotations> annotations =
         Reference<css::sheet::XSheetAnnotationsSupplier>(sheet, UNO_QUERY_THROW)->getAnnotations();
     // The sheet's index is read now: sheets added since may have moved it.
@@ -475,13 +496,22 @@ void CalcState::holdUpdates(Doc& doc) {
     if (lockable.is()) lockable->addActionLock();
 }
 
+void CalcState::noteChange(Doc& doc, bool isVisible) {
+    if (doc.isOwned && !doc.hasOurChanges && !doc.hasUserChanges &&
+        Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified())
+        doc.hasUserChanges = true;
+    if (isVisible) doc.hasOurChanges = true;
+    std::lock_guard lock(mutex);
+    usedAreas.clear();
+}
+
 void CalcState::placeNotes() {
     std::list<SheetNotes> all;
     {
         std::lock_guard lock(mutex);
         all.swap(notes);
     }
-    for (SheetNotes& n : all) n.place({});
+    for (SheetNotes& n : all) n.place(*this, {});
 }
 
 Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {

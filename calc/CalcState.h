@@ -5,7 +5,9 @@
 #pragma once
 
 #include "automation/Backend.h"
+#include "calc/NoteScripts.h"
 #include "calc/Office.h"
+#include "platform/File.h"
 
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
@@ -18,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -52,8 +55,22 @@ struct Doc : automation::BookHandle, std::enable_shared_from_this<Doc> {
     // Locked for updates by this command.
     bool isHeld = false;
     // This program made it (Workbooks.Add) or opened it (Workbooks.Open, a workbook
-    // given to the program): its file is opened again when the office goes away.
+    // given to the program): the only documents stored here (the user's own are
+    // theirs to save), and opened again when the office goes away.
     bool isOwned = false;
+    // Made or loaded by this program, rather than found open in the office: closed
+    // again when the program ends. What the user had open stays open.
+    bool isOpenedHere = false;
+    // A command changed what the user sees (not only the hidden record) since the
+    // document was last stored.
+    bool hasOurChanges = false;
+    // It was changed in the office, by the user, since it was last stored: stored
+    // only when the user says so, and asked once.
+    bool hasUserChanges = false;
+    bool isStoreDeclined = false;
+    // The empty file reserved for a new workbook, until something is stored in it.
+    std::optional<platform::FileStamp> reserved;
+    bool isAwaitingReservation = false;  // a new document, its file not reserved yet
     // What the numbers of each format key show as (keys do not change their format).
     std::map<sal_Int32, Shown> shownByKey;
 };
@@ -73,15 +90,18 @@ struct DocSheet : automation::SheetHandle {
 // which cells hold one also spares a round trip per cell when the module asks for a
 // cell's comment. Forgotten when the command ends (the user may change notes
 // between commands).
+struct CalcState;
 struct SheetNotes {
     using Cell = std::pair<std::int32_t, std::int32_t>;  // (row, column) from 1
+    css::uno::Reference<css::frame::XModel> document;
     css::uno::Reference<css::sheet::XSpreadsheet> sheet;
     std::map<Cell, std::u16string> texts;  // every note, placed or not
     std::set<Cell> unplaced;               // notes of texts not in the office yet
 
     // Places the unplaced notes of the area (all of them without one) and those
     // given, which a write has just dropped.
-    void place(const std::vector<std::pair<Cell, std::u16string>>& dropped, const Area* area = nullptr);
+    void place(CalcState& state, const std::vector<std::pair<Cell, std::u16string>>& dropped,
+               const Area* area = nullptr);
     // Notes placed in the office within the area: a data array written there drops them.
     std::vector<std::pair<Cell, std::u16string>> placedWithin(const Area& area) const;
     // Forgets the notes of the area; true when some were in the office.
@@ -96,6 +116,9 @@ struct CalcState {
     std::recursive_mutex mutex;
     std::vector<std::shared_ptr<Doc>> docs;
     std::shared_ptr<Doc> active;
+    // Documents of a connection that went away, kept until their reserved files
+    // are looked at.
+    std::vector<std::shared_ptr<Doc>> lost;
     int bookCounter = 0;
     css::uno::Reference<css::util::XChangesListener> listener;
     // The grid of the office's sheets (its limits differ from the file format's).
@@ -129,8 +152,13 @@ struct CalcState {
     void checkAlive(const Doc& doc) const;
     sal_Int32 textFormatKey(Doc& doc);
     // The notes of a sheet, read from the office the first time in a command.
-    SheetNotes& notesOf(const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
+    SheetNotes& notesOf(const Doc& doc, const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
+    NoteScripts noteScripts;
     std::list<SheetNotes> notes;  // a list: references to one stay good as others are added
+    // The used areas found in this command, until it changes a document: the
+    // office finds one by walking the sheet, which for a sheet of many notes costs
+    // a tenth of a second, and a reader asks for it more than once.
+    std::vector<std::pair<css::uno::Reference<css::sheet::XSpreadsheet>, Area>> usedAreas;
 
     // The document as the bytes of an .xlsx file, stored by the office to a
     // temporary beside its file (the current folder for one without) and read back.
@@ -140,6 +168,11 @@ struct CalcState {
     // are coming: a document the command changes is locked so until the command
     // ends (flush).
     void holdUpdates(Doc& doc);
+    // A command is about to change the document; isVisible: what the user sees
+    // (a hidden sheet is the program's own record). The first change of a command
+    // to an owned document finds out whether the user changed it in the office
+    // since it was last stored.
+    void noteChange(Doc& doc, bool isVisible = true);
     // Places every note not yet in the office (before a store, and when a command ends).
     void placeNotes();
 };

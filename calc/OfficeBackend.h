@@ -19,8 +19,9 @@ public:
     explicit OfficeBackend(std::shared_ptr<CalcState> state) : state_(std::move(state)) {}
 
     // Places the notes a command added, lifts the update locks it took and stores
-    // the documents it changed that have an .xlsx file: one message per failure.
-    std::vector<std::string> flush();
+    // the workbooks this program owns that the command changed (every owned one
+    // with changes at the session's end): one message per failure.
+    std::vector<std::string> flush(bool isSessionEnd);
 
     std::u16string applicationName() const override { return u"LibreOffice Calc"; }
     std::u16string errorSource() const override { return u"LibreOffice Calc"; }
@@ -38,6 +39,7 @@ public:
     std::u16string bookName(const automation::BookHandle& book) override;
     std::string bookPath(const automation::BookHandle& book) override;
     std::string readOnlyReason(const automation::BookHandle&) override { return {}; }
+    std::string readOnlyFile(const automation::BookHandle& book) override;
     std::string workbookBytes(automation::BookHandle& book) override;
     void markSaved(automation::BookHandle& book, const platform::FileStamp& written) override;
 
@@ -82,6 +84,13 @@ public:
     void clearComments(automation::SheetHandle& sheet, const automation::Area& area) override;
 
 private:
+    // Stores one owned workbook, asking first when it holds the user's changes.
+    std::string store(Doc& doc);
+    // Removes the files reserved for new workbooks of a connection that went away
+    // before anything was stored in them: an empty BookN.xlsx is no result.
+    std::vector<std::string> dropOrphanedReservations();
+    void closeStored(const std::vector<std::shared_ptr<Doc>>& books);
+
     std::shared_ptr<CalcState> state_;
 };
 

@@ -11,12 +11,16 @@
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
+
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -143,6 +147,7 @@ BookPtr OfficeBackend::newBook() {
                                    UNO_QUERY_THROW);
     auto doc = state_->adopt(model);
     if (!doc) throw OfficeError("LibreOffice made a new document that is no spreadsheet");
+    doc->isAwaitingReservation = doc->isOpenedHere = true;
     state_->activate(doc);
     return doc;
 }
@@ -153,6 +158,13 @@ void OfficeBackend::nameBook(BookHandle& book, std::u16string name, std::string 
     doc.name = std::move(name);
     doc.path = std::move(path);
     doc.isOwned = true;
+}
+
+std::string OfficeBackend::readOnlyFile(const BookHandle& book) {
+    Doc& doc = docOf(book);
+    if (!Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->isReadonly()) return {};
+    std::lock_guard lock(state_->mutex);
+    return doc.path.empty() ? toUtf8(toOUString(doc.name)) : doc.path;
 }
 
 std::u16string OfficeBackend::bookName(const BookHandle& book) {
@@ -167,12 +179,41 @@ std::string OfficeBackend::bookPath(const BookHandle& book) {
 
 std::string OfficeBackend::workbookBytes(BookHandle& book) { return state_->storedBytes(docOf(book)); }
 
-void OfficeBackend::markSaved(BookHandle& book, const platform::FileStamp&) {
-    Reference<util::XModifiable>(docOf(book).model, UNO_QUERY_THROW)->setModified(false);
+void OfficeBackend::markSaved(BookHandle& book, const platform::FileStamp& written) {
+    Doc& doc = docOf(book);
+    if (doc.isAwaitingReservation) {
+        // The empty file just reserved for a new workbook. The office is told it is
+        // the document's file, so that the user sees its name in the office and the
+        // office's own Save goes there: storing the empty document as that file
+        // costs a tenth of a second.
+        doc.isAwaitingReservation = false;
+        platform::FileStamp stamp = written;
+        try {
+            Sequence<beans::PropertyValue> args(2);
+            args[0].Name = "FilterName";
+            args[0].Value <<= OUString("Calc MS Excel 2007 XML");
+            args[1].Name = "Overwrite";
+            args[1].Value <<= true;
+            Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeAsURL(toOUString(fileUrl(doc.path)), args);
+            if (auto stored = platform::fileStamp(doc.path)) stamp = *stored;
+        } catch (const uno::Exception&) {
+            // The document keeps its untitled name; the reserved file stands.
+        }
+        doc.reserved = stamp;
+        return;
+    }
+    Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->setModified(false);
+    doc.reserved.reset();
+    doc.hasOurChanges = doc.hasUserChanges = doc.isStoreDeclined = false;
 }
 
-std::vector<std::string> OfficeBackend::flush() {
-    std::vector<std::string> problems;
+std::vector<std::string> OfficeBackend::flush(bool isSessionEnd) {
+    std::vector<std::string> problems = dropOrphanedReservations();
+    {
+        // The user may change the sheets before the next command.
+        std::lock_guard lock(state_->mutex);
+        state_->usedAreas.clear();
+    }
     try {
         OfficeLink::CallScope call(state_->link);
         state_->placeNotes();
@@ -183,7 +224,7 @@ std::vector<std::string> OfficeBackend::flush() {
     std::vector<std::shared_ptr<Doc>> books;
     {
         std::lock_guard lock(state_->mutex);
-        if (!state_->link.isConnected()) return {};
+        if (!state_->link.isConnected()) return problems;
         books = state_->docs;
     }
     for (const auto& doc : books) {
@@ -197,19 +238,90 @@ std::vector<std::string> OfficeBackend::flush() {
         } catch (const uno::Exception&) {
         }
     }
-    // Documents of another kind than .xlsx are left to their user.
+    // Only what this program made or opened is stored, and of that only an .xlsx
+    // file; a command that changed only the hidden record leaves its store to the
+    // next one that changes what the user sees, or to the session's end.
     for (const auto& doc : books) {
-        if (doc->path.empty() || doc->generation != state_->link.generation()) continue;
-        std::string problem;
+        if (!doc->isOwned || doc->path.empty() || doc->generation != state_->link.generation()) continue;
+        if (!doc->hasOurChanges && !isSessionEnd) continue;
+        if (std::string problem = store(*doc); !problem.empty()) problems.push_back(problem);
+    }
+    if (isSessionEnd) closeStored(books);
+    return problems;
+}
+
+void OfficeBackend::closeStored(const std::vector<std::shared_ptr<Doc>>& books) {
+    // What this program made or loaded and stored goes with it, as a program
+    // closes its documents when it quits: the office may stay (the user's, or
+    // shared with another session), and a later session that opens the file
+    // again must find the file's content, not an old copy the office still has.
+    // A document with changes nobody stored stays open with them.
+    for (const auto& doc : books) {
+        if (!doc->isOpenedHere || doc->generation != state_->link.generation()) continue;
         try {
             OfficeLink::CallScope call(state_->link);
-            if (!Reference<util::XModifiable>(doc->model, UNO_QUERY_THROW)->isModified()) continue;
-            problem = automation::saveWorkbook(*this, *doc).problem;
-        } catch (const uno::Exception& e) {
-            problem = "The workbook '" + toUtf8(toOUString(doc->name)) + "' could not be saved to " + doc->path + ": " +
-                      officeFailureText(*state_, toUtf8(e.Message));
+            if (Reference<util::XModifiable>(doc->model, UNO_QUERY_THROW)->isModified()) continue;
+            Reference<util::XCloseable> closeable(doc->model, UNO_QUERY);
+            if (closeable.is()) closeable->close(true);
+        } catch (const uno::Exception&) {
+            // Gone already, or the office refused: it keeps the document.
         }
-        if (!problem.empty()) problems.push_back(problem);
+    }
+}
+
+std::string OfficeBackend::store(Doc& doc) {
+    const std::string name = toUtf8(toOUString(doc.name));
+    try {
+        OfficeLink::CallScope call(state_->link);
+        if (!Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified()) {
+            doc.hasOurChanges = doc.hasUserChanges = false;
+            return {};
+        }
+        // Changed in the office and never looked at by a command: the user's.
+        if (!doc.hasOurChanges) doc.hasUserChanges = true;
+    } catch (const uno::Exception& e) {
+        return "The workbook '" + name + "' could not be saved to " + doc.path + ": " +
+               officeFailureText(*state_, toUtf8(e.Message));
+    }
+    if (doc.hasUserChanges) {
+        if (doc.isStoreDeclined) return {};
+        const std::string question = name + (doc.path.empty() ? "" : " (" + doc.path + ")") +
+                                     " has changes that are not saved. Save it with the export? [Yes/No] <No>";
+        if (!state_->options.ask || !state_->options.ask(question)) {
+            // Asked once: the document keeps the user's changes in the office, and
+            // its modified flag says so there.
+            doc.isStoreDeclined = true;
+            return {};
+        }
+    }
+    try {
+        OfficeLink::CallScope call(state_->link);
+        return automation::saveWorkbook(*this, doc).problem;
+    } catch (const uno::Exception& e) {
+        return "The workbook '" + name + "' could not be saved to " + doc.path + ": " +
+               officeFailureText(*state_, toUtf8(e.Message));
+    }
+}
+
+std::vector<std::string> OfficeBackend::dropOrphanedReservations() {
+    std::vector<std::shared_ptr<Doc>> gone;
+    {
+        std::lock_guard lock(state_->mutex);
+        for (const auto& doc : state_->docs)
+            if (doc->reserved && (doc->generation != state_->link.generation() || !state_->link.isConnected()))
+                gone.push_back(doc);
+        for (auto& doc : state_->lost)
+            if (doc->reserved) gone.push_back(std::move(doc));
+        state_->lost.clear();
+    }
+    std::vector<std::string> problems;
+    for (const auto& doc : gone) {
+        const platform::FileStamp reserved = *doc->reserved;
+        doc->reserved.reset();
+        // Only the empty workbook as it was reserved: anything else there is
+        // someone's.
+        if (platform::fileStamp(doc->path) != reserved || ::unlink(doc->path.c_str()) != 0) continue;
+        problems.push_back(doc->path + " was removed: LibreOffice went away before anything was saved in it.");
     }
     return problems;
 }
@@ -245,6 +357,7 @@ std::u16string OfficeBackend::sheetName(const SheetHandle& sheet) {
 }
 
 void OfficeBackend::renameSheet(SheetHandle& sheet, std::u16string name) {
+    state_->noteChange(*sheetOf(sheet).doc);
     Reference<container::XNamed>(sheetOf(sheet).sheet, UNO_QUERY_THROW)->setName(toOUString(name));
 }
 
@@ -256,6 +369,7 @@ std::string OfficeBackend::setVisibility(SheetHandle& handle, automation::Visibi
     DocSheet& s = sheetOf(handle);
     const bool show = visibility == automation::Visibility::Visible;
     if (show == isVisible(s.sheet)) return {};
+    state_->noteChange(*s.doc);
     if (!show) {
         // The office would quietly leave the last visible sheet shown, and would not
         // say which sheet it makes active in a hidden one's place.
@@ -276,6 +390,7 @@ void OfficeBackend::activateSheet(const SheetPtr& sheet) {
 
 SheetPtr OfficeBackend::addSheet(const BookPtr& book, std::size_t at) {
     Doc& doc = docOf(*book);
+    state_->noteChange(doc);
     Reference<css::sheet::XSpreadsheets> sheets = doc.spreadsheet->getSheets();
     std::u16string name;
     for (int n = sheetsOf(doc)->getCount() + 1;; ++n) {
@@ -288,13 +403,21 @@ SheetPtr OfficeBackend::addSheet(const BookPtr& book, std::size_t at) {
 }
 
 Area OfficeBackend::usedArea(const SheetHandle& sheet) {
+    {
+        std::lock_guard lock(state_->mutex);
+        for (const auto& [known, area] : state_->usedAreas)
+            if (known == sheetOf(sheet).sheet) return area;
+    }
     Reference<css::sheet::XSheetCellCursor> cursor = sheetOf(sheet).sheet->createCursor();
     Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
     used->gotoStartOfUsedArea(false);
     used->gotoEndOfUsedArea(true);
     table::CellRangeAddress a =
         Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
-    return Area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+    const Area area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+    std::lock_guard lock(state_->mutex);
+    state_->usedAreas.emplace_back(sheetOf(sheet).sheet, area);
+    return area;
 }
 
 }  // namespace calc

@@ -78,6 +78,7 @@ struct Place;
 class HiddenSheetUndoLock {
 public:
     explicit HiddenSheetUndoLock(const Place& place);
+    bool isHidden() const { return isHidden_; }
     HiddenSheetUndoLock(const HiddenSheetUndoLock&) = delete;
     HiddenSheetUndoLock& operator=(const HiddenSheetUndoLock&) = delete;
     ~HiddenSheetUndoLock() {
@@ -91,6 +92,7 @@ public:
 
 private:
     Reference<document::XUndoManager> undo_;
+    bool isHidden_ = false;
 };
 
 struct Place {
@@ -142,6 +144,7 @@ HiddenSheetUndoLock::HiddenSheetUndoLock(const Place& place) {
     bool visible = true;
     Reference<beans::XPropertySet> sheet(place.sheet, UNO_QUERY);
     if (!sheet.is() || !(sheet->getPropertyValue("IsVisible") >>= visible) || visible) return;
+    isHidden_ = true;
     Reference<document::XUndoManagerSupplier> supplier(place.doc->model, UNO_QUERY);
     if (!supplier.is()) return;
     Reference<document::XUndoManager> undo = supplier->getUndoManager();
@@ -162,7 +165,7 @@ void clearAnnotations(const CalcState& state, const Place& place) {
 
 // Clears the notes of the area, in the office only where some were placed.
 void clearNotes(CalcState& state, const Place& place) {
-    if (state.notesOf(place.sheet).forget(place.area)) clearAnnotations(state, place);
+    if (state.notesOf(*place.doc, place.sheet).forget(place.area)) clearAnnotations(state, place);
 }
 
 // A range of a sheet and what the backend's members do with it.
@@ -423,11 +426,11 @@ struct Cells {
             data.getArray()[r] = row;
         }
         state.holdUpdates(*place.doc);
-        SheetNotes& notes = state.notesOf(place.sheet);
+        SheetNotes& notes = state.notesOf(*place.doc, place.sheet);
         const auto dropped = notes.placedWithin(a);
         Reference<css::sheet::XCellRangeData>(place.range(state), UNO_QUERY_THROW)->setDataArray(data);
         if (anyText) restoreFormats(formats, wroteText);
-        notes.place(dropped, &a);
+        notes.place(state, dropped, &a);
     }
 
     // The merged area holding a cell (0-based), the cell itself when it is not
@@ -521,6 +524,7 @@ void OfficeBackend::readBlock(SheetHandle& sheet, const Area& area, Variant& arr
 void OfficeBackend::writeBlock(SheetHandle& sheet, const Area& area, const automation::ValueBlock& values) {
     Cells cells{*state_, placeOf(sheet, area)};
     HiddenSheetUndoLock undoLock(cells.place);
+    state_->noteChange(*cells.place.doc, !undoLock.isHidden());
     cells.write(values);
 }
 
@@ -536,6 +540,7 @@ std::u16string OfficeBackend::numberFormat(SheetHandle& sheet, std::int32_t row,
 void OfficeBackend::setNumberFormat(SheetHandle& sheet, const Area& area, const std::u16string& code) {
     Cells cells{*state_, placeOf(sheet, area)};
     HiddenSheetUndoLock undoLock(cells.place);
+    state_->noteChange(*cells.place.doc, !undoLock.isHidden());
     cells.place.setProperty(*state_, "NumberFormat", Any(cells.formatKey(code)));
 }
 
@@ -548,11 +553,15 @@ bool OfficeBackend::isBold(SheetHandle& sheet, std::int32_t row, std::int32_t co
 
 void OfficeBackend::setBold(SheetHandle& sheet, const Area& area, bool bold) {
     float weight = bold ? awt::FontWeight::BOLD : awt::FontWeight::NORMAL;
-    placeOf(sheet, area).setProperty(*state_, "CharWeight", Any(weight));
+    const Place place = placeOf(sheet, area);
+    state_->noteChange(*place.doc);
+    place.setProperty(*state_, "CharWeight", Any(weight));
 }
 
 void OfficeBackend::autoFitColumns(SheetHandle& sheet, const Area& area) {
-    Reference<table::XColumnRowRange> columns(placeOf(sheet, area).range(*state_), UNO_QUERY_THROW);
+    const Place place = placeOf(sheet, area);
+    state_->noteChange(*place.doc);
+    Reference<table::XColumnRowRange> columns(place.range(*state_), UNO_QUERY_THROW);
     Reference<beans::XPropertySet>(columns->getColumns(), UNO_QUERY_THROW)->setPropertyValue("OptimalWidth", Any(true));
 }
 
@@ -568,7 +577,7 @@ std::optional<Area> OfficeBackend::mergeAreaContaining(SheetHandle& sheet, const
 }
 
 std::optional<std::u16string> OfficeBackend::commentText(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
-    const SheetNotes& notes = state_->notesOf(sheetOf(sheet).sheet);
+    const SheetNotes& notes = state_->notesOf(*sheetOf(sheet).doc, sheetOf(sheet).sheet);
     auto known = notes.texts.find({row, column});
     if (known == notes.texts.end()) return std::nullopt;
     return known->second;
@@ -581,13 +590,15 @@ std::u16string OfficeBackend::commentAuthor(SheetHandle& sheet, std::int32_t row
 // The office gives a note its own author.
 void OfficeBackend::addComment(SheetHandle& sheet, std::int32_t row, std::int32_t column, std::u16string text,
                                const std::u16string&) {
-    SheetNotes& notes = state_->notesOf(sheetOf(sheet).sheet);
+    state_->noteChange(*sheetOf(sheet).doc);
+    SheetNotes& notes = state_->notesOf(*sheetOf(sheet).doc, sheetOf(sheet).sheet);
     notes.texts[{row, column}] = std::move(text);
     notes.unplaced.insert({row, column});
 }
 
 void OfficeBackend::setCommentText(SheetHandle& sheet, std::int32_t row, std::int32_t column, std::u16string text) {
-    SheetNotes& notes = state_->notesOf(sheetOf(sheet).sheet);
+    state_->noteChange(*sheetOf(sheet).doc);
+    SheetNotes& notes = state_->notesOf(*sheetOf(sheet).doc, sheetOf(sheet).sheet);
     const auto key = std::make_pair(row, column);
     if (notes.texts.count(key) && !notes.unplaced.count(key))
         Reference<text::XSimpleText>(annotationOf(placeOf(sheet, Area{row, column, row, column})), UNO_QUERY_THROW)
@@ -595,6 +606,10 @@ void OfficeBackend::setCommentText(SheetHandle& sheet, std::int32_t row, std::in
     notes.texts[key] = std::move(text);
 }
 
-void OfficeBackend::clearComments(SheetHandle& sheet, const Area& area) { clearNotes(*state_, placeOf(sheet, area)); }
+void OfficeBackend::clearComments(SheetHandle& sheet, const Area& area) {
+    const Place place = placeOf(sheet, area);
+    state_->noteChange(*place.doc);
+    clearNotes(*state_, place);
+}
 
 }  // namespace calc

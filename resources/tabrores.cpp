@@ -267,6 +267,9 @@ constexpr ResourceString kStrings[] = {
      "the edit in this column is not applied: a reference moves to another layout in the drawing, not from the sheet"},
     {927, "the edit in this column is not applied: a reference's block cannot be changed from the sheet"},
     {925, "Import of workbook %s into drawing %s: cells not applied and rows not imported"},
+    {950,
+     "\nEdits in the position, rotation, scale and layer columns are not applied: the import option \"Change attribute "
+     "values only\" is on (Options, Import)."},
     {960, "the drawing holds only the first %s characters of this text: the rest is cut"},
     {961, "the drawing's file cannot carry %s of this text: each is replaced by U+FFFD"},
 };

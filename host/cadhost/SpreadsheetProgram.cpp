@@ -29,7 +29,7 @@ public:
             if (std::string why = sheet::openWorkbookFile(prepared); !why.empty())
                 std::fprintf(stderr, "cadhost: warning: %s\n", why.c_str());
     }
-    std::vector<std::string> flushChangedWorkbooks() override { return sheet::flushChangedWorkbooks(); }
+    std::vector<std::string> flushChangedWorkbooks(bool) override { return sheet::flushChangedWorkbooks(); }
     // Workbooks changed on disk by another program are reloaded, so that their
     // edits reach subscribers of the spreadsheet's events.
     std::vector<std::string> idle() override {
@@ -59,7 +59,9 @@ public:
     void openWorkbooks() override {
         for (const auto& file : files_) backend_->openWorkbookFile(file);
     }
-    std::vector<std::string> flushChangedWorkbooks() override { return backend_->flushChangedWorkbooks(); }
+    std::vector<std::string> flushChangedWorkbooks(bool isSessionEnd) override {
+        return backend_->flushChangedWorkbooks(isSessionEnd);
+    }
     bool hasFailedToStart() const override { return backend_ && backend_->hasFailedToStart(); }
     // The office tells its changes itself.
     std::vector<std::string> idle() override { return {}; }

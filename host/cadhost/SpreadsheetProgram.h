@@ -26,8 +26,9 @@ public:
     // Opens the prepared files, the last one active. Throws std::runtime_error
     // naming the file.
     virtual void openWorkbooks() = 0;
-    // Saves what commands changed; one message per workbook not saved.
-    virtual std::vector<std::string> flushChangedWorkbooks() = 0;
+    // Saves what commands changed (isSessionEnd: the session ends, and what is
+    // left unsaved is saved now); one message per workbook not saved.
+    virtual std::vector<std::string> flushChangedWorkbooks(bool isSessionEnd) = 0;
     // Whether the program could not be started when a command needed it.
     virtual bool hasFailedToStart() const { return false; }
     // Called while the host waits for input; what the user is to be told.

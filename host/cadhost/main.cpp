@@ -16,6 +16,7 @@
 #include "platform/MessageQueue.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "platform/Timer.h"
 #include "sheet/Spreadsheet.h"
 
@@ -161,10 +162,24 @@ bool openWorkbooks() {
 
 bool isWorkbookSaveFailed = false;
 
+// A yes/no question of the spreadsheet program's, answered at the terminal; with
+// scripted or piped input every line belongs to the command line, so the default
+// No is taken and shown.
+bool askYesNo(const std::string& question, host::DescriptorInput* terminal) {
+    acutPrintf("\n%s: ", question.c_str());
+    if (!terminal || !terminal->isInteractive()) {
+        acutPrintf("No");
+        return false;
+    }
+    const std::optional<std::string> line = terminal->readLineNow();
+    const std::string answer = line ? platform::upper(platform::trim(*line)) : std::string();
+    return answer == "Y" || answer == "YES";
+}
+
 // Changes a command made to workbooks are on disk when it ends.
-void flushWorkbooks() {
+void flushWorkbooks(bool isSessionEnd = false) {
     if (!spreadsheet) return;
-    for (const std::string& message : spreadsheet->flushChangedWorkbooks()) {
+    for (const std::string& message : spreadsheet->flushChangedWorkbooks(isSessionEnd)) {
         isWorkbookSaveFailed = true;
         acutPrintf("\n%s", message.c_str());
     }
@@ -198,7 +213,7 @@ struct SessionEnd {
         acrxDynamicLinker->unloadAll();
         acDocManager->closeAll();
         host::removeCommandEndHook(flushHook);
-        flushWorkbooks();
+        flushWorkbooks(true);
         if (spreadsheet) spreadsheet->shutdown();
         spreadsheet.reset();
         host::setInputSource(nullptr);
@@ -254,6 +269,7 @@ int main(int argc, char** argv) {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         calcOptions.isHeadless = !(display && *display) && !(wayland && *wayland);
         if (const char* program = std::getenv("TABLORA_SOFFICE")) calcOptions.officeProgram = program;
+        calcOptions.ask = [&terminal](const std::string& question) { return askYesNo(question, terminal.get()); };
         // What became of the office outside any command's doing goes to the command
         // line; a call from another thread cannot write there.
         calcOptions.notify = [](const std::string& text) {
@@ -276,7 +292,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cadhost: %s\n", problem.c_str());
         return 1;
     }
-    sessionEnd.flushHook = host::addCommandEndHook(flushWorkbooks);
+    sessionEnd.flushHook = host::addCommandEndHook([] { flushWorkbooks(); });
     sessionEnd.reloadTimer = SetTimer(nullptr, 0, kReloadTickMs, reloadWorkbooksTick);
 
     spreadsheet->prepareWorkbooks(options->workbooks);

@@ -244,8 +244,10 @@ enum ResourceText : UINT {
     kTextRowsNotImportedOne = 923,    // %ld
     kTextRowsNotImportedMany = 924,   // %ld
     kTextListHeading = 925,           // %s workbook, %s drawing
-    kTextReasonTextCut = 960,         // %s the characters the drawing keeps (TextFit::keptCharacters)
-    kTextReasonTextReplaced = 961,    // %s the characters it replaces (TextFit::replaced)
+    // 950 to 959: the live link.
+    kTextLinkPropertiesIgnored = 950,
+    kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
+    kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)
 };
 
 class ResourceStrings {

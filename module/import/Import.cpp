@@ -15,6 +15,7 @@
 #include "module/layout/PropertyText.h"
 #include "module/layout/WorkbookRecord.h"
 #include "module/link/ChangeQueue.h"
+#include "module/link/LinkNotices.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/Automation.h"
 #include "module/spreadsheet/CellValue.h"
@@ -123,6 +124,35 @@ void bringRecordUpToDate(WorkbookRecord& record, const PlannedRow& planned) {
             record.update(planned.row.handle, key, occurrence, *now);
 }
 
+// How an import decides what to write: the settings, and the workbook's record
+// (null: none). The cells are read as they were written, whatever the settings say
+// now.
+PlanSettings planSettings(const ImportOptions& options, WorkbookRecord* record, bool jtsk) {
+    PlanSettings plan;
+    plan.ignoreProps = options.IgnoreProps;
+    plan.takeSheetOnConflict = options.DrawingChangedToo == kTakeSheetValue;
+    plan.record = record;
+    plan.writing = record ? record->writing : CellWriting::ofWorkingDrawing(jtsk);
+    plan.listChanges = options.Preview;
+    return plan;
+}
+
+// Writes the planned rows into the drawing, and what the drawing then holds into the
+// record (and its sheet), so that the next import or live edit is judged against it.
+void applyPlanned(const std::vector<PlannedRow>& rows, const PlanSettings& plan, ImportReport& report,
+                  IDispatch* recordSheet) {
+    ApplyContext context;
+    context.ignoreProps = plan.ignoreProps;
+    context.jtsk = plan.writing.jtsk;
+    context.report = &report;
+    for (const PlannedRow& planned : rows) {
+        report.setSheet(planned.sheet);
+        applyRow(planned.row, context);
+        if (plan.record) bringRecordUpToDate(*plan.record, planned);
+    }
+    if (plan.record) plan.record->writeUpdates(recordSheet);
+}
+
 // Where the whole list of a long report goes: beside the workbook, named after it;
 // beside the drawing (or in the working folder) for a workbook never saved.
 std::string reportListPath(IDispatch* book) {
@@ -165,14 +195,7 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
         acutPrintf("%s", resourceStrings().load(kTextImportNothingChanged).c_str());
         return;
     }
-    PlanSettings plan;
-    plan.ignoreProps = options.IgnoreProps;
-    plan.takeSheetOnConflict = options.DrawingChangedToo == kTakeSheetValue;
-    plan.record = record ? &*record : nullptr;
-    // The cells are read as they were written, whatever the settings say now.
-    plan.writing = record ? record->writing : CellWriting::ofWorkingDrawing(jtsk);
-
-    plan.listChanges = options.Preview;
+    const PlanSettings plan = planSettings(options, record ? &*record : nullptr, jtsk);
     ImportReport report;
     // Dropped once planned: what it kept of the rows is not needed while applying.
     std::optional<ImportPlanner> planner(std::in_place, plan, report);
@@ -221,17 +244,8 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
             }
         }
     }
-    ApplyContext context;
-    context.ignoreProps = options.IgnoreProps;
-    context.jtsk = plan.writing.jtsk;
-    context.report = &report;
     DispatchPtr recordSheet = record ? findRecordSheet(book.get()) : DispatchPtr();
-    for (const PlannedRow& planned : rows) {
-        report.setSheet(planned.sheet);
-        applyRow(planned.row, context);
-        if (record) bringRecordUpToDate(*record, planned);
-    }
-    if (record) record->writeUpdates(recordSheet.get());
+    applyPlanned(rows, plan, report, recordSheet.get());
     if (book) {
         const std::string drawing = DrawingIdentity::ofWorkingDrawing().shownName();
         report.writeList(reportListPath(book.get()),
@@ -256,6 +270,8 @@ public:
                    std::clamp<LONG>(xl::lastUsedColumn(worksheet), 1, kLastSheetColumn)) {}
 
     IDispatch* cells() const { return cells_.get(); }
+    // The column whose comments hold the rows' handles.
+    std::int32_t handleColumn() const { return headers_.handleColumn(); }
 
     struct Row {
         const std::u16string* handle = nullptr;  // null: no handle in the first cell
@@ -295,6 +311,19 @@ private:
     std::vector<std::unique_ptr<SheetHeader>> headerList_;
 };
 
+// The column of a header that stands at `column`; null for a column it does not title.
+const ImportColumn* columnAt(const SheetHeader& header, std::int32_t column) {
+    for (const ImportColumn& c : header.columns)
+        if (c.column == column) return &c;
+    return nullptr;
+}
+
+// The property columns the IgnoreProps setting leaves alone; the layout and
+// block-name columns are never applied, and their edits are named whatever it says.
+bool isPropertyColumn(ColumnRole role) {
+    return role != ColumnRole::Attribute && role != ColumnRole::Layout && role != ColumnRole::BlockName;
+}
+
 // The sheets one drain has found, by workbook and sheet name; a name that found
 // nothing is remembered as such. Each workbook's record is read once: an edit in a
 // workbook exported from another drawing is not applied, and one in a workbook with
@@ -305,7 +334,10 @@ public:
     ChangedCellReader() : markers_(ImportMarkers::load()) {
         Settings settings;
         loadSettings(settings);
-        takeSheetOnConflict_ = settings.importOptions.DrawingChangedToo == kTakeSheetValue;
+        options_ = settings.importOptions;
+        // A live edit applies at once: there is nothing to preview.
+        options_.Preview = false;
+        jtsk_ = settings.exportOptions.JTSK;
     }
 
     bool import(const ChangedCell& change) {
@@ -323,44 +355,52 @@ public:
             DispatchPtr merged = xl::mergeArea(changed.get());
             if (merged && (xl::row(merged.get()) != change.row || xl::column(merged.get()) != change.column))
                 return false;
-        } else if (value.vt() == VT_DATE || value.vt() == VT_BOOL) {
-            // A date or a yes/no value is what the cell shows, not the number behind it.
-            value = Variant::bstr(toText(xl::text(changed.get())));
         }
+        // A cell under no title is the user's own: nothing of it is for the drawing.
+        const ImportColumn* column = columnAt(*row.header, change.column);
+        if (!column) return true;
+        if (column->role == ColumnRole::Attribute)
+            return importAttributeCell(*book, *sheet, change, row, *column, std::move(value), changed.get());
+        return importPropertyCell(*book, *sheet, change, row, *column, std::move(value));
+    }
 
-        std::vector<std::string> tags, values;
-        int occurrence = 0;
-        std::optional<std::int32_t> blockNameColumn;
-        for (const ImportColumn& column : row.header->columns) {
-            if (column.role == ColumnRole::BlockName) blockNameColumn = column.column;
-            if (column.column == change.column) {
-                if (column.role != ColumnRole::Attribute) break;
-                // A value the cell does not know leaves the attribute alone.
-                if (value.vt() == VT_ERROR) return false;
-                tags.push_back(column.tag);
-                values.push_back(toMultibyte(toText(value)));
-                occurrence = column.occurrence;
-            }
-        }
+private:
+    struct Book {
+        DispatchPtr workbook;
+        std::optional<WorkbookRecord> record;  // this drawing's
+        DispatchPtr recordSheet;
+        bool isOtherDrawing = false;
+    };
+
+    bool importAttributeCell(Book& book, SheetRowIndex& sheet, const ChangedCell& change, const SheetRowIndex::Row& row,
+                             const ImportColumn& column, Variant value, IDispatch* changed) {
+        // A value the cell does not know leaves the attribute alone.
+        if (value.vt() == VT_ERROR) return false;
+        // A date or a yes/no value is what the cell shows, not the number behind it.
+        if (value.vt() == VT_DATE || value.vt() == VT_BOOL) value = Variant::bstr(toText(xl::text(changed)));
+        const std::string tags[] = {column.tag};
+        const std::string values[] = {toMultibyte(toText(value))};
+        const int occurrence = column.occurrence;
         ReferenceEditor editor;
         if (editor.open(toMultibyte(*row.handle), AcDb::kForRead) != Acad::eOk || !editor.reference()) return false;
-        // A property column's cell: properties are never applied from here, and
-        // nothing is missing.
-        if (tags.empty()) return true;
         std::string block;
         if (!blockNameOf(editor.reference()->blockTableRecord(), block)) return false;
-        // The row's block-name cell names the block its handle must be of.
+        // The row's block-name cell names the block its handle must be of (the last
+        // such column, as a row is read).
+        std::optional<std::int32_t> blockNameColumn;
+        for (const ImportColumn& other : row.header->columns)
+            if (other.role == ColumnRole::BlockName) blockNameColumn = other.column;
         if (blockNameColumn) {
-            Variant named = xl::value(xl::cell(sheet->cells(), change.row, *blockNameColumn).get());
+            Variant named = xl::value(xl::cell(sheet.cells(), change.row, *blockNameColumn).get());
             if (named.vt() != VT_ERROR && toTextInPlace(named) && !sameTagText(toMultibyte(named.bstrVal()), block))
                 return false;
         }
         const std::string key = recordKeyOf(ColumnRole::Attribute, 0, tags[0]);
-        const WorkbookRecord::Entry* entry = book->record ? book->record->find(toMultibyte(*row.handle)) : nullptr;
-        if (entry && !sameTagText(book->record->sectionOf(*entry).block, block)) return false;
+        const WorkbookRecord::Entry* entry = book.record ? book.record->find(toMultibyte(*row.handle)) : nullptr;
+        if (entry && !sameTagText(book.record->sectionOf(*entry).block, block)) return false;
         if (entry) {
-            std::optional<std::string_view> was = book->record->valueOf(*entry, key, occurrence);
-            std::optional<std::string> now = drawingText(*editor.reference(), key, occurrence, book->record->writing);
+            std::optional<std::string_view> was = book.record->valueOf(*entry, key, occurrence);
+            std::optional<std::string> now = drawingText(*editor.reference(), key, occurrence, book.record->writing);
             if (was && now) {
                 const std::string base(*was);
                 // A sheet without the text format makes "007" the number 7.
@@ -369,7 +409,8 @@ public:
                     toNumber(value, number);
                 if (isAttributeUnedited(values[0], number, base.c_str())) return false;
                 if (isAttributeUnedited(values[0], number, now->c_str())) return false;
-                if (!isAttributeUnedited(base, std::nan(""), now->c_str()) && !takeSheetOnConflict_) {
+                if (!isAttributeUnedited(base, std::nan(""), now->c_str()) &&
+                    options_.DrawingChangedToo != kTakeSheetValue) {
                     const std::string reason =
                         formatText(kTextReasonConflict, cutForMessage(base).c_str(), cutForMessage(values[0]).c_str(),
                                    cutForMessage(*now).c_str());
@@ -383,21 +424,64 @@ public:
         const bool applied = editor.applyAttributes(tags, values, occurrence);
         if (applied && entry) {
             if (std::optional<std::string> now =
-                    drawingText(*editor.reference(), key, occurrence, book->record->writing)) {
-                book->record->update(toMultibyte(*row.handle), key, occurrence, *now);
-                book->record->writeUpdates(book->recordSheet.get());
+                    drawingText(*editor.reference(), key, occurrence, book.record->writing)) {
+                book.record->update(toMultibyte(*row.handle), key, occurrence, *now);
+                book.record->writeUpdates(book.recordSheet.get());
             }
         }
         return applied;
     }
 
-private:
-    struct Book {
-        DispatchPtr workbook;
-        std::optional<WorkbookRecord> record;  // this drawing's
-        DispatchPtr recordSheet;
-        bool isOtherDrawing = false;
-    };
+    // A cell of a property, layout or block-name column: read as Import reads a row's
+    // cell, judged by Import's planner (the row's block, the three-way rule against
+    // the record, the refused values) and applied as Import applies a row, the one
+    // cell alone. Everything not applied is named as Import names it. True when
+    // nothing was named.
+    bool importPropertyCell(Book& book, SheetRowIndex& sheet, const ChangedCell& change, const SheetRowIndex::Row& at,
+                            const ImportColumn& column, Variant value) {
+        if (options_.IgnoreProps && isPropertyColumn(column.role)) {
+            sayPropertiesIgnored();
+            return true;
+        }
+        const ImportRow row = rowOfCell(sheet, change.row, at, column, std::move(value));
+        const std::string sheetName = toMultibyte(*change.sheetName);
+        const PlanSettings plan = planSettings(options_, book.record ? &*book.record : nullptr, jtsk_);
+        ImportReport report;
+        report.beginSheet(sheetName);
+        std::vector<PlannedRow> rows;
+        std::vector<PlannedChange> changes;
+        {
+            ImportPlanner planner(plan, report);
+            planner.add(row, sheetName);
+            planner.plan(rows, changes);
+        }
+        applyPlanned(rows, plan, report, book.recordSheet.get());
+        report.printListed();
+        return report.listed().empty();
+    }
+
+    // The row Import would read with the one cell in it, and the row's block-name
+    // cell, which says whose row it is.
+    static ImportRow rowOfCell(SheetRowIndex& sheet, std::int32_t r, const SheetRowIndex::Row& at,
+                               const ImportColumn& column, Variant value) {
+        ImportRow row;
+        row.handle = toMultibyte(*at.handle);
+        row.sheetRow = r;
+        row.headerRow = at.header->row;
+        row.handleColumn = sheet.handleColumn();
+        readPropertyCell(std::move(value), column, row);
+        for (const ImportColumn& other : at.header->columns)
+            if (other.role == ColumnRole::BlockName && other.column != column.column)
+                readPropertyCell(xl::value(xl::cell(sheet.cells(), r, other.column).get()), other, row);
+        return row;
+    }
+
+    static void sayPropertiesIgnored() {
+        bool& said = linkNotices().saidPropertiesIgnored;
+        if (said) return;
+        said = true;
+        acutPrintf("%s", resourceStrings().load(kTextLinkPropertiesIgnored).c_str());
+    }
 
     Book* findBook(const std::u16string& workbookName) {
         auto found = books_.find(workbookName);
@@ -415,8 +499,8 @@ private:
             const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing();
             if (!book.record->identity.isSameDrawing(here)) {
                 book.isOtherDrawing = true;
-                // Named once per workbook for the session, not at every edit.
-                if (namedOtherDrawing().insert(workbookName).second)
+                // Named once per workbook while the link is connected, not at every edit.
+                if (linkNotices().otherDrawingBooks.insert(workbookName).second)
                     acutPrintf("%s", formatText(kTextLinkOtherDrawing, cutForMessage(toMultibyte(workbookName)).c_str(),
                                                 cutForMessage(book.record->identity.shownName()).c_str(),
                                                 cutForMessage(here.shownName()).c_str())
@@ -427,11 +511,6 @@ private:
             }
         }
         return &book;
-    }
-
-    static std::set<std::u16string>& namedOtherDrawing() {
-        static std::set<std::u16string> named;
-        return named;
     }
 
     SheetRowIndex* findSheet(Book& book, const std::u16string& workbookName, const std::u16string& sheetName) {
@@ -448,7 +527,8 @@ private:
     }
 
     const ImportMarkers markers_;
-    bool takeSheetOnConflict_ = false;
+    ImportOptions options_;
+    bool jtsk_ = false;
     bool isAttached_ = false;
     DispatchPtr app_;
     std::map<std::u16string, Book> books_;

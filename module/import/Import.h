@@ -24,10 +24,14 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
 // one, false when the queue was empty.
 bool Import2();
 
-// Writes the one attribute value a changed cell holds, found again by workbook and
-// sheet name (exactly as spelt; the active ones are tried first). False when the
-// application, workbook or sheet is gone, the row has no handle, or not every pair
-// reached an attribute. Properties are never applied from here.
+// Applies what one changed cell holds, found again by workbook and sheet name
+// (exactly as spelt; the active ones are tried first): an attribute's text, or a
+// property (position, rotation, scale, layer) under the rules Import applies to a
+// row, unless the IgnoreProps setting leaves properties alone (said once while the
+// link is connected). The record of the export is brought up to date with what was
+// applied. False when the application, workbook or sheet is gone, the row has no
+// handle, the attribute was not reached or not changed, or a property cell was
+// named as not applied.
 bool importChangedCell(const ChangedCell& change);
 
 }  // namespace tabro

@@ -106,6 +106,11 @@ SheetHeader readSheetHeader(IDispatch* worksheet, IDispatch* cells, std::int32_t
         if (column.role == ColumnRole::Attribute) column.occurrence = seen[tagKey(column.tag)]++;
     for (ImportColumn& column : header.columns)
         if (column.role == ColumnRole::Attribute) column.tagColumns = seen[tagKey(column.tag)];
+    // A scale column's slot is its place among the scale columns, whichever marker
+    // it carries.
+    int scales = 0;
+    for (ImportColumn& column : header.columns)
+        if (column.role == ColumnRole::Scale) column.occurrence = scales++;
     return header;
 }
 
@@ -162,6 +167,126 @@ std::optional<std::string> SheetValues::coveringMerge(std::int32_t r, std::int32
     return cellAddress(top, left) + ":" + cellAddress(bottom, right);
 }
 
+void readPropertyCell(Variant value, const ImportColumn& column, ImportRow& row) {
+    const std::int32_t c = column.column;
+    switch (column.role) {
+    case ColumnRole::Attribute:
+        break;
+    case ColumnRole::Layout:
+        if (value.vt() != VT_ERROR && toTextInPlace(value)) {
+            row.layout = toMultibyte(value.bstrVal());
+            row.layoutColumn = c;
+        }
+        break;
+    case ColumnRole::BlockName:
+        if (value.vt() != VT_ERROR && toTextInPlace(value)) {
+            row.blockName = toMultibyte(value.bstrVal());
+            row.blockNameColumn = c;
+        }
+        break;
+    case ColumnRole::X:
+    case ColumnRole::Y:
+    case ColumnRole::Z: {
+        const int i = static_cast<int>(column.role) - static_cast<int>(ColumnRole::X);
+        ++row.positionCount;
+        row.coordinateColumn[i] = c;
+        if (value.vt() == VT_BSTR) row.positionText[i] = toMultibyte(value.bstrVal());
+        double number = 0;
+        CellNumber state = readDistanceCell(value, number);
+        if (state == CellNumber::Number) {
+            row.position[i] = number;
+            row.hasCoordinate[i] = true;
+        } else {
+            row.hasCoordinate[i] = false;
+            noteProblem(row, c, state);
+        }
+        break;
+    }
+    case ColumnRole::Scale: {
+        // The slots follow the order the columns stand in; a scale has three.
+        if (column.occurrence >= 3) break;
+        const int i = column.occurrence;
+        ++row.scaleCount;
+        row.scaleColumn[i] = c;
+        if (value.vt() == VT_BSTR) row.scaleText[i] = toMultibyte(value.bstrVal());
+        double number = 0;
+        CellNumber state = readDistanceCell(value, number);
+        if (state == CellNumber::Number) {
+            row.scale[i] = number;
+            row.hasScale[i] = true;
+        } else {
+            noteProblem(row, c, state);
+        }
+        break;
+    }
+    case ColumnRole::Rotation: {
+        row.rotationColumn = c;
+        if (value.vt() == VT_EMPTY) {
+            row.problems.push_back(CellProblem{c, kTextReasonEmpty, {}, true});
+            break;
+        }
+        if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
+            row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
+            break;
+        }
+        const std::string text(trimBlanks(toMultibyte(value.bstrVal())));
+        row.rotationText = text;
+        double radians = 0;
+        if (!text.empty() && acdbAngToF(text.c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
+            row.rotation = radians;
+            row.hasRotation = true;
+        } else {
+            row.problems.push_back(CellProblem{c, text.empty() ? kTextReasonEmpty : kTextReasonNotAnAngle, {}, true});
+        }
+        break;
+    }
+    case ColumnRole::Layer:
+        row.layerColumn = c;
+        if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
+            row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
+        } else if (value.bstrVal().empty()) {
+            row.problems.push_back(CellProblem{c, kTextReasonEmpty, {}, true});
+        } else {
+            row.layer = toMultibyte(value.bstrVal());
+        }
+        break;
+    }
+}
+
+namespace {
+
+// An attribute cell into the row: its text (what a date, a time or a yes/no value
+// shows) and the number it held.
+void readAttributeCell(SheetValues& values, std::int32_t r, Variant value, const ImportColumn& column, ImportRow& row) {
+    const std::int32_t c = column.column;
+    // A value the cell does not know (an error, a formula without a result) leaves
+    // the attribute alone: it is not an empty text.
+    if (value.vt() == VT_ERROR) {
+        row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
+        return;
+    }
+    double number = std::numeric_limits<double>::quiet_NaN();
+    if (value.vt() == VT_DATE || value.vt() == VT_BOOL) {
+        // The serial number behind a date and the -1 behind TRUE are not what the
+        // user typed: the cell's text is.
+        value = Variant::bstr(values.shownText(r, c));
+    } else if (value.vt() == VT_R8 || value.vt() == VT_R4 || value.vt() == VT_I2 || value.vt() == VT_I4) {
+        toNumber(value, number);
+    }
+    if (!toTextInPlace(value)) {
+        row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
+        return;
+    }
+    row.valueNumbers.push_back(number);
+    row.occurrences.push_back(column.occurrence);
+    row.tagColumns.push_back(column.tagColumns);
+    row.tags.push_back(column.tag);
+    row.values.push_back(toMultibyte(value.bstrVal()));
+    row.valueColumns.push_back(c);
+}
+
+}  // namespace
+
 void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header, ImportRow& row) {
     row.sheetRow = r;
     row.headerRow = header.row;
@@ -177,114 +302,10 @@ void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header
             continue;
         }
         if (!isEmptyValue(value)) holdsAnything = true;
-        switch (column.role) {
-        case ColumnRole::Attribute:
-            // A value the cell does not know (an error, a formula without a result)
-            // leaves the attribute alone: it is not an empty text.
-            if (value.vt() == VT_ERROR) {
-                row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
-                break;
-            }
-            {
-                double number = std::numeric_limits<double>::quiet_NaN();
-                if (value.vt() == VT_DATE || value.vt() == VT_BOOL) {
-                    // The serial number behind a date and the -1 behind TRUE are not
-                    // what the user typed: the cell's text is.
-                    value = Variant::bstr(values.shownText(r, c));
-                } else if (value.vt() == VT_R8 || value.vt() == VT_R4 || value.vt() == VT_I2 || value.vt() == VT_I4) {
-                    toNumber(value, number);
-                }
-                if (!toTextInPlace(value)) {
-                    row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}});
-                    break;
-                }
-                row.valueNumbers.push_back(number);
-            }
-            row.occurrences.push_back(column.occurrence);
-            row.tagColumns.push_back(column.tagColumns);
-            row.tags.push_back(column.tag);
-            row.values.push_back(toMultibyte(value.bstrVal()));
-            row.valueColumns.push_back(c);
-            break;
-        case ColumnRole::Layout:
-            if (value.vt() != VT_ERROR && toTextInPlace(value)) {
-                row.layout = toMultibyte(value.bstrVal());
-                row.layoutColumn = c;
-            }
-            break;
-        case ColumnRole::BlockName:
-            if (value.vt() != VT_ERROR && toTextInPlace(value)) {
-                row.blockName = toMultibyte(value.bstrVal());
-                row.blockNameColumn = c;
-            }
-            break;
-        case ColumnRole::X:
-        case ColumnRole::Y:
-        case ColumnRole::Z: {
-            const int i = static_cast<int>(column.role) - static_cast<int>(ColumnRole::X);
-            ++row.positionCount;
-            row.coordinateColumn[i] = c;
-            if (value.vt() == VT_BSTR) row.positionText[i] = toMultibyte(value.bstrVal());
-            double number = 0;
-            CellNumber state = readDistanceCell(value, number);
-            if (state == CellNumber::Number) {
-                row.position[i] = number;
-                row.hasCoordinate[i] = true;
-            } else {
-                row.hasCoordinate[i] = false;
-                noteProblem(row, c, state);
-            }
-            break;
-        }
-        case ColumnRole::Scale: {
-            // The slots follow the order the columns stand in; a scale has three.
-            if (row.scaleCount >= 3) break;
-            const int i = row.scaleCount++;
-            row.scaleColumn[i] = c;
-            if (value.vt() == VT_BSTR) row.scaleText[i] = toMultibyte(value.bstrVal());
-            double number = 0;
-            CellNumber state = readDistanceCell(value, number);
-            if (state == CellNumber::Number) {
-                row.scale[i] = number;
-                row.hasScale[i] = true;
-            } else {
-                noteProblem(row, c, state);
-            }
-            break;
-        }
-        case ColumnRole::Rotation: {
-            row.rotationColumn = c;
-            if (value.vt() == VT_EMPTY) {
-                row.problems.push_back(CellProblem{c, kTextReasonEmpty, {}, true});
-                break;
-            }
-            if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
-                row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
-                break;
-            }
-            const std::string text(trimBlanks(toMultibyte(value.bstrVal())));
-            row.rotationText = text;
-            double radians = 0;
-            if (!text.empty() && acdbAngToF(text.c_str(), -1, &radians) == RTNORM && std::isfinite(radians)) {
-                row.rotation = radians;
-                row.hasRotation = true;
-            } else {
-                row.problems.push_back(
-                    CellProblem{c, text.empty() ? kTextReasonEmpty : kTextReasonNotAnAngle, {}, true});
-            }
-            break;
-        }
-        case ColumnRole::Layer:
-            row.layerColumn = c;
-            if (value.vt() == VT_ERROR || !toTextInPlace(value)) {
-                row.problems.push_back(CellProblem{c, kTextReasonNoValue, {}, true});
-            } else if (value.bstrVal().empty()) {
-                row.problems.push_back(CellProblem{c, kTextReasonEmpty, {}, true});
-            } else {
-                row.layer = toMultibyte(value.bstrVal());
-            }
-            break;
-        }
+        if (column.role == ColumnRole::Attribute)
+            readAttributeCell(values, r, std::move(value), column, row);
+        else
+            readPropertyCell(std::move(value), column, row);
     }
     row.isEmptied = !header.columns.empty() && !holdsAnything;
     for (std::int32_t c : header.untitled) {

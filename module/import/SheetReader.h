@@ -30,8 +30,10 @@ constexpr std::int32_t kLastSheetColumn = 16384;
 struct ImportColumn {
     std::int32_t column = 0;
     ColumnRole role = ColumnRole::Attribute;
-    std::string tag;     // Attribute: the header text (multibyte)
-    int occurrence = 0;  // Attribute: columns of the same tag before it
+    std::string tag;  // Attribute: the header text (multibyte)
+    // Attribute: columns of the same tag before it. Scale: scale columns before it,
+    // which is the slot of the scale it holds.
+    int occurrence = 0;
     int tagColumns = 1;  // Attribute: columns of the same tag in the header
 };
 
@@ -100,6 +102,14 @@ private:
 // An attribute cell holding a date, a time or a yes/no value gives the text it
 // shows, not the number behind it.
 void readRowCells(SheetValues& values, std::int32_t r, const SheetHeader& header, ImportRow& row);
+
+// Reads the cell of a column that is no attribute's into `row`, as import reads
+// it: a coordinate or scale factor as a distance, the rotation as an angle (numbers
+// as they are, a text in the drawing's units), the layer, layout and block name as
+// texts. A cell that cannot give what its column needs gives nothing and is noted
+// in row.problems. Import reads a row's cells through it and the live link one
+// edited cell, so both take a cell the same way.
+void readPropertyCell(platform::Variant value, const ImportColumn& column, ImportRow& row);
 
 // Where a sheet's rows keep their handles: column 1, unless the comments of its
 // first rows say export's header and handles stand further right (the user inserted

@@ -3,6 +3,7 @@
 
 #include "module/link/AppEventHandler.h"
 #include "module/link/LinkHandles.h"
+#include "module/link/LinkNotices.h"
 #include "module/link/LinkThread.h"
 #include "platform/Event.h"
 #include "platform/Marshal.h"
@@ -60,6 +61,7 @@ bool connectLink() {
     LinkHandles& app = *linkHandles();
     if (!app.linkThread) startLinkThread(app);
     if (!app.linkHandler) return false;
+    forgetLinkNotices();
     return SUCCEEDED(callHandler(app.linkHandler.get(), kDispidEnable));
 }
 

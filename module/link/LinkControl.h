@@ -4,7 +4,8 @@
 
 namespace tabro {
 
-// "Connect" (after disconnectLink) and the export's automatic reconnect.
+// "Connect" (after disconnectLink) and the export's automatic reconnect. What the
+// link said once before (LinkNotices) it says again.
 bool connectLink();
 // "Disconnect", and both exports before they write.
 void disconnectLink();

@@ -104,7 +104,7 @@ TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
     ComPtr<IDispatch> sheet = newSheet(app.get());
     ASSERT_TRUE(std::filesystem::exists("Book1.xlsx"));
     put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"kept"));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     std::ifstream in("Book1.xlsx", std::ios::binary);
     char magic[2] = {};
     in.read(magic, 2);
@@ -128,7 +128,7 @@ TEST_F(CalcBackendTest, ALockLeftByACrashedOfficeDoesNotKeepTheWorkbookFromOpeni
     ComPtr<IDispatch> app = application();
     ComPtr<IDispatch> sheet = newSheet(app.get());
     put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"mine"));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     sheet.reset();
     app.reset();
     backend_.reset();
@@ -144,7 +144,7 @@ TEST_F(CalcBackendTest, ALockLeftByACrashedOfficeDoesNotKeepTheWorkbookFromOpeni
     ComPtr<IDispatch> again = application();
     ComPtr<IDispatch> active = object(again.get(), dispid::ActiveSheet);
     put(range(active.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"more"));
-    EXPECT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     EXPECT_EQ(get(range(active.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"mine");
 }
 
@@ -183,7 +183,7 @@ TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainWithTheWorkbooksItHadReope
     ComPtr<IDispatch> app = application();
     ComPtr<IDispatch> sheet = newSheet(app.get());
     put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"one"));
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     std::filesystem::copy_file("Book1.xlsx", "data.xlsx");
     backend_->openWorkbookFile("data.xlsx");
     // A document the user made in the office is not this program's to bring back.
@@ -194,7 +194,7 @@ TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainWithTheWorkbooksItHadReope
     for (int i = 0; i < 50 && !officeProcesses(options_.pipeName).empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // The documents went with their office: there is nothing left to store.
-    backend_->flushChangedWorkbooks();
+    backend_->flushChangedWorkbooks(false);
     ASSERT_TRUE(told.empty());
     ComPtr<IDispatch> active;
     try {
@@ -215,9 +215,32 @@ TEST_F(CalcBackendTest, AnOfficeThatDiedIsStartedAgainWithTheWorkbooksItHadReope
     put(range(again.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"two"));
     ComPtr<IDispatch> added = newSheet(app.get());
     EXPECT_EQ(get(object(added.get(), dispid::Parent).get(), dispid::Name).bstrVal(), u"Book2");
-    EXPECT_TRUE(backend_->flushChangedWorkbooks().empty());
+    EXPECT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     EXPECT_EQ(told.size(), 1u);
     EXPECT_FALSE(officeProcesses(options_.pipeName).empty());
+}
+
+// A new workbook whose office died before anything was stored in it leaves no
+// empty BookN.xlsx behind to look like a result.
+TEST_F(CalcBackendTest, AWorkbookWhoseOfficeDiedBeforeItWasStoredLeavesNoFile) {
+    startBackend();
+    ComPtr<IDispatch> app = application();
+    newSheet(app.get());
+    ASSERT_TRUE(std::filesystem::exists(folder_ + "/Book1.xlsx"));
+    for (pid_t pid : officeProcesses(options_.pipeName)) ::kill(pid, SIGKILL);
+    // The bridge learns of the office's end on its own thread, a moment after the
+    // process is gone.
+    std::vector<std::string> told;
+    for (int i = 0; i < 50 && told.empty(); ++i) {
+        told = backend_->flushChangedWorkbooks(false);
+        if (told.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder_ + "/Book1.xlsx"));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("Book1.xlsx was removed"), std::string::npos) << told[0];
+    // Nor is it brought back when a new office is started.
+    ComPtr<IDispatch> books = object(app.get(), dispid::Workbooks);
+    EXPECT_EQ(get(books.get(), dispid::Count).lVal(), 0);
 }
 
 // An office that stopped (SIGSTOP) still takes connections into its queue but
@@ -306,7 +329,7 @@ TEST_F(CalcBackendTest, SheetsAreHiddenUnderTheStandInsRulesAndStoredHidden) {
     ComPtr<IDispatch> added(call(sheets.get(), dispid::Add).pdispVal());
     EXPECT_EQ(visible(added.get()), -1);
     EXPECT_EQ(active(), get(added.get(), dispid::Name).bstrVal());
-    ASSERT_TRUE(backend_->flushChangedWorkbooks().empty());
+    ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
 
     if (std::system("/usr/bin/python3 -c 'import openpyxl' >/dev/null 2>&1") != 0) {
         std::printf("python3-openpyxl is not installed: the stored file is not read back with it\n");

@@ -26,7 +26,7 @@ struct Calc {
         EXPECT_EQ(CoCreateInstance(automation::kApplicationClsid, nullptr, 1, IID_IDispatch, app.putVoid()), S_OK);
         return app;
     }
-    std::vector<std::string> flush() { return backend->flushChangedWorkbooks(); }
+    std::vector<std::string> flush() { return backend->flushChangedWorkbooks(false); }
     void openWorkbookFile(const std::string& path) { backend->openWorkbookFile(path); }
     void stop() { backend.reset(); }
 

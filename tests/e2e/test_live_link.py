@@ -10,7 +10,9 @@ every edited attribute holds the new text and that nothing else changed.
 
 Cases: one cell; several cells on two sheets; a block of cells; edits after
 Disconnect (not applied); Connect twice (each edit applied once); unloading the
-module while connected (the session still ends normally, nothing applied).
+module while connected (the session still ends normally, nothing applied); an X
+cell typed as a number with properties applied (the reference moves, its attributes
+with it).
 Prints the latency from the file landing on disk to the import starting.
 """
 import os
@@ -22,10 +24,11 @@ import threading
 import time
 
 import ezdxf
+from ezdxf.math import Vec3
 from openpyxl import load_workbook
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_import import same_attribs  # noqa: E402  (one definition of "unchanged")
+from test_import import property_columns, same_attribs  # noqa: E402  (one definition of "unchanged")
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ooxml  # noqa: E402
 import cases  # noqa: E402
@@ -127,13 +130,46 @@ def entities(doc):
     return out
 
 
+# The import settings of a case that applies properties: an Export key of its own
+# keeps the export settings at their defaults (every property column).
+PROPERTIES_APPLIED = r"""Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Export]
+
+[HKEY_CURRENT_USER\SOFTWARE\Morvik\Tablora\Settings\Import]
+"IgnoreProps"=dword:00000000
+"""
+
+
+def check_moved(case, before, moved, insert, edited):
+    """The reference `moved` stands at `insert` and is otherwise as `before` was; its
+    attributes keep their texts and moved with it."""
+    h = before.dxf.handle
+    check(Vec3(moved.dxf.insert).isclose(Vec3(insert), abs_tol=1e-9),
+          f"{case}: {h} stands at {tuple(moved.dxf.insert)}, expected {tuple(insert)}")
+    check(same_attribs(before, moved, skip=("insert",)), f"{case}: {h} changed beyond its insertion point")
+    shift = Vec3(moved.dxf.insert) - Vec3(before.dxf.insert)
+    was, now = list(before.attribs), list(moved.attribs)
+    check(len(was) == len(now), f"{case}: {h} has {len(now)} attributes, had {len(was)}")
+    for a, b in zip(was, now):
+        check(a.dxf.text == b.dxf.text, f"{case}: {h} {a.dxf.tag} = {b.dxf.text!r}, was {a.dxf.text!r}")
+        check(Vec3(b.dxf.insert).isclose(Vec3(a.dxf.insert) + shift, abs_tol=1e-6),
+              f"{case}: {h} {a.dxf.tag} at {tuple(b.dxf.insert)}, did not move with its reference")
+        edited.add(b.dxf.handle)
+    edited.add(h)
+
+
 def check_result(case, original, saved_path, expected):
-    """expected: {(reference handle, tag): text}. Every other entity unchanged."""
+    """expected: {(reference handle, tag): text}, and {(reference handle, None): the
+    insertion point} for a reference moved. Every other entity unchanged."""
     saved = ezdxf.readfile(saved_path)
     before, after = entities(original), entities(saved)
     check(before.keys() == after.keys(), f"{case}: entities added or lost")
     edited = set()
     for (h, tag), text in expected.items():
+        if tag is None:
+            check_moved(case, before[h], saved.entitydb[h], text, edited)
+            continue
         got = [a for a in saved.entitydb[h].attribs if a.dxf.tag == tag]
         check([a.dxf.text for a in got] == [text], f"{case}: {h} {tag} = {[a.dxf.text for a in got]!r}, expected {text!r}")
         edited.update(a.dxf.handle for a in got)
@@ -218,7 +254,22 @@ def block(path):
     return expected
 
 
-# Each case: (name, the edit, script lines after Connect, applied?, delay in ms).
+def x_cell(path):
+    """The X cell of the first DOOR_TAG row, typed as a number."""
+    wb = load_workbook(path)
+    ws = wb["DOOR_TAG"]
+    _, rows, (h,) = pick(ws, 1, None)
+    x = property_columns(ws)["x"]
+    old = ws.cell(rows[h], x).value
+    new = float(old) + 250.5
+    ws.cell(rows[h], x).value = new
+    wb.save(path)
+    point = ezdxf.readfile(os.path.join(os.path.dirname(path), "site.dxf")).entitydb[h].dxf.insert
+    return {(h, None): (new, point.y, point.z)}
+
+
+# Each case: (name, the edit, script lines after Connect, applied?, delay in ms, and
+# optionally the user's registry).
 LIVE_CASES = [
     ("one cell", one_cell, None, True, 4000),
     ("several cells on two sheets", two_sheets, None, True, 4000),
@@ -226,10 +277,11 @@ LIVE_CASES = [
     ("connect twice", one_cell, ["TABRO", "Connect"], True, 4000),
     ("after disconnect", one_cell, ["TABRO", "Disconnect"], False, 2500),
     ("unloaded while connected", one_cell, ["ARXUNLOAD tabro"], False, 2500),
+    ("a property cell", x_cell, None, True, 4000, PROPERTIES_APPLIED),
 ]
 
 
-def case(name, edit, script_tail, expect_applied, delay_ms):
+def case(name, edit, script_tail, expect_applied, delay_ms, registry=None):
     """A generated drawing exported, then one live case on it."""
     def run():
         if not os.path.exists(CADHOST):
@@ -238,6 +290,9 @@ def case(name, edit, script_tail, expect_applied, delay_ms):
         def body(work):
             home = os.path.join(work, "home")
             os.makedirs(home)
+            if registry:
+                with open(os.path.join(home, "user.reg"), "w") as f:
+                    f.write(registry)
             drawing = os.path.join(work, "site.dxf")
             subprocess.run(["/usr/bin/python3", GEN, "60", drawing], check=True, capture_output=True)
             original = ezdxf.readfile(drawing)

@@ -12,7 +12,7 @@ Cases: one cell; 24 cells typed 60 ms apart, so that typing goes on while the
 first imports read the sheet; a typed cell undone once its import ran (the drawing gets the old
 text back); a range cleared (Delete); several cells on two sheets (one of them
 "0042", which stays text only in a cell formatted "@"); a pasted block of cells;
-Connect twice; typing after Disconnect, and after the module was unloaded while
+Connect twice; an X cell typed (the reference moves); typing after Disconnect, and after the module was unloaded while
 connected (not applied); Export2 into a new workbook, then Connect in the same
 session (the export's own writes are no changes; a cell typed then is one). A single typed cell must start exactly one import. Prints
 the latency from the typed cell to the import starting (at most 1.5 s).
@@ -229,7 +229,23 @@ def main():
                     time.sleep(0.06)
             return expected, first
 
+        def x_typed(doc, session):
+            """The X cell of a door row typed as a number: the reference moves."""
+            ws = wb["DOOR_TAG"]
+            _, rows, (h,) = tl.pick(ws, 1, None)
+            x = tl.property_columns(ws)["x"]
+            new = round(float(ws.cell(rows[h], x).value) + 250.5, 3)
+            soffice.type_into(doc, "DOOR_TAG", cell(rows[h], x), "%.3f" % new)
+            point = original.entitydb[h].dxf.insert
+            return {(h, None): (new, point.y, point.z)}, time.monotonic()
+
         live_case(soffice, work, home, drawing, book, original, "one cell", one_cell, imports=1)
+        # Properties are applied live when the import applies them (IgnoreProps off).
+        props_home = os.path.join(work, "home-props")
+        os.makedirs(props_home)
+        with open(os.path.join(props_home, "user.reg"), "w") as f:
+            f.write(tl.PROPERTIES_APPLIED)
+        live_case(soffice, work, props_home, drawing, book, original, "a property cell", x_typed, imports=1)
         live_case(soffice, work, home, drawing, book, original, "typing on while imports run", burst)
         live_case(soffice, work, home, drawing, book, original, "typed, then undone", undone, imports=2,
                   timed=False)

@@ -11,12 +11,16 @@
 #include "module/import/Import.h"
 #include "module/layout/WorkbookRecord.h"
 #include "module/link/ChangeQueue.h"
+#include "module/link/LinkNotices.h"
 #include "module/settings/Settings.h"
 #include "module/spreadsheet/CellValue.h"
 #include "platform/ComError.h"
 #include "platform/Module.h"
+#include "tests/common/TestFiles.h"
 
 #include <clocale>
+#include <cmath>
+#include <functional>
 
 namespace tabro::testing {
 namespace {
@@ -37,6 +41,8 @@ protected:
         ImportDrawingTest::SetUp();
         start();
         changeQueue().clear();
+        // What the link said once is said again, as when it is connected anew.
+        forgetLinkNotices();
     }
     void TearDown() override {
         changeQueue().clear();
@@ -47,8 +53,8 @@ protected:
 
     // The sheet export writes for these references: block name, the DOOR tags,
     // the property columns with their markers, the handle as the first cell's comment.
-    void writeExportedSheet(const std::vector<std::string>& keys) {
-        const ImportMarkers m = testMarkers();
+    // The live link reads the markers of the resource module.
+    void writeExportedSheet(const std::vector<std::string>& keys, const ImportMarkers& m = testMarkers()) {
         const std::pair<const char16_t*, std::u16string> header[] = {{u"Block name", {}},
                                                                      {u"NUMBER", {}},
                                                                      {u"WIDTH", {}},
@@ -61,7 +67,7 @@ protected:
                                                                      {u"Scale Y", m.scaleY},
                                                                      {u"Scale Z", m.scaleZ},
                                                                      {u"Layer", m.layer},
-                                                                     {u"Layout", u"#layout"}};
+                                                                     {u"Layout", m.layout}};
         int c = 1;
         for (const auto& [title, marker] : header) putHeader(c++, title, marker);
         int r = 2;
@@ -133,8 +139,35 @@ protected:
         }
     }
 
+    // The import settings the live link reads, stored as the user's.
+    static void storeImportOptions(const ImportOptions& options) {
+        Settings settings;
+        settings.importOptions = options;
+        ASSERT_TRUE(saveSettings(settings));
+    }
+
+    // A cell typed while the link is connected, then the drain the timer starts.
+    bool typeLive(std::int32_t row, std::int32_t column, const Variant& value) {
+        putAsGiven(row, column, value);
+        queue(column, row, sheetName(), bookName());
+        return Import2();
+    }
+
+    // What the workbook's record holds for a reference's cell.
+    std::string recorded(const std::string& handle, const std::string& key) const {
+        std::optional<WorkbookRecord> record = WorkbookRecord::read(book_.get());
+        if (!record) return "<no record>";
+        const WorkbookRecord::Entry* entry = record->find(handle);
+        if (!entry) return "<no entry>";
+        std::optional<std::string_view> value = record->valueOf(*entry, key, 0);
+        return value ? std::string(*value) : "<no cell>";
+    }
+
     std::vector<std::pair<std::string, std::vector<std::string>>> exported_;
     std::string previousLocale_;
+    // The user's registry of the test, so that the settings the link reads are the test's.
+    TempDir home_{"import-home"};
+    ScopedEnv homeVariable_{"CADHOST_HOME", home_.path().string()};
 };
 
 // Another program moved D-1 and changed its FIRE after the export; the user edited
@@ -364,7 +397,7 @@ TEST_F(ImportCommandTest, Import2TakesTheQueueNewestFirst) {
     } cases[] = {
         {"empty queue", {}, false},
         {"attribute cell", {{2, 2, nullptr, nullptr}}, true},
-        {"property column: no pairs, still complete", {{5, 2, nullptr, nullptr}}, true},
+        {"a column import does not read: nothing missing", {{5, 2, nullptr, nullptr}}, true},
         {"row without handle", {{2, 9, nullptr, nullptr}}, false},
         {"oldest decides", {{2, 2, nullptr, nullptr}, {2, 9, nullptr, nullptr}}, true},
         {"oldest decides, failing", {{2, 9, nullptr, nullptr}, {2, 2, nullptr, nullptr}}, false},
@@ -443,6 +476,217 @@ TEST_F(ImportCommandTest, ChangedCellWithoutAValueLeavesTheAttribute) {
     EXPECT_FALSE(importChangedCell(ChangedCell{3, 2, std::make_shared<const std::u16string>(sheetName()),
                                                std::make_shared<const std::u16string>(bookName())}));
     EXPECT_EQ(textOf(stateOf(handleOf("D-1")), "WIDTH"), "900");
+}
+
+// Columns of the exported sheet (writeExportedSheet).
+constexpr std::int32_t kLayerColumn = 12, kLayoutColumn = 13;
+constexpr std::int32_t kXColumn = 5, kRotationColumn = 8, kScaleXColumn = 9;
+
+// With properties applied, a property cell typed live changes its reference as
+// Import would: a number or a text in the drawing's units, an angle in degrees, one
+// scale factor of three, a layer the drawing has. The reference's attributes go
+// along with it, and the reference's other properties stay.
+TEST_F(ImportCommandTest, LivePropertyEditsMoveRotateScaleAndRelayer) {
+    writeExportedSheet({"D-1", "D-2"}, ImportMarkers::load());
+    keepRecord();
+    storeImportOptions(withProps(false));
+    const std::string d1 = handleOf("D-1");
+    const ReferenceState before = stateOf(d1);  // at (10, 20, 0), not rotated, scale 1, layer 0
+    const struct {
+        const char* name;
+        std::int32_t column;
+        Variant value;
+        std::function<void(const ReferenceState&)> check;
+    } cases[] = {
+        {"X as a number", kXColumn, Variant::r8(150),
+         [&](const ReferenceState& s) {
+             EXPECT_EQ(s.position, AcGePoint3d(150, 20, 0));
+             ASSERT_EQ(s.attributes.size(), before.attributes.size());
+             for (std::size_t k = 0; k < s.attributes.size(); ++k)
+                 EXPECT_NEAR(s.attributes[k].position.x - before.attributes[k].position.x, 140, 1e-9)
+                     << s.attributes[k].tag;
+         }},
+        {"Y as text", kXColumn + 1, Variant::bstr(u"-35.25"),
+         [](const ReferenceState& s) { EXPECT_EQ(s.position, AcGePoint3d(150, -35.25, 0)); }},
+        {"rotation in degrees", kRotationColumn, Variant::bstr(u"45"),
+         [](const ReferenceState& s) { EXPECT_DOUBLE_EQ(s.rotation, std::atan(1.0)); }},
+        {"scale X alone", kScaleXColumn, Variant::bstr(u"2.5"),
+         [](const ReferenceState& s) { EXPECT_EQ(s.scale, AcGeScale3d(2.5, 1, 1)); }},
+        {"an existing layer", kLayerColumn, Variant::bstr(u"A-GLAZ"),
+         [](const ReferenceState& s) { EXPECT_EQ(s.layer, "A-GLAZ"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host::OutputCapture output;
+        EXPECT_TRUE(typeLive(2, c.column, c.value)) << output.text();
+        c.check(stateOf(d1));
+        EXPECT_FALSE(says(output, toMultibyte(sheetName()) + "!")) << "nothing named: " << output.text();
+    }
+    const ReferenceState after = stateOf(d1);
+    EXPECT_EQ(after.position, AcGePoint3d(150, -35.25, 0));
+    EXPECT_DOUBLE_EQ(after.rotation, std::atan(1.0));
+    EXPECT_EQ(after.scale, AcGeScale3d(2.5, 1, 1));
+    EXPECT_EQ(textOf(after, "NUMBER"), "D-1");
+    const ReferenceState d2 = stateOf(handleOf("D-2"));
+    EXPECT_EQ(d2.position, AcGePoint3d(100, 0, 0)) << "another row's reference stays";
+    EXPECT_EQ(d2.layer, "A-DOOR");
+}
+
+// What Import refuses in a property cell, the live link refuses too, naming the cell
+// with Import's reason; the reference keeps its value.
+TEST_F(ImportCommandTest, LivePropertyCellsImportWouldRefuseAreNamed) {
+    writeExportedSheet({"D-1", "D-2"}, ImportMarkers::load());
+    keepRecord();
+    storeImportOptions(withProps(false));
+    const std::string d1 = handleOf("D-1");
+    const ReferenceState before = stateOf(d1);
+    const struct {
+        const char* name;
+        std::int32_t column;
+        Variant value;
+        const char* named;
+    } cases[] = {
+        {"a word under X", kXColumn, Variant::bstr(u"abc"), "!E2: the cell holds no distance in the drawing's units"},
+        {"X emptied", kXColumn, Variant(), "!E2: the cell is empty"},
+        {"a word under rotation", kRotationColumn, Variant::bstr(u"left"),
+         "!H2: the cell holds no angle in the drawing's angular units"},
+        {"a scale of zero", kScaleXColumn, Variant::r8(0), "!I2: the drawing refused the value"},
+        {"a layer the drawing lacks", kLayerColumn, Variant::bstr(u"NO-SUCH"), "!L2: the drawing has no layer NO-SUCH"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host::OutputCapture output;
+        EXPECT_FALSE(typeLive(2, c.column, c.value));
+        EXPECT_TRUE(says(output, c.named)) << output.text();
+        const ReferenceState after = stateOf(d1);
+        EXPECT_EQ(after.position, before.position);
+        EXPECT_EQ(after.rotation, before.rotation);
+        EXPECT_EQ(after.scale, before.scale);
+        EXPECT_EQ(after.layer, before.layer);
+    }
+}
+
+// The handle of a row must be of the block its block-name cell names: a ROOM's
+// handle under a DOOR row gets nothing, and the row is named.
+TEST_F(ImportCommandTest, LivePropertyEditReachesOnlyAReferenceOfTheRowsBlock) {
+    writeExportedSheet({"D-1"}, ImportMarkers::load());
+    storeImportOptions(withProps(false));
+    const std::string room = handleOf("R-1");
+    const ReferenceState before = stateOf(room);
+    putComment(2, 1, toWide(room));
+    host::OutputCapture output;
+    EXPECT_FALSE(typeLive(2, kXColumn, Variant::r8(555)));
+    EXPECT_EQ(stateOf(room).position, before.position);
+    EXPECT_TRUE(says(output, "the row is of block DOOR, the handle names a reference of block ROOM")) << output.text();
+}
+
+// Attributes only (the default): property cells typed live change nothing, and the
+// user is told once while the link is connected, not at every cell; connecting
+// again tells it again. Attribute cells still apply.
+TEST_F(ImportCommandTest, IgnoredPropertiesAreLeftAloneLiveAndSaidOnce) {
+    writeExportedSheet({"D-1", "D-2"}, ImportMarkers::load());
+    keepRecord();
+    storeImportOptions(withProps(true));
+    const std::string d1 = handleOf("D-1"), d2 = handleOf("D-2");
+    const ReferenceState before = stateOf(d1);
+    const double d2Rotation = stateOf(d2).rotation;
+    const std::string notice = "are not applied: the import option \"Change attribute values only\" is on";
+    host::OutputCapture output;
+    typeLive(2, kXColumn, Variant::r8(150));
+    typeLive(2, kLayerColumn, Variant::bstr(u"A-GLAZ"));
+    typeLive(3, kRotationColumn, Variant::bstr(u"10"));
+    EXPECT_TRUE(typeLive(2, 2, Variant::bstr(u"D-1 live")));
+    const ReferenceState after = stateOf(d1);
+    EXPECT_EQ(after.position, before.position);
+    EXPECT_EQ(after.layer, before.layer);
+    EXPECT_EQ(stateOf(d2).rotation, d2Rotation);
+    EXPECT_EQ(textOf(after, "NUMBER"), "D-1 live");
+    std::string text = output.text();
+    const std::size_t first = text.find(notice);
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find(notice, first + 1), std::string::npos) << "said once: " << text;
+    EXPECT_EQ(recorded(d1, "x"), distance(10)) << "the record keeps what export wrote";
+
+    forgetLinkNotices();  // as connecting again does
+    output.clear();
+    typeLive(2, kXColumn, Variant::r8(160));
+    EXPECT_TRUE(says(output, notice)) << output.text();
+    EXPECT_EQ(stateOf(d1).position, before.position);
+}
+
+// A layout or block-name cell is never applied, properties or not; it is named as
+// Import names it, at the column's title.
+TEST_F(ImportCommandTest, LiveLayoutAndBlockNameEditsAreNamedNotApplied) {
+    writeExportedSheet({"D-1"}, ImportMarkers::load());
+    keepRecord();
+    const std::string d1 = handleOf("D-1");
+    const ReferenceState before = stateOf(d1);
+    for (bool ignoreProps : {true, false}) {
+        SCOPED_TRACE(ignoreProps ? "attributes only" : "with properties");
+        storeImportOptions(withProps(ignoreProps));
+        host::OutputCapture output;
+        EXPECT_FALSE(typeLive(2, kLayoutColumn, Variant::bstr(ignoreProps ? u"Sheet A" : u"Sheet B")));
+        EXPECT_TRUE(says(output, "!M1: the edit in this column is not applied: a reference moves to another layout"))
+            << output.text();
+        EXPECT_FALSE(typeLive(2, 1, Variant::bstr(ignoreProps ? u"WINDOW" : u"SHUTTER")));
+        EXPECT_TRUE(says(output, "!A1: the edit in this column is not applied: a reference's block cannot be changed"))
+            << output.text();
+        EXPECT_EQ(output.text().find("Change attribute values only"), std::string::npos) << output.text();
+        const ReferenceState after = stateOf(d1);
+        EXPECT_EQ(after.position, before.position);
+        EXPECT_EQ(after.layer, before.layer);
+        EXPECT_EQ(textOf(after, "NUMBER"), "D-1");
+    }
+}
+
+// A property the drawing changed since the export and the sheet changed too: the
+// drawing's value is kept and the cell named with the three values, unless the
+// settings take the sheet's.
+TEST_F(ImportCommandTest, LivePropertyEditTheDrawingChangedTooIsAConflict) {
+    for (bool takeSheet : {false, true}) {
+        SCOPED_TRACE(takeSheet ? "the sheet's value taken" : "the drawing's value kept");
+        exported_.clear();
+        writeExportedSheet({"D-1"}, ImportMarkers::load());
+        keepRecord();
+        ImportOptions options = withProps(false);
+        options.DrawingChangedToo = takeSheet ? kTakeSheetValue : kKeepDrawingValue;
+        storeImportOptions(options);
+        const std::string d1 = handleOf("D-1");
+        const AcGePoint3d original = stateOf(d1).position, moved(777, 888, 0);
+        changeInDrawing(d1, "", "", &moved);
+        host::OutputCapture output;
+        EXPECT_EQ(typeLive(2, kXColumn, Variant::r8(150)), takeSheet);
+        if (takeSheet) {
+            EXPECT_EQ(stateOf(d1).position, AcGePoint3d(150, 888, 0));
+        } else {
+            EXPECT_EQ(stateOf(d1).position, moved);
+            const std::string reason = "!E2: the drawing changed too (at export \"" + distance(10) +
+                                       "\", in the sheet \"" + distance(150) + "\", in the drawing \"" + distance(777) +
+                                       "\")";
+            EXPECT_TRUE(says(output, reason)) << output.text();
+        }
+        changeInDrawing(d1, "", "", &original);  // put back for the next round
+    }
+}
+
+// Each applied cell brings the record up to date: the next edit of the cell is
+// judged against what the link wrote, not against what export wrote, and applies.
+TEST_F(ImportCommandTest, LivePropertyEditBringsTheRecordUpToDate) {
+    writeExportedSheet({"D-1"}, ImportMarkers::load());
+    keepRecord();
+    storeImportOptions(withProps(false));
+    const std::string d1 = handleOf("D-1");
+    EXPECT_TRUE(typeLive(2, kXColumn, Variant::r8(150)));
+    EXPECT_EQ(recorded(d1, "x"), distance(150));
+    EXPECT_TRUE(typeLive(2, kLayerColumn, Variant::bstr(u"A-GLAZ")));
+    EXPECT_EQ(recorded(d1, "layer"), "A-GLAZ");
+    host::OutputCapture output;
+    EXPECT_TRUE(typeLive(2, kXColumn, Variant::r8(160))) << output.text();
+    EXPECT_TRUE(typeLive(2, kLayerColumn, Variant::bstr(u"A-DOOR"))) << output.text();
+    const ReferenceState after = stateOf(d1);
+    EXPECT_EQ(after.position, AcGePoint3d(160, 20, 0));
+    EXPECT_EQ(after.layer, "A-DOOR");
+    EXPECT_EQ(recorded(d1, "x"), distance(160));
 }
 
 }  // namespace
