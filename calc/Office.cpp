@@ -233,8 +233,8 @@ OfficeLink::UsersHold::UsersHold(OfficeLink& link, bool waits) : link_(link) {
         const int limit =
             waits ? static_cast<int>(link_.options_.startTimeoutMs + link_.options_.callTimeoutMs) + 20000 : 0;
         link_.usersLock_ = users::lockFolder(link_.users_, limit);
-        if (link_.usersLock_ < 0 && errno == ENOENT) {
-            // Its last user removed the folder: it is made anew.
+        if (link_.usersLock_ < 0 && errno == ENOENT && waits) {
+            // Its last user removed the folder: it is made anew for a decision.
             int again = users::openFolder(link_.usersPath_.c_str(), true);
             if (again >= 0) {
                 ::close(link_.users_);

@@ -58,7 +58,11 @@ inline void endGroupWhenPipeCloses(int fd, pid_t group, const char* folderPath, 
         endGroup(group);
         users::forgetStarted(folder, group);
     }
-    if (lock >= 0) ::close(lock);
+    // The dead program cannot tidy up after itself.
+    if (lock >= 0) {
+        users::removeIfUnused(folder, folderPath);
+        ::close(lock);
+    }
     ::close(folder);
 }
 

@@ -285,11 +285,16 @@ TEST_F(ReaperTest, ADeadProgramsOfficeEndsOnlyWhenNoOtherLivingProgramUsesIt) {
     forget(dead);
     EXPECT_FALSE(reaperEnds(shared, nameOf(dead), false));
     EXPECT_FALSE(hasEntry(dead));
-    // That one dies too: now it goes, and its record with it.
+    // That one dies too: now it goes, and its record and the folder with it.
     crash(survivor);
     forget(survivor);
     EXPECT_TRUE(reaperEnds(shared, nameOf(survivor), false));
     EXPECT_EQ(users::startedGroup(folder_), 0);
+    struct stat st {};
+    EXPECT_NE(::stat(path_.c_str(), &st), 0) << "the folder of nobody's office was left";
+    ::close(folder_);
+    folder_ = users::openFolder(path_.c_str(), true);
+    ASSERT_GE(folder_, 0);
 
     // A living program of another office does not keep this one.
     pid_t alone = office();
