@@ -26,9 +26,11 @@
 #include <com/sun/star/sheet/XSheetAnnotationAnchor.hpp>
 #include <com/sun/star/sheet/XSheetAnnotations.hpp>
 #include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/CellAddress.hpp>
 #include <com/sun/star/text/XSimpleText.hpp>
 #include <com/sun/star/util/XChangesNotifier.hpp>
@@ -391,9 +393,7 @@ std::string CalcState::storedBytes(Doc& doc) {
     std::string problem;
     try {
         placeNotes();
-        Sequence<beans::PropertyValue> args(2);
-        args[0] = property("FilterName", Any(OUString::createFromAscii(kXlsxFilter)));
-        args[1] = property("Overwrite", Any(true));
+        const Sequence<beans::PropertyValue> args = xlsxStoreArguments();
         {
             // The .xlsx filter takes the active sheet from a view it can see; a hidden
             // document's view it cannot, so it would store the first sheet as the
@@ -467,8 +467,7 @@ void SheetNotes::place(CalcState& state, const std::vector<std::pair<Cell, std::
     Reference<css::sheet::XSheetAnnotations> annotations =
         Reference<css::sheet::XSheetAnnotationsSupplier>(sheet, UNO_QUERY_THROW)->getAnnotations();
     // The sheet's index is read now: sheets added since may have moved it.
-    const sal_Int16 index =
-        Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
+    const sal_Int16 index = sheetIndexOf(sheet);
     for (const auto& [cell, text] : due)
         annotations->insertNew(table::CellAddress(index, cell.second - 1, cell.first - 1), toOUString(text));
 }
@@ -514,6 +513,27 @@ void CalcState::placeNotes() {
         all.swap(notes);
     }
     for (SheetNotes& n : all) n.place(*this, {});
+}
+
+sal_Int16 sheetIndexOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
+    return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
+}
+
+Area usedAreaOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
+    Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
+    Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
+    used->gotoStartOfUsedArea(false);
+    used->gotoEndOfUsedArea(true);
+    const table::CellRangeAddress a =
+        Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
+    return Area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+}
+
+Sequence<beans::PropertyValue> xlsxStoreArguments() {
+    Sequence<beans::PropertyValue> args(2);
+    args[0] = property("FilterName", Any(OUString::createFromAscii(kXlsxFilter)));
+    args[1] = property("Overwrite", Any(true));
+    return args;
 }
 
 Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc) {

@@ -10,6 +10,7 @@
 #include "calc/Snapshots.h"
 #include "platform/File.h"
 
+#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
@@ -186,6 +187,16 @@ bool isLostConnection(const ::rtl::OUString& message);
 
 // A one-line description of what the office threw, for error information.
 std::string officeFailureText(CalcState& state, const std::string& message);
+
+// The sheet's position among its document's sheets, from 0 (asked each time:
+// sheets added or removed move it).
+sal_Int16 sheetIndexOf(const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
+
+// The area from the sheet's first to its last used cell, counting from 1.
+Area usedAreaOf(const css::uno::Reference<css::sheet::XSpreadsheet>& sheet);
+
+// What a document is stored as .xlsx with: the filter, over any file there.
+css::uno::Sequence<css::beans::PropertyValue> xlsxStoreArguments();
 
 // The active sheet of a document.
 css::uno::Reference<css::sheet::XSpreadsheet> activeSheetOf(const Doc& doc);

@@ -12,11 +12,8 @@
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
-#include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
-#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 
@@ -48,12 +45,6 @@ namespace {
 
 Reference<container::XIndexAccess> sheetsOf(const Doc& doc) {
     return Reference<container::XIndexAccess>(doc.spreadsheet->getSheets(), UNO_QUERY_THROW);
-}
-
-// The sheet's position among its document's sheets, from 0.
-sal_Int32 indexOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
-    Reference<css::sheet::XCellRangeAddressable> addressable(sheet, UNO_QUERY_THROW);
-    return addressable->getRangeAddress().Sheet;
 }
 
 // Calc knows a sheet as shown or hidden: it has no very hidden state of its own, and
@@ -189,12 +180,8 @@ void OfficeBackend::markSaved(BookHandle& book, const platform::FileStamp& writt
         doc.isAwaitingReservation = false;
         platform::FileStamp stamp = written;
         try {
-            Sequence<beans::PropertyValue> args(2);
-            args[0].Name = "FilterName";
-            args[0].Value <<= OUString("Calc MS Excel 2007 XML");
-            args[1].Name = "Overwrite";
-            args[1].Value <<= true;
-            Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)->storeAsURL(toOUString(fileUrl(doc.path)), args);
+            Reference<frame::XStorable>(doc.model, UNO_QUERY_THROW)
+                ->storeAsURL(toOUString(fileUrl(doc.path)), xlsxStoreArguments());
             if (auto stored = platform::fileStamp(doc.path)) stamp = *stored;
         } catch (const uno::Exception&) {
             // The document keeps its untitled name; the reserved file stands.
@@ -272,6 +259,10 @@ void OfficeBackend::closeStored(const std::vector<std::shared_ptr<Doc>>& books) 
 
 std::string OfficeBackend::store(Doc& doc) {
     const std::string name = toUtf8(toOUString(doc.name));
+    auto failed = [&](const uno::Exception& e) {
+        return "The workbook '" + name + "' could not be saved to " + doc.path + ": " +
+               officeFailureText(*state_, toUtf8(e.Message));
+    };
     try {
         OfficeLink::CallScope call(state_->link);
         if (!Reference<util::XModifiable>(doc.model, UNO_QUERY_THROW)->isModified()) {
@@ -279,13 +270,12 @@ std::string OfficeBackend::store(Doc& doc) {
             return {};
         }
     } catch (const uno::Exception& e) {
-        return "The workbook '" + name + "' could not be saved to " + doc.path + ": " +
-               officeFailureText(*state_, toUtf8(e.Message));
+        return failed(e);
     }
     if (doc.hasUserChanges) {
         if (doc.isStoreDeclined) return {};
-        const std::string question = name + (doc.path.empty() ? "" : " (" + doc.path + ")") +
-                                     " has changes that are not saved. Save it with the export? [Yes/No] <No>";
+        const std::string question =
+            name + " (" + doc.path + ") has changes that are not saved. Save it with the export? [Yes/No] <No>";
         if (!state_->options.ask || !state_->options.ask(question)) {
             // Asked once: the document keeps the user's changes in the office, and
             // its modified flag says so there.
@@ -297,8 +287,7 @@ std::string OfficeBackend::store(Doc& doc) {
         OfficeLink::CallScope call(state_->link);
         return automation::saveWorkbook(*this, doc).problem;
     } catch (const uno::Exception& e) {
-        return "The workbook '" + name + "' could not be saved to " + doc.path + ": " +
-               officeFailureText(*state_, toUtf8(e.Message));
+        return failed(e);
     }
 }
 
@@ -348,7 +337,7 @@ bool OfficeBackend::isSameSheet(const SheetHandle& a, const SheetHandle& b) {
 }
 
 std::optional<std::size_t> OfficeBackend::sheetIndex(const SheetHandle& sheet) {
-    return static_cast<std::size_t>(indexOf(sheetOf(sheet).sheet));
+    return static_cast<std::size_t>(sheetIndexOf(sheetOf(sheet).sheet));
 }
 
 std::u16string OfficeBackend::sheetName(const SheetHandle& sheet) {
@@ -372,10 +361,10 @@ std::string OfficeBackend::setVisibility(SheetHandle& handle, automation::Visibi
     if (!show) {
         // The office would quietly leave the last visible sheet shown, and would not
         // say which sheet it makes active in a hidden one's place.
-        auto neighbour = visibleNeighbour(sheetsOf(*s.doc), indexOf(s.sheet));
+        auto neighbour = visibleNeighbour(sheetsOf(*s.doc), sheetIndexOf(s.sheet));
         if (!neighbour.is()) return "a workbook must keep at least one visible sheet";
         Reference<css::sheet::XSpreadsheetView> view(s.doc->model->getCurrentController(), UNO_QUERY);
-        if (view.is() && indexOf(view->getActiveSheet()) == indexOf(s.sheet)) view->setActiveSheet(neighbour);
+        if (view.is() && sheetIndexOf(view->getActiveSheet()) == sheetIndexOf(s.sheet)) view->setActiveSheet(neighbour);
     }
     Reference<beans::XPropertySet>(s.sheet, UNO_QUERY_THROW)->setPropertyValue("IsVisible", Any(show));
     return {};
@@ -407,13 +396,7 @@ Area OfficeBackend::usedArea(const SheetHandle& sheet) {
         for (const auto& [known, area] : state_->usedAreas)
             if (known == sheetOf(sheet).sheet) return area;
     }
-    Reference<css::sheet::XSheetCellCursor> cursor = sheetOf(sheet).sheet->createCursor();
-    Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
-    used->gotoStartOfUsedArea(false);
-    used->gotoEndOfUsedArea(true);
-    table::CellRangeAddress a =
-        Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
-    const Area area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
+    const Area area = usedAreaOf(sheetOf(sheet).sheet);
     std::lock_guard lock(state_->mutex);
     state_->usedAreas.emplace_back(sheetOf(sheet).sheet, area);
     return area;

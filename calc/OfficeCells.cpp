@@ -135,9 +135,6 @@ struct Place {
         properties(state)->setPropertyValue(OUString::createFromAscii(name), value);
     }
     static constexpr std::int32_t kMaxLines = 256;
-    sal_Int16 sheetIndex() const {
-        return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
-    }
 };
 
 HiddenSheetUndoLock::HiddenSheetUndoLock(const Place& place) {

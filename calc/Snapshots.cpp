@@ -11,10 +11,8 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
-#include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheets.hpp>
-#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/table/CellRangeAddress.hpp>
 
 #include <algorithm>
@@ -39,8 +37,6 @@ using ::com::sun::star::uno::UNO_QUERY_THROW;
 
 namespace calc {
 namespace {
-
-std::int64_t cellsOf(const Area& a) { return a.cellCount(); }
 
 Area unionOf(const Area& a, const Area& b) {
     return Area{std::min(a.top, b.top), std::min(a.left, b.left), std::max(a.bottom, b.bottom),
@@ -87,20 +83,6 @@ SheetValues valuesOf(const Area& area, const Sequence<Sequence<Any>>& rows) {
             put(values, area.top + r, area.left + c, row[c]);
     }
     return values;
-}
-
-Area usedAreaOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
-    Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
-    Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
-    used->gotoStartOfUsedArea(false);
-    used->gotoEndOfUsedArea(true);
-    const table::CellRangeAddress a =
-        Reference<css::sheet::XCellRangeAddressable>(cursor, UNO_QUERY_THROW)->getRangeAddress();
-    return Area{a.StartRow + 1, a.StartColumn + 1, a.EndRow + 1, a.EndColumn + 1};
-}
-
-sal_Int16 indexOf(const Reference<css::sheet::XSpreadsheet>& sheet) {
-    return Reference<css::sheet::XCellRangeAddressable>(sheet, UNO_QUERY_THROW)->getRangeAddress().Sheet;
 }
 
 // The ranges an event names: one range, or several (a paste into a multiple
@@ -264,7 +246,7 @@ void Snapshots::locate(KeptBook& book, const Doc& doc) {
         sal_Int16 index = -1;
         OUString name;
         try {
-            index = indexOf(kept.sheet);
+            index = sheetIndexOf(kept.sheet);
             name = Reference<container::XNamed>(kept.sheet, UNO_QUERY_THROW)->getName();
         } catch (const lang::DisposedException&) {
             throw;
@@ -298,10 +280,10 @@ void Snapshots::apply(KeptBook& book, std::vector<Event>& events) {
             break;
         case What::Wrote: {
             auto known = indexes.find(event.sheet.get());
-            if (known == indexes.end()) known = indexes.emplace(event.sheet.get(), indexOf(event.sheet)).first;
+            if (known == indexes.end()) known = indexes.emplace(event.sheet.get(), sheetIndexOf(event.sheet)).first;
             KeptSheet* kept = keptAt(known->second);
             if (!kept) break;
-            if (cellsOf(unionOf(kept->values.area(), event.values.area())) > kMostCells) {
+            if (unionOf(kept->values.area(), event.values.area()).cellCount() > kMostCells) {
                 std::erase_if(book.sheets, [&](const KeptSheet& s) { return &s == kept; });
                 break;
             }
@@ -335,7 +317,7 @@ void Snapshots::apply(KeptBook& book, std::vector<Event>& events) {
 bool Snapshots::read(KeptSheet& kept, const SheetValues* also) {
     Area want = usedAreaOf(kept.sheet);
     if (also && !also->isEmpty()) want = unionOf(want, also->area());
-    if (cellsOf(want) > kMostCells) return false;
+    if (want.cellCount() > kMostCells) return false;
     kept.readAt = nextSequence();
     Reference<css::sheet::XCellRangeData> range(
         kept.sheet->getCellRangeByPosition(want.left - 1, want.top - 1, want.right - 1, want.bottom - 1),
@@ -346,7 +328,7 @@ bool Snapshots::read(KeptSheet& kept, const SheetValues* also) {
 
 void Snapshots::keep(KeptBook& book, const std::shared_ptr<Doc>& doc,
                      const Reference<css::sheet::XSpreadsheet>& sheet) {
-    const sal_Int16 index = indexOf(sheet);
+    const sal_Int16 index = sheetIndexOf(sheet);
     for (const KeptSheet& kept : book.sheets)
         if (kept.index == index) return;
     KeptSheet kept;
