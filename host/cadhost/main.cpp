@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <optional>
@@ -264,7 +265,9 @@ int main(int argc, char** argv) {
     if (options->isCalc) {
         calc::BackendOptions calcOptions;
         calcOptions.pipeName = options->calcPipe;
-        calcOptions.homeFolder = platform::registryHome().string();
+        // The office takes its profile folder as a file URL, which a relative path
+        // is not.
+        calcOptions.homeFolder = std::filesystem::absolute(platform::registryHome()).string();
         const char* display = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         calcOptions.isHeadless = !(display && *display) && !(wayland && *wayland);

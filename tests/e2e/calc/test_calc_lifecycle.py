@@ -85,7 +85,9 @@ def wait_gone(home, pipe, limit):
 def started_and_ended(work):
     folder, home = folder_with_home(work, "own-")
     pipe = office.unique_pipe()
-    proc = run(folder, home, [*office.calc_args(pipe), FIXTURE], ["TABRO", "Export2", "DOOR"])
+    # CADHOST_HOME as a user may give it, relative to the working folder: the office's
+    # profile still goes under it.
+    proc = run(folder, os.path.relpath(home, folder), [*office.calc_args(pipe), FIXTURE], ["TABRO", "Export2", "DOOR"])
     check(proc.returncode == 0, "own office: cadhost ended with %d:\n%s%s" % (proc.returncode, proc.stdout, proc.stderr))
     book = os.path.join(folder, "Book1.xlsx")
     if check(os.path.exists(book), "own office: no Book1.xlsx stored:\n%s" % proc.stdout):
