@@ -289,3 +289,26 @@ Acad::ErrorStatus AcDbBlockReference::openAttribute(AcDbAttribute*& att, AcDbObj
     if (es == Acad::eOk) att = static_cast<AcDbAttribute*>(obj);
     return es;
 }
+
+// ---- AcDbMText (to be completed)
+
+char* AcDbMText::contents() const { return hostdb::copyText(contents_); }
+Acad::ErrorStatus AcDbMText::setContents(const char* contents) {
+    if (!contents) return Acad::eNullObjectPointer;
+    contents_ = contents;
+    return Acad::eOk;
+}
+char* AcDbMText::text() const { return hostdb::copyText(contents_); }
+
+AcDbMText* AcDbAttribute::getMTextAttribute() const {
+    if (!isMTextAttribute()) return nullptr;
+    return new AcDbMText(dataOf(this, bit(fText) | bit(fMText)).text);
+}
+
+Acad::ErrorStatus AcDbAttribute::setMTextAttribute(const AcDbMText* mtext) {
+    if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+    if (!mtext) return Acad::eNullObjectPointer;
+    if (!isMTextAttribute()) return Acad::eNotApplicable;
+    AcutString contents(mtext->contents());
+    return setTextString(contents.get());
+}

@@ -51,6 +51,26 @@ protected:
     friend class hostdb::ObjectAccess;
 };
 
+// Multi-line text. Here only as the text of a multi-line attribute, handed out apart
+// from the database (AcDbAttribute::getMTextAttribute) and given back with
+// setMTextAttribute; the frame, style and width stay the attribute's.
+class AcDbMText {
+public:
+    AcDbMText() = default;
+    explicit AcDbMText(std::string contents) : contents_(std::move(contents)) {}
+    // A copy of the contents with their format codes ("First\PSecond", "{\fArial|b1;Bold}"),
+    // freed with acutDelString.
+    char* contents() const;
+    [[nodiscard]] Acad::ErrorStatus setContents(const char* contents);
+    // A copy of the text a reader sees, freed with acutDelString: format codes
+    // removed, each paragraph break (\P) a line feed, escaped characters as themselves,
+    // a stacked fraction as "a/b".
+    char* text() const;
+
+private:
+    std::string contents_;
+};
+
 class AcDbAttribute : public AcDbText {
 public:
     ACRX_DECLARE_MEMBERS(AcDbAttribute);
@@ -59,6 +79,12 @@ public:
     bool isInvisible() const;
     // True for a multi-line attribute: its whole text is one string here.
     bool isMTextAttribute() const;
+    // A multi-line attribute's text as an MText the caller deletes; null for any
+    // other attribute.
+    AcDbMText* getMTextAttribute() const;
+    // Replaces a multi-line attribute's contents with the MText's, keeping its frame,
+    // style and width (eNotApplicable for a single-line attribute).
+    [[nodiscard]] Acad::ErrorStatus setMTextAttribute(const AcDbMText* mtext);
     int fieldLength() const;
     [[nodiscard]] Acad::ErrorStatus setFieldLength(int length);
     // Places the attribute as its definition sits in the block, under the reference's

@@ -179,3 +179,14 @@ char* hostdb::copyText(const std::string& s) {
     std::memcpy(p, s.c_str(), s.size() + 1);
     return p;
 }
+
+// ---- fields (to be completed)
+
+bool AcDbObject::hasFields() const { return false; }
+
+Acad::ErrorStatus AcDbObject::getField(const char*, AcDbObjectId&) const { return Acad::eKeyNotFound; }
+
+Acad::ErrorStatus AcDbObject::removeField(const char*) {
+    if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+    return Acad::eKeyNotFound;
+}

@@ -92,6 +92,16 @@ public:
     [[nodiscard]] Acad::ErrorStatus erase(bool erasing = true);
     [[nodiscard]] Acad::ErrorStatus upgradeOpen();
 
+    // Fields: a value the host computes (a date, a property of another object) kept
+    // as the text of a property of this object, "TEXT" for a text or attribute. The
+    // link lives in the object's extension dictionary (ACAD_FIELD).
+    bool hasFields() const;
+    // eKeyNotFound when the property has no field.
+    [[nodiscard]] Acad::ErrorStatus getField(const char* propName, AcDbObjectId& fieldId) const;
+    // Unlinks the property's field (open for write): the text stays as it is, and a
+    // later update of fields no longer changes it. eKeyNotFound when it has none.
+    [[nodiscard]] Acad::ErrorStatus removeField(const char* propName);
+
 protected:
     AcDbObject() = default;
     // The class's own check before a change: open for write.

@@ -237,6 +237,9 @@ void DrawingStore::Loader::load() {
     nameLayers();
     listReferences();
     numberObjects();
+    // Files list their objects mostly by ascending handle: nearly sorted already.
+    std::stable_sort(store_.unmodelled_.begin(), store_.unmodelled_.end(),
+                     [](const auto& a, const auto& b) { return a.handle < b.handle; });
 }
 
 void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
@@ -257,6 +260,10 @@ void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
         break;
     case dxf::SectionKind::Objects:
         if (o.type == "LAYOUT") store_.layouts_.push_back(readLayout(store_.text_, o));
+        // The store's text is shorter than 4 GB (checkTextSize).
+        if (o.handle != 0)
+            store_.unmodelled_.push_back(
+                {o.handle, static_cast<std::uint32_t>(o.begin), static_cast<std::uint32_t>(o.end)});
         break;
     default:
         break;
@@ -783,6 +790,17 @@ ObjectStub* DrawingStore::byHandle(std::uint64_t h) const {
     auto it = std::lower_bound(handleIndex_.begin(), handleIndex_.end(), h,
                                [](const auto& e, std::uint64_t v) { return e.first < v; });
     return it != handleIndex_.end() && it->first == h ? it->second : nullptr;
+}
+
+std::optional<DrawingStore::TextRange> DrawingStore::objectRange(std::uint64_t h) const {
+    if (const ObjectStub* s = byHandle(h)) {
+        if (s->begin == npos || s->erased) return std::nullopt;
+        return TextRange{s->begin, s->end};
+    }
+    auto it = std::lower_bound(unmodelled_.begin(), unmodelled_.end(), h,
+                               [](const UnmodelledObject& o, std::uint64_t v) { return o.handle < v; });
+    if (it == unmodelled_.end() || it->handle != h) return std::nullopt;
+    return TextRange{it->begin, it->end};
 }
 
 ObjectStub* DrawingStore::findBlock(std::string_view name) const {

@@ -241,6 +241,14 @@ public:
     const dxf::TextCodec& codec() const { return *codec_; }
 
     ObjectStub* byHandle(std::uint64_t h) const;
+    // Where the object with this handle lies in the text: a stub's own tags, or one
+    // of the OBJECTS section the database does not model (dictionaries, records,
+    // the data of dynamic blocks and fields), which the host reads from the text.
+    // Null when the drawing has no such object with a place in the text.
+    struct TextRange {
+        std::size_t begin, end;
+    };
+    std::optional<TextRange> objectRange(std::uint64_t h) const;
     ObjectStub* stubAt(std::uint32_t i) { return &stubs_[i]; }
     std::size_t stubCount() const { return stubs_.size(); }
     ObjectStub* blockTable() { return blockTable_; }
@@ -362,6 +370,12 @@ private:
     mutable std::once_flag handleIndexMade_;
     std::uint64_t memoryHandlesFrom_ = 0;  // handles kept in memory only begin here
     void indexHandles() const;
+    // The objects of the OBJECTS section, by handle (the first of a repeated one).
+    struct UnmodelledObject {
+        std::uint64_t handle;
+        std::uint32_t begin, end;
+    };
+    std::vector<UnmodelledObject> unmodelled_;
     std::vector<BlockInfo> blocks_;
     std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
     std::vector<ObjectStub*> layers_;
