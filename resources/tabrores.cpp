@@ -267,6 +267,12 @@ constexpr ResourceString kStrings[] = {
      "the edit in this column is not applied: a reference moves to another layout in the drawing, not from the sheet"},
     {927, "the edit in this column is not applied: a reference's block cannot be changed from the sheet"},
     {925, "Import of workbook %s into drawing %s: cells not applied and rows not imported"},
+    // The comment of a dynamic block parameter's header cell. Like the property
+    // markers it contains blanks, which no handle or tag can.
+    {930, "Tablora dynamic block parameter: the value the drawing has; edits here are not applied"},
+    {931, "dynamic parameters are read-only"},
+    {932, "\n%ld attribute held a field; its field was replaced by the imported text"},
+    {933, "\n%ld attributes held fields; their fields were replaced by the imported text"},
     {950,
      "\nEdits in the position, rotation, scale and layer columns are not applied: the import option \"Change attribute "
      "values only\" is on (Options, Import)."},

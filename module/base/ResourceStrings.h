@@ -245,6 +245,10 @@ enum ResourceText : UINT {
     kTextRowsNotImportedMany = 924,   // %ld
     kTextListHeading = 925,           // %s workbook, %s drawing
     // 950 to 959: the live link.
+    kTextParameterMarker = 930,
+    kTextReasonParameterReadOnly = 931,
+    kTextFieldsReplacedOne = 932,   // %ld
+    kTextFieldsReplacedMany = 933,  // %ld
     kTextLinkPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)

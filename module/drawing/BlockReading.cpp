@@ -1,7 +1,9 @@
 #include "module/drawing/BlockReading.h"
 
+#include "host/db/AcDbDynBlockReference.h"
 #include "host/db/AcDbEntities.h"
 #include "host/db/AcDbSymbolTables.h"
+#include "module/drawing/AttributeText.h"
 #include "platform/Text.h"
 
 #include <cstring>
@@ -44,21 +46,27 @@ bool readReferenceAttributes(const AcDbBlockReference& reference, std::vector<Re
         if (count == attributes.size()) attributes.emplace_back();
         ReferenceAttribute& a = attributes[count++];
         AcutString tag(attribute->tag());
-        AcutString text(attribute->textString());
         a.tag.assign(tag.get());
-        a.hasText = !text.isNull();
-        a.text.assign(text.get());
+        a.hasText = readAttributeText(*attribute.get(), a.text);
     }
     return true;
 }
 
 bool collectAttributeRecords(const AcDbBlockReference& reference, std::vector<AttributeRecord>& records) {
-    if (!collectDefinitionRecords(reference.blockTableRecord(), records)) return false;
+    if (!collectDefinitionRecords(placedBlockOf(reference), records)) return false;
     std::vector<ReferenceAttribute> attributes;
     std::size_t count = 0;
     if (!readReferenceAttributes(reference, attributes, count)) return false;
     overlayReferenceAttributes(records, std::span<const ReferenceAttribute>(attributes.data(), count));
     return true;
+}
+
+AcDbObjectId placedBlockOf(const AcDbBlockReference& reference) {
+    const AcDbObjectId own = reference.blockTableRecord();
+    AcDbDynBlockReference dynamic(reference.objectId());
+    if (!dynamic.isDynamicBlock()) return own;
+    const AcDbObjectId placed = dynamic.dynamicBlockTableRecord();
+    return placed.isNull() ? own : placed;
 }
 
 bool blockNameOf(AcDbObjectId blockId, std::string& name) {

@@ -20,8 +20,9 @@ namespace tabro {
 bool collectDefinitionRecords(AcDbObjectId blockId, std::vector<AttributeRecord>& records);
 
 // The reference's attributes that open as attributes, in stored order (others are
-// skipped). `attributes` keeps its storage between calls; only the first `count`
-// entries are this reference's.
+// skipped), each with its text as a reader sees it (readAttributeText).
+// `attributes` keeps its storage between calls; only the first `count` entries are
+// this reference's.
 bool readReferenceAttributes(const AcDbBlockReference& reference, std::vector<ReferenceAttribute>& attributes,
                              std::size_t& count);
 
@@ -29,6 +30,13 @@ bool readReferenceAttributes(const AcDbBlockReference& reference, std::vector<Re
 // (overlayReferenceAttributes). False when the definition cannot be read; the
 // reference then gets no row.
 bool collectAttributeRecords(const AcDbBlockReference& reference, std::vector<AttributeRecord>& records);
+
+// The block a reference belongs to as the user placed it: for a reference of an
+// anonymous block made from a dynamic block (its parameters differ from the
+// defaults), the dynamic block; for any other, the block it points at. Rows, sheets
+// and the block-name column go by this block, never by the anonymous one, whose
+// number changes between saves.
+AcDbObjectId placedBlockOf(const AcDbBlockReference& reference);
 
 // The name of a block table record as the table spells it. False when the record
 // cannot be opened or its name cannot be read.

@@ -7,6 +7,7 @@
 #include "module/base/ErrorReports.h"
 #include "module/base/OpenAs.h"
 #include "module/base/WideText.h"
+#include "module/drawing/AttributeText.h"
 #include "module/drawing/TagText.h"
 #include "platform/ComError.h"
 #include "platform/Text.h"
@@ -152,11 +153,13 @@ struct DefinitionTags {
     }
 };
 
-// Places one attribute from its definition, keeping its text.
+// Places one attribute from its definition, keeping its text (a multi-line one's
+// contents are not touched by placing).
 void placeFromDefinition(AcDbAttribute& attribute, const AcDbAttributeDefinition& definition,
                          const AcGeMatrix3d& transform) {
     AcutString text(attribute.textString());
     if (attribute.setAttributeFromBlock(&definition, transform) != Acad::eOk) return;
+    if (attribute.isMTextAttribute()) return;
     std::string_view kept = text.get();
     (void)attribute.setFieldLength(static_cast<int>(kept.size()) + 1);
     (void)attribute.setTextString(text.get());
@@ -239,8 +242,10 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
         {
             // An unchanged text leaves the attribute untouched: not even its field
             // length changes, so an unedited row changes nothing in the drawing.
-            AcutString current(attribute->textString());
-            if (isAttributeUnedited(values[i], i < cellNumbers.size() ? cellNumbers[i] : std::nan(""), current.get())) {
+            std::string current;
+            (void)readAttributeText(*attribute, current);
+            if (isAttributeUnedited(values[i], i < cellNumbers.size() ? cellNumbers[i] : std::nan(""),
+                                    current.c_str())) {
                 ++written;
                 continue;
             }
@@ -249,11 +254,14 @@ bool writeAttributes(const AcDbBlockReference& reference, std::span<const std::s
             if (result) result->refused.push_back(i);
             continue;
         }
-        if (attribute->setTextString(values[i].c_str()) != Acad::eOk) {
+        if (!writeAttributeText(*attribute, values[i])) {
             if (result) result->refused.push_back(i);
             continue;
         }
-        (void)attribute->setFieldLength(static_cast<int>(values[i].size()));
+        // A field would put its own value back at the next update of fields: the
+        // imported text replaces it, as typing over a field does.
+        if (attribute->hasFields() && attribute->removeField("TEXT") == Acad::eOk && result) ++result->fieldsReplaced;
+        if (!attribute->isMTextAttribute()) (void)attribute->setFieldLength(static_cast<int>(values[i].size()));
         ++written;
         if (result) ++result->changed;
     }

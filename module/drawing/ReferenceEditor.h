@@ -27,6 +27,7 @@ struct AttributeWriteResult {
     std::vector<std::size_t> missing;  // no attribute carries the tag (or this occurrence of it)
     std::vector<std::size_t> refused;  // the drawing refused the text (a line break, say)
     std::size_t changed = 0;           // attributes whose text changed
+    std::size_t fieldsReplaced = 0;    // of those, attributes whose field the text replaced
 };
 
 // Writes tag/value pairs into the attributes of an open reference. Tags match

@@ -2,6 +2,7 @@
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
+#include "host/db/AcDbDynBlockReference.h"
 #include "module/base/ErrorReports.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
@@ -45,8 +46,9 @@ void reportNotExported(const ExportSession& session) {
     reportExportFailure(text);
 }
 
-// The direct references of the named block (case-insensitive lookup). False when
-// the drawing has no such block.
+// The references of the named block (case-insensitive lookup): its direct ones, and
+// for a dynamic block those of every anonymous block made from it, whose parameters
+// differ from the defaults. False when the drawing has no such block.
 bool blockReferences(const std::string& blockName, AcDbObjectIdArray& references) {
     AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
     if (!db) return false;
@@ -58,7 +60,18 @@ bool blockReferences(const std::string& blockName, AcDbObjectIdArray& references
     if (table->getAt(blockName.c_str(), rawRecord, AcDb::kForRead) != Acad::eOk || !rawRecord) return false;
     AcDbObjectPointer<AcDbBlockTableRecord> record;
     record.adopt(rawRecord);
-    return record->getBlockReferenceIds(references, true, false) == Acad::eOk;
+    if (record->getBlockReferenceIds(references, true, false) != Acad::eOk) return false;
+    const AcDbDynBlockTableRecord dynamic(record->objectId());
+    if (!dynamic.isDynamicBlock()) return true;
+    AcDbObjectIdArray anonymous;
+    if (dynamic.getAnonymousBlockIds(anonymous) != Acad::eOk) return true;
+    for (const AcDbObjectId& id : anonymous) {
+        AcDbObjectPointer<AcDbBlockTableRecord> representation(id, AcDb::kForRead);
+        AcDbObjectIdArray more;
+        if (!representation || representation->getBlockReferenceIds(more, true, false) != Acad::eOk) continue;
+        references.insert(references.end(), more.begin(), more.end());
+    }
+    return true;
 }
 
 // The sheets an export of a sheet per block adds: one for each block that has a
@@ -184,6 +197,7 @@ ExportSession::ExportSession(const ExportOptions& exportOptions, IDispatch* app)
     if (options.WorksheetSettings == 1) {
         for (const std::string& marker : texts.markers) ownMarkers.push_back(toWide(marker));
         ownMarkers.push_back(toWide(texts.headerRowMarker));
+        ownMarkers.push_back(toWide(texts.parameterMarker));
     }
 }
 
@@ -213,6 +227,7 @@ const ExportSession::Definition& ExportSession::definitionOf(AcDbObjectId blockI
         cachedBlock_ = blockId;
         cached_.hasName = blockNameOf(blockId, cached_.name);
         cached_.hasRecords = cached_.hasName && collectDefinitionRecords(blockId, cached_.records);
+        cached_.isDynamic = cached_.hasName && AcDbDynBlockReference::isDynamicBlock(blockId);
     }
     return cached_;
 }
@@ -327,7 +342,7 @@ std::string whyNoRow(ExportSession& session, const AcDbBlockReference& reference
         // Rows after the first are composed without their titles.
         ExportRow titled;
         std::vector<AttributeRecord> records = session.records;
-        buildExportRow(titled, reference, blockName, records, options, session.texts);
+        buildExportRow(titled, reference, blockName, records, options, session.texts, &session.block.parameters);
         return tooLong(i - 1 < titled.titles.size() ? titled.titles[i - 1] : std::string(), values[i]);
     }
     for (std::size_t i = 0; i < session.unplaced.size(); ++i) {
@@ -359,7 +374,7 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
     if (!session.writer) return false;
     SheetWriter& writer = *session.writer;
     const ExportOptions& options = session.options;
-    const ExportSession::Definition& definition = session.definitionOf(reference.blockTableRecord());
+    const ExportSession::Definition& definition = session.definitionOf(placedBlockOf(reference));
     if (!definition.hasName) return false;
     const std::string* blockName = &definition.name;
 
@@ -371,7 +386,9 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
             const std::span<const ReferenceAttribute> attributes(session.attributes.data(), count);
             overlayReferenceAttributes(session.records, attributes, &session.unplaced);
             session.rowTexts.withTitles = first;
-            buildExportRow(session.rowTexts, reference, *blockName, session.records, options, session.texts);
+            session.block.parameters.isDynamic = definition.isDynamic;
+            buildExportRow(session.rowTexts, reference, *blockName, session.records, options, session.texts,
+                           &session.block.parameters);
             ExportSession::BlockRows& block = session.block;
             const std::size_t fixedColumns = first ? session.rowTexts.titles.size() : block.fixedColumns;
             planExtraAttributes(session, attributes);

@@ -56,6 +56,7 @@ public:
         bool hasRecords = false;  // false: its entities cannot be read
         std::string name;
         std::vector<AttributeRecord> records;
+        bool isDynamic = false;  // a dynamic block: its rows carry its parameters
     };
     const Definition& definitionOf(AcDbObjectId blockId);
 
@@ -72,6 +73,8 @@ public:
         // Columns are fitted once, when the block's rows are all written, where
         // a reference after its first asked for it.
         bool needsFit = false;
+        // A dynamic block's parameter columns, fixed by its first row.
+        ParameterColumns parameters;
     };
     BlockRows block;
     void beginBlock() { block = BlockRows{}; }
@@ -118,8 +121,8 @@ private:
     Definition cached_;
 };
 
-// Visits every direct reference of the named block (case-insensitive lookup) in the
-// host's order; `first` is true for the reference whose row is the block's first
+// Visits every reference of the named block (case-insensitive lookup) in the host's
+// order, a dynamic block's through its anonymous blocks after its direct ones; `first` is true for the reference whose row is the block's first
 // actually written (an earlier one that does not open or gives no row does not
 // count). False when the drawing has no such block.
 bool exportBlock(const std::string& blockName, ExportSession& session);

@@ -318,10 +318,11 @@ const ImportColumn* columnAt(const SheetHeader& header, std::int32_t column) {
     return nullptr;
 }
 
-// The property columns the IgnoreProps setting leaves alone; the layout and
-// block-name columns are never applied, and their edits are named whatever it says.
+// The property columns the IgnoreProps setting leaves alone; the layout, block-name
+// and parameter columns are never applied, and their edits are named whatever it says.
 bool isPropertyColumn(ColumnRole role) {
-    return role != ColumnRole::Attribute && role != ColumnRole::Layout && role != ColumnRole::BlockName;
+    return role != ColumnRole::Attribute && role != ColumnRole::Layout && role != ColumnRole::BlockName &&
+           role != ColumnRole::Parameter;
 }
 
 // The sheets one drain has found, by workbook and sheet name; a name that found
@@ -384,7 +385,7 @@ private:
         ReferenceEditor editor;
         if (editor.open(toMultibyte(*row.handle), AcDb::kForRead) != Acad::eOk || !editor.reference()) return false;
         std::string block;
-        if (!blockNameOf(editor.reference()->blockTableRecord(), block)) return false;
+        if (!blockNameOf(placedBlockOf(*editor.reference()), block)) return false;
         // The row's block-name cell names the block its handle must be of (the last
         // such column, as a row is read).
         std::optional<std::int32_t> blockNameColumn;
@@ -421,7 +422,13 @@ private:
                 }
             }
         }
-        const bool applied = editor.applyAttributes(tags, values, occurrence);
+        AttributeWriteResult write;
+        const bool applied = editor.applyAttributes(tags, values, occurrence, &write);
+        if (write.fieldsReplaced)
+            acutPrintf("%s", formatText(pluralText(static_cast<long>(write.fieldsReplaced), kTextFieldsReplacedOne,
+                                                   kTextFieldsReplacedMany),
+                                        static_cast<long>(write.fieldsReplaced))
+                                 .c_str());
         if (applied && entry) {
             if (std::optional<std::string> now =
                     drawingText(*editor.reference(), key, occurrence, book.record->writing)) {

@@ -10,6 +10,7 @@
 #include "module/drawing/ReferenceEditor.h"
 #include "module/drawing/TagText.h"
 #include "module/import/ImportReport.h"
+#include "module/layout/ExportRow.h"
 #include "module/layout/PropertyText.h"
 
 #include <algorithm>
@@ -124,7 +125,7 @@ struct ImportPlanner::Impl {
         block.clear();
         openStatus = editor.open(handleText, AcDb::kForRead);
         if (openStatus == Acad::eOk && editor.reference() &&
-            !blockNameOf(editor.reference()->blockTableRecord(), block))
+            !blockNameOf(placedBlockOf(*editor.reference()), block))
             block.clear();
     }
 
@@ -147,7 +148,7 @@ struct ImportPlanner::Impl {
     bool knowsTag(const std::string& tag) {
         if (!haveDefinitions) {
             haveDefinitions = true;
-            if (!collectDefinitionRecords(editor.reference()->blockTableRecord(), definitions)) definitions.clear();
+            if (!collectDefinitionRecords(placedBlockOf(*editor.reference()), definitions)) definitions.clear();
         }
         for (const AttributeRecord& d : definitions)
             if (sameTagText(d.tag, tag)) return true;
@@ -341,6 +342,30 @@ struct ImportPlanner::Impl {
         }
     }
 
+    // A dynamic block's parameters are shown, not written back: a cell that says
+    // something else than export wrote (or, without a record, than the drawing
+    // has) is named, whatever the IgnoreProps setting says.
+    template <class Base>
+    void nameParameterEdits(const ImportRow& row, Base&& base) {
+        if (row.parameters.empty()) return;
+        std::optional<ParameterColumns> current;
+        std::vector<std::string> currentTexts;
+        for (const ImportRow::ParameterCell& cell : row.parameters) {
+            std::optional<std::string> was = base(recordKeyOf(ColumnRole::Parameter, 0, cell.label), cell.occurrence);
+            if (!was && editor.reference()) {
+                if (!current) {
+                    current.emplace();
+                    readParameterTexts(*editor.reference(), *current, drawingNumberTexts(), currentTexts);
+                }
+                int k = cell.occurrence;
+                for (std::size_t i = 0; i < current->labels.size(); ++i)
+                    if (current->labels[i] == cell.label && k-- == 0) was = currentTexts[i];
+            }
+            if (was && isAttributeUnedited(cell.text, cell.number, was->c_str())) continue;
+            refuse(row, cell.column, resourceStrings().load(kTextReasonParameterReadOnly));
+        }
+    }
+
     // A text the drawing keeps only in part is still written (the user asked for it),
     // and named, so that what the drawing holds is no surprise.
     void nameWhatTheDrawingCannotHold(std::int32_t sheetRow, std::int32_t column, const std::string& text) {
@@ -429,6 +454,7 @@ struct ImportPlanner::Impl {
             }
             out.push_back(std::move(p));
         }
+        nameParameterEdits(row, base);
         if (settings.ignoreProps) return;
 
         const CellWriting& w = settings.writing;

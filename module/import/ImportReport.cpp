@@ -77,6 +77,8 @@ void ImportReport::print(bool withListed) const {
     if (withoutHeader) acutPrintf("%s", counted(withoutHeader, kTextNoHeaderOne, kTextNoHeaderMany).c_str());
     if (rowsNotImported)
         acutPrintf("%s", counted(rowsNotImported, kTextRowsNotImportedOne, kTextRowsNotImportedMany).c_str());
+    if (fieldsReplaced)
+        acutPrintf("%s", counted(fieldsReplaced, kTextFieldsReplacedOne, kTextFieldsReplacedMany).c_str());
     if (withListed) printListed();
     acutPrintf("\n");
 }

@@ -48,6 +48,8 @@ public:
     long notFound = 0;
     long withoutHeader = 0;
     long rowsNotImported = 0;
+    // Attributes whose field an imported text replaced.
+    long fieldsReplaced = 0;
 
     struct Listed {
         std::string sheet;

@@ -74,6 +74,15 @@ struct ImportRow {
     std::optional<std::string> layout;
     std::int32_t layoutColumn = 0;
     std::vector<CellProblem> problems;  // cells read but not readable as their column needs
+    // A dynamic block's parameter cells: read only to name an edit, which is not
+    // applied. `occurrence` counts the columns of the same label before it.
+    struct ParameterCell {
+        std::string label, text;
+        double number = 0;  // NaN for a cell that held text
+        std::int32_t column = 0;
+        int occurrence = 0;
+    };
+    std::vector<ParameterCell> parameters;
 
     void clear() {
         handle.clear();
@@ -111,6 +120,7 @@ struct ImportRow {
         layout.reset();
         layoutColumn = 0;
         problems.clear();
+        parameters.clear();
     }
 };
 

@@ -129,10 +129,11 @@ RowOutcome applyRow(const ImportRow& row, ApplyContext& context) {
 
     bool complete = false;
     if (AcDbBlockReference* reference = editor.reference()) {
-        knowBlock(context, reference->blockTableRecord());
+        knowBlock(context, placedBlockOf(*reference));
         AttributeWriteResult write;
         complete = editor.applyAttributes(row.tags, row.values, 0, &write, row.valueNumbers, row.occurrences);
         reportAttributeMisses(context, row, write);
+        if (context.report) context.report->fieldsReplaced += static_cast<long>(write.fieldsReplaced);
         if (row.blockName && *row.blockName != context.blockName)
             report(context, row, row.blockNameColumn, kTextReasonBlockName);
     }

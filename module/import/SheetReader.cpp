@@ -93,7 +93,10 @@ SheetHeader readSheetHeader(IDispatch* worksheet, IDispatch* cells, std::int32_t
             continue;
         }
         header.columns.push_back(
-            ImportColumn{c, *role, *role == ColumnRole::Attribute ? toMultibyte(title) : std::string(), 0, 1});
+            ImportColumn{c, *role,
+                         *role == ColumnRole::Attribute || *role == ColumnRole::Parameter ? toMultibyte(title)
+                                                                                           : std::string(),
+                         0, 1});
     }
     // Only the empty titles left of the last column read can be a title export wrote.
     const std::int32_t lastRead = header.columns.empty() ? 0 : header.columns.back().column;
@@ -111,6 +114,9 @@ SheetHeader readSheetHeader(IDispatch* worksheet, IDispatch* cells, std::int32_t
     int scales = 0;
     for (ImportColumn& column : header.columns)
         if (column.role == ColumnRole::Scale) column.occurrence = scales++;
+    std::unordered_map<std::string, int> labels;
+    for (ImportColumn& column : header.columns)
+        if (column.role == ColumnRole::Parameter) column.occurrence = labels[column.tag]++;
     return header;
 }
 
@@ -178,6 +184,13 @@ void readPropertyCell(Variant value, const ImportColumn& column, ImportRow& row)
             row.layoutColumn = c;
         }
         break;
+    case ColumnRole::Parameter: {
+        if (value.vt() == VT_ERROR) break;
+        const double number = value.vt() == VT_R8 ? value.dblVal() : std::nan("");
+        if (!toTextInPlace(value)) break;
+        row.parameters.push_back({column.tag, toMultibyte(value.bstrVal()), number, c, column.occurrence});
+        break;
+    }
     case ColumnRole::BlockName:
         if (value.vt() != VT_ERROR && toTextInPlace(value)) {
             row.blockName = toMultibyte(value.bstrVal());

@@ -30,9 +30,10 @@ constexpr std::int32_t kLastSheetColumn = 16384;
 struct ImportColumn {
     std::int32_t column = 0;
     ColumnRole role = ColumnRole::Attribute;
-    std::string tag;  // Attribute: the header text (multibyte)
+    std::string tag;  // Attribute, Parameter: the header text (multibyte)
     // Attribute: columns of the same tag before it. Scale: scale columns before it,
-    // which is the slot of the scale it holds.
+    // which is the slot of the scale it holds. Parameter: columns of the same label
+    // before it.
     int occurrence = 0;
     int tagColumns = 1;  // Attribute: columns of the same tag in the header
 };

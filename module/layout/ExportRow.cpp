@@ -1,6 +1,7 @@
 #include "module/layout/ExportRow.h"
 
 #include "host/db/AcDbDatabase.h"
+#include "host/db/AcDbDynBlockReference.h"
 #include "host/db/AcUnits.h"
 #include "module/settings/Settings.h"
 
@@ -46,7 +47,8 @@ std::wstring collationKey(const std::string& tag) {
 
 void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
                       std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
-                      const NumberTexts& numbers, const std::string* layoutName) {
+                      const NumberTexts& numbers, const std::string* layoutName,
+                      const std::vector<std::string>* parameterLabels) {
     row.clear();
     row.values.push(reference.handle);
     if (options.BlockNames) {
@@ -99,6 +101,54 @@ void composeExportRow(ExportRow& row, const ReferenceProperties& reference, cons
         pushProperty(row, texts, PropertyColumn::Layout);
         row.values.push(*layoutName);
     }
+    if (!parameterLabels) return;
+    for (std::size_t i = 0; i < parameterLabels->size(); ++i) {
+        if (row.withTitles) {
+            row.titles.push((*parameterLabels)[i]);
+            row.markers.push(texts.parameterMarker);
+        }
+        row.values.push(i < reference.parameters.size() ? reference.parameters[i] : std::string());
+    }
+}
+
+void readParameterTexts(const AcDbBlockReference& reference, ParameterColumns& columns, const NumberTexts& numbers,
+                        std::vector<std::string>& out) {
+    out.clear();
+    AcDbDynBlockReferencePropertyArray properties;
+    AcDbDynBlockReference(reference.objectId()).getBlockProperties(properties);
+    if (!columns.known) {
+        columns.known = true;
+        columns.labels.clear();
+        for (const AcDbDynBlockReferenceProperty& p : properties) columns.labels.push_back(p.propertyName());
+    }
+    out.resize(columns.labels.size());
+    std::vector<bool> taken(properties.size(), false);
+    for (std::size_t c = 0; c < columns.labels.size(); ++c) {
+        // The first parameter of the column's label not placed yet: a block may give
+        // two parameters one label.
+        for (std::size_t i = 0; i < properties.size(); ++i) {
+            if (taken[i] || properties[i].propertyName() != columns.labels[c]) continue;
+            taken[i] = true;
+            const AcDbEvalVariant value = properties[i].value();
+            switch (value.getType()) {
+            case AcDbEvalVariant::kString:
+                out[c] = value.text();
+                break;
+            case AcDbEvalVariant::kShort:
+                out[c] = std::to_string(value.int16());
+                break;
+            case AcDbEvalVariant::kDouble:
+                if (properties[i].unitsType() == AcDbDynBlockReferenceProperty::kAngular)
+                    numbers.angle(value.real(), out[c]);
+                else
+                    numbers.distance(value.real(), out[c]);
+                break;
+            case AcDbEvalVariant::kNone:
+                break;
+            }
+            break;
+        }
+    }
 }
 
 void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out) {
@@ -121,9 +171,13 @@ void readReferenceProperties(const AcDbBlockReference& reference, ReferencePrope
 }
 
 void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const std::string& blockName,
-                    std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts) {
+                    std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
+                    ParameterColumns* parameters) {
     ReferenceProperties properties;
     readReferenceProperties(reference, properties);
+    const NumberTexts& numbers = drawingNumberTexts();
+    const bool withParameters = parameters && parameters->isDynamic;
+    if (withParameters) readParameterTexts(reference, *parameters, numbers, properties.parameters);
     std::string layout;
     const std::string* layoutName = nullptr;
     if (options.LayoutNames) {
@@ -132,7 +186,8 @@ void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const s
             layoutName = &layout;
         }
     }
-    composeExportRow(row, properties, blockName, records, options, texts, drawingNumberTexts(), layoutName);
+    composeExportRow(row, properties, blockName, records, options, texts, numbers, layoutName,
+                     withParameters ? &parameters->labels : nullptr);
 }
 
 void buildPromptRow(TextList& titles, TextList& markers, std::vector<AttributeRecord>& records,

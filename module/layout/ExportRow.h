@@ -41,18 +41,40 @@ struct ReferenceProperties {
     double rotation = 0;  // radians
     double scaleX = 1, scaleY = 1, scaleZ = 1;
     std::string layer;
+    // A dynamic block's parameters, in the block's parameter columns.
+    std::vector<std::string> parameters;
 };
+
+// The parameter columns of a dynamic block's rows, after the property columns: one
+// per parameter a user sees (a visibility state, a flip, a lookup, a distance, an
+// angle), titled with its label. Fixed by the block's first row, so that every row
+// puts a parameter in the same column whichever parameters it gives.
+struct ParameterColumns {
+    bool isDynamic = false;
+    bool known = false;
+    std::vector<std::string> labels;
+};
+
+// The reference's parameter values as cell texts, in the order of `columns` (set
+// from this reference when not known yet); a parameter the reference does not give
+// leaves its cell empty.
+void readParameterTexts(const AcDbBlockReference& reference, ParameterColumns& columns, const NumberTexts& numbers,
+                        std::vector<std::string>& out);
 
 // Composes `row` (cleared first) from the parts of one reference. `layoutName` null
 // leaves the Layout column out of the row. With `Sort`, `records` are sorted in place.
+// Parameter columns, titled from `parameterLabels`, follow the property columns.
 void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
                       std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
-                      const NumberTexts& numbers, const std::string* layoutName);
+                      const NumberTexts& numbers, const std::string* layoutName,
+                      const std::vector<std::string>* parameterLabels = nullptr);
 
 // The same, reading the reference from the drawing (handle, position, rotation,
 // scale factors, layer) and the active layout from the layout manager.
+// With `parameters` of a dynamic block, its parameter columns too.
 void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const std::string& blockName,
-                    std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts);
+                    std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
+                    ParameterColumns* parameters = nullptr);
 
 // Reads what a row needs of a reference.
 void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out);

@@ -10,6 +10,7 @@ ExportTexts ExportTexts::load() {
     ResourceStrings& strings = resourceStrings();
     t.blockNameTitle = strings.load(kTextBlockNameTitle);
     t.headerRowMarker = strings.load(kTextHeaderRowMarker);
+    t.parameterMarker = strings.load(kTextParameterMarker);
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c) {
         t.titles[c] = strings.load(kTextXTitle + 2 * c);
         t.markers[c] = strings.load(kTextXMarker + 2 * c);
@@ -30,12 +31,13 @@ ImportMarkers ImportMarkers::load() {
     m.layer = toWide(texts.load(kTextLayerMarker));
     m.layout = toWide(texts.load(kTextLayoutMarker));
     m.headerRow = toWide(texts.load(kTextHeaderRowMarker));
+    m.parameter = toWide(texts.load(kTextParameterMarker));
     m.blockNameTitle = toWide(texts.load(kTextBlockNameTitle));
     return m;
 }
 
 bool ImportMarkers::isMarker(const std::u16string& comment) const {
-    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow})
+    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow, &parameter})
         if (!m->empty() && sameText(comment, *m)) return true;
     return false;
 }
@@ -51,6 +53,7 @@ std::optional<ColumnRole> roleOfHeaderCell(const std::optional<std::u16string>& 
         if (sameText(c, m.scaleX) || sameText(c, m.scaleY) || sameText(c, m.scaleZ)) return ColumnRole::Scale;
         if (sameText(c, m.layer)) return ColumnRole::Layer;
         if (sameText(c, m.layout)) return ColumnRole::Layout;
+        if (!m.parameter.empty() && sameText(c, m.parameter)) return ColumnRole::Parameter;
         return std::nullopt;
     }
     if (title.empty()) return std::nullopt;

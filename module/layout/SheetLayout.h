@@ -21,6 +21,8 @@ struct ExportTexts {
     // The comment of a header row's first cell, unless a property marker is there
     // already: what tells export's header rows from a user's bold rows.
     std::string headerRowMarker;
+    // The comment of every dynamic block parameter's header cell (text 930).
+    std::string parameterMarker;
 
     static ExportTexts load();
     const std::string& title(PropertyColumn c) const { return titles[static_cast<int>(c)]; }
@@ -33,6 +35,7 @@ struct ExportTexts {
 struct ImportMarkers {
     std::u16string x, y, z, rotation, scaleX, scaleY, scaleZ, layer, layout;
     std::u16string headerRow;
+    std::u16string parameter;
     std::u16string blockNameTitle;
     static ImportMarkers load();
     // Whether a comment is one of the markers, so it is no handle. In a row's first
@@ -42,13 +45,13 @@ struct ImportMarkers {
 };
 
 // What a header cell makes of its column.
-enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName, Layout };
+enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName, Layout, Parameter };
 
 // A header cell with a comment is a property column when the comment is one of the
-// markers (the layout column is read only to tell the user that its edits are not
-// applied), else ignored (no value); without a comment, or with the header-row
-// marker, a non-empty title names an attribute, or the block-name column when it is
-// the block-name title; an empty title is no column (no value).
+// markers (the layout and parameter columns are read only to tell the user that
+// their edits are not applied), else ignored (no value); without a comment, or with
+// the header-row marker, a non-empty title names an attribute, or the block-name
+// column when it is the block-name title; an empty title is no column (no value).
 std::optional<ColumnRole> roleOfHeaderCell(const std::optional<std::u16string>& comment, const std::u16string& title,
                                            const ImportMarkers& markers);
 

@@ -214,12 +214,14 @@ std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag) {
         return kPropertyKeys[7];
     case ColumnRole::Layout:
         return kPropertyKeys[8];
+    case ColumnRole::Parameter:
+        return "%" + std::string(tag);
     }
     return {};
 }
 
 std::string titleOfRecordKey(std::string_view key, const ExportTexts& texts) {
-    if (!key.empty() && key[0] == '@') return std::string(key.substr(1));
+    if (!key.empty() && (key[0] == '@' || key[0] == '%')) return std::string(key.substr(1));
     if (key == kBlockKey) return texts.blockNameTitle;
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c)
         if (key == kPropertyKeys[c]) return texts.titles[c];
@@ -236,6 +238,7 @@ std::vector<std::string> recordKeysOf(std::span<const std::string> titles, std::
             std::string key;
             for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c)
                 if (texts.markers[c] == marker) key = kPropertyKeys[c];
+            if (marker == texts.parameterMarker) key = recordKeyOf(ColumnRole::Parameter, 0, titles[i]);
             keys.push_back(key);
         } else if (i == 0 && blockNames) {
             keys.push_back(kBlockKey);

@@ -64,10 +64,11 @@ struct CellWriting {
 // (a comment may hold " 3e\n", the drawing writes "3E").
 std::string handleKey(std::string_view handle);
 
-// The key of a column in the record: its property, or "@" and the attribute tag (the
-// k-th column with a tag pairs with the k-th key with it).
+// The key of a column in the record: its property, "@" and the attribute tag (the
+// k-th column with a tag pairs with the k-th key with it), or "%" and a dynamic
+// block parameter's label.
 std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag);
-// The title export gives the column of a key: the tag, or the property's title.
+// The title export gives the column of a key: the tag or label, or the property's title.
 std::string titleOfRecordKey(std::string_view key, const ExportTexts& texts);
 // The keys of an export's columns, from the titles and markers of its header row.
 std::vector<std::string> recordKeysOf(std::span<const std::string> titles, std::span<const std::string> markers,
