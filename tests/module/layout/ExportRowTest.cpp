@@ -22,6 +22,7 @@ using Texts = std::vector<std::string>;
 ExportTexts sampleTexts() {
     ExportTexts t;
     t.blockNameTitle = "Block";
+    t.parameterMarker = "#param";
     const char* names[] = {"X", "Y", "Z", "Rot", "SX", "SY", "SZ", "Layer", "Layout"};
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c) {
         t.titles[c] = names[c];
@@ -74,19 +75,19 @@ struct Layout {
 };
 
 Layout compose(const ExportOptions& o, std::vector<AttributeRecord> recs, const ReferenceProperties& ref,
-               const std::string* layout = nullptr) {
+               const std::string* layout = nullptr, const std::vector<std::string>* parameters = nullptr) {
     ExportRow row;
     // Compose twice into the same row: a reused row must not keep the first pass.
     auto texts = sampleTexts();
-    tabro::composeExportRow(row, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout);
-    tabro::composeExportRow(row, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout);
+    tabro::composeExportRow(row, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout, parameters);
+    tabro::composeExportRow(row, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout, parameters);
     EXPECT_EQ(row.titles.size(), row.markers.size());
     EXPECT_EQ(row.values.size(), row.titles.size() + 1);
     Layout composed{row.values.toVector(), row.titles.toVector(), row.markers.toVector()};
     // A block's later rows are composed without their header: the same values.
     ExportRow valuesOnly = row;
     valuesOnly.withTitles = false;
-    tabro::composeExportRow(valuesOnly, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout);
+    tabro::composeExportRow(valuesOnly, ref, "DOOR", recs, o, texts, TaggedNumbers(), layout, parameters);
     EXPECT_EQ(valuesOnly.values.toVector(), composed.values);
     EXPECT_TRUE(valuesOnly.titles.empty());
     EXPECT_TRUE(valuesOnly.markers.empty());
@@ -233,3 +234,23 @@ TEST(ExportLayout, SortIgnoresCaseAndKeepsEqualTagsInOrder) {
 }
 
 }  // namespace
+
+// A dynamic block's parameters follow every property column, the layout's too,
+// each titled with its label and carrying the one parameter marker; a parameter
+// the reference does not give leaves its cell empty, in its column.
+TEST(ExportLayout, ParameterColumnsFollowThePropertyColumns) {
+    ExportOptions o = allOff();
+    o.BlockNames = o.XCoord = o.LayoutNames = true;
+    ReferenceProperties ref = sampleReference();
+    ref.parameters = {"Closed", "1"};
+    const std::string layout = "Model";
+    const std::vector<std::string> labels = {"State", "Mirror", "Length"};
+    const Layout l = compose(o, records({"TAG"}), ref, &layout, &labels);
+    EXPECT_EQ(l.titles, (Texts{"Block", "TAG", "X", "Layout", "State", "Mirror", "Length"}));
+    EXPECT_EQ(l.markers, (Texts{"", "", "#X", "#Layout", "#param", "#param", "#param"}));
+    EXPECT_EQ(l.values, (Texts{"2F4", "DOOR", "v_TAG", "d10", "Model", "Closed", "1", ""}));
+
+    // A plain block's rows have no parameter columns.
+    const Layout plain = compose(o, records({"TAG"}), sampleReference(), &layout);
+    EXPECT_EQ(plain.titles.back(), "Layout");
+}

@@ -111,6 +111,7 @@ TEST(SheetLayout, HeaderCellsMeanWhatTheLayoutSays) {
     m.scaleY = u"#sy";
     m.layer = u"#layer";
     m.layout = u"#layout";
+    m.parameter = u"#parameter";
     m.blockNameTitle = u"Block name";
     using Role = std::optional<ColumnRole>;
     const struct {
@@ -123,6 +124,8 @@ TEST(SheetLayout, HeaderCellsMeanWhatTheLayoutSays) {
         {u"#sy", u"Scale Y", ColumnRole::Scale},
         {u"#layer", u"Layer", ColumnRole::Layer},
         {u"#layout", u"Layout", ColumnRole::Layout},
+        {u"#parameter", u"Visibility", ColumnRole::Parameter},
+        {u"#parameter", u"", ColumnRole::Parameter},
         {u"#X", u"X", std::nullopt},
         {u"a note", u"NUMBER", std::nullopt},
         {std::nullopt, u"NUMBER", ColumnRole::Attribute},
@@ -135,6 +138,7 @@ TEST(SheetLayout, HeaderCellsMeanWhatTheLayoutSays) {
         EXPECT_EQ(roleOfHeaderCell(c.comment, c.title, m), c.role);
     }
     EXPECT_TRUE(m.isMarker(u"#layout"));
+    EXPECT_TRUE(m.isMarker(u"#parameter")) << "a parameter header's comment is no handle";
     EXPECT_FALSE(m.isMarker(u"#y")) << "an empty marker matches nothing";
 }
 

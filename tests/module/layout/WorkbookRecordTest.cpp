@@ -167,5 +167,21 @@ TEST_F(WorkbookRecordTest, DrawingsAreTheSameByFingerprintElseByFileName) {
     EXPECT_EQ(noFingerprint.shownName(), "SITE.DXF");
 }
 
+// The keys an export's header gives its columns: a parameter's is its label, apart
+// from an attribute of the same name, and titles its column again.
+TEST(RecordKeys, ParameterColumnsAreKeyedByLabelApartFromAttributes) {
+    ExportTexts texts;
+    texts.blockNameTitle = "Block";
+    texts.markers[0] = "#x";
+    texts.titles[0] = "X";
+    texts.parameterMarker = "#param";
+    const std::vector<std::string> titles{"Block", "State", "X", "State"};
+    const std::vector<std::string> markers{"", "", "#x", "#param"};
+    const std::vector<std::string> keys = recordKeysOf(titles, markers, texts, true);
+    EXPECT_EQ(keys, (std::vector<std::string>{"block", "@State", "x", "%State"}));
+    EXPECT_EQ(keys[3], recordKeyOf(ColumnRole::Parameter, 0, "State"));
+    EXPECT_EQ(titleOfRecordKey(keys[3], texts), "State");
+}
+
 }  // namespace
 }  // namespace tabro::testing
