@@ -370,6 +370,24 @@ private:
     mutable std::once_flag handleIndexMade_;
     std::uint64_t memoryHandlesFrom_ = 0;  // handles kept in memory only begin here
     void indexHandles() const;
+
+public:
+    // The drawing's dynamic blocks (AcDbDynBlockReference.cpp): which block records
+    // are their definitions and which anonymous blocks were made from them, read
+    // from the text when first asked for, so that a walk over the references of a
+    // drawing without any pays for it once rather than per reference.
+    struct DynamicBlocks;
+    const DynamicBlocks& dynamicBlocks() const;
+
+private:
+    // Shared, for its deleter: made where the index is, this header and the store's
+    // own file need not know it.
+    mutable std::shared_ptr<const DynamicBlocks> dynamicBlocks_;
+    mutable std::once_flag dynamicBlocksMade_;
+    // The index once made: asked for once per reference, it is had without the
+    // cost of std::call_once (tens of nanoseconds) every time.
+    mutable std::atomic<const DynamicBlocks*> dynamicBlocksReady_{nullptr};
+
     // The objects of the OBJECTS section, by handle (the first of a repeated one).
     struct UnmodelledObject {
         std::uint64_t handle;
