@@ -273,6 +273,9 @@ constexpr ResourceString kStrings[] = {
     {931, "dynamic parameters are read-only"},
     {932, "\n%ld attribute held a field; its field was replaced by the imported text"},
     {933, "\n%ld attributes held fields; their fields were replaced by the imported text"},
+    {934,
+     "\nReference %s came with an anonymous block of %s, but its own data names another block: it is not "
+     "exported."},
     {950,
      "\nEdits in the position, rotation, scale and layer columns are not applied: the import option \"Change attribute "
      "values only\" is on (Options, Import)."},

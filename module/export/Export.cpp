@@ -48,8 +48,10 @@ void reportNotExported(const ExportSession& session) {
 
 // The references of the named block (case-insensitive lookup): its direct ones, and
 // for a dynamic block those of every anonymous block made from it, whose parameters
-// differ from the defaults. False when the drawing has no such block.
-bool blockReferences(const std::string& blockName, AcDbObjectIdArray& references) {
+// differ from the defaults, from index `direct` on. False when the drawing has no
+// such block.
+bool blockReferences(const std::string& blockName, AcDbObjectIdArray& references, AcDbObjectId& blockId,
+                     std::size_t& direct) {
     AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
     if (!db) return false;
     AcDbBlockTable* rawTable = nullptr;
@@ -61,7 +63,9 @@ bool blockReferences(const std::string& blockName, AcDbObjectIdArray& references
     AcDbObjectPointer<AcDbBlockTableRecord> record;
     record.adopt(rawRecord);
     if (record->getBlockReferenceIds(references, true, false) != Acad::eOk) return false;
-    const AcDbDynBlockTableRecord dynamic(record->objectId());
+    blockId = record->objectId();
+    direct = references.size();
+    const AcDbDynBlockTableRecord dynamic(blockId);
     if (!dynamic.isDynamicBlock()) return true;
     AcDbObjectIdArray anonymous;
     if (dynamic.getAnonymousBlockIds(anonymous) != Acad::eOk) return true;
@@ -81,7 +85,9 @@ long sheetsToAdd(const std::vector<std::string>& names) {
     long count = 0;
     for (const std::string& name : names) {
         AcDbObjectIdArray references;
-        if (blockReferences(name, references) && references.length() > 0) ++count;
+        AcDbObjectId blockId;
+        std::size_t direct = 0;
+        if (blockReferences(name, references, blockId, direct) && references.length() > 0) ++count;
     }
     return count;
 }
@@ -232,9 +238,21 @@ const ExportSession::Definition& ExportSession::definitionOf(AcDbObjectId blockI
     return cached_;
 }
 
+namespace {
+
+std::string handleText(const AcDbBlockReference& reference) {
+    char text[17];
+    reference.handle().getIntoAsciiBuffer(text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
 bool exportBlock(const std::string& blockName, ExportSession& session) {
     AcDbObjectIdArray references;
-    if (!blockReferences(blockName, references)) return false;
+    AcDbObjectId blockId;
+    std::size_t direct = 0;
+    if (!blockReferences(blockName, references, blockId, direct)) return false;
 
     const int total = references.length();
     const bool showProgress = total >= kProgressThreshold;
@@ -244,7 +262,15 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
     for (int i = 0; i < total; ++i) {
         {
             AcDbObjectPointer<AcDbBlockReference> reference(references[i], AcDb::kForRead);
-            if (reference) exportReference(*reference.get(), session, !session.block.wroteRow);
+            // A reference that came with an anonymous block of this block while its
+            // own data names another: the drawing contradicts itself, and its row
+            // would stand in a sheet that is not its block's. Named, not exported.
+            if (reference && static_cast<std::size_t>(i) >= direct && !(placedBlockOf(*reference.get()) == blockId))
+                acutPrintf("%s", formatText(kTextOtherDynamicBlock, handleText(*reference.get()).c_str(),
+                                            blockName.c_str())
+                                     .c_str());
+            else if (reference)
+                exportReference(*reference.get(), session, !session.block.wroteRow);
         }
         if (showProgress && i + 1 >= nextReport && i + 1 < total) {
             acutPrintf(
