@@ -1,7 +1,10 @@
 // libFuzzer target for the DXF readers, ASCII and binary: any bytes either open or
 // are refused with a message; an opened drawing lists and writes back without fault,
 // in its own form and in the other, and what it writes reads back as the same
-// references. Seeds: fuzz/seeds/dxf (small drawings in both forms and code widths).
+// references. Every reference answers what dynamic block it belongs to, whatever
+// that block's data hold. Seeds: fuzz/seeds/dxf (small drawings in both forms and
+// code widths, one with dynamic blocks).
+#include "host/db/AcDbDynBlockReference.h"
 #include "host/db/DrawingFile.h"
 #include "host/db/DrawingStore.h"
 #include "host/db/EntityCodec.h"
@@ -19,6 +22,26 @@ std::string listing(AcDbDatabase& db) {
     return list.str();
 }
 
+// Whatever a drawing's dynamic block data hold, each reference reads as a dynamic
+// block's with its parameters, or as a plain block's without any, and nothing stays
+// open.
+void askDynamicBlocks(AcDbDatabase& db) {
+    for (const hostdb::BlockInfo& b : db.store().blocks())
+        for (hostdb::ObjectStub* e : b.entities) {
+            if (e->kind != hostdb::Kind::Insert) continue;
+            AcDbDynBlockReference ref{AcDbObjectId(e)};
+            AcDbDynBlockReferencePropertyArray properties;
+            ref.getBlockProperties(properties);
+            const bool isDynamic = ref.isDynamicBlock();
+            if (!isDynamic && (!properties.empty() || !ref.anonymousBlockTableRecord().isNull())) __builtin_trap();
+            const AcDbObjectId block = ref.dynamicBlockTableRecord();
+            if (isDynamic && !AcDbDynBlockReference::isDynamicBlock(block)) __builtin_trap();
+            AcDbObjectIdArray anonymous;
+            (void)AcDbDynBlockTableRecord(block).getAnonymousBlockIds(anonymous);
+        }
+    if (db.openObjectCount() != 0) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     (void)listing(*r.database);
+    askDynamicBlocks(*r.database);
     hostdb::DrawingStore& store = r.database->store();
     const bool isBinary = store.sourceFormat() == dxf::DxfFormat::Binary;
     std::string written, other;

@@ -23,6 +23,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -358,6 +359,34 @@ TEST_F(DynamicBlocksDrawing, ReadingTheValuesLeavesTheDrawingAsItWas) {
     }
     EXPECT_FALSE(db->store().isModified());
     EXPECT_TRUE(writeDrawingText(*db) == tabro::testing::readFile(fixturePath()));
+}
+
+// The first questions of a drawing may come from two threads at once: both make
+// do with the one index and the one reading of each block's parameters.
+TEST_F(DynamicBlocksDrawing, TheFirstQuestionsMayComeFromTwoThreads) {
+    auto ask = [this](std::vector<std::string>& answers) {
+        for (const auto& [tag, id] : refs) {
+            AcDbDynBlockReference dyn(id);
+            std::string answer = tag + " " + nameOf(dyn.dynamicBlockTableRecord());
+            for (const Property& p : propertiesOf(id)) {
+                const AcDbEvalVariant v = p.value();
+                answer += " " + p.propertyName() + "=" +
+                          (v.getType() == AcDbEvalVariant::kString  ? v.text()
+                           : v.getType() == AcDbEvalVariant::kShort ? std::to_string(v.int16())
+                                                                    : std::to_string(v.real()));
+            }
+            answers.push_back(answer);
+        }
+    };
+    std::vector<std::string> first, second, again;
+    std::thread other(ask, std::ref(second));
+    ask(first);
+    other.join();
+    ask(again);
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(second, again);
+    EXPECT_EQ(again.front(), "P-01 PUMP");
+    EXPECT_EQ(again.back(), "V-106 *U3");
 }
 
 // Values changed in memory count: a reference scaled since it was read has its
