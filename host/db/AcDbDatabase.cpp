@@ -160,7 +160,7 @@ Acad::ErrorStatus AcDbDatabase::getAcDbObjectId(AcDbObjectId& id, bool createIfN
                                                 std::uint32_t) const {
     id = AcDbObjectId();
     if (handle.isNull()) return Acad::eNullHandle;
-    if (hostdb::ObjectStub* s = store_->byHandle(handle.value())) {
+    if (hostdb::ObjectStub* s = store_->stubOfHandle(handle.value())) {
         id = AcDbObjectId(s);
         return Acad::eOk;
     }

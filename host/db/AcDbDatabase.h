@@ -32,7 +32,8 @@ public:
     [[nodiscard]] Acad::ErrorStatus getBlockTable(AcDbBlockTable*& table, AcDb::OpenMode mode) const {
         return getSymbolTable(table, mode);
     }
-    // The object with this handle. Without createIfNotFound an unknown handle gives
+    // The object with this handle, modelled or not (an object of the OBJECTS section
+    // opens as a plain AcDbObject). Without createIfNotFound an unknown handle gives
     // eUnknownHandle (creating ids for handles is not supported: eNotImplementedYet).
     [[nodiscard]] Acad::ErrorStatus getAcDbObjectId(AcDbObjectId& id, bool createIfNotFound, const AcDbHandle& handle,
                                                     std::uint32_t xRefId = 0) const;

@@ -3,6 +3,7 @@
 
 #include "host/db/DrawingStore.h"
 #include "host/db/EntityCodec.h"
+#include "host/db/MTextContents.h"
 #include "host/db/ObjectAccess.h"
 #include "host/db/ObjectData.h"
 
@@ -290,7 +291,7 @@ Acad::ErrorStatus AcDbBlockReference::openAttribute(AcDbAttribute*& att, AcDbObj
     return es;
 }
 
-// ---- AcDbMText (to be completed)
+// ---- AcDbMText and multi-line attributes
 
 char* AcDbMText::contents() const { return hostdb::copyText(contents_); }
 Acad::ErrorStatus AcDbMText::setContents(const char* contents) {
@@ -298,13 +299,16 @@ Acad::ErrorStatus AcDbMText::setContents(const char* contents) {
     contents_ = contents;
     return Acad::eOk;
 }
-char* AcDbMText::text() const { return hostdb::copyText(contents_); }
+char* AcDbMText::text() const { return hostdb::copyText(mtextPlainText(contents_)); }
 
 AcDbMText* AcDbAttribute::getMTextAttribute() const {
     if (!isMTextAttribute()) return nullptr;
     return new AcDbMText(dataOf(this, bit(fText) | bit(fMText)).text);
 }
 
+// The contents replace the embedded object's text; a save writes them in the pieces
+// the format gives multi-line text, every other tag of the attribute and of its
+// embedded object (frame, style, attachment, direction, spacing) as it was.
 Acad::ErrorStatus AcDbAttribute::setMTextAttribute(const AcDbMText* mtext) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
     if (!mtext) return Acad::eNullObjectPointer;

@@ -3,6 +3,7 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/ClassMembers.h"
 #include "host/db/DrawingStore.h"
+#include "host/db/FieldLinks.h"
 #include "host/db/ObjectAccess.h"
 
 #include <cstring>
@@ -180,13 +181,34 @@ char* hostdb::copyText(const std::string& s) {
     return p;
 }
 
-// ---- fields (to be completed)
+// ---- fields
 
-bool AcDbObject::hasFields() const { return false; }
+bool AcDbObject::hasFields() const { return !hostdb::fieldsOf(*stub_->store, *stub_, data_->removedFields).empty(); }
 
-Acad::ErrorStatus AcDbObject::getField(const char*, AcDbObjectId&) const { return Acad::eKeyNotFound; }
+// The id of a field is a real one: the FIELD gets a stub of its own when first asked
+// for (DrawingStore::stubOfHandle), opens as a plain AcDbObject and names its handle.
+Acad::ErrorStatus AcDbObject::getField(const char* propName, AcDbObjectId& fieldId) const {
+    fieldId = AcDbObjectId();
+    if (!propName) return Acad::eInvalidInput;
+    for (const hostdb::FieldEntry& f : hostdb::fieldsOf(*stub_->store, *stub_, data_->removedFields)) {
+        if (!hostdb::isSameProperty(f.name, propName)) continue;
+        ObjectStub* field = stub_->store->stubOfHandle(f.field);
+        if (!field) return Acad::eOutOfMemory;
+        fieldId = AcDbObjectId(field);
+        return Acad::eOk;
+    }
+    return Acad::eKeyNotFound;
+}
 
-Acad::ErrorStatus AcDbObject::removeField(const char*) {
+Acad::ErrorStatus AcDbObject::removeField(const char* propName) {
     if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+    if (!propName) return Acad::eInvalidInput;
+    for (const hostdb::FieldEntry& f : hostdb::fieldsOf(*stub_->store, *stub_, data_->removedFields)) {
+        if (!hostdb::isSameProperty(f.name, propName)) continue;
+        // Kept with the object's values: undo gives the link back with them.
+        data_->removedFields.push_back(f.name);
+        markChanged();
+        return Acad::eOk;
+    }
     return Acad::eKeyNotFound;
 }

@@ -1,6 +1,7 @@
 #include "host/db/DrawingStore.h"
 
 #include "host/db/EntityCodec.h"
+#include "host/db/FieldLinks.h"
 #include "host/db/ObjectAccess.h"
 #include "host/dxf/DxfStructure.h"
 #include "host/dxf/DxfTokenizer.h"
@@ -260,6 +261,7 @@ void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {
         break;
     case dxf::SectionKind::Objects:
         if (o.type == "LAYOUT") store_.layouts_.push_back(readLayout(store_.text_, o));
+        if (store_.namedObjects_ == 0 && o.handle != 0 && o.type == "DICTIONARY") store_.namedObjects_ = o.handle;
         // The store's text is shorter than 4 GB (checkTextSize).
         if (o.handle != 0)
             store_.unmodelled_.push_back(
@@ -789,7 +791,27 @@ ObjectStub* DrawingStore::byHandle(std::uint64_t h) const {
     std::call_once(handleIndexMade_, [this] { indexHandles(); });
     auto it = std::lower_bound(handleIndex_.begin(), handleIndex_.end(), h,
                                [](const auto& e, std::uint64_t v) { return e.first < v; });
-    return it != handleIndex_.end() && it->first == h ? it->second : nullptr;
+    if (it != handleIndex_.end() && it->first == h) return it->second;
+    if (laterStubs_.empty()) return nullptr;
+    auto later = laterStubs_.find(h);
+    return later == laterStubs_.end() ? nullptr : later->second;
+}
+
+ObjectStub* DrawingStore::stubOfHandle(std::uint64_t h) {
+    if (ObjectStub* s = byHandle(h)) return s;
+    auto it = std::lower_bound(unmodelled_.begin(), unmodelled_.end(), h,
+                               [](const UnmodelledObject& o, std::uint64_t v) { return o.handle < v; });
+    if (it == unmodelled_.end() || it->handle != h) return nullptr;
+    ObjectStub* s = nullptr;
+    try {
+        s = newStub(Kind::Object, it->begin);
+    } catch (const dxf::DxfError&) {
+        return nullptr;  // as many objects as a drawing may have
+    }
+    s->end = it->end;
+    s->handle = h;
+    laterStubs_.emplace(h, s);
+    return s;
 }
 
 std::optional<DrawingStore::TextRange> DrawingStore::objectRange(std::uint64_t h) const {
@@ -929,8 +951,15 @@ void DrawingStore::writeText(const std::function<void(std::string_view)>& sink) 
         std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(r.handle));
         patches.push_back({r.vBegin, tagAt(text_, static_cast<std::uint32_t>(r.vBegin)).vEnd, buf});
     }
-    for (const ObjectStub* s : changed_)
-        if (!s->erased && s->live) collectPatches(*this, *s, *ObjectAccess::data(s->live), patches);
+    bool fieldsRemoved = false;
+    for (const ObjectStub* s : changed_) {
+        if (s->erased || !s->live) continue;
+        const ObjectData& data = *ObjectAccess::data(s->live);
+        collectPatches(*this, *s, data, patches);
+        fieldsRemoved = fieldsRemoved || !data.removedFields.empty();
+    }
+    // The drawing's list of fields counts those that went.
+    if (fieldsRemoved) collectFieldListCount(*this, patches);
     std::stable_sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.begin < b.begin; });
     std::size_t pos = 0;
     std::string_view all(text_);

@@ -50,7 +50,11 @@ enum class Kind : std::uint8_t {
     Attdef,
     Text,
     SeqEnd,
-    Entity
+    Entity,
+    // An object of the OBJECTS section, which the database does not model (a field,
+    // a dictionary): its stub is made when an id of it is first asked for, and it
+    // opens as a plain AcDbObject.
+    Object
 };
 bool isEntityKind(Kind k);
 
@@ -249,6 +253,14 @@ public:
         std::size_t begin, end;
     };
     std::optional<TextRange> objectRange(std::uint64_t h) const;
+    // The stub of the object with this handle: a modelled object's, or for one of the
+    // OBJECTS section a stub of kind Object made when first asked for (byHandle finds
+    // it from then on), so that it has an id. Null when the drawing has no such
+    // object, or no more stubs can be made.
+    ObjectStub* stubOfHandle(std::uint64_t h);
+    // The named object dictionary (the first dictionary of the OBJECTS section,
+    // which begins with it); 0 when the drawing has none.
+    std::uint64_t namedObjectDictionary() const { return namedObjects_; }
     ObjectStub* stubAt(std::uint32_t i) { return &stubs_[i]; }
     std::size_t stubCount() const { return stubs_.size(); }
     ObjectStub* blockTable() { return blockTable_; }
@@ -394,6 +406,9 @@ private:
         std::uint32_t begin, end;
     };
     std::vector<UnmodelledObject> unmodelled_;
+    std::uint64_t namedObjects_ = 0;
+    // Stubs of unmodelled objects made by stubOfHandle after the handle index was.
+    std::unordered_map<std::uint64_t, ObjectStub*> laterStubs_;
     std::vector<BlockInfo> blocks_;
     std::unordered_map<std::string, std::uint32_t> blockByName_;  // upper-case name
     std::vector<ObjectStub*> layers_;

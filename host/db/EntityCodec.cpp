@@ -1,5 +1,8 @@
 #include "host/db/EntityCodec.h"
 
+#include "host/db/FieldLinks.h"
+#include "host/db/MTextContents.h"
+
 #include "host/dxf/DxfTokenizer.h"
 
 #include <array>
@@ -166,14 +169,73 @@ std::string objectName(const DrawingStore& store, const ObjectStub& stub) {
     return type + " " + handle;
 }
 
-}  // namespace
-
-std::string encodeValue(const DrawingStore& store, std::string_view text, const std::string& who, int code) {
-    std::string bytes = store.codec().encode(text);
+void checkWritable(std::string_view bytes, const std::string& who, int code) {
     if (bytes.find_first_of("\r\n") != std::string::npos)
         throw UnwritableValue(who + ": the value of group code " + std::to_string(code) +
                               " would hold a line break in the file, which would end the value early and make "
                               "the rest of it tags of their own");
+}
+
+// The value of the tag whose code line begins at `tagBegin`.
+std::string_view valueOfTag(std::string_view text, std::size_t tagBegin) {
+    const std::size_t nl = text.find('\n', tagBegin);
+    return nl == std::string_view::npos ? std::string_view() : rawValueAt(text, static_cast<std::uint32_t>(nl + 1));
+}
+
+std::string_view firstLine(std::string_view s) { return s.substr(0, s.find('\n')); }
+
+// A multi-line attribute's text, written as DXF holds multi-line text: in its
+// embedded object, pieces of at most 250 bytes in group 3 before the last in group
+// 1, where the old pieces were. The attribute's own group 1 keeps the form the file
+// gave it: writers leave it empty (as the CAD program's own files have it), or
+// repeat the whole contents there, or the first line of what they show; it is
+// written again in that form, and left as it is when it is none of those.
+void collectMTextPatches(const DrawingStore& store, const ObjectStub& stub, const ObjectData& data,
+                         std::vector<Patch>& out) {
+    const std::string_view text = store.text();
+    const std::string who = objectName(store, stub);
+    const std::vector<std::string> pieces = mtextPieces(store.codec(), data.text);
+    std::string groups3;
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        checkWritable(pieces[i], who, 3);
+        groups3 += store.tagText(3, pieces[i]);
+    }
+    checkWritable(pieces.back(), who, 1);
+    std::string oldRaw;
+    for (auto [b, e] : data.mtextPieces) {
+        oldRaw += valueOfTag(text, b);
+        out.push_back({b, e, {}});
+    }
+    if (data.fields[fMText].present()) {
+        const TagRange r = tagAt(text, data.fields[fMText].vBegin);
+        oldRaw += text.substr(r.vBegin, r.vEnd - r.vBegin);
+        if (!groups3.empty()) out.push_back({r.tagBegin, r.tagBegin, std::move(groups3)});
+        out.push_back({r.vBegin, r.vEnd, pieces.back()});
+    } else if (!data.mtextPieces.empty()) {
+        // Pieces without the group 1 that ends them: it is added after the last.
+        const std::size_t at = data.mtextPieces.back().second;
+        out.push_back({at, at, groups3 + store.tagText(1, pieces.back())});
+    }
+    if (!data.fields[fText].present()) return;
+    const TagRange r = tagAt(text, data.fields[fText].vBegin);
+    const std::string_view outer = text.substr(r.vBegin, r.vEnd - r.vBegin);
+    if (outer.empty()) return;
+    if (outer == oldRaw) {
+        out.push_back({r.vBegin, r.vEnd, encodeValue(store, data.text, who, 1)});
+        return;
+    }
+    const std::string oldPlain = mtextPlainText(store.codec().decode(oldRaw));
+    if (store.codec().decode(outer) == firstLine(oldPlain)) {
+        const std::string newPlain = mtextPlainText(data.text);
+        out.push_back({r.vBegin, r.vEnd, encodeValue(store, firstLine(newPlain), who, 1)});
+    }
+}
+
+}  // namespace
+
+std::string encodeValue(const DrawingStore& store, std::string_view text, const std::string& who, int code) {
+    std::string bytes = store.codec().encode(text);
+    checkWritable(bytes, who, code);
     return bytes;
 }
 
@@ -294,11 +356,8 @@ void collectPatches(const DrawingStore& store, const ObjectStub& stub, const Obj
     // Where an absent value goes depends on the places of the others.
     if (!data.located) locateFields(store, stub, data);
     std::string_view text = store.text();
-    if (data.dirty(fMText) && data.fields[fMText].present()) {
-        TagRange r = tagAt(text, data.fields[fMText].vBegin);
-        for (auto [b, e] : data.mtextPieces) out.push_back({b, e, {}});
-        out.push_back({r.vBegin, r.vEnd, encodeValue(store, data.text, objectName(store, stub), 1)});
-    }
+    if (!data.removedFields.empty()) collectFieldRemovals(store, stub, data.removedFields, out);
+    if (data.dirty(fMText)) collectMTextPatches(store, stub, data, out);
     const auto& slots = slotsOf(stub.kind);
     for (std::size_t i = 0; i < slots.size(); ++i) {
         FieldId id = slots[i].id;

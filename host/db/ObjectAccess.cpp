@@ -44,6 +44,7 @@ AcDbObject* makeOfKind(Kind kind, ObjectData*& data) {
         return makeLive<AcDbLayerTableRecord>(data);
     case Kind::BlockBegin:
     case Kind::BlockEnd:
+    case Kind::Object:
         return makeLive<AcDbObject>(data);
     case Kind::Insert:
         return makeLive<AcDbBlockReference>(data);

@@ -63,6 +63,9 @@ struct ObjectData {
     AcGeVector3d normal{0, 0, 1};
     double height = 0, width = 1, rotation = 0, oblique = 0;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> mtextPieces;  // its 3 tags (whole ranges)
+    // Properties whose field was unlinked (AcDbObject::removeField), as the object's
+    // field dictionary names them: a save takes their links and field objects out.
+    std::vector<std::string> removedFields;
     int flags = 0, hmode = 0, vmode = 0, fieldLen = 0;
     Field fields[fFieldCount];
     std::uint32_t dirtyMask = 0;    // one bit per FieldId: values a save writes
