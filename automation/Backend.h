@@ -174,6 +174,9 @@ public:
     virtual void setNumberFormat(SheetHandle& sheet, const Area& area, const std::u16string& code) = 0;
     virtual bool isBold(SheetHandle& sheet, std::int32_t row, std::int32_t column) = 0;
     virtual void setBold(SheetHandle& sheet, const Area& area, bool bold) = 0;
+    // Whether the cell's text is wrapped into lines as wide as its column.
+    virtual bool isWrapped(SheetHandle& sheet, std::int32_t row, std::int32_t column) = 0;
+    virtual void setWrapped(SheetHandle& sheet, const Area& area, bool wrap) = 0;
     // Sizes the area's columns to their content.
     virtual void autoFitColumns(SheetHandle& sheet, const Area& area) = 0;
     virtual MergeCoverage mergeCoverage(SheetHandle& sheet, const Area& area) = 0;

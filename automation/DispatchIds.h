@@ -68,6 +68,7 @@ constexpr DISPID Address = 0xEC;
 constexpr DISPID Worksheet = 0x15C;
 constexpr DISPID MergeCells = 0xD0;
 constexpr DISPID MergeArea = 0x569;
+constexpr DISPID WrapText = 0x114;
 // Font
 constexpr DISPID Bold = 0x60;
 // Comment

@@ -376,6 +376,18 @@ private:
             if (!isKind(flags, Kind::Get)) break;
             args.expect(0, 0);
             return Variant::bstr(backend().numberFormat(s, a.top, a.left));
+        case dispid::WrapText:
+            if (isKind(flags, Kind::Put)) {
+                args.expect(1, 1);
+                bool wrap = args.boolean(0);
+                checkWritable(backend(), s);
+                checkFormatArea(a);
+                backend().setWrapped(s, a, wrap);
+                return {};
+            }
+            if (!isKind(flags, Kind::Get)) break;
+            args.expect(0, 0);
+            return Variant::boolean(backend().isWrapped(s, a.top, a.left));
         case dispid::AutoFit:
             if (!isKind(flags, Kind::Method)) break;
             args.expect(0, 0);

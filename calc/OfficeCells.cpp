@@ -559,6 +559,19 @@ void OfficeBackend::setBold(SheetHandle& sheet, const Area& area, bool bold) {
     place.setProperty(*state_, "CharWeight", Any(weight));
 }
 
+bool OfficeBackend::isWrapped(SheetHandle& sheet, std::int32_t row, std::int32_t column) {
+    bool wrapped = false;
+    Reference<beans::XPropertySet>(placeOf(sheet, Area{row, column, row, column}).topLeft(), UNO_QUERY_THROW)
+        ->getPropertyValue("IsTextWrapped") >>= wrapped;
+    return wrapped;
+}
+
+void OfficeBackend::setWrapped(SheetHandle& sheet, const Area& area, bool wrap) {
+    const Place place = placeOf(sheet, area);
+    state_->noteChange(*place.doc);
+    place.setProperty(*state_, "IsTextWrapped", Any(wrap));
+}
+
 void OfficeBackend::autoFitColumns(SheetHandle& sheet, const Area& area) {
     const Place place = placeOf(sheet, area);
     state_->noteChange(*place.doc);

@@ -70,6 +70,8 @@ public:
                          const std::u16string& code) override;
     bool isBold(automation::SheetHandle& sheet, std::int32_t row, std::int32_t column) override;
     void setBold(automation::SheetHandle& sheet, const automation::Area& area, bool bold) override;
+    bool isWrapped(automation::SheetHandle& sheet, std::int32_t row, std::int32_t column) override;
+    void setWrapped(automation::SheetHandle& sheet, const automation::Area& area, bool wrap) override;
     void autoFitColumns(automation::SheetHandle& sheet, const automation::Area& area) override;
     automation::MergeCoverage mergeCoverage(automation::SheetHandle& sheet, const automation::Area& area) override;
     std::optional<automation::Area> mergeAreaContaining(automation::SheetHandle& sheet,

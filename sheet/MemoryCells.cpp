@@ -198,6 +198,17 @@ void MemoryBackend::setBold(SheetHandle& handle, const Area& area, bool bold) {
                   [&](std::uint32_t old) { return styles.withBold(old, bold); });
 }
 
+bool MemoryBackend::isWrapped(SheetHandle& handle, std::int32_t row, std::int32_t column) {
+    const Sheet& sheet = sheetOfHandle(handle);
+    return sheet.book().styles.wrapsText(sheet.styleAt(row, column));
+}
+
+void MemoryBackend::setWrapped(SheetHandle& handle, const Area& area, bool wrap) {
+    Sheet& sheet = sheetOfHandle(handle);
+    Styles& styles = sheet.book().styles;
+    restyle(sheet, area, [&](std::uint32_t old) { return styles.withWrapText(old, wrap); });
+}
+
 void MemoryBackend::autoFitColumns(SheetHandle& sheet, const Area& area) {
     sheetOfHandle(sheet).autoFit(area.left, area.right);
 }

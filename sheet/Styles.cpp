@@ -45,6 +45,75 @@ constexpr std::array<Builtin, 28> kBuiltins{{{0, "General"},
 
 constexpr std::uint64_t kOpBold = 1ull << 62;
 constexpr std::uint64_t kOpNotBold = 1ull << 61;
+constexpr std::uint64_t kOpWrap = 1ull << 58;
+constexpr std::uint64_t kOpNoWrap = 1ull << 57;
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// One attribute of a start tag as written: from the white space before its name to
+// its closing quote.
+struct AttributeSpan {
+    std::string_view qname;
+    std::size_t begin, end;
+};
+
+// The attributes of an element's start tag (the element came from a well-formed
+// document or from here), and in `last` where the last attribute ends (after the
+// name when there is none): what follows is white space and "/>" or ">".
+std::vector<AttributeSpan> attributesOf(std::string_view element, std::size_t& last) {
+    std::vector<AttributeSpan> spans;
+    std::size_t at = element.find_first_of(" \t\r\n/>", 1);
+    last = at;
+    while (at < element.size()) {
+        std::size_t name = at;
+        while (name < element.size() && isXmlSpace(element[name])) ++name;
+        if (name >= element.size() || element[name] == '/' || element[name] == '>') break;
+        std::size_t nameEnd = element.find_first_of(" \t\r\n=", name);
+        std::size_t quote = element.find_first_of("\"'", nameEnd);
+        std::size_t close = element.find(element[quote], quote + 1);
+        spans.push_back({element.substr(name, nameEnd - name), at, close + 1});
+        at = last = close + 1;
+    }
+    return spans;
+}
+
+// The element with its attribute `name` (one without a prefix, so in no namespace)
+// given the value, or taken away for an empty value. Everything else of the
+// element, the user's attributes and its content, stays byte for byte.
+std::string withAttribute(std::string_view element, std::string_view name, std::string_view value) {
+    std::size_t last = 0;
+    std::string out(element);
+    const auto spans = attributesOf(element, last);
+    const auto it = std::find_if(spans.begin(), spans.end(), [&](const AttributeSpan& a) { return a.qname == name; });
+    std::string attribute;
+    if (!value.empty()) attribute.append(" ").append(name).append("=\"").append(value).append("\"");
+    if (it != spans.end())
+        out.replace(it->begin, it->end - it->begin, attribute);
+    else
+        out.insert(last, attribute);
+    return out;
+}
+
+// An element with no attribute and no content, "<alignment/>", says nothing.
+bool isBare(std::string_view element) {
+    std::size_t last = 0;
+    if (!attributesOf(element, last).empty()) return false;
+    while (last < element.size() && isXmlSpace(element[last])) ++last;
+    return element.substr(last) == "/>";
+}
+
+// Sets an apply* flag of a cell format's attributes to 1 (a format whose flag said
+// 0 would keep showing its cell style's property instead of the one set here).
+void setApplyFlag(std::string& attributes, std::string_view flag) {
+    const std::string needle = " " + std::string(flag) + "=\"";
+    const auto at = attributes.find(needle);
+    if (at == std::string::npos) {
+        attributes.append(needle).append("1\"");
+        return;
+    }
+    const auto value = at + needle.size();
+    attributes.replace(value, attributes.find('"', value) - value, "1");
+}
 
 }  // namespace
 
@@ -116,6 +185,8 @@ bool Styles::isBold(std::uint32_t xf) const {
     return font < fonts.size() && fonts[font].isBold;
 }
 
+bool Styles::wrapsText(std::uint32_t xf) const { return xf < formats_.size() && formats_[xf].wrapsText; }
+
 std::uint32_t Styles::numFmtIdFor(std::string_view code) {
     for (const auto& b : kBuiltins)
         if (b.code == code) return b.id;
@@ -127,12 +198,8 @@ std::uint32_t Styles::numFmtIdFor(std::string_view code) {
 }
 
 std::uint32_t Styles::findOrAdd(const CellFormat& f) {
-    for (std::uint32_t i = 0; i < formats_.size(); ++i) {
-        const auto& g = formats_[i];
-        if (g.numFmtId == f.numFmtId && g.fontId == f.fontId && g.fillId == f.fillId && g.borderId == f.borderId &&
-            g.xfId == f.xfId && g.extraAttributes == f.extraAttributes && g.innerXml == f.innerXml)
-            return i;
-    }
+    for (std::uint32_t i = 0; i < formats_.size(); ++i)
+        if (formats_[i] == f) return i;
     formats_.push_back(f);
     return static_cast<std::uint32_t>(formats_.size() - 1);
 }
@@ -184,6 +251,25 @@ std::uint32_t Styles::withBold(std::uint32_t xf, bool bold) {
         }
         f.fontId = fontId;
         if (f.extraAttributes.find("applyFont") == std::string::npos) f.extraAttributes += " applyFont=\"1\"";
+    }
+    auto result = findOrAdd(f);
+    cache_[key] = result;
+    return result;
+}
+
+std::uint32_t Styles::withWrapText(std::uint32_t xf, bool wrap) {
+    if (xf >= formats_.size()) xf = 0;
+    std::uint64_t key = (wrap ? kOpWrap : kOpNoWrap) | xf;
+    if (auto it = cache_.find(key); it != cache_.end()) return it->second;
+    CellFormat f = formats_[xf];
+    if (f.wrapsText != wrap) {
+        // Only wrapText changes: the alignment the user gave the format (horizontal,
+        // indent, rotation, ...) is kept as it was written.
+        if (f.alignment.empty()) f.alignment = "<" + mainPrefix + "alignment/>";
+        f.alignment = withAttribute(f.alignment, "wrapText", wrap ? "1" : "");
+        if (isBare(f.alignment)) f.alignment.clear();
+        f.wrapsText = wrap;
+        setApplyFlag(f.extraAttributes, "applyAlignment");
     }
     auto result = findOrAdd(f);
     cache_[key] = result;

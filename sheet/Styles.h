@@ -23,10 +23,16 @@ struct CellFormat {
     std::uint32_t fillId = 0;
     std::uint32_t borderId = 0;
     std::uint32_t xfId = 0;
-    // Other attributes (apply*, quotePrefix, ...) and the inner XML (alignment,
-    // protection), kept as read.
+    // Other attributes (apply*, quotePrefix, ...), kept as read.
     std::string extraAttributes;
+    // The <alignment> child whole, as read or as changed here (only the attribute
+    // changed), empty when the format has none; the schema puts it first.
+    std::string alignment;
+    bool wrapsText = false;  // the alignment's wrapText
+    // The other children (protection, extensions), kept as read.
     std::string innerXml;
+
+    bool operator==(const CellFormat&) const = default;
 };
 
 class Styles {
@@ -41,11 +47,14 @@ public:
     // Whether the format shows numbers as dates or times.
     bool isDateFormat(std::uint32_t xf) const;
     bool isBold(std::uint32_t xf) const;
+    // Whether the cell's text is wrapped onto several lines in its column's width.
+    bool wrapsText(std::uint32_t xf) const;
 
     // The index of a format like xf but with the given number format code / bold
-    // flag, appending records as needed.
+    // flag / text wrapping, appending records as needed.
     std::uint32_t withFormatCode(std::uint32_t xf, std::string_view code);
     std::uint32_t withBold(std::uint32_t xf, bool bold);
+    std::uint32_t withWrapText(std::uint32_t xf, bool wrap);
 
     std::size_t formatCount() const noexcept { return formats_.size(); }
     bool isValidFormat(std::uint32_t xf) const noexcept { return xf < formats_.size(); }

@@ -170,6 +170,12 @@ MergeState mergeState(IDispatch* range) {
 }
 DispatchPtr mergeArea(IDispatch* cell) { return getObject(cell, dispid::MergeArea); }
 
+void setWrapText(IDispatch* range, bool wrap) { putProperty(range, dispid::WrapText, Variant::boolean(wrap)); }
+bool isWrapText(IDispatch* range) {
+    Variant wrap = getProperty(range, dispid::WrapText);
+    return wrap.vt() == VT_BOOL && wrap.boolVal() != VARIANT_FALSE;
+}
+
 void setBold(IDispatch* font, bool bold) { putProperty(font, dispid::Bold, Variant::boolean(bold)); }
 bool isBold(IDispatch* font) {
     Variant bold = getProperty(font, dispid::Bold);

@@ -73,6 +73,7 @@ constexpr DISPID Worksheet = 0x15C;
 constexpr DISPID Parent = 0x96;
 constexpr DISPID MergeCells = 0xD0;
 constexpr DISPID MergeArea = 0x569;
+constexpr DISPID WrapText = 0x114;
 // Comment
 constexpr DISPID Delete = 0x75;
 // Font
@@ -165,6 +166,11 @@ MergeState mergeState(IDispatch* range);
 // Range.MergeArea: the merged area holding the cell, or the cell itself when it is
 // not merged.
 DispatchPtr mergeArea(IDispatch* cell);
+
+// Range.WrapText: whether texts show their lines, set on every cell of the range.
+// Read on one cell; a range whose cells differ may answer null, read as false.
+void setWrapText(IDispatch* range, bool wrap);
+bool isWrapText(IDispatch* range);
 
 // Font
 void setBold(IDispatch* font, bool bold);

@@ -15,6 +15,14 @@ std::uint32_t number(std::string_view text, bool& ok) {
     return v;
 }
 
+// An xsd:boolean, whose white space is collapsed.
+bool isTrue(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return false;
+    text = text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+    return text == "1" || text == "true";
+}
+
 class StylesReader : public PartPiecesReader {
 public:
     explicit StylesReader(Styles& styles) : styles_(styles) {}
@@ -75,6 +83,11 @@ private:
             }
             xfs_.push_back(std::move(f));
             xfInner_ = e.startTagEnd;
+            alignmentStart_ = alignmentEnd_ = 0;
+        } else if (e.depth == 4 && section_ == "cellXfs" && e.name == "alignment" && e.ns == ns::main &&
+                   alignmentEnd_ == 0 && !xfs_.empty()) {
+            alignmentStart_ = e.offset;
+            if (const auto* wrap = e.attr("wrapText")) xfs_.back().wrapsText = isTrue(*wrap);
         }
     }
     void onEnd(std::string_view, std::string_view name, int depth, std::size_t endOffset) override {
@@ -84,10 +97,20 @@ private:
                 {std::string(name), std::string(document().substr(childStart_, endOffset - childStart_))});
         } else if (depth == 3 && section_ == "fonts" && name == "font" && !fonts_.empty()) {
             fonts_.back().putChildrenInOrder();
+        } else if (depth == 4 && section_ == "cellXfs" && name == "alignment" && alignmentStart_ != 0 &&
+                   alignmentEnd_ == 0) {
+            alignmentEnd_ = endOffset;
+            xfs_.back().alignment.assign(document().substr(alignmentStart_, endOffset - alignmentStart_));
         } else if (depth == 3 && section_ == "cellXfs" && name == "xf") {
-            // The children (alignment, protection, extensions) are carried whole.
-            if (contentEnd() > xfInner_)
-                xfs_.back().innerXml.assign(document().substr(xfInner_, contentEnd() - xfInner_));
+            // The children are carried whole: the alignment on its own, as wrapping
+            // changes it, and the rest (protection, extensions) around it.
+            std::string& inner = xfs_.back().innerXml;
+            if (alignmentEnd_ != 0) {
+                inner.assign(document().substr(xfInner_, alignmentStart_ - xfInner_));
+                inner.append(document().substr(alignmentEnd_, contentEnd() - alignmentEnd_));
+            } else if (contentEnd() > xfInner_) {
+                inner.assign(document().substr(xfInner_, contentEnd() - xfInner_));
+            }
         }
     }
 
@@ -100,6 +123,9 @@ private:
     Styles& styles_;
     std::string section_;
     std::size_t childStart_ = 0, xfInner_ = 0;
+    // The first <alignment> of the current xf, from its '<' to one past its end (0
+    // while there is none).
+    std::size_t alignmentStart_ = 0, alignmentEnd_ = 0;
 };
 
 constexpr std::string_view kDefaultRest[] = {
@@ -187,10 +213,10 @@ std::string writeStyles(const Styles& styles) {
                 out += "<" + p + "xf numFmtId=\"" + std::to_string(f.numFmtId) + "\" fontId=\"" +
                        std::to_string(f.fontId) + "\" fillId=\"" + std::to_string(f.fillId) + "\" borderId=\"" +
                        std::to_string(f.borderId) + "\" xfId=\"" + std::to_string(f.xfId) + "\"" + f.extraAttributes;
-                if (f.innerXml.empty())
+                if (f.alignment.empty() && f.innerXml.empty())
                     out += "/>";
                 else
-                    out += ">" + f.innerXml + "</" + p + "xf>";
+                    out += ">" + f.alignment + f.innerXml + "</" + p + "xf>";
             }
             out += "</" + p + "cellXfs>";
         }

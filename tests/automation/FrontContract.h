@@ -72,7 +72,7 @@ TYPED_TEST_P(FrontContract, MembersRefuseArgumentsTheyDoNotTake) {
     const Variant extra = Variant::i4(1);
     for (DISPID id : {dispid::EntireRow, dispid::EntireColumn, dispid::Cells, dispid::Columns, dispid::Rows,
                       dispid::Font, dispid::Row, dispid::Column, dispid::Count, dispid::NumberFormat,
-                      dispid::MergeCells, dispid::MergeArea, dispid::Text, dispid::Comment}) {
+                      dispid::MergeCells, dispid::MergeArea, dispid::Text, dispid::Comment, dispid::WrapText}) {
         SCOPED_TRACE(id);
         EXPECT_EQ(failure([&] { get(cells.get(), id, {extra}); }), DISP_E_BADPARAMCOUNT);
         EXPECT_EQ(failure([&] { get(cells.get(), id); }), S_OK);
@@ -163,6 +163,21 @@ TYPED_TEST_P(FrontContract, BlocksOfValuesGoInAndComeBackAsAutomationGivesThem) 
               VARIANT_FALSE);
     EXPECT_EQ(get(object(this->range(sheet.get(), u"A2", u"A2").get(), dispid::Font).get(), dispid::Bold).boolVal(),
               VARIANT_FALSE);
+    // So does WrapText, which leaves the cells' other formats as they were.
+    auto wraps = [&](const char16_t* from, const char16_t* to) {
+        return get(this->range(sheet.get(), from, to).get(), dispid::WrapText).boolVal() != VARIANT_FALSE;
+    };
+    put(this->range(sheet.get(), u"A1", u"B2").get(), dispid::WrapText, Variant::boolean(true));
+    EXPECT_TRUE(wraps(u"B2", u"B2"));
+    EXPECT_TRUE(wraps(u"A1", u"C3"));
+    EXPECT_FALSE(wraps(u"C1", u"C1"));
+    EXPECT_FALSE(wraps(u"A3", u"B3"));
+    put(this->range(sheet.get(), u"B2", u"B2").get(), dispid::WrapText, Variant::boolean(false));
+    EXPECT_FALSE(wraps(u"B2", u"B2"));
+    EXPECT_TRUE(wraps(u"B1", u"B1"));
+    EXPECT_EQ(get(b1.get(), dispid::NumberFormat).bstrVal(), u"@");
+    EXPECT_NE(get(object(b1.get(), dispid::Font).get(), dispid::Bold).boolVal(), VARIANT_FALSE);
+    EXPECT_EQ(get(b1.get(), dispid::Value).bstrVal(), u"007");
 }
 
 TYPED_TEST_P(FrontContract, CommentsSurviveValuesWrittenOverTheirCellsAndTheCommandsEnd) {

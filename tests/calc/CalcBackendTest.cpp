@@ -104,6 +104,15 @@ TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
     ComPtr<IDispatch> sheet = newSheet(app.get());
     ASSERT_TRUE(std::filesystem::exists("Book1.xlsx"));
     put(range(sheet.get(), u"A1", u"A1").get(), dispid::Value, Variant::bstr(u"kept"));
+    // Wrapped text goes into the office's cells and from there into the file.
+    put(range(sheet.get(), u"A2", u"A2").get(), dispid::Value, Variant::bstr(u"two\nlines"));
+    put(range(sheet.get(), u"A2", u"B3").get(), dispid::WrapText, Variant::boolean(true));
+    put(range(sheet.get(), u"B3", u"B3").get(), dispid::WrapText, Variant::boolean(false));
+    auto wraps = [](IDispatch* in, const char16_t* cell) {
+        return get(range(in, cell, cell).get(), dispid::WrapText).boolVal() != VARIANT_FALSE;
+    };
+    EXPECT_TRUE(wraps(sheet.get(), u"B2"));
+    EXPECT_FALSE(wraps(sheet.get(), u"B3"));
     ASSERT_TRUE(backend_->flushChangedWorkbooks(false).empty());
     std::ifstream in("Book1.xlsx", std::ios::binary);
     char magic[2] = {};
@@ -119,6 +128,10 @@ TEST_F(CalcBackendTest, NewWorkbooksAreStoredAsXlsxThatOpensAgain) {
     ComPtr<IDispatch> again = application();
     ComPtr<IDispatch> active = object(again.get(), dispid::ActiveSheet);
     EXPECT_EQ(get(range(active.get(), u"A1", u"A1").get(), dispid::Value).bstrVal(), u"kept");
+    EXPECT_EQ(get(range(active.get(), u"A2", u"A2").get(), dispid::Value).bstrVal(), u"two\nlines");
+    EXPECT_TRUE(wraps(active.get(), u"A2"));
+    EXPECT_FALSE(wraps(active.get(), u"A1"));
+    EXPECT_FALSE(wraps(active.get(), u"B3"));
     EXPECT_EQ(get(object(again.get(), dispid::ActiveWorkbook).get(), dispid::Name).bstrVal(), u"Book1.xlsx");
     EXPECT_THROW(backend_->openWorkbookFile("missing.xlsx"), std::runtime_error);
 }

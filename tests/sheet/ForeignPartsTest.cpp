@@ -132,12 +132,87 @@ TEST(ForeignPartsTest, CellFormatsWithChildrenAndRichTextComeBackWhole) {
         EXPECT_TRUE(back->styles.isTextFormat(read.styleAt(1, 1)));
         EXPECT_TRUE(back->styles.isBold(read.styleAt(5, 1)));
         EXPECT_FALSE(back->styles.isBold(read.styleAt(1, 2)));
-        EXPECT_EQ(back->styles.formats()[read.styleAt(1, 1)].innerXml,
+        const CellFormat& format = back->styles.formats()[read.styleAt(1, 1)];
+        EXPECT_EQ(format.alignment + format.innerXml,
                   "<" + p + "alignment horizontal=\"center\" wrapText=\"1\"/><" + p + "protection locked=\"0\"/>");
         EXPECT_EQ(back->strings.text(read.find(1, 2)->text), u"bold rest");
         EXPECT_EQ(back->strings.text(read.find(1, 3)->text), u"inline");
         EXPECT_NE(back->strings.richXml(read.find(1, 2)->text).find("<" + p + "b/>"), std::string::npos)
             << "the run's formatting is carried";
+    }
+}
+
+// Wrapping the text of cells whose formats the user aligned changes wrapText and
+// nothing else: the other alignment attributes (whatever their form, and foreign
+// ones), the format's other children and its apply flags stay as written; a format
+// the workbook already has is reused; wrapping taken away again gives back the
+// format the cell had.
+TEST(ForeignPartsTest, WrappingTextKeepsTheRestOfAUsersAlignmentAsWritten) {
+    for (const std::string p : {"", "x:"}) {
+        SCOPED_TRACE(p.empty() ? "no prefix" : "prefix x:");
+        const std::string kXf = "<" + p + "xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"";
+        const std::string userAligned = "<" + p +
+                                        "alignment horizontal=\"left\" vertical=\"top\" textRotation=\"90\" "
+                                        "indent=\"2\"\n shrinkToFit=\"1\" readingOrder=\"2\"/>";
+        const std::string unwrapped = "<" + p + "alignment wrapText='0' vertical=\"center\"  />";
+        const std::string foreign = "<" + p + "alignment xmlns:t=\"urn:tablora:test\" t:wrapText=\"0\" " +
+                                    "horizontal=\"right\"></" + p + "alignment>";
+        const std::string protection = "<" + p + "protection locked=\"0\"/>";
+        const std::string styles =
+            "<" + p + "fonts count=\"1\"><" + p + "font><" + p + "sz val=\"11\"/></" + p + "font></" + p + "fonts><" +
+            p + "cellXfs count=\"6\">" + kXf + "/>" + kXf + " applyAlignment=\"1\">" + userAligned + protection + "</" +
+            p + "xf>" + kXf + " applyAlignment=\"0\">" + unwrapped + "</" + p + "xf>" + kXf + "><" + p +
+            "alignment wrapText=\" true \"/></" + p + "xf>" + kXf + " applyAlignment=\"1\"><" + p +
+            "alignment wrapText=\"1\"/></" + p + "xf>" + kXf + ">" + foreign + "</" + p + "xf></" + p + "cellXfs>";
+        auto book = readPackage(zipOf(workbookParts(p, styles, "<" + p + "si><" + p + "t>a</" + p + "t></" + p + "si>",
+                                                    R"(<row r="1"><c r="A1" t="s"><v>0</v></c></row>)")),
+                                u"aligned.xlsx");
+        ASSERT_TRUE(book->readOnlyReason.empty()) << book->readOnlyReason;
+        Styles& st = book->styles;
+        for (std::uint32_t xf = 0; xf < 6; ++xf) EXPECT_EQ(st.wrapsText(xf), xf == 3 || xf == 4) << xf;
+        const std::size_t formatsRead = st.formatCount();
+
+        // A plain format wrapped is the user's own wrapped format, not a copy of it.
+        EXPECT_EQ(st.withWrapText(0, true), 4u);
+        EXPECT_EQ(st.withWrapText(3, true), 3u);
+        const std::uint32_t aligned = st.withWrapText(1, true);
+        const std::uint32_t explicitlyUnwrapped = st.withWrapText(2, true);
+        const std::uint32_t withForeign = st.withWrapText(5, true);
+        const std::uint32_t plain = st.withWrapText(3, false);
+        EXPECT_EQ(st.formatCount(), formatsRead + 4);
+        EXPECT_EQ(st.withWrapText(aligned, false), 1u);
+        EXPECT_EQ(st.withWrapText(1, true), aligned);
+        EXPECT_EQ(st.formatCount(), formatsRead + 4);
+
+        Sheet& sheet = *book->sheets()[0];
+        const std::uint32_t cellStyles[] = {aligned, explicitlyUnwrapped, withForeign, plain, 4, 1};
+        for (std::int32_t r = 0; r < 6; ++r) {
+            sheet.setText(r + 2, 1, u"first\nsecond");
+            sheet.setStyle(r + 2, 1, cellStyles[r]);
+        }
+        const std::string saved = writePackage(*book);
+        const std::string out = part(saved, "xl/styles.xml");
+        expectWellFormed(out, "styles");
+        const std::string wrappedAligned = "<" + p +
+                                           "alignment horizontal=\"left\" vertical=\"top\" textRotation=\"90\" "
+                                           "indent=\"2\"\n shrinkToFit=\"1\" readingOrder=\"2\" wrapText=\"1\"/>";
+        for (const std::string& written :
+             {kXf + " applyAlignment=\"1\">" + wrappedAligned + protection + "</" + p + "xf>",
+              kXf + " applyAlignment=\"1\">" + userAligned + protection + "</" + p + "xf>",
+              kXf + " applyAlignment=\"1\"><" + p + "alignment wrapText=\"1\" vertical=\"center\"  /></" + p + "xf>",
+              kXf + " applyAlignment=\"1\"><" + p + "alignment xmlns:t=\"urn:tablora:test\" t:wrapText=\"0\" " +
+                  "horizontal=\"right\" wrapText=\"1\"></" + p + "alignment></" + p + "xf>",
+              kXf + " applyAlignment=\"1\"/>"})
+            EXPECT_EQ(occurrences(out, written), 1u) << written << "\nin\n" << out;
+
+        auto back = readPackage(saved, u"aligned.xlsx");
+        const Sheet& read = *back->sheets()[0];
+        const bool wraps[] = {true, true, true, false, true, false};
+        for (std::int32_t r = 0; r < 6; ++r)
+            EXPECT_EQ(back->styles.wrapsText(read.styleAt(r + 2, 1)), wraps[r]) << "row " << r + 2;
+        EXPECT_EQ(back->styles.formats()[read.styleAt(2, 1)].alignment, wrappedAligned);
+        EXPECT_EQ(back->styles.formats()[read.styleAt(2, 1)].innerXml, protection);
+        EXPECT_FALSE(back->styles.wrapsText(read.styleAt(1, 1)));
     }
 }
 

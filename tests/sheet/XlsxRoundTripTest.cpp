@@ -1,6 +1,6 @@
 // Workbooks as .xlsx files, checked against a reader and a writer we did not write
 // (openpyxl): what the stand-in saves opens there with values, notes, text format,
-// bold rows, widths and sheet names; what openpyxl saves opens here; content the
+// bold rows, wrapped text, widths and sheet names; what openpyxl saves opens here; content the
 // stand-in does not model survives a save; failed saves leave the file alone.
 #include "SheetTestSupport.h"
 
@@ -66,6 +66,10 @@ TEST_F(XlsxRoundTripTest, WhatTheStandInWritesReadsBackInOpenpyxl) {
     put(b2.get(), id::Value, bstr("007"));
     put(cell(sheet.get(), 2, 3).get(), id::Value, bstr("12.5"));
     put(cell(sheet.get(), 3, 1).get(), id::Value, Variant::bstr(u"Ünïcödé \u2713 \U0001D11E\ttab"));
+    // Lines of a text shown as lines: in a bold text-formatted header and in a plain cell.
+    put(cell(sheet.get(), 4, 1).get(), id::Value, bstr("first line\nsecond line"));
+    put(getObject(sheet.get(), id::Range, {bstr("C1"), bstr("A4")}).get(), id::WrapText, Variant::boolean(true));
+    put(getObject(sheet.get(), id::Range, {bstr("A2"), bstr("C3")}).get(), id::WrapText, Variant::boolean(false));
     call(getObject(sheet.get(), id::Columns).get(), id::AutoFit, DISPATCH_METHOD);
     auto sheets = getObject(getObject(app.get(), id::ActiveWorkbook).get(), id::Worksheets);
     auto other =
@@ -89,6 +93,9 @@ assert not ws["A2"].font.b
 assert ws["B2"].value == "007" and ws["B2"].number_format == "@", (ws["B2"].value, ws["B2"].number_format)
 assert ws["C2"].value == 12.5, ws["C2"].value
 assert ws["A3"].value == "Ünïcödé \u2713 \U0001D11E\ttab", repr(ws["A3"].value)
+assert ws["A4"].value == "first line\nsecond line" and ws["A4"].alignment.wrap_text is True, repr(ws["A4"].value)
+assert ws["C1"].alignment.wrap_text is True and ws["C1"].font.b and ws["C1"].number_format == "@"
+assert not any(ws[c].alignment.wrap_text for c in ("A2", "B2", "C2", "A3", "D4")), "wrapped beside"
 assert ws.column_dimensions["A"].width > ws.column_dimensions["B"].width > 0, ws.column_dimensions["A"].width
 assert ws["B1"].comment is None
 )"),
@@ -302,6 +309,9 @@ wb.save("chart.xlsx")
     EXPECT_EQ(rawInvoke(cell(sheet.get(), 1, 1).get(), id::Value, DISPATCH_PROPERTYPUT, {bstr("2")}, &info),
               DISP_E_EXCEPTION);
     EXPECT_NE(narrow(info.bstrDescription).find("read-only"), std::string::npos);
+    EXPECT_EQ(rawInvoke(cell(sheet.get(), 1, 1).get(), id::WrapText, DISPATCH_PROPERTYPUT, {Variant::boolean(true)}),
+              DISP_E_EXCEPTION);
+    EXPECT_FALSE(call(cell(sheet.get(), 1, 1).get(), id::WrapText, DISPATCH_PROPERTYGET).boolVal());
     EXPECT_TRUE(flushChangedWorkbooks().empty());
     EXPECT_EQ(readFile("chart.xlsx"), before);
 }
