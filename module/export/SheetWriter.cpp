@@ -110,8 +110,12 @@ void SheetWriter::writeDataRow(std::int32_t& nextRow, std::span<const std::strin
     if (!texts.empty()) {
         setCellComment(xl::cell(cells(), row, 1, xl::CellIndex::Short).get(), texts[0]);
         const std::span<const std::string> values = texts.subspan(1);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            if (values[i].find('\n') != std::string::npos)
+                multiLineCells_.emplace_back(row, static_cast<std::int32_t>(i) + 1);
         if (arraysRefused_) {
             writeCells(row, 1, values);
+            wrapMultiLineCells();
         } else if (!values.empty()) {
             if (pendingRows_ > 0 && (row != pendingTop_ + pendingRows_ || values.size() != pendingWidth_)) flush();
             if (pendingRows_ == 0) {
@@ -136,6 +140,15 @@ void SheetWriter::flush() {
         writeCellByCell(rows);
     else
         writeBlock(rows);
+    wrapMultiLineCells();
+}
+
+void SheetWriter::wrapMultiLineCells() {
+    // Taken out first, as the rows are: a failure below does not wrap them twice.
+    std::vector<std::pair<std::int32_t, std::int32_t>> cellsToWrap;
+    cellsToWrap.swap(multiLineCells_);
+    for (const auto& [row, column] : cellsToWrap)
+        xl::setWrapText(xl::cell(cells(), row, column, xl::CellIndex::Short).get(), true);
 }
 
 void SheetWriter::writeBlock(Pending& rows) {

@@ -49,8 +49,8 @@ public:
     void writeHeaderRow(std::int32_t& row, std::span<const std::string> texts, std::span<const std::string> markers,
                         std::span<const std::u16string> ownMarkers = {}, const std::string& rowMarker = {});
     // A data row at `row`, then `row` moves on by one: texts[0] (the handle) as the
-    // comment of column A, the values from texts[1]. The values may be held back
-    // until flush().
+    // comment of column A, the values from texts[1]; a value of several lines wraps.
+    // The values may be held back until flush().
     void writeDataRow(std::int32_t& row, std::span<const std::string> texts);
     // One more title in header row `row` at `column`, formatted as the header row's
     // other cells (text format with AsText, bold).
@@ -76,6 +76,9 @@ private:
     };
     void writeBlock(Pending& rows);
     void writeCellByCell(Pending& rows);
+    // Cells whose text has several lines (a multi-line attribute's) wrap, so that
+    // the lines show; set once their values are written.
+    void wrapMultiLineCells();
 
     DispatchPtr app_;
     const ExportOptions& options_;
@@ -86,6 +89,7 @@ private:
     std::int32_t pendingRows_ = 0;
     std::size_t pendingWidth_ = 0;
     std::vector<std::u16string> pending_;
+    std::vector<std::pair<std::int32_t, std::int32_t>> multiLineCells_;  // row, column
 };
 
 // The first row of the workbook's active sheet whose first 255 cells all display
