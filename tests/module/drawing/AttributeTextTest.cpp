@@ -25,6 +25,15 @@ TEST(AttributeText, CellTextsBecomeContentsThatReadBackAsThemselves) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cell);
         EXPECT_EQ(tabro::mtextContentsOf(c.cell), c.contents);
+        // What the host reads of those contents is the cell again (its line ends
+        // as line feeds): an unedited cell then reads as unedited.
+        std::string cell = c.cell;
+        for (std::size_t at; (at = cell.find("\r\n")) != std::string::npos;) cell.erase(at, 1);
+        for (char& ch : cell)
+            if (ch == '\r') ch = '\n';
+        AcDbMText mtext(c.contents);
+        AcutString read(mtext.text());
+        EXPECT_EQ(std::string(read.get()), cell);
     }
 }
 
