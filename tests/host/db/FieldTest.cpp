@@ -354,6 +354,34 @@ TEST_F(FieldTest, AFieldDictionaryWithAnotherPropertyKeepsIt) {
     EXPECT_TRUE(sameText(save(), unlinkedText(withSecond, {date}))) << "with no field left, the whole link goes";
 }
 
+// A faulty file whose field names, with a 360, objects it does not own (a field of
+// another attribute, its own parent in a cycle): unlinking takes what the field
+// owns and leaves the rest, and ends.
+TEST_F(FieldTest, WhatAFieldNamesButDoesNotOwnStays) {
+    const auto objects = objectsByHandle(original);
+    const std::string root101 = fieldOf(original, hexOf(date101)), root102 = fieldOf(original, hexOf(date102));
+    std::string child101;
+    for (const TextTag& t : objects.at(root101).tags)
+        if (t.code == 360) child101 = handleIn(t.value);
+    const std::size_t rootEnd = objects.at(root101).end, childEnd = objects.at(child101).end;
+    const std::string faulty = applied(
+        original, {{rootEnd, rootEnd, "360\n" + root102 + "\n"}, {childEnd, childEnd, "360\n" + root101 + "\n"}});
+    open(faulty);
+    ASSERT_EQ(removeField(date101), Acad::eOk);
+    const std::string saved = save();
+    const auto after = objectsByHandle(saved);
+    EXPECT_FALSE(after.count(root101));
+    EXPECT_FALSE(after.count(child101));
+    EXPECT_TRUE(after.count(root102)) << "another attribute's field";
+    open(saved);
+    EXPECT_FALSE(hasFields(date101));
+    EXPECT_TRUE(hasFields(date102));
+    AcDbObjectPointer<AcDbObject> o(date102, AcDb::kForRead);
+    AcDbObjectId field;
+    ASSERT_EQ(o->getField("TEXT", field), Acad::eOk);
+    EXPECT_EQ(hexOf(field), root102);
+}
+
 TEST_F(FieldTest, UndoGivesTheLinkBackExactlyAndRedoTakesItAgain) {
     hostdb::UndoHistory& history = db->store().undoHistory();
     const std::string binaryBefore = save(dxf::DxfFormat::Binary);
