@@ -151,21 +151,25 @@ void collectFieldRemovals(const DrawingStore& store, const ObjectStub& stub, con
         for (const dxf::Tag& t : tags)
             if (t.code == 360) pending.emplace_back(handleValue(t.value), h);
     }
-    const FieldList list = readFieldList(store);
-    for (std::size_t i : list.members)
-        if (gone.count(handleValue(list.tags[i].value))) out.push_back(deleteTags(list.tags, i, i));
 }
 
-void collectFieldListCount(const DrawingStore& store, std::vector<Patch>& patches) {
+void collectFieldList(const DrawingStore& store, std::vector<Patch>& patches) {
     const FieldList list = readFieldList(store);
-    if (list.count == 0 || list.members.empty()) return;
+    if (list.members.empty()) return;
+    // The objects the patches delete whole, by where they lie: the list is read once
+    // for them all, however many fields went (a drawing may list a field for every
+    // attribute).
     std::set<std::pair<std::size_t, std::size_t>> deleted;
     for (const Patch& p : patches)
         if (p.text.empty() && p.end > p.begin) deleted.emplace(p.begin, p.end);
     std::int64_t dropped = 0;
-    for (std::size_t i : list.members)
-        if (deleted.count({list.tags[i].begin, list.tags[i].end})) ++dropped;
-    if (dropped == 0) return;
+    for (std::size_t i : list.members) {
+        const auto range = store.objectRange(handleValue(list.tags[i].value));
+        if (!range || !deleted.count({range->begin, range->end})) continue;
+        patches.push_back(deleteTags(list.tags, i, i));
+        ++dropped;
+    }
+    if (dropped == 0 || list.count == 0) return;
     const dxf::Tag& count = list.tags[list.count];
     std::string value = std::to_string(std::max<std::int64_t>(0, dxf::toInteger(count.value) - dropped));
     // Integers are often right-aligned in nine columns; the file's layout is kept.
