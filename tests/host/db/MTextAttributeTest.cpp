@@ -399,6 +399,28 @@ TEST_F(MTextAttributeTest, NewContentsAreSavedInPiecesAndEverythingElseAsItWas) 
     }
 }
 
+// A drawing with CR LF line ends and right-aligned codes gets its new pieces in that
+// layout.
+TEST_F(MTextAttributeTest, PiecesAddedToACrLfDrawingEndTheirLinesAsItDoes) {
+    std::string crlf;
+    for (char c : original) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    open(crlf);
+    const AcDbObjectId notes = attributesOf(*db, "A-101")["NOTES"];
+    ASSERT_EQ(setContents(notes, longContents()), Acad::eOk);
+    const std::string saved = save();
+    std::size_t bareLineFeeds = 0;
+    for (std::size_t i = 0; i < saved.size(); ++i)
+        if (saved[i] == '\n' && (i == 0 || saved[i - 1] != '\r')) ++bareLineFeeds;
+    EXPECT_EQ(bareLineFeeds, 0u);
+    EXPECT_NE(saved.find("\r\n  3\r\n{\\fArial|b1;Neue Hinweise}"), std::string::npos) << "a padded group 3 code";
+    expectOnlyTheTextChanged(crlf, saved, hexOf(notes), longContents());
+    open(saved);
+    EXPECT_EQ(contentsOf(attributesOf(*db, "A-101")["NOTES"]), longContents());
+}
+
 // The attribute's own group 1: writers leave it empty, repeat the contents there, or
 // put the first line a reader sees; a save keeps the form it found.
 TEST_F(MTextAttributeTest, TheAttributesOwnTextKeepsTheFormTheFileGaveIt) {
