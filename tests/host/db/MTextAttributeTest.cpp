@@ -427,7 +427,8 @@ TEST_F(MTextAttributeTest, TheAttributesOwnTextKeepsTheFormTheFileGaveIt) {
     const std::string handle = hexOf(attributesOf(*db, "A-101")["NOTES"]);
     const std::string oldContents = contentsOf(attributesOf(*db, "A-101")["NOTES"]);
     TextTag outer;
-    for (const TextTag& t : objectsByHandle(original).at(handle).tags)
+    const auto objects = objectsByHandle(original);
+    for (const TextTag& t : objects.at(handle).tags)
         if (t.code == 1) {
             outer = t;
             break;
