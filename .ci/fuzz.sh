@@ -19,7 +19,7 @@ targets=(
     dxf:65536:15000 xlsx:262144:12000 xml:65536:120000 registry:65536:60000 typelib:65536:300000
     registrar:65536:100000 registry_roundtrip:65536:6000 profile:8192:2500 settings_int:8192:4000
     cell_number:4096:150000 keyword:4096:60000 units:4096:200000 script:65536:8000
-    xlsx_parts:65536:1500 xml_expat:65536:100000 menu:65536:60000 help_text:65536:12000
+    xlsx_parts:65536:1500 xml_expat:65536:100000 menu:65536:60000 help_text:65536:12000 mtext:8192:200000
 )
 
 seed_corpus() {

@@ -959,7 +959,7 @@ void DrawingStore::writeText(const std::function<void(std::string_view)>& sink) 
         fieldsRemoved = fieldsRemoved || !data.removedFields.empty();
     }
     // The drawing's list of fields counts those that went.
-    if (fieldsRemoved) collectFieldListCount(*this, patches);
+    if (fieldsRemoved) collectFieldList(*this, patches);
     std::stable_sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.begin < b.begin; });
     std::size_t pos = 0;
     std::string_view all(text_);

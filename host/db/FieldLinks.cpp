@@ -27,6 +27,19 @@ std::vector<dxf::Tag> unmodelledTags(const DrawingStore& store, std::uint64_t h)
 
 bool isField(const DrawingStore& store, std::uint64_t h) { return isType(unmodelledTags(store, h), "FIELD"); }
 
+// The owner an object's tags name: its 330 outside the application groups (102)
+// and before its class data; 0 for none.
+std::uint64_t ownerOf(const std::vector<dxf::Tag>& tags) {
+    bool inGroup = false;
+    for (std::size_t i = 1; i < tags.size(); ++i) {
+        const dxf::Tag& t = tags[i];
+        if (t.code == 102) inGroup = !inGroup && t.value.starts_with('{');
+        if (t.code == 100) break;
+        if (!inGroup && t.code == 330) return handleValue(t.value);
+    }
+    return 0;
+}
+
 bool contains(const std::vector<std::string>& names, std::string_view name) {
     return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return isSameProperty(n, name); });
 }
@@ -103,7 +116,7 @@ void collectFieldRemovals(const DrawingStore& store, const ObjectStub& stub, con
                           std::vector<Patch>& out) {
     Links links;
     if (!readLinks(store, stub, links)) return;
-    std::vector<std::uint64_t> pending;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pending;  // an object and the one it belongs to
     bool anyKept = false;
     std::vector<Patch> entries;
     for (const DictionaryEntry& e : links.entries) {
@@ -112,7 +125,7 @@ void collectFieldRemovals(const DrawingStore& store, const ObjectStub& stub, con
             continue;
         }
         entries.push_back(deleteTags(links.fieldDictTags, e.nameTag, e.handleTag));
-        if (isField(store, e.handle)) pending.push_back(e.handle);
+        if (isField(store, e.handle)) pending.emplace_back(e.handle, links.fieldDict);
     }
     if (entries.empty()) return;
     if (anyKept) {
@@ -124,33 +137,39 @@ void collectFieldRemovals(const DrawingStore& store, const ObjectStub& stub, con
         if (auto range = store.objectRange(links.fieldDict)) out.push_back({range->begin, range->end, {}});
     }
     // The fields and all they own (their child fields, an extension dictionary),
-    // each once, whatever the ownership the text claims.
+    // each once: what a 360 names and names its namer as its owner in turn, so that
+    // a faulty file cannot make the save drop an object something else owns.
     std::unordered_set<std::uint64_t> gone;
     while (!pending.empty()) {
-        const std::uint64_t h = pending.back();
+        const auto [h, owner] = pending.back();
         pending.pop_back();
-        if (h == 0 || !gone.insert(h).second) continue;
+        if (h == 0 || gone.count(h)) continue;
         const std::vector<dxf::Tag> tags = unmodelledTags(store, h);
-        if (tags.empty()) continue;  // named, but not in the drawing
+        if (tags.empty() || ownerOf(tags) != owner) continue;  // not in the drawing, or not owned so
+        gone.insert(h);
         if (auto range = store.objectRange(h)) out.push_back({range->begin, range->end, {}});
         for (const dxf::Tag& t : tags)
-            if (t.code == 360) pending.push_back(handleValue(t.value));
+            if (t.code == 360) pending.emplace_back(handleValue(t.value), h);
     }
-    const FieldList list = readFieldList(store);
-    for (std::size_t i : list.members)
-        if (gone.count(handleValue(list.tags[i].value))) out.push_back(deleteTags(list.tags, i, i));
 }
 
-void collectFieldListCount(const DrawingStore& store, std::vector<Patch>& patches) {
+void collectFieldList(const DrawingStore& store, std::vector<Patch>& patches) {
     const FieldList list = readFieldList(store);
-    if (list.count == 0 || list.members.empty()) return;
+    if (list.members.empty()) return;
+    // The objects the patches delete whole, by where they lie: the list is read once
+    // for them all, however many fields went (a drawing may list a field for every
+    // attribute).
     std::set<std::pair<std::size_t, std::size_t>> deleted;
     for (const Patch& p : patches)
         if (p.text.empty() && p.end > p.begin) deleted.emplace(p.begin, p.end);
     std::int64_t dropped = 0;
-    for (std::size_t i : list.members)
-        if (deleted.count({list.tags[i].begin, list.tags[i].end})) ++dropped;
-    if (dropped == 0) return;
+    for (std::size_t i : list.members) {
+        const auto range = store.objectRange(handleValue(list.tags[i].value));
+        if (!range || !deleted.count({range->begin, range->end})) continue;
+        patches.push_back(deleteTags(list.tags, i, i));
+        ++dropped;
+    }
+    if (dropped == 0 || list.count == 0) return;
     const dxf::Tag& count = list.tags[list.count];
     std::string value = std::to_string(std::max<std::int64_t>(0, dxf::toInteger(count.value) - dropped));
     // Integers are often right-aligned in nine columns; the file's layout is kept.

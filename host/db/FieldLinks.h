@@ -39,13 +39,12 @@ std::vector<FieldEntry> fieldsOf(const DrawingStore& store, const ObjectStub& st
 bool isSameProperty(std::string_view a, std::string_view b);
 
 // The patches that take the fields of the properties `removed` out of the text:
-// their dictionary entries, their FIELD objects with what those own, and their 330
-// tags in the FIELDLIST.
+// their dictionary entries, and their FIELD objects with what those own.
 void collectFieldRemovals(const DrawingStore& store, const ObjectStub& stub, const std::vector<std::string>& removed,
                           std::vector<Patch>& out);
 
-// The FIELDLIST's count (its group 90) less the 330 tags of it that `patches`
-// delete, added to them; nothing when they delete none.
-void collectFieldListCount(const DrawingStore& store, std::vector<Patch>& patches);
+// The FIELDLIST's 330 tags that name objects `patches` delete whole, and its count
+// (its group 90) less as many, added to them; nothing when they delete none.
+void collectFieldList(const DrawingStore& store, std::vector<Patch>& patches);
 
 }  // namespace hostdb

@@ -108,7 +108,8 @@ std::size_t special(std::string_view s, std::size_t i, std::string& out) {
             return 3;
         case 'c':
         case 'C':
-            out += "\u2300";  // diameter sign
+            // The sign the drawing's fonts draw for it, as other readers of DXF give it.
+            out += "\u00D8";
             return 3;
         case '%':
             out += '%';

@@ -15,7 +15,7 @@ namespace hostdb {
 // break (\N) a line feed, \~ a no-break space, \\ \{ \} the character, grouping
 // braces gone, format codes gone (those with an argument end at its ';': \A \C \c
 // \f \F \H \p \Q \T \W; the toggles \L \l \O \o \K \k and \X have none), a stacked
-// fraction (\Sa^b; \Sa/b; \Sa#b;) as "a/b", %%d %%p %%c %%% as ° ± ⌀ %, the file's
+// fraction (\Sa^b; \Sa/b; \Sa#b;) as "a/b", %%d %%p %%c %%% as ° ± Ø %, the file's
 // caret notation of a line feed, tab and carriage return (^J ^I ^M; "^ " for '^')
 // as what a reader sees of them, and \U+XXXX and \M+NXXXX as the characters they
 // name. A backslash that begins no

@@ -6,6 +6,11 @@
     and case-twin tags, references in model space and both paper layouts, Z other
     than 0, negative coordinates, nested, anonymous, out-of-step references, the
     Czech code page), read back by ezdxf;
+  * tools/make_mtext_drawing.py: it makes tests/fixtures/dxf/mtext_fields.dxf byte for
+    byte, which ezdxf reads and audits without a fault: the multi-line attributes
+    with their embedded MTEXT (one held in group 3 pieces, one repeating its text
+    in its own group 1), the fields of two DATE attributes and a TEXT, each linked
+    through ACAD_FIELD, and the FIELDLIST naming every FIELD;
   * tools/dxf_compare.py: a drawing is the same as itself in ASCII, CR LF and binary
     form; a changed text, a changed real, a missing tag, a handle changed or added to
     an object that had one are each found and named by line; a handle added where
@@ -168,6 +173,52 @@ def comparator(work):
     check(code == 2, "an absent file: exit %d, %s" % (code, out))
 
 
+def mtext_generator(work):
+    made = os.path.join(work, "mtext_fields.dxf")
+    subprocess.run([shared_data.PYTHON, os.path.join(shared_data.TOOLS, "make_mtext_drawing.py"), made], check=True)
+    fixture = os.path.join(shared_data.ROOT, "tests", "fixtures", "dxf", "mtext_fields.dxf")
+    check(open(made, "rb").read() == open(fixture, "rb").read(),
+          "make_mtext_drawing.py no longer makes the committed fixture; run it again into %s" % fixture)
+    doc = ezdxf.readfile(made)
+    auditor = doc.audit()
+    check(not auditor.errors and not auditor.fixes,
+          "ezdxf's audit: %s" % [e.message for e in auditor.errors + auditor.fixes])
+    defs = {a.dxf.tag: a for a in doc.blocks.get("TITLE").attdefs()}
+    check(sorted(defs) == ["DATE", "NOTES", "NUMBER", "REV"], "TITLE defines %s" % sorted(defs))
+    check([t for t, a in sorted(defs.items()) if a.has_embedded_mtext_entity] == ["NOTES"],
+          "the multi-line definitions are not NOTES alone")
+    refs = {}
+    for insert in doc.modelspace().query("INSERT"):
+        attribs = {a.dxf.tag: a for a in insert.attribs}
+        refs[attribs["NUMBER"].dxf.text] = attribs
+    if not check(sorted(refs) == ["A-101", "A-102", "A-103"], "references %s" % sorted(refs)):
+        return
+    notes = {n: refs[n]["NOTES"] for n in refs}
+    check(all(a.has_embedded_mtext_entity for a in notes.values()), "a NOTES without its embedded MTEXT")
+    formatted = notes["A-101"].virtual_mtext_entity().text
+    check("\\P" in formatted and "\\S1/2;" in formatted and "%%c" in formatted, "A-101's NOTES: %r" % formatted)
+    check(len(notes["A-102"].virtual_mtext_entity().text.encode("utf-8")) > 500,
+          "A-102's NOTES is too short for group 3 pieces")
+    check(notes["A-101"].dxf.text == "" and notes["A-103"].dxf.text == notes["A-103"].virtual_mtext_entity().text,
+          "the attributes' own group 1 is not empty on A-101 and the contents on A-103")
+    fields = {f.dxf.handle for f in doc.objects.query("FIELD")}
+    # The FIELDLIST names its fields in AcDbIdSet, as the DXF reference and the CAD
+    # program's files have them (ezdxf 0.18 looks for them after AcDbFieldList).
+    lines = open(made, encoding="utf-8").read().split("\n")
+    tags = [(int(lines[i]), lines[i + 1]) for i in range(0, len(lines) - 1, 2)]
+    start = tags.index((0, "FIELDLIST"))
+    end = next(i for i in range(start + 1, len(tags)) if tags[i][0] == 0)
+    first_marker = next(i for i in range(start, end) if tags[i][0] == 100)
+    listed = [v for c, v in tags[first_marker:end] if c == 330]
+    check(len(fields) == 7 and sorted(listed) == sorted(fields), "fields %s, listed %s" % (fields, listed))
+    texts = list(doc.modelspace().query("TEXT"))
+    linked = [refs["A-101"]["DATE"], refs["A-102"]["DATE"]] + texts
+    for e in linked:
+        ok = e.has_extension_dict and "ACAD_FIELD" in e.get_extension_dict()
+        check(ok, "%s %s has no ACAD_FIELD" % (e.dxftype(), e.dxf.handle))
+    check(not refs["A-103"]["DATE"].has_extension_dict, "A-103's DATE has a field")
+
+
 def case(part):
     def run():
         failed = len(failures)
@@ -183,4 +234,5 @@ def case(part):
 
 
 if __name__ == "__main__":
-    sys.exit(cases.run({"make-drawing": case(generator), "dxf-compare": case(comparator)}))
+    sys.exit(cases.run({"make-drawing": case(generator), "make-mtext-drawing": case(mtext_generator),
+                        "dxf-compare": case(comparator)}))

@@ -3,6 +3,8 @@
 // bytes of a saved drawing must be the ones read and which must have gone.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <map>
 #include <string>
@@ -76,6 +78,19 @@ inline std::vector<std::string> tagLines(const std::vector<TextTag>& tags) {
     std::vector<std::string> lines;
     for (const TextTag& t : tags) lines.push_back(std::to_string(t.code) + " " + t.value);
     return lines;
+}
+
+// Whether two texts are the same bytes; when not, where they first differ with a few
+// lines around it (a drawing is too long for a test failure to show it whole).
+inline ::testing::AssertionResult sameText(std::string_view a, std::string_view b) {
+    if (a == b) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+    const std::size_t from = at > 120 ? at - 120 : 0;
+    return ::testing::AssertionFailure() << "the texts (" << a.size() << " and " << b.size()
+                                         << " bytes) differ from byte " << at << ":\n--- first\n"
+                                         << a.substr(from, 240) << "\n--- second\n"
+                                         << b.substr(from, 240);
 }
 
 }  // namespace tabro::testing
