@@ -397,7 +397,8 @@ TEST_F(DynamicBlocksDrawing, DistancesFollowAScaleChangedInMemory) {
         ASSERT_TRUE(r);
         ASSERT_EQ(r->setScaleFactors({3, 3, 3}), Acad::eOk);
     }
-    const Property* length = find(propertiesOf(ref("V-103")), "Length");
+    const std::vector<Property> properties = propertiesOf(ref("V-103"));
+    const Property* length = find(properties, "Length");
     ASSERT_NE(length, nullptr);
     EXPECT_NEAR(length->value().real(), 37.5, 1e-9);
 }
@@ -415,7 +416,8 @@ TEST_F(DynamicBlocksDrawing, AnAnonymousBlockWithoutItsTagBelongsWhereItsReferen
     });
     EXPECT_EQ(dynamicNameOf("V-105"), "VALVE");
     EXPECT_EQ(nameOf(AcDbDynBlockReference(ref("V-105")).anonymousBlockTableRecord()), "*U2");
-    const Property* length = find(propertiesOf(ref("V-105")), "Length");
+    const std::vector<Property> properties = propertiesOf(ref("V-105"));
+    const Property* length = find(properties, "Length");
     ASSERT_NE(length, nullptr);
     EXPECT_NEAR(length->value().real(), 16.0, 1e-9);
     AcDbObjectIdArray ids;
@@ -498,7 +500,8 @@ TEST_F(DynamicBlocksDrawing, ParametersThatCannotBeReadAreLeftOut) {
     EXPECT_EQ(namesOf(propertiesOf(ref("V-105"))),
               (std::vector<std::string>{"State", "Mirror", "Reach", "Turn", "Size Table"}));
     // A direct reference reads no records: its default stands.
-    const Property* length = find(propertiesOf(ref("V-101")), "Length");
+    const std::vector<Property> properties = propertiesOf(ref("V-101"));
+    const Property* length = find(properties, "Length");
     ASSERT_NE(length, nullptr);
     EXPECT_DOUBLE_EQ(length->value().real(), 10.0);
 }
