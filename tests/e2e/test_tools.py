@@ -11,6 +11,9 @@
     with their embedded MTEXT (one held in group 3 pieces, one repeating its text
     in its own group 1), the fields of two DATE attributes and a TEXT, each linked
     through ACAD_FIELD, and the FIELDLIST naming every FIELD;
+  * tools/make_dynamic_drawing.py: it makes tests/fixtures/dxf/dynamic_blocks.dxf
+    byte for byte, which ezdxf reads and audits without a fault, with the dynamic
+    block VALVE and the anonymous blocks made from it naming it;
   * tools/dxf_compare.py: a drawing is the same as itself in ASCII, CR LF and binary
     form; a changed text, a changed real, a missing tag, a handle changed or added to
     an object that had one are each found and named by line; a handle added where
@@ -173,6 +176,24 @@ def comparator(work):
     check(code == 2, "an absent file: exit %d, %s" % (code, out))
 
 
+def dynamic_generator(work):
+    made = os.path.join(work, "dynamic_blocks.dxf")
+    subprocess.run([shared_data.PYTHON, os.path.join(shared_data.TOOLS, "make_dynamic_drawing.py"), made], check=True)
+    fixture = os.path.join(shared_data.ROOT, "tests", "fixtures", "dxf", "dynamic_blocks.dxf")
+    check(open(made, "rb").read() == open(fixture, "rb").read(),
+          "make_dynamic_drawing.py no longer makes the committed fixture; run it again into %s" % fixture)
+    doc = ezdxf.readfile(made)
+    auditor = doc.audit()
+    check(not auditor.errors and not auditor.fixes,
+          "ezdxf's audit: %s" % [e.message for e in auditor.errors + auditor.fixes])
+    valve = doc.blocks.get("VALVE").block_record
+    check("ACAD_ENHANCEDBLOCK" in valve.get_extension_dict(), "VALVE has no evaluation graph")
+    named = sorted(br.dxf.name for br in doc.block_records
+                   if br.has_xdata("AcDbBlockRepBTag")
+                   and any(t.code == 1005 and t.value == valve.dxf.handle for t in br.get_xdata("AcDbBlockRepBTag")))
+    check(named == ["*U1", "*U2", "*U3"], "the anonymous blocks naming VALVE are %s" % named)
+
+
 def mtext_generator(work):
     made = os.path.join(work, "mtext_fields.dxf")
     subprocess.run([shared_data.PYTHON, os.path.join(shared_data.TOOLS, "make_mtext_drawing.py"), made], check=True)
@@ -235,4 +256,5 @@ def case(part):
 
 if __name__ == "__main__":
     sys.exit(cases.run({"make-drawing": case(generator), "make-mtext-drawing": case(mtext_generator),
+                        "make-dynamic-drawing": case(dynamic_generator),
                         "dxf-compare": case(comparator)}))
