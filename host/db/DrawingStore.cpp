@@ -1,6 +1,7 @@
 #include "host/db/DrawingStore.h"
 
 #include "host/db/EntityCodec.h"
+#include "host/db/ObjectTags.h"
 #include "host/db/FieldLinks.h"
 #include "host/db/ObjectAccess.h"
 #include "host/dxf/DxfStructure.h"
@@ -153,6 +154,7 @@ private:
     void takeFacts(ObjectStub* s, const dxf::ObjectRange& o);
 
     void keepRecordsWithoutBlock();
+    void nameDynamicBlocks();
     std::uint32_t ensureSpace(const char* key, const char* name);
     void placeTopLevelEntities();
     void markLayouts();
@@ -241,6 +243,31 @@ void DrawingStore::Loader::load() {
     // Files list their objects mostly by ascending handle: nearly sorted already.
     std::stable_sort(store_.unmodelled_.begin(), store_.unmodelled_.end(),
                      [](const auto& a, const auto& b) { return a.handle < b.handle; });
+    nameDynamicBlocks();
+}
+
+// A file of a version before dynamic blocks (R2000, R2004) keeps a dynamic block as
+// an anonymous block (*U17) and its name in the record's extended data
+// (AcDbDynamicBlockTrueName), from which the host gives the block its name back, as
+// a program of the later version does on opening the file. The file is not
+// changed: its record keeps the anonymous name, which still finds the block too.
+void DrawingStore::Loader::nameDynamicBlocks() {
+    for (BlockInfo& block : store_.blocks_) {
+        if (block.isLayout || block.name.size() < 2 || block.name[0] != '*' || !block.record ||
+            block.record->kind != Kind::BlockRecord || block.record->begin == npos)
+            continue;
+        const std::vector<dxf::Tag> tags = tagsIn(store_, {block.record->begin, block.record->end});
+        std::string trueName;
+        for (const dxf::Tag& t : extendedDataOf(tags, "AcDbDynamicBlockTrueName"))
+            if (t.code == 1000) {
+                trueName = store_.codec().decode(t.value);
+                break;
+            }
+        if (trueName.empty() || trueName[0] == '*' || store_.blockByName_.count(blockKey(trueName))) continue;
+        store_.blockByName_.emplace(blockKey(trueName), block.record->blockIndex());
+        block.name = std::move(trueName);
+        block.flags &= ~1;
+    }
 }
 
 void DrawingStore::Loader::placeObject(const dxf::ObjectRange& o) {

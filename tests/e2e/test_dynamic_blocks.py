@@ -214,6 +214,35 @@ def test_fixture_dynamic_blocks(root):
     check(case.unchanged(), "an unedited import of the dynamic fixture changed it")
 
 
+def test_dynamic_block_of_an_older_release(root):
+    """R2000 and R2004 files keep a dynamic block as an anonymous block with its name
+    in extended data: it is offered and exported under that name all the same."""
+    for name in ("acadsharp_sample_AC1015_ascii.dxf", "acadsharp_sample_AC1018_binary.dxf"):
+        source = shared_data.shared_path("corpus/dxf/" + name)
+        if not os.path.exists(source):
+            print(shared_data.missing("corpus/dxf"))
+            return cases.SKIPPED
+        case = Case(root, name[:-4], source)
+        doc = ezdxf.readfile(source)
+        wb = load_workbook(case.book)
+        if not check("my-dynamic-block" in wb.sheetnames, f"{name}: no sheet for the block: {wb.sheetnames}"):
+            continue
+        check(not any(n.startswith("*U") or n.startswith("U1") for n in wb.sheetnames),
+              f"{name}: an anonymous block got a sheet: {wb.sheetnames}")
+        ws = wb["my-dynamic-block"]
+        _, parameters, rows = columns(ws)
+        check(set(rows) == {"ABA", "AC5"}, f"{name}: the block's rows are {sorted(rows)}")
+        check(list(parameters) == ["dynamic-diameter", "custom_visibility"], f"{name}: parameters {list(parameters)}")
+        if "dynamic-diameter" in parameters and "AC5" in rows:
+            value = float(ws.cell(rows["AC5"], parameters["dynamic-diameter"]).value)
+            check(abs(value - 14.7) < 1e-3, f"{name}: the diameter of AC5 reads {value}")
+        check(all(ws.cell(r, 1).value == "my-dynamic-block" for r in rows.values()),
+              f"{name}: a block-name cell does not say the block's name")
+        check(doc.entitydb["ABA"].dxf.name == "*U18", "the sample changed")
+        case.import_()
+        check(case.unchanged(), f"{name}: an unedited import changed the drawing")
+
+
 def mtext_of(attrib):
     return attrib.virtual_mtext_entity() if attrib.has_embedded_mtext_entity else None
 
@@ -280,7 +309,8 @@ def test_multiline_attributes_and_fields(root):
     check(said in out, f"the import does not say the fields were replaced:\n{out}")
 
 
-TESTS = (test_corpus_dynamic_block, test_fixture_dynamic_blocks, test_multiline_attributes_and_fields)
+TESTS = (test_corpus_dynamic_block, test_fixture_dynamic_blocks, test_dynamic_block_of_an_older_release,
+         test_multiline_attributes_and_fields)
 
 
 def case(test):

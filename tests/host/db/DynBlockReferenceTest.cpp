@@ -577,7 +577,8 @@ TEST(DynBlockReferenceCorpus, SectionCalloutsTurnAsTheirDataSay) {
 
 // The same dynamic block saved as R2018 and, by the same program, as R2000 and R2004
 // (binary): there the block's record is anonymous itself and its name as the user
-// knows it is kept in AcDbDynamicBlockTrueName.
+// knows it is kept in AcDbDynamicBlockTrueName, which gives the block its name back
+// (the anonymous name still finds it).
 TEST(DynBlockReferenceCorpus, TheSampleDynamicBlockInEveryRelease) {
     TABLORA_REQUIRE_SHARED("corpus/dxf");
     for (const char* file : {"acadsharp_sample_AC1032_ascii.dxf", "acadsharp_sample_AC1015_ascii.dxf",
@@ -591,8 +592,21 @@ TEST(DynBlockReferenceCorpus, TheSampleDynamicBlockInEveryRelease) {
         const std::vector<dxf::Tag> trueName = hostdb::extendedDataOf(recordTags, "AcDbDynamicBlockTrueName");
         ASSERT_FALSE(trueName.empty());
         EXPECT_EQ(trueName[0].value, "my-dynamic-block");
-        if (std::string(file).find("AC1032") != std::string::npos) {
-            EXPECT_EQ(nameOf(block), "my-dynamic-block");
+        EXPECT_EQ(nameOf(block), "my-dynamic-block");
+        {
+            AcDbObjectPointer<AcDbBlockTableRecord> record(block, AcDb::kForRead);
+            ASSERT_TRUE(record);
+            EXPECT_FALSE(record->isAnonymous()) << "the dynamic block is offered under its name";
+        }
+        if (std::string(file).find("AC1032") == std::string::npos) {
+            AcDbBlockTable* table = nullptr;
+            ASSERT_EQ(db->getBlockTable(table, AcDb::kForRead), Acad::eOk);
+            AcDbObjectId byOldName, byName;
+            EXPECT_EQ(table->getAt("*U17", byOldName), Acad::eOk);
+            EXPECT_EQ(table->getAt("my-dynamic-block", byName), Acad::eOk);
+            EXPECT_EQ(byOldName, block);
+            EXPECT_EQ(byName, block);
+            (void)table->close();
         }
         struct Expected {
             const char* ref;
