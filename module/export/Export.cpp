@@ -238,16 +238,6 @@ const ExportSession::Definition& ExportSession::definitionOf(AcDbObjectId blockI
     return cached_;
 }
 
-namespace {
-
-std::string handleText(const AcDbBlockReference& reference) {
-    char text[17];
-    reference.handle().getIntoAsciiBuffer(text, sizeof text);
-    return text;
-}
-
-}  // namespace
-
 bool exportBlock(const std::string& blockName, ExportSession& session) {
     AcDbObjectIdArray references;
     AcDbObjectId blockId;
@@ -266,7 +256,7 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
             // own data names another: the drawing contradicts itself, and its row
             // would stand in a sheet that is not its block's. Named, not exported.
             if (reference && static_cast<std::size_t>(i) >= direct && !(placedBlockOf(*reference.get()) == blockId))
-                acutPrintf("%s", formatText(kTextOtherDynamicBlock, handleText(*reference.get()).c_str(),
+                acutPrintf("%s", formatText(kTextOtherDynamicBlock, handleTextOf(*reference.get()).c_str(),
                                             blockName.c_str())
                                      .c_str());
             else if (reference)

@@ -151,12 +151,16 @@ void readParameterTexts(const AcDbBlockReference& reference, ParameterColumns& c
     }
 }
 
-void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out) {
+std::string handleTextOf(const AcDbBlockReference& reference) {
     char handle[17];
     AcDbHandle h;
     reference.getAcDbHandle(h);
     h.getIntoAsciiBuffer(handle, sizeof handle);
-    out.handle.assign(handle);
+    return handle;
+}
+
+void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out) {
+    out.handle = handleTextOf(reference);
     const AcGePoint3d p = reference.position();
     out.x = p.x;
     out.y = p.y;

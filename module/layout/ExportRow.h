@@ -76,6 +76,9 @@ void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const s
                     std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
                     ParameterColumns* parameters = nullptr);
 
+// The reference's handle as the row's first cell's comment carries it (hexadecimal).
+std::string handleTextOf(const AcDbBlockReference& reference);
+
 // Reads what a row needs of a reference.
 void readReferenceProperties(const AcDbBlockReference& reference, ReferenceProperties& out);
 
