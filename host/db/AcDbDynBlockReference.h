@@ -42,8 +42,13 @@ public:
     AcDbDynBlockReferenceProperty() = default;
     AcDbDynBlockReferenceProperty(std::string name, std::string description, ParameterKind kind, UnitsType units,
                                   AcDbEvalVariant value, bool readOnly, bool show)
-        : name_(std::move(name)), description_(std::move(description)), kind_(kind), units_(units),
-          value_(std::move(value)), readOnly_(readOnly), show_(show) {}
+        : name_(std::move(name)),
+          description_(std::move(description)),
+          kind_(kind),
+          units_(units),
+          value_(std::move(value)),
+          readOnly_(readOnly),
+          show_(show) {}
 
     // The label the user sees (the parameter's own, not its element's name).
     const std::string& propertyName() const { return name_; }

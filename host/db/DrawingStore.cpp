@@ -1,9 +1,9 @@
 #include "host/db/DrawingStore.h"
 
 #include "host/db/EntityCodec.h"
-#include "host/db/ObjectTags.h"
 #include "host/db/FieldLinks.h"
 #include "host/db/ObjectAccess.h"
+#include "host/db/ObjectTags.h"
 #include "host/dxf/DxfStructure.h"
 #include "host/dxf/DxfTokenizer.h"
 #include "platform/Prefetch.h"

@@ -249,7 +249,7 @@ enum ResourceText : UINT {
     kTextReasonParameterReadOnly = 931,
     kTextFieldsReplacedOne = 932,   // %ld
     kTextFieldsReplacedMany = 933,  // %ld
-    kTextOtherDynamicBlock = 934,  // %s handle, %s block
+    kTextOtherDynamicBlock = 934,   // %s handle, %s block
     kTextLinkPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)

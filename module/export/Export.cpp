@@ -256,9 +256,9 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
             // own data names another: the drawing contradicts itself, and its row
             // would stand in a sheet that is not its block's. Named, not exported.
             if (reference && static_cast<std::size_t>(i) >= direct && !(placedBlockOf(*reference.get()) == blockId))
-                acutPrintf("%s", formatText(kTextOtherDynamicBlock, handleTextOf(*reference.get()).c_str(),
-                                            blockName.c_str())
-                                     .c_str());
+                acutPrintf("%s",
+                           formatText(kTextOtherDynamicBlock, handleTextOf(*reference.get()).c_str(), blockName.c_str())
+                               .c_str());
             else if (reference)
                 exportReference(*reference.get(), session, !session.block.wroteRow);
         }

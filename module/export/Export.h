@@ -122,9 +122,9 @@ private:
 };
 
 // Visits every reference of the named block (case-insensitive lookup) in the host's
-// order, a dynamic block's through its anonymous blocks after its direct ones; `first` is true for the reference whose row is the block's first
-// actually written (an earlier one that does not open or gives no row does not
-// count). False when the drawing has no such block.
+// order, a dynamic block's through its anonymous blocks after its direct ones; `first` is true for the reference whose
+// row is the block's first actually written (an earlier one that does not open or gives no row does not count). False
+// when the drawing has no such block.
 bool exportBlock(const std::string& blockName, ExportSession& session);
 
 // Writes the rows of one reference: on the first reference the block's sheet (or the

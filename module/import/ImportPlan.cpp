@@ -124,8 +124,7 @@ struct ImportPlanner::Impl {
         haveAttributes = haveDefinitions = false;
         block.clear();
         openStatus = editor.open(handleText, AcDb::kForRead);
-        if (openStatus == Acad::eOk && editor.reference() &&
-            !blockNameOf(placedBlockOf(*editor.reference()), block))
+        if (openStatus == Acad::eOk && editor.reference() && !blockNameOf(placedBlockOf(*editor.reference()), block))
             block.clear();
     }
 

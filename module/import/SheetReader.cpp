@@ -92,11 +92,10 @@ SheetHeader readSheetHeader(IDispatch* worksheet, IDispatch* cells, std::int32_t
             if (title.empty()) untitled.push_back(c);
             continue;
         }
-        header.columns.push_back(
-            ImportColumn{c, *role,
-                         *role == ColumnRole::Attribute || *role == ColumnRole::Parameter ? toMultibyte(title)
-                                                                                           : std::string(),
-                         0, 1});
+        header.columns.push_back(ImportColumn{
+            c, *role,
+            *role == ColumnRole::Attribute || *role == ColumnRole::Parameter ? toMultibyte(title) : std::string(), 0,
+            1});
     }
     // Only the empty titles left of the last column read can be a title export wrote.
     const std::int32_t lastRead = header.columns.empty() ? 0 : header.columns.back().column;

@@ -37,7 +37,8 @@ ImportMarkers ImportMarkers::load() {
 }
 
 bool ImportMarkers::isMarker(const std::u16string& comment) const {
-    for (const std::u16string* m : {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow, &parameter})
+    for (const std::u16string* m :
+         {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow, &parameter})
         if (!m->empty() && sameText(comment, *m)) return true;
     return false;
 }
