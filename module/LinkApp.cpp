@@ -63,6 +63,7 @@ AcRx::AppRetCode LinkApp::onUnloadApp() {
     // Options that could not be saved hold while the module is loaded, and a loaded
     // module tells of a broken registry file once.
     dropSessionSettings();
+    endRun();
     forgetRegistryFileReports();
     if (timerId != 0) {
         KillTimer(nullptr, timerId);

@@ -276,6 +276,18 @@ constexpr ResourceString kStrings[] = {
     {934,
      "\nReference %s came with an anonymous block of %s, but its own data names another block: it is not "
      "exported."},
+    // The drawing column of a register; the marker contains blanks, as the property
+    // markers do, so no handle or tag can be taken for it.
+    {935, "Drawing"},
+    {936, "Tablora property: drawing; the file the row belongs to, relative to this workbook"},
+    {937, "\n%ld row names another drawing and was left for it."},
+    {938, "\n%ld rows name other drawings and were left for them."},
+    {939,
+     "\nThe workbook keeps no record of what was exported from %s: its rows are imported as rows of a workbook "
+     "without one."},
+    {940, "the row names no drawing: its drawing cell is empty"},
+    {941, "the settings file %s cannot be read: %s"},
+    {942, "the settings file %s has [%s] %s=%s, which is not a whole number"},
     {950,
      "\nEdits in the position, rotation, scale and layer columns are not applied: the import option \"Change attribute "
      "values only\" is on (Options, Import)."},

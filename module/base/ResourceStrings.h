@@ -250,6 +250,15 @@ enum ResourceText : UINT {
     kTextFieldsReplacedOne = 932,   // %ld
     kTextFieldsReplacedMany = 933,  // %ld
     kTextOtherDynamicBlock = 934,   // %s handle, %s block
+    // A register of several drawings: the drawing column and the rows of other drawings.
+    kTextDrawingTitle = 935,
+    kTextDrawingMarker = 936,
+    kTextRowsOfOtherDrawingsOne = 937,   // %ld
+    kTextRowsOfOtherDrawingsMany = 938,  // %ld
+    kTextNoRecordOfDrawing = 939,        // %s this drawing
+    kTextDrawingNotNamed = 940,          // the reason of a row whose drawing cell is empty
+    kTextSettingsFileUnreadable = 941,   // %s file, %s why
+    kTextSettingsFileBadValue = 942,     // %s file, %s section, %s name, %s text
     kTextLinkPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)

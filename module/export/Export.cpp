@@ -15,6 +15,7 @@
 #include "module/spreadsheet/Connect.h"
 #include "platform/MessageBox.h"
 
+#include <map>
 #include <memory>
 #include <span>
 
@@ -24,6 +25,26 @@ namespace {
 
 // Long exports report on the command line every tenth of a block's references.
 constexpr int kProgressThreshold = 2000;
+
+// A run over several drawings puts each block's rows on one sheet: the block's
+// sheet, by the block's name as tagKey folds it, kept from one drawing's export to
+// the next in the same process.
+std::map<std::string, ExportSession::RegisterSheet>& registerSheets() {
+    static std::map<std::string, ExportSession::RegisterSheet> sheets;
+    return sheets;
+}
+
+// Makes the named sheet of the workbook active; false when it is gone.
+bool activateSheet(IDispatch* workbook, const std::u16string& name) {
+    DispatchPtr sheets = xl::worksheets(workbook);
+    for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i) {
+        DispatchPtr sheet = xl::item(sheets.get(), i);
+        if (!sameText(xl::name(sheet.get()), name)) continue;
+        xl::activate(sheet.get());
+        return true;
+    }
+    return false;
+}
 
 // An export that cannot go on, in an error box: a script running the command then
 // ends with a failure.
@@ -107,11 +128,15 @@ void keepRecord(IDispatch* workbook, ExportSession& session, const ExportOptions
     if (!workbook || session.record.size() == 0) return;
     try {
         WorkbookRecord& record = session.record;
-        record.identity = DrawingIdentity::ofWorkingDrawing();
+        // A register keeps a record a drawing, each found by the drawing's path.
+        const bool isRegister = session.drawingName.has_value();
+        record.identity =
+            isRegister ? DrawingIdentity::ofWorkingDrawing(workbook) : DrawingIdentity::ofWorkingDrawing();
         record.writing = CellWriting::ofWorkingDrawing(options.JTSK);
-        if (std::optional<WorkbookRecord> earlier = WorkbookRecord::read(workbook))
-            if (earlier->identity.isSameDrawing(record.identity)) record.keepOthers(*earlier);
-        if (!record.write(workbook)) acutPrintf("%s", resourceStrings().load(kTextRecordNotKept).c_str());
+        std::optional<WorkbookRecord> earlier =
+            isRegister ? WorkbookRecord::readOf(workbook, record.identity) : WorkbookRecord::read(workbook);
+        if (earlier && earlier->identity.isSameDrawing(record.identity)) record.keepOthers(*earlier);
+        if (!record.write(workbook, isRegister)) acutPrintf("%s", resourceStrings().load(kTextRecordNotKept).c_str());
     } catch (...) {
         try {
             acutPrintf("%s", resourceStrings().load(kTextRecordNotKept).c_str());
@@ -157,6 +182,10 @@ bool runExport(const ExportOptions& options, BlockNameDialog chooseBlockNames) {
     }
     if (adding > 0 && refuseTooManySheets(adding, xl::count(xl::worksheets(workbook.get()).get()))) return false;
     ExportSession session(options, app.get());
+    if (currentRun().rowsNameDrawing) {
+        if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase())
+            session.drawingName = registerPathOf(db->fileName(), toMultibyte(xl::fullName(workbook.get())));
+    }
     if (isActiveSheet) {
         if (options.FindNextBlankLine) {
             std::optional<std::int32_t> blank = findNextBlankRow(workbook.get());
@@ -249,6 +278,14 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
     if (showProgress) acutPrintf("%s", formatText(kTextExportingBlock, blockName.c_str(), total).c_str());
     int nextReport = total / 10;
     session.beginBlock();
+    session.registerSheet = nullptr;
+    if (session.drawingName && session.options.WorksheetSettings != 1) {
+        auto kept = registerSheets().find(tagKey(blockName));
+        if (kept != registerSheets().end()) {
+            session.registerSheet = &kept->second;
+            session.row = kept->second.nextRow;
+        }
+    }
     for (int i = 0; i < total; ++i) {
         {
             AcDbObjectPointer<AcDbBlockReference> reference(references[i], AcDb::kForRead);
@@ -269,6 +306,19 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
         }
     }
     session.endBlock();
+    if (ExportSession::RegisterSheet* kept = session.registerSheet) {
+        kept->nextRow = session.row;
+        // Tags met on later references head columns of the header in force.
+        const ExportSession::BlockRows& block = session.block;
+        if (block.headerRow && kept->headerRow == *block.headerRow) {
+            kept->titles.resize(block.fixedColumns);
+            kept->markers.resize(block.fixedColumns);
+            for (const std::string& tag : block.extraTags) {
+                kept->titles.push_back(tag);
+                kept->markers.emplace_back();
+            }
+        }
+    }
     return true;
 }
 
@@ -358,7 +408,8 @@ std::string whyNoRow(ExportSession& session, const AcDbBlockReference& reference
         // Rows after the first are composed without their titles.
         ExportRow titled;
         std::vector<AttributeRecord> records = session.records;
-        buildExportRow(titled, reference, blockName, records, options, session.texts, &session.block.parameters);
+        buildExportRow(titled, reference, blockName, records, options, session.texts, &session.block.parameters,
+                       session.drawingName ? &*session.drawingName : nullptr);
         return tooLong(i - 1 < titled.titles.size() ? titled.titles[i - 1] : std::string(), values[i]);
     }
     for (std::size_t i = 0; i < session.unplaced.size(); ++i) {
@@ -383,6 +434,38 @@ std::string whyNoRow(ExportSession& session, const AcDbBlockReference& reference
     return {};
 }
 
+// A later drawing of a register: its rows go on the block's sheet below the rows
+// there, under the header in force when this drawing's columns are the same, else
+// under a header row of their own. False when the block has no such sheet (or the
+// user's workbook lost it): a sheet is then added as for the first drawing.
+bool continueRegisterSheet(ExportSession& session) {
+    ExportSession::RegisterSheet* kept = session.registerSheet;
+    if (!kept) return false;
+    SheetWriter& writer = *session.writer;
+    writer.flush();
+    if (!activateSheet(xl::activeWorkbook(writer.application()).get(), kept->name)) {
+        session.registerSheet = nullptr;
+        session.row = 1;
+        return false;
+    }
+    writer.sheetChanged();
+    ExportSession::BlockRows& block = session.block;
+    const std::vector<std::string> titles = session.rowTexts.titles.toVector();
+    const std::vector<std::string> markers = session.rowTexts.markers.toVector();
+    if (titles == kept->titles && markers == kept->markers) {
+        block.headerRow = kept->headerRow;
+        block.reusesHeader = true;
+        return true;
+    }
+    block.headerRow = session.row;
+    writer.writeHeaderRow(session.row, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
+                          session.ownMarkers, session.texts.headerRowMarker);
+    kept->headerRow = *block.headerRow;
+    kept->titles = titles;
+    kept->markers = markers;
+    return true;
+}
+
 }  // namespace
 
 bool exportReference(const AcDbBlockReference& reference, ExportSession& session, bool first) {
@@ -404,7 +487,7 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
             session.rowTexts.withTitles = first;
             session.block.parameters.isDynamic = definition.isDynamic;
             buildExportRow(session.rowTexts, reference, *blockName, session.records, options, session.texts,
-                           &session.block.parameters);
+                           &session.block.parameters, session.drawingName ? &*session.drawingName : nullptr);
             ExportSession::BlockRows& block = session.block;
             const std::size_t fixedColumns = first ? session.rowTexts.titles.size() : block.fixedColumns;
             planExtraAttributes(session, attributes);
@@ -433,15 +516,23 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                                               session.rowTexts.markers.view(), session.ownMarkers,
                                               session.texts.headerRowMarker);
                     }
-                } else {
+                } else if (!continueRegisterSheet(session)) {
                     writer.flush();
-                    addBlockWorksheet(xl::activeWorkbook(writer.application()).get(), *blockName);
+                    DispatchPtr workbook = xl::activeWorkbook(writer.application());
+                    addBlockWorksheet(workbook.get(), *blockName);
                     writer.sheetChanged();
                     block.headerRow = session.row;
                     writer.writeHeaderRow(session.row, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
                                           session.ownMarkers, session.texts.headerRowMarker);
+                    if (session.drawingName) {
+                        ExportSession::RegisterSheet& kept = registerSheets()[tagKey(*blockName)];
+                        kept = ExportSession::RegisterSheet{
+                            xl::name(xl::activeSheet(workbook.get()).get()), *block.headerRow, session.row,
+                            session.rowTexts.titles.toVector(), session.rowTexts.markers.toVector()};
+                        session.registerSheet = &kept;
+                    }
                 }
-                if (options.ExportAttPrompts) {
+                if (options.ExportAttPrompts && !block.reusesHeader) {
                     buildPromptRow(session.promptTitles, session.promptMarkers, session.records, options);
                     writer.writeHeaderRow(session.row, session.promptTitles.view(), session.promptMarkers.view());
                 }

@@ -75,9 +75,23 @@ public:
         bool needsFit = false;
         // A dynamic block's parameter columns, fixed by its first row.
         ParameterColumns parameters;
+        // Its rows go under a header an earlier drawing of a register wrote.
+        bool reusesHeader = false;
     };
     BlockRows block;
     void beginBlock() { block = BlockRows{}; }
+
+    // A register of several drawings: what each row's drawing cell says (none
+    // outside one), and the block's sheet an earlier drawing's export made, which
+    // this drawing's rows go on below its rows.
+    std::optional<std::string> drawingName;
+    struct RegisterSheet {
+        std::u16string name;
+        std::int32_t headerRow = 0;
+        std::int32_t nextRow = 1;
+        std::vector<std::string> titles, markers;  // the header row in force, as it stands
+    };
+    RegisterSheet* registerSheet = nullptr;
 
     // Where the reference being exported puts the attributes its definition does
     // not declare: the extra column of each (parallel to `unplaced`), and the

@@ -70,23 +70,58 @@ bool askYes(const std::string& question, bool byDefault) {
 }
 
 // The record of the workbook's export, when it is this drawing's. A record of another
-// drawing asks first: false when the user does not want the import after all.
+// drawing asks first: false when the user does not want the import after all. A
+// register keeps a record a drawing: this drawing's is taken, and without one its
+// rows import as rows of a workbook without a record, as they do in a run over
+// several drawings, where nobody is there to answer.
 bool takeRecord(IDispatch* book, std::optional<WorkbookRecord>& record) {
     std::string problem;
-    record = book ? WorkbookRecord::read(book, &problem, false) : std::nullopt;
+    const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing(book);
+    bool hasOthers = false;
+    record = book ? WorkbookRecord::readOf(book, here, &problem, false, &hasOthers) : std::nullopt;
     if (!record) {
         if (!problem.empty()) acutPrintf("%s", formatText(kTextRecordUnreadable, problem.c_str()).c_str());
+        if (hasOthers)
+            acutPrintf("%s", formatText(kTextNoRecordOfDrawing, cutForMessage(here.shownName()).c_str()).c_str());
         return true;
     }
-    const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing();
     if (record->identity.isSameDrawing(here)) return true;
     const std::string theirs = cutForMessage(record->identity.shownName());
     const std::string ours = cutForMessage(here.shownName());
     record.reset();
+    if (currentRun().isRun) {
+        acutPrintf("%s", formatText(kTextNoRecordOfDrawing, ours.c_str()).c_str());
+        return true;
+    }
     if (!askYes(formatText(kTextOtherDrawingQuestion, theirs.c_str(), ours.c_str()), false)) return false;
     acutPrintf("%s", resourceStrings().load(kTextRecordOtherDrawing).c_str());
     return true;
 }
+
+// Which rows are this drawing's: in a register (a sheet with a drawing column)
+// those whose drawing cell names it; every row elsewhere.
+class DrawingRows {
+public:
+    explicit DrawingRows(IDispatch* book) {
+        if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase()) drawing_ = db->fileName();
+        if (book) workbook_ = toMultibyte(xl::fullName(book));
+    }
+    bool isOurs(const ImportRow& row) { return row.drawingColumn == 0 || namesOurs(*row.drawing); }
+    bool namesOurs(const std::string& named) {
+        auto known = verdicts_.find(named);
+        if (known == verdicts_.end()) known = verdicts_.emplace(named, namesDrawing(named, drawing_, workbook_)).first;
+        return known->second;
+    }
+
+private:
+    std::string drawing_, workbook_;
+    // Each distinct cell text is resolved once: a register's rows repeat a few.
+    std::map<std::string, bool> verdicts_;
+};
+
+// A run names rows without a drawing once, with its first drawing, not again with
+// every drawing after it.
+bool saidRowsWithoutDrawing = false;
 
 // What the drawing now holds in a recorded cell, written as export writes it.
 std::optional<std::string> drawingText(const AcDbBlockReference& reference, const std::string& key, int occurrence,
@@ -197,6 +232,9 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     }
     const PlanSettings plan = planSettings(options, record ? &*record : nullptr, jtsk);
     ImportReport report;
+    report.showOtherDrawingRows = !currentRun().isRun;
+    const bool nameRowsWithoutDrawing = !(currentRun().isRun && saidRowsWithoutDrawing);
+    DrawingRows drawingRows(book.get());
     // Dropped once planned: what it kept of the rows is not needed while applying.
     std::optional<ImportPlanner> planner(std::in_place, plan, report);
     auto readSheet = [&](IDispatch* worksheet) {
@@ -205,6 +243,13 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
         readSheetRows(
             worksheet, options.StartRow, options.StartCol, markers,
             [&](const ImportRow& row) {
+                if (!drawingRows.isOurs(row)) {
+                    if (!row.drawing->empty())
+                        ++report.otherDrawingRows;
+                    else if (nameRowsWithoutDrawing)
+                        report.rowNotImported(row.sheetRow, row.drawingColumn, kTextDrawingNotNamed);
+                    return;
+                }
                 report.rowRead();
                 planner->add(row, name);
             },
@@ -215,7 +260,7 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
         DispatchPtr sheets = xl::worksheets(book.get());
         for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i) {
             DispatchPtr sheet = xl::item(sheets.get(), i);
-            if (sameText(xl::name(sheet.get()), kRecordSheetName)) continue;
+            if (isRecordSheetName(xl::name(sheet.get()))) continue;
             readSheet(sheet.get());
         }
     } else {
@@ -228,6 +273,7 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     std::vector<PlannedChange> changes;
     planner->plan(rows, changes);
     planner.reset();
+    if (currentRun().isRun) saidRowsWithoutDrawing = true;
     bool listed = false;
     if (options.Preview) {
         if (changes.empty()) {
@@ -244,7 +290,7 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
             }
         }
     }
-    DispatchPtr recordSheet = record ? findRecordSheet(book.get()) : DispatchPtr();
+    DispatchPtr recordSheet = record ? DispatchPtr(record->sheet()) : DispatchPtr();
     applyPlanned(rows, plan, report, recordSheet.get());
     if (book) {
         const std::string drawing = DrawingIdentity::ofWorkingDrawing().shownName();
@@ -322,7 +368,7 @@ const ImportColumn* columnAt(const SheetHeader& header, std::int32_t column) {
 // and parameter columns are never applied, and their edits are named whatever it says.
 bool isPropertyColumn(ColumnRole role) {
     return role != ColumnRole::Attribute && role != ColumnRole::Layout && role != ColumnRole::BlockName &&
-           role != ColumnRole::Parameter;
+           role != ColumnRole::Parameter && role != ColumnRole::Drawing;
 }
 
 // The sheets one drain has found, by workbook and sheet name; a name that found
@@ -360,6 +406,16 @@ public:
         // A cell under no title is the user's own: nothing of it is for the drawing.
         const ImportColumn* column = columnAt(*row.header, change.column);
         if (!column) return true;
+        // A register's row is its drawing's alone: a handle of this drawing may name
+        // another reference in another drawing. The drawing cell itself says whose
+        // row it is; a changed one has nothing for this drawing.
+        for (const ImportColumn& other : row.header->columns) {
+            if (other.role != ColumnRole::Drawing) continue;
+            if (other.column == change.column) return true;
+            Variant named = xl::value(xl::cell(sheet->cells(), change.row, other.column).get());
+            if (named.vt() == VT_ERROR || !toTextInPlace(named) || !book->rows->namesOurs(toMultibyte(named.bstrVal())))
+                return false;
+        }
         if (column->role == ColumnRole::Attribute)
             return importAttributeCell(*book, *sheet, change, row, *column, std::move(value), changed.get());
         return importPropertyCell(*book, *sheet, change, row, *column, std::move(value));
@@ -371,6 +427,7 @@ private:
         std::optional<WorkbookRecord> record;  // this drawing's
         DispatchPtr recordSheet;
         bool isOtherDrawing = false;
+        std::optional<DrawingRows> rows;  // which of a register's rows are this drawing's
     };
 
     bool importAttributeCell(Book& book, SheetRowIndex& sheet, const ChangedCell& change, const SheetRowIndex::Row& row,
@@ -501,9 +558,10 @@ private:
         if (!app_) return nullptr;
         book.workbook = findByName(xl::activeWorkbook(app_.get()).get(), xl::workbooks(app_.get()).get(), workbookName);
         if (!book.workbook) return nullptr;
-        book.record = WorkbookRecord::read(book.workbook.get());
+        const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing(book.workbook.get());
+        book.record = WorkbookRecord::readOf(book.workbook.get(), here);
+        book.rows.emplace(book.workbook.get());
         if (book.record) {
-            const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing();
             if (!book.record->identity.isSameDrawing(here)) {
                 book.isOtherDrawing = true;
                 // Named once per workbook while the link is connected, not at every edit.
@@ -514,7 +572,7 @@ private:
                                          .c_str());
                 book.record.reset();
             } else {
-                book.recordSheet = findRecordSheet(book.workbook.get());
+                book.recordSheet = DispatchPtr(book.record->sheet());
             }
         }
         return &book;
@@ -525,7 +583,7 @@ private:
         auto found = sheets_.find(key);
         if (found != sheets_.end()) return found->second.get();
         std::unique_ptr<SheetRowIndex>& slot = sheets_[key];
-        if (sameText(sheetName, kRecordSheetName)) return nullptr;
+        if (isRecordSheetName(sheetName)) return nullptr;
         DispatchPtr sheet = findByName(xl::activeSheet(book.workbook.get()).get(),
                                        xl::worksheets(book.workbook.get()).get(), sheetName);
         if (!sheet) return nullptr;

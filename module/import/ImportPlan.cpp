@@ -319,6 +319,7 @@ struct ImportPlanner::Impl {
         if (key == recordKeyOf(ColumnRole::Layer, 0, {})) return row.layerColumn != 0;
         if (key == recordKeyOf(ColumnRole::Layout, 0, {})) return row.layoutColumn != 0;
         if (key == recordKeyOf(ColumnRole::BlockName, 0, {})) return row.blockNameColumn != 0;
+        if (key == recordKeyOf(ColumnRole::Drawing, 0, {})) return row.drawingColumn != 0;
         return true;
     }
 

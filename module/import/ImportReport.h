@@ -50,6 +50,10 @@ public:
     long rowsNotImported = 0;
     // Attributes whose field an imported text replaced.
     long fieldsReplaced = 0;
+    // Rows of a register that name another drawing: left for it, named by count only
+    // (an import of each drawing of a register reads every drawing's rows).
+    long otherDrawingRows = 0;
+    bool showOtherDrawingRows = true;
 
     struct Listed {
         std::string sheet;

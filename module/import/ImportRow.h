@@ -72,6 +72,10 @@ struct ImportRow {
     std::int32_t blockNameColumn = 0;
     // The layout column's text: read only to tell an edit there, which is not applied.
     std::optional<std::string> layout;
+    // The drawing column's text (a register of several drawings): the file the row
+    // belongs to, relative to the workbook. Import applies the row only to that one.
+    std::optional<std::string> drawing;
+    std::int32_t drawingColumn = 0;
     std::int32_t layoutColumn = 0;
     std::vector<CellProblem> problems;  // cells read but not readable as their column needs
     // A dynamic block's parameter cells: read only to name an edit, which is not
@@ -119,6 +123,8 @@ struct ImportRow {
         blockNameColumn = 0;
         layout.reset();
         layoutColumn = 0;
+        drawing.reset();
+        drawingColumn = 0;
         problems.clear();
         parameters.clear();
     }

@@ -196,6 +196,11 @@ void readPropertyCell(Variant value, const ImportColumn& column, ImportRow& row)
             row.blockNameColumn = c;
         }
         break;
+    case ColumnRole::Drawing:
+        // An error or an empty cell names no drawing: the row is then no drawing's.
+        row.drawingColumn = c;
+        row.drawing = value.vt() != VT_ERROR && toTextInPlace(value) ? toMultibyte(value.bstrVal()) : std::string();
+        break;
     case ColumnRole::X:
     case ColumnRole::Y:
     case ColumnRole::Z: {

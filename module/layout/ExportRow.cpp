@@ -48,20 +48,32 @@ std::wstring collationKey(const std::string& tag) {
 void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
                       std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
                       const NumberTexts& numbers, const std::string* layoutName,
-                      const std::vector<std::string>* parameterLabels) {
+                      const std::vector<std::string>* parameterLabels, const std::string* drawingName) {
     row.clear();
     row.values.push(reference.handle);
     if (options.BlockNames) {
-        if (row.withTitles) row.titles.push(texts.blockNameTitle);
+        if (row.withTitles) {
+            row.titles.push(texts.blockNameTitle);
+            row.markers.push({});
+        }
         row.values.push(blockName);
+    }
+    if (drawingName) {
+        if (row.withTitles) {
+            row.titles.push(texts.drawingTitle);
+            row.markers.push(texts.drawingMarker);
+        }
+        row.values.push(*drawingName);
     }
     if (options.Sort) sortAttributeRecords(records);
     for (const AttributeRecord& r : records) {
         if (r.isConstant && !options.IncludeConstant) continue;
-        if (row.withTitles) row.titles.push(r.tag);
+        if (row.withTitles) {
+            row.titles.push(r.tag);
+            row.markers.push({});
+        }
         row.values.push(r.text);
     }
-    for (std::size_t i = 0; i < row.titles.size(); ++i) row.markers.push({});
 
     std::string number;
     auto distance = [&](double v) {
@@ -176,7 +188,7 @@ void readReferenceProperties(const AcDbBlockReference& reference, ReferencePrope
 
 void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const std::string& blockName,
                     std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
-                    ParameterColumns* parameters) {
+                    ParameterColumns* parameters, const std::string* drawingName) {
     ReferenceProperties properties;
     readReferenceProperties(reference, properties);
     const NumberTexts& numbers = drawingNumberTexts();
@@ -191,7 +203,7 @@ void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const s
         }
     }
     composeExportRow(row, properties, blockName, records, options, texts, numbers, layoutName,
-                     withParameters ? &parameters->labels : nullptr);
+                     withParameters ? &parameters->labels : nullptr, drawingName);
 }
 
 void buildPromptRow(TextList& titles, TextList& markers, std::vector<AttributeRecord>& records,

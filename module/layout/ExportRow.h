@@ -64,17 +64,20 @@ void readParameterTexts(const AcDbBlockReference& reference, ParameterColumns& c
 // Composes `row` (cleared first) from the parts of one reference. `layoutName` null
 // leaves the Layout column out of the row. With `Sort`, `records` are sorted in place.
 // Parameter columns, titled from `parameterLabels`, follow the property columns.
+// `drawingName` (a register's rows) adds the drawing column right after the block
+// name, or first without one.
 void composeExportRow(ExportRow& row, const ReferenceProperties& reference, const std::string& blockName,
                       std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
                       const NumberTexts& numbers, const std::string* layoutName,
-                      const std::vector<std::string>* parameterLabels = nullptr);
+                      const std::vector<std::string>* parameterLabels = nullptr,
+                      const std::string* drawingName = nullptr);
 
 // The same, reading the reference from the drawing (handle, position, rotation,
 // scale factors, layer) and the active layout from the layout manager.
 // With `parameters` of a dynamic block, its parameter columns too.
 void buildExportRow(ExportRow& row, const AcDbBlockReference& reference, const std::string& blockName,
                     std::vector<AttributeRecord>& records, const ExportOptions& options, const ExportTexts& texts,
-                    ParameterColumns* parameters = nullptr);
+                    ParameterColumns* parameters = nullptr, const std::string* drawingName = nullptr);
 
 // The reference's handle as the row's first cell's comment carries it (hexadecimal).
 std::string handleTextOf(const AcDbBlockReference& reference);

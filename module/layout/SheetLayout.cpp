@@ -11,6 +11,8 @@ ExportTexts ExportTexts::load() {
     t.blockNameTitle = strings.load(kTextBlockNameTitle);
     t.headerRowMarker = strings.load(kTextHeaderRowMarker);
     t.parameterMarker = strings.load(kTextParameterMarker);
+    t.drawingTitle = strings.load(kTextDrawingTitle);
+    t.drawingMarker = strings.load(kTextDrawingMarker);
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c) {
         t.titles[c] = strings.load(kTextXTitle + 2 * c);
         t.markers[c] = strings.load(kTextXMarker + 2 * c);
@@ -32,13 +34,14 @@ ImportMarkers ImportMarkers::load() {
     m.layout = toWide(texts.load(kTextLayoutMarker));
     m.headerRow = toWide(texts.load(kTextHeaderRowMarker));
     m.parameter = toWide(texts.load(kTextParameterMarker));
+    m.drawing = toWide(texts.load(kTextDrawingMarker));
     m.blockNameTitle = toWide(texts.load(kTextBlockNameTitle));
     return m;
 }
 
 bool ImportMarkers::isMarker(const std::u16string& comment) const {
     for (const std::u16string* m :
-         {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow, &parameter})
+         {&x, &y, &z, &rotation, &scaleX, &scaleY, &scaleZ, &layer, &layout, &headerRow, &parameter, &drawing})
         if (!m->empty() && sameText(comment, *m)) return true;
     return false;
 }
@@ -55,6 +58,7 @@ std::optional<ColumnRole> roleOfHeaderCell(const std::optional<std::u16string>& 
         if (sameText(c, m.layer)) return ColumnRole::Layer;
         if (sameText(c, m.layout)) return ColumnRole::Layout;
         if (!m.parameter.empty() && sameText(c, m.parameter)) return ColumnRole::Parameter;
+        if (!m.drawing.empty() && sameText(c, m.drawing)) return ColumnRole::Drawing;
         return std::nullopt;
     }
     if (title.empty()) return std::nullopt;

@@ -23,6 +23,8 @@ struct ExportTexts {
     std::string headerRowMarker;
     // The comment of every dynamic block parameter's header cell (text 930).
     std::string parameterMarker;
+    // The drawing column of a register of several drawings (texts 935, 936).
+    std::string drawingTitle, drawingMarker;
 
     static ExportTexts load();
     const std::string& title(PropertyColumn c) const { return titles[static_cast<int>(c)]; }
@@ -36,6 +38,7 @@ struct ImportMarkers {
     std::u16string x, y, z, rotation, scaleX, scaleY, scaleZ, layer, layout;
     std::u16string headerRow;
     std::u16string parameter;
+    std::u16string drawing;
     std::u16string blockNameTitle;
     static ImportMarkers load();
     // Whether a comment is one of the markers, so it is no handle. In a row's first
@@ -45,7 +48,20 @@ struct ImportMarkers {
 };
 
 // What a header cell makes of its column.
-enum class ColumnRole : std::uint8_t { Attribute, X, Y, Z, Rotation, Scale, Layer, BlockName, Layout, Parameter };
+// Drawing: the file a row of a register of several drawings belongs to.
+enum class ColumnRole : std::uint8_t {
+    Attribute,
+    X,
+    Y,
+    Z,
+    Rotation,
+    Scale,
+    Layer,
+    BlockName,
+    Layout,
+    Parameter,
+    Drawing
+};
 
 // A header cell with a comment is a property column when the comment is one of the
 // markers (the layout and parameter columns are read only to tell the user that

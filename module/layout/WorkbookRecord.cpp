@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace tabro {
 
@@ -19,7 +21,8 @@ namespace {
 
 using platform::Variant;
 
-// Rows 1-8: what the record is and where its workbook came from; sections from row 10.
+// Rows 1-8: what the record is and where its workbook came from; row 9 the drawing's
+// path in a register of several drawings (empty otherwise); sections from row 10.
 constexpr char kRecordTitle[] = "Tablora record";
 constexpr char kRecordFormat[] = "1";
 constexpr std::int32_t kFirstSectionRow = 10;
@@ -28,6 +31,7 @@ constexpr char kSectionMark[] = "*";
 
 const char* const kPropertyKeys[] = {"x", "y", "z", "rotation", "scalex", "scaley", "scalez", "layer", "layout"};
 constexpr char kBlockKey[] = "block";
+constexpr char kDrawingKey[] = "drawing";
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
@@ -144,9 +148,79 @@ DrawingIdentity DrawingIdentity::ofWorkingDrawing() {
     return identity;
 }
 
+DrawingIdentity DrawingIdentity::ofWorkingDrawing(IDispatch* workbook) {
+    DrawingIdentity identity = ofWorkingDrawing();
+    if (AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase())
+        identity.path = registerPathOf(db->fileName(), workbook ? toMultibyte(xl::fullName(workbook)) : std::string());
+    return identity;
+}
+
 bool DrawingIdentity::isSameDrawing(const DrawingIdentity& other) const {
+    // The drawings of a register are often copies of one template, which share its
+    // fingerprint: there the path tells them apart, and a fingerprint that differs
+    // still tells a drawing replaced under the same name.
+    if (!path.empty() && !other.path.empty()) {
+        if (path != other.path) return false;
+        return fingerprint.empty() || other.fingerprint.empty() || sameFileName(fingerprint, other.fingerprint);
+    }
     if (!fingerprint.empty() && !other.fingerprint.empty()) return sameFileName(fingerprint, other.fingerprint);
     return sameFileName(fileName, other.fileName);
+}
+
+namespace {
+
+std::filesystem::path normalPath(const std::string& text) {
+    std::string slashed = text;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(slashed), error);
+    if (error) absolute = std::filesystem::path(slashed);
+    return absolute.lexically_normal();
+}
+
+std::string folderOf(const std::string& workbookPath) {
+    const std::size_t slash = workbookPath.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : workbookPath.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string registerPathOf(const std::string& drawingFile, const std::string& workbookPath) {
+    if (drawingFile.empty()) return {};
+    const std::string folder = folderOf(workbookPath);
+    // A workbook never saved has no folder: the drawing's own name is all a row
+    // can say of it.
+    if (folder.empty()) return baseName(drawingFile);
+    const std::filesystem::path relative = normalPath(drawingFile).lexically_relative(normalPath(folder));
+    if (relative.empty()) return normalPath(drawingFile).generic_string();
+    return relative.generic_string();
+}
+
+bool namesDrawing(const std::string& cellText, const std::string& drawingFile, const std::string& workbookPath) {
+    std::string text(trimBlanks(cellText));
+    if (text.empty() || drawingFile.empty()) return false;
+    std::replace(text.begin(), text.end(), '\\', '/');
+    const std::string folder = folderOf(workbookPath);
+    std::filesystem::path named(text);
+    if (named.is_relative()) {
+        if (folder.empty()) return sameFileName(baseName(text), baseName(drawingFile)) && text == baseName(text);
+        named = std::filesystem::path(folder) / named;
+    }
+    const std::filesystem::path a = normalPath(named.string()), b = normalPath(drawingFile);
+    if (a == b) return true;
+    // The same file reached through a link to a folder.
+    std::error_code e1, e2;
+    const std::filesystem::path ca = std::filesystem::weakly_canonical(a, e1),
+                                cb = std::filesystem::weakly_canonical(b, e2);
+    return !e1 && !e2 && ca == cb;
+}
+
+std::string resolveRegisterPath(const std::string& cellText, const std::string& workbookPath) {
+    std::string text(trimBlanks(cellText));
+    std::replace(text.begin(), text.end(), '\\', '/');
+    std::filesystem::path named(text);
+    if (named.is_relative()) named = std::filesystem::path(folderOf(workbookPath)) / named;
+    return normalPath(named.string()).string();
 }
 
 std::string DrawingIdentity::shownName() const { return fileName.empty() ? fingerprint : fileName; }
@@ -216,6 +290,8 @@ std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag) {
         return kPropertyKeys[8];
     case ColumnRole::Parameter:
         return "%" + std::string(tag);
+    case ColumnRole::Drawing:
+        return kDrawingKey;
     }
     return {};
 }
@@ -223,6 +299,7 @@ std::string recordKeyOf(ColumnRole role, int scaleSlot, std::string_view tag) {
 std::string titleOfRecordKey(std::string_view key, const ExportTexts& texts) {
     if (!key.empty() && (key[0] == '@' || key[0] == '%')) return std::string(key.substr(1));
     if (key == kBlockKey) return texts.blockNameTitle;
+    if (key == kDrawingKey) return texts.drawingTitle;
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c)
         if (key == kPropertyKeys[c]) return texts.titles[c];
     return std::string(key);
@@ -239,6 +316,7 @@ std::vector<std::string> recordKeysOf(std::span<const std::string> titles, std::
             for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c)
                 if (texts.markers[c] == marker) key = kPropertyKeys[c];
             if (marker == texts.parameterMarker) key = recordKeyOf(ColumnRole::Parameter, 0, titles[i]);
+            if (marker == texts.drawingMarker) key = kDrawingKey;
             keys.push_back(key);
         } else if (i == 0 && blockNames) {
             keys.push_back(kBlockKey);
@@ -362,6 +440,16 @@ std::vector<std::string_view> WorkbookRecord::earlierValuesOf(const Entry& entry
     return out;
 }
 
+bool isRecordSheetName(std::u16string_view name) {
+    const std::u16string_view base(kRecordSheetName);
+    if (name.size() < base.size() || name.substr(0, base.size()) != base) return false;
+    if (name.size() == base.size()) return true;
+    // "Tablora record 2" and on: a register keeps one record a drawing.
+    if (name[base.size()] != u' ' || name.size() == base.size() + 1) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(base.size()) + 1, name.end(),
+                       [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
 DispatchPtr findRecordSheet(IDispatch* workbook) {
     if (!workbook) return {};
     DispatchPtr sheets = xl::worksheets(workbook);
@@ -372,8 +460,37 @@ DispatchPtr findRecordSheet(IDispatch* workbook) {
     return {};
 }
 
+std::vector<DispatchPtr> recordSheets(IDispatch* workbook) {
+    std::vector<DispatchPtr> found;
+    if (!workbook) return found;
+    DispatchPtr sheets = xl::worksheets(workbook);
+    for (LONG i = 1, n = xl::count(sheets.get()); i <= n; ++i) {
+        DispatchPtr sheet = xl::item(sheets.get(), i);
+        if (isRecordSheetName(xl::name(sheet.get()))) found.push_back(std::move(sheet));
+    }
+    return found;
+}
+
 std::optional<WorkbookRecord> WorkbookRecord::read(IDispatch* workbook, std::string* problem, bool withEntries) {
-    DispatchPtr sheet = findRecordSheet(workbook);
+    return readSheet(findRecordSheet(workbook), problem, withEntries);
+}
+
+std::optional<WorkbookRecord> WorkbookRecord::readOf(IDispatch* workbook, const DrawingIdentity& drawing,
+                                                     std::string* problem, bool withEntries, bool* hasOthers) {
+    std::vector<DispatchPtr> sheets = recordSheets(workbook);
+    if (hasOthers) *hasOthers = false;
+    if (sheets.size() == 1) return readSheet(sheets.front(), problem, withEntries);
+    for (const DispatchPtr& sheet : sheets) {
+        std::optional<WorkbookRecord> record = readSheet(sheet, nullptr, false);
+        if (!record || !record->identity.isSameDrawing(drawing)) continue;
+        if (withEntries && !record->loadEntries(problem)) return std::nullopt;
+        return record;
+    }
+    if (hasOthers) *hasOthers = !sheets.empty();
+    return std::nullopt;
+}
+
+std::optional<WorkbookRecord> WorkbookRecord::readSheet(DispatchPtr sheet, std::string* problem, bool withEntries) {
     if (!sheet) return std::nullopt;
     WorkbookRecord record;
     record.hasEntries_ = false;
@@ -438,6 +555,11 @@ bool WorkbookRecord::readRows(LONG from, LONG to, std::string* problem) {
                 case 8:
                     ok = readInt(second, 0, 8, writing.auprec);
                     break;
+                case 9:
+                    // Empty in a record of one drawing's export; a record written
+                    // before the row had a meaning has it empty too.
+                    if (first == "path") identity.path = second;
+                    break;
                 default:
                     break;
                 }
@@ -475,8 +597,30 @@ bool WorkbookRecord::readRows(LONG from, LONG to, std::string* problem) {
     return true;
 }
 
-bool WorkbookRecord::write(IDispatch* workbook) {
-    DispatchPtr sheet = findRecordSheet(workbook);
+bool WorkbookRecord::write(IDispatch* workbook, bool besideOthers) {
+    DispatchPtr sheet;
+    std::u16string newName = kRecordSheetName;
+    if (besideOthers) {
+        // This drawing's own record sheet, else a new one after the others'.
+        std::vector<DispatchPtr> sheets = recordSheets(workbook);
+        for (const DispatchPtr& candidate : sheets) {
+            std::optional<WorkbookRecord> other = readSheet(candidate, nullptr, false);
+            if (other && other->identity.isSameDrawing(identity)) {
+                sheet = candidate;
+                break;
+            }
+        }
+        if (!sheet && !sheets.empty()) {
+            for (std::size_t n = sheets.size() + 1;; ++n) {
+                newName = std::u16string(kRecordSheetName) + u" " + toWide(std::to_string(n));
+                if (std::none_of(sheets.begin(), sheets.end(),
+                                 [&](const DispatchPtr& s) { return sameText(xl::name(s.get()), newName); }))
+                    break;
+            }
+        }
+    } else {
+        sheet = findRecordSheet(workbook);
+    }
     LONG oldLastRow = 0;
     if (sheet) {
         // A sheet of that name the user made for something else is no record to
@@ -489,7 +633,7 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     } else {
         DispatchPtr active = xl::activeSheet(workbook);
         sheet = xl::addWorksheet(xl::worksheets(workbook).get());
-        xl::setName(sheet.get(), kRecordSheetName);
+        xl::setName(sheet.get(), newName);
         xl::setSheetVisibility(sheet.get(), xl::kSheetHidden);
         if (active) xl::activate(active.get());
     }
@@ -503,7 +647,10 @@ bool WorkbookRecord::write(IDispatch* workbook) {
     rows.push_back({"LUPREC", std::to_string(writing.luprec)});
     rows.push_back({"AUNITS", std::to_string(writing.aunits)});
     rows.push_back({"AUPREC", std::to_string(writing.auprec)});
-    rows.push_back({});
+    if (identity.path.empty())
+        rows.push_back({});
+    else
+        rows.push_back({"path", identity.path});
     std::int32_t top = 1;
     auto flush = [&] {
         writeRows(sheet.get(), top, rows, width);

@@ -35,10 +35,16 @@ inline constexpr char16_t kRecordSheetName[] = u"Tablora record";
 struct DrawingIdentity {
     std::string fingerprint;
     std::string fileName;  // without its folder
+    // In a register of several drawings: the drawing's path relative to the
+    // workbook's folder, as its rows' drawing cells say it; empty otherwise.
+    std::string path;
 
     static DrawingIdentity ofWorkingDrawing();
-    // Same fingerprint when both have one, else the same file name (without regard
-    // to case, as the file systems the host runs on compare them).
+    // With the path of the working drawing relative to `workbook`'s folder.
+    static DrawingIdentity ofWorkingDrawing(IDispatch* workbook);
+    // The same path (and fingerprint, when both have one) where both have a path;
+    // else the same fingerprint when both have one, else the same file name
+    // (without regard to case, as the file systems the host runs on compare them).
     bool isSameDrawing(const DrawingIdentity& other) const;
     // The name to show: the file name, or the fingerprint for a drawing never saved.
     std::string shownName() const;
@@ -59,6 +65,16 @@ struct CellWriting {
     bool readDistance(std::string_view text, double& out) const;
     bool readAngle(std::string_view text, double& out) const;
 };
+
+// The drawing cell of a register: `drawingFile` relative to the folder of the
+// workbook at `workbookPath`, with '/' between folders; the file's name alone for
+// a workbook never saved.
+std::string registerPathOf(const std::string& drawingFile, const std::string& workbookPath);
+// Whether a drawing cell's text names `drawingFile`: a path relative to the
+// workbook's folder (or absolute), '\\' taken for '/', blanks around ignored.
+bool namesDrawing(const std::string& cellText, const std::string& drawingFile, const std::string& workbookPath);
+// A drawing cell's text as the path of a file (absolute).
+std::string resolveRegisterPath(const std::string& cellText, const std::string& workbookPath);
 
 // A handle as the record and import key it: blanks around it dropped, in capitals
 // (a comment may hold " 3e\n", the drawing writes "3E").
@@ -122,13 +138,24 @@ public:
     // holds never needs it).
     static std::optional<WorkbookRecord> read(IDispatch* workbook, std::string* problem = nullptr,
                                               bool withEntries = true);
+    // The record of `drawing` where a workbook keeps several (a register keeps one a
+    // drawing); a workbook with one record gives it, whoever's it is. None when no
+    // record is the drawing's: `hasOthers` then says whether the workbook has any.
+    static std::optional<WorkbookRecord> readOf(IDispatch* workbook, const DrawingIdentity& drawing,
+                                                std::string* problem = nullptr, bool withEntries = true,
+                                                bool* hasOthers = nullptr);
+    static std::optional<WorkbookRecord> readSheet(DispatchPtr sheet, std::string* problem = nullptr,
+                                                   bool withEntries = true);
+    // The sheet the record was read from.
+    IDispatch* sheet() const { return sheet_.get(); }
     // False, with `problem` saying why, when the entries cannot be read.
     bool loadEntries(std::string* problem = nullptr);
     bool hasEntries() const { return hasEntries_; }
     // Writes the whole record into the workbook's record sheet (added hidden when
     // there is none), leaving the active sheet as it was. False when a sheet of that
-    // name holds something else.
-    bool write(IDispatch* workbook);
+    // name holds something else. `besideOthers` (a register): into the record sheet
+    // of this record's drawing, or a new one, leaving the other drawings' records.
+    bool write(IDispatch* workbook, bool besideOthers = false);
     // A cell of an entry brought up to date after import applied it, the text it
     // replaces kept beside it; writeUpdates() puts what changed into the record sheet.
     void update(std::string_view handle, std::string_view key, int occurrence, const std::string& value);
@@ -152,5 +179,8 @@ private:
 
 // The record sheet of a workbook, when it has one.
 DispatchPtr findRecordSheet(IDispatch* workbook);
+// Every record sheet: "Tablora record", and "Tablora record 2" and on in a register.
+std::vector<DispatchPtr> recordSheets(IDispatch* workbook);
+bool isRecordSheetName(std::u16string_view name);
 
 }  // namespace tabro

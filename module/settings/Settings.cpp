@@ -1,8 +1,13 @@
 // Loading and saving the settings record through the registry.
 #include "module/settings/Settings.h"
 
+#include "module/base/ResourceStrings.h"
+#include "platform/Profile.h"
 #include "platform/Registry.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -70,6 +75,28 @@ struct SessionSettings {
 SessionSettings& sessionSettings() {
     static SessionSettings session;
     return session;
+}
+
+RunOptions& runOptions() {
+    static RunOptions run;
+    return run;
+}
+
+// A whole number as a settings file may write it: blanks around, one sign.
+bool readWholeNumber(const char* text, LONG& out) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* start = p;
+    if (*p == '+' || *p == '-') ++p;
+    if (*p < '0' || *p > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(start, &end, 10);
+    if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0') return false;
+    out = static_cast<LONG>(value);
+    return true;
 }
 
 }  // namespace
@@ -192,5 +219,88 @@ bool saveSettings(const Settings& settings, LONG* error) {
     dropSessionSettings();
     return true;
 }
+
+bool loadSettingsFile(const std::string& path, Settings& settings, std::string& problem) {
+    // The profile calls read a missing file as one without entries: a mistyped
+    // name would silently give the defaults.
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        problem = formatText(kTextSettingsFileUnreadable, path.c_str(), std::strerror(errno));
+        return false;
+    }
+    setDefaultSettings(settings);
+    ExportOptions& e = settings.exportOptions;
+    ImportOptions& i = settings.importOptions;
+    struct Entry {
+        const char* section;
+        const char* name;
+        LONG* number;
+        bool* flag;
+    };
+    LONG coords = -1;
+    const Entry entries[] = {
+        {"Export", "AddHeader", nullptr, &e.AddHeader},
+        {"Export", "AutoConnect", nullptr, &e.AutoConnect},
+        {"Export", "BlockNames", nullptr, &e.BlockNames},
+        {"Export", "Coords", &coords, nullptr},
+        {"Export", "XCoord", nullptr, &e.XCoord},
+        {"Export", "YCoord", nullptr, &e.YCoord},
+        {"Export", "ZCoord", nullptr, &e.ZCoord},
+        {"Export", "LayerNames", nullptr, &e.LayerNames},
+        {"Export", "LayoutNames", nullptr, &e.LayoutNames},
+        {"Export", "OddLine", nullptr, &e.OddLine},
+        {"Export", "Rotation", nullptr, &e.Rotation},
+        {"Export", "Scale", nullptr, &e.Scale},
+        {"Export", "Sort", nullptr, &e.Sort},
+        {"Export", "StartRow", &e.StartRow, nullptr},
+        {"Export", "WorkbookSettings", &e.WorkbookSettings, nullptr},
+        {"Export", "WorksheetSettings", &e.WorksheetSettings, nullptr},
+        {"Export", "IncludeConstant", nullptr, &e.IncludeConstant},
+        {"Export", "JTSK", nullptr, &e.JTSK},
+        {"Export", "NoAutofit", nullptr, &e.NoAutofit},
+        {"Export", "AsText", nullptr, &e.AsText},
+        {"Export", "FindNextBlankLine", nullptr, &e.FindNextBlankLine},
+        {"Export", "ExportAttPrompts", nullptr, &e.ExportAttPrompts},
+        {"Import", "ImportSettings", &i.ImportSettings, nullptr},
+        {"Import", "IgnoreProps", nullptr, &i.IgnoreProps},
+        {"Import", "StartCol", &i.StartCol, nullptr},
+        {"Import", "StartRow", &i.StartRow, nullptr},
+        {"Import", "Preview", nullptr, &i.Preview},
+        {"Import", "DrawingChangedToo", &i.DrawingChangedToo, nullptr},
+    };
+    for (const Entry& entry : entries) {
+        char text[256];
+        if (GetPrivateProfileStringA(entry.section, entry.name, "", text, sizeof text, path.c_str()) == 0) continue;
+        LONG value = 0;
+        if (!readWholeNumber(text, value)) {
+            problem = formatText(kTextSettingsFileBadValue, path.c_str(), entry.section, entry.name, text);
+            return false;
+        }
+        if (entry.number) *entry.number = value;
+        if (entry.flag) *entry.flag = value != 0;
+        // "Coords" sets the three together; the single ones, read after it, win.
+        if (entry.number == &coords) e.XCoord = e.YCoord = e.ZCoord = coords != 0;
+    }
+    i.DrawingChangedToo = i.DrawingChangedToo == kTakeSheetValue ? kTakeSheetValue : kKeepDrawingValue;
+    return true;
+}
+
+void beginRun(Settings settings, const RunOptions& run, bool preview) {
+    // The run's workbook is the active one, made by the program; connecting the
+    // live link after each drawing would leave it linked to a drawing now closed.
+    settings.exportOptions.WorkbookSettings = 1;
+    settings.exportOptions.AutoConnect = false;
+    // The rows of a register stand on every block's sheet.
+    settings.importOptions.ImportSettings = 1;
+    settings.importOptions.Preview = preview;
+    keepSettingsForSession(settings);
+    runOptions() = run;
+    runOptions().isRun = true;
+}
+
+const RunOptions& currentRun() { return runOptions(); }
+
+void endRun() { runOptions() = RunOptions{}; }
 
 }  // namespace tabro

@@ -4,6 +4,8 @@
 
 #include "platform/WinTypes.h"
 
+#include <string>
+
 namespace tabro {
 
 // Field names are the registry value names, as stored.
@@ -87,5 +89,28 @@ bool saveSettings(const Settings& settings, LONG* error = nullptr);
 void keepSettingsForSession(const Settings& settings);
 // Lets go of settings kept for the session (the module's unload).
 void dropSessionSettings();
+
+// Defaults, then the entries of a settings file: an INI file whose sections
+// "Export" and "Import" hold the registry's value names, as the options dialog
+// saves it. Strict where the dialog is lenient, since a file named on a command
+// line is the whole of a repeatable run's settings: false, with `problem` saying
+// why, when the file cannot be read or an entry is not a whole number.
+bool loadSettingsFile(const std::string& path, Settings& settings, std::string& problem);
+
+// A program that runs the commands over several drawings in one process (a
+// register of them in one workbook) sets the run up once, before the first command.
+struct RunOptions {
+    bool isRun = false;
+    // Each exported row names its drawing: a drawing column after the block name.
+    bool rowsNameDrawing = false;
+};
+// Keeps `settings` for the session, with what a run over several drawings needs of
+// them: exports into the active workbook (the run's), without connecting the live
+// link; imports of every sheet; `preview` as the run asks.
+void beginRun(Settings settings, const RunOptions& run, bool preview);
+// The run set up; isRun is false outside one.
+const RunOptions& currentRun();
+// Ends the run (the module's unload).
+void endRun();
 
 }  // namespace tabro

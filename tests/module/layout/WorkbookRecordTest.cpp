@@ -156,15 +156,67 @@ TEST_F(WorkbookRecordTest, ARecordAUserBrokeIsNoRecord) {
 }
 
 TEST_F(WorkbookRecordTest, DrawingsAreTheSameByFingerprintElseByFileName) {
-    DrawingIdentity a{"{0B1A1440-DC9A-4607-8ED6-320A3AE4740A}", "site.dxf"};
-    DrawingIdentity renamed{"{0b1a1440-dc9a-4607-8ed6-320a3ae4740a}", "site-v2.dxf"};
-    DrawingIdentity other{"{11111111-2222-3333-4444-555555555555}", "site.dxf"};
-    DrawingIdentity noFingerprint{"", "SITE.DXF"};
+    DrawingIdentity a{"{0B1A1440-DC9A-4607-8ED6-320A3AE4740A}", "site.dxf", ""};
+    DrawingIdentity renamed{"{0b1a1440-dc9a-4607-8ed6-320a3ae4740a}", "site-v2.dxf", ""};
+    DrawingIdentity other{"{11111111-2222-3333-4444-555555555555}", "site.dxf", ""};
+    DrawingIdentity noFingerprint{"", "SITE.DXF", ""};
     EXPECT_TRUE(a.isSameDrawing(renamed));
     EXPECT_FALSE(a.isSameDrawing(other));
     EXPECT_TRUE(a.isSameDrawing(noFingerprint));
-    EXPECT_FALSE(noFingerprint.isSameDrawing(DrawingIdentity{"", "other.dxf"}));
+    EXPECT_FALSE(noFingerprint.isSameDrawing(DrawingIdentity{"", "other.dxf", ""}));
     EXPECT_EQ(noFingerprint.shownName(), "SITE.DXF");
+}
+
+// The drawings of a register are often copies of one template: the same
+// fingerprint, told apart by their paths; a drawing replaced under its path by
+// another (its fingerprint differs) is not the one the record was made from.
+TEST_F(WorkbookRecordTest, RegisterDrawingsAreTheSameByPath) {
+    const std::string guid = "{0B1A1440-DC9A-4607-8ED6-320A3AE4740A}";
+    DrawingIdentity a{guid, "a.dxf", "set/a.dxf"};
+    DrawingIdentity copy{guid, "a.dxf", "other/a.dxf"};
+    DrawingIdentity replaced{"{11111111-2222-3333-4444-555555555555}", "a.dxf", "set/a.dxf"};
+    DrawingIdentity unsaved{"", "a.dxf", "set/a.dxf"};
+    EXPECT_FALSE(a.isSameDrawing(copy));
+    EXPECT_FALSE(a.isSameDrawing(replaced));
+    EXPECT_TRUE(a.isSameDrawing(unsaved));
+    // Against a record of one drawing's export (no path) the old rule holds.
+    EXPECT_TRUE(a.isSameDrawing(DrawingIdentity{guid, "renamed.dxf", ""}));
+
+    // One record sheet a drawing, each found by its drawing, the others kept.
+    WorkbookRecord first = sample();
+    first.identity = a;
+    ASSERT_TRUE(first.write(book_.get(), true));
+    WorkbookRecord second = sample();
+    second.identity = copy;
+    ASSERT_TRUE(second.write(book_.get(), true));
+    ASSERT_TRUE(second.write(book_.get(), true));  // written again: into its own sheet
+    std::vector<DispatchPtr> sheets = recordSheets(book_.get());
+    ASSERT_EQ(sheets.size(), 2u);
+    EXPECT_EQ(xl::name(sheets[1].get()), u"Tablora record 2");
+    bool hasOthers = true;
+    std::optional<WorkbookRecord> found = WorkbookRecord::readOf(book_.get(), copy, nullptr, true, &hasOthers);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->identity.path, "other/a.dxf");
+    EXPECT_EQ(found->size(), sample().size());
+    EXPECT_FALSE(WorkbookRecord::readOf(book_.get(), replaced, nullptr, true, &hasOthers));
+    EXPECT_TRUE(hasOthers);
+    EXPECT_TRUE(isRecordSheetName(u"Tablora record 12"));
+    EXPECT_FALSE(isRecordSheetName(u"Tablora record notes"));
+    EXPECT_FALSE(isRecordSheetName(u"Tablora record "));
+}
+
+TEST(RegisterPaths, CellsNameDrawingsRelativeToTheWorkbook) {
+    EXPECT_EQ(registerPathOf("/p/set/a.dxf", "/p/register.xlsx"), "set/a.dxf");
+    EXPECT_EQ(registerPathOf("/p/a.dxf", "/p/books/r.xlsx"), "../a.dxf");
+    EXPECT_EQ(registerPathOf("/p/./set/../a.dxf", "/p/r.xlsx"), "a.dxf");
+    EXPECT_EQ(registerPathOf("/p/a.dxf", "Book1"), "a.dxf");
+    EXPECT_TRUE(namesDrawing("set/a.dxf", "/p/set/a.dxf", "/p/r.xlsx"));
+    EXPECT_TRUE(namesDrawing(" set\\a.dxf ", "/p/set/a.dxf", "/p/r.xlsx"));
+    EXPECT_TRUE(namesDrawing("/p/set/a.dxf", "/p/set/a.dxf", "/q/r.xlsx"));
+    EXPECT_FALSE(namesDrawing("set/b.dxf", "/p/set/a.dxf", "/p/r.xlsx"));
+    EXPECT_FALSE(namesDrawing("a.dxf", "/p/set/a.dxf", "/p/r.xlsx"));
+    EXPECT_FALSE(namesDrawing("", "/p/set/a.dxf", "/p/r.xlsx"));
+    EXPECT_EQ(resolveRegisterPath("set/a.dxf", "/p/r.xlsx"), "/p/set/a.dxf");
 }
 
 // The keys an export's header gives its columns: a parameter's is its label, apart
