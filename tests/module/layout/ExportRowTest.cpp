@@ -1,6 +1,7 @@
 // The columns a reference yields for each export setting: order, titles, markers and
 // value texts.
 #include "module/layout/ExportRow.h"
+#include "module/layout/WorkbookRecord.h"
 #include "module/settings/Settings.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,8 @@ ExportTexts sampleTexts() {
     ExportTexts t;
     t.blockNameTitle = "Block";
     t.parameterMarker = "#param";
+    t.drawingTitle = "Drawing";
+    t.drawingMarker = "#drawing";
     const char* names[] = {"X", "Y", "Z", "Rot", "SX", "SY", "SZ", "Layer", "Layout"};
     for (int c = 0; c < static_cast<int>(PropertyColumn::Count); ++c) {
         t.titles[c] = names[c];
@@ -253,4 +256,35 @@ TEST(ExportLayout, ParameterColumnsFollowThePropertyColumns) {
     // A plain block's rows have no parameter columns.
     const Layout plain = compose(o, records({"TAG"}), sampleReference(), &layout);
     EXPECT_EQ(plain.titles.back(), "Layout");
+}
+
+// A register's rows name their drawing right after the block name (first without
+// one), with a marker of its own, and the record keys the column by that marker.
+TEST(ExportLayout, DrawingColumnFollowsTheBlockName) {
+    const std::string drawing = "set/a.dxf";
+    for (bool blockNames : {true, false}) {
+        ExportOptions o = allOff();
+        o.BlockNames = blockNames;
+        o.LayerNames = true;
+        ExportRow row;
+        auto recs = records({"NO", "TITLE"});
+        const ExportTexts texts = sampleTexts();
+        tabro::composeExportRow(row, sampleReference(), "DOOR", recs, o, texts, TaggedNumbers(), nullptr, nullptr,
+                                &drawing);
+        const Texts head = blockNames ? Texts{"Block", "Drawing"} : Texts{"Drawing"};
+        Texts titles = head;
+        titles.insert(titles.end(), {"NO", "TITLE", "Layer"});
+        EXPECT_EQ(row.titles.toVector(), titles);
+        Texts markers(titles.size());
+        markers[head.size() - 1] = "#drawing";
+        markers.back() = "#Layer";
+        EXPECT_EQ(row.markers.toVector(), markers);
+        Texts values = {"2F4"};
+        if (blockNames) values.push_back("DOOR");
+        values.insert(values.end(), {drawing, "v_NO", "v_TITLE", "DOORS"});
+        EXPECT_EQ(row.values.toVector(), values);
+        const std::vector<std::string> keys = tabro::recordKeysOf(titles, markers, texts, blockNames);
+        EXPECT_EQ(keys[head.size() - 1], "drawing");
+        EXPECT_EQ(keys[head.size()], "@NO");
+    }
 }
