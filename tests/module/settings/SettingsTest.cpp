@@ -452,3 +452,53 @@ TEST_F(SettingsFileTest, WrittenEntriesReadBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A settings file named for a run is the whole of its settings: the defaults under
+// what it says, "Coords" before the single coordinates, and nothing taken from a file
+// that is missing or holds a value that is no whole number.
+TEST_F(SettingsTest, ASettingsFileGivesTheRunItsSettingsOrAReason) {
+    const fs::path file = home_ / "register.ini";
+    tabro::testing::writeFile(file,
+                              "[Export]\nCoords=0\nYCoord=1\nLayerNames = 0 \nStartRow=-3\nWorksheetSettings=1\n"
+                              "[Import]\nIgnoreProps=0\nDrawingChangedToo=7\n");
+    writeHive(kExportSection + "\"Rotation\"=dword:00000000\n");
+    Settings s;
+    std::string problem;
+    ASSERT_TRUE(tabro::loadSettingsFile(file.string(), s, problem)) << problem;
+    EXPECT_FALSE(s.exportOptions.XCoord);
+    EXPECT_TRUE(s.exportOptions.YCoord);
+    EXPECT_FALSE(s.exportOptions.ZCoord);
+    EXPECT_FALSE(s.exportOptions.LayerNames);
+    EXPECT_TRUE(s.exportOptions.Rotation);  // the registry has no say
+    EXPECT_EQ(s.exportOptions.StartRow, -3);
+    EXPECT_EQ(s.exportOptions.WorksheetSettings, 1);
+    EXPECT_FALSE(s.importOptions.IgnoreProps);
+    EXPECT_EQ(s.importOptions.DrawingChangedToo, tabro::kKeepDrawingValue);
+
+    for (const char* bad : {"[Export]\nXCoord=yes\n", "[Import]\nStartRow=2x\n", "[Export]\nStartRow=99999999999\n"}) {
+        tabro::testing::writeFile(file, bad);
+        EXPECT_FALSE(tabro::loadSettingsFile(file.string(), s, problem)) << bad;
+    }
+    EXPECT_FALSE(tabro::loadSettingsFile((home_ / "missing.ini").string(), s, problem));
+
+    // A run keeps its settings for every command, with what a run over several
+    // drawings needs of them, until it ends.
+    tabro::testing::writeFile(file, "[Export]\nYCoord=1\nAutoConnect=1\n");
+    ASSERT_TRUE(tabro::loadSettingsFile(file.string(), s, problem));
+    tabro::beginRun(s, tabro::RunOptions{}, true);
+    const Settings kept = load();
+    EXPECT_EQ(kept.exportOptions.WorkbookSettings, 1);
+    EXPECT_FALSE(kept.exportOptions.AutoConnect);
+    EXPECT_EQ(kept.importOptions.ImportSettings, 1);
+    EXPECT_TRUE(kept.importOptions.Preview);
+    EXPECT_TRUE(kept.exportOptions.YCoord);
+    EXPECT_TRUE(tabro::currentRun().isRun);
+    tabro::endRun();
+    tabro::dropSessionSettings();
+    EXPECT_FALSE(tabro::currentRun().isRun);
+    EXPECT_FALSE(load().exportOptions.Rotation);  // the registry's again
+}
+
+}  // namespace
