@@ -9,6 +9,7 @@
 #include "module/base/ResourceScope.h"
 #include "module/cmd/cmdinit.h"
 #include "module/cmd/cmdtabro.h"
+#include "module/import/RegisterRows.h"
 #include "module/link/LinkTimer.h"
 #include "module/settings/Settings.h"
 #include "platform/Event.h"
@@ -64,6 +65,7 @@ AcRx::AppRetCode LinkApp::onUnloadApp() {
     // module tells of a broken registry file once.
     dropSessionSettings();
     endRun();
+    registerRows().clear();
     forgetRegistryFileReports();
     if (timerId != 0) {
         KillTimer(nullptr, timerId);

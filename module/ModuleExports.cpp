@@ -5,6 +5,7 @@
 #include "module/ModuleState.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/WideText.h"
+#include "module/import/RegisterRows.h"
 #include "module/import/SheetReader.h"
 #include "module/layout/WorkbookRecord.h"
 #include "module/link/ComServer.h"
@@ -75,6 +76,7 @@ TABRO_EXPORT int TabroBeginRun(const char* settingsFile, int rowsNameDrawing, in
     tabro::RunOptions run;
     run.rowsNameDrawing = rowsNameDrawing != 0;
     tabro::beginRun(settings, run, preview != 0);
+    tabro::registerRows().clear();
     return 0;
 }
 

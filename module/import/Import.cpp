@@ -10,6 +10,7 @@
 #include "module/drawing/TagText.h"
 #include "module/import/ImportPlan.h"
 #include "module/import/ImportReport.h"
+#include "module/import/RegisterRows.h"
 #include "module/import/RowApplier.h"
 #include "module/import/SheetReader.h"
 #include "module/layout/PropertyText.h"
@@ -240,20 +241,24 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     auto readSheet = [&](IDispatch* worksheet) {
         const std::string name = toMultibyte(xl::name(worksheet));
         report.beginSheet(name);
-        readSheetRows(
-            worksheet, options.StartRow, options.StartCol, markers,
-            [&](const ImportRow& row) {
-                if (!drawingRows.isOurs(row)) {
-                    if (!row.drawing->empty())
-                        ++report.otherDrawingRows;
-                    else if (nameRowsWithoutDrawing)
-                        report.rowNotImported(row.sheetRow, row.drawingColumn, kTextDrawingNotNamed);
-                    return;
-                }
-                report.rowRead();
-                planner->add(row, name);
-            },
-            &report);
+        auto take = [&](const ImportRow& row) {
+            if (!drawingRows.isOurs(row)) {
+                if (!row.drawing->empty())
+                    ++report.otherDrawingRows;
+                else if (nameRowsWithoutDrawing)
+                    report.rowNotImported(row.sheetRow, row.drawingColumn, kTextDrawingNotNamed);
+                return;
+            }
+            report.rowRead();
+            planner->add(row, name);
+        };
+        if (currentRun().isRun) {
+            registerRows().read(
+                worksheet, options.StartRow, options.StartCol, markers,
+                [&](const std::string& drawing) { return drawingRows.namesOurs(drawing); }, take, &report);
+            return;
+        }
+        readSheetRows(worksheet, options.StartRow, options.StartCol, markers, take, &report);
     };
     if (options.ImportSettings == 1) {
         if (!book) throw _com_error(E_POINTER);

@@ -427,6 +427,15 @@ std::optional<std::u16string> HeaderTracker::feed(std::int32_t r) {
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
                          const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply,
                          ImportReport* report) {
+    return readSheetRowsWithHeaders(
+        worksheet, startRow, startColumn, markers, [&](const ImportRow& row, const SheetHeader&) { apply(row); },
+        report);
+}
+
+SheetTally readSheetRowsWithHeaders(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
+                                    const ImportMarkers& markers,
+                                    const std::function<void(const ImportRow&, const SheetHeader&)>& apply,
+                                    ImportReport* report) {
     SheetTally tally;
     DispatchPtr cells = xl::cells(worksheet);
     const std::int32_t lastRow = std::clamp<LONG>(xl::lastUsedRow(worksheet), 1, kLastSheetRow);
@@ -478,7 +487,7 @@ SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32
         row.handleColumn = headers.handleColumn();
         readRowCells(values, r, *headers.header(), row);
         ++tally.rows;
-        apply(row);
+        apply(row, *headers.header());
     }
     settle();
     return tally;

@@ -188,5 +188,10 @@ struct SheetTally {
 SheetTally readSheetRows(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
                          const ImportMarkers& markers, const std::function<void(const ImportRow&)>& apply,
                          ImportReport* report = nullptr);
+// The same, handing on with each row the header it was read under.
+SheetTally readSheetRowsWithHeaders(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn,
+                                    const ImportMarkers& markers,
+                                    const std::function<void(const ImportRow&, const SheetHeader&)>& apply,
+                                    ImportReport* report = nullptr);
 
 }  // namespace tabro

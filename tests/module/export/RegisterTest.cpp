@@ -8,6 +8,7 @@
 #include "module/export/Export.h"
 #include "module/export/SheetWriter.h"
 #include "module/import/Import.h"
+#include "module/import/RegisterRows.h"
 #include "module/layout/WorkbookRecord.h"
 #include "module/link/ChangedCell.h"
 #include "module/settings/Settings.h"
@@ -40,6 +41,7 @@ protected:
         RunOptions run;
         run.rowsNameDrawing = true;
         beginRun(settings, run, false);
+        registerRows().clear();
     }
     void TearDown() override {
         endRun();
