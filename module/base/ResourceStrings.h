@@ -259,6 +259,7 @@ enum ResourceText : UINT {
     kTextDrawingNotNamed = 940,          // the reason of a row whose drawing cell is empty
     kTextSettingsFileUnreadable = 941,   // %s file, %s why
     kTextSettingsFileBadValue = 942,     // %s file, %s section, %s name, %s text
+    kTextOtherDrawingInRun = 943,        // %s the workbook's drawing, %s this drawing
     kTextLinkPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)

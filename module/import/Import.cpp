@@ -73,8 +73,8 @@ bool askYes(const std::string& question, bool byDefault) {
 // The record of the workbook's export, when it is this drawing's. A record of another
 // drawing asks first: false when the user does not want the import after all. A
 // register keeps a record a drawing: this drawing's is taken, and without one its
-// rows import as rows of a workbook without a record, as they do in a run over
-// several drawings, where nobody is there to answer.
+// rows (those its drawing cells give it) import as rows of a workbook without a
+// record.
 bool takeRecord(IDispatch* book, std::optional<WorkbookRecord>& record) {
     std::string problem;
     const DrawingIdentity here = DrawingIdentity::ofWorkingDrawing(book);
@@ -90,9 +90,11 @@ bool takeRecord(IDispatch* book, std::optional<WorkbookRecord>& record) {
     const std::string theirs = cutForMessage(record->identity.shownName());
     const std::string ours = cutForMessage(here.shownName());
     record.reset();
+    // Nobody is there to answer in a run: the question's default holds, since the
+    // rows' handles may name other references here.
     if (currentRun().isRun) {
-        acutPrintf("%s", formatText(kTextNoRecordOfDrawing, ours.c_str()).c_str());
-        return true;
+        acutPrintf("%s", formatText(kTextOtherDrawingInRun, theirs.c_str(), ours.c_str()).c_str());
+        return false;
     }
     if (!askYes(formatText(kTextOtherDrawingQuestion, theirs.c_str(), ours.c_str()), false)) return false;
     acutPrintf("%s", resourceStrings().load(kTextRecordOtherDrawing).c_str());

@@ -145,5 +145,20 @@ TEST_F(RegisterRun, AnImportOutsideTheRunCountsTheOtherDrawingsRows) {
     EXPECT_NE(output_.text().find("4 rows name other drawings"), std::string::npos) << output_.text();
 }
 
+// A run has nobody to ask whether a workbook of another drawing is to be imported
+// all the same: its handles may name other references here, so nothing is.
+TEST_F(RegisterRun, ARunImportsNoWorkbookOfAnotherDrawing) {
+    Settings settings;
+    loadSettings(settings);
+    beginRun(settings, RunOptions{}, false);  // one drawing: no drawing column
+    exportDrawing(first_);
+    DispatchPtr door = sheetNamed("DOOR");
+    ASSERT_TRUE(door);
+    put(door.get(), 2, 3, u"4321");
+    importDrawing(second_);
+    EXPECT_FALSE(db_->isModified()) << output_.text();
+    EXPECT_NE(output_.text().find("not from b.dxf"), std::string::npos) << output_.text();
+}
+
 }  // namespace
 }  // namespace tabro::testing
