@@ -4,8 +4,8 @@
     check-includes.py [ROOT]
 
 platform/ includes nothing of the project but itself; host/ includes the platform and
-itself (cadhost, the program, may start the spreadsheet or load the Calc backend),
-except host/bytes/, a drawing file's bytes under the drawing database, which
+itself (the programs, cadhost and tablora, may start the spreadsheet or load the
+Calc backend), except host/bytes/, a drawing file's bytes under the drawing database, which
 includes only the platform and itself; automation/, the front that answers the
 spreadsheet's dispatch ids, includes the platform and itself; each spreadsheet
 backend behind it, sheet/ (the stand-in) and calc/ (LibreOffice Calc), includes the
@@ -36,6 +36,9 @@ import sys
 
 ROOT = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+# The programs on top of the host (and what they share) start the spreadsheet and
+# may load the Calc backend.
+PROGRAMS = ("host/cadhost/", "host/tablora/", "host/program/")
 HOST_INTERFACE = re.compile(r"^host/(Ac\w*|Ads|AutoLisp|Editor)\.h$|^host/db/Ac\w*\.h$")
 
 
@@ -81,9 +84,9 @@ def allowed(source, header):
     if layer == "host":
         if source.startswith("host/bytes/"):
             return target == "platform" or header.startswith("host/bytes/")
-        if source.startswith("host/cadhost/") and target == "sheet":
+        if source.startswith(PROGRAMS) and target == "sheet":
             return header == "sheet/Spreadsheet.h"
-        if source.startswith("host/cadhost/") and target == "calc":
+        if source.startswith(PROGRAMS) and target == "calc":
             return header == "calc/CalcBackend.h"
         return target in ("host", "platform")
     if layer == "automation":

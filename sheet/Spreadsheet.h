@@ -56,6 +56,12 @@ struct ForeignWorkbookFileError : std::runtime_error {
 // that could not be written back opens read-only.
 void openWorkbookFile(const std::string& path);
 
+// Starts the application if needed, writes a new workbook of one empty sheet to
+// `path` and opens it as the active workbook: a program that fills a new workbook
+// file then saves it with flushChangedWorkbooks. A file already at `path` is
+// refused unless `replace`. Throws std::runtime_error naming the file.
+void createWorkbookFile(const std::string& path, bool replace);
+
 // A workbook file read and parsed ahead of opening it. Reading needs nothing of the
 // running application, so a host can have it done on another thread while it opens
 // its drawing, as the separate program would load its files in the meantime.

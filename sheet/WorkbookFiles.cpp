@@ -256,6 +256,23 @@ void openWorkbookFile(const std::string& givenPath) {
     openWorkbookFile(prepareWorkbookFile(givenPath));
 }
 
+void createWorkbookFile(const std::string& givenPath, bool replace) {
+    const std::string path = absolutePath(givenPath);
+    Book book(utf8ToUtf16(baseName(path)));
+    book.insertSheet(0, u"Sheet1");
+    const std::string bytes = xlsx::writePackage(book);
+    platform::WriteOptions options;
+    options.newFileMode = 0644;
+    const platform::FileStatus written = replace ? platform::writeFileAtomically(path, bytes, options)
+                                                 : platform::createFileExclusively(path, bytes, options);
+    if (!written) {
+        if (written.error().step == platform::FileStep::create && written.error().code == EEXIST)
+            throw std::runtime_error(givenPath + " exists");
+        throw std::runtime_error(givenPath + ": " + written.error().reason());
+    }
+    openWorkbookFile(givenPath);
+}
+
 std::vector<automation::CellChange> MemoryBackend::refresh() {
     std::vector<automation::CellChange> changes;
     Lock lock(mutex);

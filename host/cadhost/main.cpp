@@ -1,7 +1,6 @@
 // Layer 8, the program on top of the host: cadhost, the CAD host stand-in's
 // command-line program. Opens the drawing (or a new one), loads the module "tabro"
 // from its own folder and runs the command line on terminal, piped or script input.
-#include "SpreadsheetProgram.h"
 #include "host/AcApDocManager.h"
 #include "host/AcRxDynamicLinker.h"
 #include "host/CommandInput.h"
@@ -12,6 +11,7 @@
 #include "host/InputSource.h"
 #include "host/TerminalDialogs.h"
 #include "host/db/DrawingFile.h"
+#include "host/program/SpreadsheetProgram.h"
 #include "platform/MessageBox.h"
 #include "platform/MessageQueue.h"
 #include "platform/Module.h"

@@ -1,5 +1,6 @@
-// The spreadsheet program cadhost serves "Excel.Application" with: the stand-in in
-// this process, or LibreOffice Calc through the backend library beside cadhost.
+// The spreadsheet program the programs on top of the host (cadhost, tablora) serve
+// "Excel.Application" with: the stand-in in this process, or LibreOffice Calc
+// through the backend library beside the program.
 #pragma once
 
 #include "calc/CalcBackend.h"
@@ -33,6 +34,6 @@ public:
     virtual bool hasFailedToStart() const { return false; }
     // Called while the host waits for input; what the user is to be told.
     virtual std::vector<std::string> idle() = 0;
-    // Ends the application (an office cadhost started ends too).
+    // Ends the application (an office the program started ends too).
     virtual void shutdown() = 0;
 };

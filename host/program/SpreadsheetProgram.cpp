@@ -1,5 +1,5 @@
-// The two spreadsheet programs behind one interface for cadhost's main.
-#include "SpreadsheetProgram.h"
+// The two spreadsheet programs behind one interface for the programs on top of the host.
+#include "host/program/SpreadsheetProgram.h"
 
 #include "sheet/Spreadsheet.h"
 
