@@ -101,8 +101,10 @@ std::string ProgressBar::line(std::size_t width, Clock::time_point now) const {
         if (!left.empty()) length += 2 + left.size();
         return length;
     };
+    // The detail is cut down to this much (with its separator) before the bar gives way.
+    constexpr std::size_t kLeastDetail = 18;
     std::size_t barCells = kBarCells;
-    const std::size_t detailRoom = detail.empty() ? 0 : detail.size() + 2;
+    const std::size_t detailRoom = detail.empty() ? 0 : std::min(detail.size() + 2, kLeastDetail);
     while (barCells > kLeastBarCells && fixedLength(barCells) + detailRoom > room) --barCells;
     if (fixedLength(barCells) > room) barCells = 0;
     if (!detail.empty()) {

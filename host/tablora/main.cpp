@@ -83,6 +83,16 @@ private:
     std::size_t position_ = 0;
 };
 
+// The prompts tablora answered ("... [Yes/No] <No>:", with or without what was
+// typed after them) and the Command: prompt of strings the module sent for
+// execution: the report leaves them out.
+bool isAnsweredPrompt(const std::string& line) {
+    if (line.rfind("Command:", 0) == 0) return true;
+    const std::size_t colon = line.rfind(':');
+    return colon != std::string::npos && colon > 0 && (line[colon - 1] == '>' || line[colon - 1] == ']') &&
+           line.find(' ', colon + 2) == std::string::npos;
+}
+
 // Collects what the command line shows while it lives, to report it per drawing.
 class CollectedOutput {
 public:
@@ -99,10 +109,7 @@ public:
             if (end == std::string::npos) end = text_.size();
             std::string line = text_.substr(start, end - start);
             while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-            // The prompts tablora answered ("... [Yes/No] <No>:") are left out.
-            const bool isPrompt = line.size() >= 2 && line.back() == ':' &&
-                                  (line[line.size() - 2] == '>' || line[line.size() - 2] == ']');
-            if (!isPrompt && line.find_first_not_of(' ') != std::string::npos) out += "  " + line + "\n";
+            if (!isAnsweredPrompt(line) && line.find_first_not_of(' ') != std::string::npos) out += "  " + line + "\n";
             start = end + 1;
         }
         if (!out.empty()) out.pop_back();
@@ -447,10 +454,15 @@ int linkCommand(const tablora::Arguments& args, SessionEnd& session) {
     AcApDocument* document = openDrawing(path);
     if (!document) return kExitFailed;
 
-    // The module's own lines go to stdout as they come while the link runs.
-    host::OutputSink previous = host::setOutputSink([](std::string_view text) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+    // The module's own lines go to stdout as they are completed while the link runs.
+    auto pending = std::make_shared<std::string>();
+    host::OutputSink previous = host::setOutputSink([pending](std::string_view text) {
+        pending->append(text);
+        for (std::size_t end; (end = pending->find('\n')) != std::string::npos; pending->erase(0, end + 1)) {
+            std::string line = pending->substr(0, end);
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+            if (!line.empty() && !isAnsweredPrompt(line)) report(line);
+        }
     });
     struct RestoreSink {
         host::OutputSink previous;
@@ -489,7 +501,6 @@ int linkCommand(const tablora::Arguments& args, SessionEnd& session) {
             }
         }
     }
-    std::fputs("\n", stdout);
     // Edits the link took last are in the drawing before it is saved.
     queue.pumpPending();
     host::runPendingWork();
