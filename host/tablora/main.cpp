@@ -229,6 +229,18 @@ bool saveDrawingFile(AcDbDatabase& db, const std::string& asPath = {}) {
         message(db.fileName() + " was read without its 0/EOF end and may be truncated; not saved over it");
         return false;
     }
+    // A file the user made read-only is theirs to keep as it is: the save's rename
+    // over it would succeed (the folder is writable) and undo what they meant.
+    const std::string target = asPath.empty() ? db.fileName() : asPath;
+    std::error_code error;
+    const auto permissions = std::filesystem::status(target, error).permissions();
+    if (!error && std::filesystem::exists(target, error) &&
+        (permissions & std::filesystem::perms::all &
+         (std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+          std::filesystem::perms::others_write)) == std::filesystem::perms::none) {
+        message(target + " is read-only; the drawing was not saved");
+        return false;
+    }
     DrawingSaveResult saved = asPath.empty() ? saveDrawing(db) : saveDrawingAs(db, asPath);
     if (!saved) message(saved.error);
     return static_cast<bool>(saved);
@@ -261,7 +273,7 @@ bool beginRun(const RunEntries& entries, const tablora::Arguments& args, bool ro
     char error[512] = "";
     if (entries.beginRun(args.settingsFile ? args.settingsFile->c_str() : nullptr, rowsNameDrawing ? 1 : 0,
                          args.preview ? 1 : 0, error, sizeof error) != 0) {
-        message(args.settingsFile ? *args.settingsFile + ": " + error : std::string(error));
+        message(error);  // names the settings file
         return false;
     }
     return true;
@@ -312,7 +324,8 @@ int exportCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
             message("exporting " + path + " failed");
         }
     }
-    setPhase(status, "saving the workbook");
+    if (auto* bar = status.bar()) bar->beginItem(args.drawings.size(), {}, "saving the workbook");
+    status.update(true);
     flushWorkbooks(true);
     status.clear();
     const std::size_t done = args.drawings.size() - failed;
@@ -420,7 +433,8 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
             ++unchanged;
         }
     }
-    if (!args.preview) setPhase(status, "saving the workbook");
+    if (auto* bar = status.bar(); bar && !args.preview) bar->beginItem(drawings.size(), {}, "saving the workbook");
+    status.update(true);
     session.finish();
     status.clear();
     const std::string count = std::to_string(drawings.size()) + (drawings.size() == 1 ? " drawing: " : " drawings: ");
