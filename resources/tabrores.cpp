@@ -288,6 +288,9 @@ constexpr ResourceString kStrings[] = {
     {940, "the row names no drawing: its drawing cell is empty"},
     {941, "the settings file %s cannot be read: %s"},
     {942, "the settings file %s has [%s] %s=%s, which is not a whole number"},
+    {944, "exporting %s"},
+    {945, "reading sheet %s"},
+    {946, "applying the rows"},
     {943, "\nThe workbook was exported from %s, not from %s: its rows are not imported into this drawing."},
     {950,
      "\nEdits in the position, rotation, scale and layer columns are not applied: the import option \"Change attribute "

@@ -260,6 +260,10 @@ enum ResourceText : UINT {
     kTextSettingsFileUnreadable = 941,   // %s file, %s why
     kTextSettingsFileBadValue = 942,     // %s file, %s section, %s name, %s text
     kTextOtherDrawingInRun = 943,        // %s the workbook's drawing, %s this drawing
+    // The status bar's progress meter.
+    kTextMeterExporting = 944,  // %s block
+    kTextMeterReading = 945,    // %s sheet
+    kTextMeterApplying = 946,
     kTextLinkPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)

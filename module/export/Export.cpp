@@ -4,6 +4,7 @@
 #include "host/db/AcDbDatabase.h"
 #include "host/db/AcDbDynBlockReference.h"
 #include "module/base/ErrorReports.h"
+#include "module/base/ProgressMeter.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
@@ -277,6 +278,7 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
     const bool showProgress = total >= kProgressThreshold;
     if (showProgress) acutPrintf("%s", formatText(kTextExportingBlock, blockName.c_str(), total).c_str());
     int nextReport = total / 10;
+    ProgressMeter meter(formatText(kTextMeterExporting, blockName.c_str()), total);
     session.beginBlock();
     session.registerSheet = nullptr;
     if (session.drawingName && session.options.WorksheetSettings != 1) {
@@ -299,6 +301,7 @@ bool exportBlock(const std::string& blockName, ExportSession& session) {
             else if (reference)
                 exportReference(*reference.get(), session, !session.block.wroteRow);
         }
+        meter.at(i + 1);
         if (showProgress && i + 1 >= nextReport && i + 1 < total) {
             acutPrintf(
                 "%s", formatText(kTextExportProgress, i + 1, total, static_cast<int>((i + 1) * 100LL / total)).c_str());

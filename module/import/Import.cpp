@@ -4,6 +4,7 @@
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
 #include "module/base/ErrorReports.h"
+#include "module/base/ProgressMeter.h"
 #include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
 #include "module/drawing/ReferenceEditor.h"
@@ -183,7 +184,10 @@ void applyPlanned(const std::vector<PlannedRow>& rows, const PlanSettings& plan,
     context.ignoreProps = plan.ignoreProps;
     context.jtsk = plan.writing.jtsk;
     context.report = &report;
+    ProgressMeter meter(resourceStrings().load(kTextMeterApplying), static_cast<long>(rows.size()));
+    long applied = 0;
     for (const PlannedRow& planned : rows) {
+        meter.at(++applied);
         report.setSheet(planned.sheet);
         applyRow(planned.row, context);
         if (plan.record) bringRecordUpToDate(*plan.record, planned);
@@ -243,7 +247,9 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     auto readSheet = [&](IDispatch* worksheet) {
         const std::string name = toMultibyte(xl::name(worksheet));
         report.beginSheet(name);
+        ProgressMeter meter(formatText(kTextMeterReading, name.c_str()), xl::lastUsedRow(worksheet));
         auto take = [&](const ImportRow& row) {
+            meter.at(row.sheetRow);
             if (!drawingRows.isOurs(row)) {
                 if (!row.drawing->empty())
                     ++report.otherDrawingRows;

@@ -64,8 +64,12 @@ TEST(TabloraProgressBar, LineFitsEveryWidth) {
         const std::string line = bar.line(width, t0 + 90s);
         EXPECT_LE(line.size(), width == 0 ? 0 : width - 1);
         // The counts give way last: they are there whenever the line has room for them.
-        if (width > 20) EXPECT_NE(line.find("512/1200 drawings"), std::string::npos) << line;
-        if (width > 40) EXPECT_NE(line.find("left"), std::string::npos) << line;
+        if (width > 20) {
+            EXPECT_NE(line.find("512/1200 drawings"), std::string::npos) << line;
+        }
+        if (width > 40) {
+            EXPECT_NE(line.find("left"), std::string::npos) << line;
+        }
     }
     // A wide line shows the whole detail and the full bar; a narrower one cuts the
     // detail, marking the cut, before the bar shrinks.
