@@ -437,10 +437,33 @@ std::string whyNoRow(ExportSession& session, const AcDbBlockReference& reference
     return {};
 }
 
+// A later drawing of a register whose columns are those of the header in force on
+// the block's sheet: its rows go under that header, and the columns an earlier
+// drawing added for attributes beyond the definition keep their places (an extra
+// attribute of this drawing with the same tag goes into its column, a new tag gets a
+// column after them), so no column is ever titled anew over another drawing's cells.
+void takeRegisterHeader(ExportSession& session, std::size_t fixedColumns) {
+    const ExportSession::RegisterSheet* kept = session.registerSheet;
+    if (!kept || kept->titles.size() < fixedColumns) return;
+    const std::vector<std::string> titles = session.rowTexts.titles.toVector();
+    const std::vector<std::string> markers = session.rowTexts.markers.toVector();
+    const auto within = static_cast<std::ptrdiff_t>(fixedColumns);
+    if (!std::equal(titles.begin(), titles.begin() + within, kept->titles.begin()) ||
+        !std::equal(markers.begin(), markers.begin() + within, kept->markers.begin()))
+        return;
+    ExportSession::BlockRows& block = session.block;
+    for (std::size_t j = fixedColumns; j < kept->titles.size(); ++j) {
+        block.extraSlots[tagKey(kept->titles[j])].push_back(block.extraTags.size());
+        block.extraTags.push_back(kept->titles[j]);
+    }
+    block.reusesHeader = true;
+}
+
 // A later drawing of a register: its rows go on the block's sheet below the rows
-// there, under the header in force when this drawing's columns are the same, else
-// under a header row of their own. False when the block has no such sheet (or the
-// user's workbook lost it): a sheet is then added as for the first drawing.
+// there, under the header in force when takeRegisterHeader found its columns the
+// same, else under a header row of their own. False when the block has no such
+// sheet (or the user's workbook lost it): a sheet is then added as for the first
+// drawing.
 bool continueRegisterSheet(ExportSession& session) {
     ExportSession::RegisterSheet* kept = session.registerSheet;
     if (!kept) return false;
@@ -448,24 +471,26 @@ bool continueRegisterSheet(ExportSession& session) {
     writer.flush();
     if (!activateSheet(xl::activeWorkbook(writer.application()).get(), kept->name)) {
         session.registerSheet = nullptr;
+        session.block.reusesHeader = false;
         session.row = 1;
         return false;
     }
     writer.sheetChanged();
     ExportSession::BlockRows& block = session.block;
     const std::vector<std::string> titles = session.rowTexts.titles.toVector();
-    const std::vector<std::string> markers = session.rowTexts.markers.toVector();
-    if (titles == kept->titles && markers == kept->markers) {
+    if (block.reusesHeader) {
         block.headerRow = kept->headerRow;
-        block.reusesHeader = true;
-        return true;
+        // Tags this drawing's first reference adds head their columns now.
+        for (std::size_t j = kept->titles.size(); j < titles.size(); ++j)
+            writer.writeHeaderTitle(kept->headerRow, static_cast<std::int32_t>(j + 1), titles[j]);
+    } else {
+        block.headerRow = session.row;
+        writer.writeHeaderRow(session.row, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
+                              session.ownMarkers, session.texts.headerRowMarker);
+        kept->headerRow = *block.headerRow;
     }
-    block.headerRow = session.row;
-    writer.writeHeaderRow(session.row, session.rowTexts.titles.view(), session.rowTexts.markers.view(),
-                          session.ownMarkers, session.texts.headerRowMarker);
-    kept->headerRow = *block.headerRow;
     kept->titles = titles;
-    kept->markers = markers;
+    kept->markers = session.rowTexts.markers.toVector();
     return true;
 }
 
@@ -493,6 +518,7 @@ bool exportReference(const AcDbBlockReference& reference, ExportSession& session
                            &session.block.parameters, session.drawingName ? &*session.drawingName : nullptr);
             ExportSession::BlockRows& block = session.block;
             const std::size_t fixedColumns = first ? session.rowTexts.titles.size() : block.fixedColumns;
+            if (first) takeRegisterHeader(session, fixedColumns);
             planExtraAttributes(session, attributes);
             // A row the application would refuse part way is not begun: a row that
             // holds its handle but not its values would import as emptied attributes.
