@@ -407,8 +407,14 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
         }
         AcDbDatabase* db = document->database();
         std::string outcome;
+        // The import brought the workbook's record of this drawing up to date with
+        // what it applied. When the drawing is not saved, saving the workbook would
+        // make the next import take the user's edits for values the drawing already
+        // has: the workbook stays as it is on disk, record and all.
+        bool keepsWorkbook = false;
         if (!isDone) {
             outcome = "failed";
+            keepsWorkbook = db && db->isModified();
         } else if (args.preview || !db || !db->isModified()) {
             outcome = args.preview ? "previewed" : "unchanged";
         } else {
@@ -420,6 +426,12 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
                 outcome = "changed, saved" + (as.empty() ? std::string() : " as " + as);
             else
                 outcome = "failed: not saved";
+            keepsWorkbook = outcome.rfind("failed", 0) == 0;
+        }
+        if (keepsWorkbook && session.isSaving) {
+            session.isSaving = false;
+            message("the workbook " + args.workbook + " is not saved: its record of " + path +
+                    " would no longer match the drawing, which was not saved");
         }
         acDocManager->closeDocument(document);
         if (auto* bar = status.bar()) bar->finishItem();
