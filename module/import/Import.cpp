@@ -247,7 +247,10 @@ void Import(const ImportOptions& options, const ImportMarkers& markers, bool jts
     auto readSheet = [&](IDispatch* worksheet) {
         const std::string name = toMultibyte(xl::name(worksheet));
         report.beginSheet(name);
-        ProgressMeter meter(formatText(kTextMeterReading, name.c_str()), xl::lastUsedRow(worksheet));
+        // A run's imports after its first read a few rows a sheet: the used range,
+        // which a spreadsheet finds by looking at every cell, is not worth its cost.
+        ProgressMeter meter(formatText(kTextMeterReading, name.c_str()),
+                            currentRun().isRun ? 0 : xl::lastUsedRow(worksheet));
         auto take = [&](const ImportRow& row) {
             meter.at(row.sheetRow);
             if (!drawingRows.isOurs(row)) {

@@ -19,10 +19,12 @@ namespace tabro {
 class RegisterRows {
 public:
     // Hands the worksheet's rows to `apply` as readSheetRows does. A sheet read
-    // before in this run, unchanged since (the same used range and start cell), gives
-    // only the rows whose drawing cell `isOurs` says is the drawing's, and the rows of
-    // a sheet without a drawing column; what a whole read names (rows without a handle
-    // or header) was named at the first read. Any other sheet is read whole and kept.
+    // before in this run from the same start cell gives only the rows whose drawing
+    // cell `isOurs` says is the drawing's, and the rows of a sheet without a drawing
+    // column, each read where it stood then; what a whole read names (rows without a
+    // handle or header) was named at the first read. A sheet whose rows no longer hold
+    // the handles they held (another program saved the workbook meanwhile), and any
+    // other sheet, is read whole and kept.
     void read(IDispatch* worksheet, std::int32_t startRow, std::int32_t startColumn, const ImportMarkers& markers,
               const std::function<bool(const std::string& drawingText)>& isOurs,
               const std::function<void(const ImportRow&)>& apply, ImportReport* report);
@@ -36,7 +38,7 @@ private:
         std::string handle;
     };
     struct Sheet {
-        LONG lastRow = 0, lastColumn = 0;
+        LONG lastRow = 0;
         std::int32_t startRow = 0, startColumn = 0;
         std::vector<SheetHeader> headers;
         // By the drawing cell's text; rows of a sheet without a drawing column under
@@ -44,6 +46,11 @@ private:
         std::map<std::string, std::vector<Row>> byDrawing;
     };
     static constexpr char kEveryDrawing[] = "\x01";
+    // The kept rows of `isOurs`' drawings; false, handing on nothing, when a row no
+    // longer holds its handle.
+    static bool readKept(IDispatch* worksheet, const Sheet& sheet,
+                         const std::function<bool(const std::string&)>& isOurs,
+                         const std::function<void(const ImportRow&)>& apply);
     // By workbook path and sheet name.
     std::map<std::pair<std::u16string, std::u16string>, Sheet> sheets_;
 };

@@ -208,7 +208,9 @@ bool namesDrawing(const std::string& cellText, const std::string& drawingFile, c
     }
     const std::filesystem::path a = normalPath(named.string()), b = normalPath(drawingFile);
     if (a == b) return true;
-    // The same file reached through a link to a folder.
+    // The same file reached through a link to a folder; resolving links costs a
+    // system call a folder, and an import asks of every drawing its register names.
+    if (a.filename() != b.filename()) return false;
     std::error_code e1, e2;
     const std::filesystem::path ca = std::filesystem::weakly_canonical(a, e1),
                                 cb = std::filesystem::weakly_canonical(b, e2);
