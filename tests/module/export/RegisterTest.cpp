@@ -160,5 +160,28 @@ TEST_F(RegisterRun, ARunImportsNoWorkbookOfAnotherDrawing) {
     EXPECT_NE(output_.text().find("not from b.dxf"), std::string::npos) << output_.text();
 }
 
+// A run keeps where each drawing's rows stood; when another program changed the
+// sheet meanwhile (a sort swapped two rows), the rows are read again, not taken
+// from where they were.
+TEST_F(RegisterRun, RowsThatMovedSinceTheFirstReadAreReadAgain) {
+    exportDrawing(first_);
+    exportDrawing(second_);
+    DispatchPtr door = sheetNamed("DOOR");
+    ASSERT_TRUE(door);
+    importDrawing(first_);  // reads the sheet whole
+    // Rows 6 and 7 (b.dxf's references 50 and 54) swapped, handles and cells.
+    for (LONG c = 1; c <= 4; ++c) {
+        const std::string upper = value(door.get(), 6, c), lower = value(door.get(), 7, c);
+        put(door.get(), 6, c, toWide(lower).c_str());
+        put(door.get(), 7, c, toWide(upper).c_str());
+    }
+    xl::setCommentText(xl::comment(cellOf(door.get(), 6, 1).get()).get(), u"54");
+    xl::setCommentText(xl::comment(cellOf(door.get(), 7, 1).get()).get(), u"50");
+    put(door.get(), 7, 3, u"555");  // reference 50's WIDTH, where it stands now
+    importDrawing(second_);
+    EXPECT_EQ(widthOf("50"), "555") << output_.text();
+    EXPECT_EQ(widthOf("54"), "1000") << output_.text();
+}
+
 }  // namespace
 }  // namespace tabro::testing
