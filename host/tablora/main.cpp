@@ -279,6 +279,30 @@ bool beginRun(const RunEntries& entries, const tablora::Arguments& args, bool ro
     return true;
 }
 
+// One drawing of a run: opened (no document when it could not be, the reader having
+// said why), the module's command answered with `answers`, what it printed kept.
+struct DrawingStep {
+    AcApDocument* document = nullptr;
+    bool isDone = false;
+    std::string lines;
+};
+DrawingStep runOnDrawing(tablora::StatusLine& status, std::size_t index, const std::string& path,
+                         const std::string& phase, std::vector<std::string> answers) {
+    if (auto* bar = status.bar()) bar->beginItem(index, fileNameOf(path), "reading");
+    status.update(true);
+    DrawingStep step;
+    step.document = openDrawing(path);
+    if (!step.document) {
+        if (auto* bar = status.bar()) bar->finishItem();
+        return step;
+    }
+    setPhase(status, phase);
+    CollectedOutput output;
+    step.isDone = runTabro(std::move(answers));
+    step.lines = output.lines();
+    return step;
+}
+
 int exportCommand(const tablora::Arguments& args, SessionEnd& session, tablora::StatusLine& status) {
     const std::string book = args.workbook.empty() ? tablora::defaultExportWorkbook(args.drawings) : args.workbook;
     std::error_code ignored;
@@ -300,23 +324,14 @@ int exportCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
     std::size_t failed = 0;
     for (std::size_t i = 0; i < args.drawings.size(); ++i) {
         const std::string& path = args.drawings[i];
-        if (auto* bar = status.bar()) bar->beginItem(i, fileNameOf(path), "reading");
-        status.update(true);
-        AcApDocument* document = openDrawing(path);
-        if (!document) {
+        const DrawingStep step = runOnDrawing(status, i, path, "exporting", {"Export2", args.blocks});
+        if (!step.document) {
             ++failed;
-            if (auto* bar = status.bar()) bar->finishItem();
             continue;
         }
-        setPhase(status, "exporting");
-        bool isDone = false;
-        std::string lines;
-        {
-            CollectedOutput output;
-            isDone = runTabro({"Export2", args.blocks});
-            lines = output.lines();
-        }
-        acDocManager->closeDocument(document);
+        const bool isDone = step.isDone;
+        const std::string& lines = step.lines;
+        acDocManager->closeDocument(step.document);
         if (auto* bar = status.bar()) bar->finishItem();
         report(path + (isDone ? "" : " (failed)") + (lines.empty() ? "" : "\n" + lines));
         if (!isDone) {
@@ -387,24 +402,17 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
     std::size_t changed = 0, unchanged = 0, failed = 0;
     for (std::size_t i = 0; i < drawings.size(); ++i) {
         const std::string& path = drawings[i];
-        if (auto* bar = status.bar()) bar->beginItem(i, fileNameOf(path), "reading");
-        status.update(true);
-        AcApDocument* document = openDrawing(path);
+        // A preview's question is answered No: the changes are listed, not made.
+        const DrawingStep step =
+            runOnDrawing(status, i, path, "importing",
+                         args.preview ? std::vector<std::string>{"Import", "No"} : std::vector<std::string>{"Import"});
+        AcApDocument* document = step.document;
         if (!document) {
             ++failed;
-            if (auto* bar = status.bar()) bar->finishItem();
             continue;
         }
-        setPhase(status, "importing");
-        bool isDone = false;
-        std::string lines;
-        {
-            CollectedOutput output;
-            // A preview's question is answered No: the changes are listed, not made.
-            isDone =
-                runTabro(args.preview ? std::vector<std::string>{"Import", "No"} : std::vector<std::string>{"Import"});
-            lines = output.lines();
-        }
+        const bool isDone = step.isDone;
+        const std::string& lines = step.lines;
         AcDbDatabase* db = document->database();
         std::string outcome;
         // The import brought the workbook's record of this drawing up to date with

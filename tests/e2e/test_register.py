@@ -19,7 +19,6 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
 import os
 import shutil
 import stat
-import subprocess
 import sys
 
 import ezdxf
@@ -29,8 +28,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
 import shared_data  # noqa: E402
 
-BIN = os.environ.get("TABLORA_BIN_DIR", os.path.join(os.getcwd(), "bin"))
-TABLORA = os.path.join(BIN, "tablora")
+from test_tablora_cli import TABLORA, tablora  # noqa: E402
+
 CORPUS = ["dxfparser_api-cw750-details.dxf", "ezdxf_align_attributes.dxf"]
 
 failures = []
@@ -39,13 +38,6 @@ failures = []
 def check(condition, what):
     if not condition:
         failures.append(what)
-
-
-def tablora(work, *args):
-    home = os.path.join(work, "home")
-    os.makedirs(home, exist_ok=True)
-    env = dict(os.environ, CADHOST_HOME=home)
-    return subprocess.run([TABLORA, *args], cwd=work, env=env, capture_output=True, text=True, timeout=300)
 
 
 def make_set(work, count=3, refs=40):
