@@ -9,6 +9,7 @@
 #include "module/base/ResourceScope.h"
 #include "module/cmd/cmdinit.h"
 #include "module/cmd/cmdtabro.h"
+#include "module/export/Export.h"
 #include "module/import/RegisterRows.h"
 #include "module/link/LinkTimer.h"
 #include "module/settings/Settings.h"
@@ -66,6 +67,7 @@ AcRx::AppRetCode LinkApp::onUnloadApp() {
     dropSessionSettings();
     endRun();
     registerRows().clear();
+    forgetRegisterSheets();
     forgetRegistryFileReports();
     if (timerId != 0) {
         KillTimer(nullptr, timerId);

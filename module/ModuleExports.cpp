@@ -5,6 +5,7 @@
 #include "module/ModuleState.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/WideText.h"
+#include "module/export/Export.h"
 #include "module/import/RegisterRows.h"
 #include "module/import/SheetReader.h"
 #include "module/layout/WorkbookRecord.h"
@@ -77,6 +78,7 @@ TABRO_EXPORT int TabroBeginRun(const char* settingsFile, int rowsNameDrawing, in
     run.rowsNameDrawing = rowsNameDrawing != 0;
     tabro::beginRun(settings, run, preview != 0);
     tabro::registerRows().clear();
+    tabro::forgetRegisterSheets();
     return 0;
 }
 

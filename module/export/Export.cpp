@@ -594,6 +594,8 @@ bool Export(Settings& settings, BlockNameDialog chooseBlockNames) {
     return true;
 }
 
+void forgetRegisterSheets() { registerSheets().clear(); }
+
 bool Export2() {
     Settings settings;
     loadSettings(settings);

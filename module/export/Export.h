@@ -31,6 +31,9 @@ bool Export(Settings& settings, BlockNameDialog chooseBlockNames);
 // "Export2": the blocks named on the command line; loads its own settings.
 bool Export2();
 
+// Forgets where a run's block sheets stand (a run begins, the module goes).
+void forgetRegisterSheets();
+
 // What one export command keeps while it runs: its options, the header texts read
 // once, the last block definition's records and name, and buffers reused from row
 // to row.

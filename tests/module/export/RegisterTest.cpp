@@ -42,6 +42,7 @@ protected:
         run.rowsNameDrawing = true;
         beginRun(settings, run, false);
         registerRows().clear();
+        forgetRegisterSheets();
     }
     void TearDown() override {
         endRun();
