@@ -20,8 +20,10 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
   * preview and output folder: --preview lists the change and writes nothing
     (drawings and workbook byte for byte); -o FOLDER leaves the originals and
     writes the changed drawings there;
-  * settings: --settings FILE.ini decides the columns, whatever the registry says,
-    run after run; a file that is not there or holds no number is a usage error;
+  * what is exported: --blocks takes the chosen blocks of every drawing, one that has
+    none of them included; --settings FILE.ini decides the columns, whatever the
+    registry says, run after run; a file that is not there or holds no number is a
+    usage error;
   * slow-register: the register case's checks over a larger folder, with rows of
     every third drawing edited (TABLORA_SLOW_TESTS).
 """
@@ -66,6 +68,20 @@ def make_set(work, count=3, refs=40, per_folder=None):
     return names
 
 
+def make_other_drawing(path, block, tags, count):
+    """A drawing of count references of block, whose attribute definitions are tags
+    (in that order), each reference's texts its own."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    doc = ezdxf.new("R2000")
+    definition = doc.blocks.new(block)
+    for i, tag in enumerate(tags):
+        definition.add_attdef(tag, (0, -3 * i), dxfattribs={"height": 2.5})
+    for n in range(count):
+        doc.modelspace().add_blockref(block, (10 * n, 0)).add_auto_attribs(
+            {tag: "%s-%d" % (tag.lower(), n) for tag in tags})
+    doc.saveas(path)
+
+
 def corpus_drawings(work):
     """The real drawings, read where they lie (never copied), by the path a register
     in work names them with; none, said in one line, where the corpus is absent."""
@@ -78,18 +94,18 @@ def corpus_drawings(work):
 
 
 def references(path):
-    """{handle: {tag: text}} of every block reference with attributes in the
-    drawing's layouts."""
+    """{handle: {tag: text}} of every block reference with attributes, in the
+    drawing's layouts and in its blocks' definitions."""
     return {h: a for h, (_, a) in blocks_and_attributes(path).items()}
 
 
 def blocks_and_attributes(path):
-    """{handle: (block name, {tag: text})} of every block reference with attributes in
-    the drawing's layouts."""
+    """{handle: (block name, {tag: text})} of every block reference with attributes,
+    in the drawing's layouts and in its blocks' definitions."""
     doc = ezdxf.readfile(path)
     out = {}
-    for layout in doc.layouts:
-        for insert in layout.query("INSERT"):
+    for block in doc.blocks:  # the layouts' own blocks included
+        for insert in block.query("INSERT"):
             if insert.attribs:
                 out[insert.dxf.handle.upper()] = (insert.dxf.name, {a.dxf.tag: a.dxf.text for a in insert.attribs})
     return out
@@ -114,11 +130,10 @@ def register_rows(book):
     return rows
 
 
-def check_layout(book, drawings, single_header_blocks):
+def check_layout(book, drawings, header_counts):
     """One sheet a block; each header row has the block name, then the marked Drawing
-    column, and is written again only where the columns change (never for the blocks
-    in single_header_blocks, whose drawings share their definitions); a hidden
-    record sheet for each drawing."""
+    column, and is written again only where the columns change ({block: header rows}
+    in header_counts); a hidden record sheet for each drawing."""
     wb = load_workbook(book)
     sheets_of = {}
     hidden = [s.title for s in wb.worksheets if s.sheet_state != "visible"]
@@ -141,8 +156,9 @@ def check_layout(book, drawings, single_header_blocks):
         check(len(blocks) <= 1, f"{sheet.title}: rows of several blocks {sorted(map(str, blocks))}")
         for block in blocks:
             sheets_of.setdefault(block, []).append(sheet.title)
-            if block in single_header_blocks:
-                check(len(headers) == 1, f"{sheet.title}: {len(headers)} header rows for drawings of one definition")
+            if block in header_counts:
+                check(len(headers) == header_counts[block],
+                      f"{sheet.title}: {len(headers)} header rows, wanted {header_counts[block]}")
     for block, titles in sheets_of.items():
         check(len(titles) == 1, f"block {block} on sheets {titles}")
     return sheets_of
@@ -236,23 +252,26 @@ def check_drawings(work, before, stamps, edits, applied):
             check(stamp(path) == stamps[name], f"{name}, unchanged, was rewritten")
 
 
-def register_round_trip(work, names, shared_pairs, edit_every, explicit):
-    """Exports names (relative to work) into register.xlsx, checks its layout and
-    rows, edits rows, imports them back (given the drawings one by one when
-    explicit) and checks every drawing. shared_pairs are drawings whose shared
-    handle gets an edit in the first only."""
-    generated = [n for n in names if not n.startswith("..")]
+def register_round_trip(work, names, uniform, edited, shared_pairs, header_counts, explicit):
+    """Exports names (relative to work) into register.xlsx and checks its layout and
+    rows; edits two rows of each drawing in edited and, for each of shared_pairs, the
+    first drawing's row at a handle the second has too; imports into the first
+    edited drawing alone, then into all (given them when explicit, which the drawings
+    outside work never are) and checks every drawing each time. uniform are the
+    generated drawings, which share their definitions: one header a block for them,
+    but for the blocks in header_counts."""
+    local = [n for n in names if not n.startswith("..")]
     before = {n: blocks_and_attributes(os.path.join(work, n)) for n in names}
     stamps = {n: stamp(os.path.join(work, n)) for n in names}
     # One drawing given by its absolute path: the row still names it relative to the workbook.
-    args = [os.path.join(work, n) if n == generated[-1] else n for n in names]
+    args = [os.path.join(work, n) if n == uniform[-1] else n for n in names]
     proc = tablora(work, "export", *args)
     check(proc.returncode == 0, f"export: exit {proc.returncode}: {proc.stderr}")
     check(f"{len(names)} drawings: {len(names)} exported, 0 failed" in proc.stdout, f"summary: {proc.stdout!r}")
     book = os.path.join(work, "register.xlsx")
-    generated_blocks = {b for n in generated for b, _ in before[n].values()}
-    real_blocks = {b for n in names if n not in generated for b, _ in before[n].values()}
-    check_layout(book, len(names), generated_blocks - real_blocks)
+    others = {b for n in names if n not in uniform for b, _ in before[n].values()}
+    counts = {b: 1 for n in uniform for b, _ in before[n].values() if b not in others}
+    check_layout(book, len(names), dict(counts, **header_counts))
     check_rows(book, before)
     check(all(stamp(os.path.join(work, n)) == stamps[n] for n in names), "the export rewrote a drawing")
 
@@ -261,39 +280,44 @@ def register_round_trip(work, names, shared_pairs, edit_every, explicit):
         shared = sorted(h for h in before[first] if h in before[second])
         if check(shared, f"{first} and {second} share no handle"):
             wanted.add((first, shared[0]))
-    for i, name in enumerate(generated):
-        if i % edit_every == edit_every - 1 or name == generated[-1]:
-            handles = sorted(before[name])
-            wanted |= {(name, handles[0]), (name, handles[len(handles) // 2])}
+    for name in edited:
+        handles = sorted(before[name])
+        wanted |= {(name, handles[0]), (name, handles[len(handles) // 2])}
     edits = edit_rows(book, before, wanted)
-    edited = sorted({d for d, _ in edits})
+    changed = sorted({d for d, _ in edits})
 
     # Given one drawing, the import leaves the others' rows where they are.
-    proc = tablora(work, "import", "register.xlsx", edited[0])
-    check(proc.returncode == 0, f"import {edited[0]}: exit {proc.returncode}: {proc.stderr}")
-    check_drawings(work, before, stamps, edits, {edited[0]})
-    first = stamp(os.path.join(work, edited[0]))
-    proc = tablora(work, "import", "register.xlsx", *(generated if explicit else []))
+    proc = tablora(work, "import", "register.xlsx", changed[0])
+    check(proc.returncode == 0, f"import {changed[0]}: exit {proc.returncode}: {proc.stderr}")
+    check_drawings(work, before, stamps, edits, {changed[0]})
+    first = stamp(os.path.join(work, changed[0]))
+    proc = tablora(work, "import", "register.xlsx", *(local if explicit else []))
     check(proc.returncode == 0, f"import: exit {proc.returncode}: {proc.stderr}")
-    check(f"{len(edited) - 1} changed" in proc.stdout, f"import of {len(edited) - 1} changed drawings: {proc.stdout!r}")
-    check_drawings(work, before, stamps, edits, set(edited))
-    check(stamp(os.path.join(work, edited[0])) == first, f"{edited[0]}, imported already, was rewritten")
+    check(f" {len(changed) - 1} changed" in proc.stdout, f"import of {len(changed) - 1} changed drawings: {proc.stdout!r}")
+    check_drawings(work, before, stamps, edits, set(changed))
+    check(stamp(os.path.join(work, changed[0])) == first, f"{changed[0]}, imported already, was rewritten")
 
 
 def register():
     def body(work):
-        names = make_set(work)
-        # The real drawings stay where they lie; the import is given the generated
-        # ones only, so that nothing could ever write beside them.
-        names += corpus_drawings(work)
-        register_round_trip(work, names, [("set/d1.dxf", "set/d2.dxf")], edit_every=3, explicit=True)
+        uniform = make_set(work)
+        # WINDOW with other attributes, in their own order: its rows get a header of
+        # their own between d1's and d2's, and an edit under it lands in its column.
+        other = "set/other/windows.dxf"
+        make_other_drawing(os.path.join(work, other), "WINDOW", ["GLAZING", "MARK"], 3)
+        # The real drawings stay where they lie; the import is given the others only,
+        # so that nothing could ever write beside them.
+        names = uniform[:1] + [other] + uniform[1:] + corpus_drawings(work)
+        register_round_trip(work, names, uniform, edited=[other, uniform[-1]], shared_pairs=[tuple(uniform[:2])],
+                            header_counts={"WINDOW": 3}, explicit=True)
     return cases.in_work_folder("register-", failures, "register", body)
 
 
 def slow_register():
     def body(work):
         names = make_set(work, count=30, refs=400, per_folder=10)
-        register_round_trip(work, names, [(names[0], names[1]), (names[3], names[4])], edit_every=3, explicit=False)
+        register_round_trip(work, names, names, edited=names[2::3], shared_pairs=[(names[0], names[1])],
+                            header_counts={}, explicit=False)
     return cases.in_work_folder("register-slow-", failures, "slow-register", body)
 
 
@@ -375,25 +399,39 @@ def preview_and_folder():
     return cases.in_work_folder("register-preview-", failures, "preview-and-folder", body)
 
 
-def settings_file():
+def what_is_exported():
     def body(work):
-        names = make_set(work, count=2, refs=10)
+        names = make_set(work, count=2, refs=30)
+        pumps = "set/pumps.dxf"  # has neither chosen block
+        make_other_drawing(os.path.join(work, pumps), "PUMP", ["TAG", "FLOW"], 2)
+        before = {n: blocks_and_attributes(os.path.join(work, n)) for n in names + [pumps]}
         # The registry asks for every property column.
         os.makedirs(os.path.join(work, "home"), exist_ok=True)
         shutil.copy(SETTINGS_REG, os.path.join(work, "home", "user.reg"))
-        proc = tablora(work, "export", *names)
-        check(proc.returncode == 0, f"export with the registry's settings: exit {proc.returncode}: {proc.stderr}")
-        titles = {t for _, _, _, _, values in register_rows(os.path.join(work, "register.xlsx")) for t in values}
+
+        chosen = {"WINDOW", "EQUIPMENT_TAG_[MECH]_LONG_NAME_V2"}
+        proc = tablora(work, "export", *names, pumps, "--blocks", ",".join(sorted(chosen)))
+        check(proc.returncode == 0, f"export --blocks: exit {proc.returncode}: {proc.stderr}")
+        rows = register_rows(os.path.join(work, "register.xlsx"))
+        shown = {(d, h) for _, _, d, h, _ in rows}
+        wanted = {(n, h) for n in before for h, (b, _) in before[n].items() if b in chosen}
+        check(shown == wanted, f"--blocks: {len(shown - wanted)} rows not of the chosen blocks, "
+              f"{len(wanted - shown)} references of them without a row")
+        titles = {t for _, _, _, _, values in rows for t in values}
         check({"Drawing", "Layer", "X", "Y", "Z"} <= titles, f"the registry's settings: columns {sorted(titles)}")
+
         ini = os.path.join(work, "register.ini")
         with open(ini, "w") as f:
             f.write("[Export]\nLayerNames=0\nXCoord=0\nYCoord=0\nZCoord=0\n[Import]\nIgnoreProps=1\n")
         for run in (1, 2):
             proc = tablora(work, "export", *names, "--settings", "register.ini", "--force")
             check(proc.returncode == 0, f"export {run}: exit {proc.returncode}: {proc.stderr}")
-            titles = {t for _, _, _, _, values in register_rows(os.path.join(work, "register.xlsx")) for t in values}
+            rows = register_rows(os.path.join(work, "register.xlsx"))
+            titles = {t for _, _, _, _, values in rows for t in values}
             check("Drawing" in titles and not titles & {"Layer", "X", "Y", "Z"},
                   f"export {run} with LayerNames=0 and no coordinates: columns {sorted(titles)}")
+            missing = {(n, h) for n in names for h in before[n]} - {(d, h) for _, _, d, h, _ in rows}
+            check(not missing, f"export {run}: references without a row: {sorted(missing)[:5]}")
         for text in ("[Export]\nXCoord=yes\n", None):
             if text is None:
                 os.remove(ini)
@@ -403,7 +441,7 @@ def settings_file():
             proc = tablora(work, "export", *names, "--settings", "register.ini", "--force")
             check(proc.returncode == 2 and "register.ini" in proc.stderr,
                   f"settings {text!r}: exit {proc.returncode}, {proc.stderr!r}")
-    return cases.in_work_folder("register-settings-", failures, "settings-file", body)
+    return cases.in_work_folder("register-settings-", failures, "what-is-exported", body)
 
 
 def needs_tablora(case):
@@ -423,7 +461,7 @@ def main():
         "register": register,
         "failed-drawings": failed_drawings,
         "preview-and-folder": preview_and_folder,
-        "settings-file": settings_file,
+        "what-is-exported": what_is_exported,
         "slow-register": slow_register,
     }.items()})
 
