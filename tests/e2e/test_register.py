@@ -23,7 +23,10 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
   * what is exported: --blocks takes the chosen blocks of every drawing, one that has
     none of them included; --settings FILE.ini decides the columns, whatever the
     registry says, run after run; a file that is not there or holds no number is a
-    usage error;
+    usage error; the export refuses to replace the register without --force; one
+    drawing alone gets no Drawing column;
+  * import settings: with [Import] IgnoreProps=1 from the file an edited X is left
+    while an attribute is applied; the registry's IgnoreProps=0 then moves it;
   * slow-register: the register case's checks over a larger folder, with rows of
     every third drawing edited (TABLORA_SLOW_TESTS).
 """
@@ -420,6 +423,17 @@ def what_is_exported():
         titles = {t for _, _, _, _, values in rows for t in values}
         check({"Drawing", "Layer", "X", "Y", "Z"} <= titles, f"the registry's settings: columns {sorted(titles)}")
 
+        kept = stamp(os.path.join(work, "register.xlsx"))
+        proc = tablora(work, "export", *names)
+        check(proc.returncode == 1 and stamp(os.path.join(work, "register.xlsx")) == kept,
+              f"export over register.xlsx without --force: exit {proc.returncode}, or it was replaced")
+        proc = tablora(work, "export", names[0])
+        alone = os.path.splitext(os.path.join(work, names[0]))[0] + ".xlsx"
+        if check(proc.returncode == 0 and os.path.exists(alone), f"export of one drawing: exit {proc.returncode}, "
+                 f"{alone} {'made' if os.path.exists(alone) else 'not made'}: {proc.stderr}"):
+            titles = {t for _, _, _, _, values in register_rows(alone) for t in values}
+            check("Drawing" not in titles and "Block name" in titles, f"one drawing: columns {sorted(titles)}")
+
         ini = os.path.join(work, "register.ini")
         with open(ini, "w") as f:
             f.write("[Export]\nLayerNames=0\nXCoord=0\nYCoord=0\nZCoord=0\n[Import]\nIgnoreProps=1\n")
@@ -444,6 +458,50 @@ def what_is_exported():
     return cases.in_work_folder("register-settings-", failures, "what-is-exported", body)
 
 
+def import_settings():
+    def body(work):
+        names = make_set(work, count=2, refs=20)
+        os.makedirs(os.path.join(work, "home"), exist_ok=True)
+        shutil.copy(SETTINGS_REG, os.path.join(work, "home", "user.reg"))  # IgnoreProps=0
+        proc = tablora(work, "export", *names)
+        check(proc.returncode == 0, f"export: exit {proc.returncode}: {proc.stderr}")
+        book = os.path.join(work, "register.xlsx")
+        before = {n: blocks_and_attributes(os.path.join(work, n)) for n in names}
+        # d1's X moved, d2's attribute edited, in their rows of one sheet.
+        moved, edited = names[0], names[1]
+        wb = load_workbook(book)
+        sheet = wb["WINDOW"]
+        header = [c.value for c in sheet[1]]
+        targets = {}
+        for r in range(2, sheet.max_row + 1):
+            drawing = sheet.cell(r, header.index("Drawing") + 1).value
+            handle = sheet.cell(r, 1).comment.text.strip().upper() if sheet.cell(r, 1).comment else None
+            if drawing in (moved, edited) and drawing not in targets and handle in before[drawing]:
+                targets[drawing] = handle
+                column, value = ("X", "4321.5") if drawing == moved else ("MARK", "EDITED")
+                sheet.cell(r, header.index(column) + 1).value = value
+        wb.save(book)
+        check(len(targets) == 2, f"rows edited: {targets}")
+        ini = os.path.join(work, "attributes-only.ini")
+        with open(ini, "w") as f:
+            f.write("[Import]\nIgnoreProps=1\n")
+
+        def x_of(name):
+            return ezdxf.readfile(os.path.join(work, name)).entitydb[targets[name]].dxf.insert.x
+
+        x = x_of(moved)
+        proc = tablora(work, "import", "register.xlsx", "--settings", "attributes-only.ini")
+        check(proc.returncode == 0, f"import with IgnoreProps=1: exit {proc.returncode}: {proc.stderr}")
+        check(x_of(moved) == x, f"IgnoreProps=1 moved {moved}'s reference to X {x_of(moved)}")
+        check(references(os.path.join(work, edited))[targets[edited]]["MARK"] == "EDITED",
+              f"IgnoreProps=1: {edited} did not get its attribute")
+        check(not os.path.exists(os.path.join(work, bak(moved))), f"IgnoreProps=1: {moved} was saved")
+        proc = tablora(work, "import", "register.xlsx")
+        check(proc.returncode == 0, f"import with the registry's IgnoreProps=0: exit {proc.returncode}: {proc.stderr}")
+        check(abs(x_of(moved) - 4321.5) < 1e-9, f"IgnoreProps=0 left {moved}'s reference at X {x_of(moved)}")
+    return cases.in_work_folder("register-import-settings-", failures, "import-settings", body)
+
+
 def needs_tablora(case):
     """The case, skipped with a line where tablora is not built; the cases are listed
     all the same, so that a build tree configured before tablora was built registers
@@ -462,6 +520,7 @@ def main():
         "failed-drawings": failed_drawings,
         "preview-and-folder": preview_and_folder,
         "what-is-exported": what_is_exported,
+        "import-settings": import_settings,
         "slow-register": slow_register,
     }.items()})
 
