@@ -19,7 +19,8 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
     named while the last is imported, and the run exits 1;
   * preview and output folder: --preview lists the change and writes nothing
     (drawings and workbook byte for byte); -o FOLDER leaves the originals and
-    writes the changed drawings there;
+    writes the changed drawings there; two changed drawings of one name in two
+    folders do not end as one file there;
   * what is exported: --blocks takes the chosen blocks of every drawing, one that has
     none of them included; --settings FILE.ini decides the columns, whatever the
     registry says, run after run; a file that is not there or holds no number is a
@@ -402,6 +403,42 @@ def preview_and_folder():
     return cases.in_work_folder("register-preview-", failures, "preview-and-folder", body)
 
 
+def folder_same_names():
+    """Two changed drawings of one name in two folders, imported into one output
+    folder: neither edit may be lost. Written apart, each keeps its edit; refused,
+    the drawing that could not be written is named and the run exits 1."""
+    def body(work):
+        names = ["set/a/plan.dxf", "set/b/plan.dxf"]
+        for seed, name in enumerate(names, start=1):
+            os.makedirs(os.path.dirname(os.path.join(work, name)))
+            shared_data.make_drawing(10, os.path.join(work, name), "--seed", str(seed))
+        proc = tablora(work, "export", *names)
+        check(proc.returncode == 0, f"export: exit {proc.returncode}: {proc.stderr}")
+        before = {n: blocks_and_attributes(os.path.join(work, n)) for n in names}
+        edits = edit_rows(os.path.join(work, "register.xlsx"), before, {(n, sorted(before[n])[0]) for n in names})
+        os.mkdir(os.path.join(work, "out"))
+        proc = tablora(work, "import", "register.xlsx", "-o", "out")
+        holding = {}  # edit text: the written drawings that hold it
+        for folder, _, files in os.walk(os.path.join(work, "out")):
+            for f in files:
+                if f.endswith(".dxf"):
+                    texts = {t for a in references(os.path.join(folder, f)).values() for t in a.values()}
+                    for key in edits:
+                        if "EDITED %s %s" % key in texts:
+                            holding.setdefault("%s %s" % key, []).append(os.path.relpath(os.path.join(folder, f), work))
+        kept = sorted(holding)
+        if proc.returncode == 0:
+            check(len(kept) == 2 and all(len(v) == 1 for v in holding.values())
+                  and holding[kept[0]] != holding[kept[1]],
+                  f"import -o out: exit 0, but the edits of {names} are in {holding}: one drawing written over "
+                  f"the other; stdout {proc.stdout!r}")
+        else:
+            check(proc.returncode == 1 and len(kept) == 1, f"import -o out: exit {proc.returncode}, edits in {holding}")
+            lost = [n for n in names if not any(k.startswith(n + " ") for k in kept)]
+            check(all(n in proc.stderr for n in lost), f"import -o out: {lost} not named: {proc.stderr!r}")
+    return cases.in_work_folder("register-same-names-", failures, "folder-same-names", body)
+
+
 def what_is_exported():
     def body(work):
         names = make_set(work, count=2, refs=30)
@@ -519,6 +556,7 @@ def main():
         "register": register,
         "failed-drawings": failed_drawings,
         "preview-and-folder": preview_and_folder,
+        "folder-same-names": folder_same_names,
         "what-is-exported": what_is_exported,
         "import-settings": import_settings,
         "slow-register": slow_register,
