@@ -2,7 +2,8 @@
 """End to end: a register, one workbook for a folder of drawings, through tablora.
 ezdxf judges what each drawing holds, openpyxl what the workbook shows.
 
-  * register: generated drawings (one in a subfolder, one given by its absolute
+  * register: generated drawings (one in a subfolder named with blanks and a
+    letter outside ASCII, one given by its absolute
     path; they share their handles) and, where the shared corpus is there, real
     ones read where they lie, exported into one workbook: one sheet a block, its
     header written again only where the columns change; every row names its
@@ -32,6 +33,7 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
     every third drawing edited (TABLORA_SLOW_TESTS).
 """
 import os
+import re
 import shutil
 import stat
 import sys
@@ -58,14 +60,15 @@ def check(condition, what):
 
 
 def make_set(work, count=3, refs=40, per_folder=None):
-    """Generated drawings set/d1.dxf ... (the last in set/sub/, or with per_folder
+    """Generated drawings set/d1.dxf ... (the last in a folder whose name has blanks
+    and a letter outside ASCII, or with per_folder
     that many a folder), their paths as the register names them."""
     names = []
     for i in range(1, count + 1):
         if per_folder:
             name = "set/f%d/d%d.dxf" % ((i - 1) // per_folder, i)
         else:
-            name = "set/sub/d%d.dxf" % i if i == count else "set/d%d.dxf" % i
+            name = "set/Stavba č. 2/d%d.dxf" % i if i == count else "set/d%d.dxf" % i
         os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
         shared_data.make_drawing(refs, os.path.join(work, name), "--seed", str(i))
         names.append(name)
@@ -192,8 +195,14 @@ def check_rows(book, before):
         check(not missing, f"{name}: references without a row: {missing[:5]}")
 
 
+def edit_text(drawing, handle):
+    """What an edit writes: the row's drawing and handle, in characters every code
+    page of a drawing holds as they are."""
+    return "EDITED %s %s" % (re.sub(r"[^ -~]", "_", drawing), handle)
+
+
 def edit_rows(book, before, wanted):
-    """Writes "EDITED <drawing> <handle>" into the first attribute cell of each
+    """Writes edit_text(drawing, handle) into the first attribute cell of each
     (drawing, handle) row in wanted; returns {(drawing, handle): tag}."""
     wb = load_workbook(book)
     edits = {}
@@ -212,7 +221,7 @@ def edit_rows(book, before, wanted):
             if key not in wanted:
                 continue
             tag = next(t for t in before[key[0]][key[1]][1] if t in header)
-            sheet.cell(r, header.index(tag) + 1).value = "EDITED %s %s" % key
+            sheet.cell(r, header.index(tag) + 1).value = edit_text(*key)
             edits[key] = tag
     wb.save(book)
     check(set(edits) == set(wanted), f"rows edited {sorted(edits)}, wanted {sorted(wanted)}")
@@ -243,7 +252,7 @@ def check_drawings(work, before, stamps, edits, applied):
         expected = {h: dict(a) for h, (_, a) in before[name].items()}
         for (drawing, handle), tag in edits.items():
             if drawing == name and drawing in applied:
-                expected[handle][tag] = "EDITED %s %s" % (drawing, handle)
+                expected[handle][tag] = edit_text(drawing, handle)
         check(now == expected, f"{name}: attributes differ from the edits: " + str(
             [(h, a, now.get(h)) for h, a in expected.items() if now.get(h) != a][:3]))
         changed = name in applied and any(d == name for d, _ in edits)
@@ -359,7 +368,7 @@ def failed_drawings():
         check(os.path.basename(good) not in proc.stderr, f"import: {good} named on stderr: {proc.stderr!r}")
         check("3 failed" in proc.stdout, f"import summary: {proc.stdout!r}")
         handle = sorted(before[good])[0]
-        check(references(path[good])[handle].get(edits[(good, handle)]) == "EDITED %s %s" % (good, handle),
+        check(references(path[good])[handle].get(edits[(good, handle)]) == edit_text(good, handle),
               f"{good} did not get its edit")
         check(os.path.exists(os.path.join(work, bak(good))), f"{good} has no .bak")
         for bad in (read_only, damaged):
@@ -373,22 +382,27 @@ def failed_drawings():
 def preview_and_folder():
     def body(work):
         names = make_set(work, count=2, refs=20)
-        proc = tablora(work, "export", *names)
+        # The register in a folder of its own: its rows name the drawings from there,
+        # and the imports, run from elsewhere, find them so.
+        os.mkdir(os.path.join(work, "books"))
+        proc = tablora(work, "export", *names, "-o", "books/register.xlsx")
         check(proc.returncode == 0, f"export: exit {proc.returncode}: {proc.stderr}")
-        book = os.path.join(work, "register.xlsx")
-        before = {n: blocks_and_attributes(os.path.join(work, n)) for n in names}
+        book = os.path.join(work, "books", "register.xlsx")
+        named = {d for _, _, d, _, _ in register_rows(book)}
+        check(named == {"../" + n for n in names}, f"a register in books/ names {sorted(map(str, named))}")
+        before = {"../" + n: blocks_and_attributes(os.path.join(work, n)) for n in names}
         edited = names[1]
-        edit_rows(book, before, {(edited, sorted(before[edited])[0])})
-        files = snapshot(work, names + ["register.xlsx"])
-        proc = tablora(work, "import", "register.xlsx", "--preview")
+        edit_rows(book, before, {("../" + edited, sorted(before["../" + edited])[0])})
+        files = snapshot(work, names + ["books/register.xlsx"])
+        proc = tablora(work, "import", "books/register.xlsx", "--preview")
         check(proc.returncode == 0, f"preview: exit {proc.returncode}: {proc.stderr}")
         check("EDITED" in proc.stdout and os.path.basename(edited) in proc.stdout,
               f"preview does not list the change in {edited}: {proc.stdout!r}")
-        check(snapshot(work, names + ["register.xlsx"]) == files, "--preview wrote something")
+        check(snapshot(work, names + ["books/register.xlsx"]) == files, "--preview wrote something")
         check(not any(os.path.exists(os.path.join(work, bak(n))) for n in names), "--preview made a .bak")
 
         os.mkdir(os.path.join(work, "out"))
-        proc = tablora(work, "import", "register.xlsx", "-o", "out")
+        proc = tablora(work, "import", "books/register.xlsx", "-o", "out")
         check(proc.returncode == 0, f"import -o: exit {proc.returncode}: {proc.stderr}")
         check(snapshot(work, names) == {n: files[n] for n in names}, "-o FOLDER changed an original")
         check(not any(os.path.exists(os.path.join(work, bak(n))) for n in names), "-o FOLDER made a .bak")
@@ -398,7 +412,7 @@ def preview_and_folder():
             check(sum(t.startswith("EDITED") for t in texts) == 1, f"{written} lacks the edit")
         check(sorted(os.listdir(os.path.join(work, "out"))) == [os.path.basename(edited)],
               f"the folder holds {sorted(os.listdir(os.path.join(work, 'out')))}")
-        proc = tablora(work, "import", "register.xlsx", "-o", "no-such-folder")
+        proc = tablora(work, "import", "books/register.xlsx", "-o", "no-such-folder")
         check(proc.returncode == 2, f"-o into a missing folder: exit {proc.returncode}, wanted 2")
     return cases.in_work_folder("register-preview-", failures, "preview-and-folder", body)
 
@@ -424,7 +438,7 @@ def folder_same_names():
                 if f.endswith(".dxf"):
                     texts = {t for a in references(os.path.join(folder, f)).values() for t in a.values()}
                     for key in edits:
-                        if "EDITED %s %s" % key in texts:
+                        if edit_text(*key) in texts:
                             holding.setdefault("%s %s" % key, []).append(os.path.relpath(os.path.join(folder, f), work))
         kept = sorted(holding)
         if proc.returncode == 0:
