@@ -17,7 +17,9 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
     others neither rewritten nor given a .bak;
   * failures: a drawing missing and one damaged are named while the others are
     exported; then one read-only, one gone and one damaged since the export are each
-    named while the last is imported, and the run exits 1;
+    named while the last is imported, and the run exits 1; a read-only register
+    is named and left while the drawings are changed, and once writable it
+    finds nothing more to apply;
   * preview and output folder: --preview lists the change and writes nothing
     (drawings and workbook byte for byte); -o FOLDER leaves the originals and
     writes the changed drawings there; two changed drawings of one name in two
@@ -379,6 +381,35 @@ def failed_drawings():
     return cases.in_work_folder("register-failed-", failures, "failed-drawings", body)
 
 
+def read_only_register():
+    def body(work):
+        names = make_set(work, count=2, refs=20)
+        proc = tablora(work, "export", *names)
+        check(proc.returncode == 0, f"export: exit {proc.returncode}: {proc.stderr}")
+        book = os.path.join(work, "register.xlsx")
+        before = {n: blocks_and_attributes(os.path.join(work, n)) for n in names}
+        edited = names[0]
+        edits = edit_rows(book, before, {(edited, sorted(before[edited])[0])})
+        stamps = {n: stamp(os.path.join(work, n)) for n in names}
+        os.chmod(book, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+        kept = stamp(book)
+        proc = tablora(work, "import", "register.xlsx")
+        check(proc.returncode == 1 and "register.xlsx" in proc.stderr,
+              f"import into drawings from a read-only register: exit {proc.returncode}, {proc.stderr!r}")
+        check(stamp(book) == kept, "the read-only register was written over")
+        check_drawings(work, before, stamps, edits, {edited})
+        # Once writable, the register is imported again: the edit, in the drawing
+        # already, is not applied a second time.
+        os.chmod(book, stat.S_IRUSR | stat.S_IWUSR | stat.S_IRGRP | stat.S_IROTH)
+        done = stamp(os.path.join(work, edited))
+        proc = tablora(work, "import", "register.xlsx")
+        check(proc.returncode == 0 and "0 changed" in proc.stdout,
+              f"the import once the register is writable: exit {proc.returncode}, {proc.stdout!r} {proc.stderr!r}")
+        check_drawings(work, before, stamps, edits, {edited})
+        check(stamp(os.path.join(work, edited)) == done, f"{edited} was saved again")
+    return cases.in_work_folder("register-read-only-", failures, "read-only-register", body)
+
+
 def preview_and_folder():
     def body(work):
         names = make_set(work, count=2, refs=20)
@@ -569,6 +600,7 @@ def main():
     return cases.run({name: needs_tablora(case) for name, case in {
         "register": register,
         "failed-drawings": failed_drawings,
+        "read-only-register": read_only_register,
         "preview-and-folder": preview_and_folder,
         "folder-same-names": folder_same_names,
         "what-is-exported": what_is_exported,
