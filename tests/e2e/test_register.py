@@ -2,25 +2,26 @@
 """End to end: a register, one workbook for a folder of drawings, through tablora.
 ezdxf judges what each drawing holds, openpyxl what the workbook shows.
 
-  * register: generated drawings (one in a subfolder named with blanks and a
-    letter outside ASCII, one given by its absolute
-    path; they share their handles) and, where the shared corpus is there, real
-    ones read where they lie, exported into one workbook: one sheet a block, its
-    header written again only where the columns change; every row names its
-    drawing by its path relative to the workbook (".." included), in the marked
-    column after the block name, stands under the titles of its reference's
-    attributes and is that reference's; a hidden record sheet a drawing. openpyxl
-    then edits rows of two drawings, one of them at a handle another drawing has
-    too; an import given one drawing changes that one only, an import given all
-    changes the other and leaves the first, already done, alone; each drawing ends
-    exactly as its rows were edited, a changed one with its original as .bak, the
-    others neither rewritten nor given a .bak;
+  * register: generated drawings (sharing their handles; one in a folder named with
+    blanks and a letter outside ASCII, given by its absolute path), one whose WINDOW
+    has other attributes and, where the shared corpus is there, real ones read where
+    they lie, exported into one workbook: one sheet a block, its header written
+    again only where the columns change; every row names its drawing by its path
+    relative to the workbook (".." included), in the marked column after the block
+    name, stands under the titles of its reference's attributes and is that
+    reference's; a hidden record sheet a drawing. openpyxl then edits rows of
+    several drawings, one at a handle another drawing has too, one under the other
+    WINDOW header; an import given one drawing changes that one only, an import
+    given all changes the others and leaves the first, already done, alone; each
+    drawing ends exactly as its rows were edited, a changed one with its original
+    as .bak, the others neither rewritten nor given a .bak;
   * failures: a drawing missing and one damaged are named while the others are
     exported; then one read-only, one gone and one damaged since the export are each
-    named while the last is imported, and the run exits 1; a read-only register
-    is named and left while the drawings are changed, and once writable it
-    finds nothing more to apply;
-  * preview and output folder: --preview lists the change and writes nothing
+    named while the last is imported, and the run exits 1; a read-only register is
+    named and left while the drawings are changed, and once writable it finds
+    nothing more to apply;
+  * preview and output folder: a register written into a folder of its own names
+    the drawings from there; --preview lists the change and writes nothing
     (drawings and workbook byte for byte); -o FOLDER leaves the originals and
     writes the changed drawings there; two changed drawings of one name in two
     folders do not end as one file there;
@@ -31,8 +32,8 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
     drawing alone gets no Drawing column;
   * import settings: with [Import] IgnoreProps=1 from the file an edited X is left
     while an attribute is applied; the registry's IgnoreProps=0 then moves it;
-  * slow-register: the register case's checks over a larger folder, with rows of
-    every third drawing edited (TABLORA_SLOW_TESTS).
+  * slow-register: the register case's checks over 30 drawings in three folders,
+    rows of every third drawing edited (TABLORA_SLOW_TESTS).
 """
 import os
 import re
@@ -308,7 +309,8 @@ def register_round_trip(work, names, uniform, edited, shared_pairs, header_count
     first = stamp(os.path.join(work, changed[0]))
     proc = tablora(work, "import", "register.xlsx", *(local if explicit else []))
     check(proc.returncode == 0, f"import: exit {proc.returncode}: {proc.stderr}")
-    check(f" {len(changed) - 1} changed" in proc.stdout, f"import of {len(changed) - 1} changed drawings: {proc.stdout!r}")
+    check(f" {len(changed) - 1} changed" in proc.stdout,
+          f"import of {len(changed) - 1} changed drawings: {proc.stdout!r}")
     check_drawings(work, before, stamps, edits, set(changed))
     check(stamp(os.path.join(work, changed[0])) == first, f"{changed[0]}, imported already, was rewritten")
 
