@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -400,6 +401,7 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
 
     status.start(drawings.size());
     std::size_t changed = 0, unchanged = 0, failed = 0;
+    std::set<std::string> writtenInto;  // what the run wrote into the output folder
     for (std::size_t i = 0; i < drawings.size(); ++i) {
         const std::string& path = drawings[i];
         // A preview's question is answered No: the changes are listed, not made.
@@ -430,10 +432,16 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
             const std::string as = args.outputFolder.empty()
                                        ? std::string()
                                        : (std::filesystem::path(args.outputFolder) / fileNameOf(path)).string();
-            if (saveDrawingFile(*db, as))
-                outcome = "changed, saved" + (as.empty() ? std::string() : " as " + as);
-            else
+            // Drawings of one name from two folders would end as one file in the
+            // output folder, the second over the first: the second is not written.
+            if (!as.empty() && !writtenInto.insert(std::filesystem::path(as).lexically_normal().string()).second) {
+                message(path + " is not saved: " + as + " holds another drawing of this run");
                 outcome = "failed: not saved";
+            } else if (saveDrawingFile(*db, as)) {
+                outcome = "changed, saved" + (as.empty() ? std::string() : " as " + as);
+            } else {
+                outcome = "failed: not saved";
+            }
             keepsWorkbook = outcome.rfind("failed", 0) == 0;
         }
         if (keepsWorkbook && session.isSaving) {
