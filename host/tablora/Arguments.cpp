@@ -10,19 +10,19 @@ namespace tablora {
 namespace {
 
 // The options a command takes; whether each needs a value.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool hasValue;
 };
 
-constexpr OptionSpec kExportOptions[] = {{"-o", true}, {"--blocks", true}, {"--settings", true}, {"--force", false}};
-constexpr OptionSpec kImportOptions[] = {{"-o", true}, {"--preview", false}, {"--settings", true}};
-constexpr OptionSpec kLinkOptions[] = {{"--calc", false}, {"--save-every", true}, {"--settings", true}};
+constexpr OptionRule kExportOptions[] = {{"-o", true}, {"--blocks", true}, {"--settings", true}, {"--force", false}};
+constexpr OptionRule kImportOptions[] = {{"-o", true}, {"--preview", false}, {"--settings", true}};
+constexpr OptionRule kLinkOptions[] = {{"--calc", false}, {"--save-every", true}, {"--settings", true}};
 
 template <std::size_t N>
-const OptionSpec* findOption(const OptionSpec (&specs)[N], const std::string& name) {
-    for (const OptionSpec& spec : specs)
-        if (name == spec.name) return &spec;
+const OptionRule* findOption(const OptionRule (&specs)[N], const std::string& name) {
+    for (const OptionRule& rule : specs)
+        if (name == rule.name) return &rule;
     return nullptr;
 }
 
@@ -85,12 +85,12 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             inlineValue = arg.substr(equals + 1);
             arg.resize(equals);
         }
-        const OptionSpec* spec = a.command == Command::Export   ? findOption(kExportOptions, arg)
+        const OptionRule* rule = a.command == Command::Export   ? findOption(kExportOptions, arg)
                                  : a.command == Command::Import ? findOption(kImportOptions, arg)
                                                                 : findOption(kLinkOptions, arg);
-        if (!spec) return usageError("unknown option " + arg + " for " + first);
+        if (!rule) return usageError("unknown option " + arg + " for " + first);
         std::string value;
-        if (spec->hasValue) {
+        if (rule->hasValue) {
             if (inlineValue) {
                 value = *inlineValue;
             } else if (i + 1 < args.size()) {
