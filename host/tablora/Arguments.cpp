@@ -20,8 +20,8 @@ constexpr OptionRule kImportOptions[] = {{"-o", true}, {"--preview", false}, {"-
 constexpr OptionRule kLinkOptions[] = {{"--calc", false}, {"--save-every", true}, {"--settings", true}};
 
 template <std::size_t N>
-const OptionRule* findOption(const OptionRule (&specs)[N], const std::string& name) {
-    for (const OptionRule& rule : specs)
+const OptionRule* findOption(const OptionRule (&rules)[N], const std::string& name) {
+    for (const OptionRule& rule : rules)
         if (name == rule.name) return &rule;
     return nullptr;
 }
