@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <filesystem>
+#include <map>
+#include <system_error>
 
 namespace tablora {
 namespace {
@@ -144,6 +146,26 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
 std::string defaultExportWorkbook(const std::vector<std::string>& drawings) {
     if (drawings.size() != 1) return "register.xlsx";
     return std::filesystem::path(drawings.front()).replace_extension(".xlsx").string();
+}
+
+std::vector<DrawingRepeat> takeEachDrawingOnce(std::vector<std::string>& drawings) {
+    std::vector<DrawingRepeat> repeats;
+    std::map<std::filesystem::path, std::string> takenAs;
+    std::vector<std::string> kept;
+    for (std::string& name : drawings) {
+        std::error_code error;
+        std::filesystem::path file = std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error);
+        // A name the file system cannot resolve is kept as given: the run names
+        // its failure when it opens it.
+        if (error) file = std::filesystem::path(name).lexically_normal();
+        if (auto [at, isNew] = takenAs.try_emplace(file, name); !isNew) {
+            repeats.push_back({std::move(name), at->second});
+            continue;
+        }
+        kept.push_back(std::move(name));
+    }
+    drawings = std::move(kept);
+    return repeats;
 }
 
 std::string usageText() {

@@ -1,5 +1,5 @@
 // tablora's command line: the three commands, their options, and what a run is
-// asked for. Parsing only; no file is looked at here.
+// asked for. Parsing looks at no file; takeEachDrawingOnce does, after it.
 #pragma once
 
 #include <optional>
@@ -40,6 +40,19 @@ ParsedArguments parseArguments(const std::vector<std::string>& args);
 // Where export writes when -o is not given: beside a single drawing with the
 // extension .xlsx, "register.xlsx" in the current folder for several.
 std::string defaultExportWorkbook(const std::vector<std::string>& drawings);
+
+// A drawing named a second time, under another spelling or through a link, and
+// the name it is taken under.
+struct DrawingRepeat {
+    std::string name;
+    std::string takenAs;
+};
+
+// Keeps each drawing file once in `drawings`, under the first name given for it:
+// names are compared as the file system resolves them (".", "..", symbolic links),
+// so a run never reads one drawing twice, writing its rows twice or saving it over
+// itself. Returns the names dropped, in order.
+std::vector<DrawingRepeat> takeEachDrawingOnce(std::vector<std::string>& drawings);
 
 std::string usageText();
 std::string versionText();

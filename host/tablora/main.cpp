@@ -392,6 +392,9 @@ int importCommand(const tablora::Arguments& args, SessionEnd& session, tablora::
             message(args.workbook + ": " + error);
             return kExitFailed;
         }
+        for (const tablora::DrawingRepeat& repeat : tablora::takeEachDrawingOnce(drawings))
+            message(args.workbook + " names " + repeat.name + ", which is " + repeat.takenAs +
+                    " again; the drawing is taken once");
         if (drawings.empty()) {
             message(args.workbook + " names no drawing in its rows; name the drawing: tablora import " + args.workbook +
                     " DRAWING");
@@ -572,7 +575,9 @@ int main(int argc, char** argv) {
     case tablora::ParsedArguments::Kind::Run:
         break;
     }
-    const tablora::Arguments& args = parsed.arguments;
+    tablora::Arguments args = parsed.arguments;
+    for (const tablora::DrawingRepeat& repeat : tablora::takeEachDrawingOnce(args.drawings))
+        message(repeat.name + " is " + repeat.takenAs + " again; the drawing is taken once");
 
     tablora::StatusLine status(stderr);
     tablora::setStatusLine(&status);

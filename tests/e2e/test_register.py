@@ -16,7 +16,8 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
     drawing ends exactly as its rows were edited, a changed one with its original
     as .bak, the others neither rewritten nor given a .bak;
   * failures: a drawing missing and one damaged are named while the others are
-    exported; then one read-only, one gone and one damaged since the export are each
+    exported; the register moved alone names every drawing and writes nothing;
+    then one read-only, one gone and one damaged since the export are each
     named while the last is imported, and the run exits 1; a read-only register is
     named and left while the drawings are changed, and once writable it finds
     nothing more to apply;
@@ -359,6 +360,18 @@ def failed_drawings():
         edits = edit_rows(book, before, {(n, sorted(before[n])[0]) for n in names})
         before_book = open(book, "rb").read()
         path = {n: os.path.join(work, n) for n in names}
+        # The register moved alone: its rows name drawings that are not beside it.
+        # Each is named, and nothing is written, the moved register included.
+        os.makedirs(os.path.join(work, "moved"))
+        moved = os.path.join(work, "moved", "register.xlsx")
+        shutil.copy(book, moved)
+        stamps = {n: stamp(path[n]) for n in names}
+        proc = tablora(work, "import", "moved/register.xlsx")
+        check(proc.returncode == 1, f"import of the register moved alone: exit {proc.returncode}, wanted 1")
+        for n in names:
+            check(os.path.basename(n) in proc.stderr, f"moved register: {n} not named on stderr: {proc.stderr!r}")
+        check(open(moved, "rb").read() == before_book, "the moved register was written")
+        check(all(stamp(path[n]) == stamps[n] for n in names), "a drawing was written by the moved register")
         os.chmod(path[read_only], stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
         os.remove(path[gone])
         text = open(path[damaged], "rb").read()

@@ -5,7 +5,7 @@
     the usage and exit 2;
   * export: two drawings and a missing third into one workbook; the missing one is
     named on stderr, the run exits 1, and the workbook holds both drawings' rows,
-    each naming its drawing;
+    each naming its drawing; one drawing named three ways is exported once;
   * import: an openpyxl edit of one drawing's row reaches that drawing only; the
     changed drawing is saved with its .bak, the other is not rewritten.
 """
@@ -88,6 +88,16 @@ def export():
         drawings = sorted({d for d, _ in rows})
         check(drawings == ["A.dxf", "B.dxf"], f"rows name {drawings}")
         check(len(rows) == 4, f"{len(rows)} DOOR rows, wanted 2 of each drawing")
+        # One drawing under three spellings is one drawing: its rows once, the
+        # workbook named after it, the repeats named.
+        os.makedirs(os.path.join(work, "set"))
+        shutil.copy(DRAWING, os.path.join(work, "set", "d1.dxf"))
+        proc = tablora(work, "export", "set/d1.dxf", "./set/d1.dxf", os.path.join(work, "set", "d1.dxf"))
+        check(proc.returncode == 0, f"export of one drawing named thrice: exit {proc.returncode}: {proc.stderr!r}")
+        check(proc.stderr.count("the drawing is taken once") == 2, f"repeats not named: {proc.stderr!r}")
+        book = os.path.join(work, "set", "d1.xlsx")
+        rows = list(load_workbook(book)["DOOR"].iter_rows(min_row=2, values_only=True)) if os.path.exists(book) else []
+        check(len(rows) == 2, f"set/d1.xlsx: {len(rows)} DOOR rows, wanted the drawing's 2 once")
     return cases.in_work_folder("tablora-export-", failures, "export", body)
 
 

@@ -1,8 +1,10 @@
 // tablora's command line: what each command takes, and what makes a usage error.
 #include "host/tablora/Arguments.h"
+#include "tests/common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,32 @@ TEST(TabloraArguments, DefaultExportWorkbook) {
     EXPECT_EQ(tablora::defaultExportWorkbook({"plans/A-101.dxf"}), "plans/A-101.xlsx");
     EXPECT_EQ(tablora::defaultExportWorkbook({"site"}), "site.xlsx");
     EXPECT_EQ(tablora::defaultExportWorkbook({"plans/A.dxf", "plans/B.dxf"}), "register.xlsx");
+}
+
+// One drawing under three spellings and a link is read once, under its first name;
+// a drawing of the same name in another folder is another drawing, and a name that
+// does not resolve is kept for the run to report.
+TEST(TabloraArguments, EachDrawingIsTakenOnce) {
+    tabro::testing::TempDir dir("tablora-args");
+    std::filesystem::create_directories(dir.path() / "set" / "sub");
+    tabro::testing::writeFile(dir.file("set/d1.dxf"), "0\nEOF\n");
+    tabro::testing::writeFile(dir.file("set/sub/d1.dxf"), "0\nEOF\n");
+    std::filesystem::create_symlink(dir.path() / "set" / "d1.dxf", dir.path() / "link.dxf");
+    const std::string d1 = dir.file("set/d1.dxf");
+    std::vector<std::string> drawings = {d1,
+                                         dir.file("set/sub/d1.dxf"),
+                                         dir.file("set/./d1.dxf"),
+                                         dir.file("set/sub/../d1.dxf"),
+                                         dir.file("link.dxf"),
+                                         dir.file("missing.dxf"),
+                                         dir.file("set/../missing.dxf")};
+    const std::vector<tablora::DrawingRepeat> repeats = tablora::takeEachDrawingOnce(drawings);
+    EXPECT_EQ(drawings, (std::vector<std::string>{d1, dir.file("set/sub/d1.dxf"), dir.file("missing.dxf")}));
+    ASSERT_EQ(repeats.size(), 4u);
+    EXPECT_EQ(repeats[0].name, dir.file("set/./d1.dxf"));
+    EXPECT_EQ(repeats[2].name, dir.file("link.dxf"));
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(repeats[i].takenAs, d1) << i;
+    EXPECT_EQ(repeats[3].takenAs, dir.file("missing.dxf"));
 }
 
 }  // namespace
