@@ -291,6 +291,7 @@ constexpr ResourceString kStrings[] = {
     {944, "exporting %s"},
     {945, "reading sheet %s"},
     {946, "applying the rows"},
+    {947, "\nNo block named \"%s\" in this drawing; it is not exported."},
     {943, "\nThe workbook was exported from %s, not from %s: its rows are not imported into this drawing."},
     {950,
      "\nEdits in the position, rotation, scale and layer columns are not applied: the import option \"Change attribute "

@@ -264,6 +264,7 @@ enum ResourceText : UINT {
     kTextMeterExporting = 944,  // %s block
     kTextMeterReading = 945,    // %s sheet
     kTextMeterApplying = 946,
+    kTextNoSuchBlock = 947,  // %s the name as typed
     kTextLinkPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)

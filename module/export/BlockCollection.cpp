@@ -2,6 +2,7 @@
 
 #include "host/Editor.h"
 #include "host/db/AcDbDatabase.h"
+#include "module/base/ErrorReports.h"
 #include "module/base/ResourceScope.h"
 #include "module/base/ResourceStrings.h"
 #include "module/drawing/BlockReading.h"
@@ -41,7 +42,8 @@ bool collectBlockNames(BlockNameMap& blocks) {
     return false;
 }
 
-std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const std::string& answer) {
+std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const std::string& answer,
+                                              std::vector<std::string>* unknown) {
     std::vector<std::string> names;
     if (answer.empty()) {
         for (const BlockNameMap::Entry& e : blocks)
@@ -52,7 +54,10 @@ std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const 
     for (;;) {
         const std::size_t comma = answer.find(',', start);
         const std::string piece = answer.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (!piece.empty() && blocks.findNoCase(piece)) names.push_back(piece);
+        if (!piece.empty() && blocks.findNoCase(piece))
+            names.push_back(piece);
+        else if (!piece.empty() && unknown)
+            unknown->push_back(piece);
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -63,7 +68,12 @@ bool askBlockNames(const BlockNameMap& blocks, std::vector<std::string>& names) 
     const std::string prompt = resourceStrings().load(kTextBlockNamePrompt);
     char answer[ADS_INPUT_BUFFER] = {};
     if (acedGetString(1, prompt.c_str(), answer) != RTNORM) return false;
-    std::vector<std::string> typed = blockNamesFromAnswer(blocks, answer);
+    std::vector<std::string> unknown;
+    std::vector<std::string> typed = blockNamesFromAnswer(blocks, answer, &unknown);
+    // A typed name that exports nothing says so: a misspelt or blank-padded name
+    // would otherwise look like a block without references.
+    for (const std::string& piece : unknown)
+        acutPrintf("%s", formatText(kTextNoSuchBlock, cutForMessage(piece).c_str()).c_str());
     names.insert(names.end(), typed.begin(), typed.end());
     return true;
 }

@@ -21,10 +21,13 @@ using BlockNameDialog = bool (*)(const BlockNameMap& blocks, std::vector<std::st
 
 // Reads one line: Enter means every block of the map in its order; otherwise the
 // comma-separated pieces that name a block (without regard to case, untrimmed) are
-// appended as typed, the others dropped silently. False on cancel.
+// appended as typed; each other piece is named on the command line and left out.
+// False on cancel.
 bool askBlockNames(const BlockNameMap& blocks, std::vector<std::string>& names);
 
-// The name list of a typed answer, as askBlockNames makes it.
-std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const std::string& answer);
+// The name list of a typed answer, as askBlockNames makes it; the pieces that name
+// no block of the map go to `unknown` when it is given.
+std::vector<std::string> blockNamesFromAnswer(const BlockNameMap& blocks, const std::string& answer,
+                                              std::vector<std::string>* unknown = nullptr);
 
 }  // namespace tabro

@@ -96,6 +96,25 @@ TEST_F(BlockCollection, AskReadsOneLineAndCancelEnds) {
     EXPECT_EQ(names.size(), 3u);
 }
 
+TEST_F(BlockCollection, TypedNamesOfNoBlockAreNamed) {
+    BlockNameMap map;
+    ASSERT_TRUE(collectBlockNames(map));
+    std::vector<std::string> unknown;
+    EXPECT_EQ(blockNamesFromAnswer(map, "DOOR,NOPE, VALVE,,*U1", &unknown), Names{"DOOR"});
+    EXPECT_EQ(unknown, (Names{"NOPE", " VALVE", "*U1"}));
+    unknown.clear();
+    EXPECT_EQ(blockNamesFromAnswer(map, "", &unknown).size(), 5u);
+    EXPECT_TRUE(unknown.empty());
+
+    Names names;
+    feed({"NOPE,DOOR"});
+    EXPECT_TRUE(askBlockNames(map, names));
+    EXPECT_EQ(names, Names{"DOOR"});
+    const std::string shown = output_.text();
+    EXPECT_NE(shown.find(formatText(kTextNoSuchBlock, "NOPE")), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("DOOR\""), std::string::npos) << shown;
+}
+
 TEST_F(BlockCollection, DialogOkAppendsSelectionAndCancelDoesNot) {
     BlockNameMap map;
     ASSERT_TRUE(collectBlockNames(map));
