@@ -31,7 +31,8 @@ ezdxf judges what each drawing holds, openpyxl what the workbook shows.
     registry says, run after run; a file that is not there or holds no number is a
     usage error; the export refuses to replace the register without --force; one
     drawing alone gets no Drawing column;
-  * import settings: with [Import] IgnoreProps=1 from the file an edited X is left
+  * import settings: a settings file absent or holding no number is a usage error
+    that writes nothing; with [Import] IgnoreProps=1 from the file an edited X is left
     while an attribute is applied; the registry's IgnoreProps=0 then moves it;
   * slow-register: the register case's checks over 30 drawings in three folders,
     rows of every third drawing edited (TABLORA_SLOW_TESTS).
@@ -587,6 +588,16 @@ def import_settings():
             return ezdxf.readfile(os.path.join(work, name)).entitydb[targets[name]].dxf.insert.x
 
         x = x_of(moved)
+        # A settings file that cannot be used is a usage error before anything is
+        # read or written: drawings and register stay byte for byte.
+        with open(os.path.join(work, "bad.ini"), "w") as f:
+            f.write("[Import]\nIgnoreProps=yes\n")
+        kept = {n: stamp(os.path.join(work, n)) for n in [*names, "register.xlsx"]}
+        for bad in ("bad.ini", "absent.ini"):
+            proc = tablora(work, "import", "register.xlsx", "--settings", bad)
+            check(proc.returncode == 2 and bad in proc.stderr,
+                  f"import --settings {bad}: exit {proc.returncode}, {proc.stderr!r}")
+            check(all(stamp(os.path.join(work, n)) == kept[n] for n in kept), f"import --settings {bad} wrote a file")
         proc = tablora(work, "import", "register.xlsx", "--settings", "attributes-only.ini")
         check(proc.returncode == 0, f"import with IgnoreProps=1: exit {proc.returncode}: {proc.stderr}")
         check(x_of(moved) == x, f"IgnoreProps=1 moved {moved}'s reference to X {x_of(moved)}")
