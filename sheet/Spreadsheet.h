@@ -43,10 +43,11 @@ std::vector<std::string> flushChangedWorkbooks();
 // ("an OpenDocument spreadsheet", "a text (CSV) file, not a workbook"), for a host
 // that can offer another way to open it.
 struct ForeignWorkbookFileError : std::runtime_error {
-    ForeignWorkbookFileError(const std::string& what, std::string file, std::string kind)
-        : std::runtime_error(what), file(std::move(file)), kind(std::move(kind)) {}
+    ForeignWorkbookFileError(const std::string& what, std::string file, std::string kind, bool isDrawing = false)
+        : std::runtime_error(what), file(std::move(file)), kind(std::move(kind)), isDrawing(isDrawing) {}
     std::string file;  // as given
     std::string kind;
+    bool isDrawing = false;  // a drawing (DXF) where the workbook was wanted
 };
 
 // Starts the application if needed, opens the .xlsx file and makes it the active

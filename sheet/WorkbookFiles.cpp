@@ -196,7 +196,7 @@ std::shared_ptr<Book> readBookFile(const std::string& givenPath, const std::stri
         if (stamp) book->stamp = *stamp;
         return book;
     } catch (const xlsx::ForeignFileError& e) {
-        throw ForeignWorkbookFileError(givenPath + ": " + e.what(), givenPath, e.kind());
+        throw ForeignWorkbookFileError(givenPath + ": " + e.what(), givenPath, e.kind(), e.isDrawing());
     } catch (const std::exception& e) {
         throw std::runtime_error(givenPath + ": " + e.what());
     }

@@ -151,8 +151,12 @@ bool openWorkbooks() {
     } catch (const sheet::ForeignWorkbookFileError& e) {
         // The stand-in reads .xlsx only; the office behind --spreadsheet calc opens
         // the other formats (and text) itself.
-        std::fprintf(stderr, "cadhost: %s is %s; open it with --spreadsheet calc, or save it as .xlsx\n",
-                     e.file.c_str(), e.kind.c_str());
+        if (e.isDrawing)
+            std::fprintf(stderr, "cadhost: %s is %s; a drawing is given without --workbook\n", e.file.c_str(),
+                         e.kind.c_str());
+        else
+            std::fprintf(stderr, "cadhost: %s is %s; open it with --spreadsheet calc, or save it as .xlsx\n",
+                         e.file.c_str(), e.kind.c_str());
         return false;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cadhost: %s\n", e.what());

@@ -3,6 +3,7 @@
 // "--name value" alike.
 #include "host/tablora/Arguments.h"
 
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <map>
@@ -124,18 +125,35 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
     }
 
+    // Operands in the wrong order are said as such before any file is opened: a
+    // drawing read as a workbook would only be refused as no workbook.
+    auto extensionOf = [](const std::string& name) {
+        std::string extension = std::filesystem::path(name).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return extension;
+    };
+    auto isDrawingName = [&](const std::string& name) { return extensionOf(name) == ".dxf"; };
     switch (a.command) {
     case Command::Export:
         if (operands.empty()) return usageError("export needs at least one drawing");
+        // The workbook is written as .xlsx: under another name a program choosing by
+        // the name (.ods, .xls, .csv) would take it for a file of that kind.
+        if (!a.workbook.empty() && extensionOf(a.workbook) != ".xlsx")
+            return usageError("-o " + a.workbook + ": the workbook is written as .xlsx; end its name with .xlsx");
         a.drawings = std::move(operands);
         break;
     case Command::Import:
         if (operands.empty()) return usageError("import needs the workbook");
+        if (isDrawingName(operands.front()))
+            return usageError("import takes the workbook first, then the drawings: " + operands.front() +
+                              " is a drawing");
         a.workbook = operands.front();
         a.drawings.assign(operands.begin() + 1, operands.end());
         break;
     case Command::Link:
         if (operands.size() != 2) return usageError("link needs one drawing and one workbook");
+        if (isDrawingName(operands[1]) && !isDrawingName(operands[0]))
+            return usageError("link takes the drawing first, then the workbook: " + operands[1] + " is a drawing");
         a.drawings = {operands[0]};
         a.workbook = operands[1];
         break;

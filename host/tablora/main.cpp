@@ -356,7 +356,7 @@ bool openWorkbook(const std::string& book) {
         spreadsheet->prepareWorkbooks({book});
         spreadsheet->openWorkbooks();
     } catch (const sheet::ForeignWorkbookFileError& e) {
-        message(e.file + " is " + e.kind + "; save it as .xlsx");
+        message(e.file + " is " + e.kind + (e.isDrawing ? "; the workbook comes first" : "; save it as .xlsx"));
         return false;
     } catch (const std::exception& e) {
         message(e.what());

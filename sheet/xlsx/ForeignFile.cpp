@@ -74,10 +74,33 @@ void refuseMarkup(std::string_view prolog, std::string_view root) {
     throw ForeignFileError("an XML document, not a workbook", false);
 }
 
+// An ASCII DXF file: group code and value lines, comments (999) first, then the
+// first section's 0/SECTION.
+bool isAsciiDrawing(std::string_view text) {
+    auto line = [&text]() {
+        const std::size_t end = text.find('\n');
+        std::string_view piece = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        while (!piece.empty() && (piece.back() == '\r' || piece.back() == ' ' || piece.back() == '\t'))
+            piece.remove_suffix(1);
+        while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) piece.remove_prefix(1);
+        return piece;
+    };
+    for (int group = 0; group < 64 && !text.empty(); ++group) {
+        const std::string_view code = line();
+        const std::string_view value = line();
+        if (code == "999") continue;
+        return code == "0" && value == "SECTION";
+    }
+    return false;
+}
+
 }  // namespace
 
-ForeignFileError::ForeignFileError(std::string kind, bool isWorkbook)
-    : XlsxError("the file is " + kind + (isWorkbook ? ", not an .xlsx workbook" : "")), kind_(std::move(kind)) {}
+ForeignFileError::ForeignFileError(std::string kind, bool isWorkbook, bool isDrawing)
+    : XlsxError("the file is " + kind + (isWorkbook ? ", not an .xlsx workbook" : "")),
+      kind_(std::move(kind)),
+      isDrawing_(isDrawing) {}
 
 void refuseForeignFile(std::string_view bytes) {
     // A password-protected workbook is kept in a compound file (the container of the
@@ -92,6 +115,8 @@ void refuseForeignFile(std::string_view bytes) {
                 "the spreadsheet program and save it again");
         throw ForeignFileError("a workbook in the older binary format (.xls)", true);
     }
+    constexpr std::string_view kBinaryDrawing("AutoCAD Binary DXF\r\n\x1A\0", 22);
+    if (bytes.starts_with(kBinaryDrawing)) throw ForeignFileError("a drawing (DXF), not a workbook", false, true);
     // "Unicode text" as spreadsheet programs save it: UTF-16 behind its byte order
     // mark, tab-separated.
     if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
@@ -99,6 +124,7 @@ void refuseForeignFile(std::string_view bytes) {
     std::string_view sample = bytes.substr(0, kSampleBytes);
     if (sample.starts_with("\xEF\xBB\xBF")) sample.remove_prefix(3);
     if (!isText(sample)) return;
+    if (isAsciiDrawing(sample)) throw ForeignFileError("a drawing (DXF), not a workbook", false, true);
     std::string_view prolog;
     if (std::string_view root = rootTag(sample, &prolog); !root.empty()) refuseMarkup(prolog, root);
     throw ForeignFileError("a text (CSV) file, not a workbook", false);

@@ -17,17 +17,22 @@ namespace sheet::xlsx {
 class ForeignFileError : public XlsxError {
 public:
     // isWorkbook: the file is a workbook, only not an .xlsx one.
-    ForeignFileError(std::string kind, bool isWorkbook);
+    ForeignFileError(std::string kind, bool isWorkbook, bool isDrawing = false);
     const std::string& kind() const noexcept { return kind_; }
+    // A drawing (DXF) given where a workbook was asked for: arguments swapped,
+    // most likely, which the host can say rather than how to convert it.
+    bool isDrawing() const noexcept { return isDrawing_; }
 
 private:
     std::string kind_;
+    bool isDrawing_ = false;
 };
 
 // What a file that is no zip archive holds, when it is a known kind: a compound
 // file of the older binary formats, an OpenDocument spreadsheet as flat XML, another
 // XML or HTML document, or text (UTF-8, UTF-16 with its byte order mark, or a
-// single-byte code page: no control characters but tabs, line ends and form feeds).
+// single-byte code page: no control characters but tabs, line ends and form feeds),
+// or a drawing (DXF, ASCII or binary).
 // Throws ForeignFileError then; returns for anything else.
 void refuseForeignFile(std::string_view bytes);
 

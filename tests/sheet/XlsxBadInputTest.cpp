@@ -180,6 +180,11 @@ TEST(XlsxBadInputTest, FilesOfOtherKindsSayWhatTheyAre) {
         {"CSV in a single-byte code page", "Name\tValue\nT\xFCr\t1\n\x1A", "a text (CSV) file, not a workbook", false},
         {"Unicode text (UTF-16)", std::string("\xFF\xFEN\0a\0m\0e\0\t\0", 12), "a text (CSV) file, not a workbook",
          false},
+        {"an ASCII drawing (DXF)", "999\r\nmade by hand\r\n  0\r\nSECTION\r\n  2\r\nHEADER\r\n",
+         "a drawing (DXF), not a workbook", false},
+        {"a binary drawing (DXF)", std::string("AutoCAD Binary DXF\r\n\x1A\0\0\0SECTION\0", 30),
+         "a drawing (DXF), not a workbook", false},
+        {"text of one 0/SECTION pair later on", "Name,Value\n0\nSECTION\n", "a text (CSV) file, not a workbook", false},
         {"binary that is no workbook",
          std::string("\x7F"
                      "ELF\x02\x01\x01\0",
@@ -195,6 +200,7 @@ TEST(XlsxBadInputTest, FilesOfOtherKindsSayWhatTheyAre) {
             ADD_FAILURE() << "opened";
         } catch (const ForeignFileError& e) {
             EXPECT_EQ(e.kind(), k.kind);
+            EXPECT_EQ(e.isDrawing(), std::string_view(k.kind).starts_with("a drawing"));
             EXPECT_EQ(std::string(e.what()),
                       "the file is " + std::string(k.kind) + (k.isWorkbook ? ", not an .xlsx workbook" : ""));
         } catch (const XlsxError& e) {

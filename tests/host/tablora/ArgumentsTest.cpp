@@ -46,6 +46,10 @@ TEST(TabloraArguments, UsageErrorsSayWhatIsWrong) {
         {{"link", "a.dxf", "b.xlsx", "--save-every", "2s"}, "--save-every"},
         {{"link", "a.dxf", "b.xlsx", "--save-every", "99999999999"}, "--save-every"},
         {{"link", "a.dxf", "b.xlsx", "--settings"}, "--settings needs a value"},
+        {{"export", "a.dxf", "-o", "book.ods"}, "the workbook is written as .xlsx"},
+        {{"export", "a.dxf", "-o", "book"}, "end its name with .xlsx"},
+        {{"import", "plan.DXF", "book.xlsx"}, "the workbook first, then the drawings: plan.DXF is a drawing"},
+        {{"link", "book.xlsx", "plan.dxf"}, "the drawing first, then the workbook: plan.dxf is a drawing"},
     };
     for (const Case& c : cases) {
         std::string shown;
