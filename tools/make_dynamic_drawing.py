@@ -495,7 +495,8 @@ def elements():
         (100, "AcDbBlockRotationParameter"), (305, "Turn"), (306, "Handle angle"),
         *point(1011, ROT_BASE_ANGLE), (140, 0.0), *value_set(307, 96, 141, 175)]
     objs["lookup"] = parameter_head("BLOCKLOOKUPPARAMETER", "lookup", "Lookup1") + one_point(LOOKUP_POINT) + [
-        (100, "AcDbBlockLookupParameter"), (303, "Size Table"), (304, "Nominal size"), (94, 0)]
+        # The object's marker spells "LookUp", the class's C++ name (CLASSES) "Lookup".
+        (100, "AcDbBlockLookUpParameter"), (303, "Size Table"), (304, "Nominal size"), (94, 0)]
     return objs
 
 

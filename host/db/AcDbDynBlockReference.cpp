@@ -5,6 +5,7 @@
 #include "host/db/EntityCodec.h"
 #include "host/db/ObjectData.h"
 #include "host/db/ObjectTags.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -322,7 +323,9 @@ std::optional<Index::Parameter> readParameter(const DrawingStore& store, std::ui
     std::size_t own = npos;
     for (std::size_t i = 0; i < end; ++i)
         if (tags[i].code == 100) own = i;
-    if (own == npos || tags[own].value != kind->subclass) return std::nullopt;
+    // Compared without regard to case: files spell the lookup parameter's marker
+    // "AcDbBlockLookUpParameter" while its class is named "AcDbBlockLookupParameter".
+    if (own == npos || platform::upper(tags[own].value) != platform::upper(kind->subclass)) return std::nullopt;
 
     Index::Parameter p;
     p.node = node;
