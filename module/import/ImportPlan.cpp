@@ -38,6 +38,27 @@ bool drawingHasBlock(const std::string& name) {
     return table->has(name.c_str());
 }
 
+// The drawing's value of a row's parameter cells, read from the reference once.
+class ParameterTexts {
+public:
+    std::optional<std::string> of(const AcDbBlockReference* reference, const ImportRow::ParameterCell& cell,
+                                  const NumberTexts& numbers) {
+        if (!reference) return std::nullopt;
+        if (!columns_) {
+            columns_.emplace();
+            readParameterTexts(*reference, *columns_, numbers, texts_);
+        }
+        int k = cell.occurrence;
+        for (std::size_t i = 0; i < columns_->labels.size(); ++i)
+            if (columns_->labels[i] == cell.label && k-- == 0) return texts_[i];
+        return std::nullopt;
+    }
+
+private:
+    std::optional<ParameterColumns> columns_;
+    std::vector<std::string> texts_;
+};
+
 // One cell that asks for a change, with what applying it needs.
 struct Proposal {
     enum class Kind { Attribute, Coordinate, Scale, Rotation, Layer };
@@ -256,7 +277,19 @@ struct ImportPlanner::Impl {
             if (now ? !isAttributeUnedited(row.values[i], number, now->text.c_str()) : !row.values[i].empty())
                 return true;
         }
-        if (settings.ignoreProps) return false;
+        // A parameter cell is never applied, but its edit is named: a row whose only
+        // edit is one differs all the same.
+        ParameterTexts current;
+        for (const ImportRow::ParameterCell& cell : row.parameters) {
+            const std::optional<std::string> now = current.of(editor.reference(), cell, drawingNumberTexts());
+            if (!now || !isAttributeUnedited(cell.text, cell.number, now->c_str())) return true;
+        }
+        return !settings.ignoreProps && propertiesDiffer(row);
+    }
+
+    // Whether a position, scale, rotation or layer cell says something else than the
+    // reference has.
+    bool propertiesDiffer(const ImportRow& row) {
         AcDbBlockReference* reference = editor.reference();
         const AcGePoint3d p = reference->position();
         const AcGeScale3d s = reference->scaleFactors();
@@ -348,19 +381,10 @@ struct ImportPlanner::Impl {
     template <class Base>
     void nameParameterEdits(const ImportRow& row, Base&& base) {
         if (row.parameters.empty()) return;
-        std::optional<ParameterColumns> current;
-        std::vector<std::string> currentTexts;
+        ParameterTexts current;
         for (const ImportRow::ParameterCell& cell : row.parameters) {
             std::optional<std::string> was = base(recordKeyOf(ColumnRole::Parameter, 0, cell.label), cell.occurrence);
-            if (!was && editor.reference()) {
-                if (!current) {
-                    current.emplace();
-                    readParameterTexts(*editor.reference(), *current, drawingNumberTexts(), currentTexts);
-                }
-                int k = cell.occurrence;
-                for (std::size_t i = 0; i < current->labels.size(); ++i)
-                    if (current->labels[i] == cell.label && k-- == 0) was = currentTexts[i];
-            }
+            if (!was) was = current.of(editor.reference(), cell, drawingNumberTexts());
             if (was && isAttributeUnedited(cell.text, cell.number, was->c_str())) continue;
             refuse(row, cell.column, resourceStrings().load(kTextReasonParameterReadOnly));
         }
@@ -541,6 +565,10 @@ struct ImportPlanner::Impl {
             if (differsFromDrawing(row)) report.rowNotImported(row.sheetRow, row.handleColumn, kTextReasonEmptiedRow);
             return;
         }
+        // The setting leaves property cells alone; that they said something else is
+        // told once, so that an edited X is not taken for an applied one.
+        if (settings.ignoreProps && !report.propertyEditsIgnored && propertiesDiffer(row))
+            report.propertyEditsIgnored = true;
         if (record && !record->hasEntries()) {
             // Until a cell differs from the drawing the record's entries are not
             // needed: an import of an unedited sheet never reads them.

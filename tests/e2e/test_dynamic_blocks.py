@@ -213,6 +213,16 @@ def test_fixture_dynamic_blocks(root):
     case.import_()
     check(case.unchanged(), "an unedited import of the dynamic fixture changed it")
 
+    # A parameter cell the only edit of the workbook: still named, nothing written.
+    wb = load_workbook(case.book)
+    ws = wb["VALVE"]
+    row = rows[listed[0]]
+    ws.cell(row, parameters["State"]).value = "Closed" if ws.cell(row, parameters["State"]).value == "Open" else "Open"
+    wb.save(case.book)
+    out = case.import_()
+    check(READ_ONLY in out, f"the only edit, a parameter cell, is not named:\n{out}")
+    check(case.unchanged(), "a parameter edit changed the dynamic fixture")
+
 
 def test_dynamic_block_of_an_older_release(root):
     """R2000 and R2004 files keep a dynamic block as an anonymous block with its name
