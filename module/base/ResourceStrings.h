@@ -265,7 +265,7 @@ enum ResourceText : UINT {
     kTextMeterReading = 945,    // %s sheet
     kTextMeterApplying = 946,
     kTextNoSuchBlock = 947,  // %s the name as typed
-    kTextLinkPropertiesIgnored = 950,
+    kTextPropertiesIgnored = 950,
     kTextReasonTextCut = 960,       // %s the characters the drawing keeps (TextFit::keptCharacters)
     kTextReasonTextReplaced = 961,  // %s the characters it replaces (TextFit::replaced)
 };

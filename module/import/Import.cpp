@@ -560,7 +560,7 @@ private:
         bool& said = linkNotices().saidPropertiesIgnored;
         if (said) return;
         said = true;
-        acutPrintf("%s", resourceStrings().load(kTextLinkPropertiesIgnored).c_str());
+        acutPrintf("%s", resourceStrings().load(kTextPropertiesIgnored).c_str());
     }
 
     Book* findBook(const std::u16string& workbookName) {

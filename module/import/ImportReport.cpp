@@ -79,6 +79,7 @@ void ImportReport::print(bool withListed) const {
         acutPrintf("%s", counted(rowsNotImported, kTextRowsNotImportedOne, kTextRowsNotImportedMany).c_str());
     if (fieldsReplaced)
         acutPrintf("%s", counted(fieldsReplaced, kTextFieldsReplacedOne, kTextFieldsReplacedMany).c_str());
+    if (propertyEditsIgnored) acutPrintf("%s", resourceStrings().load(kTextPropertiesIgnored).c_str());
     if (otherDrawingRows && showOtherDrawingRows)
         acutPrintf("%s", counted(otherDrawingRows, kTextRowsOfOtherDrawingsOne, kTextRowsOfOtherDrawingsMany).c_str());
     if (withListed) printListed();

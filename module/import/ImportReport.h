@@ -54,6 +54,9 @@ public:
     // (an import of each drawing of a register reads every drawing's rows).
     long otherDrawingRows = 0;
     bool showOtherDrawingRows = true;
+    // A property cell differed from the drawing while the import applies attributes
+    // only: said once, in the summary.
+    bool propertyEditsIgnored = false;
 
     struct Listed {
         std::string sheet;

@@ -347,6 +347,33 @@ TEST_F(ImportCommandTest, EditedSheetReachesTheDrawing) {
     EXPECT_EQ(d2.layer, "A-GLAZ");
 }
 
+// With attributes only, an edited property cell is left and said once in the
+// summary; an import whose property cells say what the drawing has says nothing.
+TEST_F(ImportCommandTest, IgnoredPropertyEditsAreSaidOnceByImport) {
+    writeExportedSheet({"D-1", "D-2"});
+    const std::string notice = "are not applied: the import option \"Change attribute values only\" is on";
+    const std::string d1 = handleOf("D-1"), d2 = handleOf("D-2");
+    const ReferenceState before = stateOf(d2);
+    host::OutputCapture output;
+    putText(2, 2, u"D-1 edited");
+    Import(withProps(true), testMarkers());
+    EXPECT_EQ(textOf(stateOf(d1), "NUMBER"), "D-1 edited");
+    EXPECT_FALSE(says(output, notice)) << output.text();
+
+    output.clear();
+    putText(3, 5, u"150");      // X of D-2
+    putText(2, 12, u"A-GLAZ");  // layer of D-1
+    putText(3, 2, u"D-2 edited");
+    Import(withProps(true), testMarkers());
+    EXPECT_EQ(textOf(stateOf(d2), "NUMBER"), "D-2 edited");
+    EXPECT_EQ(stateOf(d2).position, before.position);
+    EXPECT_NE(stateOf(d1).layer, "A-GLAZ");
+    const std::string text = output.text();
+    const std::size_t first = text.find(notice);
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find(notice, first + 1), std::string::npos) << "said once: " << text;
+}
+
 TEST_F(ImportCommandTest, EveryWorksheetOrTheActiveOne) {
     writeExportedSheet({"D-1"});
     putText(2, 2, u"from the first sheet");
