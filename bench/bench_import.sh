@@ -38,7 +38,10 @@ if [ ! -f ours.xlsx ]; then
     # Every block, every property column: the import then has positions, scales,
     # layers and rotations to apply on each row.
     printf 'TABRO\nExport2\n\n' > export.scr
-    "$bin/cadhost" --script export.scr big.dxf > export.log
+    # Exported as ours.dxf, the name the import reads: the workbook's record names
+    # the drawing it came from, and an import into another asks first (No).
+    cp big.dxf ours.dxf
+    "$bin/cadhost" --script export.scr ours.dxf > export.log
     mv "$(ls Book*.xlsx | head -1)" ours.xlsx
 fi
 if [ ! -f peer.xlsx ]; then
@@ -57,7 +60,7 @@ measure() {  # label, command...: prints wall seconds and peak RSS
 printf 'TABRO\nImport\nSAVE\n' > import.scr
 cp big.dxf ours.dxf
 measure "tabro import" "$bin/cadhost" --workbook ours.xlsx --script import.scr ours.dxf
-grep -a "Imported .* sheet" "tabro import.log" || true
+grep -a "Imported .* sheet" "tabro import.log" || { echo "the import imported nothing:"; tail -5 "tabro import.log"; exit 1; }
 measure "peer import --props" $py "$shared/peers/peer_import.py" peer.xlsx big.dxf peer.dxf --props
 
 ours=$(cat "tabro import.secs")

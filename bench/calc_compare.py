@@ -78,10 +78,14 @@ def bench(work, n, soffice, rows):
         book = os.path.join(exported, "Book1.xlsx")
         imported = folder(work, "%s-%d-import" % (who, n))
         shutil.copy(book, os.path.join(imported, "Book1.xlsx"))
-        copy = os.path.join(imported, "drawing.dxf")
+        # A copy under the exported drawing's own name: the workbook's record names
+        # the drawing it came from, and an import into another asks first (No).
+        copy = os.path.join(imported, os.path.basename(drawing))
         shutil.copy(drawing, copy)
         wall, cpu, out = cadhost(imported, [*args, "--workbook", os.path.join(imported, "Book1.xlsx"), copy],
                                  ["TABRO", "Import", "SAVE"])
+        if "Imported" not in out:
+            sys.exit("the %s import of %d references imported nothing:\n%s" % (who, n, out[-600:]))
         rows.append((n, "import", who, wall, cpu, summary(out)))
     cold = folder(work, "cold-%d-export" % n)
     wall, cpu, out = cadhost(cold, [*office.calc_args(office.unique_pipe()), drawing], ["TABRO", "Export2", ""])

@@ -59,10 +59,14 @@ PYEOF
 }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-PREPARE='rm -f Book*.xlsx' measure ours-export "$bin/cadhost" --script export.scr big.dxf
+# Export and import both work on ours.dxf: the workbook's record names the drawing
+# it came from, and an import into a drawing of another name asks first (No).
+cp big.dxf ours.dxf
+PREPARE='rm -f Book*.xlsx' measure ours-export "$bin/cadhost" --script export.scr ours.dxf
 mv "$(ls Book*.xlsx | head -1)" ours.xlsx
 PREPARE='' measure peer-export $py "$shared/peers/peer_export.py" big.dxf peer.xlsx
 PREPARE='cp big.dxf ours.dxf; rm -f ours.bak' measure ours-import "$bin/cadhost" --workbook ours.xlsx --script import.scr ours.dxf
+grep -q "Imported" ours-import.log || { echo "the import imported nothing:"; tail -5 ours-import.log; exit 1; }
 PREPARE='' measure peer-import $py "$shared/peers/peer_import.py" peer.xlsx big.dxf peer.dxf --props
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
