@@ -19,8 +19,11 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #define TABRO_EXPORT extern "C" __attribute__((visibility("default")))
@@ -83,8 +86,9 @@ TABRO_EXPORT int TabroBeginRun(const char* settingsFile, int rowsNameDrawing, in
 }
 
 // The drawings the rows of the active workbook name in their drawing cells, each
-// once in the order met, as paths: `each` is called for each. How many, or -1 with
-// a one-line reason in `error`.
+// once in the order met, as paths (for a workbook of one drawing, the drawing its
+// record names when it is beside the workbook): `each` is called for each. How
+// many, or -1 with a one-line reason in `error`.
 TABRO_EXPORT int TabroRegisterDrawings(void (*each)(const char* path, void* context), void* context, char* error,
                                        unsigned long errorSize) {
     tabro::ResourceScope scope;
@@ -112,6 +116,18 @@ TABRO_EXPORT int TabroRegisterDrawings(void (*each)(const char* path, void* cont
                 std::string path = tabro::resolveRegisterPath(*row.drawing, workbookPath);
                 if (seen.insert(path).second) drawings.push_back(std::move(path));
             });
+        }
+        // A workbook of one drawing has no drawing column: its record names the
+        // drawing, which an export of one drawing leaves beside the workbook.
+        if (drawings.empty()) {
+            const std::vector<tabro::DispatchPtr> records = tabro::recordSheets(book.get());
+            std::optional<tabro::WorkbookRecord> record;
+            if (records.size() == 1) record = tabro::WorkbookRecord::readSheet(records.front(), nullptr, false);
+            if (record && !record->identity.fileName.empty()) {
+                std::string path = tabro::resolveRegisterPath(record->identity.fileName, workbookPath);
+                std::error_code ignored;
+                if (std::filesystem::is_regular_file(path, ignored)) drawings.push_back(std::move(path));
+            }
         }
         for (const std::string& path : drawings) each(path.c_str(), context);
         return static_cast<int>(drawings.size());

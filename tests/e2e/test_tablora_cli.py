@@ -5,7 +5,8 @@
     the usage and exit 2;
   * export: two drawings and a missing third into one workbook; the missing one is
     named on stderr, the run exits 1, and the workbook holds both drawings' rows,
-    each naming its drawing; one drawing named three ways is exported once;
+    each naming its drawing; one drawing named three ways is exported once, and
+    its workbook imported without naming it goes back into it;
   * import: an openpyxl edit of one drawing's row reaches that drawing only; the
     changed drawing is saved with its .bak, the other is not rewritten.
 """
@@ -98,6 +99,15 @@ def export():
         book = os.path.join(work, "set", "d1.xlsx")
         rows = list(load_workbook(book)["DOOR"].iter_rows(min_row=2, values_only=True)) if os.path.exists(book) else []
         check(len(rows) == 2, f"set/d1.xlsx: {len(rows)} DOOR rows, wanted the drawing's 2 once")
+        # A workbook of one drawing needs no drawing named: it goes back into the
+        # drawing beside it that it came from.
+        proc = tablora(work, "import", "set/d1.xlsx")
+        check(proc.returncode == 0 and "1 drawing: 0 changed, 1 unchanged, 0 failed" in proc.stdout,
+              f"import set/d1.xlsx alone: exit {proc.returncode}, {proc.stdout!r} {proc.stderr!r}")
+        os.remove(os.path.join(work, "set", "d1.dxf"))
+        proc = tablora(work, "import", "set/d1.xlsx")
+        check(proc.returncode == 2 and "name the drawing" in proc.stderr,
+              f"import set/d1.xlsx with its drawing gone: exit {proc.returncode}, {proc.stderr!r}")
     return cases.in_work_folder("tablora-export-", failures, "export", body)
 
 
