@@ -1,5 +1,7 @@
 #include "sheet/xlsx/ForeignFile.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -79,12 +81,9 @@ void refuseMarkup(std::string_view prolog, std::string_view root) {
 bool isAsciiDrawing(std::string_view text) {
     auto line = [&text]() {
         const std::size_t end = text.find('\n');
-        std::string_view piece = text.substr(0, end);
+        const std::string_view piece = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        while (!piece.empty() && (piece.back() == '\r' || piece.back() == ' ' || piece.back() == '\t'))
-            piece.remove_suffix(1);
-        while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) piece.remove_prefix(1);
-        return piece;
+        return platform::trim(piece, " \t\r");
     };
     for (int group = 0; group < 64 && !text.empty(); ++group) {
         const std::string_view code = line();
@@ -115,6 +114,8 @@ void refuseForeignFile(std::string_view bytes) {
                 "the spreadsheet program and save it again");
         throw ForeignFileError("a workbook in the older binary format (.xls)", true);
     }
+    // The binary form's sentinel, as the host's DXF reader knows it; the workbook
+    // layer sits below the host and cannot include its reader.
     constexpr std::string_view kBinaryDrawing("AutoCAD Binary DXF\r\n\x1A\0", 22);
     if (bytes.starts_with(kBinaryDrawing)) throw ForeignFileError("a drawing (DXF), not a workbook", false, true);
     // "Unicode text" as spreadsheet programs save it: UTF-16 behind its byte order
